@@ -1,0 +1,343 @@
+#include "cmdline.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using zkspawn::SplitWindowsCommandLine;
+using Args = std::vector<std::string>;
+
+// --- splitting ------------------------------------------------------------
+
+TEST(SplitCommandLine, BlanksQuotesAndEmptyArguments) {
+    EXPECT_EQ(SplitWindowsCommandLine("a b  c"), (Args{"a", "b", "c"}));
+    EXPECT_EQ(SplitWindowsCommandLine("  prog\ta\t\tb  "), (Args{"prog", "a", "b"}));
+    EXPECT_EQ(SplitWindowsCommandLine("prog \"a b\" c"), (Args{"prog", "a b", "c"}));
+    EXPECT_EQ(SplitWindowsCommandLine("prog \"a\tb\""), (Args{"prog", "a\tb"}));
+    EXPECT_EQ(SplitWindowsCommandLine("prog a\"b c\"d"), (Args{"prog", "ab cd"}));
+    EXPECT_EQ(SplitWindowsCommandLine("prog \"\" x \"\""), (Args{"prog", "", "x", ""}));
+    EXPECT_EQ(SplitWindowsCommandLine("prog \"open to the end"), (Args{"prog", "open to the end"}));
+    EXPECT_EQ(SplitWindowsCommandLine(""), Args{});
+    EXPECT_EQ(SplitWindowsCommandLine(" \t "), Args{});
+}
+
+TEST(SplitCommandLine, BackslashesCountOnlyBeforeQuotes) {
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog C:\work\blink.asm)"), (Args{"prog", R"(C:\work\blink.asm)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog a\\b)"), (Args{"prog", R"(a\\b)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog a\"b)"), (Args{"prog", R"(a"b)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog a\\\"b)"), (Args{"prog", R"(a\"b)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog a\\"b c")"), (Args{"prog", R"(a\b c)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog a\\\\"b c")"), (Args{"prog", R"(a\\b c)"}));
+    // A quoted folder name ending in a backslash escapes its closing quote.
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog "C:\dir\" x)"), (Args{"prog", R"(C:\dir" x)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog "C:\dir\\" x)"), (Args{"prog", R"(C:\dir\)", "x"}));
+}
+
+TEST(SplitCommandLine, DoubledQuotesInsideQuotes) {
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog "a""b")"), (Args{"prog", R"(a"b)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog """")"), (Args{"prog", R"(")"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(prog "say ""hi"" now")"), (Args{"prog", R"(say "hi" now)"}));
+}
+
+TEST(SplitCommandLine, ProgramNameKeepsBackslashes) {
+    EXPECT_EQ(SplitWindowsCommandLine(R"("C:\Program Files\qorb12.exe" -l -su "C:\work\a b.asm")"),
+              (Args{R"(C:\Program Files\qorb12.exe)", "-l", "-su", R"(C:\work\a b.asm)"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"("C:\tools\" -l)"), (Args{R"(C:\tools\)", "-l"}));
+    EXPECT_EQ(SplitWindowsCommandLine(R"(qorb12.exe -l -su "C:\work\blink.asm")"),
+              (Args{"qorb12.exe", "-l", "-su", R"(C:\work\blink.asm)"}));
+}
+
+// --- running the real program ----------------------------------------------
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+class Child {
+  public:
+    // Starts zkspawn with the given arguments; the probe's folder leads PATH.
+    explicit Child(const Args& zkArgs, const std::vector<std::string>& extraEnv = {}) {
+        int outPipe[2], errPipe[2];
+        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+            std::abort();
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
+        posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
+
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) {
+            std::string v = *e;
+            if (v.rfind("PATH=", 0) == 0 || v.rfind("ZKSPAWN_TERMINAL=", 0) == 0 || v.rfind("DISPLAY=", 0) == 0 ||
+                v.rfind("WAYLAND_DISPLAY=", 0) == 0)
+                continue;
+            env.push_back(v);
+        }
+        const char* path = std::getenv("PATH");
+        env.push_back(std::string("PATH=") + PROBE_DIR + ":" + (path ? path : "/usr/bin:/bin"));
+        for (const std::string& e : extraEnv)
+            env.push_back(e);
+
+        std::vector<std::string> all = {ZKSPAWN_PATH};
+        all.insert(all.end(), zkArgs.begin(), zkArgs.end());
+        std::vector<char*> argv, envp;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, ZKSPAWN_PATH, &fa, nullptr, argv.data(), envp.data()) != 0)
+            std::abort();
+        posix_spawn_file_actions_destroy(&fa);
+        close(outPipe[1]);
+        close(errPipe[1]);
+        out_ = outPipe[0];
+        err_ = errPipe[0];
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0)
+            close(out_);
+        if (err_ >= 0)
+            close(err_);
+    }
+
+    pid_t pid() const { return pid_; }
+
+    // Reads standard output until it holds `text` (or ends); a generous
+    // deadline turns a hang into a failure instead of a stuck suite.
+    bool ReadUntil(const std::string& text) {
+        while (result_.out.find(text) == std::string::npos)
+            if (!Pump())
+                return false;
+        return true;
+    }
+
+    // Reads both streams to their end (every holder gone) and reaps zkspawn.
+    Result Finish() {
+        while (out_ >= 0 || err_ >= 0)
+            if (!Pump())
+                break;
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        result_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+        return result_;
+    }
+
+  private:
+    bool Pump() {
+        pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+        int r = poll(fds, 2, 20000);
+        if (r <= 0) {
+            ADD_FAILURE() << "zkspawn's output did not end";
+            return false;
+        }
+        int* fdsOwned[2] = {&out_, &err_};
+        std::string* sinks[2] = {&result_.out, &result_.err};
+        for (int i = 0; i < 2; ++i) {
+            if (*fdsOwned[i] < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[512];
+            ssize_t n = read(*fdsOwned[i], buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                close(*fdsOwned[i]);
+                *fdsOwned[i] = -1;
+            }
+        }
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    Result result_;
+};
+
+Result RunZkspawn(const Args& args, const std::vector<std::string>& env = {}) { return Child(args, env).Finish(); }
+
+TEST(Zkspawn, PassesArgumentsSplitTheWindowsWay) {
+    Result r = RunZkspawn({"341", "spawn_probe args a\\\\\\\"b \"x\"\"y\" \"\"\tt1\t\"C:\\dir\\\\\" last"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "argc 6\n[a\\\"b]\n[x\"y]\n[]\n[t1]\n[C:\\dir\\]\n[last]\n");
+}
+
+TEST(Zkspawn, JoinsWordsSplitByAShell) {
+    Result r = RunZkspawn({"341", "spawn_probe", "args", "\"a", "b\"", "c"});
+    EXPECT_EQ(r.out, "argc 2\n[a b]\n[c]\n");
+}
+
+TEST(Zkspawn, ReportsTheToolsExitCodeAndPassesItsStreams) {
+    for (int code : {0, 1, 3, 255}) {
+        Result r = RunZkspawn({"341", "spawn_probe exit " + std::to_string(code)});
+        EXPECT_EQ(r.exitCode, code);
+        EXPECT_EQ(r.out, "exiting " + std::to_string(code) + "\n");
+        EXPECT_EQ(r.err, "to stderr\n");
+    }
+}
+
+TEST(Zkspawn, KilledToolGives128PlusSignal) {
+    EXPECT_EQ(RunZkspawn({"341", "spawn_probe signal 9"}).exitCode, 128 + SIGKILL);
+    EXPECT_EQ(RunZkspawn({"341", "spawn_probe signal 15"}).exitCode, 128 + SIGTERM);
+    EXPECT_EQ(RunZkspawn({"341", "spawn_probe signal 11"}).exitCode, 128 + SIGSEGV);
+}
+
+TEST(Zkspawn, ToolThatCannotStartGives127AndAClearLine) {
+    Result r = RunZkspawn({"341", "no_such_tool_zk -l x.asm"});
+    EXPECT_EQ(r.exitCode, 127);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "zkspawn: cannot run \"no_such_tool_zk\": No such file or directory\n");
+
+    r = RunZkspawn({"341", "/etc/passwd"});
+    EXPECT_EQ(r.exitCode, 127);
+    EXPECT_NE(r.err.find("cannot run \"/etc/passwd\""), std::string::npos) << r.err;
+}
+
+TEST(Zkspawn, BadUsageGives127) {
+    Result r = RunZkspawn({});
+    EXPECT_EQ(r.exitCode, 127);
+    EXPECT_NE(r.err.find("usage: zkspawn"), std::string::npos);
+    r = RunZkspawn({"12x", "spawn_probe args"});
+    EXPECT_EQ(r.exitCode, 127);
+    EXPECT_NE(r.err.find("invalid mode \"12x\""), std::string::npos);
+    r = RunZkspawn({"341", "  "});
+    EXPECT_EQ(r.exitCode, 127);
+    EXPECT_EQ(r.err, "zkspawn: no program to run\n");
+}
+
+TEST(Zkspawn, WindowsToolNamesFallBackToTheNativeName) {
+    Result r = RunZkspawn({"341", "spawn_probe.exe args x"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "argc 1\n[x]\n");
+}
+
+TEST(Zkspawn, ToolRunsInAProcessGroupOfItsOwn) {
+    Child child({"341", "spawn_probe group"});
+    Result r = child.Finish();
+    int pid = 0, pgid = 0, parentPgid = 0;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "pid %d pgid %d parent-pgid %d", &pid, &pgid, &parentPgid), 3) << r.out;
+    EXPECT_EQ(pid, pgid);
+    EXPECT_NE(pgid, parentPgid);
+}
+
+TEST(Zkspawn, ForwardsTerminationToTheToolsWholeGroup) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        Child child({"341", "spawn_probe hold"});
+        ASSERT_TRUE(child.ReadUntil("ready"));
+        ASSERT_EQ(kill(child.pid(), sig), 0);
+        // Finish() reads standard output to its end, which comes only when
+        // the probe and the child it forked have both gone.
+        Result r = child.Finish();
+        EXPECT_EQ(r.exitCode, 128 + sig);
+    }
+}
+
+TEST(Zkspawn, InputReachesTheTool) {
+    // The inherited standard input is the tool's: /dev/null here, so the
+    // probe sees its end at once and finishes.
+    Result r = RunZkspawn({"341", "spawn_probe echo-input"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+// --- terminal window -------------------------------------------------------
+
+class TerminalWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("zkspawn-test-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+        log_ = dir_ / "window.log";
+        // Stands in for a terminal program: "-e command..." runs the command
+        // detached with its screen going to a log, and returns at once, as
+        // several real terminal programs do.
+        terminal_ = dir_ / "fake-terminal";
+        std::ofstream(terminal_) << "#!/bin/sh\n"
+                                    "[ \"$1\" = -e ] || exit 2\n"
+                                    "shift\n"
+                                    "\"$@\" </dev/null >>'"
+                                 << log_.string() << "' 2>&1 &\n"
+                                 << "exit 0\n";
+        std::filesystem::permissions(terminal_, std::filesystem::perms::owner_all);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string Log() {
+        std::ifstream in(log_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::filesystem::path dir_, log_, terminal_;
+};
+
+TEST_F(TerminalWindow, RunsTheToolInTheWindowAndReportsItsCode) {
+    Result r = RunZkspawn({std::to_string(0x55 | 0x200), "spawn_probe exit 6"}, {"ZKSPAWN_TERMINAL=" + terminal_.string()});
+    EXPECT_EQ(r.exitCode, 6) << r.err;
+    EXPECT_EQ(r.out, "");
+    std::string log = Log();
+    EXPECT_NE(log.find("exiting 6"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Press any key"), std::string::npos) << log;
+}
+
+TEST_F(TerminalWindow, WaitsForAKeyUnlessToldToClose) {
+    Result r = RunZkspawn({"85", "spawn_probe signal 15"}, {"ZKSPAWN_TERMINAL=" + terminal_.string()});
+    EXPECT_EQ(r.exitCode, 128 + SIGTERM) << r.err;
+    EXPECT_NE(Log().find("Press any key to close this window."), std::string::npos) << Log();
+}
+
+TEST_F(TerminalWindow, MissingToolInTheWindowGives127) {
+    Result r = RunZkspawn({"597", "no_such_tool_zk"}, {"ZKSPAWN_TERMINAL=" + terminal_.string()});
+    EXPECT_EQ(r.exitCode, 127);
+    EXPECT_NE(Log().find("cannot run \"no_such_tool_zk\""), std::string::npos) << Log();
+}
+
+TEST_F(TerminalWindow, OutputWindowBitRunsHere) {
+    Result r = RunZkspawn({"853", "spawn_probe exit 4"}, {"ZKSPAWN_TERMINAL=" + terminal_.string()});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.out, "exiting 4\n");
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(TerminalWindow, NoWindowAvailableRunsHere) {
+    Result r = RunZkspawn({"85", "spawn_probe exit 2"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "exiting 2\n");
+
+    r = RunZkspawn({"85", "spawn_probe exit 3"}, {"ZKSPAWN_TERMINAL=/bin/false"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "exiting 3\n");
+    EXPECT_NE(r.err.find("running the tool here"), std::string::npos) << r.err;
+
+    r = RunZkspawn({"85", "spawn_probe exit 5"}, {"ZKSPAWN_TERMINAL=no_such_terminal_zk"});
+    EXPECT_EQ(r.exitCode, 5);
+    EXPECT_NE(r.err.find("cannot open a terminal window"), std::string::npos) << r.err;
+}
+
+} // namespace
