@@ -1,0 +1,607 @@
+#include "encoder.h"
+
+#include "operand.h"
+
+namespace qorb::hc12 {
+namespace {
+
+bool Fits(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v >= lo && v <= hi; }
+
+std::uint8_t Low8(std::int32_t v) { return static_cast<std::uint8_t>(static_cast<std::uint32_t>(v)); }
+std::uint16_t Low16(std::int32_t v) { return static_cast<std::uint16_t>(static_cast<std::uint32_t>(v)); }
+std::int32_t Sub(std::int32_t a, std::int64_t b) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+
+// The state of one instruction being assembled.
+struct Line {
+    Host& host;
+    const OpcodeEntry& row;
+    Scanner& scan;
+    LineCode& code;
+    std::uint32_t start;   // address of the instruction's first byte
+    std::size_t firstByte; // code.count when the instruction began
+    bool check;            // range checks: only the final pass, never when screwed
+    int cycles = 0;        // additions to the row's base cycles
+
+    Line(Host& h, const OpcodeEntry& r)
+        : host(h), row(r), scan(h.Scan()), code(h.Code()),
+          start(h.Location() + static_cast<std::uint32_t>(h.Code().count)), firstByte(h.Code().count),
+          check(h.FinalPass() && !h.Screwed()) {}
+
+    std::uint32_t Placed() const { return static_cast<std::uint32_t>(code.count - firstByte); }
+
+    // Reports with the column at `column` and puts the scan position back,
+    // so that a warning does not disturb the rest of the line.
+    bool ReportAt(std::size_t column, int number, std::initializer_list<MsgArg> args = {}) {
+        const std::size_t keep = scan.Pos();
+        scan.SetPos(column);
+        host.Report(number, args);
+        scan.SetPos(keep);
+        return false;
+    }
+
+    void PutOpcode(std::uint32_t opcode) {
+        if (OpcodeLength(opcode) == 2)
+            code.Put16(static_cast<std::uint16_t>(opcode));
+        else
+            code.Put8(static_cast<std::uint8_t>(opcode));
+    }
+
+    // Range warning for a known value outside [lo, hi]; the value is then
+    // truncated to its field by the caller.
+    void Warn(const Operand& op, std::int32_t v, std::int32_t lo, std::int32_t hi, int number, const char* range) {
+        if (check && op.known && !Fits(v, lo, hi)) ReportAt(op.column, number, {range});
+    }
+
+    bool Finish(bool ok) {
+        code.cycles = static_cast<int>(row.cycles & 0xFF) + cycles;
+        return ok;
+    }
+};
+
+void EmitImmediate8(Line& l, const Operand& op) {
+    l.Warn(op, op.value, -256, 255, 4102, "[0..255]");
+    l.code.Put8(Low8(op.value));
+}
+
+void EmitImmediate16(Line& l, const Operand& op) {
+    l.Warn(op, op.value, -65536, 65535, 4102, "[0..65535]");
+    l.code.Put16(Low16(op.value));
+}
+
+void EmitDirect(Line& l, const Operand& op) {
+    l.Warn(op, op.value, 0, 255, 4104, "[0..255]");
+    l.code.Put8(Low8(op.value));
+}
+
+void EmitExtended(Line& l, const Operand& op) {
+    l.Warn(op, op.value, 0, 65535, 4104, "[0..65535]");
+    l.code.Put16(Low16(op.value));
+}
+
+void EmitOffset16(Line& l, const Operand& op) {
+    l.Warn(op, op.value, -65535, 65535, 4103, "[-65535..65535]");
+    l.code.Put16(Low16(op.value));
+}
+
+// Postbyte and the offset bytes it announces.
+void EmitIndexed(Line& l, const Operand& op) {
+    l.code.Put8(op.postbyte);
+    if (op.mode == kModeIndexed9)
+        l.code.Put8(Low8(op.value));
+    else if (op.mode == kModeIndexed16 || op.mode == kModeIndirect16)
+        EmitOffset16(l, op);
+}
+
+// The bytes after the opcode for every mode, with the cycles each mode adds.
+void EmitOperand(Line& l, const Operand& op) {
+    switch (op.mode) {
+    case kModeImm8: EmitImmediate8(l, op); break;
+    case kModeImm16:
+        EmitImmediate16(l, op);
+        l.cycles += 1;
+        break;
+    case kModeDirect:
+        EmitDirect(l, op);
+        l.cycles += 2;
+        break;
+    case kModeExtended:
+        EmitExtended(l, op);
+        l.cycles += 2;
+        break;
+    case kModeIndexed:
+    case kModeIndexed9:
+        EmitIndexed(l, op);
+        l.cycles += 2;
+        break;
+    case kModeIndexed16:
+        EmitIndexed(l, op);
+        l.cycles += 3;
+        break;
+    case kModeIndirectD:
+    case kModeIndirect16:
+        EmitIndexed(l, op);
+        l.cycles += 5;
+        break;
+    default: break;
+    }
+}
+
+// Turns a PC-relative value (already reduced by the instruction's address)
+// into the distance the CPU adds, choosing the shortest form that holds it.
+// k counts the operand bytes that follow the indexed operand.
+void CompletePcRelative(Operand& op, int k) {
+    if (!op.pcRelative || !op.known) return;
+    if (op.mode == kModeIndirect16) {
+        op.value = Sub(op.value, k + 4);
+        return;
+    }
+    std::int32_t v = Sub(op.value, k + 2);
+    if (Fits(v, -16, 15) && !op.forceShort && !op.forceLong) {
+        op.mode = kModeIndexed;
+    } else {
+        v = Sub(v, 1);
+        if (op.forceLong || (!Fits(v, -256, 255) && !op.forceShort)) {
+            v = Sub(v, 1);
+            op.mode = kModeIndexed16;
+        } else {
+            op.mode = kModeIndexed9;
+        }
+    }
+    op.value = v;
+    op.postbyte = ConstantPostbyte(op.mode, kRegPC, v);
+}
+
+// 8-bit branch offset of the short and bit branches; `length` is the
+// instruction's full size.
+bool EmitBranch8(Line& l, const ExprResult& target, std::size_t column, std::uint32_t length) {
+    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.start) + length);
+    if (!target.known) {
+        l.code.Put8(0xFE);
+    } else if (l.check && !Fits(d, -128, 127)) {
+        l.code.Put8(0xFE);
+        return l.ReportAt(column, 2079, {"[-128..127]"});
+    } else {
+        l.code.Put8(Low8(d));
+    }
+    return true;
+}
+
+bool MissingOperandChecks(Line& l, const Operand& op, bool immediateAllowed) {
+    if (op.mode == kModeInherent) return l.ReportAt(l.scan.Pos(), 2068); // inherent addressing illegal
+    if (!immediateAllowed && op.mode == kModeImm8) return l.ReportAt(op.column, 2069);
+    return true;
+}
+
+// --- class handlers ---------------------------------------------------
+
+bool Inherent(Line& l) {
+    if (SkipBlanks(l.scan)) {
+        if (!l.host.Compat()) return l.ReportAt(l.scan.Pos(), 2073); // inherent addressing required
+        l.ReportAt(l.scan.Pos(), 4302);                              // unexpected comment
+        l.scan.SetPos(l.scan.Length());
+    }
+    l.PutOpcode(l.row.opcode);
+    return l.Finish(true);
+}
+
+// Classes 2, 5, 6, 7, 8 and 25: the mode adds to the row's opcode.
+bool General(Line& l, int cls) {
+    Operand op;
+    if (!ParseOperand(l.host, op, 0)) return false;
+    switch (cls) {
+    case kImmediateOnly:
+        if (op.mode != kModeImm8) return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, 2074);
+        break;
+    case kGeneral8:
+    case kGeneral16:
+        if (!MissingOperandChecks(l, op, true)) return false;
+        if (cls == kGeneral16 && op.mode == kModeImm8) op.mode = kModeImm16;
+        break;
+    case kReadModifyWrite:
+    case kClear:
+    case kStore:
+        if (!MissingOperandChecks(l, op, false)) return false;
+        if (cls != kStore && op.mode == kModeDirect) op.mode = kModeExtended;
+        break;
+    default: return l.ReportAt(op.column, 2066);
+    }
+    CompletePcRelative(op, 0);
+
+    std::uint32_t opcode = l.row.opcode;
+    if (op.mode == kModeDirect)
+        opcode += 0x10;
+    else if (op.mode == kModeExtended)
+        opcode += 0x30;
+    else if (op.IsIndexed())
+        opcode += 0x20;
+    l.PutOpcode(opcode);
+    EmitOperand(l, op);
+
+    const unsigned m = op.mode;
+    if (cls == kReadModifyWrite && (m & (kModeExtended | kModeIndexed9 | kModeIndexed16))) l.cycles += 1;
+    if (cls == kStore &&
+        (m & (kModeDirect | kModeIndexed | kModeIndexed16 | kModeIndirectD | kModeIndirect16)))
+        l.cycles -= 1;
+    if (cls == kClear && (m & (kModeIndexed | kModeIndexed16 | kModeIndirectD | kModeIndirect16))) l.cycles -= 1;
+    return l.Finish(true);
+}
+
+// bset/bclr (9) and brset/brclr (10).
+bool BitInstruction(Line& l, int cls) {
+    Operand op;
+    if (!ParseOperand(l.host, op, 0)) return false;
+    if (!MissingOperandChecks(l, op, false)) return false;
+    if (op.mode & kModesIndirect) return l.ReportAt(op.column, 2071); // indexed indirect addressing illegal
+
+    Scanner& s = l.scan;
+    SkipBlanks(s);
+    s.Accept(',');
+    SkipBlanks(s);
+    s.Accept('#');
+    if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2007, {"mask"});
+    ExprResult mask;
+    if (!l.host.Evaluate(mask, false)) return false;
+
+    ExprResult target;
+    std::size_t targetColumn = 0;
+    if (cls == kBitBranch) {
+        if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2007, {"target adress"});
+        if (!s.Accept(',')) l.ReportAt(s.Pos(), 4301);
+        SkipBlanks(s);
+        targetColumn = s.Pos();
+        if (!l.host.Evaluate(target, false)) return false;
+    }
+
+    CompletePcRelative(op, cls == kBitBranch ? 2 : 1);
+    std::uint32_t opcode = l.row.opcode;
+    if (op.mode == kModeDirect)
+        opcode += 0x40;
+    else if (op.mode == kModeExtended)
+        opcode += 0x10;
+    l.PutOpcode(opcode);
+    EmitOperand(l, op);
+    l.code.Put8(Low8(mask.value));
+
+    bool ok = true;
+    if (cls == kBitBranch) {
+        ok = EmitBranch8(l, target, targetColumn, l.Placed() + 1);
+        if (op.mode == kModeExtended) l.cycles += 1;
+        if (op.mode == kModeIndexed9) l.cycles += 2;
+        if (op.mode == kModeIndexed16) l.cycles += 3;
+    } else if (op.mode == kModeIndexed16) {
+        l.cycles += 1;
+    }
+    return l.Finish(ok);
+}
+
+// Classes 12, 13, 14, 15, 20 and 21: one operand, the class picks the opcode.
+bool ClassOpcode(Line& l, int cls) {
+    // A two-byte opcode's prefix counts as placed before the operand for
+    // PC-relative distances.
+    const std::uint32_t placed = (cls == kIndexedOnly || cls == kTableLookup) ? 1 : 0;
+    Operand op;
+    if (!ParseOperand(l.host, op, placed)) return false;
+
+    switch (cls) {
+    case kIndexedOnly:
+        if (!MissingOperandChecks(l, op, false)) return false;
+        if (op.mode & (kModeDirect | kModeExtended)) return l.ReportAt(op.column, 2072);
+        break;
+    case kTableLookup:
+    case kLoadAddress:
+        CompletePcRelative(op, 0);
+        if (cls == kTableLookup ? op.mode != kModeIndexed
+                                : !(op.mode & (kModeIndexed | kModeIndexed9 | kModeIndexed16)))
+            return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, 2075);
+        break;
+    default:
+        if (!MissingOperandChecks(l, op, false)) return false;
+        break;
+    }
+
+    ExprResult page;
+    if (cls == kCall && !(op.mode & kModesIndirect)) {
+        Scanner& s = l.scan;
+        const std::size_t before = s.Pos();
+        if (SkipBlanks(s)) {
+            s.Accept(',');
+            if (!l.host.Evaluate(page, false)) return false;
+        } else {
+            s.SetPos(before);
+        }
+    }
+    CompletePcRelative(op, 0);
+
+    const bool absolute = (op.mode & (kModeDirect | kModeExtended)) != 0;
+    switch (cls) {
+    case kIndexedOnly:
+        l.PutOpcode(l.row.opcode);
+        EmitOperand(l, op);
+        if (op.mode & (kModeIndexed9 | kModeIndexed16)) l.cycles += 1;
+        break;
+    case kCall:
+        if (absolute) {
+            l.code.Put8(0x4A);
+            op.mode = kModeExtended;
+        } else {
+            l.code.Put8(0x4B);
+        }
+        EmitOperand(l, op);
+        if (op.mode & kModesIndirect)
+            l.cycles -= 1;
+        else
+            l.code.Put8(Low8(page.value));
+        break;
+    case kTableLookup:
+        l.PutOpcode(l.row.opcode);
+        EmitOperand(l, op);
+        break;
+    case kLoadAddress:
+        l.PutOpcode(l.row.opcode);
+        EmitOperand(l, op);
+        if (op.mode == kModeIndexed16) l.cycles -= 1;
+        break;
+    case kJump:
+        if (absolute) {
+            l.code.Put8(0x06);
+            op.mode = kModeExtended;
+        } else {
+            l.code.Put8(0x05);
+        }
+        EmitOperand(l, op);
+        break;
+    case kJumpSubroutine:
+        l.code.Put8(op.mode == kModeDirect ? 0x17 : op.mode == kModeExtended ? 0x16 : 0x15);
+        EmitOperand(l, op);
+        break;
+    default: return l.ReportAt(op.column, 2066);
+    }
+    return l.Finish(true);
+}
+
+bool Branch(Line& l, int cls) {
+    SkipBlanks(l.scan);
+    const std::size_t column = l.scan.Pos();
+    ExprResult target;
+    if (!l.host.Evaluate(target, false)) return false;
+    if (cls == kBranch8) {
+        l.PutOpcode(l.row.opcode);
+        return l.Finish(EmitBranch8(l, target, column, 2));
+    }
+    l.PutOpcode(l.row.opcode);
+    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.start) + 4);
+    bool ok = true;
+    if (!target.known) {
+        l.code.Put16(0xFFFE);
+    } else if (l.check && !Fits(d, -65535, 65535)) {
+        l.code.Put16(0xFFFE);
+        ok = l.ReportAt(column, 2079, {"[-65535..65535]"});
+    } else {
+        l.code.Put16(Low16(d));
+    }
+    return l.Finish(ok);
+}
+
+bool Loop(Line& l) {
+    static const char* const kNames[] = {"a", "b", "", "", "d", "x", "y", "sp"};
+    Scanner& s = l.scan;
+    SkipBlanks(s);
+    const std::size_t regColumn = s.Pos();
+    const int reg = MatchWord(s, kNames, 8);
+    if (reg < 0) return l.ReportAt(regColumn, 2084); // A, B, D, X, Y or SP expected
+    SkipBlanks(s);
+    s.Accept(',');
+    if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2007, {"target address"});
+    const std::size_t column = s.Pos();
+    ExprResult target;
+    if (!l.host.Evaluate(target, false)) return false;
+
+    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.start) + 3);
+    auto postbyte = static_cast<std::uint8_t>((l.row.opcode & 0xFF) | static_cast<unsigned>(reg));
+    bool ok = true;
+    std::uint8_t offset = 0xFE;
+    if (!target.known) {
+        postbyte |= 0x10;
+    } else if (l.check && !Fits(d, -256, 255)) {
+        postbyte |= 0x10;
+        ok = false;
+    } else {
+        if (d < 0) postbyte |= 0x10;
+        offset = Low8(d);
+    }
+    l.code.Put8(static_cast<std::uint8_t>(l.row.opcode >> 8));
+    l.code.Put8(postbyte);
+    l.code.Put8(offset);
+    if (!ok) l.ReportAt(column, 2079, {"[-256..255]"});
+    return l.Finish(ok);
+}
+
+bool Transfer(Line& l, int cls) {
+    static const char* const kNames[] = {"a", "b", "ccr", "", "d", "x", "y", "sp"};
+    Scanner& s = l.scan;
+    if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2068);
+    int regs[2];
+    for (int i = 0; i < 2; ++i) {
+        if (i == 1) {
+            SkipBlanks(s);
+            s.Accept(',');
+            SkipBlanks(s);
+        }
+        const std::size_t column = s.Pos();
+        regs[i] = MatchWord(s, kNames, 8);
+        if (regs[i] < 0) return l.ReportAt(column, 2083); // A, B, CCR, D, X, Y or SP expected
+    }
+    l.PutOpcode(l.row.opcode);
+    l.code.Put8(static_cast<std::uint8_t>((cls == kExchange ? 0x80 : 0) | (regs[0] << 4) | regs[1]));
+    return l.Finish(true);
+}
+
+bool Emacs(Line& l) {
+    SkipBlanks(l.scan);
+    ExprResult address;
+    if (!l.host.Evaluate(address, false)) return false;
+    l.PutOpcode(l.row.opcode);
+    l.code.Put16(Low16(address.value));
+    return l.Finish(true);
+}
+
+bool Trap(Line& l) {
+    SkipBlanks(l.scan);
+    const std::size_t column = l.scan.Pos();
+    ExprResult number;
+    if (!l.host.Evaluate(number, false)) return false;
+    if ((number.known && number.value < 0x30) || number.value > 255)
+        return l.ReportAt(column, 2076, {"[$30..$ff]"}); // value out of range
+    l.PutOpcode(l.row.opcode);
+    l.code.Put8(Low8(number.value));
+    return l.Finish(true);
+}
+
+// --- moves -----------------------------------------------------------
+
+// Prepares an indexed move operand. The moves of the original CPU only have
+// room for 5-bit offsets: the operand is re-encoded in that form. PC offsets
+// are corrected by m for the way the CPU counts them in moves. With -hcs the
+// operand keeps its form and its offset bytes follow the postbyte.
+// Returns false when a known offset does not fit (the caller reports it after
+// placing the bytes, so that every pass places the same number).
+bool PrepareMoveOperand(Line& l, Operand& op, int k, int m) {
+    if (!op.IsConstantOffset()) return true;
+    if (l.host.Hcs()) {
+        CompletePcRelative(op, k);
+        return true;
+    }
+    std::int32_t v = op.known ? op.value : 0;
+    if (op.known && op.pcRelative) v = Sub(v, k + 2);
+    if (op.known && op.reg == kRegPC) v = Sub(v, m);
+    const bool fits = !op.known || Fits(v, -16, 15);
+    op.mode = kModeIndexed;
+    op.value = v;
+    op.postbyte = ConstantPostbyte(kModeIndexed, op.reg, v);
+    return fits;
+}
+
+void EmitMoveIndexed(Line& l, const Operand& op) { EmitIndexed(l, op); }
+
+bool Move(Line& l, bool word) {
+    Scanner& s = l.scan;
+    Operand src, dst;
+    if (!ParseOperand(l.host, src, 0)) return false;
+    if (src.mode == kModeInherent) return l.ReportAt(s.Pos(), 2068);
+    SkipBlanks(s);
+    s.Accept(',');
+    if (!ParseOperand(l.host, dst, 0)) return false;
+    if (dst.mode == kModeInherent) return l.ReportAt(s.Pos(), 2007, {"destination"});
+
+    if (src.mode == kModeDirect) src.mode = kModeExtended;
+    if (dst.mode == kModeDirect) dst.mode = kModeExtended;
+    const unsigned plainIndexed = kModeIndexed | kModeIndexed9 | kModeIndexed16;
+    const bool srcImm = src.mode == kModeImm8, srcExt = src.mode == kModeExtended,
+               srcIdx = (src.mode & plainIndexed) != 0;
+    const bool dstExt = dst.mode == kModeExtended, dstIdx = (dst.mode & plainIndexed) != 0;
+    if (!(srcImm || srcExt || srcIdx) || !(dstExt || dstIdx))
+        return l.ReportAt(src.column, 2067); // combination of adressing modes illegal
+
+    bool srcFits = true, dstFits = true;
+    std::uint32_t form;
+    if (srcImm && dstIdx) {
+        form = 0;
+        dstFits = PrepareMoveOperand(l, dst, word ? 3 : 2, word ? 2 : 1);
+    } else if (srcExt && dstIdx) {
+        form = 1;
+        dstFits = PrepareMoveOperand(l, dst, 3, 2);
+        l.cycles += 1;
+    } else if (srcIdx && dstIdx) {
+        form = 2;
+        srcFits = PrepareMoveOperand(l, src, 2, -1);
+        dstFits = PrepareMoveOperand(l, dst, 2, 1);
+        l.cycles += 1;
+    } else if (srcImm && dstExt) {
+        form = 3;
+        if (word) l.cycles += 1;
+    } else if (srcExt && dstExt) {
+        form = 4;
+        l.cycles += 2;
+    } else {
+        form = 5;
+        srcFits = PrepareMoveOperand(l, src, 3, -2);
+        l.cycles += 1;
+    }
+
+    l.PutOpcode(l.row.opcode + form);
+    auto immediate = [&](const Operand& op) { word ? EmitImmediate16(l, op) : EmitImmediate8(l, op); };
+    switch (form) {
+    case 0:
+        EmitMoveIndexed(l, dst);
+        immediate(src);
+        break;
+    case 1:
+        EmitMoveIndexed(l, dst);
+        EmitExtended(l, src);
+        break;
+    case 2:
+        EmitMoveIndexed(l, src);
+        EmitMoveIndexed(l, dst);
+        break;
+    case 3:
+        immediate(src);
+        EmitExtended(l, dst);
+        break;
+    case 4:
+        EmitExtended(l, src);
+        EmitExtended(l, dst);
+        break;
+    default:
+        EmitMoveIndexed(l, src);
+        EmitExtended(l, dst);
+        break;
+    }
+    if (l.check && (!srcFits || !dstFits)) {
+        l.ReportAt(srcFits ? dst.offsetColumn : src.offsetColumn, 2077, {"[-16..15]"});
+        return l.Finish(false);
+    }
+    return l.Finish(true);
+}
+
+} // namespace
+
+bool Assemble(Host& host, const OpcodeEntry& row) {
+    Line l(host, row);
+    if (IsNonStandard(row)) {
+        const std::size_t len = std::string_view(row.name).size();
+        l.ReportAt(l.scan.Pos() >= len ? l.scan.Pos() - len : 0, 4303); // non-standart mnemonic
+    }
+    const int cls = ClassOf(row);
+    switch (cls) {
+    case kInherent: return Inherent(l);
+    case kImmediateOnly:
+    case kGeneral8:
+    case kGeneral16:
+    case kReadModifyWrite:
+    case kStore:
+    case kClear: return General(l, cls);
+    case kBranch8:
+    case kBranch16: return Branch(l, cls);
+    case kBitSetClear:
+    case kBitBranch: return BitInstruction(l, cls);
+    case kLoop: return Loop(l);
+    case kIndexedOnly:
+    case kCall:
+    case kTableLookup:
+    case kLoadAddress:
+    case kJump:
+    case kJumpSubroutine: return ClassOpcode(l, cls);
+    case kMoveByte: return Move(l, false);
+    case kMoveWord: return Move(l, true);
+    case kTransfer:
+    case kExchange:
+    case kSignExtend: return Transfer(l, cls);
+    case kEmacs: return Emacs(l);
+    case kTrap: return Trap(l);
+    default: return host.Report(2066, {});
+    }
+}
+
+} // namespace qorb::hc12

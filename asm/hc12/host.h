@@ -1,0 +1,47 @@
+#pragma once
+
+// What the instruction handlers need from the assembler: the scanner over the
+// line, the expression evaluator, the message reporter, the location counter,
+// the line code buffer and the pass state. The real assembler provides it
+// through AssemblerHost; tests provide a small stand-in.
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "core/assembler.h"
+
+namespace qorb::hc12 {
+
+class Host {
+public:
+    virtual ~Host() = default;
+    virtual Scanner& Scan() = 0;
+    virtual bool Evaluate(ExprResult& result, bool knownInPassOne) = 0;
+    // Always returns false.
+    virtual bool Report(int number, std::initializer_list<MsgArg> args) = 0;
+    virtual std::uint32_t Location() const = 0;
+    virtual LineCode& Code() = 0;
+    virtual bool FinalPass() const = 0;
+    virtual bool Screwed() const = 0;
+    virtual bool Hcs() const = 0;
+    virtual bool Compat() const = 0;
+};
+
+class AssemblerHost final : public Host {
+public:
+    explicit AssemblerHost(Assembler& as) : as_(as) {}
+    Scanner& Scan() override { return as_.Scan(); }
+    bool Evaluate(ExprResult& result, bool knownInPassOne) override { return as_.Evaluate(result, knownInPassOne); }
+    bool Report(int number, std::initializer_list<MsgArg> args) override { return as_.Report(number, args); }
+    std::uint32_t Location() const override { return as_.Location(); }
+    LineCode& Code() override { return as_.Code(); }
+    bool FinalPass() const override { return as_.FinalPass(); }
+    bool Screwed() const override { return as_.Screwed(); }
+    bool Hcs() const override { return as_.GetSettings().hcs; }
+    bool Compat() const override { return as_.GetSettings().compat; }
+
+private:
+    Assembler& as_;
+};
+
+} // namespace qorb::hc12

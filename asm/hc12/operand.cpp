@@ -1,0 +1,220 @@
+#include "operand.h"
+
+namespace qorb::hc12 {
+namespace {
+
+const char* const kIndexNames[] = {"x", "y", "sp", "pc", "pcr"};
+const char* const kAccumulatorNames[] = {"a", "b", "d"};
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool Fits(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v >= lo && v <= hi; }
+
+// Step 10 of the parser: a plain address is direct unless it is known to
+// need 16 bits or `>` asks for them.
+void PlainAddress(Operand& op) {
+    const bool wide = op.known && !Fits(op.value, 0, 255);
+    op.mode = (op.forceLong || (wide && !op.forceShort)) ? kModeExtended : kModeDirect;
+}
+
+} // namespace
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
+bool IsIdentifierChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '$' || c == '.' ||
+           c == '_' || c == '?' || c == '@';
+}
+
+bool SkipBlanks(Scanner& s) {
+    while (!s.AtEnd() && IsBlank(s.Cur())) s.Advance();
+    return !s.AtStatementEnd();
+}
+
+int MatchWord(Scanner& s, const char* const* names, int count) {
+    std::size_t len = 0;
+    while (IsIdentifierChar(s.At(len))) ++len;
+    if (len == 0) return -1;
+    for (int i = 0; i < count; ++i) {
+        const char* n = names[i];
+        std::size_t j = 0;
+        while (j < len && n[j] != '\0' && Lower(s.At(j)) == n[j]) ++j;
+        if (j == len && n[j] == '\0') {
+            s.Advance(len);
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::uint8_t ConstantPostbyte(unsigned mode, int reg, std::int32_t value) {
+    const auto rr = static_cast<unsigned>(reg & 3);
+    switch (mode) {
+    case kModeIndexed9: return static_cast<std::uint8_t>(0xE0 + (rr << 3) + ((static_cast<std::uint32_t>(value) >> 8) & 1));
+    case kModeIndexed16: return static_cast<std::uint8_t>(0xE2 + (rr << 3));
+    case kModeIndirect16: return static_cast<std::uint8_t>(0xE3 + (rr << 3));
+    default: return static_cast<std::uint8_t>((rr << 6) | (static_cast<std::uint32_t>(value) & 0x1F));
+    }
+}
+
+bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
+    Scanner& s = host.Scan();
+    op = Operand{};
+    if (!SkipBlanks(s)) {
+        op.mode = kModeInherent;
+        return true;
+    }
+    op.column = s.Pos();
+
+    if (s.Accept('#')) {
+        ExprResult r;
+        if (!host.Evaluate(r, false)) return false;
+        op.mode = kModeImm8;
+        op.value = r.value;
+        op.known = r.known;
+        return true;
+    }
+
+    const bool indirect = s.Accept('[');
+    if (indirect) SkipBlanks(s);
+
+    // The offset part.
+    op.offsetColumn = s.Pos();
+    if (s.Cur() == ',') {
+        op.value = 0;
+        op.known = true;
+    } else if (int acc = MatchWord(s, kAccumulatorNames, 3); acc >= 0) {
+        op.accumulator = acc;
+    } else {
+        if (s.Accept('<'))
+            op.forceShort = true;
+        else if (s.Accept('>'))
+            op.forceLong = true;
+        ExprResult r;
+        if (!host.Evaluate(r, false)) return false;
+        op.value = r.value;
+        op.known = r.known;
+    }
+    const std::size_t afterOffset = s.Pos();
+
+    SkipBlanks(s);
+    if (!s.Accept(',')) {
+        if (!indirect && op.accumulator < 0) {
+            s.SetPos(afterOffset);
+            PlainAddress(op);
+            return true;
+        }
+        host.Report(4301, {}); // comma expected; read on as if it were there
+    }
+
+    SkipBlanks(s);
+    bool pre = false, decrement = false;
+    if (s.Cur() == '+' || s.Cur() == '-') {
+        pre = true;
+        decrement = s.Cur() == '-';
+        s.Advance();
+        SkipBlanks(s);
+    }
+
+    const std::size_t regColumn = s.Pos();
+    const int reg = MatchWord(s, kIndexNames, 5);
+    if (reg < 0) {
+        s.SetPos(afterOffset);
+        if (indirect || op.accumulator >= 0) {
+            SkipBlanks(s);
+            s.Accept(',');
+            SkipBlanks(s);
+            return host.Report(2085, {}); // X, Y, SP or PC expected
+        }
+        // A plain address; the comma belongs to the caller (bset addr,#mask).
+        PlainAddress(op);
+        return true;
+    }
+    op.reg = reg == 4 ? kRegPC : reg;
+    if (reg == 4) {
+        if (op.accumulator >= 0 || pre) {
+            s.SetPos(regColumn);
+            return host.Report(2082, {}); // PCR not allowed here
+        }
+        op.pcRelative = true;
+        if (op.known) {
+            const std::uint32_t here = host.Location() + static_cast<std::uint32_t>(host.Code().count) + placed;
+            op.value = static_cast<std::int32_t>(static_cast<std::uint32_t>(op.value) - here);
+        }
+    }
+
+    bool post = false;
+    if (!pre) {
+        const std::size_t before = s.Pos();
+        SkipBlanks(s);
+        if (s.Cur() == '+' || s.Cur() == '-') {
+            post = true;
+            decrement = s.Cur() == '-';
+            s.Advance();
+        } else {
+            s.SetPos(before);
+        }
+    }
+    op.incDec = pre || post;
+    const auto rr = static_cast<unsigned>(op.reg);
+
+    if (indirect) {
+        SkipBlanks(s);
+        if (!s.Accept(']')) return host.Report(2007, {"']'"});
+        if (op.accumulator == 2 && !op.incDec) {
+            op.mode = kModeIndirectD;
+            op.postbyte = static_cast<std::uint8_t>(0xE7 + (rr << 3));
+            return true;
+        }
+        if (op.accumulator >= 0 || op.incDec) {
+            s.SetPos(op.column);
+            return host.Report(2066, {}); // illegal adressing mode
+        }
+        op.mode = kModeIndirect16;
+        op.postbyte = ConstantPostbyte(op.mode, op.reg, op.value);
+        return true;
+    }
+
+    if (op.accumulator >= 0) {
+        if (op.incDec) {
+            s.SetPos(op.column);
+            return host.Report(2066, {});
+        }
+        op.mode = kModeIndexed;
+        op.postbyte = static_cast<std::uint8_t>(0xE4 + (rr << 3) + static_cast<unsigned>(op.accumulator));
+        return true;
+    }
+
+    if (!op.incDec) {
+        if ((!op.known || Fits(op.value, -16, 15)) && !op.forceShort && !op.forceLong)
+            op.mode = kModeIndexed;
+        else if (op.forceLong || (op.known && !Fits(op.value, -256, 255) && !op.forceShort))
+            op.mode = kModeIndexed16;
+        else
+            op.mode = kModeIndexed9;
+        op.postbyte = ConstantPostbyte(op.mode, op.reg, op.value);
+        return true;
+    }
+
+    // Auto increment or decrement by 1..8.
+    if (op.pcRelative) {
+        s.SetPos(regColumn);
+        return host.Report(2082, {});
+    }
+    if (op.known && !Fits(op.value, -8, -1) && !Fits(op.value, 1, 8)) {
+        s.SetPos(op.offsetColumn);
+        return host.Report(2077, {"[-8..-1, 1..8]"}); // offset out of range
+    }
+    if (op.reg == kRegPC) {
+        s.SetPos(regColumn);
+        return host.Report(2081, {}); // PC is illegal for auto inc/dec
+    }
+    op.mode = kModeIndexed;
+    std::int32_t amount = decrement ? -op.value : op.value;
+    if (amount > 0) --amount;
+    op.postbyte = static_cast<std::uint8_t>((rr << 6) | 0x20u | (post ? 0x10u : 0u) |
+                                            (static_cast<std::uint32_t>(amount) & 0x0F));
+    return true;
+}
+
+} // namespace qorb::hc12

@@ -1,0 +1,70 @@
+#pragma once
+
+// The general operand parser of the 68HC12 instructions and the indexed
+// postbyte it computes.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "host.h"
+
+namespace qorb::hc12 {
+
+// Addressing modes as bits, so that a class can test a set of them at once.
+enum Mode : unsigned {
+    kModeInherent = 1,
+    kModeImm8 = 2,
+    kModeDirect = 4,
+    kModeExtended = 8,
+    kModeImm16 = 32,   // set by the class check, never by the parser
+    kModeIndexed = 64, // one postbyte: 5-bit offset, accumulator, inc/dec
+    kModeIndexed9 = 128,
+    kModeIndexed16 = 256,
+    kModeIndirectD = 512,
+    kModeIndirect16 = 1024,
+};
+
+inline constexpr unsigned kModesIndexed =
+    kModeIndexed | kModeIndexed9 | kModeIndexed16 | kModeIndirectD | kModeIndirect16;
+inline constexpr unsigned kModesIndirect = kModeIndirectD | kModeIndirect16;
+
+enum IndexRegister : int { kRegX = 0, kRegY = 1, kRegSP = 2, kRegPC = 3 };
+
+struct Operand {
+    unsigned mode = kModeInherent;
+    std::int32_t value = 0;
+    std::uint8_t postbyte = 0;
+    bool known = false;
+    bool pcRelative = false;
+    bool forceShort = false;
+    bool forceLong = false;
+
+    // How the operand was written; the encoders of the moves need it.
+    int reg = -1;          // index register code
+    int accumulator = -1;  // A 0, B 1, D 2
+    bool incDec = false;   // pre/post increment or decrement
+    std::size_t column = 0; // scan position of the operand's start
+    std::size_t offsetColumn = 0;
+
+    bool IsIndexed() const { return (mode & kModesIndexed) != 0; }
+    bool IsConstantOffset() const { return IsIndexed() && accumulator < 0 && !incDec; }
+};
+
+// Scanner helpers shared by the handlers.
+bool IsBlank(char c);
+bool IsIdentifierChar(char c);
+// Skips blanks; false at the end of the line or at a comment.
+bool SkipBlanks(Scanner& s);
+// Matches one of `names` (lower case) as a whole word regardless of case, at
+// the scan position. Returns its index and moves past it, or -1.
+int MatchWord(Scanner& s, const char* const* names, int count);
+
+// Parses one operand in the general form. `placed` counts the bytes of the
+// instruction that precede its operand for PC-relative distances.
+// Returns false after a reported error.
+bool ParseOperand(Host& host, Operand& op, std::uint32_t placed);
+
+// Postbyte of a 5-bit, 9-bit or 16-bit constant offset form.
+std::uint8_t ConstantPostbyte(unsigned mode, int reg, std::int32_t value);
+
+} // namespace qorb::hc12
