@@ -1,0 +1,437 @@
+#include "process.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include <dirent.h>
+#include <elf.h>
+#include <fcntl.h>
+#include <sys/ptrace.h>
+#include <sys/uio.h>
+#include <sys/user.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace ulmarro {
+namespace {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the minidump layouts below are little-endian");
+
+template <typename T>
+void Put(std::vector<std::uint8_t>& v, std::size_t offset, T value) {
+    std::memcpy(v.data() + offset, &value, sizeof value);
+}
+
+template <typename T>
+T Get(const std::uint8_t* p, std::size_t offset) {
+    T value;
+    std::memcpy(&value, p + offset, sizeof value);
+    return value;
+}
+
+#if defined(__x86_64__)
+constexpr std::size_t kContextSize = 1232;
+constexpr std::uint32_t kContextAmd64 = 0x00100000;
+constexpr std::size_t kUcontextKernelPart = 304;  // up to and including the signal mask
+constexpr std::size_t kUcGregs = 40, kUcFpregs = 224;
+enum { R8, R9, R10, R11, R12, R13, R14, R15, RDI, RSI, RBP, RBX, RDX, RAX, RCX, RSP, RIP, EFL, CSGSFS };
+
+struct Amd64Registers {
+    std::uint64_t rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi, r[8], rip;
+    std::uint32_t eflags;
+    std::uint16_t cs, ds, es, fs, gs, ss;
+};
+
+ThreadContext BuildContext(const Amd64Registers& r, const std::uint8_t* fxsave, bool segments) {
+    ThreadContext c;
+    c.raw.assign(kContextSize, 0);
+    std::uint32_t flags = kContextAmd64 | 0x1 | 0x2 | (segments ? 0x4 : 0) | (fxsave ? 0x8 : 0);
+    Put<std::uint32_t>(c.raw, 48, flags);
+    if (fxsave) Put<std::uint32_t>(c.raw, 52, Get<std::uint32_t>(fxsave, 24));
+    Put<std::uint16_t>(c.raw, 56, r.cs);
+    Put<std::uint16_t>(c.raw, 58, r.ds);
+    Put<std::uint16_t>(c.raw, 60, r.es);
+    Put<std::uint16_t>(c.raw, 62, r.fs);
+    Put<std::uint16_t>(c.raw, 64, r.gs);
+    Put<std::uint16_t>(c.raw, 66, r.ss);
+    Put<std::uint32_t>(c.raw, 68, r.eflags);
+    const std::uint64_t gp[] = {r.rax, r.rcx, r.rdx, r.rbx, r.rsp, r.rbp, r.rsi, r.rdi};
+    for (std::size_t i = 0; i < 8; ++i) Put<std::uint64_t>(c.raw, 120 + 8 * i, gp[i]);
+    for (std::size_t i = 0; i < 8; ++i) Put<std::uint64_t>(c.raw, 184 + 8 * i, r.r[i]);
+    Put<std::uint64_t>(c.raw, 248, r.rip);
+    if (fxsave) std::memcpy(c.raw.data() + 256, fxsave, 512);
+    c.pc = r.rip;
+    c.sp = r.rsp;
+    return c;
+}
+
+ThreadContext ContextFromUcontext(const std::uint8_t* uc, const std::uint8_t* fxsave) {
+    auto g = [&](int i) { return Get<std::uint64_t>(uc, kUcGregs + 8 * static_cast<std::size_t>(i)); };
+    Amd64Registers r{};
+    r.rax = g(RAX); r.rcx = g(RCX); r.rdx = g(RDX); r.rbx = g(RBX);
+    r.rsp = g(RSP); r.rbp = g(RBP); r.rsi = g(RSI); r.rdi = g(RDI);
+    for (int i = 0; i < 8; ++i) r.r[i] = g(R8 + i);
+    r.rip = g(RIP);
+    r.eflags = static_cast<std::uint32_t>(g(EFL));
+    std::uint64_t csgsfs = g(CSGSFS);
+    r.cs = static_cast<std::uint16_t>(csgsfs & 0xFFFF);
+    r.gs = static_cast<std::uint16_t>((csgsfs >> 16) & 0xFFFF);
+    r.fs = static_cast<std::uint16_t>((csgsfs >> 32) & 0xFFFF);
+    return BuildContext(r, fxsave, false);
+}
+
+bool ReadThreadContext(pid_t tid, ThreadContext* out) {
+    user_regs_struct regs{};
+    iovec io{&regs, sizeof regs};
+    if (ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRSTATUS), &io) != 0) return false;
+    user_fpregs_struct fp{};
+    iovec fio{&fp, sizeof fp};
+    bool haveFp = ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRFPREG), &fio) == 0 &&
+                  fio.iov_len >= 512;
+    Amd64Registers r{};
+    r.rax = regs.rax; r.rcx = regs.rcx; r.rdx = regs.rdx; r.rbx = regs.rbx;
+    r.rsp = regs.rsp; r.rbp = regs.rbp; r.rsi = regs.rsi; r.rdi = regs.rdi;
+    r.r[0] = regs.r8; r.r[1] = regs.r9; r.r[2] = regs.r10; r.r[3] = regs.r11;
+    r.r[4] = regs.r12; r.r[5] = regs.r13; r.r[6] = regs.r14; r.r[7] = regs.r15;
+    r.rip = regs.rip;
+    r.eflags = static_cast<std::uint32_t>(regs.eflags);
+    r.cs = static_cast<std::uint16_t>(regs.cs); r.ds = static_cast<std::uint16_t>(regs.ds);
+    r.es = static_cast<std::uint16_t>(regs.es); r.fs = static_cast<std::uint16_t>(regs.fs);
+    r.gs = static_cast<std::uint16_t>(regs.gs); r.ss = static_cast<std::uint16_t>(regs.ss);
+    *out = BuildContext(r, haveFp ? reinterpret_cast<const std::uint8_t*>(&fp) : nullptr, true);
+    return true;
+}
+
+bool ReadUcontext(const CrashedProcess& p, std::uint64_t address, ThreadContext* out) {
+    std::uint8_t uc[kUcontextKernelPart];
+    if (!p.ReadMemory(address, uc, sizeof uc)) return false;
+    std::uint8_t fx[512];
+    std::uint64_t fpregs = Get<std::uint64_t>(uc, kUcFpregs);
+    bool haveFp = fpregs != 0 && p.ReadMemory(fpregs, fx, sizeof fx);
+    *out = ContextFromUcontext(uc, haveFp ? fx : nullptr);
+    return true;
+}
+
+#elif defined(__aarch64__)
+constexpr std::size_t kContextSize = 912;
+constexpr std::uint32_t kContextArm64 = 0x00400000;
+constexpr std::size_t kUcRegs = 184, kUcSp = 432, kUcPc = 440, kUcPstate = 448, kUcReserved = 464;
+constexpr std::uint32_t kFpsimdMagic = 0x46508001;
+
+ThreadContext BuildContext(const std::uint64_t* x31, std::uint64_t sp, std::uint64_t pc, std::uint32_t pstate,
+                           const std::uint8_t* vregs, std::uint32_t fpsr, std::uint32_t fpcr) {
+    ThreadContext c;
+    c.raw.assign(kContextSize, 0);
+    Put<std::uint32_t>(c.raw, 0, kContextArm64 | 0x1 | 0x2 | (vregs ? 0x4 : 0));
+    Put<std::uint32_t>(c.raw, 4, pstate);
+    for (std::size_t i = 0; i < 31; ++i) Put<std::uint64_t>(c.raw, 8 + 8 * i, x31[i]);
+    Put<std::uint64_t>(c.raw, 8 + 8 * 31, sp);
+    Put<std::uint64_t>(c.raw, 8 + 8 * 32, pc);
+    if (vregs) {
+        std::memcpy(c.raw.data() + 272, vregs, 512);
+        Put<std::uint32_t>(c.raw, 784, fpcr);
+        Put<std::uint32_t>(c.raw, 788, fpsr);
+    }
+    c.pc = pc;
+    c.sp = sp;
+    return c;
+}
+
+bool ReadThreadContext(pid_t tid, ThreadContext* out) {
+    user_regs_struct regs{};
+    iovec io{&regs, sizeof regs};
+    if (ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRSTATUS), &io) != 0) return false;
+    user_fpsimd_struct fp{};
+    iovec fio{&fp, sizeof fp};
+    bool haveFp = ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRFPREG), &fio) == 0;
+    *out = BuildContext(regs.regs, regs.sp, regs.pc, static_cast<std::uint32_t>(regs.pstate),
+                        haveFp ? reinterpret_cast<const std::uint8_t*>(&fp.vregs) : nullptr, fp.fpsr, fp.fpcr);
+    return true;
+}
+
+bool ReadUcontext(const CrashedProcess& p, std::uint64_t address, ThreadContext* out) {
+    std::uint8_t uc[kUcReserved + 528];
+    if (!p.ReadMemory(address, uc, kUcReserved)) return false;
+    bool haveFp = p.ReadMemory(address + kUcReserved, uc + kUcReserved, 528) &&
+                  Get<std::uint32_t>(uc, kUcReserved) == kFpsimdMagic;
+    std::uint64_t x[31];
+    std::memcpy(x, uc + kUcRegs, sizeof x);
+    *out = BuildContext(x, Get<std::uint64_t>(uc, kUcSp), Get<std::uint64_t>(uc, kUcPc),
+                        static_cast<std::uint32_t>(Get<std::uint64_t>(uc, kUcPstate)),
+                        haveFp ? uc + kUcReserved + 16 : nullptr,
+                        haveFp ? Get<std::uint32_t>(uc, kUcReserved + 8) : 0,
+                        haveFp ? Get<std::uint32_t>(uc, kUcReserved + 12) : 0);
+    return true;
+}
+#else
+bool ReadThreadContext(pid_t, ThreadContext*) { return false; }
+bool ReadUcontext(const CrashedProcess&, std::uint64_t, ThreadContext*) { return false; }
+#endif
+
+bool ReadSmallFile(const std::string& path, std::string* text, std::size_t limit = 4 << 20) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    text->clear();
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text->append(buffer, static_cast<std::size_t>(n));
+        if (text->size() >= limit) break;
+    }
+    close(fd);
+    return true;
+}
+
+std::vector<pid_t> ListTasks(pid_t pid) {
+    std::vector<pid_t> tids;
+    std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR* d = opendir(dir.c_str());
+    if (!d) return tids;
+    while (dirent* e = readdir(d)) {
+        char* end = nullptr;
+        long v = std::strtol(e->d_name, &end, 10);
+        if (end != e->d_name && *end == '\0' && v > 0) tids.push_back(static_cast<pid_t>(v));
+    }
+    closedir(d);
+    std::sort(tids.begin(), tids.end());
+    return tids;
+}
+
+void SleepBriefly() {
+    timespec ts{0, 1000000};
+    nanosleep(&ts, nullptr);
+}
+
+Failure NoSuchThread() { return FailureWithText(0x80070006, std::strerror(ESRCH)); }
+
+} // namespace
+
+std::uint16_t MinidumpProcessorArchitecture() {
+#if defined(__x86_64__)
+    return 9;
+#elif defined(__aarch64__)
+    return 12;
+#else
+    return 0xFFFF;
+#endif
+}
+
+CrashedProcess::~CrashedProcess() { Detach(); }
+
+Failure CrashedProcess::Find(std::uint64_t threadId) {
+    if (threadId == 0) {
+        pid_ = getppid();
+        thread_ = 0;
+    } else {
+        if (threadId > static_cast<std::uint64_t>(INT_MAX)) return NoSuchThread();
+        std::string status;
+        if (!ReadSmallFile("/proc/" + std::to_string(threadId) + "/status", &status, 65536)) return NoSuchThread();
+        std::size_t at = status.find("\nTgid:");
+        if (at == std::string::npos) return NoSuchThread();
+        pid_ = static_cast<pid_t>(std::strtol(status.c_str() + at + 6, nullptr, 10));
+        thread_ = static_cast<pid_t>(threadId);
+        if (pid_ <= 0) return NoSuchThread();
+    }
+    if (pid_ <= 1 || pid_ == getpid()) return FailureFromErrno(EPERM);
+
+    char link[PATH_MAX + 1];
+    std::string exe = "/proc/" + std::to_string(pid_) + "/exe";
+    ssize_t n = readlink(exe.c_str(), link, PATH_MAX);
+    if (n < 0) return FailureFromErrno(errno);
+    executable_.assign(link, static_cast<std::size_t>(n));
+    const std::string deleted = " (deleted)";
+    if (executable_.size() > deleted.size() &&
+        executable_.compare(executable_.size() - deleted.size(), deleted.size(), deleted) == 0)
+        executable_.resize(executable_.size() - deleted.size());
+    executableIdentity_ = ReadFileIdentity(executable_);
+    return {};
+}
+
+bool CrashedProcess::StopThread(pid_t tid) {
+    if (ptrace(PTRACE_INTERRUPT, tid, nullptr, nullptr) != 0) return false;
+    // A thread stops within microseconds; one that does not within two
+    // seconds is left out of the report rather than hang the client.
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        int status = 0;
+        pid_t got = waitpid(tid, &status, __WALL | WNOHANG);
+        if (got == tid) {
+            if (WIFEXITED(status) || WIFSIGNALED(status)) return false;
+            if (WIFSTOPPED(status)) {
+                if ((status >> 16) == PTRACE_EVENT_STOP) return true;
+                // A signal on its way to the thread: let it go and ask again.
+                ptrace(PTRACE_CONT, tid, nullptr, reinterpret_cast<void*>(static_cast<long>(WSTOPSIG(status))));
+                ptrace(PTRACE_INTERRUPT, tid, nullptr, nullptr);
+            }
+        } else if (got < 0 && errno != EINTR) {
+            return false;
+        }
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        if (now.tv_sec - start.tv_sec >= 2) return false;
+        SleepBriefly();
+    }
+}
+
+Failure CrashedProcess::Suspend() {
+    Failure firstError;
+    // Threads may start while we attach; a few rounds catch them.
+    for (int round = 0; round < 8; ++round) {
+        bool added = false;
+        for (pid_t tid : ListTasks(pid_)) {
+            if (std::find(attached_.begin(), attached_.end(), tid) != attached_.end()) continue;
+            if (ptrace(PTRACE_SEIZE, tid, nullptr, nullptr) != 0) {
+                if (!firstError.failed() && errno != ESRCH) firstError = FailureFromErrno(errno);
+                continue;
+            }
+            attached_.push_back(tid);
+            added = true;
+            ThreadInfo info;
+            info.tid = tid;
+            if (StopThread(tid)) info.hasContext = ReadThreadContext(tid, &info.context);
+            threads_.push_back(std::move(info));
+        }
+        if (!added) break;
+    }
+    if (threads_.empty()) return firstError.failed() ? firstError : NoSuchThread();
+    return {};
+}
+
+void CrashedProcess::Detach() {
+    for (pid_t tid : attached_) ptrace(PTRACE_DETACH, tid, nullptr, nullptr);
+    attached_.clear();
+}
+
+bool CrashedProcess::ReadMemory(std::uint64_t address, void* buffer, std::size_t size) const {
+    if (size == 0) return true;
+    if (address + size < address) return false;
+    iovec local{buffer, size};
+    iovec remote{reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), size};
+    ssize_t n = process_vm_readv(pid_, &local, 1, &remote, 1, 0);
+    if (n == static_cast<ssize_t>(size)) return true;
+    // Some kernels and sandboxes refuse process_vm_readv; /proc/<pid>/mem
+    // works wherever ptrace does.
+    std::string mem = "/proc/" + std::to_string(pid_) + "/mem";
+    int fd = open(mem.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = pread(fd, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(address + done));
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    close(fd);
+    return done == size;
+}
+
+std::string CrashedProcess::ReadProcFile(const char* name) const {
+    std::string text;
+    ReadSmallFile("/proc/" + std::to_string(pid_) + "/" + name, &text);
+    return text;
+}
+
+Failure CrashedProcess::ReadException(std::uint64_t address) {
+    exception_ = {};
+    if (address == 0) return {};
+    struct {
+        std::uint64_t siginfo, ucontext;
+        std::int32_t tid;
+    } __attribute__((packed)) record{};
+    static_assert(sizeof record == 20);
+    if (!ReadMemory(address, &record, sizeof record)) return FailureFromErrno(EFAULT);
+    std::uint8_t siginfo[128];
+    if (!ReadMemory(record.siginfo, siginfo, sizeof siginfo)) return FailureFromErrno(EFAULT);
+    int signo = Get<std::int32_t>(siginfo, 0);
+    if (signo <= 0 || signo > 64) return FailureFromErrno(EINVAL);
+    if (!ReadUcontext(*this, record.ucontext, &exception_.context)) return FailureFromErrno(EFAULT);
+    exception_.signalNumber = signo;
+    exception_.signalCode = Get<std::int32_t>(siginfo, 8);
+    exception_.faultAddress = Get<std::uint64_t>(siginfo, 16);
+    exception_.threadId = record.tid > 0 ? record.tid : thread_;
+    exception_.present = true;
+    return {};
+}
+
+std::vector<MapEntry> ParseMaps(const std::string& text) {
+    std::vector<MapEntry> maps;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        MapEntry m;
+        unsigned long long start = 0, end = 0, offset = 0, inode = 0;
+        char perms[8] = {};
+        char dev[16] = {};
+        int consumed = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx %7s %llx %15s %llu %n", &start, &end, perms, &offset, dev, &inode,
+                        &consumed) < 6)
+            continue;
+        m.start = start;
+        m.end = end;
+        m.offset = offset;
+        m.inode = inode;
+        m.perms = perms;
+        if (consumed > 0 && static_cast<std::size_t>(consumed) <= line.size()) m.path = line.substr(static_cast<std::size_t>(consumed));
+        if (m.end > m.start) maps.push_back(std::move(m));
+    }
+    return maps;
+}
+
+std::vector<ModuleInfo> ModulesFromMaps(const std::vector<MapEntry>& maps) {
+    std::vector<ModuleInfo> modules;
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+        const MapEntry& m = maps[i];
+        if (m.offset != 0 || m.inode == 0 || m.path.empty() || m.path[0] != '/') continue;
+        ModuleInfo module;
+        module.base = m.start;
+        std::uint64_t end = m.end;
+        for (std::size_t j = i + 1; j < maps.size(); ++j) {
+            if (maps[j].inode != m.inode || maps[j].path != m.path) {
+                // An anonymous mapping right after (.bss) still counts when
+                // the module goes on behind it.
+                if (maps[j].path.empty() && j + 1 < maps.size() && maps[j + 1].inode == m.inode &&
+                    maps[j + 1].path == m.path && maps[j + 1].offset != 0)
+                    continue;
+                break;
+            }
+            if (maps[j].offset == 0) break;  // the same file mapped again
+            end = maps[j].end;
+        }
+        module.size = end - module.base;
+        module.path = m.path;
+        modules.push_back(std::move(module));
+    }
+    return modules;
+}
+
+Failure CrashedProcess::ReadModules() {
+    mapsText_ = ReadProcFile("maps");
+    if (mapsText_.empty()) return FailureFromErrno(errno ? errno : EACCES);
+    maps_ = ParseMaps(mapsText_);
+    modules_ = ModulesFromMaps(maps_);
+    for (ModuleInfo& m : modules_) m.identity = ReadFileIdentity(m.path);
+    faultingModule_ = -1;
+    std::uint64_t pc = exceptionPc();
+    for (std::size_t i = 0; i < modules_.size(); ++i)
+        if (pc >= modules_[i].base && pc - modules_[i].base < modules_[i].size) faultingModule_ = static_cast<int>(i);
+    return {};
+}
+
+const ModuleInfo* CrashedProcess::faultingModule() const {
+    return faultingModule_ >= 0 ? &modules_[static_cast<std::size_t>(faultingModule_)] : nullptr;
+}
+
+const MapEntry* CrashedProcess::MappingAt(std::uint64_t address) const {
+    for (const MapEntry& m : maps_)
+        if (address >= m.start && address < m.end) return &m;
+    return nullptr;
+}
+
+} // namespace ulmarro

@@ -1,0 +1,28 @@
+#pragma once
+
+// The client's settings. User scope is $XDG_CONFIG_HOME/KORVELL/Ulmarro.conf,
+// system scope KORVELL/Ulmarro.conf under the first of $XDG_CONFIG_DIRS (the
+// file the crash hook reads). Per-application values live in the group
+// "Applications/<application id>"; each is looked up in user scope first.
+
+#include "report.h"
+
+#include <QString>
+
+namespace ulmarro {
+
+QString SystemSettingsPath();
+QString UserSettingsPath();
+
+ClientConfig LoadConfig(const QString& applicationId);
+
+// The debugger command (system scope, key "Debugger"); "%ld" in it is
+// replaced by the crashed process id. Empty when none is configured.
+QString ConfiguredDebugger();
+
+// -RegServer / -UnregServer: the client's path as the default value the
+// crash hook reads. Returns false with a reason when the file cannot be written.
+bool RegisterClient(const QString& clientPath, QString* error);
+bool UnregisterClient(QString* error);
+
+} // namespace ulmarro
