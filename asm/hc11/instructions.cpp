@@ -627,7 +627,13 @@ const void* FindInstruction(std::string_view lowerName) {
 bool AssembleInstruction(Assembler& as, const void* handle) {
     const OpcodeEntry& row = *static_cast<const OpcodeEntry*>(handle);
     std::uint32_t cls = row.cls & kClassMask;
-    if (row.cls & kNonStandard) as.Report(4303);
+    if (row.cls & kNonStandard) {
+        // Point the warning at the mnemonic, which ends where the scanner stands.
+        Scanner& s = as.Scan();
+        std::size_t start = s.Pos();
+        while (start > 0 && chars::IsSymbolChar(s.Line()[start - 1])) --start;
+        ReportAt(as, start, 4303);
+    }
 
     switch (cls) {
     case kInherent:
