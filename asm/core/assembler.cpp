@@ -1,0 +1,367 @@
+// The run context, the symbol and section records, and the pass loop for one source.
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
+
+#include "impl.h"
+#include "listing.h"
+
+namespace qorb {
+
+Assembler::Assembler(const Target& target, Settings settings)
+    : target_(target), settings_(std::move(settings)), impl_(std::make_unique<Impl>(*this)) {
+    impl_->errorFileName = settings_.errorFile;
+}
+
+Assembler::~Assembler() { CloseErrorFile(); }
+
+Assembler::Impl::Impl(Assembler& a) : as(a) {}
+Assembler::Impl::~Impl() = default;
+
+InputSource* Assembler::Impl::InnermostFile() const {
+    for (auto it = sources.rbegin(); it != sources.rend(); ++it)
+        if ((*it)->kind == SourceKind::File) return it->get();
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Symbols
+
+Symbol* Assembler::FindSymbol(std::string_view name) {
+    auto it = symbols_.find(name);
+    return it == symbols_.end() ? nullptr : &it->second;
+}
+
+Symbol& Assembler::GetSymbol(std::string_view name) {
+    auto it = symbols_.find(name);
+    if (it != symbols_.end()) return it->second;
+    return symbols_.emplace(std::string(name), Symbol{}).first->second;
+}
+
+Symbol& Assembler::GetLocal(unsigned number) {
+    std::uint64_t key = (static_cast<std::uint64_t>(impl_->scope) << 8) | (number & 0xFF);
+    return impl_->locals[key];
+}
+
+bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
+    auto it = as.symbols_.find(name);
+    if (it == as.symbols_.end()) {
+        it = as.symbols_.emplace(std::string(name), Symbol{}).first;
+        as.unresolved_ = true;
+    }
+    Symbol& s = it->second;
+    s.used = true;
+    if (!s.defined && as.pass_ > 1) return as.Report(2038, {name});
+    if (!s.known) as.unresolved_ = true;
+    if (knownInPassOne) {
+        if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
+        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(2017, {name});
+    }
+    if (s.known) {
+        r.value = s.value;
+        r.known = true;
+    }
+    if (as.final_) {
+        if (s.multiplyDefined) as.Report(4003, {name});
+        else if (as.strict_ && s.known && !s.constant) as.Report(4005, {name});
+        else if (as.strict_ && !s.known) as.Report(4004, {name});
+    }
+    return true;
+}
+
+bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {
+    Symbol& s = as.GetLocal(number);
+    if (!s.defined && !s.known) as.unresolved_ = true;
+    s.used = true;
+    if (!s.defined && as.pass_ > 1) return as.Report(2043, {number});
+    if (!s.known) as.unresolved_ = true;
+    if (knownInPassOne) {
+        if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
+        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(2018, {number});
+    }
+    if (s.known) {
+        r.value = s.value;
+        r.known = true;
+    }
+    if (as.final_) {
+        if (s.multiplyDefined) as.Report(4006, {number});
+        else if (as.strict_ && s.known && !s.constant) as.Report(4007, {number});
+    }
+    return true;
+}
+
+// Defines a global symbol (local < 0) or local label with a value. Used by
+// labels, equ, set and define; the caller has positioned the scanner at the
+// name for messages.
+bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known,
+                                        bool isSet) {
+    Symbol* s;
+    if (local >= 0) {
+        s = &as.GetLocal(static_cast<unsigned>(local));
+    } else {
+        s = &as.GetSymbol(name);
+    }
+    if (isSet) {
+        if (s->defined && s->isOther) {
+            return local >= 0 ? as.Report(2045, {local}) : as.Report(2040, {name});
+        }
+    } else if (s->defined && s->isSet) {
+        return local >= 0 ? as.Report(2045, {local}) : as.Report(2040, {name});
+    }
+    if (known && isSet) {
+        // set symbols change value within a pass on purpose
+        s->constant = true;
+        s->value = value;
+    } else if (known) {
+        if (s->known && s->used && s->value != value) {
+            as.unresolved_ = true;
+            s->constant = false;
+        } else {
+            s->constant = true;
+        }
+        s->value = value;
+    }
+    if (!isSet && (s->definedThisPass || s->multiplyDefined)) {
+        s->multiplyDefined = true;
+        return local >= 0 ? as.Report(2044, {local}) : as.Report(2039, {name});
+    }
+    s->defined = true;
+    s->definedThisPass = true;
+    if (isSet) s->isSet = true;
+    else s->isOther = true;
+    if (known) s->known = true;
+    else as.unresolved_ = true;
+    if (as.final_ && as.strict_) {
+        if (isSet && known) return true;
+        if (!known) return local >= 0 ? as.Report(2046, {local}) : as.Report(2041, {name});
+        if (!s->constant) return local >= 0 ? as.Report(2047, {local}) : as.Report(2042, {name});
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Sections
+
+Section* Assembler::Impl::FindSection(std::string_view name) {
+    for (auto& s : sections)
+        if (s->named && s->name == name) return s.get();
+    return nullptr;
+}
+
+Section& Assembler::Impl::NewSection(std::string_view name, bool named) {
+    auto s = std::make_unique<Section>();
+    s->name = std::string(name);
+    s->named = named;
+    sections.push_back(std::move(s));
+    return *sections.back();
+}
+
+void Assembler::Impl::LeaveSection() {
+    if (current && current->size == 0) current->saved = as.pc_;
+}
+
+void Assembler::Impl::SwitchTo(Section* s) {
+    LeaveSection();
+    current = s;
+    as.pc_ = s->size ? s->start + static_cast<std::uint32_t>(s->size) : s->saved;
+}
+
+void Assembler::Impl::EndOffset() {
+    if (!inOffset) return;
+    inOffset = false;
+    Section* back = offsetReturn ? offsetReturn : sections.front().get();
+    offsetReturn = nullptr;
+    SwitchTo(back);
+}
+
+// ---------------------------------------------------------------------------
+// Passes
+
+void Assembler::Impl::ResetForSource() {
+    sources.clear();
+    conds.clear();
+    saveStack.clear();
+    sections.clear();
+    current = nullptr;
+    offsetReturn = nullptr;
+    inOffset = false;
+    macros.clear();
+    locals.clear();
+    as.symbols_.clear();
+    previousPassFailed = false;
+    collecting = Collecting{};
+    as.pass_ = 0;
+    as.final_ = as.strict_ = as.relax_ = as.screwed_ = false;
+    as.warnings_ = as.errors_ = as.fatals_ = 0;
+}
+
+void Assembler::Impl::StartPass() {
+    for (auto& [name, sym] : as.symbols_) sym.definedThisPass = false;
+    for (auto& [key, sym] : locals) sym.definedThisPass = false;
+    // Sections that org opened are opened again in the same order by the
+    // next pass; named sections keep their records for the redefinition rules.
+    std::erase_if(sections, [](const std::unique_ptr<Section>& s) { return s->orgSection; });
+    bool haveUnnamed = false;
+    for (auto& s : sections) {
+        if (!s->named) haveUnnamed = true;
+        s->size = 0;
+        s->bytes.clear();
+        s->saved = 0;
+        s->start = 0;
+    }
+    if (!haveUnnamed) NewSection("", false);
+    conds.clear();
+    saveStack.clear();
+    sources.clear();
+    collecting = Collecting{};
+    expansionCounter = 0;
+    scope = 0;
+    inOffset = false;
+    offsetReturn = nullptr;
+    ++as.pass_;
+    as.warnings_ = as.errors_ = as.fatals_ = 0;
+    lineCounter = 0;
+    as.unresolved_ = false;
+    for (auto& s : sections)
+        if (!s->named) {
+            current = s.get();
+            break;
+        }
+    as.pc_ = 0;
+    listOn = true;
+    mlistOn = clistOn = false;
+    tabWidth = 8;
+    lineLength = 120;
+    pageLength = 0;
+    title.clear();
+    subtitle.clear();
+}
+
+namespace {
+std::string LocalTimeText() {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, "%a %b %e %H:%M:%S %Y", &tm);
+    return buf;
+}
+} // namespace
+
+bool Assembler::AssembleSource(const std::string& sourcePath, const std::string& displayName,
+                               const std::string& objectPath, const std::string& listingPath,
+                               const std::string& listingName) {
+    Impl& im = *impl_;
+    auto started = std::chrono::steady_clock::now();
+    im.ResetForSource();
+    im.sourcePath = sourcePath;
+    im.sourceDisplay = displayName;
+
+    if (std::FILE* f = std::fopen(sourcePath.c_str(), "rb")) {
+        std::fclose(f);
+    } else {
+        int e = errno;
+        return Report(2003, {displayName, std::strerror(e)});
+    }
+
+    bool ok = false;
+    bool fatalInFinal = false;
+    for (;;) {
+        im.StartPass();
+        if (final_) {
+            if (settings_.listing) {
+                std::FILE* lf = std::fopen(listingPath.c_str(), "wb");
+                if (!lf) {
+                    int e = errno;
+                    Report(1007, {listingPath, std::strerror(e)});
+                    return false;
+                }
+                im.listing = std::make_unique<Listing>(*this, lf, listingPath);
+                im.listing->Header(FormatText(target_.Texts().listingHeader,
+                                              {listingName, kVersionMajor, kVersionMinor, kBuildNumber,
+                                               LocalTimeText()}));
+            }
+            for (const auto& [where, name] : im.failedIncludeList) {
+                std::string line = where + FormatText(KindPrefix(MsgKind::Note), {5003}) +
+                                   FormatText(CatalogueText(5003), {name});
+                Print(line);
+                if (im.listing) im.listing->Message(line);
+            }
+        }
+        ok = im.RunPass();
+        if (final_) {
+            fatalInFinal = fatals_ > 0;
+            break;
+        }
+        bool next_final;
+        if (ok && !unresolved_) {
+            next_final = true;
+        } else if ((ok && unresolved_) || (!ok && unresolved_ && pass_ < settings_.minPasses)) {
+            next_final = pass_ > static_cast<unsigned long long>(settings_.maxPasses);
+        } else {
+            next_final = true;
+            screwed_ = true;
+            im.previousPassFailed = true;
+            if (fatals_ > 0) relax_ = true;
+        }
+        if (next_final) {
+            final_ = true;
+            if (!screwed_) strict_ = true;
+        }
+    }
+
+    if (im.listing) {
+        if (settings_.symbolListing || settings_.usedSymbolsOnly) im.listing->Symbols(settings_.usedSymbolsOnly);
+        if (!im.listing->Close()) {
+            ok = false;
+            fatalInFinal = true;
+        }
+        im.listing.reset();
+    }
+    if (ok && im.previousPassFailed) {
+        Report(2005);
+        ok = false;
+    }
+    if (unresolved_) Report(4008);
+    if (pass_ - 1 > settings_.maxPasses) {
+        Report(1012);
+        std::fputs("\nUnresolved symbols:\n", err_);
+        PrintUnresolved(err_);
+        return false;
+    }
+    if (ok) {
+        if (!im.WriteObject(objectPath)) return false;
+    }
+    if (!fatalInFinal) {
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                      .count();
+        if (settings_.statistics) {
+            Print(FormatText("%s: %u lines, %u warning(s), %u error(s), %u pass(es), %d.%03d second(s)\n",
+                             {displayName, im.lineCounter, warnings_, errors_, pass_ - 1,
+                              static_cast<int>(ms / 1000), static_cast<int>(ms % 1000)}));
+        } else {
+            Print(FormatText("%s: %u warning(s), %u error(s)\n", {displayName, warnings_, errors_}));
+        }
+    }
+    std::fflush(out_);
+    return ok;
+}
+
+void Assembler::PrintUnresolved(std::FILE* to) {
+    std::vector<const std::pair<const std::string, Symbol>*> list;
+    for (const auto& entry : symbols_)
+        if (!entry.second.known || !entry.second.constant) list.push_back(&entry);
+    std::sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->first < b->first; });
+    for (auto* e : list) {
+        if (!e->second.known)
+            std::fputs(FormatText("%-30s  ?\n", {e->first}).c_str(), to);
+        else
+            std::fputs(FormatText("%-30s  %08x\n", {e->first, e->second.value}).c_str(), to);
+    }
+}
+
+} // namespace qorb

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string_view>
+
+namespace qorb {
+
+// Pseudo command table lookup (lower-case name): row index or -1.
+int FindDirective(std::string_view lowerName);
+// Number of rows and the check of the table's order and handler numbers.
+bool CheckDirectiveTable();
+
+} // namespace qorb

@@ -1,0 +1,487 @@
+// Command line, environment and response files, the option scans, source
+// names and the loop over the sources.
+
+#include "driver.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <filesystem>
+#include <fnmatch.h>
+#include <list>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "assembler.h"
+
+namespace qorb {
+
+namespace {
+
+struct Word {
+    std::string text;
+    bool consumed = false;
+    bool unknown = false;
+};
+
+bool IsSplitBlank(char c) { return c == ' ' || (static_cast<unsigned char>(c) < 0x20) || c == 0x7F; }
+
+// Splits a text into words: blanks (space and control characters) separate
+// them; quoted parts belong to the current word without their quotes.
+void SplitWords(std::string_view text, std::list<Word>& into) {
+    std::size_t i = 0, n = text.size();
+    while (i < n) {
+        while (i < n && IsSplitBlank(text[i])) ++i;
+        if (i >= n) break;
+        std::string word;
+        while (i < n && !IsSplitBlank(text[i])) {
+            char c = text[i];
+            if (c == '"' || c == '\'') {
+                ++i;
+                while (i < n && text[i] != c) word += text[i++];
+                if (i < n) ++i;
+            } else {
+                word += c;
+                ++i;
+            }
+        }
+        into.push_back(Word{word});
+    }
+}
+
+std::string Trim(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsSplitBlank(s[b])) ++b;
+    while (e > b && IsSplitBlank(s[e - 1])) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+bool IsOptionWord(const std::string& w) {
+    if (w.empty()) return false;
+    if (w[0] == '-') return true;
+    if (w[0] != '/') return false;
+    // On this platform an absolute file name also starts with '/'; such a word
+    // is a file name when it exists or looks like a path rather than "/opt:value".
+    struct stat st;
+    if (::stat(w.c_str(), &st) == 0) return false;
+    std::string_view rest(w);
+    rest.remove_prefix(1);
+    if (rest.find('/') != std::string_view::npos && rest.find(':') == std::string_view::npos &&
+        rest.find('=') == std::string_view::npos)
+        return false;
+    return true;
+}
+
+std::string OptionName(const std::string& w) { return w.substr(1); }
+
+bool AllDigits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+long long ParseUnsigned(const std::string& s) {
+    unsigned long long v = 0;
+    for (char c : s) {
+        v = v * 10 + static_cast<unsigned>(c - '0');
+        if (v > 0xFFFFFFFFull) return 0xFFFFFFFFll; // the value is brought into range afterwards
+    }
+    return static_cast<long long>(v);
+}
+
+std::string Slashes(std::string s) {
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return s;
+}
+
+struct NameParts {
+    std::string dir;  // including the last separator
+    std::string base; // without extension
+    std::string ext;  // including the dot
+};
+
+NameParts Split(const std::string& name) {
+    NameParts p;
+    std::string n = Slashes(name);
+    std::size_t slash = n.find_last_of('/');
+    std::size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
+    p.dir = n.substr(0, fileStart);
+    std::string file = n.substr(fileStart);
+    std::size_t dot = file.find_last_of('.');
+    if (dot == std::string::npos) {
+        p.base = file;
+    } else {
+        p.base = file.substr(0, dot);
+        p.ext = file.substr(dot);
+    }
+    return p;
+}
+
+std::string WithDefaultExt(const std::string& name, const char* ext) {
+    NameParts p = Split(name);
+    return p.ext.empty() ? p.dir + p.base + ext : Slashes(name);
+}
+
+std::string WithExt(const std::string& name, const char* ext) {
+    NameParts p = Split(name);
+    return p.dir + p.base + ext;
+}
+
+std::string Absolute(const std::string& cwd, const std::string& name) {
+    if (!name.empty() && name[0] == '/') return name;
+    return cwd + "/" + name;
+}
+
+class Driver {
+public:
+    Driver(const Target& target, void (*crash)()) : target_(target), crash_(crash) {}
+
+    int Run(int argc, char** argv);
+
+private:
+    // Reports a command-line message through a run context without sources.
+    void Message(int number, std::initializer_list<MsgArg> args) {
+        Assembler as(target_, Settings{});
+        as.Report(number, args);
+    }
+    void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
+    void Banner() {
+        Print(FormatText(target_.Texts().bannerLine, {kVersionMajor, kVersionMinor, kBuildNumber}));
+        Print("Copyright (C) KORVELL Software. All rights reserved.\n\n");
+        std::fflush(stdout);
+    }
+    bool TakeValue(std::list<Word>::iterator it, const std::string& name, std::string& value, bool& present);
+    void ExpandSources(const std::string& word, std::vector<std::string>& out);
+
+    const Target& target_;
+    void (*crash_)();
+    std::list<Word> words_;
+};
+
+bool Driver::TakeValue(std::list<Word>::iterator it, const std::string& name, std::string& value, bool& present) {
+    std::string opt = OptionName(it->text);
+    present = false;
+    if (opt.size() > name.size()) {
+        std::string rest = opt.substr(name.size());
+        if (rest[0] == ':' || rest[0] == '=') rest.erase(0, 1);
+        value = Trim(rest);
+    } else {
+        auto next = std::next(it);
+        if (next != words_.end() && !next->consumed && !next->text.empty() && next->text[0] != '-' &&
+            next->text[0] != '/') {
+            value = Trim(next->text);
+            next->consumed = true;
+        } else {
+            value.clear();
+        }
+    }
+    it->consumed = true;
+    present = !value.empty();
+    return present;
+}
+
+void Driver::ExpandSources(const std::string& word, std::vector<std::string>& out) {
+    if (word.find_first_of("*?") == std::string::npos) {
+        out.push_back(word);
+        return;
+    }
+    std::string pattern = Slashes(word);
+    std::size_t slash = pattern.find_last_of('/');
+    std::string dirPart = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
+    std::string filePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    DIR* d = ::opendir(dirPart.empty() ? "." : dirPart.c_str());
+    if (!d) return;
+    std::vector<std::string> found;
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (name.empty() || name[0] == '.') continue; // hidden entries are skipped
+        if (::fnmatch(filePattern.c_str(), name.c_str(), 0) != 0) continue;
+        struct stat st;
+        std::string full = dirPart + name;
+        if (::stat(full.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        found.push_back(full);
+    }
+    ::closedir(d);
+    std::sort(found.begin(), found.end());
+    out.insert(out.end(), found.begin(), found.end());
+}
+
+int Driver::Run(int argc, char** argv) {
+    const TargetTexts& texts = target_.Texts();
+    for (int i = 0; i < argc; ++i) words_.push_back(Word{Trim(argv[i] ? argv[i] : "")});
+    std::size_t fromEnv = 0;
+    if (const char* env = std::getenv(texts.environmentVar)) {
+        std::size_t before = words_.size();
+        SplitWords(env, words_);
+        fromEnv = words_.size() - before;
+    }
+    if (!words_.empty()) words_.pop_front();
+
+    bool nologo = false, help = false;
+    for (Word& w : words_) {
+        if (!IsOptionWord(w.text)) continue;
+        std::string name = OptionName(w.text);
+        if (name == "nologo") {
+            nologo = true;
+            w.consumed = true;
+        } else if (name == "?" || name == "help") {
+            help = true;
+            w.consumed = true;
+        }
+    }
+    if (help) {
+        Banner();
+        Print(texts.usageLines);
+        return 3;
+    }
+    if (!nologo) Banner();
+    if (argc <= 1 && fromEnv == 0) {
+        Print(texts.usageLines);
+        return 3;
+    }
+
+    // Response files: their words are inserted after the @ word, which goes.
+    for (auto it = words_.begin(); it != words_.end();) {
+        std::string t = it->text;
+        if (!it->consumed && !t.empty() && (t[0] == '-' || t[0] == '/') && t.size() > 1 && t[1] == '@')
+            t.erase(0, 1);
+        if (it->consumed || t.empty() || t[0] != '@') {
+            ++it;
+            continue;
+        }
+        std::string name = t.substr(1);
+        std::FILE* f = std::fopen(name.c_str(), "rb");
+        struct stat st;
+        if (f && (::fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode))) {
+            std::fclose(f);
+            f = nullptr;
+        }
+        if (!f) {
+            Message(2901, {name});
+            return 3;
+        }
+        std::list<Word> inserted;
+        std::string line;
+        int c;
+        auto flush = [&]() {
+            std::size_t b = 0;
+            while (b < line.size() && IsSplitBlank(line[b])) ++b;
+            if (b < line.size() && line[b] != '#' && line[b] != ';') SplitWords(std::string_view(line).substr(b), inserted);
+            line.clear();
+        };
+        while ((c = std::fgetc(f)) != EOF) {
+            if (c == '\n') flush();
+            else line += static_cast<char>(c);
+        }
+        flush();
+        std::fclose(f);
+        auto next = words_.erase(it);
+        words_.splice(next, inserted);
+        it = next;
+    }
+
+    Settings settings;
+    // Options with values, first to last.
+    static const char* const kValueOptions[] = {"Fo", "Fl", "Fe", "i", "Amax", "Amin", "Ae", "hcs", "CrashMe"};
+    for (auto it = words_.begin(); it != words_.end(); ++it) {
+        if (it->consumed || !IsOptionWord(it->text)) continue;
+        std::string opt = OptionName(it->text);
+        const char* match = nullptr;
+        for (const char* name : kValueOptions) {
+            if (std::string_view(name) == "hcs" && !texts.hasHcsOption) continue;
+            if (opt.compare(0, std::strlen(name), name) == 0) {
+                match = name;
+                break;
+            }
+        }
+        if (!match) continue;
+        std::string m = match;
+        std::string value;
+        bool present = false;
+        if (m == "hcs") {
+            settings.hcs = true;
+            it->consumed = true;
+            continue;
+        }
+        if (m == "CrashMe") {
+            it->consumed = true;
+            std::fflush(stdout);
+            if (crash_) crash_();
+            continue;
+        }
+        TakeValue(it, m, value, present);
+        if (m == "Fl") settings.listing = true;
+        if (!present) {
+            Message(4904, {m});
+            continue;
+        }
+        if (m == "Fo") settings.objectFile = value;
+        else if (m == "Fl") settings.listingFile = value;
+        else if (m == "Fe") settings.errorFile = value;
+        else if (m == "i") settings.includeDirs.push_back(value);
+        else {
+            if (!AllDigits(value)) {
+                Message(4905, {m});
+                continue;
+            }
+            long long v = ParseUnsigned(value);
+            if (m == "Amax") settings.maxPasses = v;
+            else if (m == "Amin") settings.minPasses = v;
+            else settings.errorLimit = v;
+        }
+    }
+
+    // Switch options, last to first; names match exactly.
+    auto levelOf = [](const std::string& n) -> int {
+        if (n.size() == 2 && (n[0] == 'W' || n[0] == 'w') && n[1] >= '0' && n[1] <= '4') {
+            if (n == "w0") return -1;
+            return n[1] - '0';
+        }
+        if (n == "dw") return 0;
+        return -1;
+    };
+    bool levelSet = false, symFamilySet = false;
+    for (auto it = words_.rbegin(); it != words_.rend(); ++it) {
+        if (it->consumed || !IsOptionWord(it->text)) continue;
+        std::string n = OptionName(it->text);
+        int level = levelOf(n);
+        if (level >= 0) {
+            it->consumed = true;
+            if (levelSet) continue;
+            levelSet = true;
+            settings.warningLevel = level;
+            for (auto& w : words_) {
+                if (w.consumed || !IsOptionWord(w.text) || levelOf(OptionName(w.text)) < 0) continue;
+                w.consumed = true;
+                Message(4903, {OptionName(w.text), n});
+            }
+            continue;
+        }
+        bool isLs = n == "ls" || n == "s", isLu = n == "lu" || n == "su";
+        if (isLs || isLu) {
+            it->consumed = true;
+            if (symFamilySet) continue;
+            symFamilySet = true;
+            settings.listing = true;
+            if (isLs) settings.symbolListing = true;
+            else settings.usedSymbolsOnly = true;
+            for (auto& w : words_) {
+                if (w.consumed || !IsOptionWord(w.text)) continue;
+                std::string o = OptionName(w.text);
+                bool opposite = isLs ? (o == "lu" || o == "su") : (o == "ls" || o == "s");
+                if (!opposite) continue;
+                w.consumed = true;
+                Message(4903, {o, isLs ? "ls" : "lu"});
+            }
+            continue;
+        }
+        if (n == "case") {
+            settings.caseSensitive = true;
+        } else if (n == "l") {
+            settings.listing = true;
+        } else if (n == "lc" || n == "c") {
+            settings.listing = true;
+            settings.cycles = true;
+        } else if (n == "mc") {
+            settings.compat = true;
+        } else if (n == "stat") {
+            settings.statistics = true;
+        } else {
+            it->unknown = true;
+        }
+        it->consumed = true;
+    }
+    for (const Word& w : words_)
+        if (w.unknown) Message(4901, {OptionName(w.text)});
+
+    std::vector<std::string> sources;
+    for (const Word& w : words_)
+        if (!w.consumed) ExpandSources(w.text, sources);
+    if (sources.empty()) {
+        Message(2903, {});
+        return 1;
+    }
+    if (sources.size() > 1) {
+        bool stop = false;
+        if (!settings.objectFile.empty()) {
+            Message(2905, {"Fo"});
+            stop = true;
+        }
+        if (!settings.listingFile.empty()) {
+            Message(2905, {"Fl"});
+            stop = true;
+        }
+        if (stop) return 1;
+    }
+    auto adjust = [&](long long& v, long long lo, long long hi, const char* name) {
+        long long nv = std::clamp(v, lo, hi);
+        if (nv != v) {
+            v = nv;
+            Message(4906, {name, static_cast<int>(nv)});
+        }
+    };
+    adjust(settings.maxPasses, 2, 100, "Amax");
+    adjust(settings.minPasses, 2, 100, "Amin");
+    if (settings.minPasses > settings.maxPasses) {
+        settings.minPasses = settings.maxPasses;
+        Message(4906, {"Amin", static_cast<int>(settings.minPasses)});
+    }
+    adjust(settings.errorLimit, 10, 1000000, "Ae");
+
+    // Names the user gave are taken relative to the directory we start in.
+    char buf[PATH_MAX];
+    std::string startDir = ::getcwd(buf, sizeof buf) ? buf : ".";
+    if (!settings.errorFile.empty()) settings.errorFile = Absolute(startDir, Slashes(settings.errorFile));
+    for (std::string& d : settings.includeDirs) d = Absolute(startDir, Slashes(d));
+
+    Assembler as(target_, settings);
+    if (!target_.CheckTables(as)) return 2;
+    bool allOk = true;
+    for (const std::string& src : sources) {
+        // Every source starts from the directory the program started in.
+        if (::chdir(startDir.c_str()) != 0) {
+            allOk = false;
+            break;
+        }
+        std::string shown = Split(src).ext.empty() ? src + ".asm" : src;
+        std::string source = WithDefaultExt(src, ".asm");
+        std::string object = settings.objectFile.empty() ? WithExt(src, ".s19")
+                                                         : WithDefaultExt(settings.objectFile, ".s19");
+        std::string listing = settings.listingFile.empty() ? WithExt(src, ".lst")
+                                                           : WithDefaultExt(settings.listingFile, ".lst");
+        std::string sourceAbs = Absolute(startDir, source);
+        // Include files and relative names inside the source are found
+        // relative to the source's own directory.
+        std::string dir = Split(sourceAbs).dir;
+        if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
+            // A missing directory shows up as the source that cannot be opened.
+        }
+        if (!as.AssembleSource(sourceAbs, shown, Absolute(startDir, object), Absolute(startDir, listing), listing)) {
+            allOk = false;
+            break;
+        }
+    }
+    as.CloseErrorFile();
+    std::fflush(stdout);
+    if (::chdir(startDir.c_str()) != 0) {
+    }
+    return allOk ? 0 : 2;
+}
+
+} // namespace
+
+int RunAssembler(int argc, char** argv, const Target& target, void (*crash)()) {
+    try {
+        Driver d(target, crash);
+        return d.Run(argc, argv);
+    } catch (...) {
+        std::fflush(stdout);
+        std::fputs("\nInternal error: please contact KORVELL technical support (support@korvell.com)\n", stdout);
+        std::fflush(stdout);
+        return 255;
+    }
+}
+
+} // namespace qorb

@@ -1,0 +1,193 @@
+#pragma once
+
+// Internal state of the assembler shared by the core's translation units.
+
+#include <array>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "assembler.h"
+
+namespace qorb {
+
+class Listing;
+
+class InputSource {
+public:
+    explicit InputSource(SourceKind k) : kind(k) {}
+    virtual ~InputSource() = default;
+    // Delivers the next line (without line end); false at the end.
+    virtual bool Next(std::string& out) = 0;
+
+    SourceKind kind;
+    std::string name;  // file name; for expansions the macro's name
+    int line = 0;      // lines delivered so far
+    std::size_t condFloor = 0;
+    std::size_t saveFloor = 0;
+    std::size_t outerCondFloor = 0; // floors of the enclosing level, restored at the end
+    std::size_t outerSaveFloor = 0;
+    bool ended = false; // `end`, `mexit`: stop after the current line
+    // Macro expansions and repeat blocks: where the body was defined.
+    std::string defFile;
+    int defLine = 0;
+    int bodyLine = 0; // line of the body being delivered (1-based)
+};
+
+enum class PreCommand {
+    Define, Elif, Else, Endif, Fail, If, Ifc, Ifnc, Ifdef, Ifndef, Ifeq, Ifne, Ifge, Ifgt, Ifle, Iflt,
+    Include, Messg, Warn
+};
+
+struct CondEntry {
+    bool taking = false;
+    bool enclosingActive = false;
+    bool elseSeen = false;
+    bool takenByElif = false;
+};
+
+// What one processed line leaves for the listing and the line bookkeeping.
+struct LineState {
+    bool control = false;     // listing controls: not listed
+    bool conditional = false; // opening or branch command of a conditional
+    bool skipped = false;     // inside a false conditional block
+    bool hasValue = false;    // equ, set, org, define: show the value
+    std::int32_t value = 0;
+    std::size_t reserved = 0; // bytes that only reserve space (ds, dcb, align, even)
+    bool reserveOnly = false; // the reservation writes no image bytes (empty section, offset)
+    int patternSize = 1;      // fill pattern of the reservation
+    std::uint8_t pattern[4] = {0, 0, 0, 0};
+    bool alwaysWrite = false; // dcb: bytes even in an empty section
+    bool reserveLine = false; // ds, dcb, align, even: listed as a byte count
+    bool listed = true;       // false once the line was handed to the listing
+    bool hasLabel = false;
+    bool macroLine = false;
+};
+
+// Pending collection of a macro or repeat body.
+struct Collecting {
+    bool active = false;
+    bool repeat = false;
+    bool store = false;
+    int nesting = 0;
+    std::uint32_t count = 0; // repeat count
+    InputSource* source = nullptr;
+    std::shared_ptr<Macro> macro;
+};
+
+struct Assembler::Impl {
+    explicit Impl(Assembler& a);
+    ~Impl();
+    Assembler& as;
+
+    // ---- run-wide --------------------------------------------------------
+    std::string errorFileName; // cleared after a failed creation
+    std::FILE* errorFile = nullptr;
+    std::vector<std::string> failedIncludes; // "%s(%d): " location + name, in order
+    std::vector<std::pair<std::string, std::string>> failedIncludeList;
+
+    // ---- per source ------------------------------------------------------
+    std::string sourcePath; // as opened
+    std::string sourceDisplay; // as the user wrote it
+    std::string listingPath;
+    bool previousPassFailed = false;
+    unsigned lineCounter = 0;
+    unsigned expansionCounter = 0;
+    unsigned scope = 0;
+
+    std::vector<std::unique_ptr<InputSource>> sources;
+    std::vector<CondEntry> conds;
+    std::vector<Section*> saveStack;
+
+    std::vector<std::unique_ptr<Section>> sections;
+    Section* current = nullptr;
+    Section* offsetReturn = nullptr; // section to go back to when an offset block ends
+    bool inOffset = false;
+
+    std::unordered_map<std::string, std::shared_ptr<Macro>> macros;
+    std::unordered_map<std::uint64_t, Symbol> locals; // (scope << 8) | number
+
+    Collecting collecting;
+
+    // current statement
+    std::string stmtLabel; // the line's label as zkdump shows it
+    int stmtLocal = -1;
+    std::string label; // label name of the line being processed
+    int localLabel = -1;
+    std::size_t labelPos = 0;
+    bool lineActive = false;
+    LineState ls;
+    std::string lineText; // the line being processed (scanner points into it)
+
+    // listing
+    std::unique_ptr<Listing> listing;
+    bool listOn = true, mlistOn = false, clistOn = false;
+    int tabWidth = 8, lineLength = 120, pageLength = 0;
+    std::string title, subtitle;
+
+    // scratch buffers reused for every line (no allocation per line)
+    std::string ident;
+    std::string ident2;
+    unsigned exprDepth = 0;
+
+    // ---- operations (implemented across the core) -----------------------
+    void ResetForSource();
+    void StartPass();
+    bool RunPass();
+    void ProcessLine(InputSource* src);
+    bool ProcessStatement();
+    void AfterLine();
+    void EndSource();
+    bool LinesActive() const { return conds.empty() || (conds.back().taking && conds.back().enclosingActive); }
+    InputSource* InnermostFile() const;
+    InputSource* Top() const { return sources.empty() ? nullptr : sources.back().get(); }
+    bool PushFile(const std::string& name, const std::string& opened);
+    void PushSource(std::unique_ptr<InputSource> src);
+
+    // statements and symbols
+    bool DefineLabel();
+    bool DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known, bool isSet);
+    bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r);
+    bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
+    bool CheckTrailing();
+
+    // preprocessor, macros
+    bool RunPreprocessor(int row);
+    bool Include();
+    bool OpenConditional(PreCommand cmd);
+    bool EvaluateCondition(PreCommand cmd, bool& cond);
+    bool Elif();
+    bool Else();
+    bool Endif();
+    bool Define();
+    bool MacroDefinition();
+    bool RepeatBlock();
+    bool Mexit();
+    void EndFile();
+    bool ExpandMacro(std::shared_ptr<Macro> macro);
+    void CollectLine(const std::string& line);
+    void StartCollecting(bool repeat, std::shared_ptr<Macro> macro, std::uint32_t count);
+
+    // sections
+    Section* FindSection(std::string_view name);
+    Section& NewSection(std::string_view name, bool named);
+    void SwitchTo(Section* s);
+    void LeaveSection();
+    void EndOffset();
+
+    // directives
+    bool RunDirectiveRow(int row);
+    void SetLocation(std::uint32_t value);
+    void SetReserve(std::size_t bytes, const std::uint8_t* pattern, int patternSize, bool always);
+    bool Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern, int patternSize);
+
+    // output
+    bool WriteObject(const std::string& path);
+    void FinishListing(bool symbols);
+};
+
+// Lower-cases ASCII letters in place.
+void FoldLower(std::string& s);
+
+} // namespace qorb

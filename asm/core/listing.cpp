@@ -1,0 +1,255 @@
+// The listing file and the S-record object file.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include "impl.h"
+#include "listing.h"
+
+namespace qorb {
+
+namespace {
+const char kHex[] = "0123456789ABCDEF";
+
+void AppendHex(std::string& out, std::uint32_t v, int digits) {
+    for (int i = digits - 1; i >= 0; --i) out += kHex[(v >> (4 * i)) & 0xF];
+}
+} // namespace
+
+Listing::~Listing() {
+    if (file_) std::fclose(file_);
+}
+
+void Listing::Write(std::string_view text) {
+    if (!file_ || failed_) return;
+    // Everything in the listing ends its lines with CR LF.
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t nl = text.find('\n', start);
+        std::size_t end = nl == std::string_view::npos ? text.size() : nl;
+        if (end > start && std::fwrite(text.data() + start, 1, end - start, file_) != end - start) failed_ = true;
+        if (nl != std::string_view::npos && std::fwrite("\r\n", 1, 2, file_) != 2) failed_ = true;
+        start = end + 1;
+    }
+    if (failed_ && !writeErrno_) writeErrno_ = errno ? errno : EIO;
+}
+
+void Listing::NewPage() {
+    Assembler::Impl& im = as_.I();
+    Write("\f\n");
+    Write(im.title + "\n");
+    Write(im.subtitle + "\n");
+    linesOnPage_ = 2;
+    pageBreakPending_ = false;
+}
+
+void Listing::StartPageIfNeeded() {
+    int plen = as_.I().pageLength;
+    if (pageBreakPending_ || (plen > 0 && linesOnPage_ >= plen)) NewPage();
+}
+
+void Listing::WriteLine(std::string_view text) {
+    StartPageIfNeeded();
+    Write(text);
+    Write("\n");
+    ++linesOnPage_;
+}
+
+void Listing::Spacing(int n) {
+    int plen = as_.I().pageLength;
+    if (plen > 0 && n >= plen - linesOnPage_) {
+        pageBreakPending_ = true;
+        return;
+    }
+    for (int i = 0; i < n; ++i) WriteLine("");
+}
+
+void Listing::Message(std::string_view line) {
+    StartPageIfNeeded();
+    Write(line);
+    ++linesOnPage_;
+}
+
+void Listing::Line(std::string_view text, int number, const LineState& ls, const LineCode& code) {
+    Assembler::Impl& im = as_.I();
+    if (ls.control || !im.listOn) return;
+    if (ls.skipped && !im.clistOn) return;
+    if (ls.macroLine && !im.mlistOn) return;
+    const bool cycles = as_.GetSettings().cycles;
+
+    std::string out;
+    char head[16];
+    std::snprintf(head, sizeof head, "%5d%c ", number, ls.macroLine ? 'm' : ':');
+    out = head;
+    std::size_t fieldStart = out.size();
+    std::size_t next = 0; // next code byte to show
+    auto address = [&](std::uint32_t a) {
+        if (a <= 0xFFFF) {
+            out += "    ";
+            AppendHex(out, a, 4);
+        } else {
+            AppendHex(out, a, 8);
+        }
+        out += ' ';
+    };
+    // Appends as many whole items as fit on one listing line.
+    auto bytes = [&]() {
+        std::size_t shown = 0;
+        while (next < code.count) {
+            std::size_t size = code.itemSize[next];
+            if (size == 0) size = 1;
+            if (next + size > code.count) size = code.count - next;
+            std::size_t limit = size == 4 ? 8 : 6;
+            if (shown > 0 && shown + size > limit) break;
+            for (std::size_t i = 0; i < size; ++i) AppendHex(out, code.bytes[next + i], 2);
+            out += ' ';
+            next += size;
+            shown += size;
+        }
+    };
+    if (ls.hasValue) {
+        out.append(9, ' ');
+        out += '=';
+        AppendHex(out, static_cast<std::uint32_t>(ls.value), 8);
+    } else if (ls.reserveLine) {
+        address(code.start);
+        out += '+';
+        AppendHex(out, static_cast<std::uint32_t>(std::min<std::size_t>(ls.reserved, 0xFFFFFFFFu)), 4);
+    } else if (code.count > 0) {
+        address(code.start);
+        bytes();
+    } else {
+        out.append(7, ' ');
+    }
+    if (out.size() < fieldStart + 31) out.append(fieldStart + 31 - out.size(), ' ');
+    if (cycles) {
+        if (code.cycles >= 0 && !ls.hasValue && !ls.reserveLine) {
+            out += " [";
+            AppendHex(out, static_cast<std::uint32_t>(code.cycles) & 0xFF, 2);
+            out += ']';
+        } else {
+            out.append(5, ' ');
+        }
+    }
+    out += ' ';
+    std::size_t textStart = out.size();
+    int tab = im.tabWidth > 0 ? im.tabWidth : 8;
+    std::size_t col = 0;
+    for (char c : text) {
+        if (c == '\t') {
+            std::size_t to = (col / tab + 1) * tab;
+            out.append(to - col, ' ');
+            col = to;
+        } else {
+            out += c;
+            ++col;
+        }
+    }
+    // A line longer than the line length continues on further lines that
+    // start at the source text's column, so nothing of the source is lost.
+    std::size_t llen = im.lineLength > 0 ? static_cast<std::size_t>(im.lineLength) : 0;
+    if (llen > textStart + 8 && out.size() > llen) {
+        std::size_t width = llen - textStart;
+        WriteLine(std::string_view(out).substr(0, llen));
+        for (std::size_t p = llen; p < out.size(); p += width)
+            WriteLine(std::string(textStart, ' ') + out.substr(p, width));
+    } else {
+        while (!out.empty() && out.back() == ' ' && out.size() > textStart) out.pop_back();
+        WriteLine(out);
+    }
+    // Continuation lines for the remaining code bytes.
+    while (next < code.count) {
+        out.assign(7, ' ');
+        address(code.start + static_cast<std::uint32_t>(next));
+        bytes();
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        WriteLine(out);
+    }
+}
+
+void Listing::Symbols(bool usedOnly) {
+    std::vector<const std::pair<const std::string, Symbol>*> list;
+    for (const auto& entry : as_.Symbols())
+        if (!usedOnly || entry.second.used) list.push_back(&entry);
+    std::sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->first < b->first; });
+    Write("\nSymbols:\n");
+    for (auto* e : list) {
+        char marker = !e->second.known ? '?' : e->second.used ? '*' : ' ';
+        Write(FormatText("%-30s  %c%08x\n", {e->first, marker, static_cast<std::uint32_t>(e->second.value)}));
+    }
+}
+
+bool Listing::Close() {
+    if (!file_) return true;
+    if (std::fflush(file_) != 0 && !failed_) {
+        failed_ = true;
+        writeErrno_ = errno;
+    }
+    if (failed_) {
+        std::fclose(file_);
+        file_ = nullptr;
+        as_.Report(1010, {path_, std::strerror(writeErrno_ ? writeErrno_ : EIO)});
+        return false;
+    }
+    int rc = std::fclose(file_);
+    file_ = nullptr;
+    if (rc != 0) {
+        as_.Report(1008, {path_, std::strerror(errno)});
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// S-records
+
+bool Assembler::Impl::WriteObject(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) {
+        int e = errno;
+        return as.Report(1007, {path, std::strerror(e)});
+    }
+    std::string out = "S0030000FC\r\n";
+    auto emit = [&](const Section& s) {
+        for (std::size_t off = 0; off < s.bytes.size(); off += 16) {
+            std::size_t n = std::min<std::size_t>(16, s.bytes.size() - off);
+            std::uint32_t addr = (s.start + static_cast<std::uint32_t>(off)) & 0xFFFF;
+            unsigned sum = static_cast<unsigned>(n + 3) + (addr >> 8) + (addr & 0xFF);
+            out += "S1";
+            AppendHex(out, static_cast<std::uint32_t>(n + 3), 2);
+            AppendHex(out, addr, 4);
+            for (std::size_t i = 0; i < n; ++i) {
+                AppendHex(out, s.bytes[off + i], 2);
+                sum += s.bytes[off + i];
+            }
+            AppendHex(out, ~sum & 0xFF, 2);
+            out += "\r\n";
+        }
+    };
+    for (const auto& s : sections)
+        if (s->named) emit(*s);
+    for (const auto& s : sections)
+        if (!s->named) emit(*s);
+    out += "S9030000FC\r\n";
+    bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    int e = errno;
+    if (ok && std::fflush(f) != 0) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        std::fclose(f);
+        ::unlink(path.c_str()); // never leave a truncated program behind
+        return as.Report(1010, {path, std::strerror(e ? e : EIO)});
+    }
+    if (std::fclose(f) != 0) {
+        e = errno;
+        ::unlink(path.c_str());
+        return as.Report(1008, {path, std::strerror(e)});
+    }
+    return true;
+}
+
+} // namespace qorb

@@ -1,0 +1,798 @@
+// Input sources (files, macro expansions, repeat blocks), the line loop,
+// include files, conditional assembly, macros and the message commands.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "impl.h"
+#include "listing.h"
+#include "source.h"
+
+namespace qorb {
+
+namespace {
+
+// Hostile sources could nest includes or expansions without end; the stack is
+// bounded well below what the process can hold.
+constexpr std::size_t kMaxSourceDepth = 1100;
+
+class FileSource final : public InputSource {
+public:
+    FileSource(int fd, Assembler& as) : InputSource(SourceKind::File), fd_(fd), as_(as) {}
+    ~FileSource() override {
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+    bool Next(std::string& out) override {
+        out.clear();
+        bool any = false;
+        for (;;) {
+            if (pos_ >= len_) {
+                if (eof_) break;
+                ssize_t n;
+                do {
+                    n = ::read(fd_, buf_, sizeof buf_);
+                } while (n < 0 && errno == EINTR);
+                if (n < 0) {
+                    int e = errno;
+                    eof_ = true;
+                    as_.Report(1009, {name, std::strerror(e)});
+                    break;
+                }
+                if (n == 0) {
+                    eof_ = true;
+                    break;
+                }
+                len_ = static_cast<std::size_t>(n);
+                pos_ = 0;
+            }
+            // Scan the buffer for the end of the line.
+            const char* start = buf_ + pos_;
+            const char* end = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
+            std::size_t take = end ? static_cast<std::size_t>(end - start) : len_ - pos_;
+            for (std::size_t i = 0; i < take; ++i) {
+                char c = start[i];
+                if (c == '\r' || c == 0x1A) continue;
+                if (out.size() < kMaxLineLength) out += c;
+            }
+            any = any || take > 0;
+            pos_ += take;
+            if (end) {
+                ++pos_;
+                ++line;
+                return true;
+            }
+        }
+        // A last line without a line feed still counts when it is not empty.
+        if (any && !out.empty()) {
+            ++line;
+            return true;
+        }
+        return false;
+    }
+
+    std::filesystem::path canonical;
+
+private:
+    int fd_;
+    Assembler& as_;
+    char buf_[16384];
+    std::size_t pos_ = 0, len_ = 0;
+    bool eof_ = false;
+};
+
+class MacroSource final : public InputSource {
+public:
+    MacroSource(SourceKind k, std::shared_ptr<Macro> m, std::vector<std::string> args, unsigned repeats,
+                Assembler::Impl& im)
+        : InputSource(k), macro_(std::move(m)), args_(std::move(args)), repeats_(repeats), im_(im) {
+        name = macro_->name;
+        defFile = macro_->file;
+        defLine = macro_->line;
+        expansion_ = ++im_.expansionCounter;
+    }
+
+    const Macro* GetMacro() const { return macro_.get(); }
+
+    bool Next(std::string& out) override {
+        while (pos_ >= macro_->body.size()) {
+            if (repeats_ <= 1 || macro_->body.empty()) return false;
+            --repeats_;
+            pos_ = 0;
+            expansion_ = ++im_.expansionCounter;
+        }
+        Substitute(macro_->body[pos_++], out);
+        ++line;
+        bodyLine = static_cast<int>(pos_);
+        return true;
+    }
+
+private:
+    void Substitute(const std::string& in, std::string& out) const {
+        out.clear();
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            char c = in[i];
+            if (c != '\\' || i + 1 >= in.size()) {
+                out += c;
+                continue;
+            }
+            char n = in[i + 1];
+            int index = -1;
+            if (n >= '1' && n <= '9') index = n - '1';
+            else if (n >= 'a' && n <= 'z') index = n - 'a' + 9;
+            else if (n >= 'A' && n <= 'Z') index = n - 'A' + 9;
+            if (index >= 0) {
+                if (static_cast<std::size_t>(index) < args_.size()) out += args_[index];
+                ++i;
+            } else if (n == '#' || n == '0') {
+                out += std::to_string(args_.size());
+                ++i;
+            } else if (n == '@') {
+                out += FormatText("_%05u", {expansion_});
+                ++i;
+            } else if (n == '\\') {
+                out += '\\';
+                ++i;
+            } else {
+                out += c;
+            }
+        }
+        if (out.size() > kMaxLineLength) out.resize(kMaxLineLength);
+    }
+
+    std::shared_ptr<Macro> macro_;
+    std::vector<std::string> args_;
+    unsigned repeats_;
+    Assembler::Impl& im_;
+    std::size_t pos_ = 0;
+    unsigned expansion_ = 0;
+};
+
+std::string Slashes(std::string s) {
+    std::replace(s.begin(), s.end(), '\\', '/');
+    return s;
+}
+
+std::string DirectoryOf(const std::string& file) {
+    auto p = file.find_last_of('/');
+    return p == std::string::npos ? std::string() : file.substr(0, p + 1);
+}
+
+// Finds `path` letting every component match without regard to case (sources
+// written on Windows name "DEFS.INC" for defs.inc). Empty when nothing matches.
+std::string FindIgnoringCase(const std::string& path) {
+    std::string result;
+    std::size_t i = 0;
+    if (!path.empty() && path[0] == '/') {
+        result = "/";
+        i = 1;
+    }
+    while (i <= path.size()) {
+        std::size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        std::string part = path.substr(i, j - i);
+        if (part.empty() || part == "." || part == "..") {
+            if (!part.empty()) result += part + (j < path.size() ? "/" : "");
+            i = j + 1;
+            continue;
+        }
+        std::string dir = result.empty() ? "." : result;
+        DIR* d = ::opendir(dir.c_str());
+        if (!d) return {};
+        std::string found;
+        while (dirent* e = ::readdir(d)) {
+            if (::strcasecmp(e->d_name, part.c_str()) == 0) {
+                found = e->d_name;
+                if (found == part) break;
+            }
+        }
+        ::closedir(d);
+        if (found.empty()) return {};
+        result += found;
+        if (j < path.size()) result += '/';
+        i = j + 1;
+    }
+    return result;
+}
+
+} // namespace
+
+int OpenForReading(const std::string& name, int* error) {
+    int fd;
+    do {
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        *error = EISDIR;
+        return -1;
+    }
+    return fd;
+}
+
+void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
+    src->condFloor = conds.size();
+    src->saveFloor = saveStack.size();
+    sources.push_back(std::move(src));
+}
+
+bool Assembler::Impl::PushFile(const std::string& name, const std::string& opened) {
+    if (sources.size() >= kMaxSourceDepth) return as.Report(1005);
+    int error = 0;
+    int fd = OpenForReading(opened, &error);
+    if (fd < 0) return as.Report(2003, {name, std::strerror(error)});
+    auto src = std::make_unique<FileSource>(fd, as);
+    src->name = name;
+    std::error_code ec;
+    src->canonical = std::filesystem::weakly_canonical(opened, ec);
+    PushSource(std::move(src));
+    return true;
+}
+
+bool Assembler::Impl::RunPass() {
+    if (!PushFile(sourceDisplay, sourcePath)) return false;
+    std::string& text = lineText;
+    while (!sources.empty()) {
+        if (as.fatals_) break;
+        InputSource* top = sources.back().get();
+        if (top->ended || !top->Next(text)) {
+            if (as.fatals_) break;
+            EndSource();
+            continue;
+        }
+        ProcessLine(top);
+        AfterLine();
+    }
+    sources.clear();
+    lineActive = false;
+    return as.errors_ == 0 && as.fatals_ == 0;
+}
+
+void Assembler::Impl::ProcessLine(InputSource* src) {
+    as.scan_.Set(lineText.data(), lineText.size());
+    as.code_.Clear(as.pc_);
+    ls = LineState{};
+    ls.macroLine = src->kind != SourceKind::File;
+    label.clear();
+    localLabel = -1;
+    labelPos = 0;
+    lineActive = true;
+    if (collecting.active) {
+        CollectLine(lineText);
+        return;
+    }
+    ProcessStatement();
+}
+
+void Assembler::Impl::EndSource() {
+    InputSource* top = sources.back().get();
+    if (collecting.active && collecting.source == top) {
+        as.Report(collecting.repeat ? 2058 : 2057);
+        collecting = Collecting{};
+    }
+    lineCounter += static_cast<unsigned>(top->line);
+    bool condReported = false, saveReported = false;
+    if (!as.fatals_) {
+        if (conds.size() > top->condFloor) {
+            as.Report(2054);
+            condReported = true;
+        }
+        if (saveStack.size() > top->saveFloor) {
+            as.Report(4204);
+            saveReported = true;
+        }
+    }
+    sources.pop_back();
+    if (!sources.empty()) {
+        InputSource* outer = sources.back().get();
+        if (condReported) outer->condFloor = std::max(outer->condFloor, conds.size());
+        if (saveReported) outer->saveFloor = std::max(outer->saveFloor, saveStack.size());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// include
+
+bool Assembler::Impl::Include() {
+    std::string& name = ident;
+    std::size_t at = as.scan_.Pos();
+    if (!as.ReadText(name, false)) return as.Report(2002);
+    std::string written = name;
+    std::string wanted = Slashes(written);
+
+    std::vector<std::string> candidates;
+    if (!wanted.empty() && wanted[0] == '/') {
+        candidates.push_back(wanted);
+    } else {
+        candidates.push_back(wanted);
+        for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
+            if ((*it)->kind != SourceKind::File) continue;
+            std::string dir = DirectoryOf(Slashes((*it)->name));
+            if (!dir.empty()) candidates.push_back(dir + wanted);
+        }
+        for (const std::string& d : as.settings_.includeDirs) {
+            std::string dir = Slashes(d);
+            if (!dir.empty() && dir.back() != '/') dir += '/';
+            candidates.push_back(dir + wanted);
+        }
+    }
+    int error = ENOENT;
+    std::string chosen;
+    int fd = -1;
+    for (const std::string& c : candidates) {
+        int e = 0;
+        fd = OpenForReading(c, &e);
+        if (fd >= 0) {
+            chosen = c;
+            break;
+        }
+        if (e != ENOENT || error == ENOENT) error = e == ENOENT ? error : e;
+    }
+    if (fd < 0) {
+        for (const std::string& c : candidates) {
+            std::string found = FindIgnoringCase(c);
+            if (found.empty()) continue;
+            int e = 0;
+            fd = OpenForReading(found, &e);
+            if (fd >= 0) {
+                chosen = found;
+                break;
+            }
+        }
+    }
+    if (fd < 0) {
+        if (!as.final_) {
+            InputSource* file = InnermostFile();
+            std::string where = file ? FormatText("%s(%d): ", {file->name, file->line}) : std::string();
+            std::pair<std::string, std::string> entry{where, written};
+            if (std::find(failedIncludeList.begin(), failedIncludeList.end(), entry) == failedIncludeList.end())
+                failedIncludeList.push_back(entry);
+        }
+        as.scan_.SetPos(at);
+        as.scan_.SkipBlanks();
+        return as.Report(2003, {written, std::strerror(error)});
+    }
+    std::error_code ec;
+    auto canonical = std::filesystem::weakly_canonical(chosen, ec);
+    for (auto& s : sources) {
+        if (s->kind != SourceKind::File) continue;
+        auto* f = static_cast<FileSource*>(s.get());
+        if (f->name == chosen || (!canonical.empty() && f->canonical == canonical)) {
+            ::close(fd);
+            as.scan_.SetPos(at);
+            as.scan_.SkipBlanks();
+            return as.Report(2004);
+        }
+    }
+    if (sources.size() >= kMaxSourceDepth) {
+        ::close(fd);
+        return as.Report(1005);
+    }
+    auto src = std::make_unique<FileSource>(fd, as);
+    src->name = chosen;
+    src->canonical = canonical;
+    PushSource(std::move(src));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Conditionals
+
+bool Assembler::Impl::OpenConditional(PreCommand cmd) {
+    ls.conditional = true;
+    bool active = LinesActive();
+    CondEntry e;
+    e.enclosingActive = active;
+    if (!active) {
+        as.scan_.SetPos(as.scan_.Length());
+        conds.push_back(e);
+        return true;
+    }
+    bool cond = false;
+    bool ok = EvaluateCondition(cmd, cond);
+    e.taking = ok && cond;
+    conds.push_back(e);
+    return ok;
+}
+
+bool Assembler::Impl::EvaluateCondition(PreCommand cmd, bool& cond) {
+    Scanner& s = as.scan_;
+    switch (cmd) {
+    case PreCommand::If:
+    case PreCommand::Ifeq:
+    case PreCommand::Ifne:
+    case PreCommand::Ifge:
+    case PreCommand::Ifgt:
+    case PreCommand::Ifle:
+    case PreCommand::Iflt: {
+        ExprResult a, b;
+        if (!as.Evaluate(a, true)) return false;
+        if (cmd == PreCommand::If) {
+            cond = a.value != 0;
+            return true;
+        }
+        std::size_t save = s.Pos();
+        if (s.SkipBlanks() && s.Accept(',')) {
+            if (!as.Evaluate(b, true)) return false;
+        } else {
+            s.SetPos(save);
+        }
+        switch (cmd) {
+        case PreCommand::Ifeq: cond = a.value == b.value; break;
+        case PreCommand::Ifne: cond = a.value != b.value; break;
+        case PreCommand::Ifge: cond = a.value >= b.value; break;
+        case PreCommand::Ifgt: cond = a.value > b.value; break;
+        case PreCommand::Ifle: cond = a.value <= b.value; break;
+        default: cond = a.value < b.value; break;
+        }
+        return true;
+    }
+    case PreCommand::Ifc:
+    case PreCommand::Ifnc: {
+        std::string first, second;
+        if (!as.ReadText(first, false)) {
+            s.SkipBlanks();
+            return as.Report(2024);
+        }
+        s.SkipBlanks();
+        if (!s.Accept(',')) as.Report(4301);
+        if (!as.ReadText(second, false)) {
+            s.SkipBlanks();
+            return as.Report(2024);
+        }
+        cond = (first == second) == (cmd == PreCommand::Ifc);
+        return true;
+    }
+    case PreCommand::Ifdef:
+    case PreCommand::Ifndef: {
+        s.SkipBlanks();
+        std::string& name = ident;
+        if (!as.ReadIdentifier(name)) return as.Report(2049);
+        Symbol* sym = as.FindSymbol(name);
+        bool defined = sym && sym->definedThisPass;
+        cond = defined == (cmd == PreCommand::Ifdef);
+        return true;
+    }
+    default: return false;
+    }
+}
+
+bool Assembler::Impl::Elif() {
+    ls.conditional = true;
+    InputSource* top = Top();
+    std::size_t floor = top ? top->condFloor : 0;
+    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(2050);
+    CondEntry& e = conds.back();
+    if (e.takenByElif || !e.enclosingActive || e.taking) {
+        as.scan_.SetPos(as.scan_.Length());
+        if (e.taking) e.enclosingActive = false;
+        e.taking = false;
+        return true;
+    }
+    bool cond = false;
+    bool ok = EvaluateCondition(PreCommand::If, cond);
+    CondEntry& again = conds.back();
+    again.taking = ok && cond;
+    if (again.taking) again.takenByElif = true;
+    return ok;
+}
+
+bool Assembler::Impl::Else() {
+    ls.conditional = true;
+    InputSource* top = Top();
+    std::size_t floor = top ? top->condFloor : 0;
+    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(2051);
+    CondEntry& e = conds.back();
+    if (e.takenByElif) e.enclosingActive = false;
+    e.taking = !e.taking;
+    e.elseSeen = true;
+    return true;
+}
+
+bool Assembler::Impl::Endif() {
+    ls.conditional = true;
+    InputSource* top = Top();
+    std::size_t floor = top ? top->condFloor : 0;
+    if (conds.size() <= floor) return as.Report(2052);
+    conds.pop_back();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Preprocessor command table
+
+namespace {
+struct PreRow {
+    const char* name;
+    PreCommand command;
+    bool conditional; // also runs inside a false block
+    bool obsolete;
+};
+
+// Sorted by name in byte order; searched by halving.
+const PreRow kPreTable[] = {
+    {"define", PreCommand::Define, false, false}, {"elif", PreCommand::Elif, true, false},
+    {"else", PreCommand::Else, true, false},      {"elsec", PreCommand::Else, true, false},
+    {"endc", PreCommand::Endif, true, false},     {"endif", PreCommand::Endif, true, false},
+    {"err", PreCommand::Fail, false, true},       {"fail", PreCommand::Fail, false, false},
+    {"if", PreCommand::If, true, false},          {"ifc", PreCommand::Ifc, true, false},
+    {"ifdef", PreCommand::Ifdef, true, false},    {"ifeq", PreCommand::Ifeq, true, false},
+    {"ifge", PreCommand::Ifge, true, false},      {"ifgt", PreCommand::Ifgt, true, false},
+    {"ifle", PreCommand::Ifle, true, false},      {"iflt", PreCommand::Iflt, true, false},
+    {"ifnc", PreCommand::Ifnc, true, false},      {"ifndef", PreCommand::Ifndef, true, false},
+    {"ifne", PreCommand::Ifne, true, false},      {"include", PreCommand::Include, false, false},
+    {"messg", PreCommand::Messg, false, false},   {"msg", PreCommand::Messg, false, false},
+    {"warn", PreCommand::Warn, false, false},
+};
+} // namespace
+
+int FindPreprocessor(std::string_view lowerName) {
+    std::size_t lo = 0, hi = std::size(kPreTable);
+    while (lo < hi) {
+        std::size_t mid = (lo + hi) / 2;
+        int c = lowerName.compare(kPreTable[mid].name);
+        if (c == 0) return static_cast<int>(mid);
+        if (c < 0) hi = mid;
+        else lo = mid + 1;
+    }
+    return -1;
+}
+
+bool PreprocessorIsConditional(int row) { return row >= 0 && kPreTable[row].conditional; }
+
+bool Assembler::Impl::RunPreprocessor(int row) {
+    if (row < 0 || row >= static_cast<int>(std::size(kPreTable))) return as.Report(1002);
+    const PreRow& r = kPreTable[row];
+    if (r.obsolete) as.Report(4304);
+    Scanner& s = as.scan_;
+    switch (r.command) {
+    case PreCommand::If:
+    case PreCommand::Ifeq:
+    case PreCommand::Ifne:
+    case PreCommand::Ifge:
+    case PreCommand::Ifgt:
+    case PreCommand::Ifle:
+    case PreCommand::Iflt:
+    case PreCommand::Ifc:
+    case PreCommand::Ifnc:
+    case PreCommand::Ifdef:
+    case PreCommand::Ifndef: return OpenConditional(r.command);
+    case PreCommand::Elif: return Elif();
+    case PreCommand::Else: return Else();
+    case PreCommand::Endif: return Endif();
+    case PreCommand::Include: return Include();
+    case PreCommand::Define: return Define();
+    case PreCommand::Fail:
+    case PreCommand::Warn:
+    case PreCommand::Messg: {
+        s.SkipBlanks();
+        std::string text(s.Rest());
+        s.SetPos(s.Length());
+        int number = r.command == PreCommand::Fail ? 2001 : r.command == PreCommand::Warn ? 4001 : 5001;
+        as.Report(number, {text});
+        return r.command != PreCommand::Fail;
+    }
+    }
+    return as.Report(1002);
+}
+
+bool Assembler::Impl::Define() {
+    Scanner& s = as.scan_;
+    if (!s.SkipBlanks()) return as.Report(2035);
+    std::size_t at = s.Pos();
+    std::string name;
+    if (!as.ReadIdentifier(name)) return as.Report(2032);
+    ExprResult v;
+    v.known = true;
+    v.value = 1;
+    std::size_t after = s.Pos();
+    if (s.SkipBlanks()) {
+        if (!as.Evaluate(v)) return false;
+    } else {
+        s.SetPos(after);
+    }
+    std::size_t end = s.Pos();
+    s.SetPos(at);
+    Symbol* sym = as.FindSymbol(name);
+    bool ok;
+    if (sym && sym->isSet && sym->defined) sym->isSet = false; // define takes the symbol over
+    ok = DefineSymbolValue(name, -1, v.value, v.known, false);
+    s.SetPos(end);
+    ls.hasValue = true;
+    ls.value = v.value;
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Macros and repeat blocks
+
+namespace {
+// The command word of a line as the statement syntax finds it (lower case),
+// for counting nested definitions without processing the lines.
+std::string CommandWord(const std::string& line) {
+    std::size_t i = 0, n = line.size();
+    if (n == 0 || line[0] == '*' || line[0] == ';') return {};
+    auto word = [&](std::string& out) {
+        out.clear();
+        if (i < n && (chars::IsSymbolStart(line[i]) || line[i] == '\\')) {
+            out += line[i++];
+            while (i < n && (chars::IsSymbolChar(line[i]) || line[i] == '\\')) out += line[i++];
+        }
+        FoldLower(out);
+        return !out.empty();
+    };
+    bool blank = chars::IsBlank(line[0]);
+    while (i < n && chars::IsBlank(line[i])) ++i;
+    if (i < n && chars::IsDigit(line[i])) {
+        while (i < n && chars::IsDigit(line[i])) ++i;
+        if (i < n && line[i] == '$') ++i;
+        if (i < n && line[i] == ':') ++i;
+        while (i < n && chars::IsBlank(line[i])) ++i;
+        blank = true;
+    }
+    if (i < n && (line[i] == '#' || (line[i] == '.' && blank))) ++i;
+    std::string first;
+    if (!word(first)) return {};
+    if (blank && !(i < n && line[i] == ':')) return first;
+    if (i < n && line[i] == ':') ++i;
+    while (i < n && chars::IsBlank(line[i])) ++i;
+    if (i < n && line[i] == '.') ++i;
+    std::string second;
+    word(second);
+    return second;
+}
+} // namespace
+
+void Assembler::Impl::StartCollecting(bool repeat, std::shared_ptr<Macro> macro, std::uint32_t count) {
+    collecting = Collecting{};
+    collecting.active = true;
+    collecting.repeat = repeat;
+    collecting.macro = std::move(macro);
+    collecting.store = collecting.macro != nullptr;
+    collecting.count = count;
+    collecting.source = Top();
+}
+
+void Assembler::Impl::CollectLine(const std::string& line) {
+    std::string word = CommandWord(line);
+    if (!word.empty() && word[0] == '\\') word.erase(0, 1);
+    if (collecting.repeat) {
+        if (word == "rept" || word == "repeat") ++collecting.nesting;
+        else if (word == "endr" && collecting.nesting-- == 0) {
+            auto macro = std::move(collecting.macro);
+            std::uint32_t count = collecting.count;
+            collecting = Collecting{};
+            if (count > 0 && macro && !macro->body.empty()) {
+                if (sources.size() >= kMaxSourceDepth) {
+                    as.Report(1005);
+                    return;
+                }
+                PushSource(std::make_unique<MacroSource>(SourceKind::Repeat, std::move(macro),
+                                                         std::vector<std::string>{}, count, *this));
+            }
+            return;
+        }
+    } else {
+        if (word == "macro") ++collecting.nesting;
+        else if (word == "endm" && collecting.nesting-- == 0) {
+            collecting = Collecting{};
+            return;
+        }
+    }
+    if (collecting.store && collecting.macro) {
+        if (collecting.macro->body.size() >= 1000000) {
+            as.Report(1005);
+            return;
+        }
+        collecting.macro->body.push_back(line);
+    }
+}
+
+bool Assembler::Impl::MacroDefinition() {
+    if (label.empty() || localLabel >= 0) return as.Report(2035);
+    std::shared_ptr<Macro> macro;
+    if (as.pass_ == 1 && LinesActive()) {
+        std::string key = label;
+        if (macros.count(key)) {
+            as.scan_.SetPos(labelPos);
+            as.Report(2056, {label});
+        } else {
+            macro = std::make_shared<Macro>();
+            macro->name = label;
+            InputSource* top = Top();
+            macro->file = top->kind == SourceKind::File ? top->name : top->defFile;
+            macro->line = top->kind == SourceKind::File ? top->line : top->defLine + top->bodyLine;
+            macros.emplace(key, macro);
+        }
+    }
+    ls.hasLabel = false;
+    StartCollecting(false, macro, 0);
+    return true;
+}
+
+bool Assembler::Impl::RepeatBlock() {
+    ExprResult count;
+    Scanner& s = as.scan_;
+    s.SkipBlanks();
+    std::size_t at = s.Pos();
+    bool ok = as.Evaluate(count, true);
+    if (ok && count.known && (count.value < 0 || count.value > 65535)) {
+        s.SetPos(at);
+        as.Report(2016, {"[0..65535]"});
+        ok = false;
+    }
+    auto macro = std::make_shared<Macro>();
+    InputSource* top = Top();
+    macro->file = top->kind == SourceKind::File ? top->name : top->defFile;
+    macro->line = top->kind == SourceKind::File ? top->line : top->defLine + top->bodyLine;
+    // The block is always collected so that its lines are not processed.
+    StartCollecting(true, macro, ok && count.known ? static_cast<std::uint32_t>(count.value) : 0);
+    collecting.store = true;
+    return ok;
+}
+
+bool Assembler::Impl::ExpandMacro(std::shared_ptr<Macro> macro) {
+    for (auto& s : sources) {
+        if (s->kind == SourceKind::Macro && !macro->name.empty() &&
+            static_cast<MacroSource*>(s.get())->GetMacro()->name == macro->name)
+            return as.Report(2059);
+    }
+    if (sources.size() >= kMaxSourceDepth) return as.Report(1005);
+    Scanner& s = as.scan_;
+    std::vector<std::string> args;
+    if (s.SkipBlanks()) {
+        for (;;) {
+            s.SkipBlanks();
+            std::string arg;
+            char c = s.Cur();
+            if (!s.AtStatementEnd() && (c == '"' || c == '\'')) {
+                arg += c;
+                s.Advance();
+                while (!s.AtEnd() && s.Cur() != c) arg += s.Cur(), s.Advance();
+                if (!s.AtEnd()) arg += c, s.Advance();
+            } else if (!s.AtStatementEnd() && c == '<') {
+                s.Advance();
+                while (!s.AtEnd() && s.Cur() != '>') arg += s.Cur(), s.Advance();
+                s.Accept('>');
+            } else {
+                while (!s.AtStatementEnd() && s.Cur() != ',' && !chars::IsBlank(s.Cur())) arg += s.Cur(), s.Advance();
+            }
+            args.push_back(std::move(arg));
+            std::size_t save = s.Pos();
+            if (s.SkipBlanks() && s.Accept(',')) continue;
+            s.SetPos(save);
+            break;
+        }
+    }
+    s.SetPos(s.Length());
+    PushSource(std::make_unique<MacroSource>(SourceKind::Macro, std::move(macro), std::move(args), 1, *this));
+    return true;
+}
+
+bool Assembler::Impl::Mexit() {
+    InputSource* top = Top();
+    if (!top || top->kind == SourceKind::File) return as.Report(2060);
+    if (conds.size() > top->condFloor) conds.resize(top->condFloor);
+    top->ended = true;
+    return true;
+}
+
+void Assembler::Impl::EndFile() {
+    for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
+        (*it)->ended = true;
+        if ((*it)->kind == SourceKind::File) break;
+    }
+}
+
+} // namespace qorb

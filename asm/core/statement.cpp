@@ -1,0 +1,237 @@
+// The statement processor: label and command, dispatch, labels, and the
+// per-line bookkeeping after each statement.
+
+#include <algorithm>
+
+#include "directives.h"
+#include "impl.h"
+#include "listing.h"
+#include "source.h"
+
+namespace qorb {
+
+namespace {
+// A hostile source could grow a section without end; 16 MB is far beyond
+// anything a 64 KB address space can use.
+constexpr std::size_t kMaxSectionSize = 16u << 20;
+} // namespace
+
+bool Assembler::Impl::DefineLabel() {
+    if (label.empty() && localLabel < 0) return true;
+    Scanner& s = as.scan_;
+    std::size_t back = s.Pos();
+    s.SetPos(labelPos);
+    bool ok = DefineSymbolValue(label, localLabel, static_cast<std::int32_t>(as.pc_), true, false);
+    if (localLabel < 0) ++scope;
+    s.SetPos(back);
+    if (ok) ls.hasLabel = true;
+    label.clear();
+    localLabel = -1;
+    return ok;
+}
+
+bool Assembler::Impl::CheckTrailing() {
+    Scanner& s = as.scan_;
+    std::size_t p = s.Pos();
+    bool blankBefore = p < s.Length() && chars::IsBlank(s.Line()[p]);
+    if (!s.SkipBlanks()) return true;
+    if (as.settings_.compat) {
+        as.Report(blankBefore ? 4302 : 4101);
+        return true;
+    }
+    return as.Report(2011);
+}
+
+bool Assembler::Impl::ProcessStatement() {
+    Scanner& s = as.scan_;
+    const char* line = s.Line();
+    std::size_t len = s.Length();
+    stmtLabel.clear();
+    stmtLocal = -1;
+    if (len == 0 || line[0] == '*' || line[0] == ';') return true;
+    const bool blank = chars::IsBlank(line[0]);
+    std::string& word = ident;
+
+    if (!LinesActive()) {
+        ls.skipped = true;
+        s.SkipBlanks();
+        if (s.Cur() == '#' || s.Cur() == '$') s.Advance();
+        if (!as.ReadRawIdentifier(word)) return true;
+        FoldLower(word);
+        int row = FindPreprocessor(word);
+        if (row >= 0 && PreprocessorIsConditional(row)) {
+            ls.skipped = false;
+            return RunPreprocessor(row);
+        }
+        return true;
+    }
+
+    if (blank && !s.SkipBlanks()) return true;
+
+    bool local = false;
+    if (chars::IsDigit(s.Cur())) {
+        std::size_t start = s.Pos();
+        unsigned v = 0;
+        std::size_t digits = 0;
+        while (chars::IsDigit(s.Cur())) {
+            if (v <= 255) v = v * 10 + static_cast<unsigned>(s.Cur() - '0');
+            s.Advance();
+            ++digits;
+        }
+        if (s.Cur() != '$' || v > 255 || digits > 3) {
+            s.SetPos(start);
+            return as.Report(2033);
+        }
+        s.Advance();
+        s.Accept(':');
+        local = true;
+        localLabel = static_cast<int>(v);
+        stmtLocal = localLabel;
+        labelPos = start;
+        if (!s.SkipBlanks()) return DefineLabel();
+    }
+
+    bool marked = false, dot = false;
+    if (s.Cur() == '#' || s.Cur() == '$') {
+        marked = true;
+        s.Advance();
+    } else if ((blank || local) && s.Cur() == '.') {
+        dot = true;
+        s.Advance();
+    }
+    std::size_t wordPos = s.Pos();
+    if (!as.ReadRawIdentifier(word)) {
+        if (marked) return as.Report(2028);
+        if (dot) return as.Report(2030);
+        if (blank || local) return as.Report(2026);
+        return as.Report(2032);
+    }
+    bool isCommand = marked || dot || local || (blank && s.Cur() != ':');
+    if (!isCommand) {
+        label = word;
+        if (!as.settings_.caseSensitive) FoldLower(label);
+        stmtLabel = label;
+        labelPos = wordPos;
+        s.Accept(':');
+        if (!s.SkipBlanks()) return DefineLabel();
+        if (s.Cur() == '.') {
+            dot = true;
+            s.Advance();
+        }
+        wordPos = s.Pos();
+        if (!as.ReadRawIdentifier(word)) return as.Report(2026);
+    }
+    const bool hasLabel = !label.empty() || localLabel >= 0;
+    std::string& lower = ident2;
+    lower = word;
+    FoldLower(lower);
+
+    if (!dot) {
+        int row = FindPreprocessor(lower);
+        if (row >= 0) {
+            bool labelOk = true;
+            if (hasLabel) {
+                std::size_t back = s.Pos();
+                s.SetPos(labelPos);
+                as.Report(2034);
+                s.SetPos(back);
+                labelOk = false;
+                label.clear();
+                localLabel = -1;
+            }
+            bool ok = RunPreprocessor(row);
+            if (ok && s.SkipBlanks()) ok = CheckTrailing();
+            return ok && labelOk;
+        }
+        if (marked) {
+            s.SetPos(wordPos);
+            return as.Report(2029, {word});
+        }
+    }
+
+    int drow = FindDirective(lower);
+    if (drow >= 0) {
+        bool ok = RunDirectiveRow(drow);
+        if (ok) ok = CheckTrailing();
+        return ok;
+    }
+    if (dot) {
+        s.SetPos(wordPos);
+        return as.Report(2031, {word});
+    }
+    if (const void* row = as.target_.FindInstruction(lower)) {
+        EndOffset();
+        if (!DefineLabel()) return false;
+        bool ok = as.target_.AssembleInstruction(as, row);
+        if (ok) ok = CheckTrailing();
+        return ok;
+    }
+    std::string folded = word;
+    if (!as.settings_.caseSensitive) FoldLower(folded);
+    auto it = macros.find(folded);
+    if (it != macros.end()) {
+        EndOffset();
+        if (!DefineLabel()) return false;
+        return ExpandMacro(it->second);
+    }
+    s.SetPos(wordPos);
+    return as.Report(2027, {word});
+}
+
+void Assembler::Reserve(std::size_t count, std::uint8_t fill) {
+    std::uint8_t pattern[1] = {fill};
+    impl_->SetReserve(count, pattern, 1, false);
+}
+
+void Assembler::ReserveWords(std::size_t count, std::uint32_t fill, int size) {
+    std::uint8_t pattern[4];
+    for (int i = 0; i < size; ++i) pattern[i] = static_cast<std::uint8_t>(fill >> (8 * (size - 1 - i)));
+    impl_->SetReserve(count * static_cast<std::size_t>(size), pattern, size, false);
+}
+
+void Assembler::Impl::SetReserve(std::size_t bytes, const std::uint8_t* pattern, int patternSize, bool always) {
+    ls.reserved = bytes;
+    ls.reserveLine = true;
+    ls.patternSize = patternSize;
+    for (int i = 0; i < patternSize && i < 4; ++i) ls.pattern[i] = pattern[i];
+    ls.alwaysWrite = always;
+}
+
+bool Assembler::Impl::Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern, int patternSize) {
+    if (n == 0) return true;
+    Section* sec = current;
+    if (!sec || (sec->named && sec->name == ".off")) {
+        as.pc_ += static_cast<std::uint32_t>(n);
+        return true;
+    }
+    if (sec->size + n > kMaxSectionSize) return as.Report(1005);
+    if (sec->size == 0) sec->start = as.pc_;
+    sec->size += n;
+    if (as.final_) {
+        if (data) {
+            sec->bytes.insert(sec->bytes.end(), data, data + n);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) sec->bytes.push_back(pattern[i % patternSize]);
+        }
+    }
+    as.pc_ += static_cast<std::uint32_t>(n);
+    return true;
+}
+
+void Assembler::Impl::AfterLine() {
+    if (as.fatals_) return;
+    if (as.final_ && static_cast<long long>(as.errors_) > as.settings_.errorLimit) {
+        as.Report(1011, {static_cast<int>(as.settings_.errorLimit)});
+        return;
+    }
+    InputSource* top = Top();
+    if (listing) listing->Line(lineText, top ? top->line : 0, ls, as.code_);
+    if (as.code_.count) Append(as.code_.bytes, as.code_.count, nullptr, 1);
+    if (ls.reserved) {
+        bool write = ls.alwaysWrite || (current && current->size > 0);
+        if (write) Append(nullptr, ls.reserved, ls.pattern, ls.patternSize);
+        else as.pc_ += static_cast<std::uint32_t>(ls.reserved);
+    }
+}
+
+} // namespace qorb

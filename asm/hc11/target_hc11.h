@@ -1,0 +1,7 @@
+#pragma once
+
+#include "core/target.h"
+
+namespace qorb::hc11 {
+const Target& GetTarget();
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include "core/target.h"
+
+namespace qorb::hc12 {
+const Target& GetTarget();
+}

@@ -1,0 +1,204 @@
+#!/usr/bin/env python3
+"""Runs assembler end-to-end cases written as data (see CASES.md)."""
+
+import argparse
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+DATE_RE = re.compile(r" - [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d \d{4}(\r?\n)")
+
+
+class Case:
+    def __init__(self, name, origin):
+        self.name = name
+        self.origin = origin
+        self.args = None
+        self.program = "qorb12"
+        self.env = {}
+        self.files = []  # (name, text, mode)
+        self.stdout = None
+        self.stdout_contains = []
+        self.exit = 0
+        self.expect = []  # (name, text, crlf)
+        self.absent = []
+        self.stdin = None
+
+
+def unescape(line):
+    if line.startswith("\\---") or line.startswith("\\==="):
+        return line[1:]
+    return line
+
+
+def parse(path):
+    cases = []
+    case = None
+    block = None  # (kind, arg, lines)
+
+    def finish():
+        nonlocal block
+        if block is None or case is None:
+            block = None
+            return
+        kind, arg, lines = block
+        # Blank lines that separate cases are not part of a block; a line
+        # "<blank>" stands for an empty line that is.
+        while lines and lines[-1] == "":
+            lines.pop()
+        lines = ["" if l == "<blank>" else l for l in lines]
+        text = "".join(l + "\n" for l in lines)
+        if kind in ("file", "file-crlf", "file-nonl"):
+            case.files.append((arg, text, kind))
+        elif kind == "stdout":
+            case.stdout = text
+        elif kind == "stdout-contains":
+            case.stdout_contains.extend(l for l in lines if l)
+        elif kind == "expect":
+            case.expect.append((arg, text, True))
+        elif kind == "expect-raw":
+            case.expect.append((arg, text, False))
+        elif kind == "stdin":
+            case.stdin = text
+        block = None
+
+    with open(path, encoding="utf-8") as f:
+        for lineno, raw in enumerate(f, 1):
+            line = raw.rstrip("\n")
+            if line.startswith("=== "):
+                finish()
+                case = Case(line[4:].strip(), f"{path}:{lineno}")
+                cases.append(case)
+                continue
+            if line.startswith("--- "):
+                finish()
+                head = line[4:]
+                key, _, value = head.partition(":")
+                key = key.strip()
+                value = value.strip()
+                if case is None:
+                    raise SystemExit(f"{path}:{lineno}: header outside a case")
+                if key == "args":
+                    case.args = value
+                elif key == "program":
+                    case.program = value
+                elif key == "env":
+                    k, _, v = value.partition("=")
+                    case.env[k] = v
+                elif key == "exit":
+                    case.exit = int(value)
+                elif key == "absent":
+                    case.absent.append(value)
+                elif key in ("file", "file-crlf", "file-nonl", "expect", "expect-raw"):
+                    block = (key, value, [])
+                elif key in ("stdout", "stdout-contains", "stdin"):
+                    block = (key, None, [])
+                else:
+                    raise SystemExit(f"{path}:{lineno}: unknown header '{key}'")
+                continue
+            if block is not None:
+                block[2].append(unescape(line))
+            elif line.strip() and not line.startswith("#"):
+                raise SystemExit(f"{path}:{lineno}: text outside a block")
+        finish()
+    return cases
+
+
+def mask(text):
+    return DATE_RE.sub(lambda m: " - <DATE>" + m.group(1), text, count=1)
+
+
+def run_case(case, bindir):
+    work = tempfile.mkdtemp(prefix="qorbcase-")
+    try:
+        def subst(s):
+            return s.replace("{dir}", work)
+
+        for name, text, mode in case.files:
+            path = os.path.join(work, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            data = text
+            if mode == "file-nonl" and data.endswith("\n"):
+                data = data[:-1]
+            raw = data.encode("utf-8", "surrogateescape")
+            if mode == "file-crlf":
+                raw = raw.replace(b"\n", b"\r\n")
+            with open(path, "wb") as f:
+                f.write(raw)
+        args = shlex.split(subst(case.args)) if case.args is not None else ["test.asm"]
+        env = {k: v for k, v in os.environ.items() if not k.startswith("QORB")}
+        for k, v in case.env.items():
+            env[k] = subst(v)
+        exe = os.path.join(os.path.abspath(bindir), case.program)
+        proc = subprocess.run([exe] + args, cwd=work, env=env, capture_output=True, timeout=60,
+                              input=(case.stdin or "").encode())
+        out = proc.stdout.decode("utf-8", "replace")
+        problems = []
+        if proc.returncode != case.exit:
+            problems.append(f"exit status {proc.returncode}, expected {case.exit}")
+        if case.stdout is not None and out != subst(case.stdout):
+            problems.append("standard output differs:\n" + diff(subst(case.stdout), out))
+        for piece in case.stdout_contains:
+            if subst(piece) not in out:
+                problems.append(f"standard output lacks: {subst(piece)!r}")
+        for name, text, crlf in case.expect:
+            path = os.path.join(work, name)
+            if not os.path.exists(path):
+                problems.append(f"{name} was not written")
+                continue
+            with open(path, "rb") as f:
+                data = f.read().decode("utf-8", "replace")
+            if crlf:
+                if data.count("\n") != data.count("\r\n"):
+                    problems.append(f"{name}: not every line ends in CR LF")
+                data = data.replace("\r\n", "\n")
+            data = mask(data)
+            if data != subst(text):
+                problems.append(f"{name} differs:\n" + diff(subst(text), data))
+        for name in case.absent:
+            if os.path.exists(os.path.join(work, name)):
+                problems.append(f"{name} exists but should not")
+        if b"runtime error" in proc.stderr or b"Sanitizer" in proc.stderr:
+            problems.append("sanitizer report:\n" + proc.stderr.decode("utf-8", "replace"))
+        return problems, out
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def diff(expected, actual):
+    import difflib
+    lines = difflib.unified_diff(expected.splitlines(), actual.splitlines(), "expected", "actual", lineterm="")
+    return "\n".join(lines)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True, help="directory holding qorb12 and qorb11")
+    ap.add_argument("--filter", default="", help="run only cases whose name contains this")
+    ap.add_argument("files", nargs="+")
+    a = ap.parse_args()
+    passed = failed = 0
+    for path in a.files:
+        for case in parse(path):
+            if a.filter and a.filter not in case.name:
+                continue
+            problems, out = run_case(case, a.bin)
+            if problems:
+                failed += 1
+                print(f"FAIL {case.name} ({case.origin})")
+                for p in problems:
+                    print("  " + p.replace("\n", "\n  "))
+                print("  --- actual standard output ---")
+                print("  " + out.replace("\n", "\n  "))
+            else:
+                passed += 1
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed or passed == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
