@@ -1,0 +1,39 @@
+#include "childframe.h"
+
+#include "oxbrindoc.h"
+#include "oxbrinview.h"
+
+#include <QCloseEvent>
+#include <QTextDocument>
+
+namespace oxbrin {
+
+CChildFrame::CChildFrame(COxbrinDoc* doc, QWidget* parent) : QMdiSubWindow(parent), doc_(doc) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    doc_->setParent(this);
+    view_ = new COxbrinView(doc_, this);
+    setWidget(view_);
+    setWindowIcon(QIcon());
+    connect(doc_, &COxbrinDoc::TitleChanged, this, &CChildFrame::UpdateTitle);
+    UpdateTitle();
+}
+
+void CChildFrame::UpdateTitle() {
+    setWindowTitle(doc_->Title() + QStringLiteral("[*]"));
+    setWindowModified(doc_->IsModified());
+}
+
+void CChildFrame::CloseWithoutPrompt() {
+    skipPrompt_ = true;
+    close();
+}
+
+void CChildFrame::closeEvent(QCloseEvent* e) {
+    if (!skipPrompt_ && !doc_->SaveModified(this)) {
+        e->ignore();
+        return;
+    }
+    QMdiSubWindow::closeEvent(e);
+}
+
+}  // namespace oxbrin

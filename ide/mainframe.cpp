@@ -1,0 +1,935 @@
+#include "mainframe.h"
+
+#include "childframe.h"
+#include "commands.h"
+#include "crashhook.h"
+#include "dialogs.h"
+#include "highlighter.h"
+#include "icons.h"
+#include "oxbrinapp.h"
+#include "oxbrindoc.h"
+#include "prompts.h"
+#include "settings.h"
+#include "zkbars.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPageSetupDialog>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextFrame>
+#include <QTimer>
+#include <QUrl>
+#include <QWhatsThis>
+
+#include <memory>
+
+namespace oxbrin {
+
+namespace {
+
+// Version of the stored docking state; bump it when bars are added or renamed
+// so an old layout is not forced onto a different set of bars.
+constexpr int kBarStateVersion = 1;
+
+QStringList LocalFiles(const QMimeData* data) {
+    QStringList files;
+    if (data && data->hasUrls()) {
+        for (const QUrl& url : data->urls()) {
+            if (url.isLocalFile())
+                files << url.toLocalFile();
+        }
+    }
+    return files;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Command routing
+
+CZKMDIFrameWnd::CZKMDIFrameWnd(QWidget* parent) : QMainWindow(parent) {}
+
+CZKMDIFrameWnd::Command& CZKMDIFrameWnd::Entry(int id) { return commands_[id]; }
+
+QAction* CZKMDIFrameWnd::Action(int id) {
+    Command& c = Entry(id);
+    if (!c.actions.isEmpty())
+        return c.actions.front();
+    auto* a = new QAction(this);
+    a->setData(id);
+    if (const CommandInfo* info = FindCommand(id)) {
+        a->setText(QString::fromLatin1(info->menuText));
+        const QStringList prompt = QString::fromLatin1(info->prompt).split(QLatin1Char('\n'));
+        a->setStatusTip(prompt.value(0));
+        a->setToolTip(prompt.size() > 1 ? prompt[1] : prompt.value(0));
+        if (*info->keys)
+            a->setShortcut(QKeySequence(QString::fromLatin1(info->keys)));
+    }
+    a->setIcon(CommandIcon(id));
+    a->setEnabled(false);
+    connect(a, &QAction::triggered, this, [this, id] { Execute(id); });
+    // Added to the frame itself so its accelerator works without a menu item.
+    addAction(a);
+    c.actions << a;
+    return a;
+}
+
+QAction* CZKMDIFrameWnd::MenuItem(int id, const QString& text) {
+    QAction* primary = Action(id);
+    auto* a = new QAction(text, this);
+    a->setData(id);
+    a->setStatusTip(primary->statusTip());
+    a->setIcon(primary->icon());
+    a->setEnabled(primary->isEnabled());
+    connect(a, &QAction::triggered, this, [this, id] { Execute(id); });
+    Entry(id).actions << a;
+    return a;
+}
+
+void CZKMDIFrameWnd::SetHandler(int id, std::function<void()> handler, std::function<bool()> enabled,
+                                std::function<bool()> checked) {
+    Action(id);
+    Command& c = Entry(id);
+    c.handler = std::move(handler);
+    c.enabled = std::move(enabled);
+    c.checked = std::move(checked);
+    for (QAction* a : c.actions)
+        a->setCheckable(static_cast<bool>(c.checked));
+}
+
+bool CZKMDIFrameWnd::IsEnabled(int id) const {
+    auto it = commands_.find(id);
+    if (it == commands_.end() || !it->handler)
+        return false;
+    return !it->enabled || it->enabled();
+}
+
+bool CZKMDIFrameWnd::IsChecked(int id) const {
+    auto it = commands_.find(id);
+    return it != commands_.end() && it->checked && it->checked();
+}
+
+bool CZKMDIFrameWnd::Execute(int id) {
+    if (!IsEnabled(id))
+        return false;
+    // Copy: the handler may replace the table entry.
+    auto handler = commands_[id].handler;
+    handler();
+    RequestUpdate();
+    return true;
+}
+
+void CZKMDIFrameWnd::UpdateCommandUI() {
+    for (auto it = commands_.begin(); it != commands_.end(); ++it) {
+        const bool enabled = IsEnabled(it.key());
+        const bool checked = it->checked && it->checked();
+        for (QAction* a : it->actions) {
+            a->setEnabled(enabled);
+            if (it->checked) {
+                a->setCheckable(true);
+                a->setChecked(checked);
+            }
+        }
+    }
+}
+
+void CZKMDIFrameWnd::RequestUpdate() {
+    if (updatePending_)
+        return;
+    updatePending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        updatePending_ = false;
+        UpdateCommandUI();
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Main frame
+
+CMainFrame::CMainFrame(COxbrinApp* app) : app_(app), helpIndex_(FindHelpIndex()) {
+    setObjectName(QStringLiteral("MainFrame"));
+    setWindowTitle(QString::fromLatin1(strings::kAppTitle));
+    resize(1000, 720);
+}
+
+CMainFrame::~CMainFrame() {
+    qApp->removeEventFilter(this);
+    if (help_)
+        delete help_;
+}
+
+bool CMainFrame::Create() {
+    mdi_ = new QMdiArea(this);
+    mdi_->setObjectName(QStringLiteral("MdiClient"));
+    mdi_->setActivationOrder(QMdiArea::ActivationHistoryOrder);
+    mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setCentralWidget(mdi_);
+    connect(mdi_, &QMdiArea::subWindowActivated, this, [this] {
+        UpdateMenuSet();
+        UpdateCaption();
+        UpdatePosition();
+        RequestUpdate();
+    });
+
+    CreateStatusBar();
+    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
+    CreateCommands();
+    CreateBars();
+    CreatePanes();
+    CreateMenus();
+
+    const QByteArray state = LoadControlBars(app_->Store());
+    if (!state.isEmpty())
+        restoreState(state, kBarStateVersion);
+
+    // Keys the command table owns are left to it by the editor.
+    QSet<int> reserved;
+    for (const CommandInfo& c : CommandTable()) {
+        if (*c.keys)
+            reserved.insert(QKeySequence(QString::fromLatin1(c.keys))[0].toCombined());
+    }
+    COxbrinView::SetReservedKeys(reserved);
+
+    connect(qApp->clipboard(), &QClipboard::dataChanged, this, &CMainFrame::RequestUpdate);
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::RequestUpdate);
+    connect(app_, &COxbrinApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileItems);
+    qApp->installEventFilter(this);
+    UpdateMenuSet();
+    UpdateRecentFileItems();
+    UpdateCommandUI();
+    return true;
+}
+
+void CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar%1").arg(ID_VIEW_STATUS_BAR));
+    position_ = new QLabel(bar);
+    position_->setObjectName(QStringLiteral("Indicator%1").arg(ID_INDICATOR_POSITION));
+    position_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    position_->setMinimumWidth(position_->fontMetrics().horizontalAdvance(QString::fromLatin1(strings::kPositionPaneWidest)) + 8);
+    bar->addPermanentWidget(position_);
+    for (const char* name : {"CAP", "NUM", "SCRL"}) {
+        auto* label = new QLabel(bar);
+        label->setObjectName(QStringLiteral("Indicator%1").arg(QString::fromLatin1(name)));
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QString::fromLatin1(name)) + 8);
+        label->setAlignment(Qt::AlignCenter);
+        bar->addPermanentWidget(label);
+        indicators_ << label;
+    }
+    connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& text) {
+        if (text.isEmpty())
+            bar->showMessage(QString::fromLatin1(strings::kIdleMessage));
+    });
+    bar->showMessage(QString::fromLatin1(strings::kIdleMessage));
+}
+
+QLabel* CMainFrame::IndicatorPane(int index) const { return indicators_.value(index); }
+
+void CMainFrame::CreateBars() {
+    struct Bar {
+        int id;
+        const char* title;
+        std::initializer_list<int> buttons;
+    };
+    const Bar bars[] = {
+        {ID_VIEW_TB_STANDARD, strings::kToolbarStandard,
+         {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_SAVE_ALL, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, 0,
+          ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_FIND, 0, ID_FILE_PRINT, 0, ID_HELP_FINDER}},
+        {ID_VIEW_TB_BUILD, strings::kToolbarBuild, {ID_BUILD_CURRENT, ID_BUILD_PROJECT, 0, ID_BUILD_OPTIONS, 0, ID_VIEW_OUTPUT}},
+        {ID_VIEW_TB_TERMINAL, strings::kToolbarTerminal,
+         {ID_TERMINAL_CONNECT, 0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0,
+          ID_TERMINAL_CLEAR, ID_VIEW_TERMINAL}},
+    };
+    for (const Bar& b : bars) {
+        auto* bar = new CZKToolBar(b.id, QString::fromLatin1(b.title), this);
+        for (int id : b.buttons) {
+            if (id == 0)
+                bar->addSeparator();
+            else
+                bar->addAction(Action(id));
+        }
+        addToolBar(Qt::TopToolBarArea, bar);
+        toolbars_ << bar;
+    }
+}
+
+CZKToolBar* CMainFrame::ToolBar(int id) const {
+    for (CZKToolBar* bar : toolbars_) {
+        if (bar->Id() == id)
+            return bar;
+    }
+    return nullptr;
+}
+
+void CMainFrame::CreatePanes() {
+    const SettingsBlock& s = app_->Settings();
+    struct PaneDef {
+        CZKSCW** member;
+        int id;
+        const char* title;
+        QSize size;
+    };
+    const PaneDef panes[] = {
+        {&output_, ID_VIEW_OUTPUT, "Output", s.outputWndSize},
+        {&terminal_, ID_VIEW_TERMINAL, "Terminal", s.terminalWndSize},
+        {&varnel_, ID_VIEW_VARNEL, "Varnel", s.varnelWndSize},
+    };
+    for (const PaneDef& p : panes) {
+        auto* pane = new CZKSCW(p.id, QString::fromLatin1(p.title), p.size, this);
+        auto* text = new CPaneText(pane);
+        text->document()->setUndoRedoEnabled(false);
+        pane->SetContent(text);
+        addDockWidget(Qt::BottomDockWidgetArea, pane);
+        pane->hide();
+        // The size is remembered whenever the pane goes, so a hidden pane
+        // comes back as large as it was.
+        connect(pane, &QDockWidget::visibilityChanged, this, [this] { RequestUpdate(); });
+        *p.member = pane;
+    }
+    registerBar_ = new CRegisterBar(this);
+    addDockWidget(Qt::RightDockWidgetArea, registerBar_);
+    registerBar_->hide();
+    connect(registerBar_, &QDockWidget::visibilityChanged, this, [this] { RequestUpdate(); });
+}
+
+void CMainFrame::CreateCommands() {
+    auto hasChild = [this] { return ActiveChild() != nullptr; };
+    auto hasView = [this] { return ActiveView() != nullptr; };
+    auto always = std::function<bool()>();
+
+    // File
+    SetHandler(ID_FILE_NEW, [this] { app_->FileNew(); });
+    SetHandler(ID_FILE_OPEN, [this] { app_->FileOpen(); });
+    SetHandler(ID_FILE_CLOSE, [this] { if (auto* c = ActiveChild()) c->close(); }, hasChild);
+    SetHandler(ID_FILE_SAVE, [this] { if (auto* c = ActiveChild()) c->Document()->DoFileSave(this); }, hasChild);
+    SetHandler(ID_FILE_SAVE_AS, [this] { if (auto* c = ActiveChild()) c->Document()->DoSave(this); }, hasChild);
+    SetHandler(ID_FILE_SAVE_ALL, [this] { app_->SaveAll(); });
+    SetHandler(ID_FILE_PRINT, [this] {
+        COxbrinView* view = ActiveView();
+        if (!view)
+            return;
+        QPrinter* printer = app_->Printer();
+        QPrintDialog dlg(printer, this);
+        if (dlg.exec() == QDialog::Accepted)
+            PrintView(view, printer);
+    }, hasView);
+    SetHandler(ID_FILE_PRINT_SETUP, [this] {
+        QPageSetupDialog dlg(app_->Printer(), this);
+        dlg.exec();
+    });
+    SetHandler(ID_APP_EXIT, [this] { close(); });
+
+    // Edit: the commands act on the focused text (an editor or a pane), else
+    // on the active editor.
+    auto target = [this] { return CommandTarget(); };
+    auto writable = [target] { QPlainTextEdit* t = target(); return t && !t->isReadOnly(); };
+    auto selection = [target] { QPlainTextEdit* t = target(); return t && t->textCursor().hasSelection(); };
+    SetHandler(ID_EDIT_UNDO, [target] { if (auto* t = target()) t->undo(); },
+               [target, writable] { return writable() && target()->document()->isUndoAvailable(); });
+    SetHandler(ID_EDIT_REDO, [target] { if (auto* t = target()) t->redo(); },
+               [target, writable] { return writable() && target()->document()->isRedoAvailable(); });
+    SetHandler(ID_EDIT_CUT, [target] { if (auto* t = target()) t->cut(); },
+               [writable, selection] { return writable() && selection(); });
+    SetHandler(ID_EDIT_COPY, [target] { if (auto* t = target()) t->copy(); }, selection);
+    SetHandler(ID_EDIT_PASTE, [target] { if (auto* t = target()) t->paste(); }, [writable] {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        return writable() && data && !data->formats().isEmpty() && data->hasText();
+    });
+    SetHandler(ID_EDIT_CLEAR, [target] { if (auto* t = target()) t->textCursor().removeSelectedText(); },
+               [writable, selection] { return writable() && selection(); });
+    SetHandler(ID_EDIT_SELECT_ALL, [target] { if (auto* t = target()) t->selectAll(); },
+               [target] { QPlainTextEdit* t = target(); return t && !t->document()->isEmpty(); });
+    auto viewHasText = [this] { COxbrinView* v = ActiveView(); return v && !v->document()->isEmpty(); };
+    SetHandler(ID_EDIT_FIND, [this] { OpenFindDialog(false); }, viewHasText);
+    SetHandler(ID_EDIT_REPLACE, [this] { OpenFindDialog(true); }, viewHasText);
+    SetHandler(ID_EDIT_REPEAT, [this] { OnFindNext(); },
+               [this, viewHasText] { return viewHasText() && !findWhat_.isEmpty(); });
+    SetHandler(ID_EDIT_GOTO, [this] { GoToCommand(); }, hasView);
+
+    // View
+    for (int id : {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL}) {
+        SetHandler(id, [this, id] { if (auto* b = ToolBar(id)) b->setVisible(b->isHidden()); }, always,
+                   [this, id] { auto* b = ToolBar(id); return b && !b->isHidden(); });
+    }
+    SetHandler(ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(statusBar()->isHidden()); }, always,
+               [this] { return !statusBar()->isHidden(); });
+    SetHandler(ID_VIEW_OUTPUT, [this] { TogglePane(output_); }, always, [this] { return output_ && !output_->isHidden(); });
+    SetHandler(ID_VIEW_VARNEL, [this] { TogglePane(varnel_); }, always, [this] { return varnel_ && !varnel_->isHidden(); });
+    SetHandler(ID_VIEW_TERMINAL, [this] {
+        TogglePane(terminal_);
+        emit TerminalPaneToggled(!terminal_->isHidden());
+    }, always, [this] { return terminal_ && !terminal_->isHidden(); });
+    SetHandler(ID_VIEW_REGISTER_BAR, [this] { registerBar_->setVisible(registerBar_->isHidden()); }, always,
+               [this] { return registerBar_ && !registerBar_->isHidden(); });
+    SetHandler(ID_FOCUS_OUTPUT, [this] { ShowAndFocusPane(output_); });
+    SetHandler(ID_FOCUS_TERMINAL, [this] { ShowAndFocusPane(terminal_); });
+    SetHandler(ID_FOCUS_VARNEL, [this] { ShowAndFocusPane(varnel_); });
+
+    // Window
+    SetHandler(ID_WINDOW_CLOSE_ALL, [this] { app_->CloseAll(); });
+    SetHandler(ID_WINDOW_CASCADE, [this] { mdi_->cascadeSubWindows(); }, hasChild);
+    SetHandler(ID_WINDOW_TILE_HORZ, [this] { TileWindows(true); }, hasChild);
+    SetHandler(ID_WINDOW_TILE_VERT, [this] { TileWindows(false); }, hasChild);
+    SetHandler(ID_WINDOW_ARRANGE, [this] { ArrangeIcons(); }, hasChild);
+    SetHandler(ID_NEXT_PANE, [this] { mdi_->activateNextSubWindow(); }, hasChild);
+    SetHandler(ID_PREV_PANE, [this] { mdi_->activatePreviousSubWindow(); }, hasChild);
+
+    // Help
+    SetHandler(ID_HELP_FINDER, [this] { HelpTopics(); });
+    SetHandler(ID_CONTEXT_HELP, [] { QWhatsThis::enterWhatsThisMode(); });
+    SetHandler(ID_HELP_TEST_CRASH, [this] { TestErrorReporting(); });
+    SetHandler(ID_APP_ABOUT, [this] {
+        auto* dlg = new CAboutDialog(this);
+        dlg->setAttribute(Qt::WA_DeleteOnClose);
+        dlg->open();
+    });
+
+    // Commands of the build, the serial link and the options get their
+    // handlers from those parts; until then they stay disabled. The
+    // accelerators exist from the start.
+    for (int id : {ID_VIEW_OPTIONS, ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_SET_PROJECT, ID_BUILD_RELEASE_PROJECT,
+                   ID_BUILD_OPTIONS, ID_TERMINAL_CONNECT, ID_TERMINAL_UPLOAD, ID_TERMINAL_DOWNLOAD,
+                   ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, ID_TERMINAL_CLEAR, ID_TERMINAL_OPTIONS,
+                   ID_WINDOW_NEW, ID_FILE_MRU_FILE1})
+        Action(id);
+}
+
+QMenu* CMainFrame::AddMenu(QMenu* menu, const QString& title, std::initializer_list<int> ids) {
+    if (!menu)
+        menu = new QMenu(title, this);
+    for (int id : ids) {
+        if (id == 0)
+            menu->addSeparator();
+        else
+            menu->addAction(Action(id));
+    }
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI, Qt::UniqueConnection);
+    return menu;
+}
+
+void CMainFrame::CreateMenus() {
+    auto makeFile = [this](bool withDocument) {
+        auto* m = new QMenu(QStringLiteral("&File"), this);
+        if (withDocument)
+            AddMenu(m, {}, {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, ID_FILE_SAVE_ALL, 0,
+                            ID_FILE_PRINT, ID_FILE_PRINT_SETUP, 0});
+        else
+            AddMenu(m, {}, {ID_FILE_NEW, ID_FILE_OPEN, 0, ID_FILE_PRINT_SETUP, 0});
+        recentAnchor_[m] = m->addSeparator();
+        m->addAction(Action(ID_APP_EXIT));
+        connect(m, &QMenu::aboutToShow, this, &CMainFrame::UpdateRecentFileItems);
+        fileMenus_ << m;
+        return m;
+    };
+    auto makeView = [this] {
+        auto* m = new QMenu(QStringLiteral("&View"), this);
+        auto* bars = m->addMenu(QStringLiteral("&Toolbars"));
+        AddMenu(bars, {}, {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL});
+        AddMenu(m, {}, {ID_VIEW_STATUS_BAR});
+        auto* windows = m->addMenu(QStringLiteral("&Windows"));
+        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL});
+        AddMenu(m, {}, {0, ID_VIEW_OPTIONS});
+        return m;
+    };
+    auto makeBuild = [this](bool withDocument) {
+        if (withDocument)
+            return AddMenu(nullptr, QStringLiteral("&Build"),
+                           {ID_BUILD_CURRENT, ID_BUILD_PROJECT, 0, ID_BUILD_SET_PROJECT, ID_BUILD_RELEASE_PROJECT, 0,
+                            ID_BUILD_OPTIONS});
+        return AddMenu(nullptr, QStringLiteral("&Build"), {ID_BUILD_PROJECT, 0, ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
+    };
+    auto makeTerminal = [this] {
+        auto* m = AddMenu(nullptr, QStringLiteral("&Terminal"), {ID_TERMINAL_CONNECT});
+        m->addAction(MenuItem(ID_VIEW_TERMINAL, QString::fromLatin1(kTerminalMenuShowText)));
+        AddMenu(m, {}, {0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0, ID_TERMINAL_CLEAR, 0,
+                        ID_TERMINAL_OPTIONS});
+        return m;
+    };
+    auto makeHelp = [this] {
+        return AddMenu(nullptr, QStringLiteral("&Help"), {ID_HELP_FINDER, 0, ID_HELP_TEST_CRASH, 0, ID_APP_ABOUT});
+    };
+
+    menus128_ = {makeFile(false), makeView(), makeBuild(false), makeTerminal(), makeHelp()};
+
+    auto* edit = AddMenu(nullptr, QStringLiteral("&Edit"),
+                         {ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CLEAR,
+                          ID_EDIT_SELECT_ALL, 0, ID_EDIT_FIND, ID_EDIT_REPEAT, ID_EDIT_REPLACE, 0, ID_EDIT_GOTO});
+    windowMenu_ = AddMenu(nullptr, QStringLiteral("&Window"),
+                          {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_TILE_VERT, ID_WINDOW_ARRANGE, 0,
+                           ID_WINDOW_CLOSE_ALL});
+    connect(windowMenu_, &QMenu::aboutToShow, this, [this] { UpdateWindowMenu(windowMenu_); });
+    menus129_ = {makeFile(true), edit, makeView(), makeBuild(true), makeTerminal(), windowMenu_, makeHelp()};
+}
+
+void CMainFrame::UpdateMenuSet() {
+    const int wanted = mdi_->subWindowList().isEmpty() ? 128 : 129;
+    if (wanted == menuSet_)
+        return;
+    menuSet_ = wanted;
+    QMenuBar* bar = menuBar();
+    bar->clear();
+    for (QMenu* m : wanted == 128 ? menus128_ : menus129_)
+        bar->addMenu(m);
+}
+
+void CMainFrame::UpdateRecentFileItems() {
+    const QStringList& files = app_->RecentFiles();
+    for (QMenu* menu : fileMenus_) {
+        for (QAction* a : recentItems_.value(menu)) {
+            menu->removeAction(a);
+            a->deleteLater();
+        }
+        QList<QAction*> items;
+        QAction* anchor = recentAnchor_.value(menu);
+        if (files.isEmpty()) {
+            auto* placeholder = new QAction(QString::fromLatin1(FindCommand(ID_FILE_MRU_FILE1)->menuText), menu);
+            placeholder->setEnabled(false);
+            items << placeholder;
+        }
+        for (int i = 0; i < files.size(); ++i) {
+            QString shown = files[i];
+            shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+            auto* a = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), menu);
+            a->setStatusTip(QString::fromLatin1(FindCommand(ID_FILE_MRU_FILE1)->prompt));
+            const QString path = files[i];
+            connect(a, &QAction::triggered, this, [this, path] {
+                if (!app_->OpenDocumentFile(path))
+                    app_->RemoveFromRecentFileList(path);
+            });
+            items << a;
+        }
+        QAction* before = anchor;
+        if (!items.isEmpty()) {
+            // The list sits between two separators, just above Exit.
+            auto* sep = new QAction(menu);
+            sep->setSeparator(true);
+            items << sep;
+        }
+        for (QAction* a : items)
+            menu->insertAction(before, a);
+        recentItems_[menu] = items;
+    }
+}
+
+void CMainFrame::UpdateWindowMenu(QMenu* menu) {
+    UpdateCommandUI();
+    for (QAction* a : windowItems_) {
+        menu->removeAction(a);
+        a->deleteLater();
+    }
+    windowItems_.clear();
+    const QList<QMdiSubWindow*> windows = mdi_->subWindowList(QMdiArea::CreationOrder);
+    if (windows.isEmpty())
+        return;
+    windowItems_ << menu->addSeparator();
+    int n = 0;
+    for (QMdiSubWindow* w : windows) {
+        auto* child = qobject_cast<CChildFrame*>(w);
+        QString title = child ? child->Document()->Title() : w->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        auto* a = menu->addAction(n < 9 ? QStringLiteral("&%1 %2").arg(n + 1).arg(title) : title);
+        a->setCheckable(true);
+        a->setChecked(w == mdi_->activeSubWindow());
+        connect(a, &QAction::triggered, this, [this, w] { mdi_->setActiveSubWindow(w); });
+        windowItems_ << a;
+        ++n;
+    }
+}
+
+void CMainFrame::AddChild(CChildFrame* child) {
+    mdi_->addSubWindow(child);
+    ConnectView(child->View());
+    connect(child, &QObject::destroyed, this, [this] {
+        UpdateMenuSet();
+        UpdateCaption();
+        UpdatePosition();
+        RequestUpdate();
+    });
+    child->showMaximized();
+    if (mdi_->subWindowList().size() > 1 && !mdi_->subWindowList().front()->isMaximized())
+        child->showNormal();
+    mdi_->setActiveSubWindow(child);
+    child->View()->setFocus();
+    UpdateMenuSet();
+    UpdateCaption();
+    UpdateCommandUI();
+}
+
+void CMainFrame::ConnectView(COxbrinView* view) {
+    connect(view, &COxbrinView::PositionChanged, this, &CMainFrame::UpdatePosition);
+    connect(view, &QPlainTextEdit::selectionChanged, this, &CMainFrame::RequestUpdate);
+    connect(view, &QPlainTextEdit::undoAvailable, this, &CMainFrame::RequestUpdate);
+    connect(view, &QPlainTextEdit::redoAvailable, this, &CMainFrame::RequestUpdate);
+    connect(view, &QPlainTextEdit::textChanged, this, &CMainFrame::RequestUpdate);
+    connect(view, &COxbrinView::EscapePressed, this, [this] {
+        if (output_ && !output_->isHidden())
+            output_->hide();
+    });
+    connect(view, &COxbrinView::FilesDropped, this, [this](const QStringList& files) {
+        for (const QString& f : files)
+            app_->OpenDocumentFile(f);
+    });
+    connect(view, &COxbrinView::ContextMenuRequested, this, [this](const QPoint& pos) {
+        UpdateCommandUI();
+        EditorContextMenu()->popup(pos);
+    });
+    connect(view->GetDocument(), &COxbrinDoc::TitleChanged, this, &CMainFrame::UpdateCaption);
+}
+
+CChildFrame* CMainFrame::ActiveChild() const {
+    return mdi_ ? qobject_cast<CChildFrame*>(mdi_->activeSubWindow()) : nullptr;
+}
+
+COxbrinView* CMainFrame::ActiveView() const {
+    CChildFrame* child = ActiveChild();
+    return child ? child->View() : nullptr;
+}
+
+QPlainTextEdit* CMainFrame::CommandTarget() const {
+    if (auto* focused = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget())) {
+        if (focused->window() == this)
+            return focused;
+    }
+    return ActiveView();
+}
+
+void CMainFrame::UpdateCaption() {
+    CChildFrame* child = ActiveChild();
+    QString title = QString::fromLatin1(strings::kAppTitle);
+    if (child)
+        title += QStringLiteral(" - ") + child->Document()->Title();
+    setWindowTitle(title);
+}
+
+void CMainFrame::UpdatePosition() {
+    COxbrinView* view = ActiveView();
+    if (!view) {
+        position_->clear();
+        return;
+    }
+    position_->setText(QString::fromLatin1(strings::kPositionFormat).arg(view->CaretLine()).arg(view->CaretColumn()));
+}
+
+QMenu* CMainFrame::BarContextMenu() {
+    if (!barMenu_) {
+        barMenu_ = new QMenu(this);
+        barMenu_->addAction(MenuItem(ID_VIEW_OUTPUT, QStringLiteral("&Output")));
+        barMenu_->addAction(MenuItem(ID_VIEW_TERMINAL, QStringLiteral("&Terminal")));
+        QMenu* bars = barMenu_->addMenu(QStringLiteral("&Toolbars"));
+        bars->addAction(MenuItem(ID_VIEW_TB_STANDARD, QStringLiteral("&Standart")));
+        bars->addAction(MenuItem(ID_VIEW_TB_TERMINAL, QStringLiteral("&Terminal")));
+        bars->addAction(MenuItem(ID_VIEW_TB_BUILD, QStringLiteral("&Build")));
+        connect(barMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    }
+    UpdateCommandUI();
+    return barMenu_;
+}
+
+QMenu* CMainFrame::EditorContextMenu() {
+    if (!editorMenu_) {
+        editorMenu_ = new QMenu(this);
+        editorMenu_->addAction(MenuItem(ID_EDIT_CUT, QStringLiteral("Cu&t")));
+        editorMenu_->addAction(MenuItem(ID_EDIT_COPY, QStringLiteral("&Copy")));
+        editorMenu_->addAction(MenuItem(ID_EDIT_PASTE, QStringLiteral("&Paste")));
+        editorMenu_->addSeparator();
+        editorMenu_->addAction(MenuItem(ID_EDIT_FIND, QStringLiteral("&Find...")));
+        editorMenu_->addAction(MenuItem(ID_EDIT_REPLACE, QStringLiteral("R&eplace...")));
+        connect(editorMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    }
+    UpdateCommandUI();
+    return editorMenu_;
+}
+
+void CMainFrame::contextMenuEvent(QContextMenuEvent* e) {
+    // A right click on a toolbar, a pane's frame or the status bar offers the
+    // bar toggles.
+    for (QWidget* w = childAt(e->pos()); w && w != this; w = w->parentWidget()) {
+        if (qobject_cast<QToolBar*>(w) || qobject_cast<QDockWidget*>(w) || qobject_cast<QStatusBar*>(w)) {
+            BarContextMenu()->popup(e->globalPos());
+            e->accept();
+            return;
+        }
+    }
+    QMainWindow::contextMenuEvent(e);
+}
+
+void CMainFrame::TogglePane(CZKSCW* pane) {
+    if (pane->isHidden()) {
+        ShowAndFocusPane(pane);
+    } else {
+        pane->hide();
+        if (COxbrinView* view = ActiveView())
+            view->setFocus();
+    }
+    UpdateCommandUI();
+}
+
+void CMainFrame::ShowAndFocusPane(CZKSCW* pane) {
+    pane->show();
+    pane->raise();
+    if (QWidget* w = pane->widget())
+        w->setFocus();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OpenFindDialog(bool replace) {
+    QPointer<CFindReplaceDialog>& dlg = replace ? replaceDlg_ : findDlg_;
+    QPointer<CFindReplaceDialog>& other = replace ? findDlg_ : replaceDlg_;
+    if (other)
+        other->close();
+    if (!dlg) {
+        dlg = new CFindReplaceDialog(replace, this);
+        dlg->setAttribute(Qt::WA_DeleteOnClose);
+        CFindReplaceDialog* d = dlg;
+        auto take = [this, d] {
+            findWhat_ = d->FindWhat();
+            findOpt_ = d->Options();
+            if (d->IsReplace())
+                replaceWith_ = d->ReplaceWith();
+        };
+        connect(d, &CFindReplaceDialog::FindNext, this, [this, take] { take(); OnFindNext(); });
+        connect(d, &CFindReplaceDialog::Replace, this, [this, take] { take(); OnReplace(); });
+        connect(d, &CFindReplaceDialog::ReplaceAll, this, [this, take] { take(); OnReplaceAll(); });
+    }
+    QString initial = findWhat_;
+    if (COxbrinView* view = ActiveView()) {
+        const QString sel = view->textCursor().selectedText();
+        if (!sel.isEmpty() && !sel.contains(QChar::ParagraphSeparator))
+            initial = sel;
+    }
+    dlg->SetFindText(initial);
+    dlg->SetOptions(findOpt_);
+    if (replace && dlg->ReplaceEdit())
+        dlg->ReplaceEdit()->setText(replaceWith_);
+    dlg->show();
+    dlg->raise();
+    dlg->activateWindow();
+}
+
+void CMainFrame::TextNotFound() {
+    QApplication::beep();
+    ShowMessage(this, QString::fromLatin1(strings::kSearchFinished), QMessageBox::Information);
+}
+
+void CMainFrame::OnFindNext() {
+    COxbrinView* view = ActiveView();
+    if (!view)
+        return;
+    if (findWhat_.isEmpty()) {
+        OpenFindDialog(false);
+        return;
+    }
+    if (!view->FindText(findWhat_, findOpt_))
+        TextNotFound();
+}
+
+void CMainFrame::OnReplace() {
+    COxbrinView* view = ActiveView();
+    if (!view || findWhat_.isEmpty())
+        return;
+    FindOptions down = findOpt_;
+    down.down = true;
+    if (!view->ReplaceText(findWhat_, replaceWith_, down))
+        TextNotFound();
+}
+
+void CMainFrame::OnReplaceAll() {
+    COxbrinView* view = ActiveView();
+    if (!view || findWhat_.isEmpty())
+        return;
+    if (view->ReplaceAll(findWhat_, replaceWith_, findOpt_) == 0)
+        TextNotFound();
+}
+
+void CMainFrame::GoToCommand() {
+    COxbrinView* view = ActiveView();
+    if (!view)
+        return;
+    auto* dlg = new CGoToDialog(view->CaretLine(), this);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    QPointer<COxbrinView> target(view);
+    connect(dlg, &QDialog::accepted, this, [dlg, target] {
+        if (target) {
+            target->GoToLine(dlg->Line(), 1);
+            target->setFocus();
+        }
+    });
+    dlg->open();
+}
+
+void CMainFrame::HelpTopics() {
+    if (helpIndex_.isEmpty() || !QFileInfo(helpIndex_).isFile()) {
+        ShowMessage(this,
+                    QStringLiteral("Oxbrin has detected that its help files are missing.\n"
+                                   "The manual is expected in the folder \"help\" beside the program.\n"
+                                   "Reinstall Oxbrin to get it back."),
+                    QMessageBox::Information);
+        return;
+    }
+    if (!help_)
+        help_ = new CHelpWindow(helpIndex_);
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
+void CMainFrame::TestErrorReporting() {
+    if (ShowMessage(this, QString::fromLatin1(strings::kTestCrash), QMessageBox::NoIcon,
+                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        crashhook::CrashMe();
+}
+
+void CMainFrame::TileWindows(bool horizontally) {
+    QList<QMdiSubWindow*> windows;
+    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
+        if (!w->isMinimized() && w->isVisible())
+            windows << w;
+    }
+    if (windows.isEmpty())
+        return;
+    const QRect area = mdi_->viewport()->rect();
+    const int n = static_cast<int>(windows.size());
+    for (int i = 0; i < n; ++i) {
+        QMdiSubWindow* w = windows[i];
+        if (w->isMaximized())
+            w->showNormal();
+        if (horizontally) {
+            const int h = area.height() / n;
+            w->setGeometry(0, i * h, area.width(), i == n - 1 ? area.height() - i * h : h);
+        } else {
+            const int wd = area.width() / n;
+            w->setGeometry(i * wd, 0, i == n - 1 ? area.width() - i * wd : wd, area.height());
+        }
+    }
+}
+
+void CMainFrame::ArrangeIcons() {
+    const QRect area = mdi_->viewport()->rect();
+    int x = 0;
+    int y = area.bottom();
+    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
+        if (!w->isMinimized())
+            continue;
+        const QSize s = w->size();
+        if (x + s.width() > area.width() && x > 0) {
+            x = 0;
+            y -= s.height();
+        }
+        w->move(x, y - s.height() + 1);
+        x += s.width();
+    }
+}
+
+void CMainFrame::PrintView(COxbrinView* view, QPrinter* printer) {
+    printer->setFullPage(false);
+    printer->setPageMargins(QMarginsF(COxbrinView::kPrintMarginMm, COxbrinView::kPrintMarginMm,
+                                      COxbrinView::kPrintMarginMm, COxbrinView::kPrintMarginMm),
+                            QPageLayout::Millimeter);
+    std::unique_ptr<QTextDocument> doc(view->document()->clone());
+    // The colours live in the editor's layout, not in the text: carry them
+    // over so the paper shows them too.
+    QTextBlock src = view->document()->begin();
+    QTextBlock dst = doc->begin();
+    QTextCursor cursor(doc.get());
+    for (; src.isValid() && dst.isValid(); src = src.next(), dst = dst.next()) {
+        if (!src.layout())
+            continue;
+        for (const QTextLayout::FormatRange& r : src.layout()->formats()) {
+            cursor.setPosition(dst.position() + r.start);
+            cursor.setPosition(dst.position() + r.start + r.length, QTextCursor::KeepAnchor);
+            cursor.mergeCharFormat(r.format);
+        }
+    }
+    QFont font = view->font();
+    doc->setDefaultFont(font);
+    doc->documentLayout()->setPaintDevice(printer);
+    QTextOption option = doc->defaultTextOption();
+    const qreal tabChars = view->tabStopDistance() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' '));
+    option.setTabStopDistance(QFontMetricsF(font, printer).horizontalAdvance(QLatin1Char(' ')) * tabChars);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    doc->setDefaultTextOption(option);
+    const QRectF page = printer->pageRect(QPrinter::DevicePixel);
+    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
+    frame.setMargin(0);
+    doc->rootFrame()->setFrameFormat(frame);
+    doc->setPageSize(page.size());
+
+    QPainter painter(printer);
+    const int pages = doc->pageCount();
+    for (int i = 0; i < pages; ++i) {
+        if (i > 0)
+            printer->newPage();
+        painter.save();
+        const QRectF clip(0, i * page.height(), page.width(), page.height());
+        painter.translate(0, -clip.top());
+        doc->drawContents(&painter, clip);
+        painter.restore();
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+    SettingsBlock& s = app_->Settings();
+    s.windowPlacement = saveGeometry();
+    auto paneSize = [](CZKSCW* pane, QSize& member) {
+        if (!pane->isHidden() && pane->width() > 0 && pane->height() > 0)
+            member = pane->size();
+    };
+    paneSize(output_, s.outputWndSize);
+    paneSize(terminal_, s.terminalWndSize);
+    paneSize(varnel_, s.varnelWndSize);
+    SaveControlBars(app_->Store(), saveState(kBarStateVersion));
+    if (!app_->SaveAllModified()) {
+        e->ignore();
+        return;
+    }
+    app_->CloseAllDocuments();
+    if (help_)
+        help_->close();
+    e->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* e) {
+    if (!LocalFiles(e->mimeData()).isEmpty())
+        e->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* e) {
+    const QStringList files = LocalFiles(e->mimeData());
+    if (files.isEmpty())
+        return;
+    e->acceptProposedAction();
+    activateWindow();
+    for (const QString& f : files)
+        app_->OpenDocumentFile(f);
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
+    if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) &&
+        QGuiApplication::platformName() == QLatin1String("xcb")) {
+        // X11 reports the lock keys in the modifier state of every key event.
+        const quint32 state = static_cast<QKeyEvent*>(e)->nativeModifiers();
+        indicators_[0]->setText(state & 0x2 ? QStringLiteral("CAP") : QString());
+        indicators_[1]->setText(state & 0x10 ? QStringLiteral("NUM") : QString());
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+}  // namespace oxbrin

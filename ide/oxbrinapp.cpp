@@ -1,0 +1,182 @@
+#include "oxbrinapp.h"
+
+#include "childframe.h"
+#include "commands.h"
+#include "mainframe.h"
+#include "oxbrindoc.h"
+#include "oxbrinview.h"
+#include "prompts.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QPrinter>
+#include <QSettings>
+
+namespace oxbrin {
+
+COxbrinApp::COxbrinApp(std::unique_ptr<QSettings> store) : store_(std::move(store)) {
+    if (!store_)
+        store_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication);
+}
+
+COxbrinApp::~COxbrinApp() {
+    // Documents belong to the frame's children; close them without prompts.
+    if (frame_) {
+        for (CChildFrame* child : Children())
+            child->CloseWithoutPrompt();
+    }
+    frame_.reset();
+}
+
+QPrinter* COxbrinApp::Printer() {
+    if (!printer_)
+        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return printer_.get();
+}
+
+bool COxbrinApp::InitInstance(const QStringList& args) {
+    settings_ = SettingsBlock();
+    recent_ = LoadRecentFiles(*store_);
+    LoadSettings(*store_, settings_);
+
+    frame_ = std::make_unique<CMainFrame>(this);
+    if (!frame_->Create())
+        return false;
+    frame_->setAcceptDrops(true);
+
+    // A plain start opens no document; a file argument opens that file.
+    if (!args.isEmpty() && !args.front().isEmpty()) {
+        if (!OpenDocumentFile(args.front()))
+            return false;
+    }
+
+    const QByteArray placement = LoadWindowPlacement(*store_);
+    if (!placement.isEmpty())
+        frame_->restoreGeometry(placement);
+    frame_->show();
+    frame_->UpdateCommandUI();
+    return true;
+}
+
+void COxbrinApp::ExitInstance() {
+    SaveRecentFiles(*store_, recent_);
+    SaveSettings(*store_, settings_);
+}
+
+QList<CChildFrame*> COxbrinApp::Children() const {
+    QList<CChildFrame*> list;
+    if (!frame_)
+        return list;
+    for (QMdiSubWindow* w : frame_->MdiArea()->subWindowList(QMdiArea::CreationOrder)) {
+        if (auto* child = qobject_cast<CChildFrame*>(w))
+            list << child;
+    }
+    return list;
+}
+
+QList<COxbrinDoc*> COxbrinApp::Documents() const {
+    QList<COxbrinDoc*> docs;
+    for (CChildFrame* child : Children())
+        docs << child->Document();
+    return docs;
+}
+
+CChildFrame* COxbrinApp::CreateChild(COxbrinDoc* doc) {
+    auto* child = new CChildFrame(doc);
+    COxbrinView* view = child->View();
+    view->ApplyEditorFormat(static_cast<int>(settings_.editorFontSize), settings_.editorFont,
+                            static_cast<int>(settings_.editorTabStops), settings_.syntaxHighlighting != 0);
+    connect(doc, &COxbrinDoc::Saved, this, &COxbrinApp::AddToRecentFileList);
+    frame_->AddChild(child);
+    return child;
+}
+
+COxbrinDoc* COxbrinApp::FileNew() {
+    auto* doc = new COxbrinDoc;
+    doc->SetUntitledNumber(++untitledCount_);
+    CreateChild(doc);
+    return doc;
+}
+
+void COxbrinApp::FileOpen() {
+    FileRequest req{false, QStringLiteral("Open"), QString(), QtFileFilter(strings::kFileFilter)};
+    for (const QString& name : AskFileNames(frame_.get(), req))
+        OpenDocumentFile(name);
+}
+
+COxbrinDoc* COxbrinApp::OpenDocumentFile(const QString& path) {
+    const QFileInfo info(path);
+    const QString absolute = info.absoluteFilePath();
+    for (CChildFrame* child : Children()) {
+        const QString open = child->Document()->PathName();
+        if (!open.isEmpty() && (open == absolute || (info.exists() && QFileInfo(open) == info))) {
+            frame_->MdiArea()->setActiveSubWindow(child);
+            return child->Document();
+        }
+    }
+    auto* doc = new COxbrinDoc;
+    QString error;
+    if (info.isDir()) {
+        error = QStringLiteral("Cannot open %1.\nIt is a folder.").arg(QDir::toNativeSeparators(absolute));
+    } else if (doc->OnOpenDocument(absolute, error)) {
+        CreateChild(doc);
+        AddToRecentFileList(doc->PathName());
+        return doc;
+    }
+    delete doc;
+    ShowMessage(frame_.get(), error, QMessageBox::Warning);
+    return nullptr;
+}
+
+bool COxbrinApp::SaveAll() {
+    for (COxbrinDoc* doc : Documents()) {
+        if (doc->IsModified() && !doc->DoFileSave(frame_.get()))
+            return false;
+    }
+    return true;
+}
+
+bool COxbrinApp::SaveAllModified() {
+    for (CChildFrame* child : Children()) {
+        if (!child->Document()->SaveModified(frame_.get()))
+            return false;
+    }
+    return true;
+}
+
+void COxbrinApp::CloseAllDocuments() {
+    for (CChildFrame* child : Children())
+        child->CloseWithoutPrompt();
+}
+
+void COxbrinApp::CloseAll() {
+    if (SaveAllModified())
+        CloseAllDocuments();
+}
+
+void COxbrinApp::AddToRecentFileList(const QString& path) {
+    if (path.isEmpty())
+        return;
+    const QString native = QDir::toNativeSeparators(path);
+    recent_.removeAll(native);
+    recent_.prepend(native);
+    while (recent_.size() > kRecentFileCount)
+        recent_.removeLast();
+    emit RecentFilesChanged();
+}
+
+void COxbrinApp::RemoveFromRecentFileList(const QString& path) {
+    if (recent_.removeAll(path) > 0)
+        emit RecentFilesChanged();
+}
+
+void COxbrinApp::ApplyEditorFormatToAll() {
+    for (CChildFrame* child : Children()) {
+        child->View()->ApplyEditorFormat(static_cast<int>(settings_.editorFontSize), settings_.editorFont,
+                                         static_cast<int>(settings_.editorTabStops),
+                                         settings_.syntaxHighlighting != 0);
+    }
+}
+
+}  // namespace oxbrin

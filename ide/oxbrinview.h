@@ -1,0 +1,90 @@
+#pragma once
+
+// The source editor: a plain-text edit on a document, with the assembler
+// colouring, a line-number gutter, Go To line, find and replace, and a paste
+// and drop that take plain text only.
+
+#include <QPlainTextEdit>
+#include <QSet>
+#include <QTextDocument>
+
+namespace oxbrin {
+
+class COxbrinDoc;
+class CAsmHighlighter;
+
+struct FindOptions {
+    bool matchCase = false;
+    bool wholeWord = false;
+    bool down = true;
+};
+
+class COxbrinView : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit COxbrinView(COxbrinDoc* doc, QWidget* parent = nullptr);
+    ~COxbrinView() override;
+
+    COxbrinDoc* GetDocument() const { return doc_; }
+
+    // Font face (at most 31 characters) and size in points, tab width in
+    // characters, colouring on or off.
+    void ApplyEditorFormat(int pointSize, const QString& face, int tabWidth, bool highlighting);
+    bool HighlightingOn() const { return highlighter_ != nullptr; }
+    CAsmHighlighter* Highlighter() const { return highlighter_; }
+
+    // Caret to `line`, `column` (both from 1). Nothing when either is 0; a
+    // column beyond the line's end leaves the caret at the line's start.
+    void GoToLine(int line, int column);
+    int CaretLine() const;    // from 1
+    int CaretColumn() const;  // from 1
+
+    // Searches from the selection in the given direction, wrapping once
+    // around the document. Selects the match and returns true when found.
+    bool FindText(const QString& what, const FindOptions& opt);
+    // Replaces the selection when it is a match, then finds the next match.
+    bool ReplaceText(const QString& what, const QString& with, const FindOptions& opt);
+    // Replaces every match as one undo step; returns the number replaced.
+    int ReplaceAll(const QString& what, const QString& with, const FindOptions& opt);
+
+    // Print margins, 720 twips on every side.
+    static constexpr double kPrintMarginMm = 12.7;
+
+    // Key combinations the frame's commands own; the editor leaves them to
+    // the command table instead of handling them itself.
+    static void SetReservedKeys(QSet<int> keys);
+
+    int GutterWidth() const;
+    void PaintGutter(QPaintEvent* event);
+
+signals:
+    void EscapePressed();
+    void PositionChanged(int line, int column);
+    void FilesDropped(const QStringList& paths);
+    void ContextMenuRequested(const QPoint& globalPos);
+
+protected:
+    bool event(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    bool canInsertFromMimeData(const QMimeData* source) const override;
+    void insertFromMimeData(const QMimeData* source) override;
+    QMimeData* createMimeDataFromSelection() const override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    void UpdateGutterWidth();
+    void UpdateGutter(const QRect& rect, int dy);
+    QTextDocument::FindFlags Flags(const FindOptions& opt) const;
+    bool SelectionMatches(const QString& what, const FindOptions& opt) const;
+
+    COxbrinDoc* doc_;
+    CAsmHighlighter* highlighter_ = nullptr;
+    QWidget* gutter_;
+    int gutterDigits_ = 0;
+};
+
+}  // namespace oxbrin

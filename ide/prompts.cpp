@@ -1,0 +1,72 @@
+#include "prompts.h"
+
+#include "commands.h"
+
+#include <QApplication>
+#include <QFileDialog>
+
+namespace oxbrin {
+
+namespace {
+MessageResponder& Responder() {
+    static MessageResponder r;
+    return r;
+}
+FileResponder& FileAnswer() {
+    static FileResponder r;
+    return r;
+}
+}  // namespace
+
+void SetMessageResponder(MessageResponder responder) { Responder() = std::move(responder); }
+void SetFileResponder(FileResponder responder) { FileAnswer() = std::move(responder); }
+
+QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+                                        QMessageBox::StandardButtons buttons, const QString& caption) {
+    MessageRequest req{text, caption.isEmpty() ? QString(strings::kAppTitle) : caption, icon, buttons};
+    if (Responder())
+        return Responder()(req);
+    QMessageBox box(icon, req.caption, text, buttons, parent);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QStringList AskFileNames(QWidget* parent, const FileRequest& request) {
+    if (FileAnswer())
+        return FileAnswer()(request);
+    QFileDialog dlg(parent, request.title, QString(), request.filter);
+    if (request.save) {
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+        if (!request.suggestedName.isEmpty())
+            dlg.selectFile(request.suggestedName);
+    } else {
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFiles);
+    }
+    if (dlg.exec() != QDialog::Accepted)
+        return {};
+    return dlg.selectedFiles();
+}
+
+QString QtFileFilter(const QString& windowsFilter) {
+    const QStringList parts = windowsFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty())
+            break;
+        QString name = parts[i];
+        const qsizetype paren = name.indexOf(QLatin1Char('('));
+        if (paren > 0)
+            name = name.left(paren).trimmed();
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns) {
+            // "*.*" means every file; on POSIX it would skip names without a dot.
+            if (p == QLatin1String("*.*"))
+                p = QStringLiteral("*");
+        }
+        filters << QStringLiteral("%1 (%2)").arg(name, patterns.join(QLatin1Char(' ')));
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+}  // namespace oxbrin

@@ -1,0 +1,104 @@
+// Renders the main window, its panes and its menus into PNG files for the
+// documentation: oxbrin_screenshots <output-folder> [source-file]
+// Run it on the offscreen platform; it uses a settings store of its own.
+
+#include "childframe.h"
+#include "commands.h"
+#include "mainframe.h"
+#include "oxbrinapp.h"
+#include "oxbrinview.h"
+#include "zkbars.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace oxbrin;
+
+namespace {
+
+void Settle() {
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+}
+
+bool Save(const QPixmap& pm, const QString& path) {
+    if (!pm.save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+// The frame with one of its menus dropped down, as one picture.
+QPixmap FrameWithMenu(CMainFrame* frame, QMenu* menu, int index) {
+    QPixmap shot = frame->grab();
+    QMenuBar* bar = frame->menuBar();
+    QAction* title = bar->actions().value(index);
+    menu->popup(bar->mapToGlobal(bar->actionGeometry(title).bottomLeft()));
+    Settle();
+    QPixmap popup = menu->grab();
+    QPainter p(&shot);
+    const QPoint at = frame->mapFromGlobal(bar->mapToGlobal(bar->actionGeometry(title).bottomLeft()));
+    p.drawPixmap(at, popup);
+    p.setPen(QColor(120, 120, 120));
+    p.drawRect(QRect(at, popup.size()).adjusted(0, 0, -1, -1));
+    menu->hide();
+    return shot;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication qapp(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: oxbrin_screenshots <output-folder> [source-file]\n");
+        return 2;
+    }
+    QDir out(args[1]);
+    if (!out.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(args[1]));
+        return 1;
+    }
+    QTemporaryDir tmp;
+    auto store = std::make_unique<QSettings>(tmp.filePath(QStringLiteral("oxbrin.conf")), QSettings::IniFormat);
+    COxbrinApp app(std::move(store));
+    QStringList files;
+    if (args.size() > 2)
+        files << args[2];
+    if (!app.InitInstance(files))
+        return 1;
+    CMainFrame* frame = app.MainFrame();
+    frame->resize(1100, 760);
+    bool ok = true;
+    Settle();
+    ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-main.png")));
+
+    if (COxbrinView* view = frame->ActiveView())
+        view->GoToLine(12, 1);
+    frame->Execute(ID_VIEW_OUTPUT);
+    frame->Execute(ID_VIEW_REGISTER_BAR);
+    if (auto* text = qobject_cast<QPlainTextEdit*>(frame->OutputPane()->widget()))
+        text->setPlainText(QStringLiteral("Output of a build appears here."));
+    Settle();
+    ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-panes.png")));
+
+    const QList<QAction*> titles = frame->menuBar()->actions();
+    for (int i = 0; i < titles.size(); ++i) {
+        QMenu* menu = titles[i]->menu();
+        if (!menu)
+            continue;
+        frame->UpdateCommandUI();
+        QString name = menu->title().remove(QLatin1Char('&')).toLower();
+        ok &= Save(FrameWithMenu(frame, menu, i), out.filePath(QStringLiteral("oxbrin-menu-%1.png").arg(name)));
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+// Shared set-up of the shell tests: an application object on a settings
+// store in a temporary folder, and a responder that answers every question
+// the shell asks and records it.
+
+#include "childframe.h"
+#include "mainframe.h"
+#include "oxbrinapp.h"
+#include "oxbrindoc.h"
+#include "oxbrinview.h"
+#include "prompts.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace oxbrin::test {
+
+struct Prompts {
+    QList<MessageRequest> messages;
+    QMessageBox::StandardButton answer = QMessageBox::No;
+    QStringList fileAnswer;  // empty = cancel
+    QList<FileRequest> fileRequests;
+
+    Prompts() {
+        SetMessageResponder([this](const MessageRequest& r) {
+            messages << r;
+            if (r.buttons & answer)
+                return answer;
+            return r.buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Cancel;
+        });
+        SetFileResponder([this](const FileRequest& r) {
+            fileRequests << r;
+            return fileAnswer;
+        });
+    }
+    ~Prompts() {
+        SetMessageResponder({});
+        SetFileResponder({});
+    }
+};
+
+inline std::unique_ptr<QSettings> StoreIn(const QTemporaryDir& dir) {
+    return std::make_unique<QSettings>(dir.filePath(QStringLiteral("oxbrin.conf")), QSettings::IniFormat);
+}
+
+inline QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+inline bool WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+inline void Settle() {
+    for (int i = 0; i < 3; ++i)
+        QApplication::processEvents();
+}
+
+}  // namespace oxbrin::test
