@@ -117,6 +117,7 @@ struct Assembler::Impl {
     int localLabel = -1;
     std::size_t labelPos = 0;
     bool lineActive = false;
+    int lineNumber = 0; // the processed line's number in its source
     LineState ls;
     std::string lineText; // the line being processed (scanner points into it)
 

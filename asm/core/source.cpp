@@ -264,6 +264,7 @@ void Assembler::Impl::ProcessLine(InputSource* src) {
     as.code_.Clear(as.pc_);
     ls = LineState{};
     ls.macroLine = src->kind != SourceKind::File;
+    lineNumber = src->line;
     label.clear();
     localLabel = -1;
     labelPos = 0;

@@ -224,8 +224,7 @@ void Assembler::Impl::AfterLine() {
         as.Report(1011, {static_cast<int>(as.settings_.errorLimit)});
         return;
     }
-    InputSource* top = Top();
-    if (listing) listing->Line(lineText, top ? top->line : 0, ls, as.code_);
+    if (listing) listing->Line(lineText, lineNumber, ls, as.code_);
     if (as.code_.count) Append(as.code_.bytes, as.code_.count, nullptr, 1);
     if (ls.reserved) {
         bool write = ls.alwaysWrite || (current && current->size > 0);
