@@ -283,6 +283,7 @@ bool ClassOpcode(Line& l, int cls) {
     const std::uint32_t placed = (cls == kIndexedOnly || cls == kTableLookup) ? 1 : 0;
     Operand op;
     if (!ParseOperand(l.host, op, placed)) return false;
+    CompletePcRelative(op, 0);
 
     switch (cls) {
     case kIndexedOnly:
@@ -291,7 +292,6 @@ bool ClassOpcode(Line& l, int cls) {
         break;
     case kTableLookup:
     case kLoadAddress:
-        CompletePcRelative(op, 0);
         if (cls == kTableLookup ? op.mode != kModeIndexed
                                 : !(op.mode & (kModeIndexed | kModeIndexed9 | kModeIndexed16)))
             return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, 2075);
@@ -312,7 +312,6 @@ bool ClassOpcode(Line& l, int cls) {
             s.SetPos(before);
         }
     }
-    CompletePcRelative(op, 0);
 
     const bool absolute = (op.mode & (kModeDirect | kModeExtended)) != 0;
     switch (cls) {
