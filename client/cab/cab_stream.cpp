@@ -57,7 +57,7 @@ std::uint32_t Checksum(const std::uint8_t* data, std::size_t size, std::uint32_t
     return sum ^ tail;
 }
 
-CabinetStream::CabinetStream(Sink& sink, const lzx::EncoderOptions& options) : sink_(sink), encoder_(options) {
+CabinetStream::CabinetStream(Sink& sink, const lzx::EncoderOptions& options) : sink_(sink), options_(options) {
     frame_.reserve(lzx::kFrameSize);
 }
 
@@ -83,6 +83,9 @@ void CabinetStream::Begin(std::vector<FileEntry> files) {
                        std::to_string(kMaxFolderBytes));
     files_ = std::move(files);
     expectedTotal_ = total;
+    if (total > lzx::kMaxE8StreamBytes)
+        options_.e8TranslationSize = 0;
+    encoder_ = std::make_unique<lzx::Encoder>(options_);
     dataStart_ = static_cast<std::uint32_t>(entries);
     WriteEntries();
     written_ = dataStart_;
@@ -133,6 +136,8 @@ bool CabinetStream::Append(std::span<const std::uint8_t> data, const BlockCallba
     if (data.size() > kMaxFolderBytes - consumed_ - frame_.size())
         throw CabError("files too large for one cabinet: more than " + std::to_string(kMaxFolderBytes) +
                        " bytes");
+    if (options_.e8TranslationSize && data.size() > lzx::kMaxE8StreamBytes - consumed_ - frame_.size())
+        throw CabError("a file grew beyond 1 GB while it was being read");
     while (!data.empty()) {
         std::size_t take = std::min<std::size_t>(data.size(), lzx::kFrameSize - frame_.size());
         frame_.insert(frame_.end(), data.begin(), data.begin() + take);
@@ -144,7 +149,9 @@ bool CabinetStream::Append(std::span<const std::uint8_t> data, const BlockCallba
 }
 
 bool CabinetStream::EmitFrame(const BlockCallback& onBlock) {
-    encoder_.EncodeFrame(frame_, packed_);
+    if (!encoder_)
+        throw CabError("internal error: cabinet data before its entries");
+    encoder_->EncodeFrame(frame_, packed_);
     // A block's compressed size field is 16 bits; LZX never expands a frame
     // by more than a few bytes over its 32 KB, so this only guards the encoder.
     if (packed_.size() > 0xFFFF)

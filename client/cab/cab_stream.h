@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -66,14 +67,15 @@ public:
     bool Finish(const std::vector<std::uint64_t>& actualSizes, const BlockCallback& onBlock);
 
     std::uint64_t consumed() const { return consumed_; }
-    const lzx::Encoder& encoder() const { return encoder_; }
+    const lzx::Encoder& encoder() const { return *encoder_; }
 
 private:
     bool EmitFrame(const BlockCallback& onBlock);
     void WriteEntries();
 
     Sink& sink_;
-    lzx::Encoder encoder_;
+    lzx::EncoderOptions options_;
+    std::unique_ptr<lzx::Encoder> encoder_;
     std::vector<FileEntry> files_;
     std::vector<std::uint8_t> frame_;
     std::vector<std::uint8_t> packed_;

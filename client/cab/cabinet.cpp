@@ -84,7 +84,9 @@ void DosTimestamp(const fs::path& p, std::uint16_t& date, std::uint16_t& time) {
 
 lzx::EncoderOptions CabinetOptions() {
     lzx::EncoderOptions options;
-    options.compress = false;
+    // Call translation gains 5-8% on machine code (full-memory dumps carry
+    // the modules' code pages) and costs well under 1% on other data.
+    options.e8TranslationSize = 12000000;
     return options;
 }
 

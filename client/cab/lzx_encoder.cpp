@@ -162,9 +162,23 @@ struct Encoder::Impl {
     // History: buf[0] holds stream byte `base`.
     std::vector<std::uint8_t> buf;
     std::uint64_t base = 0;
-    static constexpr int kHashBits = 16;
-    std::vector<std::uint32_t> head; // stream position + 1, 0 = empty
-    std::vector<std::uint32_t> chain; // by position modulo the window
+    // Candidates are kept in hash buckets of kWays recent positions each
+    // (newest first). Unlike a chain, a bucket's candidates can be fetched
+    // from memory in parallel, which matters with a 2 MB window.
+    static constexpr int kHashBits = 15;
+    static constexpr int kWays = 32;
+    static constexpr int kNearHashBits = 14;
+    // Length-3 matches pay only over short distances: they come from a
+    // one-entry-per-hash table instead of the chains.
+    static constexpr std::uint32_t kNearDistance = 1u << 14;
+    std::vector<std::uint32_t> head; // kWays per bucket: stream position + 1, 0 = empty
+    std::vector<std::uint32_t> near;
+    // Buckets forget a position after 32 newer ones with the same hash, long
+    // before 2 MB have gone by. Every 16th position also goes into a table
+    // keyed by 8 bytes, which remembers far repeats across the whole window.
+    static constexpr int kFarBits = 18;
+    static constexpr std::uint64_t kFarStep = 16;
+    std::vector<std::uint32_t> far;
     std::uint64_t inserted = 0; // next stream position to enter the hash
 
     std::vector<Token> tokens;
@@ -173,12 +187,13 @@ struct Encoder::Impl {
     EncoderStats stats;
 
     explicit Impl(const EncoderOptions& o) : opt(o) {
-        opt.chainDepth = std::max(1, opt.chainDepth);
+        opt.chainDepth = std::clamp(opt.chainDepth, 1, kWays);
         opt.niceLength = std::clamp(opt.niceLength, 3, kMaxMatch);
         if (opt.compress) {
             buf.reserve(kWindowSize + kWindowSize / 2);
-            head.assign(std::size_t(1) << kHashBits, 0);
-            chain.assign(kWindowSize, 0);
+            head.assign(std::size_t(kWays) << kHashBits, 0);
+            near.assign(std::size_t(1) << kNearHashBits, 0);
+            far.assign(std::size_t(1) << kFarBits, 0);
         }
     }
 
@@ -245,22 +260,41 @@ struct Encoder::Impl {
 
     const std::uint8_t* At(std::uint64_t pos) const { return buf.data() + (pos - base); }
 
+    static std::uint32_t Load32(const std::uint8_t* p) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    static std::uint32_t Hash4(const std::uint8_t* p) { return (Load32(p) * 2654435761u) >> (32 - kHashBits); }
+    static std::uint64_t Load64(const std::uint8_t* p) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    }
+    static std::uint32_t HashFar(const std::uint8_t* p) {
+        return static_cast<std::uint32_t>((Load64(p) * 0x9E3779B97F4A7C15ull) >> (64 - kFarBits));
+    }
     static std::uint32_t Hash3(const std::uint8_t* p) {
-        std::uint32_t v = std::uint32_t(p[0]) << 16 | std::uint32_t(p[1]) << 8 | p[2];
-        return (v * 2654435761u) >> (32 - kHashBits);
+        return ((Load32(p) & 0xFFFFFF) * 2654435761u) >> (32 - kNearHashBits);
     }
 
+    // Positions enter the chains once 4 bytes are known; the last 3 bytes of
+    // a frame wait for the next frame.
     void Insert(std::uint64_t pos) {
-        std::uint32_t h = Hash3(At(pos));
-        chain[pos & (kWindowSize - 1)] = head[h];
-        head[h] = static_cast<std::uint32_t>(pos + 1);
+        const std::uint8_t* p = At(pos);
+        std::uint32_t* bucket = &head[std::size_t(Hash4(p)) * kWays];
+        std::memmove(bucket + 1, bucket, (kWays - 1) * sizeof *bucket);
+        bucket[0] = static_cast<std::uint32_t>(pos + 1);
+        near[Hash3(p)] = static_cast<std::uint32_t>(pos + 1);
     }
 
-    // Hashes positions up to (not including) `pos`, as far as 3 bytes exist.
     void InsertUpTo(std::uint64_t pos, std::uint64_t end) {
-        std::uint64_t stop = std::min(pos, end >= 2 ? end - 2 : 0);
-        for (; inserted < stop; ++inserted)
+        std::uint64_t stop = std::min(pos, end >= 3 ? end - 3 : 0);
+        for (; inserted < stop; ++inserted) {
             Insert(inserted);
+            if (inserted % kFarStep == 0 && inserted + 8 <= end)
+                far[HashFar(At(inserted))] = static_cast<std::uint32_t>(inserted + 1);
+        }
     }
 
     static int MatchLength(const std::uint8_t* a, const std::uint8_t* b, int limit) {
@@ -277,6 +311,10 @@ struct Encoder::Impl {
             ++n;
         return n;
     }
+
+    // A match this long is searched less and not compared with the next position's.
+    static constexpr int kGoodLength = 32;
+    static constexpr int kMaxLazyLength = 48;
 
     struct Match {
         int length = 0;
@@ -310,32 +348,58 @@ struct Encoder::Impl {
         }
         if (best.length >= opt.niceLength || limit < 3)
             return best;
-        int longest = best.length;
-        std::uint32_t cand = head[Hash3(cur)];
-        for (int depth = opt.chainDepth; cand && depth > 0; --depth) {
-            std::uint64_t cpos = cand - 1;
-            if (cpos >= pos)
-                break;
-            std::uint64_t dist = pos - cpos;
-            if (dist > kMaxOffset)
-                break;
-            const std::uint8_t* c = At(cpos);
-            if (c[longest] == cur[longest] || longest >= limit) {
+        if (limit >= 4) {
+            int longest = std::max(best.length, 3);
+            int depth = best.length >= kGoodLength ? opt.chainDepth / 4 + 1 : opt.chainDepth;
+            const std::uint32_t* bucket = &head[std::size_t(Hash4(cur)) * kWays];
+            const std::uint32_t cur4 = Load32(cur);
+            for (int w = 0; w < depth; ++w) {
+                std::uint32_t cand = bucket[w];
+                if (!cand)
+                    break;
+                std::uint64_t cpos = cand - 1;
+                std::uint64_t dist = pos - cpos;
+                if (cpos >= pos || dist > kMaxOffset)
+                    break;
+                const std::uint8_t* c = At(cpos);
+                if (c[longest] != cur[longest] || Load32(c) != cur4)
+                    continue;
                 int len = MatchLength(c, cur, limit);
-                if (len >= 3 && len > longest) {
+                if (len > longest) {
                     longest = len;
                     std::uint32_t formatted = static_cast<std::uint32_t>(dist + 2);
                     int s = Score(len, formatted);
                     if (s > best.score)
                         best = {len, formatted, s};
                     if (len >= opt.niceLength || len >= limit)
-                        break;
+                        return best;
                 }
             }
-            std::uint32_t next = chain[cpos & (kWindowSize - 1)];
-            if (next >= cand) // overwritten by a newer position: the chain ends
-                break;
-            cand = next;
+        }
+        if (best.length < kGoodLength && limit >= 8) {
+            std::uint32_t cand = far[HashFar(cur)];
+            if (cand && cand - 1 < pos && pos - (cand - 1) <= kMaxOffset) {
+                const std::uint8_t* c = At(cand - 1);
+                if (Load64(c) == Load64(cur)) {
+                    int len = MatchLength(c, cur, limit);
+                    std::uint32_t formatted = static_cast<std::uint32_t>(pos - (cand - 1) + 2);
+                    int s = Score(len, formatted);
+                    if (s > best.score)
+                        best = {len, formatted, s};
+                }
+            }
+        }
+        if (best.length < 3) {
+            std::uint32_t cand = near[Hash3(cur)];
+            if (cand && cand - 1 < pos && pos - (cand - 1) <= kNearDistance) {
+                const std::uint8_t* c = At(cand - 1);
+                if (c[0] == cur[0] && c[1] == cur[1] && c[2] == cur[2]) {
+                    std::uint32_t formatted = static_cast<std::uint32_t>(pos - (cand - 1) + 2);
+                    int s = Score(3, formatted);
+                    if (s > best.score)
+                        best = {3, formatted, s};
+                }
+            }
         }
         return best;
     }
@@ -364,7 +428,7 @@ struct Encoder::Impl {
                 continue;
             }
             // Lazy evaluation: a better match one byte later wins over this one.
-            while (m.length < opt.niceLength && pos + 1 < end) {
+            while (m.length < kMaxLazyLength && pos + 1 < end) {
                 int nextLimit = static_cast<int>(std::min<std::uint64_t>(end - pos - 1, kMaxMatch));
                 InsertUpTo(pos + 1, end);
                 Match next = FindMatch(pos + 1, nextLimit);

@@ -13,15 +13,17 @@ namespace cab::lzx {
 inline constexpr unsigned kWindowBits = 21;
 inline constexpr std::uint32_t kWindowSize = 1u << kWindowBits;
 inline constexpr std::uint32_t kFrameSize = 32768;
+// Decoders undo E8 translation only in the first 32768 frames (1 GB).
+inline constexpr std::uint64_t kMaxE8StreamBytes = std::uint64_t(kFrameSize) * 32768;
 
 struct EncoderOptions {
     // false: every frame goes out as an uncompressed block (valid, no gain).
     bool compress = true;
     // Non-zero: E8 call translation with this translation size.
     std::uint32_t e8TranslationSize = 0;
-    // Match finder effort: hash-chain candidates looked at per position, and
-    // the match length that ends the search early.
-    int chainDepth = 24;
+    // Match finder effort: candidates looked at per position (at most 32),
+    // and the match length that ends the search early.
+    int chainDepth = 32;
     int niceLength = 96;
 };
 
