@@ -112,6 +112,12 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     } else if (s->defined && s->isSet) {
         return local >= 0 ? as.Report(2045, {local}) : as.Report(2040, {name});
     }
+    // A definition that fails leaves the symbol as it was, so a duplicate
+    // label does not also make the first definition look inconstant.
+    if (!isSet && s->definedThisPass) {
+        s->multiplyDefined = true;
+        return local >= 0 ? as.Report(2044, {local}) : as.Report(2039, {name});
+    }
     if (known && isSet) {
         // set symbols change value within a pass on purpose
         s->constant = true;
@@ -124,10 +130,6 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
             s->constant = true;
         }
         s->value = value;
-    }
-    if (!isSet && (s->definedThisPass || s->multiplyDefined)) {
-        s->multiplyDefined = true;
-        return local >= 0 ? as.Report(2044, {local}) : as.Report(2039, {name});
     }
     s->defined = true;
     s->definedThisPass = true;
@@ -208,6 +210,7 @@ void Assembler::Impl::StartPass() {
     bool haveUnnamed = false;
     for (auto& s : sections) {
         if (!s->named) haveUnnamed = true;
+        s->openedThisPass = false;
         s->size = 0;
         s->bytes.clear();
         s->saved = 0;

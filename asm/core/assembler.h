@@ -164,6 +164,7 @@ struct Section {
     std::string name; // "" for unnamed sections
     bool named = false;
     bool redefinition = false;
+    bool openedThisPass = false;
     bool orgSection = false;  // unnamed section opened by org
     std::uint32_t saved = 0;  // location counter while the section is empty
     std::uint32_t start = 0;  // address of the first byte

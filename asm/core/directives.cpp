@@ -354,14 +354,17 @@ bool Handlers::SectionCmd() {
     s_.SetPos(im_.labelPos);
     if (name == ".off") return as_.Report(2061);
     qorb::Section* sec = im_.FindSection(name);
+    // A second `section` line for the same name is the error, in every pass;
+    // the record itself survives from pass to pass.
     if (sec) {
-        if (as_.Pass() == 1 || sec->redefinition) {
+        if (sec->openedThisPass) {
             sec->redefinition = true;
             return as_.Report(2062, {name});
         }
     } else {
         sec = &im_.NewSection(name, true);
     }
+    sec->openedThisPass = true;
     s_.SetPos(end);
     if (s_.SkipBlanks()) {
         std::string word;
@@ -381,10 +384,12 @@ bool Handlers::SectionCmd() {
 
 bool Handlers::Switch() {
     if (!s_.SkipBlanks()) return as_.Report(2010);
+    std::size_t at = s_.Pos();
     std::string name;
     if (!as_.ReadIdentifier(name)) return as_.Report(2036);
     qorb::Section* sec = im_.FindSection(name);
     if (!sec || name == ".off") {
+        s_.SetPos(at);
         return as_.Report(2063, {name});
     }
     im_.SwitchTo(sec);

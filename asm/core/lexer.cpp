@@ -210,10 +210,11 @@ private:
                 return true;
             }
             s_.Advance(op.length);
+            std::size_t rhsPos = s_.Pos();
             ExprResult rhs;
             if (!Expression(rhs, op.level)) return false;
             if ((op.op == Op::Div || op.op == Op::Mod) && rhs.known && rhs.value == 0) {
-                s_.SetPos(save);
+                s_.SetPos(rhsPos);
                 SkipInner();
                 return as_.Report(2023);
             }

@@ -579,9 +579,9 @@ bool Assembler::Impl::RunPreprocessor(int row) {
     case PreCommand::Messg: {
         s.SkipBlanks();
         std::string text(s.Rest());
-        s.SetPos(s.Length());
         int number = r.command == PreCommand::Fail ? 2001 : r.command == PreCommand::Warn ? 4001 : 5001;
         as.Report(number, {text});
+        s.SetPos(s.Length());
         return r.command != PreCommand::Fail;
     }
     }
