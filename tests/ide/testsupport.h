@@ -18,13 +18,14 @@
 #include <QTest>
 
 #include <memory>
+#include <utility>
 
 namespace oxbrin::test {
 
 struct Prompts {
     QList<MessageRequest> messages;
     QMessageBox::StandardButton answer = QMessageBox::No;
-    QStringList fileAnswer;  // empty = cancel
+    QStringList fileAnswer;  // empty = cancel; used for one dialog only
     QList<FileRequest> fileRequests;
 
     Prompts() {
@@ -36,7 +37,7 @@ struct Prompts {
         });
         SetFileResponder([this](const FileRequest& r) {
             fileRequests << r;
-            return fileAnswer;
+            return std::exchange(fileAnswer, QStringList());
         });
     }
     ~Prompts() {
