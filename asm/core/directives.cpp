@@ -569,7 +569,9 @@ bool Handlers::Run(int handler) {
     case 20: return Storage(4);
     case 24: return im_.MacroDefinition();
     case 25:
-    case 28: return as_.Report(2060);
+    case 28:
+        s_.SetPos(im_.commandPos);
+        return as_.Report(2060);
     case 26: return im_.Mexit();
     case 27: return im_.RepeatBlock();
     case 29: return ListSwitch(&im_.listOn, false);

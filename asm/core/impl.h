@@ -118,6 +118,7 @@ struct Assembler::Impl {
     std::size_t labelPos = 0;
     bool lineActive = false;
     int lineNumber = 0; // the processed line's number in its source
+    std::size_t commandPos = 0; // where the line's command word starts
     LineState ls;
     std::string lineText; // the line being processed (scanner points into it)
 

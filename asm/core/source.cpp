@@ -703,23 +703,31 @@ void Assembler::Impl::CollectLine(const std::string& line) {
 bool Assembler::Impl::MacroDefinition() {
     if (label.empty() || localLabel >= 0) return as.Report(2035);
     std::shared_ptr<Macro> macro;
+    InputSource* top = Top();
+    std::string file = top->kind == SourceKind::File ? top->name : top->defFile;
+    int line = top->kind == SourceKind::File ? top->line : top->defLine + top->bodyLine;
+    bool ok = true;
+    auto it = macros.find(label);
     if (as.pass_ == 1 && LinesActive()) {
-        std::string key = label;
-        if (macros.count(key)) {
+        if (it != macros.end()) {
             as.scan_.SetPos(labelPos);
-            as.Report(2056, {label});
+            ok = as.Report(2056, {label});
         } else {
             macro = std::make_shared<Macro>();
             macro->name = label;
-            InputSource* top = Top();
-            macro->file = top->kind == SourceKind::File ? top->name : top->defFile;
-            macro->line = top->kind == SourceKind::File ? top->line : top->defLine + top->bodyLine;
-            macros.emplace(key, macro);
+            macro->file = file;
+            macro->line = line;
+            macros.emplace(label, macro);
         }
+    } else if (it != macros.end() && (it->second->file != file || it->second->line != line)) {
+        // The table keeps the first definition; a later one with the same
+        // name must be reported in the pass that prints messages too.
+        as.scan_.SetPos(labelPos);
+        ok = as.Report(2056, {label});
     }
     ls.hasLabel = false;
     StartCollecting(false, macro, 0);
-    return true;
+    return ok;
 }
 
 bool Assembler::Impl::RepeatBlock() {
@@ -746,8 +754,10 @@ bool Assembler::Impl::RepeatBlock() {
 bool Assembler::Impl::ExpandMacro(std::shared_ptr<Macro> macro) {
     for (auto& s : sources) {
         if (s->kind == SourceKind::Macro && !macro->name.empty() &&
-            static_cast<MacroSource*>(s.get())->GetMacro()->name == macro->name)
+            static_cast<MacroSource*>(s.get())->GetMacro()->name == macro->name) {
+            as.scan_.SetPos(commandPos);
             return as.Report(2059);
+        }
     }
     if (sources.size() >= kMaxSourceDepth) return as.Report(1005);
     Scanner& s = as.scan_;
@@ -783,7 +793,10 @@ bool Assembler::Impl::ExpandMacro(std::shared_ptr<Macro> macro) {
 
 bool Assembler::Impl::Mexit() {
     InputSource* top = Top();
-    if (!top || top->kind == SourceKind::File) return as.Report(2060);
+    if (!top || top->kind == SourceKind::File) {
+        as.scan_.SetPos(commandPos);
+        return as.Report(2060);
+    }
     if (conds.size() > top->condFloor) conds.resize(top->condFloor);
     top->ended = true;
     return true;

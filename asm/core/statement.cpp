@@ -122,6 +122,7 @@ bool Assembler::Impl::ProcessStatement() {
         if (!as.ReadRawIdentifier(word)) return as.Report(2026);
     }
     const bool hasLabel = !label.empty() || localLabel >= 0;
+    commandPos = wordPos;
     std::string& lower = ident2;
     lower = word;
     FoldLower(lower);
