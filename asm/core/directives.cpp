@@ -209,7 +209,7 @@ bool Handlers::Data(int size) {
                 ok = false;
                 SkipItem();
                 r.value = 0;
-            } else if (r.known && !as_.Screwed()) {
+            } else if (r.known) {
                 std::size_t end = s_.Pos();
                 if (size == 1 && (r.value < -128 || r.value > 255)) {
                     s_.SetPos(at);
@@ -242,7 +242,7 @@ bool Handlers::FillBlock(int size) {
         std::size_t at = s_.Pos();
         ExprResult r;
         if (!as_.Evaluate(r)) return false;
-        if (r.known && !as_.Screwed()) {
+        if (r.known) {
             std::size_t end = s_.Pos();
             s_.SetPos(at);
             if (size == 1 && (r.value < -128 || r.value > 255)) as_.Report(4102, {"[0..255]"});
@@ -280,7 +280,7 @@ bool Handlers::Align() {
         std::size_t at = s_.Pos();
         ExprResult r;
         if (!as_.Evaluate(r)) return false;
-        if (r.known && !as_.Screwed() && (r.value < -128 || r.value > 255)) {
+        if (r.known && (r.value < -128 || r.value > 255)) {
             std::size_t end = s_.Pos();
             s_.SetPos(at);
             as_.Report(4102, {"[0..255]"});
@@ -305,7 +305,12 @@ bool Handlers::Org() {
     std::uint32_t value = static_cast<std::uint32_t>(r.value) & 0xFFFF;
     qorb::Section* cur = im_.current;
     if (cur && cur->size > 0) {
-        if (cur->named) as_.Report(4105);
+        if (cur->named) {
+            std::size_t end = s_.Pos();
+            s_.SetPos(im_.commandPos);
+            as_.Report(4105);
+            s_.SetPos(end);
+        }
         im_.LeaveSection();
         qorb::Section& fresh = im_.NewSection("", false);
         fresh.orgSection = true;
@@ -428,7 +433,10 @@ bool Handlers::SaveRestore(bool save) {
             InputSource* top = im_.Top();
             std::size_t floor = top ? top->saveFloor : 0;
             if (im_.saveStack.size() <= floor) {
+                std::size_t end = s_.Pos();
+                s_.SetPos(im_.commandPos);
                 as_.Report(4205);
+                s_.SetPos(end);
                 break;
             }
             qorb::Section* back = im_.saveStack.back();
@@ -540,6 +548,7 @@ void Handlers::Dump() {
 bool Handlers::Run(int handler) {
     switch (handler) {
     case 0:
+        s_.SetPos(im_.commandPos);
         as_.Report(4002);
         s_.SetPos(s_.Length());
         return true;
@@ -604,7 +613,12 @@ bool Assembler::Impl::RunDirectiveRow(int row) {
     if (row < 0 || row >= static_cast<int>(std::size(kDirectives))) return as.Report(1003);
     const DirRow& r = kDirectives[row];
     if (!(r.flags & kKeepsOffset)) EndOffset();
-    if (r.flags & kObsolete) as.Report(4304);
+    if (r.flags & kObsolete) {
+        std::size_t end = as.scan_.Pos();
+        as.scan_.SetPos(commandPos);
+        as.Report(4304);
+        as.scan_.SetPos(end);
+    }
     if (!(r.flags & kOwnLabel)) {
         if (!DefineLabel()) return false;
     }
