@@ -505,5 +505,52 @@ TEST(Hc12Encoder, MessageColumnsPointAtTheOperand) {
     EXPECT_EQ(h.Scan().Rest(), " ; c"); // the warning leaves the scan position alone
 }
 
+
+TEST(Hc12Encoder, MalformedOperandsFailWithAMessage) {
+    // Whatever the operand text, a handler either assembles the line or
+    // reports why not; it never fails silently and never reads past the line.
+    const char* operands[] = {"", "[", "[,", ",", "#", "<", ">", "a,", "[d", "1,+", "1,x+,", "$", "*",
+                              "[d,x", "]", ",,", "1,", "#1,", "0,x,", "a b", "<>1", "1,pcr,",
+                              "[1,pcr", "x,y", "sp", "ccr,ccr", "a,*", "#1,0,x,", ",x,,y", "1,-", "+x"};
+    for (const OpcodeEntry& row : OpcodeTable()) {
+        for (const char* text : operands) {
+            FakeHost h;
+            const bool ok = h.Line(row.name, std::string(" ") + text);
+            bool error = false;
+            for (const Message& m : h.messages) error = error || m.number < 4000;
+            EXPECT_NE(ok, error) << row.name << " " << text << ": " << Messages(h);
+            EXPECT_LE(h.Scan().Pos(), h.Scan().Length());
+            if (ok) {
+                EXPECT_GT(h.Code().count, 0u) << row.name << " " << text;
+            }
+        }
+    }
+}
+
+
+TEST(Hc12LineCode, ShapeWordAndCapacity) {
+    LineCode code;
+    code.Clear(0x1000);
+    code.Put8(0x18);
+    code.Put16(0x0A14);
+    EXPECT_EQ(code.shape, 0x120u); // one byte, then one 16-bit item
+    EXPECT_EQ(code.count, 3u);
+    code.Clear(0);
+    for (int i = 0; i < 4093; ++i) code.Put8(1);
+    code.Put16(0x0203); // fits exactly: 4095 bytes
+    EXPECT_EQ(code.count, 4095u);
+    EXPECT_EQ(code.bytes[4093], 2);
+    EXPECT_EQ(code.bytes[4094], 3);
+    code.Put8(9); // full: ignored
+    EXPECT_EQ(code.count, 4095u);
+    code.Clear(0);
+    for (int i = 0; i < 4094; ++i) code.Put8(1);
+    code.Put16(0x0203); // only one byte left: the item is ignored whole
+    EXPECT_EQ(code.count, 4094u);
+    code.Put8(7);
+    EXPECT_EQ(code.count, 4095u);
+    EXPECT_EQ(code.bytes[4094], 7);
+}
+
 } // namespace
 } // namespace qorb::hc12::test
