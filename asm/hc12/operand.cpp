@@ -196,10 +196,11 @@ bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
         return true;
     }
 
-    // Auto increment or decrement by 1..8.
+    // Auto increment or decrement by 1..8. A PC-relative value has already
+    // become a distance, so its range says nothing: only the register counts.
     if (op.pcRelative) {
         s.SetPos(regColumn);
-        return host.Report(2082, {});
+        return host.Report(2081, {});
     }
     if (op.known && !Fits(op.value, -8, -1) && !Fits(op.value, 1, 8)) {
         s.SetPos(op.offsetColumn);
