@@ -27,6 +27,7 @@ class Case:
         self.expect = []  # (name, text, crlf)
         self.absent = []
         self.stdin = None
+        self.copies = []  # files of the repository copied into the scratch directory
 
 
 def unescape(line):
@@ -93,6 +94,8 @@ def parse(path):
                     case.exit = int(value)
                 elif key == "absent":
                     case.absent.append(value)
+                elif key == "copy":
+                    case.copies.append(value)
                 elif key in ("file", "file-crlf", "file-nonl", "expect", "expect-raw"):
                     block = (key, value, [])
                 elif key in ("stdout", "stdout-contains", "stdin"):
@@ -118,6 +121,9 @@ def run_case(case, bindir):
         def subst(s):
             return s.replace("{dir}", work)
 
+        root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+        for rel in case.copies:
+            shutil.copy(os.path.join(root, rel), os.path.join(work, os.path.basename(rel)))
         for name, text, mode in case.files:
             path = os.path.join(work, name)
             os.makedirs(os.path.dirname(path), exist_ok=True)

@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Hostile command lines and sources: each gives a message or a result, never a
+crash, a hang or a sanitizer report. Exit statuses and key lines are checked."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+BIN = sys.argv[1]
+failures = []
+passed = 0
+
+
+def run(args, cwd, env_extra=None, timeout=120):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("QORB")}
+    env.update(env_extra or {})
+    p = subprocess.run([os.path.join(BIN, "qorb12")] + args, cwd=cwd, env=env, capture_output=True,
+                       timeout=timeout)
+    return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
+
+
+def check(name, cond, detail=""):
+    global passed
+    if cond:
+        passed += 1
+    else:
+        failures.append(f"{name}: {detail}")
+
+
+def case(name, args, cwd, want_rc, want_out=None, env=None):
+    rc, out, err = run(args, cwd, env)
+    ok = rc == want_rc and (want_out is None or want_out in out) and "Sanitizer" not in err \
+        and "runtime error" not in err
+    check(name, ok, f"rc={rc} out={out[-400:]!r} err={err[-400:]!r}")
+
+
+with tempfile.TemporaryDirectory() as d:
+    def write(name, text, mode="w"):
+        with open(os.path.join(d, name), mode) as f:
+            f.write(text)
+
+    write("ok.asm", " dc.b 1\n")
+    # command lines
+    case("10,000 words", ["-nologo"] + ["-W4"] * 10000 + ["ok.asm"], d, 0, "ok.asm: 0 warning(s)")
+    case("100 KB word", ["-nologo", "-Fo:" + "x" * 100000, "ok.asm"], d, 2, "Fatal error A1007")
+    case("100 KB unknown option", ["-nologo", "-" + "q" * 100000, "ok.asm"], d, 0, "D4901")
+    case("unbalanced quotes in the environment", ["-nologo", "ok.asm"], d, 0, "ok.asm: 0 warning(s)",
+         {"QORB12": "-W4 \"-Fo:a b"})
+    case("environment of blanks and controls", ["-nologo", "ok.asm"], d, 0, None, {"QORB12": " \t\x01 \x7f"})
+    write("self.rsp", "@self.rsp\n-W4\n")
+    case("response file naming itself", ["-nologo", "@self.rsp", "ok.asm"], d, 2, "A2003")
+    write("junk.rsp", bytes(range(256)) * 64, "wb")
+    case("binary junk response file", ["-nologo", "@junk.rsp"], d, 1, "D2903")
+    case("response file is a directory", ["-nologo", "@.", "ok.asm"], d, 3, "D2901")
+    case("Amax huge", ["-nologo", "-Amax99999999999999999999", "ok.asm"], d, 0, "new value is 100")
+
+    # sources
+    write("parens.asm", " dc.b " + "(" * 100000 + "1" + ")" * 100000 + "\n")
+    case("100,000 nested parentheses", ["-nologo", "parens.asm"], d, 2, "A2016")
+    write("unary.asm", " dc.b " + "-" * 4090 + "1\n")
+    case("4,095-character line of operators", ["-nologo", "unary.asm"], d, 2, "A2016")
+    write("ops.asm", " dc.l 1" + "+1" * 2040 + "\n")
+    case("long operator chain", ["-nologo", "ops.asm"], d, 0)
+    write("ident.asm", "a" * 10000 + " equ 1\n dc.b " + "a" * 10000 + "\n")
+    case("10,000-character identifier", ["-nologo", "ident.asm"], d, 0)
+    write("syms.asm", "".join(f"s{i} equ {i}\n" for i in range(200000)) + " dc.l s199999\n")
+    case("200,000 symbols", ["-nologo", "syms.asm"], d, 0)
+    for i in range(300):
+        write(f"inc{i}.inc", (f' include "inc{i + 1}.inc"\n' if i < 299 else "") + " dc.b 1\n")
+    write("chain.asm", ' include "inc0.inc"\n')
+    case("include chain 300 deep", ["-nologo", "chain.asm"], d, 0)
+    write("loop.asm", ' include "loop2.inc"\n')
+    write("loop2.inc", ' include "loop.asm"\n')
+    case("include cycle", ["-nologo", "loop.asm"], d, 2, "A2004")
+    write("mnest.asm", "".join(f"m{i} macro\n {'m%d' % (i + 1) if i < 999 else 'dc.b 1'}\n endm\n"
+                               for i in range(1000)) + " m0\n")
+    case("macro nesting 1,000 deep", ["-nologo", "mnest.asm"], d, 0)
+    write("rept.asm", " rept 65535\n" + " dc.b 1\n" * 10 + " endr\n")
+    case("rept 65535 of ten lines", ["-nologo", "rept.asm"], d, 0)
+    write("nestrept.asm", " rept 65535\n rept 65535\n dcb.l 65535,0\n endr\n endr\n")
+    case("section growth is bounded", ["-nologo", "nestrept.asm"], d, 2, "A1005", )
+    write("bin.asm", bytes(range(256)) * 100 + b"\n\x00\x00 dc.b 1\r\n\x1a", "wb")
+    case("binary source", ["-nologo", "bin.asm"], d, 2)
+    write("dir.asm", "")
+    os.makedirs(os.path.join(d, "adir.asm"), exist_ok=True)
+    case("directory as source", ["-nologo", "adir.asm"], d, 2, "A2003")
+    write("incdir.asm", ' include "adir.asm"\n')
+    case("directory as include", ["-nologo", "incdir.asm"], d, 2, "A2003")
+
+print(f"{passed} passed, {len(failures)} failed")
+for f in failures:
+    print("FAIL " + f)
+sys.exit(1 if failures else 0)
