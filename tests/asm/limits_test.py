@@ -7,7 +7,7 @@ import subprocess
 import sys
 import tempfile
 
-BIN = sys.argv[1]
+BIN = os.path.abspath(sys.argv[1])
 failures = []
 passed = 0
 
