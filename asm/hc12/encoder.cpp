@@ -463,15 +463,12 @@ bool Trap(Line& l) {
 // Prepares an indexed move operand. The moves of the original CPU only have
 // room for 5-bit offsets: the operand is re-encoded in that form. PC offsets
 // are corrected by m for the way the CPU counts them in moves. With -hcs the
-// operand keeps its form and its offset bytes follow the postbyte.
+// operand keeps its form and its offset bytes follow the postbyte (see
+// CompleteHcsMove for PC-relative operands).
 // Returns false when a known offset does not fit (the caller reports it after
 // placing the bytes, so that every pass places the same number).
 bool PrepareMoveOperand(Line& l, Operand& op, int k, int m) {
-    if (!op.IsConstantOffset()) return true;
-    if (l.host.Hcs()) {
-        CompletePcRelative(op, k);
-        return true;
-    }
+    if (!op.IsConstantOffset() || l.host.Hcs()) return true;
     std::int32_t v = op.known ? op.value : 0;
     if (op.known && op.pcRelative) v = Sub(v, k + 2);
     if (op.known && op.reg == kRegPC) v = Sub(v, m);
@@ -483,6 +480,46 @@ bool PrepareMoveOperand(Line& l, Operand& op, int k, int m) {
 }
 
 void EmitMoveIndexed(Line& l, const Operand& op) { EmitIndexed(l, op); }
+
+int MoveOperandBytes(const Operand& op, bool word) {
+    switch (op.mode) {
+    case kModeImm8: return word ? 2 : 1;
+    case kModeExtended: return 2;
+    case kModeIndexed9: return 2;
+    case kModeIndexed16: return 3;
+    default: return 1;
+    }
+}
+
+// With -hcs a move operand may carry offset bytes, so a PC-relative distance
+// depends on the forms of both operands: it is counted from the end of the
+// instruction. With only 5-bit operands this is the same distance as for the
+// original CPU before its count correction. The forms are settled by a few
+// rounds; the outcome depends only on the values, so every pass agrees.
+void CompleteHcsMove(Operand& src, Operand& dst, bool word) {
+    Operand* ops[2] = {&src, &dst};
+    const std::int32_t raw[2] = {src.value, dst.value};
+    bool relative[2];
+    for (int i = 0; i < 2; ++i) {
+        Operand& op = *ops[i];
+        relative[i] = op.pcRelative && op.known && op.IsConstantOffset();
+        if (relative[i]) op.mode = kModeIndexed;
+    }
+    for (int round = 0; round < 4; ++round) {
+        bool changed = false;
+        for (int i = 0; i < 2; ++i) {
+            if (!relative[i]) continue;
+            Operand trial = *ops[i];
+            trial.value = raw[i];
+            // opcode, the other operand, and this operand's postbyte
+            const int others = 2 + MoveOperandBytes(*ops[1 - i], word);
+            CompletePcRelative(trial, others - 1);
+            changed = changed || trial.mode != ops[i]->mode || trial.value != ops[i]->value;
+            *ops[i] = trial;
+        }
+        if (!changed) break;
+    }
+}
 
 bool Move(Line& l, bool word) {
     Scanner& s = l.scan;
@@ -529,6 +566,7 @@ bool Move(Line& l, bool word) {
         l.cycles += 1;
     }
 
+    if (l.host.Hcs()) CompleteHcsMove(src, dst, word);
     l.PutOpcode(l.row.opcode + form);
     auto immediate = [&](const Operand& op) { word ? EmitImmediate16(l, op) : EmitImmediate8(l, op); };
     switch (form) {

@@ -447,6 +447,15 @@ TEST(Hc12Encoder, MovesForHcs12KeepTheirOffsetBytes) {
                  {"movb 256,x,$1234", "18 0D E2 01 00 12 34", 5, ""},
                  {"movb 3,pc,0,x", "18 0A C3 00", 5, ""}, // no count correction
                  {"movb #1,$1014,pcr", "18 08 F8 0F 01", 4, ""},
+                 {"movb #1,$1013,pcr", "18 08 CF 01", 4, ""},
+                 // the distance counts from the end of the instruction,
+                 // including the other operand's offset bytes
+                 {"movb 100,x,$1014,pcr", "18 0A E0 64 CF", 5, ""},
+                 {"movb 100,x,$1015,pcr", "18 0A E0 64 F8 0F", 5, ""},
+                 {"movw $1016,pcr,1000,y", "18 02 F8 0F EA 03 E8", 5, ""},
+                 {"movb $1014,pcr,$1014,pcr", "18 0A F8 0F CF", 5, ""},
+                 {"movb $1006,pcr,$1005,pcr", "18 0A C2 C1", 5, ""},
+                 {"movw $1234,$0F00,pcr", "18 01 FA FE F9 12 34", 5, ""},
                  {"movb 70000,x,0,y", "18 0A E2 11 70 40", 5, "A4103([-65535..65535])"},
                  {"movb #1,[d,x]", "", -1, "A2067"},
              });
