@@ -614,13 +614,22 @@ bool CheckTables(Assembler& as) {
     return true;
 }
 
-const void* FindInstruction(std::string_view lowerName) {
+const void* FindInstruction(std::string_view name) {
+    // Mnemonics are never case-sensitive, whatever the symbol setting; no
+    // mnemonic is longer than five letters.
+    char lower[8];
+    if (name.size() >= sizeof lower) return nullptr;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        lower[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    std::string_view key(lower, name.size());
     auto first = std::begin(kOpcodes);
     auto last = std::end(kOpcodes);
-    auto it = std::lower_bound(first, last, lowerName, [](const OpcodeEntry& row, std::string_view name) {
-        return std::string_view(row.name) < name;
+    auto it = std::lower_bound(first, last, key, [](const OpcodeEntry& row, std::string_view k) {
+        return std::string_view(row.name) < k;
     });
-    if (it == last || std::string_view(it->name) != lowerName) return nullptr;
+    if (it == last || std::string_view(it->name) != key) return nullptr;
     return &*it;
 }
 
