@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "impl.h"
@@ -205,6 +206,15 @@ bool Listing::Close() {
 // ---------------------------------------------------------------------------
 // S-records
 
+namespace {
+// A partial object file must not survive a failed write, or a later download
+// would send a truncated program; devices and other special files stay.
+void RemoveIfRegular(std::FILE* f, const std::string& path) {
+    struct stat st;
+    if (::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+}
+} // namespace
+
 bool Assembler::Impl::WriteObject(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
@@ -240,13 +250,15 @@ bool Assembler::Impl::WriteObject(const std::string& path) {
         e = errno;
     }
     if (!ok) {
+        RemoveIfRegular(f, path);
         std::fclose(f);
-        ::unlink(path.c_str()); // never leave a truncated program behind
         return as.Report(1010, {path, std::strerror(e ? e : EIO)});
     }
+    struct stat st;
+    bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
     if (std::fclose(f) != 0) {
         e = errno;
-        ::unlink(path.c_str());
+        if (regular) ::unlink(path.c_str());
         return as.Report(1008, {path, std::strerror(e)});
     }
     return true;

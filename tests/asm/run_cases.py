@@ -165,6 +165,7 @@ def run_case(case, bindir):
             data = mask(data)
             if data != subst(text):
                 problems.append(f"{name} differs:\n" + diff(subst(text), data))
+        problems.extend(check_srecords(work))
         for name in case.absent:
             if os.path.exists(os.path.join(work, name)):
                 problems.append(f"{name} exists but should not")
@@ -173,6 +174,55 @@ def run_case(case, bindir):
         return problems, out
     finally:
         shutil.rmtree(work, ignore_errors=True)
+
+
+def parse_srecords(path):
+    """Address -> byte of the S1 records (the last record wins where they overlap)."""
+    image = {}
+    with open(path, "rb") as f:
+        for line in f.read().decode("ascii", "replace").splitlines():
+            if line.startswith("S1"):
+                count = int(line[2:4], 16)
+                addr = int(line[4:8], 16)
+                data = bytes.fromhex(line[8:8 + 2 * (count - 3)])
+                for i, b in enumerate(data):
+                    image[(addr + i) & 0xFFFF] = b
+    return image
+
+
+def check_srecords(work):
+    """Every object file a case writes must be accepted by srec_info, and
+    srec_cat must read back the same bytes at the same addresses."""
+    if not shutil.which("srec_info") or not shutil.which("srec_cat"):
+        return []
+    problems = []
+    for root, _, files in os.walk(work):
+        for name in files:
+            if not name.endswith(".s19"):
+                continue
+            path = os.path.join(root, name)
+            info = subprocess.run(["srec_info", path], capture_output=True)
+            if info.returncode != 0:
+                problems.append(f"srec_info refuses {name}: {info.stderr.decode()}")
+                continue
+            image = parse_srecords(path)
+            if not image:
+                continue
+            out = path + ".bin"
+            lo = min(image)
+            cat = subprocess.run(["srec_cat", "-multiple", path, "-offset", str(-lo), "-o", out, "-binary"],
+                                 capture_output=True)
+            if cat.returncode != 0:
+                problems.append(f"srec_cat refuses {name}: {cat.stderr.decode()}")
+                continue
+            with open(out, "rb") as f:
+                data = f.read()
+            os.unlink(out)
+            for addr, b in image.items():
+                if addr - lo >= len(data) or data[addr - lo] != b:
+                    problems.append(f"srec_cat reads {name} differently at ${addr:04X}")
+                    break
+    return problems
 
 
 def diff(expected, actual):
