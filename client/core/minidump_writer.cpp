@@ -111,6 +111,7 @@ bool CaptureMemory(const CrashedProcess& p, Buffer& out, std::uint64_t start, st
     while (size > 0) {
         std::vector<std::uint8_t> data(size);
         if (p.ReadMemory(start, data.data(), data.size())) {
+            p.BlankEnvironment(start, data.data(), data.size());
             range->start = start;
             range->where.size = static_cast<std::uint32_t>(size);
             range->where.rva = out.Append(data.data(), data.size());
@@ -445,6 +446,7 @@ Failure WriteMinidump(const CrashedProcess& p, std::uint32_t dumpType, int fd) {
                 std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 20));
                 chunk.assign(n, 0);
                 if (!p.ReadMemory(start + done, chunk.data(), n)) std::fill(chunk.begin(), chunk.end(), 0);
+                p.BlankEnvironment(start + done, chunk.data(), n);
                 if (!WriteAll(fd, chunk.data(), n)) return FailureFromErrno(errno);
                 done += n;
             }

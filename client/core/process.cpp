@@ -411,7 +411,24 @@ std::vector<ModuleInfo> ModulesFromMaps(const std::vector<MapEntry>& maps) {
     return modules;
 }
 
+void CrashedProcess::BlankEnvironment(std::uint64_t address, std::uint8_t* data, std::size_t size) const {
+    auto [begin, end] = environment_;
+    if (end <= begin || size == 0) return;
+    std::uint64_t from = std::max(begin, address);
+    std::uint64_t to = std::min<std::uint64_t>(end, address + size);
+    if (from < to) std::memset(data + (from - address), 0, static_cast<std::size_t>(to - from));
+}
+
 Failure CrashedProcess::ReadModules() {
+    // Fields 50 and 51 of /proc/<pid>/stat: start and end of the environment.
+    std::string stat = ReadProcFile("stat");
+    std::size_t close = stat.rfind(')');
+    if (close != std::string::npos) {
+        std::istringstream fields(stat.substr(close + 1));
+        std::vector<std::string> f;
+        for (std::string v; fields >> v;) f.push_back(v);
+        if (f.size() >= 49) environment_ = {std::strtoull(f[47].c_str(), nullptr, 10), std::strtoull(f[48].c_str(), nullptr, 10)};
+    }
     mapsText_ = ReadProcFile("maps");
     if (mapsText_.empty()) return FailureFromErrno(errno ? errno : EACCES);
     maps_ = ParseMaps(mapsText_);

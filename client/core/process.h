@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ulmarro {
@@ -92,6 +93,11 @@ public:
     const ModuleInfo* faultingModule() const;
     std::uint64_t exceptionPc() const { return exception_.present ? exception_.context.pc : 0; }
     const MapEntry* MappingAt(std::uint64_t address) const;
+    // Where the process keeps its environment strings (at the top of the
+    // main thread's stack); the dump blanks them out. {0, 0} when unknown.
+    std::pair<std::uint64_t, std::uint64_t> environmentRange() const { return environment_; }
+    // Zeroes whatever part of [address, address+size) holds the environment.
+    void BlankEnvironment(std::uint64_t address, std::uint8_t* data, std::size_t size) const;
 
 private:
     bool StopThread(pid_t tid);
@@ -107,6 +113,7 @@ private:
     std::string mapsText_;
     std::vector<ModuleInfo> modules_;
     int faultingModule_ = -1;
+    std::pair<std::uint64_t, std::uint64_t> environment_{0, 0};
 };
 
 // Parses /proc/<pid>/maps text.

@@ -1,0 +1,305 @@
+// The client's Qt-free core: command line, maps and modules, and the dump of
+// a real crashed child process read back by an independent reader.
+
+#include "core/commandline.h"
+#include "core/elfinfo.h"
+#include "core/minidump_writer.h"
+#include "core/process.h"
+#include "core/tempfiles.h"
+#include "dump_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace ulmarro;
+
+namespace {
+
+TEST(CommandLine, TakesTheHookOptions) {
+    CommandLine c = ParseCommandLine(
+        "\"/opt/my tools/ulmarro\" -t 1234 -e 0x00007FFC0012F9A0 -i {A51E686F-6D49-4FCE-ACBD-D1D002C9D0B7}");
+    EXPECT_EQ(c.threadId, 1234u);
+    EXPECT_EQ(c.exceptionAddress, 0x00007FFC0012F9A0u);
+    EXPECT_EQ(c.applicationId, "{A51E686F-6D49-4FCE-ACBD-D1D002C9D0B7}");
+    EXPECT_TRUE(c.message.empty());
+}
+
+TEST(CommandLine, NumbersTokensAndOtherLetters) {
+    // '/' introduces options too; unknown letters are ignored; hex digits of
+    // either case; a token ends at the first blank or control character.
+    CommandLine c = ParseCommandLine("ulmarro /x /e0XabC -t   -12 -m hello\tworld -i id-with-dashes -q");
+    EXPECT_EQ(c.exceptionAddress, 0xABCu);
+    EXPECT_EQ(c.threadId, static_cast<std::uint64_t>(-12));
+    EXPECT_EQ(c.message, "hello");
+    EXPECT_EQ(c.applicationId, "id-with-dashes");
+    // The program name is skipped: an unquoted one up to the first blank,
+    // a quoted one to its closing quote, even when it contains "-i".
+    EXPECT_TRUE(ParseCommandLine("\"/a -i x/ulmarro\" -t 5").applicationId.empty());
+    EXPECT_EQ(ParseCommandLine("ulmarro-i -i y").applicationId, "y");
+    // Digits run into 64 bits without overflow trouble.
+    EXPECT_EQ(ParseCommandLine("u -e 0x1FFFFFFFFFFFFFFFF").exceptionAddress, 0xFFFFFFFFFFFFFFFFu);
+    EXPECT_EQ(ParseCommandLine("u -t").threadId, 0u);
+    EXPECT_TRUE(ParseCommandLine("u -i").applicationId.empty());
+    EXPECT_TRUE(ParseCommandLine("").applicationId.empty());
+}
+
+TEST(CommandLine, RegistrationSwitches) {
+    char prog[] = "ulmarro", reg[] = "/RegServer", unreg[] = "-unregserver", other[] = "-RegServerX";
+    char* a[] = {prog, reg};
+    char* b[] = {prog, unreg};
+    char* c[] = {prog, other};
+    EXPECT_EQ(FindRegistrationSwitch(2, a), Registration::Register);
+    EXPECT_EQ(FindRegistrationSwitch(2, b), Registration::Unregister);
+    EXPECT_EQ(FindRegistrationSwitch(2, c), Registration::None);
+}
+
+TEST(Modules, VersionsFromFileNames) {
+    std::array<std::uint16_t, 4> v{};
+    ASSERT_TRUE(VersionFromFileName("/usr/lib/libstdc++.so.6.0.30", &v));
+    EXPECT_EQ(v, (std::array<std::uint16_t, 4>{6, 0, 30, 0}));
+    ASSERT_TRUE(VersionFromFileName("libc.so.6", &v));
+    EXPECT_EQ(v, (std::array<std::uint16_t, 4>{6, 0, 0, 0}));
+    EXPECT_FALSE(VersionFromFileName("/usr/bin/qorb12", &v));
+    EXPECT_FALSE(VersionFromFileName("libx.so", &v));
+    EXPECT_FALSE(VersionFromFileName("libx.so.1.2.3.4.5", &v));
+    EXPECT_FALSE(VersionFromFileName("libx.so.99999", &v));
+    EXPECT_FALSE(VersionFromFileName("libx.so.1..2", &v));
+}
+
+TEST(Modules, GroupedFromMaps) {
+    auto maps = ParseMaps(
+        "55d0a000-55d0b000 r--p 00000000 08:01 100 /usr/bin/prog\n"
+        "55d0b000-55d0d000 r-xp 00001000 08:01 100 /usr/bin/prog\n"
+        "55d0d000-55d0e000 rw-p 00003000 08:01 100 /usr/bin/prog\n"
+        "55d0e000-55d10000 rw-p 00000000 00:00 0 \n"
+        "7f0000000000-7f0000001000 r--p 00000000 08:01 200 /usr/lib/libz.so.1.2.13\n"
+        "7f0000001000-7f0000002000 rw-p 00000000 00:00 0 \n"
+        "7f0000002000-7f0000004000 r-xp 00001000 08:01 200 /usr/lib/libz.so.1.2.13\n"
+        "7f0000004000-7f0000005000 r--p 00001000 08:01 300 /usr/share/data file with blanks\n"
+        "7ffd00000000-7ffd00021000 rw-p 00000000 00:00 0 [stack]\n"
+        "garbage line\n");
+    ASSERT_EQ(maps.size(), 9u);
+    EXPECT_EQ(maps[7].path, "/usr/share/data file with blanks");
+    EXPECT_EQ(maps[8].path, "[stack]");
+    auto modules = ModulesFromMaps(maps);
+    ASSERT_EQ(modules.size(), 2u);  // a mapping at a non-zero offset starts no module
+    EXPECT_EQ(modules[0].base, 0x55d0a000u);
+    EXPECT_EQ(modules[0].size, 0x4000u);
+    EXPECT_EQ(modules[1].path, "/usr/lib/libz.so.1.2.13");
+    EXPECT_EQ(modules[1].size, 0x4000u);  // across the anonymous gap
+}
+
+TEST(TempFiles, NamedAndPrivateInTmpdir) {
+    char pattern[] = "/tmp/ulmarro-tmp-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    setenv("TMPDIR", pattern, 1);
+    std::string path;
+    Failure f;
+    int fd = CreateTemporaryFile("dmp", &path, &f);
+    ASSERT_GE(fd, 0) << f.Describe();
+    close(fd);
+    EXPECT_EQ(fs::path(path).parent_path(), fs::path(pattern));
+    std::string name = fs::path(path).filename();
+    EXPECT_EQ(name.size(), 15u);
+    EXPECT_EQ(name.substr(0, 3), "~zk");
+    EXPECT_EQ(name.substr(11), ".dmp");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    // A second file gets a name of its own.
+    std::string second;
+    fd = CreateTemporaryFile("dmp", &second, &f);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    EXPECT_NE(second, path);
+    // An unusable TMPDIR falls back.
+    setenv("TMPDIR", (std::string(pattern) + "/" + name).c_str(), 1);
+    EXPECT_EQ(TemporaryDirectory(), "/tmp/");
+    unsetenv("TMPDIR");
+    fs::remove_all(pattern);
+}
+
+// ---------------------------------------------------------------------------
+// A child that crashes for real and waits in its handler, as the hook does.
+
+struct Record {
+    std::uint64_t siginfo, ucontext;
+    std::int32_t tid;
+} __attribute__((packed));
+
+Record g_record;
+int g_pipe = -1;
+const char kMarker[] = "KORVELL-HEAP-MARKER-5F3A";
+
+void ChildHandler(int, siginfo_t* info, void* uc) {
+    g_record = {reinterpret_cast<std::uintptr_t>(info), reinterpret_cast<std::uintptr_t>(uc),
+                static_cast<std::int32_t>(syscall(SYS_gettid))};
+    std::uint64_t address = reinterpret_cast<std::uintptr_t>(&g_record);
+    ssize_t ignored = write(g_pipe, &address, sizeof address);
+    (void)ignored;
+    for (;;) pause();
+}
+
+class CrashedChild : public ::testing::Test {
+protected:
+    void SetUp() override {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        child_ = fork();
+        if (child_ == 0) {
+            close(fds[0]);
+            g_pipe = fds[1];
+            char* heap = static_cast<char*>(std::malloc(1 << 20));  // far from the stack and module data
+            std::memcpy(heap + 4096, kMarker, sizeof kMarker);
+            struct sigaction sa {};
+            sa.sa_sigaction = ChildHandler;
+            sa.sa_flags = SA_SIGINFO;
+            sigaction(SIGSEGV, &sa, nullptr);
+            volatile std::uintptr_t bad = 0x10;
+            *reinterpret_cast<volatile int*>(bad) = static_cast<int>(reinterpret_cast<std::uintptr_t>(heap));
+            _exit(1);
+        }
+        close(fds[1]);
+        ASSERT_EQ(read(fds[0], &record_, sizeof record_), static_cast<ssize_t>(sizeof record_));
+        close(fds[0]);
+        // Is ptrace allowed here at all?
+        if (ptrace(PTRACE_SEIZE, child_, nullptr, nullptr) != 0) {
+            skip_ = true;
+        } else {
+            ptrace(PTRACE_INTERRUPT, child_, nullptr, nullptr);
+            waitpid(child_, nullptr, __WALL);
+            ptrace(PTRACE_DETACH, child_, nullptr, nullptr);
+        }
+    }
+    void TearDown() override {
+        if (child_ > 0) {
+            kill(child_, SIGKILL);
+            waitpid(child_, nullptr, 0);
+        }
+    }
+
+    dumptest::Dump DumpOf(CrashedProcess& p, std::uint32_t type) {
+        char path[] = "/tmp/ulmarro-dump-XXXXXX";
+        int fd = mkstemp(path);
+        EXPECT_GE(fd, 0);
+        Failure f = WriteMinidump(p, type, fd);
+        EXPECT_FALSE(f.failed()) << f.Describe();
+        close(fd);
+        dumptest::Dump d;
+        EXPECT_TRUE(d.Load(path));
+        unlink(path);
+        return d;
+    }
+
+    pid_t child_ = -1;
+    std::uint64_t record_ = 0;
+    bool skip_ = false;
+};
+
+TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
+    if (skip_) GTEST_SKIP() << "ptrace is refused here";
+    CrashedProcess p;
+    ASSERT_FALSE(p.Find(static_cast<std::uint64_t>(child_)).failed());
+    EXPECT_EQ(p.pid(), child_);
+    EXPECT_EQ(p.executablePath(), fs::read_symlink("/proc/self/exe").string());
+    ASSERT_FALSE(p.Suspend().failed());
+    ASSERT_FALSE(p.ReadException(record_).failed());
+    ASSERT_FALSE(p.ReadModules().failed());
+    const ExceptionInfo& ex = p.exception();
+    EXPECT_TRUE(ex.present);
+    EXPECT_EQ(ex.signalNumber, SIGSEGV);
+    EXPECT_EQ(ex.signalCode, SEGV_MAPERR);
+    EXPECT_EQ(ex.faultAddress, 0x10u);
+    EXPECT_EQ(ex.threadId, child_);
+    ASSERT_NE(p.faultingModule(), nullptr);
+    EXPECT_EQ(p.faultingModule()->path, p.executablePath());
+
+    dumptest::Dump d = DumpOf(p, 0);
+    for (std::uint32_t s : {3u, 4u, 5u, 6u, 7u, 15u, 16u, 0x47670009u}) EXPECT_TRUE(d.Has(s)) << "stream " << s;
+    EXPECT_FALSE(d.Has(0x47670007)) << "the environment must stay out of the dump";
+    EXPECT_FALSE(d.Has(9));
+
+    std::uint32_t e = d.Rva(6);
+    EXPECT_EQ(d.U32(e), static_cast<std::uint32_t>(child_));
+    EXPECT_EQ(d.U32(e + 8), static_cast<std::uint32_t>(SIGSEGV));
+    EXPECT_EQ(d.U32(e + 12), static_cast<std::uint32_t>(SEGV_MAPERR));
+    EXPECT_EQ(d.U64(e + 24), 0x10u);
+    auto [pc, sp] = dumptest::PcSp(d, d.U32(e + 164), d.U32(e + 160));
+    EXPECT_EQ(pc, p.exceptionPc());
+
+    auto threads = d.Threads();
+    ASSERT_EQ(threads.size(), 1u);
+    EXPECT_EQ(threads[0].tid, static_cast<std::uint32_t>(child_));
+    EXPECT_EQ(threads[0].contextRva, d.U32(e + 164)) << "crashed thread shows its registers at the fault";
+    EXPECT_LE(threads[0].stackStart, sp);
+    EXPECT_GT(threads[0].stackStart + threads[0].stackSize, sp);
+    EXPECT_TRUE(d.Memory(pc - 16, 32).has_value()) << "code around the pc";
+
+    auto modules = d.Modules();
+    ASSERT_FALSE(modules.empty());
+    EXPECT_EQ(modules[0].name, p.executablePath());
+    EXPECT_EQ(modules[0].buildId, ReadFileIdentity("/proc/self/exe").buildId);
+    EXPECT_FALSE(modules[0].buildId.empty());
+    EXPECT_EQ(d.U32(d.Rva(15) + 8), static_cast<std::uint32_t>(child_));  // MiscInfo pid
+    EXPECT_EQ(d.U32(d.Rva(7) + 20), 0x8201u);                             // Linux
+
+    // Full memory: every readable range, the heap marker included.
+    dumptest::Dump full = DumpOf(p, kDumpWithFullMemory);
+    ASSERT_TRUE(full.Has(9));
+    EXPECT_EQ(full.U64(24), kDumpWithFullMemory);
+    std::string all(full.bytes.begin(), full.bytes.end());
+    EXPECT_NE(all.find(kMarker), std::string::npos);
+    EXPECT_EQ(std::string(d.bytes.begin(), d.bytes.end()).find(kMarker), std::string::npos);
+    // Data segments: the module's writable data (where g_record lives).
+    dumptest::Dump data = DumpOf(p, kDumpWithDataSegments);
+    auto bytes = data.Memory(record_, sizeof(Record));
+    ASSERT_TRUE(bytes.has_value());
+    Record copy;
+    std::memcpy(&copy, bytes->data(), sizeof copy);
+    EXPECT_EQ(copy.tid, child_);
+
+    p.Detach();
+    // Let go: the child runs again (its state is no longer "tracing stop").
+    std::string status;
+    std::ifstream in("/proc/" + std::to_string(child_) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("State:", 0) == 0) status = line;
+    EXPECT_EQ(status.find("tracing stop"), std::string::npos) << status;
+}
+
+TEST_F(CrashedChild, BadThreadsAndAddressesAreFailuresNotCrashes) {
+    if (skip_) GTEST_SKIP() << "ptrace is refused here";
+    {
+        CrashedProcess p;
+        EXPECT_EQ(p.Find(0x7FFFFFF0u).code, 0x80070006u);
+        EXPECT_EQ(p.Find(0xFFFFFFFFFFull).code, 0x80070006u);
+        EXPECT_TRUE(p.Find(static_cast<std::uint64_t>(syscall(SYS_gettid))).failed()) << "not ourselves";
+    }
+    CrashedProcess p;
+    ASSERT_FALSE(p.Find(static_cast<std::uint64_t>(child_)).failed());
+    ASSERT_FALSE(p.Suspend().failed());
+    EXPECT_TRUE(p.ReadException(0x10).failed());
+    EXPECT_TRUE(p.ReadException(~std::uint64_t{0} - 4).failed());
+    // Readable, but not a crash record: the heap marker's neighbourhood.
+    EXPECT_TRUE(p.ReadException(reinterpret_cast<std::uintptr_t>(kMarker)).failed());
+    // No address: a dump without exception information.
+    ASSERT_FALSE(p.ReadException(0).failed());
+    EXPECT_FALSE(p.exception().present);
+    ASSERT_FALSE(p.ReadModules().failed());
+    EXPECT_EQ(p.faultingModule(), nullptr);
+    dumptest::Dump d = DumpOf(p, 0);
+    EXPECT_FALSE(d.Has(6));
+    EXPECT_TRUE(d.Has(3));
+}
+
+} // namespace
