@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include "assembler.h"
+#include "directives.h"
+#include "source.h"
 
 namespace qorb {
 
@@ -437,6 +439,15 @@ int Driver::Run(int argc, char** argv) {
     for (std::string& d : settings.includeDirs) d = Absolute(startDir, Slashes(d));
 
     Assembler as(target_, settings);
+    // The command tables are data; a broken one stops the run before any source.
+    if (!CheckPreprocessorTable()) {
+        as.Report(1002);
+        return 2;
+    }
+    if (!CheckDirectiveTable()) {
+        as.Report(1003);
+        return 2;
+    }
     if (!target_.CheckTables(as)) return 2;
     bool allOk = true;
     for (const std::string& src : sources) {

@@ -550,6 +550,12 @@ int FindPreprocessor(std::string_view lowerName) {
     return -1;
 }
 
+bool CheckPreprocessorTable() {
+    for (std::size_t i = 1; i < std::size(kPreTable); ++i)
+        if (std::string_view(kPreTable[i - 1].name) >= std::string_view(kPreTable[i].name)) return false;
+    return true;
+}
+
 bool PreprocessorIsConditional(int row) { return row >= 0 && kPreTable[row].conditional; }
 
 bool Assembler::Impl::RunPreprocessor(int row) {

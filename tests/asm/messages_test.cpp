@@ -99,3 +99,23 @@ TEST(Report, TargetTextsOverrideTheAddressingErrors) {
 
 } // namespace
 } // namespace qorb
+
+#include "core/directives.h"
+#include "core/source.h"
+
+namespace qorb {
+namespace {
+
+TEST(CommandTables, SortedForHalvingSearch) {
+    EXPECT_TRUE(CheckDirectiveTable());
+    EXPECT_TRUE(CheckPreprocessorTable());
+    EXPECT_GE(FindDirective("dc.b"), 0);
+    EXPECT_GE(FindDirective("zmb"), 0);
+    EXPECT_GE(FindDirective("adr"), 0);
+    EXPECT_EQ(FindDirective("DC.B"), -1); // callers fold to lower case first
+    EXPECT_GE(FindPreprocessor("ifndef"), 0);
+    EXPECT_EQ(FindPreprocessor("ifn"), -1);
+}
+
+} // namespace
+} // namespace qorb
