@@ -7,9 +7,21 @@
 namespace ulmarro {
 
 QString SubstitutePromptText(const QString& text, const ReportInfo& info) {
-    QString out = text;
-    out.replace(QStringLiteral("<productname>"), info.config.productName);
-    out.replace(QStringLiteral("<company>"), info.config.companyName);
+    // One pass over the text: a name that itself reads "<company>" stays as written.
+    static const QString product = QStringLiteral("<productname>");
+    static const QString company = QStringLiteral("<company>");
+    QString out;
+    for (qsizetype i = 0; i < text.size();) {
+        if (text.mid(i, product.size()) == product) {
+            out += info.config.productName;
+            i += product.size();
+        } else if (text.mid(i, company.size()) == company) {
+            out += info.config.companyName;
+            i += company.size();
+        } else {
+            out += text[i++];
+        }
+    }
     return out;
 }
 
