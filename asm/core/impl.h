@@ -20,6 +20,9 @@ public:
     virtual ~InputSource() = default;
     // Delivers the next line (without line end); false at the end.
     virtual bool Next(std::string& out) = 0;
+    // `mexit`: a macro expansion ends after the current line; a repeat block
+    // goes on with its next repetition.
+    virtual void EndExpansion() { ended = true; }
 
     SourceKind kind;
     std::string name;  // file name; for expansions the macro's name

@@ -100,6 +100,11 @@ public:
 
     const Macro* GetMacro() const { return macro_.get(); }
 
+    void EndExpansion() override {
+        if (kind == SourceKind::Repeat) pos_ = macro_->body.size();
+        else ended = true;
+    }
+
     bool Next(std::string& out) override {
         while (pos_ >= macro_->body.size()) {
             if (repeats_ <= 1 || macro_->body.empty()) return false;
@@ -809,7 +814,7 @@ bool Assembler::Impl::Mexit() {
         return as.Report(2060);
     }
     if (conds.size() > top->condFloor) conds.resize(top->condFloor);
-    top->ended = true;
+    top->EndExpansion();
     return true;
 }
 
