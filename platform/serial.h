@@ -60,7 +60,10 @@ struct Dcb {
     static bool FromBytes(const uint8_t* data, size_t size, Dcb* out);
 };
 
-// What went wrong, in the classes the IDE has messages for.
+// What went wrong, in the classes the IDE has messages for (after its
+// "Could not open the communication port" line: NoSuchDevice the "does not
+// exist" text, InUse the "already in use" text, NotSerial and BadSettings
+// the "not a serial device" text, System the system's text and the hint).
 enum class SerialErrorKind {
     None,
     NoSuchDevice, // nothing of that name, or the device has gone
@@ -85,8 +88,10 @@ struct SerialError {
 };
 
 // Receives what the reader thread sees. All calls come on the port's reader
-// thread, one at a time, never after Close has returned. A listener may
-// Write and Drain from inside a call (the download does), but not Close.
+// thread, one at a time; none begins after Close has been called. A
+// listener may Write, Drain, Configure and Close from inside a call (the
+// download writes from there); a Close from there only stops the port, the
+// owner's next Open or Close releases the device.
 class SerialListener {
   public:
     virtual ~SerialListener() = default;
@@ -110,6 +115,9 @@ enum : unsigned {
     kIgnoredFlowControl = 16,
 };
 
+// Open, Close and Configure belong to the owner's thread; Write and Drain
+// may come from the owner's thread or from inside listener calls, one at a
+// time (the IDE types only while no download runs).
 class SerialPort {
   public:
     explicit SerialPort(SerialListener* listener);
@@ -141,6 +149,8 @@ class SerialPort {
     struct Session;
 
   private:
+    Session* Current() const;
+    SerialError Release(std::shared_ptr<Session> s, int timeoutMs);
     void ReapRetired(bool wait);
 
     SerialListener* listener_;

@@ -307,6 +307,7 @@ struct SerialPort::Session {
     std::string path;
     termios2 saved{};
     unsigned ignored = 0;
+    const SerialPort* port = nullptr;
     SerialListener* listener = nullptr;
 
     std::atomic<bool> stopping{false};
@@ -508,6 +509,15 @@ struct SerialPort::Session {
 
 // ---------------------------------------------------------------------------
 // SerialPort
+//
+// session_ belongs to the owner's thread. A listener call runs on the reader
+// thread and reaches its own session through a thread-local pointer, so a
+// write from inside a listener call never touches session_ while the owner
+// opens or closes.
+
+namespace {
+thread_local SerialPort::Session* t_listenerSession = nullptr;
+}
 
 SerialPort::SerialPort(SerialListener* listener) : listener_(listener) {}
 
@@ -515,6 +525,12 @@ SerialPort::~SerialPort() {
     if (session_)
         Close();
     ReapRetired(true);
+}
+
+SerialPort::Session* SerialPort::Current() const {
+    if (t_listenerSession && t_listenerSession->port == this)
+        return t_listenerSession;
+    return session_.get();
 }
 
 void SerialPort::ReapRetired(bool wait) {
@@ -530,19 +546,31 @@ void SerialPort::ReapRetired(bool wait) {
     }
 }
 
-SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
-    if (session_ && !session_->lost)
-        return MakeError(SerialErrorKind::AlreadyOpen, 0);
-    if (session_) {
-        // Hung up earlier: its reader has ended; release the device now.
-        session_->RequestStop();
-        session_->JoinThreads();
-        session_->Finish();
-        session_.reset();
+SerialError SerialPort::Release(std::shared_ptr<Session> s, int timeoutMs) {
+    bool wasGone = s->lost || s->Stopped();
+    s->RequestStop();
+    if (!s->WaitDone(timeoutMs)) {
+        retired_.push_back(std::move(s));
+        return MakeError(SerialErrorKind::Aborted, ECANCELED);
     }
+    s->JoinThreads();
+    SerialError e = s->Finish();
+    // After a hang-up the port was already closed for the user; releasing
+    // the device is no news.
+    return wasGone ? SerialError{} : e;
+}
+
+SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
+    if (t_listenerSession)
+        return MakeError(SerialErrorKind::AlreadyOpen, EDEADLK); // not from a listener call
+    if (IsOpen())
+        return MakeError(SerialErrorKind::AlreadyOpen, 0);
+    if (session_) // hung up, or closed from a listener call: release it now
+        Release(std::move(session_), 2000);
     ReapRetired(false);
 
     auto s = std::make_shared<Session>();
+    s->port = this;
     s->listener = listener_;
     s->path = ResolvePortName(name);
     s->fd = open(s->path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -574,79 +602,81 @@ SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
         s->Finish();
         return MakeError(SerialErrorKind::System, code);
     }
+    session_ = s;
     Session* raw = s.get();
     s->reader = std::thread([raw] {
+        t_listenerSession = raw;
         raw->ReadLoop();
+        t_listenerSession = nullptr;
         raw->MarkDone(raw->readerDone);
     });
     s->drainer = std::thread([raw] {
         raw->DrainLoop();
         raw->MarkDone(raw->drainerDone);
     });
-    session_ = std::move(s);
     return {};
 }
 
 SerialError SerialPort::Configure(const Dcb& settings) {
-    if (!IsOpen())
+    Session* s = Current();
+    if (!s || s->lost || s->Stopped())
         return MakeError(SerialErrorKind::NotOpen, EBADF);
-    return Apply(session_->fd, settings, &session_->ignored);
+    return Apply(s->fd, settings, &s->ignored);
 }
 
-unsigned SerialPort::IgnoredSettings() const { return session_ ? session_->ignored : 0; }
+unsigned SerialPort::IgnoredSettings() const {
+    Session* s = Current();
+    return s ? s->ignored : 0;
+}
 
 SerialError SerialPort::Write(const void* data, size_t size) {
-    if (!session_)
+    Session* s = Current();
+    if (!s || (s->Stopped() && !s->lost))
         return MakeError(SerialErrorKind::NotOpen, EBADF);
-    if (session_->lost)
+    if (s->lost)
         return MakeError(SerialErrorKind::Lost, EIO);
-    return session_->WriteAll(static_cast<const uint8_t*>(data), size);
+    return s->WriteAll(static_cast<const uint8_t*>(data), size);
 }
 
 SerialError SerialPort::Drain() {
-    if (!session_)
+    Session* s = Current();
+    if (!s || (s->Stopped() && !s->lost))
         return MakeError(SerialErrorKind::NotOpen, EBADF);
-    Session& s = *session_;
     for (;;) {
-        if (s.lost)
+        if (s->lost)
             return MakeError(SerialErrorKind::Lost, EIO);
-        if (ioctl(s.fd, TCSBRK, 1) == 0)
+        if (ioctl(s->fd, TCSBRK, 1) == 0)
             break;
         if (errno != EINTR)
             return MakeError(errno == EIO ? SerialErrorKind::Lost : SerialErrorKind::System, errno);
     }
-    if (s.Stopped())
+    if (s->Stopped())
         return MakeError(SerialErrorKind::Aborted, ECANCELED);
     return {};
 }
 
 SerialError SerialPort::Close(int timeoutMs) {
-    if (!session_)
-        return MakeError(SerialErrorKind::NotOpen, EBADF);
-    std::shared_ptr<Session> s = std::move(session_);
-    if (s->reader.get_id() == std::this_thread::get_id()) {
-        // Called from a listener: the reader cannot wait for itself. It
-        // ends as soon as the call returns and is reaped later.
+    if (t_listenerSession && t_listenerSession->port == this) {
+        // From a listener call: the reader cannot wait for itself. No
+        // further call follows this one; the owner's next Open or Close (or
+        // the destructor) releases the device.
+        Session* s = t_listenerSession;
+        if (s->lost || s->Stopped())
+            return MakeError(SerialErrorKind::NotOpen, EBADF);
         s->RequestStop();
-        retired_.push_back(std::move(s));
         return {};
     }
-    bool wasLost = s->lost;
-    s->RequestStop();
-    if (!s->WaitDone(timeoutMs)) {
-        retired_.push_back(std::move(s));
-        return MakeError(SerialErrorKind::Aborted, ECANCELED);
-    }
-    s->JoinThreads();
-    SerialError e = s->Finish();
-    // After a hang-up the port was already closed for the user; releasing
-    // the device is no news.
-    return wasLost ? SerialError{} : e;
+    if (!session_)
+        return MakeError(SerialErrorKind::NotOpen, EBADF);
+    return Release(std::move(session_), timeoutMs);
 }
 
-bool SerialPort::IsOpen() const { return session_ && !session_->lost; }
+bool SerialPort::IsOpen() const {
+    Session* s = Current();
+    return s && !s->lost && !s->Stopped();
+}
 
-std::string SerialPort::DevicePath() const { return IsOpen() ? session_->path : std::string(); }
+std::string SerialPort::DevicePath() const { return IsOpen() ? Current()->path : std::string(); }
 
 // ---------------------------------------------------------------------------
 // Names and enumeration

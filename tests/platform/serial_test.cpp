@@ -206,6 +206,26 @@ TEST(SerialPort, BytesBothWays) {
     EXPECT_FALSE(port.IsOpen());
 }
 
+TEST(SerialPort, OpensThroughALink) {
+    // As /dev/serial/by-id names and socat's link= names are used.
+    Pty pty;
+    fs::path link = fs::temp_directory_path() / ("serial-link-" + std::to_string(getpid()));
+    fs::remove(link);
+    fs::create_symlink(pty.slave, link);
+    Recorder rec;
+    SerialPort port(&rec);
+    ASSERT_TRUE(port.Open(link.string(), Dcb{}).ok());
+    EXPECT_EQ(port.DevicePath(), link.string());
+    ASSERT_TRUE(port.Write("via link", 8).ok());
+    EXPECT_EQ(pty.Receive(8), "via link");
+    // The link and the device itself are one port.
+    Recorder other;
+    SerialPort second(&other);
+    EXPECT_EQ(second.Open(pty.slave, Dcb{}).kind, SerialErrorKind::InUse);
+    EXPECT_TRUE(port.Close().ok());
+    fs::remove(link);
+}
+
 TEST(SerialPort, TransmitQueueEmptyFollowsWrites) {
     Pty pty;
     Recorder rec;
@@ -549,6 +569,31 @@ TEST(SerialPort, CloseGivesUpOnAListenerThatDoesNotReturn) {
         // The destructor waits for the reader it left behind.
     }
     EXPECT_EQ(rec.data(), "x");
+}
+
+TEST(SerialPort, AListenerMayStopThePort) {
+    Pty pty;
+    Recorder rec;
+    SerialPort port(&rec);
+    std::atomic<int> closeKind{-1}, openKind{-1};
+    rec.onReceive = [&](const uint8_t* b, size_t n) {
+        if (n >= 1 && b[0] == 'q') {
+            openKind = static_cast<int>(port.Open(pty.slave, Dcb{}).kind);
+            closeKind = static_cast<int>(port.Close().kind);
+        }
+    };
+    ASSERT_TRUE(port.Open(pty.slave, Dcb{}).ok());
+    pty.Send("q");
+    ASSERT_TRUE(rec.WaitForData(1));
+    EXPECT_EQ(openKind, static_cast<int>(SerialErrorKind::AlreadyOpen));
+    EXPECT_EQ(closeKind, static_cast<int>(SerialErrorKind::None));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.Write("x", 1).kind, SerialErrorKind::NotOpen);
+    // The owner releases the device; it can be opened again at once.
+    EXPECT_TRUE(port.Close().ok());
+    Recorder other;
+    SerialPort second(&other);
+    EXPECT_TRUE(second.Open(pty.slave, Dcb{}).ok());
 }
 
 TEST(SerialPort, OperationsOnAClosedPortFail) {

@@ -11,6 +11,9 @@
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +74,23 @@ struct Result {
     std::string err;
 };
 
+// zkspawn's environment in the tests: the probe's folder leads PATH, and
+// no terminal window is found unless a test names one.
+std::vector<std::string> Environment(const std::vector<std::string>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string v = *e;
+        if (v.rfind("PATH=", 0) == 0 || v.rfind("ZKSPAWN_TERMINAL=", 0) == 0 || v.rfind("DISPLAY=", 0) == 0 ||
+            v.rfind("WAYLAND_DISPLAY=", 0) == 0)
+            continue;
+        env.push_back(v);
+    }
+    const char* path = std::getenv("PATH");
+    env.push_back(std::string("PATH=") + PROBE_DIR + ":" + (path ? path : "/usr/bin:/bin"));
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
 class Child {
   public:
     // Starts zkspawn with the given arguments; the probe's folder leads PATH.
@@ -84,18 +104,7 @@ class Child {
         posix_spawn_file_actions_adddup2(&fa, outPipe[1], 1);
         posix_spawn_file_actions_adddup2(&fa, errPipe[1], 2);
 
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            std::string v = *e;
-            if (v.rfind("PATH=", 0) == 0 || v.rfind("ZKSPAWN_TERMINAL=", 0) == 0 || v.rfind("DISPLAY=", 0) == 0 ||
-                v.rfind("WAYLAND_DISPLAY=", 0) == 0)
-                continue;
-            env.push_back(v);
-        }
-        const char* path = std::getenv("PATH");
-        env.push_back(std::string("PATH=") + PROBE_DIR + ":" + (path ? path : "/usr/bin:/bin"));
-        for (const std::string& e : extraEnv)
-            env.push_back(e);
+        std::vector<std::string> env = Environment(extraEnv);
 
         std::vector<std::string> all = {ZKSPAWN_PATH};
         all.insert(all.end(), zkArgs.begin(), zkArgs.end());
@@ -263,6 +272,124 @@ TEST(Zkspawn, InputReachesTheTool) {
     Result r = RunZkspawn({"341", "spawn_probe echo-input"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "");
+}
+
+// --- on a terminal ----------------------------------------------------------
+
+// zkspawn as the session leader of a fresh pseudo-terminal, as it runs
+// inside a terminal window; the test types on the master side.
+class OnTerminal {
+  public:
+    explicit OnTerminal(const Args& zkArgs) {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+            std::abort();
+        std::string slave = ptsname(master_);
+        std::vector<std::string> all = {ZKSPAWN_PATH};
+        all.insert(all.end(), zkArgs.begin(), zkArgs.end());
+        std::vector<std::string> env = Environment({});
+        std::vector<char*> argv, envp;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            setsid();
+            int fd = open(slave.c_str(), O_RDWR);
+            if (fd < 0 || ioctl(fd, TIOCSCTTY, 0) != 0)
+                _exit(125);
+            dup2(fd, 0);
+            dup2(fd, 1);
+            dup2(fd, 2);
+            execve(ZKSPAWN_PATH, argv.data(), envp.data());
+            _exit(126);
+        }
+    }
+    ~OnTerminal() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(master_);
+    }
+
+    void Type(const std::string& s) { ASSERT_EQ(write(master_, s.data(), s.size()), (ssize_t)s.size()); }
+
+    // The screen so far, once it shows `text`.
+    std::string ReadUntil(const std::string& text) {
+        pollfd p{master_, POLLIN, 0};
+        while (screen_.find(text) == std::string::npos) {
+            if (poll(&p, 1, 20000) <= 0) {
+                ADD_FAILURE() << "the terminal never showed \"" << text << "\": " << screen_;
+                break;
+            }
+            char buf[512];
+            ssize_t n = read(master_, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            screen_.append(buf, static_cast<size_t>(n));
+        }
+        return screen_;
+    }
+
+    // zkspawn's exit code; a stuck zkspawn (a tool stopped for touching a
+    // terminal it does not own) fails the test instead of hanging it.
+    int Wait() {
+        for (int i = 0; i < 2000; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "zkspawn did not end";
+        return -1;
+    }
+
+  private:
+    int master_ = -1;
+    pid_t pid_ = -1;
+    std::string screen_;
+};
+
+TEST(ZkspawnOnATerminal, TheToolGetsTheKeyboard) {
+    OnTerminal term({"341", "spawn_probe echo-input"});
+    term.Type("hello\n");
+    // Echoed by the terminal, then written back by the tool: a tool left in
+    // the background would have been stopped at its first read instead.
+    term.ReadUntil("hello\r\nhello\r\n");
+    term.Type("\x04"); // end of input
+    EXPECT_EQ(term.Wait(), 0);
+}
+
+TEST(ZkspawnOnATerminal, WindowSideReportsAndWaitsForAKey) {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("zkspawn-fifo-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::string fifo = (dir / "status").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    {
+        OnTerminal term({"--in-window", fifo, "85", "spawn_probe exit 3"});
+        std::string screen = term.ReadUntil("Press any key to close this window.");
+        EXPECT_NE(screen.find("exiting 3"), std::string::npos) << screen;
+        term.Type("x"); // one key, no Enter needed
+        EXPECT_EQ(term.Wait(), 3);
+    }
+    char buf[256];
+    ssize_t n = read(fd, buf, sizeof buf);
+    ASSERT_GT(n, 0);
+    std::string status(buf, static_cast<size_t>(n));
+    int group = 0;
+    EXPECT_EQ(std::sscanf(status.c_str(), "group %d\n", &group), 1) << status;
+    EXPECT_GT(group, 0);
+    EXPECT_NE(status.find("\nexit 3\n"), std::string::npos) << status;
+    close(fd);
+    std::filesystem::remove_all(dir);
 }
 
 // --- terminal window -------------------------------------------------------
