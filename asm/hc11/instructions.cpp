@@ -250,6 +250,23 @@ unsigned IndexRegisterAt(const Scanner& s) {
     return 0;
 }
 
+// `X` or `Y` standing alone for offset 0. When an operator or an index
+// register follows, the word is a symbol used as a value (`x+1,y`, `x,y`).
+unsigned LoneIndexRegisterAt(Scanner& s) {
+    unsigned reg = IndexRegisterAt(s);
+    if (reg == 0) return 0;
+    std::size_t here = s.Pos();
+    s.Advance();
+    char next = s.SkipBlanks() ? s.Cur() : '\0';
+    bool alone = next == '\0' || std::strchr("+-*/%&|^=<>!", next) == nullptr;
+    if (alone && s.Accept(',')) {
+        s.SkipBlanks();
+        alone = IndexRegisterAt(s) == 0;
+    }
+    s.SetPos(here);
+    return alone ? reg : 0;
+}
+
 // A parsed operand.
 struct Operand {
     unsigned mode = kModeInherent;
@@ -288,7 +305,7 @@ bool ParseOperand(Assembler& as, Operand& op) {
         op.value = 0;
         op.known = true;
         leadingComma = true;
-    } else if (unsigned reg = IndexRegisterAt(s)) {
+    } else if (unsigned reg = LoneIndexRegisterAt(s)) {
         s.Advance();
         op.mode = reg;
         op.value = 0;
