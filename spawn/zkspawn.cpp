@@ -453,9 +453,12 @@ void Usage() {
 }
 
 bool ParseMode(const char* text, unsigned* mode) {
+    // Decimal as the IDE writes it; 0x... for people typing it by hand. A
+    // leading zero is not octal.
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     char* end = nullptr;
     errno = 0;
-    unsigned long value = std::strtoul(text, &end, 0);
+    unsigned long value = std::strtoul(text, &end, hex ? 16 : 10);
     if (errno != 0 || end == text || *end != '\0' || value > 0xFFFFFFFFul || text[0] == '-')
         return false;
     *mode = static_cast<unsigned>(value);

@@ -227,6 +227,13 @@ TEST(Zkspawn, ToolThatCannotStartGives127AndAClearLine) {
     EXPECT_NE(r.err.find("cannot run \"/etc/passwd\""), std::string::npos) << r.err;
 }
 
+TEST(Zkspawn, ModeIsDecimalOrHex) {
+    EXPECT_EQ(RunZkspawn({"0341", "spawn_probe exit 9"}).exitCode, 9);
+    EXPECT_EQ(RunZkspawn({"0x155", "spawn_probe exit 8"}).exitCode, 8);
+    EXPECT_EQ(RunZkspawn({"-1", "spawn_probe exit 8"}).exitCode, 127);
+    EXPECT_EQ(RunZkspawn({"99999999999", "spawn_probe exit 8"}).exitCode, 127);
+}
+
 TEST(Zkspawn, BadUsageGives127) {
     Result r = RunZkspawn({});
     EXPECT_EQ(r.exitCode, 127);
