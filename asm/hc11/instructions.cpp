@@ -205,8 +205,6 @@ enum Mode : unsigned {
     kModeIndexedY = 128,
 };
 
-constexpr unsigned kModeIndexed = kModeIndexedX | kModeIndexedY;
-
 bool ValidClass(std::uint32_t cls) {
     switch (cls) {
     case kInherent:
