@@ -18,6 +18,7 @@ qorb11 reports error A2070 and keeps the two-byte branch.
 import argparse
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -262,6 +263,9 @@ def main():
     ap.add_argument("--show", action="store_true", help="print the generated lines")
     args = ap.parse_args()
     qorb11 = os.path.abspath(args.qorb11)
+    for tool in (args.gnu_as, args.objcopy):
+        if shutil.which(tool) is None:
+            sys.exit(f"{tool} not found: install the package binutils-m68hc1x")
 
     items = generate()
     distinct = len(set(ours for ours, _ in items))
