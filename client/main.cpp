@@ -72,6 +72,16 @@ QString Format(const char* pattern, const QString& a, const QString& b) {
     return text;
 }
 
+// True while the process exists and is not a zombie that nobody has reaped.
+bool ProcessRunning(qint64 pid) {
+    if (pid <= 0) return false;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    std::size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+}
+
 class Client {
 public:
     Client(int& argc, char** argv) : argc_(argc), argv_(argv) {}
@@ -189,7 +199,7 @@ int Client::StartDebugger() {
         std::string line;
         while (std::getline(in, line))
             if (line.rfind("TracerPid:", 0) == 0 && std::atol(line.c_str() + 10) != 0) return kDebug;
-        if (debuggerPid > 0 && kill(static_cast<pid_t>(debuggerPid), 0) != 0) return kDebug;
+        if (!ProcessRunning(debuggerPid)) return kDebug;
         usleep(50000);
     }
     return kDebug;

@@ -241,6 +241,22 @@ TEST_F(ClientTest, AnswersDecideHowTheIdeEnds) {
     // follow (no debugger configured, so nothing is started).
     EXPECT_EQ(Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "debug"}}).signal(), SIGSEGV);
     EXPECT_EQ(Run({CRASH_TARGET, "abort", "oxbrin"}, {{"ULMARRO_UNATTENDED", "debug"}}).signal(), SIGABRT);
+    // With a debugger configured, Debug starts it for the crashed process and
+    // waits until it has attached or has ended.
+    fs::path seen = dir_ / "debugger.txt";
+    fs::path debugger = dir_ / "debugger.sh";
+    std::ofstream(debugger) << "#!/bin/sh\necho \"$1\" > '" << seen.string() << "'\n";
+    fs::permissions(debugger, fs::perms::owner_all);
+    std::ofstream(dir_ / "xdg" / "KORVELL" / "Ulmarro.conf", std::ios::app) << "Debugger=" << debugger.string() << " %ld\n";
+    for (const auto& old : Dumps()) fs::remove(old);
+    Result withDebugger = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "debug"}});
+    EXPECT_EQ(withDebugger.signal(), SIGSEGV) << withDebugger.err;
+    std::string pid = ReadFile(seen);
+    ASSERT_FALSE(pid.empty());
+    dumptest::Dump d;
+    ASSERT_EQ(Dumps().size(), 1u);
+    ASSERT_TRUE(d.Load(Dumps()[0].string()));
+    EXPECT_EQ(std::to_string(d.U32(d.Rva(15) + 8)) + "\n", pid) << "the debugger gets the crashed process id";
     // The assemblers end with 2 whatever the answer.
     EXPECT_EQ(Run({CRASH_TARGET, "segv", "qorb11"}, {{"ULMARRO_UNATTENDED", "debug"}}).exitCode(), 2);
     // Nobody to ask and no answer: a message, and the program still ends.
@@ -324,6 +340,19 @@ TEST_F(ClientTest, HostileCommandLinesGetMessagesNotCrashes) {
     EXPECT_NE(status.find("TracerPid:\t0"), std::string::npos);
     kill(victim, SIGKILL);
     waitpid(victim, nullptr, 0);
+    // Thread id 0: the client's parent is the crashed process (here, this test).
+    {
+        Result parent = Run({ULMARRO, "-t", "0", "-i", "{X}"});
+        EXPECT_EQ(parent.exitCode(), 0) << parent.err;
+        auto dumps = Dumps();
+        ASSERT_EQ(dumps.size(), 2u);  // this one and the one without an address above
+        bool found = false;
+        for (const auto& dump : dumps) {
+            dumptest::Dump d;
+            found |= d.Load(dump.string()) && d.U32(d.Rva(15) + 8) == static_cast<std::uint32_t>(getpid());
+        }
+        EXPECT_TRUE(found);
+    }
     // An unknown unattended answer is a failure with a message.
     Result r = Run({ULMARRO, "-t", "0", "-i", "{X}"}, {{"ULMARRO_UNATTENDED", "maybe"}});
     EXPECT_EQ(r.exitCode(), 2);
