@@ -50,7 +50,8 @@ struct Dcb {
     static constexpr uint32_t fInX = 1u << 9;
     static constexpr uint32_t fRtsControlMask = 3u << 12;
 
-    static constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2, kMarkParity = 3, kSpaceParity = 4;
+    static constexpr uint8_t kNoParity = 0, kOddParity = 1, kEvenParity = 2, kMarkParity = 3,
+                             kSpaceParity = 4;
     static constexpr uint8_t kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2;
 
     static constexpr size_t kSize = 28;

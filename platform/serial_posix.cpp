@@ -60,8 +60,7 @@ std::array<uint8_t, Dcb::kSize> Dcb::ToBytes() const {
 }
 
 bool Dcb::FromBytes(const uint8_t* data, size_t size, Dcb* out) {
-    if (!data || size != kSize)
-        return false;
+    if (!data || size != kSize) return false;
     size_t i = 0;
     auto get = [&](int n) {
         uint32_t v = 0;
@@ -76,8 +75,8 @@ bool Dcb::FromBytes(const uint8_t* data, size_t size, Dcb* out) {
     d.wReserved = static_cast<uint16_t>(get(2));
     d.XonLim = static_cast<uint16_t>(get(2));
     d.XoffLim = static_cast<uint16_t>(get(2));
-    for (uint8_t* f : {&d.ByteSize, &d.Parity, &d.StopBits, &d.XonChar, &d.XoffChar, &d.ErrorChar, &d.EofChar,
-                       &d.EvtChar})
+    for (uint8_t* f :
+         {&d.ByteSize, &d.Parity, &d.StopBits, &d.XonChar, &d.XoffChar, &d.ErrorChar, &d.EofChar, &d.EvtChar})
         *f = static_cast<uint8_t>(get(1));
     d.wReserved1 = static_cast<uint16_t>(get(2));
     *out = d;
@@ -93,8 +92,7 @@ SerialError MakeError(SerialErrorKind kind, int code) {
     SerialError e;
     e.kind = kind;
     e.code = code;
-    if (code != 0)
-        e.text = std::strerror(code);
+    if (code != 0) e.text = std::strerror(code);
     return e;
 }
 
@@ -102,8 +100,7 @@ std::string GroupName(gid_t gid) {
     std::vector<char> buf(4096);
     group gr{};
     group* found = nullptr;
-    if (getgrgid_r(gid, &gr, buf.data(), buf.size(), &found) != 0 || !found)
-        return {};
+    if (getgrgid_r(gid, &gr, buf.data(), buf.size(), &found) != 0 || !found) return {};
     return found->gr_name;
 }
 
@@ -113,12 +110,10 @@ bool ListedButNotActive(gid_t gid) {
     std::vector<char> buf(4096);
     passwd pw{};
     passwd* me = nullptr;
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &me) != 0 || !me)
-        return false;
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &me) != 0 || !me) return false;
     int count = 64;
     std::vector<gid_t> groups(static_cast<size_t>(count));
-    if (getgrouplist(me->pw_name, me->pw_gid, groups.data(), &count) < 0)
-        return false;
+    if (getgrouplist(me->pw_name, me->pw_gid, groups.data(), &count) < 0) return false;
     groups.resize(static_cast<size_t>(count));
     return std::find(groups.begin(), groups.end(), gid) != groups.end();
 }
@@ -126,8 +121,7 @@ bool ListedButNotActive(gid_t gid) {
 // The line that tells the user how to get at a device they may not open.
 std::string AccessHint(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0)
-        return {};
+    if (stat(path.c_str(), &st) != 0) return {};
     std::string group = GroupName(st.st_gid);
     if (st.st_gid == 0 || group.empty() || !(st.st_mode & S_IRGRP) || !(st.st_mode & S_IWGRP))
         return "Ask the administrator for read and write access to " + path + ".";
@@ -162,7 +156,9 @@ SerialError OpenError(int code, const std::string& path) {
 
 // ioctls on the modem lines fail on devices without them (pseudo-terminals,
 // some adapters); those devices are still used.
-bool NoModemLines(int code) { return code == ENOTTY || code == EINVAL || code == ENOTSUP; }
+bool NoModemLines(int code) {
+    return code == ENOTTY || code == EINVAL || code == ENOTSUP;
+}
 
 // ---------------------------------------------------------------------------
 // termios2 settings
@@ -182,11 +178,9 @@ constexpr BaudConstant kBaudConstants[] = {
 
 uint32_t EffectiveRate(const termios2& t) {
     tcflag_t code = t.c_cflag & CBAUD;
-    if (code == BOTHER)
-        return t.c_ospeed;
+    if (code == BOTHER) return t.c_ospeed;
     for (const BaudConstant& b : kBaudConstants)
-        if (b.code == code)
-            return b.rate;
+        if (b.code == code) return b.rate;
     return 0;
 }
 
@@ -220,20 +214,16 @@ const tcflag_t kSizeFlags[] = {CS5, CS6, CS7, CS8};
 // the hardware makes of "two" with 5 data bits; with more data bits the
 // device sends two.
 void Compose(termios2& t, const Dcb& d) {
-    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                                        IXANY | INPCK | IUCLC | IMAXBEL);
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | kParityBits | CSTOPB | CRTSCTS | CBAUD | CIBAUD);
     t.c_cflag |= CREAD | CLOCAL | kSizeFlags[d.ByteSize - 5] | ParityFlags(d.Parity);
-    if (d.StopBits != Dcb::kOneStopBit)
-        t.c_cflag |= CSTOPB;
-    if (d.Flags & Dcb::fOutxCtsFlow)
-        t.c_cflag |= CRTSCTS;
-    if (d.Flags & Dcb::fOutX)
-        t.c_iflag |= IXON;
-    if (d.Flags & Dcb::fInX)
-        t.c_iflag |= IXOFF;
+    if (d.StopBits != Dcb::kOneStopBit) t.c_cflag |= CSTOPB;
+    if (d.Flags & Dcb::fOutxCtsFlow) t.c_cflag |= CRTSCTS;
+    if (d.Flags & Dcb::fOutX) t.c_iflag |= IXON;
+    if (d.Flags & Dcb::fInX) t.c_iflag |= IXOFF;
     t.c_cc[VSTART] = 0x11;
     t.c_cc[VSTOP] = 0x13;
     t.c_cc[VMIN] = 1;
@@ -241,8 +231,7 @@ void Compose(termios2& t, const Dcb& d) {
 
     const BaudConstant* known = nullptr;
     for (const BaudConstant& b : kBaudConstants)
-        if (b.rate == d.BaudRate)
-            known = &b;
+        if (b.rate == d.BaudRate) known = &b;
     if (known) {
         t.c_cflag |= known->code;
         t.c_ispeed = t.c_ospeed = d.BaudRate;
@@ -257,14 +246,10 @@ unsigned Compare(const termios2& want, const termios2& got, const Dcb& d) {
     uint32_t rate = EffectiveRate(got);
     // A UART's divisor gives the nearest rate it can make; within the 3% a
     // receiver tolerates the line works.
-    if (std::fabs(static_cast<double>(rate) - d.BaudRate) > 0.03 * d.BaudRate)
-        ignored |= kIgnoredBaudRate;
-    if ((want.c_cflag & CSIZE) != (got.c_cflag & CSIZE))
-        ignored |= kIgnoredByteSize;
-    if ((want.c_cflag & kParityBits) != (got.c_cflag & kParityBits))
-        ignored |= kIgnoredParity;
-    if ((want.c_cflag & CSTOPB) != (got.c_cflag & CSTOPB))
-        ignored |= kIgnoredStopBits;
+    if (std::fabs(static_cast<double>(rate) - d.BaudRate) > 0.03 * d.BaudRate) ignored |= kIgnoredBaudRate;
+    if ((want.c_cflag & CSIZE) != (got.c_cflag & CSIZE)) ignored |= kIgnoredByteSize;
+    if ((want.c_cflag & kParityBits) != (got.c_cflag & kParityBits)) ignored |= kIgnoredParity;
+    if ((want.c_cflag & CSTOPB) != (got.c_cflag & CSTOPB)) ignored |= kIgnoredStopBits;
     if ((want.c_cflag & CRTSCTS) != (got.c_cflag & CRTSCTS) ||
         (want.c_iflag & (IXON | IXOFF)) != (got.c_iflag & (IXON | IXOFF)) || (d.Flags & Dcb::fOutxDsrFlow))
         ignored |= kIgnoredFlowControl;
@@ -272,8 +257,7 @@ unsigned Compare(const termios2& want, const termios2& got, const Dcb& d) {
 }
 
 SerialError Apply(int fd, const Dcb& d, unsigned* ignored) {
-    if (!SettingsValid(d))
-        return MakeError(SerialErrorKind::BadSettings, EINVAL);
+    if (!SettingsValid(d)) return MakeError(SerialErrorKind::BadSettings, EINVAL);
     termios2 t{};
     if (ioctl(fd, TCGETS2, &t) != 0)
         return MakeError(NoModemLines(errno) ? SerialErrorKind::NotSerial : SerialErrorKind::System, errno);
@@ -283,8 +267,7 @@ SerialError Apply(int fd, const Dcb& d, unsigned* ignored) {
         return MakeError(code == EINVAL ? SerialErrorKind::BadSettings : SerialErrorKind::System, code);
     }
     termios2 got{};
-    if (ioctl(fd, TCGETS2, &got) != 0)
-        return MakeError(SerialErrorKind::System, errno);
+    if (ioctl(fd, TCGETS2, &got) != 0) return MakeError(SerialErrorKind::System, errno);
     *ignored = Compare(t, got, d);
     return {};
 }
@@ -327,21 +310,16 @@ struct SerialPort::Session {
     ~Session() {
         for (int* p : {stopPipe, wakePipe})
             for (int i = 0; i < 2; ++i)
-                if (p[i] >= 0)
-                    close(p[i]);
-        if (fd >= 0)
-            close(fd);
+                if (p[i] >= 0) close(p[i]);
+        if (fd >= 0) close(fd);
     }
 
     bool Stopped() const { return stopping.load(); }
 
     void RequestStop() {
-        if (stopping.exchange(true))
-            return;
+        if (stopping.exchange(true)) return;
         WriteByte(stopPipe[1]);
-        {
-            std::lock_guard lock(mutex);
-        }
+        { std::lock_guard lock(mutex); }
         changed.notify_all();
         // Throw away what is queued either way; this also releases a drain
         // that waits on output held back by flow control.
@@ -363,21 +341,15 @@ struct SerialPort::Session {
     }
 
     void JoinThreads() {
-        if (reader.joinable())
-            reader.join();
-        if (drainer.joinable())
-            drainer.join();
+        if (reader.joinable()) reader.join();
+        if (drainer.joinable()) drainer.join();
     }
 
     void Lose(int code) {
-        if (lost.exchange(true))
-            return;
-        {
-            std::lock_guard lock(mutex);
-        }
+        if (lost.exchange(true)) return;
+        { std::lock_guard lock(mutex); }
         changed.notify_all();
-        if (!Stopped())
-            listener->OnLost(MakeError(SerialErrorKind::Lost, code));
+        if (!Stopped()) listener->OnLost(MakeError(SerialErrorKind::Lost, code));
     }
 
     void ReadLoop() {
@@ -386,44 +358,36 @@ struct SerialPort::Session {
             pollfd fds[3] = {{fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
             int r = poll(fds, 3, -1);
             if (r < 0) {
-                if (errno == EINTR)
-                    continue;
+                if (errno == EINTR) continue;
                 Lose(errno);
                 break;
             }
-            if (Stopped())
-                break;
+            if (Stopped()) break;
             if (fds[2].revents & POLLIN) {
                 char sink[64];
                 while (read(wakePipe[0], sink, sizeof sink) > 0) {
                 }
-                if (txEmpty.exchange(false))
-                    listener->OnTransmitEmpty();
+                if (txEmpty.exchange(false)) listener->OnTransmitEmpty();
             }
-            if (fds[0].revents == 0)
-                continue;
+            if (fds[0].revents == 0) continue;
             // Take everything that is there; a hang-up is reported only
             // after the bytes that came before it.
             for (;;) {
-                if (Stopped())
-                    return;
+                if (Stopped()) return;
                 ssize_t n = read(fd, buf, sizeof buf);
                 if (n > 0) {
                     listener->OnReceive(buf, static_cast<size_t>(n));
                     continue;
                 }
-                if (n < 0 && errno == EINTR)
-                    continue;
+                if (n < 0 && errno == EINTR) continue;
                 if (n < 0 && errno == EAGAIN) {
-                    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL))
-                        Lose(EIO);
+                    if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) Lose(EIO);
                     break;
                 }
                 Lose(n == 0 ? EIO : errno); // end of file: the device hung up
                 break;
             }
-            if (lost)
-                break;
+            if (lost) break;
         }
     }
 
@@ -431,17 +395,14 @@ struct SerialPort::Session {
         std::unique_lock lock(mutex);
         for (;;) {
             changed.wait(lock, [this] { return stopping || lost || writes != drained; });
-            if (stopping || lost)
-                return;
+            if (stopping || lost) return;
             uint64_t target = writes;
             lock.unlock();
             int r = ioctl(fd, TCSBRK, 1); // tcdrain
             int code = errno;
             lock.lock();
-            if (stopping || lost)
-                return;
-            if (r != 0 && code == EINTR)
-                continue;
+            if (stopping || lost) return;
+            if (r != 0 && code == EINTR) continue;
             drained = target;
             // Report only an empty queue: writes that came during the wait
             // are drained (and reported) on the next round.
@@ -454,32 +415,28 @@ struct SerialPort::Session {
 
     SerialError WriteAll(const uint8_t* p, size_t left) {
         while (left > 0) {
-            if (Stopped())
-                return MakeError(SerialErrorKind::Aborted, ECANCELED);
-            if (lost)
-                return MakeError(SerialErrorKind::Lost, EIO);
+            if (Stopped()) return MakeError(SerialErrorKind::Aborted, ECANCELED);
+            if (lost) return MakeError(SerialErrorKind::Lost, EIO);
             ssize_t n = write(fd, p, left);
             if (n > 0) {
                 p += n;
                 left -= static_cast<size_t>(n);
                 continue;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
+            if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) {
                 // Queue full, or flow control holds the line: wait for room
                 // or for Close.
                 pollfd fds[2] = {{fd, POLLOUT, 0}, {stopPipe[0], POLLIN, 0}};
-                if (poll(fds, 2, -1) < 0 && errno != EINTR)
-                    return MakeError(SerialErrorKind::System, errno);
-                if (fds[1].revents)
-                    return MakeError(SerialErrorKind::Aborted, ECANCELED);
+                if (poll(fds, 2, -1) < 0 && errno != EINTR) return MakeError(SerialErrorKind::System, errno);
+                if (fds[1].revents) return MakeError(SerialErrorKind::Aborted, ECANCELED);
                 if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLOUT))
                     return MakeError(SerialErrorKind::Lost, EIO);
                 continue;
             }
             int code = n < 0 ? errno : EIO;
-            return MakeError(code == EIO || code == ENXIO ? SerialErrorKind::Lost : SerialErrorKind::System, code);
+            return MakeError(code == EIO || code == ENXIO ? SerialErrorKind::Lost : SerialErrorKind::System,
+                             code);
         }
         {
             std::lock_guard lock(mutex);
@@ -500,8 +457,7 @@ struct SerialPort::Session {
                 result = MakeError(SerialErrorKind::System, errno);
             ioctl(fd, TIOCNXCL);
         }
-        if (close(fd) != 0 && result.ok() && !lost)
-            result = MakeError(SerialErrorKind::System, errno);
+        if (close(fd) != 0 && result.ok() && !lost) result = MakeError(SerialErrorKind::System, errno);
         fd = -1;
         return result;
     }
@@ -522,14 +478,12 @@ thread_local SerialPort::Session* t_listenerSession = nullptr;
 SerialPort::SerialPort(SerialListener* listener) : listener_(listener) {}
 
 SerialPort::~SerialPort() {
-    if (session_)
-        Close();
+    if (session_) Close();
     ReapRetired(true);
 }
 
 SerialPort::Session* SerialPort::Current() const {
-    if (t_listenerSession && t_listenerSession->port == this)
-        return t_listenerSession;
+    if (t_listenerSession && t_listenerSession->port == this) return t_listenerSession;
     return session_.get();
 }
 
@@ -563,8 +517,7 @@ SerialError SerialPort::Release(std::shared_ptr<Session> s, int timeoutMs) {
 SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
     if (t_listenerSession)
         return MakeError(SerialErrorKind::AlreadyOpen, EDEADLK); // not from a listener call
-    if (IsOpen())
-        return MakeError(SerialErrorKind::AlreadyOpen, 0);
+    if (IsOpen()) return MakeError(SerialErrorKind::AlreadyOpen, 0);
     if (session_) // hung up, or closed from a listener call: release it now
         Release(std::move(session_), 2000);
     ReapRetired(false);
@@ -574,8 +527,7 @@ SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
     s->listener = listener_;
     s->path = ResolvePortName(name);
     s->fd = open(s->path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (s->fd < 0)
-        return OpenError(errno, s->path);
+    if (s->fd < 0) return OpenError(errno, s->path);
     if (ioctl(s->fd, TCGETS2, &s->saved) != 0) {
         int code = errno;
         return MakeError(NoModemLines(code) ? SerialErrorKind::NotSerial : SerialErrorKind::System, code);
@@ -619,8 +571,7 @@ SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
 
 SerialError SerialPort::Configure(const Dcb& settings) {
     Session* s = Current();
-    if (!s || s->lost || s->Stopped())
-        return MakeError(SerialErrorKind::NotOpen, EBADF);
+    if (!s || s->lost || s->Stopped()) return MakeError(SerialErrorKind::NotOpen, EBADF);
     return Apply(s->fd, settings, &s->ignored);
 }
 
@@ -631,27 +582,21 @@ unsigned SerialPort::IgnoredSettings() const {
 
 SerialError SerialPort::Write(const void* data, size_t size) {
     Session* s = Current();
-    if (!s || (s->Stopped() && !s->lost))
-        return MakeError(SerialErrorKind::NotOpen, EBADF);
-    if (s->lost)
-        return MakeError(SerialErrorKind::Lost, EIO);
+    if (!s || (s->Stopped() && !s->lost)) return MakeError(SerialErrorKind::NotOpen, EBADF);
+    if (s->lost) return MakeError(SerialErrorKind::Lost, EIO);
     return s->WriteAll(static_cast<const uint8_t*>(data), size);
 }
 
 SerialError SerialPort::Drain() {
     Session* s = Current();
-    if (!s || (s->Stopped() && !s->lost))
-        return MakeError(SerialErrorKind::NotOpen, EBADF);
+    if (!s || (s->Stopped() && !s->lost)) return MakeError(SerialErrorKind::NotOpen, EBADF);
     for (;;) {
-        if (s->lost)
-            return MakeError(SerialErrorKind::Lost, EIO);
-        if (ioctl(s->fd, TCSBRK, 1) == 0)
-            break;
+        if (s->lost) return MakeError(SerialErrorKind::Lost, EIO);
+        if (ioctl(s->fd, TCSBRK, 1) == 0) break;
         if (errno != EINTR)
             return MakeError(errno == EIO ? SerialErrorKind::Lost : SerialErrorKind::System, errno);
     }
-    if (s->Stopped())
-        return MakeError(SerialErrorKind::Aborted, ECANCELED);
+    if (s->Stopped()) return MakeError(SerialErrorKind::Aborted, ECANCELED);
     return {};
 }
 
@@ -661,13 +606,11 @@ SerialError SerialPort::Close(int timeoutMs) {
         // further call follows this one; the owner's next Open or Close (or
         // the destructor) releases the device.
         Session* s = t_listenerSession;
-        if (s->lost || s->Stopped())
-            return MakeError(SerialErrorKind::NotOpen, EBADF);
+        if (s->lost || s->Stopped()) return MakeError(SerialErrorKind::NotOpen, EBADF);
         s->RequestStop();
         return {};
     }
-    if (!session_)
-        return MakeError(SerialErrorKind::NotOpen, EBADF);
+    if (!session_) return MakeError(SerialErrorKind::NotOpen, EBADF);
     return Release(std::move(session_), timeoutMs);
 }
 
@@ -676,22 +619,22 @@ bool SerialPort::IsOpen() const {
     return s && !s->lost && !s->Stopped();
 }
 
-std::string SerialPort::DevicePath() const { return IsOpen() ? Current()->path : std::string(); }
+std::string SerialPort::DevicePath() const {
+    return IsOpen() ? Current()->path : std::string();
+}
 
 // ---------------------------------------------------------------------------
 // Names and enumeration
 
 std::string ResolvePortName(const std::string& name) {
     std::string n = name;
-    if (n.rfind("\\\\.\\", 0) == 0)
-        n.erase(0, 4);
-    if (n.empty() || n.find('/') != std::string::npos)
-        return n;
-    if (n.size() > 3 && (n[0] == 'C' || n[0] == 'c') && (n[1] == 'O' || n[1] == 'o') && (n[2] == 'M' || n[2] == 'm') &&
-        n.size() <= 6 && std::all_of(n.begin() + 3, n.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    if (n.rfind("\\\\.\\", 0) == 0) n.erase(0, 4);
+    if (n.empty() || n.find('/') != std::string::npos) return n;
+    if (n.size() > 3 && (n[0] == 'C' || n[0] == 'c') && (n[1] == 'O' || n[1] == 'o') &&
+        (n[2] == 'M' || n[2] == 'm') && n.size() <= 6 &&
+        std::all_of(n.begin() + 3, n.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         int number = std::stoi(n.substr(3));
-        if (number >= 1)
-            return "/dev/ttyS" + std::to_string(number - 1);
+        if (number >= 1) return "/dev/ttyS" + std::to_string(number - 1);
     }
     return "/dev/" + n;
 }
@@ -711,16 +654,13 @@ std::string ReadAttribute(const fs::path& p) {
 std::string UsbDescription(const fs::path& device, const fs::path& sysRoot) {
     std::error_code ec;
     fs::path dir = fs::canonical(device, ec);
-    if (ec)
-        return {};
+    if (ec) return {};
     fs::path root = fs::canonical(sysRoot, ec);
     for (; !dir.empty() && dir != root && dir != dir.root_path(); dir = dir.parent_path()) {
-        if (!fs::exists(dir / "idVendor", ec))
-            continue;
+        if (!fs::exists(dir / "idVendor", ec)) continue;
         std::string text = ReadAttribute(dir / "manufacturer");
         std::string product = ReadAttribute(dir / "product");
-        if (!product.empty())
-            text += (text.empty() ? "" : " ") + product;
+        if (!product.empty()) text += (text.empty() ? "" : " ") + product;
         std::string ids = ReadAttribute(dir / "idVendor") + ":" + ReadAttribute(dir / "idProduct");
         text += (text.empty() ? "USB serial (" : " (") + ids + ")";
         return text;
@@ -738,14 +678,11 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& sysRoot, cons
         std::string name = entry.path().filename().string();
         fs::path device = entry.path() / "device";
         // Virtual consoles and pseudo-terminals have no device behind them.
-        if (!fs::exists(device, ec))
-            continue;
+        if (!fs::exists(device, ec)) continue;
         // Built-in UART slots without a UART report type 0.
-        if (name.rfind("ttyS", 0) == 0 && ReadAttribute(entry.path() / "type") == "0")
-            continue;
+        if (name.rfind("ttyS", 0) == 0 && ReadAttribute(entry.path() / "type") == "0") continue;
         fs::path node = fs::path(devRoot) / name;
-        if (!fs::exists(node, ec))
-            continue;
+        if (!fs::exists(node, ec)) continue;
         SerialDeviceInfo info;
         info.path = node.string();
         info.description = UsbDescription(device, sysRoot);
@@ -758,8 +695,7 @@ std::vector<SerialDeviceInfo> ListSerialDevices(const std::string& sysRoot, cons
     fs::path byId = fs::path(devRoot) / "serial" / "by-id";
     for (const fs::directory_entry& link : fs::directory_iterator(byId, ec)) {
         fs::path target = fs::canonical(link.path(), ec);
-        if (ec)
-            continue;
+        if (ec) continue;
         for (SerialDeviceInfo& info : list)
             if (fs::canonical(info.path, ec) == target && info.byIdPath.empty())
                 info.byIdPath = link.path().string();

@@ -4,7 +4,9 @@ namespace zkspawn {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 } // namespace
 
@@ -14,8 +16,7 @@ std::vector<std::string> SplitWindowsCommandLine(std::string_view line) {
     const size_t n = line.size();
     while (i < n && IsBlank(line[i]))
         ++i;
-    if (i == n)
-        return args;
+    if (i == n) return args;
 
     // Program name: quotes toggle, backslashes are plain characters (a path
     // such as "C:\Program Files\x.exe" must survive as written).
@@ -35,8 +36,7 @@ std::vector<std::string> SplitWindowsCommandLine(std::string_view line) {
     for (;;) {
         while (i < n && IsBlank(line[i]))
             ++i;
-        if (i == n)
-            break;
+        if (i == n) break;
         std::string arg;
         bool quoted = false;
         for (;;) {
@@ -58,10 +58,8 @@ std::vector<std::string> SplitWindowsCommandLine(std::string_view line) {
                 slashes /= 2;
             }
             arg.append(slashes, '\\');
-            if (i == n || (!quoted && IsBlank(line[i])))
-                break;
-            if (copy)
-                arg += line[i];
+            if (i == n || (!quoted && IsBlank(line[i]))) break;
+            if (copy) arg += line[i];
             ++i;
         }
         args.push_back(std::move(arg));

@@ -99,16 +99,13 @@ sigset_t ForwardedSet() {
 }
 
 int ExitCodeOf(int status) {
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return kCannotStart;
 }
 
 bool EndsWithExe(const std::string& s) {
-    if (s.size() < 4)
-        return false;
+    if (s.size() < 4) return false;
     std::string tail = s.substr(s.size() - 4);
     for (char& c : tail)
         c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
@@ -123,12 +120,10 @@ std::vector<std::string> CandidateNames(const std::string& program) {
     std::string native = program;
     if (native.find('/') == std::string::npos && native.find('\\') != std::string::npos) {
         for (char& c : native)
-            if (c == '\\')
-                c = '/';
+            if (c == '\\') c = '/';
         names.push_back(native);
     }
-    if (EndsWithExe(native))
-        names.push_back(native.substr(0, native.size() - 4));
+    if (EndsWithExe(native)) names.push_back(native.substr(0, native.size() - 4));
     return names;
 }
 
@@ -155,8 +150,7 @@ int SpawnTool(const std::vector<std::string>& args, const sigset_t& originalMask
     int err = ENOENT;
     for (const std::string& name : CandidateNames(args[0])) {
         err = posix_spawnp(pid, name.c_str(), nullptr, &attr, argv.data(), environ);
-        if (err != ENOENT)
-            break;
+        if (err != ENOENT) break;
     }
     posix_spawnattr_destroy(&attr);
     return err;
@@ -165,10 +159,8 @@ int SpawnTool(const std::vector<std::string>& args, const sigset_t& originalMask
 // Gives the terminal to the tool's group when zkspawn itself holds it, so a
 // tool that reads the keyboard is not stopped; returns whether it did.
 bool HandTerminalTo(pid_t group) {
-    if (!isatty(STDIN_FILENO) || tcgetpgrp(STDIN_FILENO) != getpgrp())
-        return false;
-    if (tcsetpgrp(STDIN_FILENO, group) != 0)
-        return false;
+    if (!isatty(STDIN_FILENO) || tcgetpgrp(STDIN_FILENO) != getpgrp()) return false;
+    if (tcsetpgrp(STDIN_FILENO, group) != 0) return false;
     // The tool may have touched the terminal before it owned it and been
     // stopped for that; let it go on.
     kill(-group, SIGCONT);
@@ -204,18 +196,17 @@ template <typename Started> int RunTool(const std::vector<std::string>& args, St
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
-            std::fprintf(stderr, "zkspawn: lost track of \"%s\": %s\n", args[0].c_str(), std::strerror(errno));
+            std::fprintf(stderr, "zkspawn: lost track of \"%s\": %s\n", args[0].c_str(),
+                         std::strerror(errno));
             return kCannotStart;
         }
     }
-    if (ownsTerminal)
-        TakeTerminalBack();
+    if (ownsTerminal) TakeTerminalBack();
     return ExitCodeOf(status);
 }
 
 bool IsExecutableOnPath(const std::string& name) {
-    if (name.find('/') != std::string::npos)
-        return access(name.c_str(), X_OK) == 0;
+    if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0;
     const char* path = std::getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
     size_t start = 0;
@@ -223,10 +214,8 @@ bool IsExecutableOnPath(const std::string& name) {
         size_t end = dirs.find(':', start);
         std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
         std::string full = (dir.empty() ? std::string(".") : dir) + "/" + name;
-        if (access(full.c_str(), X_OK) == 0)
-            return true;
-        if (end == std::string::npos)
-            return false;
+        if (access(full.c_str(), X_OK) == 0) return true;
+        if (end == std::string::npos) return false;
         start = end + 1;
     }
 }
@@ -236,12 +225,9 @@ bool IsExecutableOnPath(const std::string& name) {
 // terminal emulator when a display is there to show it on.
 std::string FindTerminal() {
     const char* chosen = std::getenv("ZKSPAWN_TERMINAL");
-    if (chosen && *chosen)
-        return chosen;
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-        return {};
-    if (IsExecutableOnPath("x-terminal-emulator"))
-        return "x-terminal-emulator";
+    if (chosen && *chosen) return chosen;
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) return {};
+    if (IsExecutableOnPath("x-terminal-emulator")) return "x-terminal-emulator";
     return {};
 }
 
@@ -270,8 +256,7 @@ void WaitForKey() {
     char c;
     while (read(STDIN_FILENO, &c, 1) < 0 && errno == EINTR) {
     }
-    if (raw)
-        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    if (raw) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
 }
 
 void WriteStatus(int fd, const char* what, long value) {
@@ -296,10 +281,8 @@ int RunInsideWindow(const char* fifo, unsigned mode, const std::string& commandL
     else
         code = RunTool(args, [fd](pid_t group) { WriteStatus(fd, "group", group); });
     WriteStatus(fd, "exit", code);
-    if (!(mode & kCloseWindow))
-        WaitForKey();
-    if (fd >= 0)
-        close(fd);
+    if (!(mode & kCloseWindow)) WaitForKey();
+    if (fd >= 0) close(fd);
     return code;
 }
 
@@ -330,20 +313,18 @@ struct StatusReader {
 // Opens a terminal window running zkspawn again on the same command line and
 // waits until that one has finished. Returns -1 when the window could not be
 // opened at all, so the caller runs the tool here instead.
-int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode, const std::string& commandLine) {
+int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode,
+                const std::string& commandLine) {
     const char* tmp = std::getenv("TMPDIR");
     std::string dirTemplate = std::string(tmp && *tmp ? tmp : "/tmp") + "/zkspawn.XXXXXX";
     std::vector<char> dir(dirTemplate.begin(), dirTemplate.end());
     dir.push_back('\0');
-    if (!mkdtemp(dir.data()))
-        return -1;
+    if (!mkdtemp(dir.data())) return -1;
     std::string fifo = std::string(dir.data()) + "/status";
     int fd = -1;
-    if (mkfifo(fifo.c_str(), 0600) == 0)
-        fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (mkfifo(fifo.c_str(), 0600) == 0) fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     auto cleanUp = [&] {
-        if (fd >= 0)
-            close(fd);
+        if (fd >= 0) close(fd);
         unlink(fifo.c_str());
         rmdir(dir.data());
     };
@@ -393,14 +374,12 @@ int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode, c
         pollfd fds[2] = {{fd, POLLIN, 0}, {g_childPipe[0], POLLIN, 0}};
         int timeout = (launcherDone && !anyData) ? 1000 : -1;
         int r = poll(fds, 2, timeout);
-        if (r < 0 && errno == EINTR)
-            continue;
+        if (r < 0 && errno == EINTR) continue;
         if (fds[1].revents & POLLIN) {
             char drain[16];
             while (read(g_childPipe[0], drain, sizeof drain) > 0) {
             }
-            if (!launcherDone && waitpid(launcher, &launcherStatus, WNOHANG) == launcher)
-                launcherDone = true;
+            if (!launcherDone && waitpid(launcher, &launcherStatus, WNOHANG) == launcher) launcherDone = true;
         }
         if (fds[0].revents & (POLLIN | POLLHUP)) {
             char buf[256];
@@ -410,8 +389,7 @@ int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode, c
                 status.Take(buf, static_cast<size_t>(n));
                 continue;
             }
-            if (n == 0)
-                break; // the window's zkspawn has ended (or died before reporting)
+            if (n == 0) break; // the window's zkspawn has ended (or died before reporting)
         }
         if (launcherDone && !anyData) {
             bool failed = !WIFEXITED(launcherStatus) || WEXITSTATUS(launcherStatus) != 0;
@@ -431,12 +409,10 @@ int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode, c
     if (!launcherDone) {
         // Most terminal programs end with their window; one that keeps other
         // windows open is left alone once ours has reported.
-        if (waitpid(launcher, &launcherStatus, WNOHANG) == launcher)
-            launcherDone = true;
+        if (waitpid(launcher, &launcherStatus, WNOHANG) == launcher) launcherDone = true;
     }
     cleanUp();
-    if (status.sawExit)
-        return status.exitCode;
+    if (status.sawExit) return status.exitCode;
     if (!status.sawGroup) {
         std::fprintf(stderr, "zkspawn: the terminal window ended without running the tool\n");
         return kCannotStart;
@@ -459,8 +435,7 @@ bool ParseMode(const char* text, unsigned* mode) {
     char* end = nullptr;
     errno = 0;
     unsigned long value = std::strtoul(text, &end, hex ? 16 : 10);
-    if (errno != 0 || end == text || *end != '\0' || value > 0xFFFFFFFFul || text[0] == '-')
-        return false;
+    if (errno != 0 || end == text || *end != '\0' || value > 0xFFFFFFFFul || text[0] == '-') return false;
     *mode = static_cast<unsigned>(value);
     return true;
 }
@@ -470,8 +445,7 @@ bool ParseMode(const char* text, unsigned* mode) {
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--in-window") == 0) {
         unsigned mode = 0;
-        if (!ParseMode(argv[3], &mode))
-            mode = 0;
+        if (!ParseMode(argv[3], &mode)) mode = 0;
         return RunInsideWindow(argv[2], mode, argv[4]);
     }
     if (argc < 3) {
@@ -498,8 +472,7 @@ int main(int argc, char** argv) {
         std::string terminal = FindTerminal();
         if (!terminal.empty()) {
             int code = RunInWindow(terminal, argv[0], mode, commandLine);
-            if (code >= 0)
-                return code;
+            if (code >= 0) return code;
         }
     }
     return RunTool(args, [](pid_t) {});

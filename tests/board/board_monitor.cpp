@@ -43,10 +43,8 @@ void OnSignal(int) {
 bool WriteAll(int fd, const char* p, size_t n) {
     while (n > 0) {
         ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
         p += w;
         n -= static_cast<size_t>(w);
     }
@@ -58,21 +56,17 @@ bool WriteAll(int fd, const char* p, size_t n) {
 bool WriteFileAtomically(const std::string& path, const void* data, size_t size) {
     std::string tmp = path + ".tmp";
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
+    if (fd < 0) return false;
     bool ok = WriteAll(fd, static_cast<const char*>(data), size);
     ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) != 0)
-        ok = false;
-    if (!ok)
-        std::fprintf(stderr, "board_monitor: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    if (ok && rename(tmp.c_str(), path.c_str()) != 0) ok = false;
+    if (!ok) std::fprintf(stderr, "board_monitor: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
     return ok;
 }
 
 bool MakeRaw(int fd, long baud) {
     termios t{};
-    if (tcgetattr(fd, &t) != 0)
-        return false;
+    if (tcgetattr(fd, &t) != 0) return false;
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cc[VMIN] = 1;
@@ -90,8 +84,7 @@ class LineHost : public board::MonitorHost {
     void SetMonitor(const board::Monitor* m) { monitor_ = m; }
 
     void Send(std::string_view text) override {
-        if (!WriteAll(fd_, text.data(), text.size()))
-            failed_ = true;
+        if (!WriteAll(fd_, text.data(), text.size())) failed_ = true;
     }
     void Pause(int ms) override {
         timespec ts{ms / 1000, (ms % 1000) * 1000000L};
@@ -191,13 +184,13 @@ int main(int argc, char** argv) {
         // connects and disconnects; raw, so nothing we send echoes back.
         heldSlave = open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (heldSlave < 0 || !MakeRaw(heldSlave, 0)) {
-            std::fprintf(stderr, "board_monitor: cannot set up %s: %s\n", slave.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "board_monitor: cannot set up %s: %s\n", slave.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         if (!ptyFile.empty()) {
             std::string text = slave + "\n";
-            if (!WriteFileAtomically(ptyFile, text.data(), text.size()))
-                return 1;
+            if (!WriteFileAtomically(ptyFile, text.data(), text.size())) return 1;
         }
         std::printf("pty %s\n", slave.c_str());
         std::fflush(stdout);
@@ -205,12 +198,12 @@ int main(int argc, char** argv) {
 
     FILE* log = nullptr;
     if (!transcript.empty() && !(log = std::fopen(transcript.c_str(), "ab"))) {
-        std::fprintf(stderr, "board_monitor: cannot write %s: %s\n", transcript.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "board_monitor: cannot write %s: %s\n", transcript.c_str(),
+                     std::strerror(errno));
         return 1;
     }
 
-    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return 1;
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
@@ -227,8 +220,7 @@ int main(int argc, char** argv) {
     for (;;) {
         pollfd fds[2] = {{line, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             status = 1;
             break;
         }
@@ -238,16 +230,15 @@ int main(int argc, char** argv) {
             pollfd pending{line, POLLIN, 0};
             char buf[1024];
             ssize_t n;
-            while (poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN) && (n = read(line, buf, sizeof buf)) > 0)
+            while (poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN) &&
+                   (n = read(line, buf, sizeof buf)) > 0)
                 monitor.Receive(std::string_view(buf, static_cast<size_t>(n)));
             break;
         }
-        if (!fds[0].revents)
-            continue;
+        if (!fds[0].revents) continue;
         char buf[1024];
         ssize_t n = read(line, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             // The line went away (a device unplugged, the other end of a
             // pair closed).
@@ -266,10 +257,8 @@ int main(int argc, char** argv) {
         }
     }
     host.SaveImage();
-    if (log)
-        std::fclose(log);
-    if (heldSlave >= 0)
-        close(heldSlave);
+    if (log) std::fclose(log);
+    if (heldSlave >= 0) close(heldSlave);
     close(line);
     return status;
 }

@@ -74,7 +74,8 @@ class Terminal : public platform::SerialListener {
         size_t end = std::string::npos;
         auto found = [&] {
             int n = 0;
-            for (size_t at = text_.find(what); at != std::string::npos; at = text_.find(what, at + what.size()))
+            for (size_t at = text_.find(what); at != std::string::npos;
+                 at = text_.find(what, at + what.size()))
                 if (++n == times) {
                     end = at + what.size();
                     return true;
@@ -147,8 +148,7 @@ class Board : public ::testing::Test {
     }
 
     int Stop() {
-        if (pid_ <= 0)
-            return -1;
+        if (pid_ <= 0) return -1;
         kill(pid_, SIGTERM);
         int status = 0;
         waitpid(pid_, &status, 0);
@@ -270,8 +270,9 @@ TEST_F(Board, SlowBoardStillTakesEveryRecord) {
     std::vector<uint8_t> image = Image();
     ASSERT_EQ(image.size(), 0x10000u);
     for (int i = 0; i < count; ++i)
-        EXPECT_EQ(std::vector<uint8_t>(image.begin() + 0x4000 + 32 * i, image.begin() + 0x4000 + 32 * (i + 1)),
-                  Bytes(32, static_cast<uint8_t>(i)))
+        EXPECT_EQ(
+            std::vector<uint8_t>(image.begin() + 0x4000 + 32 * i, image.begin() + 0x4000 + 32 * (i + 1)),
+            Bytes(32, static_cast<uint8_t>(i)))
             << i;
     term_.Expect("> ");
     std::ifstream in(dir_ / "transcript", std::ios::binary);
@@ -316,8 +317,7 @@ TEST_F(Board, AttachesToAGivenDevice) {
     pollfd p{master, POLLIN, 0};
     while (got.find("> ") == std::string::npos && poll(&p, 1, 20000) > 0) {
         ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         got.append(buf, static_cast<size_t>(n));
     }
     EXPECT_NE(got.find("board monitor"), std::string::npos) << got;
@@ -325,8 +325,7 @@ TEST_F(Board, AttachesToAGivenDevice) {
     got.clear();
     while (got.find("> ") == std::string::npos && poll(&p, 1, 20000) > 0) {
         ssize_t n = read(master, buf, sizeof buf);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         got.append(buf, static_cast<size_t>(n));
     }
     EXPECT_EQ(got, "What?\r\n> ");
@@ -339,8 +338,11 @@ TEST_F(Board, AttachesToAGivenDevice) {
 }
 
 TEST_F(Board, BadOptionsAreRefused) {
-    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"}, {"--record-delay", "x"},
-                                          {"--fill", "100"}, {"--attach", "/dev/no-such-line"}, {"--baud"}}) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
+                                          {"--record-delay", "x"},
+                                          {"--fill", "100"},
+                                          {"--attach", "/dev/no-such-line"},
+                                          {"--baud"}}) {
         Start(args);
         int status = 0;
         waitpid(pid_, &status, 0);

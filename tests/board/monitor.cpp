@@ -13,12 +13,9 @@ namespace {
 constexpr size_t kMaxLine = 600;
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
@@ -29,13 +26,11 @@ std::string Upper(std::string s) {
 }
 
 bool ParseHex(const std::string& text, unsigned long* value) {
-    if (text.empty() || text.size() > 8)
-        return false;
+    if (text.empty() || text.size() > 8) return false;
     unsigned long v = 0;
     for (char c : text) {
         int d = HexDigit(c);
-        if (d < 0)
-            return false;
+        if (d < 0) return false;
         v = v * 16 + static_cast<unsigned>(d);
     }
     *value = v;
@@ -53,7 +48,9 @@ void Monitor::Start() {
     Prompt();
 }
 
-void Monitor::Prompt() { host_.Send("\r\n" + options_.prompt + " "); }
+void Monitor::Prompt() {
+    host_.Send("\r\n" + options_.prompt + " ");
+}
 
 void Monitor::Receive(std::string_view bytes) {
     for (char c : bytes) {
@@ -62,8 +59,7 @@ void Monitor::Receive(std::string_view bytes) {
         if (c == '\r' || c == '\n') {
             bool pairedLf = c == '\n' && lastWasCr_;
             lastWasCr_ = c == '\r';
-            if (pairedLf)
-                continue;
+            if (pairedLf) continue;
             std::string line;
             line.swap(line_);
             Line(line);
@@ -73,8 +69,7 @@ void Monitor::Receive(std::string_view bytes) {
         if (!loading_ && (c == '\b' || c == 0x7F)) {
             if (!line_.empty()) {
                 line_.pop_back();
-                if (options_.echo)
-                    host_.Send("\b \b");
+                if (options_.echo) host_.Send("\b \b");
             }
             continue;
         }
@@ -85,15 +80,13 @@ void Monitor::Receive(std::string_view bytes) {
             continue;
         }
         line_ += c;
-        if (!loading_ && options_.echo)
-            host_.Send(std::string_view(&c, 1));
+        if (!loading_ && options_.echo) host_.Send(std::string_view(&c, 1));
     }
 }
 
 void Monitor::Line(const std::string& line) {
     if (loading_) {
-        if (line.empty())
-            return;
+        if (line.empty()) return;
         if (line.size() > kMaxLine) {
             host_.Send("Too Long\r\n");
             EndLoad();
@@ -102,8 +95,7 @@ void Monitor::Line(const std::string& line) {
         Record(line);
         return;
     }
-    if (options_.echo)
-        host_.Send("\r\n");
+    if (options_.echo) host_.Send("\r\n");
     if (line.size() > kMaxLine) {
         host_.Send("Too Long");
         Prompt();
@@ -117,8 +109,7 @@ void Monitor::Command(const std::string& line) {
     std::string word;
     for (char c : line + " ") {
         if (c == ' ' || c == '\t') {
-            if (!word.empty())
-                words.push_back(Upper(word));
+            if (!word.empty()) words.push_back(Upper(word));
             word.clear();
         } else {
             word += c;
@@ -135,8 +126,8 @@ void Monitor::Command(const std::string& line) {
     }
     if (cmd == "MD" && words.size() >= 2 && words.size() <= 3) {
         unsigned long addr = 0, count = 16;
-        if (ParseHex(words[1], &addr) && addr <= 0xFFFF && (words.size() == 2 || ParseHex(words[2], &count)) &&
-            count >= 1 && count <= 0x1000) {
+        if (ParseHex(words[1], &addr) && addr <= 0xFFFF &&
+            (words.size() == 2 || ParseHex(words[2], &count)) && count >= 1 && count <= 0x1000) {
             char buf[16];
             for (unsigned long row = addr; row < addr + count && row <= 0xFFFF; row += 16) {
                 std::snprintf(buf, sizeof buf, "%04lX ", row);
@@ -170,19 +161,20 @@ void Monitor::Record(const std::string& line) {
         host_.Send("What?\r\n");
         EndLoad();
     };
-    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9' || line[1] == '4' || line.size() % 2)
+    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9' || line[1] == '4' ||
+        line.size() % 2)
         return what();
     std::vector<uint8_t> bytes;
     for (size_t i = 2; i < line.size(); i += 2) {
         int hi = HexDigit(line[i]), lo = HexDigit(line[i + 1]);
-        if (hi < 0 || lo < 0)
-            return what();
+        if (hi < 0 || lo < 0) return what();
         bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
     }
     const char type = line[1];
-    const size_t addrLen = (type == '2' || type == '6' || type == '8') ? 3 : (type == '3' || type == '7') ? 4 : 2;
-    if (bytes[0] != bytes.size() - 1 || bytes.size() < addrLen + 2)
-        return what();
+    const size_t addrLen = (type == '2' || type == '6' || type == '8') ? 3
+                           : (type == '3' || type == '7')              ? 4
+                                                                       : 2;
+    if (bytes[0] != bytes.size() - 1 || bytes.size() < addrLen + 2) return what();
     unsigned sum = 0;
     for (uint8_t b : bytes)
         sum += b;
@@ -206,10 +198,8 @@ void Monitor::Record(const std::string& line) {
             memory_[addr + i] = bytes[1 + addrLen + i];
     }
     ++records_;
-    if (options_.recordDelayMs > 0)
-        host_.Pause(options_.recordDelayMs);
-    if (options_.eeprom)
-        host_.Send("*");
+    if (options_.recordDelayMs > 0) host_.Pause(options_.recordDelayMs);
+    if (options_.eeprom) host_.Send("*");
     if (type == '7' || type == '8' || type == '9') {
         host_.LoadFinished();
         host_.Send("\r\ndone");

@@ -14,11 +14,11 @@
 namespace board {
 
 struct MonitorOptions {
-    bool eeprom = false;       // '*' after each record taken
-    int recordDelayMs = 0;     // time each record takes to "program"
-    bool echo = true;          // echo typed command characters
-    std::string prompt = ">";  // shown after a line break
-    uint8_t fill = 0xFF;       // memory contents before any load
+    bool eeprom = false;      // '*' after each record taken
+    int recordDelayMs = 0;    // time each record takes to "program"
+    bool echo = true;         // echo typed command characters
+    std::string prompt = ">"; // shown after a line break
+    uint8_t fill = 0xFF;      // memory contents before any load
 };
 
 // Where the monitor's answers and side effects go.
@@ -35,7 +35,7 @@ class Monitor {
   public:
     Monitor(const MonitorOptions& options, MonitorHost& host);
 
-    void Start();                        // banner and first prompt
+    void Start();                         // banner and first prompt
     void Receive(std::string_view bytes); // bytes from the line
 
     const std::array<uint8_t, 0x10000>& memory() const { return memory_; }

@@ -19,8 +19,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <grp.h>
 #include <future>
+#include <grp.h>
 #include <mutex>
 #include <poll.h>
 #include <string>
@@ -44,14 +44,12 @@ struct Pty {
 
     Pty() {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            std::abort();
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) std::abort();
         slave = ptsname(master);
     }
     ~Pty() { CloseMaster(); }
     void CloseMaster() {
-        if (master >= 0)
-            close(master);
+        if (master >= 0) close(master);
         master = -1;
     }
 
@@ -68,8 +66,7 @@ struct Pty {
             }
             char buf[4096];
             ssize_t n = read(master, buf, std::min(sizeof buf, count - got.size()));
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             got.append(buf, static_cast<size_t>(n));
         }
         return got;
@@ -86,8 +83,7 @@ struct Pty {
 class Recorder : public SerialListener {
   public:
     void OnReceive(const uint8_t* bytes, size_t count) override {
-        if (onReceive)
-            onReceive(bytes, count);
+        if (onReceive) onReceive(bytes, count);
         std::lock_guard lock(mutex_);
         data_.append(reinterpret_cast<const char*>(bytes), count);
         largestChunk_ = std::max(largestChunk_, count);
@@ -187,9 +183,7 @@ TEST(SerialPort, BytesBothWays) {
     // More than the device buffers, both ways at once: nothing lost, order
     // kept, and no chunk larger than the reader's 1024 bytes.
     const std::string out = Pattern(300000), in = Pattern(200000);
-    std::thread farEnd([&] {
-        EXPECT_EQ(pty.Receive(out.size()), out);
-    });
+    std::thread farEnd([&] { EXPECT_EQ(pty.Receive(out.size()), out); });
     std::thread farSend([&] {
         for (size_t i = 0; i < in.size(); i += 4096)
             pty.Send(in.substr(i, 4096));
@@ -247,8 +241,7 @@ TEST(SerialPort, TransmitQueueEmptyFollowsWrites) {
         void OnReceive(const uint8_t*, size_t) override {}
         void OnTransmitEmpty() override {
             ++events;
-            if (--*left >= 0)
-                port->Write("next\n", 5);
+            if (--*left >= 0) port->Write("next\n", 5);
         }
     } pacer;
     SerialPort paced(&pacer);
@@ -303,7 +296,8 @@ TEST(SerialPort, SettingsReachTheDevice) {
     EXPECT_TRUE(t.c_cflag & CRTSCTS);
     EXPECT_TRUE(t.c_cflag & CLOCAL);
     EXPECT_TRUE(t.c_cflag & CREAD);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), static_cast<tcflag_t>(IXON | IXOFF));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP),
+              static_cast<tcflag_t>(IXON | IXOFF));
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
     EXPECT_EQ(t.c_cc[VSTART], 0x11);
@@ -312,8 +306,8 @@ TEST(SerialPort, SettingsReachTheDevice) {
 
     // Every rate of the Terminal page, with or without a B constant, and
     // the line changed while open.
-    for (uint32_t rate : {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u, 57600u, 115200u,
-                          31250u}) {
+    for (uint32_t rate :
+         {110u, 300u, 600u, 1200u, 2400u, 4800u, 9600u, 14400u, 19200u, 38400u, 57600u, 115200u, 31250u}) {
         dcb = Dcb{};
         dcb.BaudRate = rate;
         ASSERT_TRUE(port.Configure(dcb).ok()) << rate;
@@ -459,7 +453,8 @@ TEST(SerialPort, PermissionDeniedNamesTheGroup) {
         Recorder rec;
         SerialPort port(&rec);
         SerialError e = port.Open(pty.slave, Dcb{});
-        std::string line = std::to_string(static_cast<int>(e.kind)) + " " + std::to_string(e.code) + "\n" + e.hint;
+        std::string line =
+            std::to_string(static_cast<int>(e.kind)) + " " + std::to_string(e.code) + "\n" + e.hint;
         ssize_t ignored = write(report[1], line.data(), line.size());
         (void)ignored;
         _exit(0);
@@ -616,7 +611,8 @@ TEST(SerialNames, PortNamesResolveToDevices) {
     EXPECT_EQ(ResolvePortName("ttyUSB0"), "/dev/ttyUSB0");
     EXPECT_EQ(ResolvePortName("COM0"), "/dev/COM0");
     EXPECT_EQ(ResolvePortName("COMX"), "/dev/COMX");
-    EXPECT_EQ(ResolvePortName("/dev/serial/by-id/usb-FTDI-if00-port0"), "/dev/serial/by-id/usb-FTDI-if00-port0");
+    EXPECT_EQ(ResolvePortName("/dev/serial/by-id/usb-FTDI-if00-port0"),
+              "/dev/serial/by-id/usb-FTDI-if00-port0");
     EXPECT_EQ(ResolvePortName("./link"), "./link");
     EXPECT_EQ(ResolvePortName(""), "");
 }
@@ -630,8 +626,8 @@ TEST(SerialNames, SettingsRecordKeepsItsWindowsLayout) {
     d.StopBits = Dcb::kOne5StopBits;
     d.XonChar = 0x11;
     auto b = d.ToBytes();
-    const uint8_t expected[28] = {28,   0, 0, 0, 0x00, 0xC2, 0x01, 0, 0x13, 0x13, 0, 0, 0, 0,
-                                  0,    0, 0, 0, 7,    3,    1,    0x11, 0, 0, 0, 0, 0, 0};
+    const uint8_t expected[28] = {28, 0, 0, 0, 0x00, 0xC2, 0x01, 0,    0x13, 0x13, 0, 0, 0, 0,
+                                  0,  0, 0, 0, 7,    3,    1,    0x11, 0,    0,    0, 0, 0, 0};
     EXPECT_EQ(0, std::memcmp(b.data(), expected, 28));
     Dcb back;
     ASSERT_TRUE(Dcb::FromBytes(b.data(), b.size(), &back));
@@ -663,8 +659,7 @@ class FakeSystem : public ::testing::Test {
             fs::create_directories(sys_ / devicePath);
             fs::create_directory_symlink(sys_ / devicePath, cls / "device");
         }
-        if (node)
-            Write(dev_ / name, "");
+        if (node) Write(dev_ / name, "");
     }
 
     fs::path root_, sys_, dev_;
@@ -684,8 +679,8 @@ TEST_F(FakeSystem, ListsSerialDevicesWithTheirUsbDescription) {
     Tty("ttyS0", "devices/platform/serial8250/ttyS0");
     Write(sys_ / "class/tty/ttyS0/type", "4");
     Tty("ttyS1", "devices/platform/serial8250/ttyS1");
-    Write(sys_ / "class/tty/ttyS1/type", "0"); // no UART behind this slot
-    Tty("tty1", "");                           // a virtual console
+    Write(sys_ / "class/tty/ttyS1/type", "0");                     // no UART behind this slot
+    Tty("tty1", "");                                               // a virtual console
     Tty("ttyUSB1", (usb / "1-2:1.1" / "ttyUSB1").string(), false); // no device node
     fs::create_symlink("../../ttyUSB0", dev_ / "serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0");
 

@@ -32,16 +32,15 @@ int main(int argc, char** argv) {
         return 99;
     }
     if (std::strcmp(cmd, "group") == 0) {
-        std::printf("pid %d pgid %d parent-pgid %d\n", static_cast<int>(getpid()), static_cast<int>(getpgrp()),
-                    static_cast<int>(getpgid(getppid())));
+        std::printf("pid %d pgid %d parent-pgid %d\n", static_cast<int>(getpid()),
+                    static_cast<int>(getpgrp()), static_cast<int>(getpgid(getppid())));
         return 0;
     }
     if (std::strcmp(cmd, "echo-input") == 0) {
         char buf[256];
         ssize_t n;
         while ((n = read(STDIN_FILENO, buf, sizeof buf)) > 0)
-            if (write(STDOUT_FILENO, buf, static_cast<size_t>(n)) != n)
-                return 3;
+            if (write(STDOUT_FILENO, buf, static_cast<size_t>(n)) != n) return 3;
         return 0;
     }
     if (std::strcmp(cmd, "hold") == 0) {

@@ -11,11 +11,11 @@
 #include <fstream>
 #include <poll.h>
 #include <spawn.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <thread>
-#include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -96,8 +96,7 @@ class Child {
     // Starts zkspawn with the given arguments; the probe's folder leads PATH.
     explicit Child(const Args& zkArgs, const std::vector<std::string>& extraEnv = {}) {
         int outPipe[2], errPipe[2];
-        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-            std::abort();
+        if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) std::abort();
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -115,8 +114,7 @@ class Child {
         for (std::string& e : env)
             envp.push_back(e.data());
         envp.push_back(nullptr);
-        if (posix_spawn(&pid_, ZKSPAWN_PATH, &fa, nullptr, argv.data(), envp.data()) != 0)
-            std::abort();
+        if (posix_spawn(&pid_, ZKSPAWN_PATH, &fa, nullptr, argv.data(), envp.data()) != 0) std::abort();
         posix_spawn_file_actions_destroy(&fa);
         close(outPipe[1]);
         close(errPipe[1]);
@@ -128,10 +126,8 @@ class Child {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
-        if (out_ >= 0)
-            close(out_);
-        if (err_ >= 0)
-            close(err_);
+        if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
     }
 
     pid_t pid() const { return pid_; }
@@ -140,16 +136,14 @@ class Child {
     // deadline turns a hang into a failure instead of a stuck suite.
     bool ReadUntil(const std::string& text) {
         while (result_.out.find(text) == std::string::npos)
-            if (!Pump())
-                return false;
+            if (!Pump()) return false;
         return true;
     }
 
     // Reads both streams to their end (every holder gone) and reaps zkspawn.
     Result Finish() {
         while (out_ >= 0 || err_ >= 0)
-            if (!Pump())
-                break;
+            if (!Pump()) break;
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;
@@ -168,8 +162,7 @@ class Child {
         int* fdsOwned[2] = {&out_, &err_};
         std::string* sinks[2] = {&result_.out, &result_.err};
         for (int i = 0; i < 2; ++i) {
-            if (*fdsOwned[i] < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
+            if (*fdsOwned[i] < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
             char buf[512];
             ssize_t n = read(*fdsOwned[i], buf, sizeof buf);
             if (n > 0) {
@@ -188,7 +181,9 @@ class Child {
     Result result_;
 };
 
-Result RunZkspawn(const Args& args, const std::vector<std::string>& env = {}) { return Child(args, env).Finish(); }
+Result RunZkspawn(const Args& args, const std::vector<std::string>& env = {}) {
+    return Child(args, env).Finish();
+}
 
 TEST(Zkspawn, PassesArgumentsSplitTheWindowsWay) {
     Result r = RunZkspawn({"341", "spawn_probe args a\\\\\\\"b \"x\"\"y\" \"\"\tt1\t\"C:\\dir\\\\\" last"});
@@ -256,7 +251,8 @@ TEST(Zkspawn, ToolRunsInAProcessGroupOfItsOwn) {
     Child child({"341", "spawn_probe group"});
     Result r = child.Finish();
     int pid = 0, pgid = 0, parentPgid = 0;
-    ASSERT_EQ(std::sscanf(r.out.c_str(), "pid %d pgid %d parent-pgid %d", &pid, &pgid, &parentPgid), 3) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "pid %d pgid %d parent-pgid %d", &pid, &pgid, &parentPgid), 3)
+        << r.out;
     EXPECT_EQ(pid, pgid);
     EXPECT_NE(pgid, parentPgid);
 }
@@ -289,8 +285,7 @@ class OnTerminal {
   public:
     explicit OnTerminal(const Args& zkArgs) {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-            std::abort();
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
         std::string slave = ptsname(master_);
         std::vector<std::string> all = {ZKSPAWN_PATH};
         all.insert(all.end(), zkArgs.begin(), zkArgs.end());
@@ -306,8 +301,7 @@ class OnTerminal {
         if (pid_ == 0) {
             setsid();
             int fd = open(slave.c_str(), O_RDWR);
-            if (fd < 0 || ioctl(fd, TIOCSCTTY, 0) != 0)
-                _exit(125);
+            if (fd < 0 || ioctl(fd, TIOCSCTTY, 0) != 0) _exit(125);
             dup2(fd, 0);
             dup2(fd, 1);
             dup2(fd, 2);
@@ -335,8 +329,7 @@ class OnTerminal {
             }
             char buf[512];
             ssize_t n = read(master_, buf, sizeof buf);
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             screen_.append(buf, static_cast<size_t>(n));
         }
         return screen_;
@@ -374,7 +367,8 @@ TEST(ZkspawnOnATerminal, TheToolGetsTheKeyboard) {
 }
 
 TEST(ZkspawnOnATerminal, WindowSideReportsAndWaitsForAKey) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("zkspawn-fifo-" + std::to_string(getpid()));
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("zkspawn-fifo-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     std::string fifo = (dir / "status").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -432,7 +426,8 @@ class TerminalWindow : public ::testing::Test {
 };
 
 TEST_F(TerminalWindow, RunsTheToolInTheWindowAndReportsItsCode) {
-    Result r = RunZkspawn({std::to_string(0x55 | 0x200), "spawn_probe exit 6"}, {"ZKSPAWN_TERMINAL=" + terminal_.string()});
+    Result r = RunZkspawn({std::to_string(0x55 | 0x200), "spawn_probe exit 6"},
+                          {"ZKSPAWN_TERMINAL=" + terminal_.string()});
     EXPECT_EQ(r.exitCode, 6) << r.err;
     EXPECT_EQ(r.out, "");
     std::string log = Log();
