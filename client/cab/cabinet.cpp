@@ -121,6 +121,12 @@ bool Write(const fs::path& cabinetPath, const std::vector<CabinetFile>& files,
             break;
     }
 
+    // A failed cabinet is deleted; never let that hit a device or a directory.
+    std::error_code ec;
+    auto status = fs::status(cabinetPath, ec);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status))
+        throw CabError("cannot create cabinet " + Quoted(cabinetPath) + ": not a regular file");
+
     errno = 0;
     out = std::fopen(cabinetPath.string().c_str(), "wb");
     if (!out)

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -94,7 +96,7 @@ TEST(CabChecksum, FoldsTailBytesBigEndian) {
 // Every size around the frame boundaries, every kind of data, every block
 // type the encoder can choose, decoded by libmspack.
 TEST(LzxRoundTrip, SizesPatternsAndModes) {
-    const std::size_t sizes[] = {0, 1, 2, 10, 11, 12, 32767, 32768, 32769, 65536, 100001, (1u << 20) + 3};
+    const std::size_t sizes[] = {0, 1, 2, 10, 11, 12, 32767, 32768, 32769, 65536, 300001};
     using Gen = std::vector<std::uint8_t> (*)(std::size_t, std::uint64_t);
     const std::pair<const char*, Gen> gens[] = {
         {"zeros", [](std::size_t n, std::uint64_t) { return std::vector<std::uint8_t>(n, 0); }},
@@ -129,16 +131,17 @@ TEST(LzxRoundTrip, MatchesReachToTheEndOfTheWindowButNotBeyond) {
     auto a = cabtest::RandomBytes(block, 7);
     for (std::size_t gap : {std::size_t(cab::lzx::kWindowSize - 3 - block), std::size_t(cab::lzx::kWindowSize)}) {
         std::vector<std::uint8_t> data = a;
-        auto filler = cabtest::RandomBytes(gap, 8);
-        data.insert(data.end(), filler.begin(), filler.end());
+        data.resize(data.size() + gap, 0);
         data.insert(data.end(), a.begin(), a.end());
         Files files{{"far.bin", data}};
-        EXPECT_EQ(cabtest::RoundTrip(files, {}), "") << "gap " << gap;
-        std::uint64_t size = CompressedSize(data, {});
+        auto cabinet = cab::detail::BuildCabinet(files, {});
+        cabtest::Extracted got = cabtest::ExtractWithMspack(cabinet);
+        ASSERT_EQ(got.error, "") << "gap " << gap;
+        EXPECT_TRUE(got.files == files) << "gap " << gap;
         if (gap < cab::lzx::kWindowSize)
-            EXPECT_LT(size, data.size() - block * 9 / 10) << "repeat within the window not found";
+            EXPECT_LT(cabinet.size(), block * 11 / 10) << "repeat within the window not found";
         else
-            EXPECT_GT(size, data.size()) << "random data beyond the window cannot shrink";
+            EXPECT_GT(cabinet.size(), block * 2) << "random data beyond the window cannot shrink";
     }
 }
 
@@ -302,12 +305,55 @@ TEST(WriteCabinet, FailuresSayWhyAndLeaveNoCabinet) {
     EXPECT_FALSE(error.empty());
     EXPECT_TRUE(ReadFile(dir / "a.dmp") == before);
 
+    // Never write into (and then delete) something that is not a plain file.
+    EXPECT_FALSE(cab::WriteCabinet("/dev/null", {{"a.dmp", dir / "a.dmp"}}, nullptr, &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    EXPECT_TRUE(fs::exists("/dev/null"));
+
     EXPECT_FALSE(cab::WriteCabinet(dir / "x.cab", {}, nullptr, &error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(cab::WriteCabinet(dir / "x.cab", {{std::string(256, 'n'), dir / "a.dmp"}}, nullptr, &error));
     EXPECT_NE(error.find("too long"), std::string::npos) << error;
     EXPECT_FALSE(cab::WriteCabinet(dir / "x.cab", {{"", dir / "a.dmp"}}, nullptr, &error));
     EXPECT_FALSE(fs::exists(dir / "x.cab"));
+}
+
+// A write that fails half-way (here: the file size limit) is reported with
+// the system's text and the partial cabinet is removed.
+TEST(WriteCabinet, WriteErrorRemovesThePartialCabinet) {
+    TempDir dir;
+    WriteFile(dir / "noise.bin", cabtest::RandomBytes(1 << 20, 3));
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 200000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    bool ok = cab::WriteCabinet(dir / "n.cab", {{"noise.bin", dir / "noise.bin"}}, nullptr, &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_NE(error.find("n.cab"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(dir / "n.cab"));
+}
+
+// The entries are completed from the bytes actually read, not from the size
+// the file claimed beforehand (here: a /proc file that reports size 0).
+TEST(WriteCabinet, RecordsTheSizeActuallyRead) {
+    fs::path src = "/proc/self/cmdline";
+    if (!fs::exists(src))
+        GTEST_SKIP() << "no /proc";
+    auto expected = ReadFile(src);
+    ASSERT_FALSE(expected.empty());
+    TempDir dir;
+    std::string error;
+    ASSERT_TRUE(cab::WriteCabinet(dir / "p.cab", {{"cmdline", src}}, nullptr, &error)) << error;
+    cabtest::Extracted got = cabtest::ExtractWithMspack(ReadFile(dir / "p.cab"));
+    ASSERT_EQ(got.error, "");
+    ASSERT_EQ(got.files.size(), 1u);
+    EXPECT_TRUE(got.files[0].second == expected);
 }
 
 TEST(WriteCabinet, StoresDosTimestampAndUtf8Flag) {
