@@ -370,13 +370,15 @@ struct SerialPort::Session {
                 if (txEmpty.exchange(false)) listener->OnTransmitEmpty();
             }
             if (fds[0].revents == 0) continue;
-            // Take everything that is there; a hang-up is reported only
-            // after the bytes that came before it.
-            for (;;) {
+            // Take what is there; a hang-up is reported only after the
+            // bytes that came before it. A board that never stops talking
+            // still lets the transmit-empty event through now and then.
+            for (int chunks = 0; chunks < 64;) {
                 if (Stopped()) return;
                 ssize_t n = read(fd, buf, sizeof buf);
                 if (n > 0) {
                     listener->OnReceive(buf, static_cast<size_t>(n));
+                    ++chunks;
                     continue;
                 }
                 if (n < 0 && errno == EINTR) continue;
