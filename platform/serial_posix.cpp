@@ -289,7 +289,7 @@ struct SerialPort::Session {
     int wakePipe[2] = {-1, -1}; // the drain thread's "output is empty"
     std::string path;
     termios2 saved{};
-    unsigned ignored = 0;
+    std::atomic<unsigned> ignored{0};
     const SerialPort* port = nullptr;
     SerialListener* listener = nullptr;
 
@@ -541,7 +541,9 @@ SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
         return MakeError(SerialErrorKind::InUse, EBUSY);
     ioctl(s->fd, TIOCEXCL);
 
-    SerialError e = Apply(s->fd, settings, &s->ignored);
+    unsigned ignored = 0;
+    SerialError e = Apply(s->fd, settings, &ignored);
+    s->ignored = ignored;
     if (!e.ok()) {
         ioctl(s->fd, TCSETS2, &s->saved);
         ioctl(s->fd, TIOCNXCL);
@@ -574,12 +576,15 @@ SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
 SerialError SerialPort::Configure(const Dcb& settings) {
     Session* s = Current();
     if (!s || s->lost || s->Stopped()) return MakeError(SerialErrorKind::NotOpen, EBADF);
-    return Apply(s->fd, settings, &s->ignored);
+    unsigned ignored = 0;
+    SerialError e = Apply(s->fd, settings, &ignored);
+    if (e.ok()) s->ignored = ignored;
+    return e;
 }
 
 unsigned SerialPort::IgnoredSettings() const {
     Session* s = Current();
-    return s ? s->ignored : 0;
+    return s ? s->ignored.load() : 0u;
 }
 
 SerialError SerialPort::Write(const void* data, size_t size) {
