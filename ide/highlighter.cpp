@@ -1,6 +1,9 @@
 #include "highlighter.h"
 
+#include <QTextBlock>
 #include <QTextCharFormat>
+#include <QTextLayout>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <string>
@@ -171,13 +174,111 @@ QColor ColourOf(TokenKind kind) {
     return kind == TokenKind::Comment ? QColor(0, 128, 0) : QColor(0, 0, 255);
 }
 
-CAsmHighlighter::CAsmHighlighter(QTextDocument* doc) : QSyntaxHighlighter(doc) {}
+namespace {
+
+const QTextCharFormat& KeywordFormat() {
+    static const QTextCharFormat f = [] {
+        QTextCharFormat c;
+        c.setForeground(QColor(0, 0, 255));
+        return c;
+    }();
+    return f;
+}
+
+const QTextCharFormat& CommentFormat() {
+    static const QTextCharFormat f = [] {
+        QTextCharFormat c;
+        c.setForeground(QColor(0, 128, 0));
+        return c;
+    }();
+    return f;
+}
+
+const QTextCharFormat& FormatOf(TokenKind kind) {
+    return kind == TokenKind::Comment ? CommentFormat() : KeywordFormat();
+}
+
+}  // namespace
+
+CAsmHighlighter::CAsmHighlighter(QTextDocument* doc) : QSyntaxHighlighter(doc) {
+    timer_.setSingleShot(true);
+    timer_.setInterval(0);
+    connect(&timer_, &QTimer::timeout, this, &CAsmHighlighter::Step);
+}
+
+void CAsmHighlighter::LoadLarge(const std::function<void()>& load) {
+    QTextDocument* doc = document();
+    if (!doc) {
+        load();
+        return;
+    }
+    // The text goes in without a pass over every line; the slices colour it
+    // afterwards. Should the notification not come apart, each line is still
+    // only looked at, not coloured.
+    suppress_ = true;
+    const bool detached = disconnect(doc, SIGNAL(contentsChange(int,int,int)), this, SLOT(_q_reformatBlocks(int,int,int)));
+    load();
+    if (detached)
+        connect(doc, SIGNAL(contentsChange(int,int,int)), this, SLOT(_q_reformatBlocks(int,int,int)));
+    suppress_ = false;
+    deferred_ = true;
+    frontier_ = QTextCursor(doc);
+    frontier_.setKeepPositionOnInsert(true);
+    timer_.start();
+}
+
+void CAsmHighlighter::Colour(QTextBlock block) {
+    QList<QTextLayout::FormatRange> ranges;
+    for (const ColourSpan& s : ScanLine(block.text()))
+        ranges.append({s.start, s.length, FormatOf(s.kind)});
+    block.layout()->setFormats(ranges);
+}
+
+void CAsmHighlighter::Step() {
+    QTextDocument* doc = document();
+    if (!deferred_ || !doc)
+        return;
+    // A slice takes a few milliseconds, so typing and scrolling stay smooth
+    // while the rest of the text is coloured.
+    constexpr int kSlice = 4000;
+    QTextBlock block = doc->findBlock(frontier_.position());
+    const int from = block.position();
+    for (int i = 0; i < kSlice && block.isValid(); ++i) {
+        Colour(block);
+        block = block.next();
+    }
+    const int to = block.isValid() ? block.position() : doc->characterCount();
+    doc->markContentsDirty(from, to - from);
+    if (!block.isValid()) {
+        deferred_ = false;
+        emit Completed();
+        return;
+    }
+    frontier_.setPosition(block.position());
+    timer_.start();
+}
+
+void CAsmHighlighter::ColourBlocks(QTextBlock first, int count) {
+    QTextDocument* doc = document();
+    if (!deferred_ || !doc || !first.isValid())
+        return;
+    const int from = first.position();
+    int to = from;
+    for (int i = 0; i < count && first.isValid(); ++i, first = first.next()) {
+        if (first.position() >= frontier_.position() && first.layout()->formats().isEmpty()) {
+            Colour(first);
+            to = first.position() + first.length();
+        }
+    }
+    if (to > from)
+        doc->markContentsDirty(from, qMin(to, doc->characterCount()) - from);
+}
 
 void CAsmHighlighter::highlightBlock(const QString& text) {
-    static const QColor keyword(0, 0, 255);
-    static const QColor comment(0, 128, 0);
+    if (suppress_)
+        return;
     for (const ColourSpan& s : ScanLine(text))
-        setFormat(s.start, s.length, s.kind == TokenKind::Comment ? comment : keyword);
+        setFormat(s.start, s.length, FormatOf(s.kind));
 }
 
 }  // namespace oxbrin

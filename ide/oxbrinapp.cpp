@@ -12,6 +12,7 @@
 #include <QMdiArea>
 #include <QPrinter>
 #include <QSettings>
+#include <QTextCursor>
 
 namespace oxbrin {
 
@@ -115,16 +116,21 @@ COxbrinDoc* COxbrinApp::OpenDocumentFile(const QString& path) {
             return child->Document();
         }
     }
-    auto* doc = new COxbrinDoc;
     QString error;
+    DecodedText decoded;
     if (info.isDir()) {
         error = QStringLiteral("Cannot open %1.\nIt is a folder.").arg(QDir::toNativeSeparators(absolute));
-    } else if (doc->OnOpenDocument(absolute, error)) {
-        CreateChild(doc);
+    } else if (COxbrinDoc::ReadDocumentFile(absolute, decoded, error)) {
+        // The view exists, with its font, before the text arrives: the text
+        // is then laid out once, not once more for the font.
+        auto* doc = new COxbrinDoc;
+        CChildFrame* child = CreateChild(doc);
+        child->View()->LoadText([&] { doc->SetContents(absolute, decoded); },
+                                decoded.text.count(QLatin1Char('\n')) + 1);
+        child->View()->setTextCursor(QTextCursor(doc->TextDocument()));
         AddToRecentFileList(doc->PathName());
         return doc;
     }
-    delete doc;
     ShowMessage(frame_.get(), error, QMessageBox::Warning);
     return nullptr;
 }

@@ -31,6 +31,14 @@ bool COxbrinDoc::IsModified() const { return text_->isModified(); }
 void COxbrinDoc::SetModified(bool modified) { text_->setModified(modified); }
 
 bool COxbrinDoc::OnOpenDocument(const QString& path, QString& error) {
+    DecodedText decoded;
+    if (!ReadDocumentFile(path, decoded, error))
+        return false;
+    SetContents(path, decoded);
+    return true;
+}
+
+bool COxbrinDoc::ReadDocumentFile(const QString& path, DecodedText& decoded, QString& error) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("Cannot open %1.\n%2").arg(QDir::toNativeSeparators(path), file.errorString());
@@ -41,14 +49,16 @@ bool COxbrinDoc::OnOpenDocument(const QString& path, QString& error) {
         error = QStringLiteral("Cannot read %1.\n%2").arg(QDir::toNativeSeparators(path), file.errorString());
         return false;
     }
-    DecodedText decoded = DecodeTextFile(bytes);
-    bytes.clear();
+    decoded = DecodeTextFile(bytes);
+    return true;
+}
+
+void COxbrinDoc::SetContents(const QString& path, const DecodedText& decoded) {
     LoadIntoDocument(*text_, decoded);
     format_ = decoded.format;
     path_ = QFileInfo(path).absoluteFilePath();
     text_->setModified(false);
     emit TitleChanged();
-    return true;
 }
 
 bool COxbrinDoc::OnSaveDocument(const QString& path, QString& error) {

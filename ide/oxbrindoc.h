@@ -31,6 +31,9 @@ public:
     // Reads `path` into the document. On failure `error` says why and the
     // document is unchanged.
     bool OnOpenDocument(const QString& path, QString& error);
+    // The two halves of opening: reading can fail, setting the text cannot.
+    static bool ReadDocumentFile(const QString& path, DecodedText& decoded, QString& error);
+    void SetContents(const QString& path, const DecodedText& decoded);
     // Writes the document to `path` (through a temporary file that replaces
     // the old one only once everything is written). On failure `error` says
     // why, the old file is untouched and the document stays modified.

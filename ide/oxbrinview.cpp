@@ -4,6 +4,7 @@
 #include "oxbrindoc.h"
 
 #include <QFontDatabase>
+#include <functional>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QPainter>
@@ -89,6 +90,22 @@ void COxbrinView::ApplyEditorFormat(int pointSize, const QString& face, int tabW
     gutter_->setFont(font);
     gutterDigits_ = 0;
     UpdateGutterWidth();
+}
+
+void COxbrinView::LoadText(const std::function<void()>& load, qsizetype lines) {
+    if (!highlighter_ || lines <= CAsmHighlighter::kDeferredLines) {
+        load();
+        return;
+    }
+    highlighter_->LoadLarge(load);
+    ColourVisibleLines();
+}
+
+void COxbrinView::ColourVisibleLines() {
+    if (!highlighter_ || highlighter_->IsComplete())
+        return;
+    const int lineHeight = qMax(1, fontMetrics().height());
+    highlighter_->ColourBlocks(firstVisibleBlock(), viewport()->height() / lineHeight + 2);
 }
 
 void COxbrinView::GoToLine(int line, int column) {
@@ -263,6 +280,15 @@ void COxbrinView::UpdateGutterWidth() {
 }
 
 void COxbrinView::UpdateGutter(const QRect& rect, int dy) {
+    // Colouring changes the layout, which must not happen while the editor
+    // is in the middle of updating it: do it right after.
+    if (highlighter_ && !highlighter_->IsComplete() && !colourPending_) {
+        colourPending_ = true;
+        QMetaObject::invokeMethod(this, [this] {
+            colourPending_ = false;
+            ColourVisibleLines();
+        }, Qt::QueuedConnection);
+    }
     if (dy)
         gutter_->scroll(0, dy);
     else

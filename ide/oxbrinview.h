@@ -8,6 +8,8 @@
 #include <QSet>
 #include <QTextDocument>
 
+#include <functional>
+
 namespace oxbrin {
 
 class COxbrinDoc;
@@ -31,6 +33,8 @@ public:
     // characters, colouring on or off.
     void ApplyEditorFormat(int pointSize, const QString& face, int tabWidth, bool highlighting);
     bool HighlightingOn() const { return highlighter_ != nullptr; }
+    // Runs `load`, which puts a text of `lines` lines into the document.
+    void LoadText(const std::function<void()>& load, qsizetype lines);
     CAsmHighlighter* Highlighter() const { return highlighter_; }
 
     // Caret to `line`, `column` (both from 1). Nothing when either is 0; a
@@ -77,6 +81,7 @@ protected:
 
 private:
     void UpdateGutterWidth();
+    void ColourVisibleLines();
     void UpdateGutter(const QRect& rect, int dy);
     QTextDocument::FindFlags Flags(const FindOptions& opt) const;
     bool SelectionMatches(const QString& what, const FindOptions& opt) const;
@@ -85,6 +90,7 @@ private:
     CAsmHighlighter* highlighter_ = nullptr;
     QWidget* gutter_;
     int gutterDigits_ = 0;
+    bool colourPending_ = false;
 };
 
 }  // namespace oxbrin

@@ -106,6 +106,32 @@ private slots:
         QCOMPARE(ColourAt(v, 0, 1), kBlack);
     }
 
+    // A large text shows at once and is coloured a slice at a time: the
+    // lines on screen first, an edited line at once, all of it in the end.
+    void DeferredColouring() {
+        QByteArray text;
+        const int lines = CAsmHighlighter::kDeferredLines * 3;
+        for (int i = 0; i < lines; ++i)
+            text += "\tldaa #1 ; note\n";
+        COxbrinView* v = Open(text);
+        QVERIFY(v);
+        CAsmHighlighter* h = v->Highlighter();
+        QVERIFY(h);
+        QCOMPARE(ColourAt(v, 0, 1), kBlue);
+        if (!h->IsComplete()) {
+            // An edit far below the coloured part is coloured with its line
+            // when the slices get there; one above it at once.
+            QTextCursor c(v->document()->findBlockByNumber(1));
+            c.insertText(QStringLiteral("\tstaa x\n"));
+            QCOMPARE(ColourAt(v, 1, 2), kBlue);
+        }
+        v->GoToLine(lines - 5, 1);
+        QTRY_VERIFY(h->IsComplete());
+        QCOMPARE(ColourAt(v, lines - 1, 1), kBlue);
+        QCOMPARE(ColourAt(v, lines - 1, 10), kGreen);
+        QCOMPARE(ColourAt(v, lines / 2, 10), kGreen);
+    }
+
     // One Undo after typing a word takes the word and its colour away.
     void UndoTypedWord() {
         COxbrinView* v = Open("\n");
