@@ -408,9 +408,16 @@ Failure WriteMinidump(const CrashedProcess& p, std::uint32_t dumpType, int fd) {
         // follows the rest of the file.
         std::vector<std::pair<std::uint64_t, std::uint64_t>> full;
         if (fullMemory) {
+            // Reservations of terabytes (sanitizer shadow memory, allocator
+            // arenas) are no data worth sending; the total stays bounded.
+            constexpr std::uint64_t kLargestRange = 1ull << 30, kMostMemory = 4ull << 30;
+            std::uint64_t total = 0;
             for (const MapEntry& m : p.maps()) {
                 if (m.perms.empty() || m.perms[0] != 'r' || m.path == "[vvar]" || m.path == "[vsyscall]") continue;
-                full.emplace_back(m.start, m.end - m.start);
+                std::uint64_t size = m.end - m.start;
+                if (size > kLargestRange || total + size > kMostMemory) continue;
+                total += size;
+                full.emplace_back(m.start, size);
             }
             std::uint32_t l = out.Reserve(16 + full.size() * 16, 8);
             out.Put<std::uint64_t>(l, full.size());

@@ -253,13 +253,17 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     EXPECT_EQ(d.U32(d.Rva(15) + 8), static_cast<std::uint32_t>(child_));  // MiscInfo pid
     EXPECT_EQ(d.U32(d.Rva(7) + 20), 0x8201u);                             // Linux
 
-    // Full memory: every readable range, the heap marker included.
+    // Full memory: every readable range, the heap marker included. (Under
+    // AddressSanitizer the process reserves gigabytes of shadow memory that
+    // would all be read; the normal build covers this.)
+#if !defined(__SANITIZE_ADDRESS__)
     dumptest::Dump full = DumpOf(p, kDumpWithFullMemory);
     ASSERT_TRUE(full.Has(9));
     EXPECT_EQ(full.U64(24), kDumpWithFullMemory);
     std::string all(full.bytes.begin(), full.bytes.end());
     EXPECT_NE(all.find(kMarker), std::string::npos);
     EXPECT_EQ(std::string(d.bytes.begin(), d.bytes.end()).find(kMarker), std::string::npos);
+#endif
     // Data segments: the module's writable data (where g_record lives).
     dumptest::Dump data = DumpOf(p, kDumpWithDataSegments);
     auto bytes = data.Memory(record_, sizeof(Record));

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -108,9 +107,17 @@ TEST_F(HookTest, ClientGetsThreadRecordAndIdentifierWithClearMask) {
         Crash("segv", c.program);
         auto lines = LogLines();
         ASSERT_EQ(lines.size(), 2u) << c.program;
-        std::regex args(std::string("-t [1-9][0-9]* -e 0x[0-9A-F]{") + std::to_string(2 * sizeof(void*)) +
-                        "} -i \\" + std::string(c.guid).substr(0, std::string(c.guid).size() - 1) + "\\}");
-        EXPECT_TRUE(std::regex_match(lines[0], args)) << lines[0];
+        // "-t <decimal> -e 0x<one hex digit per nibble of a pointer> -i <guid>"
+        std::istringstream words(lines[0]);
+        std::string t, tid, e, address, i, guid, rest;
+        words >> t >> tid >> e >> address >> i >> guid >> rest;
+        EXPECT_EQ(t + e + i, "-t-e-i") << lines[0];
+        EXPECT_TRUE(!tid.empty() && tid[0] != '0' && tid.find_first_not_of("0123456789") == std::string::npos) << tid;
+        EXPECT_EQ(address.size(), 2 + 2 * sizeof(void*)) << address;
+        EXPECT_EQ(address.rfind("0x", 0), 0u) << address;
+        EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF", 2), std::string::npos) << address;
+        EXPECT_EQ(guid, c.guid);
+        EXPECT_TRUE(rest.empty()) << lines[0];
         EXPECT_EQ(lines[1], "SigBlk:\t0000000000000000") << "the client inherited blocked signals";
     }
 }
