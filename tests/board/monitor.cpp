@@ -136,7 +136,7 @@ void Monitor::Command(const std::string& line) {
                     std::snprintf(buf, sizeof buf, " %02X", memory_[a]);
                     text += buf;
                 }
-                host_.Send(text + "\r\n");
+                host_.Send(row == addr ? text : "\r\n" + text);
             }
             Prompt();
             return;
