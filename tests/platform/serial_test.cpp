@@ -115,10 +115,6 @@ class Recorder : public SerialListener {
         std::lock_guard lock(mutex_);
         return data_;
     }
-    int txEmpty() {
-        std::lock_guard lock(mutex_);
-        return txEmpty_;
-    }
     int lost() {
         std::lock_guard lock(mutex_);
         return lost_;
@@ -589,16 +585,6 @@ TEST(SerialPort, AListenerMayStopThePort) {
     Recorder other;
     SerialPort second(&other);
     EXPECT_TRUE(second.Open(pty.slave, Dcb{}).ok());
-}
-
-TEST(SerialPort, OperationsOnAClosedPortFail) {
-    Recorder rec;
-    SerialPort port(&rec);
-    EXPECT_EQ(port.Write("x", 1).kind, SerialErrorKind::NotOpen);
-    EXPECT_EQ(port.Drain().kind, SerialErrorKind::NotOpen);
-    EXPECT_EQ(port.Configure(Dcb{}).kind, SerialErrorKind::NotOpen);
-    EXPECT_EQ(port.Close().kind, SerialErrorKind::NotOpen);
-    EXPECT_FALSE(port.IsOpen());
 }
 
 // --- names, records, enumeration -------------------------------------------
