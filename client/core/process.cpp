@@ -15,7 +15,10 @@
 #include <sys/uio.h>
 #include <sys/user.h>
 #include <sys/wait.h>
+#include <ucontext.h>
 #include <unistd.h>
+
+#include <cstddef>
 
 namespace ulmarro {
 namespace {
@@ -39,7 +42,10 @@ constexpr std::size_t kContextSize = 1232;
 constexpr std::uint32_t kContextAmd64 = 0x00100000;
 constexpr std::size_t kUcontextKernelPart = 304;  // up to and including the signal mask
 constexpr std::size_t kUcGregs = 40, kUcFpregs = 224;
-enum { R8, R9, R10, R11, R12, R13, R14, R15, RDI, RSI, RBP, RBX, RDX, RAX, RCX, RSP, RIP, EFL, CSGSFS };
+// The kernel's layout, which glibc's ucontext_t mirrors up to the signal mask.
+static_assert(offsetof(ucontext_t, uc_mcontext.gregs) == kUcGregs);
+static_assert(offsetof(ucontext_t, uc_mcontext.fpregs) == kUcFpregs);
+static_assert(offsetof(ucontext_t, uc_sigmask) + 8 == kUcontextKernelPart);
 
 struct Amd64Registers {
     std::uint64_t rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi, r[8], rip;
@@ -73,12 +79,12 @@ ThreadContext BuildContext(const Amd64Registers& r, const std::uint8_t* fxsave, 
 ThreadContext ContextFromUcontext(const std::uint8_t* uc, const std::uint8_t* fxsave) {
     auto g = [&](int i) { return Get<std::uint64_t>(uc, kUcGregs + 8 * static_cast<std::size_t>(i)); };
     Amd64Registers r{};
-    r.rax = g(RAX); r.rcx = g(RCX); r.rdx = g(RDX); r.rbx = g(RBX);
-    r.rsp = g(RSP); r.rbp = g(RBP); r.rsi = g(RSI); r.rdi = g(RDI);
-    for (int i = 0; i < 8; ++i) r.r[i] = g(R8 + i);
-    r.rip = g(RIP);
-    r.eflags = static_cast<std::uint32_t>(g(EFL));
-    std::uint64_t csgsfs = g(CSGSFS);
+    r.rax = g(REG_RAX); r.rcx = g(REG_RCX); r.rdx = g(REG_RDX); r.rbx = g(REG_RBX);
+    r.rsp = g(REG_RSP); r.rbp = g(REG_RBP); r.rsi = g(REG_RSI); r.rdi = g(REG_RDI);
+    for (int i = 0; i < 8; ++i) r.r[i] = g(REG_R8 + i);
+    r.rip = g(REG_RIP);
+    r.eflags = static_cast<std::uint32_t>(g(REG_EFL));
+    std::uint64_t csgsfs = g(REG_CSGSFS);
     r.cs = static_cast<std::uint16_t>(csgsfs & 0xFFFF);
     r.gs = static_cast<std::uint16_t>((csgsfs >> 16) & 0xFFFF);
     r.fs = static_cast<std::uint16_t>((csgsfs >> 32) & 0xFFFF);
@@ -122,6 +128,12 @@ constexpr std::size_t kContextSize = 912;
 constexpr std::uint32_t kContextArm64 = 0x00400000;
 constexpr std::size_t kUcRegs = 184, kUcSp = 432, kUcPc = 440, kUcPstate = 448, kUcReserved = 464;
 constexpr std::uint32_t kFpsimdMagic = 0x46508001;
+// The kernel's layout, which glibc's ucontext_t mirrors for this part.
+static_assert(offsetof(ucontext_t, uc_mcontext.regs) == kUcRegs);
+static_assert(offsetof(ucontext_t, uc_mcontext.sp) == kUcSp);
+static_assert(offsetof(ucontext_t, uc_mcontext.pc) == kUcPc);
+static_assert(offsetof(ucontext_t, uc_mcontext.pstate) == kUcPstate);
+static_assert(offsetof(ucontext_t, uc_mcontext.__reserved) == kUcReserved);
 
 ThreadContext BuildContext(const std::uint64_t* x31, std::uint64_t sp, std::uint64_t pc, std::uint32_t pstate,
                            const std::uint8_t* vregs, std::uint32_t fpsr, std::uint32_t fpcr) {
@@ -149,7 +161,9 @@ bool ReadThreadContext(pid_t tid, ThreadContext* out) {
     user_fpsimd_struct fp{};
     iovec fio{&fp, sizeof fp};
     bool haveFp = ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRFPREG), &fio) == 0;
-    *out = BuildContext(regs.regs, regs.sp, regs.pc, static_cast<std::uint32_t>(regs.pstate),
+    std::uint64_t x[31];
+    for (std::size_t i = 0; i < 31; ++i) x[i] = regs.regs[i];
+    *out = BuildContext(x, regs.sp, regs.pc, static_cast<std::uint32_t>(regs.pstate),
                         haveFp ? reinterpret_cast<const std::uint8_t*>(&fp.vregs) : nullptr, fp.fpsr, fp.fpcr);
     return true;
 }
