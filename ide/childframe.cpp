@@ -1,5 +1,6 @@
 #include "childframe.h"
 
+#include "icons.h"
 #include "oxbrindoc.h"
 #include "oxbrinview.h"
 
@@ -13,7 +14,7 @@ CChildFrame::CChildFrame(COxbrinDoc* doc, QWidget* parent) : QMdiSubWindow(paren
     doc_->setParent(this);
     view_ = new COxbrinView(doc_, this);
     setWidget(view_);
-    setWindowIcon(QIcon());
+    setWindowIcon(DocumentIcon());
     connect(doc_, &COxbrinDoc::TitleChanged, this, &CChildFrame::UpdateTitle);
     UpdateTitle();
 }

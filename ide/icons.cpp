@@ -328,14 +328,43 @@ void Draw(int id, QPainter& p) {
     }
 }
 
+// Pseudo ids of the two images that are no command's.
+constexpr int kAppImage = -1;
+constexpr int kDocumentImage = -2;
+
+void DrawSpecial(int id, QPainter& p) {
+    if (id == kDocumentImage) {
+        Page(p, QRectF(3.5, 1.5, 9, 13));
+        Lines(p, QRectF(3.5, 1.5, 9, 13), 4);
+        return;
+    }
+    // The program: a microcontroller with a source page on it.
+    Chip(p, QRectF(1.5, 5.5, 13, 8));
+    Page(p, QRectF(5.5, 0.5, 7, 9));
+    p.setPen(QPen(kBlue, 1));
+    p.drawLine(QPointF(7, 3.5), QPointF(11, 3.5));
+    p.setPen(QPen(kGreen, 1));
+    p.drawLine(QPointF(7, 5.5), QPointF(10, 5.5));
+}
+
 QPixmap Render(int id, int px) {
     QPixmap pm(px, px);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(px / 16.0, px / 16.0);
-    Draw(id, p);
+    if (id < 0)
+        DrawSpecial(id, p);
+    else
+        Draw(id, p);
     return pm;
+}
+
+QIcon Build(int id) {
+    QIcon icon;
+    for (int px : {16, 24, 32, 48, 64})
+        icon.addPixmap(Render(id, px));
+    return icon;
 }
 
 }  // namespace
@@ -358,10 +387,11 @@ bool HasCommandIcon(int id) {
 QIcon CommandIcon(int id) {
     if (!HasCommandIcon(id))
         return {};
-    QIcon icon;
-    for (int px : {16, 24, 32, 48})
-        icon.addPixmap(Render(id, px));
-    return icon;
+    return Build(id);
 }
+
+QIcon AppIcon() { return Build(kAppImage); }
+
+QIcon DocumentIcon() { return Build(kDocumentImage); }
 
 }  // namespace oxbrin

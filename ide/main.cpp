@@ -1,4 +1,5 @@
 #include "crashhook.h"
+#include "icons.h"
 #include "oxbrinapp.h"
 
 #include <QApplication>
@@ -11,6 +12,7 @@ int main(int argc, char* argv[]) {
     QApplication::setOrganizationName(QStringLiteral("KORVELL"));
     QApplication::setApplicationName(QStringLiteral("Oxbrin"));
     QApplication::setApplicationVersion(QStringLiteral("1.16"));
+    QApplication::setWindowIcon(oxbrin::AppIcon());
 
     QStringList args = QApplication::arguments();
     args.removeFirst();

@@ -165,6 +165,7 @@ void CZKMDIFrameWnd::RequestUpdate() {
 CMainFrame::CMainFrame(COxbrinApp* app) : app_(app), helpIndex_(FindHelpIndex()) {
     setObjectName(QStringLiteral("MainFrame"));
     setWindowTitle(QString::fromLatin1(strings::kAppTitle));
+    setWindowIcon(AppIcon());
     resize(1000, 720);
 }
 

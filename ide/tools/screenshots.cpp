@@ -1,6 +1,7 @@
 // Renders the main window, its panes and its menus into PNG files for the
-// documentation: oxbrin_screenshots <output-folder> [source-file]
+// documentation: oxbrin_screenshots <output-folder> [source-file [assembler]]
 // Run it on the offscreen platform; it uses a settings store of its own.
+// With an assembler, its real output for the source fills the Output pane.
 
 #include "childframe.h"
 #include "commands.h"
@@ -11,6 +12,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -83,11 +86,18 @@ int main(int argc, char* argv[]) {
     ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-main.png")));
 
     if (COxbrinView* view = frame->ActiveView())
-        view->GoToLine(12, 1);
+        view->GoToLine(20, 9);
     frame->Execute(ID_VIEW_OUTPUT);
     frame->Execute(ID_VIEW_REGISTER_BAR);
-    if (auto* text = qobject_cast<QPlainTextEdit*>(frame->OutputPane()->widget()))
-        text->setPlainText(QStringLiteral("Output of a build appears here."));
+    if (auto* text = qobject_cast<QPlainTextEdit*>(frame->OutputPane()->widget()); text && args.size() > 3) {
+        QProcess tool;
+        tool.setWorkingDirectory(QFileInfo(args[2]).absolutePath());
+        tool.setProcessChannelMode(QProcess::MergedChannels);
+        tool.start(QFileInfo(args[3]).absoluteFilePath(), {QStringLiteral("-l"), QStringLiteral("-su"), QFileInfo(args[2]).fileName()});
+        if (tool.waitForFinished(30000))
+            text->setPlainText(QString::fromLocal8Bit(tool.readAll()) +
+                               QStringLiteral("\nTool returned code: %1\n").arg(tool.exitCode()));
+    }
     Settle();
     ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-panes.png")));
 
