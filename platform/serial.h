@@ -106,8 +106,9 @@ class SerialListener {
 };
 
 // Bits of IgnoredSettings(): settings the device did not take (a
-// pseudo-terminal keeps 8 data bits and no parity, and no device here has
-// DSR output flow control). The line works, with the device's values.
+// pseudo-terminal keeps 8 data bits and no parity, 1.5 stop bits exist only
+// with 5 data bits, and no device here has DSR output flow control). The
+// line works, with the device's values.
 enum : unsigned {
     kIgnoredBaudRate = 1,
     kIgnoredByteSize = 2,

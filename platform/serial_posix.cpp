@@ -249,7 +249,11 @@ unsigned Compare(const termios2& want, const termios2& got, const Dcb& d) {
     if (std::fabs(static_cast<double>(rate) - d.BaudRate) > 0.03 * d.BaudRate) ignored |= kIgnoredBaudRate;
     if ((want.c_cflag & CSIZE) != (got.c_cflag & CSIZE)) ignored |= kIgnoredByteSize;
     if ((want.c_cflag & kParityBits) != (got.c_cflag & kParityBits)) ignored |= kIgnoredParity;
-    if ((want.c_cflag & CSTOPB) != (got.c_cflag & CSTOPB)) ignored |= kIgnoredStopBits;
+    // One and a half stop bits exist only with 5 data bits; otherwise the
+    // line sends two.
+    if ((want.c_cflag & CSTOPB) != (got.c_cflag & CSTOPB) ||
+        (d.StopBits == Dcb::kOne5StopBits && (got.c_cflag & CSIZE) != CS5))
+        ignored |= kIgnoredStopBits;
     if ((want.c_cflag & CRTSCTS) != (got.c_cflag & CRTSCTS) ||
         (want.c_iflag & (IXON | IXOFF)) != (got.c_iflag & (IXON | IXOFF)) || (d.Flags & Dcb::fOutxDsrFlow))
         ignored |= kIgnoredFlowControl;

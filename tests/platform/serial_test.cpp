@@ -339,6 +339,11 @@ TEST(SerialPort, SettingsTheDeviceCannotTakeAreReportedNotFatal) {
         EXPECT_EQ(port.IgnoredSettings(), unsigned(kIgnoredParity)) << int(parity);
     }
     dcb = Dcb{};
+    dcb.StopBits = Dcb::kOne5StopBits; // with 8 data bits the line sends two
+    ASSERT_TRUE(port.Configure(dcb).ok());
+    EXPECT_EQ(port.IgnoredSettings(), unsigned(kIgnoredStopBits));
+    EXPECT_TRUE(pty.Settings().c_cflag & CSTOPB);
+    dcb = Dcb{};
     dcb.Flags = Dcb::fOutxDsrFlow;
     ASSERT_TRUE(port.Configure(dcb).ok());
     EXPECT_EQ(port.IgnoredSettings(), unsigned(kIgnoredFlowControl));
