@@ -189,6 +189,8 @@ struct Encoder::Impl {
     explicit Impl(const EncoderOptions& o) : opt(o) {
         opt.chainDepth = std::clamp(opt.chainDepth, 1, kWays);
         opt.niceLength = std::clamp(opt.niceLength, 3, kMaxMatch);
+        // Decoders hold the translation size in a signed 32-bit integer.
+        opt.e8TranslationSize = std::min<std::uint32_t>(opt.e8TranslationSize, 0x7FFFFFFF);
         if (opt.compress) {
             buf.reserve(kWindowSize + kWindowSize / 2);
             head.assign(std::size_t(kWays) << kHashBits, 0);
@@ -432,7 +434,7 @@ struct Encoder::Impl {
                 int nextLimit = static_cast<int>(std::min<std::uint64_t>(end - pos - 1, kMaxMatch));
                 InsertUpTo(pos + 1, end);
                 Match next = FindMatch(pos + 1, nextLimit);
-                if (next.score <= m.score + 8)
+                if (next.score <= m.score)
                     break;
                 literal(pos++);
                 m = next;

@@ -186,6 +186,8 @@ bool Run(const std::string& command) { return std::system((command + " >/dev/nul
 
 // Extracts `cabinet` with each tool and compares every file with `expected`.
 void CheckWithTools(const fs::path& cabinet, const Files& expected, const TempDir& dir) {
+    for (const char* tool : {"cabextract", "gcab", "7z", "bsdtar"})
+        ASSERT_TRUE(Run(std::string("command -v ") + tool)) << tool << " is not installed (scripts/setup.sh)";
     const std::string cabArg = "'" + cabinet.string() + "'";
     EXPECT_TRUE(Run("cabextract -q -t " + cabArg)) << "cabextract -t " << cabinet;
     struct Tool {
