@@ -305,8 +305,11 @@ struct Encoder::Impl {
             std::uint64_t x, y;
             std::memcpy(&x, a + n, 8);
             std::memcpy(&y, b + n, 8);
-            if (x != y)
-                return n + (std::countr_zero(x ^ y) >> 3);
+            if (x != y) {
+                int bit = std::endian::native == std::endian::little ? std::countr_zero(x ^ y)
+                                                                     : std::countl_zero(x ^ y);
+                return n + (bit >> 3);
+            }
             n += 8;
         }
         while (n < limit && a[n] == b[n])
