@@ -113,6 +113,7 @@ PromptDialog::PromptDialog(const ReportInfo& info, ContentsViewer contents, QWid
 DetailsDialog::DetailsDialog(const ReportInfo& info, ContentsViewer contents, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("dialog202"));
     setWindowTitle(Tr(text::kDetailsCaption));
+    setMinimumWidth(460);  // the details line reads best on one line
     auto* layout = new QVBoxLayout(this);
     QString details = DetailsText(info);
     details.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

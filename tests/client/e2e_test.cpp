@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -257,6 +258,16 @@ TEST_F(ClientTest, AnswersDecideHowTheIdeEnds) {
     ASSERT_EQ(Dumps().size(), 1u);
     ASSERT_TRUE(d.Load(Dumps()[0].string()));
     EXPECT_EQ(std::to_string(d.U32(d.Rva(15) + 8)) + "\n", pid) << "the debugger gets the crashed process id";
+    // Send: no upload is possible in this build, so the report goes to the
+    // named file, or nowhere without one.
+    Result send = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "send"}});
+    EXPECT_EQ(send.exitCode(), 255);
+    EXPECT_NE(send.err.find("no upload is possible and no file was named"), std::string::npos) << send.err;
+#if QORB_HAVE_CAB
+    Result sendTo = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "send:" + (dir_ / "s.cab").string()}});
+    EXPECT_EQ(sendTo.exitCode(), 255);
+    EXPECT_TRUE(fs::exists(dir_ / "s.cab")) << sendTo.err;
+#endif
     // The assemblers end with 2 whatever the answer.
     EXPECT_EQ(Run({CRASH_TARGET, "segv", "qorb11"}, {{"ULMARRO_UNATTENDED", "debug"}}).exitCode(), 2);
     // Nobody to ask and no answer: a message, and the program still ends.
@@ -340,8 +351,10 @@ TEST_F(ClientTest, HostileCommandLinesGetMessagesNotCrashes) {
     EXPECT_NE(status.find("TracerPid:\t0"), std::string::npos);
     kill(victim, SIGKILL);
     waitpid(victim, nullptr, 0);
-    // Thread id 0: the client's parent is the crashed process (here, this test).
+    // Thread id 0: the client's parent is the crashed process (here, this test,
+    // which allows its children to read it as the crash hook does).
     {
+        prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
         Result parent = Run({ULMARRO, "-t", "0", "-i", "{X}"});
         EXPECT_EQ(parent.exitCode(), 0) << parent.err;
         auto dumps = Dumps();
