@@ -5,6 +5,7 @@
 // macros and the listing. One object per run; nothing global, so tests can
 // run many assemblies in one process.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -89,14 +90,51 @@ private:
 };
 
 // Character classes over the 7-bit set; bytes from $80 up have no class.
+// Inline: the scanner asks for every character of every line in every pass.
 namespace chars {
-bool IsBlank(char c);
-bool IsDigit(char c);
-bool IsLetter(char c);
-bool IsHexDigit(char c);
-bool IsSymbolStart(char c); // letter or $ . _
-bool IsSymbolChar(char c);  // start chars, digits, ? @
+namespace detail {
+enum : unsigned char { kBlank = 1, kDigit = 2, kLetter = 4, kHex = 8, kSpecial = 16, kTail = 32 };
+constexpr std::array<unsigned char, 128> MakeClasses() {
+    std::array<unsigned char, 128> t{};
+    t['\t'] = t['\v'] = t['\f'] = t[' '] = kBlank;
+    for (int c = '0'; c <= '9'; ++c) t[c] = kDigit | kHex;
+    for (int c = 'a'; c <= 'z'; ++c) t[c] = kLetter;
+    for (int c = 'A'; c <= 'Z'; ++c) t[c] = kLetter;
+    for (int c = 'a'; c <= 'f'; ++c) t[c] |= kHex;
+    for (int c = 'A'; c <= 'F'; ++c) t[c] |= kHex;
+    t['$'] = t['.'] = t['_'] = kSpecial;
+    t['?'] = t['@'] = kTail;
+    return t;
+}
+inline constexpr auto kClasses = MakeClasses();
+inline unsigned char ClassOf(char c) {
+    auto u = static_cast<unsigned char>(c);
+    return u < 128 ? kClasses[u] : 0;
+}
+} // namespace detail
+inline bool IsBlank(char c) { return detail::ClassOf(c) & detail::kBlank; }
+inline bool IsDigit(char c) { return detail::ClassOf(c) & detail::kDigit; }
+inline bool IsLetter(char c) { return detail::ClassOf(c) & detail::kLetter; }
+inline bool IsHexDigit(char c) { return detail::ClassOf(c) & detail::kHex; }
+// letter or $ . _
+inline bool IsSymbolStart(char c) { return detail::ClassOf(c) & (detail::kLetter | detail::kSpecial); }
+// start chars, digits, ? @
+inline bool IsSymbolChar(char c) {
+    return detail::ClassOf(c) & (detail::kLetter | detail::kSpecial | detail::kDigit | detail::kTail);
+}
 } // namespace chars
+
+// Compares a command table row's name with a word in plain byte order
+// (negative, zero, positive as the row sorts before, equal to, after the
+// word). Words never contain a NUL, so the row's terminator ends the
+// comparison without measuring the name: tables are searched for every line.
+inline int CompareTableName(const char* row, std::string_view word) {
+    for (std::size_t i = 0;; ++i) {
+        unsigned char a = static_cast<unsigned char>(row[i]);
+        unsigned char b = i < word.size() ? static_cast<unsigned char>(word[i]) : 0;
+        if (a != b || a == 0) return a - b;
+    }
+}
 
 // Bytes one source line produces, with the listing's grouping (shape word).
 struct LineCode {
@@ -142,7 +180,16 @@ struct LineCode {
 
 struct StringHash {
     using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+    // FNV-1a: symbol names are short, and the general-purpose string hash
+    // costs more than the lookup itself.
+    std::size_t operator()(std::string_view s) const noexcept {
+        std::uint64_t h = 14695981039346656037ull;
+        for (char c : s) {
+            h ^= static_cast<unsigned char>(c);
+            h *= 1099511628211ull;
+        }
+        return static_cast<std::size_t>(h);
+    }
 };
 struct Symbol {
     std::int32_t value = 0;

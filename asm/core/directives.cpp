@@ -94,9 +94,9 @@ int FindDirective(std::string_view lowerName) {
     std::size_t lo = 0, hi = std::size(kDirectives);
     while (lo < hi) {
         std::size_t mid = (lo + hi) / 2;
-        int c = lowerName.compare(kDirectives[mid].name);
+        int c = CompareTableName(kDirectives[mid].name, lowerName);
         if (c == 0) return static_cast<int>(mid);
-        if (c < 0) hi = mid;
+        if (c > 0) hi = mid;
         else lo = mid + 1;
     }
     return -1;
@@ -139,6 +139,7 @@ private:
         return false;
     }
     bool Data(int size);
+    bool FillValue(int size, std::uint32_t& value);
     bool FillBlock(int size);
     bool Storage(int size);
     bool Align();
@@ -230,29 +231,37 @@ bool Handlers::Data(int size) {
     return ok;
 }
 
+// Reads the optional fill value after a count: ",value" (a missing comma is
+// only warned about), range-checked for the item size. False after an error.
+bool Handlers::FillValue(int size, std::uint32_t& value) {
+    value = 0;
+    std::size_t save = s_.Pos();
+    if (!s_.SkipBlanks()) {
+        s_.SetPos(save);
+        return true;
+    }
+    if (!s_.Accept(',')) as_.Report(4301);
+    s_.SkipBlanks();
+    std::size_t at = s_.Pos();
+    ExprResult r;
+    if (!as_.Evaluate(r)) return false;
+    if (r.known) {
+        std::size_t end = s_.Pos();
+        s_.SetPos(at);
+        if (size == 1 && (r.value < -128 || r.value > 255)) as_.Report(4102, {"[0..255]"});
+        else if (size == 2 && (r.value < -32768 || r.value > 65535)) as_.Report(4102, {"[0..65536]"});
+        s_.SetPos(end);
+    }
+    value = static_cast<std::uint32_t>(r.value);
+    return true;
+}
+
 bool Handlers::FillBlock(int size) {
     if (!s_.SkipBlanks()) return as_.Report(2010);
     std::int32_t count = 0;
     if (!Number(0, 65535, "[0..65535]", count, false)) return false;
     std::uint32_t value = 0;
-    std::size_t save = s_.Pos();
-    if (s_.SkipBlanks()) {
-        if (!s_.Accept(',')) as_.Report(4301);
-        s_.SkipBlanks();
-        std::size_t at = s_.Pos();
-        ExprResult r;
-        if (!as_.Evaluate(r)) return false;
-        if (r.known) {
-            std::size_t end = s_.Pos();
-            s_.SetPos(at);
-            if (size == 1 && (r.value < -128 || r.value > 255)) as_.Report(4102, {"[0..255]"});
-            else if (size == 2 && (r.value < -32768 || r.value > 65535)) as_.Report(4102, {"[0..65536]"});
-            s_.SetPos(end);
-        }
-        value = static_cast<std::uint32_t>(r.value);
-    } else {
-        s_.SetPos(save);
-    }
+    if (!FillValue(size, value)) return false;
     std::uint8_t pattern[4];
     for (int i = 0; i < size; ++i) pattern[i] = static_cast<std::uint8_t>(value >> (8 * (size - 1 - i)));
     im_.SetReserve(static_cast<std::size_t>(count) * static_cast<std::size_t>(size), pattern, size, true);
@@ -272,24 +281,9 @@ bool Handlers::Align() {
     if (!s_.SkipBlanks()) return as_.Report(2010);
     std::int32_t n = 0;
     if (!Number(2, 65536, "[2..65536]", n, true)) return false;
-    std::uint8_t fill = 0;
-    std::size_t save = s_.Pos();
-    if (s_.SkipBlanks()) {
-        if (!s_.Accept(',')) as_.Report(4301);
-        s_.SkipBlanks();
-        std::size_t at = s_.Pos();
-        ExprResult r;
-        if (!as_.Evaluate(r)) return false;
-        if (r.known && (r.value < -128 || r.value > 255)) {
-            std::size_t end = s_.Pos();
-            s_.SetPos(at);
-            as_.Report(4102, {"[0..255]"});
-            s_.SetPos(end);
-        }
-        fill = static_cast<std::uint8_t>(r.value);
-    } else {
-        s_.SetPos(save);
-    }
+    std::uint32_t value = 0;
+    if (!FillValue(1, value)) return false;
+    std::uint8_t fill = static_cast<std::uint8_t>(value);
     if (n >= 2) {
         std::uint32_t pc = as_.Location();
         std::uint32_t pad = (static_cast<std::uint32_t>(n) - pc % static_cast<std::uint32_t>(n)) % static_cast<std::uint32_t>(n);

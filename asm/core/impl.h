@@ -68,6 +68,13 @@ struct LineState {
     bool macroLine = false;
 };
 
+// The rows the command tables give for one command word.
+struct CommandRows {
+    int preprocessor = -1;
+    int directive = -1;
+    const void* instruction = nullptr;
+};
+
 // Pending collection of a macro or repeat body.
 struct Collecting {
     bool active = false;
@@ -131,6 +138,11 @@ struct Assembler::Impl {
     int tabWidth = 8, lineLength = 120, pageLength = 0;
     std::string title, subtitle;
 
+    // The tables are constant, so each command word is searched once per
+    // run; bounded, so a source full of distinct words cannot grow it.
+    std::unordered_map<std::string, CommandRows, StringHash, std::equal_to<>> commandRows;
+    CommandRows LookupCommand(std::string_view lowerName);
+
     // scratch buffers reused for every line (no allocation per line)
     std::string ident;
     std::string ident2;
@@ -167,6 +179,7 @@ struct Assembler::Impl {
     bool Endif();
     bool Define();
     bool MacroDefinition();
+    void DefinitionPlace(std::string& file, int& line) const;
     bool RepeatBlock();
     bool Mexit();
     void EndFile();

@@ -1,42 +1,10 @@
-// Character classes, the scanner's primitives and the expression evaluator.
+// The scanner's primitives and the expression evaluator.
 
 #include <cstring>
 
 #include "impl.h"
 
 namespace qorb {
-
-namespace chars {
-namespace {
-enum : unsigned char { kBlank = 1, kDigit = 2, kLetter = 4, kHex = 8, kSpecial = 16, kTail = 32 };
-
-constexpr std::array<unsigned char, 128> MakeTable() {
-    std::array<unsigned char, 128> t{};
-    t['\t'] = t['\v'] = t['\f'] = t[' '] = kBlank;
-    for (int c = '0'; c <= '9'; ++c) t[c] = kDigit | kHex;
-    for (int c = 'a'; c <= 'z'; ++c) t[c] = kLetter;
-    for (int c = 'A'; c <= 'Z'; ++c) t[c] = kLetter;
-    for (int c = 'a'; c <= 'f'; ++c) t[c] |= kHex;
-    for (int c = 'A'; c <= 'F'; ++c) t[c] |= kHex;
-    t['$'] = t['.'] = t['_'] = kSpecial;
-    t['?'] = t['@'] = kTail;
-    return t;
-}
-constexpr auto kTable = MakeTable();
-
-inline unsigned char ClassOf(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return u < 128 ? kTable[u] : 0;
-}
-} // namespace
-
-bool IsBlank(char c) { return ClassOf(c) & kBlank; }
-bool IsDigit(char c) { return ClassOf(c) & kDigit; }
-bool IsLetter(char c) { return ClassOf(c) & kLetter; }
-bool IsHexDigit(char c) { return ClassOf(c) & kHex; }
-bool IsSymbolStart(char c) { return ClassOf(c) & (kLetter | kSpecial); }
-bool IsSymbolChar(char c) { return ClassOf(c) & (kLetter | kSpecial | kDigit | kTail); }
-} // namespace chars
 
 void FoldLower(std::string& s) {
     for (char& c : s)

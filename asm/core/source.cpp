@@ -6,7 +6,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,10 +55,17 @@ public:
             const char* start = buf_ + pos_;
             const char* end = static_cast<const char*>(std::memchr(start, '\n', len_ - pos_));
             std::size_t take = end ? static_cast<std::size_t>(end - start) : len_ - pos_;
-            for (std::size_t i = 0; i < take; ++i) {
-                char c = start[i];
-                if (c == '\r' || c == 0x1A) continue;
-                if (out.size() < kMaxLineLength) out += c;
+            // Carriage returns and Ctrl-Z are dropped wherever they stand.
+            // Most lines have none, or only a CR before the line feed: copy
+            // those at once, the others run by run.
+            std::size_t plain = take;
+            if (plain > 0 && start[plain - 1] == '\r') --plain;
+            const bool clean = !std::memchr(start, '\r', plain) && !std::memchr(start, 0x1A, plain);
+            for (std::size_t i = 0; i < (clean ? plain : take) && out.size() < kMaxLineLength;) {
+                std::size_t run = clean ? plain : i;
+                while (run < take && start[run] != '\r' && start[run] != 0x1A) ++run;
+                out.append(start + i, std::min(run - i, kMaxLineLength - out.size()));
+                i = run + 1;
             }
             any = any || take > 0;
             pos_ += take;
@@ -77,7 +83,10 @@ public:
         return false;
     }
 
-    std::filesystem::path canonical;
+    // The file's identity: the same file reached by another name is still
+    // a recursive include.
+    dev_t device = 0;
+    ino_t inode = 0;
 
 private:
     int fd_;
@@ -210,21 +219,35 @@ std::string FindIgnoringCase(const std::string& path) {
 
 int OpenForReading(const std::string& name, int* error) {
     int fd;
+    // Not blocking, so that opening a FIFO cannot stall the assembler; only
+    // regular files are read (a device such as /dev/zero never ends).
     do {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         *error = errno;
         return -1;
     }
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    int r = ::fstat(fd, &st);
+    if (r != 0 || !S_ISREG(st.st_mode)) {
+        *error = r != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
-        *error = EISDIR;
         return -1;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
+
+namespace {
+void Identify(int fd, dev_t& device, ino_t& inode) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0) {
+        device = st.st_dev;
+        inode = st.st_ino;
+    }
+}
+} // namespace
 
 void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
     src->condFloor = conds.size();
@@ -239,8 +262,7 @@ bool Assembler::Impl::PushFile(const std::string& name, const std::string& opene
     if (fd < 0) return as.Report(2003, {name, std::strerror(error)});
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = name;
-    std::error_code ec;
-    src->canonical = std::filesystem::weakly_canonical(opened, ec);
+    Identify(fd, src->device, src->inode);
     PushSource(std::move(src));
     return true;
 }
@@ -369,12 +391,13 @@ bool Assembler::Impl::Include() {
         as.scan_.SkipBlanks();
         return as.Report(2003, {written, std::strerror(error)});
     }
-    std::error_code ec;
-    auto canonical = std::filesystem::weakly_canonical(chosen, ec);
+    dev_t device = 0;
+    ino_t inode = 0;
+    Identify(fd, device, inode);
     for (auto& s : sources) {
         if (s->kind != SourceKind::File) continue;
         auto* f = static_cast<FileSource*>(s.get());
-        if (f->name == chosen || (!canonical.empty() && f->canonical == canonical)) {
+        if (f->name == chosen || (f->inode != 0 && f->device == device && f->inode == inode)) {
             ::close(fd);
             as.scan_.SetPos(at);
             as.scan_.SkipBlanks();
@@ -387,7 +410,8 @@ bool Assembler::Impl::Include() {
     }
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = chosen;
-    src->canonical = canonical;
+    src->device = device;
+    src->inode = inode;
     PushSource(std::move(src));
     return true;
 }
@@ -547,9 +571,9 @@ int FindPreprocessor(std::string_view lowerName) {
     std::size_t lo = 0, hi = std::size(kPreTable);
     while (lo < hi) {
         std::size_t mid = (lo + hi) / 2;
-        int c = lowerName.compare(kPreTable[mid].name);
+        int c = CompareTableName(kPreTable[mid].name, lowerName);
         if (c == 0) return static_cast<int>(mid);
-        if (c < 0) hi = mid;
+        if (c > 0) hi = mid;
         else lo = mid + 1;
     }
     return -1;
@@ -716,12 +740,20 @@ void Assembler::Impl::CollectLine(const std::string& line) {
     }
 }
 
+// Where a body being defined now lives: the file line, or for a definition
+// inside an expansion, the line of the enclosing macro's body.
+void Assembler::Impl::DefinitionPlace(std::string& file, int& line) const {
+    InputSource* top = Top();
+    file = top->kind == SourceKind::File ? top->name : top->defFile;
+    line = top->kind == SourceKind::File ? top->line : top->defLine + top->bodyLine;
+}
+
 bool Assembler::Impl::MacroDefinition() {
     if (label.empty() || localLabel >= 0) return as.Report(2035);
     std::shared_ptr<Macro> macro;
-    InputSource* top = Top();
-    std::string file = top->kind == SourceKind::File ? top->name : top->defFile;
-    int line = top->kind == SourceKind::File ? top->line : top->defLine + top->bodyLine;
+    std::string file;
+    int line = 0;
+    DefinitionPlace(file, line);
     bool ok = true;
     auto it = macros.find(label);
     if (as.pass_ == 1 && LinesActive()) {
@@ -758,9 +790,7 @@ bool Assembler::Impl::RepeatBlock() {
         ok = false;
     }
     auto macro = std::make_shared<Macro>();
-    InputSource* top = Top();
-    macro->file = top->kind == SourceKind::File ? top->name : top->defFile;
-    macro->line = top->kind == SourceKind::File ? top->line : top->defLine + top->bodyLine;
+    DefinitionPlace(macro->file, macro->line);
     // The block is always collected so that its lines are not processed.
     StartCollecting(true, macro, ok && count.known ? static_cast<std::uint32_t>(count.value) : 0);
     collecting.store = true;

@@ -42,6 +42,17 @@ bool Assembler::Impl::CheckTrailing() {
     return as.Report(2011);
 }
 
+CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
+    auto it = commandRows.find(lowerName);
+    if (it != commandRows.end()) return it->second;
+    CommandRows rows;
+    rows.preprocessor = FindPreprocessor(lowerName);
+    rows.directive = FindDirective(lowerName);
+    rows.instruction = as.target_.FindInstruction(lowerName);
+    if (commandRows.size() < 4096) commandRows.emplace(std::string(lowerName), rows);
+    return rows;
+}
+
 bool Assembler::Impl::ProcessStatement() {
     Scanner& s = as.scan_;
     const char* line = s.Line();
@@ -126,9 +137,10 @@ bool Assembler::Impl::ProcessStatement() {
     std::string& lower = ident2;
     lower = word;
     FoldLower(lower);
+    const CommandRows rows = LookupCommand(lower);
 
     if (!dot) {
-        int row = FindPreprocessor(lower);
+        int row = rows.preprocessor;
         if (row >= 0) {
             bool labelOk = true;
             if (hasLabel) {
@@ -150,7 +162,7 @@ bool Assembler::Impl::ProcessStatement() {
         }
     }
 
-    int drow = FindDirective(lower);
+    int drow = rows.directive;
     if (drow >= 0) {
         bool ok = RunDirectiveRow(drow);
         if (ok) ok = CheckTrailing();
@@ -160,7 +172,7 @@ bool Assembler::Impl::ProcessStatement() {
         s.SetPos(wordPos);
         return as.Report(2031, {word});
     }
-    if (const void* row = as.target_.FindInstruction(lower)) {
+    if (const void* row = rows.instruction) {
         EndOffset();
         if (!DefineLabel()) return false;
         bool ok = as.target_.AssembleInstruction(as, row);
