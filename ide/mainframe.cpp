@@ -77,6 +77,7 @@ QAction* CZKMDIFrameWnd::Action(int id) {
         a->setText(QString::fromLatin1(info->menuText));
         const QStringList prompt = QString::fromLatin1(info->prompt).split(QLatin1Char('\n'));
         a->setStatusTip(prompt.value(0));
+        a->setWhatsThis(prompt.value(0));
         a->setToolTip(prompt.size() > 1 ? prompt[1] : prompt.value(0));
         if (*info->keys)
             a->setShortcut(QKeySequence(QString::fromLatin1(info->keys)));
@@ -686,7 +687,7 @@ void CMainFrame::TogglePane(CZKSCW* pane) {
 void CMainFrame::ShowAndFocusPane(CZKSCW* pane) {
     pane->show();
     pane->raise();
-    if (QWidget* w = pane->widget())
+    if (QWidget* w = pane->Content())
         w->setFocus();
     UpdateCommandUI();
 }

@@ -39,6 +39,21 @@ bool COxbrinDoc::OnOpenDocument(const QString& path, QString& error) {
 }
 
 bool COxbrinDoc::ReadDocumentFile(const QString& path, DecodedText& decoded, QString& error) {
+    const QFileInfo info(path);
+    const QString shown = QDir::toNativeSeparators(path);
+    // Devices, pipes and sockets would block or never end; only plain files
+    // are documents.
+    if (info.exists() && !info.isFile()) {
+        error = QStringLiteral("Cannot open %1.\nIt is not a regular file.").arg(shown);
+        return false;
+    }
+    if (info.size() > kMaxFileBytes) {
+        error = QStringLiteral("Cannot open %1.\nThe file is too large to edit (%2 MB; at most %3 MB).")
+                    .arg(shown)
+                    .arg(info.size() / (1024 * 1024))
+                    .arg(kMaxFileBytes / (1024 * 1024));
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("Cannot open %1.\n%2").arg(QDir::toNativeSeparators(path), file.errorString());

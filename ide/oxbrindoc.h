@@ -17,6 +17,9 @@ class COxbrinDoc : public QObject {
     Q_OBJECT
 public:
     explicit COxbrinDoc(QObject* parent = nullptr);
+
+    // Files above this size are refused rather than read into memory.
+    static constexpr qint64 kMaxFileBytes = 256LL * 1024 * 1024;
     ~COxbrinDoc() override;
 
     QTextDocument* TextDocument() const { return text_; }

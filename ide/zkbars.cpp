@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QLabel>
+#include <QVBoxLayout>
 
 namespace oxbrin {
 
@@ -23,14 +24,44 @@ CZKSCW::CZKSCW(int id, const QString& title, QSize initialSize, QWidget* parent)
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
 }
 
+namespace {
+
+// Holds a pane's content and asks for the stored pane size, whatever the
+// content itself would like.
+class PaneHost : public QWidget {
+public:
+    explicit PaneHost(QWidget* parent) : QWidget(parent) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    QSize hint{200, 100};
+    QSize sizeHint() const override { return hint; }
+};
+
+}  // namespace
+
 void CZKSCW::SetInitialSize(QSize size) {
     initial_ = size;
-    if (auto* text = qobject_cast<CPaneText*>(widget()))
-        text->SetPreferredSize(size);
+    if (auto* host = dynamic_cast<PaneHost*>(widget())) {
+        host->hint = size;
+        host->updateGeometry();
+    }
 }
 
 void CZKSCW::SetContent(QWidget* content) {
-    setWidget(content);
+    auto* host = dynamic_cast<PaneHost*>(widget());
+    if (!host) {
+        host = new PaneHost(this);
+        setWidget(host);
+    }
+    if (content_) {
+        host->layout()->removeWidget(content_);
+        content_->deleteLater();
+    }
+    content_ = content;
+    content->setParent(host);
+    host->layout()->addWidget(content);
+    setFocusProxy(content);
     SetInitialSize(initial_);
 }
 

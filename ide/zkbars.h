@@ -31,10 +31,12 @@ public:
     QSize InitialSize() const { return initial_; }
     // The content, sized by the stored pane size until the user resizes it.
     void SetContent(QWidget* content);
+    QWidget* Content() const { return content_; }
 
 private:
     int id_;
     QSize initial_;
+    QWidget* content_ = nullptr;
 };
 
 // Plain text pane used until a pane gets its own class: read-only text that
@@ -43,11 +45,6 @@ class CPaneText : public QPlainTextEdit {
     Q_OBJECT
 public:
     explicit CPaneText(QWidget* parent = nullptr);
-    void SetPreferredSize(QSize size) { preferred_ = size; }
-    QSize sizeHint() const override { return preferred_; }
-
-private:
-    QSize preferred_{200, 100};
 };
 
 // The register dialog bar: seven editable fields A, B, D, X, Y, SP, PC and

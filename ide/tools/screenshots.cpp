@@ -89,7 +89,7 @@ int main(int argc, char* argv[]) {
         view->GoToLine(20, 9);
     frame->Execute(ID_VIEW_OUTPUT);
     frame->Execute(ID_VIEW_REGISTER_BAR);
-    if (auto* text = qobject_cast<QPlainTextEdit*>(frame->OutputPane()->widget()); text && args.size() > 3) {
+    if (auto* text = qobject_cast<QPlainTextEdit*>(frame->OutputPane()->Content()); text && args.size() > 3) {
         QProcess tool;
         tool.setWorkingDirectory(QFileInfo(args[2]).absolutePath());
         tool.setProcessChannelMode(QProcess::MergedChannels);

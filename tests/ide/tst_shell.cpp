@@ -15,6 +15,8 @@
 #include <QTextBrowser>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 using namespace oxbrin;
 using namespace oxbrin::test;
 
@@ -263,7 +265,7 @@ private slots:
         QVERIFY(Frame()->IsEnabled(ID_EDIT_PASTE));
         // In a read-only pane the text can be copied but not changed.
         Frame()->Execute(ID_FOCUS_OUTPUT);
-        auto* pane = qobject_cast<QPlainTextEdit*>(Frame()->OutputPane()->widget());
+        auto* pane = qobject_cast<QPlainTextEdit*>(Frame()->OutputPane()->Content());
         QVERIFY(pane);
         pane->setFocus();
         pane->setPlainText(QStringLiteral("output"));
@@ -280,6 +282,13 @@ private slots:
         QVERIFY(Start());
         app_->FileNew();
         Settle();
+        Frame()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Frame()));
+        // Shown, a pane takes the focus; hidden, it hands it to the document.
+        QVERIFY(Frame()->Execute(ID_VIEW_OUTPUT));
+        QCOMPARE(QApplication::focusWidget(), Frame()->OutputPane()->Content());
+        QVERIFY(Frame()->Execute(ID_VIEW_OUTPUT));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Frame()->ActiveView()));
         QList<bool> terminalSignals;
         connect(Frame(), &CMainFrame::TerminalPaneToggled, this, [&](bool v) { terminalSignals << v; });
         QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));
@@ -412,9 +421,17 @@ private slots:
         QCOMPARE(app_->Documents().size(), 2);
         QCOMPARE(Frame()->ActiveChild()->Document()->PathName(), a);
         QCOMPARE(app_->RecentFiles(), (QStringList{QDir::toNativeSeparators(b), QDir::toNativeSeparators(a)}));
-        // A folder is no document.
+        // A folder, a pipe or a device is no document: refused with a reason,
+        // never read.
         QVERIFY(!app_->OpenDocumentFile(dir_->path()));
         QCOMPARE(prompts_->messages.size(), 1);
+        const QString fifo = dir_->filePath(QStringLiteral("pipe"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QVERIFY(!app_->OpenDocumentFile(fifo));
+        QCOMPARE(prompts_->messages.size(), 2);
+        QVERIFY(prompts_->messages[1].text.contains(QStringLiteral("not a regular file")));
+        QVERIFY(!app_->OpenDocumentFile(QStringLiteral("/dev/zero")));
+        QCOMPARE(app_->Documents().size(), 2);
     }
 
     void DroppedFilesOpen() {

@@ -132,6 +132,16 @@ private slots:
         QVERIFY(!doc.OnOpenDocument(QStringLiteral("/nonexistent/x.asm"), error));
         QVERIFY(error.contains(QStringLiteral("x.asm")));
         QVERIFY(doc.PathName().isEmpty());
+        // A file too large to hold is refused before it is read (the test
+        // file is sparse, so it takes no room on the disk).
+        QTemporaryDir dir;
+        QFile big(dir.filePath(QStringLiteral("big.bin")));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(COxbrinDoc::kMaxFileBytes + 1));
+        big.close();
+        QVERIFY(!doc.OnOpenDocument(big.fileName(), error));
+        QVERIFY2(error.contains(QStringLiteral("too large")), qPrintable(error));
+        QVERIFY(doc.TextDocument()->isEmpty());
     }
 };
 
