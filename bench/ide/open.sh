@@ -4,7 +4,7 @@
 # Usage: bench/ide/open.sh [build-dir] [lines] [rounds]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-build="${1:-$root/build}"
+build="$(cd "${1:-$root/build}" && pwd)"
 lines="${2:-100000}"
 rounds="${3:-5}"
 cmake --build "$build" --target oxbrin_bench_open >/dev/null
