@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <fcntl.h>
@@ -76,6 +78,38 @@ TEST(Modules, VersionsFromFileNames) {
     EXPECT_FALSE(VersionFromFileName("libx.so.1.2.3.4.5", &v));
     EXPECT_FALSE(VersionFromFileName("libx.so.99999", &v));
     EXPECT_FALSE(VersionFromFileName("libx.so.1..2", &v));
+}
+
+TEST(Modules, DamagedFilesGiveNoIdentityAndNoCrash) {
+    // Our own executable, then copies of it cut short or with wild headers.
+    FileIdentity self = ReadFileIdentity("/proc/self/exe");
+    ASSERT_FALSE(self.buildId.empty());
+    std::ifstream in("/proc/self/exe", std::ios::binary);
+    std::string image((std::istreambuf_iterator<char>(in)), {});
+    char pattern[] = "/tmp/ulmarro-elf-XXXXXX";
+    int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    auto identityOf = [&](const std::string& bytes) {
+        std::ofstream(pattern, std::ios::binary | std::ios::trunc) << bytes;
+        return ReadFileIdentity(pattern);
+    };
+    EXPECT_EQ(identityOf(image).buildId, self.buildId);
+    for (std::size_t cut : {0ul, 16ul, 64ul, 200ul}) EXPECT_TRUE(identityOf(image.substr(0, cut)).buildId.empty());
+    std::string wild = image;
+    for (std::size_t at : {32ul, 40ul, 54ul, 56ul}) {  // e_phoff, e_shoff, e_phentsize, e_phnum
+        wild = image;
+        for (std::size_t i = 0; i < 8 && at + i < wild.size(); ++i) wild[at + i] = '\xff';
+        identityOf(wild);  // whatever comes back, it must come back
+    }
+    // Program headers whose notes claim more than there is.
+    wild = image;
+    for (std::size_t i = 64; i + 56 <= std::min<std::size_t>(wild.size(), 64 + 56 * 16); i += 56)
+        for (std::size_t j = 32; j < 48; ++j) wild[i + j] = '\x7f';  // p_filesz, p_memsz
+    identityOf(wild);
+    EXPECT_TRUE(ReadFileIdentity("/proc/self").buildId.empty());
+    EXPECT_TRUE(ReadFileIdentity("/no/such/file").buildId.empty());
+    unlink(pattern);
 }
 
 TEST(Modules, GroupedFromMaps) {

@@ -40,7 +40,7 @@ volatile bool g_keepGoing = true;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: crash_target segv|abort|fpe|thread|threads|overflow|trap|none PROGRAM\n");
+        std::fprintf(stderr, "usage: crash_target segv|abort|fpe|thread|threads|overflow|threadoverflow|trap|none PROGRAM\n");
         return 64;
     }
     // Crashes on purpose must not litter the test directory with core files.
@@ -85,6 +85,14 @@ int main(int argc, char** argv) {
         a.join();
         b.join();
         c.join();
+    } else if (how == "threadoverflow") {
+        // A worker with a signal stack of its own survives its stack overflow
+        // long enough to be reported.
+        std::thread worker([] {
+            crashhook::InstallForThread();
+            std::printf("%d\n", Recurse(0));
+        });
+        worker.join();
     } else if (how == "overflow") {
         std::printf("%d\n", Recurse(0));
     } else if (how == "none") {

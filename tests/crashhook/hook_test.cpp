@@ -129,6 +129,7 @@ TEST_F(HookTest, AssemblersEndWithTwoWhateverTheClientSays) {
             EXPECT_EXIT_CODE(Crash(how, "qorb12"), 2) << how << " client exit " << code;
         }
         EXPECT_EXIT_CODE(Crash("thread", "qorb11"), 2);
+        EXPECT_EXIT_CODE(Crash("threadoverflow", "qorb11"), 2);
     }
 }
 
