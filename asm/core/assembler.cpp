@@ -9,6 +9,7 @@
 
 #include "impl.h"
 #include "listing.h"
+#include "source.h"
 
 namespace qorb {
 
@@ -264,12 +265,12 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     im.sourcePath = sourcePath;
     im.sourceDisplay = displayName;
 
-    if (std::FILE* f = std::fopen(sourcePath.c_str(), "rb")) {
-        std::fclose(f);
-    } else {
-        int e = errno;
-        return Report(2003, {displayName, std::strerror(e)});
-    }
+    // Opened the way every pass opens it: a FIFO or a device is refused
+    // here instead of blocking or never ending.
+    int e = 0;
+    int fd = OpenForReading(sourcePath, &e);
+    if (fd < 0) return Report(2003, {displayName, std::strerror(e)});
+    ::close(fd);
 
     bool ok = false;
     bool fatalInFinal = false;

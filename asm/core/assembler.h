@@ -126,13 +126,15 @@ inline bool IsSymbolChar(char c) {
 
 // Compares a command table row's name with a word in plain byte order
 // (negative, zero, positive as the row sorts before, equal to, after the
-// word). Words never contain a NUL, so the row's terminator ends the
-// comparison without measuring the name: tables are searched for every line.
+// word), without measuring the row's name first: the tables are searched for
+// every line.
 inline int CompareTableName(const char* row, std::string_view word) {
     for (std::size_t i = 0;; ++i) {
         unsigned char a = static_cast<unsigned char>(row[i]);
-        unsigned char b = i < word.size() ? static_cast<unsigned char>(word[i]) : 0;
-        if (a != b || a == 0) return a - b;
+        if (a == 0) return i == word.size() ? 0 : -1;
+        if (i == word.size()) return 1;
+        unsigned char b = static_cast<unsigned char>(word[i]);
+        if (a != b) return a - b;
     }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "core/assembler.h"
+
 namespace qorb::hc12 {
 namespace {
 
@@ -238,9 +240,10 @@ const OpcodeEntry* LookupOpcode(std::string_view name) {
     }
     const std::string_view key(folded.data(), name.size());
     const auto* end = std::end(kTable);
-    const auto* it = std::lower_bound(std::begin(kTable), end, key,
-                                      [](const OpcodeEntry& e, std::string_view k) { return std::string_view(e.name) < k; });
-    if (it == end || std::string_view(it->name) != key) return nullptr;
+    const auto* it = std::lower_bound(std::begin(kTable), end, key, [](const OpcodeEntry& e, std::string_view k) {
+        return CompareTableName(e.name, k) < 0;
+    });
+    if (it == end || CompareTableName(it->name, key) != 0) return nullptr;
     return it;
 }
 
