@@ -144,6 +144,12 @@ protected:
         for (const auto& t : d.Threads()) found |= t.tid == crashedTid;
         EXPECT_TRUE(found) << "crashed thread in the thread list";
         std::string tools = BreakpadTools();
+        static bool told = false;
+        if (tools.empty() && !told) {
+            told = true;
+            std::fprintf(stderr, "note: Breakpad's minidump tools not found (set MINIDUMP_TOOLS); not used\n");
+        }
+        if (!Have("lldb") && told) std::fprintf(stderr, "note: lldb not installed; not used\n");
         if (!tools.empty()) {
             fs::path out = dir_ / "stackwalk.txt";
             EXPECT_EQ(Shell(tools + "/minidump_stackwalk -m '" + dump.string() + "' > '" + out.string() + "'"), 0);
