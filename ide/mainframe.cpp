@@ -209,7 +209,15 @@ bool CMainFrame::Create() {
     }
     COxbrinView::SetReservedKeys(reserved);
 
-    connect(qApp->clipboard(), &QClipboard::dataChanged, this, &CMainFrame::RequestUpdate);
+    // What the clipboard holds is asked once per change, not on every
+    // update: asking can mean a round trip to another program.
+    auto readClipboard = [this] {
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+        clipboardHasText_ = data && !data->formats().isEmpty() && data->hasText();
+        RequestUpdate();
+    };
+    connect(qApp->clipboard(), &QClipboard::dataChanged, this, readClipboard);
+    readClipboard();
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::RequestUpdate);
     connect(app_, &COxbrinApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileItems);
     qApp->installEventFilter(this);
@@ -351,10 +359,8 @@ void CMainFrame::CreateCommands() {
     SetHandler(ID_EDIT_CUT, [target] { if (auto* t = target()) t->cut(); },
                [writable, selection] { return writable() && selection(); });
     SetHandler(ID_EDIT_COPY, [target] { if (auto* t = target()) t->copy(); }, selection);
-    SetHandler(ID_EDIT_PASTE, [target] { if (auto* t = target()) t->paste(); }, [writable] {
-        const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-        return writable() && data && !data->formats().isEmpty() && data->hasText();
-    });
+    SetHandler(ID_EDIT_PASTE, [target] { if (auto* t = target()) t->paste(); },
+               [this, writable] { return writable() && clipboardHasText_; });
     SetHandler(ID_EDIT_CLEAR, [target] { if (auto* t = target()) t->textCursor().removeSelectedText(); },
                [writable, selection] { return writable() && selection(); });
     SetHandler(ID_EDIT_SELECT_ALL, [target] { if (auto* t = target()) t->selectAll(); },

@@ -165,6 +165,7 @@ private:
     QString findWhat_;
     QString replaceWith_;
     FindOptions findOpt_;
+    bool clipboardHasText_ = false;
 };
 
 }  // namespace oxbrin

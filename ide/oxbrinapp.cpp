@@ -102,7 +102,12 @@ COxbrinDoc* COxbrinApp::FileNew() {
 
 void COxbrinApp::FileOpen() {
     FileRequest req{false, QStringLiteral("Open"), QString(), QtFileFilter(strings::kFileFilter)};
-    for (const QString& name : AskFileNames(frame_.get(), req))
+    const QStringList names = AskFileNames(frame_.get(), req);
+    // The folder chosen becomes the current one, where the next dialog
+    // starts and which is remembered at exit.
+    if (!names.isEmpty())
+        QDir::setCurrent(QFileInfo(names.front()).absolutePath());
+    for (const QString& name : names)
         OpenDocumentFile(name);
 }
 

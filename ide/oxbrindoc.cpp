@@ -114,6 +114,7 @@ bool COxbrinDoc::DoSave(QWidget* parent, const QString& path, bool askName) {
         if (names.isEmpty())
             return false;
         target = names.front();
+        QDir::setCurrent(QFileInfo(target).absolutePath());
     }
     QString error;
     if (!OnSaveDocument(target, error)) {

@@ -397,6 +397,8 @@ private slots:
         QVERIFY(!second->IsModified());
         QCOMPARE(ReadAll(dir_->filePath(QStringLiteral("b.asm"))), QByteArray("new"));
         QCOMPARE(second->Title(), QStringLiteral("b.asm"));
+        // The folder picked becomes the current one (kept as CurrentPath).
+        QCOMPARE(QDir::currentPath(), QDir(dir_->path()).canonicalPath());
         QCOMPARE(app_->RecentFiles().front(), QDir::toNativeSeparators(dir_->filePath(QStringLiteral("b.asm"))));
 
         // Close All: Cancel keeps everything open, No closes without saving.
