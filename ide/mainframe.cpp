@@ -290,28 +290,33 @@ CZKToolBar* CMainFrame::ToolBar(int id) const {
 }
 
 void CMainFrame::CreatePanes() {
-    const SettingsBlock& s = app_->Settings();
+    SettingsBlock& s = app_->Settings();
     struct PaneDef {
         CZKSCW** member;
         int id;
         const char* title;
-        QSize size;
+        QSize* size;
     };
     const PaneDef panes[] = {
-        {&output_, ID_VIEW_OUTPUT, "Output", s.outputWndSize},
-        {&terminal_, ID_VIEW_TERMINAL, "Terminal", s.terminalWndSize},
-        {&varnel_, ID_VIEW_VARNEL, "Varnel", s.varnelWndSize},
+        {&output_, ID_VIEW_OUTPUT, "Output", &s.outputWndSize},
+        {&terminal_, ID_VIEW_TERMINAL, "Terminal", &s.terminalWndSize},
+        {&varnel_, ID_VIEW_VARNEL, "Varnel", &s.varnelWndSize},
     };
     for (const PaneDef& p : panes) {
-        auto* pane = new CZKSCW(p.id, QString::fromLatin1(p.title), p.size, this);
+        auto* pane = new CZKSCW(p.id, QString::fromLatin1(p.title), *p.size, this);
         auto* text = new CPaneText(pane);
         text->document()->setUndoRedoEnabled(false);
         pane->SetContent(text);
         addDockWidget(Qt::BottomDockWidgetArea, pane);
         pane->hide();
-        // The size is remembered whenever the pane goes, so a hidden pane
-        // comes back as large as it was.
-        connect(pane, &QDockWidget::visibilityChanged, this, [this] { RequestUpdate(); });
+        // The size is taken whenever the pane goes, so a pane hidden at exit
+        // still keeps the size the user gave it.
+        QSize* member = p.size;
+        connect(pane, &QDockWidget::visibilityChanged, this, [this, pane, member](bool visible) {
+            if (!visible && pane->width() > 0 && pane->height() > 0 && pane->isHidden())
+                *member = pane->size();
+            RequestUpdate();
+        });
         *p.member = pane;
     }
     registerBar_ = new CRegisterBar(this);

@@ -5,6 +5,8 @@
 #include "zkbars.h"
 
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QDockWidget>
 #include <QLabel>
 #include <QMdiArea>
@@ -13,6 +15,7 @@
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTextBrowser>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -323,6 +326,13 @@ private slots:
         Settle();
         const int width = f->OutputPane()->width();
         QVERIFY(f->Execute(ID_VIEW_TB_TERMINAL));  // hide a toolbar too
+        // A pane resized and then hidden keeps its size for the next run.
+        QVERIFY(f->Execute(ID_VIEW_VARNEL));
+        Settle();
+        f->resizeDocks({f->VarnelPane()}, {180}, Qt::Vertical);
+        Settle();
+        const QSize varnel = f->VarnelPane()->size();
+        QVERIFY(f->Execute(ID_VIEW_VARNEL));
         Stop();
 
         QVERIFY(Start());
@@ -337,6 +347,8 @@ private slots:
         QVERIFY(f->TerminalPane()->isHidden());
         QVERIFY(f->ToolBar(ID_VIEW_TB_TERMINAL)->isHidden());
         QCOMPARE(f->size(), QSize(900, 700));
+        QCOMPARE(app_->Settings().varnelWndSize, varnel);
+        QVERIFY(f->VarnelPane()->isHidden());
     }
 
     void TestErrorReportingNo() {
@@ -371,6 +383,49 @@ private slots:
         QVERIFY(about);
         QCOMPARE(about->VersionLabel()->text(), QStringLiteral("Version 1.16 Build 78"));
         about->close();
+    }
+
+    // The manual beside the program opens in the help window, and every page
+    // and picture it links to is there.
+    void Manual() {
+        const QString index = QStringLiteral(OXBRIN_HELP_INDEX);
+        QVERIFY2(QFileInfo::exists(index), qPrintable(index));
+        QVERIFY(Start());
+        Frame()->SetHelpIndex(index);
+        QVERIFY(Frame()->Execute(ID_HELP_FINDER));
+        QVERIFY(Frame()->HelpWindow());
+        QCOMPARE(Frame()->HelpWindow()->Browser()->documentTitle(), QStringLiteral("Oxbrin User Manual"));
+        const QDir dir = QFileInfo(index).dir();
+        QStringList pages{QStringLiteral("index.html")};
+        QSet<QString> seen;
+        static const QRegularExpression link(QStringLiteral("(?:href|src)=\"([^\"#:]+)"));
+        while (!pages.isEmpty()) {
+            const QString page = pages.takeFirst();
+            if (seen.contains(page))
+                continue;
+            seen.insert(page);
+            const QByteArray html = ReadAll(dir.filePath(page));
+            QVERIFY2(!html.isEmpty(), qPrintable(page));
+            auto it = link.globalMatch(QString::fromUtf8(html));
+            while (it.hasNext()) {
+                const QString target = it.next().captured(1);
+                QVERIFY2(QFileInfo::exists(dir.filePath(target)), qPrintable(page + " -> " + target));
+                if (target.endsWith(QStringLiteral(".html")))
+                    pages << target;
+            }
+        }
+        QVERIFY(seen.size() >= 6);
+    }
+
+    // A right click on a toolbar offers the bar toggles.
+    void BarContextMenuOnRightClick() {
+        QVERIFY(Start());
+        CZKToolBar* bar = Frame()->ToolBar(ID_VIEW_TB_BUILD);
+        const QPoint inFrame = bar->mapTo(Frame(), QPoint(bar->width() - 3, bar->height() / 2));
+        QContextMenuEvent e(QContextMenuEvent::Mouse, inFrame, Frame()->mapToGlobal(inFrame));
+        QApplication::sendEvent(Frame(), &e);
+        QTRY_VERIFY(Frame()->BarContextMenu()->isVisible());
+        Frame()->BarContextMenu()->hide();
     }
 
     void SaveAllAndCloseAll() {
