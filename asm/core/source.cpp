@@ -2,6 +2,7 @@
 // include files, conditional assembly, macros and the message commands.
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -130,11 +131,16 @@ public:
 private:
     void Substitute(const std::string& in, std::string& out) const {
         out.clear();
-        for (std::size_t i = 0; i < in.size(); ++i) {
-            char c = in[i];
-            if (c != '\\' || i + 1 >= in.size()) {
-                out += c;
-                continue;
+        // Stops once the line is full: long arguments used many times must
+        // not build a huge line only to cut it.
+        for (std::size_t i = 0; i < in.size() && out.size() < kMaxLineLength; ++i) {
+            const char* slash = static_cast<const char*>(std::memchr(in.data() + i, '\\', in.size() - i));
+            std::size_t at = slash ? static_cast<std::size_t>(slash - in.data()) : in.size();
+            out.append(in, i, at - i);
+            i = at;
+            if (i + 1 >= in.size()) {
+                if (i < in.size()) out += '\\';
+                break;
             }
             char n = in[i + 1];
             int index = -1;
@@ -148,13 +154,18 @@ private:
                 out += std::to_string(args_.size());
                 ++i;
             } else if (n == '@') {
-                out += FormatText("_%05u", {expansion_});
+                char digits[16];
+                auto end = std::to_chars(digits, digits + sizeof digits, expansion_).ptr;
+                std::size_t count = static_cast<std::size_t>(end - digits);
+                out += '_';
+                if (count < 5) out.append(5 - count, '0');
+                out.append(digits, count);
                 ++i;
             } else if (n == '\\') {
                 out += '\\';
                 ++i;
             } else {
-                out += c;
+                out += '\\';
             }
         }
         if (out.size() > kMaxLineLength) out.resize(kMaxLineLength);
@@ -217,7 +228,7 @@ std::string FindIgnoringCase(const std::string& path) {
 
 } // namespace
 
-int OpenForReading(const std::string& name, int* error) {
+int OpenForReading(const std::string& name, int* error, struct stat* info) {
     int fd;
     // Not blocking, so that opening a FIFO cannot stall the assembler; only
     // regular files are read (a device such as /dev/zero never ends).
@@ -235,19 +246,10 @@ int OpenForReading(const std::string& name, int* error) {
         ::close(fd);
         return -1;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK has no effect on a regular file; it can stay.
+    if (info) *info = st;
     return fd;
 }
-
-namespace {
-void Identify(int fd, dev_t& device, ino_t& inode) {
-    struct stat st;
-    if (::fstat(fd, &st) == 0) {
-        device = st.st_dev;
-        inode = st.st_ino;
-    }
-}
-} // namespace
 
 void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
     src->condFloor = conds.size();
@@ -258,11 +260,13 @@ void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
 bool Assembler::Impl::PushFile(const std::string& name, const std::string& opened) {
     if (sources.size() >= kMaxSourceDepth) return as.Report(1005);
     int error = 0;
-    int fd = OpenForReading(opened, &error);
+    struct stat st;
+    int fd = OpenForReading(opened, &error, &st);
     if (fd < 0) return as.Report(2003, {name, std::strerror(error)});
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = name;
-    Identify(fd, src->device, src->inode);
+    src->device = st.st_dev;
+    src->inode = st.st_ino;
     PushSource(std::move(src));
     return true;
 }
@@ -358,9 +362,10 @@ bool Assembler::Impl::Include() {
     int error = ENOENT;
     std::string chosen;
     int fd = -1;
+    struct stat opened {};
     for (const std::string& c : candidates) {
         int e = 0;
-        fd = OpenForReading(c, &e);
+        fd = OpenForReading(c, &e, &opened);
         if (fd >= 0) {
             chosen = c;
             break;
@@ -372,7 +377,7 @@ bool Assembler::Impl::Include() {
             std::string found = FindIgnoringCase(c);
             if (found.empty()) continue;
             int e = 0;
-            fd = OpenForReading(found, &e);
+            fd = OpenForReading(found, &e, &opened);
             if (fd >= 0) {
                 chosen = found;
                 break;
@@ -391,9 +396,8 @@ bool Assembler::Impl::Include() {
         as.scan_.SkipBlanks();
         return as.Report(2003, {written, std::strerror(error)});
     }
-    dev_t device = 0;
-    ino_t inode = 0;
-    Identify(fd, device, inode);
+    const dev_t device = opened.st_dev;
+    const ino_t inode = opened.st_ino;
     for (auto& s : sources) {
         if (s->kind != SourceKind::File) continue;
         auto* f = static_cast<FileSource*>(s.get());
