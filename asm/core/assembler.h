@@ -72,7 +72,7 @@ public:
     std::string_view Rest() const { return std::string_view(line_ + pos_, length_ - pos_); }
 
     // Moves over blanks; false at the end of the line or at ';'.
-    bool SkipBlanks();
+    inline bool SkipBlanks();
     // True at the end of the line or at a ';' comment.
     bool AtStatementEnd() const { return pos_ >= length_ || line_[pos_] == ';'; }
     bool Accept(char c) {
@@ -123,6 +123,11 @@ inline bool IsSymbolChar(char c) {
     return detail::ClassOf(c) & (detail::kLetter | detail::kSpecial | detail::kDigit | detail::kTail);
 }
 } // namespace chars
+
+inline bool Scanner::SkipBlanks() {
+    while (pos_ < length_ && chars::IsBlank(line_[pos_])) ++pos_;
+    return pos_ < length_ && line_[pos_] != ';';
+}
 
 // Compares a command table row's name with a word in plain byte order
 // (negative, zero, positive as the row sorts before, equal to, after the

@@ -11,11 +11,6 @@ void FoldLower(std::string& s) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
 }
 
-bool Scanner::SkipBlanks() {
-    while (pos_ < length_ && chars::IsBlank(line_[pos_])) ++pos_;
-    return pos_ < length_ && line_[pos_] != ';';
-}
-
 bool Assembler::ReadRawIdentifier(std::string& out, char extraStart) {
     out.clear();
     char c = scan_.Cur();

@@ -222,20 +222,32 @@ bool Assembler::Impl::WriteObject(const std::string& path) {
         return as.Report(1007, {path, std::strerror(e)});
     }
     std::string out = "S0030000FC\r\n";
+    std::size_t total = 0;
+    for (const auto& s : sections) total += s->bytes.size();
+    out.reserve(32 + total / 16 * 44 + 44);
+    // Each record is built in a small buffer and appended at once.
     auto emit = [&](const Section& s) {
+        char rec[48];
+        auto put = [](char*& p, std::uint32_t v, int digits) {
+            for (int i = digits - 1; i >= 0; --i) *p++ = kHex[(v >> (4 * i)) & 0xF];
+        };
         for (std::size_t off = 0; off < s.bytes.size(); off += 16) {
             std::size_t n = std::min<std::size_t>(16, s.bytes.size() - off);
             std::uint32_t addr = (s.start + static_cast<std::uint32_t>(off)) & 0xFFFF;
             unsigned sum = static_cast<unsigned>(n + 3) + (addr >> 8) + (addr & 0xFF);
-            out += "S1";
-            AppendHex(out, static_cast<std::uint32_t>(n + 3), 2);
-            AppendHex(out, addr, 4);
+            char* p = rec;
+            *p++ = 'S';
+            *p++ = '1';
+            put(p, static_cast<std::uint32_t>(n + 3), 2);
+            put(p, addr, 4);
             for (std::size_t i = 0; i < n; ++i) {
-                AppendHex(out, s.bytes[off + i], 2);
+                put(p, s.bytes[off + i], 2);
                 sum += s.bytes[off + i];
             }
-            AppendHex(out, ~sum & 0xFF, 2);
-            out += "\r\n";
+            put(p, ~sum & 0xFF, 2);
+            *p++ = '\r';
+            *p++ = '\n';
+            out.append(rec, static_cast<std::size_t>(p - rec));
         }
     };
     for (const auto& s : sections)
