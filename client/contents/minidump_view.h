@@ -1,0 +1,118 @@
+#pragma once
+
+// The report contents view: the minidump the client wrote, read back and
+// turned into text lines grouped in sections (exception, system, modules,
+// threads, memory ranges). Lines are formatted only when asked for, so a
+// dump of any size opens at once.
+//
+// The dump is untrusted input: every offset, size and count in it is checked
+// against the mapped file before anything is read. A damaged or hostile dump
+// gives fewer sections or shorter blocks, never a crash.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ulmarro::contents {
+
+// Bounded, byte-order independent reads from the mapped dump.
+class DumpBytes {
+public:
+    DumpBytes() = default;
+    DumpBytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    std::size_t size() const { return size_; }
+    bool Has(std::uint64_t offset, std::uint64_t length) const {
+        return offset <= size_ && length <= size_ - offset;
+    }
+    // Pointer to `length` bytes at `offset`, or nullptr when they are not all in the file.
+    const std::uint8_t* At(std::uint64_t offset, std::uint64_t length) const {
+        return Has(offset, length) ? data_ + offset : nullptr;
+    }
+    // Little-endian values; 0 when out of range (callers check Has first where it matters).
+    std::uint16_t U16(std::uint64_t offset) const;
+    std::uint32_t U32(std::uint64_t offset) const;
+    std::uint64_t U64(std::uint64_t offset) const;
+    // A string of the dump (32-bit byte length, then UTF-16LE), as UTF-8.
+    // Empty when the string does not lie in the file.
+    std::string Utf16String(std::uint64_t offset) const;
+
+private:
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// A block of memory captured in the dump: its address in the crashed
+// process and the bytes that really are in the file.
+struct MemoryBlock {
+    std::uint64_t address = 0;
+    const std::uint8_t* bytes = nullptr;
+    std::uint64_t size = 0;
+    std::uint64_t Rows() const { return size / 16 + (size % 16 != 0); }
+};
+
+// One row of a hex dump: address, sixteen byte positions in four groups of
+// eight digits (positions past `count` show "00"), then the `count` bytes as
+// characters, control and non-ASCII bytes as ".". Addresses above 32 bits are
+// shown with 16 digits so that 64-bit processes keep their real addresses.
+std::string HexDumpLine(std::uint64_t address, const std::uint8_t* bytes, std::size_t count);
+
+class ReportSection {
+public:
+    virtual ~ReportSection() = default;
+    virtual std::uint64_t LineCount() const = 0;
+    // Text of line `index` (below LineCount()).
+    virtual std::string LineText(std::uint64_t index) const = 0;
+};
+
+// Minidump stream types read by the view.
+enum StreamType : std::uint32_t {
+    kThreadList = 3,
+    kModuleList = 4,
+    kMemoryList = 5,
+    kException = 6,
+    kSystemInfo = 7,
+    kThreadExList = 8,
+    kMemory64List = 9,
+};
+
+constexpr std::uint32_t kPlatformWin32Nt = 2;
+constexpr std::uint32_t kPlatformLinux = 0x8201;
+
+// Name of an exception code ("ACCESS_VIOLATION", ...), empty when unknown.
+// Dumps of Linux processes carry the signal number as the code and si_code
+// as the flags; they are shown under the name of the matching exception.
+std::string ExceptionName(std::uint32_t code, std::uint32_t flags, std::uint32_t platform);
+
+class SectionList {
+public:
+    SectionList();
+    ~SectionList();
+    SectionList(const SectionList&) = delete;
+    SectionList& operator=(const SectionList&) = delete;
+
+    // Maps the dump file read-only and builds the sections. A file that
+    // cannot be opened or mapped leaves the list empty (returns false).
+    bool Open(const std::string& path);
+    // Builds the sections over bytes the caller keeps alive.
+    void Build(const std::uint8_t* data, std::size_t size);
+    void Clear();
+
+    std::uint64_t LineCount() const { return total_; }
+    // Line `n` of the whole view; empty past the end.
+    std::string LineText(std::uint64_t n) const;
+
+    std::size_t SectionCount() const { return sections_.size(); }
+    const ReportSection& Section(std::size_t i) const { return *sections_[i]; }
+
+private:
+    struct Mapping;
+    std::unique_ptr<Mapping> mapping_;
+    std::vector<std::unique_ptr<ReportSection>> sections_;
+    std::vector<std::uint64_t> starts_;  // first line of each section
+    std::uint64_t total_ = 0;
+};
+
+} // namespace ulmarro::contents
