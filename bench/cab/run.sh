@@ -7,7 +7,8 @@
 # our LZX cabinets against deflate (zlib level 6, 32 KB blocks as a cabinet's
 # MSZIP folder has them) on:
 #   - real minidumps written by the report client's dump writer of running
-#     programs (normal, data-segment and full-memory dumps), plus any DUMP given;
+#     programs (normal, data-segment and full-memory dumps; the small full one
+#     is about 17 MB and is also timed), plus any DUMP given;
 #   - a 20 MB synthetic dump (stacks, tables, UTF-16 paths, code, zero pages);
 #   - 20 MB of ELF programs from /usr/bin.
 # Then it writes a 50 MB file through WriteCabinet and extracts it with
@@ -41,6 +42,11 @@ import time; time.sleep(120)'
       dumps+=("$work/python-$1.dmp")
     fi
   done
+  # A small interpreter's full-memory dump: about 17 MB, mostly code pages.
+  if "$work/make_dump" "$work/python-small-full.dmp" 2 python3 -c 'print("ready", flush=True)
+import time; time.sleep(120)' 2>>"$work/make_dump.log"; then
+    dumps+=("$work/python-small-full.dmp")
+  fi
   if "$work/make_dump" "$work/shell-full.dmp" 2 sh -c 'echo ready; exec sleep 120' 2>>"$work/make_dump.log"; then
     dumps+=("$work/shell-full.dmp")
   fi
@@ -56,7 +62,7 @@ else
   echo "FAIL: no minidumps to measure"; fail=1
 fi
 
-echo "== 20 MB inputs: time (the client's setting: LZX with E8 translation = lzx+e8 column)"
+echo "== about 20 MB through WriteCabinet (the client's setting: LZX with E8 translation = lzx+e8 column): time"
 "$work/cab_bench" --gen-dump "$work/synthetic-20MB.dmp" 20000000
 : > "$work/programs-20MB.bin"
 for f in /usr/bin/*; do
@@ -64,7 +70,9 @@ for f in /usr/bin/*; do
   [ "$(stat -c %s "$work/programs-20MB.bin")" -ge 20000000 ] && break
 done
 truncate -s 20000000 "$work/programs-20MB.bin"
-for f in "$work/synthetic-20MB.dmp" "$work/programs-20MB.bin"; do
+timed=("$work/synthetic-20MB.dmp" "$work/programs-20MB.bin")
+[ -f "$work/python-small-full.dmp" ] && timed=("$work/python-small-full.dmp" "${timed[@]}")
+for f in "${timed[@]}"; do
   out="$("$work/cab_bench" --cabinet "$work/t.cab" "$f")"
   echo "$(basename "$f"): $out (cabinet $(stat -c %s "$work/t.cab") bytes)"
   cpu="$(sed -n 's/.*, \([0-9.]*\) s cpu$/\1/p' <<<"$out")"

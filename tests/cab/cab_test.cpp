@@ -238,6 +238,19 @@ TEST(CabinetTools, ExtractByteIdentically) {
     ASSERT_TRUE(cab::WriteCabinet(cabinet, inputs, nullptr, &error)) << error;
     CheckWithTools(cabinet, files, dir);
 
+    // Real minidumps (of `sleep`, normal and with data segments, written by
+    // the report client's dump writer through bench/cab/make_dump).
+    Files dumps;
+    std::vector<cab::CabinetFile> dumpInputs;
+    for (const char* name : {"sleep-normal.dmp", "sleep-data.dmp"}) {
+        fs::path p = fs::path(QORBCAB_DATA_DIR) / name;
+        dumps.emplace_back(name, ReadFile(p));
+        ASSERT_FALSE(dumps.back().second.empty()) << p;
+        dumpInputs.push_back({name, p});
+    }
+    ASSERT_TRUE(cab::WriteCabinet(dir / "dumps.cab", dumpInputs, nullptr, &error)) << error;
+    CheckWithTools(dir / "dumps.cab", dumps, dir);
+
     // The other encodings the writer can produce: stored blocks, no E8
     // translation; E8 translation around the short last frame (decoders
     // leave the last 10 bytes of a frame alone); an empty folder.
