@@ -115,7 +115,7 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     }
     // A definition that fails leaves the symbol as it was, so a duplicate
     // label does not also make the first definition look inconstant.
-    if (!isSet && s->definedThisPass) {
+    if (!isSet && s->DefinedInPass(as.pass_)) {
         s->multiplyDefined = true;
         return local >= 0 ? as.Report(2044, {local}) : as.Report(2039, {name});
     }
@@ -133,7 +133,7 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         s->value = value;
     }
     s->defined = true;
-    s->definedThisPass = true;
+    s->definedInPass = as.pass_;
     if (isSet) s->isSet = true;
     else s->isOther = true;
     if (known) s->known = true;
@@ -203,8 +203,6 @@ void Assembler::Impl::ResetForSource() {
 }
 
 void Assembler::Impl::StartPass() {
-    for (auto& [name, sym] : as.symbols_) sym.definedThisPass = false;
-    for (auto& [key, sym] : locals) sym.definedThisPass = false;
     // Sections that org opened are opened again in the same order by the
     // next pass; named sections keep their records for the redefinition rules.
     std::erase_if(sections, [](const std::unique_ptr<Section>& s) { return s->orgSection; });

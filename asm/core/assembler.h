@@ -198,13 +198,27 @@ struct StringHash {
         return static_cast<std::size_t>(h);
     }
 };
+} // namespace qorb
+
+#if defined(__GLIBCXX__)
+// Keep each entry's hash beside it: a lookup then skips entries by their hash
+// instead of hashing their names again on every step of a bucket's chain.
+template <>
+struct std::__is_fast_hash<qorb::StringHash> : std::false_type {};
+#endif
+
+namespace qorb {
+
 struct Symbol {
     std::int32_t value = 0;
     std::int32_t refValue = 0; // value the last reference saw (for phasing reports)
     bool defined = false;
     bool known = false;
     bool constant = true;
-    bool definedThisPass = false;
+    // Pass of the last definition; "defined in this pass" compares it with
+    // the current pass, so a new pass needs no walk over every symbol.
+    unsigned definedInPass = 0;
+    bool DefinedInPass(unsigned pass) const { return definedInPass == pass; }
     bool used = false;
     bool multiplyDefined = false;
     bool unknownInPassOne = false;

@@ -311,7 +311,7 @@ private:
             std::string sym;
             if (!as_.ReadIdentifier(sym)) return as_.Report(2036);
             Symbol* p = as_.FindSymbol(sym);
-            r.value = (p && p->definedThisPass) ? 1 : 0;
+            r.value = (p && p->DefinedInPass(as_.Pass())) ? 1 : 0;
         } else if (name == "low" || name == "high" || name == "page") {
             ExprResult arg;
             if (!Expression(arg, 0)) return false;

@@ -494,7 +494,7 @@ bool Assembler::Impl::EvaluateCondition(PreCommand cmd, bool& cond) {
         std::string& name = ident;
         if (!as.ReadIdentifier(name)) return as.Report(2049);
         Symbol* sym = as.FindSymbol(name);
-        bool defined = sym && sym->definedThisPass;
+        bool defined = sym && sym->DefinedInPass(as.Pass());
         cond = defined == (cmd == PreCommand::Ifdef);
         return true;
     }
