@@ -57,12 +57,16 @@ Scratch& GetScratch() {
 } // namespace
 
 int AssembleInput(const std::uint8_t* data, std::size_t size) {
+    return AssembleInput(data, size, hc12::GetTarget(), "qorb12");
+}
+
+int AssembleInput(const std::uint8_t* data, std::size_t size, const Target& target, const char* program) {
     Scratch& s = GetScratch();
     std::uint8_t flags = size > 0 ? data[0] : 0;
     std::string source(reinterpret_cast<const char*>(data) + (size > 0 ? 1 : 0), size > 0 ? size - 1 : 0);
     WriteFile(s.dir / "fuzz.asm", source);
 
-    std::vector<std::string> words{"qorb12", "-nologo"};
+    std::vector<std::string> words{program, "-nologo"};
     if (flags & 0x01) words.push_back("-l");
     if (flags & 0x02) words.push_back("-lc");
     if (flags & 0x04) words.push_back((flags & 0x01) ? "-lu" : "-ls");
@@ -81,7 +85,7 @@ int AssembleInput(const std::uint8_t* data, std::size_t size) {
 
     // The program resolves names against the directory it starts in.
     if (::chdir(s.dir.c_str()) != 0) std::abort();
-    int status = RunAssembler(static_cast<int>(words.size()), argv.data(), hc12::GetTarget());
+    int status = RunAssembler(static_cast<int>(words.size()), argv.data(), target);
     if (::chdir(s.home.c_str()) != 0) std::abort();
     std::fflush(stdout);
     return status;
