@@ -19,6 +19,12 @@ CChildFrame::CChildFrame(COxbrinDoc* doc, QWidget* parent) : QMdiSubWindow(paren
     UpdateTitle();
 }
 
+CChildFrame::~CChildFrame() {
+    // The view goes before the document it shows.
+    delete view_;
+    view_ = nullptr;
+}
+
 void CChildFrame::UpdateTitle() {
     setWindowTitle(doc_->Title() + QStringLiteral("[*]"));
     setWindowModified(doc_->IsModified());

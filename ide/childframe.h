@@ -12,6 +12,7 @@ class CChildFrame : public QMdiSubWindow {
     Q_OBJECT
 public:
     CChildFrame(COxbrinDoc* doc, QWidget* parent = nullptr);
+    ~CChildFrame() override;
     COxbrinDoc* Document() const { return doc_; }
     COxbrinView* View() const { return view_; }
     // Close without asking to save (the caller has already asked).

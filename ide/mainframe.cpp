@@ -172,6 +172,17 @@ CMainFrame::CMainFrame(COxbrinApp* app) : app_(app), helpIndex_(FindHelpIndex())
 
 CMainFrame::~CMainFrame() {
     qApp->removeEventFilter(this);
+    // Nothing may call back into the frame while its parts go: the document
+    // windows are closed here, while the frame is still whole.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(qApp->clipboard(), nullptr, this, nullptr);
+    disconnect(app_, nullptr, this, nullptr);
+    // Every part of the frame (windows, panes, bars, documents, also those
+    // closed but not yet deleted) stops talking to it.
+    for (QObject* part : findChildren<QObject*>())
+        disconnect(part, nullptr, this, nullptr);
+    delete mdi_;
+    mdi_ = nullptr;
     if (help_)
         delete help_;
 }

@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QtEndian>
 
+#include <array>
 #include <cstring>
 
 namespace oxbrin {
@@ -107,7 +108,9 @@ QByteArray EncodeSize(QSize size) {
 bool DecodeSize(const QByteArray& bytes, QSize& size) {
     if (bytes.size() != 8)
         return false;
-    size = QSize(qFromLittleEndian<qint32>(bytes.constData()), qFromLittleEndian<qint32>(bytes.constData() + 4));
+    std::array<uchar, 8> raw{};
+    std::memcpy(raw.data(), bytes.constData(), raw.size());
+    size = QSize(qFromLittleEndian<qint32>(raw.data()), qFromLittleEndian<qint32>(raw.data() + 4));
     return true;
 }
 

@@ -1,0 +1,224 @@
+#include "buildrunner.h"
+
+#include "childframe.h"
+#include "commands.h"
+#include "dlgoptions.h"
+#include "mainframe.h"
+#include "outputpane.h"
+#include "oxbrinapp.h"
+#include "oxbrindoc.h"
+#include "settings.h"
+
+#include <QApplication>
+#include <QAudioDevice>
+#include <QDir>
+#include <QFileInfo>
+#include <QMediaDevices>
+#include <QSoundEffect>
+#include <QUrl>
+
+namespace oxbrin {
+
+QString BuildCommandLine(const SettingsBlock& settings, const QString& path) {
+    QString tool = settings.assembler;
+    // A bare program name: the copy installed beside the IDE wins over the
+    // search path, so a fresh build runs its own assembler.
+    if (!tool.isEmpty() && !tool.contains(QLatin1Char('/')) && !tool.contains(QLatin1Char('\\')) &&
+        !tool.contains(QLatin1Char(' ')) && !tool.contains(QLatin1Char('"'))) {
+        const QString dir = CToolRunner::ProgramDirectory();
+        QString name = tool;
+        QFileInfo beside(QDir(dir).filePath(name));
+        if (!beside.isFile() && name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+            beside = QFileInfo(QDir(dir).filePath(name.left(name.size() - 4)));
+        if (!dir.isEmpty() && beside.isFile() && beside.isExecutable())
+            tool = QLatin1Char('"') + beside.absoluteFilePath() + QLatin1Char('"');
+    }
+    QString line = tool;
+    if (!settings.assemblerOptions.isEmpty())
+        line += QLatin1Char(' ') + settings.assemblerOptions;
+    line += QStringLiteral(" \"") + path + QLatin1Char('"');
+    return line;
+}
+
+QString BuildWorkingDirectory(const QString& path) {
+    const qsizetype cut = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    if (cut < 0)
+        return QDir::currentPath();
+    if (cut == 0)
+        return path.left(1);  // a file in the root folder
+    return path.left(cut);
+}
+
+QString DisplayName(const QString& path) {
+    QString dir = QDir::currentPath();
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    if (path.startsWith(dir) && path.size() > dir.size())
+        return path.mid(dir.size());
+    return path;
+}
+
+// ---------------------------------------------------------------------------
+
+CBuildSounds::CBuildSounds(QObject* parent) : QObject(parent) {}
+
+QSoundEffect* CBuildSounds::Effect(int id) {
+    if (!checked_) {
+        checked_ = true;
+        haveOutput_ = !QMediaDevices::defaultAudioOutput().isNull();
+    }
+    if (!haveOutput_)
+        return nullptr;
+    QSoundEffect*& effect = id == kSoundToolSucceeded ? ok_ : failed_;
+    if (!effect) {
+        effect = new QSoundEffect(this);
+        effect->setSource(QUrl(id == kSoundToolSucceeded ? QStringLiteral("qrc:/oxbrin/sounds/build_ok.wav")
+                                                         : QStringLiteral("qrc:/oxbrin/sounds/build_failed.wav")));
+    }
+    return effect;
+}
+
+void CBuildSounds::Play(int id) {
+    // Played asynchronously; a missing or busy device only means silence.
+    if (QSoundEffect* effect = Effect(id))
+        effect->play();
+    emit Played(id);
+}
+
+// ---------------------------------------------------------------------------
+
+CBuildRunner::CBuildRunner(QObject* parent) : QObject(parent), sounds_(new CBuildSounds(this)) {}
+
+CBuildRunner::~CBuildRunner() {
+    // The reader thread calls into this object; it must end first.
+    Shutdown();
+}
+
+void CBuildRunner::SetOutputPane(COutputPane* pane) {
+    pane_.store(pane);
+}
+
+void CBuildRunner::OnToolOutput(const char* bytes, qsizetype count) {
+    if (COutputPane* pane = pane_.load())
+        pane->PostConsoleText(QByteArray(bytes, count));
+}
+
+void CBuildRunner::OnToolExited(int exitCode) {
+    // Through the same queue as the output, so the line comes after it.
+    if (COutputPane* pane = pane_.load())
+        pane->PostConsoleText(QString::asprintf(strings::kToolReturned, exitCode).toLatin1());
+    QMetaObject::invokeMethod(this, [this, exitCode] {
+        sounds_->Play(exitCode == 0 ? kSoundToolSucceeded : kSoundToolFailed);
+        emit ToolExited(exitCode);
+    }, Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------------------
+
+void BuildFile(CMainFrame* frame, CBuildRunner* runner, const QString& path) {
+    auto* pane = qobject_cast<COutputPane*>(frame->OutputPane());
+    SettingsBlock& s = frame->App()->Settings();
+    if (pane) {
+        pane->ClearText();
+        frame->ShowAndFocusPane(pane);
+    }
+    const QString dir = BuildWorkingDirectory(path);
+    if (pane)
+        pane->SetToolDirectory(dir);
+    const bool started = runner->Start(BuildCommandLine(s, path), dir, (s.assemblerFlags & kToolCloseWindowOnExit) != 0,
+                                       (s.assemblerFlags & kToolUseOutputWindow) != 0);
+    if (!started && pane)
+        pane->AppendConsoleText(strings::kSpawnMissing);
+    frame->RequestUpdate();
+}
+
+void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
+    COxbrinApp* app = frame->App();
+    auto* pane = qobject_cast<COutputPane*>(frame->OutputPane());
+    if (pane) {
+        runner->SetOutputPane(pane);
+        pane->SetInputSink([runner](const char* bytes, qsizetype n) { runner->WriteInput(bytes, n); });
+        pane->SetConsoleFont(app->Settings().outputFont, static_cast<int>(app->Settings().outputFontSize));
+        QObject::connect(pane, &CConsolePane::PositionChanged, frame, [frame, pane] {
+            if (pane->Control()->hasFocus())
+                frame->PositionPane()->setText(pane->PositionText());
+        });
+    }
+    QObject::connect(runner, &CBuildRunner::ToolExited, frame, [frame] { frame->RequestUpdate(); });
+
+    auto activeDoc = [frame]() -> COxbrinDoc* {
+        CChildFrame* child = frame->ActiveChild();
+        return child ? child->Document() : nullptr;
+    };
+
+    frame->SetHandler(ID_BUILD_CURRENT, [frame, runner, activeDoc] {
+        COxbrinDoc* doc = activeDoc();
+        if (!doc || runner->IsRunning())
+            return;
+        if (!doc->DoFileSave(frame))
+            return;
+        BuildFile(frame, runner, doc->PathName());
+    }, [frame, runner, activeDoc] {
+        COxbrinDoc* doc = activeDoc();
+        QAction* a = frame->Action(ID_BUILD_CURRENT);
+        const QString text = doc && !doc->PathName().isEmpty()
+                                 ? QString::fromLatin1(strings::kBuildFile).arg(DisplayName(doc->PathName()))
+                                 : QString::fromLatin1(doc ? strings::kBuildFile : strings::kBuildCurrent)
+                                       .arg(doc ? doc->Title() : QString());
+        if (a->text() != text)
+            a->setText(text);
+        return doc && !runner->IsRunning();
+    });
+
+    frame->SetHandler(ID_BUILD_PROJECT, [frame, runner, app, activeDoc] {
+        const QString project = app->Settings().projectFile;
+        if (project.isEmpty() || runner->IsRunning())
+            return;
+        if (COxbrinDoc* doc = activeDoc()) {
+            if (!doc->DoFileSave(frame))
+                return;
+        }
+        BuildFile(frame, runner, project);
+    }, [frame, runner, app] {
+        const QString project = app->Settings().projectFile;
+        QAction* a = frame->Action(ID_BUILD_PROJECT);
+        const QString text = project.isEmpty() ? QString::fromLatin1(strings::kBuildProject)
+                                               : QString::fromLatin1(strings::kBuildProjectFile).arg(DisplayName(project));
+        if (a->text() != text)
+            a->setText(text);
+        return !project.isEmpty() && !runner->IsRunning();
+    });
+
+    frame->SetHandler(ID_BUILD_SET_PROJECT, [app, activeDoc] {
+        if (COxbrinDoc* doc = activeDoc())
+            app->Settings().projectFile = doc->PathName();
+    }, [app, activeDoc] {
+        COxbrinDoc* doc = activeDoc();
+        return doc && !doc->PathName().isEmpty() && doc->PathName() != app->Settings().projectFile;
+    });
+    frame->SetHandler(ID_BUILD_RELEASE_PROJECT, [app] { app->Settings().projectFile.clear(); },
+                      [app] { return !app->Settings().projectFile.isEmpty(); });
+
+    // The Output pane's commands.
+    frame->SetHandler(kIdGoToErrorTag, [pane] { if (pane) pane->GoToErrorTag(); },
+                      [pane] { return pane && pane->CaretLineHasTag(); });
+    frame->SetHandler(kIdOutputClear, [pane] { if (pane) pane->ClearText(); },
+                      [pane] { return pane && pane->HasText(); });
+    // Erase All empties whichever console pane has the focus.
+    auto focusedConsole = []() -> CConsolePane* {
+        for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
+            if (auto* c = qobject_cast<CConsolePane*>(w))
+                return c;
+        }
+        return nullptr;
+    };
+    frame->SetHandler(ID_EDIT_CLEAR_ALL, [focusedConsole] { if (CConsolePane* c = focusedConsole()) c->ClearText(); },
+                      [focusedConsole] { CConsolePane* c = focusedConsole(); return c && c->HasText(); });
+
+    // The Options sheet, opened on the page each menu is about.
+    frame->SetHandler(ID_VIEW_OPTIONS, [frame] { CDlgOptions::Open(frame, CDlgOptions::kPageGeneral); });
+    frame->SetHandler(ID_TERMINAL_OPTIONS, [frame] { CDlgOptions::Open(frame, CDlgOptions::kPageTerminal); });
+    frame->SetHandler(ID_BUILD_OPTIONS, [frame] { CDlgOptions::Open(frame, CDlgOptions::kPageAssembler); });
+}
+
+}  // namespace oxbrin

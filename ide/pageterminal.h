@@ -1,0 +1,78 @@
+#pragma once
+
+// The Terminal page of the Options sheet: port name, line settings, flow
+// control and the download settings. Accepting it applies the line settings
+// to an open port at once; a new port name counts from the next connect.
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QSpinBox;
+
+namespace oxbrin {
+
+class CTerminalPort;
+struct SettingsBlock;
+
+class CPageTerminal : public QWidget {
+    Q_OBJECT
+public:
+    // Control ids of the page (object names "Control<id>").
+    enum : int {
+        IDC_PORT = 1000,
+        IDC_BAUD = 1001,
+        IDC_DATABITS = 1002,
+        IDC_STOPBITS = 1003,
+        IDC_PARITY = 1004,
+        IDC_DTRDSR = 1005,
+        IDC_RTSCTS = 1006,
+        IDC_XONXOFF = 1007,
+        IDC_SENDCR = 1029,
+        IDC_CHARDELAY = 1030,
+        IDC_LINEDELAY = 1032,
+    };
+    static constexpr int kMaxPortName = 260;
+    static constexpr int kMaxDelayMs = 10000;
+
+    CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidget* parent = nullptr);
+
+    QString Title() const { return QStringLiteral("Terminal"); }
+
+    // Fills the controls from the port and the settings (when the sheet
+    // opens the page); clears the modified mark.
+    void OnInitDialog();
+    // Stores the controls into the port and the settings and applies the
+    // line settings to an open port. Returns false (and keeps everything)
+    // when a list has no selection.
+    bool OnApply();
+    bool IsModified() const { return modified_; }
+
+    QComboBox* PortBox() const { return port_; }
+
+signals:
+    // A control changed (the sheet enables its Apply button).
+    void Changed();
+
+private:
+    void MarkModified();
+    void FillPortList();
+
+    CTerminalPort& portObject_;
+    SettingsBlock& settings_;
+    QComboBox* port_;
+    QComboBox* baud_;
+    QComboBox* dataBits_;
+    QComboBox* stopBits_;
+    QComboBox* parity_;
+    QCheckBox* dtrDsr_;
+    QCheckBox* rtsCts_;
+    QCheckBox* xonXoff_;
+    QCheckBox* sendCr_;
+    QSpinBox* charDelay_;
+    QSpinBox* lineDelay_;
+    bool loading_ = false;
+    bool modified_ = false;
+};
+
+}  // namespace oxbrin

@@ -1,0 +1,90 @@
+#include "terminalpane.h"
+
+#include "commands.h"
+#include "mainframe.h"
+#include "oxbrinapp.h"
+#include "settings.h"
+
+#include <QMenu>
+
+namespace oxbrin {
+
+CTerminalPane::CTerminalPane(CTerminalPort& port, QSize initialSize, QWidget* parent)
+    : CConsolePane(ID_VIEW_TERMINAL, QStringLiteral("Terminal"), initialSize, parent), port_(port) {}
+
+void CTerminalPane::ReceiveBytes(const uint8_t* bytes, size_t count) {
+    PostConsoleText(QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(count)));
+}
+
+void CTerminalPane::OnCharTyped(const QByteArray& bytes) {
+    // One byte a key; the board echoes what it wants shown. SendKey
+    // connects first when needed and drops keys during a download.
+    for (char c : bytes) {
+        const auto byte = static_cast<uint8_t>(c);
+        if (!port_.SendKey(&byte, 1))
+            break;
+    }
+}
+
+QMenu* CTerminalPane::ContextMenu(CMainFrame* frame) {
+    if (!menu_) {
+        menu_ = new QMenu(this);
+        menu_->setObjectName(QStringLiteral("TERMINAL"));
+        QAction* copy = menu_->addAction(QStringLiteral("&Copy Selection"), this, [this] { CopySelection(); });
+        copy->setData(int(ID_EDIT_COPY));
+        QAction* clear = menu_->addAction(QStringLiteral("Clea&r Window"), this, [this] { ClearText(); });
+        clear->setData(int(ID_TERMINAL_CLEAR));
+        menu_->addSeparator();
+        menu_->addAction(frame->MenuItem(ID_TERMINAL_CONNECT, QStringLiteral("&Connected")));
+        menu_->addAction(frame->MenuItem(ID_VIEW_TERMINAL, QStringLiteral("&Show Terminal Window")));
+        menu_->addSeparator();
+        menu_->addAction(frame->MenuItem(ID_TERMINAL_OPTIONS, QStringLiteral("&Options...")));
+        connect(menu_, &QMenu::aboutToShow, this, [this, frame, copy, clear] {
+            frame->UpdateCommandUI();
+            copy->setEnabled(HasSelection());
+            clear->setEnabled(HasText());
+        });
+    }
+    return menu_;
+}
+
+void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
+    auto* pane = qobject_cast<CTerminalPane*>(frame->TerminalPane());
+    port->SetMessageOwner(frame);
+    if (pane) {
+        const SettingsBlock& s = frame->App()->Settings();
+        pane->SetConsoleFont(s.terminalFont, int(s.terminalFontSize));
+        if (!port->IsOpen())
+            port->SetReceiveSink(pane);
+    }
+
+    frame->SetHandler(
+        ID_TERMINAL_CONNECT,
+        [port] {
+            if (port->IsOpen())
+                port->CloseWithMessage();
+            else
+                port->OpenWithMessage();
+        },
+        {}, [port] { return port->IsOpen(); });
+    frame->SetHandler(
+        ID_TERMINAL_CLEAR, [pane] { if (pane) pane->ClearText(); }, [pane] { return pane && pane->HasText(); });
+
+    // Showing the pane connects, hiding it disconnects.
+    QObject::connect(frame, &CMainFrame::TerminalPaneToggled, port, [port](bool visible) {
+        if (visible && !port->IsOpen())
+            port->OpenWithMessage();
+        else if (!visible && port->IsOpen())
+            port->CloseWithMessage();
+    });
+    QObject::connect(port, &CTerminalPort::ConnectionChanged, frame, &CMainFrame::RequestUpdate);
+
+    if (pane) {
+        QObject::connect(pane, &CConsolePane::ContextMenuRequested, frame,
+                         [frame, pane](const QPoint& at) { pane->ContextMenu(frame)->popup(at); });
+        // Clear Window follows the pane's text.
+        QObject::connect(pane->Control(), &QPlainTextEdit::textChanged, frame, &CMainFrame::RequestUpdate);
+    }
+}
+
+}  // namespace oxbrin
