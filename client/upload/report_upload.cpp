@@ -67,6 +67,11 @@ std::optional<ReportUrl> ParseReportUrl(const std::string& text) {
     // The path is what follows the host and port; "http://host" has none.
     const std::size_t authorityEnd = text.find_first_of("/?#", colon + 3);
     if (authorityEnd == std::string::npos || text[authorityEnd] != '/') return std::nullopt;
+    // "http:///path" names no host (curl would take the path for one).
+    const std::string authority = text.substr(colon + 3, authorityEnd - colon - 3);
+    const std::size_t at = authority.rfind('@');
+    const std::string hostPort = at == std::string::npos ? authority : authority.substr(at + 1);
+    if (hostPort.empty() || hostPort[0] == ':') return std::nullopt;
 
     CURLU* u = curl_url();
     if (!u) return std::nullopt;
@@ -410,6 +415,9 @@ ReportUploader::Reply ReportUploader::QueryStatus(const std::atomic<bool>& stop)
         http_->Prepare(url_, options_, &r, stop);
         curl_easy_setopt(http_->easy, CURLOPT_POSTFIELDS, body.c_str());
         curl_easy_setopt(http_->easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        // A retry gets a new connection; curl would otherwise resend on its
+        // own over a reused one, and the attempts would no longer be counted.
+        if (attempt > 0) curl_easy_setopt(http_->easy, CURLOPT_FRESH_CONNECT, 1L);
         http_->Perform(headers.list);
         if (r.ok || r.cancelled || !r.retryable) break;
     }
@@ -438,7 +446,7 @@ ReportUploader::Reply ReportUploader::SendCabinet(const std::string& cabinetPath
 
     // First the request without a body; its answer is read and dropped.
     {
-        Headers headers{"Accept: text/*", "Expect:"};
+        Headers headers{"Content-Type:", "Accept: text/*", "Expect:"};
         http_->Prepare(url_, options_, &r, stop);
         curl_easy_setopt(http_->easy, CURLOPT_POSTFIELDS, "");
         curl_easy_setopt(http_->easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
@@ -466,6 +474,10 @@ ReportUploader::Reply ReportUploader::SendCabinet(const std::string& cabinetPath
         curl_easy_setopt(http_->easy, CURLOPT_SEEKFUNCTION, &Http::OnSeek);
         curl_easy_setopt(http_->easy, CURLOPT_SEEKDATA, http_.get());
         curl_easy_setopt(http_->easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.total()));
+        // Each attempt on a connection of its own: on a reused one curl
+        // resends by itself when the server has closed it, and the body
+        // would go out more often than the attempts allow.
+        curl_easy_setopt(http_->easy, CURLOPT_FRESH_CONNECT, 1L);
         // curl asks for as much as its buffer holds; let it hold a whole chunk.
         curl_easy_setopt(http_->easy, CURLOPT_UPLOAD_BUFFERSIZE,
                          static_cast<long>(std::clamp<std::uint64_t>(chunk, 16384, 2 * 1024 * 1024)));
