@@ -261,6 +261,8 @@ TEST(CabinetTools, ExtractByteIdentically) {
          WithE8()},
         {{{"c.bin", cabtest::DumpLikeBytes(32768 + 10, 27)}}, WithE8()},
         {{{"nothing.dmp", {}}}, EncoderOptions{}},
+        // Stored frames after compressed ones, the last of odd length.
+        {{{"m.bin", Mixed(200000, 28)}, {"noise.bin", cabtest::RandomBytes(100001, 29)}}, WithE8()},
     };
     for (const auto& [variant, options] : variants) {
         WriteFile(dir / "variant.cab", cab::detail::BuildCabinet(variant, options));
