@@ -25,6 +25,15 @@ Listing::~Listing() {
 
 void Listing::Write(std::string_view text) {
     if (!file_ || failed_) return;
+    // A hostile source (nested repeat blocks with mlist on) could list lines
+    // without end; past 1 GB the listing is given up as a file too large.
+    constexpr std::uint64_t kMaxListingBytes = 1ull << 30;
+    written_ += text.size() * 2; // at most: every character a line feed
+    if (written_ > kMaxListingBytes) {
+        failed_ = true;
+        writeErrno_ = EFBIG;
+        return;
+    }
     // Everything in the listing ends its lines with CR LF.
     std::size_t start = 0;
     while (start < text.size()) {

@@ -35,6 +35,7 @@ private:
     std::string path_;
     bool failed_ = false;
     int writeErrno_ = 0;
+    std::uint64_t written_ = 0;
     int linesOnPage_ = 0;
     bool pageBreakPending_ = false;
 

@@ -274,6 +274,10 @@ bool Assembler::Impl::PushFile(const std::string& name, const std::string& opene
 bool Assembler::Impl::RunPass() {
     if (!PushFile(sourceDisplay, sourcePath)) return false;
     std::string& text = lineText;
+    // Nested repeat blocks multiply: two of 65535 would run four billion
+    // lines. Twenty times the largest real program is plenty.
+    constexpr std::uint64_t kMaxLinesPerPass = 20'000'000;
+    std::uint64_t lines = 0;
     while (!sources.empty()) {
         if (as.fatals_) break;
         InputSource* top = sources.back().get();
@@ -281,6 +285,11 @@ bool Assembler::Impl::RunPass() {
             if (as.fatals_) break;
             EndSource();
             continue;
+        }
+        if (++lines > kMaxLinesPerPass) {
+            as.scan_.Set(text.data(), 0);
+            as.Report(1005);
+            break;
         }
         ProcessLine(top);
         AfterLine();
