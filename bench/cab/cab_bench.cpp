@@ -1,7 +1,7 @@
 // Compression benchmark for report cabinets: our LZX cabinet against deflate
 // (zlib level 6) in 32 KB blocks, the MSZIP way, and as one continuous stream.
 //
-//   cab_bench [--chain N] [--nice N] FILE...   size and time per file
+//   cab_bench [--depth N] [--nice N] FILE...   size and time per file
 //   cab_bench --gen-dump FILE BYTES            writes a synthetic dump-shaped file
 //   cab_bench --cabinet CAB FILE...            WriteCabinet, as the client calls it
 #include "cab_stream.h"
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         return ok ? 0 : 1;
     }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: cab_bench [--chain N] [--nice N] FILE... | --gen-dump FILE BYTES | "
+        std::fprintf(stderr, "usage: cab_bench [--depth N] [--nice N] FILE... | --gen-dump FILE BYTES | "
                              "--cabinet CAB FILE...\n");
         return 2;
     }
@@ -115,10 +115,10 @@ int main(int argc, char** argv) {
     int worst = 0;
     cab::lzx::EncoderOptions plain;
     int first = 1;
-    // Tuning knobs for experiments: --chain N --nice N before the files.
+    // Tuning knobs for experiments: --depth N --nice N before the files.
     while (first + 1 < argc && argv[first][0] == '-' && argv[first][1] == '-') {
-        if (std::strcmp(argv[first], "--chain") == 0)
-            plain.chainDepth = std::stoi(argv[first + 1]);
+        if (std::strcmp(argv[first], "--depth") == 0)
+            plain.searchDepth = std::stoi(argv[first + 1]);
         else if (std::strcmp(argv[first], "--nice") == 0)
             plain.niceLength = std::stoi(argv[first + 1]);
         first += 2;

@@ -169,7 +169,7 @@ struct Encoder::Impl {
     static constexpr int kWays = 32;
     static constexpr int kNearHashBits = 14;
     // Length-3 matches pay only over short distances: they come from a
-    // one-entry-per-hash table instead of the chains.
+    // one-entry-per-hash table instead of the buckets.
     static constexpr std::uint32_t kNearDistance = 1u << 14;
     std::vector<std::uint32_t> head; // kWays per bucket: stream position + 1, 0 = empty
     std::vector<std::uint32_t> near;
@@ -187,7 +187,7 @@ struct Encoder::Impl {
     EncoderStats stats;
 
     explicit Impl(const EncoderOptions& o) : opt(o) {
-        opt.chainDepth = std::clamp(opt.chainDepth, 1, kWays);
+        opt.searchDepth = std::clamp(opt.searchDepth, 1, kWays);
         opt.niceLength = std::clamp(opt.niceLength, 3, kMaxMatch);
         // Decoders hold the translation size in a signed 32-bit integer.
         opt.e8TranslationSize = std::min<std::uint32_t>(opt.e8TranslationSize, 0x7FFFFFFF);
@@ -280,7 +280,7 @@ struct Encoder::Impl {
         return ((Load32(p) & 0xFFFFFF) * 2654435761u) >> (32 - kNearHashBits);
     }
 
-    // Positions enter the chains once 4 bytes are known; the last 3 bytes of
+    // Positions enter the buckets once 4 bytes are known; the last 3 bytes of
     // a frame wait for the next frame.
     void Insert(std::uint64_t pos) {
         const std::uint8_t* p = At(pos);
@@ -355,7 +355,7 @@ struct Encoder::Impl {
             return best;
         if (limit >= 4) {
             int longest = std::max(best.length, 3);
-            int depth = best.length >= kGoodLength ? opt.chainDepth / 4 + 1 : opt.chainDepth;
+            int depth = best.length >= kGoodLength ? opt.searchDepth / 4 + 1 : opt.searchDepth;
             const std::uint32_t* bucket = &head[std::size_t(Hash4(cur)) * kWays];
             const std::uint32_t cur4 = Load32(cur);
             for (int w = 0; w < depth; ++w) {

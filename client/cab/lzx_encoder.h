@@ -23,7 +23,7 @@ struct EncoderOptions {
     std::uint32_t e8TranslationSize = 0;
     // Match finder effort: candidates looked at per position (at most 32),
     // and the match length that ends the search early.
-    int chainDepth = 32;
+    int searchDepth = 32;
     int niceLength = 96;
 };
 

@@ -153,7 +153,7 @@ std::string FuzzRoundTrip(std::span<const std::uint8_t> input) {
     cab::lzx::EncoderOptions options;
     options.compress = (input[0] & 1) == 0;
     options.e8TranslationSize = (input[0] & 2) ? 12000000u : 0u;
-    options.chainDepth = (input[0] & 4) ? 4 : 24;
+    options.searchDepth = (input[0] & 4) ? 4 : 24;
     options.niceLength = (input[0] & 8) ? 257 : 32;
     std::span<const std::uint8_t> payload = input.subspan(2);
     std::vector<std::uint8_t> data;
