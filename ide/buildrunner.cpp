@@ -161,10 +161,12 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
     }, [frame, runner, activeDoc] {
         COxbrinDoc* doc = activeDoc();
         QAction* a = frame->Action(ID_BUILD_CURRENT);
-        const QString text = doc && !doc->PathName().isEmpty()
-                                 ? QString::fromLatin1(strings::kBuildFile).arg(DisplayName(doc->PathName()))
-                                 : QString::fromLatin1(doc ? strings::kBuildFile : strings::kBuildCurrent)
-                                       .arg(doc ? doc->Title() : QString());
+        QString text = QString::fromLatin1(strings::kBuildCurrent);
+        if (doc) {
+            // An untitled document is named by its caption until it has a file.
+            const QString name = doc->PathName().isEmpty() ? doc->Title() : DisplayName(doc->PathName());
+            text = QString::fromLatin1(strings::kBuildFile).arg(name);
+        }
         if (a->text() != text)
             a->setText(text);
         return doc && !runner->IsRunning();

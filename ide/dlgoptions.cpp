@@ -56,7 +56,7 @@ bool ReadRange(QWidget* page, QWidget* control, const QString& text, int lo, int
     bool ok = false;
     const int v = text.trimmed().toInt(&ok);
     if (!ok || v < lo || v > hi) {
-        ShowMessage(page, QString::fromLatin1(strings::kIntegerRange).arg(lo).arg(hi), QMessageBox::Exclamation);
+        ShowMessage(page, QString::fromLatin1(strings::kIntegerRange).arg(lo).arg(hi), QMessageBox::Warning);
         control->setFocus();
         return false;
     }
@@ -144,11 +144,11 @@ CPageGeneral::CPageGeneral(CMainFrame* frame, QWidget* parent) : COptionsPage(pa
     layout->addStretch();
 
     for (QComboBox* box : {editorFace_, outputFace_, terminalFace_})
-        connect(box, &QComboBox::currentTextChanged, this, &COptionsPage::MarkModified);
+        connect(box, &QComboBox::currentTextChanged, this, &CPageGeneral::Touch);
     for (QLineEdit* edit : {editorSize_, outputSize_, terminalSize_})
-        connect(edit, &QLineEdit::textChanged, this, &COptionsPage::MarkModified);
-    connect(tabStop_, &QSpinBox::valueChanged, this, &COptionsPage::MarkModified);
-    connect(highlighting_, &QCheckBox::toggled, this, &COptionsPage::MarkModified);
+        connect(edit, &QLineEdit::textChanged, this, &CPageGeneral::Touch);
+    connect(tabStop_, &QSpinBox::valueChanged, this, &CPageGeneral::Touch);
+    connect(highlighting_, &QCheckBox::toggled, this, &CPageGeneral::Touch);
 }
 
 void CPageGeneral::FillFaces(QComboBox* box, const QString& current) {
@@ -231,13 +231,13 @@ CPageTools::CPageTools(SettingsBlock& settings, QWidget* parent) : COptionsPage(
     layout->addWidget(group);
     layout->addStretch();
 
-    connect(assembler_, &QLineEdit::textChanged, this, &COptionsPage::MarkModified);
+    connect(assembler_, &QLineEdit::textChanged, this, &CPageTools::Touch);
     connect(browse_, &QPushButton::clicked, this, &CPageTools::Browse);
     connect(useOutput_, &QCheckBox::clicked, this, [this] {
         UpdateEnables();
         MarkModified();
     });
-    connect(closeWindow_, &QCheckBox::clicked, this, &COptionsPage::MarkModified);
+    connect(closeWindow_, &QCheckBox::clicked, this, &CPageTools::Touch);
 }
 
 void CPageTools::UpdateEnables() {

@@ -50,6 +50,8 @@ signals:
 
 protected:
     void MarkModified();
+    // MarkModified as a slot for control signals.
+    void Touch() { MarkModified(); }
     bool loading_ = false;
 
 private:

@@ -8,6 +8,7 @@
 #include "icons.h"
 #include "oxbrinapp.h"
 #include "oxbrindoc.h"
+#include "outputpane.h"
 #include "prompts.h"
 #include "settings.h"
 #include "zkbars.h"
@@ -314,10 +315,15 @@ void CMainFrame::CreatePanes() {
         {&varnel_, ID_VIEW_VARNEL, "Varnel", &s.varnelWndSize},
     };
     for (const PaneDef& p : panes) {
-        auto* pane = new CZKSCW(p.id, QString::fromLatin1(p.title), *p.size, this);
-        auto* text = new CPaneText(pane);
-        text->document()->setUndoRedoEnabled(false);
-        pane->SetContent(text);
+        CZKSCW* pane;
+        if (p.id == ID_VIEW_OUTPUT) {
+            pane = new COutputPane(this, *p.size, this);
+        } else {
+            pane = new CZKSCW(p.id, QString::fromLatin1(p.title), *p.size, this);
+            auto* text = new CPaneText(pane);
+            text->document()->setUndoRedoEnabled(false);
+            pane->SetContent(text);
+        }
         addDockWidget(Qt::BottomDockWidgetArea, pane);
         pane->hide();
         // The size is taken whenever the pane goes, so a pane hidden at exit

@@ -1,5 +1,6 @@
 #include "oxbrinapp.h"
 
+#include "buildrunner.h"
 #include "childframe.h"
 #include "commands.h"
 #include "mainframe.h"
@@ -22,6 +23,9 @@ COxbrinApp::COxbrinApp(std::unique_ptr<QSettings> store) : store_(std::move(stor
 }
 
 COxbrinApp::~COxbrinApp() {
+    // The tool runner's thread writes into the Output pane; it ends first.
+    if (toolRunner_)
+        toolRunner_->Shutdown();
     // Documents belong to the frame's children; close them without prompts.
     if (frame_) {
         for (CChildFrame* child : Children())
@@ -44,6 +48,12 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
     frame_ = std::make_unique<CMainFrame>(this);
     if (!frame_->Create())
         return false;
+    toolRunner_ = std::make_unique<CBuildRunner>();
+    InstallBuildCommands(frame_.get(), toolRunner_.get());
+    if (!toolRunner_->Initialise()) {
+        ShowMessage(frame_.get(), QString::fromLatin1(strings::kRedirectionFailed), QMessageBox::Warning);
+        return false;
+    }
     frame_->setAcceptDrops(true);
 
     // A plain start opens no document; a file argument opens that file.

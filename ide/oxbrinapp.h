@@ -18,6 +18,7 @@ namespace oxbrin {
 class CMainFrame;
 class COxbrinDoc;
 class CChildFrame;
+class CBuildRunner;
 
 class COxbrinApp : public QObject {
     Q_OBJECT
@@ -37,6 +38,7 @@ public:
     SettingsBlock& Settings() { return settings_; }
     QSettings& Store() { return *store_; }
     CMainFrame* MainFrame() const { return frame_.get(); }
+    CBuildRunner* ToolRunner() const { return toolRunner_.get(); }
     QPrinter* Printer();
 
     // Documents in the order they were opened.
@@ -72,6 +74,7 @@ private:
     std::unique_ptr<QSettings> store_;
     SettingsBlock settings_;
     std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<CBuildRunner> toolRunner_;
     std::unique_ptr<QPrinter> printer_;
     QStringList recent_;
     int untitledCount_ = 0;

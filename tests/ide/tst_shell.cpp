@@ -149,13 +149,14 @@ private slots:
     }
 
     void MenuTexts() {
-        QVERIFY(Start({MakeFile(QStringLiteral("a.asm"), "nop\n")}));
+        const QString source = MakeFile(QStringLiteral("a.asm"), "nop\n");
+        QVERIFY(Start({source}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Edit")),
                  (QStringList{"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
                               "&Delete", "Select &All\tCtrl+A", "&Find...\tCtrl+F", "Find &Next\tF3",
                               "R&eplace...\tCtrl+H", "&Go To...\tCtrl+G"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Build")),
-                 (QStringList{"B&uild Current\tCtrl+F7", "&Build Project\tF7", "&Set Project File",
+                 (QStringList{QStringLiteral("B&uild %1\tCtrl+F7").arg(source), "&Build Project\tF7", "&Set Project File",
                               "&Release Project File", "&Options...\tAlt+F7"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Terminal")),
                  (QStringList{"&Connected\tCtrl+T", "Show &Terminal Window\tCtrl+3", "&Download File...\tF8",
