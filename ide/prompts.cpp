@@ -42,6 +42,9 @@ QStringList AskFileNames(QWidget* parent, const FileRequest& request) {
     } else {
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
         dlg.setFileMode(QFileDialog::ExistingFiles);
+        // The download dialog starts on the file sent last.
+        if (!request.suggestedName.isEmpty())
+            dlg.selectFile(request.suggestedName);
     }
     if (dlg.exec() != QDialog::Accepted)
         return {};
