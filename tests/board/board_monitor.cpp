@@ -231,8 +231,10 @@ int main(int argc, char** argv) {
             char buf[1024];
             ssize_t n;
             while (poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN) &&
-                   (n = read(line, buf, sizeof buf)) > 0)
+                   (n = read(line, buf, sizeof buf)) > 0) {
+                if (log) std::fwrite(buf, 1, static_cast<size_t>(n), log);
                 monitor.Receive(std::string_view(buf, static_cast<size_t>(n)));
+            }
             break;
         }
         if (!fds[0].revents) continue;
