@@ -230,8 +230,13 @@ void COxbrinView::insertFromMimeData(const QMimeData* source) {
 }
 
 QMimeData* COxbrinView::createMimeDataFromSelection() const {
+    // The text exactly as it is, with plain line feeds between the lines
+    // (the document keeps them as paragraph separators).
+    QString text = textCursor().selection().toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
     auto* data = new QMimeData;
-    data->setText(textCursor().selection().toRawText());
+    data->setText(text);
     return data;
 }
 

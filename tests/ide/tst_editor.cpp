@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QPrinter>
 #include <QTextBlock>
+#include <QUrl>
 
 using namespace oxbrin;
 using namespace oxbrin::test;
@@ -273,12 +274,30 @@ private slots:
         QVERIFY(Frame()->Execute(ID_EDIT_PASTE));
         QCOMPARE(v->document()->firstBlock().text(), QStringLiteral("nop"));
         QVERIFY(v->document()->firstBlock().begin().fragment().charFormat().fontWeight() <= QFont::Normal);
-        // What the editor copies is plain text too.
+        // What the editor copies is plain text too, lines ending in line
+        // feeds, no-break spaces kept.
+        QTextCursor(v->document()).insertText(QStringLiteral("a\u00a0b\n"));
         v->selectAll();
         QVERIFY(Frame()->Execute(ID_EDIT_COPY));
         const QMimeData* copied = QGuiApplication::clipboard()->mimeData();
         QVERIFY(copied->hasText());
         QVERIFY(!copied->hasHtml());
+        QCOMPARE(copied->text(), QStringLiteral("a\u00a0b\nnop\n"));
+
+        // Files dropped on the editor are opened, not pasted as text.
+        const QString other = dir_.filePath(QStringLiteral("dropped.asm"));
+        QVERIFY(WriteAll(other, "\tnop\n"));
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(other)});
+        files.setText(other);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(v->viewport(), &enter);
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(v->viewport(), &drop);
+        Settle();
+        QCOMPARE(app_->Documents().size(), 2);
+        QCOMPARE(v->document()->blockCount(), 3);
+        QCOMPARE(v->document()->firstBlock().text(), QStringLiteral("a\u00a0b"));
     }
 
     void EscapeHidesOutput() {
