@@ -9,12 +9,14 @@
 #include "core/minidump_writer.h"
 #include "core/process.h"
 #include "core/tempfiles.h"
+#include "contents_dialog.h"
 #include "dialogs.h"
 #include "report.h"
 #include "reportfiles.h"
 #include "settings.h"
 #include "texts.h"
 #include "unattended.h"
+#include "upload_dialog.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <fcntl.h>
@@ -95,6 +98,9 @@ private:
     int Answer();
     int Unattended(const UnattendedAnswer& answer);
     int StartDebugger();
+    std::optional<upload::ReportUrl> UploadTarget() const;
+    upload::ReportFields UploadFields() const;
+    upload::CabinetBuilder CabinetBuilderFor(ReportCabinet& cabinet) const;
     QApplication& Gui() {
         if (!app_) app_ = std::make_unique<QApplication>(argc_, argv_);
         return *app_;
@@ -205,6 +211,38 @@ int Client::StartDebugger() {
     return kDebug;
 }
 
+// An upload is offered only for an HTTP or HTTPS address with host and path.
+std::optional<upload::ReportUrl> Client::UploadTarget() const {
+    return upload::ParseReportUrl(info_.config.reportUrl.toStdString());
+}
+
+upload::ReportFields Client::UploadFields() const {
+    upload::ReportFields f;
+    f.productName = info_.config.productName.toStdString();
+    f.applicationName = info_.applicationName.toStdString();
+    f.applicationVersion = info_.applicationVersion.toStdString();
+    f.moduleName = info_.moduleName.toStdString();
+    f.moduleVersion = info_.moduleVersion.toStdString();
+    f.offset = info_.offset;
+    return f;
+}
+
+// Builds the report cabinet for the upload; `cabinet` keeps (and at the end
+// deletes) the file.
+upload::CabinetBuilder Client::CabinetBuilderFor(ReportCabinet& cabinet) const {
+    QString dump = info_.dumpPath;
+    return [&cabinet, dump](const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                            const std::atomic<bool>& stop, std::string* path, std::string* error) {
+        QString message;
+        bool ok = cabinet.Build(
+            dump, [&progress](int value) { progress(static_cast<std::uint64_t>(value), kProgressMax); }, &stop,
+            &message);
+        if (ok) *path = cabinet.path().toStdString();
+        else *error = message.toStdString();
+        return ok;
+    };
+}
+
 int Client::Unattended(const UnattendedAnswer& answer) {
     auto say = [](const QString& s) { std::fprintf(stderr, "ulmarro: %s\n", s.toLocal8Bit().constData()); };
     say(SubstitutePromptText(QString::fromUtf8(text::kPromptProblem), info_));
@@ -217,7 +255,15 @@ int Client::Unattended(const UnattendedAnswer& answer) {
     case UnattendedAnswer::Debug: return StartDebugger();
     case UnattendedAnswer::Send:
     case UnattendedAnswer::Save: {
-        // No upload yet: sending falls back to saving, as when no server is configured.
+        if (answer.kind == UnattendedAnswer::Send) {
+            if (std::optional<upload::ReportUrl> url = UploadTarget()) {
+                ReportCabinet cabinet;
+                upload::UploadUnattended(*url, UploadFields(), CabinetBuilderFor(cabinet),
+                                         [&](const std::string& s) { say(QString::fromStdString(s)); });
+                return kDone;
+            }
+        }
+        // Without a server, sending falls back to saving.
         if (answer.path.isEmpty()) {
             say(QStringLiteral("no upload is possible and no file was named; the report is discarded"));
             return kDone;
@@ -249,12 +295,21 @@ int Client::Answer() {
         return Fail(Format(text::kDialogFailed, QStringLiteral("no display (set ULMARRO_UNATTENDED to answer)")));
 
     Gui();
-    PromptDialog prompt(info_, ContentsViewer{});
+    // The report carries the minidump; the contents view shows it.
+    ContentsViewer viewer = [](QWidget* parent, const ReportInfo& info) {
+        contents::ContentsDialog dialog(info.dumpPath, {info.dumpPath}, parent);
+        dialog.exec();
+    };
+    PromptDialog prompt(info_, viewer);
     int result = prompt.exec();
     if (result == PromptDialog::Debug) return StartDebugger();
     if (result != PromptDialog::Send) return kDone;
-    // The upload dialog takes over here once uploads exist; until then the
-    // report is offered for saving.
+    if (std::optional<upload::ReportUrl> url = UploadTarget()) {
+        ReportCabinet cabinet;
+        upload::UploadDialog dialog(*url, UploadFields(), CabinetBuilderFor(cabinet));
+        dialog.exec();
+        return kDone;
+    }
     SaveDialog save(info_);
     save.exec();
     return kDone;
