@@ -40,7 +40,7 @@ ContentsDialog::ContentsDialog(const QString& dumpPath, const QStringList& files
     model_ = new ContentsModel(sections_, this);
     list_ = new QListView(this);
     list_->setObjectName(QStringLiteral("list"));
-    list_->setUniformItemSizes(true);  // the view never measures all rows
+    list_->setUniformItemSizes(true); // the view never measures all rows
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QFont font(QStringLiteral("Courier New"));
@@ -56,13 +56,15 @@ ContentsDialog::ContentsDialog(const QString& dumpPath, const QStringList& files
     list_->setModel(model_);
     layout->addWidget(list_, 1);
 
-    filesLabel_ = new QLabel(QStringLiteral("The following files will be included in this error report:"), this);
+    filesLabel_ =
+        new QLabel(QStringLiteral("The following files will be included in this error report:"), this);
     filesLabel_->setObjectName(QStringLiteral("filesLabel"));
     files_ = new QPlainTextEdit(this);
     files_->setObjectName(QStringLiteral("files"));
     files_->setReadOnly(true);
     QString text;
-    for (const QString& file : files) text += file + QLatin1Char('\n');
+    for (const QString& file : files)
+        text += file + QLatin1Char('\n');
     files_->setPlainText(text);
     files_->setMaximumHeight(QFontMetrics(files_->font()).lineSpacing() * 5);
     layout->addWidget(filesLabel_);

@@ -20,18 +20,18 @@ namespace ulmarro::contents {
 
 class ContentsModel : public QAbstractListModel {
     Q_OBJECT
-public:
+  public:
     explicit ContentsModel(std::shared_ptr<const SectionList> sections, QObject* parent = nullptr);
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
-private:
+  private:
     std::shared_ptr<const SectionList> sections_;
 };
 
 class ContentsDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     // Opens `dumpPath` (a dump that cannot be read gives an empty list) and
     // lists `files` below it.
     ContentsDialog(const QString& dumpPath, const QStringList& files, QWidget* parent = nullptr);
@@ -39,7 +39,7 @@ public:
 
     const SectionList& sections() const { return *sections_; }
 
-private:
+  private:
     std::shared_ptr<SectionList> sections_;
     ContentsModel* model_ = nullptr;
     QListView* list_ = nullptr;

@@ -71,7 +71,7 @@ std::string DumpBytes::Utf16String(std::uint64_t offset) const {
                 c = 0xFFFD;
             }
         } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;  // a lone surrogate
+            c = 0xFFFD; // a lone surrogate
         }
         if (c == 0) break;
         AppendUtf8(out, c);
@@ -96,10 +96,14 @@ std::string Format(const char* pattern, ...) {
     return std::string(buffer, static_cast<std::size_t>(std::min<int>(n, sizeof buffer - 1)));
 }
 
-unsigned long long ULL(std::uint64_t v) { return static_cast<unsigned long long>(v); }
+unsigned long long ULL(std::uint64_t v) {
+    return static_cast<unsigned long long>(v);
+}
 
 // Addresses of 32-bit processes keep their eight digits; larger ones need 16.
-std::string Address(std::uint64_t a) { return a > 0xFFFFFFFFu ? Format("%016llX", ULL(a)) : Format("%08X", static_cast<unsigned>(a)); }
+std::string Address(std::uint64_t a) {
+    return a > 0xFFFFFFFFu ? Format("%016llX", ULL(a)) : Format("%08X", static_cast<unsigned>(a));
+}
 
 } // namespace
 
@@ -114,7 +118,8 @@ std::string HexDumpLine(std::uint64_t address, const std::uint8_t* bytes, std::s
         line += hex[b & 0xF];
         if (i % 4 == 3) line += ' ';
     }
-    for (std::size_t i = 0; i < count; ++i) line += bytes[i] < 32 || bytes[i] >= 128 ? '.' : static_cast<char>(bytes[i]);
+    for (std::size_t i = 0; i < count; ++i)
+        line += bytes[i] < 32 || bytes[i] >= 128 ? '.' : static_cast<char>(bytes[i]);
     return line;
 }
 
@@ -122,28 +127,55 @@ std::string ExceptionName(std::uint32_t code, std::uint32_t flags, std::uint32_t
     if (platform == kPlatformLinux) {
         // Signal number and si_code, mapped onto the exception they stand for.
         switch (code) {
-        case 11: code = 0xC0000005; break;                               // SIGSEGV
-        case 7: code = flags == 1 ? 0x80000002 : 0xC0000006; break;      // SIGBUS: BUS_ADRALN or other
-        case 4: code = flags == 5 || flags == 6 ? 0xC0000096 : 0xC000001D; break;  // SIGILL
-        case 8:                                                          // SIGFPE
+        case 11:
+            code = 0xC0000005;
+            break; // SIGSEGV
+        case 7:
+            code = flags == 1 ? 0x80000002 : 0xC0000006;
+            break; // SIGBUS: BUS_ADRALN or other
+        case 4:
+            code = flags == 5 || flags == 6 ? 0xC0000096 : 0xC000001D;
+            break; // SIGILL
+        case 8:    // SIGFPE
             switch (flags) {
-            case 1: code = 0xC0000094; break;
-            case 2: code = 0xC0000095; break;
-            case 3: code = 0xC000008E; break;
-            case 4: code = 0xC0000091; break;
-            case 5: code = 0xC0000093; break;
-            case 6: code = 0xC000008F; break;
-            case 7: code = 0xC0000090; break;
-            case 8: code = 0xC000008C; break;
-            default: return {};
+            case 1:
+                code = 0xC0000094;
+                break;
+            case 2:
+                code = 0xC0000095;
+                break;
+            case 3:
+                code = 0xC000008E;
+                break;
+            case 4:
+                code = 0xC0000091;
+                break;
+            case 5:
+                code = 0xC0000093;
+                break;
+            case 6:
+                code = 0xC000008F;
+                break;
+            case 7:
+                code = 0xC0000090;
+                break;
+            case 8:
+                code = 0xC000008C;
+                break;
+            default:
+                return {};
             }
             break;
-        case 5:  // SIGTRAP
-            if (flags == 1) code = 0x80000003;
-            else if (flags == 2) code = 0x80000004;
-            else return {};
+        case 5: // SIGTRAP
+            if (flags == 1)
+                code = 0x80000003;
+            else if (flags == 2)
+                code = 0x80000004;
+            else
+                return {};
             break;
-        default: return {};
+        default:
+            return {};
         }
     }
     struct Entry {
@@ -200,24 +232,31 @@ Context FindContext(const DumpBytes& dump, std::uint32_t size, std::uint32_t rva
     Context c;
     c.offset = rva;
     auto cpu = [](std::uint32_t flags) { return flags & 0xFFFF0000u; };
-    if (size >= kAmd64ContextSize && dump.Has(rva, kAmd64ContextSize) && cpu(dump.U32(rva + 48)) == 0x00100000)
+    if (size >= kAmd64ContextSize && dump.Has(rva, kAmd64ContextSize) &&
+        cpu(dump.U32(rva + 48)) == 0x00100000)
         c.kind = ContextKind::Amd64;
     else if (size >= kX86ContextSize && dump.Has(rva, kX86ContextSize) && cpu(dump.U32(rva)) == 0x00010000)
         c.kind = ContextKind::X86;
-    else if (size >= kArm64ContextSize && dump.Has(rva, kArm64ContextSize) && cpu(dump.U32(rva)) == 0x00400000)
+    else if (size >= kArm64ContextSize && dump.Has(rva, kArm64ContextSize) &&
+             cpu(dump.U32(rva)) == 0x00400000)
         c.kind = ContextKind::Arm64;
-    else if (size >= kArm64OldContextSize && dump.Has(rva, kArm64OldContextSize) && cpu(dump.U32(rva)) == 0x80000000)
+    else if (size >= kArm64OldContextSize && dump.Has(rva, kArm64OldContextSize) &&
+             cpu(dump.U32(rva)) == 0x80000000)
         c.kind = ContextKind::Arm64Old;
     return c;
 }
 
 std::uint64_t RegisterLineCount(ContextKind kind) {
     switch (kind) {
-    case ContextKind::X86: return 4;
-    case ContextKind::Amd64: return 6;
+    case ContextKind::X86:
+        return 4;
+    case ContextKind::Amd64:
+        return 6;
     case ContextKind::Arm64:
-    case ContextKind::Arm64Old: return 9;
-    case ContextKind::None: break;
+    case ContextKind::Arm64Old:
+        return 9;
+    case ContextKind::None:
+        break;
     }
     return 0;
 }
@@ -228,11 +267,16 @@ std::string RegisterLine(const DumpBytes& d, const Context& c, std::uint64_t lin
     case ContextKind::X86: {
         auto r = [&](unsigned at) { return static_cast<unsigned>(d.U32(o + at)); };
         switch (line) {
-        case 0: return Format("EAX: %08X, EBX: %08X, ECX: %08X, EDX: %08X", r(176), r(164), r(172), r(168));
-        case 1: return Format("ESI: %08X, EDI: %08X, EBP: %08X", r(160), r(156), r(180));
-        case 2: return Format("CS:EIP: %04X:%08X, SS:ESP: %04X:%08X", r(188) & 0xFFFF, r(184), r(200) & 0xFFFF, r(196));
-        case 3: return Format("DS: %04X, ES: %04X, FS: %04X, GS: %04X", r(152) & 0xFFFF, r(148) & 0xFFFF, r(144) & 0xFFFF,
-                              r(140) & 0xFFFF);
+        case 0:
+            return Format("EAX: %08X, EBX: %08X, ECX: %08X, EDX: %08X", r(176), r(164), r(172), r(168));
+        case 1:
+            return Format("ESI: %08X, EDI: %08X, EBP: %08X", r(160), r(156), r(180));
+        case 2:
+            return Format("CS:EIP: %04X:%08X, SS:ESP: %04X:%08X", r(188) & 0xFFFF, r(184), r(200) & 0xFFFF,
+                          r(196));
+        case 3:
+            return Format("DS: %04X, ES: %04X, FS: %04X, GS: %04X", r(152) & 0xFFFF, r(148) & 0xFFFF,
+                          r(144) & 0xFFFF, r(140) & 0xFFFF);
         }
         break;
     }
@@ -240,12 +284,21 @@ std::string RegisterLine(const DumpBytes& d, const Context& c, std::uint64_t lin
         auto q = [&](unsigned at) { return ULL(d.U64(o + at)); };
         auto s = [&](unsigned at) { return static_cast<unsigned>(d.U16(o + at)); };
         switch (line) {
-        case 0: return Format("RAX: %016llX, RBX: %016llX, RCX: %016llX, RDX: %016llX", q(120), q(144), q(128), q(136));
-        case 1: return Format("RSI: %016llX, RDI: %016llX, RBP: %016llX", q(168), q(176), q(160));
-        case 2: return Format("R8: %016llX, R9: %016llX, R10: %016llX, R11: %016llX", q(184), q(192), q(200), q(208));
-        case 3: return Format("R12: %016llX, R13: %016llX, R14: %016llX, R15: %016llX", q(216), q(224), q(232), q(240));
-        case 4: return Format("CS:RIP: %04X:%016llX, SS:RSP: %04X:%016llX", s(56), q(248), s(66), q(152));
-        case 5: return Format("DS: %04X, ES: %04X, FS: %04X, GS: %04X", s(58), s(60), s(62), s(64));
+        case 0:
+            return Format("RAX: %016llX, RBX: %016llX, RCX: %016llX, RDX: %016llX", q(120), q(144), q(128),
+                          q(136));
+        case 1:
+            return Format("RSI: %016llX, RDI: %016llX, RBP: %016llX", q(168), q(176), q(160));
+        case 2:
+            return Format("R8: %016llX, R9: %016llX, R10: %016llX, R11: %016llX", q(184), q(192), q(200),
+                          q(208));
+        case 3:
+            return Format("R12: %016llX, R13: %016llX, R14: %016llX, R15: %016llX", q(216), q(224), q(232),
+                          q(240));
+        case 4:
+            return Format("CS:RIP: %04X:%016llX, SS:RSP: %04X:%016llX", s(56), q(248), s(66), q(152));
+        case 5:
+            return Format("DS: %04X, ES: %04X, FS: %04X, GS: %04X", s(58), s(60), s(62), s(64));
         }
         break;
     }
@@ -259,14 +312,15 @@ std::string RegisterLine(const DumpBytes& d, const Context& c, std::uint64_t lin
         const unsigned cpsr = static_cast<unsigned>(old ? d.U32(regs + 33 * 8) : d.U32(o + 4));
         if (line < 7) {
             unsigned n = static_cast<unsigned>(line) * 4;
-            return Format("X%u: %016llX, X%u: %016llX, X%u: %016llX, X%u: %016llX", n, x(n), n + 1, x(n + 1), n + 2,
-                          x(n + 2), n + 3, x(n + 3));
+            return Format("X%u: %016llX, X%u: %016llX, X%u: %016llX, X%u: %016llX", n, x(n), n + 1, x(n + 1),
+                          n + 2, x(n + 2), n + 3, x(n + 3));
         }
         if (line == 7) return Format("X28: %016llX, FP: %016llX, LR: %016llX", x(28), x(29), x(30));
         if (line == 8) return Format("SP: %016llX, PC: %016llX, CPSR: %08X", x(31), x(32), cpsr);
         break;
     }
-    case ContextKind::None: break;
+    case ContextKind::None:
+        break;
     }
     return {};
 }
@@ -286,54 +340,65 @@ MemoryBlock Block(const DumpBytes& dump, std::uint64_t address, std::uint64_t si
 std::string HexRow(const MemoryBlock& b, std::uint64_t row) {
     std::uint64_t offset = row * 16;
     if (offset >= b.size) return {};
-    return HexDumpLine(b.address + offset, b.bytes + offset, static_cast<std::size_t>(std::min<std::uint64_t>(16, b.size - offset)));
+    return HexDumpLine(b.address + offset, b.bytes + offset,
+                       static_cast<std::size_t>(std::min<std::uint64_t>(16, b.size - offset)));
 }
 
 // ---------------------------------------------------------------------------
 // Sections
 
 class ExceptionSection : public ReportSection {
-public:
-    ExceptionSection(const DumpBytes& d, std::uint64_t at, std::uint32_t platform) : d_(d), at_(at), platform_(platform) {}
+  public:
+    ExceptionSection(const DumpBytes& d, std::uint64_t at, std::uint32_t platform)
+        : d_(d), at_(at), platform_(platform) {}
     std::uint64_t LineCount() const override { return 6; }
     std::string LineText(std::uint64_t i) const override {
         const std::uint32_t code = d_.U32(at_ + 8), flags = d_.U32(at_ + 12);
         switch (i) {
-        case 0: return "Exception Information";
+        case 0:
+            return "Exception Information";
         case 1: {
             std::string name = ExceptionName(code, flags, platform_);
             return name.empty() ? Format("Code: 0x%08X", code) : "Code: " + name;
         }
-        case 2: return Format("Flags: 0x%08X", flags);
-        case 3: return Format("Record: 0x%016llX", ULL(d_.U64(at_ + 16)));
-        case 4: return Format("Address: 0x%016llX", ULL(d_.U64(at_ + 24)));
+        case 2:
+            return Format("Flags: 0x%08X", flags);
+        case 3:
+            return Format("Record: 0x%016llX", ULL(d_.U64(at_ + 16)));
+        case 4:
+            return Format("Address: 0x%016llX", ULL(d_.U64(at_ + 24)));
         }
         return {};
     }
 
-private:
+  private:
     DumpBytes d_;
     std::uint64_t at_;
     std::uint32_t platform_;
 };
 
 class SystemSection : public ReportSection {
-public:
+  public:
     SystemSection(const DumpBytes& d, std::uint64_t at) : d_(d), at_(at) {}
     std::uint64_t LineCount() const override { return 6; }
     std::string LineText(std::uint64_t i) const override {
         auto u = [&](unsigned offset) { return static_cast<unsigned>(d_.U32(at_ + offset)); };
         switch (i) {
-        case 0: return "System Information";
-        case 1: return SystemLine();
-        case 2: return Format("CPU Vendor Code: 0x%08X - 0x%08X - 0x%08X", u(32), u(36), u(40));
-        case 3: return Format("CPU Version: 0x%08X  CPU Feature Code: 0x%08X", u(44), u(48));
-        case 4: return Format("CPU AMD Feature Code: 0x%08X", u(52));
+        case 0:
+            return "System Information";
+        case 1:
+            return SystemLine();
+        case 2:
+            return Format("CPU Vendor Code: 0x%08X - 0x%08X - 0x%08X", u(32), u(36), u(40));
+        case 3:
+            return Format("CPU Version: 0x%08X  CPU Feature Code: 0x%08X", u(44), u(48));
+        case 4:
+            return Format("CPU AMD Feature Code: 0x%08X", u(52));
         }
         return {};
     }
 
-private:
+  private:
     std::string SystemLine() const {
         const unsigned major = d_.U32(at_ + 8), minor = d_.U32(at_ + 12), build = d_.U32(at_ + 16);
         const std::uint32_t platform = d_.U32(at_ + 20);
@@ -345,21 +410,30 @@ private:
         }
         std::string name;
         if (platform == kPlatformWin32Nt) {
-            if (major == 5 && minor == 0) name = "2000";
-            else if (major == 5 && minor == 1) name = "XP";
-            else if (major == 5 && minor == 2) name = "Server 2003";
-            else name = Format("NT %u.%u", major, minor);
+            if (major == 5 && minor == 0)
+                name = "2000";
+            else if (major == 5 && minor == 1)
+                name = "XP";
+            else if (major == 5 && minor == 2)
+                name = "Server 2003";
+            else
+                name = Format("NT %u.%u", major, minor);
         } else {
-            if (major == 4 && minor == 0) name = "95";
-            else if (major == 4 && minor == 10) name = "98";
-            else if (major == 4 && minor == 90) name = "Me";
-            else name = Format("%u.%u", major, minor);
+            if (major == 4 && minor == 0)
+                name = "95";
+            else if (major == 4 && minor == 10)
+                name = "98";
+            else if (major == 4 && minor == 90)
+                name = "Me";
+            else
+                name = Format("%u.%u", major, minor);
         }
         if (!servicePack.empty()) {
             if (servicePack[0] != ' ') name += ' ';
             name += servicePack;
         }
-        const int shownBuild = platform == kPlatformWin32Nt ? static_cast<int>(build) : static_cast<int>(build & 0xFFFF);
+        const int shownBuild =
+            platform == kPlatformWin32Nt ? static_cast<int>(build) : static_cast<int>(build & 0xFFFF);
         // Built without the fixed-size buffer: the service-pack string can be long.
         return "Windows " + name + Format(" (Build %d)", shownBuild);
     }
@@ -369,7 +443,7 @@ private:
 };
 
 class ModuleSection : public ReportSection {
-public:
+  public:
     ModuleSection(const DumpBytes& d, std::uint64_t at, unsigned number) : d_(d), at_(at), number_(number) {}
     std::uint64_t LineCount() const override { return 9; }
     std::string LineText(std::uint64_t i) const override {
@@ -378,30 +452,37 @@ public:
             return Format("%s: %u.%u.%u.%u", what, u(hi) >> 16, u(hi) & 0xFFFF, u(lo) >> 16, u(lo) & 0xFFFF);
         };
         switch (i) {
-        case 0: return Format("Module %u", number_);
+        case 0:
+            return Format("Module %u", number_);
         case 1: {
             std::string name = d_.Utf16String(u(20));
             std::size_t cut = name.find_last_of("\\/");
             return cut == std::string::npos ? name : name.substr(cut + 1);
         }
-        case 2: return "Image Base: 0x" + Address(d_.U64(at_));
-        case 3: return Format("Image Size: 0x%08X", u(8));
-        case 4: return Format("Checksum: 0x%08X", u(12));
-        case 5: return Format("Time Stamp: 0x%08X", u(16));
-        case 6: return version("File Version", 32, 36);
-        case 7: return version("Product Version", 40, 44);
+        case 2:
+            return "Image Base: 0x" + Address(d_.U64(at_));
+        case 3:
+            return Format("Image Size: 0x%08X", u(8));
+        case 4:
+            return Format("Checksum: 0x%08X", u(12));
+        case 5:
+            return Format("Time Stamp: 0x%08X", u(16));
+        case 6:
+            return version("File Version", 32, 36);
+        case 7:
+            return version("Product Version", 40, 44);
         }
         return {};
     }
 
-private:
+  private:
     DumpBytes d_;
     std::uint64_t at_;
     unsigned number_;
 };
 
 class ThreadSection : public ReportSection {
-public:
+  public:
     ThreadSection(const DumpBytes& d, std::uint64_t at, unsigned number, bool extended)
         : d_(d), at_(at), number_(number), extended_(extended) {
         stack_ = Block(d, d.U64(at + 24), d.U32(at + 32), d.U32(at + 36));
@@ -422,8 +503,8 @@ public:
         return HexRow(stack_, i - head - registers_ - 1);
     }
 
-private:
-    std::uint64_t Head() const { return extended_ ? 6 : 3; }  // lines up to and including "Context:"
+  private:
+    std::uint64_t Head() const { return extended_ ? 6 : 3; } // lines up to and including "Context:"
 
     DumpBytes d_;
     std::uint64_t at_;
@@ -435,7 +516,7 @@ private:
 };
 
 class MemorySection : public ReportSection {
-public:
+  public:
     MemorySection(const MemoryBlock& block, unsigned number) : block_(block), number_(number) {}
     std::uint64_t LineCount() const override { return block_.Rows() + 2; }
     std::string LineText(std::uint64_t i) const override {
@@ -443,7 +524,7 @@ public:
         return HexRow(block_, i - 1);
     }
 
-private:
+  private:
     MemoryBlock block_;
     unsigned number_;
 };
@@ -451,7 +532,7 @@ private:
 struct Stream {
     bool present = false;
     std::uint64_t rva = 0;
-    std::uint64_t size = 0;  // clipped to the file
+    std::uint64_t size = 0; // clipped to the file
 };
 
 // The first directory entry of a type, as the system's stream reader finds it.
@@ -546,12 +627,14 @@ void SectionList::Build(const std::uint8_t* data, std::size_t size) {
     }
 
     unsigned thread = 0;
-    for (auto [type, entrySize] : {std::pair<std::uint32_t, std::uint64_t>{kThreadList, 48}, {kThreadExList, 64}}) {
+    for (auto [type, entrySize] :
+         {std::pair<std::uint32_t, std::uint64_t>{kThreadList, 48}, {kThreadExList, 64}}) {
         Stream s = FindStream(d, type);
         if (!s.present || s.size < 4) continue;
         const std::uint64_t n = Entries(s, 4, d.U32(s.rva), entrySize);
         for (std::uint64_t i = 0; i < n; ++i)
-            add(std::make_unique<ThreadSection>(d, s.rva + 4 + i * entrySize, ++thread, type == kThreadExList));
+            add(std::make_unique<ThreadSection>(d, s.rva + 4 + i * entrySize, ++thread,
+                                                type == kThreadExList));
     }
 
     unsigned range = 0;

@@ -19,7 +19,7 @@ namespace ulmarro::contents {
 
 // Bounded, byte-order independent reads from the mapped dump.
 class DumpBytes {
-public:
+  public:
     DumpBytes() = default;
     DumpBytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
@@ -39,7 +39,7 @@ public:
     // Empty when the string does not lie in the file.
     std::string Utf16String(std::uint64_t offset) const;
 
-private:
+  private:
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
@@ -60,7 +60,7 @@ struct MemoryBlock {
 std::string HexDumpLine(std::uint64_t address, const std::uint8_t* bytes, std::size_t count);
 
 class ReportSection {
-public:
+  public:
     virtual ~ReportSection() = default;
     virtual std::uint64_t LineCount() const = 0;
     // Text of line `index` (below LineCount()).
@@ -87,7 +87,7 @@ constexpr std::uint32_t kPlatformLinux = 0x8201;
 std::string ExceptionName(std::uint32_t code, std::uint32_t flags, std::uint32_t platform);
 
 class SectionList {
-public:
+  public:
     SectionList();
     ~SectionList();
     SectionList(const SectionList&) = delete;
@@ -107,11 +107,11 @@ public:
     std::size_t SectionCount() const { return sections_.size(); }
     const ReportSection& Section(std::size_t i) const { return *sections_[i]; }
 
-private:
+  private:
     struct Mapping;
     std::unique_ptr<Mapping> mapping_;
     std::vector<std::unique_ptr<ReportSection>> sections_;
-    std::vector<std::uint64_t> starts_;  // first line of each section
+    std::vector<std::uint64_t> starts_; // first line of each section
     std::uint64_t total_ = 0;
 };
 

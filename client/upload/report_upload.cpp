@@ -34,7 +34,8 @@ std::string Hex8(std::uint64_t v, bool upper) {
 }
 
 std::string ToLower(std::string s) {
-    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (char& c : s)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     return s;
 }
 
@@ -111,8 +112,9 @@ std::vector<std::pair<std::string, std::string>> FormFields(const ReportFields& 
 std::string FormEncode(const std::string& text) {
     static const char hex[] = "0123456789abcdef";
     auto keep = [](unsigned char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' || c == '\'' ||
-               c == '(' || c == ')' || c == '*' || c == '-' || c == '.' || c == '/' || c == ':' || c == '_' || c == '~';
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' ||
+               c == '\'' || c == '(' || c == ')' || c == '*' || c == '-' || c == '.' || c == '/' ||
+               c == ':' || c == '_' || c == '~';
     };
     std::string out;
     for (unsigned char c : text) {
@@ -138,45 +140,57 @@ std::string StatusRequestBody(const ReportFields& fields) {
     return body;
 }
 
-std::string MakeBoundary(std::uint32_t tick) { return std::string(16, '-') + Hex8(tick, false) + Hex8(0xE18D749C, false); }
+std::string MakeBoundary(std::uint32_t tick) {
+    return std::string(16, '-') + Hex8(tick, false) + Hex8(0xE18D749C, false);
+}
 
 MultipartBody MakeMultipartBody(const ReportFields& fields, const std::string& boundary,
                                 const std::string& cabinetPath, std::uint64_t cabinetSize) {
     MultipartBody body;
     body.boundary = boundary;
     for (const auto& [name, value] : FormFields(fields, "Submit"))
-        body.head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-    body.head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"Cabinet\"; filename=\"" + cabinetPath +
-                 "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+        body.head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+                     value + "\r\n";
+    body.head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"Cabinet\"; filename=\"" +
+                 cabinetPath + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
     body.fileSize = cabinetSize;
     body.tail = "\r\n--" + boundary + "--\r\n";
     return body;
 }
 
-std::uint64_t ChunkSize(std::uint64_t total) { return std::max<std::uint64_t>(total / 256, 4096); }
+std::uint64_t ChunkSize(std::uint64_t total) {
+    return std::max<std::uint64_t>(total / 256, 4096);
+}
 
 ServerAnswer ParseAnswer(const std::string& body) {
     ServerAnswer a;
-    if (body == "OK") a.kind = ServerAnswer::Ok;
-    else if (body == "CANCEL") a.kind = ServerAnswer::Cancel;
-    else if (body.rfind("URL=", 0) == 0) a = {ServerAnswer::Url, body.substr(4)};
-    else if (body.rfind("ERROR=", 0) == 0) a = {ServerAnswer::Error, body.substr(6)};
+    if (body == "OK")
+        a.kind = ServerAnswer::Ok;
+    else if (body == "CANCEL")
+        a.kind = ServerAnswer::Cancel;
+    else if (body.rfind("URL=", 0) == 0)
+        a = {ServerAnswer::Url, body.substr(4)};
+    else if (body.rfind("ERROR=", 0) == 0)
+        a = {ServerAnswer::Error, body.substr(6)};
     return a;
 }
 
-Connection CheckConnection(const std::string& host, const std::string& routeFile, const std::string& route6File) {
+Connection CheckConnection(const std::string& host, const std::string& routeFile,
+                           const std::string& route6File) {
     const std::string h = ToLower(host);
-    if (h == "localhost" || h.rfind("127.", 0) == 0 || h == "::1" || h == "[::1]") return Connection::Connected;
+    if (h == "localhost" || h.rfind("127.", 0) == 0 || h == "::1" || h == "[::1]")
+        return Connection::Connected;
     bool readable = false;
     std::ifstream v4(routeFile);
     if (v4) {
         readable = true;
         std::string line;
-        std::getline(v4, line);  // column titles
+        std::getline(v4, line); // column titles
         while (std::getline(v4, line)) {
             std::istringstream in(line);
             std::string iface, destination;
-            if (in >> iface >> destination && iface != "lo" && destination == "00000000") return Connection::Connected;
+            if (in >> iface >> destination && iface != "lo" && destination == "00000000")
+                return Connection::Connected;
         }
     }
     std::ifstream v6(route6File);
@@ -190,7 +204,8 @@ Connection CheckConnection(const std::string& host, const std::string& routeFile
             for (int i = 0; i < 7 && in >> skip; ++i) {
             }
             if (!(in >> iface)) continue;
-            if (iface != "lo" && length == "00" && destination == std::string(32, '0')) return Connection::Connected;
+            if (iface != "lo" && length == "00" && destination == std::string(32, '0'))
+                return Connection::Connected;
         }
     }
     return readable ? Connection::NotConnected : Connection::Unknown;
@@ -198,10 +213,14 @@ Connection CheckConnection(const std::string& host, const std::string& routeFile
 
 const char* StepText(Step step) {
     switch (step) {
-    case Step::Contacting: return text::kContacting;
-    case Step::Checking: return text::kChecking;
-    case Step::Preparing: return text::kPreparing;
-    case Step::Uploading: return text::kUploading;
+    case Step::Contacting:
+        return text::kContacting;
+    case Step::Checking:
+        return text::kChecking;
+    case Step::Preparing:
+        return text::kPreparing;
+    case Step::Uploading:
+        return text::kUploading;
     }
     return "";
 }
@@ -220,11 +239,18 @@ bool ReplyGoesOn(const ReportUploader::Reply& reply, const char* failurePattern,
     if (reply.oversized) return fail(text::kInvalidResponse);
     ServerAnswer answer = ParseAnswer(reply.body);
     switch (answer.kind) {
-    case ServerAnswer::Ok: return true;
-    case ServerAnswer::Cancel: *outcome = {Outcome::Done, {}, {}}; return false;
-    case ServerAnswer::Url: *outcome = {Outcome::Done, {}, answer.text}; return false;
-    case ServerAnswer::Error: return fail(Format1(text::kServerError, answer.text));
-    case ServerAnswer::Invalid: break;
+    case ServerAnswer::Ok:
+        return true;
+    case ServerAnswer::Cancel:
+        *outcome = {Outcome::Done, {}, {}};
+        return false;
+    case ServerAnswer::Url:
+        *outcome = {Outcome::Done, {}, answer.text};
+        return false;
+    case ServerAnswer::Error:
+        return fail(Format1(text::kServerError, answer.text));
+    case ServerAnswer::Invalid:
+        break;
     }
     return fail(text::kInvalidResponse);
 }
@@ -260,7 +286,8 @@ struct ReportUploader::Http {
         std::string line(data, n);
         if (line.rfind("HTTP/", 0) == 0) {
             // "HTTP/1.1 404 Not Found": the last status line wins (after a 100 Continue).
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+            while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+                line.pop_back();
             std::size_t first = line.find(' ');
             std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
             h->reply->statusText = second == std::string::npos ? std::string() : line.substr(second + 1);
@@ -294,7 +321,8 @@ struct ReportUploader::Http {
         if (h->stop && h->stop->load()) return CURL_READFUNC_ABORT;
         const MultipartBody& b = *h->body;
         const std::uint64_t total = b.total();
-        std::uint64_t want = std::min<std::uint64_t>({size * count, h->chunk, total - std::min(total, h->position)});
+        std::uint64_t want =
+            std::min<std::uint64_t>({size * count, h->chunk, total - std::min(total, h->position)});
         std::size_t done = 0;
         while (done < want) {
             const std::uint64_t p = h->position + done;
@@ -334,7 +362,8 @@ struct ReportUploader::Http {
         return CURL_SEEKFUNC_OK;
     }
 
-    void Prepare(const ReportUrl& url, const UploadOptions& options, Reply* r, const std::atomic<bool>& stopFlag) {
+    void Prepare(const ReportUrl& url, const UploadOptions& options, Reply* r,
+                 const std::atomic<bool>& stopFlag) {
         // Reset keeps the open connection: the requests share it when the server allows.
         curl_easy_reset(easy);
         reply = r;
@@ -345,7 +374,8 @@ struct ReportUploader::Http {
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(easy, CURLOPT_USERAGENT,
-                         options.userAgent.empty() ? "KORVELL Error Reporting (ulmarro)" : options.userAgent.c_str());
+                         options.userAgent.empty() ? "KORVELL Error Reporting (ulmarro)"
+                                                   : options.userAgent.c_str());
         if (!options.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options.caFile.c_str());
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -376,9 +406,12 @@ struct ReportUploader::Http {
         reply->ok = false;
         reply->cancelled = stop && stop->load() && !fileFailed;
         reply->retryable = rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR || rc == CURLE_GOT_NOTHING;
-        if (fileFailed) reply->error = std::strerror(EIO);
-        else if (error[0]) reply->error = error;
-        else reply->error = curl_easy_strerror(rc);
+        if (fileFailed)
+            reply->error = std::strerror(EIO);
+        else if (error[0])
+            reply->error = error;
+        else
+            reply->error = curl_easy_strerror(rc);
     }
 };
 
@@ -387,7 +420,8 @@ namespace {
 struct Headers {
     curl_slist* list = nullptr;
     explicit Headers(std::initializer_list<std::string> lines) {
-        for (const auto& l : lines) list = curl_slist_append(list, l.c_str());
+        for (const auto& l : lines)
+            list = curl_slist_append(list, l.c_str());
     }
     ~Headers() { curl_slist_free_all(list); }
 };
@@ -395,8 +429,8 @@ struct Headers {
 } // namespace
 
 ReportUploader::ReportUploader(ReportUrl url, ReportFields fields, UploadOptions options)
-    : url_(std::move(url)), fields_(std::move(fields)), options_(std::move(options)), http_(std::make_unique<Http>()),
-      tick_(options_.tick ? *options_.tick : SystemTick()) {}
+    : url_(std::move(url)), fields_(std::move(fields)), options_(std::move(options)),
+      http_(std::make_unique<Http>()), tick_(options_.tick ? *options_.tick : SystemTick()) {}
 
 ReportUploader::~ReportUploader() = default;
 
@@ -424,9 +458,10 @@ ReportUploader::Reply ReportUploader::QueryStatus(const std::atomic<bool>& stop)
     return r;
 }
 
-ReportUploader::Reply ReportUploader::SendCabinet(const std::string& cabinetPath,
-                                                  const std::function<void(std::uint64_t, std::uint64_t)>& progress,
-                                                  const std::atomic<bool>& stop) {
+ReportUploader::Reply
+ReportUploader::SendCabinet(const std::string& cabinetPath,
+                            const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                            const std::atomic<bool>& stop) {
     Reply r;
     if (!http_->easy) {
         r.error = curl_easy_strerror(CURLE_FAILED_INIT);
@@ -457,8 +492,8 @@ ReportUploader::Reply ReportUploader::SendCabinet(const std::string& cabinetPath
     const MultipartBody body =
         MakeMultipartBody(fields_, MakeBoundary(tick_), cabinetPath, static_cast<std::uint64_t>(st.st_size));
     const std::uint64_t chunk = ChunkSize(body.total());
-    Headers headers{"Content-Type: multipart/form-data; boundary=" + body.boundary, "Accept: text/*", "Expect:",
-                    "Cache-Control: no-store"};
+    Headers headers{"Content-Type: multipart/form-data; boundary=" + body.boundary, "Accept: text/*",
+                    "Expect:", "Cache-Control: no-store"};
     for (int attempt = 0; attempt < 3; ++attempt) {
         r = Reply{};
         ++uploadAttempts_;
@@ -505,7 +540,8 @@ Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<
     step(Step::Preparing);
     progress(0, 1);
     std::string cabinet, error;
-    if (!callbacks.buildCabinet) return {Outcome::Failed, Format1(text::kPrepareFailed, text::kFunctionUnavailable), {}};
+    if (!callbacks.buildCabinet)
+        return {Outcome::Failed, Format1(text::kPrepareFailed, text::kFunctionUnavailable), {}};
     if (!callbacks.buildCabinet(progress, stop, &cabinet, &error)) {
         if (stop.load()) return {Outcome::Cancelled, {}, {}};
         return {Outcome::Failed, Format1(text::kPrepareFailed, error), {}};
@@ -522,9 +558,12 @@ Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<
 
 std::string FinalStatusText(const Outcome& outcome) {
     switch (outcome.kind) {
-    case Outcome::Done: return outcome.link.empty() ? text::kThanks : text::kThanksWithLink;
-    case Outcome::Failed: return outcome.message;
-    case Outcome::Cancelled: return text::kTerminating;
+    case Outcome::Done:
+        return outcome.link.empty() ? text::kThanks : text::kThanksWithLink;
+    case Outcome::Failed:
+        return outcome.message;
+    case Outcome::Cancelled:
+        return text::kTerminating;
     }
     return {};
 }

@@ -18,15 +18,15 @@
 namespace ulmarro::upload {
 
 // The texts of the upload that the client's string table does not hold.
-inline constexpr const char* kConnectionCaption = "Internet Connection Required";  // dialog 206
+inline constexpr const char* kConnectionCaption = "Internet Connection Required"; // dialog 206
 inline constexpr const char* kConnectionText =
     "In order to report this problem, you must have an active connection to the Internet.\n"
     "Please connect to the Internet and try again.";
-inline constexpr const char* kMoreInformationLink = "Click here to get more information.";  // control 1002
+inline constexpr const char* kMoreInformationLink = "Click here to get more information."; // control 1002
 
 // The server address, accepted only for HTTP and HTTPS with a host and a path.
 struct ReportUrl {
-    std::string url;  // as configured; user name and password travel inside it
+    std::string url; // as configured; user name and password travel inside it
     std::string scheme;
     std::string host;
     std::string path;
@@ -39,9 +39,9 @@ std::optional<ReportUrl> ParseReportUrl(const std::string& text);
 // What the server is told about the crash.
 struct ReportFields {
     std::string productName;
-    std::string applicationName;     // file name of the crashed executable, lower case
-    std::string applicationVersion;  // "a.b.c.d"
-    std::string moduleName;          // faulting module, lower case, or "unknown"
+    std::string applicationName;    // file name of the crashed executable, lower case
+    std::string applicationVersion; // "a.b.c.d"
+    std::string moduleName;         // faulting module, lower case, or "unknown"
     std::string moduleVersion;
     std::uint64_t offset = 0;
 };
@@ -75,7 +75,7 @@ std::uint64_t ChunkSize(std::uint64_t total);
 // How the server answered a request.
 struct ServerAnswer {
     enum Kind { Ok, Cancel, Url, Error, Invalid } kind = Invalid;
-    std::string text;  // the address after "URL=", the message after "ERROR="
+    std::string text; // the address after "URL=", the message after "ERROR="
 };
 ServerAnswer ParseAnswer(const std::string& body);
 
@@ -88,10 +88,10 @@ Connection CheckConnection(const std::string& host, const std::string& routeFile
                            const std::string& route6File = "/proc/net/ipv6_route");
 
 struct UploadOptions {
-    std::string caFile;     // extra trusted certificates (tests); verification is always on
-    std::string userAgent;  // empty: the client's own
+    std::string caFile;    // extra trusted certificates (tests); verification is always on
+    std::string userAgent; // empty: the client's own
     long connectTimeoutSeconds = 30;
-    long stallSeconds = 120;  // a transfer that moves no byte for this long fails
+    long stallSeconds = 120; // a transfer that moves no byte for this long fails
     // Tick count for the multipart boundary; taken when the uploader is made when not set.
     std::optional<std::uint32_t> tick;
 };
@@ -102,18 +102,19 @@ enum class Step { Contacting, Checking, Preparing, Uploading };
 // How the sequence ended.
 struct Outcome {
     enum Kind { Done, Failed, Cancelled } kind = Failed;
-    std::string message;  // Failed: the whole status text ("Failed to ...: ...")
-    std::string link;     // Done: the address the server sent with "URL=", if any
+    std::string message; // Failed: the whole status text ("Failed to ...: ...")
+    std::string link;    // Done: the address the server sent with "URL=", if any
 };
 
 // Builds the report cabinet when the server wants it. `progress(done, total)`
 // reports the builder's progress; `stop` is set when the user cancels.
-using CabinetBuilder = std::function<bool(const std::function<void(std::uint64_t, std::uint64_t)>& progress,
-                                          const std::atomic<bool>& stop, std::string* path, std::string* error)>;
+using CabinetBuilder =
+    std::function<bool(const std::function<void(std::uint64_t, std::uint64_t)>& progress,
+                       const std::atomic<bool>& stop, std::string* path, std::string* error)>;
 
 struct UploadCallbacks {
     std::function<void(Step)> step;
-    std::function<void(std::uint64_t done, std::uint64_t total)> progress;  // building, then sending
+    std::function<void(std::uint64_t done, std::uint64_t total)> progress; // building, then sending
     CabinetBuilder buildCabinet;
 };
 
@@ -121,7 +122,7 @@ struct UploadCallbacks {
 // is the caller's: it may need to ask the user). Returns when done, failed or
 // cancelled through `stop`. Safe to run on a worker thread.
 class ReportUploader {
-public:
+  public:
     ReportUploader(ReportUrl url, ReportFields fields, UploadOptions options = {});
     ~ReportUploader();
     ReportUploader(const ReportUploader&) = delete;
@@ -131,14 +132,14 @@ public:
 
     // The pieces of Run, for tests and for callers with their own order.
     struct Reply {
-        bool ok = false;          // a whole answer arrived
-        bool cancelled = false;   // stopped through `stop`
-        bool retryable = false;   // the connection broke; trying again may help
-        std::string error;        // transport failure text
+        bool ok = false;        // a whole answer arrived
+        bool cancelled = false; // stopped through `stop`
+        bool retryable = false; // the connection broke; trying again may help
+        std::string error;      // transport failure text
         long status = 0;
         std::string statusText;
         std::string body;
-        bool oversized = false;   // the answer was longer than any answer the client knows
+        bool oversized = false; // the answer was longer than any answer the client knows
     };
     Reply QueryStatus(const std::atomic<bool>& stop);
     Reply SendCabinet(const std::string& cabinetPath,
@@ -149,7 +150,7 @@ public:
     int statusAttempts() const { return statusAttempts_; }
     int uploadAttempts() const { return uploadAttempts_; }
 
-private:
+  private:
     struct Http;
     ReportUrl url_;
     ReportFields fields_;
@@ -173,6 +174,7 @@ std::string FinalStatusText(const Outcome& outcome);
 // The whole sequence without a dialog (unattended use): every status text,
 // and the server's link if it sent one, goes to `say`.
 Outcome UploadUnattended(const ReportUrl& url, const ReportFields& fields, const CabinetBuilder& buildCabinet,
-                         const std::function<void(const std::string&)>& say, const UploadOptions& options = {});
+                         const std::function<void(const std::string&)>& say,
+                         const UploadOptions& options = {});
 
 } // namespace ulmarro::upload

@@ -17,8 +17,12 @@
 namespace ulmarro::upload {
 namespace {
 
-QString Tr(const char* text) { return QString::fromUtf8(text); }
-QString Tr(const std::string& text) { return QString::fromStdString(text); }
+QString Tr(const char* text) {
+    return QString::fromUtf8(text);
+}
+QString Tr(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 constexpr int kProgressMax = 256;
 constexpr int kFrames = 16;
@@ -35,14 +39,20 @@ BusyAnimation::BusyAnimation(QWidget* parent) : QWidget(parent), timer_(new QTim
 }
 
 void BusyAnimation::setRunning(bool running) {
-    if (running) timer_->start();
-    else timer_->stop();
+    if (running)
+        timer_->start();
+    else
+        timer_->stop();
     update();
 }
 
-bool BusyAnimation::running() const { return timer_->isActive(); }
+bool BusyAnimation::running() const {
+    return timer_->isActive();
+}
 
-QSize BusyAnimation::sizeHint() const { return {272, 48}; }
+QSize BusyAnimation::sizeHint() const {
+    return {272, 48};
+}
 
 void BusyAnimation::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -85,10 +95,10 @@ ConnectionDialog::ConnectionDialog(QWidget* parent) : QDialog(parent) {
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder buildCabinet, UploadOptions options,
-                           QWidget* parent)
-    : QDialog(parent), url_(std::move(url)), fields_(std::move(fields)), buildCabinet_(std::move(buildCabinet)),
-      options_(std::move(options)) {
+UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder buildCabinet,
+                           UploadOptions options, QWidget* parent)
+    : QDialog(parent), url_(std::move(url)), fields_(std::move(fields)),
+      buildCabinet_(std::move(buildCabinet)), options_(std::move(options)) {
     setObjectName(QStringLiteral("dialog205"));
     setWindowTitle(Tr(text::kCaption));
     const std::string host = url_.host;
@@ -130,7 +140,9 @@ UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder bu
     resize(420, sizeHint().height());
 }
 
-UploadDialog::~UploadDialog() { stopWorker(); }
+UploadDialog::~UploadDialog() {
+    stopWorker();
+}
 
 void UploadDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -146,21 +158,28 @@ void UploadDialog::start() {
     // The connection question is asked here, before the worker starts: it
     // needs the user, and the worker must never wait on the dialog's thread.
     while (check_ && check_() == Connection::NotConnected) {
-        if (!prompt_ || !prompt_(this)) break;  // Cancel: stop asking, try all the same
+        if (!prompt_ || !prompt_(this)) break; // Cancel: stop asking, try all the same
     }
     if (stop_) return;
 
     QPointer<UploadDialog> self(this);
     auto post = [this, self](std::function<void(UploadDialog*)> f) {
         QMetaObject::invokeMethod(
-            this, [self, f] { if (self && !self->finished_) f(self); }, Qt::QueuedConnection);
+            this,
+            [self, f] {
+                if (self && !self->finished_) f(self);
+            },
+            Qt::QueuedConnection);
     };
     worker_ = std::thread([this, post] {
         ReportUploader uploader(url_, fields_, options_);
         UploadCallbacks callbacks;
-        callbacks.step = [post](Step s) { post([s](UploadDialog* d) { d->status_->setText(Tr(StepText(s))); }); };
+        callbacks.step = [post](Step s) {
+            post([s](UploadDialog* d) { d->status_->setText(Tr(StepText(s))); });
+        };
         callbacks.progress = [post](std::uint64_t done, std::uint64_t total) {
-            const int value = total == 0 ? kProgressMax : static_cast<int>(std::min(done, total) * kProgressMax / total);
+            const int value =
+                total == 0 ? kProgressMax : static_cast<int>(std::min(done, total) * kProgressMax / total);
             post([value](UploadDialog* d) { d->progress_->setValue(value); });
         };
         callbacks.buildCabinet = buildCabinet_;
@@ -170,7 +189,7 @@ void UploadDialog::start() {
 }
 
 void UploadDialog::finish(const Outcome& outcome) {
-    if (stop_) return;  // the dialog is closing; the user asked to stop
+    if (stop_) return; // the dialog is closing; the user asked to stop
     finished_ = true;
     outcome_ = outcome;
     animation_->setRunning(false);

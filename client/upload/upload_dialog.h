@@ -23,16 +23,16 @@ namespace ulmarro::upload {
 // A small busy animation: a block travelling between two folders.
 class BusyAnimation : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit BusyAnimation(QWidget* parent = nullptr);
     void setRunning(bool running);
     bool running() const;
     QSize sizeHint() const override;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QTimer* timer_;
     int frame_ = 0;
 };
@@ -40,13 +40,13 @@ private:
 // "Internet Connection Required": Retry (accepted) or Cancel.
 class ConnectionDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit ConnectionDialog(QWidget* parent = nullptr);
 };
 
 class UploadDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder buildCabinet, UploadOptions options = {},
                  QWidget* parent = nullptr);
     ~UploadDialog() override;
@@ -62,14 +62,14 @@ public:
     bool isFinished() const { return finished_; }
     const Outcome& outcome() const { return outcome_; }
 
-signals:
+  signals:
     void uploadFinished();
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void reject() override;
 
-private:
+  private:
     void finish(const Outcome& outcome);
     void stopWorker();
 

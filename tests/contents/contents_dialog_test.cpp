@@ -1,8 +1,8 @@
 // The contents dialog on the offscreen platform: the virtual list shows the
 // section lines, the file list shows below it or is hidden with its label.
 
-#include "dump_builder.h"
 #include "contents_dialog.h"
+#include "dump_builder.h"
 
 #include <QLabel>
 #include <QListView>
@@ -15,7 +15,7 @@ using ulmarro::contents::ContentsDialog;
 
 class ContentsDialogTest : public QObject {
     Q_OBJECT
-private:
+  private:
     QString WriteDump(const QTemporaryDir& dir) {
         dumptest::Builder b;
         b.Exception(0xC0000094, 0, 0, 0x401000);
@@ -28,7 +28,7 @@ private:
         return path;
     }
 
-private slots:
+  private slots:
     void listShowsTheLinesAndTheFiles() {
         QTemporaryDir dir;
         QString dump = WriteDump(dir);
@@ -45,7 +45,8 @@ private slots:
         QCOMPARE(model->index(6, 0).data().toString(), QStringLiteral("Thread 1"));
         QCOMPARE(model->index(14, 0).data().toString(),
                  QStringLiteral("0012FF00: 73746163 6B206279 74657320 68657265 stack bytes here"));
-        QCOMPARE(model->index(15, 0).data().toString(), QStringLiteral("0012FF10: 21000000 00000000 00000000 00000000 !"));
+        QCOMPARE(model->index(15, 0).data().toString(),
+                 QStringLiteral("0012FF10: 21000000 00000000 00000000 00000000 !"));
         QVERIFY(QFontInfo(list->font()).fixedPitch());
         auto* files = dialog.findChild<QPlainTextEdit*>(QStringLiteral("files"));
         auto* label = dialog.findChild<QLabel*>(QStringLiteral("filesLabel"));

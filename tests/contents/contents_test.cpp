@@ -20,20 +20,23 @@ namespace {
 
 std::vector<std::string> Lines(const SectionList& s) {
     std::vector<std::string> out;
-    for (std::uint64_t i = 0; i < s.LineCount(); ++i) out.push_back(s.LineText(i));
+    for (std::uint64_t i = 0; i < s.LineCount(); ++i)
+        out.push_back(s.LineText(i));
     return out;
 }
 
 std::vector<std::string> SectionLines(const SectionList& s, std::size_t section) {
     std::vector<std::string> out;
     const auto& sec = s.Section(section);
-    for (std::uint64_t i = 0; i < sec.LineCount(); ++i) out.push_back(sec.LineText(i));
+    for (std::uint64_t i = 0; i < sec.LineCount(); ++i)
+        out.push_back(sec.LineText(i));
     return out;
 }
 
 std::vector<std::uint8_t> Counting(std::size_t n, std::uint8_t first = 0x30) {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(first + i);
+    for (std::size_t i = 0; i < n; ++i)
+        v[i] = static_cast<std::uint8_t>(first + i);
     return v;
 }
 
@@ -42,10 +45,10 @@ std::vector<std::uint8_t> FullDump() {
     dumptest::Builder b;
     b.Exception(0xC0000005, 0, 0, 0x0040123A);
     b.System(2, 5, 1, 2600, "Service Pack 2");
-    b.Modules({{"C:\\Program Files\\KORVELL\\qorb12.exe", 0x00400000, 0x20000, 0x1234, 0x3C00FF00, 0x00010015, 0x00020003,
-                0x00010015, 0},
-               {"C:\\WINDOWS\\system32\\kernel32.dll", 0x7C800000, 0xF6000, 0, 0x44AB9A84, 0x00050001, 0x0A280B1E,
-                0x00050001, 0x0A280B1E}});
+    b.Modules({{"C:\\Program Files\\KORVELL\\qorb12.exe", 0x00400000, 0x20000, 0x1234, 0x3C00FF00, 0x00010015,
+                0x00020003, 0x00010015, 0},
+               {"C:\\WINDOWS\\system32\\kernel32.dll", 0x7C800000, 0xF6000, 0, 0x44AB9A84, 0x00050001,
+                0x0A280B1E, 0x00050001, 0x0A280B1E}});
     b.Threads({{100, 0x0012FF00, dumptest::Bytes("AB\nC")}, {101, 0x00230000, Counting(17)}}, false);
     b.Threads({{102, 0x00340000, Counting(32), 1, 32, 8}}, true);
     b.MemoryList({{0x00401000, Counting(20)}, {0x00500000, {}}});
@@ -76,29 +79,30 @@ TEST(Sections, StreamsInOrderWithTheirLines) {
     ASSERT_EQ(s.SectionCount(), 11u);
 
     EXPECT_EQ(SectionLines(s, 0), (std::vector<std::string>{"Exception Information", "Code: ACCESS_VIOLATION",
-                                                             "Flags: 0x00000000", "Record: 0x0000000000000000",
-                                                             "Address: 0x000000000040123A", ""}));
+                                                            "Flags: 0x00000000", "Record: 0x0000000000000000",
+                                                            "Address: 0x000000000040123A", ""}));
     EXPECT_EQ(SectionLines(s, 1),
               (std::vector<std::string>{"System Information", "Windows XP Service Pack 2 (Build 2600)",
                                         "CPU Vendor Code: 0x756E6547 - 0x49656E69 - 0x6C65746E",
                                         "CPU Version: 0x000306A9  CPU Feature Code: 0xBFEBFBFF",
                                         "CPU AMD Feature Code: 0x28100800", ""}));
-    EXPECT_EQ(SectionLines(s, 2),
-              (std::vector<std::string>{"Module 1", "qorb12.exe", "Image Base: 0x00400000", "Image Size: 0x00020000",
-                                        "Checksum: 0x00001234", "Time Stamp: 0x3C00FF00", "File Version: 1.21.2.3",
-                                        "Product Version: 1.21.0.0", ""}));
+    EXPECT_EQ(
+        SectionLines(s, 2),
+        (std::vector<std::string>{"Module 1", "qorb12.exe", "Image Base: 0x00400000",
+                                  "Image Size: 0x00020000", "Checksum: 0x00001234", "Time Stamp: 0x3C00FF00",
+                                  "File Version: 1.21.2.3", "Product Version: 1.21.0.0", ""}));
     EXPECT_EQ(s.Section(3).LineText(0), "Module 2");
     EXPECT_EQ(s.Section(3).LineText(1), "kernel32.dll");
     EXPECT_EQ(s.Section(3).LineText(6), "File Version: 5.1.2600.2846");
 
     // Threads are numbered on from stream 3 into stream 8.
     EXPECT_EQ(SectionLines(s, 4),
-              (std::vector<std::string>{"Thread 1", "Thread ID: 100", "Context:",
-                                        "EAX: 11111111, EBX: 22222222, ECX: 33333333, EDX: 44444444",
-                                        "ESI: 55555555, EDI: 66666666, EBP: 77777777",
-                                        "CS:EIP: 001B:88888888, SS:ESP: 0023:99999999",
-                                        "DS: 002B, ES: 0033, FS: 003B, GS: 0043", "Stack:",
-                                        "0012FF00: 41420A43 00000000 00000000 00000000 AB.C", ""}));
+              (std::vector<std::string>{
+                  "Thread 1", "Thread ID: 100",
+                  "Context:", "EAX: 11111111, EBX: 22222222, ECX: 33333333, EDX: 44444444",
+                  "ESI: 55555555, EDI: 66666666, EBP: 77777777",
+                  "CS:EIP: 001B:88888888, SS:ESP: 0023:99999999", "DS: 002B, ES: 0033, FS: 003B, GS: 0043",
+                  "Stack:", "0012FF00: 41420A43 00000000 00000000 00000000 AB.C", ""}));
     // A 17-byte stack gives two rows, the second with one byte.
     const auto second = SectionLines(s, 5);
     ASSERT_EQ(second.size(), 2u + 9u);
@@ -108,22 +112,24 @@ TEST(Sections, StreamsInOrderWithTheirLines) {
     const auto third = SectionLines(s, 6);
     ASSERT_EQ(third.size(), 2u + 12u);
     EXPECT_EQ(std::vector<std::string>(third.begin(), third.begin() + 6),
-              (std::vector<std::string>{"Thread 3", "Thread ID: 102", "Suspend Count: 1", "Priority Class: 32",
-                                        "Priority: 8", "Context:"}));
+              (std::vector<std::string>{"Thread 3", "Thread ID: 102", "Suspend Count: 1",
+                                        "Priority Class: 32", "Priority: 8", "Context:"}));
     EXPECT_EQ(third[6], "EAX: 11111111, EBX: 22222222, ECX: 33333333, EDX: 44444444");
     EXPECT_EQ(third[10], "Stack:");
     EXPECT_EQ(third[12], "00340010: 40414243 44454647 48494A4B 4C4D4E4F @ABCDEFGHIJKLMNO");
 
     // Memory ranges are numbered again, on from stream 5 into stream 9, and
     // the 64-bit list's data lie back to back.
-    EXPECT_EQ(SectionLines(s, 7), (std::vector<std::string>{"Memory Range 1",
-                                                             "00401000: 30313233 34353637 38393A3B 3C3D3E3F 0123456789:;<=>?",
-                                                             "00401010: 40414243 00000000 00000000 00000000 @ABC", ""}));
+    EXPECT_EQ(SectionLines(s, 7),
+              (std::vector<std::string>{"Memory Range 1",
+                                        "00401000: 30313233 34353637 38393A3B 3C3D3E3F 0123456789:;<=>?",
+                                        "00401010: 40414243 00000000 00000000 00000000 @ABC", ""}));
     EXPECT_EQ(SectionLines(s, 8), (std::vector<std::string>{"Memory Range 2", ""}));
     EXPECT_EQ(SectionLines(s, 9)[0], "Memory Range 3");
     EXPECT_EQ(SectionLines(s, 9)[1], "10000000: 61626364 65666768 696A6B6C 6D6E6F70 abcdefghijklmnop");
-    EXPECT_EQ(SectionLines(s, 10), (std::vector<std::string>{"Memory Range 4",
-                                                              "20000000: 41424300 00000000 00000000 00000000 ABC", ""}));
+    EXPECT_EQ(SectionLines(s, 10),
+              (std::vector<std::string>{"Memory Range 4", "20000000: 41424300 00000000 00000000 00000000 ABC",
+                                        ""}));
 
     // The whole view is the sections one after the other; past the end is empty.
     std::vector<std::string> all;
@@ -144,7 +150,7 @@ TEST(Sections, ExceptionCodesAndSystemNames) {
         {2, 0xC00000FD, 0, "Code: STACK_OVERFLOW"},
         {2, 0x80000003, 0, "Code: BREAKPOINT"},
         {2, 0xE06D7363, 0, "Code: 0xE06D7363"},
-        {2, 11, 1, "Code: 0x0000000B"},  // a signal number means nothing on Windows
+        {2, 11, 1, "Code: 0x0000000B"}, // a signal number means nothing on Windows
         // Linux: signal number and si_code.
         {0x8201, 11, 1, "Code: ACCESS_VIOLATION"},
         {0x8201, 8, 1, "Code: INT_DIVIDE_BY_ZERO"},
@@ -219,7 +225,8 @@ TEST(Hostile, TruncatedAndLyingDumpsGivePartialLists) {
         SectionList s;
         s.Build(prefix.data(), prefix.size());
         EXPECT_LE(s.SectionCount(), full.SectionCount());
-        for (std::uint64_t i = 0; i < s.LineCount(); ++i) (void)s.LineText(i);
+        for (std::uint64_t i = 0; i < s.LineCount(); ++i)
+            (void)s.LineText(i);
     }
 
     // Lying counts: a thread list claiming 2^32-1 entries, a 64-bit memory
@@ -230,10 +237,10 @@ TEST(Hostile, TruncatedAndLyingDumpsGivePartialLists) {
     b.Put<std::uint32_t>(threads, 0xFFFFFFFF);
     b.Put<std::uint32_t>(threads + 4, 7);
     b.Put<std::uint64_t>(threads + 4 + 24, 0x1000);
-    b.Put<std::uint32_t>(threads + 4 + 32, 0xFFFFFFF0);  // stack size
-    b.Put<std::uint32_t>(threads + 4 + 36, 40);          // stack data from offset 40: clipped to the file
+    b.Put<std::uint32_t>(threads + 4 + 32, 0xFFFFFFF0); // stack size
+    b.Put<std::uint32_t>(threads + 4 + 36, 40);         // stack data from offset 40: clipped to the file
     b.Put<std::uint32_t>(threads + 4 + 40, 716);
-    b.Put<std::uint32_t>(threads + 4 + 44, 0xFFFFFF00);  // context beyond the file
+    b.Put<std::uint32_t>(threads + 4 + 44, 0xFFFFFF00); // context beyond the file
     b.Stream(3, threads, 4 + 48);
     std::uint32_t m64 = b.Reserve(16 + 32);
     b.Put<std::uint64_t>(m64, ~0ull);
@@ -249,8 +256,8 @@ TEST(Hostile, TruncatedAndLyingDumpsGivePartialLists) {
     b.Put<std::uint32_t>(modules, 1);
     b.Put<std::uint32_t>(modules + 4 + 20, name);
     b.Stream(4, modules, 4 + 108);
-    b.Stream(6, 0xFFFFFFF0, 168);  // exception stream beyond the file
-    b.Stream(7, modules, 20);      // system stream too short
+    b.Stream(6, 0xFFFFFFF0, 168); // exception stream beyond the file
+    b.Stream(7, modules, 20);     // system stream too short
     auto bad = b.Finish();
     SectionList s;
     s.Build(bad.data(), bad.size());
@@ -266,7 +273,8 @@ TEST(Hostile, TruncatedAndLyingDumpsGivePartialLists) {
     EXPECT_EQ(thread.LineCount(), 3 + 2 + rows);
     EXPECT_EQ(s.Section(2).LineCount(), (bad.size() + 15) / 16 + 2);
     EXPECT_EQ(s.Section(3).LineCount(), 2u);
-    for (std::uint64_t i = 0; i < s.LineCount(); ++i) (void)s.LineText(i);
+    for (std::uint64_t i = 0; i < s.LineCount(); ++i)
+        (void)s.LineText(i);
 
     // Not a dump at all.
     const std::string text = "MDMP? no, just text";
@@ -281,8 +289,8 @@ TEST(Files, MappedFromDiskAndUnreadableFilesGiveAnEmptyList) {
     close(fd);
     {
         auto dump = FullDump();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(dump.data()),
-                                                    static_cast<std::streamsize>(dump.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(dump.data()), static_cast<std::streamsize>(dump.size()));
     }
     SectionList s;
     EXPECT_TRUE(s.Open(path));
@@ -294,6 +302,6 @@ TEST(Files, MappedFromDiskAndUnreadableFilesGiveAnEmptyList) {
 
     EXPECT_FALSE(s.Open("/nonexistent/dump.dmp"));
     EXPECT_EQ(s.LineCount(), 0u);
-    EXPECT_FALSE(s.Open("/tmp"));  // a directory
+    EXPECT_FALSE(s.Open("/tmp")); // a directory
     EXPECT_EQ(s.LineCount(), 0u);
 }

@@ -12,7 +12,7 @@
 namespace dumptest {
 
 class Builder {
-public:
+  public:
     Builder() { bytes_.resize(32); }
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(bytes_.size()); }
@@ -37,10 +37,13 @@ public:
     std::uint32_t String(const std::string& s) {
         std::uint32_t at = Reserve(4 + 2 * s.size() + 2);
         Put<std::uint32_t>(at, static_cast<std::uint32_t>(2 * s.size()));
-        for (std::size_t i = 0; i < s.size(); ++i) Put<std::uint16_t>(at + 4 + 2 * static_cast<std::uint32_t>(i), static_cast<unsigned char>(s[i]));
+        for (std::size_t i = 0; i < s.size(); ++i)
+            Put<std::uint16_t>(at + 4 + 2 * static_cast<std::uint32_t>(i), static_cast<unsigned char>(s[i]));
         return at;
     }
-    void Stream(std::uint32_t type, std::uint32_t rva, std::uint32_t size) { streams_.push_back({type, size, rva}); }
+    void Stream(std::uint32_t type, std::uint32_t rva, std::uint32_t size) {
+        streams_.push_back({type, size, rva});
+    }
 
     // Writes the header and the directory; returns the finished file.
     std::vector<std::uint8_t> Finish() {
@@ -79,7 +82,7 @@ public:
         Put<std::uint32_t>(s + 16, build);
         Put<std::uint32_t>(s + 20, platform);
         Put<std::uint32_t>(s + 24, csd);
-        Put<std::uint32_t>(s + 32, 0x756E6547);  // "GenuineIntel"
+        Put<std::uint32_t>(s + 32, 0x756E6547); // "GenuineIntel"
         Put<std::uint32_t>(s + 36, 0x49656E69);
         Put<std::uint32_t>(s + 40, 0x6C65746E);
         Put<std::uint32_t>(s + 44, 0x000306A9);
@@ -95,7 +98,8 @@ public:
     };
     void Modules(const std::vector<Module>& modules) {
         std::vector<std::uint32_t> names;
-        for (const auto& m : modules) names.push_back(String(m.name));
+        for (const auto& m : modules)
+            names.push_back(String(m.name));
         std::uint32_t list = Reserve(4 + 108 * modules.size());
         Put<std::uint32_t>(list, static_cast<std::uint32_t>(modules.size()));
         for (std::size_t i = 0; i < modules.size(); ++i) {
@@ -122,7 +126,8 @@ public:
         std::uint32_t c = Reserve(716);
         Put<std::uint32_t>(c, 0x0001003F);
         const unsigned offsets[] = {176, 164, 172, 168, 160, 156, 180, 184, 196};
-        for (unsigned i = 0; i < 9; ++i) Put<std::uint32_t>(c + offsets[i], 0x11111111u * (i + 1));
+        for (unsigned i = 0; i < 9; ++i)
+            Put<std::uint32_t>(c + offsets[i], 0x11111111u * (i + 1));
         Put<std::uint32_t>(c + 188, 0x1B);
         Put<std::uint32_t>(c + 200, 0x23);
         Put<std::uint32_t>(c + 152, 0x2B);
@@ -169,7 +174,8 @@ public:
     };
     void MemoryList(const std::vector<Range>& ranges) {
         std::vector<std::uint32_t> data;
-        for (const auto& r : ranges) data.push_back(Append(r.bytes.data(), r.bytes.size()));
+        for (const auto& r : ranges)
+            data.push_back(Append(r.bytes.data(), r.bytes.size()));
         std::uint32_t list = Reserve(4 + 16 * ranges.size());
         Put<std::uint32_t>(list, static_cast<std::uint32_t>(ranges.size()));
         for (std::size_t i = 0; i < ranges.size(); ++i) {
@@ -185,7 +191,8 @@ public:
         std::uint32_t list = Reserve(16 + 16 * ranges.size());
         Align();
         std::uint32_t base = size();
-        for (const auto& r : ranges) bytes_.insert(bytes_.end(), r.bytes.begin(), r.bytes.end());
+        for (const auto& r : ranges)
+            bytes_.insert(bytes_.end(), r.bytes.begin(), r.bytes.end());
         Put<std::uint64_t>(list, ranges.size());
         Put<std::uint64_t>(list + 8, base);
         for (std::size_t i = 0; i < ranges.size(); ++i) {
@@ -196,9 +203,10 @@ public:
         Stream(9, list, 16 + 16 * static_cast<std::uint32_t>(ranges.size()));
     }
 
-private:
+  private:
     void Align() {
-        while (bytes_.size() % 4) bytes_.push_back(0);
+        while (bytes_.size() % 4)
+            bytes_.push_back(0);
     }
     struct Entry {
         std::uint32_t type, size, rva;
@@ -207,6 +215,8 @@ private:
     std::vector<Entry> streams_;
 };
 
-inline std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+inline std::vector<std::uint8_t> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 } // namespace dumptest

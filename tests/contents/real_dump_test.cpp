@@ -36,11 +36,12 @@ void ChildHandler(int, siginfo_t* info, void* uc) {
     std::uint64_t address = reinterpret_cast<std::uintptr_t>(&g_record);
     ssize_t ignored = write(g_pipe, &address, sizeof address);
     (void)ignored;
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 class RealDump : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
@@ -115,7 +116,7 @@ TEST_F(RealDump, CrashReadsAsExceptionSystemModulesThreadsAndMemory) {
     const auto& e = s.Section(0);
     EXPECT_EQ(e.LineText(0), "Exception Information");
     EXPECT_EQ(e.LineText(1), "Code: ACCESS_VIOLATION");
-    EXPECT_EQ(e.LineText(2), "Flags: 0x00000001");  // SEGV_MAPERR
+    EXPECT_EQ(e.LineText(2), "Flags: 0x00000001"); // SEGV_MAPERR
     EXPECT_EQ(e.LineText(4), "Address: 0x0000000000000010");
     EXPECT_EQ(s.Section(1).LineText(0), "System Information");
     EXPECT_EQ(s.Section(1).LineText(1).rfind("Linux ", 0), 0u) << s.Section(1).LineText(1);
@@ -126,7 +127,8 @@ TEST_F(RealDump, CrashReadsAsExceptionSystemModulesThreadsAndMemory) {
     const std::string name = std::strrchr(self, '/') + 1;
     bool found = false;
     for (std::size_t i = 0; i < s.SectionCount(); ++i)
-        if (s.Section(i).LineText(0).rfind("Module ", 0) == 0 && s.Section(i).LineText(1) == name) found = true;
+        if (s.Section(i).LineText(0).rfind("Module ", 0) == 0 && s.Section(i).LineText(1) == name)
+            found = true;
     EXPECT_TRUE(found) << name;
 
     // The crashed thread with its registers and stack rows.
@@ -140,12 +142,13 @@ TEST_F(RealDump, CrashReadsAsExceptionSystemModulesThreadsAndMemory) {
     EXPECT_EQ(thread.LineText(7).rfind("CS:RIP: 0033:", 0), 0u) << thread.LineText(7);
     EXPECT_EQ(thread.LineText(9), "Stack:");
     EXPECT_GT(thread.LineCount(), 11u);
-    EXPECT_EQ(thread.LineText(10).size(), 16u + 2 + 36 + 16) << thread.LineText(10);  // a whole 16-byte row
+    EXPECT_EQ(thread.LineText(10).size(), 16u + 2 + 36 + 16) << thread.LineText(10); // a whole 16-byte row
 #elif defined(__aarch64__)
     EXPECT_EQ(thread.LineText(3).rfind("X0: ", 0), 0u) << thread.LineText(3);
 #endif
     EXPECT_LT(Find(s, "Memory Range 1"), s.SectionCount());
-    for (std::uint64_t i = 0; i < s.LineCount(); i += 7) (void)s.LineText(i);
+    for (std::uint64_t i = 0; i < s.LineCount(); i += 7)
+        (void)s.LineText(i);
 }
 
 TEST_F(RealDump, FullMemoryDumpListsEveryRange) {
@@ -156,8 +159,10 @@ TEST_F(RealDump, FullMemoryDumpListsEveryRange) {
     // The same crash again, with every readable range.
     Dump(0x2, &full);
     std::size_t smallRanges = 0, fullRanges = 0;
-    for (std::size_t i = 0; i < small.SectionCount(); ++i) smallRanges += small.Section(i).LineText(0).rfind("Memory Range", 0) == 0;
-    for (std::size_t i = 0; i < full.SectionCount(); ++i) fullRanges += full.Section(i).LineText(0).rfind("Memory Range", 0) == 0;
+    for (std::size_t i = 0; i < small.SectionCount(); ++i)
+        smallRanges += small.Section(i).LineText(0).rfind("Memory Range", 0) == 0;
+    for (std::size_t i = 0; i < full.SectionCount(); ++i)
+        fullRanges += full.Section(i).LineText(0).rfind("Memory Range", 0) == 0;
     EXPECT_GT(fullRanges, smallRanges);
     EXPECT_GT(full.LineCount(), 10000u);
     // Numbering runs on without a gap up to the last range.

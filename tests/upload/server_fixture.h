@@ -49,7 +49,7 @@ struct Request {
 };
 
 class ServerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char dir[] = "/tmp/upload-test-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
@@ -74,7 +74,8 @@ protected:
             std::vector<std::string> args = {"python3", REPORT_SERVER, dir_ + "/log/r"};
             args.insert(args.end(), extra.begin(), extra.end());
             std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
+            for (auto& a : args)
+                argv.push_back(a.data());
             argv.push_back(nullptr);
             execvp("python3", argv.data());
             _exit(127);
@@ -82,7 +83,8 @@ protected:
         close(out[1]);
         std::string line;
         char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            line += c;
         close(out[0]);
         port_ = std::atoi(line.c_str());
         return port_ > 0;
@@ -100,9 +102,10 @@ protected:
     bool StartTlsServer() {
         certificate_ = dir_ + "/cert.pem";
         const std::string key = dir_ + "/key.pem";
-        const std::string command = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                    "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-                                    key + "' -out '" + certificate_ + "' >/dev/null 2>&1";
+        const std::string command =
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+            "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+            key + "' -out '" + certificate_ + "' >/dev/null 2>&1";
         if (std::system(command.c_str()) != 0) return false;
         scheme_ = "https";
         return Start({certificate_, key});
@@ -143,8 +146,10 @@ protected:
             std::string line;
             while (std::getline(in, line)) {
                 std::size_t colon = line.find(": ");
-                if (colon != std::string::npos) r.headers[line.substr(0, colon)] = line.substr(colon + 2);
-                else if (!line.empty() && line.back() == ':') r.headers[line.substr(0, line.size() - 1)] = "";
+                if (colon != std::string::npos)
+                    r.headers[line.substr(0, colon)] = line.substr(colon + 2);
+                else if (!line.empty() && line.back() == ':')
+                    r.headers[line.substr(0, line.size() - 1)] = "";
             }
             r.body = ReadFile(dir_ + "/log/r." + std::to_string(r.n) + ".body");
             out.push_back(std::move(r));
@@ -161,7 +166,8 @@ protected:
     }
 
     void ClearRequests() {
-        for (const auto& e : std::filesystem::directory_iterator(dir_ + "/log")) std::filesystem::remove(e.path());
+        for (const auto& e : std::filesystem::directory_iterator(dir_ + "/log"))
+            std::filesystem::remove(e.path());
     }
 
     std::string dir_;

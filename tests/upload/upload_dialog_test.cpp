@@ -17,7 +17,7 @@ namespace {
 
 // The server fixture, driven from QtTest instead of GoogleTest.
 class Server : public uploadtest::ServerTest {
-public:
+  public:
     void Up() { SetUp(); }
     void Down() { TearDown(); }
     using ServerTest::MakeCabinet;
@@ -36,13 +36,15 @@ ReportFields Fields() {
     return f;
 }
 
-QString Tr(const char* text) { return QString::fromUtf8(text); }
+QString Tr(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 } // namespace
 
 class UploadDialogTest : public QObject {
     Q_OBJECT
-private:
+  private:
     Server server_;
     std::string cabinet_;
 
@@ -50,7 +52,8 @@ private:
         auto url = ParseReportUrl(server_.Url(path));
         std::string cabinet = cabinet_;
         auto dialog = std::make_unique<UploadDialog>(
-            *url, Fields(), [cabinet](const auto& progress, const std::atomic<bool>&, std::string* p, std::string*) {
+            *url, Fields(),
+            [cabinet](const auto& progress, const std::atomic<bool>&, std::string* p, std::string*) {
                 progress(1, 1);
                 *p = cabinet;
                 return true;
@@ -59,11 +62,13 @@ private:
         return dialog;
     }
     static QString Status(QDialog& d) { return d.findChild<QLabel*>(QStringLiteral("status"))->text(); }
-    static int Progress(QDialog& d) { return d.findChild<QProgressBar*>(QStringLiteral("progress"))->value(); }
+    static int Progress(QDialog& d) {
+        return d.findChild<QProgressBar*>(QStringLiteral("progress"))->value();
+    }
     static QPushButton* Button(QDialog& d) { return d.findChild<QPushButton*>(QStringLiteral("button2")); }
     static QLabel* Link(QDialog& d) { return d.findChild<QLabel*>(QStringLiteral("link1002")); }
 
-private slots:
+  private slots:
     void init() {
         server_.Up();
         cabinet_ = server_.MakeCabinet(300000);
@@ -117,7 +122,8 @@ private slots:
         for (bool retry : {true, false}) {
             auto d = Dialog("/ok/ok");
             int checks = 0, asked = 0;
-            d->setConnectionCheck([&] { return ++checks < 3 ? Connection::NotConnected : Connection::Connected; });
+            d->setConnectionCheck(
+                [&] { return ++checks < 3 ? Connection::NotConnected : Connection::Connected; });
             d->setConnectionPrompt([&](QWidget*) {
                 ++asked;
                 return retry;
@@ -132,7 +138,8 @@ private slots:
         ConnectionDialog question;
         QCOMPARE(question.windowTitle(), QStringLiteral("Internet Connection Required"));
         QCOMPARE(question.findChild<QLabel*>(QStringLiteral("text"))->text(), Tr(kConnectionText));
-        QTimer::singleShot(0, &question, [&] { question.findChild<QPushButton*>(QStringLiteral("button4"))->click(); });
+        QTimer::singleShot(0, &question,
+                           [&] { question.findChild<QPushButton*>(QStringLiteral("button4"))->click(); });
         QCOMPARE(question.exec(), int(QDialog::Accepted));
     }
 

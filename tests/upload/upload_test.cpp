@@ -28,12 +28,13 @@ ReportFields Fields() {
     return f;
 }
 
-const std::string kStatusBody = "Action=QueryStatus&ProductName=KORVELL+HC12+%26+Tools+100%25&ApplicationName=qorb12"
-                                "&ApplicationVersion=1.21.0.0&ModuleName=libc.so.6&ModuleVersion=2.36.0.0&Offset=0001A2B3";
+const std::string kStatusBody =
+    "Action=QueryStatus&ProductName=KORVELL+HC12+%26+Tools+100%25&ApplicationName=qorb12"
+    "&ApplicationVersion=1.21.0.0&ModuleName=libc.so.6&ModuleVersion=2.36.0.0&Offset=0001A2B3";
 
 struct Result {
     Outcome outcome;
-    std::vector<std::uint64_t> sent;  // progress positions while uploading
+    std::vector<std::uint64_t> sent; // progress positions while uploading
     std::vector<Step> steps;
     int statusAttempts = 0, uploadAttempts = 0;
 };
@@ -41,9 +42,9 @@ struct Result {
 } // namespace
 
 class Upload : public ServerTest {
-protected:
+  protected:
     Result Send(const std::string& path, std::size_t cabinetSize, UploadOptions options = {},
-             std::uint64_t cancelAfter = 0, const std::string& userInfo = "") {
+                std::uint64_t cancelAfter = 0, const std::string& userInfo = "") {
         Result run;
         cabinet_ = MakeCabinet(cabinetSize);
         auto url = ParseReportUrl(Url(path, userInfo));
@@ -62,7 +63,8 @@ protected:
             run.sent.push_back(done);
             if (cancelAfter && done >= cancelAfter) stop = true;
         };
-        callbacks.buildCabinet = [&](const auto& progress, const std::atomic<bool>&, std::string* p, std::string*) {
+        callbacks.buildCabinet = [&](const auto& progress, const std::atomic<bool>&, std::string* p,
+                                     std::string*) {
             progress(1, 2);
             progress(2, 2);
             *p = cabinet_;
@@ -107,8 +109,9 @@ TEST(Address, OnlyHttpAndHttpsWithHostAndPath) {
     EXPECT_EQ(u->user, "user");
     EXPECT_EQ(u->password, "pa:ss");
     EXPECT_EQ(ParseReportUrl("HTTP://host/")->port, 80);
-    for (const char* bad : {"ftp://host/path", "file:///etc/passwd", "http://host", "http://host?query", "http:///path",
-                            "host/path", "", "mailto:x@y", "http://ho st/x", "gopher://host/x"})
+    for (const char* bad :
+         {"ftp://host/path", "file:///etc/passwd", "http://host", "http://host?query", "http:///path",
+          "host/path", "", "mailto:x@y", "http://ho st/x", "gopher://host/x"})
         EXPECT_FALSE(ParseReportUrl(bad).has_value()) << bad;
 }
 
@@ -117,7 +120,8 @@ TEST(Address, ConnectionFromTheRoutingTables) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string v4 = std::string(dir) + "/route", v6 = std::string(dir) + "/ipv6_route";
     auto write = [](const std::string& p, const std::string& text) { uploadtest::WriteFile(p, text); };
-    const std::string title = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    const std::string title =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
     const std::string zero(32, '0');
     write(v4, title + "eth0\t0000A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n");
     write(v6, zero + " 00 " + zero + " 00 " + zero + " ffffffff 00000001 00000000 00200200 lo\n");
@@ -127,7 +131,8 @@ TEST(Address, ConnectionFromTheRoutingTables) {
     write(v4, title + "eth0\t00000000\t0100A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n");
     EXPECT_EQ(CheckConnection("reports.example", v4, v6), Connection::Connected);
     write(v4, title);
-    write(v6, zero + " 00 " + zero + " 00 fe800000000000000000000000000001 00000400 00000001 00000000 00000003 eth0\n");
+    write(v6, zero + " 00 " + zero +
+                  " 00 fe800000000000000000000000000001 00000400 00000001 00000000 00000003 eth0\n");
     EXPECT_EQ(CheckConnection("reports.example", v4, v6), Connection::Connected);
     EXPECT_EQ(CheckConnection("reports.example", v4 + "-missing", v6 + "-missing"), Connection::Unknown);
     uploadtest::RemoveTree(dir);
@@ -147,7 +152,7 @@ TEST_F(Upload, ServerReceivesTheExactRequests) {
     EXPECT_EQ(r[0].body, kStatusBody);
     EXPECT_EQ(r[0].Header("Content-Type"), "application/x-www-form-urlencoded");
     EXPECT_EQ(r[0].Header("Accept"), "text/*");
-    EXPECT_EQ(r[0].Header("Expect"), "<none>");  // no waiting for "100 Continue"
+    EXPECT_EQ(r[0].Header("Expect"), "<none>"); // no waiting for "100 Continue"
     EXPECT_EQ(r[0].expected, kStatusBody.size());
 
     EXPECT_EQ(r[1].kind, "empty");
@@ -165,10 +170,11 @@ TEST_F(Upload, ServerReceivesTheExactRequests) {
         {"ModuleName", "libc.so.6"},   {"ModuleVersion", "2.36.0.0"},
         {"Offset", "0001A2B3"}};
     for (auto [name, value] : fields)
-        expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-    expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"Cabinet\"; filename=\"" + cabinet_ +
-                "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + uploadtest::ReadFile(cabinet_) + "\r\n--" +
-                boundary + "--\r\n";
+        expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
+                    value + "\r\n";
+    expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"Cabinet\"; filename=\"" +
+                cabinet_ + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
+                uploadtest::ReadFile(cabinet_) + "\r\n--" + boundary + "--\r\n";
     EXPECT_EQ(r[2].expected, expected.size());
     EXPECT_EQ(r[2].received, expected.size());
     EXPECT_TRUE(r[2].body == expected) << "the multipart body differs";
@@ -191,7 +197,8 @@ TEST_F(Upload, TwoMegabytesGoInPiecesOfATwoHundredFiftySixth) {
     EXPECT_GE(chunk, 8192u);
     EXPECT_LT(chunk, 8200u);
     ASSERT_GE(run.sent.size(), 256u);
-    for (std::size_t i = 0; i + 1 < run.sent.size(); ++i) EXPECT_EQ(run.sent[i], chunk * (i + 1)) << i;
+    for (std::size_t i = 0; i + 1 < run.sent.size(); ++i)
+        EXPECT_EQ(run.sent[i], chunk * (i + 1)) << i;
     EXPECT_EQ(run.sent.back(), total);
     // The cabinet arrived whole.
     EXPECT_NE(r[2].body.find(uploadtest::ReadFile(cabinet_)), std::string::npos);
@@ -214,7 +221,8 @@ TEST_F(Upload, ServerAnswersDecideTheEnd) {
         {"/oknl/ok", Outcome::Failed,
          "Failed to check issue status: The error reporting server returned an invalid response.", "", 1},
         {"/404/ok", Outcome::Failed, "Failed to check issue status: HTTP 404 - Not Found", "", 1},
-        {"/ok/500", Outcome::Failed, "Failed to upload error report: HTTP 500 - Internal Server Error", "", 3},
+        {"/ok/500", Outcome::Failed, "Failed to upload error report: HTTP 500 - Internal Server Error", "",
+         3},
         {"/ok/error", Outcome::Failed, "Failed to upload error report: Server error: disk full", "", 3},
         {"/ok/oknl", Outcome::Failed,
          "Failed to upload error report: The error reporting server returned an invalid response.", "", 3},
@@ -229,9 +237,11 @@ TEST_F(Upload, ServerAnswersDecideTheEnd) {
     }
     // The status line at the end.
     EXPECT_EQ(FinalStatusText({Outcome::Done, {}, {}}),
-              "Thank you for taking the time to report this problem.  We apologize for the inconvenience this error "
+              "Thank you for taking the time to report this problem.  We apologize for the inconvenience "
+              "this error "
               "has caused you.");
-    EXPECT_NE(FinalStatusText({Outcome::Done, {}, "http://x/"}).find("Please follow the link below"), std::string::npos);
+    EXPECT_NE(FinalStatusText({Outcome::Done, {}, "http://x/"}).find("Please follow the link below"),
+              std::string::npos);
     EXPECT_EQ(FinalStatusText({Outcome::Failed, "Failed to x", {}}), "Failed to x");
 }
 
@@ -240,7 +250,8 @@ TEST_F(Upload, UserAndPasswordFromTheAddress) {
     EXPECT_EQ(run.outcome.kind, Outcome::Done) << run.outcome.message;
     std::vector<Request> r = Requests();
     ASSERT_EQ(r.size(), 3u);
-    for (const Request& q : r) EXPECT_EQ(q.Header("Authorization"), "Basic dXNlcjpwYTpzcw==");  // user:pa:ss
+    for (const Request& q : r)
+        EXPECT_EQ(q.Header("Authorization"), "Basic dXNlcjpwYTpzcw=="); // user:pa:ss
     ClearRequests();
     run = Send("/ok/ok/auth", 5000);
     EXPECT_EQ(run.outcome.message, "Failed to check issue status: HTTP 401 - Unauthorized");
@@ -267,7 +278,8 @@ TEST_F(Upload, BrokenConnectionsAreTriedThreeTimes) {
     EXPECT_EQ(run.outcome.kind, Outcome::Done) << run.outcome.message;
     EXPECT_EQ(run.uploadAttempts, 3);
     std::size_t submits = 0;
-    for (const Request& q : Requests()) submits += q.kind == "submit" && q.received == q.expected;
+    for (const Request& q : Requests())
+        submits += q.kind == "submit" && q.received == q.expected;
     EXPECT_EQ(submits, 3u);
 
     ClearRequests();
