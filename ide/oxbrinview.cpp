@@ -225,8 +225,14 @@ bool COxbrinView::canInsertFromMimeData(const QMimeData* source) const {
 }
 
 void COxbrinView::insertFromMimeData(const QMimeData* source) {
-    if (source && source->hasText())
-        textCursor().insertText(source->text());
+    if (!source || !source->hasText())
+        return;
+    // Text from other programs may end its lines in CR LF or CR; each of
+    // those is one line break here, not two.
+    QString text = source->text();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    textCursor().insertText(text);
 }
 
 QMimeData* COxbrinView::createMimeDataFromSelection() const {

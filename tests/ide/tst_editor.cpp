@@ -273,6 +273,12 @@ private slots:
         QVERIFY(Frame()->IsEnabled(ID_EDIT_PASTE));
         QVERIFY(Frame()->Execute(ID_EDIT_PASTE));
         QCOMPARE(v->document()->firstBlock().text(), QStringLiteral("nop"));
+        // Line ends of other systems are one line break each.
+        QGuiApplication::clipboard()->setText(QStringLiteral("x\r\ny\rz\n"));
+        QVERIFY(Frame()->Execute(ID_EDIT_PASTE));
+        QCOMPARE(v->document()->blockCount(), 5);
+        QVERIFY(Frame()->Execute(ID_EDIT_UNDO));
+        QCOMPARE(v->document()->blockCount(), 2);
         QVERIFY(v->document()->firstBlock().begin().fragment().charFormat().fontWeight() <= QFont::Normal);
         // What the editor copies is plain text too, lines ending in line
         // feeds, no-break spaces kept.
