@@ -2,6 +2,7 @@
 // which answers "send" unattended and uploads to the local test server; the
 // cabinet the server received extracts to the dump the client wrote.
 
+#include "minidump_view.h"
 #include "server_fixture.h"
 
 #include <QSettings>
@@ -127,6 +128,16 @@ TEST_F(SendReport, AssemblerCrashIsUploadedAndTheCabinetHoldsTheDump) {
 
     std::vector<fs::path> dumps = Files(".dmp");
     ASSERT_EQ(dumps.size(), 1u);
+    // What the contents view shows of this dump.
+    ulmarro::contents::SectionList view;
+    ASSERT_TRUE(view.Open(dumps[0].string()));
+    ASSERT_GT(view.SectionCount(), 3u);
+    EXPECT_EQ(view.Section(0).LineText(1), "Code: ACCESS_VIOLATION");
+    bool qorb12 = false;
+    for (std::size_t i = 0; i < view.SectionCount(); ++i)
+        qorb12 = qorb12 || (view.Section(i).LineText(0).rfind("Module ", 0) == 0 &&
+                            view.Section(i).LineText(1) == "qorb12");
+    EXPECT_TRUE(qorb12);
     if (std::system("command -v cabextract >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "cabextract is not installed";
     const std::string cab = dir_ + "/received.cab", out = dir_ + "/extracted";

@@ -146,7 +146,7 @@ class UploadDialogTest : public QObject {
     void cancelStopsTheUpload() {
         // More than the sockets between us and the server can hold, so the
         // server still has bytes to wait for when the client stops.
-        cabinet_ = server_.MakeCabinet(12 * 1024 * 1024);
+        cabinet_ = server_.MakeCabinet(16 * 1024 * 1024);
         auto d = Dialog("/ok/slow");
         d->show();
         auto* bar = d->findChild<QProgressBar*>(QStringLiteral("progress"));
