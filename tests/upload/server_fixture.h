@@ -55,6 +55,9 @@ class ServerTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(dir), nullptr);
         dir_ = dir;
         std::filesystem::create_directories(dir_ + "/log");
+        // A proxy set up on the test machine must not stand between us and the local server.
+        setenv("no_proxy", "127.0.0.1,localhost", 1);
+        setenv("NO_PROXY", "127.0.0.1,localhost", 1);
         ASSERT_TRUE(Start({})) << "the test server did not start";
     }
     void TearDown() override {

@@ -261,6 +261,7 @@ TEST_F(Upload, UserAndPasswordFromTheAddress) {
 TEST_F(Upload, ProxyFromTheEnvironment) {
     setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(port_)).c_str(), 1);
     unsetenv("no_proxy");
+    unsetenv("NO_PROXY");
     auto url = ParseReportUrl("http://reports.example/ok/ok");
     ReportUploader uploader(*url, Fields());
     std::atomic<bool> stop{false};

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+volatile std::size_t g_contentsFuzzSink;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ulmarro::contents::SectionList sections;
     sections.Build(data, size);
@@ -22,5 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint64_t i = 0; i < total && i < 4096; ++i)
         sum += sections.LineText(i).size();
     sum += sections.LineText(total).size(); // past the end: empty
-    return sum == static_cast<std::size_t>(-1);
+    g_contentsFuzzSink = sum;  // keeps the formatting from being optimised away
+    return 0;
 }
