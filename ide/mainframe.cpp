@@ -11,6 +11,7 @@
 #include "outputpane.h"
 #include "prompts.h"
 #include "settings.h"
+#include "terminalpane.h"
 #include "zkbars.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -318,6 +319,8 @@ void CMainFrame::CreatePanes() {
         CZKSCW* pane;
         if (p.id == ID_VIEW_OUTPUT) {
             pane = new COutputPane(this, *p.size, this);
+        } else if (p.id == ID_VIEW_TERMINAL) {
+            pane = new CTerminalPane(app_->TerminalPort(), *p.size, this);
         } else {
             pane = new CZKSCW(p.id, QString::fromLatin1(p.title), *p.size, this);
             auto* text = new CPaneText(pane);

@@ -7,6 +7,8 @@
 #include "oxbrindoc.h"
 #include "oxbrinview.h"
 #include "prompts.h"
+#include "terminalpane.h"
+#include "terminalport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,12 +19,16 @@
 
 namespace oxbrin {
 
-COxbrinApp::COxbrinApp(std::unique_ptr<QSettings> store) : store_(std::move(store)) {
+COxbrinApp::COxbrinApp(std::unique_ptr<QSettings> store)
+    : store_(std::move(store)), terminalPort_(std::make_unique<CTerminalPort>()) {
     if (!store_)
         store_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication);
 }
 
 COxbrinApp::~COxbrinApp() {
+    // The port's reader thread writes into the Terminal pane; it ends first.
+    terminalPort_->Close();
+    terminalPort_->SetReceiveSink(nullptr);
     // The tool runner's thread writes into the Output pane; it ends first.
     if (toolRunner_)
         toolRunner_->Shutdown();
@@ -44,6 +50,7 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
     settings_ = SettingsBlock();
     recent_ = LoadRecentFiles(*store_);
     LoadSettings(*store_, settings_);
+    terminalPort_->LoadFrom(settings_);
 
     frame_ = std::make_unique<CMainFrame>(this);
     if (!frame_->Create())
@@ -54,6 +61,7 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
         ShowMessage(frame_.get(), QString::fromLatin1(strings::kRedirectionFailed), QMessageBox::Warning);
         return false;
     }
+    InstallTerminal(frame_.get(), terminalPort_.get());
     frame_->setAcceptDrops(true);
 
     // A plain start opens no document; a file argument opens that file.
@@ -72,6 +80,7 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
 
 void COxbrinApp::ExitInstance() {
     SaveRecentFiles(*store_, recent_);
+    terminalPort_->StoreTo(settings_);
     SaveSettings(*store_, settings_);
 }
 

@@ -19,6 +19,7 @@ class CMainFrame;
 class COxbrinDoc;
 class CChildFrame;
 class CBuildRunner;
+class CTerminalPort;
 
 class COxbrinApp : public QObject {
     Q_OBJECT
@@ -39,6 +40,8 @@ public:
     QSettings& Store() { return *store_; }
     CMainFrame* MainFrame() const { return frame_.get(); }
     CBuildRunner* ToolRunner() const { return toolRunner_.get(); }
+    // The one serial port to the board.
+    CTerminalPort& TerminalPort() { return *terminalPort_; }
     QPrinter* Printer();
 
     // Documents in the order they were opened.
@@ -75,6 +78,7 @@ private:
     SettingsBlock settings_;
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<CBuildRunner> toolRunner_;
+    std::unique_ptr<CTerminalPort> terminalPort_;
     std::unique_ptr<QPrinter> printer_;
     QStringList recent_;
     int untitledCount_ = 0;

@@ -1,11 +1,15 @@
 #include "terminalpane.h"
 
 #include "commands.h"
+#include "dlgoptions.h"
 #include "mainframe.h"
 #include "oxbrinapp.h"
+#include "pageterminal.h"
 #include "settings.h"
 
+#include <QDialogButtonBox>
 #include <QMenu>
+#include <QPushButton>
 
 namespace oxbrin {
 
@@ -78,6 +82,23 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
             port->CloseWithMessage();
     });
     QObject::connect(port, &CTerminalPort::ConnectionChanged, frame, &CMainFrame::RequestUpdate);
+
+    // The Terminal page of the Options sheet edits this port.
+    CDlgOptions::SetTerminalPageFactory([port](CMainFrame* owner, QWidget* parent) {
+        auto* page = new CPageTerminal(*port, owner->App()->Settings(), parent);
+        CDlgOptions::ExternalPage external;
+        external.widget = page;
+        external.init = [page] {
+            page->OnInitDialog();
+            // A change enables the sheet's Apply button, as on its other pages.
+            if (auto* box = page->window()->findChild<QDialogButtonBox*>()) {
+                if (QPushButton* apply = box->button(QDialogButtonBox::Apply))
+                    QObject::connect(page, &CPageTerminal::Changed, apply, [apply] { apply->setEnabled(true); });
+            }
+        };
+        external.apply = [page] { return page->OnApply(); };
+        return external;
+    });
 
     if (pane) {
         QObject::connect(pane, &CConsolePane::ContextMenuRequested, frame,

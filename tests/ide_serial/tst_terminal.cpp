@@ -1,0 +1,366 @@
+// The serial link inside the running IDE: the Connected and Show Terminal
+// commands, the Terminal pane's display and keyboard, its context menu and
+// Clear Window, the Terminal page of the Options, the register windows.
+
+#include "ptypair.h"
+#include "testsupport.h"
+
+#include "commands.h"
+#include "consolepane.h"
+#include "dlgoptions.h"
+#include "pageterminal.h"
+#include "settings.h"
+#include "terminalpane.h"
+#include "terminalport.h"
+#include "zkbars.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSpinBox>
+
+using namespace oxbrin;
+using namespace oxbrin::test;
+
+namespace {
+
+QStringList Texts(QMenu* menu) {
+    QStringList texts;
+    for (QAction* a : menu->actions()) {
+        if (!a->isSeparator())
+            texts << a->text();
+    }
+    return texts;
+}
+
+QStringList Items(QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    return items;
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+    QDeadlineTimer deadline(kPatienceMs);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        QTest::qSleep(2);
+    }
+    return done();
+}
+
+}  // namespace
+
+class TestTerminal : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<Prompts> prompts_;
+    std::unique_ptr<COxbrinApp> app_;
+    std::unique_ptr<PtyPair> pty_;
+
+    CMainFrame* Frame() { return app_->MainFrame(); }
+    CTerminalPort& Port() { return app_->TerminalPort(); }
+    CTerminalPane* Pane() { return qobject_cast<CTerminalPane*>(Frame()->TerminalPane()); }
+    QString PaneText() {
+        Pane()->FlushPosted();
+        return Pane()->Control()->toPlainText();
+    }
+    template <typename T>
+    T* Control(QWidget* page, int id) {
+        return page->findChild<T*>(QStringLiteral("Control%1").arg(id));
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        prompts_ = std::make_unique<Prompts>();
+        pty_ = std::make_unique<PtyPair>();
+        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
+        QVERIFY(app_->InitInstance({}));
+        Port().m_strPort = pty_->slave;
+        Settle();
+    }
+    void cleanup() {
+        app_.reset();
+        pty_.reset();
+        prompts_.reset();
+        dir_.reset();
+    }
+
+    void connectedCommandOpensAndClosesThePort() {
+        QVERIFY(Pane());
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_CONNECT));
+        QVERIFY(!Frame()->IsChecked(ID_TERMINAL_CONNECT));
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(Port().IsOpen());
+        QVERIFY(Frame()->IsChecked(ID_TERMINAL_CONNECT));
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(!Port().IsOpen());
+        QVERIFY(!Frame()->IsChecked(ID_TERMINAL_CONNECT));
+        QVERIFY(prompts_->messages.isEmpty());
+
+        // The board goes away while connected: one message, the command
+        // is unchecked again.
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        pty_->CloseMaster();
+        QVERIFY(WaitUntil([&] { return !prompts_->messages.isEmpty(); }));
+        Settle();
+        QCOMPARE(prompts_->messages.size(), 1);
+        QVERIFY(!Frame()->IsChecked(ID_TERMINAL_CONNECT));
+        QVERIFY(!Frame()->Action(ID_TERMINAL_CONNECT)->isChecked());
+    }
+
+    void showingThePaneConnectsAndHidingDisconnects() {
+        QVERIFY(Frame()->TerminalPane()->isHidden());
+        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));
+        QVERIFY(!Frame()->TerminalPane()->isHidden());
+        QVERIFY(Port().IsOpen());
+        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));
+        QVERIFY(Frame()->TerminalPane()->isHidden());
+        QVERIFY(!Port().IsOpen());
+
+        // Showing and focusing without the toggle does not connect.
+        QVERIFY(Frame()->Execute(ID_FOCUS_TERMINAL));
+        QVERIFY(!Port().IsOpen());
+        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));  // hides; nothing to close
+        QVERIFY(prompts_->messages.isEmpty());
+
+        // A port that cannot be opened: the pane shows, the message says why.
+        Port().m_strPort = QStringLiteral("/dev/no-such-port-here");
+        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));
+        QVERIFY(!Frame()->TerminalPane()->isHidden());
+        QVERIFY(!Port().IsOpen());
+        QCOMPARE(prompts_->messages.size(), 1);
+        QVERIFY(prompts_->messages[0].text.contains(QStringLiteral("does not exist")));
+    }
+
+    void thePaneShowsWhatTheBoardSends() {
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(pty_->Send("abc\rxyz\nA\x01" "B\x1b[2J\r\n>"));
+        QVERIFY(WaitUntil([&] { return PaneText().endsWith(QLatin1Char('>')); }));
+        QCOMPARE(PaneText(), QStringLiteral("xyz\nA^AB^[[2J\n>"));
+    }
+
+    void typedKeysGoToTheBoardWithoutEcho() {
+        QVERIFY(Frame()->Execute(ID_FOCUS_TERMINAL));
+        QWidget* control = Pane()->Control();
+        // Disconnected: the first key connects.
+        QTest::keyClicks(control, QStringLiteral("md"));
+        QVERIFY(Port().IsOpen());
+        QTest::keyClick(control, Qt::Key_Return);
+        QTest::keyClick(control, Qt::Key_Backspace);
+        QTest::keyClick(control, Qt::Key_Escape);
+        QCOMPARE(pty_->Receive(5), QByteArray("md\r\x08\x1b"));
+        QCOMPARE(PaneText(), QString());  // nothing shown but what the board sends
+        QVERIFY(prompts_->messages.isEmpty());
+    }
+
+    void talkingToTheSimulatedBoard() {
+#ifndef BOARD_MONITOR
+        QSKIP("the simulated board is not built");
+#else
+        QProcess board;
+        board.start(QStringLiteral(BOARD_MONITOR), {});
+        QVERIFY(board.waitForStarted());
+        QVERIFY(WaitUntil([&] { return board.canReadLine(); }));
+        const QString line = QString::fromLocal8Bit(board.readLine()).trimmed();
+        QVERIFY2(line.startsWith(QStringLiteral("pty /dev/")), qPrintable(line));
+        Port().m_strPort = line.mid(4);
+
+        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));
+        QVERIFY(Port().IsOpen());
+        QTest::keyClicks(Pane()->Control(), QStringLiteral("HELP"));
+        QTest::keyClick(Pane()->Control(), Qt::Key_Return);
+        QVERIFY(WaitUntil([&] { return PaneText().contains(QStringLiteral("HELP          this list")); }));
+        // The board echoes the command; its answer starts on a line of its own.
+        QVERIFY2(PaneText().contains(QStringLiteral("HELP\nLOAD [T]")), qPrintable(PaneText()));
+
+        // The board is switched off: one message, the port is closed.
+        board.terminate();
+        QVERIFY(board.waitForFinished());
+        QVERIFY(WaitUntil([&] { return !prompts_->messages.isEmpty(); }));
+        Settle();
+        QCOMPARE(prompts_->messages.size(), 1);
+        QVERIFY(!Port().IsOpen());
+#endif
+    }
+
+    void clearWindowAndTheContextMenu() {
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_CLEAR));
+        Pane()->AppendConsoleText("some text\n");
+        Frame()->UpdateCommandUI();
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_CLEAR));
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CLEAR));
+        QCOMPARE(PaneText(), QString());
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_CLEAR));
+
+        QMenu* menu = Pane()->ContextMenu(Frame());
+        QCOMPARE(Texts(menu), QStringList({QStringLiteral("&Copy Selection"), QStringLiteral("Clea&r Window"),
+                                           QStringLiteral("&Connected"), QStringLiteral("&Show Terminal Window"),
+                                           QStringLiteral("&Options...")}));
+        // The menu's Connected is the frame's command.
+        QAction* connected = menu->actions().at(3);
+        connected->trigger();
+        QVERIFY(Port().IsOpen());
+        Frame()->UpdateCommandUI();
+        QVERIFY(connected->isChecked());
+        connected->trigger();
+        QVERIFY(!Port().IsOpen());
+    }
+
+    void terminalPageListsAndFlags() {
+        CPageTerminal page(Port(), app_->Settings());
+        auto* baud = Control<QComboBox>(&page, CPageTerminal::IDC_BAUD);
+        auto* data = Control<QComboBox>(&page, CPageTerminal::IDC_DATABITS);
+        auto* stop = Control<QComboBox>(&page, CPageTerminal::IDC_STOPBITS);
+        auto* parity = Control<QComboBox>(&page, CPageTerminal::IDC_PARITY);
+        QVERIFY(baud && data && stop && parity);
+        QCOMPARE(Items(baud), QString("110 300 600 1200 2400 4800 9600 14400 19200 38400 57600 115200").split(' '));
+        QCOMPARE(Items(data), QString("5 6 7 8").split(' '));
+        QCOMPARE(Items(stop), QString("1 1.5 2").split(' '));
+        QCOMPARE(Items(parity), QString("None Even Odd Mark Space").split(' '));
+        // The stored defaults: 9600, 8, 1, none.
+        QCOMPARE(baud->currentText(), QStringLiteral("9600"));
+        QCOMPARE(data->currentText(), QStringLiteral("8"));
+        QCOMPARE(stop->currentText(), QStringLiteral("1"));
+        QCOMPARE(parity->currentText(), QStringLiteral("None"));
+        QCOMPARE(page.PortBox()->currentText(), pty_->slave);
+        QVERIFY(!page.IsModified());
+
+        baud->setCurrentIndex(baud->findText(QStringLiteral("14400")));
+        data->setCurrentIndex(data->findText(QStringLiteral("7")));
+        stop->setCurrentIndex(stop->findText(QStringLiteral("2")));
+        parity->setCurrentIndex(parity->findText(QStringLiteral("Odd")));
+        Control<QCheckBox>(&page, CPageTerminal::IDC_RTSCTS)->setChecked(true);
+        Control<QCheckBox>(&page, CPageTerminal::IDC_XONXOFF)->setChecked(true);
+        Control<QCheckBox>(&page, CPageTerminal::IDC_SENDCR)->setChecked(true);
+        Control<QSpinBox>(&page, CPageTerminal::IDC_CHARDELAY)->setValue(20000);  // beyond the range
+        Control<QSpinBox>(&page, CPageTerminal::IDC_LINEDELAY)->setValue(160);
+        page.PortBox()->setEditText(QStringLiteral("/dev/serial/by-id/usb-board-if00"));
+        QVERIFY(page.IsModified());
+        QVERIFY(page.OnApply());
+
+        const platform::Dcb& dcb = Port().m_dcb;
+        QCOMPARE(dcb.BaudRate, 14400u);
+        QCOMPARE(int(dcb.ByteSize), 7);
+        QCOMPARE(int(dcb.StopBits), int(platform::Dcb::kTwoStopBits));
+        QCOMPARE(int(dcb.Parity), int(platform::Dcb::kOddParity));
+        // RTS/CTS: CTS output flow and RTS handshake; DTR stays enabled;
+        // XON/XOFF both ways; binary and parity check always.
+        QCOMPARE(dcb.Flags, 0x1u | 0x2u | 0x4u | (1u << 4) | 0x100u | 0x200u | (2u << 12));
+        QCOMPARE(Port().m_strPort, QStringLiteral("/dev/serial/by-id/usb-board-if00"));
+        const SettingsBlock& s = app_->Settings();
+        QCOMPARE(s.sendCR, 1u);
+        QCOMPARE(s.charDelay, 10000u);
+        QCOMPARE(s.lineDelay, 160u);
+        QCOMPARE(s.comPort, Port().m_strPort);
+        QCOMPARE(s.comSettings.size(), 28);
+        QCOMPARE(quint8(s.comSettings[18]), quint8(7));
+
+        // DTR/DSR alone: DSR output flow and DTR handshake, RTS enabled.
+        Control<QCheckBox>(&page, CPageTerminal::IDC_RTSCTS)->setChecked(false);
+        Control<QCheckBox>(&page, CPageTerminal::IDC_XONXOFF)->setChecked(false);
+        Control<QCheckBox>(&page, CPageTerminal::IDC_DTRDSR)->setChecked(true);
+        QVERIFY(page.OnApply());
+        QCOMPARE(Port().m_dcb.Flags, 0x1u | 0x2u | 0x8u | (2u << 4) | (1u << 12));
+
+        // Opening the page again shows what was stored.
+        CPageTerminal again(Port(), app_->Settings());
+        QCOMPARE(Control<QComboBox>(&again, CPageTerminal::IDC_BAUD)->currentText(), QStringLiteral("14400"));
+        QCOMPARE(Control<QComboBox>(&again, CPageTerminal::IDC_PARITY)->currentText(), QStringLiteral("Odd"));
+        QVERIFY(Control<QCheckBox>(&again, CPageTerminal::IDC_DTRDSR)->isChecked());
+        QVERIFY(!Control<QCheckBox>(&again, CPageTerminal::IDC_RTSCTS)->isChecked());
+        QCOMPARE(Control<QSpinBox>(&again, CPageTerminal::IDC_LINEDELAY)->value(), 160);
+    }
+
+    void terminalPageWhileConnected() {
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        CPageTerminal page(Port(), app_->Settings());
+        QVERIFY(!page.PortBox()->isEnabled());
+        auto* baud = Control<QComboBox>(&page, CPageTerminal::IDC_BAUD);
+        baud->setCurrentIndex(baud->findText(QStringLiteral("115200")));
+        QVERIFY(page.OnApply());
+        // The open line has the new rate at once, without a reconnect.
+        QVERIFY(Port().IsOpen());
+        QCOMPARE(pty_->Settings().c_ospeed, 115200u);
+        const uint8_t c = '?';
+        QVERIFY(Port().SendKey(&c, 1));
+        QCOMPARE(pty_->Receive(1), QByteArray("?"));
+
+        // The port box follows the connection while the page is open.
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(page.PortBox()->isEnabled());
+    }
+
+    void terminalPageInTheOptionsSheet() {
+        CDlgOptions sheet(Frame(), CDlgOptions::kPageTerminal);
+        QCOMPARE(sheet.Tabs()->currentIndex(), 1);
+        QCOMPARE(sheet.Tabs()->tabText(1), QStringLiteral("Terminal"));
+        auto* page = qobject_cast<CPageTerminal*>(sheet.Terminal());
+        QVERIFY(page);
+        QPushButton* apply = sheet.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Apply);
+        QVERIFY(!apply->isEnabled());
+        auto* parity = Control<QComboBox>(page, CPageTerminal::IDC_PARITY);
+        parity->setCurrentIndex(parity->findText(QStringLiteral("Space")));
+        QVERIFY(apply->isEnabled());
+        QVERIFY(sheet.Apply());
+        QCOMPARE(int(Port().m_dcb.Parity), int(platform::Dcb::kSpaceParity));
+    }
+
+    void terminalPageKeepsAnUnlistedRate() {
+        Port().m_dcb.BaudRate = 31250;
+        CPageTerminal page(Port(), app_->Settings());
+        auto* baud = Control<QComboBox>(&page, CPageTerminal::IDC_BAUD);
+        QCOMPARE(baud->currentText(), QStringLiteral("31250"));
+        QVERIFY(page.OnApply());
+        QCOMPARE(Port().m_dcb.BaudRate, 31250u);
+    }
+
+    void registerWindows() {
+        CRegisterBar* bar = Frame()->RegisterBar();
+        QVERIFY(Frame()->Execute(ID_VIEW_REGISTER_BAR));
+        QVERIFY(!bar->isHidden());
+        // Seven right-aligned editable fields, labelled from top to bottom.
+        const int ids[] = {106, 111, 105, 107, 108, 109, 110};
+        const char* labels[] = {"A", "B", "D", "X", "Y", "SP", "PC"};
+        int lastY = -1;
+        for (int i = 0; i < 7; ++i) {
+            QLineEdit* field = bar->Field(ids[i]);
+            QVERIFY(field);
+            QVERIFY(!field->isReadOnly());
+            QCOMPARE(field->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+            QVERIFY(field->y() > lastY);
+            lastY = field->y();
+            QLabel* label = nullptr;
+            for (QLabel* l : bar->findChildren<QLabel*>()) {
+                if (l->buddy() == field)
+                    label = l;
+            }
+            QVERIFY(label);
+            QCOMPARE(label->text(), QString::fromLatin1(labels[i]));
+        }
+        bool ccr = false;
+        for (QLabel* l : bar->findChildren<QLabel*>())
+            ccr = ccr || (l->text() == QStringLiteral("SXHINZFC") && l->y() > lastY);
+        QVERIFY(ccr);
+        QVERIFY(Frame()->Execute(ID_VIEW_REGISTER_BAR));
+        QVERIFY(bar->isHidden());
+
+        QVERIFY(Frame()->Execute(ID_VIEW_VARNEL));
+        QVERIFY(!Frame()->VarnelPane()->isHidden());
+        QCOMPARE(Frame()->VarnelPane()->windowTitle(), QStringLiteral("Varnel"));
+        QVERIFY(Frame()->Execute(ID_VIEW_VARNEL));
+        QVERIFY(Frame()->VarnelPane()->isHidden());
+        QVERIFY(!Port().IsOpen());  // the register windows have nothing to do with the line
+    }
+};
+
+QTEST_MAIN(TestTerminal)
+#include "tst_terminal.moc"
