@@ -321,6 +321,12 @@ void CMainFrame::CreatePanes() {
             pane = new COutputPane(this, *p.size, this);
         } else if (p.id == ID_VIEW_TERMINAL) {
             pane = new CTerminalPane(app_->TerminalPort(), *p.size, this);
+        } else if (p.id == ID_VIEW_VARNEL) {
+            // The register pane shows text the way the Output pane does, in
+            // its own control; nothing of the line is written into it.
+            auto* varnel = new CConsolePane(p.id, QString::fromLatin1(p.title), *p.size, this);
+            varnel->SetConsoleFont(s.outputFont, int(s.outputFontSize));
+            pane = varnel;
         } else {
             pane = new CZKSCW(p.id, QString::fromLatin1(p.title), *p.size, this);
             auto* text = new CPaneText(pane);

@@ -286,10 +286,24 @@ private slots:
         QVERIFY(!page.PortBox()->isEnabled());
         auto* baud = Control<QComboBox>(&page, CPageTerminal::IDC_BAUD);
         baud->setCurrentIndex(baud->findText(QStringLiteral("115200")));
+        auto* stop = Control<QComboBox>(&page, CPageTerminal::IDC_STOPBITS);
+        stop->setCurrentIndex(stop->findText(QStringLiteral("2")));
+        Control<QCheckBox>(&page, CPageTerminal::IDC_RTSCTS)->setChecked(true);
+        Control<QCheckBox>(&page, CPageTerminal::IDC_XONXOFF)->setChecked(true);
         QVERIFY(page.OnApply());
-        // The open line has the new rate at once, without a reconnect.
+        // The open line has the new settings at once, without a reconnect.
         QVERIFY(Port().IsOpen());
-        QCOMPARE(pty_->Settings().c_ospeed, 115200u);
+        termios2 t = pty_->Settings();
+        QCOMPARE(t.c_ospeed, 115200u);
+        QVERIFY(t.c_cflag & CSTOPB);
+        QVERIFY(t.c_cflag & CRTSCTS);
+        QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(IXON | IXOFF));
+        Control<QCheckBox>(&page, CPageTerminal::IDC_RTSCTS)->setChecked(false);
+        Control<QCheckBox>(&page, CPageTerminal::IDC_XONXOFF)->setChecked(false);
+        QVERIFY(page.OnApply());
+        t = pty_->Settings();
+        QVERIFY(!(t.c_cflag & CRTSCTS));
+        QCOMPARE(t.c_iflag & (IXON | IXOFF), tcflag_t(0));
         const uint8_t c = '?';
         QVERIFY(Port().SendKey(&c, 1));
         QCOMPARE(pty_->Receive(1), QByteArray("?"));
@@ -356,6 +370,12 @@ private slots:
         QVERIFY(Frame()->Execute(ID_VIEW_VARNEL));
         QVERIFY(!Frame()->VarnelPane()->isHidden());
         QCOMPARE(Frame()->VarnelPane()->windowTitle(), QStringLiteral("Varnel"));
+        auto* varnel = qobject_cast<CConsolePane*>(Frame()->VarnelPane());
+        QVERIFY(varnel);
+        QVERIFY(varnel != Frame()->OutputPane() && varnel != Frame()->TerminalPane());
+        QVERIFY(!varnel->HasText());
+        QTest::keyClicks(varnel->Control(), QStringLiteral("rd"));
+        QVERIFY(!varnel->HasText());
         QVERIFY(Frame()->Execute(ID_VIEW_VARNEL));
         QVERIFY(Frame()->VarnelPane()->isHidden());
         QVERIFY(!Port().IsOpen());  // the register windows have nothing to do with the line
