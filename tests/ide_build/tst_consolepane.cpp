@@ -42,6 +42,7 @@ private slots:
             return l;
         };
         QTest::newRow("lines") << L({"one\ntwo\n", "three"}) << "one\ntwo\nthree";
+        QTest::newRow("empty lines across calls") << L({"abc\n", "\n\nX\n"}) << "abc\n\n\nX\n";
         QTest::newRow("cr overwrites") << L({"abc\rxyz\n"}) << "xyz\n";
         QTest::newRow("cr overwrites across calls") << L({"abc\r", "xyz\n"}) << "xyz\n";
         QTest::newRow("cr overwrites shown line") << L({"head\nabc", "\rxy"}) << "head\nxy";

@@ -1,0 +1,376 @@
+// Building through the real zkspawn and the real assembler, the Output pane's
+// error navigation and input, and the pieces the build commands are made of.
+
+#include "buildrunner.h"
+#include "commands.h"
+#include "outputpane.h"
+#include "settings.h"
+#include "testsupport.h"
+
+#include <QDir>
+#include <QMdiArea>
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QTimer>
+#include <QMenu>
+#include <QLabel>
+
+#include <climits>
+
+using namespace oxbrin;
+using namespace oxbrin::test;
+
+namespace {
+
+// A tool that stands in for the assembler: the shell, with options that
+// make it behave as a test needs. The source path comes last, as $0.
+void UseShellTool(SettingsBlock& s, const QString& script) {
+    s.assembler = QStringLiteral("sh");
+    s.assemblerOptions = QStringLiteral("-c \"%1\"").arg(script);
+}
+
+}  // namespace
+
+class TestBuild : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<Prompts> prompts_;
+    std::unique_ptr<COxbrinApp> app_;
+
+    CMainFrame* Frame() { return app_->MainFrame(); }
+    COutputPane* Output() { return qobject_cast<COutputPane*>(Frame()->OutputPane()); }
+    QString OutputText() { return Output()->Control()->toPlainText(); }
+    CBuildRunner* Runner() { return app_->ToolRunner(); }
+
+    QString MakeFile(const QString& name, const QByteArray& text) {
+        const QString path = dir_->filePath(name);
+        WriteAll(path, text);
+        return path;
+    }
+
+    // Runs a build command and waits until the tool has ended and its exit
+    // line is in the pane; returns the exit code.
+    int BuildAndWait(int command) {
+        QSignalSpy exited(Runner(), &CBuildRunner::ToolExited);
+        if (!Frame()->Execute(command))
+            return -1000;
+        if (!exited.wait(60000) && exited.isEmpty())
+            return -1001;
+        Output()->FlushPosted();
+        return exited.front().front().toInt();
+    }
+
+    void PutCaretOnLineContaining(const QString& text) {
+        QTextDocument* doc = Output()->Control()->document();
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+            if (b.text().contains(text)) {
+                QTextCursor c(b);
+                c.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, 2);
+                Output()->Control()->setTextCursor(c);
+                return;
+            }
+        }
+        QFAIL(qPrintable(QStringLiteral("no output line contains ") + text));
+    }
+
+private slots:
+    void initTestCase() {
+        CToolRunner::SetProgramDirectory(QStringLiteral(OXBRIN_DIR));
+    }
+
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        prompts_ = std::make_unique<Prompts>();
+        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
+        QVERIFY(app_->InitInstance({}));
+        Settle();
+    }
+
+    void cleanup() {
+        app_.reset();
+        prompts_.reset();
+        dir_.reset();
+    }
+
+    void commandLineAndModeNumber() {
+        SettingsBlock s;
+        s.assembler = QStringLiteral("asm-not-beside-the-ide");
+        QCOMPARE(BuildCommandLine(s, QStringLiteral("/work/blink.asm")),
+                 QStringLiteral("asm-not-beside-the-ide -l -su \"/work/blink.asm\""));
+        s.assemblerOptions.clear();
+        QCOMPARE(BuildCommandLine(s, QStringLiteral("/work/blink.asm")),
+                 QStringLiteral("asm-not-beside-the-ide \"/work/blink.asm\""));
+        // The default tool is the one installed beside the IDE.
+        s = SettingsBlock();
+        QCOMPARE(BuildCommandLine(s, QStringLiteral("/w/a.asm")),
+                 QStringLiteral("\"%1/qorb12\" -l -su \"/w/a.asm\"").arg(QDir(QStringLiteral(OXBRIN_DIR)).absolutePath()));
+
+        QCOMPARE(CToolRunner::ModeNumber(false, true), 341);
+        QCOMPARE(CToolRunner::ModeNumber(true, false), 0x255);
+        QCOMPARE(CToolRunner::ModeNumber(false, false), 0x55);
+
+        QCOMPARE(BuildWorkingDirectory(QStringLiteral("/work/src/blink.asm")), QStringLiteral("/work/src"));
+        QCOMPARE(BuildWorkingDirectory(QStringLiteral("C:\\work\\blink.asm")), QStringLiteral("C:\\work"));
+        QCOMPARE(BuildWorkingDirectory(QStringLiteral("blink.asm")), QDir::currentPath());
+        QCOMPARE(BuildWorkingDirectory(QStringLiteral("/blink.asm")), QStringLiteral("/"));
+
+        QCOMPARE(DisplayName(QDir::current().filePath(QStringLiteral("sub/x.asm"))), QStringLiteral("sub/x.asm"));
+        QCOMPARE(DisplayName(QStringLiteral("/elsewhere/x.asm")), QStringLiteral("/elsewhere/x.asm"));
+    }
+
+    void errorTags_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("lineNo");
+        QTest::addColumn<int>("column");
+        QTest::newRow("indented, no column") << "  C:\\src\\a.asm(12): error" << true << "C:\\src\\a.asm" << 12 << 1;
+        QTest::newRow("second parenthesis is the column") << "x.asm(3) (7)" << true << "x.asm" << 3 << 7;
+        QTest::newRow("assembler message") << "/tmp/e.asm(3): Error A2027: col(2) 'foo': unknown" << true
+                                           << "/tmp/e.asm" << 3 << 2;
+        QTest::newRow("blanks and sign") << "\ta.asm( +5)" << true << "a.asm" << 5 << 1;
+        QTest::newRow("name with parentheses") << "dir(old)/b.asm(9)" << true << "dir(old)/b.asm" << 9 << 1;
+        QTest::newRow("line zero") << "a.asm(0): x" << false << "" << 0 << 0;
+        QTest::newRow("no digits") << "a.asm(x)" << false << "" << 0 << 0;
+        QTest::newRow("summary line") << "/tmp/e.asm: 0 warning(s), 1 error(s)" << false << "" << 0 << 0;
+        QTest::newRow("exit line") << "Tool returned code: 2" << false << "" << 0 << 0;
+        QTest::newRow("negative line") << "a.asm(-4)" << false << "" << 0 << 0;
+        QTest::newRow("huge number saturates") << "a.asm(99999999999999)" << true << "a.asm" << INT_MAX << 1;
+    }
+    void errorTags() {
+        QFETCH(QString, line);
+        QFETCH(bool, found);
+        ErrorTag tag;
+        QCOMPARE(ParseErrorTag(line, &tag), found);
+        if (found) {
+            QFETCH(QString, file);
+            QFETCH(int, lineNo);
+            QFETCH(int, column);
+            QCOMPARE(tag.file, file);
+            QCOMPARE(tag.line, lineNo);
+            QCOMPARE(tag.column, column);
+        }
+    }
+
+    void buildCurrentRunsTheAssemblerAndGoesToTheError() {
+        const QString src = MakeFile(QStringLiteral("e.asm"), "\tnop\n\tnop\n  foo\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        QVERIFY(Frame()->IsEnabled(ID_BUILD_CURRENT));
+        Frame()->UpdateCommandUI();
+        QCOMPARE(Frame()->Action(ID_BUILD_CURRENT)->text(), QStringLiteral("B&uild %1\tCtrl+F7").arg(DisplayName(src)));
+
+        const int code = BuildAndWait(ID_BUILD_CURRENT);
+        QCOMPARE(code, 2);
+        const QString text = OutputText();
+        QVERIFY2(text.contains(QStringLiteral("Cross Assembler")), qPrintable(text));
+        QVERIFY(text.contains(src + QStringLiteral("(3): Error")));
+        // The exit line comes last, on a line of its own after an empty one.
+        QVERIFY2(text.endsWith(QStringLiteral("\n\nTool returned code: 2\n")), qPrintable(text));
+        QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("e.lst"))));  // -l reached the tool
+        QVERIFY(!Output()->isHidden());
+
+        // Double click on the message line: the source at line 3, column 3.
+        PutCaretOnLineContaining(QStringLiteral("Error A"));
+        QVERIFY(Output()->CaretLineHasTag());
+        Frame()->UpdateCommandUI();
+        QVERIFY(Frame()->IsEnabled(kIdGoToErrorTag));
+        COxbrinView* view = Frame()->ActiveView();
+        view->GoToLine(1, 1);
+        QTest::mouseDClick(Output()->Control()->viewport(), Qt::LeftButton, {},
+                           Output()->Control()->cursorRect().center());
+        QCOMPARE(view->CaretLine(), 3);
+        QCOMPARE(view->CaretColumn(), 3);
+        // The tag line is selected in the pane.
+        QVERIFY(Output()->Control()->textCursor().selectedText().contains(QStringLiteral("Error A")));
+
+        // Enter on the line does the same.
+        view->GoToLine(1, 1);
+        PutCaretOnLineContaining(QStringLiteral("Error A"));
+        Output()->Control()->setFocus();
+        QTest::keyClick(Output()->Control(), Qt::Key_Return);
+        QCOMPARE(view->CaretLine(), 3);
+        QCOMPARE(Frame()->ActiveView(), view);
+
+        // The summary line has no tag: the command is disabled there.
+        PutCaretOnLineContaining(QStringLiteral("warning(s)"));
+        QVERIFY(!Frame()->IsEnabled(kIdGoToErrorTag));
+    }
+
+    void goToErrorTagOpensAFileNotYetOpen() {
+        const QString src = MakeFile(QStringLiteral("other.asm"), "a\nb\nccccc\n");
+        Output()->AppendConsoleText(QStringLiteral("  %1(3) (4)\n").arg(src).toUtf8());
+        PutCaretOnLineContaining(QStringLiteral("other.asm"));
+        QVERIFY(Frame()->Execute(kIdGoToErrorTag));
+        QVERIFY(Frame()->ActiveView());
+        QCOMPARE(Frame()->ActiveChild()->Document()->PathName(), src);
+        QCOMPARE(Frame()->ActiveView()->CaretLine(), 3);
+        QCOMPARE(Frame()->ActiveView()->CaretColumn(), 4);
+
+        // A file that cannot be opened is reported once; nothing else moves.
+        prompts_->messages.clear();
+        Output()->AppendConsoleText("missing.asm(2): x\n");
+        PutCaretOnLineContaining(QStringLiteral("missing.asm"));
+        QVERIFY(Frame()->Execute(kIdGoToErrorTag));
+        QCOMPARE(prompts_->messages.size(), 1);
+    }
+
+    void buildSavesTheDocumentFirst() {
+        const QString src = MakeFile(QStringLiteral("ok.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        Frame()->ActiveView()->moveCursor(QTextCursor::End);
+        Frame()->ActiveView()->insertPlainText(QStringLiteral("\tnop\n"));
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
+        QCOMPARE(ReadAll(src), QByteArray("\tnop\n\tnop\n"));
+        QVERIFY(OutputText().endsWith(QStringLiteral("\n\nTool returned code: 0\n")));
+    }
+
+    void buildProjectWithProjectFile() {
+        const QString project = MakeFile(QStringLiteral("proj.asm"), "\tnop\n");
+        const QString other = MakeFile(QStringLiteral("other.asm"), "\tnop\n");
+        QVERIFY(!Frame()->IsEnabled(ID_BUILD_PROJECT));
+        QVERIFY(!Frame()->IsEnabled(ID_BUILD_SET_PROJECT));
+        QVERIFY(app_->OpenDocumentFile(project));
+        QVERIFY(Frame()->Execute(ID_BUILD_SET_PROJECT));
+        QCOMPARE(app_->Settings().projectFile, project);
+        QVERIFY(!Frame()->IsEnabled(ID_BUILD_SET_PROJECT));  // already the project
+        QVERIFY(app_->OpenDocumentFile(other));
+        QVERIFY(Frame()->IsEnabled(ID_BUILD_SET_PROJECT));
+        Frame()->UpdateCommandUI();
+        QCOMPARE(Frame()->Action(ID_BUILD_PROJECT)->text(), QStringLiteral("&Build %1\tF7").arg(DisplayName(project)));
+
+        UseShellTool(app_->Settings(), QStringLiteral("echo built $0 in $(pwd)"));
+        QCOMPARE(BuildAndWait(ID_BUILD_PROJECT), 0);
+        QVERIFY2(OutputText().startsWith(QStringLiteral("built %1 in %2\n").arg(project, QFileInfo(project).absolutePath())),
+                 qPrintable(OutputText()));
+
+        QVERIFY(Frame()->Execute(ID_BUILD_RELEASE_PROJECT));
+        QVERIFY(app_->Settings().projectFile.isEmpty());
+        QVERIFY(!Frame()->IsEnabled(ID_BUILD_PROJECT));
+        Frame()->UpdateCommandUI();
+        QCOMPARE(Frame()->Action(ID_BUILD_PROJECT)->text(), QStringLiteral("&Build Project\tF7"));
+    }
+
+    void secondBuildWhileOneRunsAndTypedInput() {
+        const QString src = MakeFile(QStringLiteral("in.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        // The tool reads three bytes from its input and echoes them.
+        UseShellTool(app_->Settings(), QStringLiteral("echo ready; x=$(head -c 3 | od -An -tx1); echo got:$x"));
+        QSignalSpy exited(Runner(), &CBuildRunner::ToolExited);
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        QVERIFY(Runner()->IsRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(OutputText().contains(QStringLiteral("ready")), 30000);
+        // Both build commands are off while it runs; a start anyway is refused.
+        QVERIFY(!Frame()->IsEnabled(ID_BUILD_CURRENT));
+        BuildFile(Frame(), Runner(), src);
+        QCOMPARE(OutputText(), QString::fromLatin1(strings::kSpawnMissing));
+
+        Output()->Control()->setFocus();
+        QTest::keyClicks(Output()->Control(), QStringLiteral("ab"));
+        QTest::keyClick(Output()->Control(), Qt::Key_Return);  // no tag on the caret line: goes to the tool
+        QVERIFY(exited.wait(30000) || !exited.isEmpty());
+        QCOMPARE(exited.front().front().toInt(), 0);
+        Output()->FlushPosted();
+        QVERIFY2(OutputText().contains(QStringLiteral("got: 61 62 0d")), qPrintable(OutputText()));
+        QTRY_VERIFY(Frame()->IsEnabled(ID_BUILD_CURRENT));
+    }
+
+    void exitSoundsAndExitCodes() {
+        const QString src = MakeFile(QStringLiteral("s.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        QSignalSpy played(Runner()->Sounds(), &CBuildSounds::Played);
+        UseShellTool(app_->Settings(), QStringLiteral("exit 0"));
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
+        QTRY_COMPARE(played.size(), 1);
+        QCOMPARE(played.last().front().toInt(), kSoundToolSucceeded);
+        UseShellTool(app_->Settings(), QStringLiteral("exit 7"));
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 7);
+        QTRY_COMPARE(played.size(), 2);
+        QCOMPARE(played.last().front().toInt(), kSoundToolFailed);
+        // A tool killed by a signal reports 128 + the signal.
+        UseShellTool(app_->Settings(), QStringLiteral("kill -9 $$"));
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 128 + 9);
+        QVERIFY(OutputText().endsWith(QStringLiteral("Tool returned code: 137\n")));
+        // A tool that does not exist: zkspawn says so and ends with 127.
+        app_->Settings().assembler = QStringLiteral("no-such-tool-here");
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 127);
+        QVERIFY(OutputText().contains(QStringLiteral("no-such-tool-here")));
+    }
+
+    void missingSpawnHelperShowsString203() {
+        const QString src = MakeFile(QStringLiteral("m.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        CToolRunner::SetProgramDirectory(dir_->path());
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(dir_->path()));
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        qputenv("PATH", path);
+        CToolRunner::SetProgramDirectory(QStringLiteral(OXBRIN_DIR));
+        QCOMPARE(OutputText(), QString::fromLatin1(strings::kSpawnMissing));
+        QVERIFY(!Runner()->IsRunning());
+    }
+
+    void tenMegabytesOfOutput() {
+        const QString src = MakeFile(QStringLiteral("big.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        UseShellTool(app_->Settings(),
+                     QStringLiteral("yes 012345678901234567890123456789012345678901234567890123456789012345678901234"
+                                    "567890123456789012345678 | head -c 10000000"));
+        // The event loop keeps running while the output pours in.
+        int turns = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&turns] { ++turns; });
+        ticker.start(0);
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        const QString exitLine = QStringLiteral("\nTool returned code: 0\n");
+        QTRY_VERIFY_WITH_TIMEOUT(OutputText().endsWith(exitLine), 60000);
+        ticker.stop();
+        // Appended in slices, with the event loop turning in between.
+        QVERIFY2(turns > 10000000 / CConsolePane::kPostedSlice, qPrintable(QString::number(turns)));
+        const QString text = OutputText();
+        QCOMPARE(text.size(), 10000000 + exitLine.size());
+        QCOMPARE(Output()->Control()->document()->blockCount(), 10000000 / 100 + 3);
+    }
+
+    void escapeInThePane() {
+        Output()->show();
+        Output()->Control()->setFocus();
+        QTest::keyClick(Output()->Control(), Qt::Key_Escape);
+        QVERIFY(Output()->isHidden());  // no document: the pane goes
+        const QString src = MakeFile(QStringLiteral("esc.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        Frame()->ShowAndFocusPane(Output());
+        QTest::keyClick(Output()->Control(), Qt::Key_Escape);
+        QVERIFY(!Output()->isHidden());
+        QCOMPARE(QApplication::focusWidget(), Frame()->ActiveView());
+    }
+
+    void paneCommandsAndContextMenu() {
+        Output()->AppendConsoleText("one\ntwo\n");
+        Frame()->ShowAndFocusPane(Output());
+        QVERIFY(Frame()->IsEnabled(kIdOutputClear));
+        QVERIFY(!Frame()->IsEnabled(ID_EDIT_COPY));
+        QVERIFY(Frame()->Execute(ID_EDIT_SELECT_ALL));
+        QVERIFY(Frame()->IsEnabled(ID_EDIT_COPY));
+        QMenu* menu = Output()->ContextMenu();
+        QStringList texts;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        QCOMPARE(texts, (QStringList{"&Copy Selection", "Clea&r Window", "&Go To Error Tag", "&Show Output Window"}));
+        // The status pane shows the pane's caret while it has the focus.
+        QTextCursor c = Output()->Control()->textCursor();
+        c.setPosition(5);
+        Output()->Control()->setTextCursor(c);
+        QCOMPARE(Frame()->PositionPane()->text(), QStringLiteral("Ln 2, Col 2"));
+        QVERIFY(Frame()->Execute(kIdOutputClear));
+        QVERIFY(!Output()->HasText());
+        QVERIFY(!Frame()->IsEnabled(ID_EDIT_CLEAR_ALL));
+        Output()->AppendConsoleText("x");
+        QVERIFY(Frame()->Execute(ID_EDIT_CLEAR_ALL));
+        QVERIFY(!Output()->HasText());
+    }
+};
+
+QTEST_MAIN(TestBuild)
+#include "tst_build.moc"
