@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -226,7 +227,71 @@ struct Symbol {
     bool isOther = false; // defined by a label, equ or define (not reusable by set)
 };
 
-using SymbolMap = std::unordered_map<std::string, Symbol, StringHash, std::equal_to<>>;
+// Global symbols by name. Entries stay in creation order at stable
+// addresses; an open-addressing index with part of each name's hash finds
+// them. Large programs have tens of thousands of labels, and a lookup here
+// touches one index slot and the entry instead of a chain of nodes.
+class SymbolMap {
+public:
+    using value_type = std::pair<const std::string, Symbol>;
+    using iterator = std::deque<value_type>::iterator;
+    using const_iterator = std::deque<value_type>::const_iterator;
+
+    iterator begin() { return entries_.begin(); }
+    iterator end() { return entries_.end(); }
+    const_iterator begin() const { return entries_.begin(); }
+    const_iterator end() const { return entries_.end(); }
+    std::size_t size() const { return entries_.size(); }
+    bool empty() const { return entries_.empty(); }
+    void clear() {
+        entries_.clear();
+        slots_.clear();
+    }
+
+    iterator find(std::string_view name) {
+        if (slots_.empty()) return end();
+        const std::size_t h = StringHash{}(name);
+        const std::uint32_t tag = Tag(h);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.tag == 0) return end();
+            if (slot.tag == tag && entries_[slot.index].first == name)
+                return entries_.begin() + static_cast<std::ptrdiff_t>(slot.index);
+        }
+    }
+
+    std::pair<iterator, bool> emplace(std::string name, Symbol symbol) {
+        iterator it = find(name);
+        if (it != end()) return {it, false};
+        // At most half the slots in use keeps the probe sequences short.
+        if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
+        entries_.emplace_back(std::move(name), symbol);
+        Place(entries_.size() - 1);
+        return {std::prev(entries_.end()), true};
+    }
+
+private:
+    struct Slot {
+        std::uint32_t tag = 0; // 0: free
+        std::uint32_t index = 0;
+    };
+    static std::uint32_t Tag(std::size_t h) { return static_cast<std::uint32_t>(static_cast<std::uint64_t>(h) >> 32) | 1u; }
+    void Place(std::size_t index) {
+        const std::size_t h = StringHash{}(entries_[index].first);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
+        while (slots_[i].tag != 0) i = (i + 1) & mask;
+        slots_[i] = Slot{Tag(h), static_cast<std::uint32_t>(index)};
+    }
+    void Grow() {
+        slots_.assign(slots_.empty() ? 256 : slots_.size() * 2, Slot{});
+        for (std::size_t i = 0; i < entries_.size(); ++i) Place(i);
+    }
+
+    std::deque<value_type> entries_;
+    std::vector<Slot> slots_;
+};
 
 struct Section {
     std::string name; // "" for unnamed sections
