@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 
 namespace oxbrin {
 
@@ -23,10 +24,17 @@ void CTerminalPane::ReceiveBytes(const uint8_t* bytes, size_t count) {
 void CTerminalPane::OnCharTyped(const QByteArray& bytes) {
     // One byte a key; the board echoes what it wants shown. SendKey
     // connects first when needed and drops keys during a download.
+    if (connectFailed_)
+        return;
+    const bool wasOpen = port_.IsOpen();
     for (char c : bytes) {
         const auto byte = static_cast<uint8_t>(c);
         if (!port_.SendKey(&byte, 1))
             break;
+    }
+    if (!wasOpen && !port_.IsOpen()) {
+        connectFailed_ = true;
+        QTimer::singleShot(0, this, [this] { connectFailed_ = false; });
     }
 }
 

@@ -31,6 +31,9 @@ protected:
 private:
     CTerminalPort& port_;
     QMenu* menu_ = nullptr;
+    // A connect failed while this key was being sent: the rest of its bytes
+    // (a character sent as UTF-8) are dropped instead of trying again.
+    bool connectFailed_ = false;
 };
 
 // Gives the frame's serial commands their handlers (Connected, Clear

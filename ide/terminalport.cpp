@@ -89,7 +89,10 @@ CTerminalPort::~CTerminalPort() {
     ReleaseLost();
 }
 
-bool CTerminalPort::TransferActive() const { return hook_ && hook_->TransferActive(); }
+bool CTerminalPort::TransferActive() const {
+    CTransferHook* hook = hook_.load();
+    return hook && hook->TransferActive();
+}
 
 bool CTerminalPort::OpenWithMessage() {
     bool ok;
@@ -150,15 +153,17 @@ void CTerminalPort::StoreTo(SettingsBlock& settings) const {
 }
 
 void CTerminalPort::OnReceive(const uint8_t* bytes, size_t count) {
-    if (sink_)
-        sink_->ReceiveBytes(bytes, count);
-    if (hook_ && hook_->TransferActive())
-        hook_->OnTransferReceive(bytes, count);
+    if (CReceiveSink* sink = sink_.load())
+        sink->ReceiveBytes(bytes, count);
+    CTransferHook* hook = hook_.load();
+    if (hook && hook->TransferActive())
+        hook->OnTransferReceive(bytes, count);
 }
 
 unsigned CTerminalPort::OnCommEvent(unsigned mask) {
-    if ((mask & EV_TXEMPTY) && hook_ && hook_->TransferActive())
-        hook_->OnTransferTxEmpty();
+    CTransferHook* hook = hook_.load();
+    if ((mask & EV_TXEMPTY) && hook && hook->TransferActive())
+        hook->OnTransferTxEmpty();
     return 1;
 }
 

@@ -66,7 +66,8 @@ public:
 
     // The window that owns the error messages (the main frame).
     void SetMessageOwner(QWidget* owner) { owner_ = owner; }
-    // Set while the port is closed; both may be null.
+    // Either may be null. The reader thread takes them as they are when
+    // each event comes.
     void SetReceiveSink(CReceiveSink* sink) { sink_ = sink; }
     void SetTransferHook(CTransferHook* hook) { hook_ = hook; }
     bool TransferActive() const;
@@ -95,8 +96,8 @@ private:
     void HandleLost(quint64 generation, const platform::SerialError& error);
 
     QPointer<QWidget> owner_;
-    CReceiveSink* sink_ = nullptr;
-    CTransferHook* hook_ = nullptr;
+    std::atomic<CReceiveSink*> sink_{nullptr};
+    std::atomic<CTransferHook*> hook_{nullptr};
     // Counts opens, so that news of a lost device is not applied to a port
     // opened again since.
     std::atomic<quint64> generation_{0};

@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QDialogButtonBox>
 #include <QProcess>
 #include <QPushButton>
@@ -44,6 +45,12 @@ QStringList Items(QComboBox* box) {
     for (int i = 0; i < box->count(); ++i)
         items << box->itemText(i);
     return items;
+}
+
+// A key whose character lies beyond Latin-1 (the euro sign).
+void TypeEuro(QWidget* target) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(0x20AC)));
+    QApplication::sendEvent(target, &press);
 }
 
 bool WaitUntil(const std::function<bool()>& done) {
@@ -160,6 +167,20 @@ private slots:
         QCOMPARE(pty_->Receive(5), QByteArray("md\r\x08\x1b"));
         QCOMPARE(PaneText(), QString());  // nothing shown but what the board sends
         QVERIFY(prompts_->messages.isEmpty());
+        // A character beyond Latin-1 goes as its UTF-8 bytes.
+        TypeEuro(control);
+        QCOMPARE(pty_->Receive(3), QByteArray("\xE2\x82\xAC"));
+
+        // Disconnected with a port that cannot be opened: one message for
+        // the key, however many bytes it has, and nothing is sent.
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        Port().m_strPort = QStringLiteral("/dev/no-such-port-here");
+        TypeEuro(control);
+        QCOMPARE(prompts_->messages.size(), 1);
+        QVERIFY(!Port().IsOpen());
+        Settle();
+        QTest::keyClick(control, Qt::Key_X);  // the next key tries again
+        QCOMPARE(prompts_->messages.size(), 2);
     }
 
     void talkingToTheSimulatedBoard() {
