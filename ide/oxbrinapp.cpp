@@ -47,6 +47,9 @@ QPrinter* COxbrinApp::Printer() {
 }
 
 bool COxbrinApp::InitInstance(const QStringList& args) {
+    // A file named on the command line is relative to the folder the program
+    // was started in, not to the stored current folder applied below.
+    const QString startFolder = QDir::currentPath();
     settings_ = SettingsBlock();
     recent_ = LoadRecentFiles(*store_);
     LoadSettings(*store_, settings_);
@@ -66,7 +69,7 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
 
     // A plain start opens no document; a file argument opens that file.
     if (!args.isEmpty() && !args.front().isEmpty()) {
-        if (!OpenDocumentFile(args.front()))
+        if (!OpenDocumentFile(QDir(startFolder).absoluteFilePath(args.front())))
             return false;
     }
 

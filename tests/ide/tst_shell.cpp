@@ -16,6 +16,7 @@
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -140,6 +141,28 @@ private slots:
         Settle();
         QCOMPARE(Frame()->MenuSet(), 128);
         QVERIFY(Frame()->PositionPane()->text().isEmpty());
+    }
+
+    // A relative name on the command line means the folder Oxbrin was
+    // started in, even when the stored current folder is another one.
+    void StartWithRelativeFile() {
+        const QString original = QDir::currentPath();
+        auto restore = qScopeGuard([&] { QDir::setCurrent(original); });
+        QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("start")));
+        QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("stored")));
+        const QString wanted = MakeFile(QStringLiteral("start/rel.asm"), "\tnop\n");
+        MakeFile(QStringLiteral("stored/rel.asm"), "wrong\n");
+        {
+            auto store = StoreIn(*dir_);
+            SettingsBlock b;
+            b.currentPath = dir_->filePath(QStringLiteral("stored"));
+            QDir::setCurrent(b.currentPath);
+            QVERIFY(SaveSettings(*store, b));
+        }
+        QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("start"))));
+        QVERIFY(Start({QStringLiteral("rel.asm")}));
+        QCOMPARE(app_->Documents().size(), 1);
+        QCOMPARE(QFileInfo(app_->Documents()[0]->PathName()).canonicalFilePath(), QFileInfo(wanted).canonicalFilePath());
     }
 
     void StartWithMissingFile() {
