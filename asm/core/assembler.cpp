@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <unistd.h>
 
+#include "host.h"
 #include "impl.h"
 #include "listing.h"
 #include "source.h"
@@ -243,16 +243,6 @@ void Assembler::Impl::StartPass() {
     subtitle.clear();
 }
 
-namespace {
-std::string LocalTimeText() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%a %b %e %H:%M:%S %Y", &tm);
-    return buf;
-}
-} // namespace
 
 bool Assembler::AssembleSource(const std::string& sourcePath, const std::string& displayName,
                                const std::string& objectPath, const std::string& listingPath,
@@ -266,9 +256,9 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     // Opened the way every pass opens it: a FIFO or a device is refused
     // here instead of blocking or never ending.
     int e = 0;
-    int fd = OpenForReading(sourcePath, &e);
-    if (fd < 0) return Report(2003, {displayName, std::strerror(e)});
-    ::close(fd);
+    int fd = host::OpenRead(sourcePath, &e);
+    if (fd < 0) return Report(2003, {displayName, host::ErrorText(e)});
+    host::Close(fd);
 
     bool ok = false;
     bool fatalInFinal = false;
@@ -279,13 +269,13 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
                 std::FILE* lf = std::fopen(listingPath.c_str(), "wb");
                 if (!lf) {
                     int e = errno;
-                    Report(1007, {listingPath, std::strerror(e)});
+                    Report(1007, {listingPath, host::ErrorText(e)});
                     return false;
                 }
                 im.listing = std::make_unique<Listing>(*this, lf, listingPath);
                 im.listing->Header(FormatText(target_.Texts().listingHeader,
                                               {listingName, kVersionMajor, kVersionMinor, kBuildNumber,
-                                               LocalTimeText()}));
+                                               host::LocalTimeText()}));
             }
             for (const auto& [where, name] : im.failedIncludeList) {
                 std::string line = where + FormatText(KindPrefix(MsgKind::Note), {5003}) +

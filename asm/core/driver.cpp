@@ -5,18 +5,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <filesystem>
-#include <fnmatch.h>
 #include <list>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "assembler.h"
+#include "host.h"
 #include "directives.h"
 #include "source.h"
 
@@ -68,8 +64,7 @@ bool IsOptionWord(const std::string& w) {
     if (w[0] != '/') return false;
     // On this platform an absolute file name also starts with '/'; such a word
     // is a file name when it exists or looks like a path rather than "/opt:value".
-    struct stat st;
-    if (::stat(w.c_str(), &st) == 0) return false;
+    if (host::Exists(w)) return false;
     std::string_view rest(w);
     rest.remove_prefix(1);
     if (rest.find('/') != std::string_view::npos && rest.find(':') == std::string_view::npos &&
@@ -193,19 +188,16 @@ void Driver::ExpandSources(const std::string& word, std::vector<std::string>& ou
     std::size_t slash = pattern.find_last_of('/');
     std::string dirPart = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
     std::string filePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-    DIR* d = ::opendir(dirPart.empty() ? "." : dirPart.c_str());
-    if (!d) return;
+    std::vector<std::string> names;
+    if (!host::ListDirectory(dirPart, names)) return;
     std::vector<std::string> found;
-    while (dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
+    for (const std::string& name : names) {
         if (name.empty() || name[0] == '.') continue; // hidden entries are skipped
-        if (::fnmatch(filePattern.c_str(), name.c_str(), 0) != 0) continue;
-        struct stat st;
+        if (!host::MatchWildcard(filePattern, name)) continue;
         std::string full = dirPart + name;
-        if (::stat(full.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (!host::Exists(full) || host::IsDirectory(full)) continue;
         found.push_back(full);
     }
-    ::closedir(d);
     std::sort(found.begin(), found.end());
     out.insert(out.end(), found.begin(), found.end());
 }
@@ -254,31 +246,30 @@ int Driver::Run(int argc, char** argv) {
             continue;
         }
         std::string name = t.substr(1);
-        std::FILE* f = std::fopen(name.c_str(), "rb");
-        struct stat st;
-        if (f && (::fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode))) {
-            std::fclose(f);
-            f = nullptr;
-        }
-        if (!f) {
+        int error = 0;
+        int handle = host::OpenRead(name, &error);
+        if (handle < 0) {
             Message(2901, {name});
             return 3;
         }
         std::list<Word> inserted;
         std::string line;
-        int c;
         auto flush = [&]() {
             std::size_t b = 0;
             while (b < line.size() && IsSplitBlank(line[b])) ++b;
             if (b < line.size() && line[b] != '#' && line[b] != ';') SplitWords(std::string_view(line).substr(b), inserted);
             line.clear();
         };
-        while ((c = std::fgetc(f)) != EOF) {
-            if (c == '\n') flush();
-            else line += static_cast<char>(c);
+        char buf[16384];
+        long got;
+        while ((got = host::Read(handle, buf, sizeof buf, &error)) > 0) {
+            for (long i = 0; i < got; ++i) {
+                if (buf[i] == '\n') flush();
+                else line += buf[i];
+            }
         }
         flush();
-        std::fclose(f);
+        host::Close(handle);
         auto next = words_.erase(it);
         words_.splice(next, inserted);
         it = next;
@@ -433,8 +424,7 @@ int Driver::Run(int argc, char** argv) {
     adjust(settings.errorLimit, 10, 1000000, "Ae");
 
     // Names the user gave are taken relative to the directory we start in.
-    char buf[PATH_MAX];
-    std::string startDir = ::getcwd(buf, sizeof buf) ? buf : ".";
+    std::string startDir = host::CurrentDirectory();
     if (!settings.errorFile.empty()) settings.errorFile = Absolute(startDir, Slashes(settings.errorFile));
     for (std::string& d : settings.includeDirs) d = Absolute(startDir, Slashes(d));
 
@@ -452,7 +442,7 @@ int Driver::Run(int argc, char** argv) {
     bool allOk = true;
     for (const std::string& src : sources) {
         // Every source starts from the directory the program started in.
-        if (::chdir(startDir.c_str()) != 0) {
+        if (!host::ChangeDirectory(startDir)) {
             allOk = false;
             break;
         }
@@ -466,7 +456,7 @@ int Driver::Run(int argc, char** argv) {
         // Include files and relative names inside the source are found
         // relative to the source's own directory.
         std::string dir = Split(sourceAbs).dir;
-        if (!dir.empty() && ::chdir(dir.c_str()) != 0) {
+        if (!dir.empty() && !host::ChangeDirectory(dir)) {
             // A missing directory shows up as the source that cannot be opened.
         }
         if (!as.AssembleSource(sourceAbs, shown, Absolute(startDir, object), Absolute(startDir, listing), listing)) {
@@ -476,7 +466,7 @@ int Driver::Run(int argc, char** argv) {
     }
     as.CloseErrorFile();
     std::fflush(stdout);
-    if (::chdir(startDir.c_str()) != 0) {
+    if (!host::ChangeDirectory(startDir)) {
     }
     return allOk ? 0 : 2;
 }

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "host.h"
 #include "impl.h"
 #include "listing.h"
 
@@ -200,13 +199,13 @@ bool Listing::Close() {
     if (failed_) {
         std::fclose(file_);
         file_ = nullptr;
-        as_.Report(1010, {path_, std::strerror(writeErrno_ ? writeErrno_ : EIO)});
+        as_.Report(1010, {path_, host::ErrorText(writeErrno_ ? writeErrno_ : EIO)});
         return false;
     }
     int rc = std::fclose(file_);
     file_ = nullptr;
     if (rc != 0) {
-        as_.Report(1008, {path_, std::strerror(errno)});
+        as_.Report(1008, {path_, host::ErrorText(errno)});
         return false;
     }
     return true;
@@ -219,8 +218,7 @@ namespace {
 // A partial object file must not survive a failed write, or a later download
 // would send a truncated program; devices and other special files stay.
 void RemoveIfRegular(std::FILE* f, const std::string& path) {
-    struct stat st;
-    if (::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+    if (host::IsRegularFile(f)) host::RemoveFile(path);
 }
 } // namespace
 
@@ -228,7 +226,7 @@ bool Assembler::Impl::WriteObject(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         int e = errno;
-        return as.Report(1007, {path, std::strerror(e)});
+        return as.Report(1007, {path, host::ErrorText(e)});
     }
     std::string out = "S0030000FC\r\n";
     std::size_t total = 0;
@@ -273,14 +271,13 @@ bool Assembler::Impl::WriteObject(const std::string& path) {
     if (!ok) {
         RemoveIfRegular(f, path);
         std::fclose(f);
-        return as.Report(1010, {path, std::strerror(e ? e : EIO)});
+        return as.Report(1010, {path, host::ErrorText(e ? e : EIO)});
     }
-    struct stat st;
-    bool regular = ::fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+    bool regular = host::IsRegularFile(f);
     if (std::fclose(f) != 0) {
         e = errno;
-        if (regular) ::unlink(path.c_str());
-        return as.Report(1008, {path, std::strerror(e)});
+        if (regular) host::RemoveFile(path);
+        return as.Report(1008, {path, host::ErrorText(e)});
     }
     return true;
 }

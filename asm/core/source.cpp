@@ -5,11 +5,8 @@
 #include <charconv>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "host.h"
 #include "impl.h"
 #include "listing.h"
 #include "source.h"
@@ -26,7 +23,7 @@ class FileSource final : public InputSource {
 public:
     FileSource(int fd, Assembler& as) : InputSource(SourceKind::File), fd_(fd), as_(as) {}
     ~FileSource() override {
-        if (fd_ >= 0) ::close(fd_);
+        host::Close(fd_);
     }
 
     bool Next(std::string& out) override {
@@ -35,14 +32,11 @@ public:
         for (;;) {
             if (pos_ >= len_) {
                 if (eof_) break;
-                ssize_t n;
-                do {
-                    n = ::read(fd_, buf_, sizeof buf_);
-                } while (n < 0 && errno == EINTR);
+                int e = 0;
+                long n = host::Read(fd_, buf_, sizeof buf_, &e);
                 if (n < 0) {
-                    int e = errno;
                     eof_ = true;
-                    as_.Report(1009, {name, std::strerror(e)});
+                    as_.Report(1009, {name, host::ErrorText(e)});
                     break;
                 }
                 if (n == 0) {
@@ -86,8 +80,7 @@ public:
 
     // The file's identity: the same file reached by another name is still
     // a recursive include.
-    dev_t device = 0;
-    ino_t inode = 0;
+    host::FileId id; // the same file under another name is the same file
 
 private:
     int fd_;
@@ -193,6 +186,7 @@ std::string DirectoryOf(const std::string& file) {
 // written on Windows name "DEFS.INC" for defs.inc). Empty when nothing matches.
 std::string FindIgnoringCase(const std::string& path) {
     std::string result;
+    std::vector<std::string> names;
     std::size_t i = 0;
     if (!path.empty() && path[0] == '/') {
         result = "/";
@@ -208,16 +202,14 @@ std::string FindIgnoringCase(const std::string& path) {
             continue;
         }
         std::string dir = result.empty() ? "." : result;
-        DIR* d = ::opendir(dir.c_str());
-        if (!d) return {};
+        if (!host::ListDirectory(dir, names)) return {};
         std::string found;
-        while (dirent* e = ::readdir(d)) {
-            if (::strcasecmp(e->d_name, part.c_str()) == 0) {
-                found = e->d_name;
+        for (const std::string& n : names) {
+            if (host::EqualIgnoringCase(n, part)) {
+                found = n;
                 if (found == part) break;
             }
         }
-        ::closedir(d);
         if (found.empty()) return {};
         result += found;
         if (j < path.size()) result += '/';
@@ -228,29 +220,6 @@ std::string FindIgnoringCase(const std::string& path) {
 
 } // namespace
 
-int OpenForReading(const std::string& name, int* error, struct stat* info) {
-    int fd;
-    // Not blocking, so that opening a FIFO cannot stall the assembler; only
-    // regular files are read (a device such as /dev/zero never ends).
-    do {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        *error = errno;
-        return -1;
-    }
-    struct stat st;
-    int r = ::fstat(fd, &st);
-    if (r != 0 || !S_ISREG(st.st_mode)) {
-        *error = r != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        ::close(fd);
-        return -1;
-    }
-    // O_NONBLOCK has no effect on a regular file; it can stay.
-    if (info) *info = st;
-    return fd;
-}
-
 void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
     src->condFloor = conds.size();
     src->saveFloor = saveStack.size();
@@ -260,13 +229,12 @@ void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
 bool Assembler::Impl::PushFile(const std::string& name, const std::string& opened) {
     if (sources.size() >= kMaxSourceDepth) return as.Report(1005);
     int error = 0;
-    struct stat st;
-    int fd = OpenForReading(opened, &error, &st);
-    if (fd < 0) return as.Report(2003, {name, std::strerror(error)});
+    host::FileId id;
+    int fd = host::OpenRead(opened, &error, &id);
+    if (fd < 0) return as.Report(2003, {name, host::ErrorText(error)});
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = name;
-    src->device = st.st_dev;
-    src->inode = st.st_ino;
+    src->id = id;
     PushSource(std::move(src));
     return true;
 }
@@ -371,10 +339,10 @@ bool Assembler::Impl::Include() {
     int error = ENOENT;
     std::string chosen;
     int fd = -1;
-    struct stat opened {};
+    host::FileId opened;
     for (const std::string& c : candidates) {
         int e = 0;
-        fd = OpenForReading(c, &e, &opened);
+        fd = host::OpenRead(c, &e, &opened);
         if (fd >= 0) {
             chosen = c;
             break;
@@ -386,7 +354,7 @@ bool Assembler::Impl::Include() {
             std::string found = FindIgnoringCase(c);
             if (found.empty()) continue;
             int e = 0;
-            fd = OpenForReading(found, &e, &opened);
+            fd = host::OpenRead(found, &e, &opened);
             if (fd >= 0) {
                 chosen = found;
                 break;
@@ -403,28 +371,25 @@ bool Assembler::Impl::Include() {
         }
         as.scan_.SetPos(at);
         as.scan_.SkipBlanks();
-        return as.Report(2003, {written, std::strerror(error)});
+        return as.Report(2003, {written, host::ErrorText(error)});
     }
-    const dev_t device = opened.st_dev;
-    const ino_t inode = opened.st_ino;
     for (auto& s : sources) {
         if (s->kind != SourceKind::File) continue;
         auto* f = static_cast<FileSource*>(s.get());
-        if (f->name == chosen || (f->inode != 0 && f->device == device && f->inode == inode)) {
-            ::close(fd);
+        if (f->name == chosen || (f->id.inode != 0 && f->id == opened)) {
+            host::Close(fd);
             as.scan_.SetPos(at);
             as.scan_.SkipBlanks();
             return as.Report(2004);
         }
     }
     if (sources.size() >= kMaxSourceDepth) {
-        ::close(fd);
+        host::Close(fd);
         return as.Report(1005);
     }
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = chosen;
-    src->device = device;
-    src->inode = inode;
+    src->id = opened;
     PushSource(std::move(src));
     return true;
 }

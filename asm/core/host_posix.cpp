@@ -1,0 +1,115 @@
+#include "host.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qorb::host {
+
+int OpenRead(const std::string& name, int* error, FileId* id) {
+    int fd;
+    // Not blocking, so that opening a FIFO cannot stall the assembler.
+    do {
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    struct stat st;
+    int r = ::fstat(fd, &st);
+    if (r != 0 || !S_ISREG(st.st_mode)) {
+        *error = r != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return -1;
+    }
+    if (id) {
+        id->device = static_cast<std::uint64_t>(st.st_dev);
+        id->inode = static_cast<std::uint64_t>(st.st_ino);
+    }
+    return fd;
+}
+
+long Read(int handle, char* buffer, std::size_t n, int* error) {
+    ssize_t got;
+    do {
+        got = ::read(handle, buffer, n);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) *error = errno;
+    return static_cast<long>(got);
+}
+
+void Close(int handle) {
+    if (handle >= 0) ::close(handle);
+}
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ListDirectory(const std::string& dir, std::vector<std::string>& names) {
+    names.clear();
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return false;
+    while (dirent* e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        names.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    return true;
+}
+
+bool MatchWildcard(const std::string& pattern, const std::string& name) {
+    return ::fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+}
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string CurrentDirectory() {
+    char buf[PATH_MAX];
+    return ::getcwd(buf, sizeof buf) ? buf : ".";
+}
+
+bool ChangeDirectory(const std::string& dir) { return ::chdir(dir.c_str()) == 0; }
+
+bool IsRegularFile(std::FILE* file) {
+    struct stat st;
+    return ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
+
+std::string LocalTimeText() {
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char buf[64];
+    std::strftime(buf, sizeof buf, "%a %b %e %H:%M:%S %Y", &tm);
+    return buf;
+}
+
+} // namespace qorb::host
