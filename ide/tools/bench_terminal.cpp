@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTimer>
 
@@ -46,16 +47,19 @@ qint64 RunUntil(const std::function<bool()>& done) {
     clock.start();
     qint64 last = 0;
     qint64 worst = 0;
+    QEventLoop loop;
     QTimer tick;
     tick.setInterval(10);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
         worst = qMax(worst, now - last);
         last = now;
+        if (done())
+            loop.quit();
     });
     tick.start();
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (!done())
+        loop.exec();
     return worst;
 }
 
