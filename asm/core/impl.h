@@ -3,6 +3,7 @@
 // Internal state of the assembler shared by the core's translation units.
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -68,6 +69,51 @@ struct LineState {
     bool macroLine = false;
 };
 
+// Local labels keyed by (scope << 8) | number: entries at stable addresses
+// behind an open-addressing index, like the global symbols.
+class LocalLabels {
+public:
+    Symbol& operator[](std::uint64_t key) {
+        if (!slots_.empty()) {
+            const std::size_t mask = slots_.size() - 1;
+            for (std::size_t i = Mix(key) & mask;; i = (i + 1) & mask) {
+                const Slot& slot = slots_[i];
+                if (slot.index == 0) break;
+                if (slot.key == key) return entries_[slot.index - 1];
+            }
+        }
+        if ((entries_.size() + 1) * 2 > slots_.size()) {
+            std::vector<Slot> old(slots_.empty() ? 256 : slots_.size() * 2);
+            old.swap(slots_);
+            for (const Slot& slot : old)
+                if (slot.index != 0) Place(slot);
+        }
+        entries_.emplace_back();
+        Place(Slot{key, entries_.size()});
+        return entries_.back();
+    }
+    void clear() {
+        entries_.clear();
+        slots_.clear();
+    }
+
+private:
+    struct Slot {
+        std::uint64_t key = 0;
+        std::size_t index = 0; // entry + 1; 0: free
+    };
+    static std::size_t Mix(std::uint64_t k) { return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> 20); }
+    void Place(const Slot& slot) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = Mix(slot.key) & mask;
+        while (slots_[i].index != 0) i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
+
+    std::deque<Symbol> entries_;
+    std::vector<Slot> slots_;
+};
+
 // The rows the command tables give for one command word.
 struct CommandRows {
     int preprocessor = -1;
@@ -116,7 +162,7 @@ struct Assembler::Impl {
     bool inOffset = false;
 
     std::unordered_map<std::string, std::shared_ptr<Macro>> macros;
-    std::unordered_map<std::uint64_t, Symbol> locals; // (scope << 8) | number
+    LocalLabels locals;
 
     Collecting collecting;
 
