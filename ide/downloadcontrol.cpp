@@ -1,0 +1,117 @@
+#include "downloadcontrol.h"
+
+#include "commands.h"
+#include "mainframe.h"
+#include "prompts.h"
+#include "settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QStatusBar>
+
+namespace oxbrin {
+
+namespace {
+
+// The delays the Terminal page allows.
+constexpr quint32 kMaxDelayMs = 10000;
+
+}  // namespace
+
+CDownloadControl::CDownloadControl(CMainFrame* frame, CTerminalPort* port, SettingsBlock* settings)
+    : frame_(frame), port_(port), settings_(settings), download_(*this) {
+    port_->SetTransferHook(this);
+
+    QStatusBar* bar = frame->statusBar();
+    progress_ = new QLabel(bar);
+    progress_->setObjectName(QStringLiteral("DownloadProgress"));
+    progress_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->insertPermanentWidget(0, progress_);
+    progress_->hide();
+    // The transfer ends on the port's thread (end of file); the pane and the
+    // commands follow it from here.
+    poll_.setInterval(100);
+    connect(&poll_, &QTimer::timeout, this, &CDownloadControl::UpdateProgress);
+
+    frame->SetHandler(
+        ID_TERMINAL_DOWNLOAD, [this] { DownloadCommand(false); }, [this] { return !download_.IsActive(); });
+    frame->SetHandler(
+        ID_TERMINAL_DOWNLOAD_EEPROM, [this] { DownloadCommand(true); }, [this] { return !download_.IsActive(); });
+    frame->SetHandler(
+        ID_TERMINAL_STOP, [this] { StopDownload(); }, [this] { return download_.IsActive(); });
+}
+
+CDownloadControl::~CDownloadControl() {
+    if (port_->IsOpen())
+        port_->Close();
+    port_->SetTransferHook(nullptr);
+    if (frame_) {
+        for (int id : {ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP})
+            frame_->SetHandler(id, {});
+    }
+    delete progress_;
+}
+
+void CDownloadControl::DownloadCommand(bool starHandshake) {
+    FileRequest request{false, QString::fromLatin1(strings::kDownloadTitle), settings_->downloadFile,
+                        QtFileFilter(QString::fromLatin1(strings::kDownloadFilter))};
+    const QStringList names = AskFileNames(frame_, request);
+    if (names.isEmpty())
+        return;
+    QString path = names.front();
+    // A name typed without an extension means the S-record file.
+    const QFileInfo info(path);
+    const QString withExtension = path + QLatin1Char('.') + QLatin1String(strings::kDownloadExtension);
+    if (!info.exists() && info.suffix().isEmpty() && QFileInfo::exists(withExtension))
+        path = withExtension;
+    settings_->downloadFile = path;
+    StartDownload(path, starHandshake);
+}
+
+bool CDownloadControl::Connect() { return port_->IsOpen() || port_->OpenWithMessage(); }
+
+bool CDownloadControl::StartDownload(const QString& path, bool starHandshake) {
+    download_.SetSendCR(settings_->sendCR != 0);
+    download_.SetCharDelay(qMin(settings_->charDelay, kMaxDelayMs));
+    download_.SetLineDelay(qMin(settings_->lineDelay, kMaxDelayMs));
+    const CDownload::Result result = download_.StartDownload(QFile::encodeName(path).toStdString(), starHandshake);
+    if (result == CDownload::Result::FileError) {
+        QString text = QString::fromLatin1(strings::kFileOpenFailed);
+        text.replace(QLatin1String("%s"), QDir::toNativeSeparators(path));
+        text += QStringLiteral("\n\n") + QString::fromLocal8Bit(download_.FileErrorText().c_str());
+        ShowMessage(frame_, text, QMessageBox::Critical);
+    }
+    UpdateProgress();
+    return result == CDownload::Result::Started;
+}
+
+void CDownloadControl::StopDownload() {
+    download_.StopDownload();
+    UpdateProgress();
+}
+
+void CDownloadControl::UpdateProgress() {
+    const DownloadProgress p = download_.Progress();
+    if (p.active) {
+        if (progress_) {
+            progress_->setText(
+                QString::fromLatin1(strings::kDownloadProgress).arg(qMin(p.sent, p.total)).arg(p.total));
+            progress_->show();
+        }
+        if (!poll_.isActive())
+            poll_.start();
+    } else {
+        poll_.stop();
+        if (progress_)
+            progress_->hide();
+    }
+    if (p.active != shownActive_) {
+        shownActive_ = p.active;
+        if (frame_)
+            frame_->RequestUpdate();
+    }
+}
+
+}  // namespace oxbrin

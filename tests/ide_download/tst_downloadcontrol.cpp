@@ -1,0 +1,220 @@
+// The download commands in the running IDE: the dialog and its remembered
+// path, the messages, the enable rules, the progress in the status bar,
+// keys dropped during a transfer, and whole downloads through the
+// application's serial port into the simulated board monitor.
+
+#include "../ide/testsupport.h"
+
+#include "commands.h"
+#include "downloadcontrol.h"
+#include "terminalpane.h"
+#include "terminalport.h"
+
+#include <QLabel>
+#include <QProcess>
+#include <QStatusBar>
+
+#include <csignal>
+#include <sys/wait.h>
+
+using namespace oxbrin;
+using namespace oxbrin::test;
+
+class TestDownloadControl : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<Prompts> prompts_;
+    std::unique_ptr<COxbrinApp> app_;
+    QProcess board_;
+
+    CMainFrame* Frame() { return app_->MainFrame(); }
+    CTerminalPort* Port() { return &app_->TerminalPort(); }
+    std::unique_ptr<CDownloadControl> control_;
+    CDownloadControl* Control() { return control_.get(); }
+
+    QString PaneText() {
+        auto* pane = Frame()->findChild<CTerminalPane*>();
+        return pane ? pane->Control()->toPlainText() : QString();
+    }
+
+    QString MakeFile(const QString& name, const QByteArray& text) {
+        const QString path = dir_->filePath(name);
+        WriteAll(path, text);
+        return path;
+    }
+
+    // The simulated board on a pseudo-terminal of its own; the IDE's port is
+    // pointed at it.
+    void StartBoard(const QStringList& options) {
+        board_.setProgram(QStringLiteral(BOARD_MONITOR));
+        board_.setArguments(QStringList{QStringLiteral("--image"), dir_->filePath(QStringLiteral("image.bin"))} +
+                            options);
+        board_.start();
+        QVERIFY(board_.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(board_.canReadLine(), 20000);
+        const QString first = QString::fromLocal8Bit(board_.readLine()).trimmed();
+        QVERIFY2(first.startsWith(QLatin1String("pty ")), qPrintable(first));
+        Port()->m_strPort = first.mid(4);
+    }
+
+    void Type(const QByteArray& keys) {
+        QVERIFY(Port()->SendKey(reinterpret_cast<const uint8_t*>(keys.constData()), size_t(keys.size())));
+    }
+
+    // The board's memory image against srec_cat's reading of the same file.
+    void CompareImage(const QString& file) {
+        const QString expected = dir_->filePath(QStringLiteral("expected.bin"));
+        QCOMPARE(QProcess::execute(QStringLiteral(SREC_CAT),
+                                   {file, QStringLiteral("-fill"), QStringLiteral("0xFF"), QStringLiteral("0"),
+                                    QStringLiteral("0x10000"), QStringLiteral("-o"), expected,
+                                    QStringLiteral("-binary")}),
+                 0);
+        const QByteArray want = ReadAll(expected);
+        QCOMPARE(want.size(), 0x10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ReadAll(dir_->filePath(QStringLiteral("image.bin"))) == want, true, 20000);
+    }
+
+    QString Assemble() {
+        for (const char* f : {"blink.asm", "regs.inc"})
+            QFile::copy(QStringLiteral(EXAMPLES_DIR "/") + QLatin1String(f), dir_->filePath(QLatin1String(f)));
+        QProcess qorb;
+        qorb.setWorkingDirectory(dir_->path());
+        qorb.start(QStringLiteral(QORB12), {QStringLiteral("blink.asm")});
+        if (!qorb.waitForFinished(20000) || qorb.exitCode() != 0)
+            return {};
+        return dir_->filePath(QStringLiteral("blink.s19"));
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        prompts_ = std::make_unique<Prompts>();
+        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
+        QVERIFY(app_->InitInstance({}));
+        control_ = std::make_unique<CDownloadControl>(Frame(), Port(), &app_->Settings());
+        QVERIFY(Port());
+        QVERIFY(Control());
+        Settle();
+    }
+
+    void cleanup() {
+        control_.reset();
+        app_.reset();
+        if (board_.state() != QProcess::NotRunning) {
+            board_.terminate();
+            board_.waitForFinished(20000);
+        }
+        prompts_.reset();
+        dir_.reset();
+    }
+
+    void dialogRemembersThePathAndCancelDoesNothing() {
+        const QString file = MakeFile(QStringLiteral("prog.s19"), "S9030000FC\n");
+        app_->Settings().downloadFile = file;
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD));
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD_EEPROM));
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_STOP));
+
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD));  // cancelled
+        QCOMPARE(prompts_->fileRequests.size(), 1);
+        const FileRequest& r = prompts_->fileRequests.front();
+        QVERIFY(!r.save);
+        QCOMPARE(r.title, QStringLiteral("Download S-Record"));
+        QCOMPARE(r.suggestedName, file);
+        QCOMPARE(r.filter, QStringLiteral("Motorola S-Records (*.s19);;Intel Hex Files (*.hex);;All Files (*)"));
+        QVERIFY(!Port()->IsOpen());
+        QVERIFY(prompts_->messages.isEmpty());
+
+        // A name typed without its extension is the S-record file; the
+        // choice is remembered even when the port then fails to open.
+        Port()->m_strPort = dir_->filePath(QStringLiteral("no-such-port"));
+        prompts_->fileAnswer = {dir_->filePath(QStringLiteral("prog"))};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD_EEPROM));
+        QCOMPARE(app_->Settings().downloadFile, file);
+        QCOMPARE(prompts_->messages.size(), 1);
+        QVERIFY(prompts_->messages.front().text.startsWith(
+            QStringLiteral("Could not open the communication port %1:\n").arg(Port()->m_strPort)));
+        QVERIFY(!Control()->Engine().IsActive());
+    }
+
+    void fileThatCannotBeOpenedIsReported() {
+        StartBoard({});
+        const QString missing = dir_->filePath(QStringLiteral("gone.s19"));
+        prompts_->fileAnswer = {missing};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD));
+        QCOMPARE(app_->Settings().downloadFile, missing);
+        QCOMPARE(prompts_->messages.size(), 1);
+        const MessageRequest& m = prompts_->messages.front();
+        QCOMPARE(m.text, QStringLiteral("Could not open the file %1:\n\nNo such file or directory").arg(missing));
+        QCOMPARE(m.icon, QMessageBox::Critical);
+        // The download connected first.
+        QVERIFY(Port()->IsOpen());
+        QVERIFY(!Control()->Engine().IsActive());
+    }
+
+    void runningTransferCommandsProgressAndKeys() {
+        // Star handshake with a board that never answers with a star: the
+        // transfer stays at its first line.
+        StartBoard({QStringLiteral("--no-echo")});
+        QByteArray text;
+        for (int i = 0; i < 5; ++i)
+            text += "S1040000AA51\r\n";
+        prompts_->fileAnswer = {MakeFile(QStringLiteral("five.s19"), text)};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD_EEPROM));
+        QVERIFY(Control()->Engine().IsActive());
+        Settle();
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD));
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD_EEPROM));
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_STOP));
+        auto* progress = Frame()->statusBar()->findChild<QLabel*>(QStringLiteral("DownloadProgress"));
+        QVERIFY(progress);
+        QVERIFY(progress->isVisibleTo(Frame()));
+        QCOMPARE(progress->text(), QStringLiteral("Download: 1 of 5 lines"));
+        // Keys typed meanwhile are not sent.
+        const uint8_t key = 'x';
+        QVERIFY(!Port()->SendKey(&key, 1));
+
+        QVERIFY(Frame()->Execute(ID_TERMINAL_STOP));
+        QVERIFY(!Control()->Engine().IsActive());
+        QTRY_VERIFY(!progress->isVisibleTo(Frame()));
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD));
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_STOP));
+        QVERIFY(Port()->IsOpen());  // Stop leaves the line alone
+        QVERIFY(prompts_->messages.isEmpty());
+    }
+
+    void downloadsTheExampleInBothModes_data() {
+        QTest::addColumn<bool>("star");
+        QTest::addColumn<bool>("sendCR");
+        QTest::newRow("plain") << false << false;
+        QTest::newRow("star, CR LF") << true << true;
+    }
+
+    void downloadsTheExampleInBothModes() {
+        QFETCH(bool, star);
+        QFETCH(bool, sendCR);
+        const QString file = Assemble();
+        QVERIFY(!file.isEmpty());
+        StartBoard(star ? QStringList{QStringLiteral("--eeprom"), QStringLiteral("--record-delay"), QStringLiteral("2")}
+                        : QStringList{});
+        app_->Settings().sendCR = sendCR ? 1 : 0;
+        app_->Settings().lineDelay = 1;
+        Type("LOAD\r");  // connects
+        QTRY_VERIFY_WITH_TIMEOUT(PaneText().contains(QLatin1String("LOAD")), 20000);
+        prompts_->fileAnswer = {file};
+        QVERIFY(Frame()->Execute(star ? ID_TERMINAL_DOWNLOAD_EEPROM : ID_TERMINAL_DOWNLOAD));
+        QTRY_VERIFY_WITH_TIMEOUT(PaneText().contains(QLatin1String("done")), 20000);
+        QTRY_VERIFY(!Control()->Engine().IsActive());
+        QVERIFY(prompts_->messages.isEmpty());
+        CompareImage(file);
+        // What the board answered was shown while the lines went out.
+        const int records = int(ReadAll(file).count('S'));
+        if (star)
+            QCOMPARE(int(PaneText().count(QLatin1Char('*'))), records);
+        QCOMPARE(app_->Settings().downloadFile, file);
+    }
+};
+
+QTEST_MAIN(TestDownloadControl)
+#include "tst_downloadcontrol.moc"
