@@ -135,6 +135,8 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
     const QString spawn = FindProgram(QStringLiteral("zkspawn"));
     if (spawn.isEmpty())
         return false;
+    if (initialised_)
+        DiscardStaleInput();
 
     const QByteArray program = QFile::encodeName(spawn);
     const QByteArray mode = QByteArray::number(ModeNumber(closeWindow, useOutputWindow));
@@ -175,6 +177,20 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
     running_.store(true);
     OnToolStarted();
     return true;
+}
+
+void CToolRunner::DiscardStaleInput() {
+    // Keys typed for the last tool that it never read must not reach the
+    // next one. Only what is there is read, so this never waits (the tool's
+    // end of the pipe stays blocking, as the tool expects).
+    char buffer[kChunk];
+    for (;;) {
+        int available = 0;
+        if (::ioctl(inRead_, FIONREAD, &available) != 0 || available <= 0)
+            return;
+        if (::read(inRead_, buffer, available < kChunk ? static_cast<size_t>(available) : kChunk) <= 0)
+            return;
+    }
 }
 
 void CToolRunner::WriteInput(const char* bytes, qsizetype count) {

@@ -64,6 +64,7 @@ protected:
 private:
     void ReaderLoop();
     void ReadAvailable();
+    void DiscardStaleInput();
     void CloseAll();
 
     int outRead_ = -1;   // IDE side of the output pipe

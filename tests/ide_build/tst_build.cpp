@@ -16,6 +16,7 @@
 #include <QLabel>
 
 #include <climits>
+#include <csignal>
 
 using namespace oxbrin;
 using namespace oxbrin::test;
@@ -273,6 +274,51 @@ private slots:
         Output()->FlushPosted();
         QVERIFY2(OutputText().contains(QStringLiteral("got: 61 62 0d")), qPrintable(OutputText()));
         QTRY_VERIFY(Frame()->IsEnabled(ID_BUILD_CURRENT));
+    }
+
+    void inputLeftByOneToolDoesNotReachTheNext() {
+        const QString src = MakeFile(QStringLiteral("stale.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        UseShellTool(app_->Settings(), QStringLiteral("echo first"));
+        QSignalSpy exited(Runner(), &CBuildRunner::ToolExited);
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        Runner()->WriteInput("xyz", 3);  // typed while it runs, never read
+        QVERIFY(exited.wait(30000) || !exited.isEmpty());
+        UseShellTool(app_->Settings(), QStringLiteral("echo abc | cat - | head -c 3; head -c 1 | od -An -tx1"));
+        // The second tool reads one byte: it must be the one typed now.
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        Runner()->WriteInput("Q", 1);
+        QVERIFY(exited.wait(30000) || exited.size() >= 2);
+        Output()->FlushPosted();
+        QVERIFY2(OutputText().contains(QStringLiteral("abc 51")), qPrintable(OutputText()));
+    }
+
+    void shutdownEndsARunningTool() {
+        const QString src = MakeFile(QStringLiteral("long.asm"), "\tnop\n");
+        const QString pidFile = dir_->filePath(QStringLiteral("tool.pid"));
+        QVERIFY(app_->OpenDocumentFile(src));
+        UseShellTool(app_->Settings(), QStringLiteral("echo $$ > %1; exec sleep 60").arg(pidFile));
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(pidFile).trimmed().toInt() > 0, 30000);
+        const pid_t pid = ReadAll(pidFile).trimmed().toInt();
+        QCOMPARE(::kill(pid, 0), 0);
+        app_.reset();  // the program ends with the tool still running
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 10000);
+    }
+
+    void untitledDocumentIsSavedUnderANameFirst() {
+        app_->FileNew();
+        Frame()->ActiveView()->insertPlainText(QStringLiteral("\tnop\n"));
+        UseShellTool(app_->Settings(), QStringLiteral("echo built $0"));
+        // Cancelled Save As: no build.
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        QVERIFY(!Runner()->IsRunning());
+        QVERIFY(!Output()->HasText());
+        const QString name = dir_->filePath(QStringLiteral("named.asm"));
+        prompts_->fileAnswer = {name};
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
+        QVERIFY(OutputText().startsWith(QStringLiteral("built ") + name));
+        QCOMPARE(ReadAll(name), QByteArray("\tnop\n"));
     }
 
     void exitSoundsAndExitCodes() {
