@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QSignalSpy>
 #include <QTest>
+#include <QContextMenuEvent>
 
 #include <thread>
 
@@ -142,6 +143,32 @@ private slots:
         QVERIFY(!pane_->HasText());
         Append("new");
         QCOMPARE(Text(), QStringLiteral("new"));
+    }
+
+    void rightClickMovesTheCaretButKeepsASelectionItFallsIn() {
+        frame_->resize(400, 300);
+        frame_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(frame_));
+        Append("first line\nsecond line\n");
+        QPlainTextEdit* t = pane_->Control();
+        QSignalSpy menu(pane_, &CConsolePane::ContextMenuRequested);
+        auto pointAt = [t](int pos) {
+            QTextCursor c(t->document());
+            c.setPosition(pos);
+            return t->cursorRect(c).center();
+        };
+        QTextCursor sel(t->document());
+        sel.setPosition(0);
+        sel.setPosition(10, QTextCursor::KeepAnchor);
+        t->setTextCursor(sel);
+        QTest::mouseClick(t->viewport(), Qt::RightButton, {}, pointAt(4));
+        QCOMPARE(t->textCursor().selectedText(), QStringLiteral("first line"));
+        QTest::mouseClick(t->viewport(), Qt::RightButton, {}, pointAt(14));
+        QVERIFY(!t->textCursor().hasSelection());
+        QCOMPARE(t->textCursor().blockNumber(), 1);
+        QContextMenuEvent e(QContextMenuEvent::Mouse, pointAt(14), t->viewport()->mapToGlobal(pointAt(14)));
+        QApplication::sendEvent(t->viewport(), &e);
+        QCOMPARE(menu.size(), 1);
     }
 
     void positionTextCountsFromOne() {
