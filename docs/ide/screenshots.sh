@@ -5,7 +5,8 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
-cmake --build "$build" --target oxbrin_screenshots >/dev/null
+# oxbrin also puts the manual beside the programs, for the help picture.
+cmake --build "$build" --target oxbrin oxbrin_screenshots >/dev/null
 assembler=()
 if cmake --build "$build" --target qorb12 >/dev/null 2>&1 && [ -x "$build/asm/qorb12" ]; then
   assembler=("$build/asm/qorb12")

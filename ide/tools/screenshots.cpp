@@ -101,6 +101,15 @@ int main(int argc, char* argv[]) {
     Settle();
     ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-panes.png")));
 
+    // The manual in its window, when the build has put it beside the program.
+    frame->Execute(ID_HELP_FINDER);
+    if (QWidget* help = frame->HelpWindow()) {
+        help->resize(820, 640);
+        Settle();
+        ok &= Save(help->grab(), out.filePath(QStringLiteral("oxbrin-help.png")));
+        help->close();
+    }
+
     const QList<QAction*> titles = frame->menuBar()->actions();
     for (int i = 0; i < titles.size(); ++i) {
         QMenu* menu = titles[i]->menu();
