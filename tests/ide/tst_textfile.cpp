@@ -126,6 +126,26 @@ private slots:
         QCOMPARE(ReadAll(dir.filePath(QStringLiteral("sub"))), QByteArray("keep"));
     }
 
+    // Saving through a symbolic link writes the file it points to and keeps
+    // the link; the file's permissions stay as they were.
+    void SaveKeepsLinkAndPermissions() {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("real.asm"));
+        const QString link = dir.filePath(QStringLiteral("link.asm"));
+        QVERIFY(WriteAll(target, "nop\n"));
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup));
+        QVERIFY(QFile::link(target, link));
+        COxbrinDoc doc;
+        QString error;
+        QVERIFY(doc.OnOpenDocument(link, error));
+        QTextCursor(doc.TextDocument()).insertText(QStringLiteral("x"));
+        QVERIFY2(doc.OnSaveDocument(link, error), qPrintable(error));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(ReadAll(target), QByteArray("xnop\n"));
+        QCOMPARE(QFile::permissions(target) & (QFile::ExeOwner | QFile::ReadGroup | QFile::WriteGroup),
+                 QFile::ExeOwner | QFile::ReadGroup);
+    }
+
     void OpenFailure() {
         COxbrinDoc doc;
         QString error;
