@@ -6,7 +6,9 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include <cmath>
 #include <functional>
+#include <numbers>
 
 // The toolbar and menu images, drawn here on a 16-unit grid so they stay sharp
 // at any scale and carry no third-party artwork.
@@ -95,7 +97,7 @@ void Gear(QPainter& p, QPointF c, qreal r, const QColor& fill) {
     QPainterPath path;
     const int teeth = 8;
     for (int i = 0; i < teeth * 2; ++i) {
-        const qreal angle = i * M_PI / teeth;
+        const qreal angle = i * std::numbers::pi / teeth;
         const qreal rr = (i % 2) ? r * 0.72 : r;
         QPointF pt(c.x() + rr * std::cos(angle), c.y() + rr * std::sin(angle));
         if (i == 0)
@@ -137,7 +139,7 @@ void Chip(QPainter& p, QRectF r) {
 void Star(QPainter& p, QPointF c, qreal r) {
     QPainterPath path;
     for (int i = 0; i < 10; ++i) {
-        const qreal angle = -M_PI / 2 + i * M_PI / 5;
+        const qreal angle = -std::numbers::pi / 2 + i * std::numbers::pi / 5;
         const qreal rr = (i % 2) ? r * 0.45 : r;
         QPointF pt(c.x() + rr * std::cos(angle), c.y() + rr * std::sin(angle));
         if (i == 0)
