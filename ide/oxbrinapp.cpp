@@ -3,6 +3,7 @@
 #include "buildrunner.h"
 #include "childframe.h"
 #include "commands.h"
+#include "downloadcontrol.h"
 #include "mainframe.h"
 #include "oxbrindoc.h"
 #include "oxbrinview.h"
@@ -29,6 +30,8 @@ COxbrinApp::~COxbrinApp() {
     // The port's reader thread writes into the Terminal pane; it ends first.
     terminalPort_->Close();
     terminalPort_->SetReceiveSink(nullptr);
+    // A download is paced from that thread; its state goes after the port is closed.
+    downloads_.reset();
     // The tool runner's thread writes into the Output pane; it ends first.
     if (toolRunner_)
         toolRunner_->Shutdown();
@@ -65,6 +68,7 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
         return false;
     }
     InstallTerminal(frame_.get(), terminalPort_.get());
+    downloads_ = std::make_unique<CDownloadControl>(frame_.get(), terminalPort_.get(), &settings_);
     frame_->setAcceptDrops(true);
 
     // A plain start opens no document; a file argument opens that file.

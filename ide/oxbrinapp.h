@@ -20,6 +20,7 @@ class COxbrinDoc;
 class CChildFrame;
 class CBuildRunner;
 class CTerminalPort;
+class CDownloadControl;
 
 class COxbrinApp : public QObject {
     Q_OBJECT
@@ -42,6 +43,8 @@ public:
     CBuildRunner* ToolRunner() const { return toolRunner_.get(); }
     // The one serial port to the board.
     CTerminalPort& TerminalPort() { return *terminalPort_; }
+    // The download commands and the transfer over that port.
+    CDownloadControl* Downloads() const { return downloads_.get(); }
     QPrinter* Printer();
 
     // Documents in the order they were opened.
@@ -79,6 +82,7 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<CBuildRunner> toolRunner_;
     std::unique_ptr<CTerminalPort> terminalPort_;
+    std::unique_ptr<CDownloadControl> downloads_;
     std::unique_ptr<QPrinter> printer_;
     QStringList recent_;
     int untitledCount_ = 0;

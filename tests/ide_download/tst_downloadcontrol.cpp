@@ -30,8 +30,7 @@ class TestDownloadControl : public QObject {
 
     CMainFrame* Frame() { return app_->MainFrame(); }
     CTerminalPort* Port() { return &app_->TerminalPort(); }
-    std::unique_ptr<CDownloadControl> control_;
-    CDownloadControl* Control() { return control_.get(); }
+    CDownloadControl* Control() { return app_->Downloads(); }
 
     QString PaneText() {
         auto* pane = Frame()->findChild<CTerminalPane*>();
@@ -92,14 +91,12 @@ private slots:
         prompts_ = std::make_unique<Prompts>();
         app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
         QVERIFY(app_->InitInstance({}));
-        control_ = std::make_unique<CDownloadControl>(Frame(), Port(), &app_->Settings());
         QVERIFY(Port());
         QVERIFY(Control());
         Settle();
     }
 
     void cleanup() {
-        control_.reset();
         app_.reset();
         if (board_.state() != QProcess::NotRunning) {
             board_.terminate();
