@@ -21,6 +21,16 @@ std::string SystemText(int err) { return std::strerror(err); }
 
 std::string Quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
+// Paths go to the C library in the system's own form (wide on Windows, so
+// that any name opens).
+std::FILE* OpenFile(const fs::path& p, bool write) {
+#ifdef _WIN32
+    return _wfopen(p.c_str(), write ? L"wb" : L"rb");
+#else
+    return std::fopen(p.c_str(), write ? "wb" : "rb");
+#endif
+}
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -113,7 +123,7 @@ bool Write(const fs::path& cabinetPath, const std::vector<CabinetFile>& files,
     std::vector<FilePtr> inputs;
     for (const CabinetFile& f : files) {
         errno = 0;
-        FilePtr in(std::fopen(f.source.string().c_str(), "rb"));
+        FilePtr in(OpenFile(f.source, false));
         if (!in)
             throw CabError("cannot open " + Quoted(f.source) + ": " + SystemText(errno ? errno : ENOENT));
         inputs.push_back(std::move(in));
@@ -128,7 +138,7 @@ bool Write(const fs::path& cabinetPath, const std::vector<CabinetFile>& files,
         throw CabError("cannot create cabinet " + Quoted(cabinetPath) + ": not a regular file");
 
     errno = 0;
-    out = std::fopen(cabinetPath.string().c_str(), "wb");
+    out = OpenFile(cabinetPath, true);
     if (!out)
         throw CabError("cannot create cabinet " + Quoted(cabinetPath) + ": " + SystemText(errno ? errno : EIO));
     created = true;
@@ -144,7 +154,7 @@ bool Write(const fs::path& cabinetPath, const std::vector<CabinetFile>& files,
             in = std::move(inputs[i]);
         } else {
             errno = 0;
-            in.reset(std::fopen(files[i].source.string().c_str(), "rb"));
+            in.reset(OpenFile(files[i].source, false));
             if (!in)
                 throw CabError("cannot open " + Quoted(files[i].source) + ": " +
                                SystemText(errno ? errno : ENOENT));
