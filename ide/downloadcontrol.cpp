@@ -72,10 +72,14 @@ void CDownloadControl::DownloadCommand(bool starHandshake) {
 
 bool CDownloadControl::Connect() { return port_->IsOpen() || port_->OpenWithMessage(); }
 
-bool CDownloadControl::StartDownload(const QString& path, bool starHandshake) {
+void CDownloadControl::TakeSettings() {
     download_.SetSendCR(settings_->sendCR != 0);
     download_.SetCharDelay(qMin(settings_->charDelay, kMaxDelayMs));
     download_.SetLineDelay(qMin(settings_->lineDelay, kMaxDelayMs));
+}
+
+bool CDownloadControl::StartDownload(const QString& path, bool starHandshake) {
+    TakeSettings();
     const CDownload::Result result = download_.StartDownload(QFile::encodeName(path).toStdString(), starHandshake);
     if (result == CDownload::Result::FileError) {
         QString text = QString::fromLatin1(strings::kFileOpenFailed);
@@ -95,6 +99,8 @@ void CDownloadControl::StopDownload() {
 void CDownloadControl::UpdateProgress() {
     const DownloadProgress p = download_.Progress();
     if (p.active) {
+        // Delays changed on the Terminal page apply from the next line on.
+        TakeSettings();
         if (progress_) {
             progress_->setText(
                 QString::fromLatin1(strings::kDownloadProgress).arg(qMin(p.sent, p.total)).arg(p.total));

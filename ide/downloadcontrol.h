@@ -62,6 +62,7 @@ public:
     void OnTransferTxEmpty() override { download_.OnTransmitEmpty(); }
 
 private:
+    void TakeSettings();
     bool Connect() override;
     bool Write(const void* bytes, size_t count) override { return port_->Write(bytes, count); }
     void Flush() override { port_->Drain(); }
