@@ -242,7 +242,8 @@ bool CPageTerminal::OnApply() {
     settings_.charDelay = quint32(charDelay_->value());
     settings_.lineDelay = quint32(lineDelay_->value());
     // An open port takes the new line at once; a closed one at its next open.
-    portObject_.ApplySettings();
+    if (portObject_.ApplySettings())
+        portObject_.ReportIgnoredSettings();
     portObject_.StoreTo(settings_);
     modified_ = false;
     return true;

@@ -10,6 +10,7 @@
 #include <QDialogButtonBox>
 #include <QMenu>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace oxbrin {
@@ -90,6 +91,8 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
             port->CloseWithMessage();
     });
     QObject::connect(port, &CTerminalPort::ConnectionChanged, frame, &CMainFrame::RequestUpdate);
+    QObject::connect(port, &CTerminalPort::SettingsNotTaken, frame,
+                     [frame](const QString& text) { frame->statusBar()->showMessage(text, 15000); });
 
     // The Terminal page of the Options sheet edits this port.
     CDlgOptions::SetTerminalPageFactory([port](CMainFrame* owner, QWidget* parent) {

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
+#include <QStringList>
 
 namespace oxbrin {
 
@@ -80,6 +81,26 @@ QString LostText(const QString& port, const platform::SerialError& error) {
     return Format(strings::kPortLost, port) + QLatin1Char('\n') + SystemText(error);
 }
 
+QString IgnoredSettingsText(const QString& port, unsigned ignored) {
+    static constexpr struct {
+        unsigned bit;
+        const char* name;
+    } kNames[] = {{platform::kIgnoredBaudRate, "baud rate"},
+                  {platform::kIgnoredByteSize, "data bits"},
+                  {platform::kIgnoredParity, "parity"},
+                  {platform::kIgnoredStopBits, "stop bits"},
+                  {platform::kIgnoredFlowControl, "flow control"}};
+    QStringList names;
+    for (const auto& n : kNames) {
+        if (ignored & n.bit)
+            names << QString::fromLatin1(n.name);
+    }
+    if (names.isEmpty())
+        return {};
+    return QStringLiteral("%1 does not support the chosen %2; it runs with its own.")
+        .arg(port, names.join(QStringLiteral(", ")));
+}
+
 CTerminalPort::CTerminalPort(QObject* parent) : QObject(parent) {}
 
 CTerminalPort::~CTerminalPort() {
@@ -103,6 +124,7 @@ bool CTerminalPort::OpenWithMessage() {
     if (ok) {
         ++generation_;
         emit ConnectionChanged(true);
+        ReportIgnoredSettings();
         return true;
     }
     if (m_error.kind == platform::SerialErrorKind::AlreadyOpen)
@@ -125,6 +147,12 @@ bool CTerminalPort::CloseWithMessage() {
     if (!ok)
         ShowMessage(owner_, CloseErrorText(m_strPort, m_error), QMessageBox::Critical);
     return ok;
+}
+
+void CTerminalPort::ReportIgnoredSettings() {
+    const QString text = IgnoredSettingsText(m_strPort, IgnoredSettings());
+    if (!text.isEmpty())
+        emit SettingsNotTaken(text);
 }
 
 bool CTerminalPort::SendKey(const uint8_t* bytes, size_t count) {

@@ -57,6 +57,9 @@ public:
 QString OpenErrorText(const QString& port, const platform::SerialError& error);
 QString CloseErrorText(const QString& port, const platform::SerialError& error);
 QString LostText(const QString& port, const platform::SerialError& error);
+// The status line for settings an open device did not take (a
+// pseudo-terminal keeps 8 data bits without parity); empty when none.
+QString IgnoredSettingsText(const QString& port, unsigned ignored);
 
 class CTerminalPort : public QObject, public CSerialPort {
     Q_OBJECT
@@ -78,6 +81,8 @@ public:
     // One keystroke (or a few bytes) from the Terminal pane: connects first
     // when closed; dropped while a download runs.
     bool SendKey(const uint8_t* bytes, size_t count);
+    // Tells (SettingsNotTaken) which settings the open device did not take.
+    void ReportIgnoredSettings();
 
     // The port name and line record from and into the settings block.
     void LoadFrom(const SettingsBlock& settings);
@@ -86,6 +91,8 @@ public:
 signals:
     // The port was opened or closed (by a command, or because the device went).
     void ConnectionChanged(bool open);
+    // The open line runs with some of the device's own values instead.
+    void SettingsNotTaken(const QString& text);
 
 protected:
     void OnReceive(const uint8_t* bytes, size_t count) override;

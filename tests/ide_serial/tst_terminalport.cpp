@@ -257,7 +257,8 @@ private slots:
                      .arg(pty.slave, QString::fromLocal8Bit(std::strerror(ECANCELED))));
         sink.Hold(false);
         // The device is free for the next connect once the reader has ended.
-        QVERIFY(port.OpenWithMessage());
+        QVERIFY(WaitUntil([&] { return port.IsOpen() || port.Open(); }));
+        QCOMPARE(messages.list.size(), 1);
         QVERIFY(port.CloseWithMessage());
     }
 
@@ -305,6 +306,24 @@ private slots:
         const uint8_t z = 'z';
         QVERIFY(port.SendKey(&z, 1));
         QCOMPARE(pty.Receive(4), QByteArray("S9\nz"));  // no 'k' in between
+        QVERIFY(port.CloseWithMessage());
+    }
+
+    void settingsTheDeviceDoesNotTakeAreTold() {
+        PtyPair pty;
+        CTerminalPort port;
+        port.m_strPort = pty.slave;
+        port.m_dcb.ByteSize = 7;
+        port.m_dcb.Parity = platform::Dcb::kEvenParity;
+        QSignalSpy told(&port, &CTerminalPort::SettingsNotTaken);
+        QVERIFY(port.OpenWithMessage());  // the line still works
+        QCOMPARE(told.count(), 1);
+        QCOMPARE(told[0].at(0).toString(),
+                 QStringLiteral("%1 does not support the chosen data bits, parity; it runs with its own.").arg(pty.slave));
+        port.m_dcb = DefaultLineSettings();
+        QVERIFY(port.ApplySettings());
+        port.ReportIgnoredSettings();
+        QCOMPARE(told.count(), 1);  // 8N1 is taken: nothing to tell
         QVERIFY(port.CloseWithMessage());
     }
 
