@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -120,6 +121,16 @@ TEST(LineReader, RefusesWhatIsNoFile) {
     EXPECT_EQ(line, "S9");
 }
 
+TEST(LineReader, ReadErrorEndsTheFile) {
+    // A regular file whose first read fails: the process's own memory at
+    // address 0.
+    CLineReader r;
+    ASSERT_TRUE(r.Open("/proc/self/mem")) << r.ErrorText();
+    std::string line;
+    EXPECT_FALSE(r.ReadLine(line, 512));
+    EXPECT_EQ(r.Error(), EIO);
+}
+
 // ---------------------------------------------------------------------------
 // The engine against a link that records what it is asked to do.
 
@@ -174,12 +185,13 @@ std::string SendAll(CDownload& dl, RecordingLink& link, const std::string& path)
     return link.Text();
 }
 
-TEST(Download, EmptyFilesEndAtOnce) {
+TEST(Download, EmptyAndUnreadableFilesEndAtOnce) {
     TempDir dir;
-    for (const char* contents : {"", "\n\n\r\n", "\x1A\r\n"}) {
+    for (std::string path : {dir.File("a", ""), dir.File("b", "\n\n\r\n"), dir.File("c", "\x1A\r\n"),
+                             std::string("/proc/self/mem")}) {
         RecordingLink link;
         CDownload dl(link);
-        EXPECT_EQ(dl.StartDownload(dir.File("f", contents), false), CDownload::Result::Started);
+        EXPECT_EQ(dl.StartDownload(path, false), CDownload::Result::Started);
         EXPECT_FALSE(dl.IsActive());
         dl.OnTransmitEmpty();
         EXPECT_TRUE(link.text.empty());
