@@ -44,8 +44,7 @@ Symbol& Assembler::GetSymbol(std::string_view name) {
 }
 
 Symbol& Assembler::GetLocal(unsigned number) {
-    std::uint64_t key = (static_cast<std::uint64_t>(impl_->scope) << 8) | (number & 0xFF);
-    return impl_->locals[key];
+    return impl_->locals.Get(impl_->scope, number);
 }
 
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {

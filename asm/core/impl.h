@@ -3,6 +3,7 @@
 // Internal state of the assembler shared by the core's translation units.
 
 #include <array>
+#include <bit>
 #include <deque>
 #include <memory>
 #include <string>
@@ -73,10 +74,20 @@ struct LineState {
 // behind an open-addressing index, like the global symbols.
 class LocalLabels {
 public:
+    // The label `number`$ of scope `scope`. Lines refer to the labels of the
+    // current scope over and over; the last entry found per number answers
+    // those without touching the (large, cache-cold) index.
+    Symbol& Get(std::uint64_t scope, unsigned number) {
+        Recent& r = recent_[number & 0xFF];
+        if (r.symbol && r.scope == scope) return *r.symbol;
+        Symbol& s = (*this)[(scope << 8) | (number & 0xFF)];
+        r = Recent{scope, &s};
+        return s;
+    }
     Symbol& operator[](std::uint64_t key) {
         if (!slots_.empty()) {
             const std::size_t mask = slots_.size() - 1;
-            for (std::size_t i = Mix(key) & mask;; i = (i + 1) & mask) {
+            for (std::size_t i = Mix(key); ; i = (i + 1) & mask) {
                 const Slot& slot = slots_[i];
                 if (slot.index == 0) break;
                 if (slot.key == key) return entries_[slot.index - 1];
@@ -85,6 +96,7 @@ public:
         if ((entries_.size() + 1) * 2 > slots_.size()) {
             std::vector<Slot> old(slots_.empty() ? 256 : slots_.size() * 2);
             old.swap(slots_);
+            shift_ = 64 - std::countr_zero(slots_.size());
             for (const Slot& slot : old)
                 if (slot.index != 0) Place(slot);
         }
@@ -95,23 +107,32 @@ public:
     void clear() {
         entries_.clear();
         slots_.clear();
+        recent_.fill(Recent{});
     }
 
 private:
+    struct Recent {
+        std::uint64_t scope = 0;
+        Symbol* symbol = nullptr;
+    };
     struct Slot {
         std::uint64_t key = 0;
         std::size_t index = 0; // entry + 1; 0: free
     };
-    static std::size_t Mix(std::uint64_t k) { return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> 20); }
+    // Fibonacci hashing: the top bits of the product spread the keys, which
+    // differ mostly in their scope bits.
+    std::size_t Mix(std::uint64_t k) const { return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_); }
     void Place(const Slot& slot) {
         const std::size_t mask = slots_.size() - 1;
-        std::size_t i = Mix(slot.key) & mask;
+        std::size_t i = Mix(slot.key);
         while (slots_[i].index != 0) i = (i + 1) & mask;
         slots_[i] = slot;
     }
 
     std::deque<Symbol> entries_;
     std::vector<Slot> slots_;
+    int shift_ = 56; // 64 - log2(slots), set whenever the slots grow
+    std::array<Recent, 256> recent_{};
 };
 
 // The rows the command tables give for one command word.
