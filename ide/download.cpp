@@ -1,5 +1,6 @@
 #include "download.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -174,10 +175,23 @@ void CDownload::SendLineLocked(uint64_t generation) {
 }
 
 void CDownload::Pause(unsigned ms, uint64_t generation) {
-    if (ms == 0)
-        return;
+    using Clock = std::chrono::steady_clock;
+    // Closing the port gives no event here; it is looked at every so often,
+    // so that a close (which waits for this thread) is not held up by a long
+    // delay.
+    constexpr auto kLookAtThePort = std::chrono::milliseconds(50);
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
     std::unique_lock lock(stateMutex_);
-    stopped_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return Stopped(generation); });
+    for (auto now = Clock::now(); now < end; now = Clock::now()) {
+        if (stopped_.wait_for(lock, std::min<Clock::duration>(end - now, kLookAtThePort),
+                              [&] { return Stopped(generation); }))
+            return;
+        lock.unlock();
+        const bool open = link_.IsOpen();
+        lock.lock();
+        if (!open)
+            return;
+    }
 }
 
 }  // namespace oxbrin

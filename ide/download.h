@@ -49,6 +49,9 @@ public:
     virtual bool Write(const void* bytes, size_t count) = 0;
     // Returns when everything written has left the driver.
     virtual void Flush() = 0;
+    // False once the port is closing or gone: the pauses of a line end then,
+    // so closing never waits for them.
+    virtual bool IsOpen() = 0;
 };
 
 struct DownloadProgress {
@@ -104,7 +107,8 @@ private:
     // `generation` is still running.
     void SendLine(uint64_t generation);
     void SendLineLocked(uint64_t generation); // sendMutex_ held
-    // Waits `ms`, less when the transfer of `generation` is stopped.
+    // Waits `ms`, less when the transfer of `generation` is stopped or the
+    // port closes.
     void Pause(unsigned ms, uint64_t generation);
     bool Stopped(uint64_t generation) const { return generation_ != generation || quit_; }
 

@@ -66,6 +66,7 @@ private:
     bool Connect() override;
     bool Write(const void* bytes, size_t count) override { return port_->Write(bytes, count); }
     void Flush() override { port_->Drain(); }
+    bool IsOpen() override { return port_->IsOpen(); }
 
     QPointer<CMainFrame> frame_;
     CTerminalPort* port_;

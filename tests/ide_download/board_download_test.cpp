@@ -78,6 +78,7 @@ public:
     bool Connect() override { return port.IsOpen() || port.Open(path, platform::Dcb{}).ok(); }
     bool Write(const void* bytes, size_t count) override { return port.Write(bytes, count).ok(); }
     void Flush() override { port.Drain(); }
+    bool IsOpen() override { return port.IsOpen(); }
 
     void OnReceive(const uint8_t* bytes, size_t count) override {
         {

@@ -158,6 +158,7 @@ public:
         std::lock_guard lock(mutex);
         calls.push_back("F");
     }
+    bool IsOpen() override { return open; }
     std::string Text() {
         std::lock_guard lock(mutex);
         return text;
@@ -169,6 +170,7 @@ public:
     int connects = 0;
     bool connectResult = true;
     bool writeResult = true;
+    std::atomic<bool> open{true};
     bool overlapped = false;
     std::function<void(const std::string&)> onWrite;
 
@@ -376,17 +378,25 @@ TEST(Download, LinesNeverOverlapAndStoppedEventsSendNothing) {
     EXPECT_EQ(link.Text(), "L1\n");
 }
 
-TEST(Download, StopCutsALongPauseShort) {
+TEST(Download, StopOrAClosingPortCutsALongPauseShort) {
     TempDir dir;
-    RecordingLink link;
-    CDownload dl(link);
-    dl.SetLineDelay(600000); // ten minutes: the test would time out
-    std::thread ui([&] { dl.StartDownload(dir.File("f", "L1\nL2\n"), false); });
-    while (link.Text().empty())
-        std::this_thread::yield();
-    dl.StopDownload();
-    ui.join();
-    EXPECT_EQ(link.Text(), "L1\n");
+    const std::string path = dir.File("f", "L1\nL2\n");
+    for (bool stop : {true, false}) {
+        RecordingLink link;
+        CDownload dl(link);
+        dl.SetLineDelay(600000); // ten minutes: the test would time out
+        std::thread ui([&] { dl.StartDownload(path, false); });
+        while (link.Text().empty())
+            std::this_thread::yield();
+        if (stop)
+            dl.StopDownload();
+        else
+            link.open = false;
+        ui.join();
+        EXPECT_EQ(link.Text(), "L1\n");
+        // Closing the port does not end the transfer.
+        EXPECT_EQ(dl.IsActive(), !stop);
+    }
 }
 
 }  // namespace

@@ -181,6 +181,27 @@ private slots:
         QVERIFY(prompts_->messages.isEmpty());
     }
 
+    void disconnectingDuringALongLineDelay() {
+        // The board takes its time over each record, so the line delay
+        // raised after the first line holds the second line's sender.
+        StartBoard({QStringLiteral("--eeprom"), QStringLiteral("--no-echo"), QStringLiteral("--record-delay"),
+                    QStringLiteral("200")});
+        Type("LOAD\r");
+        QTRY_VERIFY_WITH_TIMEOUT(Port()->IsOpen(), 20000);
+        prompts_->fileAnswer = {MakeFile(QStringLiteral("three.s19"), "S1040000AA51\nS1040001AA50\nS9030000FC\n")};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD_EEPROM));
+        app_->Settings().lineDelay = 10000;
+        Control()->UpdateProgress();
+        QTRY_COMPARE_WITH_TIMEOUT(Control()->Engine().Progress().sent, quint64(2), 20000);
+        // Closing waits for the port's thread, which must not sit out the delay.
+        QVERIFY(Port()->CloseWithMessage());
+        QVERIFY(prompts_->messages.isEmpty());
+        // The transfer stays until Stop Transfer.
+        QVERIFY(Control()->Engine().IsActive());
+        QVERIFY(Frame()->Execute(ID_TERMINAL_STOP));
+        QVERIFY(!Control()->Engine().IsActive());
+    }
+
     void downloadsTheExampleInBothModes_data() {
         QTest::addColumn<bool>("star");
         QTest::addColumn<bool>("sendCR");
