@@ -172,7 +172,8 @@ protected:
         ASSERT_EQ(RunProgram({SREC_CAT, file.string(), "-fill", "0xFF", "0x0000", "0x10000", "-o",
                        (dir_ / "expected.bin").string(), "-binary"},
                       dir_),
-                  0);
+                  0)
+            << "srec_cat (package srecord) is needed to read " << file;
         std::string expected = ReadFile(dir_ / "expected.bin");
         std::string image = ReadFile(dir_ / "image.bin");
         ASSERT_EQ(image.size(), 0x10000u);
@@ -191,7 +192,8 @@ protected:
         EXPECT_EQ(RunProgram({SREC_CAT, "-generate", "0x2000", "0x4000", "-repeat-string", "Download by line. ", "-o",
                        (dir_ / "big.lf").string(), "-motorola", "-line-length=74"},
                       dir_),
-                  0);
+                  0)
+            << "srec_cat (package srecord) is needed";
         // srec_cat ends it without a start address; the loader needs one.
         std::string text = ReadFile(dir_ / "big.lf") + "S9032000DC\n", crlf;
         for (char c : text)
