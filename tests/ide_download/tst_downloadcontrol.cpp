@@ -214,8 +214,9 @@ private slots:
         QFETCH(bool, sendCR);
         const QString file = Assemble();
         QVERIFY(!file.isEmpty());
-        StartBoard(star ? QStringList{QStringLiteral("--eeprom"), QStringLiteral("--record-delay"), QStringLiteral("2")}
-                        : QStringList{});
+        // The board answers every record with a star in both cases; in plain
+        // mode the stars only show in the Terminal pane.
+        StartBoard({QStringLiteral("--eeprom"), QStringLiteral("--record-delay"), QStringLiteral("2")});
         app_->Settings().sendCR = sendCR ? 1 : 0;
         app_->Settings().lineDelay = 1;
         Type("LOAD\r");  // connects
@@ -228,8 +229,7 @@ private slots:
         CompareImage(file);
         // What the board answered was shown while the lines went out.
         const int records = int(ReadAll(file).count('S'));
-        if (star)
-            QCOMPARE(int(PaneText().count(QLatin1Char('*'))), records);
+        QCOMPARE(int(PaneText().count(QLatin1Char('*'))), records);
         QCOMPARE(app_->Settings().downloadFile, file);
     }
 };
