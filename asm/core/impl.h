@@ -3,7 +3,6 @@
 // Internal state of the assembler shared by the core's translation units.
 
 #include <array>
-#include <bit>
 #include <deque>
 #include <memory>
 #include <string>
@@ -70,68 +69,52 @@ struct LineState {
     bool macroLine = false;
 };
 
-// Local labels keyed by (scope << 8) | number: entries at stable addresses
-// behind an open-addressing index, like the global symbols.
+// Local labels by scope and number. Scopes are numbered in source order and
+// every pass walks them in that order, so the labels are kept in creation
+// order with one list head per scope: a pass then reads both tables
+// front to back instead of jumping around a hash index. The heads cost four
+// bytes per scope up to the last scope that has local labels; scopes are
+// bounded by the lines a pass may read.
 class LocalLabels {
 public:
     // The label `number`$ of scope `scope`. Lines refer to the labels of the
     // current scope over and over; the last entry found per number answers
-    // those without touching the (large, cache-cold) index.
+    // those at once.
     Symbol& Get(std::uint64_t scope, unsigned number) {
-        Recent& r = recent_[number & 0xFF];
+        number &= 0xFF;
+        Recent& r = recent_[number];
         if (r.symbol && r.scope == scope) return *r.symbol;
-        Symbol& s = (*this)[(scope << 8) | (number & 0xFF)];
+        Symbol& s = Find(static_cast<std::size_t>(scope), number);
         r = Recent{scope, &s};
         return s;
     }
-    Symbol& operator[](std::uint64_t key) {
-        if (!slots_.empty()) {
-            const std::size_t mask = slots_.size() - 1;
-            for (std::size_t i = Mix(key); ; i = (i + 1) & mask) {
-                const Slot& slot = slots_[i];
-                if (slot.index == 0) break;
-                if (slot.key == key) return entries_[slot.index - 1];
-            }
-        }
-        if ((entries_.size() + 1) * 2 > slots_.size()) {
-            std::vector<Slot> old(slots_.empty() ? 256 : slots_.size() * 2);
-            old.swap(slots_);
-            shift_ = 64 - std::countr_zero(slots_.size());
-            for (const Slot& slot : old)
-                if (slot.index != 0) Place(slot);
-        }
-        entries_.emplace_back();
-        Place(Slot{key, entries_.size()});
-        return entries_.back();
-    }
     void clear() {
         entries_.clear();
-        slots_.clear();
+        heads_.clear();
         recent_.fill(Recent{});
     }
 
 private:
+    struct Entry {
+        Symbol symbol;
+        std::uint32_t next = 0; // next entry of the same scope + 1; 0: none
+        std::uint8_t number = 0;
+    };
     struct Recent {
         std::uint64_t scope = 0;
         Symbol* symbol = nullptr;
     };
-    struct Slot {
-        std::uint64_t key = 0;
-        std::size_t index = 0; // entry + 1; 0: free
-    };
-    // Fibonacci hashing: the top bits of the product spread the keys, which
-    // differ mostly in their scope bits.
-    std::size_t Mix(std::uint64_t k) const { return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> shift_); }
-    void Place(const Slot& slot) {
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t i = Mix(slot.key);
-        while (slots_[i].index != 0) i = (i + 1) & mask;
-        slots_[i] = slot;
+    Symbol& Find(std::size_t scope, unsigned number) {
+        if (scope >= heads_.size()) heads_.resize(scope + 1, 0);
+        for (std::uint32_t i = heads_[scope]; i != 0; i = entries_[i - 1].next)
+            if (entries_[i - 1].number == number) return entries_[i - 1].symbol;
+        entries_.push_back(Entry{Symbol{}, heads_[scope], static_cast<std::uint8_t>(number)});
+        heads_[scope] = static_cast<std::uint32_t>(entries_.size());
+        return entries_.back().symbol;
     }
 
-    std::deque<Symbol> entries_;
-    std::vector<Slot> slots_;
-    int shift_ = 56; // 64 - log2(slots), set whenever the slots grow
+    std::deque<Entry> entries_;
+    std::vector<std::uint32_t> heads_;
     std::array<Recent, 256> recent_{};
 };
 
