@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "host.h"
@@ -88,10 +89,16 @@ void Listing::Line(std::string_view text, int number, const LineState& ls, const
     if (ls.macroLine && !im.mlistOn) return;
     const bool cycles = as_.GetSettings().cycles;
 
-    std::string out;
-    char head[16];
-    std::snprintf(head, sizeof head, "%5d%c ", number, ls.macroLine ? 'm' : ':');
-    out = head;
+    // One buffer for every line: no allocation per listed line.
+    std::string& out = line_;
+    out.clear();
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    const std::size_t width = static_cast<std::size_t>(end - digits);
+    if (width < 5) out.append(5 - width, ' ');
+    out.append(digits, width);
+    out += ls.macroLine ? 'm' : ':';
+    out += ' ';
     std::size_t fieldStart = out.size();
     std::size_t next = 0; // next code byte to show
     auto address = [&](std::uint32_t a) {

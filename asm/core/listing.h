@@ -36,6 +36,7 @@ private:
     bool failed_ = false;
     int writeErrno_ = 0;
     std::uint64_t written_ = 0;
+    std::string line_; // the listing line being built
     int linesOnPage_ = 0;
     bool pageBreakPending_ = false;
 
