@@ -199,6 +199,9 @@ void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
 
     QString line;     // current line, not yet inserted
     QString pending;  // finished lines, not yet inserted
+    // Length of the control's last line, which the current line continues
+    // while nothing is pending.
+    qsizetype shownTail = end.positionInBlock();
     for (qsizetype i = 0; i < n;) {
         const auto b = static_cast<unsigned char>(data[i]);
         switch (b) {
@@ -216,8 +219,12 @@ void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
                 RemoveLastChar(line);
             else if (!pending.isEmpty())
                 RemoveLastChar(pending);
-            else
+            else {
                 DeleteLastControlChar();
+                QTextCursor tail(text_->document());
+                tail.movePosition(QTextCursor::End);
+                shownTail = tail.positionInBlock();
+            }
             ++i;
             continue;
         case 10:
@@ -238,8 +245,17 @@ void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
             // A carriage return followed by text: the text overwrites the line.
             crPending_ = false;
             line.clear();
-            if (pending.isEmpty())
+            if (pending.isEmpty()) {
                 DeleteLastControlLine();
+                shownTail = 0;
+            }
+        }
+        // A line that never ends is broken up: one endless block would be
+        // laid out again on every append and freeze the window.
+        if (line.size() + (pending.isEmpty() ? shownTail : 0) >= kMaxLineLength) {
+            pending += line;
+            pending += QLatin1Char('\n');
+            line.clear();
         }
         if (b >= 0x80) {
             char32_t cp = 0;

@@ -74,6 +74,8 @@ public:
     // The most bytes appended in one go from the posted queue before the
     // event loop gets its turn again.
     static constexpr qsizetype kPostedSlice = 64 * 1024;
+    // Longer lines continue on a new line of the pane.
+    static constexpr qsizetype kMaxLineLength = 4096;
 
 signals:
     // The caret moved or the text changed while the pane has the focus.

@@ -90,6 +90,22 @@ private slots:
         QCOMPARE(pane_->Control()->textCursor().position(), Text().size());
     }
 
+    void endlessLinesAreBrokenUp() {
+        const qsizetype max = CConsolePane::kMaxLineLength;
+        Append(QByteArray(max - 10, 'a'));
+        Append(QByteArray(20, 'b') + "\nshort\n" + QByteArray(2 * max + 1, 'c'));
+        const QStringList lines = Text().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines[0], QString(max - 10, QLatin1Char('a')) + QString(10, QLatin1Char('b')));
+        QCOMPARE(lines[1], QString(10, QLatin1Char('b')));
+        QCOMPARE(lines[2], QStringLiteral("short"));
+        QCOMPARE(lines[3].size(), max);
+        QCOMPARE(lines[4].size(), max);
+        QCOMPARE(lines[5], QStringLiteral("c"));
+        // Nothing is lost: every byte is there, only the breaks are new.
+        QCOMPARE(Text().count(QLatin1Char('c')), 2 * max + 1);
+    }
+
     void appendIsNotUndoable() {
         Append("abc\n");
         QVERIFY(!pane_->Control()->document()->isUndoAvailable());
