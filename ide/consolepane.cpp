@@ -139,6 +139,12 @@ void CConsoleText::mouseDoubleClickEvent(QMouseEvent* e) {
     QPlainTextEdit::mouseDoubleClickEvent(e);
 }
 
+void CConsoleText::focusInEvent(QFocusEvent* e) {
+    QPlainTextEdit::focusInEvent(e);
+    // The status bar shows this caret from now on.
+    emit pane_->PositionChanged();
+}
+
 void CConsoleText::contextMenuEvent(QContextMenuEvent* e) {
     emit pane_->ContextMenuRequested(e->globalPos());
     e->accept();

@@ -29,6 +29,7 @@ protected:
     void mousePressEvent(QMouseEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
     bool event(QEvent* e) override;
 
 private:

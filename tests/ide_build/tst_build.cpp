@@ -409,6 +409,13 @@ private slots:
         c.setPosition(5);
         Output()->Control()->setTextCursor(c);
         QCOMPARE(Frame()->PositionPane()->text(), QStringLiteral("Ln 2, Col 2"));
+        // Coming back to the pane shows its caret again.
+        const QString src = MakeFile(QStringLiteral("pos.asm"), "a\nb\nc\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        Frame()->ActiveView()->GoToLine(3, 1);
+        QCOMPARE(Frame()->PositionPane()->text(), QStringLiteral("Ln 3, Col 1"));
+        Frame()->ShowAndFocusPane(Output());
+        QCOMPARE(Frame()->PositionPane()->text(), QStringLiteral("Ln 2, Col 2"));
         QVERIFY(Frame()->Execute(kIdOutputClear));
         QVERIFY(!Output()->HasText());
         QVERIFY(!Frame()->IsEnabled(ID_EDIT_CLEAR_ALL));
