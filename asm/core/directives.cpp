@@ -299,12 +299,7 @@ bool Handlers::Org() {
     std::uint32_t value = static_cast<std::uint32_t>(r.value) & 0xFFFF;
     qorb::Section* cur = im_.current;
     if (cur && cur->size > 0) {
-        if (cur->named) {
-            std::size_t end = s_.Pos();
-            s_.SetPos(im_.commandPos);
-            as_.Report(4105);
-            s_.SetPos(end);
-        }
+        if (cur->named) im_.ReportAtCommand(4105);
         im_.LeaveSection();
         qorb::Section& fresh = im_.NewSection("", false);
         fresh.orgSection = true;
@@ -427,10 +422,7 @@ bool Handlers::SaveRestore(bool save) {
             InputSource* top = im_.Top();
             std::size_t floor = top ? top->saveFloor : 0;
             if (im_.saveStack.size() <= floor) {
-                std::size_t end = s_.Pos();
-                s_.SetPos(im_.commandPos);
-                as_.Report(4205);
-                s_.SetPos(end);
+                im_.ReportAtCommand(4205);
                 break;
             }
             qorb::Section* back = im_.saveStack.back();
@@ -607,12 +599,7 @@ bool Assembler::Impl::RunDirectiveRow(int row) {
     if (row < 0 || row >= static_cast<int>(std::size(kDirectives))) return as.Report(1003);
     const DirRow& r = kDirectives[row];
     if (!(r.flags & kKeepsOffset)) EndOffset();
-    if (r.flags & kObsolete) {
-        std::size_t end = as.scan_.Pos();
-        as.scan_.SetPos(commandPos);
-        as.Report(4304);
-        as.scan_.SetPos(end);
-    }
+    if (r.flags & kObsolete) ReportAtCommand(4304);
     if (!(r.flags & kOwnLabel)) {
         if (!DefineLabel()) return false;
     }

@@ -218,6 +218,8 @@ struct Assembler::Impl {
     bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r);
     bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
     bool CheckTrailing();
+    // Reports a message at the line's command word; the scan position stays.
+    bool ReportAtCommand(int number);
 
     // preprocessor, macros
     bool RunPreprocessor(int row);

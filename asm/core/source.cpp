@@ -568,12 +568,7 @@ bool PreprocessorIsConditional(int row) { return row >= 0 && kPreTable[row].cond
 bool Assembler::Impl::RunPreprocessor(int row) {
     if (row < 0 || row >= static_cast<int>(std::size(kPreTable))) return as.Report(1002);
     const PreRow& r = kPreTable[row];
-    if (r.obsolete) {
-        std::size_t end = as.scan_.Pos();
-        as.scan_.SetPos(commandPos);
-        as.Report(4304);
-        as.scan_.SetPos(end);
-    }
+    if (r.obsolete) ReportAtCommand(4304);
     Scanner& s = as.scan_;
     switch (r.command) {
     case PreCommand::If:

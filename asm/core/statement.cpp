@@ -30,6 +30,15 @@ bool Assembler::Impl::DefineLabel() {
     return ok;
 }
 
+bool Assembler::Impl::ReportAtCommand(int number) {
+    Scanner& s = as.scan_;
+    std::size_t back = s.Pos();
+    s.SetPos(commandPos);
+    as.Report(number);
+    s.SetPos(back);
+    return false;
+}
+
 bool Assembler::Impl::CheckTrailing() {
     Scanner& s = as.scan_;
     std::size_t p = s.Pos();

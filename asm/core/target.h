@@ -44,4 +44,26 @@ public:
     virtual bool AssembleInstruction(Assembler& as, const void* row) const = 0;
 };
 
+// A target made of its texts and the three functions of its instruction set.
+class TableTarget final : public Target {
+public:
+    using CheckFn = bool (*)(Assembler&);
+    using FindFn = const void* (*)(std::string_view);
+    using AssembleFn = bool (*)(Assembler&, const void*);
+
+    constexpr TableTarget(const TargetTexts& texts, CheckFn check, FindFn find, AssembleFn assemble)
+        : texts_(texts), check_(check), find_(find), assemble_(assemble) {}
+
+    const TargetTexts& Texts() const override { return texts_; }
+    bool CheckTables(Assembler& as) const override { return check_(as); }
+    const void* FindInstruction(std::string_view name) const override { return find_(name); }
+    bool AssembleInstruction(Assembler& as, const void* row) const override { return assemble_(as, row); }
+
+private:
+    const TargetTexts& texts_;
+    CheckFn check_;
+    FindFn find_;
+    AssembleFn assemble_;
+};
+
 } // namespace qorb

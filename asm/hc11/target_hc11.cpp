@@ -55,20 +55,10 @@ constexpr TargetTexts kTexts = {
     sizeof kOverrides / sizeof kOverrides[0],
 };
 
-class Hc11Target final : public Target {
-public:
-    const TargetTexts& Texts() const override { return kTexts; }
-    bool CheckTables(Assembler& as) const override { return hc11::CheckTables(as); }
-    const void* FindInstruction(std::string_view name) const override { return hc11::FindInstruction(name); }
-    bool AssembleInstruction(Assembler& as, const void* row) const override {
-        return hc11::AssembleInstruction(as, row);
-    }
-};
-
 } // namespace
 
 const Target& GetTarget() {
-    static const Hc11Target target;
+    static const TableTarget target(kTexts, hc11::CheckTables, hc11::FindInstruction, hc11::AssembleInstruction);
     return target;
 }
 

@@ -32,20 +32,10 @@ constexpr TargetTexts kTexts = {
     0,
 };
 
-class Hc12Target final : public Target {
-public:
-    const TargetTexts& Texts() const override { return kTexts; }
-    bool CheckTables(Assembler& as) const override { return hc12::CheckTables(as); }
-    const void* FindInstruction(std::string_view name) const override { return hc12::FindInstruction(name); }
-    bool AssembleInstruction(Assembler& as, const void* row) const override {
-        return hc12::AssembleInstruction(as, row);
-    }
-};
-
 } // namespace
 
 const Target& GetTarget() {
-    static const Hc12Target target;
+    static const TableTarget target(kTexts, hc12::CheckTables, hc12::FindInstruction, hc12::AssembleInstruction);
     return target;
 }
 

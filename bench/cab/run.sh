@@ -36,8 +36,8 @@ if "$cxx" -std=c++20 -O2 -I"$root/client/core" "$root/bench/cab/make_dump.cpp" "
 d = {str(i): [i, str(i) * 3] for i in range(150000)}
 print("ready", flush=True)
 import time; time.sleep(120)'
-  for spec in "normal 0" "data 1" "full 2"; do
-    set -- $spec
+  for kind in "normal 0" "data 1" "full 2"; do
+    set -- $kind
     if "$work/make_dump" "$work/python-$1.dmp" "$2" python3 -c "$py" 2>>"$work/make_dump.log"; then
       dumps+=("$work/python-$1.dmp")
     fi
