@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Renders the pictures of the IDE used by the manual and the README into
-# docs/ide/manual/images, from the bundled example.
+# docs/manual/images, from the bundled example.
 # Usage: docs/ide/screenshots.sh [build-dir]
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -15,5 +15,5 @@ fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 cp "$root"/examples/hc12/* "$work"/
-QT_QPA_PLATFORM=offscreen "$build/ide/oxbrin_screenshots" "$root/docs/ide/manual/images" \
+QT_QPA_PLATFORM=offscreen "$build/ide/oxbrin_screenshots" "$root/docs/manual/images" \
   "$work/blink.asm" "${assembler[@]}" 2> >(grep -v -e XDG_RUNTIME_DIR -e 'does not support' >&2)
