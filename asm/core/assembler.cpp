@@ -267,7 +267,7 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
             if (settings_.listing) {
                 std::FILE* lf = std::fopen(listingPath.c_str(), "wb");
                 if (!lf) {
-                    int e = errno;
+                    int e = host::LastFileError();
                     Report(1007, {listingPath, host::ErrorText(e)});
                     return false;
                 }

@@ -62,15 +62,7 @@ bool IsOptionWord(const std::string& w) {
     if (w.empty()) return false;
     if (w[0] == '-') return true;
     if (w[0] != '/') return false;
-    // On this platform an absolute file name also starts with '/'; such a word
-    // is a file name when it exists or looks like a path rather than "/opt:value".
-    if (host::Exists(w)) return false;
-    std::string_view rest(w);
-    rest.remove_prefix(1);
-    if (rest.find('/') != std::string_view::npos && rest.find(':') == std::string_view::npos &&
-        rest.find('=') == std::string_view::npos)
-        return false;
-    return true;
+    return !host::SlashWordIsFileName(w);
 }
 
 std::string OptionName(const std::string& w) { return w.substr(1); }
@@ -88,10 +80,7 @@ long long ParseUnsigned(const std::string& s) {
     return static_cast<long long>(v);
 }
 
-std::string Slashes(std::string s) {
-    std::replace(s.begin(), s.end(), '\\', '/');
-    return s;
-}
+std::string Slashes(std::string s) { return host::NativeSeparators(std::move(s)); }
 
 struct NameParts {
     std::string dir;  // including the last separator
@@ -102,8 +91,11 @@ struct NameParts {
 NameParts Split(const std::string& name) {
     NameParts p;
     std::string n = Slashes(name);
-    std::size_t slash = n.find_last_of('/');
-    std::size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
+    std::size_t fileStart = 0;
+    for (std::size_t i = 0; i < n.size(); ++i)
+        if (host::IsSeparator(n[i])) fileStart = i + 1;
+    // A drive without a directory ("C:x.asm") belongs to the directory part.
+    if (fileStart == 0 && n.size() >= 2 && n[1] == ':' && host::IsAbsolute(n.substr(0, 2))) fileStart = 2;
     p.dir = n.substr(0, fileStart);
     std::string file = n.substr(fileStart);
     std::size_t dot = file.find_last_of('.');
@@ -127,8 +119,9 @@ std::string WithExt(const std::string& name, const char* ext) {
 }
 
 std::string Absolute(const std::string& cwd, const std::string& name) {
-    if (!name.empty() && name[0] == '/') return name;
-    return cwd + "/" + name;
+    if (host::IsAbsolute(name)) return name;
+    if (!cwd.empty() && host::IsSeparator(cwd.back())) return cwd + name;
+    return cwd + host::NativeSeparator() + name;
 }
 
 class Driver {
@@ -185,17 +178,16 @@ void Driver::ExpandSources(const std::string& word, std::vector<std::string>& ou
         return;
     }
     std::string pattern = Slashes(word);
-    std::size_t slash = pattern.find_last_of('/');
-    std::string dirPart = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
-    std::string filePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    NameParts parts = Split(pattern);
+    std::string dirPart = parts.dir;
+    std::string filePattern = pattern.substr(dirPart.size());
     std::vector<std::string> names;
     if (!host::ListDirectory(dirPart, names)) return;
     std::vector<std::string> found;
     for (const std::string& name : names) {
-        if (name.empty() || name[0] == '.') continue; // hidden entries are skipped
-        if (!host::MatchWildcard(filePattern, name)) continue;
+        if (name.empty() || !host::MatchWildcard(filePattern, name)) continue;
         std::string full = dirPart + name;
-        if (!host::Exists(full) || host::IsDirectory(full)) continue;
+        if (!host::Exists(full) || host::IsDirectory(full) || host::IsHidden(full)) continue;
         found.push_back(full);
     }
     std::sort(found.begin(), found.end());

@@ -2,7 +2,8 @@
 
 // What the assembler needs from the operating system, behind one small
 // interface: reading source files, directories, the working directory, the
-// local time. host_posix.cpp implements it for POSIX systems.
+// local time, file names. host_posix.cpp implements it for POSIX systems,
+// host_win.cpp for Windows.
 
 #include <cstdint>
 #include <cstdio>
@@ -27,15 +28,42 @@ int OpenRead(const std::string& name, int* error, FileId* id = nullptr);
 long Read(int handle, char* buffer, std::size_t n, int* error);
 void Close(int handle);
 
-// The system's text for an error number.
+// Error numbers are the system's own: errno values on POSIX, Win32 error
+// codes on Windows. The system's text for one of them.
 std::string ErrorText(int error);
+// The error of the C library file call (fopen, fwrite, fflush, fclose) that
+// has just failed.
+int LastFileError();
+// For a failed write that did not say why, and for an output grown too large.
+int IoErrorCode();
+int FileTooLargeCode();
+// True for the errors that mean "no such file" (as opposed to one that exists
+// but cannot be read).
+bool IsNotFound(int error);
+
+// File names: `\` and `/` both separate directories in every name a user
+// writes, so sources written on either system assemble unchanged; names are
+// written back with the native separator.
+bool IsSeparator(char c);
+char NativeSeparator();
+std::string NativeSeparators(std::string name);
+// A name that does not depend on the working directory (POSIX: leading `/`;
+// Windows: a drive letter, a leading separator or a UNC name).
+bool IsAbsolute(std::string_view name);
+// A command-line word beginning with `/` is an option, unless on this system
+// it names a file (POSIX absolute names begin with `/`).
+bool SlashWordIsFileName(const std::string& word);
 
 bool Exists(const std::string& path);
 bool IsDirectory(const std::string& path);
 // Names in a directory ("." and ".." left out), in the order the system gives.
 bool ListDirectory(const std::string& dir, std::vector<std::string>& names);
 // Shell-style match of a file name against a pattern with * and ?.
+// Case matters where the file system's names do.
 bool MatchWildcard(const std::string& pattern, const std::string& name);
+// Hidden entries are left out of wildcard expansions (POSIX: names beginning
+// with a dot; Windows: the hidden attribute). `path` is the full name.
+bool IsHidden(const std::string& path);
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
 std::string CurrentDirectory();

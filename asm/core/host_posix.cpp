@@ -52,6 +52,33 @@ void Close(int handle) {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
+int LastFileError() { return errno; }
+int IoErrorCode() { return EIO; }
+int FileTooLargeCode() { return EFBIG; }
+bool IsNotFound(int error) { return error == ENOENT; }
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+char NativeSeparator() { return '/'; }
+
+std::string NativeSeparators(std::string name) {
+    for (char& c : name)
+        if (c == '\\') c = '/';
+    return name;
+}
+
+bool IsAbsolute(std::string_view name) { return !name.empty() && name[0] == '/'; }
+
+bool SlashWordIsFileName(const std::string& w) {
+    if (w.empty() || w[0] != '/') return false;
+    // An existing file, or a word that looks like a path rather than
+    // "/opt:value", is a file name.
+    if (Exists(w)) return true;
+    std::string_view rest(w);
+    rest.remove_prefix(1);
+    return rest.find('/') != std::string_view::npos && rest.find(':') == std::string_view::npos &&
+           rest.find('=') == std::string_view::npos;
+}
+
 bool Exists(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -76,6 +103,12 @@ bool ListDirectory(const std::string& dir, std::vector<std::string>& names) {
 
 bool MatchWildcard(const std::string& pattern, const std::string& name) {
     return ::fnmatch(pattern.c_str(), name.c_str(), 0) == 0;
+}
+
+bool IsHidden(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return start < path.size() && path[start] == '.';
 }
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {

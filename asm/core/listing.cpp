@@ -31,7 +31,7 @@ void Listing::Write(std::string_view text) {
     written_ += text.size() * 2; // at most: every character a line feed
     if (written_ > kMaxListingBytes) {
         failed_ = true;
-        writeErrno_ = EFBIG;
+        writeErrno_ = host::FileTooLargeCode();
         return;
     }
     // Everything in the listing ends its lines with CR LF.
@@ -43,7 +43,10 @@ void Listing::Write(std::string_view text) {
         if (nl != std::string_view::npos && std::fwrite("\r\n", 1, 2, file_) != 2) failed_ = true;
         start = end + 1;
     }
-    if (failed_ && !writeErrno_) writeErrno_ = errno ? errno : EIO;
+    if (failed_ && !writeErrno_) {
+        int e = host::LastFileError();
+        writeErrno_ = e ? e : host::IoErrorCode();
+    }
 }
 
 void Listing::NewPage() {
@@ -201,18 +204,18 @@ bool Listing::Close() {
     if (!file_) return true;
     if (std::fflush(file_) != 0 && !failed_) {
         failed_ = true;
-        writeErrno_ = errno;
+        writeErrno_ = host::LastFileError();
     }
     if (failed_) {
         std::fclose(file_);
         file_ = nullptr;
-        as_.Report(1010, {path_, host::ErrorText(writeErrno_ ? writeErrno_ : EIO)});
+        as_.Report(1010, {path_, host::ErrorText(writeErrno_ ? writeErrno_ : host::IoErrorCode())});
         return false;
     }
     int rc = std::fclose(file_);
     file_ = nullptr;
     if (rc != 0) {
-        as_.Report(1008, {path_, host::ErrorText(errno)});
+        as_.Report(1008, {path_, host::ErrorText(host::LastFileError())});
         return false;
     }
     return true;
@@ -232,7 +235,7 @@ void RemoveIfRegular(std::FILE* f, const std::string& path) {
 bool Assembler::Impl::WriteObject(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
-        int e = errno;
+        int e = host::LastFileError();
         return as.Report(1007, {path, host::ErrorText(e)});
     }
     std::string out = "S0030000FC\r\n";
@@ -270,19 +273,19 @@ bool Assembler::Impl::WriteObject(const std::string& path) {
         if (!s->named) emit(*s);
     out += "S9030000FC\r\n";
     bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    int e = errno;
+    int e = host::LastFileError();
     if (ok && std::fflush(f) != 0) {
         ok = false;
-        e = errno;
+        e = host::LastFileError();
     }
     if (!ok) {
         RemoveIfRegular(f, path);
         std::fclose(f);
-        return as.Report(1010, {path, host::ErrorText(e ? e : EIO)});
+        return as.Report(1010, {path, host::ErrorText(e ? e : host::IoErrorCode())});
     }
     bool regular = host::IsRegularFile(f);
     if (std::fclose(f) != 0) {
-        e = errno;
+        e = host::LastFileError();
         if (regular) host::RemoveFile(path);
         return as.Report(1008, {path, host::ErrorText(e)});
     }

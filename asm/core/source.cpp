@@ -172,13 +172,10 @@ private:
     unsigned expansion_ = 0;
 };
 
-std::string Slashes(std::string s) {
-    std::replace(s.begin(), s.end(), '\\', '/');
-    return s;
-}
+std::string Slashes(std::string s) { return host::NativeSeparators(std::move(s)); }
 
 std::string DirectoryOf(const std::string& file) {
-    auto p = file.find_last_of('/');
+    auto p = file.find_last_of(host::NativeSeparator());
     return p == std::string::npos ? std::string() : file.substr(0, p + 1);
 }
 
@@ -321,7 +318,7 @@ bool Assembler::Impl::Include() {
     std::string wanted = Slashes(written);
 
     std::vector<std::string> candidates;
-    if (!wanted.empty() && wanted[0] == '/') {
+    if (host::IsAbsolute(wanted)) {
         candidates.push_back(wanted);
     } else {
         candidates.push_back(wanted);
@@ -332,7 +329,7 @@ bool Assembler::Impl::Include() {
         }
         for (const std::string& d : as.settings_.includeDirs) {
             std::string dir = Slashes(d);
-            if (!dir.empty() && dir.back() != '/') dir += '/';
+            if (!dir.empty() && dir.back() != host::NativeSeparator()) dir += host::NativeSeparator();
             candidates.push_back(dir + wanted);
         }
     }
@@ -347,7 +344,8 @@ bool Assembler::Impl::Include() {
             chosen = c;
             break;
         }
-        if (e != ENOENT || error == ENOENT) error = e == ENOENT ? error : e;
+        // A file that exists but cannot be read says more than "not found".
+        if (!host::IsNotFound(e)) error = e;
     }
     if (fd < 0) {
         for (const std::string& c : candidates) {
