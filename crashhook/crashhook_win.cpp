@@ -1,0 +1,194 @@
+// The crash hook on Windows: a process-wide unhandled-exception filter that
+// starts the report client registered under HKEY_LOCAL_MACHINE and waits for
+// it while the crashed thread stays blocked in the filter.
+
+#include "crashhook.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+namespace crashhook {
+namespace {
+
+constexpr std::uint32_t kInvalidArgument = 0x80070057;
+constexpr char kClientKey[] = "SOFTWARE\\KORVELL\\Ulmarro";
+// Room the system keeps on a thread's stack for the filter when the thread
+// has run out of stack.
+constexpr ULONG kStackGuarantee = 64 * 1024;
+
+struct AppGuid {
+    std::uint32_t data1;
+    std::uint16_t data2, data3;
+    std::uint8_t data4[8];
+};
+
+constexpr AppGuid kOxbrinId = {0xA51E686F, 0x6D49, 0x4FCE, {0xAC, 0xBD, 0xD1, 0xD0, 0x02, 0xC9, 0xD0, 0xB7}};
+constexpr AppGuid kQorb12Id = {0x2D4B4EFA, 0xB16D, 0x4DE8, {0xAA, 0x49, 0xCB, 0x5C, 0xB9, 0xAB, 0x56, 0x8D}};
+constexpr AppGuid kQorb11Id = {0xD0D835B0, 0x43AF, 0x47EB, {0x9D, 0x26, 0x82, 0x60, 0x00, 0x7E, 0x4D, 0x7A}};
+
+const AppGuid* GuidOf(Program program) {
+    switch (program) {
+    case Program::Oxbrin: return &kOxbrinId;
+    case Program::Qorb12: return &kQorb12Id;
+    case Program::Qorb11: return &kQorb11Id;
+    }
+    return nullptr;
+}
+
+Program g_program = Program::Qorb12;
+bool g_installed = false;
+// The thread that is reporting; a second crashing thread waits for its end.
+volatile LONG g_reportingThread = 0;
+// Built in static storage: the heap may be what broke.
+char g_commandLine[512];
+
+// A Win32 error as a COM-style status; 0 and negative values pass unchanged.
+std::int32_t StatusFromError(DWORD code) {
+    std::int32_t c = static_cast<std::int32_t>(code);
+    if (c <= 0) return c;
+    return static_cast<std::int32_t>(0x80070000u | (code & 0xFFFFu));
+}
+
+bool Readable(const void* address, std::size_t size) {
+    const char* p = static_cast<const char*>(address);
+    const char* end = p + size;
+    while (p < end) {
+        MEMORY_BASIC_INFORMATION mbi;
+        if (::VirtualQuery(p, &mbi, sizeof mbi) == 0) return false;
+        if (mbi.State != MEM_COMMIT || (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) return false;
+        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                               PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        if ((mbi.Protect & readable) == 0) return false;
+        p = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
+    }
+    return true;
+}
+
+// Starts the client with the crashed thread, the exception-pointers address
+// and the application identifier, and waits for it. Returns 0 or a negative
+// status; *launchResult gets the client's exit code when it could be read.
+std::int32_t LaunchClient(const AppGuid* id, const void* exceptionPointers, DWORD* launchResult) {
+    if (launchResult == nullptr) return static_cast<std::int32_t>(kInvalidArgument);
+    *launchResult = 2;
+    if (id == nullptr || exceptionPointers == nullptr || !Readable(exceptionPointers, 8))
+        return static_cast<std::int32_t>(kInvalidArgument);
+
+    HKEY key = nullptr;
+    LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClientKey, 0, KEY_READ, &key);
+    if (rc != ERROR_SUCCESS) return StatusFromError(static_cast<DWORD>(rc));
+    char path[260];
+    DWORD type = 0;
+    DWORD size = sizeof path;
+    rc = ::RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+    ::RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return StatusFromError(static_cast<DWORD>(rc));
+    // Only a text names a program; anything else would be started as garbage.
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return StatusFromError(ERROR_INVALID_DATA);
+    // The stored length may or may not count the terminating zero.
+    std::size_t length = size;
+    while (length > 0 && path[length - 1] == '\0') --length;
+    if (length == 0) return StatusFromError(ERROR_FILE_NOT_FOUND);
+
+    // On 64-bit Windows the address takes 16 digits; the client reads any length.
+    int n = std::snprintf(g_commandLine, sizeof g_commandLine,
+                          "\"%.*s\" -t %lu -e 0x%0*llX -i {%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                          static_cast<int>(length), path, static_cast<unsigned long>(::GetCurrentThreadId()),
+                          static_cast<int>(sizeof(void*) * 2),
+                          static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(exceptionPointers)),
+                          static_cast<unsigned long>(id->data1), id->data2, id->data3, id->data4[0], id->data4[1],
+                          id->data4[2], id->data4[3], id->data4[4], id->data4[5], id->data4[6], id->data4[7]);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof g_commandLine)
+        return static_cast<std::int32_t>(kInvalidArgument);
+
+    STARTUPINFOA si;
+    std::memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    std::memset(&pi, 0, sizeof pi);
+    if (!::CreateProcessA(nullptr, g_commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return StatusFromError(::GetLastError());
+    if (::WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        if (::GetExitCodeProcess(pi.hProcess, &code)) *launchResult = code;
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return 0;
+}
+
+LONG WINAPI Filter(EXCEPTION_POINTERS* exceptionPointers) {
+    LONG self = static_cast<LONG>(::GetCurrentThreadId());
+    LONG previous = ::InterlockedCompareExchange(&g_reportingThread, self, 0);
+    if (previous == self) return EXCEPTION_CONTINUE_SEARCH;  // a fault inside the hook: the system's turn
+    if (previous != 0) {
+        // Another thread reports already; its end decides how the process ends.
+        for (;;) ::Sleep(INFINITE);
+    }
+
+    DWORD launchResult = 2;
+    std::int32_t status = LaunchClient(GuidOf(g_program), exceptionPointers, &launchResult);
+    if (g_program == Program::Oxbrin) {
+        // Exit code 1: the user asked for the system's debugger.
+        if (status < 0 || launchResult == 1) return EXCEPTION_CONTINUE_SEARCH;
+        ::ExitProcess(0xFFFFFFFFu);
+    }
+    if (status < 0) return EXCEPTION_CONTINUE_SEARCH;
+    ::ExitProcess(2);
+}
+
+} // namespace
+
+const char* ApplicationId(Program program) {
+    switch (program) {
+    case Program::Oxbrin: return "{A51E686F-6D49-4FCE-ACBD-D1D002C9D0B7}";
+    case Program::Qorb12: return "{2D4B4EFA-B16D-4DE8-AA49-CB5CB9AB568D}";
+    case Program::Qorb11: return "{D0D835B0-43AF-47EB-9D26-8260007E4D7A}";
+    }
+    return "";
+}
+
+void InstallForThread() {
+    ULONG size = kStackGuarantee;
+    ::SetThreadStackGuarantee(&size);
+}
+
+void Install(Program program) {
+    g_program = program;
+    if (!g_installed) {
+        g_installed = true;
+        ::SetUnhandledExceptionFilter(Filter);
+    }
+    InstallForThread();
+}
+
+void CrashMe() {
+    volatile std::uintptr_t address = 0x10;
+    *reinterpret_cast<volatile int*>(address) = 0;
+    std::abort();
+}
+
+std::string SystemSettingsFile() { return std::string("HKEY_LOCAL_MACHINE\\") + kClientKey; }
+
+std::string ReadClientPath() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClientKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    char path[260];
+    DWORD type = 0;
+    DWORD size = sizeof path;
+    LONG rc = ::RegQueryValueExA(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+    ::RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+    std::size_t length = size;
+    while (length > 0 && path[length - 1] == '\0') --length;
+    return std::string(path, length);
+}
+
+} // namespace crashhook
