@@ -1,15 +1,32 @@
 #!/usr/bin/env bash
 # The README's two commands:
-#   scripts/quickstart.sh run    install, build, assemble the bundled example
+#   scripts/quickstart.sh run    install, build, then start the IDE on the bundled
+#                                example (with a display) or assemble it and print
+#                                the S-records and listing (without one)
 #   scripts/quickstart.sh test   install, build, run every test
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cmd="${1:-run}"
+
+# A display the IDE can open: X11 (checked with xdpyinfo where it is
+# installed) or Wayland. QORB_CONSOLE=1 asks for the console run anyway.
+has_display() {
+  [ "${QORB_CONSOLE:-}" = 1 ] && return 1
+  if [ -n "${WAYLAND_DISPLAY:-}" ]; then return 0; fi
+  [ -n "${DISPLAY:-}" ] || return 1
+  if command -v xdpyinfo >/dev/null 2>&1; then
+    xdpyinfo >/dev/null 2>&1
+  fi
+}
 "$root/scripts/setup.sh"
 case "$cmd" in
   run)
     "$root/scripts/build.sh" build
-    "$root/scripts/run-example.sh" "$root/build"
+    if has_display && [ -x "$root/build/ide/oxbrin" ]; then
+      "$root/scripts/run-ide.sh" "$root/build"
+    else
+      "$root/scripts/run-example.sh" "$root/build"
+    fi
     ;;
   test)
     extra=()
