@@ -93,7 +93,8 @@ def load_pages(manual):
         if name.endswith('.html'):
             p = Page()
             with open(os.path.join(manual, name), encoding='utf-8') as f:
-                p.feed(f.read())
+                p.raw = f.read()
+            p.feed(p.raw)
             p.close()
             pages[name] = p
     return pages
@@ -133,6 +134,12 @@ def check_messages(pages, catalogue):
 
 def check_links(manual, pages):
     for name, page in pages.items():
+        # An unclosed <pre> or <table> swallows the rest of the page in a browser.
+        for tag in ('pre', 'table', 'tr', 'td', 'ul', 'ol', 'li', 'code', 'a', 'h1', 'h2'):
+            opened = len(re.findall(r'<%s[\s>]' % tag, page.raw))
+            closed = len(re.findall(r'</%s>' % tag, page.raw))
+            if opened != closed:
+                fail('%s: %d <%s> but %d </%s>' % (name, opened, tag, closed, tag))
         if page.scripts:
             fail('%s: scripts, frames or outside style sheets are not allowed' % name)
         for src in page.images:
