@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -305,10 +306,40 @@ bool ReadIniValue(const std::string& file, const std::string& group, const std::
     return found;
 }
 
+std::string InstallTreeSettingsFile() {
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return {};
+    std::string dir(self, static_cast<std::size_t>(n));
+    std::size_t slash = dir.rfind('/');
+    if (slash == std::string::npos) return {};
+    dir.erase(slash);
+    return dir + "/../etc/xdg/KORVELL/Ulmarro.conf";
+}
+
 std::string ReadClientPath() {
-    std::string path;
-    if (!ReadIniValue(SystemSettingsFile(), "", "Default", &path)) return {};
-    return path;
+    // Every directory of the system search path counts, in its order: a
+    // desktop session often puts one of its own before /etc/xdg, where the
+    // package registers the client.
+    std::vector<std::string> files;
+    if (const char* dirs = std::getenv("XDG_CONFIG_DIRS"); dirs != nullptr && *dirs != '\0') {
+        std::string all = dirs;
+        for (std::size_t at = 0; at <= all.size();) {
+            std::size_t colon = all.find(':', at);
+            if (colon == std::string::npos) colon = all.size();
+            if (colon > at) files.push_back(all.substr(at, colon - at) + "/KORVELL/Ulmarro.conf");
+            at = colon + 1;
+        }
+    }
+    if (files.empty()) files.push_back(SystemSettingsFile());
+    // A copy installed without write access to the system settings (a prefix
+    // in the user's home, say) registers its client inside its own tree.
+    if (std::string tree = InstallTreeSettingsFile(); !tree.empty()) files.push_back(tree);
+    for (const std::string& file : files) {
+        std::string path;
+        if (ReadIniValue(file, "", "Default", &path) && !path.empty()) return path;
+    }
+    return {};
 }
 
 void InstallForThread() {

@@ -47,8 +47,15 @@ static_assert(sizeof(CrashRecord) == 20);
 // client's full path.
 std::string SystemSettingsFile();
 
-// Reads the client's path from the system-scope settings (empty when the
-// client is not registered). Exposed for the client and for tests.
+// The registration file of the installation tree the running program
+// belongs to: <program dir>/../etc/xdg/KORVELL/Ulmarro.conf. An install
+// that cannot write the system scope registers the client there.
+std::string InstallTreeSettingsFile();
+
+// Reads the client's path: the first registration found in the system-scope
+// files of every directory of XDG_CONFIG_DIRS (or /etc/xdg), then in the
+// installation tree's own file; empty when none holds one. Exposed for the
+// client and for tests.
 std::string ReadClientPath();
 
 // Value of one key of an INI settings file written by the client's settings
