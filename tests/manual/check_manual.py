@@ -220,6 +220,9 @@ def check_examples(source, bindir, pages):
                             fail('%s: the block for %s differs from %s' % (name, fname, attrs['data-from']))
                     body = text.strip('\n') + '\n'
                     if 'data-line' in attrs:
+                        if not os.path.isfile(path):
+                            fail('%s: data-line block for %s, which no earlier block wrote' % (name, fname))
+                            continue
                         with open(path, encoding='utf-8') as f:
                             lines = f.read().split('\n')
                         at = int(attrs['data-line']) - 1
@@ -240,8 +243,12 @@ def check_examples(source, bindir, pages):
                         fail('%s: console block does not start with "$ ": %r' % (name, line))
                         break
                 for command, expected in steps:
-                    run = subprocess.run(['bash', '-c', command + ' 2>&1'], cwd=work, env=env,
-                                         capture_output=True, timeout=60)
+                    try:
+                        run = subprocess.run(['bash', '-c', command + ' 2>&1'], cwd=work, env=env,
+                                             stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+                    except subprocess.TimeoutExpired:
+                        fail('%s: "$ %s" did not end within a minute' % (name, command))
+                        continue
                     got = run.stdout.decode('latin-1')
                     ran += 1
                     if normalise(got) != normalise('\n'.join(expected)):
