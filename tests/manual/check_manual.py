@@ -40,6 +40,7 @@ class Page(HTMLParser):
     def __init__(self):
         super().__init__(convert_charrefs=True)
         self.ids = set()
+        self.duplicates = []
         self.links = []
         self.images = []
         self.scripts = 0
@@ -53,6 +54,8 @@ class Page(HTMLParser):
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
         if 'id' in a:
+            if a['id'] in self.ids:
+                self.duplicates.append(a['id'])
             self.ids.add(a['id'])
         if tag == 'a' and 'href' in a:
             self.links.append(a['href'])
@@ -140,6 +143,8 @@ def check_links(manual, pages):
             closed = len(re.findall(r'</%s>' % tag, page.raw))
             if opened != closed:
                 fail('%s: %d <%s> but %d </%s>' % (name, opened, tag, closed, tag))
+        for d in page.duplicates:
+            fail('%s: the anchor %s is defined twice' % (name, d))
         if page.scripts:
             fail('%s: scripts, frames or outside style sheets are not allowed' % name)
         for src in page.images:
