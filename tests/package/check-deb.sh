@@ -106,7 +106,7 @@ echo "  $(wc -l <"$work/files") files"
 
 if command -v lintian >/dev/null 2>&1; then
   step "lintian (for information)"
-  lintian --no-tag-display-limit "$deb" 2>&1 | sed 's/^/  /'
+  lintian --tag-display-limit 0 "$deb" 2>&1 | sed 's/^/  /'
 fi
 if command -v desktop-file-validate >/dev/null 2>&1; then
   dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/applications/oxbrin.desktop >"$work/oxbrin.desktop"
@@ -127,10 +127,15 @@ cycle_install() {
 }
 cycle_remove() {
   dpkg -r "$pkg" >"$work/dpkg-r.log" 2>&1 || { cat "$work/dpkg-r.log"; fail "dpkg -r"; }
+  # dpkg keeps the maintainer scripts until a purge; there must be no
+  # configuration files for it to keep.
   if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'config-files'; then
-    fail "dpkg -r left configuration files: $(dpkg-query -L "$pkg" 2>/dev/null | tr '\n' ' ')"
-    dpkg -P "$pkg" >/dev/null 2>&1
+    conffiles="$(dpkg-query -W -f='${Conffiles}' "$pkg" 2>/dev/null)"
+    [ -z "$conffiles" ] || fail "dpkg -r left configuration files: $conffiles"
+    dpkg -P "$pkg" >"$work/dpkg-p.log" 2>&1 || { cat "$work/dpkg-p.log"; fail "dpkg -P"; }
   fi
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'not-installed' ||
+    [ -z "$(dpkg-query -W "$pkg" 2>/dev/null)" ] || fail "dpkg still knows $pkg after removal"
   we_installed=0
 }
 
@@ -188,13 +193,13 @@ fi
 if [ "$failures" -eq 0 ] && [ "$conf_existed" = 0 ]; then
   step "dpkg -i / -r with an administrator's settings file"
   mkdir -p /etc/xdg/KORVELL
-  printf '[Applications/%%7BX%%7D]\nProductName=Kept\n' >"$conf"
+  printf '[Applications]\n%%7BX%%7D\\ProductName=Kept\n' >"$conf"
   if cycle_install; then
     grep -qx 'Default=/usr/bin/ulmarro' "$conf" || fail "postinst did not register beside other settings: $(cat "$conf")"
-    grep -qx 'ProductName=Kept' "$conf" || fail "postinst lost other settings: $(cat "$conf")"
+    grep -q 'ProductName=Kept$' "$conf" || fail "postinst lost other settings: $(cat "$conf")"
     cycle_remove
     grep -q '^Default=' "$conf" && fail "postrm left the registration: $(cat "$conf")"
-    grep -qx 'ProductName=Kept' "$conf" || fail "postrm lost other settings: $(cat "$conf" 2>&1)"
+    grep -q 'ProductName=Kept$' "$conf" || fail "postrm lost other settings: $(cat "$conf" 2>&1)"
   fi
   rm -f "$conf"
   if cycle_install; then
