@@ -249,7 +249,7 @@ def check_examples(source, bindir, pages):
                         break
                 for command, expected in steps:
                     try:
-                        run = subprocess.run(['bash', '-c', command + ' 2>&1'], cwd=work, env=env,
+                        run = subprocess.run(['bash', '-c', '{ %s\n} 2>&1' % command], cwd=work, env=env,
                                              stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
                     except subprocess.TimeoutExpired:
                         fail('%s: "$ %s" did not end within a minute' % (name, command))
