@@ -95,7 +95,8 @@ for f in /usr/bin/qorb12 /usr/bin/qorb11 /usr/bin/oxbrin /usr/bin/ulmarro /usr/b
          /usr/share/man/man1/qorb12.1.gz /usr/share/man/man1/qorb11.1.gz \
          /usr/share/oxbrin/help/index.html /usr/share/applications/oxbrin.desktop \
          /usr/share/mime/packages/oxbrin-asm.xml /usr/share/icons/hicolor/48x48/apps/oxbrin.png \
-         /usr/share/icons/hicolor/scalable/apps/oxbrin.svg; do
+         /usr/share/icons/hicolor/scalable/apps/oxbrin.svg \
+         "/usr/share/doc/$pkg/copyright" "/usr/share/doc/$pkg/changelog.gz"; do
   grep -qxF "$f" "$work/files" || fail "package lacks $f"
 done
 outside="$(grep -v '^/usr/' "$work/files")"
