@@ -29,6 +29,7 @@ class Case:
         self.absent = []
         self.stdin = None
         self.copies = []  # files of the repository copied into the scratch directory
+        self.skip = {}  # platform -> why the case cannot hold there
 
 
 def unescape(line):
@@ -97,6 +98,8 @@ def parse(path):
                     case.absent.append(value)
                 elif key == "copy":
                     case.copies.append(value)
+                elif key.startswith("skip-"):
+                    case.skip[key[5:]] = value
                 elif key in ("file", "file-crlf", "file-nonl", "expect", "expect-raw"):
                     block = (key, value, [])
                 elif key in ("stdout", "stdout-contains", "stdin"):
@@ -116,7 +119,7 @@ def mask(text):
     return DATE_RE.sub(lambda m: " - <DATE>" + m.group(1), text, count=1)
 
 
-def run_case(case, bindir):
+def run_case(case, bindir, runner=(), suffix="", platform="linux", texts=()):
     work = tempfile.mkdtemp(prefix="qorbcase-")
     try:
         def subst(s):
@@ -140,11 +143,22 @@ def run_case(case, bindir):
         env = {k: v for k, v in os.environ.items() if not k.startswith("QORB")}
         for k, v in case.env.items():
             env[k] = subst(v)
-        exe = os.path.join(os.path.abspath(bindir), case.program)
-        proc = subprocess.run([exe] + args, cwd=work, env=env, capture_output=True, timeout=60,
+        exe = os.path.join(os.path.abspath(bindir), case.program + suffix)
+        proc = subprocess.run(list(runner) + [exe] + args, cwd=work, env=env, capture_output=True, timeout=60,
                               input=(case.stdin or "").encode())
         # The elapsed time of -stat summaries varies from run to run.
         out = TIME_RE.sub("<TIME> second(s)", proc.stdout.decode("utf-8", "replace"))
+        if platform == "windows":
+            # Console output in text mode ends its lines with CR LF there.
+            out = out.replace("\r\n", "\n")
+            # The system's error texts differ; the file maps ours to theirs.
+            orig_subst = subst
+
+            def subst(s):
+                s = orig_subst(s)
+                for ours, theirs in texts:
+                    s = s.replace(ours, theirs)
+                return s
         problems = []
         if proc.returncode != case.exit:
             problems.append(f"exit status {proc.returncode}, expected {case.exit}")
@@ -237,14 +251,27 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--bin", required=True, help="directory holding qorb12 and qorb11")
     ap.add_argument("--filter", default="", help="run only cases whose name contains this")
+    ap.add_argument("--runner", default="", help="command that runs the programs (e.g. wine)")
+    ap.add_argument("--exe-suffix", default="", help="suffix of the program files (e.g. .exe)")
+    ap.add_argument("--platform", default="linux",
+                    help="platform the programs are built for; cases marked skip-<platform> are skipped")
+    ap.add_argument("--system-texts", help="file of 'ours<TAB>theirs' system error texts (windows)")
     ap.add_argument("files", nargs="+")
     a = ap.parse_args()
-    passed = failed = 0
+    texts = []
+    if a.system_texts:
+        with open(a.system_texts, encoding="utf-8") as f:
+            texts = [tuple(l.rstrip("\n").split("\t", 1)) for l in f if "\t" in l and not l.startswith("#")]
+    passed = failed = skipped = 0
     for path in a.files:
         for case in parse(path):
             if a.filter and a.filter not in case.name:
                 continue
-            problems, out = run_case(case, a.bin)
+            if a.platform in case.skip:
+                skipped += 1
+                print(f"SKIP {case.name}: {case.skip[a.platform]}")
+                continue
+            problems, out = run_case(case, a.bin, shlex.split(a.runner), a.exe_suffix, a.platform, texts)
             if problems:
                 failed += 1
                 print(f"FAIL {case.name} ({case.origin})")
@@ -254,7 +281,7 @@ def main():
                 print("  " + out.replace("\n", "\n  "))
             else:
                 passed += 1
-    print(f"{passed} passed, {failed} failed")
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
     return 1 if failed or passed == 0 else 0
 
 
