@@ -473,7 +473,7 @@ int RunAssembler(int argc, char** argv, const Target& target, void (*crash)()) {
         std::fflush(stdout);
         std::fputs("\nInternal error: please contact KORVELL technical support (support@korvell.com)\n", stdout);
         std::fflush(stdout);
-        return 255;
+        return host::InternalErrorStatus();
     }
 }
 

@@ -73,6 +73,10 @@ bool ChangeDirectory(const std::string& dir);
 bool IsRegularFile(std::FILE* file);
 void RemoveFile(const std::string& path);
 
+// The exit status for an internal error: -1 where the system keeps it
+// (Windows), 255 where statuses have eight bits.
+int InternalErrorStatus();
+
 // The local time as 24 characters, e.g. "Mon Sep 15 14:03:07 2003".
 std::string LocalTimeText();
 

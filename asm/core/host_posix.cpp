@@ -136,6 +136,8 @@ bool IsRegularFile(std::FILE* file) {
 
 void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
 
+int InternalErrorStatus() { return 255; }
+
 std::string LocalTimeText() {
     std::time_t now = std::time(nullptr);
     std::tm tm{};

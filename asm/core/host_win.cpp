@@ -207,6 +207,8 @@ bool IsRegularFile(std::FILE* file) {
 
 void RemoveFile(const std::string& path) { ::DeleteFileA(path.c_str()); }
 
+int InternalErrorStatus() { return -1; }
+
 std::string LocalTimeText() {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
