@@ -96,6 +96,15 @@ def t_backslash_includes(work, p):
            f"object file: {read(f'{work}/main.s19')!r}")
 
 
+@check("an include of the including file under another case or separator is recursive")
+def t_recursive_include(work, p):
+    write(f"{work}/sub/Self.inc", ' include "SUB\\SELF.INC"\n')
+    write(f"{work}/main.asm", ' include "sub/self.inc"\n')
+    rc, out, _ = wine("qorb12", ["-nologo", "main.asm"], work)
+    expect(p, rc == 2, f"exit status {rc}")
+    expect(p, "Error A2004: col(10) recursive file include" in out, f"no A2004 in:\n{out}")
+
+
 @check("a source named with \\ or / in a subdirectory: objects beside it, includes beside it")
 def t_source_subdir(work, p):
     write(f"{work}/sub/prog.asm", ' include "defs.inc"\n dc.b VALUE\n')
