@@ -79,6 +79,10 @@ for f in bin/qorb12 bin/qorb11 bin/oxbrin bin/ulmarro bin/zkspawn; do
 done
 grep -q '^MimeType=text/x-asm;' "$prefix/share/applications/oxbrin.desktop" || fail "desktop entry names no source type"
 grep -q '<glob pattern="\*\.asm"/>' "$prefix/share/mime/packages/oxbrin-asm.xml" || fail "file type without *.asm"
+if command -v desktop-file-validate >/dev/null 2>&1; then
+  desktop-file-validate "$prefix/share/applications/oxbrin.desktop" >"$work/validate.out" 2>&1 ||
+    fail "desktop entry does not validate: $(cat "$work/validate.out")"
+fi
 
 # --- the registration --------------------------------------------------------
 conf="$prefix/etc/xdg/KORVELL/Ulmarro.conf"
