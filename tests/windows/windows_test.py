@@ -233,6 +233,17 @@ def t_same_bytes(work, p):
             expect(p, DATE_RE.sub(b"", read(a)) == DATE_RE.sub(b"", read(b)), f"{base}{ext} differs")
 
 
+@check("each program carries its own names and build number in its version resource")
+def t_version_resource(work, p):
+    for program, product in (("qorb12", "QORB12"), ("qorb11", "QORB11")):
+        data = read(os.path.join(args.bin, program + ".exe"))
+        for key, value in (("ProductName", product), ("CompanyName", "KORVELL"),
+                           ("FileVersion", "1.21 Build 129"), ("OriginalFilename", program + ".exe")):
+            # A String entry: the key, zero padding to 32 bits, then the value.
+            pattern = re.escape(key.encode("utf-16-le")) + rb"(?:\0\0)+" + re.escape(value.encode("utf-16-le")) + rb"\0\0"
+            expect(p, re.search(pattern, data) is not None, f"{program}: no {key} '{value}'")
+
+
 # --------------------------------------------------------------------------
 # Crash hook
 
