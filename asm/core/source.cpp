@@ -333,7 +333,7 @@ bool Assembler::Impl::Include() {
             candidates.push_back(dir + wanted);
         }
     }
-    int error = ENOENT;
+    int error = 0;
     std::string chosen;
     int fd = -1;
     host::FileId opened;
@@ -345,7 +345,7 @@ bool Assembler::Impl::Include() {
             break;
         }
         // A file that exists but cannot be read says more than "not found".
-        if (!host::IsNotFound(e)) error = e;
+        if (error == 0 || !host::IsNotFound(e)) error = e;
     }
     if (fd < 0) {
         for (const std::string& c : candidates) {
