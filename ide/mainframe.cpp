@@ -602,6 +602,7 @@ void CMainFrame::AddChild(CChildFrame* child) {
         UpdatePosition();
         RequestUpdate();
     });
+    connect(child, &QMdiSubWindow::windowStateChanged, this, [this] { QTimer::singleShot(0, this, &CMainFrame::UpdateCaption); });
     child->showMaximized();
     if (mdi_->subWindowList().size() > 1 && !mdi_->subWindowList().front()->isMaximized())
         child->showNormal();
@@ -650,12 +651,38 @@ QPlainTextEdit* CMainFrame::CommandTarget() const {
     return ActiveView();
 }
 
-void CMainFrame::UpdateCaption() {
+QString CMainFrame::WantedCaption() const {
     CChildFrame* child = ActiveChild();
     QString title = QString::fromLatin1(strings::kAppTitle);
-    if (child)
+    // A maximised document window names itself in the frame's caption as
+    // "<caption> - [<window title>]" unless the caption already holds that
+    // part; the frame writes it so, and the document is named once.
+    if (child && child->isMaximized())
+        title += QStringLiteral(" - [") + child->windowTitle() + QLatin1Char(']');
+    else if (child)
         title += QStringLiteral(" - ") + child->Document()->Title();
-    setWindowTitle(title);
+    return title;
+}
+
+void CMainFrame::UpdateCaption() {
+    caption_ = WantedCaption();
+    if (windowTitle() == caption_)
+        return;
+    settingCaption_ = true;
+    setWindowTitle(caption_);
+    settingCaption_ = false;
+}
+
+void CMainFrame::changeEvent(QEvent* e) {
+    // A document window that is maximised or restored rewrites the caption
+    // on its own (and puts back the one it found when it was maximised): the
+    // caption is worked out again once that is over.
+    if (e->type() == QEvent::WindowTitleChange && !settingCaption_ && !caption_.isEmpty())
+        QTimer::singleShot(0, this, [this] {
+            if (windowTitle() != WantedCaption())
+                UpdateCaption();
+        });
+    QMainWindow::changeEvent(e);
 }
 
 void CMainFrame::UpdatePosition() {
@@ -722,11 +749,48 @@ void CMainFrame::TogglePane(CZKSCW* pane) {
 }
 
 void CMainFrame::ShowAndFocusPane(CZKSCW* pane) {
+    const bool wasHidden = pane->isHidden();
     pane->show();
+    if (wasHidden)
+        ShareBottomRow(pane);
     pane->raise();
     if (QWidget* w = pane->Content())
         w->setFocus();
     UpdateCommandUI();
+}
+
+void CMainFrame::ShareBottomRow(CZKSCW* shown) {
+    // A pane that joins another in the row below the editor would get only a
+    // sliver of it (the row keeps its old split); the panes side by side
+    // share the width evenly instead. Panes the user has stacked, tabbed or
+    // floated are left where they are.
+    if (shown->isFloating() || dockWidgetArea(shown) != Qt::BottomDockWidgetArea)
+        return;
+    QList<QDockWidget*> row;
+    for (CZKSCW* p : {output_, terminal_, varnel_}) {
+        if (p && !p->isHidden() && !p->isFloating() && dockWidgetArea(p) == Qt::BottomDockWidgetArea &&
+            tabifiedDockWidgets(p).isEmpty())
+            row << p;
+    }
+    if (row.size() < 2)
+        return;
+    QPointer<CMainFrame> self(this);
+    QTimer::singleShot(0, this, [self, row] {
+        if (!self)
+            return;
+        QList<QDockWidget*> docks;
+        for (QDockWidget* d : row) {
+            if (!d->isHidden())
+                docks << d;
+        }
+        // Only a row: panes one above the other share a height, not a width.
+        for (QDockWidget* d : docks) {
+            if (d->geometry().top() != docks.front()->geometry().top())
+                return;
+        }
+        if (docks.size() >= 2)
+            self->resizeDocks(docks, QList<int>(docks.size(), self->width() / int(docks.size())), Qt::Horizontal);
+    });
 }
 
 void CMainFrame::OpenFindDialog(bool replace) {

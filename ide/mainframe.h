@@ -116,6 +116,7 @@ protected:
     void dropEvent(QDropEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     void CreateCommands();
@@ -127,6 +128,8 @@ private:
     void UpdateRecentFileItems();
     void UpdateWindowMenu(QMenu* menu);
     void UpdateCaption();
+    QString WantedCaption() const;
+    void ShareBottomRow(CZKSCW* shown);
     void UpdatePosition();
     void ConnectView(COxbrinView* view);
     QPlainTextEdit* CommandTarget() const;
@@ -166,6 +169,8 @@ private:
     QString replaceWith_;
     FindOptions findOpt_;
     bool clipboardHasText_ = false;
+    QString caption_;  // the caption the frame wants; see changeEvent
+    bool settingCaption_ = false;
 };
 
 }  // namespace oxbrin

@@ -60,6 +60,13 @@ class TestShell : public QObject {
     std::unique_ptr<COxbrinApp> app_;
 
     CMainFrame* Frame() { return app_->MainFrame(); }
+    // The caption as the window manager shows it: the window-modified mark
+    // "[*]" of a document's title is dropped for the frame, which is never
+    // marked modified.
+    QString ShownCaption() {
+        QString title = Frame()->windowTitle();
+        return title.remove(QStringLiteral("[*]"));
+    }
 
     QString MakeFile(const QString& name, const QByteArray& text) {
         const QString path = dir_->filePath(name);
@@ -133,7 +140,8 @@ private slots:
         QCOMPARE(Frame()->MenuSet(), 129);
         QCOMPARE(MenuTitles(Frame()),
                  (QStringList{"&File", "&Edit", "&View", "&Build", "&Terminal", "&Window", "&Help"}));
-        QCOMPARE(Frame()->windowTitle(), QStringLiteral("Oxbrin - blink.asm"));
+        // The document window starts maximised: it is named once, in brackets.
+        QCOMPARE(ShownCaption(), QStringLiteral("Oxbrin - [blink.asm]"));
         QCOMPARE(app_->RecentFiles(), QStringList{path});
         QCOMPARE(Frame()->PositionPane()->text(), QStringLiteral("Ln 1, Col 1"));
         // Closing the last document brings the short menus back.
@@ -163,6 +171,40 @@ private slots:
         QVERIFY(Start({QStringLiteral("rel.asm")}));
         QCOMPARE(app_->Documents().size(), 1);
         QCOMPARE(QFileInfo(app_->Documents()[0]->PathName()).canonicalFilePath(), QFileInfo(wanted).canonicalFilePath());
+    }
+
+    // The caption names the active document exactly once, whether its window
+    // is maximised (the window's own title joins the caption) or not, also
+    // after the windows have been maximised and restored a few times.
+    void CaptionNamesTheDocumentOnce() {
+        const QString a = MakeFile(QStringLiteral("one.asm"), "\tnop\n");
+        const QString b = MakeFile(QStringLiteral("two.asm"), "\tnop\n");
+        QVERIFY(Start({a}));
+        Settle();
+        QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin - [one.asm]"));
+        CChildFrame* child = Frame()->ActiveChild();
+        child->showNormal();
+        QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin - one.asm"));
+        child->showMaximized();
+        QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin - [one.asm]"));
+        child->showNormal();
+        child->showMaximized();
+        QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin - [one.asm]"));
+
+        // Another document: only it is named, in the form its window's state asks for.
+        QVERIFY(app_->OpenDocumentFile(b));
+        Settle();
+        const QString expected = Frame()->ActiveChild()->isMaximized() ? QStringLiteral("Oxbrin - [two.asm]")
+                                                                        : QStringLiteral("Oxbrin - two.asm");
+        QTRY_COMPARE(ShownCaption(), expected);
+        // Typing marks the document, not the frame.
+        Frame()->ActiveView()->insertPlainText(QStringLiteral("x"));
+        Settle();
+        QCOMPARE(ShownCaption(), expected);
+        prompts_->answer = QMessageBox::No;  // close without saving
+        QVERIFY(Frame()->Execute(ID_WINDOW_CLOSE_ALL));
+        Settle();
+        QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin"));
     }
 
     void StartWithMissingFile() {
