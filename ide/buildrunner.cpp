@@ -144,7 +144,14 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
                 frame->PositionPane()->setText(pane->PositionText());
         });
     }
-    QObject::connect(runner, &CBuildRunner::ToolExited, frame, [frame] { frame->RequestUpdate(); });
+    // A failed build ends with the summary in view, the messages scrolled
+    // away above it in the small pane: the first message is brought back and
+    // holds the caret, so Enter (or a double click) goes to its line.
+    QObject::connect(runner, &CBuildRunner::ToolExited, frame, [frame, pane](int exitCode) {
+        if (pane && exitCode != 0)
+            pane->ShowFirstErrorTag();
+        frame->RequestUpdate();
+    });
 
     auto activeDoc = [frame]() -> COxbrinDoc* {
         CChildFrame* child = frame->ActiveChild();

@@ -129,6 +129,18 @@ bool COutputPane::GoToErrorTag() {
     return true;
 }
 
+bool COutputPane::ShowFirstErrorTag() {
+    FlushPosted();
+    for (QTextBlock b = Control()->document()->begin(); b.isValid(); b = b.next()) {
+        if (ParseErrorTag(b.text(), nullptr)) {
+            Control()->setTextCursor(QTextCursor(b));
+            Control()->ensureCursorVisible();
+            return true;
+        }
+    }
+    return false;
+}
+
 void COutputPane::OnDoubleClick() {
     GoToErrorTag();
 }

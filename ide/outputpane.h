@@ -47,6 +47,9 @@ public:
     // Opens the file of the caret line's tag at its line and column and
     // selects the tag line here. False when the line has no tag.
     bool GoToErrorTag();
+    // Puts the caret on the first message line that names a source line and
+    // scrolls it into view; false when there is none.
+    bool ShowFirstErrorTag();
 
     // Context menu 160; its commands go to the frame.
     QMenu* ContextMenu();

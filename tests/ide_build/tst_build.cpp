@@ -171,6 +171,16 @@ private slots:
         QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("e.lst"))));  // -l reached the tool
         QVERIFY(!Output()->isHidden());
 
+        // The summary closes the output, but the small pane is left showing the
+        // first message with the caret on it: Enter goes straight to the line.
+        QPlainTextEdit* pane = Output()->Control();
+        QVERIFY2(pane->textCursor().block().text().contains(QStringLiteral("(3): Error A")),
+                 qPrintable(pane->textCursor().block().text()));
+        QVERIFY(pane->viewport()->rect().contains(pane->cursorRect()));
+        pane->setFocus();
+        QTest::keyClick(pane, Qt::Key_Return);
+        QCOMPARE(Frame()->ActiveView()->CaretLine(), 3);
+
         // Double click on the message line: the source at line 3, column 3.
         PutCaretOnLineContaining(QStringLiteral("Error A"));
         QVERIFY(Output()->CaretLineHasTag());
@@ -224,6 +234,8 @@ private slots:
         QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
         QCOMPARE(ReadAll(src), QByteArray("\tnop\n\tnop\n"));
         QVERIFY(OutputText().endsWith(QStringLiteral("\n\nTool returned code: 0\n")));
+        // A build without errors leaves the end, with the exit line, in view.
+        QVERIFY(Output()->Control()->textCursor().atEnd());
     }
 
     void buildProjectWithProjectFile() {
