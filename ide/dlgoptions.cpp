@@ -471,6 +471,15 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     tools_->OnInitDialog();
     assembler_->OnInitDialog();
     tabs_->setCurrentIndex(qBound(0, startPage, tabs_->count() - 1));
+    // The sheet is opened for the page's first field (Terminal > Options
+    // for the port): the caret starts there rather than on the tabs.
+    QWidget* page = tabs_->currentWidget();
+    for (QWidget* w = page->nextInFocusChain(); w && w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabledTo(page) && !w->isHidden()) {
+            w->setFocus(Qt::OtherFocusReason);
+            break;
+        }
+    }
 }
 
 bool CDlgOptions::Apply() {

@@ -114,6 +114,11 @@ void CDownloadControl::UpdateProgress() {
             progress_->hide();
     }
     if (p.active != shownActive_) {
+        // The progress field goes with the transfer; without a word at the
+        // end a finished download looks the same as one that never began.
+        if (!p.active && frame_)
+            frame_->statusBar()->showMessage(
+                QString::fromLatin1(strings::kDownloadEnded).arg(qMin(p.sent, p.total)).arg(p.total), 30000);
         shownActive_ = p.active;
         if (frame_)
             frame_->RequestUpdate();

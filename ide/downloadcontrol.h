@@ -27,6 +27,7 @@ inline constexpr const char* kDownloadExtension = "s19";                        
 inline constexpr const char* kFileOpenFailed = "Could not open the file %s:";              // 216
 // The status bar while a transfer runs.
 inline constexpr const char* kDownloadProgress = "Download: %1 of %2 lines";
+inline constexpr const char* kDownloadEnded = "Download ended: %1 of %2 lines sent";
 }  // namespace strings
 
 class CDownloadControl : public QObject, public CTransferHook, private CDownloadLink {

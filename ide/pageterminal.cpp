@@ -69,6 +69,16 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
     port_->lineEdit()->setMaxLength(kMaxPortName);
     port_->setMinimumContentsLength(24);
     port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    // The list holds only the devices the system reports; a typed name is
+    // taken as it is. Say what such a name looks like here.
+#ifdef Q_OS_WIN
+    port_->lineEdit()->setPlaceholderText(QStringLiteral("e.g. COM1"));
+    port_->setToolTip(QStringLiteral("The serial port of the board, e.g. COM1; type any name the system knows."));
+#else
+    port_->lineEdit()->setPlaceholderText(QStringLiteral("e.g. /dev/ttyUSB0"));
+    port_->setToolTip(QStringLiteral("The serial device of the board, e.g. /dev/ttyUSB0 or /dev/ttyS0; "
+                                     "any device path can be typed."));
+#endif
     // A listed device shows its description in the list; the box takes its path.
     connect(port_, &QComboBox::activated, this, [this](int index) {
         const QString path = port_->itemData(index).toString();

@@ -22,6 +22,15 @@ void CTerminalPane::ReceiveBytes(const uint8_t* bytes, size_t count) {
     PostConsoleText(QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(count)));
 }
 
+void CTerminalPane::ShowConnectionHint(bool open, const QString& port) {
+    // A freshly opened port shows nothing until the board talks: without a
+    // word here an empty pane looks the same connected or not.
+    Control()->setPlaceholderText(
+        open ? QStringLiteral("Connected to %1. Type here to talk to the board; Enter shows its prompt.").arg(port)
+             : QStringLiteral("Not connected. Terminal > Connected (Ctrl+T) opens the port chosen in "
+                              "Terminal > Options."));
+}
+
 void CTerminalPane::OnCharTyped(const QByteArray& bytes) {
     // One byte a key; the board echoes what it wants shown. SendKey
     // connects first when needed and drops keys during a download.
@@ -91,6 +100,11 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
             port->CloseWithMessage();
     });
     QObject::connect(port, &CTerminalPort::ConnectionChanged, frame, &CMainFrame::RequestUpdate);
+    if (pane) {
+        pane->ShowConnectionHint(port->IsOpen(), port->m_strPort);
+        QObject::connect(port, &CTerminalPort::ConnectionChanged, pane,
+                         [pane, port](bool open) { pane->ShowConnectionHint(open, port->m_strPort); });
+    }
     QObject::connect(port, &CTerminalPort::SettingsNotTaken, frame,
                      [frame](const QString& text) { frame->statusBar()->showMessage(text, 15000); });
 

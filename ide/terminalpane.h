@@ -25,6 +25,10 @@ public:
     // Context menu "TERMINAL"; its commands go to `frame`. Built on first use.
     QMenu* ContextMenu(CMainFrame* frame);
 
+    // The grey hint an empty pane shows: whether the port is open, which
+    // one, and how to connect. Never part of the pane's text.
+    void ShowConnectionHint(bool open, const QString& port);
+
 protected:
     void OnCharTyped(const QByteArray& bytes) override;
 

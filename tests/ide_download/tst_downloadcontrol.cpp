@@ -175,6 +175,8 @@ private slots:
         QVERIFY(Frame()->Execute(ID_TERMINAL_STOP));
         QVERIFY(!Control()->Engine().IsActive());
         QTRY_VERIFY(!progress->isVisibleTo(Frame()));
+        // The progress field goes; the status line says how far it got.
+        QCOMPARE(Frame()->statusBar()->currentMessage(), QStringLiteral("Download ended: 1 of 5 lines sent"));
         QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD));
         QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_STOP));
         QVERIFY(Port()->IsOpen());  // Stop leaves the line alone
@@ -226,6 +228,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(PaneText().contains(QLatin1String("done")), 20000);
         QTRY_VERIFY(!Control()->Engine().IsActive());
         QVERIFY(prompts_->messages.isEmpty());
+        const int lines = int(ReadAll(file).count('\n'));
+        QTRY_COMPARE(Frame()->statusBar()->currentMessage(),
+                     QStringLiteral("Download ended: %1 of %1 lines sent").arg(lines));
         CompareImage(file);
         // What the board answered was shown while the lines went out.
         const int records = int(ReadAll(file).count('S'));

@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QDialogButtonBox>
 #include <QProcess>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QLabel>
@@ -347,6 +348,60 @@ private slots:
         QVERIFY(apply->isEnabled());
         QVERIFY(sheet.Apply());
         QCOMPARE(int(Port().m_dcb.Parity), int(platform::Dcb::kSpaceParity));
+    }
+
+    // The sheet opened from Terminal > Options starts in the port box, the
+    // field the user came to fill in; with the port open (box disabled) in
+    // the first field that can be changed.
+    void optionsSheetStartsInThePortBox() {
+        for (bool connected : {false, true}) {
+            if (connected)
+                QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+            CDlgOptions sheet(Frame(), CDlgOptions::kPageTerminal);
+            sheet.show();
+            QVERIFY(QTest::qWaitForWindowActive(&sheet));
+            auto* page = qobject_cast<CPageTerminal*>(sheet.Terminal());
+            QWidget* focus = sheet.focusWidget();
+            QVERIFY(focus);
+            QWidget* expected = connected ? static_cast<QWidget*>(Control<QComboBox>(page, CPageTerminal::IDC_BAUD))
+                                          : page->PortBox();
+            QVERIFY2(focus == expected || expected->isAncestorOf(focus), qPrintable(focus->objectName()));
+            // What to type there, when the box is empty.
+            QVERIFY(!page->PortBox()->lineEdit()->placeholderText().isEmpty());
+            sheet.reject();
+        }
+    }
+
+    // An empty pane says whether the port is open and how to open it; the
+    // hint is never part of the pane's text.
+    void emptyPaneTellsTheConnectionState() {
+        QPlainTextEdit* text = Pane()->Control();
+        QVERIFY(text->placeholderText().startsWith(QStringLiteral("Not connected")));
+        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));
+        QVERIFY(Port().IsOpen());
+        QVERIFY(text->placeholderText().contains(pty_->slave));
+        QVERIFY(PaneText().isEmpty());
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_CLEAR));
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(text->placeholderText().startsWith(QStringLiteral("Not connected")));
+        // A board that goes away leaves the hint right too.
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        pty_->CloseMaster();
+        QVERIFY(WaitUntil([&] { return !prompts_->messages.isEmpty(); }));
+        Settle();
+        QVERIFY(text->placeholderText().startsWith(QStringLiteral("Not connected")));
+    }
+
+    // The Terminal pane shown beside the Output pane gets half the row, not
+    // the sliver the row's old split would leave it.
+    void terminalBesideTheOutputShareTheRow() {
+        Frame()->resize(1000, 700);
+        QVERIFY(Frame()->Execute(ID_FOCUS_OUTPUT));
+        Settle();
+        QVERIFY(Frame()->Execute(ID_FOCUS_TERMINAL));
+        QTRY_VERIFY(Frame()->TerminalPane()->width() > Frame()->width() / 3);
+        QVERIFY(Frame()->OutputPane()->width() > Frame()->width() / 3);
+        QCOMPARE(Frame()->TerminalPane()->geometry().top(), Frame()->OutputPane()->geometry().top());
     }
 
     void terminalPageKeepsAnUnlistedRate() {
