@@ -190,7 +190,7 @@ void Driver::ExpandSources(const std::string& word, std::vector<std::string>& ou
         if (!host::Exists(full) || host::IsDirectory(full) || host::IsHidden(full)) continue;
         found.push_back(full);
     }
-    std::sort(found.begin(), found.end());
+    std::sort(found.begin(), found.end(), host::NameLess);
     out.insert(out.end(), found.begin(), found.end());
 }
 

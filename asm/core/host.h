@@ -64,6 +64,10 @@ bool MatchWildcard(const std::string& pattern, const std::string& name);
 // Hidden entries are left out of wildcard expansions (POSIX: names beginning
 // with a dot; Windows: the hidden attribute). `path` is the full name.
 bool IsHidden(const std::string& path);
+// The order in which wildcard matches are taken: the order of the system's
+// own listings where it has one (Windows lists names without regard to case),
+// plain byte order elsewhere, so a run never depends on the directory's layout.
+bool NameLess(const std::string& a, const std::string& b);
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
 std::string CurrentDirectory();

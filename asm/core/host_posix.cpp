@@ -111,6 +111,8 @@ bool IsHidden(const std::string& path) {
     return start < path.size() && path[start] == '.';
 }
 
+bool NameLess(const std::string& a, const std::string& b) { return a < b; }
+
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

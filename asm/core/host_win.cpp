@@ -184,6 +184,16 @@ bool MatchWildcard(const std::string& pattern, const std::string& name) {
     return p == pattern.size();
 }
 
+bool NameLess(const std::string& a, const std::string& b) {
+    std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        char x = Lower(a[i]), y = Lower(b[i]);
+        if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    }
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
