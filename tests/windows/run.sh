@@ -43,6 +43,7 @@ fi
 # installers, no debugger on a crash (the system's default handling then just
 # ends the process), and one wineserver for the whole run.
 export WINEPREFIX=$build/wineprefix
+export HOME=${HOME:-$build}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY

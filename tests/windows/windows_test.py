@@ -34,12 +34,13 @@ def wine(program, words, cwd, env=None, timeout=60):
     e = dict(os.environ)
     e.update(env or {})
     exe = os.path.join(args.bin, program + ".exe")
-    p = subprocess.run(["wine", exe] + words, cwd=cwd, env=e, capture_output=True, timeout=timeout)
+    p = subprocess.run(["wine", exe] + words, cwd=cwd, env=e, capture_output=True, timeout=timeout,
+                       stdin=subprocess.DEVNULL)
     return p.returncode, p.stdout.decode("utf-8", "replace").replace("\r\n", "\n"), p.stdout
 
 
 def reg(*words):
-    subprocess.run(["wine", "reg"] + list(words), capture_output=True, timeout=60)
+    subprocess.run(["wine", "reg"] + list(words), capture_output=True, timeout=60, stdin=subprocess.DEVNULL)
 
 
 def write(path, data):
@@ -189,7 +190,8 @@ def t_wildcards(work, p):
     for name in ("a.asm", "B.ASM", "c.inc", "x.asmx", ".dot.asm", "h.asm", "sub/s1.asm", "sub/s2.asm"):
         write(f"{work}/{name}", " dc.b 1\n")
     os.makedirs(f"{work}/d.asm")
-    subprocess.run(["wine", "cmd", "/c", "attrib", "+h", "h.asm"], cwd=work, capture_output=True, timeout=60)
+    subprocess.run(["wine", "cmd", "/c", "attrib", "+h", "h.asm"], cwd=work, capture_output=True, timeout=60,
+                   stdin=subprocess.DEVNULL)
     rc, out, _ = wine("qorb12", ["-nologo", "*.asm", "sub\\s?.asm", "none*.asm"], work)
     expect(p, rc == 0, f"exit status {rc}")
     # In the system's listing order: names without regard to case.
