@@ -103,6 +103,10 @@ inline constexpr const char* kToolbarTerminal = "Terminal";  // 142
 inline constexpr const char* kDialogBarTitle = "Register";
 inline constexpr const char* kVersionFormat = "Version %d.%02d Build %u";
 inline constexpr const char* kIdleMessage = "Ready";
+// Drawn in the empty document area, so a first start is not a blank grey field.
+inline constexpr const char* kEmptyAreaHint =
+    "Open a source with File > Open (Ctrl+O) or start one with File > New (Ctrl+N).\n"
+    "Files dropped here are opened too.";
 }  // namespace strings
 
 inline constexpr int kVersionMajor = 1;

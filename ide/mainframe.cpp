@@ -60,6 +60,25 @@ QStringList LocalFiles(const QMimeData* data) {
     return files;
 }
 
+// The document area; while it holds no window it says how to get one.
+class CMdiClient : public QMdiArea {
+public:
+    using QMdiArea::QMdiArea;
+
+protected:
+    void paintEvent(QPaintEvent* e) override {
+        QMdiArea::paintEvent(e);
+        if (!subWindowList().isEmpty())
+            return;
+        QPainter painter(viewport());
+        // The area's background is a mid grey: the light text colour of
+        // selections reads on it in every palette.
+        painter.setPen(palette().color(QPalette::HighlightedText));
+        painter.drawText(viewport()->rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
+                         QString::fromLatin1(strings::kEmptyAreaHint));
+    }
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -190,13 +209,14 @@ CMainFrame::~CMainFrame() {
 }
 
 bool CMainFrame::Create() {
-    mdi_ = new QMdiArea(this);
+    mdi_ = new CMdiClient(this);
     mdi_->setObjectName(QStringLiteral("MdiClient"));
     mdi_->setActivationOrder(QMdiArea::ActivationHistoryOrder);
     mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(mdi_);
     connect(mdi_, &QMdiArea::subWindowActivated, this, [this] {
+        mdi_->viewport()->update();  // the hint of the empty area comes and goes
         UpdateMenuSet();
         UpdateCaption();
         UpdatePosition();
@@ -597,6 +617,8 @@ void CMainFrame::AddChild(CChildFrame* child) {
     mdi_->addSubWindow(child);
     ConnectView(child->View());
     connect(child, &QObject::destroyed, this, [this] {
+        if (mdi_)
+            mdi_->viewport()->update();
         UpdateMenuSet();
         UpdateCaption();
         UpdatePosition();

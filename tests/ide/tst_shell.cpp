@@ -63,6 +63,20 @@ class TestShell : public QObject {
     // The caption as the window manager shows it: the window-modified mark
     // "[*]" of a document's title is dropped for the frame, which is never
     // marked modified.
+    // Whether the document area shows anything but its background (the
+    // hint drawn while no document is open).
+    bool HintPixels() {
+        QWidget* area = Frame()->MdiArea()->viewport();
+        const QImage image = area->grab().toImage();
+        const QRgb background = image.pixel(2, 2);
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (image.pixel(x, y) != background)
+                    return true;
+            }
+        }
+        return false;
+    }
     QString ShownCaption() {
         QString title = Frame()->windowTitle();
         return title.remove(QStringLiteral("[*]"));
@@ -130,6 +144,8 @@ private slots:
         QCOMPARE(Frame()->dockWidgetArea(Frame()->RegisterBar()), Qt::RightDockWidgetArea);
         QCOMPARE(Frame()->RegisterBar()->Field(106)->parentWidget()->findChildren<QLineEdit*>().size(), 7);
         QCOMPARE(Frame()->statusBar()->currentMessage(), QStringLiteral("Ready"));
+        // The empty document area is not a blank field: it tells how to open a file.
+        QCOMPARE(HintPixels(), true);
     }
 
     void StartWithFile() {
@@ -205,6 +221,7 @@ private slots:
         QVERIFY(Frame()->Execute(ID_WINDOW_CLOSE_ALL));
         Settle();
         QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin"));
+        QVERIFY(HintPixels());  // the empty area's hint is back
     }
 
     void StartWithMissingFile() {

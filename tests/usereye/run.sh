@@ -160,6 +160,8 @@ wait_for "the Open dialog to close" 30 gone '^Open$'
 main="$(window '^Oxbrin - .*blink\.asm')"
 activate "$main"
 shot 01-opened
+caption="$(xdotool getwindowname "$main")"
+[ "$(grep -o 'blink\.asm' <<<"$caption" | wc -l)" = 1 ] || fail "the caption names the file more than once: '$caption'" 
 
 # --- 2: an error typed into the editor ----------------------------------------------
 step="02-edit"
