@@ -7,6 +7,7 @@
 #include "outputpane.h"
 #include "oxbrinapp.h"
 #include "oxbrindoc.h"
+#include "oxbrinview.h"
 #include "settings.h"
 
 #include <QApplication>
@@ -147,9 +148,15 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
     // A failed build ends with the summary in view, the messages scrolled
     // away above it in the small pane: the first message is brought back and
     // holds the caret, so Enter (or a double click) goes to its line.
+    // After a clean build the pane has nothing to do with the keyboard any
+    // more (the tool that read it is gone): typing goes back to the source.
     QObject::connect(runner, &CBuildRunner::ToolExited, frame, [frame, pane](int exitCode) {
-        if (pane && exitCode != 0)
+        if (pane && exitCode != 0) {
             pane->ShowFirstErrorTag();
+        } else if (pane && frame->focusWidget() == pane->Control()) {
+            if (COxbrinView* view = frame->ActiveView())
+                view->setFocus();
+        }
         frame->RequestUpdate();
     });
 

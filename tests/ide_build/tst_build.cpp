@@ -177,6 +177,7 @@ private slots:
         QVERIFY2(pane->textCursor().block().text().contains(QStringLiteral("(3): Error A")),
                  qPrintable(pane->textCursor().block().text()));
         QVERIFY(pane->viewport()->rect().contains(pane->cursorRect()));
+        QCOMPARE(Frame()->focusWidget(), static_cast<QWidget*>(pane));
         pane->setFocus();
         QTest::keyClick(pane, Qt::Key_Return);
         QCOMPARE(Frame()->ActiveView()->CaretLine(), 3);
@@ -234,8 +235,10 @@ private slots:
         QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
         QCOMPARE(ReadAll(src), QByteArray("\tnop\n\tnop\n"));
         QVERIFY(OutputText().endsWith(QStringLiteral("\n\nTool returned code: 0\n")));
-        // A build without errors leaves the end, with the exit line, in view.
+        // A build without errors leaves the end, with the exit line, in view,
+        // and typing goes on in the source.
         QVERIFY(Output()->Control()->textCursor().atEnd());
+        QCOMPARE(Frame()->focusWidget(), static_cast<QWidget*>(Frame()->ActiveView()));
     }
 
     void buildProjectWithProjectFile() {
