@@ -252,6 +252,12 @@ bool CMainFrame::Create() {
     connect(qApp->clipboard(), &QClipboard::dataChanged, this, readClipboard);
     readClipboard();
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::RequestUpdate);
+    // A pane that had the focus showed its own caret in the position field;
+    // back in a source, the field shows the source's caret again.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (qobject_cast<COxbrinView*>(now))
+            UpdatePosition();
+    });
     connect(app_, &COxbrinApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileItems);
     qApp->installEventFilter(this);
     UpdateMenuSet();

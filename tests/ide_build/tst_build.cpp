@@ -239,6 +239,12 @@ private slots:
         // and typing goes on in the source.
         QVERIFY(Output()->Control()->textCursor().atEnd());
         QCOMPARE(Frame()->focusWidget(), static_cast<QWidget*>(Frame()->ActiveView()));
+        // The position field follows the focus back: the source's caret, not
+        // the pane's.
+        const QString sourcePosition = QStringLiteral("Ln %1, Col %2")
+                                           .arg(Frame()->ActiveView()->CaretLine())
+                                           .arg(Frame()->ActiveView()->CaretColumn());
+        QTRY_COMPARE(Frame()->PositionPane()->text(), sourcePosition);
     }
 
     void buildProjectWithProjectFile() {
