@@ -62,7 +62,20 @@ COxbrinView::COxbrinView(COxbrinDoc* doc, QWidget* parent)
     connect(this, &QPlainTextEdit::updateRequest, this, &COxbrinView::UpdateGutter);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this,
             [this] { emit PositionChanged(CaretLine(), CaretColumn()); });
+    // The caret alone is a thin blinking line; after a jump from an error
+    // message the line it landed on has to be found at a glance.
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, &COxbrinView::MarkCaretLine);
     UpdateGutterWidth();
+    MarkCaretLine();
+}
+
+void COxbrinView::MarkCaretLine() {
+    QTextEdit::ExtraSelection line;
+    line.format.setBackground(QColor(0xE8, 0xF0, 0xFE));
+    line.format.setProperty(QTextFormat::FullWidthSelection, true);
+    line.cursor = textCursor();
+    line.cursor.clearSelection();
+    setExtraSelections({line});
 }
 
 COxbrinView::~COxbrinView() = default;

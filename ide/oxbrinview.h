@@ -40,6 +40,8 @@ public:
     // Caret to `line`, `column` (both from 1). Nothing when either is 0; a
     // column beyond the line's end leaves the caret at the line's start.
     void GoToLine(int line, int column);
+    // Tints the caret's line (an extra selection, never part of the text).
+    void MarkCaretLine();
     int CaretLine() const;    // from 1
     int CaretColumn() const;  // from 1
 

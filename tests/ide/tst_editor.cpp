@@ -165,6 +165,11 @@ private slots:
         QCOMPARE(v->CaretLine(), 3);
         QCOMPARE(v->CaretColumn(), 3);
         QCOMPARE(Frame()->PositionPane()->text(), QStringLiteral("Ln 3, Col 3"));
+        // The line reached is tinted across the whole width, the text untouched.
+        QCOMPARE(v->extraSelections().size(), 1);
+        QCOMPARE(v->extraSelections()[0].cursor.blockNumber(), 2);
+        QVERIFY(v->extraSelections()[0].format.property(QTextFormat::FullWidthSelection).toBool());
+        QVERIFY(!v->document()->isModified());
         v->GoToLine(0, 1);  // nothing
         v->GoToLine(1, 0);  // nothing
         QCOMPARE(v->CaretLine(), 3);
@@ -176,6 +181,7 @@ private slots:
         QCOMPARE(v->CaretColumn(), 6);
         v->GoToLine(999, 1);  // beyond the text: the last line
         QCOMPARE(v->CaretLine(), 5);
+        QCOMPARE(v->extraSelections()[0].cursor.blockNumber(), 4);
 
         // The dialog starts at the caret's line and moves to the line typed.
         v->GoToLine(2, 1);
