@@ -21,8 +21,14 @@ shots="${2:-$build/usereye}"
 case "$shots" in /*) ;; *) shots="$PWD/$shots" ;; esac
 
 step="setup"
+ourdisplay=""  # set once the private X server runs; never the user's display
 fail() {
   echo "usereye: FAILED at step '$step': $*" >&2
+  # What the screen showed then, for the one who reads the log.
+  if [ -n "$ourdisplay" ] && [ -d "$shots" ]; then
+    import -display "$DISPLAY" -window root "$shots/failed-$step.png" 2>/dev/null \
+      && echo "usereye: screen at the failure: $shots/failed-$step.png" >&2
+  fi
   exit 1
 }
 note() { echo "usereye: [$step] $*"; }
@@ -74,7 +80,7 @@ export XDG_DATA_HOME="$work/home/.local/share" XDG_CACHE_HOME="$work/home/.cache
 # The programs a user gets installed next to each other are on the path here.
 export PATH="$build/asm:$build/spawn:$PATH"
 export QT_QPA_PLATFORM=xcb QT_ACCESSIBILITY=0 NO_AT_BRIDGE=1
-unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS SESSION_MANAGER
+unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS SESSION_MANAGER WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
 cp "$root"/examples/hc12/blink.asm "$root"/examples/hc12/regs.inc "$work/project/"
 cp "$root"/examples/hc12/blink.asm "$root"/examples/hc12/regs.inc "$work/reference/"
 src="$work/project/blink.asm"
@@ -134,6 +140,7 @@ pids+=($!)
 exec {dfd}>&-
 wait_for "the X server to start" 30 test -s "$work/display"
 export DISPLAY=":$(head -n1 "$work/display")"
+ourdisplay="$DISPLAY"
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wait_for "the window manager" 30 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
@@ -201,17 +208,16 @@ shot 03-build-failed
 
 # --- 4: from the message back to the line -----------------------------------------------
 step="04-go-to-error"
-# The pane has the focus after a build; its first lines are the tool's
-# output, so the message is line $errline of it.
-keys ctrl+Home
-for ((i = 1; i < errline; i++)); do keys Down; done
-shot 04-error-line-chosen
+# After a failed build the Output pane has the focus and its caret on the
+# first message (line $errline of the tool's output): Enter goes to the
+# source line, as a double click would.
 keys Return
 sleep 0.5
 shot 04-at-error
 typed "@@MARK@@"
 keys ctrl+s
-wait_for "the marker on disk" 30 grep -q '@@MARK@@' "$src"
+wait_for "the marker typed after Enter in the Output pane to reach the source on disk (did Enter go to the error?)" \
+  30 grep -q '@@MARK@@' "$src"
 got="$(grep -n '@@MARK@@' "$src" | cut -d: -f1)"
 [ "$got" = "$bad" ] || fail "the caret was on line $got after following the message, expected line $bad"
 shot 04-marked
