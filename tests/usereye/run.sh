@@ -93,17 +93,27 @@ wait_for() {
   shift 2
   local end=$((SECONDS + limit))
   until "$@" >/dev/null 2>&1; do
+    ide_alive
     ((SECONDS < end)) || fail "timed out after ${limit}s waiting for $what"
     sleep 0.1
   done
 }
 
-# window NAME-REGEX: id of the visible window with that title, waiting for it.
+# Once started, the IDE must stay: a crash ends the run at once, with its
+# last words, instead of after a time-out.
+oxbrin=""
+ide_alive() {
+  if [ -n "$oxbrin" ] && ! kill -0 "$oxbrin" 2>/dev/null; then
+    fail "oxbrin ended unexpectedly; its output: $(tail -n 5 "$work/oxbrin.log" 2>/dev/null)"
+  fi
+}
+
+# window NAME-REGEX: waits for the visible window with that title and puts
+# its id in $win (not printed: a failure must end this shell, not a subshell).
 window() {
-  local id
-  id="$(timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n1)"
-  [ -n "$id" ] || fail "no window titled '$1' appeared within 30s"
-  echo "$id"
+  win="$(timeout 30 xdotool search --sync --onlyvisible --name "$1" 2>/dev/null | head -n1)"
+  ide_alive
+  [ -n "$win" ] || fail "no window titled '$1' appeared within 30s"
 }
 
 gone() { ! xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
@@ -151,20 +161,23 @@ cd "$work/project"
 "$build/ide/oxbrin" >"$work/oxbrin.log" 2>&1 &
 oxbrin=$!
 pids+=($oxbrin)
-main="$(window '^Oxbrin$')"
+window '^Oxbrin$'
+main="$win"
 activate "$main"
 shot 00-start
 
 # --- 1: File/Open, path typed into the dialog -----------------------------------
 step="01-open"
 keys ctrl+o
-dlg="$(window '^Open$')"
+window '^Open$'
+dlg="$win"
 activate "$dlg"
 shot 01-open-dialog
 typed "$src"
 keys Return
 wait_for "the Open dialog to close" 30 gone '^Open$'
-main="$(window '^Oxbrin - .*blink\.asm')"
+window '^Oxbrin - .*blink\.asm'
+main="$win"
 activate "$main"
 shot 01-opened
 caption="$(xdotool getwindowname "$main")"
@@ -177,7 +190,8 @@ anchor="$(grep -n '^start' "$orig" | head -n1 | cut -d: -f1)"
 [ -n "$anchor" ] || fail "the example has no 'start' line"
 bad=$((anchor + 1))
 keys ctrl+g
-gdlg="$(window '^Go To')"
+window '^Go To'
+gdlg="$win"
 activate "$gdlg"
 shot 02-goto-dialog
 typed "$anchor"
@@ -203,7 +217,7 @@ touch "$work/stamp"
 sleep 0.05
 keys ctrl+F7
 wait_for "the build to finish" 60 build_done
-sleep 0.5
+sleep 1  # the exit line and the caret on the first message follow the end
 shot 03-build-failed
 
 # --- 4: from the message back to the line -----------------------------------------------
@@ -255,7 +269,8 @@ keys alt+t
 sleep 0.3
 shot 06-terminal-menu
 keys o
-odlg="$(window '^Options$')"
+window '^Options$'
+odlg="$win"
 activate "$odlg"
 shot 06-options-dialog
 keys alt+p ctrl+a
@@ -275,7 +290,8 @@ sleep 0.3
 
 step="06-download"
 keys F8
-ddlg="$(window '^Download S-Record$')"
+window '^Download S-Record$'
+ddlg="$win"
 activate "$ddlg"
 shot 06-download-dialog
 keys ctrl+a
