@@ -1,7 +1,9 @@
 #include "downloadcontrol.h"
 
+#include "childframe.h"
 #include "commands.h"
 #include "mainframe.h"
+#include "oxbrindoc.h"
 #include "prompts.h"
 #include "settings.h"
 
@@ -54,8 +56,22 @@ CDownloadControl::~CDownloadControl() {
     delete progress_;
 }
 
+QString CDownloadControl::SuggestedFile() const {
+    if (!settings_->downloadFile.isEmpty())
+        return settings_->downloadFile;
+    // Nothing sent yet: the S-records the active source builds to, when they
+    // are there, so a first download after a build needs only Enter.
+    CChildFrame* child = frame_ ? frame_->ActiveChild() : nullptr;
+    if (!child || child->Document()->PathName().isEmpty())
+        return {};
+    const QFileInfo source(child->Document()->PathName());
+    const QString records =
+        source.dir().filePath(source.completeBaseName() + QLatin1Char('.') + QLatin1String(strings::kDownloadExtension));
+    return QFileInfo::exists(records) ? records : QString();
+}
+
 void CDownloadControl::DownloadCommand(bool starHandshake) {
-    FileRequest request{false, QString::fromLatin1(strings::kDownloadTitle), settings_->downloadFile,
+    FileRequest request{false, QString::fromLatin1(strings::kDownloadTitle), SuggestedFile(),
                         QtFileFilter(QString::fromLatin1(strings::kDownloadFilter))};
     const QStringList names = AskFileNames(frame_, request);
     if (names.isEmpty())

@@ -43,6 +43,10 @@ public:
     // engine once it goes.
     ~CDownloadControl() override;
 
+    // The name the download dialog starts with: the file sent last, else
+    // the active source's .s19 when it exists.
+    QString SuggestedFile() const;
+
     CDownload& Engine() { return download_; }
 
     // Download File... (plain) and Download File to EEPROM... (star): the

@@ -150,6 +150,23 @@ private slots:
         QVERIFY(!Control()->Engine().IsActive());
     }
 
+    // Before anything was sent the dialog offers the S-records of the active
+    // source, once they exist; the file sent last wins over them.
+    void dialogOffersTheActiveSourcesRecords() {
+        const QString source = MakeFile(QStringLiteral("prog.asm"), "\tnop\n");
+        app_->Settings().downloadFile.clear();
+        QCOMPARE(Control()->SuggestedFile(), QString());  // no document
+        QVERIFY(app_->OpenDocumentFile(source));
+        QCOMPARE(Control()->SuggestedFile(), QString());  // not built yet
+        const QString records = MakeFile(QStringLiteral("prog.s19"), "S9030000FC\n");
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD));  // cancelled
+        QCOMPARE(prompts_->fileRequests.size(), 1);
+        QCOMPARE(prompts_->fileRequests.front().suggestedName, records);
+        const QString other = MakeFile(QStringLiteral("other.s19"), "S9030000FC\n");
+        app_->Settings().downloadFile = other;
+        QCOMPARE(Control()->SuggestedFile(), other);
+    }
+
     void runningTransferCommandsProgressAndKeys() {
         // Star handshake with a board that never answers with a star: the
         // transfer stays at its first line.
