@@ -33,6 +33,11 @@ case "$cmd" in
     if [ "${CI:-}" = true ]; then extra+=(-DQORB_WERROR=ON); fi
     "$root/scripts/build.sh" build "${extra[@]}"
     ctest --test-dir "$root/build" --output-on-failure -j"$(nproc)"
+    # The Windows assemblers, cross-built with mingw-w64 and run under Wine.
+    QORB_LINUX_BIN="$root/build/asm" bash "$root/tests/windows/run.sh" "$root/build-win"
+    # The Debian package: built, installed, run and removed again (root only;
+    # says so and skips elsewhere).
+    bash "$root/tests/package/check-deb.sh" "$root/build"
     # The console programs again under AddressSanitizer and UBSan; tests that
     # crash on purpose carry the label nosan.
     "$root/scripts/build.sh" build-asan -DQORB_SANITIZE=ON -DQORB_BUILD_GUI=OFF "${extra[@]}"
