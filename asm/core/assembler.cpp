@@ -178,6 +178,9 @@ void Assembler::Impl::EndOffset() {
     Section* back = offsetReturn ? offsetReturn : sections.front().get();
     offsetReturn = nullptr;
     SwitchTo(back);
+    // The line that ends the block is placed in the section it returns to;
+    // its listing address must say so too, not the offset it started at.
+    if (as.code_.count == 0) as.code_.start = as.pc_;
 }
 
 // ---------------------------------------------------------------------------
