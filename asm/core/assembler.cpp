@@ -246,6 +246,20 @@ void Assembler::Impl::StartPass() {
 }
 
 
+// A source that failed writes no object file, so one left from an earlier
+// build would be taken for this build's result and downloaded to the board.
+// Only a regular file that reads as S-records is removed: an object name
+// that points at anything else (a source, a device) is never touched.
+void Assembler::Impl::DiscardStaleObject(const std::string& path) {
+    int error = 0;
+    int h = host::OpenRead(path, &error); // regular files only, never blocks
+    if (h < 0) return;
+    char head[2] = {0, 0};
+    bool records = host::Read(h, head, 2, &error) == 2 && head[0] == 'S' && head[1] >= '0' && head[1] <= '9';
+    host::Close(h);
+    if (records) host::RemoveFile(path);
+}
+
 bool Assembler::AssembleSource(const std::string& sourcePath, const std::string& displayName,
                                const std::string& objectPath, const std::string& listingPath,
                                const std::string& listingName) {
@@ -321,6 +335,7 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         ok = false;
     }
     if (unresolved_) Report(4008);
+    if (!ok || pass_ - 1 > settings_.maxPasses) im.DiscardStaleObject(objectPath);
     if (pass_ - 1 > settings_.maxPasses) {
         Report(1012);
         std::fputs("\nUnresolved symbols:\n", err_);

@@ -254,6 +254,7 @@ struct Assembler::Impl {
 
     // output
     bool WriteObject(const std::string& path);
+    void DiscardStaleObject(const std::string& path);
     void FinishListing(bool symbols);
 };
 
