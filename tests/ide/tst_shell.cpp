@@ -477,7 +477,7 @@ private slots:
         Frame()->SetHelpIndex(index);
         QVERIFY(Frame()->Execute(ID_HELP_FINDER));
         QVERIFY(Frame()->HelpWindow());
-        QCOMPARE(Frame()->HelpWindow()->Browser()->documentTitle(), QStringLiteral("Oxbrin User Manual"));
+        QCOMPARE(Frame()->HelpWindow()->Browser()->documentTitle(), QStringLiteral("KORVELL 68HC12/68HC11 Development Tools - User Manual"));
         const QDir dir = QFileInfo(index).dir();
         QStringList pages{QStringLiteral("index.html")};
         QSet<QString> seen;
