@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include <memory>
+#include <vector>
 
 namespace ulmarro {
 namespace {
@@ -35,16 +36,28 @@ QString UserSettingsPath() {
     return base + QStringLiteral("/KORVELL/Ulmarro.conf");
 }
 
+// The system-scope files in search order, the same ones the crash hook reads
+// the client's registration from, so an administrator's settings beside the
+// registration are found wherever the session's search path starts.
+std::vector<std::unique_ptr<QSettings>> OpenSystemScope() {
+    std::vector<std::unique_ptr<QSettings>> all;
+    for (const std::string& file : crashhook::SystemSettingsFiles())
+        all.push_back(Open(QString::fromStdString(file)));
+    return all;
+}
+
 ClientConfig LoadConfig(const QString& applicationId) {
     auto user = Open(UserSettingsPath());
-    auto system = Open(SystemSettingsPath());
+    auto system = OpenSystemScope();
     QString group = QStringLiteral("Applications/") + applicationId;
     user->beginGroup(group);
-    system->beginGroup(group);
+    for (auto& s : system) s->beginGroup(group);
     auto value = [&](const char* key) -> QVariant {
         QString k = QString::fromLatin1(key);
         if (user->contains(k)) return user->value(k);
-        return system->value(k);
+        for (auto& s : system)
+            if (s->contains(k)) return s->value(k);
+        return {};
     };
     ClientConfig c;
     c.message = value("Message").toString();
@@ -63,7 +76,13 @@ ClientConfig LoadConfig(const QString& applicationId) {
     return c;
 }
 
-QString ConfiguredDebugger() { return Open(SystemSettingsPath())->value(QStringLiteral("Debugger")).toString().trimmed(); }
+QString ConfiguredDebugger() {
+    for (auto& s : OpenSystemScope()) {
+        QString command = s->value(QStringLiteral("Debugger")).toString().trimmed();
+        if (!command.isEmpty()) return command;
+    }
+    return {};
+}
 
 bool RegisterClient(const QString& clientPath, QString* error) {
     QString path = SystemSettingsPath();

@@ -1,9 +1,11 @@
 #pragma once
 
 // The client's settings. User scope is $XDG_CONFIG_HOME/KORVELL/Ulmarro.conf,
-// system scope KORVELL/Ulmarro.conf under the first of $XDG_CONFIG_DIRS (the
-// file the crash hook reads). Per-application values live in the group
-// "Applications/<application id>"; each is looked up in user scope first.
+// system scope KORVELL/Ulmarro.conf in each directory of $XDG_CONFIG_DIRS and
+// then the installation tree's own file (the files the crash hook reads);
+// registration writes the first of them. Per-application values live in the
+// group "Applications/<application id>"; each is looked up in user scope
+// first, then in the system files in order.
 
 #include "report.h"
 

@@ -317,7 +317,7 @@ std::string InstallTreeSettingsFile() {
     return dir + "/../etc/xdg/KORVELL/Ulmarro.conf";
 }
 
-std::string ReadClientPath() {
+std::vector<std::string> SystemSettingsFiles() {
     // Every directory of the system search path counts, in its order: a
     // desktop session often puts one of its own before /etc/xdg, where the
     // package registers the client.
@@ -335,7 +335,11 @@ std::string ReadClientPath() {
     // A copy installed without write access to the system settings (a prefix
     // in the user's home, say) registers its client inside its own tree.
     if (std::string tree = InstallTreeSettingsFile(); !tree.empty()) files.push_back(tree);
-    for (const std::string& file : files) {
+    return files;
+}
+
+std::string ReadClientPath() {
+    for (const std::string& file : SystemSettingsFiles()) {
         std::string path;
         if (ReadIniValue(file, "", "Default", &path) && !path.empty()) return path;
     }

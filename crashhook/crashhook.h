@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace crashhook {
 
@@ -51,6 +52,11 @@ std::string SystemSettingsFile();
 // belongs to: <program dir>/../etc/xdg/KORVELL/Ulmarro.conf. An install
 // that cannot write the system scope registers the client there.
 std::string InstallTreeSettingsFile();
+
+// Every system-scope settings file in search order: KORVELL/Ulmarro.conf in
+// each directory of XDG_CONFIG_DIRS (or /etc/xdg), then the installation
+// tree's own file. A value is taken from the first file that holds it.
+std::vector<std::string> SystemSettingsFiles();
 
 // Reads the client's path: the first registration found in the system-scope
 // files of every directory of XDG_CONFIG_DIRS (or /etc/xdg), then in the

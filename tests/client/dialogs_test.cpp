@@ -116,6 +116,37 @@ private slots:
         system.remove(QStringLiteral("Debugger"));
     }
 
+    // A session whose search path starts with a directory of its own still
+    // finds the administrator's settings in a later one, each value in the
+    // first file that holds it; the user's own value wins over all of them.
+    void systemSettingsFromEverySearchDirectory() {
+        const QByteArray saved = qgetenv("XDG_CONFIG_DIRS");
+        const QString first = tmp_.path() + QStringLiteral("/session");
+        const QString second = tmp_.path() + QStringLiteral("/admin");
+        qputenv("XDG_CONFIG_DIRS", (first + QStringLiteral(":") + second).toLocal8Bit());
+        const QString id = QStringLiteral("{2D4B4EFA-B16D-4DE8-AA49-CB5CB9AB568D}");
+        const QString group = QStringLiteral("Applications/") + id + QStringLiteral("/");
+        {
+            QSettings s(first + QStringLiteral("/KORVELL/Ulmarro.conf"), QSettings::IniFormat);
+            s.setValue(group + QStringLiteral("ProductName"), QStringLiteral("Session product"));
+            QSettings a(second + QStringLiteral("/KORVELL/Ulmarro.conf"), QSettings::IniFormat);
+            a.setValue(group + QStringLiteral("ProductName"), QStringLiteral("Admin product"));
+            a.setValue(group + QStringLiteral("ReportUrl"), QStringLiteral("https://reports.example/upload"));
+            a.setValue(group + QStringLiteral("CompanyName"), QStringLiteral("Admin company"));
+            a.setValue(QStringLiteral("Debugger"), QStringLiteral("gdb -p %ld"));
+            QSettings u(UserSettingsPath(), QSettings::IniFormat);
+            u.setValue(group + QStringLiteral("CompanyName"), QStringLiteral("User company"));
+        }
+        ClientConfig c = LoadConfig(id);
+        QCOMPARE(c.productName, QStringLiteral("Session product"));
+        QCOMPARE(c.reportUrl, QStringLiteral("https://reports.example/upload"));
+        QCOMPARE(c.companyName, QStringLiteral("User company"));
+        QCOMPARE(ConfiguredDebugger(), QStringLiteral("gdb -p %ld"));
+        QSettings(UserSettingsPath(), QSettings::IniFormat).remove(QStringLiteral("Applications"));
+        qputenv("XDG_CONFIG_DIRS", saved);
+        QVERIFY(ConfiguredDebugger().isEmpty());
+    }
+
     void promptAnswersAndSafeDefault() {
         ReportInfo info = Info();
         for (int id : {1, 2}) {
