@@ -47,6 +47,7 @@ class Page(HTMLParser):
         self.blocks = []      # (kind, attrs, text)
         self.text = []        # visible text, for "is it mentioned" checks
         self._pre = None
+        self.sheets = []      # style sheets: the manual's own only
         self._rows = []       # messages page: (id, first code text)
         self._row = None
         self._code = None
@@ -61,8 +62,10 @@ class Page(HTMLParser):
             self.links.append(a['href'])
         if tag == 'img':
             self.images.append(a.get('src', ''))
-        if tag in ('script', 'iframe', 'object', 'embed') or (tag == 'link' and 'stylesheet' in a.get('rel', '')):
+        if tag in ('script', 'iframe', 'object', 'embed'):
             self.scripts += 1
+        if tag == 'link' and 'stylesheet' in a.get('rel', ''):
+            self.sheets.append(a.get('href', ''))
         if tag == 'pre' and a.get('class') in ('source', 'console'):
             self._pre = (a['class'], a, [])
         if tag == 'tr' and 'id' in a:
@@ -146,7 +149,10 @@ def check_links(manual, pages):
         for d in page.duplicates:
             fail('%s: the anchor %s is defined twice' % (name, d))
         if page.scripts:
-            fail('%s: scripts, frames or outside style sheets are not allowed' % name)
+            fail('%s: scripts or frames are not allowed' % name)
+        for href in page.sheets:
+            if re.match(r'[a-z]+:', href) or not os.path.isfile(os.path.join(manual, href)):
+                fail('%s: style sheet from outside the manual or missing: %s' % (name, href))
         for src in page.images:
             if re.match(r'[a-z]+:', src):
                 fail('%s: image from outside the manual: %s' % (name, src))
