@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fcntl.h>
@@ -262,15 +264,7 @@ std::string UnescapeIniValue(const std::string& raw) {
 
 } // namespace
 
-std::string SystemSettingsFile() {
-    std::string dir;
-    if (const char* dirs = std::getenv("XDG_CONFIG_DIRS"); dirs != nullptr && *dirs != '\0') {
-        std::string all = dirs;
-        dir = all.substr(0, all.find(':'));
-    }
-    if (dir.empty()) dir = "/etc/xdg";
-    return dir + "/KORVELL/Ulmarro.conf";
-}
+std::string SystemSettingsFile() { return SystemSettingsFiles().front(); }
 
 bool ReadIniValue(const std::string& file, const std::string& group, const std::string& key,
                   std::string* value) {
@@ -309,20 +303,19 @@ std::string InstallTreeSettingsFile() {
 }
 
 std::vector<std::string> SystemSettingsFiles() {
-    // Every directory of the system search path counts, in its order: a
-    // desktop session often puts one of its own before /etc/xdg, where the
-    // package registers the client.
+    // Every directory of the system search path counts, in its order (empty
+    // entries are skipped): a desktop session often puts one of its own
+    // before /etc/xdg, where the package registers the client.
     std::vector<std::string> files;
-    if (const char* dirs = std::getenv("XDG_CONFIG_DIRS"); dirs != nullptr && *dirs != '\0') {
-        std::string all = dirs;
+    if (const char* dirs = std::getenv("XDG_CONFIG_DIRS"); dirs != nullptr) {
+        std::string_view all = dirs;
         for (std::size_t at = 0; at <= all.size();) {
-            std::size_t colon = all.find(':', at);
-            if (colon == std::string::npos) colon = all.size();
-            if (colon > at) files.push_back(all.substr(at, colon - at) + "/KORVELL/Ulmarro.conf");
+            std::size_t colon = std::min(all.find(':', at), all.size());
+            if (colon > at) files.push_back(std::string(all.substr(at, colon - at)) + "/KORVELL/Ulmarro.conf");
             at = colon + 1;
         }
     }
-    if (files.empty()) files.push_back(SystemSettingsFile());
+    if (files.empty()) files.push_back("/etc/xdg/KORVELL/Ulmarro.conf");
     // A copy installed without write access to the system settings (a prefix
     // in the user's home, say) registers its client inside its own tree.
     if (std::string tree = InstallTreeSettingsFile(); !tree.empty()) files.push_back(tree);

@@ -44,7 +44,7 @@ static_assert(sizeof(CrashRecord) == 20);
 
 // Where the client registers itself: the system-scope settings file of the
 // client, KORVELL/Ulmarro.conf under the first directory of XDG_CONFIG_DIRS
-// (default /etc/xdg). The key "Default" of the [General] group holds the
+// (default /etc/xdg), the first of SystemSettingsFiles(). The key "Default" of the [General] group holds the
 // client's full path.
 std::string SystemSettingsFile();
 

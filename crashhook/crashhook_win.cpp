@@ -24,25 +24,6 @@ constexpr char kClientKey[] = "SOFTWARE\\KORVELL\\Ulmarro";
 // has run out of stack.
 constexpr ULONG kStackGuarantee = 64 * 1024;
 
-struct AppGuid {
-    std::uint32_t data1;
-    std::uint16_t data2, data3;
-    std::uint8_t data4[8];
-};
-
-constexpr AppGuid kOxbrinId = {0xA51E686F, 0x6D49, 0x4FCE, {0xAC, 0xBD, 0xD1, 0xD0, 0x02, 0xC9, 0xD0, 0xB7}};
-constexpr AppGuid kQorb12Id = {0x2D4B4EFA, 0xB16D, 0x4DE8, {0xAA, 0x49, 0xCB, 0x5C, 0xB9, 0xAB, 0x56, 0x8D}};
-constexpr AppGuid kQorb11Id = {0xD0D835B0, 0x43AF, 0x47EB, {0x9D, 0x26, 0x82, 0x60, 0x00, 0x7E, 0x4D, 0x7A}};
-
-const AppGuid* GuidOf(Program program) {
-    switch (program) {
-    case Program::Oxbrin: return &kOxbrinId;
-    case Program::Qorb12: return &kQorb12Id;
-    case Program::Qorb11: return &kQorb11Id;
-    }
-    return nullptr;
-}
-
 Program g_program = Program::Qorb12;
 bool g_installed = false;
 // The thread that is reporting; a second crashing thread waits for its end.
@@ -75,7 +56,7 @@ bool Readable(const void* address, std::size_t size) {
 // Starts the client with the crashed thread, the exception-pointers address
 // and the application identifier, and waits for it. Returns 0 or a negative
 // status; *launchResult gets the client's exit code when it could be read.
-std::int32_t LaunchClient(const AppGuid* id, const void* exceptionPointers, DWORD* launchResult) {
+std::int32_t LaunchClient(const char* id, const void* exceptionPointers, DWORD* launchResult) {
     if (launchResult == nullptr) return static_cast<std::int32_t>(kInvalidArgument);
     *launchResult = 2;
     if (id == nullptr || exceptionPointers == nullptr || !Readable(exceptionPointers, 8))
@@ -99,12 +80,9 @@ std::int32_t LaunchClient(const AppGuid* id, const void* exceptionPointers, DWOR
 
     // On 64-bit Windows the address takes 16 digits; the client reads any length.
     int n = std::snprintf(g_commandLine, sizeof g_commandLine,
-                          "\"%.*s\" -t %lu -e 0x%0*llX -i {%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                          static_cast<int>(length), path, static_cast<unsigned long>(::GetCurrentThreadId()),
-                          static_cast<int>(sizeof(void*) * 2),
-                          static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(exceptionPointers)),
-                          static_cast<unsigned long>(id->data1), id->data2, id->data3, id->data4[0], id->data4[1],
-                          id->data4[2], id->data4[3], id->data4[4], id->data4[5], id->data4[6], id->data4[7]);
+                          "\"%.*s\" -t %lu -e 0x%0*llX -i %s", static_cast<int>(length), path,
+                          static_cast<unsigned long>(::GetCurrentThreadId()), static_cast<int>(sizeof(void*) * 2),
+                          static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(exceptionPointers)), id);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof g_commandLine)
         return static_cast<std::int32_t>(kInvalidArgument);
 
@@ -134,7 +112,7 @@ LONG WINAPI Filter(EXCEPTION_POINTERS* exceptionPointers) {
     }
 
     DWORD launchResult = 2;
-    std::int32_t status = LaunchClient(GuidOf(g_program), exceptionPointers, &launchResult);
+    std::int32_t status = LaunchClient(ApplicationId(g_program), exceptionPointers, &launchResult);
     if (g_program == Program::Oxbrin) {
         // Exit code 1: the user asked for the system's debugger.
         if (status < 0 || launchResult == 1) return EXCEPTION_CONTINUE_SEARCH;

@@ -80,8 +80,6 @@ long long ParseUnsigned(const std::string& s) {
     return static_cast<long long>(v);
 }
 
-std::string Slashes(std::string s) { return host::NativeSeparators(std::move(s)); }
-
 struct NameParts {
     std::string dir;  // including the last separator
     std::string base; // without extension
@@ -90,7 +88,7 @@ struct NameParts {
 
 NameParts Split(const std::string& name) {
     NameParts p;
-    std::string n = Slashes(name);
+    std::string n = host::NativeSeparators(name);
     std::size_t fileStart = 0;
     for (std::size_t i = 0; i < n.size(); ++i)
         if (host::IsSeparator(n[i])) fileStart = i + 1;
@@ -110,7 +108,7 @@ NameParts Split(const std::string& name) {
 
 std::string WithDefaultExt(const std::string& name, const char* ext) {
     NameParts p = Split(name);
-    return p.ext.empty() ? p.dir + p.base + ext : Slashes(name);
+    return p.ext.empty() ? p.dir + p.base + ext : host::NativeSeparators(name);
 }
 
 std::string WithExt(const std::string& name, const char* ext) {
@@ -177,7 +175,7 @@ void Driver::ExpandSources(const std::string& word, std::vector<std::string>& ou
         out.push_back(word);
         return;
     }
-    std::string pattern = Slashes(word);
+    std::string pattern = host::NativeSeparators(word);
     NameParts parts = Split(pattern);
     std::string dirPart = parts.dir;
     std::string filePattern = pattern.substr(dirPart.size());
@@ -417,8 +415,8 @@ int Driver::Run(int argc, char** argv) {
 
     // Names the user gave are taken relative to the directory we start in.
     std::string startDir = host::CurrentDirectory();
-    if (!settings.errorFile.empty()) settings.errorFile = Absolute(startDir, Slashes(settings.errorFile));
-    for (std::string& d : settings.includeDirs) d = Absolute(startDir, Slashes(d));
+    if (!settings.errorFile.empty()) settings.errorFile = Absolute(startDir, host::NativeSeparators(settings.errorFile));
+    for (std::string& d : settings.includeDirs) d = Absolute(startDir, host::NativeSeparators(d));
 
     Assembler as(target_, settings);
     // The command tables are data; a broken one stops the run before any source.

@@ -172,8 +172,6 @@ private:
     unsigned expansion_ = 0;
 };
 
-std::string Slashes(std::string s) { return host::NativeSeparators(std::move(s)); }
-
 std::string DirectoryOf(const std::string& file) {
     auto p = file.find_last_of(host::NativeSeparator());
     return p == std::string::npos ? std::string() : file.substr(0, p + 1);
@@ -315,7 +313,7 @@ bool Assembler::Impl::Include() {
     std::size_t at = as.scan_.Pos();
     if (!as.ReadText(name, false)) return as.Report(2002);
     std::string written = name;
-    std::string wanted = Slashes(written);
+    std::string wanted = host::NativeSeparators(written);
 
     std::vector<std::string> candidates;
     if (host::IsAbsolute(wanted)) {
@@ -324,11 +322,11 @@ bool Assembler::Impl::Include() {
         candidates.push_back(wanted);
         for (auto it = sources.rbegin(); it != sources.rend(); ++it) {
             if ((*it)->kind != SourceKind::File) continue;
-            std::string dir = DirectoryOf(Slashes((*it)->name));
+            std::string dir = DirectoryOf(host::NativeSeparators((*it)->name));
             if (!dir.empty()) candidates.push_back(dir + wanted);
         }
         for (const std::string& d : as.settings_.includeDirs) {
-            std::string dir = Slashes(d);
+            std::string dir = host::NativeSeparators(d);
             if (!dir.empty() && dir.back() != host::NativeSeparator()) dir += host::NativeSeparator();
             candidates.push_back(dir + wanted);
         }
