@@ -106,6 +106,15 @@ bool LaunchClient(int* launchResult) {
     FormatDecimal(g_threadText, static_cast<unsigned long>(g_record.threadId));
     FormatAddress(g_recordText, reinterpret_cast<std::uintptr_t>(&g_record));
 
+    // A program that ignores SIGCHLD (or asked for SA_NOCLDWAIT) lets the
+    // kernel reap its children: waitpid would then fail with ECHILD and the
+    // client's answer would be lost. The process is ending anyway, so the
+    // default disposition is not put back.
+    struct sigaction childDefault {};
+    childDefault.sa_handler = SIG_DFL;
+    sigemptyset(&childDefault.sa_mask);
+    sigaction(SIGCHLD, &childDefault, nullptr);
+
     int errorPipe[2];
     if (pipe2(errorPipe, O_CLOEXEC) != 0) return false;
 

@@ -1,6 +1,9 @@
 // A small program with the real crash hook that crashes in the way its first
 // argument names. The second argument picks the program whose behaviour the
-// hook imitates (qorb12, qorb11 or oxbrin).
+// hook imitates (qorb12, qorb11 or oxbrin). A third argument changes how the
+// program treats its children before it crashes: "ignore-sigchld" (SIGCHLD
+// set to SIG_IGN) or "nocldwait" (a SIGCHLD handler with SA_NOCLDWAIT); with
+// either, the kernel reaps children on its own.
 #include "crashhook.h"
 
 #include <atomic>
@@ -40,7 +43,8 @@ volatile bool g_keepGoing = true;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: crash_target segv|abort|fpe|thread|threads|overflow|threadoverflow|trap|none PROGRAM\n");
+        std::fprintf(stderr, "usage: crash_target segv|abort|fpe|thread|threads|overflow|threadoverflow|trap|none PROGRAM "
+                             "[ignore-sigchld|nocldwait]\n");
         return 64;
     }
     // Crashes on purpose must not litter the test directory with core files.
@@ -51,6 +55,15 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[2], "qorb11") == 0) program = crashhook::Program::Qorb11;
     if (std::strcmp(argv[2], "oxbrin") == 0) program = crashhook::Program::Oxbrin;
     crashhook::Install(program);
+
+    if (argc > 3 && std::strcmp(argv[3], "ignore-sigchld") == 0) {
+        signal(SIGCHLD, SIG_IGN);
+    } else if (argc > 3 && std::strcmp(argv[3], "nocldwait") == 0) {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        action.sa_flags = SA_NOCLDWAIT;
+        sigaction(SIGCHLD, &action, nullptr);
+    }
 
     std::string how = argv[1];
     if (how == "segv") {

@@ -60,13 +60,14 @@ protected:
     }
 
     // Runs crash_target and returns its wait status.
-    int Crash(const std::string& how, const std::string& program) {
+    int Crash(const std::string& how, const std::string& program, const std::string& children = "") {
         pid_t child = fork();
         if (child == 0) {
             setenv("XDG_CONFIG_DIRS", (dir_ / "xdg").c_str(), 1);
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 2);
-            execl(CRASH_TARGET, CRASH_TARGET, how.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            execl(CRASH_TARGET, CRASH_TARGET, how.c_str(), program.c_str(),
+                  children.empty() ? static_cast<char*>(nullptr) : children.c_str(), static_cast<char*>(nullptr));
             _exit(99);
         }
         int status = 0;
@@ -143,6 +144,19 @@ TEST_F(HookTest, IdeEndsWith255OrTakesTheDefaultActionOnDebug) {
     EXPECT_KILLED_BY(Crash("fpe", "oxbrin"), SIGFPE);
     EXPECT_KILLED_BY(Crash("trap", "oxbrin"), SIGTRAP);
     EXPECT_KILLED_BY(Crash("thread", "oxbrin"), SIGSEGV);
+}
+
+TEST_F(HookTest, ProgramsThatLetTheKernelReapChildrenStillGetTheAnswer) {
+    // With SIGCHLD ignored (or SA_NOCLDWAIT) the client's exit status would be
+    // thrown away and every answer would look like a failed client.
+    for (const char* children : {"ignore-sigchld", "nocldwait"}) {
+        Register(MakeClient("client1", 1).string());
+        EXPECT_KILLED_BY(Crash("segv", "oxbrin", children), SIGSEGV) << children;
+        EXPECT_KILLED_BY(Crash("abort", "oxbrin", children), SIGABRT) << children;
+        Register(MakeClient("client0", 0).string());
+        EXPECT_EXIT_CODE(Crash("segv", "oxbrin", children), 255) << children;
+        EXPECT_EXIT_CODE(Crash("segv", "qorb12", children), 2) << children;
+    }
 }
 
 TEST_F(HookTest, MissingClientMeansDefaultAction) {
