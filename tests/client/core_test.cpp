@@ -10,13 +10,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/ptrace.h>
@@ -161,6 +164,47 @@ TEST(TempFiles, NamedAndPrivateInTmpdir) {
     EXPECT_EQ(TemporaryDirectory(), "/tmp/");
     unsetenv("TMPDIR");
     fs::remove_all(pattern);
+}
+
+TEST(TempFiles, PlantedNamesForTheComingTicksDoNotStopTheReport) {
+    // Someone who can write to TMPDIR plants links under every name a
+    // clock-based scheme would use in the next seconds.
+    char pattern[] = "/tmp/ulmarro-plant-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    fs::path dir = pattern;
+    fs::create_directories(dir / "tmp");
+    fs::path victim = dir / "victim";
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    std::uint32_t ticks = static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+    for (std::uint32_t n = 0; n < 4100; ++n)
+        for (const char* ext : {"dmp", "cab"}) {
+            char name[32];
+            std::snprintf(name, sizeof name, "~zk%08x.%s", ticks + n, ext);
+            ASSERT_EQ(symlink(victim.c_str(), (dir / "tmp" / name).c_str()), 0);
+        }
+    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    std::vector<std::string> names;
+    for (int i = 0; i < 20; ++i) {
+        std::string path;
+        Failure f;
+        int fd = CreateTemporaryFile(i % 2 ? "cab" : "dmp", &path, &f);
+        ASSERT_GE(fd, 0) << f.Describe();
+        close(fd);
+        EXPECT_FALSE(fs::is_symlink(path)) << path;
+        EXPECT_TRUE(fs::is_regular_file(path));
+        names.push_back(fs::path(path).filename());
+    }
+    EXPECT_FALSE(fs::exists(victim)) << "a planted link was followed";
+    // Names are not numbered one after the other either.
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
+    int neighbours = 0;
+    for (std::size_t i = 1; i < names.size(); ++i)
+        neighbours += std::strtoul(names[i].c_str() + 3, nullptr, 16) - std::strtoul(names[i - 1].c_str() + 3, nullptr, 16) < 1000;
+    EXPECT_LT(neighbours, 3);
+    unsetenv("TMPDIR");
+    fs::remove_all(dir);
 }
 
 // ---------------------------------------------------------------------------
