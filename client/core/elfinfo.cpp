@@ -1,5 +1,6 @@
 #include "elfinfo.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -50,6 +51,51 @@ void ParseNotes(const std::vector<std::uint8_t>& data, FileIdentity* identity) {
     }
 }
 
+// DT_SONAME through the dynamic segment: the string table's address is
+// turned into a file offset by the loadable segment that holds it. Section
+// headers are not needed (they may be stripped).
+std::string ReadSoname(int fd, const std::vector<Elf64_Phdr>& phdrs) {
+    const Elf64_Phdr* dynamic = nullptr;
+    for (const Elf64_Phdr& ph : phdrs)
+        if (ph.p_type == PT_DYNAMIC) dynamic = &ph;
+    if (dynamic == nullptr || dynamic->p_filesz == 0 || dynamic->p_filesz > 65536) return {};
+    std::vector<Elf64_Dyn> entries(dynamic->p_filesz / sizeof(Elf64_Dyn));
+    if (entries.empty() || !ReadAt(fd, dynamic->p_offset, entries.data(), entries.size() * sizeof(Elf64_Dyn)))
+        return {};
+    std::uint64_t strtab = 0, strsz = 0, soname = 0;
+    bool haveStrtab = false, haveSoname = false;
+    for (const Elf64_Dyn& d : entries) {
+        if (d.d_tag == DT_NULL) break;
+        if (d.d_tag == DT_STRTAB) {
+            strtab = d.d_un.d_ptr;
+            haveStrtab = true;
+        } else if (d.d_tag == DT_STRSZ) {
+            strsz = d.d_un.d_val;
+        } else if (d.d_tag == DT_SONAME) {
+            soname = d.d_un.d_val;
+            haveSoname = true;
+        }
+    }
+    if (!haveStrtab || !haveSoname || (strsz != 0 && soname >= strsz)) return {};
+    for (const Elf64_Phdr& ph : phdrs) {
+        if (ph.p_type != PT_LOAD || strtab < ph.p_vaddr || strtab - ph.p_vaddr >= ph.p_filesz) continue;
+        std::uint64_t at = ph.p_offset + (strtab - ph.p_vaddr);
+        if (soname > UINT64_MAX - at) return {};
+        at += soname;
+        if (at > static_cast<std::uint64_t>(INT64_MAX)) return {};
+        char text[256];
+        ssize_t got = pread(fd, text, sizeof text, static_cast<off_t>(at));
+        if (got <= 0) return {};
+        std::size_t n = 0;
+        for (; n < static_cast<std::size_t>(got) && text[n] != '\0'; ++n)
+            // A name, not a path, and printable: anything else is not used.
+            if (text[n] == '/' || static_cast<unsigned char>(text[n]) < 0x20 || text[n] == 0x7F) return {};
+        if (n == 0 || n == static_cast<std::size_t>(got)) return {};
+        return std::string(text, n);
+    }
+    return {};
+}
+
 } // namespace
 
 bool VersionFromFileName(const std::string& path, std::array<std::uint16_t, 4>* version) {
@@ -89,13 +135,16 @@ FileIdentity ReadFileIdentity(const std::string& path) {
         if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ReadAt(fd, 0, &header, sizeof header) &&
             std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64 &&
             header.e_phentsize == sizeof(Elf64_Phdr) && header.e_phnum < 256) {
+            std::vector<Elf64_Phdr> phdrs;
             for (unsigned i = 0; i < header.e_phnum; ++i) {
                 Elf64_Phdr ph{};
                 if (!ReadAt(fd, header.e_phoff + i * sizeof ph, &ph, sizeof ph)) break;
+                phdrs.push_back(ph);
                 if (ph.p_type != PT_NOTE || ph.p_filesz == 0 || ph.p_filesz > 65536) continue;
                 std::vector<std::uint8_t> notes(ph.p_filesz);
                 if (ReadAt(fd, ph.p_offset, notes.data(), notes.size())) ParseNotes(notes, &identity);
             }
+            identity.soname = ReadSoname(fd, phdrs);
         }
         close(fd);
     }
@@ -108,6 +157,16 @@ std::string VersionText(const FileIdentity& identity) {
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", identity.version[0], identity.version[1], identity.version[2],
                   identity.version[3]);
     return text;
+}
+
+} // namespace ulmarro
+
+namespace ulmarro {
+
+std::string ModuleName(const std::string& path, const FileIdentity& identity) {
+    if (identity.soname.empty()) return path;
+    std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? identity.soname : path.substr(0, slash + 1) + identity.soname;
 }
 
 } // namespace ulmarro

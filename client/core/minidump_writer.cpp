@@ -111,7 +111,7 @@ bool CaptureMemory(const CrashedProcess& p, Buffer& out, std::uint64_t start, st
     while (size > 0) {
         std::vector<std::uint8_t> data(size);
         if (p.ReadMemory(start, data.data(), data.size())) {
-            p.BlankEnvironment(start, data.data(), data.size());
+            p.BlankPrivateData(start, data.data(), data.size());
             range->start = start;
             range->where.size = static_cast<std::uint32_t>(size);
             range->where.rva = out.Append(data.data(), data.size());
@@ -261,7 +261,7 @@ Failure WriteMinidump(const CrashedProcess& p, std::uint32_t dumpType, int fd) {
             std::uint32_t e = moduleList + 4 + static_cast<std::uint32_t>(i) * 108;
             out.Put<std::uint64_t>(e, m.base);
             out.Put<std::uint32_t>(e + 8, static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu)));
-            std::uint32_t name = out.AppendString(m.path);
+            std::uint32_t name = out.AppendString(ModuleName(m.path, m.identity));
             out.Put<std::uint32_t>(e + 20, name);
             if (m.identity.hasVersion) {
                 std::uint32_t hi = (std::uint32_t{m.identity.version[0]} << 16) | m.identity.version[1];
@@ -453,7 +453,7 @@ Failure WriteMinidump(const CrashedProcess& p, std::uint32_t dumpType, int fd) {
                 std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 20));
                 chunk.assign(n, 0);
                 if (!p.ReadMemory(start + done, chunk.data(), n)) std::fill(chunk.begin(), chunk.end(), 0);
-                p.BlankEnvironment(start + done, chunk.data(), n);
+                p.BlankPrivateData(start + done, chunk.data(), n);
                 if (!WriteAll(fd, chunk.data(), n)) return FailureFromErrno(errno);
                 done += n;
             }

@@ -223,6 +223,8 @@ void SleepBriefly() {
     nanosleep(&ts, nullptr);
 }
 
+constexpr std::uint64_t kContextPage = 4096;
+
 Failure NoSuchThread() { return FailureWithText(0x80070006, std::strerror(ESRCH)); }
 
 } // namespace
@@ -425,12 +427,38 @@ std::vector<ModuleInfo> ModulesFromMaps(const std::vector<MapEntry>& maps) {
     return modules;
 }
 
-void CrashedProcess::BlankEnvironment(std::uint64_t address, std::uint8_t* data, std::size_t size) const {
-    auto [begin, end] = environment_;
-    if (end <= begin || size == 0) return;
-    std::uint64_t from = std::max(begin, address);
-    std::uint64_t to = std::min<std::uint64_t>(end, address + size);
-    if (from < to) std::memset(data + (from - address), 0, static_cast<std::size_t>(to - from));
+void CrashedProcess::BlankPrivateData(std::uint64_t address, std::uint8_t* data, std::size_t size) const {
+    if (size == 0) return;
+    for (auto [begin, end] : {environment_, arguments_}) {
+        if (end <= begin) continue;
+        std::uint64_t from = std::max(begin, address);
+        std::uint64_t to = std::min<std::uint64_t>(end, address + size);
+        if (from < to) std::memset(data + (from - address), 0, static_cast<std::size_t>(to - from));
+    }
+    if (private_.empty()) return;
+    // The range with up to longest-1 bytes of the process on either side, so
+    // that a copy cut by the range's ends is found. Bytes that cannot be read
+    // stay zero (no string matches across them); the context is read page by
+    // page, since its pages may belong to different mappings.
+    const std::size_t margin = private_.longest() - 1;
+    const std::uint64_t before = std::min<std::uint64_t>(margin, address);
+    const std::uint64_t after = std::min<std::uint64_t>(margin, UINT64_MAX - (address + size));
+    std::vector<std::uint8_t> buffer(before + size + after, 0);
+    auto readContext = [&](std::uint64_t from, std::uint64_t length, std::uint8_t* out) {
+        while (length > 0) {
+            std::uint64_t pageEnd = (from | (kContextPage - 1)) + 1;
+            std::uint64_t n = std::min(length, pageEnd - from);
+            ReadMemory(from, out, static_cast<std::size_t>(n));
+            from += n;
+            out += n;
+            length -= n;
+        }
+    };
+    readContext(address - before, before, buffer.data());
+    std::memcpy(buffer.data() + before, data, size);
+    readContext(address + size, after, buffer.data() + before + size);
+    private_.Blank(buffer.data(), buffer.size(), static_cast<std::size_t>(before), static_cast<std::size_t>(before) + size);
+    std::memcpy(data, buffer.data() + before, size);
 }
 
 Failure CrashedProcess::ReadModules() {
@@ -441,8 +469,16 @@ Failure CrashedProcess::ReadModules() {
         std::istringstream fields(stat.substr(close + 1));
         std::vector<std::string> f;
         for (std::string v; fields >> v;) f.push_back(v);
-        if (f.size() >= 49) environment_ = {std::strtoull(f[47].c_str(), nullptr, 10), std::strtoull(f[48].c_str(), nullptr, 10)};
+        // Fields 48 and 49: start and end of the arguments.
+        if (f.size() >= 49) {
+            environment_ = {std::strtoull(f[47].c_str(), nullptr, 10), std::strtoull(f[48].c_str(), nullptr, 10)};
+            arguments_ = {std::strtoull(f[45].c_str(), nullptr, 10), std::strtoull(f[46].c_str(), nullptr, 10)};
+        }
     }
+    // The kernel reads both blocks from the process's memory as they are now.
+    private_ = PrivateStrings();
+    private_.AddEnvironmentBlock(ReadProcFile("environ"));
+    private_.AddArgumentBlock(ReadProcFile("cmdline"));
     mapsText_ = ReadProcFile("maps");
     if (mapsText_.empty()) return FailureFromErrno(errno ? errno : EACCES);
     maps_ = ParseMaps(mapsText_);

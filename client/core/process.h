@@ -8,6 +8,7 @@
 
 #include "elfinfo.h"
 #include "failure.h"
+#include "privatestrings.h"
 
 #include <sys/types.h>
 
@@ -71,6 +72,8 @@ public:
     // points at.
     Failure ReadException(std::uint64_t address);
     // Maps and modules; the faulting module from the crashed thread's pc.
+    // Also reads the environment and command line whose text the dump must
+    // leave out.
     Failure ReadModules();
     // Lets the threads run on. Called as soon as the dump is written; also
     // done by the destructor.
@@ -93,11 +96,18 @@ public:
     const ModuleInfo* faultingModule() const;
     std::uint64_t exceptionPc() const { return exception_.present ? exception_.context.pc : 0; }
     const MapEntry* MappingAt(std::uint64_t address) const;
-    // Where the process keeps its environment strings (at the top of the
-    // main thread's stack); the dump blanks them out. {0, 0} when unknown.
+    // Where the process keeps its environment and argument strings (at the
+    // top of the main thread's stack); the dump blanks them out. {0, 0} when
+    // unknown.
     std::pair<std::uint64_t, std::uint64_t> environmentRange() const { return environment_; }
-    // Zeroes whatever part of [address, address+size) holds the environment.
-    void BlankEnvironment(std::uint64_t address, std::uint8_t* data, std::size_t size) const;
+    std::pair<std::uint64_t, std::uint64_t> argumentRange() const { return arguments_; }
+    // The environment values and arguments whose copies the dump blanks.
+    const PrivateStrings& privateStrings() const { return private_; }
+    // Zeroes, in data = the process's bytes [address, address+size), the
+    // environment and argument blocks and every copy of an environment value
+    // or an argument (of more than three characters). A copy that runs
+    // across either end of the range is found by reading the bytes beyond.
+    void BlankPrivateData(std::uint64_t address, std::uint8_t* data, std::size_t size) const;
 
 private:
     bool StopThread(pid_t tid);
@@ -114,6 +124,8 @@ private:
     std::vector<ModuleInfo> modules_;
     int faultingModule_ = -1;
     std::pair<std::uint64_t, std::uint64_t> environment_{0, 0};
+    std::pair<std::uint64_t, std::uint64_t> arguments_{0, 0};
+    PrivateStrings private_;
 };
 
 // Parses /proc/<pid>/maps text.

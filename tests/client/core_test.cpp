@@ -4,6 +4,7 @@
 #include "core/commandline.h"
 #include "core/elfinfo.h"
 #include "core/minidump_writer.h"
+#include "core/privatestrings.h"
 #include "core/process.h"
 #include "core/tempfiles.h"
 #include "dump_reader.h"
@@ -21,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include <elf.h>
 #include <fcntl.h>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
@@ -115,6 +117,64 @@ TEST(Modules, DamagedFilesGiveNoIdentityAndNoCrash) {
     unlink(pattern);
 }
 
+// The real file behind a library this test program has loaded.
+std::string LoadedLibrary(const std::string& prefix) {
+    std::ifstream maps("/proc/self/maps");
+    for (std::string line; std::getline(maps, line);) {
+        std::size_t slash = line.find('/');
+        if (slash == std::string::npos) continue;
+        std::string path = line.substr(slash);
+        if (fs::path(path).filename().string().rfind(prefix, 0) == 0) return path;
+    }
+    return {};
+}
+
+TEST(Modules, LibrariesAreNamedBySoname) {
+    std::string libstdcxx = LoadedLibrary("libstdc++.so");
+    ASSERT_FALSE(libstdcxx.empty());
+    FileIdentity identity = ReadFileIdentity(libstdcxx);
+    EXPECT_EQ(identity.soname, "libstdc++.so.6");
+    EXPECT_FALSE(identity.buildId.empty());
+    std::string dir = fs::path(libstdcxx).parent_path().string();
+    EXPECT_EQ(ModuleName(libstdcxx, identity), dir + "/libstdc++.so.6");
+    // The version still comes from the real file name (libstdc++.so.6.0.30).
+    if (fs::path(libstdcxx).filename() != "libstdc++.so.6") {
+        EXPECT_NE(identity.version[2], 0);
+    }
+    EXPECT_EQ(ReadFileIdentity(LoadedLibrary("libc.so")).soname, "libc.so.6");
+    // Programs have none: their file name stays.
+    FileIdentity self = ReadFileIdentity("/proc/self/exe");
+    EXPECT_TRUE(self.soname.empty());
+    EXPECT_EQ(ModuleName("/usr/bin/prog", self), "/usr/bin/prog");
+
+    // Cut short or with the string table pointing anywhere: no name, no crash.
+    std::ifstream in(libstdcxx, std::ios::binary);
+    std::string image((std::istreambuf_iterator<char>(in)), {});
+    char pattern[] = "/tmp/ulmarro-so-XXXXXX";
+    int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    auto identityOf = [&](const std::string& bytes) {
+        std::ofstream(pattern, std::ios::binary | std::ios::trunc) << bytes;
+        return ReadFileIdentity(pattern);
+    };
+    EXPECT_EQ(identityOf(image).soname, "libstdc++.so.6");
+    for (std::size_t cut : {64ul, 4096ul, image.size() / 2}) identityOf(image.substr(0, cut));
+    // Every dynamic entry's value replaced by a wild one.
+    const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
+    for (unsigned i = 0; i < header->e_phnum; ++i) {
+        const auto* ph = reinterpret_cast<const Elf64_Phdr*>(image.data() + header->e_phoff + i * sizeof(Elf64_Phdr));
+        if (ph->p_type != PT_DYNAMIC) continue;
+        for (std::uint64_t wild : {0xFFFFFFFFFFFFFFF0ull, 0x7FFFFFFFFFFFFFFFull, 0ull}) {
+            std::string bad = image;
+            for (std::size_t at = ph->p_offset; at + 16 <= ph->p_offset + ph->p_filesz; at += 16)
+                std::memcpy(&bad[at + 8], &wild, 8);
+            EXPECT_TRUE(identityOf(bad).soname.empty());
+        }
+    }
+    unlink(pattern);
+}
+
 TEST(Modules, GroupedFromMaps) {
     auto maps = ParseMaps(
         "55d0a000-55d0b000 r--p 00000000 08:01 100 /usr/bin/prog\n"
@@ -205,6 +265,61 @@ TEST(TempFiles, PlantedNamesForTheComingTicksDoNotStopTheReport) {
     EXPECT_LT(neighbours, 3);
     unsetenv("TMPDIR");
     fs::remove_all(dir);
+}
+
+// ---------------------------------------------------------------------------
+// Environment values and arguments blanked out of captured memory
+
+std::string Blanked(const PrivateStrings& p, std::string text, std::size_t from = 0, std::size_t to = std::string::npos) {
+    p.Blank(reinterpret_cast<std::uint8_t*>(text.data()), text.size(), from, std::min(to, text.size()));
+    for (char& c : text)
+        if (c == '\0') c = '_';
+    return text;
+}
+
+TEST(PrivateStrings, EveryCopyLongerThanThreeCharactersGoes) {
+    PrivateStrings p;
+    const char environment[] = "HOME=/home/ann\0LANG=C\0QORB12=-i/secret/dir\0EMPTY=\0NOEQUALS\0";
+    const char arguments[] = "qorb12\0abc\0x.asm\0";
+    p.AddEnvironmentBlock(std::string_view(environment, sizeof environment - 1));
+    p.AddArgumentBlock(std::string_view(arguments, sizeof arguments - 1));
+    EXPECT_EQ(Blanked(p, "at /home/ann/x.asm and QORB12=-i/secret/dir."), "at _________/_____ and QORB12=_____________.");
+    // Three characters or fewer stay, and so do names of variables.
+    EXPECT_EQ(Blanked(p, "abc LANG=C HOME NOEQUALS"), "abc LANG=C HOME NOEQUALS");
+    EXPECT_EQ(Blanked(p, "qorb1 qorb12"), "qorb1 ______");
+    // A string inside or across another: both found before anything is zeroed.
+    PrivateStrings q;
+    q.Add("abcdef");
+    q.Add("defghi");
+    EXPECT_EQ(Blanked(q, "xabcdefghiy"), "x_________y");
+    EXPECT_EQ(Blanked(q, "abcdeabcdef"), "abcde______");
+    // UTF-16 copies (the IDE's strings), non-ASCII text counted by characters.
+    PrivateStrings u;
+    u.Add("\xc3\xa4\xc3\xb6\xc3\xbc");  // three characters in six bytes: stays
+    EXPECT_TRUE(u.empty());
+    u.Add("gr\xc3\xbc\xc3\x9f");      // "grüß"
+    std::string wide("<g\0r\0\xfc\0\xdf\0>", 10);
+    EXPECT_EQ(Blanked(u, wide), std::string("<________>"));
+    EXPECT_EQ(Blanked(u, "<gr\xc3\xbc\xc3\x9f>"), "<______>");
+}
+
+TEST(PrivateStrings, OnlyTheGivenPartChangesAndCutCopiesAreFound) {
+    PrivateStrings p;
+    p.Add("SECRET-VALUE");
+    // The part is [10, 16): a copy that starts before it and one that ends
+    // after it are both found through the context, and only the part changes.
+    std::string text = "xxxxSECRET-VALUEyySECRET-VALUE";
+    EXPECT_EQ(Blanked(p, text, 10, 22), "xxxxSECRET______yy____ET-VALUE");
+    EXPECT_EQ(Blanked(p, text, 0, 4), text);
+    EXPECT_EQ(Blanked(p, "SECRET-VALU"), "SECRET-VALU");
+    PrivateStrings none;
+    EXPECT_EQ(Blanked(none, text), text);
+    // A long scan: copies everywhere in a few megabytes, each one found.
+    std::string big(4 << 20, 'S');
+    for (std::size_t at = 7; at + 12 < big.size(); at += 65537) big.replace(at, 12, "SECRET-VALUE");
+    std::string out = Blanked(p, big);
+    EXPECT_EQ(out.find("SECRET-VALUE"), std::string::npos);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '_'), static_cast<long>(12 * ((big.size() - 7 - 12) / 65537 + 1)));
 }
 
 // ---------------------------------------------------------------------------
@@ -326,6 +441,15 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     auto modules = d.Modules();
     ASSERT_FALSE(modules.empty());
     EXPECT_EQ(modules[0].name, p.executablePath());
+    // Libraries by the name they were loaded as, with the real file's build id.
+    std::string libstdcxx = LoadedLibrary("libstdc++.so");
+    bool named = false;
+    for (const auto& m : modules)
+        if (m.name == fs::path(libstdcxx).parent_path().string() + "/libstdc++.so.6") {
+            named = true;
+            EXPECT_EQ(m.buildId, ReadFileIdentity(libstdcxx).buildId);
+        }
+    EXPECT_TRUE(named) << "libstdc++ by its SONAME";
     EXPECT_EQ(modules[0].buildId, ReadFileIdentity("/proc/self/exe").buildId);
     EXPECT_FALSE(modules[0].buildId.empty());
     EXPECT_EQ(d.U32(d.Rva(15) + 8), static_cast<std::uint32_t>(child_));  // MiscInfo pid

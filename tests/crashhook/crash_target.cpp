@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include <sys/resource.h>
@@ -43,7 +44,7 @@ volatile bool g_keepGoing = true;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: crash_target segv|abort|fpe|thread|threads|overflow|threadoverflow|trap|none PROGRAM "
+        std::fprintf(stderr, "usage: crash_target segv|abort|throw|fpe|thread|threads|overflow|threadoverflow|trap|none PROGRAM "
                              "[ignore-sigchld|nocldwait]\n");
         return 64;
     }
@@ -72,6 +73,9 @@ int main(int argc, char** argv) {
         crashhook::CrashMe();
     } else if (how == "abort") {
         std::abort();
+    } else if (how == "throw") {
+        // Through the C++ runtime (std::terminate) into the C library's abort.
+        throw std::runtime_error("crash_target: nobody catches this");
     } else if (how == "fpe") {
 #if defined(__x86_64__) || defined(__i386__)
         std::printf("%d\n", Divide(1, 0));
