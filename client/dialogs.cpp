@@ -1,5 +1,6 @@
 #include "dialogs.h"
 
+#include "core/minidump_writer.h"
 #include "texts.h"
 
 #include <QApplication>
@@ -120,6 +121,11 @@ DetailsDialog::DetailsDialog(const ReportInfo& info, ContentsViewer contents, QW
     QLabel* line = MakeText(this, 1201, details);
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(line);
+    // What the dump leaves out (client/core/minidump_writer.h).
+    auto* leftOut = new QLabel(QString::fromUtf8(kDumpPrivacyNote), this);
+    leftOut->setObjectName(QStringLiteral("privacyNote"));
+    leftOut->setWordWrap(true);
+    layout->addWidget(leftOut);
 
     auto* privacy = new QLabel(this);
     privacy->setObjectName(QStringLiteral("link1202"));

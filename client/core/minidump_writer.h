@@ -29,7 +29,14 @@ enum MinidumpStream : std::uint32_t {
 };
 
 // Writes a minidump of a suspended process to an open file descriptor. The
-// environment of the process is never written: it often carries secrets.
+// environment and the command line of the process are never written: they
+// often carry secrets (CrashedProcess::BlankPrivateData says how far that goes).
 Failure WriteMinidump(const CrashedProcess& process, std::uint32_t dumpType, int fd);
+
+// What the dump leaves out, in the words the Details dialog shows the user.
+inline constexpr const char* kDumpPrivacyNote =
+    "The report does not contain the program's environment or command line: every copy of an "
+    "environment value or command-line argument longer than three characters is blanked out of the "
+    "memory it holds.";
 
 } // namespace ulmarro
