@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,6 +78,7 @@ enum class SerialErrorKind {
     Aborted,      // ended by Close (a write or drain in progress), or Close
                   // gave up waiting for the reader thread
     Lost,         // the device hung up or failed (unplugged)
+    Full,         // WriteNoWait: too much output waits already (the line is held)
 };
 
 struct SerialError {
@@ -119,7 +121,13 @@ enum : unsigned {
 
 // Open, Close and Configure belong to the owner's thread; Write and Drain
 // may come from the owner's thread or from inside listener calls, one at a
-// time (the IDE types only while no download runs).
+// time (the IDE types only while no download runs). Bytes go out through the
+// port's writer thread in the order they were given.
+//
+// Flow control can hold the line for ever (a board that sent XOFF and never
+// XON): Write and Drain then wait until Close or CancelOutput ends them, so
+// a thread that must never wait (the IDE's window) uses WriteNoWait and
+// leaves waiting writes to other threads.
 class SerialPort {
   public:
     explicit SerialPort(SerialListener* listener);
@@ -135,10 +143,23 @@ class SerialPort {
     SerialError Configure(const Dcb& settings);
     unsigned IgnoredSettings() const;
     // Returns when every byte has been handed to the device (waiting while
-    // flow control holds the line), or the port is closed meanwhile.
+    // flow control holds the line), or the port is closed meanwhile, or the
+    // bytes are thrown away by CancelOutput (Aborted).
     SerialError Write(const void* data, size_t size);
-    // Returns when everything written has left the device.
+    // Queues the bytes behind everything written so far and returns at once;
+    // Full when kMaxQueued bytes would be waiting.
+    SerialError WriteNoWait(const void* data, size_t size);
+    static constexpr size_t kMaxQueued = 64 * 1024;
+    // Returns when everything written has left the device (Aborted when it
+    // is thrown away meanwhile).
     SerialError Drain();
+    // The owner's thread or a listener call; never waits: throws away every
+    // byte not yet sent (queued or held by the driver) and ends a Write or
+    // Drain that waits for them. Later writes go out as usual.
+    void CancelOutput();
+    // Runs `task` on the reader thread, as a listener call (after what it is
+    // doing now); dropped when the port closes first.
+    SerialError Post(std::function<void()> task);
     // Stops the reader (waiting up to timeoutMs for a listener call in
     // progress), drops DTR, puts the device's settings back and closes it.
     // The port is closed afterwards whatever the result. A reader that did

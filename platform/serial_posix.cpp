@@ -1,12 +1,16 @@
 // The serial layer on POSIX systems with Linux's termios2 interface (every
 // baud rate, not only those with a B constant).
 //
-// Each open port is a Session: the device, two pipes (stop, and a wake-up
-// for the transmit-empty event) and two threads. The reader thread blocks in
-// poll() on the device and the pipes and makes every listener call. The
-// drain thread blocks in tcdrain() after writes and reports through the
-// wake-up pipe when the output has left the device, so the listener hears of
-// it on the reader thread like everything else. Nothing polls on a timer.
+// Each open port is a Session: the device, three pipes (stop, a wake-up for
+// the reader, and one that cancels a write in progress) and three threads.
+// The reader thread blocks in poll() on the device and the pipes and makes
+// every listener call (and runs the tasks posted to it). The writer thread
+// owns every write to the device: callers queue bytes and, for Write, wait
+// for them, so no caller ever sits in a system call that flow control can
+// hold for ever; Close and CancelOutput end such a wait at once. The drain
+// thread blocks in tcdrain() after writes and reports through the wake-up
+// pipe when the output has left the device, so the listener hears of it on
+// the reader thread like everything else. Nothing polls on a timer.
 
 #include "serial.h"
 
@@ -24,6 +28,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <mutex>
 #include <poll.h>
@@ -290,7 +295,8 @@ void WriteByte(int fd) {
 struct SerialPort::Session {
     int fd = -1;
     int stopPipe[2] = {-1, -1}; // readable once Close has begun; never read
-    int wakePipe[2] = {-1, -1}; // the drain thread's "output is empty"
+    int wakePipe[2] = {-1, -1}; // the reader's wake-up: output empty, a task
+    int cancelPipe[2] = {-1, -1}; // wakes the writer when its bytes are thrown away
     std::string path;
     termios2 saved{};
     std::atomic<unsigned> ignored{0};
@@ -305,14 +311,26 @@ struct SerialPort::Session {
     std::condition_variable changed;
     uint64_t writes = 0;  // completed writes
     uint64_t drained = 0; // writes known to have left the device
+    // The writer's queue: bytes waiting, bytes ever queued, and bytes handed
+    // to the device (or thrown away). A waiting Write is done when `handed`
+    // reaches the end of its bytes.
+    std::string outQueue;
+    uint64_t queued = 0;
+    uint64_t handed = 0;
+    std::atomic<uint64_t> cancels{0}; // CancelOutput calls so far
+    uint64_t failures = 0;            // writes the device refused so far
+    SerialError lastFailure;
+    std::vector<std::function<void()>> tasks; // posted to the reader
     bool readerDone = false;
     bool drainerDone = false;
+    bool writerDone = false;
 
     std::thread reader;
     std::thread drainer;
+    std::thread writer;
 
     ~Session() {
-        for (int* p : {stopPipe, wakePipe})
+        for (int* p : {stopPipe, wakePipe, cancelPipe})
             for (int i = 0; i < 2; ++i)
                 if (p[i] >= 0) close(p[i]);
         if (fd >= 0) close(fd);
@@ -341,12 +359,13 @@ struct SerialPort::Session {
     bool WaitDone(int timeoutMs) {
         std::unique_lock lock(mutex);
         return changed.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
-                                [this] { return readerDone && drainerDone; });
+                                [this] { return readerDone && drainerDone && writerDone; });
     }
 
     void JoinThreads() {
         if (reader.joinable()) reader.join();
         if (drainer.joinable()) drainer.join();
+        if (writer.joinable()) writer.join();
     }
 
     void Lose(int code) {
@@ -372,6 +391,8 @@ struct SerialPort::Session {
                 while (read(wakePipe[0], sink, sizeof sink) > 0) {
                 }
                 if (txEmpty.exchange(false)) listener->OnTransmitEmpty();
+                RunTasks();
+                if (Stopped()) break;
             }
             if (fds[0].revents == 0) continue;
             // Take what is there; a hang-up is reported only after the
@@ -419,9 +440,34 @@ struct SerialPort::Session {
         }
     }
 
-    SerialError WriteAll(const uint8_t* p, size_t left) {
+    void RunTasks() {
+        std::vector<std::function<void()>> now;
+        {
+            std::lock_guard lock(mutex);
+            now.swap(tasks);
+        }
+        for (auto& task : now) {
+            if (Stopped() || lost) return;
+            task();
+        }
+    }
+
+    void Post(std::function<void()> task) {
+        {
+            std::lock_guard lock(mutex);
+            tasks.push_back(std::move(task));
+        }
+        WriteByte(wakePipe[1]);
+    }
+
+    // Hands one chunk to the device, waiting for room while flow control
+    // holds the line. Ends early when the port stops or the chunk is
+    // thrown away (CancelOutput).
+    SerialError WriteOut(const std::string& chunk, uint64_t cancel) {
+        const char* p = chunk.data();
+        size_t left = chunk.size();
         while (left > 0) {
-            if (Stopped()) return MakeError(SerialErrorKind::Aborted, ECANCELED);
+            if (Stopped() || cancels != cancel) return MakeError(SerialErrorKind::Aborted, ECANCELED);
             if (lost) return MakeError(SerialErrorKind::Lost, EIO);
             ssize_t n = write(fd, p, left);
             if (n > 0) {
@@ -431,11 +477,17 @@ struct SerialPort::Session {
             }
             if (n < 0 && errno == EINTR) continue;
             if (n < 0 && errno == EAGAIN) {
-                // Queue full, or flow control holds the line: wait for room
-                // or for Close.
-                pollfd fds[2] = {{fd, POLLOUT, 0}, {stopPipe[0], POLLIN, 0}};
-                if (poll(fds, 2, -1) < 0 && errno != EINTR) return MakeError(SerialErrorKind::System, errno);
+                // Queue full, or flow control holds the line: wait for room,
+                // for Close or for the bytes to be thrown away.
+                pollfd fds[3] = {{fd, POLLOUT, 0}, {stopPipe[0], POLLIN, 0}, {cancelPipe[0], POLLIN, 0}};
+                if (poll(fds, 3, -1) < 0 && errno != EINTR) return MakeError(SerialErrorKind::System, errno);
                 if (fds[1].revents) return MakeError(SerialErrorKind::Aborted, ECANCELED);
+                if (fds[2].revents & POLLIN) {
+                    char sink[64];
+                    while (read(cancelPipe[0], sink, sizeof sink) > 0) {
+                    }
+                    continue; // the loop's first test tells whether it was ours
+                }
                 if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) && !(fds[0].revents & POLLOUT))
                     return MakeError(SerialErrorKind::Lost, EIO);
                 continue;
@@ -444,12 +496,80 @@ struct SerialPort::Session {
             return MakeError(code == EIO || code == ENXIO ? SerialErrorKind::Lost : SerialErrorKind::System,
                              code);
         }
+        return {};
+    }
+
+    void WriteLoop() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return stopping || lost || !outQueue.empty(); });
+            if (stopping || lost) return;
+            std::string chunk;
+            chunk.swap(outQueue);
+            const uint64_t cancel = cancels;
+            lock.unlock();
+            SerialError e = WriteOut(chunk, cancel);
+            lock.lock();
+            if (cancels != cancel) continue; // thrown away; already counted as handed
+            handed += chunk.size();
+            if (e.ok()) {
+                ++writes; // the drain thread reports when it has left
+            } else if (e.kind != SerialErrorKind::Aborted) {
+                ++failures;
+                lastFailure = e;
+            }
+            changed.notify_all();
+        }
+    }
+
+    // Queues bytes for the writer thread. With `wait`, returns when they
+    // have been handed to the device, or the port stops, or they are
+    // thrown away; without, at once (false when too much already waits).
+    SerialError Queue(const uint8_t* p, size_t size, bool wait) {
+        std::unique_lock lock(mutex);
+        if (lost) return MakeError(SerialErrorKind::Lost, EIO);
+        if (stopping) return MakeError(SerialErrorKind::Aborted, ECANCELED);
+        if (size == 0) return {};
+        if (!wait && queued - handed + size > kMaxQueued) return MakeError(SerialErrorKind::Full, EAGAIN);
+        outQueue.append(reinterpret_cast<const char*>(p), size);
+        queued += size;
+        const uint64_t target = queued;
+        const uint64_t cancel = cancels;
+        const uint64_t failed = failures;
+        changed.notify_all();
+        if (!wait) return {};
+        changed.wait(lock, [&] {
+            return stopping || lost || cancels != cancel || failures != failed || handed >= target;
+        });
+        if (cancels != cancel || stopping) return MakeError(SerialErrorKind::Aborted, ECANCELED);
+        if (failures != failed) return lastFailure;
+        if (handed >= target) return {};
+        return MakeError(SerialErrorKind::Lost, EIO);
+    }
+
+    // Waits until every byte queued so far has been handed to the device.
+    SerialError WaitHanded() {
+        std::unique_lock lock(mutex);
+        const uint64_t target = queued;
+        const uint64_t cancel = cancels;
+        changed.wait(lock, [&] { return stopping || lost || cancels != cancel || handed >= target; });
+        if (cancels != cancel || stopping) return MakeError(SerialErrorKind::Aborted, ECANCELED);
+        if (lost) return MakeError(SerialErrorKind::Lost, EIO);
+        return {};
+    }
+
+    void CancelOutput() {
         {
             std::lock_guard lock(mutex);
-            ++writes;
+            ++cancels;
+            outQueue.clear();
+            handed = queued;
         }
         changed.notify_all();
-        return {};
+        WriteByte(cancelPipe[1]);
+        // What the driver holds goes too; this also releases a drain that
+        // waits on output held back by flow control.
+        ioctl(fd, TCFLSH, TCOFLUSH);
     }
 
     // Puts the line back as it was found and closes it. Threads are done.
@@ -557,7 +677,8 @@ SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
     ioctl(s->fd, TIOCMBIS, &lines); // devices without modem lines open all the same
     ioctl(s->fd, TCFLSH, TCIOFLUSH);
 
-    if (pipe2(s->stopPipe, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(s->wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (pipe2(s->stopPipe, O_CLOEXEC | O_NONBLOCK) != 0 || pipe2(s->wakePipe, O_CLOEXEC | O_NONBLOCK) != 0 ||
+        pipe2(s->cancelPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         int code = errno;
         s->Finish();
         return MakeError(SerialErrorKind::System, code);
@@ -573,6 +694,10 @@ SerialError SerialPort::Open(const std::string& name, const Dcb& settings) {
     s->drainer = std::thread([raw] {
         raw->DrainLoop();
         raw->MarkDone(raw->drainerDone);
+    });
+    s->writer = std::thread([raw] {
+        raw->WriteLoop();
+        raw->MarkDone(raw->writerDone);
     });
     return {};
 }
@@ -593,21 +718,49 @@ unsigned SerialPort::IgnoredSettings() const {
 
 SerialError SerialPort::Write(const void* data, size_t size) {
     Session* s = Current();
+    // A listener call that writes while Close has begun is a write that
+    // Close ended, whether it had started waiting or not.
+    if (s && s == t_listenerSession && s->Stopped() && !s->lost)
+        return MakeError(SerialErrorKind::Aborted, ECANCELED);
     if (!s || (s->Stopped() && !s->lost)) return MakeError(SerialErrorKind::NotOpen, EBADF);
     if (s->lost) return MakeError(SerialErrorKind::Lost, EIO);
-    return s->WriteAll(static_cast<const uint8_t*>(data), size);
+    return s->Queue(static_cast<const uint8_t*>(data), size, true);
+}
+
+SerialError SerialPort::WriteNoWait(const void* data, size_t size) {
+    Session* s = Current();
+    if (!s || (s->Stopped() && !s->lost)) return MakeError(SerialErrorKind::NotOpen, EBADF);
+    if (s->lost) return MakeError(SerialErrorKind::Lost, EIO);
+    return s->Queue(static_cast<const uint8_t*>(data), size, false);
+}
+
+void SerialPort::CancelOutput() {
+    // Any thread: the session stays alive while a listener call or the
+    // owner may use it; a port being closed has nothing left to cancel.
+    Session* s = Current();
+    if (s && !s->Stopped() && !s->lost) s->CancelOutput();
+}
+
+SerialError SerialPort::Post(std::function<void()> task) {
+    Session* s = Current();
+    if (!s || s->Stopped() || s->lost) return MakeError(SerialErrorKind::NotOpen, EBADF);
+    s->Post(std::move(task));
+    return {};
 }
 
 SerialError SerialPort::Drain() {
     Session* s = Current();
     if (!s || (s->Stopped() && !s->lost)) return MakeError(SerialErrorKind::NotOpen, EBADF);
+    const uint64_t cancel = s->cancels;
+    SerialError e = s->WaitHanded();
+    if (!e.ok()) return e;
     for (;;) {
         if (s->lost) return MakeError(SerialErrorKind::Lost, EIO);
         if (ioctl(s->fd, TCSBRK, 1) == 0) break;
         if (errno != EINTR)
             return MakeError(errno == EIO ? SerialErrorKind::Lost : SerialErrorKind::System, errno);
     }
-    if (s->Stopped()) return MakeError(SerialErrorKind::Aborted, ECANCELED);
+    if (s->Stopped() || s->cancels != cancel) return MakeError(SerialErrorKind::Aborted, ECANCELED);
     return {};
 }
 

@@ -542,6 +542,86 @@ TEST(SerialPort, CloseEndsAWriteHeldByFlowControl) {
     EXPECT_FALSE(port.IsOpen());
 }
 
+// The board sent XOFF and never sends XON. Opens `port` with XON/XOFF and
+// returns once the line driver has taken the stop character.
+void HoldTheLine(Pty& pty, Recorder& rec, SerialPort& port) {
+    Dcb dcb;
+    dcb.Flags = Dcb::fOutX | Dcb::fInX;
+    ASSERT_TRUE(port.Open(pty.slave, dcb).ok());
+    pty.Send("\x13");
+    pty.Send("m"); // comes through only after the driver has seen the XOFF
+    ASSERT_TRUE(rec.WaitForData(1));
+}
+
+TEST(SerialPort, WriteNoWaitNeverWaitsForAHeldLine) {
+    Pty pty;
+    Recorder rec;
+    SerialPort port(&rec);
+    HoldTheLine(pty, rec, port);
+    // Keys typed meanwhile queue up; past the bound they are refused, and no
+    // call waits. (Were the calls to wait, this test would hang, not fail.)
+    std::string typed;
+    SerialError e;
+    for (size_t i = 0; i < SerialPort::kMaxQueued + 1 && e.ok(); ++i) {
+        e = port.WriteNoWait("k", 1);
+        if (e.ok()) typed += 'k';
+    }
+    EXPECT_EQ(e.kind, SerialErrorKind::Full);
+    EXPECT_GE(typed.size(), SerialPort::kMaxQueued);
+    pollfd p{pty.master, POLLIN, 0};
+    EXPECT_EQ(poll(&p, 1, 0), 0);
+    // XON: everything queued goes out, in order, and the queue takes more.
+    pty.Send("\x11");
+    EXPECT_EQ(pty.Receive(typed.size()), typed);
+    EXPECT_TRUE(port.WriteNoWait("z", 1).ok());
+    EXPECT_EQ(pty.Receive(1), "z");
+    EXPECT_TRUE(port.Close().ok());
+}
+
+TEST(SerialPort, CancelOutputEndsAWriteHeldByFlowControl) {
+    Pty pty;
+    Recorder rec;
+    SerialPort port(&rec);
+    HoldTheLine(pty, rec, port);
+    const std::string held = Pattern(50000);
+    auto writing = std::async(std::launch::async, [&] { return port.Write(held.data(), held.size()); });
+    auto draining = std::async(std::launch::async, [&] { return port.Drain(); });
+    // Neither can finish while the line is held; CancelOutput ends both, and
+    // returns without waiting itself.
+    EXPECT_EQ(writing.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    port.CancelOutput();
+    EXPECT_EQ(writing.get().kind, SerialErrorKind::Aborted);
+    SerialError drained = draining.get();
+    EXPECT_TRUE(drained.ok() || drained.kind == SerialErrorKind::Aborted) << static_cast<int>(drained.kind);
+    // The thrown-away bytes never go out; what is written next does.
+    pty.Send("\x11");
+    EXPECT_TRUE(port.Write("after", 5).ok());
+    std::string got = pty.Receive(5);
+    EXPECT_EQ(got, "after");
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.Close().ok());
+}
+
+TEST(SerialPort, PostedTasksRunOnTheReaderThreadAndMayWrite) {
+    Pty pty;
+    Recorder rec;
+    SerialPort port(&rec);
+    ASSERT_TRUE(port.Open(pty.slave, Dcb{}).ok());
+    pty.Send("r");
+    ASSERT_TRUE(rec.WaitForData(1));
+    const std::thread::id reader = rec.threads().front();
+    std::promise<std::thread::id> ran;
+    ASSERT_TRUE(port.Post([&] {
+                        ran.set_value(std::this_thread::get_id());
+                        port.Write("posted", 6);
+                    })
+                    .ok());
+    EXPECT_EQ(ran.get_future().get(), reader);
+    EXPECT_EQ(pty.Receive(6), "posted");
+    EXPECT_TRUE(port.Close().ok());
+    EXPECT_EQ(port.Post([] {}).kind, SerialErrorKind::NotOpen);
+}
+
 TEST(SerialPort, CloseGivesUpOnAListenerThatDoesNotReturn) {
     Pty pty;
     Recorder rec;
