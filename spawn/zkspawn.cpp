@@ -7,7 +7,17 @@
 // search path, runs with the inherited standard handles in a process group of
 // its own, and zkspawn exits with the tool's exit code, or 128 + the signal
 // that killed it. Termination requests sent to zkspawn go on to the tool's
-// whole group, so stopping a build stops everything the tool started.
+// whole group, so stopping a build stops everything the tool started; what
+// has not ended 2 seconds later is killed. After a stop zkspawn also waits
+// for what the tool started in the background.
+//
+// A program that starts zkspawn as the leader of a process group of its own
+// and names itself in ZKSPAWN_OWNER (its process id) gets more: the tool runs
+// in that same group, so the owner reaches everything with one signal to the
+// group; the tool is stopped as above when the owner ends, crashed or
+// killed; and when the tool ends, what it left running in the background is
+// ended the same way before zkspawn reports. So no tool process outlives
+// its build or the program that started it.
 //
 // Mode bit 0x100 set: run here, output to the inherited handles (the IDE's
 // pipes). Bit clear: run the tool in a terminal window when one is available
@@ -31,6 +41,9 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -48,19 +61,51 @@ const int kForwardedSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 // run us, so it can be generous.
 constexpr int kTerminalStartSeconds = 60;
 
-// The process group that termination requests go on to, and a request that
-// came before the group existed.
+// How long the tool's group has to end after a termination request before
+// it is killed.
+constexpr unsigned kStopGraceSeconds = 2;
+
+// The process group that termination requests go on to; the first request
+// (kept until the group is known); whether it has gone on to the group.
 volatile sig_atomic_t g_targetGroup = 0;
-volatile sig_atomic_t g_pendingSignal = 0;
+volatile sig_atomic_t g_stopSignal = 0;
+volatile sig_atomic_t g_forwarded = 0;
+volatile sig_atomic_t g_graceOver = 0;
+// The program that started zkspawn when it named itself in ZKSPAWN_OWNER,
+// and whether the tool shares zkspawn's process group with everything it
+// starts.
+pid_t g_owner = 0;
+bool g_sharedGroup = false;
 // Written by the SIGCHLD handler so a poll loop wakes when a child ends.
 int g_childPipe[2] = {-1, -1};
 
-void Forward(int sig) {
+// Passes the stop request on once: later requests (among them the copy a
+// shared group sends back to zkspawn itself) change nothing, and the grace
+// period counts from the first.
+void ForwardStop() {
     pid_t group = g_targetGroup;
-    if (group > 0)
-        kill(-group, sig);
-    else
-        g_pendingSignal = sig;
+    int sig = g_stopSignal;
+    if (group <= 0 || sig == 0 || g_forwarded) return;
+    g_forwarded = 1;
+    kill(-group, sig);
+    alarm(kStopGraceSeconds);
+}
+
+void Forward(int sig) {
+    int saved = errno;
+    if (g_stopSignal == 0) g_stopSignal = sig;
+    ForwardStop();
+    errno = saved;
+}
+
+// The grace period is over: whatever is left of the group is killed (in a
+// shared group zkspawn with it).
+void OnGraceOver(int) {
+    int saved = errno;
+    g_graceOver = 1;
+    pid_t group = g_targetGroup;
+    if (group > 0) kill(-group, SIGKILL);
+    errno = saved;
 }
 
 void OnChild(int) {
@@ -79,15 +124,10 @@ void InstallForwarding() {
     sigemptyset(&sa.sa_mask);
     for (int sig : kForwardedSignals)
         sigaction(sig, &sa, nullptr);
-}
-
-void SetTargetGroup(pid_t group) {
-    g_targetGroup = group;
-    int pending = g_pendingSignal;
-    if (pending != 0) {
-        g_pendingSignal = 0;
-        kill(-group, pending);
-    }
+    struct sigaction grace {};
+    grace.sa_handler = OnGraceOver;
+    sigemptyset(&grace.sa_mask);
+    sigaction(SIGALRM, &grace, nullptr);
 }
 
 sigset_t ForwardedSet() {
@@ -96,6 +136,16 @@ sigset_t ForwardedSet() {
     for (int sig : kForwardedSignals)
         sigaddset(&set, sig);
     return set;
+}
+
+// Names the group that stop requests go on to, and passes on one that came
+// before it was known.
+void SetTargetGroup(pid_t group) {
+    sigset_t forwarded = ForwardedSet(), original;
+    sigprocmask(SIG_BLOCK, &forwarded, &original);
+    g_targetGroup = group;
+    ForwardStop();
+    sigprocmask(SIG_SETMASK, &original, nullptr);
 }
 
 int ExitCodeOf(int status) {
@@ -132,15 +182,20 @@ std::vector<std::string> CandidateNames(const std::string& program) {
 int SpawnTool(const std::vector<std::string>& args, const sigset_t& originalMask, pid_t* pid) {
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    posix_spawnattr_setpgroup(&attr, 0);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (!g_sharedGroup) {
+        posix_spawnattr_setpgroup(&attr, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
     posix_spawnattr_setsigmask(&attr, &originalMask);
     sigset_t defaults = ForwardedSet();
     sigaddset(&defaults, SIGPIPE);
     sigaddset(&defaults, SIGCHLD);
     sigaddset(&defaults, SIGTTIN);
     sigaddset(&defaults, SIGTTOU);
+    sigaddset(&defaults, SIGALRM);
     posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attr, flags);
 
     std::vector<char*> argv;
     for (const std::string& a : args)
@@ -176,11 +231,55 @@ void TakeTerminalBack() {
     sigprocmask(SIG_SETMASK, &old, nullptr);
 }
 
+// Collects the children that have ended: the tool's orphans come to zkspawn
+// (it is their subreaper). Returns whether any child is left.
+bool ReapEnded() {
+    for (;;) {
+        pid_t r = waitpid(-1, nullptr, WNOHANG);
+        if (r > 0) continue;
+        if (r < 0 && errno == EINTR) continue;
+        return r == 0;
+    }
+}
+
+// The tool has ended; what it left running (its orphans, now zkspawn's
+// children) is asked to end and, after the grace period, killed. Returns
+// when nothing is left, or shortly after the grace period for processes
+// that left the tool's group (those are on their own).
+void EndLeftovers(pid_t group) {
+    if (!ReapEnded()) return;
+    if (!g_forwarded) {
+        sigset_t forwarded = ForwardedSet(), original;
+        sigprocmask(SIG_BLOCK, &forwarded, &original);
+        if (g_stopSignal == 0) g_stopSignal = SIGTERM;
+        g_targetGroup = group;
+        ForwardStop();
+        sigprocmask(SIG_SETMASK, &original, nullptr);
+    }
+    int afterGrace = 0;
+    for (;;) {
+        if (!g_graceOver) {
+            // Blocks until a child ends or the grace period's alarm (which
+            // kills the group) interrupts it.
+            pid_t r = waitpid(-1, nullptr, 0);
+            if (r < 0 && errno == ECHILD) return;
+            continue;
+        }
+        if (!ReapEnded() || ++afterGrace > 100) return;
+        usleep(10000);
+    }
+}
+
 // Runs the tool here and waits for it. started() is told the tool's group.
 template <typename Started> int RunTool(const std::vector<std::string>& args, Started started) {
     sigset_t forwarded = ForwardedSet(), original;
     sigprocmask(SIG_BLOCK, &forwarded, &original);
     InstallForwarding();
+#ifdef __linux__
+    // Orphans of the tool come to zkspawn, so it knows when everything the
+    // tool started has ended.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
     pid_t pid = -1;
     int err = SpawnTool(args, original, &pid);
     if (err != 0) {
@@ -188,9 +287,10 @@ template <typename Started> int RunTool(const std::vector<std::string>& args, St
         std::fprintf(stderr, "zkspawn: cannot run \"%s\": %s\n", args[0].c_str(), std::strerror(err));
         return kCannotStart;
     }
-    bool ownsTerminal = HandTerminalTo(pid);
-    started(pid);
-    SetTargetGroup(pid);
+    const pid_t group = g_sharedGroup ? getpgrp() : pid;
+    bool ownsTerminal = !g_sharedGroup && HandTerminalTo(pid);
+    started(group);
+    SetTargetGroup(group);
     sigprocmask(SIG_SETMASK, &original, nullptr);
 
     int status = 0;
@@ -202,6 +302,10 @@ template <typename Started> int RunTool(const std::vector<std::string>& args, St
         }
     }
     if (ownsTerminal) TakeTerminalBack();
+    // After a stop, and always for an owner (a build ends with everything it
+    // started), what the tool left running is ended too.
+    if (g_forwarded || g_owner > 0) EndLeftovers(group);
+    alarm(0);
     return ExitCodeOf(status);
 }
 
@@ -353,7 +457,10 @@ int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode,
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setsigmask(&attr, &original);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    // A session of its own: the terminal program may stay to serve other
+    // windows, and whoever stops this build's process group must not take
+    // it down with the build.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
     pid_t launcher = -1;
     int err = posix_spawnp(&launcher, terminal.c_str(), nullptr, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
@@ -440,9 +547,32 @@ bool ParseMode(const char* text, unsigned* mode) {
     return true;
 }
 
+// Reads (and removes, so the tool does not inherit it) ZKSPAWN_OWNER. It
+// counts only when it names zkspawn's parent: a value handed down from
+// further up is someone else's.
+pid_t TakeOwner() {
+    const char* text = std::getenv("ZKSPAWN_OWNER");
+    if (!text) return 0;
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    bool valid = errno == 0 && end != text && *end == '\0' && value > 1;
+    unsetenv("ZKSPAWN_OWNER");
+    return valid && static_cast<pid_t>(value) == getppid() ? static_cast<pid_t>(value) : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    g_owner = TakeOwner();
+    if (g_owner > 0) {
+#ifdef __linux__
+        // The owner's end (a crash or a kill included) is a stop request.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
+        if (getppid() != g_owner) return 128 + SIGTERM; // it ended before we got here
+        g_sharedGroup = getpgrp() == getpid();
+    }
     if (argc == 5 && std::strcmp(argv[1], "--in-window") == 0) {
         unsigned mode = 0;
         if (!ParseMode(argv[3], &mode)) mode = 0;

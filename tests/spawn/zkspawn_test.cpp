@@ -131,6 +131,8 @@ class Child {
     }
 
     pid_t pid() const { return pid_; }
+    // Standard output read so far.
+    const std::string& out() const { return result_.out; }
 
     // Reads standard output until it holds `text` (or ends); a generous
     // deadline turns a hang into a failure instead of a stuck suite.
@@ -143,7 +145,12 @@ class Child {
     // Reads both streams to their end (every holder gone) and reaps zkspawn.
     Result Finish() {
         while (out_ >= 0 || err_ >= 0)
-            if (!Pump()) break;
+            if (!Pump()) {
+                // Failed already; do not wait for a zkspawn that waits for
+                // a tool that does not end.
+                kill(pid_, SIGKILL);
+                break;
+            }
         int status = 0;
         waitpid(pid_, &status, 0);
         pid_ = -1;
@@ -267,6 +274,93 @@ TEST(Zkspawn, ForwardsTerminationToTheToolsWholeGroup) {
         Result r = child.Finish();
         EXPECT_EQ(r.exitCode, 128 + sig);
     }
+}
+
+TEST(Zkspawn, WhatIgnoresTerminationIsKilledAfterTheGracePeriod) {
+    // The tool and the child it leaves holding standard output both ignore
+    // every polite request; a stop ends them all the same. Finish() sees the
+    // end of the output only when both have gone.
+    Child child({"341", "spawn_probe stubborn"});
+    ASSERT_TRUE(child.ReadUntil("ready"));
+    ASSERT_EQ(kill(child.pid(), SIGTERM), 0);
+    Result r = child.Finish();
+    EXPECT_EQ(r.exitCode, 128 + SIGKILL);
+}
+
+// zkspawn started the way the IDE starts it: as the leader of a new process
+// group, with ZKSPAWN_OWNER naming the starter. The owner here is the probe,
+// itself run by an outer zkspawn so the test can read everything below it.
+std::string OwnedLine(const std::string& tool) {
+    return std::string("spawn_probe own \"") + ZKSPAWN_PATH + "\" 341 \"" + tool + "\"";
+}
+
+struct OwnedPids {
+    int owner = 0;
+    int zkspawn = 0;
+};
+
+OwnedPids ParseOwned(const std::string& out) {
+    OwnedPids p;
+    size_t at = out.find("owner ");
+    if (at != std::string::npos) std::sscanf(out.c_str() + at, "owner %d zkspawn %d", &p.owner, &p.zkspawn);
+    return p;
+}
+
+TEST(ZkspawnOwned, TheToolSharesZkspawnsGroupAndNotTheVariable) {
+    Result r = RunZkspawn({"341", OwnedLine("spawn_probe group")});
+    OwnedPids p = ParseOwned(r.out);
+    ASSERT_GT(p.zkspawn, 0) << r.out << r.err;
+    int pid = 0, pgid = 0, parentPgid = 0;
+    size_t at = r.out.find("pid ");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + at, "pid %d pgid %d parent-pgid %d", &pid, &pgid, &parentPgid), 3);
+    // One signal to the group zkspawn leads reaches the tool.
+    EXPECT_EQ(pgid, p.zkspawn);
+    EXPECT_EQ(parentPgid, p.zkspawn);
+    EXPECT_NE(r.out.find("zkspawn exit 0"), std::string::npos) << r.out;
+
+    r = RunZkspawn({"341", OwnedLine("spawn_probe getenv ZKSPAWN_OWNER")});
+    EXPECT_NE(r.out.find("ZKSPAWN_OWNER=(unset)"), std::string::npos) << r.out;
+}
+
+TEST(ZkspawnOwned, AStopEndsTheWholeGroupEvenWhatIgnoresIt) {
+    Child child({"341", OwnedLine("spawn_probe stubborn")});
+    ASSERT_TRUE(child.ReadUntil("ready"));
+    OwnedPids p = ParseOwned(child.out());
+    ASSERT_GT(p.zkspawn, 0) << child.out();
+    // The stop goes to zkspawn alone, as the IDE sends it.
+    ASSERT_EQ(kill(p.zkspawn, SIGTERM), 0);
+    Result r = child.Finish();
+    EXPECT_NE(r.out.find("zkspawn signal 9"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, 0);
+}
+
+TEST(ZkspawnOwned, TheOwnersEndStopsTheTool) {
+    // The owner is killed outright, with no chance to pass anything on: the
+    // tool and its child still end.
+    Child child({"341", OwnedLine("spawn_probe stubborn")});
+    ASSERT_TRUE(child.ReadUntil("ready"));
+    OwnedPids p = ParseOwned(child.out());
+    ASSERT_GT(p.owner, 0) << child.out();
+    ASSERT_EQ(kill(p.owner, SIGKILL), 0);
+    Result r = child.Finish();
+    EXPECT_EQ(r.exitCode, 128 + SIGKILL);
+}
+
+TEST(ZkspawnOwned, WhatTheToolLeftRunningEndsBeforeTheReport) {
+    // The probe ends at once and leaves a child holding standard output:
+    // the output ends (every holder gone) and zkspawn reports the tool's own
+    // code.
+    Result r = RunZkspawn({"341", OwnedLine("spawn_probe leave")});
+    EXPECT_NE(r.out.find("left "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("zkspawn exit 0"), std::string::npos) << r.out;
+}
+
+TEST(ZkspawnOwned, AnOwnerThatIsNotTheParentIsIgnored) {
+    Result r = RunZkspawn({"341", "spawn_probe group"}, {"ZKSPAWN_OWNER=1"});
+    int pid = 0, pgid = 0, parentPgid = 0;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "pid %d pgid %d parent-pgid %d", &pid, &pgid, &parentPgid), 3) << r.out;
+    EXPECT_EQ(pid, pgid);
 }
 
 TEST(Zkspawn, InputReachesTheTool) {
