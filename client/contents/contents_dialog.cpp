@@ -5,29 +5,11 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <climits>
-
 namespace ulmarro::contents {
-
-ContentsModel::ContentsModel(std::shared_ptr<const SectionList> sections, QObject* parent)
-    : QAbstractListModel(parent), sections_(std::move(sections)) {}
-
-int ContentsModel::rowCount(const QModelIndex& parent) const {
-    if (parent.isValid() || !sections_) return 0;
-    // A list view counts rows in an int; a dump beyond that shows its first
-    // two thousand million lines.
-    return static_cast<int>(std::min<std::uint64_t>(sections_->LineCount(), INT_MAX));
-}
-
-QVariant ContentsModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() < 0 || !sections_) return {};
-    return QString::fromUtf8(sections_->LineText(static_cast<std::uint64_t>(index.row())));
-}
 
 ContentsDialog::ContentsDialog(const QString& dumpPath, const QStringList& files, QWidget* parent)
     : QDialog(parent), sections_(std::make_shared<SectionList>()) {
@@ -37,12 +19,8 @@ ContentsDialog::ContentsDialog(const QString& dumpPath, const QStringList& files
     sections_->Open(dumpPath.toStdString());
 
     auto* layout = new QVBoxLayout(this);
-    model_ = new ContentsModel(sections_, this);
-    list_ = new QListView(this);
+    list_ = new ContentsView(sections_, this);
     list_->setObjectName(QStringLiteral("list"));
-    list_->setUniformItemSizes(true); // the view never measures all rows
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QFont font(QStringLiteral("Courier New"));
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
@@ -53,7 +31,6 @@ ContentsDialog::ContentsDialog(const QString& dumpPath, const QStringList& files
     palette.setColor(QPalette::Base, palette.color(QPalette::Button));
     palette.setColor(QPalette::Text, palette.color(QPalette::ButtonText));
     list_->setPalette(palette);
-    list_->setModel(model_);
     layout->addWidget(list_, 1);
 
     filesLabel_ =
@@ -83,9 +60,6 @@ ContentsDialog::ContentsDialog(const QString& dumpPath, const QStringList& files
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-ContentsDialog::~ContentsDialog() {
-    // The view goes before the map it reads from.
-    list_->setModel(nullptr);
-}
+ContentsDialog::~ContentsDialog() = default;
 
 } // namespace ulmarro::contents

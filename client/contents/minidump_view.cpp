@@ -345,7 +345,15 @@ std::string HexRow(const MemoryBlock& b, std::uint64_t row) {
 }
 
 // ---------------------------------------------------------------------------
-// Sections
+// Sections: each is made on the spot from its place in the file, asked for a
+// line count or a line, and dropped.
+
+class ReportSection {
+  public:
+    virtual ~ReportSection() = default;
+    virtual std::uint64_t LineCount() const = 0;
+    virtual std::string LineText(std::uint64_t index) const = 0;
+};
 
 class ExceptionSection : public ReportSection {
   public:
@@ -444,7 +452,7 @@ class SystemSection : public ReportSection {
 
 class ModuleSection : public ReportSection {
   public:
-    ModuleSection(const DumpBytes& d, std::uint64_t at, unsigned number) : d_(d), at_(at), number_(number) {}
+    ModuleSection(const DumpBytes& d, std::uint64_t at, std::uint64_t number) : d_(d), at_(at), number_(number) {}
     std::uint64_t LineCount() const override { return 9; }
     std::string LineText(std::uint64_t i) const override {
         auto u = [&](unsigned offset) { return static_cast<unsigned>(d_.U32(at_ + offset)); };
@@ -453,7 +461,7 @@ class ModuleSection : public ReportSection {
         };
         switch (i) {
         case 0:
-            return Format("Module %u", number_);
+            return Format("Module %llu", ULL(number_));
         case 1: {
             std::string name = d_.Utf16String(u(20));
             std::size_t cut = name.find_last_of("\\/");
@@ -478,12 +486,12 @@ class ModuleSection : public ReportSection {
   private:
     DumpBytes d_;
     std::uint64_t at_;
-    unsigned number_;
+    std::uint64_t number_;
 };
 
 class ThreadSection : public ReportSection {
   public:
-    ThreadSection(const DumpBytes& d, std::uint64_t at, unsigned number, bool extended)
+    ThreadSection(const DumpBytes& d, std::uint64_t at, std::uint64_t number, bool extended)
         : d_(d), at_(at), number_(number), extended_(extended) {
         stack_ = Block(d, d.U64(at + 24), d.U32(at + 32), d.U32(at + 36));
         context_ = FindContext(d, d.U32(at + 40), d.U32(at + 44));
@@ -492,7 +500,7 @@ class ThreadSection : public ReportSection {
     std::uint64_t LineCount() const override { return Head() + registers_ + 2 + stack_.Rows(); }
     std::string LineText(std::uint64_t i) const override {
         const std::uint64_t head = Head();
-        if (i == 0) return Format("Thread %u", number_);
+        if (i == 0) return Format("Thread %llu", ULL(number_));
         if (i == 1) return Format("Thread ID: %u", static_cast<unsigned>(d_.U32(at_)));
         if (extended_ && i == 2) return Format("Suspend Count: %u", static_cast<unsigned>(d_.U32(at_ + 4)));
         if (extended_ && i == 3) return Format("Priority Class: %u", static_cast<unsigned>(d_.U32(at_ + 8)));
@@ -508,7 +516,7 @@ class ThreadSection : public ReportSection {
 
     DumpBytes d_;
     std::uint64_t at_;
-    unsigned number_;
+    std::uint64_t number_;
     bool extended_;
     MemoryBlock stack_;
     Context context_;
@@ -517,16 +525,16 @@ class ThreadSection : public ReportSection {
 
 class MemorySection : public ReportSection {
   public:
-    MemorySection(const MemoryBlock& block, unsigned number) : block_(block), number_(number) {}
+    MemorySection(const MemoryBlock& block, std::uint64_t number) : block_(block), number_(number) {}
     std::uint64_t LineCount() const override { return block_.Rows() + 2; }
     std::string LineText(std::uint64_t i) const override {
-        if (i == 0) return Format("Memory Range %u", number_);
+        if (i == 0) return Format("Memory Range %llu", ULL(number_));
         return HexRow(block_, i - 1);
     }
 
   private:
     MemoryBlock block_;
-    unsigned number_;
+    std::uint64_t number_;
 };
 
 struct Stream {
@@ -565,6 +573,85 @@ std::uint64_t Entries(const Stream& s, std::uint64_t header, std::uint64_t claim
 // ---------------------------------------------------------------------------
 // The section list
 
+namespace {
+
+enum class Kind { Exception, System, Module, Thread, ThreadEx, Memory, Memory64 };
+
+constexpr std::uint64_t kStride = 256; // entries between remembered first lines
+
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
+    return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+} // namespace
+
+// The entries of one stream, all of one kind, read from the file on demand.
+struct SectionList::Group {
+    Kind kind = Kind::Exception;
+    std::uint64_t at = 0;          // file offset of the first entry
+    std::uint64_t entries = 0;
+    std::uint64_t entrySize = 0;   // bytes per entry
+    std::uint64_t number = 1;      // number shown for the first entry
+    std::uint64_t fixedLines = 0;  // lines of each entry, 0 when they differ
+    std::uint32_t platform = 0;    // for the exception's name
+    std::uint64_t data = 0;        // 64-bit memory list: the first range's bytes
+    std::uint64_t firstSection = 0, firstLine = 0, lines = 0;
+    // Entries differ in length: the first line (within the group) of every
+    // kStride-th entry, and for the 64-bit memory list where its bytes lie.
+    std::vector<std::uint64_t> markLines, markData;
+};
+
+namespace {
+
+// Makes entry `i` of a group (its bytes at file offset `data` for the 64-bit
+// memory list) and hands it to `f`.
+template <class F>
+auto WithEntry(const DumpBytes& d, const SectionList::Group& g, std::uint64_t i, std::uint64_t data, F&& f) {
+    const std::uint64_t e = g.at + i * g.entrySize;
+    const std::uint64_t number = g.number + i;
+    switch (g.kind) {
+    case Kind::Exception:
+        return f(ExceptionSection(d, e, g.platform));
+    case Kind::System:
+        return f(SystemSection(d, e));
+    case Kind::Module:
+        return f(ModuleSection(d, e, number));
+    case Kind::Thread:
+    case Kind::ThreadEx:
+        return f(ThreadSection(d, e, number, g.kind == Kind::ThreadEx));
+    case Kind::Memory:
+        return f(MemorySection(Block(d, d.U64(e), d.U32(e + 8), d.U32(e + 12)), number));
+    case Kind::Memory64:
+        break;
+    }
+    return f(MemorySection(Block(d, d.U64(e), d.U64(e + 8), data), number));
+}
+
+std::uint64_t EntryLines(const DumpBytes& d, const SectionList::Group& g, std::uint64_t i, std::uint64_t data) {
+    if (g.fixedLines) return g.fixedLines;
+    return WithEntry(d, g, i, data, [](const ReportSection& s) { return s.LineCount(); });
+}
+
+std::uint64_t NextData(const DumpBytes& d, const SectionList::Group& g, std::uint64_t i, std::uint64_t data) {
+    return g.kind == Kind::Memory64 ? SaturatingAdd(data, d.U64(g.at + i * g.entrySize + 8)) : data;
+}
+
+} // namespace
+
+std::uint64_t SectionRef::LineCount() const {
+    if (group_ >= list_->groups_.size()) return 0;
+    const auto& g = list_->groups_[group_];
+    return EntryLines(list_->dump_, g, entry_, data_);
+}
+
+std::string SectionRef::LineText(std::uint64_t index) const {
+    if (group_ >= list_->groups_.size()) return {};
+    const auto& g = list_->groups_[group_];
+    return WithEntry(list_->dump_, g, entry_, data_, [index](const ReportSection& s) {
+        return index < s.LineCount() ? s.LineText(index) : std::string();
+    });
+}
+
 struct SectionList::Mapping {
     int fd = -1;
     void* base = MAP_FAILED;
@@ -579,9 +666,10 @@ SectionList::SectionList() = default;
 SectionList::~SectionList() = default;
 
 void SectionList::Clear() {
-    sections_.clear();
-    starts_.clear();
+    groups_.clear();
+    sections_ = 0;
     total_ = 0;
+    dump_ = DumpBytes();
     mapping_.reset();
 }
 
@@ -606,69 +694,169 @@ bool SectionList::Open(const std::string& path) {
 }
 
 void SectionList::Build(const std::uint8_t* data, std::size_t size) {
-    sections_.clear();
-    starts_.clear();
+    groups_.clear();
+    sections_ = 0;
     total_ = 0;
-    const DumpBytes d(data, size);
-    auto add = [&](std::unique_ptr<ReportSection> s) { sections_.push_back(std::move(s)); };
+    dump_ = DumpBytes(data, size);
+    const DumpBytes& d = dump_;
+    auto add = [&](Group g) {
+        if (g.entries == 0) return;
+        g.firstSection = sections_;
+        g.firstLine = total_;
+        if (g.fixedLines) {
+            // At most a few hundred million entries of at most nine lines.
+            g.lines = g.entries * g.fixedLines;
+        } else {
+            // One pass over the entries; only every kStride-th is remembered.
+            std::uint64_t lines = 0, at = g.data;
+            for (std::uint64_t i = 0; i < g.entries; ++i) {
+                if (i % kStride == 0) {
+                    g.markLines.push_back(lines);
+                    g.markData.push_back(at);
+                }
+                lines = SaturatingAdd(lines, EntryLines(d, g, i, at));
+                at = NextData(d, g, i, at);
+            }
+            g.lines = lines;
+        }
+        sections_ += static_cast<std::size_t>(g.entries);
+        total_ = SaturatingAdd(total_, g.lines);
+        groups_.push_back(std::move(g));
+    };
 
     const Stream system = FindStream(d, kSystemInfo);
     const bool haveSystem = system.present && system.size >= 56;
     const std::uint32_t platform = haveSystem ? d.U32(system.rva + 20) : 0;
 
-    if (Stream s = FindStream(d, kException); s.present && s.size >= 32)
-        add(std::make_unique<ExceptionSection>(d, s.rva, platform));
-    if (haveSystem) add(std::make_unique<SystemSection>(d, system.rva));
-
+    if (Stream s = FindStream(d, kException); s.present && s.size >= 32) {
+        Group g;
+        g.kind = Kind::Exception;
+        g.at = s.rva;
+        g.entries = 1;
+        g.fixedLines = 6;
+        g.platform = platform;
+        add(std::move(g));
+    }
+    if (haveSystem) {
+        Group g;
+        g.kind = Kind::System;
+        g.at = system.rva;
+        g.entries = 1;
+        g.fixedLines = 6;
+        add(std::move(g));
+    }
     if (Stream s = FindStream(d, kModuleList); s.present && s.size >= 4) {
-        const std::uint64_t n = Entries(s, 4, d.U32(s.rva), 108);
-        for (std::uint64_t i = 0; i < n; ++i)
-            add(std::make_unique<ModuleSection>(d, s.rva + 4 + i * 108, static_cast<unsigned>(i + 1)));
+        Group g;
+        g.kind = Kind::Module;
+        g.at = s.rva + 4;
+        g.entrySize = 108;
+        g.entries = Entries(s, 4, d.U32(s.rva), 108);
+        g.fixedLines = 9;
+        add(std::move(g));
     }
 
-    unsigned thread = 0;
+    // Threads and ranges are numbered on across the two lists of each.
+    std::uint64_t number = 1;
     for (auto [type, entrySize] :
          {std::pair<std::uint32_t, std::uint64_t>{kThreadList, 48}, {kThreadExList, 64}}) {
         Stream s = FindStream(d, type);
         if (!s.present || s.size < 4) continue;
-        const std::uint64_t n = Entries(s, 4, d.U32(s.rva), entrySize);
-        for (std::uint64_t i = 0; i < n; ++i)
-            add(std::make_unique<ThreadSection>(d, s.rva + 4 + i * entrySize, ++thread,
-                                                type == kThreadExList));
+        Group g;
+        g.kind = type == kThreadExList ? Kind::ThreadEx : Kind::Thread;
+        g.at = s.rva + 4;
+        g.entrySize = entrySize;
+        g.entries = Entries(s, 4, d.U32(s.rva), entrySize);
+        g.number = number;
+        number += g.entries;
+        add(std::move(g));
     }
 
-    unsigned range = 0;
+    number = 1;
     if (Stream s = FindStream(d, kMemoryList); s.present && s.size >= 4) {
-        const std::uint64_t n = Entries(s, 4, d.U32(s.rva), 16);
-        for (std::uint64_t i = 0; i < n; ++i) {
-            const std::uint64_t e = s.rva + 4 + i * 16;
-            add(std::make_unique<MemorySection>(Block(d, d.U64(e), d.U32(e + 8), d.U32(e + 12)), ++range));
-        }
+        Group g;
+        g.kind = Kind::Memory;
+        g.at = s.rva + 4;
+        g.entrySize = 16;
+        g.entries = Entries(s, 4, d.U32(s.rva), 16);
+        g.number = number;
+        number += g.entries;
+        add(std::move(g));
     }
     if (Stream s = FindStream(d, kMemory64List); s.present && s.size >= 16) {
-        const std::uint64_t n = Entries(s, 16, d.U64(s.rva), 16);
         // The ranges' bytes lie back to back from the list's base offset.
-        std::uint64_t offset = d.U64(s.rva + 8);
-        for (std::uint64_t i = 0; i < n; ++i) {
-            const std::uint64_t e = s.rva + 16 + i * 16;
-            const std::uint64_t rangeSize = d.U64(e + 8);
-            add(std::make_unique<MemorySection>(Block(d, d.U64(e), rangeSize, offset), ++range));
-            offset = rangeSize > UINT64_MAX - offset ? UINT64_MAX : offset + rangeSize;
-        }
+        Group g;
+        g.kind = Kind::Memory64;
+        g.at = s.rva + 16;
+        g.entrySize = 16;
+        g.entries = Entries(s, 16, d.U64(s.rva), 16);
+        g.data = d.U64(s.rva + 8);
+        g.number = number;
+        add(std::move(g));
     }
+}
 
-    starts_.reserve(sections_.size());
-    for (const auto& s : sections_) {
-        starts_.push_back(total_);
-        total_ += s->LineCount();
+std::uint64_t SectionList::EntryData(const Group& g, std::uint64_t entry) const {
+    if (g.kind != Kind::Memory64) return 0;
+    const std::uint64_t mark = entry / kStride;
+    std::uint64_t at = g.markData[mark];
+    for (std::uint64_t i = mark * kStride; i < entry; ++i)
+        at = NextData(dump_, g, i, at);
+    return at;
+}
+
+void SectionList::Locate(const Group& g, std::uint64_t line, std::uint64_t* entry, std::uint64_t* data,
+                         std::uint64_t* first) const {
+    if (g.fixedLines) {
+        *entry = line / g.fixedLines;
+        *data = 0;
+        *first = *entry * g.fixedLines;
+        return;
     }
+    // The last remembered entry at or before the line, then entry by entry.
+    auto it = std::upper_bound(g.markLines.begin(), g.markLines.end(), line);
+    const std::uint64_t mark = static_cast<std::uint64_t>(it - g.markLines.begin()) - 1;
+    std::uint64_t i = mark * kStride, start = g.markLines[mark], at = g.markData[mark];
+    for (;;) {
+        const std::uint64_t n = EntryLines(dump_, g, i, at);
+        if (line - start < n || i + 1 >= g.entries) break;
+        start += n;
+        at = NextData(dump_, g, i, at);
+        ++i;
+    }
+    *entry = i;
+    *data = at;
+    *first = start;
+}
+
+SectionRef SectionList::Section(std::size_t i) const {
+    for (std::size_t k = 0; k < groups_.size(); ++k) {
+        const Group& g = groups_[k];
+        if (i - g.firstSection < g.entries)
+            return SectionRef(this, k, i - g.firstSection, EntryData(g, i - g.firstSection));
+    }
+    // Past the end: a section without lines.
+    return SectionRef(this, groups_.size(), 0, 0);
 }
 
 std::string SectionList::LineText(std::uint64_t n) const {
     if (n >= total_) return {};
-    auto it = std::upper_bound(starts_.begin(), starts_.end(), n);
-    const std::size_t index = static_cast<std::size_t>(it - starts_.begin()) - 1;
-    return sections_[index]->LineText(n - starts_[index]);
+    for (const Group& g : groups_) {
+        if (n - g.firstLine >= g.lines) continue;
+        std::uint64_t entry = 0, data = 0, first = 0;
+        Locate(g, n - g.firstLine, &entry, &data, &first);
+        const std::uint64_t index = n - g.firstLine - first;
+        return WithEntry(dump_, g, entry, data, [index](const ReportSection& s) {
+            return index < s.LineCount() ? s.LineText(index) : std::string();
+        });
+    }
+    return {};
+}
+
+std::size_t SectionList::IndexBytes() const {
+    std::size_t bytes = groups_.capacity() * sizeof(Group);
+    for (const Group& g : groups_)
+        bytes += (g.markLines.capacity() + g.markData.capacity()) * sizeof(std::uint64_t);
+    return bytes;
 }
 
 } // namespace ulmarro::contents

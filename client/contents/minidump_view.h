@@ -59,14 +59,6 @@ struct MemoryBlock {
 // shown with 16 digits so that 64-bit processes keep their real addresses.
 std::string HexDumpLine(std::uint64_t address, const std::uint8_t* bytes, std::size_t count);
 
-class ReportSection {
-  public:
-    virtual ~ReportSection() = default;
-    virtual std::uint64_t LineCount() const = 0;
-    // Text of line `index` (below LineCount()).
-    virtual std::string LineText(std::uint64_t index) const = 0;
-};
-
 // Minidump stream types read by the view.
 enum StreamType : std::uint32_t {
     kThreadList = 3,
@@ -86,6 +78,32 @@ constexpr std::uint32_t kPlatformLinux = 0x8201;
 // as the flags; they are shown under the name of the matching exception.
 std::string ExceptionName(std::uint32_t code, std::uint32_t flags, std::uint32_t platform);
 
+class SectionList;
+
+// One section of the list (an exception, a module, a thread, a memory range):
+// a light handle that formats its lines when asked.
+class SectionRef {
+  public:
+    std::uint64_t LineCount() const;
+    // Text of line `index` (below LineCount()); empty past the end.
+    std::string LineText(std::uint64_t index) const;
+
+  private:
+    friend class SectionList;
+    SectionRef(const SectionList* list, std::size_t group, std::uint64_t entry, std::uint64_t data)
+        : list_(list), group_(group), entry_(entry), data_(data) {}
+    const SectionList* list_;
+    std::size_t group_;
+    std::uint64_t entry_;
+    std::uint64_t data_;
+};
+
+// The sections of a dump. Nothing is kept per section or per line: each
+// stream's entries are read from the mapped file when a line is asked for,
+// and for lists whose entries differ in length only every 256th entry's
+// first line is remembered. A dump that claims billions of lines in a few
+// megabytes opens at once and costs about as much memory as its own size
+// divided by a few thousand.
 class SectionList {
   public:
     SectionList();
@@ -104,14 +122,26 @@ class SectionList {
     // Line `n` of the whole view; empty past the end.
     std::string LineText(std::uint64_t n) const;
 
-    std::size_t SectionCount() const { return sections_.size(); }
-    const ReportSection& Section(std::size_t i) const { return *sections_[i]; }
+    std::size_t SectionCount() const { return sections_; }
+    // Section `i` (below SectionCount()).
+    SectionRef Section(std::size_t i) const;
+
+    // Bytes kept for the index of the sections (for the benchmark and tests).
+    std::size_t IndexBytes() const;
+
+    struct Group; // the entries of one stream (defined with the reader)
 
   private:
+    friend class SectionRef;
     struct Mapping;
+    void Locate(const Group& g, std::uint64_t line, std::uint64_t* entry, std::uint64_t* data,
+                std::uint64_t* first) const;
+    std::uint64_t EntryData(const Group& g, std::uint64_t entry) const;
+
     std::unique_ptr<Mapping> mapping_;
-    std::vector<std::unique_ptr<ReportSection>> sections_;
-    std::vector<std::uint64_t> starts_; // first line of each section
+    DumpBytes dump_;
+    std::vector<Group> groups_;
+    std::size_t sections_ = 0;
     std::uint64_t total_ = 0;
 };
 

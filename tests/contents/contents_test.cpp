@@ -305,3 +305,58 @@ TEST(Files, MappedFromDiskAndUnreadableFilesGiveAnEmptyList) {
     EXPECT_FALSE(s.Open("/tmp")); // a directory
     EXPECT_EQ(s.LineCount(), 0u);
 }
+
+// A few megabytes that claim billions of lines: nothing per line or per
+// section is kept, and every line asked for is the right one.
+TEST(Claimed, BillionsOfLinesFromAFewMegabytes) {
+    for (std::uint64_t claimed : {2ull, 3ull, 65539ull, 1000000ull, 1ull << 32}) {
+        SCOPED_TRACE(claimed);
+        dumptest::ClaimingDump dump(claimed);
+        SectionList s;
+        s.Build(dump.bytes.data(), dump.bytes.size());
+        ASSERT_EQ(s.LineCount(), claimed);
+        ASSERT_EQ(s.SectionCount(), dump.sizes.size());
+        EXPECT_LT(s.IndexBytes(), dump.bytes.size() / 100 + 4096) << "the index is tiny next to the file";
+        std::vector<std::uint64_t> probes = {0, 1, claimed / 2, claimed / 2 + 1, claimed - 2, claimed - 1};
+        for (std::uint64_t k = 1; k < 64; ++k) probes.push_back(claimed / 64 * k + k * 977 % 4099);
+        for (std::uint64_t line : probes) {
+            if (line >= claimed) continue;
+            std::uint64_t range = 0, row = 0;
+            std::string expected;
+            if (dump.Where(line, &range, &row))
+                expected = row == 0 ? "Memory Range " + std::to_string(range + 1)
+                                    : HexDumpLine(dumptest::ClaimingDump::Address(range, row - 1),
+                                                  dump.bytes.data() + 32 + 16 * (row - 1),
+                                                  std::min<std::size_t>(16, dump.sizes[range] - 16 * (row - 1)));
+            EXPECT_EQ(s.LineText(line), expected) << "line " << line;
+        }
+        EXPECT_EQ(s.LineText(claimed), "");
+    }
+}
+
+// Ranges of many lengths in both memory lists and in more entries than the
+// index remembers: each line found through the whole list is the line its
+// section gives.
+TEST(Claimed, LinesOfTheListAgreeWithTheirSections) {
+    dumptest::Builder b;
+    std::vector<dumptest::Builder::Range> ranges, ranges64;
+    for (std::size_t i = 0; i < 700; ++i) ranges.push_back({0x1000u * i, Counting(i * 37 % 200)});
+    for (std::size_t i = 0; i < 900; ++i) ranges64.push_back({0x80000000u + 0x1000u * i, Counting(i * 53 % 300)});
+    std::vector<dumptest::Builder::Thread> threads;
+    for (std::uint32_t i = 0; i < 300; ++i) threads.push_back({i, 0x10000u * i, Counting(i % 90)});
+    b.Threads(threads, false);
+    b.MemoryList(ranges);
+    b.Memory64List(ranges64);
+    auto dump = b.Finish();
+    SectionList s;
+    s.Build(dump.data(), dump.size());
+    ASSERT_EQ(s.SectionCount(), 300u + 700 + 900);
+    std::vector<std::string> bySection;
+    for (std::size_t i = 0; i < s.SectionCount(); ++i)
+        for (const std::string& line : SectionLines(s, i)) bySection.push_back(line);
+    EXPECT_EQ(Lines(s), bySection);
+    EXPECT_EQ(SectionLines(s, 300 + 700 + 899)[0], "Memory Range 1600");
+    EXPECT_EQ(SectionLines(s, 300 + 700 + 899)[1],
+              HexDumpLine(0x80000000u + 0x1000u * 899, Counting(899 * 53 % 300).data(), 16));
+    EXPECT_EQ(s.Section(s.SectionCount()).LineCount(), 0u);
+}

@@ -215,6 +215,62 @@ class Builder {
     std::vector<Entry> streams_;
 };
 
+// A small dump that claims `lines` lines (at least 2) in the contents view:
+// one block of bytes (data[i] = i % 251) that many memory-list entries point
+// at. Entry r starts at address (r + 1) << 32, so every row's text tells
+// where it belongs. The file grows with the square root of the lines: about
+// 2 MB for 2^32 of them.
+struct ClaimingDump {
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t dataSize = 0;       // bytes of the shared block
+    std::vector<std::uint32_t> sizes; // bytes of each entry
+
+    static constexpr std::uint64_t kData = 1u << 20;
+
+    explicit ClaimingDump(std::uint64_t lines) {
+        const std::uint64_t perEntry = kData / 16 + 2; // rows, title, closing line
+        std::uint64_t full = lines / perEntry, rest = lines % perEntry;
+        for (std::uint64_t i = 0; i < full; ++i) sizes.push_back(static_cast<std::uint32_t>(kData));
+        if (rest == 1) {
+            // One line too few for a range of its own: the last whole range
+            // gives up a row to make it two.
+            sizes.back() -= 16;
+            sizes.push_back(0);
+        } else if (rest >= 2) {
+            sizes.push_back(static_cast<std::uint32_t>((rest - 2) * 16));
+        }
+        Builder b;
+        std::vector<std::uint8_t> data(kData);
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
+        const std::uint32_t at = b.Append(data.data(), data.size());
+        const std::uint32_t list = b.Reserve(4 + 16 * sizes.size());
+        b.Put<std::uint32_t>(list, static_cast<std::uint32_t>(sizes.size()));
+        for (std::size_t r = 0; r < sizes.size(); ++r) {
+            const std::uint32_t e = list + 4 + 16 * static_cast<std::uint32_t>(r);
+            b.Put<std::uint64_t>(e, Address(r, 0));
+            b.Put<std::uint32_t>(e + 8, sizes[r]);
+            b.Put<std::uint32_t>(e + 12, at);
+        }
+        b.Stream(5, list, 4 + 16 * static_cast<std::uint32_t>(sizes.size()));
+        bytes = b.Finish();
+        dataSize = kData;
+    }
+    static std::uint64_t Address(std::uint64_t range, std::uint64_t row) { return ((range + 1) << 32) + 16 * row; }
+    // Range and row (0 = its title) of a line of the view, when it is a title or hex row.
+    bool Where(std::uint64_t line, std::uint64_t* range, std::uint64_t* row) const {
+        for (std::uint64_t r = 0, first = 0; r < sizes.size(); ++r) {
+            const std::uint64_t n = (sizes[r] + 15) / 16 + 2;
+            if (line < first + n) {
+                *range = r;
+                *row = line - first;
+                return *row + 1 < n; // the last line of a range is empty
+            }
+            first += n;
+        }
+        return false;
+    }
+};
+
 inline std::vector<std::uint8_t> Bytes(const std::string& s) {
     return {s.begin(), s.end()};
 }
