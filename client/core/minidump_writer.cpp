@@ -297,8 +297,17 @@ Failure WriteMinidump(const CrashedProcess& p, std::uint32_t dumpType, int fd) {
             }
         }
         if (dumpType & kDumpWithDataSegments) {
-            for (const MapEntry& m : p.maps()) {
-                if (m.path.empty() || m.path[0] != '/' || m.perms.size() < 2 || m.perms[1] != 'w') continue;
+            const auto& maps = p.maps();
+            for (std::size_t i = 0; i < maps.size(); ++i) {
+                const MapEntry& m = maps[i];
+                if (m.perms.size() < 2 || m.perms[1] != 'w') continue;
+                // A module's own writable mapping, or the anonymous one right
+                // behind it: the part of .bss beyond the file's last page.
+                const bool file = !m.path.empty() && m.path[0] == '/';
+                const bool bss = m.path.empty() && i > 0 && maps[i - 1].end == m.start &&
+                                 !maps[i - 1].path.empty() && maps[i - 1].path[0] == '/' &&
+                                 maps[i - 1].perms.size() > 1 && maps[i - 1].perms[1] == 'w';
+                if (!file && !bss) continue;
                 if (m.end - m.start > (64u << 20)) continue;
                 MemoryRange data;
                 if (CaptureMemory(p, out, m.start, m.end - m.start, &data)) memory.push_back(data);

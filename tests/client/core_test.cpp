@@ -332,6 +332,10 @@ struct Record {
 
 Record g_record;
 int g_pipe = -1;
+// Zero-initialised and large: its end lies beyond the program file's last
+// page, in the anonymous mapping the loader puts behind the module.
+char g_bss[1 << 20];
+const char kBssMarker[] = "KORVELL-BSS-MARKER-91C4";
 const char kMarker[] = "KORVELL-HEAP-MARKER-5F3A";
 
 void ChildHandler(int, siginfo_t* info, void* uc) {
@@ -354,6 +358,7 @@ protected:
             g_pipe = fds[1];
             char* heap = static_cast<char*>(std::malloc(1 << 20));  // far from the stack and module data
             std::memcpy(heap + 4096, kMarker, sizeof kMarker);
+            std::memcpy(g_bss + sizeof g_bss - 64, kBssMarker, sizeof kBssMarker);
             struct sigaction sa {};
             sa.sa_sigaction = ChildHandler;
             sa.sa_flags = SA_SIGINFO;
@@ -473,6 +478,9 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     Record copy;
     std::memcpy(&copy, bytes->data(), sizeof copy);
     EXPECT_EQ(copy.tid, child_);
+    auto bss = data.Memory(reinterpret_cast<std::uintptr_t>(g_bss + sizeof g_bss - 64), sizeof kBssMarker);
+    ASSERT_TRUE(bss.has_value()) << "the anonymous part of .bss belongs to the module's data";
+    EXPECT_EQ(std::memcmp(bss->data(), kBssMarker, sizeof kBssMarker), 0);
 
     p.Detach();
     // Let go: the child runs again (its state is no longer "tracing stop").
