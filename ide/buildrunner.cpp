@@ -14,16 +14,45 @@
 #include <QAudioDevice>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QMediaDevices>
 #include <QSoundEffect>
 #include <QUrl>
 
+#include <cstring>
+
 namespace oxbrin {
+
+QString QuoteArgument(const QString& argument) {
+    // zkspawn splits the line as a Windows program does: inside quotes a
+    // quote is written \" and the backslashes right before a quote (or
+    // before the closing one) are doubled; all other backslashes stand for
+    // themselves.
+    QString quoted = QStringLiteral("\"");
+    qsizetype slashes = 0;
+    for (const QChar c : argument) {
+        if (c == QLatin1Char('\\')) {
+            ++slashes;
+            continue;
+        }
+        if (c == QLatin1Char('"')) {
+            quoted += QString(2 * slashes + 1, QLatin1Char('\\'));
+        } else {
+            quoted += QString(slashes, QLatin1Char('\\'));
+        }
+        quoted += c;
+        slashes = 0;
+    }
+    quoted += QString(2 * slashes, QLatin1Char('\\'));
+    quoted += QLatin1Char('"');
+    return quoted;
+}
 
 QString BuildCommandLine(const SettingsBlock& settings, const QString& path) {
     QString tool = settings.assembler;
     // A bare program name: the copy installed beside the IDE wins over the
-    // search path, so a fresh build runs its own assembler.
+    // search path, so a fresh build runs its own assembler. (The program
+    // name keeps its backslashes and has no way to hold a quote.)
     if (!tool.isEmpty() && !tool.contains(QLatin1Char('/')) && !tool.contains(QLatin1Char('\\')) &&
         !tool.contains(QLatin1Char(' ')) && !tool.contains(QLatin1Char('"'))) {
         const QString dir = CToolRunner::ProgramDirectory();
@@ -31,18 +60,30 @@ QString BuildCommandLine(const SettingsBlock& settings, const QString& path) {
         QFileInfo beside(QDir(dir).filePath(name));
         if (!beside.isFile() && name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
             beside = QFileInfo(QDir(dir).filePath(name.left(name.size() - 4)));
-        if (!dir.isEmpty() && beside.isFile() && beside.isExecutable())
+        if (!dir.isEmpty() && beside.isFile() && beside.isExecutable() &&
+            !beside.absoluteFilePath().contains(QLatin1Char('"')))
             tool = QLatin1Char('"') + beside.absoluteFilePath() + QLatin1Char('"');
     }
     QString line = tool;
     if (!settings.assemblerOptions.isEmpty())
         line += QLatin1Char(' ') + settings.assemblerOptions;
-    line += QStringLiteral(" \"") + path + QLatin1Char('"');
+    // The file name is one argument whatever it holds, and never an option
+    // or a response file: a relative name that starts like one is written
+    // as ./name.
+    QString file = path;
+    if (!QDir::isAbsolutePath(file) && (file.startsWith(QLatin1Char('-')) || file.startsWith(QLatin1Char('@'))))
+        file = QStringLiteral("./") + file;
+    line += QLatin1Char(' ') + QuoteArgument(file);
     return line;
 }
 
 QString BuildWorkingDirectory(const QString& path) {
+#ifdef Q_OS_WIN
     const qsizetype cut = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+#else
+    // A backslash is an ordinary character of a file name here.
+    const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
+#endif
     if (cut < 0)
         return QDir::currentPath();
     if (cut == 0)
@@ -128,9 +169,25 @@ void BuildFile(CMainFrame* frame, CBuildRunner* runner, const QString& path) {
         pane->SetToolDirectory(dir);
     const bool started = runner->Start(BuildCommandLine(s, path), dir, (s.assemblerFlags & kToolCloseWindowOnExit) != 0,
                                        (s.assemblerFlags & kToolUseOutputWindow) != 0);
-    if (!started && pane)
-        pane->AppendConsoleText(strings::kSpawnMissing);
+    if (!started && pane) {
+        const int error = runner->StartError();
+        if (error == CToolRunner::kSpawnNotFound || error == CToolRunner::kStartRefused)
+            pane->AppendConsoleText(strings::kSpawnMissing);
+        else
+            pane->AppendConsoleText(QString::fromLatin1(strings::kStartFailed)
+                                        .arg(QDir::toNativeSeparators(dir), QString::fromLocal8Bit(std::strerror(error)))
+                                        .toUtf8());
+    }
     frame->RequestUpdate();
+}
+
+bool StopBuild(CMainFrame* frame, CBuildRunner* runner) {
+    if (!runner->Stop())
+        return false;
+    if (auto* pane = qobject_cast<COutputPane*>(frame->OutputPane()))
+        pane->PostConsoleText(QByteArray(strings::kBuildStopping));
+    frame->RequestUpdate();
+    return true;
 }
 
 void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
@@ -204,6 +261,13 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
             a->setText(text);
         return !project.isEmpty() && !runner->IsRunning();
     });
+
+    frame->SetHandler(ID_BUILD_STOP, [frame, runner] { StopBuild(frame, runner); },
+                      [runner] { return runner->IsRunning() && !runner->IsStopping(); });
+    // Ctrl+Break arrives as Ctrl+Pause on most systems, as Ctrl+Cancel on
+    // some.
+    if (QAction* stop = frame->Action(ID_BUILD_STOP))
+        stop->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Pause), QKeySequence(Qt::CTRL | Qt::Key_Cancel)});
 
     frame->SetHandler(ID_BUILD_SET_PROJECT, [app, activeDoc] {
         if (COxbrinDoc* doc = activeDoc())

@@ -23,6 +23,10 @@ inline constexpr const char* kSpawnMissing =
     "The required utility zkspawn.exe was not found!\nTry to reinstall Oxbrin.\n";       // 203
 inline constexpr const char* kRedirectionFailed = "Redirection of standart input/output handles failed!";  // 202
 inline constexpr const char* kToolReturned = "\nTool returned code: %d\n";                               // 400
+// zkspawn was found but could not be started (the build's folder has gone, say).
+inline constexpr const char* kStartFailed = "The build could not be started in the folder %1:\n%2\n";
+// Stop Build: the tool and what it started are asked to end.
+inline constexpr const char* kBuildStopping = "\nStopping the build...\n";
 inline constexpr const char* kBuildFile = "B&uild %1\tCtrl+F7";                                          // 300
 inline constexpr const char* kBuildProjectFile = "&Build %1\tF7";                                        // 301
 inline constexpr const char* kBuildCurrent = "B&uild Current\tCtrl+F7";                                  // 302
@@ -33,6 +37,9 @@ inline constexpr const char* kBuildProject = "&Build Project\tF7";              
 inline constexpr int kSoundToolSucceeded = 170;
 inline constexpr int kSoundToolFailed = 171;
 
+// `argument` in double quotes, escaped so that zkspawn's splitting gives it
+// back exactly, whatever quotes, backslashes and blanks it holds.
+QString QuoteArgument(const QString& argument);
 // The tool command line for building `path`: the tool, the options when
 // there are any, the quoted path. A tool given by bare name that lies beside
 // the IDE's program runs from there.
@@ -94,5 +101,9 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner);
 // Builds `path` as the build commands do once the document is saved: clears
 // and shows the Output pane, starts the tool; string 203 when it cannot.
 void BuildFile(CMainFrame* frame, CBuildRunner* runner, const QString& path);
+// Stop Build: asks the running tool and everything it started to end (what
+// has not ended after the grace period is killed) and says so in the Output
+// pane. False when no build runs or a stop is already under way.
+bool StopBuild(CMainFrame* frame, CBuildRunner* runner);
 
 }  // namespace oxbrin

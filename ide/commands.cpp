@@ -44,6 +44,7 @@ constexpr std::array kCommands{
     CommandInfo{ID_BUILD_PROJECT, "&Build Project\tF7", "Builds the project file\nBuild Project", "F7"},
     CommandInfo{ID_BUILD_SET_PROJECT, "&Set Project File", "Sets the current file to the project file\nSet Project File", ""},
     CommandInfo{ID_BUILD_RELEASE_PROJECT, "&Release Project File", "Releases the project file\nRelease Project File", ""},
+    CommandInfo{ID_BUILD_STOP, "S&top Build\tCtrl+Break", "Stops the running build and everything it started\nStop Build", "Ctrl+Pause"},
     CommandInfo{ID_BUILD_OPTIONS, "&Options...\tAlt+F7", "Displays the project options dialog\nProject Options", "Alt+F7"},
     CommandInfo{ID_TERMINAL_CONNECT, "&Connected\tCtrl+T", "Connects/Disconnects the terminal to the target system\nTerminal Connect/Disconnect", "Ctrl+T"},
     CommandInfo{ID_TERMINAL_UPLOAD, "", "Uploads a file from the target system\nUpload", "Ctrl+F8"},

@@ -470,8 +470,8 @@ void CMainFrame::CreateCommands() {
     // Commands of the build, the serial link and the options get their
     // handlers from those parts; until then they stay disabled. The
     // accelerators exist from the start.
-    for (int id : {ID_VIEW_OPTIONS, ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_SET_PROJECT, ID_BUILD_RELEASE_PROJECT,
-                   ID_BUILD_OPTIONS, ID_TERMINAL_CONNECT, ID_TERMINAL_UPLOAD, ID_TERMINAL_DOWNLOAD,
+    for (int id : {ID_VIEW_OPTIONS, ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, ID_BUILD_SET_PROJECT,
+                   ID_BUILD_RELEASE_PROJECT, ID_BUILD_OPTIONS, ID_TERMINAL_CONNECT, ID_TERMINAL_UPLOAD, ID_TERMINAL_DOWNLOAD,
                    ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, ID_TERMINAL_CLEAR, ID_TERMINAL_OPTIONS,
                    ID_WINDOW_NEW, ID_FILE_MRU_FILE1})
         Action(id);
@@ -517,9 +517,10 @@ void CMainFrame::CreateMenus() {
     auto makeBuild = [this](bool withDocument) {
         if (withDocument)
             return AddMenu(nullptr, QStringLiteral("&Build"),
-                           {ID_BUILD_CURRENT, ID_BUILD_PROJECT, 0, ID_BUILD_SET_PROJECT, ID_BUILD_RELEASE_PROJECT, 0,
-                            ID_BUILD_OPTIONS});
-        return AddMenu(nullptr, QStringLiteral("&Build"), {ID_BUILD_PROJECT, 0, ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
+                           {ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_SET_PROJECT,
+                            ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
+        return AddMenu(nullptr, QStringLiteral("&Build"),
+                       {ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
     };
     auto makeTerminal = [this] {
         auto* m = AddMenu(nullptr, QStringLiteral("&Terminal"), {ID_TERMINAL_CONNECT});

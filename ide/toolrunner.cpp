@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -23,6 +24,9 @@ namespace oxbrin {
 namespace {
 
 constexpr int kPipeSize = 65536;
+// The most output passed on in one pass of the reader loop, so a flood
+// never holds up noticing the tool's end or a stop's deadline.
+constexpr qsizetype kReadPerPass = 256 * 1024;
 
 QString& ProgramDirOverride() {
     static QString dir;
@@ -109,15 +113,7 @@ QString CToolRunner::FindProgram(const QString& name) {
 bool CToolRunner::Initialise() {
     if (initialised_)
         return false;
-    if (!MakePipe(outRead_, outWrite_))
-        return false;
-    if (!MakePipe(inRead_, inWrite_))
-        return false;
-    // The IDE side never waits: reads take what is there, and typing into a
-    // tool that does not read must not freeze the window.
-    ::fcntl(outRead_, F_SETFL, ::fcntl(outRead_, F_GETFL) | O_NONBLOCK);
-    ::fcntl(inWrite_, F_SETFL, ::fcntl(inWrite_, F_GETFL) | O_NONBLOCK);
-    if (::pipe2(stop_, O_CLOEXEC) != 0)
+    if (::pipe2(stop_, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     try {
         reader_ = std::thread([this] { ReaderLoop(); });
@@ -130,13 +126,38 @@ bool CToolRunner::Initialise() {
 
 bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, bool closeWindow,
                         bool useOutputWindow) {
-    if ((useOutputWindow && !initialised_) || running_.load() || process_.load() != -1)
-        return false;
+    startError_ = kStartRefused;
+    {
+        std::lock_guard lock(mutex_);
+        if ((useOutputWindow && !initialised_) || running_.load() || build_.pid != -1)
+            return false;
+    }
     const QString spawn = FindProgram(QStringLiteral("zkspawn"));
-    if (spawn.isEmpty())
+    if (spawn.isEmpty()) {
+        startError_ = kSpawnNotFound;
         return false;
-    if (initialised_)
-        DiscardStaleInput();
+    }
+
+    // Fresh pipes for every build: output that a process of an earlier
+    // build still writes goes nowhere, and keys typed for an earlier tool
+    // that it never read stay with it.
+    int out[2] = {-1, -1};
+    int in[2] = {-1, -1};
+    auto closePipes = [&] {
+        for (int* fd : {&out[0], &out[1], &in[0], &in[1]})
+            CloseFd(*fd);
+    };
+    if (useOutputWindow) {
+        if (!MakePipe(out[0], out[1]) || !MakePipe(in[0], in[1])) {
+            startError_ = errno;
+            closePipes();
+            return false;
+        }
+        // The IDE side never waits: reads take what is there, and typing
+        // into a tool that does not read must not freeze the window.
+        ::fcntl(out[0], F_SETFL, ::fcntl(out[0], F_GETFL) | O_NONBLOCK);
+        ::fcntl(in[1], F_SETFL, ::fcntl(in[1], F_GETFL) | O_NONBLOCK);
+    }
 
     const QByteArray program = QFile::encodeName(spawn);
     const QByteArray mode = QByteArray::number(ModeNumber(closeWindow, useOutputWindow));
@@ -144,60 +165,75 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
     const QByteArray dir = QFile::encodeName(workingDir);
     std::vector<char*> argv{const_cast<char*>(program.constData()), const_cast<char*>(mode.constData()),
                             const_cast<char*>(line.constData()), nullptr};
+    // zkspawn learns who its owner is, so it stops the tool when the IDE
+    // goes and keeps the tool in its own process group.
+    QByteArray owner = QByteArrayLiteral("ZKSPAWN_OWNER=") + QByteArray::number(qint64(::getpid()));
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) {
+        if (std::strncmp(*e, "ZKSPAWN_OWNER=", 14) != 0)
+            envp.push_back(*e);
+    }
+    envp.push_back(owner.data());
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (useOutputWindow) {
-        posix_spawn_file_actions_adddup2(&actions, inRead_, STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, outWrite_, STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, outWrite_, STDERR_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
     }
     if (!dir.isEmpty())
         posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // The child starts with default signal handling and nothing blocked,
-    // whatever the IDE's threads have set up.
+    // whatever the IDE's threads have set up, as the leader of a new process
+    // group: the build's group, which zkspawn and the tool share.
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD})
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM})
         sigaddset(&defaults, sig);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     pid_t pid = -1;
-    const int err = ::posix_spawn(&pid, program.constData(), &actions, &attr, argv.data(), environ);
+    const int err = ::posix_spawn(&pid, program.constData(), &actions, &attr, argv.data(), envp.data());
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    if (err != 0)
+    // The tool's ends now belong to the tool alone, so the pipes end with it.
+    CloseFd(in[0]);
+    CloseFd(out[1]);
+    if (err != 0) {
+        startError_ = err;
+        closePipes();
         return false;
-    process_.store(pid);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        build_ = Build{};
+        build_.pid = pid;
+        build_.outRead = out[0];
+        build_.inWrite = in[1];
+    }
+    startError_ = 0;
     running_.store(true);
+    Wake();
     OnToolStarted();
     return true;
 }
 
-void CToolRunner::DiscardStaleInput() {
-    // Keys typed for the last tool that it never read must not reach the
-    // next one. Only what is there is read, so this never waits (the tool's
-    // end of the pipe stays blocking, as the tool expects).
-    char buffer[kChunk];
-    for (;;) {
-        int available = 0;
-        if (::ioctl(inRead_, FIONREAD, &available) != 0 || available <= 0)
-            return;
-        if (::read(inRead_, buffer, available < kChunk ? static_cast<size_t>(available) : kChunk) <= 0)
-            return;
-    }
-}
-
 void CToolRunner::WriteInput(const char* bytes, qsizetype count) {
-    if (!initialised_ || !running_.load() || !bytes || count <= 0)
+    if (!bytes || count <= 0)
+        return;
+    std::lock_guard lock(mutex_);
+    if (build_.inWrite < 0)
         return;
     while (count > 0) {
-        const ssize_t n = ::write(inWrite_, bytes, static_cast<size_t>(count));
+        const ssize_t n = ::write(build_.inWrite, bytes, static_cast<size_t>(count));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -207,51 +243,120 @@ void CToolRunner::WriteInput(const char* bytes, qsizetype count) {
     }
 }
 
-void CToolRunner::ReadAvailable() {
+bool CToolRunner::Stop() {
+    std::lock_guard lock(mutex_);
+    if (build_.pid == -1 || build_.stopping)
+        return false;
+    build_.stopping = true;
+    build_.stoppedAt = Clock::now();
+    build_.killAt = build_.stoppedAt + std::chrono::milliseconds(kStopBackstopMs);
+    // zkspawn passes it on to the whole group and kills what is left when
+    // the grace period is over.
+    ::kill(build_.pid, SIGTERM);
+    return true;
+}
+
+bool CToolRunner::IsStopping() const {
+    std::lock_guard lock(mutex_);
+    return build_.pid != -1 && build_.stopping;
+}
+
+void CToolRunner::Wake() {
+    if (wake_[1] >= 0) {
+        const char signal = 1;
+        ssize_t ignored = ::write(wake_[1], &signal, 1);
+        (void)ignored;
+    }
+}
+
+void CToolRunner::ReadAvailable(int fd, qsizetype limit) {
     char buffer[kChunk];
-    for (;;) {
+    while (limit > 0) {
         int available = 0;
-        if (::ioctl(outRead_, FIONREAD, &available) != 0 || available <= 0)
+        if (::ioctl(fd, FIONREAD, &available) != 0 || available <= 0)
             return;
-        const ssize_t n = ::read(outRead_, buffer, available < kChunk ? static_cast<size_t>(available) : kChunk);
+        const qsizetype want = qMin<qsizetype>(qMin<qsizetype>(available, kChunk), limit);
+        const ssize_t n = ::read(fd, buffer, static_cast<size_t>(want));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return;
+        limit -= n;
         OnToolOutput(buffer, n);
     }
 }
 
 void CToolRunner::ReaderLoop() {
     for (;;) {
+        int fd;
+        pid_t pid;
+        {
+            std::lock_guard lock(mutex_);
+            fd = build_.outRead;
+            pid = build_.pid;
+        }
         // Output wakes the loop too, so it reaches the pane without waiting
         // for the next tick.
-        pollfd fds[2] = {{stop_[0], POLLIN, 0}, {outRead_, POLLIN, 0}};
-        const int r = ::poll(fds, 2, kPollMs);
+        pollfd fds[3] = {{stop_[0], POLLIN, 0}, {wake_[0], POLLIN, 0}, {fd, POLLIN, 0}};
+        const int r = ::poll(fds, fd >= 0 ? 3 : 2, kPollMs);
         const bool stopped = r > 0 && (fds[0].revents & POLLIN);
-        bool exited = false;
-        int status = 0;
-        const pid_t pid = process_.load();
-        if (pid != -1) {
-            const pid_t w = ::waitpid(pid, &status, WNOHANG);
-            if (w < 0 && errno == ECHILD) {
-                // Collected elsewhere: the end is known, its code is not.
-                exited = true;
-                status = -1;
-            } else {
-                exited = w == pid;
+        if (r > 0 && (fds[1].revents & POLLIN)) {
+            char sink[64];
+            while (::read(wake_[0], sink, sizeof sink) > 0) {
             }
         }
-        // Whatever the tool wrote before it ended is in the pipe now and
-        // goes out before its exit is reported.
-        ReadAvailable();
-        if (exited) {
-            process_.store(-1);
-            running_.store(false);
-            OnToolExited(status == -1 ? -1 : ExitCodeOf(status));
+        if (fd >= 0)
+            ReadAvailable(fd, kReadPerPass);
+        if (pid != -1) {
+            int status = 0;
+            const pid_t w = ::waitpid(pid, &status, WNOHANG);
+            if (w == pid)
+                FinishBuild(pid, status);
+            else if (w < 0 && errno == ECHILD)
+                FinishBuild(pid, -1);  // collected elsewhere: the end is known, its code is not
         }
+        KillOverdue(Clock::now());
         if (stopped)
             return;
+    }
+}
+
+void CToolRunner::FinishBuild(pid_t pid, int status) {
+    Build done;
+    {
+        std::lock_guard lock(mutex_);
+        // Shutdown may have taken the build over meanwhile: then nothing is
+        // reported any more.
+        if (build_.pid != pid)
+            return;
+        done = build_;
+    }
+    // Whatever the tool wrote before it ended is in the pipe now and goes out
+    // before its exit is reported. Only that much: a background process
+    // that keeps writing must not hold the report back.
+    if (done.outRead >= 0) {
+        int available = 0;
+        if (::ioctl(done.outRead, FIONREAD, &available) == 0 && available > 0)
+            ReadAvailable(done.outRead, available);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (build_.pid != pid)
+            return;
+        CloseFd(build_.outRead);
+        CloseFd(build_.inWrite);
+        build_ = Build{};
+    }
+    running_.store(false);
+    OnToolExited(status == -1 ? -1 : ExitCodeOf(status));
+}
+
+void CToolRunner::KillOverdue(Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    if (build_.pid != -1 && build_.stopping && !build_.killed && now >= build_.killAt) {
+        // zkspawn did not end the group in time: everything goes, zkspawn too.
+        ::kill(-build_.pid, SIGKILL);
+        build_.killed = true;
     }
 }
 
@@ -260,37 +365,56 @@ void CToolRunner::Shutdown() {
         CloseAll();
         return;
     }
-    // A tool still running is asked to end (zkspawn passes this on to the
-    // tool's process group) and collected, so it does not outlive the IDE
-    // holding pipes nobody reads.
-    const pid_t pid = process_.exchange(-1);
-    if (pid != -1) {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 100 && ::waitpid(pid, &status, WNOHANG) == 0; ++i)
-            ::usleep(10000);
-        if (::waitpid(pid, &status, WNOHANG) == 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
-        running_.store(false);
+    // The running build is taken from the reader thread, which then stops:
+    // no exit is reported while the program closes.
+    Build build;
+    {
+        std::lock_guard lock(mutex_);
+        build = build_;
+        build_ = Build{};
     }
     const char signal = 1;
     ssize_t ignored = ::write(stop_[1], &signal, 1);
     (void)ignored;
     if (reader_.joinable())
         reader_.join();
+
+    // A tool still running is stopped as by Stop and waited for: zkspawn
+    // ends when everything the tool started has (the grace period at most),
+    // so nothing outlives the IDE or holds pipes nobody reads.
+    if (build.pid != -1) {
+        if (!build.stopping) {
+            build.stoppedAt = Clock::now();
+            ::kill(build.pid, SIGTERM);
+        }
+        const auto deadline = build.stoppedAt + std::chrono::milliseconds(kStopBackstopMs);
+        int status = 0;
+        bool reaped = false;
+        while (!reaped && Clock::now() < deadline) {
+            reaped = ::waitpid(build.pid, &status, WNOHANG) != 0;
+            if (!reaped)
+                ::usleep(10000);
+        }
+        if (!reaped) {
+            ::kill(-build.pid, SIGKILL);
+            ::waitpid(build.pid, &status, 0);
+        }
+        CloseFd(build.outRead);
+        CloseFd(build.inWrite);
+        running_.store(false);
+    }
     CloseAll();
     initialised_ = false;
 }
 
 void CToolRunner::CloseAll() {
-    CloseFd(outRead_);
-    CloseFd(outWrite_);
-    CloseFd(inRead_);
-    CloseFd(inWrite_);
+    std::lock_guard lock(mutex_);
+    CloseFd(build_.outRead);
+    CloseFd(build_.inWrite);
     CloseFd(stop_[0]);
     CloseFd(stop_[1]);
+    CloseFd(wake_[0]);
+    CloseFd(wake_[1]);
 }
 
 }  // namespace oxbrin

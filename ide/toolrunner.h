@@ -1,13 +1,23 @@
 #pragma once
 
-// Runs one build tool at a time through the spawn helper zkspawn, with the
-// tool's standard input and output on two pipes that live as long as the
-// runner. A reader thread polls the output pipe and reports the output and
-// the tool's end to the derived class.
+// Runs one build tool at a time through the spawn helper zkspawn. Each build
+// gets fresh pipes for the tool's standard input and output, so nothing a
+// build leaves behind (keys typed and never read, output of a background
+// process the tool started) reaches the next one. A reader thread polls the
+// output pipe and reports the output and the tool's end to the derived class.
+//
+// zkspawn is started as the leader of a process group of its own and runs
+// the tool in that group. Stop asks zkspawn to end the group, which kills
+// what is left after the grace period (and the runner kills the group
+// should zkspawn not answer); when the tool has ended, zkspawn ends what it
+// left running before it reports; and zkspawn stops the tool by itself when
+// the IDE goes, even by a crash, so no tool process outlives the IDE.
 
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <sys/types.h>
 #include <thread>
 
@@ -20,17 +30,31 @@ public:
     CToolRunner(const CToolRunner&) = delete;
     CToolRunner& operator=(const CToolRunner&) = delete;
 
-    // Creates the pipes, the stop event and the reader thread. False when
-    // already initialised or when any of them cannot be made.
+    // Creates the stop event and the reader thread. False when already
+    // initialised or when either cannot be made.
     bool Initialise();
     // Starts zkspawn with the tool command line in `workingDir`. Refused while
-    // a tool runs, or with `useOutputWindow` before Initialise.
+    // a tool runs, or with `useOutputWindow` before Initialise; StartError()
+    // says why it failed.
     bool Start(const QString& commandLine, const QString& workingDir, bool closeWindow, bool useOutputWindow);
+    // Why the last Start failed: kStartRefused, kSpawnNotFound, or the
+    // system's error number (a working folder that is gone, say).
+    int StartError() const { return startError_; }
+    static constexpr int kStartRefused = -1;
+    static constexpr int kSpawnNotFound = -2;
+
     // Sends bytes to the running tool's standard input; nothing when no tool
     // runs. Never blocks: bytes beyond what the pipe holds are dropped.
     void WriteInput(const char* bytes, qsizetype count);
-    // Stops the reader thread (a running tool is asked to end) and closes
-    // every handle.
+    // Asks the running tool and everything it started to end (a termination
+    // request, passed on to the tool's group), and kills what is left after
+    // kStopGraceMs. Returns at once; the tool's end is reported as usual.
+    // False when no tool runs or a stop is already under way.
+    bool Stop();
+    bool IsStopping() const;
+    // Ends a running tool as Stop does and waits for it (the grace period
+    // at most, the backstop if zkspawn does not answer), stops the reader
+    // thread and closes every handle.
     void Shutdown();
 
     bool IsInitialised() const { return initialised_; }
@@ -52,6 +76,11 @@ public:
     static constexpr int kChunk = 1024;
     // The reader thread's poll interval in milliseconds.
     static constexpr int kPollMs = 10;
+    // How long a stopped tool has to end before its group is killed. zkspawn
+    // kills at this time; the runner kills zkspawn's group a second later,
+    // should zkspawn itself not respond.
+    static constexpr int kStopGraceMs = 2000;
+    static constexpr int kStopBackstopMs = kStopGraceMs + 1000;
 
 protected:
     // Called on the reader thread.
@@ -62,20 +91,36 @@ protected:
     virtual void OnToolExited(int exitCode) = 0;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // The running build's handles (IDE side); the reader thread closes them
+    // when the tool has ended.
+    struct Build {
+        pid_t pid = -1;        // zkspawn, leader of the build's process group
+        int outRead = -1;
+        int inWrite = -1;
+        bool stopping = false;
+        bool killed = false;
+        Clock::time_point stoppedAt;
+        Clock::time_point killAt;
+    };
+
     void ReaderLoop();
-    void ReadAvailable();
-    void DiscardStaleInput();
+    // Passes on what the pipe holds; at most `limit` bytes.
+    void ReadAvailable(int fd, qsizetype limit);
+    void FinishBuild(pid_t pid, int status);
+    void KillOverdue(Clock::time_point now);
+    void Wake();
     void CloseAll();
 
-    int outRead_ = -1;   // IDE side of the output pipe
-    int outWrite_ = -1;  // tool side
-    int inRead_ = -1;    // tool side of the input pipe
-    int inWrite_ = -1;   // IDE side
+    mutable std::mutex mutex_;  // guards build_
+    Build build_;
     std::thread reader_;
     int stop_[2] = {-1, -1};  // the stop event: readable once signalled
-    std::atomic<pid_t> process_{-1};
+    int wake_[2] = {-1, -1};  // a new build or a stop for the reader
     bool initialised_ = false;
     std::atomic<bool> running_{false};
+    int startError_ = 0;
 };
 
 }  // namespace oxbrin

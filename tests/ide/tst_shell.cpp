@@ -238,8 +238,9 @@ private slots:
                               "&Delete", "Select &All\tCtrl+A", "&Find...\tCtrl+F", "Find &Next\tF3",
                               "R&eplace...\tCtrl+H", "&Go To...\tCtrl+G"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Build")),
-                 (QStringList{QStringLiteral("B&uild %1\tCtrl+F7").arg(source), "&Build Project\tF7", "&Set Project File",
-                              "&Release Project File", "&Options...\tAlt+F7"}));
+                 (QStringList{QStringLiteral("B&uild %1\tCtrl+F7").arg(source), "&Build Project\tF7",
+                              "S&top Build\tCtrl+Break", "&Set Project File", "&Release Project File",
+                              "&Options...\tAlt+F7"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Terminal")),
                  (QStringList{"&Connected\tCtrl+T", "Show &Terminal Window\tCtrl+3", "&Download File...\tF8",
                               "Download File to &EEPROM...", "&Stop Transfer\tShift+F8", "Clea&r Window Content",
@@ -270,7 +271,7 @@ private slots:
             {"Ctrl+O", 57601}, {"Ctrl+P", 57607}, {"Ctrl+S", 57603}, {"Ctrl+T", 33062}, {"Ctrl+V", 57637},
             {"F1", 57667},     {"Shift+F1", 57669}, {"F3", 57640},   {"Ctrl+F6", 57680}, {"Ctrl+Shift+F6", 57681},
             {"F7", 33052},     {"Ctrl+F7", 33051}, {"Alt+F7", 33129}, {"F8", 33064},     {"Ctrl+F8", 33063},
-            {"Shift+F8", 33112}, {"Ctrl+X", 57635}, {"Ctrl+Y", 57644}, {"Ctrl+Z", 57643},
+            {"Shift+F8", 33112}, {"Ctrl+Pause", 33130}, {"Ctrl+X", 57635}, {"Ctrl+Y", 57644}, {"Ctrl+Z", 57643},
         };
         QVERIFY(Start());
         QSet<QString> seen;

@@ -2,6 +2,7 @@
 // error navigation and input, and the pieces the build commands are made of.
 
 #include "buildrunner.h"
+#include "cmdline.h"
 #include "commands.h"
 #include "outputpane.h"
 #include "settings.h"
@@ -15,8 +16,10 @@
 #include <QMenu>
 #include <QLabel>
 
+#include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 
 using namespace oxbrin;
 using namespace oxbrin::test;
@@ -29,6 +32,41 @@ void UseShellTool(SettingsBlock& s, const QString& script) {
     s.assembler = QStringLiteral("sh");
     s.assemblerOptions = QStringLiteral("-c \"%1\"").arg(script);
 }
+
+// zkspawn's test probe as the tool: `command` chooses what it does ("args"
+// prints its arguments one a line in brackets; "stubborn" ignores every
+// request to end, and so does the child it starts).
+void UseProbe(SettingsBlock& s, const QString& command) {
+    s.assembler = QStringLiteral(SPAWN_PROBE);
+    s.assemblerOptions = command;
+}
+
+// Gone, or dead and waiting to be collected by a parent that is no longer
+// the test's business.
+bool ProcessGone(pid_t pid) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return true;
+    const QByteArray stat = ReadAll(QStringLiteral("/proc/%1/stat").arg(pid));
+    const qsizetype close = stat.lastIndexOf(')');
+    return close < 0 || stat.mid(close + 2, 1) == "Z";
+}
+
+// File names that a command line could take apart or read as something
+// else: quotes that close the quoting, backslashes (before a quote, at the
+// end), blanks and tabs, option and response-file prefixes, the shell's
+// and Windows' variable marks, characters beyond ASCII.
+const char* const kAwkwardNames[] = {
+    "a.asm\" \"-Fl:notes.txt",
+    "a.asm\" \"@build.rsp",
+    "back\\slash.asm",
+    "ends in backslash\\",
+    "quote\\\"mix\\\\\".asm",
+    "two  blanks\tand tab.asm",
+    "-Fl.asm",
+    "@rsp.asm",
+    "100% %PATH% $HOME.asm",
+    "gr\u00fc\u00dfe \u65e5\u672c.asm",
+};
 
 }  // namespace
 
@@ -112,12 +150,80 @@ private slots:
         QCOMPARE(CToolRunner::ModeNumber(false, false), 0x55);
 
         QCOMPARE(BuildWorkingDirectory(QStringLiteral("/work/src/blink.asm")), QStringLiteral("/work/src"));
-        QCOMPARE(BuildWorkingDirectory(QStringLiteral("C:\\work\\blink.asm")), QStringLiteral("C:\\work"));
+        // A backslash is part of a file name here, not a separator.
+        QCOMPARE(BuildWorkingDirectory(QStringLiteral("C:\\work\\blink.asm")), QDir::currentPath());
+        QCOMPARE(BuildWorkingDirectory(QStringLiteral("/w/back\\slash.asm")), QStringLiteral("/w"));
         QCOMPARE(BuildWorkingDirectory(QStringLiteral("blink.asm")), QDir::currentPath());
         QCOMPARE(BuildWorkingDirectory(QStringLiteral("/blink.asm")), QStringLiteral("/"));
 
         QCOMPARE(DisplayName(QDir::current().filePath(QStringLiteral("sub/x.asm"))), QStringLiteral("sub/x.asm"));
         QCOMPARE(DisplayName(QStringLiteral("/elsewhere/x.asm")), QStringLiteral("/elsewhere/x.asm"));
+    }
+
+    // What zkspawn's splitting makes of the command line: the tool, the
+    // options as the user wrote them, and the file name exactly, whatever it
+    // holds; a relative name never starts like an option or a response file.
+    void fileNamesSurviveTheCommandLine() {
+        SettingsBlock s;
+        s.assembler = QStringLiteral("asm-not-beside-the-ide");
+        s.assemblerOptions = QStringLiteral("-l \"-Ifoo, bar\"");
+        for (const char* raw : kAwkwardNames) {
+            for (const QString& path : {QStringLiteral("/work/dir/") + QString::fromUtf8(raw), QString::fromUtf8(raw)}) {
+                const std::vector<std::string> args =
+                    zkspawn::SplitWindowsCommandLine(BuildCommandLine(s, path).toUtf8().toStdString());
+                QCOMPARE(args.size(), size_t(4));
+                QCOMPARE(args[0], std::string("asm-not-beside-the-ide"));
+                QCOMPARE(args[1], std::string("-l"));
+                QCOMPARE(args[2], std::string("-Ifoo, bar"));
+                QString expected = path;
+                if (path.startsWith(QLatin1Char('-')) || path.startsWith(QLatin1Char('@')))
+                    expected.prepend(QStringLiteral("./"));
+                QCOMPARE(QString::fromStdString(args[3]), expected);
+            }
+        }
+        QCOMPARE(QuoteArgument(QStringLiteral("a\"b")), QStringLiteral("\"a\\\"b\""));
+        QCOMPARE(QuoteArgument(QStringLiteral("dir\\")), QStringLiteral("\"dir\\\\\""));
+    }
+
+    // The same through the real zkspawn, with each name a real file that is
+    // built from the editor.
+    void fileNamesReachTheToolExactly() {
+        for (const char* raw : kAwkwardNames) {
+            const QString src = MakeFile(QString::fromUtf8(raw), "\tnop\n");
+            QVERIFY2(QFileInfo::exists(src), raw);
+            QVERIFY(app_->OpenDocumentFile(src));
+            UseProbe(app_->Settings(), QStringLiteral("args"));
+            QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
+            QCOMPARE(OutputText(), QStringLiteral("argc 1\n[%1]\n\nTool returned code: 0\n").arg(src));
+            QVERIFY(Frame()->Execute(ID_FILE_CLOSE));
+        }
+    }
+
+    // Named to inject options into the assembler's command line: the name is
+    // only ever the source, and the files the injected options name are
+    // left alone.
+    void aFileNameCannotInjectOptions() {
+        const QString notes = MakeFile(QStringLiteral("notes.txt"), "my notes\n");
+        const QString victim = dir_->filePath(QStringLiteral("victim.txt"));
+        MakeFile(QStringLiteral("build.rsp"), QStringLiteral("-Fl:%1\n").arg(victim).toUtf8());
+        for (const char* raw : {"a.asm\" \"-Fl:notes.txt", "a.asm\" \"@build.rsp"}) {
+            const QString src = MakeFile(QString::fromUtf8(raw), "\tnop\n");
+            QVERIFY(app_->OpenDocumentFile(src));
+            BuildAndWait(ID_BUILD_CURRENT);
+            QVERIFY2(!OutputText().contains(QStringLiteral("zkspawn")), qPrintable(OutputText()));
+            QCOMPARE(ReadAll(notes), QByteArray("my notes\n"));
+            QVERIFY(!QFileInfo::exists(victim));
+            QVERIFY(Frame()->Execute(ID_FILE_CLOSE));
+        }
+    }
+
+    void aMissingBuildFolderIsNamed() {
+        const QString gone = dir_->filePath(QStringLiteral("gone/x.asm"));
+        BuildFile(Frame(), Runner(), gone);
+        QVERIFY(!Runner()->IsRunning());
+        QVERIFY2(OutputText().startsWith(QStringLiteral("The build could not be started in the folder %1:\n")
+                                             .arg(dir_->filePath(QStringLiteral("gone")))),
+                 qPrintable(OutputText()));
     }
 
     void errorTags_data() {
@@ -325,6 +431,85 @@ private slots:
         QCOMPARE(::kill(pid, 0), 0);
         app_.reset();  // the program ends with the tool still running
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 10000);
+    }
+
+    // Stop Build (and its key) ends a tool that ignores the request to end,
+    // and the child it started, within the grace period.
+    void stopBuildEndsEverythingTheToolStarted() {
+        const QString src = MakeFile(QStringLiteral("stop.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        QVERIFY(!Frame()->IsEnabled(ID_BUILD_STOP));
+        for (bool byKey : {false, true}) {
+            UseProbe(app_->Settings(), QStringLiteral("stubborn"));
+            QSignalSpy exited(Runner(), &CBuildRunner::ToolExited);
+            QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+            QTRY_VERIFY_WITH_TIMEOUT(OutputText().contains(QStringLiteral("ready")), 20000);
+            int tool = 0, child = 0;
+            QCOMPARE(std::sscanf(OutputText().toLatin1().constData(), "ready %d %d", &tool, &child), 2);
+            QVERIFY(Frame()->IsEnabled(ID_BUILD_STOP));
+            if (byKey) {
+                Frame()->activateWindow();
+                QVERIFY(QTest::qWaitForWindowActive(Frame()));
+                QTest::keyClick(Frame(), Qt::Key_Pause, Qt::ControlModifier);
+            } else {
+                QVERIFY(Frame()->Execute(ID_BUILD_STOP));
+            }
+            // The command returns at once; the build ends when the tool has.
+            QVERIFY(Runner()->IsStopping());
+            QVERIFY(!Frame()->IsEnabled(ID_BUILD_STOP));
+            QVERIFY(exited.wait(20000) || !exited.isEmpty());
+            QCOMPARE(exited.front().front().toInt(), 128 + SIGKILL);
+            Output()->FlushPosted();
+            QVERIFY2(OutputText().contains(QStringLiteral("Stopping the build...\n\nTool returned code: 137\n")),
+                     qPrintable(OutputText()));
+            QTRY_VERIFY(ProcessGone(tool));
+            QTRY_VERIFY(ProcessGone(child));
+            QTRY_VERIFY(Frame()->IsEnabled(ID_BUILD_CURRENT));
+            QVERIFY(!Frame()->IsEnabled(ID_BUILD_STOP));
+        }
+        QCOMPARE(Frame()->Action(ID_BUILD_STOP)->text(), QStringLiteral("S&top Build\tCtrl+Break"));
+    }
+
+    // Closing the IDE during a build leaves no tool behind, even one that
+    // ignores the request to end.
+    void closingTheIdeEndsAToolThatIgnoresRequests() {
+        const QString src = MakeFile(QStringLiteral("exit.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        UseProbe(app_->Settings(), QStringLiteral("stubborn"));
+        QVERIFY(Frame()->Execute(ID_BUILD_CURRENT));
+        QTRY_VERIFY_WITH_TIMEOUT(OutputText().contains(QStringLiteral("ready")), 20000);
+        int tool = 0, child = 0;
+        QCOMPARE(std::sscanf(OutputText().toLatin1().constData(), "ready %d %d", &tool, &child), 2);
+        app_.reset();
+        QTRY_VERIFY(ProcessGone(tool));
+        QTRY_VERIFY(ProcessGone(child));
+    }
+
+    // A process that a build left running, even one in a session of its
+    // own out of reach of the build's process group, is ended with the
+    // build: it never writes into a later build's output.
+    void lateOutputOfAnEarlierBuildStaysOut() {
+        const QString src = MakeFile(QStringLiteral("late.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        const QString script = MakeFile(
+            QStringLiteral("late.sh"),
+            "setsid sh -c \"echo \\$\\$ > escapee.pid; trap '' PIPE; i=0; while [ ! -e go ] && [ \\$i -lt 400 ]; "
+            "do sleep 0.05; i=\\$((i+1)); done; echo late; touch written\" </dev/null &\n"
+            "while [ ! -s escapee.pid ]; do sleep 0.01; done\n"
+            "echo first\n");
+        UseShellTool(app_->Settings(), QStringLiteral("sh %1").arg(script));
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
+        QVERIFY(OutputText().startsWith(QStringLiteral("first\n")));
+        const pid_t escapee = ReadAll(dir_->filePath(QStringLiteral("escapee.pid"))).trimmed().toInt();
+        QVERIFY(escapee > 0);
+        QVERIFY(ProcessGone(escapee));
+        // Were it still there, the second build would let it write and wait
+        // until it has.
+        UseShellTool(app_->Settings(), QStringLiteral("touch go; i=0; while kill -0 %1 2>/dev/null && [ ! -e written ] "
+                                                      "&& [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; echo second")
+                                           .arg(escapee));
+        QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
+        QCOMPARE(OutputText(), QStringLiteral("second\n\nTool returned code: 0\n"));
     }
 
     void untitledDocumentIsSavedUnderANameFirst() {
