@@ -31,6 +31,27 @@ DownloadProgress CDownload::Progress() const {
 }
 
 CDownload::Result CDownload::StartDownload(const std::string& path, bool starHandshake) {
+    const Result result = BeginDownload(path, starHandshake);
+    if (result == Result::Started)
+        SendFirstLine();
+    return result;
+}
+
+void CDownload::SendFirstLine() {
+    // The last line of a transfer that has just ended may still be going out
+    // (with character delays); the new first line follows it.
+    std::lock_guard send(sendMutex_);
+    uint64_t generation;
+    {
+        std::lock_guard lock(stateMutex_);
+        if (!active_ || !firstPending_)
+            return;
+        generation = generation_;
+    }
+    SendLineLocked(generation);
+}
+
+CDownload::Result CDownload::BeginDownload(const std::string& path, bool starHandshake) {
     fileError_.clear();
     if (!link_.Connect())
         return Result::NotConnected;
@@ -52,27 +73,20 @@ CDownload::Result CDownload::StartDownload(const std::string& path, bool starHan
                 ++total;
     }
 
-    // The last line of a transfer that has just ended may still be going out
-    // (with character delays); the new first line follows it.
-    std::lock_guard send(sendMutex_);
-    uint64_t generation = 0;
-    {
-        std::lock_guard lock(stateMutex_);
-        if (active_)
-            return Result::Busy;
-        if (!reader_.Open(path)) {
-            fileError_ = reader_.ErrorText();
-            return Result::FileError;
-        }
-        active_ = true;
-        star_ = starHandshake;
-        generation = ++generation_;
-        sent_ = 0;
-        total_ = total;
-        if (!ReadNextLine())
-            return Result::Started; // nothing to send: over at once
+    std::lock_guard lock(stateMutex_);
+    if (active_)
+        return Result::Busy;
+    if (!reader_.Open(path)) {
+        fileError_ = reader_.ErrorText();
+        return Result::FileError;
     }
-    SendLineLocked(generation);
+    active_ = true;
+    star_ = starHandshake;
+    ++generation_;
+    sent_ = 0;
+    total_ = total;
+    // An empty file is over at once.
+    firstPending_ = ReadNextLine();
     return Result::Started;
 }
 
@@ -85,6 +99,9 @@ void CDownload::StopDownload() {
         ++generation_;
     }
     stopped_.notify_all();
+    // A line held by flow control would keep its sender waiting (and go out
+    // later, into a monitor that no longer expects it).
+    link_.Cancel();
 }
 
 void CDownload::EndTransfer() {
@@ -146,6 +163,7 @@ void CDownload::SendLineLocked(uint64_t generation) {
         if (!active_ || Stopped(generation))
             return;
         copy = line_;
+        firstPending_ = false;
         // Prefetch: at the end of the file this ends the transfer, but the
         // line in hand is still sent whole.
         ReadNextLine();

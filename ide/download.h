@@ -49,6 +49,9 @@ public:
     virtual bool Write(const void* bytes, size_t count) = 0;
     // Returns when everything written has left the driver.
     virtual void Flush() = 0;
+    // Throws away what waits to go out and ends a Write or Flush waiting for
+    // it (the board may hold the line for ever). Never waits.
+    virtual void Cancel() {}
     // False once the port is closing or gone: the pauses of a line end then,
     // so closing never waits for them.
     virtual bool IsOpen() = 0;
@@ -82,11 +85,19 @@ public:
         Busy,         // a transfer is running
         FileError,    // FileErrorText() says why
     };
-    // UI thread.
+    // Begins the transfer and sends the first line (BeginDownload, then
+    // SendFirstLine, on the calling thread).
     Result StartDownload(const std::string& path, bool starHandshake);
+    // UI thread: connects, opens the file and makes the transfer active, but
+    // sends nothing, so the caller never waits for the line.
+    Result BeginDownload(const std::string& path, bool starHandshake);
+    // Sends the first line of the transfer BeginDownload began, unless a
+    // pacing event has sent it already or the transfer is over. On a thread
+    // that may wait for the line.
+    void SendFirstLine();
     const std::string& FileErrorText() const { return fileError_; }
-    // UI thread: ends a running transfer; a line going out stops at its next
-    // character. The port is not touched.
+    // UI thread: ends a running transfer at once; what of the line going out
+    // has not been sent yet is thrown away (Cancel).
     void StopDownload();
 
     bool IsActive() const { return active_; }
@@ -124,6 +135,7 @@ private:
     std::string line_;
     std::atomic<bool> active_{false};
     bool star_ = false;
+    bool firstPending_ = false;  // BeginDownload's first line not yet sent
     std::atomic<uint64_t> generation_{0};
     std::atomic<bool> quit_{false};
     std::atomic<uint64_t> sent_{0};

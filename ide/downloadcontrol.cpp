@@ -43,6 +43,11 @@ CDownloadControl::CDownloadControl(CMainFrame* frame, CTerminalPort* port, Setti
         ID_TERMINAL_DOWNLOAD_EEPROM, [this] { DownloadCommand(true); }, [this] { return !download_.IsActive(); });
     frame->SetHandler(
         ID_TERMINAL_STOP, [this] { StopDownload(); }, [this] { return download_.IsActive(); });
+    // A lost port ends the transfer as Stop Transfer does.
+    connect(port_, &CTerminalPort::PortLost, this, [this] {
+        if (download_.IsActive())
+            StopDownload();
+    });
 }
 
 CDownloadControl::~CDownloadControl() {
@@ -96,7 +101,12 @@ void CDownloadControl::TakeSettings() {
 
 bool CDownloadControl::StartDownload(const QString& path, bool starHandshake) {
     TakeSettings();
-    const CDownload::Result result = download_.StartDownload(QFile::encodeName(path).toStdString(), starHandshake);
+    const CDownload::Result result = download_.BeginDownload(QFile::encodeName(path).toStdString(), starHandshake);
+    // The first line goes out from the port's own thread: the board may hold
+    // the line (XOFF), and the window must never wait for it.
+    if (result == CDownload::Result::Started && download_.IsActive() &&
+        !port_->Post([this] { download_.SendFirstLine(); }))
+        download_.StopDownload();
     if (result == CDownload::Result::FileError) {
         QString text = QString::fromLatin1(strings::kFileOpenFailed);
         text.replace(QLatin1String("%s"), QDir::toNativeSeparators(path));

@@ -71,6 +71,7 @@ private:
     bool Connect() override;
     bool Write(const void* bytes, size_t count) override { return port_->Write(bytes, count); }
     void Flush() override { port_->Drain(); }
+    void Cancel() override { port_->CancelOutput(); }
     bool IsOpen() override { return port_->IsOpen(); }
 
     QPointer<CMainFrame> frame_;

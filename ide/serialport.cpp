@@ -64,6 +64,19 @@ bool CSerialPort::Write(const void* bytes, size_t count) {
     return IsOpen() && port_->Write(bytes, count).ok();
 }
 
+bool CSerialPort::WriteNoWait(const void* bytes, size_t count) {
+    return IsOpen() && port_->WriteNoWait(bytes, count).ok();
+}
+
+void CSerialPort::CancelOutput() {
+    if (port_)
+        port_->CancelOutput();
+}
+
+bool CSerialPort::Post(std::function<void()> task) {
+    return IsOpen() && port_->Post(std::move(task)).ok();
+}
+
 bool CSerialPort::Drain() {
     if (!IsOpen())
         return false;

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace oxbrin {
@@ -36,10 +37,22 @@ public:
     bool Close();
     // Gives m_dcb to the open port. Fails harmlessly while the port is closed.
     bool ApplySettings();
-    // Returns when every byte has been handed to the device.
+    // Returns when every byte has been handed to the device (or thrown away
+    // by CancelOutput, or the port closes: false). Flow control can hold
+    // this for ever: never from the UI thread.
     bool Write(const void* bytes, size_t count);
+    // Queues the bytes behind what is being sent and returns at once: what
+    // the UI thread uses. False when the port is closed or too much waits
+    // already (the board holds the line).
+    bool WriteNoWait(const void* bytes, size_t count);
     // Returns when everything written has left the device.
     bool Drain();
+    // Throws away what waits to go out and ends a Write or Drain waiting for
+    // it, at once. UI thread or the reader thread.
+    void CancelOutput();
+    // Runs `task` on the port's reader thread, where waiting for the line is
+    // harmless. False when the port is closed.
+    bool Post(std::function<void()> task);
     bool IsOpen() const;
 
     const platform::SerialError& LastError() const { return m_error; }

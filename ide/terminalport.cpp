@@ -160,7 +160,7 @@ bool CTerminalPort::SendKey(const uint8_t* bytes, size_t count) {
         return false;
     if (TransferActive())
         return false;
-    return Write(bytes, count);
+    return WriteNoWait(bytes, count);
 }
 
 void CTerminalPort::LoadFrom(const SettingsBlock& settings) {
@@ -209,6 +209,9 @@ void CTerminalPort::HandleLost(quint64 generation, const platform::SerialError& 
     ReleaseLost();
     ++generation_;  // one message per lost open
     emit ConnectionChanged(false);
+    // A download cannot go on without the line: it ends before the message
+    // holds the window.
+    emit PortLost();
     ShowMessage(owner_, LostText(m_strPort, error), QMessageBox::Critical);
 }
 

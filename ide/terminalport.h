@@ -79,7 +79,8 @@ public:
     bool OpenWithMessage();
     bool CloseWithMessage();
     // One keystroke (or a few bytes) from the Terminal pane: connects first
-    // when closed; dropped while a download runs.
+    // when closed; dropped while a download runs. Never waits for the line:
+    // while the board holds it (XOFF) keys queue up behind what waits.
     bool SendKey(const uint8_t* bytes, size_t count);
     // Tells (SettingsNotTaken) which settings the open device did not take.
     void ReportIgnoredSettings();
@@ -91,6 +92,8 @@ public:
 signals:
     // The port was opened or closed (by a command, or because the device went).
     void ConnectionChanged(bool open);
+    // The device hung up or failed; sent before the message about it.
+    void PortLost();
     // The open line runs with some of the device's own values instead.
     void SettingsNotTaken(const QString& text);
 

@@ -4,6 +4,7 @@
 // application's serial port into the simulated board monitor.
 
 #include "../ide/testsupport.h"
+#include "ptypair.h"
 
 #include "commands.h"
 #include "downloadcontrol.h"
@@ -14,11 +15,63 @@
 #include <QProcess>
 #include <QStatusBar>
 
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <sys/wait.h>
+#include <thread>
 
 using namespace oxbrin;
 using namespace oxbrin::test;
+
+namespace {
+
+// Plays the board's XON, and takes what the IDE sends, only when the test
+// has not finished in time: a window stuck waiting for a held line then
+// comes free, and the test fails instead of hanging.
+class Watchdog {
+public:
+    explicit Watchdog(int master) : thread_([this, master] { Run(master); }) {}
+    ~Watchdog() { Finish(); }
+    // True when the watchdog had to step in.
+    bool Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+        return rescued_;
+    }
+
+private:
+    void Run(int master) {
+        std::unique_lock lock(mutex_);
+        if (changed_.wait_for(lock, std::chrono::seconds(15), [this] { return done_; }))
+            return;
+        rescued_ = true;
+        while (!done_) {
+            lock.unlock();
+            const char xon = 0x11;
+            if (::write(master, &xon, 1) < 0)
+                return;
+            char sink[4096];
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0 && ::read(master, sink, sizeof sink) <= 0)
+                return;
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    bool rescued_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
 
 class TestDownloadControl : public QObject {
     Q_OBJECT
@@ -184,7 +237,8 @@ private slots:
         auto* progress = Frame()->statusBar()->findChild<QLabel*>(QStringLiteral("DownloadProgress"));
         QVERIFY(progress);
         QVERIFY(progress->isVisibleTo(Frame()));
-        QCOMPARE(progress->text(), QStringLiteral("Download: 1 of 5 lines"));
+        // The first line goes out from the port's thread.
+        QTRY_COMPARE(progress->text(), QStringLiteral("Download: 1 of 5 lines"));
         // Keys typed meanwhile are not sent.
         const uint8_t key = 'x';
         QVERIFY(!Port()->SendKey(&key, 1));
@@ -219,6 +273,69 @@ private slots:
         QVERIFY(Control()->Engine().IsActive());
         QVERIFY(Frame()->Execute(ID_TERMINAL_STOP));
         QVERIFY(!Control()->Engine().IsActive());
+    }
+
+    // The board sent XOFF and never sends XON. Starting a download, Stop
+    // Transfer, typing and Disconnect all return without waiting for the
+    // line (the watchdog steps in only if the window got stuck).
+    void aHeldLineNeverHoldsTheWindow() {
+        PtyPair pty;
+        Port()->m_strPort = pty.slave;
+        Port()->m_dcb.Flags |= platform::Dcb::fOutX | platform::Dcb::fInX;
+        QVERIFY(Port()->OpenWithMessage());
+        QVERIFY(pty.Send("\x13"));
+        QVERIFY(pty.Send("m"));  // arrives once the line driver has taken the XOFF
+        QTRY_VERIFY_WITH_TIMEOUT(PaneText().contains(QLatin1Char('m')), 20000);
+        Watchdog watchdog(pty.master);
+        const QString file = MakeFile(QStringLiteral("held.s19"), "S1040000AA51\nS1040001AA50\nS9030000FC\n");
+
+        prompts_->fileAnswer = {file};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD));
+        QVERIFY(Control()->Engine().IsActive());
+        QVERIFY(Frame()->Execute(ID_TERMINAL_STOP));
+        QVERIFY(!Control()->Engine().IsActive());
+        // Keys wait behind the held line instead of holding the window.
+        const uint8_t key = 'k';
+        QVERIFY(Port()->SendKey(&key, 1));
+
+        // Disconnect in the middle of a held download.
+        prompts_->fileAnswer = {file};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD));
+        QVERIFY(Control()->Engine().IsActive());
+        QVERIFY(Port()->CloseWithMessage());
+        QVERIFY(!Port()->IsOpen());
+        QVERIFY(prompts_->messages.isEmpty());
+        QVERIFY2(!watchdog.Finish(), "the window waited for the held line");
+        QVERIFY(Frame()->Execute(ID_TERMINAL_STOP));
+    }
+
+    // The board goes away in the middle of a download: the transfer ends
+    // as with Stop Transfer (commands, status line, keys no longer taken by
+    // it), and the lost port is reported once.
+    void aLostPortEndsTheDownload() {
+        PtyPair pty;
+        Port()->m_strPort = pty.slave;
+        QVERIFY(Port()->OpenWithMessage());
+        QByteArray text;
+        for (int i = 0; i < 5; ++i)
+            text += "S1040000AA51\n";
+        prompts_->fileAnswer = {MakeFile(QStringLiteral("five.s19"), text)};
+        // Star handshake: after the first line the transfer waits for the board.
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD_EEPROM));
+        QCOMPARE(pty.Receive(13), QByteArray("S1040000AA51\n"));
+        QVERIFY(Control()->Engine().IsActive());
+        pty.CloseMaster();
+        QTRY_VERIFY_WITH_TIMEOUT(!Control()->Engine().IsActive(), 20000);
+        QTRY_COMPARE(prompts_->messages.size(), 1);
+        QVERIFY(prompts_->messages.front().text.contains(QStringLiteral("stopped working")));
+        QVERIFY(!Port()->IsOpen());
+        QVERIFY(!Port()->TransferActive());
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_STOP));
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD));
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD_EEPROM));
+        auto* progress = Frame()->statusBar()->findChild<QLabel*>(QStringLiteral("DownloadProgress"));
+        QVERIFY(!progress->isVisibleTo(Frame()));
+        QCOMPARE(Frame()->statusBar()->currentMessage(), QStringLiteral("Download ended: 1 of 5 lines sent"));
     }
 
     void downloadsTheExampleInBothModes_data() {
