@@ -110,6 +110,12 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
     sendCr_ = check(IDC_SENDCR, QStringLiteral("Send line &ends with carriage returns"));
     charDelay_ = MakeDelay(IDC_CHARDELAY, this);
     lineDelay_ = MakeDelay(IDC_LINEDELAY, this);
+    scrollback_ = new QSpinBox(this);
+    scrollback_->setObjectName(QStringLiteral("Control%1").arg(IDC_SCROLLBACK));
+    scrollback_->setRange(int(kMinTerminalScrollback), int(kMaxTerminalScrollback));
+    scrollback_->setSingleStep(1000);
+    scrollback_->setSuffix(QStringLiteral(" lines"));
+    scrollback_->setToolTip(QStringLiteral("The Terminal window keeps this many lines; older ones are dropped."));
 
     auto* intro = new QLabel(
         QStringLiteral("Specify the port and baudrate of the target system. Default values are COM2, 9600,8,1,n"), this);
@@ -152,11 +158,18 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
     dl->addWidget(label(QStringLiteral("&Line delay:"), lineDelay_), 2, 0);
     dl->addWidget(lineDelay_, 2, 1);
 
+    auto* window = new QGroupBox(QStringLiteral("Terminal window"), this);
+    auto* windowRow = new QHBoxLayout(window);
+    windowRow->addWidget(label(QStringLiteral("Scroll&back:"), scrollback_));
+    windowRow->addWidget(scrollback_);
+    windowRow->addStretch(1);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(intro);
     layout->addWidget(line);
     layout->addWidget(flow);
     layout->addWidget(download);
+    layout->addWidget(window);
     layout->addWidget(note);
     layout->addStretch(1);
 
@@ -165,7 +178,7 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
     connect(port_, &QComboBox::editTextChanged, this, &CPageTerminal::MarkModified);
     for (QCheckBox* box : {dtrDsr_, rtsCts_, xonXoff_, sendCr_})
         connect(box, &QCheckBox::toggled, this, &CPageTerminal::MarkModified);
-    for (QSpinBox* spin : {charDelay_, lineDelay_})
+    for (QSpinBox* spin : {charDelay_, lineDelay_, scrollback_})
         connect(spin, &QSpinBox::valueChanged, this, &CPageTerminal::MarkModified);
     // A device that goes away while the sheet is open frees the port box.
     connect(&portObject_, &CTerminalPort::ConnectionChanged, this,
@@ -209,6 +222,7 @@ void CPageTerminal::OnInitDialog() {
     sendCr_->setChecked(settings_.sendCR != 0);
     charDelay_->setValue(int(qMin<quint32>(settings_.charDelay, kMaxDelayMs)));
     lineDelay_->setValue(int(qMin<quint32>(settings_.lineDelay, kMaxDelayMs)));
+    scrollback_->setValue(int(UsableTerminalScrollback(settings_.terminalScrollback)));
     port_->setEnabled(!portObject_.IsOpen());
     loading_ = false;
     modified_ = false;
@@ -251,6 +265,7 @@ bool CPageTerminal::OnApply() {
     settings_.sendCR = sendCr_->isChecked() ? 1 : 0;
     settings_.charDelay = quint32(charDelay_->value());
     settings_.lineDelay = quint32(lineDelay_->value());
+    settings_.terminalScrollback = quint32(scrollback_->value());
     // An open port takes the new line at once; a closed one at its next open.
     if (portObject_.ApplySettings())
         portObject_.ReportIgnoredSettings();

@@ -1,7 +1,7 @@
 #pragma once
 
 // The Terminal page of the Options sheet: port name, line settings, flow
-// control and the download settings. Accepting it applies the line settings
+// control, the download settings and the Terminal pane's scrollback. Accepting it applies the line settings
 // to an open port at once; a new port name counts from the next connect.
 
 #include <QWidget>
@@ -31,6 +31,7 @@ public:
         IDC_SENDCR = 1029,
         IDC_CHARDELAY = 1030,
         IDC_LINEDELAY = 1032,
+        IDC_SCROLLBACK = 1034,
     };
     static constexpr int kMaxPortName = 260;
     static constexpr int kMaxDelayMs = 10000;
@@ -71,6 +72,7 @@ private:
     QCheckBox* sendCr_;
     QSpinBox* charDelay_;
     QSpinBox* lineDelay_;
+    QSpinBox* scrollback_;
     bool loading_ = false;
     bool modified_ = false;
 };

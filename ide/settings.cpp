@@ -87,13 +87,19 @@ SettingsBlock::SettingsBlock() {
 #endif
 }
 
+quint32 UsableTerminalScrollback(quint32 lines) {
+    if (lines == 0)
+        return kDefaultTerminalScrollback;
+    return qBound(kMinTerminalScrollback, lines, kMaxTerminalScrollback);
+}
+
 const QStringList& SettingNames() {
     static const QStringList names{
         "WindowPlacement", "OutputWndSize",  "TerminalWndSize", "VarnelWndSize",      "CurrentPath",
         "COMPort",         "COMSettings",    "SendCR",          "CharDelay",          "LineDelay",
         "EditorFont",      "EditorFontSize", "EditorTabStops",  "OutputFont",         "OutputFontSize",
         "TerminalFont",    "TerminalFontSize", "SyntaxHighlighting", "DownloadFile",  "ProjectFile",
-        "Assembler",       "AssemblerFlags", "AssemblerOptions",
+        "Assembler",       "AssemblerFlags", "AssemblerOptions", "TerminalScrollback",
     };
     return names;
 }
@@ -169,6 +175,10 @@ bool LoadSettings(QSettings& store, SettingsBlock& b) {
             return false;
         if (!ReadString(store, "AssemblerOptions", b.assemblerOptions))
             return false;
+        quint32 scrollback = 0;
+        if (!ReadDword(store, "TerminalScrollback", scrollback))
+            return false;
+        b.terminalScrollback = UsableTerminalScrollback(scrollback);
         return true;
     };
     const bool ok = readAll();
@@ -204,6 +214,7 @@ bool SaveSettings(QSettings& store, const SettingsBlock& b) {
     store.setValue("Assembler", b.assembler);
     store.setValue("AssemblerFlags", b.assemblerFlags);
     store.setValue("AssemblerOptions", b.assemblerOptions);
+    store.setValue("TerminalScrollback", b.terminalScrollback);
     store.endGroup();
     store.sync();
     return store.status() == QSettings::NoError;

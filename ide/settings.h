@@ -29,6 +29,13 @@ inline constexpr quint32 kToolCloseWindowOnExit = 0x200;
 // line-settings block of the serial port, byte for byte.
 QByteArray DefaultComSettings();
 
+// The Terminal pane's scrollback: lines kept, default and range.
+inline constexpr quint32 kDefaultTerminalScrollback = 10000;
+inline constexpr quint32 kMinTerminalScrollback = 100;
+inline constexpr quint32 kMaxTerminalScrollback = 1000000;
+// A stored value brought into the range (0 and garbage give the default).
+quint32 UsableTerminalScrollback(quint32 lines);
+
 struct SettingsBlock {
     QByteArray windowPlacement;  // main frame geometry (QWidget::saveGeometry); empty = none
     QSize outputWndSize{200, 100};
@@ -53,6 +60,8 @@ struct SettingsBlock {
     QString assembler;
     quint32 assemblerFlags = kToolUseOutputWindow;
     QString assemblerOptions = QStringLiteral("-l -su");
+    // Lines the Terminal pane keeps; the oldest go first.
+    quint32 terminalScrollback = kDefaultTerminalScrollback;
 
     SettingsBlock();
 };

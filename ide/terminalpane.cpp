@@ -22,6 +22,10 @@ void CTerminalPane::ReceiveBytes(const uint8_t* bytes, size_t count) {
     PostConsoleText(QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(count)));
 }
 
+void CTerminalPane::SetScrollback(quint32 lines) {
+    Control()->setMaximumBlockCount(int(UsableTerminalScrollback(lines)));
+}
+
 void CTerminalPane::ShowConnectionHint(bool open, const QString& port) {
     // A freshly opened port shows nothing until the board talks: without a
     // word here an empty pane looks the same connected or not.
@@ -76,6 +80,7 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
     if (pane) {
         const SettingsBlock& s = frame->App()->Settings();
         pane->SetConsoleFont(s.terminalFont, int(s.terminalFontSize));
+        pane->SetScrollback(s.terminalScrollback);
         if (!port->IsOpen())
             port->SetReceiveSink(pane);
     }
@@ -121,7 +126,13 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
                     QObject::connect(page, &CPageTerminal::Changed, apply, [apply] { apply->setEnabled(true); });
             }
         };
-        external.apply = [page] { return page->OnApply(); };
+        external.apply = [page, owner] {
+            if (!page->OnApply())
+                return false;
+            if (auto* terminal = qobject_cast<CTerminalPane*>(owner->TerminalPane()))
+                terminal->SetScrollback(owner->App()->Settings().terminalScrollback);
+            return true;
+        };
         return external;
     });
 

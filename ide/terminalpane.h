@@ -25,6 +25,10 @@ public:
     // Context menu "TERMINAL"; its commands go to `frame`. Built on first use.
     QMenu* ContextMenu(CMainFrame* frame);
 
+    // The most lines the pane keeps (the Scrollback setting); the oldest go
+    // first, so a board that talks for days cannot fill the memory.
+    void SetScrollback(quint32 lines);
+
     // The grey hint an empty pane shows: whether the port is open, which
     // one, and how to connect. Never part of the pane's text.
     void ShowConnectionHint(bool open, const QString& port);

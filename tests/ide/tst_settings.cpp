@@ -36,6 +36,7 @@ SettingsBlock Unusual(const QString& currentPath) {
     b.assembler = QStringLiteral("qorb11");
     b.assemblerFlags = 0x200;
     b.assemblerOptions = QStringLiteral("-W2 -l \"-Ifoo, bar\"");
+    b.terminalScrollback = 250;
     return b;
 }
 
@@ -62,6 +63,7 @@ void CompareBlocks(const SettingsBlock& a, const SettingsBlock& b) {
     QCOMPARE(a.assembler, b.assembler);
     QCOMPARE(a.assemblerFlags, b.assemblerFlags);
     QCOMPARE(a.assemblerOptions, b.assemblerOptions);
+    QCOMPARE(a.terminalScrollback, b.terminalScrollback);
 }
 
 }  // namespace
@@ -94,7 +96,8 @@ private slots:
         QCOMPARE(b.assemblerFlags, 0x100u);
         QCOMPARE(b.assemblerOptions, QStringLiteral("-l -su"));
         QCOMPARE(b.comSettings.size(), 28);
-        QCOMPARE(SettingNames().size(), 23);
+        QCOMPARE(b.terminalScrollback, 10000u);
+        QCOMPARE(SettingNames().size(), 24);
         QCOMPARE(SettingsGroup(), QStringLiteral("V1.16"));
     }
 
@@ -172,6 +175,29 @@ private slots:
         same(20, loaded.assembler == saved.assembler, loaded.assembler == defaults.assembler);
         same(22, loaded.assemblerOptions == saved.assemblerOptions,
              loaded.assemblerOptions == defaults.assemblerOptions);
+    }
+
+    // The scrollback is brought into its range at load: a store edited by
+    // hand cannot make the Terminal keep everything or nothing.
+    void ScrollbackIsKeptInRange_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<quint32>("loaded");
+        QTest::newRow("zero") << QVariant(0) << 10000u;
+        QTest::newRow("too small") << QVariant(5) << 100u;
+        QTest::newRow("too large") << QVariant(4000000000u) << 1000000u;
+        QTest::newRow("in range") << QVariant(2500) << 2500u;
+    }
+    void ScrollbackIsKeptInRange() {
+        QFETCH(QVariant, stored);
+        QFETCH(quint32, loaded);
+        QTemporaryDir dir;
+        QSettings store(dir.filePath(QStringLiteral("s.conf")), QSettings::IniFormat);
+        QVERIFY(SaveSettings(store, Unusual(dir.path())));
+        store.setValue(SettingsGroup() + QStringLiteral("/TerminalScrollback"), stored);
+        store.sync();
+        SettingsBlock b;
+        QVERIFY(LoadSettings(store, b));
+        QCOMPARE(b.terminalScrollback, loaded);
     }
 
     void EmptyStoreKeepsDefaults() {

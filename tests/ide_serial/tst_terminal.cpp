@@ -350,6 +350,32 @@ private slots:
         QCOMPARE(int(Port().m_dcb.Parity), int(platform::Dcb::kSpaceParity));
     }
 
+    // A board that talks for ever cannot fill the memory: the pane keeps the
+    // Scrollback setting's number of lines, the newest; the page sets it.
+    void scrollbackKeepsTheNewestLines() {
+        QCOMPARE(app_->Settings().terminalScrollback, kDefaultTerminalScrollback);
+        QCOMPARE(Pane()->Control()->maximumBlockCount(), int(kDefaultTerminalScrollback));
+        {
+            CDlgOptions sheet(Frame(), CDlgOptions::kPageTerminal);
+            auto* page = qobject_cast<CPageTerminal*>(sheet.Terminal());
+            auto* lines = Control<QSpinBox>(page, CPageTerminal::IDC_SCROLLBACK);
+            QVERIFY(lines);
+            QCOMPARE(lines->value(), int(kDefaultTerminalScrollback));
+            lines->setValue(150);
+            QVERIFY(sheet.Apply());
+        }
+        QCOMPARE(app_->Settings().terminalScrollback, 150u);
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QByteArray text;
+        for (int i = 1; i <= 1000; ++i)
+            text += "line " + QByteArray::number(i) + "\r\n";
+        text += ">";
+        QVERIFY(pty_->Send(text));
+        QVERIFY(WaitUntil([&] { return PaneText().endsWith(QStringLiteral("line 1000\n>")); }));
+        QCOMPARE(Pane()->Control()->document()->blockCount(), 150);
+        QVERIFY(PaneText().startsWith(QStringLiteral("line 852\n")));
+    }
+
     // The sheet opened from Terminal > Options starts in the port box, the
     // field the user came to fill in; with the port open (box disabled) in
     // the first field that can be changed.
