@@ -16,9 +16,19 @@ namespace qorb {
 Assembler::Assembler(const Target& target, Settings settings)
     : target_(target), settings_(std::move(settings)), impl_(std::make_unique<Impl>(*this)) {
     impl_->errorFileName = settings_.errorFile;
+    impl_->errorFileShown = settings_.errorFileAsWritten.empty() ? settings_.errorFile : settings_.errorFileAsWritten;
 }
 
-Assembler::~Assembler() { CloseErrorFile(); }
+Assembler::~Assembler() {
+    // Only reached with the error file open when the run ended by an internal
+    // error: what was held is written if that is safe, without reports.
+    Impl& im = *impl_;
+    if (im.errorFile) {
+        if (!im.errorStreaming && im.errorRefused.empty() && !im.errorWriteError) im.StartErrorStream();
+        std::fclose(im.errorFile);
+        im.errorFile = nullptr;
+    }
+}
 
 Assembler::Impl::Impl(Assembler& a) : as(a) {}
 Assembler::Impl::~Impl() = default;
@@ -198,6 +208,9 @@ void Assembler::Impl::ResetForSource() {
     locals.clear();
     as.symbols_.clear();
     previousPassFailed = false;
+    linesSpent = 0;
+    budgetSpent = false;
+    std::erase_if(outputs, [](const Output& o) { return !o.errorFile; });
     collecting = Collecting{};
     as.pass_ = 0;
     as.final_ = as.strict_ = as.relax_ = as.screwed_ = false;
@@ -246,23 +259,169 @@ void Assembler::Impl::StartPass() {
 }
 
 
+// ---------------------------------------------------------------------------
+// The run's files
+
+void Assembler::Impl::NoteInput(const host::FileId& id, const std::string& name) {
+    if (id.Known()) inputs.emplace(std::make_pair(id.device, id.inode), name);
+}
+
+void Assembler::NoteInput(const std::string& path, const std::string& shown) {
+    host::FileId id;
+    if (host::Identify(path, &id)) impl_->NoteInput(id, shown);
+}
+
+std::string Assembler::Impl::Clash(const host::FileId& id, const Output* self) const {
+    if (!id.Known()) return {};
+    auto it = inputs.find(std::make_pair(id.device, id.inode));
+    if (it != inputs.end()) return "same file as input '" + it->second + "'";
+    for (const Output& o : outputs)
+        if (&o != self && o.id == id) return "same file as output '" + o.name + "'";
+    return {};
+}
+
+std::string Assembler::Impl::EmptiedOutput(const host::FileId& id) const {
+    if (!id.Known()) return {};
+    for (const Output& o : outputs)
+        if (o.emptied && o.id == id) return "same file as output '" + o.name + "'";
+    return {};
+}
+
+std::FILE* Assembler::Impl::CreateOutput(const std::string& path, const std::string& shown) {
+    // By name first, so that a source that cannot be written to is still
+    // refused as what it is; then by the opened file itself, which is what
+    // counts (the name may have changed in between).
+    host::FileId id;
+    std::string clash;
+    if (host::Identify(path, &id)) clash = Clash(id);
+    int e = 0;
+    std::FILE* f = nullptr;
+    if (clash.empty()) {
+        f = host::OpenOutput(path, &e, &id);
+        if (f) clash = Clash(id);
+    }
+    if (f && clash.empty() && !host::TruncateOutput(f, &e)) {
+        std::fclose(f);
+        f = nullptr;
+    }
+    if (!f || !clash.empty()) {
+        if (f) std::fclose(f);
+        as.Report(1007, {path, clash.empty() ? host::ErrorText(e) : clash});
+        return nullptr;
+    }
+    outputs.push_back(Output{id, shown, true, false});
+    return f;
+}
+
+bool Assembler::Impl::CheckOutputNames(const std::string& objectPath, const std::string& listingPath,
+                                       const std::string& listingName) {
+    auto refused = [&](const std::string& path) {
+        host::FileId id;
+        if (!host::Identify(path, &id)) return false;
+        std::string clash = Clash(id);
+        if (clash.empty()) return false;
+        as.Report(1007, {path, clash});
+        return true;
+    };
+    if (refused(objectPath)) return false;
+    if (!as.settings_.listing) return true;
+    if (refused(listingPath)) return false;
+    host::FileId a, b;
+    if (objectPath == listingPath ||
+        (host::Identify(objectPath, &a) && host::Identify(listingPath, &b) && a.Known() && a == b))
+        return as.Report(1007, {objectPath, "same file as output '" + listingName + "'"});
+    return true;
+}
+
+namespace {
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// "S", the type, the count of the bytes that follow, an address of 2, 3 or
+// 4 bytes by type, the data, and a checksum that makes the bytes after the
+// type sum to $FF.
+bool IsSRecord(std::string_view line) {
+    static const unsigned kAddressBytes[] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
+    if (line.size() < 4 || line[0] != 'S' || line[1] < '0' || line[1] > '9' || line[1] == '4') return false;
+    unsigned count = 0, sum = 0;
+    for (std::size_t i = 2; i < line.size(); i += 2) {
+        if (i + 1 >= line.size()) return false;
+        int hi = HexValue(line[i]), lo = HexValue(line[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        unsigned byte = static_cast<unsigned>(hi * 16 + lo);
+        if (i == 2) count = byte;
+        sum += byte;
+    }
+    return count >= kAddressBytes[line[1] - '0'] + 1 && line.size() == 4 + 2 * count && (sum & 0xFF) == 0xFF;
+}
+
+enum class RecordFile { Empty, Records, Other };
+
+// Reads an open file as long as each line is an S-record. With
+// `blankLines`, lines of blanks are passed over; `first` receives the first
+// line (without its line end).
+RecordFile ScanRecords(int handle, bool blankLines, std::string* first) {
+    constexpr std::size_t kLongestRecord = 4 + 2 * 255;
+    char buf[16384];
+    std::string line;
+    bool tooLong = false, any = false, firstTaken = false;
+    auto judge = [&]() {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (first && !firstTaken) *first = line;
+        firstTaken = true;
+        bool blank = std::all_of(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
+        bool good = (blank && blankLines && !tooLong) || (!tooLong && IsSRecord(line));
+        any = any || (good && !blank);
+        line.clear();
+        tooLong = false;
+        return good;
+    };
+    int e = 0;
+    long got;
+    while ((got = host::Read(handle, buf, sizeof buf, &e)) > 0) {
+        for (long i = 0; i < got; ++i) {
+            if (buf[i] == '\n') {
+                if (!judge()) return RecordFile::Other;
+            } else if (line.size() <= kLongestRecord) {
+                line += buf[i];
+            } else {
+                tooLong = true;
+            }
+        }
+    }
+    if (got < 0) return RecordFile::Other;
+    if ((!line.empty() || tooLong) && !judge()) return RecordFile::Other;
+    return any ? RecordFile::Records : RecordFile::Empty;
+}
+
+} // namespace
+
 // A source that failed writes no object file, so one left from an earlier
 // build would be taken for this build's result and downloaded to the board.
-// Only a regular file that reads as S-records is removed: an object name
-// that points at anything else (a source, a device) is never touched.
+// Only what this assembler writes is removed: a regular file that is none
+// of the run's files, whose first line is our header record and whose every
+// line is an S-record. Anything else named like the object (a source, an
+// edited or foreign S-record file, a device) is never touched.
 void Assembler::Impl::DiscardStaleObject(const std::string& path) {
+    host::FileId id, opened;
+    if (!host::Identify(path, &id) || !Clash(id).empty()) return;
     int error = 0;
-    int h = host::OpenRead(path, &error); // regular files only, never blocks
+    int h = host::OpenRead(path, &error, &opened); // regular files only, never blocks
     if (h < 0) return;
-    char head[2] = {0, 0};
-    bool records = host::Read(h, head, 2, &error) == 2 && head[0] == 'S' && head[1] >= '0' && head[1] <= '9';
+    std::string first;
+    bool ours = opened == id && ScanRecords(h, false, &first) == RecordFile::Records && first == "S0030000FC";
     host::Close(h);
-    if (records) host::RemoveFile(path);
+    if (ours) host::RemoveFile(path);
 }
 
 bool Assembler::AssembleSource(const std::string& sourcePath, const std::string& displayName,
-                               const std::string& objectPath, const std::string& listingPath,
-                               const std::string& listingName) {
+                               const std::string& objectPath, const std::string& objectName,
+                               const std::string& listingPath, const std::string& listingName) {
     Impl& im = *impl_;
     auto started = std::chrono::steady_clock::now();
     im.ResetForSource();
@@ -270,11 +429,29 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     im.sourceDisplay = displayName;
 
     // Opened the way every pass opens it: a FIFO or a device is refused
-    // here instead of blocking or never ending.
+    // here instead of blocking or never ending. An S-record file given by
+    // mistake would assemble as a file of labels and be replaced by an empty
+    // object of the same name.
     int e = 0;
-    int fd = host::OpenRead(sourcePath, &e);
-    if (fd < 0) return Report(2003, {displayName, host::ErrorText(e)});
-    host::Close(fd);
+    host::FileId sourceId;
+    int fd = host::OpenRead(sourcePath, &e, &sourceId);
+    std::string refused;
+    if (fd < 0) {
+        refused = host::ErrorText(e);
+    } else {
+        im.NoteInput(sourceId, displayName);
+        if (ScanRecords(fd, true, nullptr) == RecordFile::Records) refused = "is an S-record file, not a source";
+        host::Close(fd);
+    }
+    if (!refused.empty()) {
+        Report(2003, {displayName, refused});
+        im.DiscardStaleObject(objectPath);
+        return false;
+    }
+    if (!im.CheckOutputNames(objectPath, listingPath, listingName)) {
+        im.DiscardStaleObject(objectPath);
+        return false;
+    }
 
     bool ok = false;
     bool fatalInFinal = false;
@@ -282,10 +459,9 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         im.StartPass();
         if (final_) {
             if (settings_.listing) {
-                std::FILE* lf = std::fopen(listingPath.c_str(), "wb");
+                std::FILE* lf = im.CreateOutput(listingPath, listingName);
                 if (!lf) {
-                    int e = host::LastFileError();
-                    Report(1007, {listingPath, host::ErrorText(e)});
+                    im.DiscardStaleObject(objectPath);
                     return false;
                 }
                 im.listing = std::make_unique<Listing>(*this, lf, listingPath);
@@ -308,7 +484,7 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         bool next_final;
         if (ok && !unresolved_) {
             next_final = true;
-        } else if ((ok && unresolved_) || (!ok && unresolved_ && pass_ < settings_.minPasses)) {
+        } else if ((ok && unresolved_) || (!ok && unresolved_ && pass_ < settings_.minPasses && !im.budgetSpent)) {
             next_final = pass_ > static_cast<unsigned long long>(settings_.maxPasses);
         } else {
             next_final = true;
@@ -343,7 +519,7 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         return false;
     }
     if (ok) {
-        if (!im.WriteObject(objectPath)) return false;
+        if (!im.WriteObject(objectPath, objectName)) return false;
     }
     if (!fatalInFinal) {
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)

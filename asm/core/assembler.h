@@ -42,7 +42,8 @@ struct Settings {
     long long errorLimit = 100000; // Ae
     std::string objectFile;
     std::string listingFile;
-    std::string errorFile;
+    std::string errorFile;          // as opened
+    std::string errorFileAsWritten; // as the user wrote it, for messages
     std::vector<std::string> includeDirs;
 };
 
@@ -341,7 +342,27 @@ public:
         out_ = out;
         err_ = err;
     }
-    void CloseErrorFile();
+
+    // ---- the run's files ------------------------------------------------
+    // A file the run reads, which no output may overwrite (response files,
+    // every source of the command line), with the name the user wrote.
+    void NoteInput(const std::string& path, const std::string& shown);
+    // Lines for the error file reported by another run context before this
+    // one existed (the command line is read before its options are known).
+    void AddErrorText(std::string_view text);
+    // Holds the lines meant for an error file although none is named, for
+    // TakeErrorText.
+    void KeepErrorText();
+    std::string TakeErrorText();
+    // Opens the error file (Fe) at the start of the run without emptying
+    // it; it is written when the run ends. False after A1007 when it is one
+    // of the run's inputs: the run stops. A file that cannot be created gives
+    // D2902 and the run goes on.
+    bool OpenErrorFile();
+    // Writes the error file unless an input of the run turned out to be it,
+    // and closes it. False after a failure was reported (also when the file
+    // could not be created).
+    bool FinishErrorFile();
 
     // ---- pass state -----------------------------------------------------
     unsigned Pass() const { return pass_; }
@@ -381,11 +402,12 @@ public:
 
     // ---- running --------------------------------------------------------
     // Assembles one source; writes object/listing; prints the summary.
-    // `listingName` is the listing's name as derived from the command line,
-    // shown in its header; the paths are the ones opened.
+    // `objectName` and `listingName` are the outputs' names as derived from
+    // the command line (the listing's is shown in its header); the paths are
+    // the ones opened.
     bool AssembleSource(const std::string& sourcePath, const std::string& displayName,
-                        const std::string& objectPath, const std::string& listingPath,
-                        const std::string& listingName);
+                        const std::string& objectPath, const std::string& objectName,
+                        const std::string& listingPath, const std::string& listingName);
 
     // Unresolved names after a run (for the console report).
     void PrintUnresolved(std::FILE* to);

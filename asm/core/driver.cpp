@@ -130,9 +130,12 @@ public:
 
 private:
     // Reports a command-line message through a run context without sources.
+    // The error file is not known yet; its lines are held for it.
     void Message(int number, std::initializer_list<MsgArg> args) {
         Assembler as(target_, Settings{});
+        as.KeepErrorText();
         as.Report(number, args);
+        errorText_ += as.TakeErrorText();
     }
     void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
     void Banner() {
@@ -146,6 +149,8 @@ private:
     const Target& target_;
     void (*crash_)();
     std::list<Word> words_;
+    std::vector<std::string> responseFiles_; // as written, for the output checks
+    std::string errorText_; // command-line messages for the error file
 };
 
 bool Driver::TakeValue(std::list<Word>::iterator it, const std::string& name, std::string& value, bool& present) {
@@ -260,6 +265,7 @@ int Driver::Run(int argc, char** argv) {
         }
         flush();
         host::Close(handle);
+        responseFiles_.push_back(name);
         auto next = words_.erase(it);
         words_.splice(next, inserted);
         it = next;
@@ -379,85 +385,104 @@ int Driver::Run(int argc, char** argv) {
     for (const Word& w : words_)
         if (w.unknown) Message(4901, {OptionName(w.text)});
 
+    // Names the user gave are taken relative to the directory we start in.
+    std::string startDir = host::CurrentDirectory();
+    if (!settings.errorFile.empty()) {
+        settings.errorFileAsWritten = settings.errorFile;
+        settings.errorFile = Absolute(startDir, host::NativeSeparators(settings.errorFile));
+    }
+
     std::vector<std::string> sources;
     for (const Word& w : words_)
         if (!w.consumed) ExpandSources(w.text, sources);
+    int status = 0;
     if (sources.empty()) {
         Message(2903, {});
-        return 1;
+        status = 1;
     }
     if (sources.size() > 1) {
-        bool stop = false;
         if (!settings.objectFile.empty()) {
             Message(2905, {"Fo"});
-            stop = true;
+            status = 1;
         }
         if (!settings.listingFile.empty()) {
             Message(2905, {"Fl"});
-            stop = true;
+            status = 1;
         }
-        if (stop) return 1;
     }
-    auto adjust = [&](long long& v, long long lo, long long hi, const char* name) {
-        long long nv = std::clamp(v, lo, hi);
-        if (nv != v) {
-            v = nv;
-            Message(4906, {name, static_cast<int>(nv)});
+    if (status == 0) {
+        auto adjust = [&](long long& v, long long lo, long long hi, const char* name) {
+            long long nv = std::clamp(v, lo, hi);
+            if (nv != v) {
+                v = nv;
+                Message(4906, {name, static_cast<int>(nv)});
+            }
+        };
+        adjust(settings.maxPasses, 2, 100, "Amax");
+        adjust(settings.minPasses, 2, 100, "Amin");
+        if (settings.minPasses > settings.maxPasses) {
+            settings.minPasses = settings.maxPasses;
+            Message(4906, {"Amin", static_cast<int>(settings.minPasses)});
         }
-    };
-    adjust(settings.maxPasses, 2, 100, "Amax");
-    adjust(settings.minPasses, 2, 100, "Amin");
-    if (settings.minPasses > settings.maxPasses) {
-        settings.minPasses = settings.maxPasses;
-        Message(4906, {"Amin", static_cast<int>(settings.minPasses)});
+        adjust(settings.errorLimit, 10, 1000000, "Ae");
     }
-    adjust(settings.errorLimit, 10, 1000000, "Ae");
-
-    // Names the user gave are taken relative to the directory we start in.
-    std::string startDir = host::CurrentDirectory();
-    if (!settings.errorFile.empty()) settings.errorFile = Absolute(startDir, host::NativeSeparators(settings.errorFile));
     for (std::string& d : settings.includeDirs) d = Absolute(startDir, host::NativeSeparators(d));
 
+    struct Job {
+        std::string shown, source, object, listing;
+    };
+    std::vector<Job> jobs;
+    for (const std::string& src : sources) {
+        Job j;
+        j.shown = Split(src).ext.empty() ? src + ".asm" : src;
+        j.source = Absolute(startDir, WithDefaultExt(src, ".asm"));
+        j.object = settings.objectFile.empty() ? WithExt(src, ".s19") : WithDefaultExt(settings.objectFile, ".s19");
+        j.listing = settings.listingFile.empty() ? WithExt(src, ".lst") : WithDefaultExt(settings.listingFile, ".lst");
+        jobs.push_back(std::move(j));
+    }
+
     Assembler as(target_, settings);
+    as.AddErrorText(errorText_);
+    // Every file the run reads before its sources' includes: no output may be
+    // one of them, the error file included.
+    for (const std::string& r : responseFiles_) as.NoteInput(r, r);
+    for (const Job& j : jobs) as.NoteInput(j.source, j.shown);
+    if (!as.OpenErrorFile()) return 2;
+    if (status != 0) return as.FinishErrorFile() ? status : 2;
+
     // The command tables are data; a broken one stops the run before any source.
+    bool allOk = true;
     if (!CheckPreprocessorTable()) {
         as.Report(1002);
-        return 2;
-    }
-    if (!CheckDirectiveTable()) {
+        allOk = false;
+    } else if (!CheckDirectiveTable()) {
         as.Report(1003);
-        return 2;
+        allOk = false;
+    } else if (!target_.CheckTables(as)) {
+        allOk = false;
     }
-    if (!target_.CheckTables(as)) return 2;
-    bool allOk = true;
-    for (const std::string& src : sources) {
+    for (std::size_t i = 0; allOk && i < jobs.size(); ++i) {
+        const Job& j = jobs[i];
         // Every source starts from the directory the program started in.
         if (!host::ChangeDirectory(startDir)) {
             allOk = false;
             break;
         }
-        std::string shown = Split(src).ext.empty() ? src + ".asm" : src;
-        std::string source = WithDefaultExt(src, ".asm");
-        std::string object = settings.objectFile.empty() ? WithExt(src, ".s19")
-                                                         : WithDefaultExt(settings.objectFile, ".s19");
-        std::string listing = settings.listingFile.empty() ? WithExt(src, ".lst")
-                                                           : WithDefaultExt(settings.listingFile, ".lst");
-        std::string sourceAbs = Absolute(startDir, source);
         // Include files and relative names inside the source are found
         // relative to the source's own directory.
-        std::string dir = Split(sourceAbs).dir;
+        std::string dir = Split(j.source).dir;
         if (!dir.empty() && !host::ChangeDirectory(dir)) {
             // A missing directory shows up as the source that cannot be opened.
         }
-        if (!as.AssembleSource(sourceAbs, shown, Absolute(startDir, object), Absolute(startDir, listing), listing)) {
+        if (!as.AssembleSource(j.source, j.shown, Absolute(startDir, j.object), j.object,
+                               Absolute(startDir, j.listing), j.listing))
             allOk = false;
-            break;
-        }
     }
-    as.CloseErrorFile();
-    std::fflush(stdout);
     if (!host::ChangeDirectory(startDir)) {
     }
+    // A run whose error file could not be written did not do what was asked.
+    if (!as.FinishErrorFile()) allOk = false;
+    std::fflush(stdout);
     return allOk ? 0 : 2;
 }
 

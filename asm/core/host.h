@@ -18,6 +18,8 @@ struct FileId {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     bool operator==(const FileId&) const = default;
+    // False when the system could not say (such an identity matches nothing).
+    bool Known() const { return device != 0 || inode != 0; }
 };
 
 // Opens a regular file for reading. Directories, FIFOs and devices are
@@ -73,6 +75,17 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b);
 std::string CurrentDirectory();
 bool ChangeDirectory(const std::string& dir);
 
+// The identity of an existing file, links followed (a hard link has the
+// identity of the file it names). False when there is no such file.
+bool Identify(const std::string& name, FileId* id);
+// Opens an output for writing, creating it when missing, but without
+// truncating it: the caller first compares its identity with the run's
+// inputs. Only regular files: a FIFO, a device or a directory is refused
+// (the system's "invalid argument" and "is a directory" errors), and a FIFO
+// is never waited on. Returns null with *error set on failure.
+std::FILE* OpenOutput(const std::string& name, int* error, FileId* id);
+// Empties an output opened by OpenOutput; false with *error set on failure.
+bool TruncateOutput(std::FILE* file, int* error);
 // True when an open output file is a regular file (not a device or pipe).
 bool IsRegularFile(std::FILE* file);
 void RemoveFile(const std::string& path);

@@ -131,6 +131,61 @@ std::string CurrentDirectory() {
 
 bool ChangeDirectory(const std::string& dir) { return ::chdir(dir.c_str()) == 0; }
 
+namespace {
+FileId IdOf(const struct stat& st) {
+    return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+} // namespace
+
+bool Identify(const std::string& name, FileId* id) {
+    struct stat st;
+    if (::stat(name.c_str(), &st) != 0) return false;
+    *id = IdOf(st);
+    return true;
+}
+
+std::FILE* OpenOutput(const std::string& name, int* error, FileId* id) {
+    // A name that already is something else than a regular file is refused
+    // before it is opened: opening a FIFO for writing waits for a reader (or,
+    // not blocking, fails only while there is none), and a device may act on
+    // being opened.
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
+    int fd;
+    do {
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // A FIFO put there since the check, without a reader.
+        *error = errno == ENXIO ? EINVAL : errno;
+        return nullptr;
+    }
+    int r = ::fstat(fd, &st);
+    if (r != 0 || !S_ISREG(st.st_mode)) {
+        *error = r != 0 ? errno : EINVAL;
+        ::close(fd);
+        return nullptr;
+    }
+    *id = IdOf(st);
+    std::FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        *error = errno;
+        ::close(fd);
+    }
+    return f;
+}
+
+bool TruncateOutput(std::FILE* file, int* error) {
+    if (::ftruncate(fileno(file), 0) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
 bool IsRegularFile(std::FILE* file) {
     struct stat st;
     return ::fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <io.h>
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -23,6 +24,15 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 
 DWORD Attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
 
+// The volume and the file's index on it: what a device and an inode are on
+// POSIX. Hard links share the index.
+FileId IdOf(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(h, &info)) return FileId{};
+    return FileId{info.dwVolumeSerialNumber,
+                  (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 } // namespace
 
 int OpenRead(const std::string& name, int* error, FileId* id) {
@@ -38,15 +48,7 @@ int OpenRead(const std::string& name, int* error, FileId* id) {
         *error = ERROR_INVALID_PARAMETER;
         return -1;
     }
-    if (id) {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (::GetFileInformationByHandle(h, &info)) {
-            id->device = info.dwVolumeSerialNumber;
-            id->inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-        } else {
-            *id = FileId{};
-        }
-    }
+    if (id) *id = IdOf(h);
     return FromHandle(h);
 }
 
@@ -208,6 +210,61 @@ std::string CurrentDirectory() {
 }
 
 bool ChangeDirectory(const std::string& dir) { return ::SetCurrentDirectoryA(dir.c_str()) != 0; }
+
+bool Identify(const std::string& name, FileId* id) {
+    // No access asked for: only the file's index is read, even of a file
+    // another program holds open. Links are followed, as in every open.
+    HANDLE h = ::CreateFileA(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    *id = IdOf(h);
+    ::CloseHandle(h);
+    return true;
+}
+
+std::FILE* OpenOutput(const std::string& name, int* error, FileId* id) {
+    DWORD a = Attributes(name);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        *error = ERROR_ACCESS_DENIED; // what the system says when a directory is opened as a file
+        return nullptr;
+    }
+    // OPEN_ALWAYS keeps the file's contents until it is known to be no input.
+    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(::GetLastError());
+        return nullptr;
+    }
+    // Only disk files: a pipe or a device (CON, COM1, NUL) is no place for an output.
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        *error = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    *id = IdOf(h);
+    int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    if (fd == -1) {
+        ::CloseHandle(h);
+        *error = ERROR_TOO_MANY_OPEN_FILES;
+        return nullptr;
+    }
+    std::FILE* f = ::_fdopen(fd, "wb");
+    if (!f) {
+        ::_close(fd); // closes the handle too
+        *error = ERROR_TOO_MANY_OPEN_FILES;
+    }
+    return f;
+}
+
+bool TruncateOutput(std::FILE* file, int* error) {
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    LARGE_INTEGER zero{};
+    if (h == INVALID_HANDLE_VALUE || !::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(h)) {
+        *error = static_cast<int>(::GetLastError());
+        return false;
+    }
+    return true;
+}
 
 bool IsRegularFile(std::FILE* file) {
     intptr_t os = _get_osfhandle(_fileno(file));

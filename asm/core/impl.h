@@ -4,12 +4,14 @@
 
 #include <array>
 #include <deque>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "assembler.h"
+#include "host.h"
 
 namespace qorb {
 
@@ -142,8 +144,44 @@ struct Assembler::Impl {
     Assembler& as;
 
     // ---- run-wide --------------------------------------------------------
+    // Every file the run reads (response files, sources, includes), by
+    // identity, with the name the user wrote for it; and the files this
+    // source writes (with the error file). No output may be any of them.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> inputs;
+    struct Output {
+        host::FileId id;
+        std::string name;
+        bool emptied = false; // its old contents are gone
+        bool errorFile = false; // kept for the whole run; the others per source
+    };
+    std::vector<Output> outputs;
+    void NoteInput(const host::FileId& id, const std::string& name);
+    // "same file as input 'x'" or "same file as output 'x'" when `id` is a
+    // file of the run, empty otherwise. `self` is left out.
+    std::string Clash(const host::FileId& id, const Output* self = nullptr) const;
+    // The same for the outputs whose old contents are gone already.
+    std::string EmptiedOutput(const host::FileId& id) const;
+    // Opens an output that is none of the run's files, empties it and notes
+    // it; null after reporting A1007.
+    std::FILE* CreateOutput(const std::string& path, const std::string& shown);
+
+    // The error file (Fe) is opened at the start of the run but written only
+    // once the run's inputs are known: an include named like it must not
+    // lose its text to the messages about it.
     std::string errorFileName; // cleared after a failed creation
+    std::string errorFileShown; // as the user wrote it
     std::FILE* errorFile = nullptr;
+    std::string errorText;       // lines held until they can be written
+    bool keepErrorText = false;  // hold lines although no error file is named
+    bool errorStreaming = false; // emptied: lines are written as they come
+    int errorWriteError = 0;     // the first failed write while streaming
+    std::string errorRefused;    // why it was found to be an input while held
+    bool errorFileFailed = false;
+    Output* ErrorOutput();
+    void ErrorFileLine(std::string_view line);
+    // Empties the error file and writes the held lines; false when it is an
+    // input after all (nothing written) or the writes failed.
+    bool StartErrorStream();
     std::vector<std::string> failedIncludes; // "%s(%d): " location + name, in order
     std::vector<std::pair<std::string, std::string>> failedIncludeList;
 
@@ -152,6 +190,8 @@ struct Assembler::Impl {
     std::string sourceDisplay; // as the user wrote it
     std::string listingPath;
     bool previousPassFailed = false;
+    std::uint64_t linesSpent = 0; // lines processed by the passes before this one
+    bool budgetSpent = false;     // a pass stopped at the line budget
     unsigned lineCounter = 0;
     unsigned expansionCounter = 0;
     unsigned scope = 0;
@@ -253,8 +293,12 @@ struct Assembler::Impl {
     bool Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern, int patternSize);
 
     // output
-    bool WriteObject(const std::string& path);
+    bool WriteObject(const std::string& path, const std::string& shown);
     void DiscardStaleObject(const std::string& path);
+    // Before any pass: refuses (A1007) an object or listing name that is one
+    // of the run's files or names the other output.
+    bool CheckOutputNames(const std::string& objectPath, const std::string& listingPath,
+                          const std::string& listingName);
     void FinishListing(bool symbols);
 };
 

@@ -226,18 +226,16 @@ bool Listing::Close() {
 
 namespace {
 // A partial object file must not survive a failed write, or a later download
-// would send a truncated program; devices and other special files stay.
+// would send a truncated program. (Outputs are regular files; the test stays
+// for a file replaced by something else meanwhile.)
 void RemoveIfRegular(std::FILE* f, const std::string& path) {
     if (host::IsRegularFile(f)) host::RemoveFile(path);
 }
 } // namespace
 
-bool Assembler::Impl::WriteObject(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        int e = host::LastFileError();
-        return as.Report(1007, {path, host::ErrorText(e)});
-    }
+bool Assembler::Impl::WriteObject(const std::string& path, const std::string& shown) {
+    std::FILE* f = CreateOutput(path, shown);
+    if (!f) return false;
     std::string out = "S0030000FC\r\n";
     std::size_t total = 0;
     for (const auto& s : sections) total += s->bytes.size();

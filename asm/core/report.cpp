@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "host.h"
 #include "impl.h"
 #include "listing.h"
 
@@ -12,11 +13,123 @@ void Assembler::Print(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), out_);
 }
 
-void Assembler::CloseErrorFile() {
-    if (impl_->errorFile) {
-        std::fclose(impl_->errorFile);
-        impl_->errorFile = nullptr;
+namespace {
+// Past this much text the error file is written as the lines come instead of
+// held: an include named like it after that point is not caught any more.
+constexpr std::size_t kHeldErrorText = 16u << 20;
+} // namespace
+
+void Assembler::AddErrorText(std::string_view text) {
+    if (!impl_->errorFileName.empty() || impl_->keepErrorText) impl_->ErrorFileLine(text);
+}
+
+void Assembler::KeepErrorText() { impl_->keepErrorText = true; }
+
+std::string Assembler::TakeErrorText() { return std::move(impl_->errorText); }
+
+Assembler::Impl::Output* Assembler::Impl::ErrorOutput() {
+    for (Output& o : outputs)
+        if (o.errorFile) return &o;
+    return nullptr;
+}
+
+bool Assembler::OpenErrorFile() {
+    Impl& im = *impl_;
+    if (im.errorFileName.empty() || im.errorFile) return true;
+    const std::string name = im.errorFileName;
+    host::FileId id;
+    std::string clash;
+    if (host::Identify(name, &id)) clash = im.Clash(id);
+    int e = 0;
+    std::FILE* f = nullptr;
+    if (clash.empty()) {
+        f = host::OpenOutput(name, &e, &id);
+        if (f) clash = im.Clash(id);
     }
+    if (f && clash.empty()) {
+        std::setvbuf(f, nullptr, _IOFBF, 16384);
+        im.errorFile = f;
+        im.outputs.push_back(Impl::Output{id, im.errorFileShown, false, true});
+        return true;
+    }
+    if (f) std::fclose(f);
+    // The lines held so far were printed; they go nowhere else now.
+    im.errorFileName.clear();
+    im.errorText.clear();
+    im.errorFileFailed = true;
+    if (!clash.empty()) return Report(1007, {name, clash});
+    Report(2902, {name});
+    return true;
+}
+
+bool Assembler::Impl::StartErrorStream() {
+    Output* self = ErrorOutput();
+    std::string clash = Clash(self->id, self);
+    int e = 0;
+    if (!clash.empty()) {
+        errorRefused = clash;
+        return false;
+    }
+    if (!host::TruncateOutput(errorFile, &e)) {
+        errorWriteError = e;
+        return false;
+    }
+    self->emptied = true;
+    errorStreaming = true;
+    if (!errorText.empty() && std::fwrite(errorText.data(), 1, errorText.size(), errorFile) != errorText.size()) {
+        e = host::LastFileError();
+        errorWriteError = e ? e : host::IoErrorCode();
+    }
+    errorText.clear();
+    errorText.shrink_to_fit();
+    return errorWriteError == 0;
+}
+
+void Assembler::Impl::ErrorFileLine(std::string_view line) {
+    if (!errorFile) {
+        // Not open yet (the command line is still being read), or only held.
+        errorText.append(line);
+        return;
+    }
+    if (!errorRefused.empty() || errorWriteError) return;
+    if (!errorStreaming) {
+        errorText.append(line);
+        if (errorText.size() <= kHeldErrorText) return;
+        StartErrorStream();
+        return;
+    }
+    if (std::fwrite(line.data(), 1, line.size(), errorFile) != line.size()) {
+        int e = host::LastFileError();
+        errorWriteError = e ? e : host::IoErrorCode();
+    }
+}
+
+bool Assembler::FinishErrorFile() {
+    Impl& im = *impl_;
+    bool ok = !im.errorFileFailed;
+    if (!im.errorFile) return ok;
+    if (im.errorRefused.empty() && !im.errorWriteError && !im.errorStreaming) im.StartErrorStream();
+    std::FILE* f = im.errorFile;
+    im.errorFile = nullptr;
+    const std::string name = im.errorFileName;
+    // Nothing more goes into it, not even what is reported about it.
+    im.errorFileName.clear();
+    im.errorText.clear();
+    int e = im.errorWriteError;
+    if (!im.errorRefused.empty()) {
+        std::fclose(f);
+        return Report(1007, {name, im.errorRefused});
+    }
+    if (!e && std::fflush(f) != 0) {
+        e = host::LastFileError();
+        if (!e) e = host::IoErrorCode();
+    }
+    if (e) {
+        std::fclose(f);
+        return Report(1010, {name, host::ErrorText(e)});
+    }
+    if (std::fclose(f) != 0) return Report(1008, {name, host::ErrorText(host::LastFileError())});
+    return ok;
 }
 
 bool Assembler::Report(int number, std::initializer_list<MsgArg> args) {
@@ -78,19 +191,7 @@ bool Assembler::Report(int number, std::initializer_list<MsgArg> args) {
 
     Print(line);
     if (im.listing) im.listing->Message(line);
-    if (!im.errorFileName.empty()) {
-        if (!im.errorFile) {
-            im.errorFile = std::fopen(im.errorFileName.c_str(), "wb");
-            if (!im.errorFile) {
-                std::string name = im.errorFileName;
-                im.errorFileName.clear();
-                Report(2902, {name});
-            } else {
-                std::setvbuf(im.errorFile, nullptr, _IOFBF, 16384);
-            }
-        }
-        if (im.errorFile) std::fwrite(line.data(), 1, line.size(), im.errorFile);
-    }
+    if (!im.errorFileName.empty() || im.keepErrorText) im.ErrorFileLine(line);
 
     // One note line per macro expansion or repeat block between the line and
     // the file it was called from.

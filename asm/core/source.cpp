@@ -227,6 +227,7 @@ bool Assembler::Impl::PushFile(const std::string& name, const std::string& opene
     host::FileId id;
     int fd = host::OpenRead(opened, &error, &id);
     if (fd < 0) return as.Report(2003, {name, host::ErrorText(error)});
+    NoteInput(id, name);
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = name;
     src->id = id;
@@ -238,8 +239,13 @@ bool Assembler::Impl::RunPass() {
     if (!PushFile(sourceDisplay, sourcePath)) return false;
     std::string& text = lineText;
     // Nested repeat blocks multiply: two of 65535 would run four billion
-    // lines. Twenty times the largest real program is plenty.
-    constexpr std::uint64_t kMaxLinesPerPass = 20'000'000;
+    // lines, and a symbol that never resolves repeats that for every pass.
+    // All passes of a source together process at most twenty times the
+    // lines of the largest real program (which needs about four times its
+    // length). An ordinary pass leaves as many lines for the final pass as
+    // it used itself, so that the final pass, which alone prints, reaches
+    // the place where the budget ran out and reports it there.
+    constexpr std::uint64_t kMaxLinesPerSource = 20'000'000;
     std::uint64_t lines = 0;
     while (!sources.empty()) {
         if (as.fatals_) break;
@@ -249,7 +255,9 @@ bool Assembler::Impl::RunPass() {
             EndSource();
             continue;
         }
-        if (++lines > kMaxLinesPerPass) {
+        ++lines;
+        if (linesSpent + (as.final_ ? lines : 2 * lines) > kMaxLinesPerSource) {
+            budgetSpent = true;
             as.scan_.Set(text.data(), 0);
             as.Report(1005);
             break;
@@ -257,6 +265,7 @@ bool Assembler::Impl::RunPass() {
         ProcessLine(top);
         AfterLine();
     }
+    linesSpent += lines;
     sources.clear();
     lineActive = false;
     return as.errors_ == 0 && as.fatals_ == 0;
@@ -379,10 +388,20 @@ bool Assembler::Impl::Include() {
             return as.Report(2004);
         }
     }
+    // An output this run has emptied already (the listing, when the final
+    // pass opens an include no earlier pass opened) is no source any more.
+    std::string clash = EmptiedOutput(opened);
+    if (!clash.empty()) {
+        host::Close(fd);
+        as.scan_.SetPos(at);
+        as.scan_.SkipBlanks();
+        return as.Report(2003, {written, clash});
+    }
     if (sources.size() >= kMaxSourceDepth) {
         host::Close(fd);
         return as.Report(1005);
     }
+    NoteInput(opened, written);
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = chosen;
     src->id = opened;

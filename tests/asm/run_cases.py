@@ -29,6 +29,9 @@ class Case:
         self.absent = []
         self.stdin = None
         self.copies = []  # files of the repository copied into the scratch directory
+        self.links = []  # (kind, name, target): "symlink", "hardlink"
+        self.fifos = []  # names of FIFOs made in the scratch directory
+        self.timeout = 60
         self.skip = {}  # platform -> why the case cannot hold there
 
 
@@ -98,6 +101,15 @@ def parse(path):
                     case.absent.append(value)
                 elif key == "copy":
                     case.copies.append(value)
+                elif key in ("symlink", "hardlink"):
+                    name, sep, target = value.partition("->")
+                    if not sep:
+                        raise SystemExit(f"{path}:{lineno}: '{key}' needs 'name -> target'")
+                    case.links.append((key, name.strip(), target.strip()))
+                elif key == "fifo":
+                    case.fifos.append(value)
+                elif key == "timeout":
+                    case.timeout = int(value)
                 elif key.startswith("skip-"):
                     case.skip[key[5:]] = value
                 elif key in ("file", "file-crlf", "file-nonl", "expect", "expect-raw"):
@@ -139,13 +151,24 @@ def run_case(case, bindir, runner=(), suffix="", platform="linux", texts=()):
                 raw = raw.replace(b"\n", b"\r\n")
             with open(path, "wb") as f:
                 f.write(raw)
+        for kind, name, target in case.links:
+            if kind == "symlink":
+                os.symlink(target, os.path.join(work, name))
+            else:
+                os.link(os.path.join(work, target), os.path.join(work, name))
+        for name in case.fifos:
+            os.mkfifo(os.path.join(work, name))
+        before = snapshot(work)
         args = shlex.split(subst(case.args)) if case.args is not None else ["test.asm"]
         env = {k: v for k, v in os.environ.items() if not k.startswith("QORB")}
         for k, v in case.env.items():
             env[k] = subst(v)
         exe = os.path.join(os.path.abspath(bindir), case.program + suffix)
-        proc = subprocess.run(list(runner) + [exe] + args, cwd=work, env=env, capture_output=True, timeout=60,
-                              input=(case.stdin or "").encode())
+        try:
+            proc = subprocess.run(list(runner) + [exe] + args, cwd=work, env=env, capture_output=True,
+                                  timeout=case.timeout, input=(case.stdin or "").encode())
+        except subprocess.TimeoutExpired:
+            return [f"no end within {case.timeout} seconds"], ""
         # The elapsed time of -stat summaries varies from run to run.
         out = TIME_RE.sub("<TIME> second(s)", proc.stdout.decode("utf-8", "replace"))
         if platform == "windows":
@@ -181,7 +204,7 @@ def run_case(case, bindir, runner=(), suffix="", platform="linux", texts=()):
             data = mask(data)
             if data != subst(text):
                 problems.append(f"{name} differs:\n" + diff(subst(text), data))
-        problems.extend(check_srecords(work))
+        problems.extend(check_srecords(work, before))
         for name in case.absent:
             if os.path.exists(os.path.join(work, name)):
                 problems.append(f"{name} exists but should not")
@@ -206,9 +229,22 @@ def parse_srecords(path):
     return image
 
 
-def check_srecords(work):
+def snapshot(work):
+    """The regular files of the scratch directory (links not followed) and their bytes."""
+    files = {}
+    for root, _, names in os.walk(work):
+        for name in names:
+            path = os.path.join(root, name)
+            if os.path.isfile(path) and not os.path.islink(path):
+                with open(path, "rb") as f:
+                    files[path] = f.read()
+    return files
+
+
+def check_srecords(work, before):
     """Every object file a case writes must be accepted by srec_info, and
-    srec_cat must read back the same bytes at the same addresses."""
+    srec_cat must read back the same bytes at the same addresses. Files the
+    case made itself and the program left alone are not its objects."""
     if not shutil.which("srec_info") or not shutil.which("srec_cat"):
         return []
     problems = []
@@ -217,7 +253,12 @@ def check_srecords(work):
             if not name.endswith(".s19"):
                 continue
             path = os.path.join(root, name)
-            info = subprocess.run(["srec_info", path], capture_output=True)
+            if not os.path.isfile(path) or os.path.islink(path):
+                continue  # a FIFO or a link a case made: no object of ours
+            with open(path, "rb") as f:
+                if before.get(path) == f.read():
+                    continue
+            info = subprocess.run(["srec_info", path], capture_output=True, timeout=30)
             if info.returncode != 0:
                 problems.append(f"srec_info refuses {name}: {info.stderr.decode()}")
                 continue
@@ -227,7 +268,7 @@ def check_srecords(work):
             out = path + ".bin"
             lo = min(image)
             cat = subprocess.run(["srec_cat", "-multiple", path, "-offset", str(-lo), "-o", out, "-binary"],
-                                 capture_output=True)
+                                 capture_output=True, timeout=30)
             if cat.returncode != 0:
                 problems.append(f"srec_cat refuses {name}: {cat.stderr.decode()}")
                 continue
