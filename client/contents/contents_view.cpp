@@ -93,6 +93,9 @@ void ContentsView::updateScrollBars() {
     QScrollBar* v = verticalScrollBar();
     const std::uint64_t max = maxFirst();
     first_ = std::min(first_, max);
+    // A new range clamps the bar's old value, which may be in the other
+    // scale: that is no move of the user's, first_ stays.
+    settingBar_ = true;
     const int visible = visibleLineCount();
     if (scaled()) {
         v->setRange(0, static_cast<int>(kSliderRange));
@@ -103,7 +106,8 @@ void ContentsView::updateScrollBars() {
         v->setPageStep(visible);
     }
     v->setSingleStep(1);
-    v->setValue(sliderValueFor(first_)); // sliderMoved() sees its own value and keeps first_
+    v->setValue(sliderValueFor(first_));
+    settingBar_ = false;
 
     // The widest line met so far sets the horizontal range; it only grows,
     // so the bar does not jump while scrolling.
@@ -147,7 +151,7 @@ void ContentsView::sliderAction(int action) {
 }
 
 void ContentsView::sliderMoved(int value) {
-    if (value == sliderValueFor(first_)) return;
+    if (settingBar_ || value == sliderValueFor(first_)) return;
     first_ = std::min(firstFor(value), maxFirst());
     viewport()->update();
 }

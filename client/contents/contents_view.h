@@ -59,7 +59,8 @@ class ContentsView : public QAbstractScrollArea {
     std::shared_ptr<const SectionList> lines_;
     std::uint64_t first_ = 0;
     std::uint64_t current_ = 0;
-    int widest_ = 0; // widest line seen so far, in pixels
+    int widest_ = 0;         // widest line seen so far, in pixels
+    bool settingBar_ = false; // the bar is being set from first_, not moved
 };
 
 } // namespace ulmarro::contents

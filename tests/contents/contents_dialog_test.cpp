@@ -162,6 +162,12 @@ class ContentsDialogTest : public QObject {
             bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
             QCOMPARE(view->firstVisibleLine(), middle + 1);
             check(view);
+            // A taller window shows more lines from the same first line.
+            const int rows = view->visibleLineCount();
+            dialog.resize(dialog.width(), dialog.height() + 10 * view->lineHeight());
+            QTRY_VERIFY(view->visibleLineCount() > rows);
+            QCOMPARE(view->firstVisibleLine(), middle + 1);
+            check(view);
             // The wheel, a notch up: three lines.
             QWheelEvent wheel(QPointF(10, 10), view->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, 120),
                               Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
