@@ -54,7 +54,15 @@ void OwnCrashHandler(int sig, siginfo_t* info, void*) {
     }
     ssize_t ignored = write(2, line, sizeof line - 1);
     (void)ignored;
+    RemoveTrackedFiles();
     _exit(kFailed);
+}
+
+// Ended from outside (logout, kill): the report's files go with the client.
+void TerminationHandler(int sig) {
+    RemoveTrackedFiles();
+    signal(sig, SIG_DFL);
+    raise(sig);
 }
 
 void InstallOwnCrashHandler() {
@@ -62,6 +70,10 @@ void InstallOwnCrashHandler() {
     action.sa_sigaction = OwnCrashHandler;
     action.sa_flags = SA_SIGINFO | SA_RESETHAND;
     for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP}) sigaction(sig, &action, nullptr);
+    struct sigaction end {};
+    end.sa_handler = TerminationHandler;
+    end.sa_flags = SA_RESETHAND;
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &end, nullptr);
 }
 
 QString Format(const char* pattern, const QString& a) { return QString::fromUtf8(pattern).replace(QStringLiteral("%s"), a); }
@@ -98,6 +110,8 @@ private:
     int Answer();
     int Unattended(const UnattendedAnswer& answer);
     int StartDebugger();
+    void Say(const QString& line) const;
+    bool SaveReport(ReportCabinet& cabinet, const QString& target);
     std::optional<upload::ReportUrl> UploadTarget() const;
     upload::ReportFields UploadFields() const;
     upload::CabinetBuilder CabinetBuilderFor(ReportCabinet& cabinet) const;
@@ -178,11 +192,14 @@ bool Client::Collect(const CommandLine& commandLine, int* exitCode) {
                                 QString::fromStdString(failure.Describe())));
         return false;
     }
+    // From here on the dump is the client's to remove, whatever ends it.
+    TrackFile(TrackedFile::Dump, dumpPath);
     failure = WriteMinidump(process, info_.config.dumpType, fd);
     if (close(fd) != 0 && !failure.failed()) failure = FailureFromErrno(errno);
     process.Detach();
     info_.dumpPath = QString::fromStdString(dumpPath);
     if (failure.failed()) {
+        UntrackFile(TrackedFile::Dump);
         unlink(dumpPath.c_str());
         *exitCode = Fail(Format(text::kDumpFailed, info_.dumpPath, QString::fromStdString(failure.Describe())));
         return false;
@@ -190,7 +207,39 @@ bool Client::Collect(const CommandLine& commandLine, int* exitCode) {
     return true;
 }
 
+void Client::Say(const QString& line) const {
+    std::fprintf(stderr, "ulmarro: %s\n", line.toLocal8Bit().constData());
+}
+
+// Copies the report to `target`, building the cabinet first if the upload
+// did not get that far; says what became of it.
+bool Client::SaveReport(ReportCabinet& cabinet, const QString& target) {
+    QString error;
+    if (cabinet.path().isEmpty()) {
+        Say(QString::fromUtf8(text::kPreparing));
+        if (!cabinet.Build(info_.dumpPath, nullptr, nullptr, &error)) {
+            Say(Format(text::kPrepareFailed, error));
+            return false;
+        }
+    }
+    Say(QString::fromUtf8(text::kSaving));
+    if (!cabinet.CopyTo(target)) {
+        Say(Format(text::kSaveFailed, target));
+        return false;
+    }
+    Say(SavedStatus(info_));
+    Say(QStringLiteral("report: ") + target);
+    return true;
+}
+
+// Debug: the dump stays for the debugger (everything else removes it), and
+// the user is told where it is.
 int Client::StartDebugger() {
+    UntrackFile(TrackedFile::Dump);
+    const QString kept = Format(text::kDumpKept, info_.dumpPath);
+    Say(kept);
+    if (answer_.kind == UnattendedAnswer::None && app_)
+        QMessageBox::information(nullptr, QString::fromUtf8(text::kCaption), kept);
     if (info_.debuggerCommand.isEmpty()) return kDebug;
     QString command = info_.debuggerCommand;
     command.replace(QStringLiteral("%ld"), QString::number(info_.processId));
@@ -244,7 +293,7 @@ upload::CabinetBuilder Client::CabinetBuilderFor(ReportCabinet& cabinet) const {
 }
 
 int Client::Unattended(const UnattendedAnswer& answer) {
-    auto say = [](const QString& s) { std::fprintf(stderr, "ulmarro: %s\n", s.toLocal8Bit().constData()); };
+    auto say = [this](const QString& s) { Say(s); };
     say(SubstitutePromptText(QString::fromUtf8(text::kPromptProblem), info_));
     QString details = DetailsText(info_);
     details.replace(QStringLiteral("\r\n"), QStringLiteral(" | "));
@@ -255,29 +304,31 @@ int Client::Unattended(const UnattendedAnswer& answer) {
     case UnattendedAnswer::Debug: return StartDebugger();
     case UnattendedAnswer::Send:
     case UnattendedAnswer::Save: {
+        ReportCabinet cabinet;
         if (answer.kind == UnattendedAnswer::Send) {
             if (std::optional<upload::ReportUrl> url = UploadTarget()) {
-                ReportCabinet cabinet;
-                upload::UploadUnattended(*url, UploadFields(), CabinetBuilderFor(cabinet),
-                                         [&](const std::string& s) { say(QString::fromStdString(s)); });
+                upload::UploadOptions options;
+                options.deadlines = LoadDeadlines();
+                upload::Outcome outcome =
+                    upload::UploadUnattended(*url, UploadFields(), CabinetBuilderFor(cabinet),
+                                             [&](const std::string& s) { say(QString::fromStdString(s)); }, options);
+                // Sent, or the server did not want it: done. A failure
+                // leaves the report to the named file.
+                if (outcome.kind != upload::Outcome::Failed) return kDone;
+                if (answer.path.isEmpty()) {
+                    say(QStringLiteral("the upload failed and no file was named; ") + QString::fromUtf8(text::kReportDiscarded));
+                    return kDone;
+                }
+                SaveReport(cabinet, answer.path);
                 return kDone;
             }
         }
         // Without a server, sending falls back to saving.
         if (answer.path.isEmpty()) {
-            say(QStringLiteral("no upload is possible and no file was named; the report is discarded"));
+            say(QStringLiteral("no upload is possible and no file was named; ") + QString::fromUtf8(text::kReportDiscarded));
             return kDone;
         }
-        ReportCabinet cabinet;
-        QString error;
-        say(QString::fromUtf8(text::kPreparing));
-        if (!cabinet.Build(info_.dumpPath, nullptr, nullptr, &error)) {
-            say(Format(text::kPrepareFailed, error));
-            return kDone;
-        }
-        say(QString::fromUtf8(text::kSaving));
-        if (cabinet.CopyTo(answer.path)) say(SavedStatus(info_));
-        else say(Format(text::kSaveFailed, answer.path));
+        SaveReport(cabinet, answer.path);
         return kDone;
     }
     case UnattendedAnswer::None:
@@ -305,8 +356,18 @@ int Client::Answer() {
     if (result == PromptDialog::Debug) return StartDebugger();
     if (result != PromptDialog::Send) return kDone;
     if (std::optional<upload::ReportUrl> url = UploadTarget()) {
+        // The cabinet outlives the dialog: a failed upload can still be saved
+        // from it until the dialog closes.
         ReportCabinet cabinet;
-        upload::UploadDialog dialog(*url, UploadFields(), CabinetBuilderFor(cabinet));
+        upload::UploadOptions options;
+        options.deadlines = LoadDeadlines();
+        upload::UploadDialog dialog(*url, UploadFields(), CabinetBuilderFor(cabinet), options);
+        dialog.setReportSaver([this, &cabinet](QWidget* parent, const QString&) {
+            const QString target = SaveDialog::DefaultPathChooser(parent);
+            if (target.isEmpty()) return upload::SaveResult{};
+            if (cabinet.CopyTo(target)) return upload::SaveResult{upload::SaveResult::Saved, SavedStatus(info_)};
+            return upload::SaveResult{upload::SaveResult::Failed, Format(text::kSaveFailed, target)};
+        });
         dialog.exec();
         return kDone;
     }
@@ -324,7 +385,14 @@ int Client::Run() {
     if (commandLine.applicationId.empty()) return Fail(QString::fromUtf8(text::kCommandLine));
     int exitCode = kFailed;
     if (!Collect(commandLine, &exitCode)) return exitCode;
-    return Answer();
+    exitCode = Answer();
+    // Sent, saved, declined or failed: the dump has served its purpose and
+    // holds the crashed program's memory. Only Debug keeps it.
+    if (exitCode != kDebug) {
+        UntrackFile(TrackedFile::Dump);
+        unlink(info_.dumpPath.toLocal8Bit().constData());
+    }
+    return exitCode;
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cstring>
+
 #include <unistd.h>
 
 #if QORB_HAVE_CAB
@@ -16,8 +18,38 @@ namespace ulmarro {
 
 bool CabinetSupportBuilt() { return QORB_HAVE_CAB != 0; }
 
+namespace {
+
+// Fixed buffers: a signal handler may read them, so no allocation and no
+// locks. A path is published by its first byte going non-zero last.
+constexpr std::size_t kPathMax = 4096;
+char g_tracked[2][kPathMax];
+
+char* Slot(TrackedFile which) { return g_tracked[which == TrackedFile::Dump ? 0 : 1]; }
+
+} // namespace
+
+void TrackFile(TrackedFile which, const std::string& path) {
+    char* slot = Slot(which);
+    slot[0] = '\0';
+    if (path.empty() || path.size() >= kPathMax) return;
+    std::memcpy(slot + 1, path.data() + 1, path.size() - 1);
+    slot[path.size()] = '\0';
+    __atomic_store_n(&slot[0], path[0], __ATOMIC_RELEASE);
+}
+
+void UntrackFile(TrackedFile which) { __atomic_store_n(&Slot(which)[0], '\0', __ATOMIC_RELEASE); }
+
+void RemoveTrackedFiles() {
+    for (auto& slot : g_tracked)
+        if (__atomic_load_n(&slot[0], __ATOMIC_ACQUIRE) != '\0') unlink(slot);
+}
+
 ReportCabinet::~ReportCabinet() {
-    if (!path_.isEmpty()) QFile::remove(path_);
+    if (!path_.isEmpty()) {
+        UntrackFile(TrackedFile::Cabinet);
+        QFile::remove(path_);
+    }
 }
 
 bool ReportCabinet::Build(const QString& dumpPath, const std::function<void(int)>& progress,
@@ -33,6 +65,7 @@ bool ReportCabinet::Build(const QString& dumpPath, const std::function<void(int)
     }
     close(fd);
     path_ = QString::fromStdString(cabPath);
+    TrackFile(TrackedFile::Cabinet, cabPath);
 #if QORB_HAVE_CAB
     std::vector<cab::CabinetFile> files{{QFileInfo(dumpPath).fileName().toStdString(), dumpPath.toStdString()}};
     std::string message;
@@ -45,6 +78,7 @@ bool ReportCabinet::Build(const QString& dumpPath, const std::function<void(int)
         &message);
     if (!ok) {
         *error = QString::fromStdString(message);
+        UntrackFile(TrackedFile::Cabinet);
         QFile::remove(path_);
         path_.clear();
     }
@@ -54,6 +88,7 @@ bool ReportCabinet::Build(const QString& dumpPath, const std::function<void(int)
     (void)progress;
     (void)stop;
     *error = QStringLiteral("cabinet support is not part of this build");
+    UntrackFile(TrackedFile::Cabinet);
     QFile::remove(path_);
     path_.clear();
     return false;
@@ -65,6 +100,8 @@ bool ReportCabinet::CopyTo(const QString& target) const {
     if (path_.isEmpty() || !in.open(QIODevice::ReadOnly)) return false;
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly)) return false;
+    // Before the first byte: the report holds the crashed program's memory.
+    if (!out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) return false;
     while (!in.atEnd()) {
         QByteArray chunk = in.read(1 << 16);
         if (chunk.isEmpty() && in.error() != QFileDevice::NoError) return false;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace ulmarro {
 
@@ -28,7 +29,8 @@ public:
     const QString& path() const { return path_; }
 
     // Copies the finished cabinet to `target`, replacing it only once the
-    // copy is complete.
+    // copy is complete. The copy is private to the user (0600), as the dump
+    // it holds is.
     bool CopyTo(const QString& target) const;
 
 private:
@@ -37,5 +39,12 @@ private:
 
 // Whether cabinets can be built by this client at all.
 bool CabinetSupportBuilt();
+
+// The report's temporary files, removed even when the client is ended by a
+// signal: the handlers call RemoveTrackedFiles(), which only unlinks.
+enum class TrackedFile { Dump, Cabinet };
+void TrackFile(TrackedFile which, const std::string& path);
+void UntrackFile(TrackedFile which);
+void RemoveTrackedFiles(); // async-signal-safe
 
 } // namespace ulmarro

@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -74,6 +75,34 @@ ClientConfig LoadConfig(const QString& applicationId) {
     c.privacyPolicy = value("PrivacyPolicy").toString();
     c.reportUrl = value("ReportUrl").toString();
     return c;
+}
+
+upload::Deadlines LoadDeadlines() {
+    auto user = Open(UserSettingsPath());
+    auto system = OpenSystemScope();
+    const QString group = QStringLiteral("Deadlines/");
+    auto read = [&](const char* key, double* value) {
+        const QString k = group + QString::fromLatin1(key);
+        QVariant v;
+        if (user->contains(k)) v = user->value(k);
+        else
+            for (auto& s : system)
+                if (s->contains(k)) {
+                    v = s->value(k);
+                    break;
+                }
+        bool ok = false;
+        const double d = v.toString().trimmed().toDouble(&ok);
+        if (ok && std::isfinite(d) && d > 0) *value = d;
+    };
+    upload::Deadlines d;
+    read("StatusSeconds", &d.statusSeconds);
+    read("UploadSeconds", &d.uploadSeconds);
+    read("UploadBytesPerSecond", &d.uploadBytesPerSecond);
+    read("UploadMaxSeconds", &d.uploadMaxSeconds);
+    read("StallSeconds", &d.stallSeconds);
+    read("UnattendedSeconds", &d.unattendedSeconds);
+    return d;
 }
 
 QString ConfiguredDebugger() {

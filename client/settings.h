@@ -8,6 +8,7 @@
 // first, then in the system files in order.
 
 #include "report.h"
+#include "upload/report_upload.h"
 
 #include <QString>
 
@@ -17,6 +18,12 @@ QString SystemSettingsPath();
 QString UserSettingsPath();
 
 ClientConfig LoadConfig(const QString& applicationId);
+
+// How long the client waits for a report server: the group "Deadlines"
+// (StatusSeconds, UploadSeconds, UploadBytesPerSecond, UploadMaxSeconds,
+// StallSeconds, UnattendedSeconds), user scope first, then system. A value
+// that is not a positive number keeps its default.
+upload::Deadlines LoadDeadlines();
 
 // The debugger command (system scope, key "Debugger"); "%ld" in it is
 // replaced by the crashed process id. Empty when none is configured.

@@ -67,4 +67,12 @@ inline constexpr const char* kButtonClose = "&Close";
 inline constexpr const char* kButtonSave = "&Save...";                                       // 32770
 inline constexpr const char* kButtonCancel = "Cancel";
 
+// Upload (dialog 205): saving the report when the upload failed.
+inline constexpr const char* kButtonSaveReport = "Save &Report...";
+
+// Debug keeps the dump for the debugger and says where.
+inline constexpr const char* kDumpKept = "The crash dump is kept for debugging: %s";
+// The client ends: what became of a report that was neither sent nor saved.
+inline constexpr const char* kReportDiscarded = "the report is discarded";
+
 } // namespace ulmarro::text

@@ -11,7 +11,9 @@
 #include <ctime>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,10 +52,45 @@ void GlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
-// Answers longer than this are none the client understands.
-constexpr std::size_t kMaxAnswer = 64 * 1024;
-
 } // namespace
+
+double UploadSeconds(const Deadlines& d, std::uint64_t cabinetSize) {
+    const double rate = d.uploadBytesPerSecond > 0 ? d.uploadBytesPerSecond : 8192;
+    return std::min(d.uploadSeconds + static_cast<double>(cabinetSize) / rate, d.uploadMaxSeconds);
+}
+
+std::string DurationText(double seconds) {
+    char buffer[48];
+    std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
+    std::string text = buffer;
+    if (text.size() > 2 && text.compare(text.size() - 2, 2, ".0") == 0) text.resize(text.size() - 2);
+    return text + (text == "1" ? " second" : " seconds");
+}
+
+bool IsWebLink(const std::string& address) {
+    const std::size_t colon = address.find("://");
+    if (colon == std::string::npos) return false;
+    const std::string scheme = ToLower(address.substr(0, colon));
+    if (scheme != "http" && scheme != "https") return false;
+    for (unsigned char c : address)
+        if (c <= ' ' || c == 0x7F) return false;
+    // "http:///x" names no host (curl would take the path for one).
+    const std::string authority = address.substr(colon + 3, address.find_first_of("/?#", colon + 3) - colon - 3);
+    const std::size_t at = authority.rfind('@');
+    const std::string hostPort = at == std::string::npos ? authority : authority.substr(at + 1);
+    if (hostPort.empty() || hostPort[0] == ':') return false;
+    GlobalInit();
+    CURLU* u = curl_url();
+    if (!u) return false;
+    bool ok = false;
+    if (curl_url_set(u, CURLUPART_URL, address.c_str(), 0) == CURLUE_OK) {
+        char* host = nullptr;
+        ok = curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK && host && *host;
+        curl_free(host);
+    }
+    curl_url_cleanup(u);
+    return ok;
+}
 
 // ---------------------------------------------------------------------------
 // Address, fields, encodings
@@ -151,8 +188,12 @@ MultipartBody MakeMultipartBody(const ReportFields& fields, const std::string& b
     for (const auto& [name, value] : FormFields(fields, "Submit"))
         body.head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
                      value + "\r\n";
+    // The file's name only: where the client keeps its temporary files
+    // (often the user's home) is none of the server's business.
+    const std::size_t slash = cabinetPath.find_last_of('/');
+    const std::string fileName = slash == std::string::npos ? cabinetPath : cabinetPath.substr(slash + 1);
     body.head += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"Cabinet\"; filename=\"" +
-                 cabinetPath + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+                 fileName + "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
     body.fileSize = cabinetSize;
     body.tail = "\r\n--" + boundary + "--\r\n";
     return body;
@@ -227,10 +268,11 @@ const char* StepText(Step step) {
 
 bool ReplyGoesOn(const ReportUploader::Reply& reply, const char* failurePattern, Outcome* outcome) {
     auto fail = [&](const std::string& why) {
-        *outcome = {Outcome::Failed, Format1(failurePattern, why), {}};
+        *outcome = {Outcome::Failed, Format1(failurePattern, why), {}, {}};
         return false;
     };
     if (!reply.ok) return fail(reply.error);
+    // The status line counts even when the body was cut.
     if (reply.status >= 400) {
         char line[64];
         std::snprintf(line, sizeof line, "HTTP %u - ", static_cast<unsigned>(reply.status));
@@ -242,10 +284,10 @@ bool ReplyGoesOn(const ReportUploader::Reply& reply, const char* failurePattern,
     case ServerAnswer::Ok:
         return true;
     case ServerAnswer::Cancel:
-        *outcome = {Outcome::Done, {}, {}};
+        *outcome = {Outcome::Done, {}, {}, {}};
         return false;
     case ServerAnswer::Url:
-        *outcome = {Outcome::Done, {}, answer.text};
+        *outcome = {Outcome::Done, {}, answer.text, {}};
         return false;
     case ServerAnswer::Error:
         return fail(Format1(text::kServerError, answer.text));
@@ -258,8 +300,21 @@ bool ReplyGoesOn(const ReportUploader::Reply& reply, const char* failurePattern,
 // ---------------------------------------------------------------------------
 // The HTTP exchange
 
+
+// What a request may take.
+struct RequestLimits {
+    std::chrono::steady_clock::time_point deadline;
+    std::string deadlineText; // the failure text when the deadline passes
+    double stallSeconds = 30;
+};
+
 struct ReportUploader::Http {
     CURL* easy = nullptr;
+    // The transfers run in a loop of our own (see Perform), so that a
+    // deadline, a stall and Cancel are noticed within a tenth of a second
+    // whatever the server does. The multi handle also keeps the connection
+    // between the requests of one report.
+    CURLM* multi = nullptr;
     char error[CURL_ERROR_SIZE] = {};
     Reply* reply = nullptr;
     const std::atomic<bool>* stop = nullptr;
@@ -271,18 +326,23 @@ struct ReportUploader::Http {
     std::uint64_t chunk = 0;
     bool fileFailed = false;
     const std::function<void(std::uint64_t, std::uint64_t)>* progress = nullptr;
+    // Bytes of the answer seen, headers included (for the stall watch).
+    std::uint64_t received = 0;
 
     Http() {
         GlobalInit();
         easy = curl_easy_init();
+        multi = curl_multi_init();
     }
     ~Http() {
         if (easy) curl_easy_cleanup(easy);
+        if (multi) curl_multi_cleanup(multi);
     }
 
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
         auto* h = static_cast<Http*>(self);
         const std::size_t n = size * count;
+        h->received += n;
         std::string line(data, n);
         if (line.rfind("HTTP/", 0) == 0) {
             // "HTTP/1.1 404 Not Found": the last status line wins (after a 100 Continue).
@@ -300,19 +360,17 @@ struct ReportUploader::Http {
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
         auto* h = static_cast<Http*>(self);
         const std::size_t n = size * count;
+        h->received += n;
         std::string& body = h->reply->body;
         if (body.size() + n > kMaxAnswer) {
+            // No answer the client knows is this long: keep what fits and
+            // end the transfer here rather than read whatever follows.
             h->reply->oversized = true;
             body.append(data, kMaxAnswer - std::min(kMaxAnswer, body.size()));
-        } else {
-            body.append(data, n);
+            return 0;
         }
+        body.append(data, n);
         return n;
-    }
-
-    static int OnProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        auto* h = static_cast<Http*>(self);
-        return h->stop && h->stop->load() ? 1 : 0;
     }
 
     // The body as one sequence: head, the cabinet's bytes, tail.
@@ -369,9 +427,13 @@ struct ReportUploader::Http {
         reply = r;
         stop = &stopFlag;
         error[0] = 0;
+        received = 0;
         curl_easy_setopt(easy, CURLOPT_URL, url.url.c_str());
         curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+        // Ending a request while a name is still being looked up must not
+        // wait for the lookup.
+        curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(easy, CURLOPT_USERAGENT,
                          options.userAgent.empty() ? "KORVELL Error Reporting (ulmarro)"
@@ -379,34 +441,91 @@ struct ReportUploader::Http {
         if (!options.caFile.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, options.caFile.c_str());
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, options.connectTimeoutSeconds);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, options.stallSeconds);
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Http::OnHeader);
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Http::OnBody);
         curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
-        curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Http::OnProgress);
-        curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
-        curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(easy, CURLOPT_POST, 1L);
     }
 
-    void Perform(curl_slist* headers) {
+    // Bytes that went either way so far.
+    std::uint64_t Moved() {
+        curl_off_t sent = 0;
+        curl_easy_getinfo(easy, CURLINFO_SIZE_UPLOAD_T, &sent);
+        return received + static_cast<std::uint64_t>(std::max<curl_off_t>(sent, 0));
+    }
+
+    void Perform(curl_slist* headers, const RequestLimits& limits) {
+        using Clock = std::chrono::steady_clock;
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
-        CURLcode rc = curl_easy_perform(easy);
+        enum { Running, Finished, Stopped, TimedOut, Stalled, Broken } end = Running;
+        CURLcode rc = CURLE_OK;
+        std::string multiError;
+        if (CURLMcode mc = curl_multi_add_handle(multi, easy); mc != CURLM_OK) {
+            end = Broken;
+            multiError = curl_multi_strerror(mc);
+        }
+        const auto stall = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(std::max(limits.stallSeconds, 0.001)));
+        std::uint64_t moved = 0;
+        Clock::time_point lastMove = Clock::now();
+        while (end == Running) {
+            int running = 0;
+            if (CURLMcode mc = curl_multi_perform(multi, &running); mc != CURLM_OK) {
+                end = Broken;
+                multiError = curl_multi_strerror(mc);
+                break;
+            }
+            if (running == 0) {
+                int left = 0;
+                while (CURLMsg* m = curl_multi_info_read(multi, &left))
+                    if (m->msg == CURLMSG_DONE && m->easy_handle == easy) rc = m->data.result;
+                end = Finished;
+                break;
+            }
+            const Clock::time_point now = Clock::now();
+            if (stop && stop->load()) {
+                end = Stopped;
+                break;
+            }
+            if (now >= limits.deadline) {
+                end = TimedOut;
+                break;
+            }
+            if (std::uint64_t m = Moved(); m != moved) {
+                moved = m;
+                lastMove = now;
+            } else if (now - lastMove >= stall) {
+                end = Stalled;
+                break;
+            }
+            const auto next = std::min({limits.deadline, lastMove + stall, now + std::chrono::milliseconds(100)});
+            const int wait = static_cast<int>(std::clamp<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1, 1, 100));
+            curl_multi_poll(multi, nullptr, 0, wait, nullptr);
+        }
+        curl_multi_remove_handle(multi, easy);
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
-        if (rc == CURLE_OK) {
-            long status = 0;
-            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+
+        long status = 0;
+        curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+        reply->status = status;
+        if (end == Finished && (rc == CURLE_OK || (rc == CURLE_WRITE_ERROR && reply->oversized))) {
             reply->ok = true;
-            reply->status = status;
             return;
         }
         reply->ok = false;
-        reply->cancelled = stop && stop->load() && !fileFailed;
-        reply->retryable = rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR || rc == CURLE_GOT_NOTHING;
-        if (fileFailed)
+        reply->cancelled = end == Stopped || (stop && stop->load() && !fileFailed && end == Finished &&
+                                              (rc == CURLE_ABORTED_BY_CALLBACK || rc == CURLE_READ_ERROR));
+        reply->retryable = end == Finished && (rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR ||
+                                               rc == CURLE_GOT_NOTHING);
+        if (end == TimedOut)
+            reply->error = limits.deadlineText;
+        else if (end == Stalled)
+            reply->error = Format1(kStalled, DurationText(limits.stallSeconds));
+        else if (end == Broken)
+            reply->error = multiError;
+        else if (fileFailed)
             reply->error = std::strerror(EIO);
         else if (error[0])
             reply->error = error;
@@ -426,6 +545,22 @@ struct Headers {
     ~Headers() { curl_slist_free_all(list); }
 };
 
+// The earlier of a request's own limit and the caller's.
+RequestLimits Limits(double seconds, const char* ownText, std::optional<std::chrono::steady_clock::time_point> outer,
+                     const std::string& outerText, double stallSeconds) {
+    RequestLimits limits;
+    const auto now = std::chrono::steady_clock::now();
+    limits.deadline = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                std::chrono::duration<double>(std::max(seconds, 0.0)));
+    limits.deadlineText = Format1(ownText, DurationText(seconds));
+    if (outer && *outer < limits.deadline) {
+        limits.deadline = *outer;
+        limits.deadlineText = outerText;
+    }
+    limits.stallSeconds = stallSeconds;
+    return limits;
+}
+
 } // namespace
 
 ReportUploader::ReportUploader(ReportUrl url, ReportFields fields, UploadOptions options)
@@ -434,12 +569,17 @@ ReportUploader::ReportUploader(ReportUrl url, ReportFields fields, UploadOptions
 
 ReportUploader::~ReportUploader() = default;
 
-ReportUploader::Reply ReportUploader::QueryStatus(const std::atomic<bool>& stop) {
+ReportUploader::Reply ReportUploader::QueryStatus(const std::atomic<bool>& stop,
+                                                  std::optional<Clock::time_point> deadline,
+                                                  const std::string& deadlineText) {
     Reply r;
-    if (!http_->easy) {
+    if (!http_->easy || !http_->multi) {
         r.error = curl_easy_strerror(CURLE_FAILED_INIT);
         return r;
     }
+    const Deadlines& d = options_.deadlines;
+    // One limit for all attempts together.
+    const RequestLimits limits = Limits(d.statusSeconds, kStatusTimedOut, deadline, deadlineText, d.stallSeconds);
     const std::string body = StatusRequestBody(fields_);
     // "Expect:" keeps curl from waiting for a 100 Continue that old servers never send.
     Headers headers{"Content-Type: application/x-www-form-urlencoded", "Accept: text/*", "Expect:"};
@@ -452,7 +592,7 @@ ReportUploader::Reply ReportUploader::QueryStatus(const std::atomic<bool>& stop)
         // A retry gets a new connection; curl would otherwise resend on its
         // own over a reused one, and the attempts would no longer be counted.
         if (attempt > 0) curl_easy_setopt(http_->easy, CURLOPT_FRESH_CONNECT, 1L);
-        http_->Perform(headers.list);
+        http_->Perform(headers.list, limits);
         if (r.ok || r.cancelled || !r.retryable) break;
     }
     return r;
@@ -461,9 +601,10 @@ ReportUploader::Reply ReportUploader::QueryStatus(const std::atomic<bool>& stop)
 ReportUploader::Reply
 ReportUploader::SendCabinet(const std::string& cabinetPath,
                             const std::function<void(std::uint64_t, std::uint64_t)>& progress,
-                            const std::atomic<bool>& stop) {
+                            const std::atomic<bool>& stop, std::optional<Clock::time_point> deadline,
+                            const std::string& deadlineText) {
     Reply r;
-    if (!http_->easy) {
+    if (!http_->easy || !http_->multi) {
         r.error = curl_easy_strerror(CURLE_FAILED_INIT);
         return r;
     }
@@ -479,13 +620,20 @@ ReportUploader::SendCabinet(const std::string& cabinetPath,
         ~Closer() { close(fd); }
     } closer{fd};
 
+    // One limit for both requests and every attempt, growing with the
+    // cabinet so that a slow but honest line still gets it through.
+    const Deadlines& d = options_.deadlines;
+    const RequestLimits limits =
+        Limits(UploadSeconds(d, static_cast<std::uint64_t>(st.st_size)), kUploadTimedOut, deadline, deadlineText,
+               d.stallSeconds);
+
     // First the request without a body; its answer is read and dropped.
     {
         Headers headers{"Content-Type:", "Accept: text/*", "Expect:"};
         http_->Prepare(url_, options_, &r, stop);
         curl_easy_setopt(http_->easy, CURLOPT_POSTFIELDS, "");
         curl_easy_setopt(http_->easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(0));
-        http_->Perform(headers.list);
+        http_->Perform(headers.list, limits);
         if (!r.ok) return r;
     }
 
@@ -516,7 +664,7 @@ ReportUploader::SendCabinet(const std::string& cabinetPath,
         // curl asks for as much as its buffer holds; let it hold a whole chunk.
         curl_easy_setopt(http_->easy, CURLOPT_UPLOAD_BUFFERSIZE,
                          static_cast<long>(std::clamp<std::uint64_t>(chunk, 16384, 2 * 1024 * 1024)));
-        http_->Perform(headers.list);
+        http_->Perform(headers.list, limits);
         http_->body = nullptr;
         http_->progress = nullptr;
         if (r.ok || r.cancelled || !r.retryable) break;
@@ -524,36 +672,66 @@ ReportUploader::SendCabinet(const std::string& cabinetPath,
     return r;
 }
 
-Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<bool>& stop) {
+Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<bool>& stop, double totalSeconds) {
     auto step = [&](Step s) {
         if (callbacks.step) callbacks.step(s);
     };
     auto progress = [&](std::uint64_t done, std::uint64_t total) {
         if (callbacks.progress) callbacks.progress(done, total);
     };
+    std::optional<Clock::time_point> end;
+    std::string endText;
+    if (totalSeconds > 0) {
+        end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(totalSeconds));
+        endText = Format1(kStoppedAfter, DurationText(totalSeconds));
+    }
     Outcome outcome;
     step(Step::Checking);
-    Reply status = QueryStatus(stop);
-    if (status.cancelled || stop.load()) return {Outcome::Cancelled, {}, {}};
+    Reply status = QueryStatus(stop, end, endText);
+    if (status.cancelled || stop.load()) return {Outcome::Cancelled, {}, {}, {}};
     if (!ReplyGoesOn(status, text::kStatusFailed, &outcome)) return outcome;
 
     step(Step::Preparing);
     progress(0, 1);
     std::string cabinet, error;
     if (!callbacks.buildCabinet)
-        return {Outcome::Failed, Format1(text::kPrepareFailed, text::kFunctionUnavailable), {}};
-    if (!callbacks.buildCabinet(progress, stop, &cabinet, &error)) {
-        if (stop.load()) return {Outcome::Cancelled, {}, {}};
-        return {Outcome::Failed, Format1(text::kPrepareFailed, error), {}};
+        return {Outcome::Failed, Format1(text::kPrepareFailed, text::kFunctionUnavailable), {}, {}};
+    bool built;
+    bool expired = false;
+    if (end) {
+        // The builder knows only a stop flag: a watch raises it when the
+        // user stops or the time is up.
+        std::atomic<bool> halt{false}, building{true};
+        std::thread watch([&] {
+            while (building.load()) {
+                if (stop.load()) halt = true;
+                if (Clock::now() >= *end) {
+                    expired = true;
+                    halt = true;
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        built = callbacks.buildCabinet(progress, halt, &cabinet, &error);
+        building = false;
+        watch.join();
+    } else {
+        built = callbacks.buildCabinet(progress, stop, &cabinet, &error);
     }
-    if (stop.load()) return {Outcome::Cancelled, {}, {}};
+    if (stop.load()) return {Outcome::Cancelled, {}, {}, cabinet};
+    if (expired) return {Outcome::Failed, Format1(text::kPrepareFailed, endText), {}, built ? cabinet : ""};
+    if (!built) return {Outcome::Failed, Format1(text::kPrepareFailed, error), {}, {}};
 
     step(Step::Uploading);
     progress(0, 1);
-    Reply sent = SendCabinet(cabinet, progress, stop);
-    if (sent.cancelled) return {Outcome::Cancelled, {}, {}};
-    if (!ReplyGoesOn(sent, text::kUploadFailed, &outcome)) return outcome;
-    return {Outcome::Done, {}, {}};
+    Reply sent = SendCabinet(cabinet, progress, stop, end, endText);
+    if (sent.cancelled) return {Outcome::Cancelled, {}, {}, cabinet};
+    if (!ReplyGoesOn(sent, text::kUploadFailed, &outcome)) {
+        outcome.cabinet = cabinet;
+        return outcome;
+    }
+    return {Outcome::Done, {}, {}, cabinet};
 }
 
 std::string FinalStatusText(const Outcome& outcome) {
@@ -578,7 +756,8 @@ Outcome UploadUnattended(const ReportUrl& url, const ReportFields& fields, const
     callbacks.step = [&](Step s) { say(StepText(s)); };
     callbacks.buildCabinet = buildCabinet;
     std::atomic<bool> stop{false};
-    Outcome outcome = uploader.Run(callbacks, stop);
+    // Nobody is there to press Cancel: the client ends on its own in time.
+    Outcome outcome = uploader.Run(callbacks, stop, options.deadlines.unattendedSeconds);
     say(FinalStatusText(outcome));
     if (!outcome.link.empty()) say(std::string(kMoreInformationLink) + " " + outcome.link);
     return outcome;

@@ -7,6 +7,8 @@
 // and can cancel. Plain C++ and libcurl; the progress dialog lives beside it.
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -87,11 +89,36 @@ enum class Connection { Connected, NotConnected, Unknown };
 Connection CheckConnection(const std::string& host, const std::string& routeFile = "/proc/net/route",
                            const std::string& route6File = "/proc/net/ipv6_route");
 
+// How long the client waits for a server. The crashed program waits for the
+// client, so no server may keep it waiting longer than these. Each is a
+// setting of the client (group [Deadlines]).
+struct Deadlines {
+    double statusSeconds = 60;          // the status request, retries included
+    double uploadSeconds = 60;          // the upload (both requests, retries included): this much
+    double uploadBytesPerSecond = 8192; // plus the cabinet's size at this rate,
+    double uploadMaxSeconds = 480;      // but never more than this
+    double stallSeconds = 30;           // a request that sends and receives nothing this long fails
+    double unattendedSeconds = 600;     // the whole unattended sequence, the cabinet included
+};
+// The upload's limit for a cabinet of `cabinetSize` bytes.
+double UploadSeconds(const Deadlines& deadlines, std::uint64_t cabinetSize);
+// "1 second", "1.5 seconds", "72.2 seconds": a limit as the failure texts show it.
+std::string DurationText(double seconds);
+
+// Failure texts of the deadlines (inside "Failed to ...: %s").
+inline constexpr const char* kStatusTimedOut = "The server did not answer within %s.";
+inline constexpr const char* kUploadTimedOut = "The upload did not end within %s.";
+inline constexpr const char* kStalled = "Nothing was sent or received for %s.";
+inline constexpr const char* kStoppedAfter = "Error Reporting stopped after %s.";
+
+// Answers longer than this are none the client understands: the transfer is
+// cut there and the answer taken as invalid.
+inline constexpr std::size_t kMaxAnswer = 64 * 1024;
+
 struct UploadOptions {
     std::string caFile;    // extra trusted certificates (tests); verification is always on
     std::string userAgent; // empty: the client's own
-    long connectTimeoutSeconds = 30;
-    long stallSeconds = 120; // a transfer that moves no byte for this long fails
+    Deadlines deadlines;
     // Tick count for the multipart boundary; taken when the uploader is made when not set.
     std::optional<std::uint32_t> tick;
 };
@@ -104,7 +131,13 @@ struct Outcome {
     enum Kind { Done, Failed, Cancelled } kind = Failed;
     std::string message; // Failed: the whole status text ("Failed to ...: ...")
     std::string link;    // Done: the address the server sent with "URL=", if any
+    std::string cabinet; // the cabinet built on the way, if any (to be saved after a failure)
 };
+
+// Whether a server's "URL=" address may be opened: http or https with a
+// host, nothing else (a file, a mail form or a custom handler is shown as
+// text only).
+bool IsWebLink(const std::string& address);
 
 // Builds the report cabinet when the server wants it. `progress(done, total)`
 // reports the builder's progress; `stop` is set when the user cancels.
@@ -128,23 +161,29 @@ class ReportUploader {
     ReportUploader(const ReportUploader&) = delete;
     ReportUploader& operator=(const ReportUploader&) = delete;
 
-    Outcome Run(const UploadCallbacks& callbacks, const std::atomic<bool>& stop);
+    // `totalSeconds` (0: none) limits the whole sequence, the cabinet included.
+    Outcome Run(const UploadCallbacks& callbacks, const std::atomic<bool>& stop, double totalSeconds = 0);
 
     // The pieces of Run, for tests and for callers with their own order.
     struct Reply {
-        bool ok = false;        // a whole answer arrived
+        bool ok = false;        // an answer arrived (whole, or cut at kMaxAnswer)
         bool cancelled = false; // stopped through `stop`
         bool retryable = false; // the connection broke; trying again may help
-        std::string error;      // transport failure text
+        std::string error;      // transport failure text (a deadline's text included)
         long status = 0;
         std::string statusText;
         std::string body;
-        bool oversized = false; // the answer was longer than any answer the client knows
+        bool oversized = false; // the answer was longer than kMaxAnswer and was cut there
     };
-    Reply QueryStatus(const std::atomic<bool>& stop);
+    // Each request ends by `deadline` at the latest; `deadlineText` is the
+    // failure text then (else the status or upload limit's own text).
+    using Clock = std::chrono::steady_clock;
+    Reply QueryStatus(const std::atomic<bool>& stop, std::optional<Clock::time_point> deadline = std::nullopt,
+                      const std::string& deadlineText = {});
     Reply SendCabinet(const std::string& cabinetPath,
                       const std::function<void(std::uint64_t, std::uint64_t)>& progress,
-                      const std::atomic<bool>& stop);
+                      const std::atomic<bool>& stop, std::optional<Clock::time_point> deadline = std::nullopt,
+                      const std::string& deadlineText = {});
 
     // How many requests of each kind were tried (retries included).
     int statusAttempts() const { return statusAttempts_; }

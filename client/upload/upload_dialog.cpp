@@ -104,7 +104,12 @@ UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder bu
     const std::string host = url_.host;
     check_ = [host] { return CheckConnection(host); };
     prompt_ = [](QWidget* parent) { return ConnectionDialog(parent).exec() == QDialog::Accepted; };
-    opener_ = [](const QString& link) { QDesktopServices::openUrl(QUrl::fromUserInput(link)); };
+    // Only web pages are opened (the link is shown only for them); the
+    // address is taken as written, never guessed into one.
+    opener_ = [](const QString& link) {
+        const QUrl url(link, QUrl::StrictMode);
+        if (url.isValid() && IsWebLink(link.toStdString())) QDesktopServices::openUrl(url);
+    };
 
     auto* layout = new QVBoxLayout(this);
     animation_ = new BusyAnimation(this);
@@ -130,12 +135,18 @@ UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder bu
     });
     layout->addWidget(link_);
     auto* buttons = new QHBoxLayout;
+    save_ = new QPushButton(Tr(text::kButtonSaveReport), this);
+    save_->setObjectName(QStringLiteral("saveReport"));
+    save_->setAutoDefault(false);
+    save_->hide();
     cancel_ = new QPushButton(Tr(text::kButtonCancel), this);
     cancel_->setObjectName(QStringLiteral("button2"));
     cancel_->setDefault(true);
     buttons->addStretch(1);
+    buttons->addWidget(save_);
     buttons->addWidget(cancel_);
     layout->addLayout(buttons);
+    connect(save_, &QPushButton::clicked, this, &UploadDialog::saveReport);
     connect(cancel_, &QPushButton::clicked, this, &UploadDialog::reject);
     resize(420, sizeHint().height());
 }
@@ -192,16 +203,96 @@ void UploadDialog::finish(const Outcome& outcome) {
     if (stop_) return; // the dialog is closing; the user asked to stop
     finished_ = true;
     outcome_ = outcome;
+    cabinet_ = Tr(outcome.cabinet);
     animation_->setRunning(false);
     cancel_->setText(Tr(text::kClose));
     if (outcome.kind == Outcome::Done) {
         progress_->setValue(kProgressMax);
+        if (IsWebLink(outcome.link)) {
+            link_->setTextFormat(Qt::RichText);
+            link_->setText(
+                QStringLiteral("<a href=\"more\">%1</a>").arg(Tr(kMoreInformationLink).toHtmlEscaped()));
+        } else {
+            // Not a web page (a file, a mail form, a program's own scheme):
+            // the user may read it, nothing opens it.
+            link_->setTextFormat(Qt::PlainText);
+            link_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            link_->setText(Tr(outcome.link));
+        }
         link_->setVisible(!outcome.link.empty());
     } else {
         progress_->setValue(0);
+        // The report is not lost with the upload: it can still be saved
+        // (and mailed), for as long as this dialog is open.
+        save_->setVisible(static_cast<bool>(saver_));
+        if (saver_) save_->setDefault(true);
     }
     status_->setText(Tr(FinalStatusText(outcome)));
     emit uploadFinished();
+}
+
+void UploadDialog::saveReport() {
+    if (!saver_ || !finished_ || stop_) return;
+    if (!cabinet_.isEmpty()) {
+        saveBuilt(cabinet_);
+        return;
+    }
+    // The upload failed before the cabinet was made: make it now.
+    save_->setEnabled(false);
+    status_->setText(Tr(text::kPreparing));
+    progress_->setValue(0);
+    if (worker_.joinable()) worker_.join(); // the upload's worker has ended: it posted the end
+    QPointer<UploadDialog> self(this);
+    worker_ = std::thread([this, self] {
+        std::string path, error;
+        bool ok = buildCabinet_ &&
+                  buildCabinet_(
+                      [this, self](std::uint64_t done, std::uint64_t total) {
+                          const int value = total == 0 ? kProgressMax
+                                                       : static_cast<int>(std::min(done, total) * kProgressMax / total);
+                          QMetaObject::invokeMethod(
+                              this, [self, value] { if (self) self->progress_->setValue(value); },
+                              Qt::QueuedConnection);
+                      },
+                      stop_, &path, &error);
+        if (!buildCabinet_) error = text::kFunctionUnavailable;
+        QMetaObject::invokeMethod(
+            this,
+            [self, ok, path, error] {
+                if (!self || self->stop_) return;
+                self->save_->setEnabled(true);
+                if (ok) {
+                    self->cabinet_ = Tr(path);
+                    self->saveBuilt(self->cabinet_);
+                } else {
+                    self->progress_->setValue(0);
+                    self->status_->setText(Tr(text::kPrepareFailed).replace(QStringLiteral("%s"), Tr(error)));
+                    emit self->saveFinished();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void UploadDialog::saveBuilt(const QString& cabinet) {
+    status_->setText(Tr(text::kSaving));
+    const SaveResult result = saver_(this, cabinet);
+    switch (result.kind) {
+    case SaveResult::GaveUp:
+        progress_->setValue(0);
+        status_->setText(Tr(FinalStatusText(outcome_)));
+        break;
+    case SaveResult::Saved:
+        save_->hide();
+        cancel_->setDefault(true);
+        progress_->setValue(kProgressMax);
+        status_->setText(result.status);
+        break;
+    case SaveResult::Failed:
+        status_->setText(result.status);
+        break;
+    }
+    emit saveFinished();
 }
 
 void UploadDialog::stopWorker() {

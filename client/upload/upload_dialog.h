@@ -44,6 +44,14 @@ class ConnectionDialog : public QDialog {
     explicit ConnectionDialog(QWidget* parent = nullptr);
 };
 
+// Saving the report after a failed upload: the caller asks where and copies
+// the cabinet; the dialog shows the status it returns.
+struct SaveResult {
+    enum Kind { GaveUp, Saved, Failed } kind = GaveUp;
+    QString status; // the status line after Saved or Failed
+};
+using ReportSaver = std::function<SaveResult(QWidget* parent, const QString& cabinetPath)>;
+
 class UploadDialog : public QDialog {
     Q_OBJECT
   public:
@@ -56,6 +64,8 @@ class UploadDialog : public QDialog {
     void setConnectionCheck(std::function<Connection()> check) { check_ = std::move(check); }
     void setConnectionPrompt(std::function<bool(QWidget*)> prompt) { prompt_ = std::move(prompt); }
     void setLinkOpener(std::function<void(const QString&)> opener) { opener_ = std::move(opener); }
+    // Without a saver the dialog offers no saving.
+    void setReportSaver(ReportSaver saver) { saver_ = std::move(saver); }
 
     // Starts the sequence; called when the dialog is shown.
     void start();
@@ -64,6 +74,7 @@ class UploadDialog : public QDialog {
 
   signals:
     void uploadFinished();
+    void saveFinished(); // "Save Report..." has done what it could (saved, failed or given up)
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -71,6 +82,8 @@ class UploadDialog : public QDialog {
 
   private:
     void finish(const Outcome& outcome);
+    void saveReport();
+    void saveBuilt(const QString& cabinet);
     void stopWorker();
 
     ReportUrl url_;
@@ -80,6 +93,8 @@ class UploadDialog : public QDialog {
     std::function<Connection()> check_;
     std::function<bool(QWidget*)> prompt_;
     std::function<void(const QString&)> opener_;
+    ReportSaver saver_;
+    QString cabinet_; // built for the upload or for saving
     std::thread worker_;
     std::atomic<bool> stop_{false};
     bool started_ = false;
@@ -89,6 +104,7 @@ class UploadDialog : public QDialog {
     QLabel* status_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* link_ = nullptr;
+    QPushButton* save_ = nullptr;
     QPushButton* cancel_ = nullptr;
 };
 

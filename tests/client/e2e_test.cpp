@@ -169,6 +169,29 @@ protected:
         }
     }
 
+    // The dump inside a saved cabinet, extracted by the first independent
+    // tool at hand; empty when there is none (or the cabinet is broken).
+    fs::path ExtractDump(const fs::path& cab) {
+        fs::path out = dir_ / "unpacked";
+        fs::remove_all(out);
+        fs::create_directories(out);
+        if (Have("cabextract"))
+            Shell("cabextract -q -d '" + out.string() + "' '" + cab.string() + "'");
+        else if (Have("gcab"))
+            Shell("gcab -x -C '" + out.string() + "' '" + cab.string() + "'");
+        else if (Have("7z"))
+            Shell("7z x -y -o'" + out.string() + "' '" + cab.string() + "'");
+        for (const auto& e : fs::directory_iterator(out))
+            if (e.path().extension() == ".dmp") return e.path();
+        return {};
+    }
+
+    // Nothing of the report stays in TMPDIR once it was sent, saved or declined.
+    void ExpectNothingLeft(const std::string& err) {
+        EXPECT_TRUE(Dumps().empty()) << "the dump is left behind\n" << err;
+        EXPECT_TRUE(Cabinets().empty()) << "a cabinet is left behind\n" << err;
+    }
+
     void CheckCabinet(const fs::path& cab, const fs::path& dump) {
         std::string original = ReadFile(dump);
         std::string name = dump.filename().string();
@@ -228,25 +251,45 @@ TEST_F(ClientTest, RealCrashesAreReportedAndSaved) {
         EXPECT_NE(r.err.find("ulmarro: crash_target has encountered a problem and needs to close."),
                   std::string::npos)
             << r.err;
-        auto dumps = Dumps();
-        ASSERT_EQ(dumps.size(), 1u) << r.err;
-        CheckDump(dumps[0], c.signal, c.crashLine);
-        EXPECT_EQ(ReadFile(dumps[0]).find(kSecret), std::string::npos) << "the environment leaked into the dump";
-        EXPECT_TRUE(Cabinets().empty()) << "the temporary cabinet is removed when the client ends";
+        // Saved: the report is at the named place, private, and the
+        // temporary dump and cabinet are gone.
+        ExpectNothingLeft(r.err);
+        fs::path dump;
 #if QORB_HAVE_CAB
         ASSERT_TRUE(fs::exists(saved)) << r.err;
-        CheckCabinet(saved, dumps[0]);
+        EXPECT_EQ(fs::status(saved).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_NE(r.err.find("ulmarro: report: " + saved.string()), std::string::npos) << r.err;
+        dump = ExtractDump(saved);
 #endif
-        fs::remove(dumps[0]);
+        if (dump.empty()) {
+            // No cabinet to read: Debug keeps the dump of a second crash.
+            r = Run({CRASH_TARGET, c.how, "qorb12"}, {{"ULMARRO_UNATTENDED", "debug"}, {"KORVELL_TOKEN", kSecret}});
+            ASSERT_EQ(Dumps().size(), 1u) << r.err;
+            dump = Dumps()[0];
+        }
+        CheckDump(dump, c.signal, c.crashLine);
+        EXPECT_EQ(ReadFile(dump).find(kSecret), std::string::npos) << "the environment leaked into the dump";
+#if QORB_HAVE_CAB
+        CheckCabinet(saved, dump);
+#endif
+        for (const auto& left : Dumps()) fs::remove(left);
     }
 }
 
 TEST_F(ClientTest, AnswersDecideHowTheIdeEnds) {
     if (!PtraceAllowed()) GTEST_SKIP() << "ptrace is refused on this machine";
-    EXPECT_EQ(Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "decline"}}).exitCode(), 255);
+    Result declined = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "decline"}});
+    EXPECT_EQ(declined.exitCode(), 255);
+    ExpectNothingLeft(declined.err);
     // Debug: exit code 1 from the client lets the system's default action
-    // follow (no debugger configured, so nothing is started).
-    EXPECT_EQ(Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "debug"}}).signal(), SIGSEGV);
+    // follow (no debugger configured, so nothing is started). The dump stays
+    // for the debugger, and the client says where.
+    Result debug = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "debug"}});
+    EXPECT_EQ(debug.signal(), SIGSEGV);
+    ASSERT_EQ(Dumps().size(), 1u);
+    EXPECT_NE(debug.err.find("ulmarro: The crash dump is kept for debugging: " + Dumps()[0].string() + "\n"),
+              std::string::npos)
+        << debug.err;
     EXPECT_EQ(Run({CRASH_TARGET, "abort", "oxbrin"}, {{"ULMARRO_UNATTENDED", "debug"}}).signal(), SIGABRT);
     // With a debugger configured, Debug starts it for the crashed process and
     // waits until it has attached or has ended.
@@ -266,22 +309,30 @@ TEST_F(ClientTest, AnswersDecideHowTheIdeEnds) {
     EXPECT_EQ(std::to_string(d.U32(d.Rva(15) + 8)) + "\n", pid) << "the debugger gets the crashed process id";
     // Send: no upload is possible in this build, so the report goes to the
     // named file, or nowhere without one.
+    for (const auto& old : Dumps()) fs::remove(old);
     Result send = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "send"}});
     EXPECT_EQ(send.exitCode(), 255);
-    EXPECT_NE(send.err.find("no upload is possible and no file was named"), std::string::npos) << send.err;
+    EXPECT_NE(send.err.find("no upload is possible and no file was named; the report is discarded"),
+              std::string::npos)
+        << send.err;
+    ExpectNothingLeft(send.err);
 #if QORB_HAVE_CAB
     Result sendTo = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "send:" + (dir_ / "s.cab").string()}});
     EXPECT_EQ(sendTo.exitCode(), 255);
     EXPECT_TRUE(fs::exists(dir_ / "s.cab")) << sendTo.err;
+    ExpectNothingLeft(sendTo.err);
 #endif
     // The assemblers end with 2 whatever the answer.
     EXPECT_EQ(Run({CRASH_TARGET, "segv", "qorb11"}, {{"ULMARRO_UNATTENDED", "debug"}}).exitCode(), 2);
     // Nobody to ask and no answer: a message, and the program still ends.
+    for (const auto& old : Dumps()) fs::remove(old);
     Result r = Run({CRASH_TARGET, "segv", "oxbrin"}, {},
                    {"ULMARRO_UNATTENDED", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"});
     EXPECT_EQ(r.exitCode(), 255);
     EXPECT_NE(r.err.find("Failed to display the dialog window: no display"), std::string::npos) << r.err;
+    ExpectNothingLeft(r.err);
 }
+
 
 TEST_F(ClientTest, ConfigurationUserScopeFirstThenSystem) {
     if (!PtraceAllowed()) GTEST_SKIP() << "ptrace is refused on this machine";
@@ -306,13 +357,19 @@ TEST_F(ClientTest, ConfigurationUserScopeFirstThenSystem) {
     EXPECT_NE(r.err.find("details: crash_target - 1.21.0.0 - crash_target - 1.21.0.0 - "), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(" | system message"), std::string::npos) << r.err;
+    fs::path dump;
 #if QORB_HAVE_CAB
     EXPECT_NE(r.err.find("Please send it by e-mail to Korvell Ltd."), std::string::npos) << r.err;
+    dump = ExtractDump(saved);
 #endif
-    auto dumps = Dumps();
-    ASSERT_EQ(dumps.size(), 1u);
+    ExpectNothingLeft(r.err);
+    if (dump.empty()) {
+        r = Run({CRASH_TARGET, "segv", "qorb12"}, {{"ULMARRO_UNATTENDED", "debug"}});
+        ASSERT_EQ(Dumps().size(), 1u) << r.err;
+        dump = Dumps()[0];
+    }
     dumptest::Dump d;
-    ASSERT_TRUE(d.Load(dumps[0].string()));
+    ASSERT_TRUE(d.Load(dump.string()));
     EXPECT_TRUE(d.Has(9)) << "DumpType 2 asks for full memory";
 }
 
@@ -357,20 +414,20 @@ TEST_F(ClientTest, HostileCommandLinesGetMessagesNotCrashes) {
     EXPECT_NE(status.find("TracerPid:\t0"), std::string::npos);
     kill(victim, SIGKILL);
     waitpid(victim, nullptr, 0);
+    // Declined: no dump stays behind, not even one without exception information.
+    EXPECT_TRUE(Dumps().empty());
     // Thread id 0: the client's parent is the crashed process (here, this test,
-    // which allows its children to read it as the crash hook does).
+    // which allows its children to read it as the crash hook does). Debug
+    // keeps the dump to look at.
     {
         prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
-        Result parent = Run({ULMARRO, "-t", "0", "-i", "{X}"});
-        EXPECT_EQ(parent.exitCode(), 0) << parent.err;
+        Result parent = Run({ULMARRO, "-t", "0", "-i", "{X}"}, {{"ULMARRO_UNATTENDED", "debug"}});
+        EXPECT_EQ(parent.exitCode(), 1) << parent.err;
         auto dumps = Dumps();
-        ASSERT_EQ(dumps.size(), 2u);  // this one and the one without an address above
-        bool found = false;
-        for (const auto& dump : dumps) {
-            dumptest::Dump d;
-            found |= d.Load(dump.string()) && d.U32(d.Rva(15) + 8) == static_cast<std::uint32_t>(getpid());
-        }
-        EXPECT_TRUE(found);
+        ASSERT_EQ(dumps.size(), 1u);
+        dumptest::Dump d;
+        ASSERT_TRUE(d.Load(dumps[0].string()));
+        EXPECT_EQ(d.U32(d.Rva(15) + 8), static_cast<std::uint32_t>(getpid()));
     }
     // An unknown unattended answer is a failure with a message.
     Result r = Run({ULMARRO, "-t", "0", "-i", "{X}"}, {{"ULMARRO_UNATTENDED", "maybe"}});
@@ -404,8 +461,8 @@ TEST_F(ClientTest, RegistrationIsWhatTheHookReads) {
 TEST_F(ClientTest, AssemblerCrashMeReachesTheClient) {
 #ifdef QORB12
     if (!PtraceAllowed()) GTEST_SKIP() << "ptrace is refused on this machine";
-    fs::path saved = dir_ / "asm.cab";
-    Result r = Run({QORB12, "-CrashMe"}, {{"ULMARRO_UNATTENDED", "save:" + saved.string()}});
+    // Debug keeps the dump (the assembler ends with 2 all the same).
+    Result r = Run({QORB12, "-CrashMe"}, {{"ULMARRO_UNATTENDED", "debug"}});
     if (Dumps().empty() && r.exitCode() != 2)
         GTEST_SKIP() << "qorb12 does not reach the crash hook with -CrashMe yet: " << r.err;
     EXPECT_EQ(r.exitCode(), 2) << r.err;

@@ -10,6 +10,16 @@ answer is one of
   drop      read the request, close without an answer (every time)
   drop2     like drop for the first two requests of that kind, then "OK"
   slow      read the body slowly (for cancelling), then "OK"
+  urlfile   "URL=file:///etc/passwd" (an address that is no web page)
+Servers that misbehave (each answers every request of that kind so):
+  drip      200 with Content-Length 100000, then one byte a second
+  huge      200 with an endless body as fast as the client takes it
+  stall     200 with Content-Length 2 and one byte, then nothing more
+  silent    reads the request and never answers
+  reset     reads the request, then resets the connection
+  redirect  302 back to the same address (a redirect loop)
+  badlength 200 with Content-Length 100 and only "OK", then closes
+The misbehaving answers end when the client hangs up.
 With /auth every request needs Basic "user:pa:ss" (else 401).
 
 Request n is logged in LOG.<n>.head (its kind: status, submit or empty; the
@@ -19,7 +29,9 @@ line) and LOG.<n>.body. The chosen port is printed on standard output.
 import base64
 import http.server
 import os
+import socket
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -31,7 +43,10 @@ ANSWERS = {
     "urlempty": "URL=",
     "error": "ERROR=disk full",
     "oknl": "OK\n",
+    "urlfile": "URL=file:///etc/passwd",
 }
+
+MISBEHAVIOURS = ("drip", "huge", "stall", "silent", "reset", "redirect", "badlength")
 
 lock = threading.Lock()
 counter = {"n": 0}
@@ -102,9 +117,84 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.connection.shutdown(2)
                 return
             answer = "ok"
+        if answer in MISBEHAVIOURS:
+            return getattr(self, "answer_" + answer)()
         if answer in ("404", "500"):
             return self.reply(int(answer), "Not Found" if answer == "404" else "Internal Server Error", "OK")
         self.reply(200, "OK", ANSWERS.get(answer, "OK"))
+
+    def wait_until_gone(self, limit=900):
+        """Waits until the client has closed the connection (or `limit` seconds)."""
+        self.close_connection = True
+        self.connection.settimeout(1)
+        for _ in range(limit):
+            try:
+                if not self.connection.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+    def answer_drip(self):
+        self.send_response(200, "OK")
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", "100000")
+        self.end_headers()
+        self.close_connection = True
+        try:
+            for _ in range(100000):
+                self.wfile.write(b"O")
+                self.wfile.flush()
+                time.sleep(1)
+        except OSError:
+            pass
+
+    def answer_huge(self):
+        self.send_response(200, "OK")
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(1 << 40))
+        self.end_headers()
+        self.close_connection = True
+        block = b"OK" * 32768
+        try:
+            for _ in range((1 << 40) // len(block)):
+                self.wfile.write(block)
+        except OSError:
+            pass
+
+    def answer_stall(self):
+        self.send_response(200, "OK")
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", "2")
+        self.end_headers()
+        self.wfile.write(b"O")
+        self.wfile.flush()
+        self.wait_until_gone()
+
+    def answer_silent(self):
+        self.wait_until_gone()
+
+    def answer_reset(self):
+        self.close_connection = True
+        # A linger time of zero makes close() send a reset instead of a FIN.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+
+    def answer_redirect(self):
+        self.send_response(302, "Found")
+        self.send_header("Location", self.path)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def answer_badlength(self):
+        self.send_response(200, "OK")
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", "100")
+        self.end_headers()
+        self.wfile.write(b"OK")
+        self.wfile.flush()
+        self.close_connection = True
 
     def reply(self, code, reason, text):
         data = text.encode()

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace ulmarro::upload;
@@ -70,7 +73,14 @@ class Upload : public ServerTest {
             *p = cabinet_;
             return true;
         };
-        run.outcome = uploader.Run(callbacks, stop);
+        // Bounded: a sequence that does not end is stopped and reported
+        // rather than left to hang the test.
+        auto running = std::async(std::launch::async, [&] { return uploader.Run(callbacks, stop); });
+        if (running.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ADD_FAILURE() << path << ": the upload did not end by itself";
+            stop = true;
+        }
+        run.outcome = running.get();
         run.statusAttempts = uploader.statusAttempts();
         run.uploadAttempts = uploader.uploadAttempts();
         return run;
@@ -172,8 +182,11 @@ TEST_F(Upload, ServerReceivesTheExactRequests) {
     for (auto [name, value] : fields)
         expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" +
                     value + "\r\n";
+    // The file part names the cabinet by its file name, not by where it lies.
+    const std::string fileName = cabinet_.substr(cabinet_.rfind('/') + 1);
+    ASSERT_EQ(fileName, "~zk0000beef-512000.cab");
     expected += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"Cabinet\"; filename=\"" +
-                cabinet_ + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
+                fileName + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" +
                 uploadtest::ReadFile(cabinet_) + "\r\n--" + boundary + "--\r\n";
     EXPECT_EQ(r[2].expected, expected.size());
     EXPECT_EQ(r[2].received, expected.size());
@@ -236,13 +249,13 @@ TEST_F(Upload, ServerAnswersDecideTheEnd) {
         EXPECT_EQ(Requests().size(), c.requests) << c.path;
     }
     // The status line at the end.
-    EXPECT_EQ(FinalStatusText({Outcome::Done, {}, {}}),
+    EXPECT_EQ(FinalStatusText({Outcome::Done, {}, {}, {}}),
               "Thank you for taking the time to report this problem.  We apologize for the inconvenience "
               "this error "
               "has caused you.");
-    EXPECT_NE(FinalStatusText({Outcome::Done, {}, "http://x/"}).find("Please follow the link below"),
+    EXPECT_NE(FinalStatusText({Outcome::Done, {}, "http://x/", {}}).find("Please follow the link below"),
               std::string::npos);
-    EXPECT_EQ(FinalStatusText({Outcome::Failed, "Failed to x", {}}), "Failed to x");
+    EXPECT_EQ(FinalStatusText({Outcome::Failed, "Failed to x", {}, {}}), "Failed to x");
 }
 
 TEST_F(Upload, UserAndPasswordFromTheAddress) {
@@ -354,4 +367,147 @@ TEST_F(Upload, HttpsVerifiesTheServer) {
     EXPECT_EQ(run.outcome.message.rfind("Failed to check issue status: ", 0), 0u);
     EXPECT_NE(run.outcome.message.find("certificate"), std::string::npos) << run.outcome.message;
     EXPECT_TRUE(Requests().empty());
+}
+
+// Deadlines scaled down for the tests; the defaults are what the user gets.
+Deadlines Fast() {
+    Deadlines d;
+    d.statusSeconds = 2;
+    d.uploadSeconds = 2;
+    d.uploadMaxSeconds = 2.5;
+    d.stallSeconds = 1;
+    return d;
+}
+
+TEST(Deadlines, DefaultsAndTheUploadsShare) {
+    Deadlines d;
+    EXPECT_EQ(d.statusSeconds, 60);
+    EXPECT_EQ(d.stallSeconds, 30);
+    EXPECT_EQ(d.unattendedSeconds, 600);
+    // 60 s, plus the cabinet at 8 KiB/s, at most 8 minutes.
+    EXPECT_EQ(UploadSeconds(d, 0), 60);
+    EXPECT_EQ(UploadSeconds(d, 8192 * 100), 160);
+    EXPECT_EQ(UploadSeconds(d, 8192 * 420), 480);
+    EXPECT_EQ(UploadSeconds(d, std::uint64_t{1} << 40), 480);
+    EXPECT_EQ(DurationText(60), "60 seconds");
+    EXPECT_EQ(DurationText(1), "1 second");
+    EXPECT_EQ(DurationText(1.5), "1.5 seconds");
+    EXPECT_EQ(DurationText(72.207), "72.2 seconds");
+}
+
+// A server that keeps the connection busy or silent cannot hold the client:
+// each request ends by its deadline, a stall ends it sooner.
+TEST_F(Upload, MisbehavingServersEndByTheDeadlines) {
+    UploadOptions fast;
+    fast.deadlines = Fast();
+    struct Case {
+        const char* path;
+        const char* message;
+        int statusAttempts, uploadAttempts;
+    } cases[] = {
+        {"/drip/ok", "Failed to check issue status: The server did not answer within 2 seconds.", 1, 0},
+        {"/silent/ok", "Failed to check issue status: Nothing was sent or received for 1 second.", 1, 0},
+        {"/stall/ok", "Failed to check issue status: Nothing was sent or received for 1 second.", 1, 0},
+        {"/ok/drip", "Failed to upload error report: The upload did not end within 2.5 seconds.", 1, 1},
+        {"/ok/stall", "Failed to upload error report: Nothing was sent or received for 1 second.", 1, 1},
+        {"/redirect/ok", "Failed to check issue status: The error reporting server returned an invalid response.",
+         1, 0},
+    };
+    for (const Case& c : cases) {
+        ClearRequests();
+        Result run = Send(c.path, 40000, fast);
+        EXPECT_EQ(run.outcome.kind, Outcome::Failed) << c.path;
+        EXPECT_EQ(run.outcome.message, c.message) << c.path;
+        EXPECT_EQ(run.statusAttempts, c.statusAttempts) << c.path;
+        EXPECT_EQ(run.uploadAttempts, c.uploadAttempts) << c.path;
+        // A failed upload hands back the cabinet it built, for saving.
+        EXPECT_EQ(run.outcome.cabinet, c.uploadAttempts ? cabinet_ : "") << c.path;
+    }
+    // The retries of a reset connection share one deadline.
+    ClearRequests();
+    Result reset = Send("/reset/ok", 4000, fast);
+    EXPECT_EQ(reset.statusAttempts, 3);
+    EXPECT_EQ(reset.outcome.message.rfind("Failed to check issue status: ", 0), 0u);
+    // A wrong Content-Length is the transport's failure, not an answer.
+    ClearRequests();
+    Result cut = Send("/badlength/ok", 4000, fast);
+    EXPECT_EQ(cut.outcome.kind, Outcome::Failed);
+    EXPECT_NE(cut.outcome.message.find("remaining"), std::string::npos) << cut.outcome.message;
+}
+
+// An endless answer is cut at 64 KiB and failed there, not read on.
+TEST_F(Upload, HugeAnswerIsCutAndFailedAtOnce) {
+    auto url = ParseReportUrl(Url("/huge/ok"));
+    ReportUploader uploader(*url, Fields());
+    std::atomic<bool> stop{false};
+    auto running = std::async(std::launch::async, [&] { return uploader.QueryStatus(stop); });
+    if (running.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        ADD_FAILURE() << "the endless answer is still being read";
+        stop = true;
+    }
+    ReportUploader::Reply reply = running.get();
+    EXPECT_TRUE(reply.ok) << reply.error;
+    EXPECT_TRUE(reply.oversized);
+    EXPECT_EQ(reply.body.size(), kMaxAnswer);
+    EXPECT_EQ(reply.body.substr(0, 6), "OKOKOK");
+    Outcome o;
+    EXPECT_FALSE(ReplyGoesOn(reply, "Failed: %s", &o));
+    EXPECT_EQ(o.message, "Failed: The error reporting server returned an invalid response.");
+}
+
+// Cancel ends a request the server keeps waiting, long before any deadline.
+TEST_F(Upload, CancelEndsASilentRequest) {
+    for (const char* path : {"/silent/ok", "/drip/ok"}) {
+        auto url = ParseReportUrl(Url(path));
+        ReportUploader uploader(*url, Fields()); // the default deadlines: a minute
+        std::atomic<bool> stop{false};
+        UploadCallbacks callbacks;
+        auto running = std::async(std::launch::async, [&] { return uploader.Run(callbacks, stop); });
+        WaitForRequests(1);
+        stop = true;
+        ASSERT_EQ(running.wait_for(std::chrono::seconds(20)), std::future_status::ready) << path;
+        EXPECT_EQ(running.get().kind, Outcome::Cancelled) << path;
+        ClearRequests();
+    }
+}
+
+// The overall limit of an unattended run ends even a sequence whose single
+// requests keep within theirs, the cabinet's building included.
+TEST_F(Upload, OverallLimitEndsTheSequence) {
+    Result slow = [&] {
+        Result run;
+        auto url = ParseReportUrl(Url("/drip/ok"));
+        ReportUploader uploader(*url, Fields());
+        std::atomic<bool> stop{false};
+        run.outcome = uploader.Run({}, stop, 1.5);
+        return run;
+    }();
+    EXPECT_EQ(slow.outcome.message, "Failed to check issue status: Error Reporting stopped after 1.5 seconds.");
+
+    auto url = ParseReportUrl(Url("/ok/ok"));
+    ReportUploader uploader(*url, Fields());
+    std::atomic<bool> stop{false};
+    UploadCallbacks callbacks;
+    bool sawStop = false;
+    callbacks.buildCabinet = [&](const auto&, const std::atomic<bool>& halt, std::string*, std::string* error) {
+        // A builder that only ends when told to.
+        while (!halt.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        sawStop = true;
+        *error = "cancelled";
+        return false;
+    };
+    Outcome o = uploader.Run(callbacks, stop, 1);
+    EXPECT_TRUE(sawStop);
+    EXPECT_EQ(o.kind, Outcome::Failed);
+    EXPECT_EQ(o.message, "Failed to prepare errror report: Error Reporting stopped after 1 second.");
+}
+
+TEST(Address, OnlyWebLinksAreOpened) {
+    for (const char* good : {"http://reports.example/kb/42", "HTTPS://reports.example", "https://h:8443/a?b=c#d"})
+        EXPECT_TRUE(IsWebLink(good)) << good;
+    for (const char* bad : {"file:///etc/passwd", "javascript:alert(1)", "x-korvell:run", "mailto:a@b.example",
+                            "smb://host/share", "reports.example/kb", "http:///nohost", "http://a b/",
+                            "http://host/\npath", "", "ftp://host/x"})
+        EXPECT_FALSE(IsWebLink(bad)) << bad;
 }
