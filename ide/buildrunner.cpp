@@ -157,7 +157,10 @@ void CBuildRunner::OnToolExited(int exitCode) {
 
 // ---------------------------------------------------------------------------
 
-void BuildFile(CMainFrame* frame, CBuildRunner* runner, const QString& path) {
+void BuildFile(CMainFrame* frame, CBuildRunner* runner, const QString& name) {
+    // The tool runs in the file's folder: a relative name (a project file
+    // set by hand) would be looked for once more below it.
+    const QString path = QDir::isAbsolutePath(name) ? name : QDir::current().absoluteFilePath(name);
     auto* pane = qobject_cast<COutputPane*>(frame->OutputPane());
     SettingsBlock& s = frame->App()->Settings();
     if (pane) {

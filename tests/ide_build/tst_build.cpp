@@ -372,6 +372,19 @@ private slots:
         QVERIFY2(OutputText().startsWith(QStringLiteral("built %1 in %2\n").arg(project, QFileInfo(project).absolutePath())),
                  qPrintable(OutputText()));
 
+        // A project file named relative to the current folder, as a settings
+        // file edited by hand may hold.
+        QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("sub")));
+        const QString nested = MakeFile(QStringLiteral("sub/nested.asm"), "\tnop\n");
+        const QString current = QDir::currentPath();
+        QDir::setCurrent(dir_->path());
+        app_->Settings().projectFile = QStringLiteral("sub/nested.asm");
+        const int code = BuildAndWait(ID_BUILD_PROJECT);
+        QDir::setCurrent(current);
+        QCOMPARE(code, 0);
+        QVERIFY2(OutputText().startsWith(QStringLiteral("built %1 in %2\n").arg(nested, QFileInfo(nested).absolutePath())),
+                 qPrintable(OutputText()));
+
         QVERIFY(Frame()->Execute(ID_BUILD_RELEASE_PROJECT));
         QVERIFY(app_->Settings().projectFile.isEmpty());
         QVERIFY(!Frame()->IsEnabled(ID_BUILD_PROJECT));
