@@ -88,6 +88,17 @@ with tempfile.TemporaryDirectory() as d:
     write("incdir.asm", ' include "adir.asm"\n')
     case("directory as include", ["-nologo", "incdir.asm"], d, 2, "A2003")
 
+    # More messages than the error file holds back until the run ends: from
+    # then on they are written as they come, and none may be lost.
+    write("many.asm", " rept 5\n rept 65535\n bogus\n endr\n endr\n")
+    rc, out, err = run(["-nologo", "-Ae1000000", "-Fe:many.err", "many.asm"], d)
+    with open(os.path.join(d, "many.err"), encoding="utf-8") as f:
+        kept = f.read()
+    lines = [l + "\n" for l in out.splitlines() if "Note A5002" not in l and not l.startswith("many.asm:")]
+    check("25 MB of messages in the error file", rc == 2 and len(kept) > 20_000_000 and kept == "".join(lines),
+          f"rc={rc} error file {len(kept)} bytes, standard output {len(out)} bytes")
+    os.unlink(os.path.join(d, "many.err"))
+
 print(f"{passed} passed, {len(failures)} failed")
 for f in failures:
     print("FAIL " + f)
