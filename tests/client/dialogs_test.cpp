@@ -17,7 +17,18 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using namespace ulmarro;
+
+namespace {
+
+unsigned ModeOf(const QString& path) {
+    struct stat st {};
+    return stat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+} // namespace
 
 class DialogsTest : public QObject {
     Q_OBJECT
@@ -234,6 +245,17 @@ private slots:
             QFile saved(target), temp(dialog.cabinetPath());
             QVERIFY(saved.open(QIODevice::ReadOnly) && temp.open(QIODevice::ReadOnly));
             QCOMPARE(saved.readAll(), temp.readAll());
+            // The report holds the crashed program's memory: for the user's eyes only,
+            // also where it replaces a file anyone could read.
+            QCOMPARE(ModeOf(target), 0600u);
+            QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                              QFileDevice::ReadOther);
+            QTest::mouseClick(Button(dialog, 32770), Qt::LeftButton);  // hidden after saving: no second copy
+            ReportCabinet again;
+            QString error;
+            QVERIFY(again.Build(info.dumpPath, nullptr, nullptr, &error));
+            QVERIFY(again.CopyTo(target));
+            QCOMPARE(ModeOf(target), 0600u);
         }
         QVERIFY(TemporaryCabinets().isEmpty());  // the temporary cabinet goes with the dialog
         // Without an address the company is named.

@@ -79,6 +79,14 @@ class SendReport : public uploadtest::ServerTest {
     // ended after two minutes is killed with its client.
     Crash RunCrash(const std::string& reportUrl, const std::map<std::string, std::string>& deadlines = {},
                    const std::string& answer = "send:") {
+        Crash crash;
+        pid_t child = StartCrash(reportUrl, deadlines, answer, &crash);
+        WaitForCrash(child, &crash);
+        return crash;
+    }
+
+    pid_t StartCrash(const std::string& reportUrl, const std::map<std::string, std::string>& deadlines,
+                     const std::string& answer, Crash* crash) {
         fs::path root = dir_ + "/e2e";
         fs::create_directories(root / "tmp");
         fs::create_directories(root / "home");
@@ -98,9 +106,8 @@ class SendReport : public uploadtest::ServerTest {
                 system.setValue(QStringLiteral("Deadlines/") + QString::fromStdString(key),
                                 QString::fromStdString(value));
         }
-        Crash crash;
-        crash.saved = (root / "saved.cab").string();
-        const std::string unattended = answer == "send:" ? "send:" + crash.saved : answer;
+        crash->saved = (root / "saved.cab").string();
+        const std::string unattended = answer == "send:" ? "send:" + crash->saved : answer;
         const std::map<std::string, std::string> env = {{"XDG_CONFIG_DIRS", (root / "xdg").string()},
                                                         {"XDG_CONFIG_HOME", (root / "home").string()},
                                                         {"TMPDIR", (root / "tmp").string()},
@@ -124,6 +131,10 @@ class SendReport : public uploadtest::ServerTest {
             _exit(99);
         }
         setpgid(child, child);
+        return child;
+    }
+
+    void WaitForCrash(pid_t child, Crash* crash) {
         int status = 0;
         const auto bound = std::chrono::steady_clock::now() + std::chrono::minutes(2);
         while (waitpid(child, &status, WNOHANG) == 0) {
@@ -135,10 +146,24 @@ class SendReport : public uploadtest::ServerTest {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        crash.err = uploadtest::ReadFile(errFile.string());
-        if (status != -1 && WIFEXITED(status)) crash.code = WEXITSTATUS(status);
-        else if (status != -1) crash.code = 128 + WTERMSIG(status);
-        return crash;
+        crash->err = uploadtest::ReadFile(dir_ + "/e2e/stderr.txt");
+        if (status != -1 && WIFEXITED(status)) crash->code = WEXITSTATUS(status);
+        else if (status != -1) crash->code = 128 + WTERMSIG(status);
+    }
+
+    // The client the crashed program started (its child).
+    pid_t ClientOf(pid_t crashed) {
+        for (const auto& e : fs::directory_iterator("/proc")) {
+            const std::string stat = uploadtest::ReadFile((e.path() / "stat").string());
+            const std::size_t close = stat.rfind(')');
+            if (close == std::string::npos) continue;
+            int ppid = 0;
+            char state = 0;
+            if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == crashed &&
+                stat.find("(ulmarro)") != std::string::npos)
+                return std::atoi(e.path().filename().c_str());
+        }
+        return -1;
     }
 
     // What the crash left in TMPDIR (dumps, cabinets, anything).
@@ -309,5 +334,23 @@ TEST_F(SendReport, FailedUploadWithoutPathIsDiscarded) {
     ASSERT_TRUE(crash.ended());
     EXPECT_EQ(crash.code, 2);
     EXPECT_NE(crash.err.find("the report is discarded"), std::string::npos) << crash.err;
+    EXPECT_EQ(LeftInTmp(), std::vector<std::string>{});
+}
+
+// A client ended from outside (logout, kill) while the server keeps it
+// waiting takes the report's files with it, and the crashed program ends.
+TEST_F(SendReport, ClientEndedFromOutsideLeavesNothing) {
+    Crash crash;
+    pid_t crashed = StartCrash(Url("/silent/ok"), {}, "send", &crash);
+    for (int i = 0; i < 600 && Requests().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(Requests().size(), 1u) << "the client never asked the server";
+    EXPECT_EQ(LeftInTmp().size(), 1u) << "the dump, while the client works";
+    pid_t client = ClientOf(crashed);
+    ASSERT_GT(client, 0);
+    kill(client, SIGTERM);
+    WaitForCrash(crashed, &crash);
+    ASSERT_TRUE(crash.ended()) << crash.err;
+    EXPECT_EQ(crash.code, 2) << crash.err;
     EXPECT_EQ(LeftInTmp(), std::vector<std::string>{});
 }

@@ -20,6 +20,7 @@ class Server : public uploadtest::ServerTest {
   public:
     void Up() { SetUp(); }
     void Down() { TearDown(); }
+    using ServerTest::ClearRequests;
     using ServerTest::MakeCabinet;
     using ServerTest::Requests;
     using ServerTest::Url;
@@ -48,18 +49,32 @@ class UploadDialogTest : public QObject {
     Server server_;
     std::string cabinet_;
 
-    std::unique_ptr<UploadDialog> Dialog(const std::string& path) {
+    int builds_ = 0;
+
+    std::unique_ptr<UploadDialog> Dialog(const std::string& path, UploadOptions options = {}) {
         auto url = ParseReportUrl(server_.Url(path));
         std::string cabinet = cabinet_;
+        builds_ = 0;
         auto dialog = std::make_unique<UploadDialog>(
             *url, Fields(),
-            [cabinet](const auto& progress, const std::atomic<bool>&, std::string* p, std::string*) {
+            [this, cabinet](const auto& progress, const std::atomic<bool>&, std::string* p, std::string*) {
+                ++builds_;
                 progress(1, 1);
                 *p = cabinet;
                 return true;
-            });
+            },
+            options);
         dialog->setConnectionCheck([] { return Connection::Connected; });
         return dialog;
+    }
+    static QPushButton* SaveButton(QDialog& d) { return d.findChild<QPushButton*>(QStringLiteral("saveReport")); }
+    static UploadOptions Fast() {
+        UploadOptions o;
+        o.deadlines.statusSeconds = 2;
+        o.deadlines.uploadSeconds = 2;
+        o.deadlines.uploadMaxSeconds = 2;
+        o.deadlines.stallSeconds = 1;
+        return o;
     }
     static QString Status(QDialog& d) { return d.findChild<QLabel*>(QStringLiteral("status"))->text(); }
     static int Progress(QDialog& d) {
@@ -114,6 +129,98 @@ class UploadDialogTest : public QObject {
         QCOMPARE(Status(*d), QStringLiteral("Failed to check issue status: HTTP 404 - Not Found"));
         QCOMPARE(Progress(*d), 0);
         QCOMPARE(Button(*d)->text(), QStringLiteral("Close"));
+        QVERIFY2(!SaveButton(*d)->isVisible(), "no saver, no saving");
+    }
+
+    // After any failure the report can still be saved while the dialog is
+    // open: the cabinet the upload built, or one built for the purpose.
+    void failedUploadOffersSaving() {
+        struct Case {
+            const char* path;
+            int buildsBeforeSaving;
+        } cases[] = {{"/ok/500", 1}, {"/ok/silent", 1}, {"/redirect/ok", 0}, {"/drip/ok", 0}};
+        for (const Case& c : cases) {
+            auto d = Dialog(c.path, Fast());
+            QStringList asked;
+            auto answer = SaveResult{SaveResult::GaveUp, {}};
+            d->setReportSaver([&](QWidget* parent, const QString& cabinet) {
+                if (parent != d.get()) return SaveResult{SaveResult::Failed, QStringLiteral("wrong parent")};
+                asked << cabinet;
+                return answer;
+            });
+            QSignalSpy done(d.get(), &UploadDialog::uploadFinished);
+            QSignalSpy saved(d.get(), &UploadDialog::saveFinished);
+            d->show();
+            QVERIFY2(!SaveButton(*d)->isVisible(), c.path);
+            QVERIFY(done.wait(30000));
+            QCOMPARE(d->outcome().kind, Outcome::Failed);
+            const QString failure = Status(*d);
+            QVERIFY2(failure.startsWith(QStringLiteral("Failed to ")), qPrintable(failure));
+            QVERIFY2(SaveButton(*d)->isVisible(), c.path);
+            QCOMPARE(SaveButton(*d)->text(), QStringLiteral("Save &Report..."));
+            QCOMPARE(builds_, c.buildsBeforeSaving);
+            // The user gives up in the file dialog: nothing changes.
+            SaveButton(*d)->click();
+            QVERIFY(saved.count() == 1 || saved.wait(30000));
+            QCOMPARE(asked, QStringList{QString::fromStdString(cabinet_)});
+            QCOMPARE(Status(*d), failure);
+            QVERIFY(SaveButton(*d)->isVisible());
+            // A place that cannot be written: the reason, and another try.
+            answer = {SaveResult::Failed, QStringLiteral("Failed to save the error report to '/x'.")};
+            SaveButton(*d)->click();
+            QVERIFY(saved.count() == 2 || saved.wait(30000));
+            QCOMPARE(Status(*d), QStringLiteral("Failed to save the error report to '/x'."));
+            QVERIFY(SaveButton(*d)->isVisible());
+            answer = {SaveResult::Saved, QStringLiteral("The error report has been saved.")};
+            SaveButton(*d)->click();
+            QVERIFY(saved.count() == 3 || saved.wait(30000));
+            QCOMPARE(Status(*d), QStringLiteral("The error report has been saved."));
+            QVERIFY(!SaveButton(*d)->isVisible());
+            QCOMPARE(Progress(*d), 256);
+            QCOMPARE(builds_, 1); // built once, whoever needed it first
+            QCOMPARE(asked.size(), 3);
+        }
+        // Sent: nothing to save.
+        auto d = Dialog("/ok/ok");
+        d->setReportSaver([](QWidget*, const QString&) { return SaveResult{}; });
+        QSignalSpy done(d.get(), &UploadDialog::uploadFinished);
+        d->show();
+        QVERIFY(done.wait(30000));
+        QVERIFY(!SaveButton(*d)->isVisible());
+    }
+
+    // A server's address that is no web page is shown, never opened.
+    void onlyWebLinksOpen() {
+        auto d = Dialog("/urlfile/ok");
+        int opened = 0;
+        d->setLinkOpener([&](const QString&) { ++opened; });
+        QSignalSpy done(d.get(), &UploadDialog::uploadFinished);
+        d->show();
+        QVERIFY(done.wait(30000));
+        QCOMPARE(d->outcome().kind, Outcome::Done);
+        QLabel* link = Link(*d);
+        QVERIFY(link->isVisible());
+        QCOMPARE(link->text(), QStringLiteral("file:///etc/passwd"));
+        QCOMPARE(link->textFormat(), Qt::PlainText);
+        QVERIFY(!(link->textInteractionFlags() & Qt::LinksAccessibleByMouse));
+        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(5, link->height() / 2));
+        QCOMPARE(opened, 0);
+    }
+
+    // Cancel ends the dialog while the server keeps it waiting, long before
+    // any deadline (they are the real ones here: a minute and more).
+    void cancelEndsAWaitingRequest() {
+        for (const char* path : {"/silent/ok", "/drip/ok"}) {
+            auto d = Dialog(path);
+            d->show();
+            QTRY_VERIFY_WITH_TIMEOUT(server_.Requests().size() == 1, 30000);
+            QCOMPARE(Status(*d), Tr(ulmarro::text::kChecking));
+            Button(*d)->click();
+            QCOMPARE(d->result(), int(QDialog::Rejected));
+            QVERIFY(!d->isVisible());
+            QVERIFY(!d->isFinished());
+            server_.ClearRequests();
+        }
     }
 
     // Without a connection the user is asked until the check passes or the
