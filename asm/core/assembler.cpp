@@ -263,7 +263,7 @@ void Assembler::Impl::StartPass() {
 // The run's files
 
 void Assembler::Impl::NoteInput(const host::FileId& id, const std::string& name) {
-    if (id.Known()) inputs.emplace(std::make_pair(id.device, id.inode), name);
+    if (id.Known()) inputs.try_emplace(std::make_pair(id.device, id.inode), name);
 }
 
 void Assembler::NoteInput(const std::string& path, const std::string& shown) {
