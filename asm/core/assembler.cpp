@@ -287,7 +287,7 @@ std::string Assembler::Impl::EmptiedOutput(const host::FileId& id) const {
     return {};
 }
 
-std::FILE* Assembler::Impl::CreateOutput(const std::string& path, const std::string& shown) {
+std::FILE* Assembler::Impl::CreateOutput(const std::string& path, const std::string& shown, bool keep) {
     // By name first, so that a source that cannot be written to is still
     // refused as what it is; then by the opened file itself, which is what
     // counts (the name may have changed in between).
@@ -300,7 +300,7 @@ std::FILE* Assembler::Impl::CreateOutput(const std::string& path, const std::str
         f = host::OpenOutput(path, &e, &id);
         if (f) clash = Clash(id);
     }
-    if (f && clash.empty() && !host::TruncateOutput(f, &e)) {
+    if (f && clash.empty() && !keep && !host::TruncateOutput(f, &e)) {
         std::fclose(f);
         f = nullptr;
     }
@@ -309,7 +309,7 @@ std::FILE* Assembler::Impl::CreateOutput(const std::string& path, const std::str
         as.Report(1007, {path, clash.empty() ? host::ErrorText(e) : clash});
         return nullptr;
     }
-    outputs.push_back(Output{id, shown, true, false});
+    outputs.push_back(Output{id, shown, !keep, false});
     return f;
 }
 
@@ -459,12 +459,12 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         im.StartPass();
         if (final_) {
             if (settings_.listing) {
-                std::FILE* lf = im.CreateOutput(listingPath, listingName);
+                std::FILE* lf = im.CreateOutput(listingPath, listingName, true);
                 if (!lf) {
                     im.DiscardStaleObject(objectPath);
                     return false;
                 }
-                im.listing = std::make_unique<Listing>(*this, lf, listingPath);
+                im.listing = std::make_unique<Listing>(*this, lf, listingPath, im.outputs.back().id);
                 im.listing->Header(FormatText(target_.Texts().listingHeader,
                                               {listingName, kVersionMajor, kVersionMinor, kBuildNumber,
                                                host::LocalTimeText()}));

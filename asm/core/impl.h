@@ -161,9 +161,10 @@ struct Assembler::Impl {
     std::string Clash(const host::FileId& id, const Output* self = nullptr) const;
     // The same for the outputs whose old contents are gone already.
     std::string EmptiedOutput(const host::FileId& id) const;
-    // Opens an output that is none of the run's files, empties it and notes
-    // it; null after reporting A1007.
-    std::FILE* CreateOutput(const std::string& path, const std::string& shown);
+    // Opens an output that is none of the run's files, empties it (unless
+    // `keep`: the caller empties it later) and notes it; null after
+    // reporting A1007.
+    std::FILE* CreateOutput(const std::string& path, const std::string& shown, bool keep = false);
 
     // The error file (Fe) is opened at the start of the run but written only
     // once the run's inputs are known: an include named like it must not

@@ -36,17 +36,56 @@ void Listing::Write(std::string_view text) {
     }
     // Everything in the listing ends its lines with CR LF.
     std::size_t start = 0;
-    while (start < text.size()) {
+    while (start < text.size() && !failed_) {
         std::size_t nl = text.find('\n', start);
         std::size_t end = nl == std::string_view::npos ? text.size() : nl;
-        if (end > start && std::fwrite(text.data() + start, 1, end - start, file_) != end - start) failed_ = true;
-        if (nl != std::string_view::npos && std::fwrite("\r\n", 1, 2, file_) != 2) failed_ = true;
+        if (end > start) Emit(text.data() + start, end - start);
+        if (nl != std::string_view::npos) Emit("\r\n", 2);
         start = end + 1;
     }
-    if (failed_ && !writeErrno_) {
+    if (failed_ && !writeErrno_ && refused_.empty()) {
         int e = host::LastFileError();
         writeErrno_ = e ? e : host::IoErrorCode();
     }
+}
+
+namespace {
+// What a listing holds before it is written as it comes: the whole listing
+// of a program of some 50,000 lines. Past that, an include first opened late
+// in the final pass is no longer caught being the listing (it is then
+// refused as an output already emptied).
+constexpr std::size_t kHeldListing = 4u << 20;
+} // namespace
+
+void Listing::Emit(const char* text, std::size_t n) {
+    if (!streaming_) {
+        held_.append(text, n);
+        if (held_.size() > kHeldListing) Stream();
+        return;
+    }
+    if (std::fwrite(text, 1, n, file_) != n) failed_ = true;
+}
+
+void Listing::Stream() {
+    streaming_ = true;
+    Assembler::Impl& im = as_.I();
+    Assembler::Impl::Output* self = nullptr;
+    for (auto& o : im.outputs)
+        if (!o.errorFile && o.id == id_) self = &o;
+    std::string clash = im.Clash(id_, self);
+    int e = 0;
+    if (!clash.empty()) {
+        refused_ = clash;
+        failed_ = true;
+    } else if (!host::TruncateOutput(file_, &e)) {
+        failed_ = true;
+        writeErrno_ = e;
+    } else {
+        if (self) self->emptied = true;
+        if (!held_.empty() && std::fwrite(held_.data(), 1, held_.size(), file_) != held_.size()) failed_ = true;
+    }
+    held_.clear();
+    held_.shrink_to_fit();
 }
 
 void Listing::NewPage() {
@@ -202,6 +241,14 @@ void Listing::Symbols(bool usedOnly) {
 
 bool Listing::Close() {
     if (!file_) return true;
+    if (!streaming_ && !failed_) Stream();
+    if (!refused_.empty()) {
+        // Not a byte was written: the file keeps its text.
+        std::fclose(file_);
+        file_ = nullptr;
+        as_.Report(1007, {path_, refused_});
+        return false;
+    }
     if (std::fflush(file_) != 0 && !failed_) {
         failed_ = true;
         writeErrno_ = host::LastFileError();

@@ -5,15 +5,20 @@
 #include <string_view>
 
 #include "assembler.h"
+#include "host.h"
 #include "impl.h"
 
 namespace qorb {
 
 // The listing file of the final pass. Errors while writing are remembered
-// and reported once when the file is closed.
+// and reported once when the file is closed. The file is opened at the start
+// of the final pass but emptied and written only when it is closed (or once
+// more text than is held in memory has come): an include that the final pass
+// opens first may be this very file, and must keep its text.
 class Listing {
 public:
-    Listing(Assembler& as, std::FILE* file, std::string path) : as_(as), file_(file), path_(std::move(path)) {}
+    Listing(Assembler& as, std::FILE* file, std::string path, const host::FileId& id)
+        : as_(as), file_(file), path_(std::move(path)), id_(id) {}
     ~Listing();
 
     void Header(const std::string& text) { Write(text); }
@@ -26,6 +31,10 @@ public:
 
 private:
     void Write(std::string_view text);
+    void Emit(const char* text, std::size_t n);
+    // Empties the file and writes the held text, unless the file turned out
+    // to be an input of the run; from then on text is written as it comes.
+    void Stream();
     void WriteLine(std::string_view text); // adds CR LF, applies the line length
     void StartPageIfNeeded();
     void NewPage();
@@ -33,6 +42,10 @@ private:
     Assembler& as_;
     std::FILE* file_;
     std::string path_;
+    host::FileId id_;
+    std::string held_;     // text not written yet
+    bool streaming_ = false;
+    std::string refused_;  // why the file may not be written
     bool failed_ = false;
     int writeErrno_ = 0;
     std::uint64_t written_ = 0;

@@ -99,6 +99,17 @@ with tempfile.TemporaryDirectory() as d:
           f"rc={rc} error file {len(kept)} bytes, standard output {len(out)} bytes")
     os.unlink(os.path.join(d, "many.err"))
 
+    # A listing larger than what is held until it is closed: every line
+    # reaches the file, in order.
+    write("long.asm", "".join(f"l{i} nop\n" for i in range(120000)))
+    rc, out, err = run(["-nologo", "-l", "long.asm"], d)
+    with open(os.path.join(d, "long.lst"), "rb") as f:
+        lst = f.read().split(b"\r\n")
+    body = [l for l in lst[2:] if l]
+    want_last = b"120000: %08X A7" % 119999
+    check("listing of 120,000 lines", rc == 0 and len(body) == 120000 and body[0].startswith(b"    1:     0000 A7")
+          and body[-1].startswith(want_last), f"rc={rc} {len(body)} lines, last {body[-1][:40] if body else b''!r}")
+
 print(f"{passed} passed, {len(failures)} failed")
 for f in failures:
     print("FAIL " + f)
