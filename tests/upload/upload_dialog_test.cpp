@@ -213,8 +213,8 @@ class UploadDialogTest : public QObject {
         for (const char* path : {"/silent/ok", "/drip/ok"}) {
             auto d = Dialog(path);
             d->show();
-            QTRY_VERIFY_WITH_TIMEOUT(server_.Requests().size() == 1, 30000);
-            QCOMPARE(Status(*d), Tr(ulmarro::text::kChecking));
+            QTRY_VERIFY_WITH_TIMEOUT(server_.Requests().size() == 1 && Status(*d) == Tr(ulmarro::text::kChecking),
+                                     30000);
             Button(*d)->click();
             QCOMPARE(d->result(), int(QDialog::Rejected));
             QVERIFY(!d->isVisible());
