@@ -135,6 +135,11 @@ void CZKMDIFrameWnd::SetHandler(int id, std::function<void()> handler, std::func
         a->setCheckable(static_cast<bool>(c.checked));
 }
 
+void CZKMDIFrameWnd::SetGuard(int id, std::function<bool()> guard) {
+    Action(id);
+    Entry(id).guard = std::move(guard);
+}
+
 bool CZKMDIFrameWnd::IsEnabled(int id) const {
     auto it = commands_.find(id);
     if (it == commands_.end() || !it->handler)
@@ -152,6 +157,10 @@ bool CZKMDIFrameWnd::Execute(int id) {
         return false;
     // Copy: the handler may replace the table entry.
     auto handler = commands_[id].handler;
+    if (auto guard = commands_[id].guard; guard && !guard()) {
+        RequestUpdate();
+        return true;
+    }
     handler();
     RequestUpdate();
     return true;

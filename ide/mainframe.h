@@ -39,6 +39,9 @@ public:
     QAction* MenuItem(int id, const QString& text);
     void SetHandler(int id, std::function<void()> handler, std::function<bool()> enabled = {},
                     std::function<bool()> checked = {});
+    // A check run before the command's handler each time it runs; false
+    // stops the command (the check has told the user why).
+    void SetGuard(int id, std::function<bool()> guard);
     bool IsEnabled(int id) const;
     bool IsChecked(int id) const;
     // Runs the command when it is enabled; returns whether it ran.
@@ -54,6 +57,7 @@ private:
         std::function<void()> handler;
         std::function<bool()> enabled;
         std::function<bool()> checked;
+        std::function<bool()> guard;
     };
     Command& Entry(int id);
     QHash<int, Command> commands_;

@@ -13,10 +13,14 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QPrinter>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 
 namespace oxbrin {
 
@@ -63,6 +67,21 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
         return false;
     toolRunner_ = std::make_unique<CBuildRunner>();
     InstallBuildCommands(frame_.get(), toolRunner_.get());
+    // An S-record file or a listing is the assembler's output: built, it
+    // would be replaced by the build's own output.
+    frame_->SetGuard(ID_BUILD_CURRENT, [this] {
+        CChildFrame* child = frame_->ActiveChild();
+        return !child || MayBuild(child->Document()->PathName(), child->Document()->TextDocument()->toPlainText());
+    });
+    frame_->SetGuard(ID_BUILD_PROJECT, [this] {
+        const QString project = settings_.projectFile;
+        DecodedText decoded;
+        QString ignored;
+        // An unreadable project file is left to the assembler to report.
+        return project.isEmpty() || MayBuild(project, COxbrinDoc::ReadDocumentFile(project, decoded, ignored)
+                                                          ? decoded.text
+                                                          : QString());
+    });
     if (!toolRunner_->Initialise()) {
         ShowMessage(frame_.get(), QString::fromLatin1(strings::kRedirectionFailed), QMessageBox::Warning);
         return false;
@@ -70,6 +89,11 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
     InstallTerminal(frame_.get(), terminalPort_.get());
     downloads_ = std::make_unique<CDownloadControl>(frame_.get(), terminalPort_.get(), &settings_);
     frame_->setAcceptDrops(true);
+    // Back from another program, which may have changed an open file.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            QTimer::singleShot(0, this, &COxbrinApp::CheckDocumentsOnDisk);
+    });
 
     // A plain start opens no document; a file argument opens that file.
     if (!args.isEmpty() && !args.front().isEmpty()) {
@@ -115,6 +139,10 @@ CChildFrame* COxbrinApp::CreateChild(COxbrinDoc* doc) {
     view->ApplyEditorFormat(static_cast<int>(settings_.editorFontSize), settings_.editorFont,
                             static_cast<int>(settings_.editorTabStops), settings_.syntaxHighlighting != 0);
     connect(doc, &COxbrinDoc::Saved, this, &COxbrinApp::AddToRecentFileList);
+    connect(doc, &COxbrinDoc::StatusNote, frame_.get(), [this](const QString& text) {
+        if (frame_)
+            frame_->statusBar()->showMessage(text, 15000);
+    });
     frame_->AddChild(child);
     return child;
 }
@@ -158,7 +186,7 @@ COxbrinDoc* COxbrinApp::OpenDocumentFile(const QString& path) {
         CChildFrame* child = CreateChild(doc);
         child->View()->LoadText([&] { doc->SetContents(absolute, decoded); },
                                 decoded.text.count(QLatin1Char('\n')) + 1);
-        child->View()->setTextCursor(QTextCursor(doc->TextDocument()));
+        child->View()->setTextCursor(QTextCursor(child->View()->document()));
         AddToRecentFileList(doc->PathName());
         return doc;
     }
@@ -206,6 +234,20 @@ void COxbrinApp::AddToRecentFileList(const QString& path) {
 void COxbrinApp::RemoveFromRecentFileList(const QString& path) {
     if (recent_.removeAll(path) > 0)
         emit RecentFilesChanged();
+}
+
+void COxbrinApp::CheckDocumentsOnDisk() {
+    for (COxbrinDoc* doc : Documents())
+        doc->CheckFileOnDisk();
+}
+
+bool COxbrinApp::MayBuild(const QString& path, const QString& text) {
+    const QString why = COxbrinDoc::WhyNotASource(path, text);
+    if (why.isEmpty())
+        return true;
+    const QString name = path.isEmpty() ? QStringLiteral("this document") : QDir::toNativeSeparators(path);
+    ShowMessage(frame_.get(), QStringLiteral("%1 is not built.\n%2").arg(name, why), QMessageBox::Warning);
+    return false;
 }
 
 void COxbrinApp::ApplyEditorFormatToAll() {

@@ -70,6 +70,12 @@ public:
 
     // Font, tab stops and colouring from the settings on every open view.
     void ApplyEditorFormatToAll();
+    // Every document looks at its file for changes made by other programs
+    // (run whenever the program becomes the active one again).
+    void CheckDocumentsOnDisk();
+    // Whether `path` holding `text` may be given to the assembler; tells
+    // the user why not.
+    bool MayBuild(const QString& path, const QString& text);
 
 signals:
     void RecentFilesChanged();

@@ -9,6 +9,9 @@
 #include <QTextDocument>
 
 #include <functional>
+#include <vector>
+
+class QLabel;
 
 namespace oxbrin {
 
@@ -62,6 +65,16 @@ public:
 
     int GutterWidth() const;
     void PaintGutter(QPaintEvent* event);
+    // The document's lasting note above the text; null while there is none.
+    QLabel* NoteBar() const;
+
+    // A read-only document with very long lines is shown from a copy in
+    // which every line is cut into pieces of this many characters (each
+    // piece a line of its own on screen): Qt lays out and shapes a line as
+    // a whole, which for a line of megabytes takes minutes. Line numbers,
+    // the caret position, Go To and Copy still count in the file's lines.
+    static constexpr qsizetype kPieceChars = 1024;
+    bool ShowsPieces() const { return pieces_ && document() == pieces_; }
 
 signals:
     void EscapePressed();
@@ -83,6 +96,13 @@ protected:
 
 private:
     void UpdateGutterWidth();
+    void UpdateMargins();
+    void UpdateNote();
+    void ApplyReadOnly(bool readOnly);
+    void ShowDocument(QTextDocument* shown);
+    void CutIntoPieces();
+    // Position in the document's text of a position in the pieces.
+    int SourcePosition(int shownPosition) const;
     void ColourVisibleLines();
     void UpdateGutter(const QRect& rect, int dy);
     QTextDocument::FindFlags Flags(const FindOptions& opt) const;
@@ -91,7 +111,19 @@ private:
     COxbrinDoc* doc_;
     CAsmHighlighter* highlighter_ = nullptr;
     QWidget* gutter_;
+    QLabel* note_;
+    int noteHeight_ = 0;
     int gutterDigits_ = 0;
+    int reloadLine_ = 1;
+    int reloadColumn_ = 1;
+    int reloadScroll_ = 0;
+    qreal tabStop_ = 0;
+    QTextDocument* pieces_ = nullptr;
+    struct Piece {
+        int line;           // from 1
+        qsizetype column;   // from 0
+    };
+    std::vector<Piece> pieceAt_;  // per block of pieces_
     bool colourPending_ = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "commands.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 
@@ -22,11 +23,16 @@ void SetMessageResponder(MessageResponder responder) { Responder() = std::move(r
 void SetFileResponder(FileResponder responder) { FileAnswer() = std::move(responder); }
 
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon,
-                                        QMessageBox::StandardButtons buttons, const QString& caption) {
-    MessageRequest req{text, caption.isEmpty() ? QString(strings::kAppTitle) : caption, icon, buttons};
+                                        QMessageBox::StandardButtons buttons, const QString& caption,
+                                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts) {
+    MessageRequest req{text, caption.isEmpty() ? QString(strings::kAppTitle) : caption, icon, buttons, buttonTexts};
     if (Responder())
         return Responder()(req);
     QMessageBox box(icon, req.caption, text, buttons, parent);
+    for (const auto& [button, label] : buttonTexts) {
+        if (QAbstractButton* b = box.button(button))
+            b->setText(label);
+    }
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

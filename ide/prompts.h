@@ -4,7 +4,9 @@
 // functions. Tests install a responder that answers instead of a user, so
 // the code paths behind a dialog run headless and unchanged.
 
+#include <QList>
 #include <QMessageBox>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +21,9 @@ struct MessageRequest {
     QString caption;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
+    // Own texts for some of the buttons (a choice that the standard texts
+    // would not name truly, such as "Reload (lose your changes)").
+    QList<QPair<QMessageBox::StandardButton, QString>> buttonTexts;
 };
 
 struct FileRequest {
@@ -37,7 +42,8 @@ void SetFileResponder(FileResponder responder);
 
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                        const QString& caption = QString());
+                                        const QString& caption = QString(),
+                                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts = {});
 QStringList AskFileNames(QWidget* parent, const FileRequest& request);
 
 // Turns a "Name (*.a;*.b)|*.a;*.b|...||" filter into Qt's form.

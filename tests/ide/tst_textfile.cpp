@@ -118,7 +118,11 @@ private slots:
         QVERIFY(QFile::remove(path));
         QVERIFY(QDir(dir.path()).rmdir(QStringLiteral("sub")));
         QVERIFY(WriteAll(dir.filePath(QStringLiteral("sub")), "keep"));
+        // The file is gone with its folder: Save asks for a name, and the
+        // same name cannot be written.
+        prompts.fileAnswer = {path};
         QVERIFY(!doc.DoFileSave(nullptr));
+        QCOMPARE(prompts.fileRequests.size(), 1);
         QVERIFY(doc.IsModified());
         QCOMPARE(prompts.messages.size(), 1);
         QVERIFY(prompts.messages[0].text.startsWith(QStringLiteral("Cannot save")));
