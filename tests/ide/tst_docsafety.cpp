@@ -319,6 +319,13 @@ private slots:
         Doc()->TextDocument()->redo();
         QVERIFY(!Doc()->IsModified());
 
+        // Coming back from another program looks at every file again, at
+        // once (the watcher waits for a burst of notices to end).
+        QVERIFY(WriteAll(path, "\tldaa #9\n"));
+        emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(Doc()->TextDocument()->toPlainText(), QStringLiteral("\tldaa #9\n"));
+
         // The file watcher notices without being asked.
         QVERIFY(WriteAll(path, "\tldaa #3\n"));
         QTRY_COMPARE_WITH_TIMEOUT(Doc()->TextDocument()->toPlainText(), QStringLiteral("\tldaa #3\n"), 10000);
