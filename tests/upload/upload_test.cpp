@@ -413,9 +413,12 @@ TEST_F(Upload, MisbehavingServersEndByTheDeadlines) {
         {"/redirect/ok", "Failed to check issue status: The error reporting server returned an invalid response.",
          1, 0},
     };
+    // A drip moves a byte a second: no stall, only the deadline ends it.
+    UploadOptions dripping = fast;
+    dripping.deadlines.stallSeconds = 30;
     for (const Case& c : cases) {
         ClearRequests();
-        Result run = Send(c.path, 40000, fast);
+        Result run = Send(c.path, 40000, std::string(c.path).find("drip") != std::string::npos ? dripping : fast);
         EXPECT_EQ(run.outcome.kind, Outcome::Failed) << c.path;
         EXPECT_EQ(run.outcome.message, c.message) << c.path;
         EXPECT_EQ(run.statusAttempts, c.statusAttempts) << c.path;
