@@ -30,6 +30,7 @@
 #include "cmdline.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -242,10 +243,25 @@ bool ReapEnded() {
     }
 }
 
+// Kills zkspawn's children: the orphans of the tool, those that left its
+// process group among them. Linux lists them; elsewhere the group's kill
+// has to do.
+void KillChildren() {
+#ifdef __linux__
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/children", static_cast<int>(getpid()));
+    FILE* f = std::fopen(path, "r");
+    if (!f) return;
+    long pid;
+    while (std::fscanf(f, "%ld", &pid) == 1)
+        if (pid > 1) kill(static_cast<pid_t>(pid), SIGKILL);
+    std::fclose(f);
+#endif
+}
+
 // The tool has ended; what it left running (its orphans, now zkspawn's
 // children) is asked to end and, after the grace period, killed. Returns
-// when nothing is left, or shortly after the grace period for processes
-// that left the tool's group (those are on their own).
+// when nothing is left.
 void EndLeftovers(pid_t group) {
     if (!ReapEnded()) return;
     if (!g_forwarded) {
@@ -253,19 +269,20 @@ void EndLeftovers(pid_t group) {
         sigprocmask(SIG_BLOCK, &forwarded, &original);
         if (g_stopSignal == 0) g_stopSignal = SIGTERM;
         g_targetGroup = group;
-        ForwardStop();
+        g_forwarded = 1;
+        kill(-group, g_stopSignal);
+        // The grace period's alarm kills the group; in zkspawn's own group
+        // that would end zkspawn too, before it reports the tool's code, so
+        // there the rest is done by hand.
+        if (group != getpgrp()) alarm(kStopGraceSeconds);
         sigprocmask(SIG_SETMASK, &original, nullptr);
     }
-    int afterGrace = 0;
-    for (;;) {
-        if (!g_graceOver) {
-            // Blocks until a child ends or the grace period's alarm (which
-            // kills the group) interrupts it.
-            pid_t r = waitpid(-1, nullptr, 0);
-            if (r < 0 && errno == ECHILD) return;
-            continue;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStopGraceSeconds);
+    for (int rounds = 0; ReapEnded();) {
+        if (g_graceOver || std::chrono::steady_clock::now() >= deadline) {
+            KillChildren();
+            if (++rounds > 100) return; // a child that even SIGKILL does not end
         }
-        if (!ReapEnded() || ++afterGrace > 100) return;
         usleep(10000);
     }
 }
@@ -460,7 +477,11 @@ int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode,
     // A session of its own: the terminal program may stay to serve other
     // windows, and whoever stops this build's process group must not take
     // it down with the build.
+#ifdef POSIX_SPAWN_SETSID
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
+#else
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+#endif
     pid_t launcher = -1;
     int err = posix_spawnp(&launcher, terminal.c_str(), nullptr, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
