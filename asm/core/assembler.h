@@ -118,6 +118,7 @@ inline bool IsBlank(char c) { return detail::ClassOf(c) & detail::kBlank; }
 inline bool IsDigit(char c) { return detail::ClassOf(c) & detail::kDigit; }
 inline bool IsLetter(char c) { return detail::ClassOf(c) & detail::kLetter; }
 inline bool IsHexDigit(char c) { return detail::ClassOf(c) & detail::kHex; }
+inline char ToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 // letter or $ . _
 inline bool IsSymbolStart(char c) { return detail::ClassOf(c) & (detail::kLetter | detail::kSpecial); }
 // start chars, digits, ? @
@@ -129,20 +130,6 @@ inline bool IsSymbolChar(char c) {
 inline bool Scanner::SkipBlanks() {
     while (pos_ < length_ && chars::IsBlank(line_[pos_])) ++pos_;
     return pos_ < length_ && line_[pos_] != ';';
-}
-
-// Compares a command table row's name with a word in plain byte order
-// (negative, zero, positive as the row sorts before, equal to, after the
-// word), without measuring the row's name first: the tables are searched for
-// every line.
-inline int CompareTableName(const char* row, std::string_view word) {
-    for (std::size_t i = 0;; ++i) {
-        unsigned char a = static_cast<unsigned char>(row[i]);
-        if (a == 0) return i == word.size() ? 0 : -1;
-        if (i == word.size()) return 1;
-        unsigned char b = static_cast<unsigned char>(word[i]);
-        if (a != b) return a - b;
-    }
 }
 
 // Bytes one source line produces, with the listing's grouping (shape word).

@@ -91,23 +91,14 @@ constexpr int kMaxHandler = 42;
 } // namespace
 
 int FindDirective(std::string_view lowerName) {
-    std::size_t lo = 0, hi = std::size(kDirectives);
-    while (lo < hi) {
-        std::size_t mid = (lo + hi) / 2;
-        int c = CompareTableName(kDirectives[mid].name, lowerName);
-        if (c == 0) return static_cast<int>(mid);
-        if (c > 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return -1;
+    const DirRow* row = FindRow(kDirectives, lowerName);
+    return row ? static_cast<int>(row - kDirectives) : -1;
 }
 
 bool CheckDirectiveTable() {
-    for (std::size_t i = 0; i < std::size(kDirectives); ++i) {
-        if (kDirectives[i].handler < 0 || kDirectives[i].handler > kMaxHandler) return false;
-        if (i > 0 && std::string_view(kDirectives[i - 1].name) >= std::string_view(kDirectives[i].name)) return false;
-    }
-    return true;
+    for (const DirRow& row : kDirectives)
+        if (row.handler < 0 || row.handler > kMaxHandler) return false;
+    return FirstUnsortedRow(kDirectives) == std::size(kDirectives);
 }
 
 std::size_t DirectiveCount() { return std::size(kDirectives); }

@@ -124,7 +124,7 @@ private:
 struct CommandRows {
     int preprocessor = -1;
     int directive = -1;
-    const void* instruction = nullptr;
+    const OpcodeEntry* instruction = nullptr;
 };
 
 // Pending collection of a macro or repeat body.

@@ -561,22 +561,11 @@ const PreRow kPreTable[] = {
 } // namespace
 
 int FindPreprocessor(std::string_view lowerName) {
-    std::size_t lo = 0, hi = std::size(kPreTable);
-    while (lo < hi) {
-        std::size_t mid = (lo + hi) / 2;
-        int c = CompareTableName(kPreTable[mid].name, lowerName);
-        if (c == 0) return static_cast<int>(mid);
-        if (c > 0) hi = mid;
-        else lo = mid + 1;
-    }
-    return -1;
+    const PreRow* row = FindRow(kPreTable, lowerName);
+    return row ? static_cast<int>(row - kPreTable) : -1;
 }
 
-bool CheckPreprocessorTable() {
-    for (std::size_t i = 1; i < std::size(kPreTable); ++i)
-        if (std::string_view(kPreTable[i - 1].name) >= std::string_view(kPreTable[i].name)) return false;
-    return true;
-}
+bool CheckPreprocessorTable() { return FirstUnsortedRow(kPreTable) == std::size(kPreTable); }
 
 bool PreprocessorIsConditional(int row) { return row >= 0 && kPreTable[row].conditional; }
 

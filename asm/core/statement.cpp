@@ -181,10 +181,10 @@ bool Assembler::Impl::ProcessStatement() {
         s.SetPos(wordPos);
         return as.Report(2031, {word});
     }
-    if (const void* row = rows.instruction) {
+    if (const OpcodeEntry* row = rows.instruction) {
         EndOffset();
         if (!DefineLabel()) return false;
-        bool ok = as.target_.AssembleInstruction(as, row);
+        bool ok = as.target_.AssembleInstruction(as, *row);
         if (ok) ok = CheckTrailing();
         return ok;
     }

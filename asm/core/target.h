@@ -1,13 +1,16 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "messages.h"
+#include "table.h"
 
 namespace qorb {
 
 class Assembler;
+class EncoderHost;
 
 // Texts and behaviour that differ between the 68HC12 and the 68HC11 build.
 struct TargetTexts {
@@ -34,36 +37,39 @@ public:
     // the fatal error itself and returns false when the table is unusable.
     virtual bool CheckTables(Assembler& as) const = 0;
 
-    // Looks up a mnemonic already folded to lower case. Returns an opaque row
-    // handle, or nullptr when the name is not an instruction.
-    virtual const void* FindInstruction(std::string_view lowerName) const = 0;
+    // Looks up a mnemonic (case does not matter). Returns nullptr when the
+    // name is not an instruction.
+    virtual const OpcodeEntry* FindInstruction(std::string_view name) const = 0;
 
     // Assembles one instruction. The scanner stands right after the mnemonic.
     // Returns false after reporting an error (the line failed). On success the
     // scanner stands after the operand field; the core checks what is left.
-    virtual bool AssembleInstruction(Assembler& as, const void* row) const = 0;
+    virtual bool AssembleInstruction(Assembler& as, const OpcodeEntry& row) const = 0;
 };
 
-// A target made of its texts and the three functions of its instruction set.
+// A target made of its texts, its instruction table, the operand classes it
+// knows and its encoder.
 class TableTarget final : public Target {
 public:
-    using CheckFn = bool (*)(Assembler&);
-    using FindFn = const void* (*)(std::string_view);
-    using AssembleFn = bool (*)(Assembler&, const void*);
+    using ValidClassFn = bool (*)(int);
+    using EncodeFn = bool (*)(EncoderHost&, const OpcodeEntry&);
 
-    constexpr TableTarget(const TargetTexts& texts, CheckFn check, FindFn find, AssembleFn assemble)
-        : texts_(texts), check_(check), find_(find), assemble_(assemble) {}
+    constexpr TableTarget(const TargetTexts& texts, std::span<const OpcodeEntry> table, ValidClassFn validClass,
+                          EncodeFn encode)
+        : texts_(texts), table_(table), validClass_(validClass), encode_(encode) {}
 
     const TargetTexts& Texts() const override { return texts_; }
-    bool CheckTables(Assembler& as) const override { return check_(as); }
-    const void* FindInstruction(std::string_view name) const override { return find_(name); }
-    bool AssembleInstruction(Assembler& as, const void* row) const override { return assemble_(as, row); }
+    bool CheckTables(Assembler& as) const override;
+    const OpcodeEntry* FindInstruction(std::string_view name) const override {
+        return FindRow(table_, name, Folding::Lower);
+    }
+    bool AssembleInstruction(Assembler& as, const OpcodeEntry& row) const override;
 
 private:
     const TargetTexts& texts_;
-    CheckFn check_;
-    FindFn find_;
-    AssembleFn assemble_;
+    std::span<const OpcodeEntry> table_;
+    ValidClassFn validClass_;
+    EncodeFn encode_;
 };
 
 } // namespace qorb

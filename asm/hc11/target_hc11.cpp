@@ -1,6 +1,7 @@
 #include "target_hc11.h"
 
-#include "instructions.h"
+#include "encoder.h"
+#include "opcodes.h"
 
 namespace qorb::hc11 {
 namespace {
@@ -58,7 +59,7 @@ constexpr TargetTexts kTexts = {
 } // namespace
 
 const Target& GetTarget() {
-    static const TableTarget target(kTexts, hc11::CheckTables, hc11::FindInstruction, hc11::AssembleInstruction);
+    static const TableTarget target(kTexts, OpcodeTable(), ValidClass, Assemble);
     return target;
 }
 

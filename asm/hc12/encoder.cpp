@@ -15,7 +15,7 @@ std::int32_t Sub(std::int32_t a, std::int64_t b) {
 
 // The state of one instruction being assembled.
 struct Line {
-    Host& host;
+    EncoderHost& host;
     const OpcodeEntry& row;
     Scanner& scan;
     LineCode& code;
@@ -24,7 +24,7 @@ struct Line {
     bool check;            // range checks: only the final pass, never when screwed
     int cycles = 0;        // additions to the row's base cycles
 
-    Line(Host& h, const OpcodeEntry& r)
+    Line(EncoderHost& h, const OpcodeEntry& r)
         : host(h), row(r), scan(h.Scan()), code(h.Code()),
           start(h.Location() + static_cast<std::uint32_t>(h.Code().count)), firstByte(h.Code().count),
           check(h.FinalPass() && !h.Screwed()) {}
@@ -177,7 +177,7 @@ bool MissingOperandChecks(Line& l, const Operand& op, bool immediateAllowed) {
 // --- class handlers ---------------------------------------------------
 
 bool Inherent(Line& l) {
-    if (SkipBlanks(l.scan)) {
+    if (l.scan.SkipBlanks()) {
         if (!l.host.Compat()) return l.ReportAt(l.scan.Pos(), 2073); // inherent addressing required
         l.ReportAt(l.scan.Pos(), 4302);                              // unexpected comment
         l.scan.SetPos(l.scan.Length());
@@ -236,20 +236,20 @@ bool BitInstruction(Line& l, int cls) {
     if (op.mode & kModesIndirect) return l.ReportAt(op.column, 2071); // indexed indirect addressing illegal
 
     Scanner& s = l.scan;
-    SkipBlanks(s);
+    s.SkipBlanks();
     s.Accept(',');
-    SkipBlanks(s);
+    s.SkipBlanks();
     s.Accept('#');
-    if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2007, {"mask"});
+    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2007, {"mask"});
     ExprResult mask;
     if (!l.host.Evaluate(mask, false)) return false;
 
     ExprResult target;
     std::size_t targetColumn = 0;
     if (cls == kBitBranch) {
-        if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2007, {"target adress"});
+        if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2007, {"target adress"});
         if (!s.Accept(',')) l.ReportAt(s.Pos(), 4301);
-        SkipBlanks(s);
+        s.SkipBlanks();
         targetColumn = s.Pos();
         if (!l.host.Evaluate(target, false)) return false;
     }
@@ -305,7 +305,7 @@ bool ClassOpcode(Line& l, int cls) {
     if (cls == kCall && !(op.mode & kModesIndirect)) {
         Scanner& s = l.scan;
         const std::size_t before = s.Pos();
-        if (SkipBlanks(s)) {
+        if (s.SkipBlanks()) {
             s.Accept(',');
             if (!l.host.Evaluate(page, false)) return false;
         } else {
@@ -361,7 +361,7 @@ bool ClassOpcode(Line& l, int cls) {
 }
 
 bool Branch(Line& l, int cls) {
-    SkipBlanks(l.scan);
+    l.scan.SkipBlanks();
     const std::size_t column = l.scan.Pos();
     ExprResult target;
     if (!l.host.Evaluate(target, false)) return false;
@@ -386,13 +386,13 @@ bool Branch(Line& l, int cls) {
 bool Loop(Line& l) {
     static const char* const kNames[] = {"a", "b", "", "", "d", "x", "y", "sp"};
     Scanner& s = l.scan;
-    SkipBlanks(s);
+    s.SkipBlanks();
     const std::size_t regColumn = s.Pos();
     const int reg = MatchWord(s, kNames, 8);
     if (reg < 0) return l.ReportAt(regColumn, 2084); // A, B, D, X, Y or SP expected
-    SkipBlanks(s);
+    s.SkipBlanks();
     s.Accept(',');
-    if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2007, {"target address"});
+    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2007, {"target address"});
     const std::size_t column = s.Pos();
     ExprResult target;
     if (!l.host.Evaluate(target, false)) return false;
@@ -420,13 +420,13 @@ bool Loop(Line& l) {
 bool Transfer(Line& l, int cls) {
     static const char* const kNames[] = {"a", "b", "ccr", "", "d", "x", "y", "sp"};
     Scanner& s = l.scan;
-    if (!SkipBlanks(s)) return l.ReportAt(s.Pos(), 2068);
+    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2068);
     int regs[2];
     for (int i = 0; i < 2; ++i) {
         if (i == 1) {
-            SkipBlanks(s);
+            s.SkipBlanks();
             s.Accept(',');
-            SkipBlanks(s);
+            s.SkipBlanks();
         }
         const std::size_t column = s.Pos();
         regs[i] = MatchWord(s, kNames, 8);
@@ -438,7 +438,7 @@ bool Transfer(Line& l, int cls) {
 }
 
 bool Emacs(Line& l) {
-    SkipBlanks(l.scan);
+    l.scan.SkipBlanks();
     ExprResult address;
     if (!l.host.Evaluate(address, false)) return false;
     l.PutOpcode(l.row.opcode);
@@ -447,7 +447,7 @@ bool Emacs(Line& l) {
 }
 
 bool Trap(Line& l) {
-    SkipBlanks(l.scan);
+    l.scan.SkipBlanks();
     const std::size_t column = l.scan.Pos();
     ExprResult number;
     if (!l.host.Evaluate(number, false)) return false;
@@ -526,7 +526,7 @@ bool Move(Line& l, bool word) {
     Operand src, dst;
     if (!ParseOperand(l.host, src, 0)) return false;
     if (src.mode == kModeInherent) return l.ReportAt(s.Pos(), 2068);
-    SkipBlanks(s);
+    s.SkipBlanks();
     s.Accept(',');
     if (!ParseOperand(l.host, dst, 0)) return false;
     if (dst.mode == kModeInherent) return l.ReportAt(s.Pos(), 2007, {"destination"});
@@ -604,7 +604,7 @@ bool Move(Line& l, bool word) {
 
 } // namespace
 
-bool Assemble(Host& host, const OpcodeEntry& row) {
+bool Assemble(EncoderHost& host, const OpcodeEntry& row) {
     Line l(host, row);
     if (IsNonStandard(row)) {
         const std::size_t len = std::string_view(row.name).size();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host.h"
+#include "core/encoder_host.h"
 #include "opcodes.h"
 
 namespace qorb::hc12 {
@@ -9,6 +9,6 @@ namespace qorb::hc12 {
 // row's class and places the bytes into the line code buffer; sets the line's
 // cycle count. The same operand forms always give the same number of bytes,
 // in every pass. Returns false after a reported error.
-bool Assemble(Host& host, const OpcodeEntry& row);
+bool Assemble(EncoderHost& host, const OpcodeEntry& row);
 
 } // namespace qorb::hc12

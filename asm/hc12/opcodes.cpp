@@ -1,10 +1,5 @@
 #include "opcodes.h"
 
-#include <algorithm>
-#include <array>
-
-#include "core/assembler.h"
-
 namespace qorb::hc12 {
 namespace {
 
@@ -230,36 +225,12 @@ static_assert(std::size(kTable) == 212);
 
 std::span<const OpcodeEntry> OpcodeTable() { return kTable; }
 
-const OpcodeEntry* LookupOpcode(std::string_view name) {
-    constexpr std::size_t kMaxName = 256;
-    if (name.empty() || name.size() > kMaxName) return nullptr;
-    std::array<char, kMaxName> folded;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        folded[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    const std::string_view key(folded.data(), name.size());
-    const auto* end = std::end(kTable);
-    const auto* it = std::lower_bound(std::begin(kTable), end, key, [](const OpcodeEntry& e, std::string_view k) {
-        return CompareTableName(e.name, k) < 0;
-    });
-    if (it == end || CompareTableName(it->name, key) != 0) return nullptr;
-    return it;
-}
+const OpcodeEntry* LookupOpcode(std::string_view name) { return FindRow(kTable, name, Folding::Lower); }
+
+bool ValidClass(int cls) { return cls >= kInherent && cls <= kClear; }
 
 TableFault ValidateTable(std::span<const OpcodeEntry> table, std::size_t* where) {
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const int cls = ClassOf(table[i]);
-        if (cls < kInherent || cls > kClear) {
-            if (where) *where = i;
-            return TableFault::BadClass;
-        }
-        if (i > 0 && !(std::string_view(table[i - 1].name) < std::string_view(table[i].name))) {
-            if (where) *where = i;
-            return TableFault::OutOfOrder;
-        }
-    }
-    return TableFault::None;
+    return qorb::ValidateTable(table, ValidClass, where);
 }
 
 } // namespace qorb::hc12

@@ -2,17 +2,26 @@
 
 // The 68HC12 opcode table: one row per mnemonic, sorted by name in plain byte
 // order so that a lookup can halve the table.
+//
+// For a disassembler, each row gives the mnemonic, its operand class, the
+// opcode of its first form and its base cycles. The classes that take an
+// address mode add to the opcode: kGeneral8/kGeneral16 (immediate +$00,
+// direct +$10, indexed +$20, extended +$30), kReadModifyWrite/kClear/kStore
+// (indexed +$20, extended +$30; kStore also direct +$10), kBitSetClear and
+// kBitBranch (direct +$40, extended +$10, indexed +$00); kJump, kJumpSubroutine
+// and kCall have one opcode per mode (see the encoder); the moves add the
+// form (0..5) to $1800/$1808. Two-byte opcodes of class kInherent from $B700
+// are transfers whose second byte is the register postbyte. Every indexed
+// operand is a postbyte followed by 0, 1 or 2 offset bytes.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
 
-namespace qorb::hc12 {
+#include "core/table.h"
 
-// Marks a mnemonic that other assemblers do not know (lda, ldb, sta, stb).
-inline constexpr std::uint32_t kNonStandard = 0x40;
-inline constexpr std::uint32_t kClassMask = 0x3F;
+namespace qorb::hc12 {
 
 // Operand classes (see the encoder for what each accepts).
 enum OperandClass : int {
@@ -43,17 +52,6 @@ enum OperandClass : int {
     kClear = 25,
 };
 
-struct OpcodeEntry {
-    const char* name;     // lower case
-    std::uint32_t cls;    // operand class in the low 6 bits, kNonStandard flag
-    std::uint32_t opcode; // below 256: one byte; else two bytes, high first
-    std::uint32_t cycles; // base cycles; 255: not fixed
-};
-
-inline int ClassOf(const OpcodeEntry& e) { return static_cast<int>(e.cls & kClassMask); }
-inline bool IsNonStandard(const OpcodeEntry& e) { return (e.cls & kNonStandard) != 0; }
-inline int OpcodeLength(std::uint32_t opcode) { return (opcode & 0xFFFF) >= 256 ? 2 : 1; }
-
 std::span<const OpcodeEntry> OpcodeTable();
 
 // Finds a row by halving. The name is folded to lower case first, so
@@ -61,7 +59,8 @@ std::span<const OpcodeEntry> OpcodeTable();
 // never mnemonics.
 const OpcodeEntry* LookupOpcode(std::string_view name);
 
-enum class TableFault { None, BadClass, OutOfOrder };
+// Classes 1..25.
+bool ValidClass(int cls);
 // Checks a table for classes 1..25 and strictly ascending names. On a fault,
 // `where` receives the index of the offending row.
 TableFault ValidateTable(std::span<const OpcodeEntry> table, std::size_t* where = nullptr);

@@ -6,8 +6,6 @@ namespace {
 const char* const kIndexNames[] = {"x", "y", "sp", "pc", "pcr"};
 const char* const kAccumulatorNames[] = {"a", "b", "d"};
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool Fits(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v >= lo && v <= hi; }
 
 // Step 10 of the parser: a plain address is direct unless it is known to
@@ -19,26 +17,14 @@ void PlainAddress(Operand& op) {
 
 } // namespace
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-bool IsIdentifierChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '$' || c == '.' ||
-           c == '_' || c == '?' || c == '@';
-}
-
-bool SkipBlanks(Scanner& s) {
-    while (!s.AtEnd() && IsBlank(s.Cur())) s.Advance();
-    return !s.AtStatementEnd();
-}
-
 int MatchWord(Scanner& s, const char* const* names, int count) {
     std::size_t len = 0;
-    while (IsIdentifierChar(s.At(len))) ++len;
+    while (chars::IsSymbolChar(s.At(len))) ++len;
     if (len == 0) return -1;
     for (int i = 0; i < count; ++i) {
         const char* n = names[i];
         std::size_t j = 0;
-        while (j < len && n[j] != '\0' && Lower(s.At(j)) == n[j]) ++j;
+        while (j < len && n[j] != '\0' && chars::ToLower(s.At(j)) == n[j]) ++j;
         if (j == len && n[j] == '\0') {
             s.Advance(len);
             return i;
@@ -57,10 +43,10 @@ std::uint8_t ConstantPostbyte(unsigned mode, int reg, std::int32_t value) {
     }
 }
 
-bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
+bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
     Scanner& s = host.Scan();
     op = Operand{};
-    if (!SkipBlanks(s)) {
+    if (!s.SkipBlanks()) {
         op.mode = kModeInherent;
         return true;
     }
@@ -76,7 +62,7 @@ bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
     }
 
     const bool indirect = s.Accept('[');
-    if (indirect) SkipBlanks(s);
+    if (indirect) s.SkipBlanks();
 
     // The offset part.
     op.offsetColumn = s.Pos();
@@ -97,7 +83,7 @@ bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
     }
     const std::size_t afterOffset = s.Pos();
 
-    SkipBlanks(s);
+    s.SkipBlanks();
     if (!s.Accept(',')) {
         if (!indirect && op.accumulator < 0) {
             s.SetPos(afterOffset);
@@ -107,13 +93,13 @@ bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
         host.Report(4301, {}); // comma expected; read on as if it were there
     }
 
-    SkipBlanks(s);
+    s.SkipBlanks();
     bool pre = false, decrement = false;
     if (s.Cur() == '+' || s.Cur() == '-') {
         pre = true;
         decrement = s.Cur() == '-';
         s.Advance();
-        SkipBlanks(s);
+        s.SkipBlanks();
     }
 
     const std::size_t regColumn = s.Pos();
@@ -121,9 +107,9 @@ bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
     if (reg < 0) {
         s.SetPos(afterOffset);
         if (indirect || op.accumulator >= 0) {
-            SkipBlanks(s);
+            s.SkipBlanks();
             s.Accept(',');
-            SkipBlanks(s);
+            s.SkipBlanks();
             return host.Report(2085, {}); // X, Y, SP or PC expected
         }
         // A plain address; the comma belongs to the caller (bset addr,#mask).
@@ -146,7 +132,7 @@ bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
     bool post = false;
     if (!pre) {
         const std::size_t before = s.Pos();
-        SkipBlanks(s);
+        s.SkipBlanks();
         if (s.Cur() == '+' || s.Cur() == '-') {
             post = true;
             decrement = s.Cur() == '-';
@@ -159,7 +145,7 @@ bool ParseOperand(Host& host, Operand& op, std::uint32_t placed) {
     const auto rr = static_cast<unsigned>(op.reg);
 
     if (indirect) {
-        SkipBlanks(s);
+        s.SkipBlanks();
         if (!s.Accept(']')) return host.Report(2007, {"']'"});
         if (op.accumulator == 2 && !op.incDec) {
             op.mode = kModeIndirectD;

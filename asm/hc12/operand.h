@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host.h"
+#include "core/encoder_host.h"
 
 namespace qorb::hc12 {
 
@@ -50,11 +50,6 @@ struct Operand {
     bool IsConstantOffset() const { return IsIndexed() && accumulator < 0 && !incDec; }
 };
 
-// Scanner helpers shared by the handlers.
-bool IsBlank(char c);
-bool IsIdentifierChar(char c);
-// Skips blanks; false at the end of the line or at a comment.
-bool SkipBlanks(Scanner& s);
 // Matches one of `names` (lower case) as a whole word regardless of case, at
 // the scan position. Returns its index and moves past it, or -1.
 int MatchWord(Scanner& s, const char* const* names, int count);
@@ -62,7 +57,7 @@ int MatchWord(Scanner& s, const char* const* names, int count);
 // Parses one operand in the general form. `placed` counts the bytes of the
 // instruction that precede its operand for PC-relative distances.
 // Returns false after a reported error.
-bool ParseOperand(Host& host, Operand& op, std::uint32_t placed);
+bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed);
 
 // Postbyte of a 5-bit, 9-bit or 16-bit constant offset form.
 std::uint8_t ConstantPostbyte(unsigned mode, int reg, std::int32_t value);

@@ -1,6 +1,7 @@
 #include "target_hc12.h"
 
-#include "instructions.h"
+#include "encoder.h"
+#include "opcodes.h"
 
 namespace qorb::hc12 {
 namespace {
@@ -35,7 +36,7 @@ constexpr TargetTexts kTexts = {
 } // namespace
 
 const Target& GetTarget() {
-    static const TableTarget target(kTexts, hc12::CheckTables, hc12::FindInstruction, hc12::AssembleInstruction);
+    static const TableTarget target(kTexts, OpcodeTable(), ValidClass, Assemble);
     return target;
 }
 

@@ -1,20 +1,21 @@
 #pragma once
 
-// What the instruction handlers need from the assembler: the scanner over the
-// line, the expression evaluator, the message reporter, the location counter,
-// the line code buffer and the pass state. The real assembler provides it
-// through AssemblerHost; tests provide a small stand-in.
+// What an instruction encoder needs from the assembler for one line: the
+// scanner over the line, the expression evaluator, the message reporter, the
+// location counter, the line code buffer and the pass state. The real
+// assembler provides it through AssemblerHost; the encoders' unit tests
+// provide a small stand-in.
 
 #include <cstdint>
 #include <initializer_list>
 
-#include "core/assembler.h"
+#include "assembler.h"
 
-namespace qorb::hc12 {
+namespace qorb {
 
-class Host {
+class EncoderHost {
 public:
-    virtual ~Host() = default;
+    virtual ~EncoderHost() = default;
     virtual Scanner& Scan() = 0;
     virtual bool Evaluate(ExprResult& result, bool knownInPassOne) = 0;
     // Always returns false.
@@ -27,7 +28,7 @@ public:
     virtual bool Compat() const = 0;
 };
 
-class AssemblerHost final : public Host {
+class AssemblerHost final : public EncoderHost {
 public:
     explicit AssemblerHost(Assembler& as) : as_(as) {}
     Scanner& Scan() override { return as_.Scan(); }
@@ -44,4 +45,4 @@ private:
     Assembler& as_;
 };
 
-} // namespace qorb::hc12
+} // namespace qorb
