@@ -7,6 +7,7 @@
 #include "core/privatestrings.h"
 #include "core/process.h"
 #include "core/tempfiles.h"
+#include "crashed_child.h"
 #include "dump_reader.h"
 
 #include <gtest/gtest.h>
@@ -323,85 +324,21 @@ TEST(PrivateStrings, OnlyTheGivenPartChangesAndCutCopiesAreFound) {
 }
 
 // ---------------------------------------------------------------------------
-// A child that crashes for real and waits in its handler, as the hook does.
+// The dump of a child that crashed for real (crashed_child.h)
 
-struct Record {
-    std::uint64_t siginfo, ucontext;
-    std::int32_t tid;
-} __attribute__((packed));
+using crashtest::kBssMarker;
+using crashtest::Record;
 
-Record g_record;
-int g_pipe = -1;
-// Zero-initialised and large: its end lies beyond the program file's last
-// page, in the anonymous mapping the loader puts behind the module.
-char g_bss[1 << 20];
-const char kBssMarker[] = "KORVELL-BSS-MARKER-91C4";
-const char kMarker[] = "KORVELL-HEAP-MARKER-5F3A";
-
-void ChildHandler(int, siginfo_t* info, void* uc) {
-    g_record = {reinterpret_cast<std::uintptr_t>(info), reinterpret_cast<std::uintptr_t>(uc),
-                static_cast<std::int32_t>(syscall(SYS_gettid))};
-    std::uint64_t address = reinterpret_cast<std::uintptr_t>(&g_record);
-    ssize_t ignored = write(g_pipe, &address, sizeof address);
-    (void)ignored;
-    for (;;) pause();
-}
-
-class CrashedChild : public ::testing::Test {
+// The shared child, and its dump read back.
+class CrashedChild : public crashtest::CrashedChild {
 protected:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        child_ = fork();
-        if (child_ == 0) {
-            close(fds[0]);
-            g_pipe = fds[1];
-            char* heap = static_cast<char*>(std::malloc(1 << 20));  // far from the stack and module data
-            std::memcpy(heap + 4096, kMarker, sizeof kMarker);
-            std::memcpy(g_bss + sizeof g_bss - 64, kBssMarker, sizeof kBssMarker);
-            struct sigaction sa {};
-            sa.sa_sigaction = ChildHandler;
-            sa.sa_flags = SA_SIGINFO;
-            sigaction(SIGSEGV, &sa, nullptr);
-            volatile std::uintptr_t bad = 0x10;
-            *reinterpret_cast<volatile int*>(bad) = static_cast<int>(reinterpret_cast<std::uintptr_t>(heap));
-            _exit(1);
-        }
-        close(fds[1]);
-        ASSERT_EQ(read(fds[0], &record_, sizeof record_), static_cast<ssize_t>(sizeof record_));
-        close(fds[0]);
-        // Is ptrace allowed here at all?
-        if (ptrace(PTRACE_SEIZE, child_, nullptr, nullptr) != 0) {
-            skip_ = true;
-        } else {
-            ptrace(PTRACE_INTERRUPT, child_, nullptr, nullptr);
-            waitpid(child_, nullptr, __WALL);
-            ptrace(PTRACE_DETACH, child_, nullptr, nullptr);
-        }
-    }
-    void TearDown() override {
-        if (child_ > 0) {
-            kill(child_, SIGKILL);
-            waitpid(child_, nullptr, 0);
-        }
-    }
-
-    dumptest::Dump DumpOf(CrashedProcess& p, std::uint32_t type) {
-        char path[] = "/tmp/ulmarro-dump-XXXXXX";
-        int fd = mkstemp(path);
-        EXPECT_GE(fd, 0);
-        Failure f = WriteMinidump(p, type, fd);
-        EXPECT_FALSE(f.failed()) << f.Describe();
-        close(fd);
+    dumptest::Dump DumpOf(const CrashedProcess& p, std::uint32_t type) {
+        std::string path = WriteDump(p, type);
         dumptest::Dump d;
         EXPECT_TRUE(d.Load(path));
-        unlink(path);
+        unlink(path.c_str());
         return d;
     }
-
-    pid_t child_ = -1;
-    std::uint64_t record_ = 0;
-    bool skip_ = false;
 };
 
 TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
@@ -468,8 +405,8 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     ASSERT_TRUE(full.Has(9));
     EXPECT_EQ(full.U64(24), kDumpWithFullMemory);
     std::string all(full.bytes.begin(), full.bytes.end());
-    EXPECT_NE(all.find(kMarker), std::string::npos);
-    EXPECT_EQ(std::string(d.bytes.begin(), d.bytes.end()).find(kMarker), std::string::npos);
+    EXPECT_NE(all.find(crashtest::kHeapMarker), std::string::npos);
+    EXPECT_EQ(std::string(d.bytes.begin(), d.bytes.end()).find(crashtest::kHeapMarker), std::string::npos);
 #endif
     // Data segments: the module's writable data (where g_record lives).
     dumptest::Dump data = DumpOf(p, kDumpWithDataSegments);
@@ -478,7 +415,7 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     Record copy;
     std::memcpy(&copy, bytes->data(), sizeof copy);
     EXPECT_EQ(copy.tid, child_);
-    auto bss = data.Memory(reinterpret_cast<std::uintptr_t>(g_bss + sizeof g_bss - 64), sizeof kBssMarker);
+    auto bss = data.Memory(reinterpret_cast<std::uintptr_t>(crashtest::g_bss + sizeof crashtest::g_bss - 64), sizeof kBssMarker);
     ASSERT_TRUE(bss.has_value()) << "the anonymous part of .bss belongs to the module's data";
     EXPECT_EQ(std::memcmp(bss->data(), kBssMarker, sizeof kBssMarker), 0);
 
@@ -505,7 +442,7 @@ TEST_F(CrashedChild, BadThreadsAndAddressesAreFailuresNotCrashes) {
     EXPECT_TRUE(p.ReadException(0x10).failed());
     EXPECT_TRUE(p.ReadException(~std::uint64_t{0} - 4).failed());
     // Readable, but not a crash record: the heap marker's neighbourhood.
-    EXPECT_TRUE(p.ReadException(reinterpret_cast<std::uintptr_t>(kMarker)).failed());
+    EXPECT_TRUE(p.ReadException(reinterpret_cast<std::uintptr_t>(crashtest::kHeapMarker)).failed());
     // No address: a dump without exception information.
     ASSERT_FALSE(p.ReadException(0).failed());
     EXPECT_FALSE(p.exception().present);

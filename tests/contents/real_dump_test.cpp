@@ -1,102 +1,37 @@
 // The contents view over dumps the client's own writer made of a child that
 // really crashed (as the crash tests do it: the child waits in its handler).
 
-#include "core/minidump_writer.h"
-#include "core/process.h"
+#include "crashed_child.h"
 #include "minidump_view.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include <fcntl.h>
-#include <sys/ptrace.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using ulmarro::contents::SectionList;
 
 namespace {
 
-struct Record {
-    std::uint64_t siginfo, ucontext;
-    std::int32_t tid;
-} __attribute__((packed));
-
-Record g_record;
-int g_pipe = -1;
-
-void ChildHandler(int, siginfo_t* info, void* uc) {
-    g_record = {reinterpret_cast<std::uintptr_t>(info), reinterpret_cast<std::uintptr_t>(uc),
-                static_cast<std::int32_t>(syscall(SYS_gettid))};
-    std::uint64_t address = reinterpret_cast<std::uintptr_t>(&g_record);
-    ssize_t ignored = write(g_pipe, &address, sizeof address);
-    (void)ignored;
-    for (;;)
-        pause();
-}
-
-class RealDump : public ::testing::Test {
+class RealDump : public crashtest::CrashedChild {
   protected:
-    void SetUp() override {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        child_ = fork();
-        if (child_ == 0) {
-            close(fds[0]);
-            g_pipe = fds[1];
-            struct sigaction sa {};
-            sa.sa_sigaction = ChildHandler;
-            sa.sa_flags = SA_SIGINFO;
-            sigaction(SIGSEGV, &sa, nullptr);
-            volatile std::uintptr_t bad = 0x10;
-            *reinterpret_cast<volatile int*>(bad) = 1;
-            _exit(1);
-        }
-        close(fds[1]);
-        ASSERT_EQ(read(fds[0], &record_, sizeof record_), static_cast<ssize_t>(sizeof record_));
-        close(fds[0]);
-        if (ptrace(PTRACE_SEIZE, child_, nullptr, nullptr) != 0) {
-            skip_ = true;
-        } else {
-            ptrace(PTRACE_INTERRUPT, child_, nullptr, nullptr);
-            waitpid(child_, nullptr, __WALL);
-            ptrace(PTRACE_DETACH, child_, nullptr, nullptr);
-        }
-    }
     void TearDown() override {
-        if (child_ > 0) {
-            kill(child_, SIGKILL);
-            waitpid(child_, nullptr, 0);
-        }
+        crashtest::CrashedChild::TearDown();
         if (!path_.empty()) unlink(path_.c_str());
     }
 
     // Writes the dump and opens it in the view.
     void Dump(std::uint32_t type, SectionList* view) {
         ulmarro::CrashedProcess p;
-        ASSERT_FALSE(p.Find(static_cast<std::uint64_t>(child_)).failed());
-        ASSERT_FALSE(p.Suspend().failed());
-        ASSERT_FALSE(p.ReadException(record_).failed());
-        ASSERT_FALSE(p.ReadModules().failed());
-        char path[] = "/tmp/contents-real-XXXXXX";
-        int fd = mkstemp(path);
-        ASSERT_GE(fd, 0);
-        path_ = path;
-        ulmarro::Failure f = ulmarro::WriteMinidump(p, type, fd);
-        close(fd);
+        ASSERT_NO_FATAL_FAILURE(Read(&p));
+        path_ = WriteDump(p, type);
         p.Detach();
-        ASSERT_FALSE(f.failed()) << f.Describe();
+        ASSERT_FALSE(path_.empty());
         ASSERT_TRUE(view->Open(path_));
     }
 
-    pid_t child_ = -1;
-    std::uint64_t record_ = 0;
-    bool skip_ = false;
     std::string path_;
 };
 
