@@ -65,20 +65,20 @@ bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne
     }
     Symbol& s = it->second;
     s.used = true;
-    if (!s.defined && as.pass_ > 1) return as.Report(2038, {name});
+    if (!s.defined && as.pass_ > 1) return as.Report(Msg::UndefinedSymbol, {name});
     if (!s.known) as.unresolved_ = true;
     if (knownInPassOne) {
         if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
-        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(2017, {name});
+        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(Msg::SymbolMustBeKnownInPassOne, {name});
     }
     if (s.known) {
         r.value = s.value;
         r.known = true;
     }
     if (as.final_) {
-        if (s.multiplyDefined) as.Report(4003, {name});
-        else if (as.strict_ && s.known && !s.constant) as.Report(4005, {name});
-        else if (as.strict_ && !s.known) as.Report(4004, {name});
+        if (s.multiplyDefined) as.Report(Msg::MultiplyDefinedSymbolReference, {name});
+        else if (as.strict_ && s.known && !s.constant) as.Report(Msg::InconstantSymbolReference, {name});
+        else if (as.strict_ && !s.known) as.Report(Msg::UnresolvedSymbolReference, {name});
     }
     return true;
 }
@@ -87,19 +87,19 @@ bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprR
     Symbol& s = as.GetLocal(number);
     if (!s.defined && !s.known) as.unresolved_ = true;
     s.used = true;
-    if (!s.defined && as.pass_ > 1) return as.Report(2043, {number});
+    if (!s.defined && as.pass_ > 1) return as.Report(Msg::UndefinedLocal, {number});
     if (!s.known) as.unresolved_ = true;
     if (knownInPassOne) {
         if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
-        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(2018, {number});
+        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(Msg::LocalMustBeKnownInPassOne, {number});
     }
     if (s.known) {
         r.value = s.value;
         r.known = true;
     }
     if (as.final_) {
-        if (s.multiplyDefined) as.Report(4006, {number});
-        else if (as.strict_ && s.known && !s.constant) as.Report(4007, {number});
+        if (s.multiplyDefined) as.Report(Msg::MultiplyDefinedLocalReference, {number});
+        else if (as.strict_ && s.known && !s.constant) as.Report(Msg::InconstantLocalReference, {number});
     }
     return true;
 }
@@ -117,16 +117,16 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     }
     if (isSet) {
         if (s->defined && s->isOther) {
-            return local >= 0 ? as.Report(2045, {local}) : as.Report(2040, {name});
+            return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local}) : as.Report(Msg::SymbolCannotBeReused, {name});
         }
     } else if (s->defined && s->isSet) {
-        return local >= 0 ? as.Report(2045, {local}) : as.Report(2040, {name});
+        return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local}) : as.Report(Msg::SymbolCannotBeReused, {name});
     }
     // A definition that fails leaves the symbol as it was, so a duplicate
     // label does not also make the first definition look inconstant.
     if (!isSet && s->DefinedInPass(as.pass_)) {
         s->multiplyDefined = true;
-        return local >= 0 ? as.Report(2044, {local}) : as.Report(2039, {name});
+        return local >= 0 ? as.Report(Msg::LocalRedefinition, {local}) : as.Report(Msg::SymbolRedefinition, {name});
     }
     if (known && isSet) {
         // set symbols change value within a pass on purpose
@@ -149,8 +149,8 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     else as.unresolved_ = true;
     if (as.final_ && as.strict_) {
         if (isSet && known) return true;
-        if (!known) return local >= 0 ? as.Report(2046, {local}) : as.Report(2041, {name});
-        if (!s->constant) return local >= 0 ? as.Report(2047, {local}) : as.Report(2042, {name});
+        if (!known) return local >= 0 ? as.Report(Msg::LocalCannotBeResolved, {local}) : as.Report(Msg::SymbolCannotBeResolved, {name});
+        if (!s->constant) return local >= 0 ? as.Report(Msg::LocalInconstant, {local}) : as.Report(Msg::SymbolInconstant, {name});
     }
     return true;
 }
@@ -306,7 +306,7 @@ std::FILE* Assembler::Impl::CreateOutput(const std::string& path, const std::str
     }
     if (!f || !clash.empty()) {
         if (f) std::fclose(f);
-        as.Report(1007, {path, clash.empty() ? host::ErrorText(e) : clash});
+        as.Report(Msg::IoErrorCreatingFile, {path, clash.empty() ? host::ErrorText(e) : clash});
         return nullptr;
     }
     outputs.push_back(Output{id, shown, !keep, false});
@@ -320,7 +320,7 @@ bool Assembler::Impl::CheckOutputNames(const std::string& objectPath, const std:
         if (!host::Identify(path, &id)) return false;
         std::string clash = Clash(id);
         if (clash.empty()) return false;
-        as.Report(1007, {path, clash});
+        as.Report(Msg::IoErrorCreatingFile, {path, clash});
         return true;
     };
     if (refused(objectPath)) return false;
@@ -329,7 +329,7 @@ bool Assembler::Impl::CheckOutputNames(const std::string& objectPath, const std:
     host::FileId a, b;
     if (objectPath == listingPath ||
         (host::Identify(objectPath, &a) && host::Identify(listingPath, &b) && a.Known() && a == b))
-        return as.Report(1007, {objectPath, "same file as output '" + listingName + "'"});
+        return as.Report(Msg::IoErrorCreatingFile, {objectPath, "same file as output '" + listingName + "'"});
     return true;
 }
 
@@ -444,7 +444,7 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         host::Close(fd);
     }
     if (!refused.empty()) {
-        Report(2003, {displayName, refused});
+        Report(Msg::CannotOpen, {displayName, refused});
         im.DiscardStaleObject(objectPath);
         return false;
     }
@@ -470,8 +470,8 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
                                                host::LocalTimeText()}));
             }
             for (const auto& [where, name] : im.failedIncludeList) {
-                std::string line = where + FormatText(KindPrefix(MsgKind::Note), {5003}) +
-                                   FormatText(CatalogueText(5003), {name});
+                std::string line = where + FormatText(KindPrefix(MsgKind::Note), {Msg::FailedToOpenFile}) +
+                                   FormatText(CatalogueText(Msg::FailedToOpenFile), {name});
                 Print(line);
                 if (im.listing) im.listing->Message(line);
             }
@@ -507,13 +507,13 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         im.listing.reset();
     }
     if (ok && im.previousPassFailed) {
-        Report(2005);
+        Report(Msg::AbortedForErrorsInPreviousPass);
         ok = false;
     }
-    if (unresolved_) Report(4008);
+    if (unresolved_) Report(Msg::ForwardReferencesNotResolved);
     if (!ok || pass_ - 1 > settings_.maxPasses) im.DiscardStaleObject(objectPath);
     if (pass_ - 1 > settings_.maxPasses) {
-        Report(1012);
+        Report(Msg::UnableToResolveCode);
         std::fputs("\nUnresolved symbols:\n", err_);
         PrintUnresolved(err_);
         return false;

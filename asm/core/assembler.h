@@ -316,9 +316,9 @@ public:
     const Settings& GetSettings() const { return settings_; }
 
     // ---- messages -------------------------------------------------------
-    // Reports a numbered message; always returns false so handlers can
+    // Reports a message; always returns false so handlers can
     // `return as.Report(...)`.
-    bool Report(int number, std::initializer_list<MsgArg> args = {});
+    bool Report(Msg id, std::initializer_list<MsgArg> args = {});
     // Writes text to standard output (and nowhere else).
     void Print(std::string_view text);
     unsigned Warnings() const { return warnings_; }

@@ -13,80 +13,125 @@ namespace {
 
 enum Flags : unsigned { kObsolete = 0x80, kKeepsOffset = 0x20, kOwnLabel = 0x10 };
 
+// What a pseudo command does: one handler each.
+enum class Directive : unsigned char {
+    Unsupported, // another assembler's command: ignored with a warning
+    Section,     // opens the section the line's label names
+    Switch,      // goes on in a section opened before
+    Offset,      // counts addresses without placing code, until the next code
+    Save,        // pushes the current section
+    Restore,     // goes back to the section `save` pushed
+    Org,         // sets the location (in a new unnamed section once code was placed)
+    Align,       // pads to a multiple of its operand
+    Even,        // pads to an even address
+    Local,       // starts a new scope of local labels
+    Equ,         // gives the label a constant value
+    Set,         // gives the label a value that may be set again
+    DataBytes,   // places bytes and strings
+    DataWords,   // places 16-bit words
+    DataLongs,   // places 32-bit words
+    FillBytes,   // places a count of one byte value
+    FillWords,   // places a count of one word value
+    FillLongs,   // places a count of one long value
+    SpaceBytes,  // reserves a count of bytes
+    SpaceWords,  // reserves a count of words
+    SpaceLongs,  // reserves a count of longs
+    Macro,       // defines a macro named by the label, up to `endm`
+    Endm,        // ends a macro definition (an error outside one)
+    Mexit,       // leaves the macro expansion
+    Repeat,      // repeats the block up to `endr`
+    Endr,        // ends a repeat block (an error outside one)
+    List,        // listing on or off
+    Nolist,      // listing off
+    Clist,       // lists the lines of false conditional blocks, or not
+    Mlist,       // lists macro expansions, or not
+    Title,       // the listing's page title
+    Subtitle,    // the listing's page subtitle
+    Page,        // starts a new listing page
+    Space,       // empty lines in the listing
+    PageLength,  // lines of a listing page (0: no pages)
+    LineLength,  // characters of a listing line
+    Tabs,        // tab width of the listing
+    End,         // ends the source file
+    Fcc,         // places the characters between two delimiters
+    Dump,        // prints the assembler's state (for its developers)
+    Count
+};
+
 struct DirRow {
     const char* name;
-    int handler;
+    Directive handler;
     unsigned flags;
 };
 
 // Sorted by name in byte order; searched by halving.
+// clang-format off
 const DirRow kDirectives[] = {
-    {"adr", 13, kObsolete},
-    {"align", 7, kKeepsOffset},
-    {"bsz", 15, kObsolete},
-    {"byt", 12, kObsolete},
-    {"clist", 31, kKeepsOffset},
-    {"cpu", 0, kObsolete},
-    {"db", 12, kObsolete},
-    {"dc", 12, 0},
-    {"dc.b", 12, 0},
-    {"dc.l", 14, 0},
-    {"dc.w", 13, 0},
-    {"dcb", 15, 0},
-    {"dcb.b", 15, 0},
-    {"dcb.l", 17, 0},
-    {"dcb.w", 16, 0},
-    {"dfs", 18, kObsolete | kKeepsOffset},
-    {"ds", 18, kKeepsOffset},
-    {"ds.b", 18, kKeepsOffset},
-    {"ds.l", 20, kKeepsOffset},
-    {"ds.w", 19, kKeepsOffset},
-    {"dw", 13, kObsolete},
-    {"end", 40, 0},
-    {"endm", 25, 0},
-    {"endr", 28, 0},
-    {"equ", 10, kKeepsOffset | kOwnLabel},
-    {"even", 8, kKeepsOffset},
-    {"fcb", 12, kObsolete},
-    {"fcc", 41, kObsolete},
-    {"fdb", 13, kObsolete},
-    {"fill", 15, kObsolete},
-    {"list", 29, kKeepsOffset},
-    {"llen", 38, kKeepsOffset},
-    {"local", 9, 0},
-    {"macro", 24, kOwnLabel},
-    {"mexit", 26, 0},
-    {"mlist", 32, kKeepsOffset},
-    {"nam", 33, kObsolete | kKeepsOffset},
-    {"name", 33, kObsolete | kKeepsOffset},
-    {"nolist", 30, kKeepsOffset},
-    {"offset", 3, kKeepsOffset},
-    {"opt", 0, kKeepsOffset},
-    {"org", 6, 0},
-    {"pag", 35, kObsolete | kKeepsOffset},
-    {"page", 35, kKeepsOffset},
-    {"plen", 37, kKeepsOffset},
-    {"repeat", 27, 0},
-    {"rept", 27, 0},
-    {"restore", 5, 0},
-    {"rmb", 18, kObsolete | kKeepsOffset},
-    {"rmd", 19, kObsolete | kKeepsOffset},
-    {"rmq", 20, kObsolete | kKeepsOffset},
-    {"rmw", 19, kObsolete | kKeepsOffset},
-    {"save", 4, kKeepsOffset},
-    {"section", 1, kOwnLabel},
-    {"set", 11, kKeepsOffset | kOwnLabel},
-    {"spc", 36, kKeepsOffset},
-    {"subttl", 34, kKeepsOffset},
-    {"switch", 2, 0},
-    {"tabs", 39, kKeepsOffset},
-    {"title", 33, kKeepsOffset},
-    {"ttl", 33, kKeepsOffset},
-    {"zkdump", 42, 0},
-    {"zmb", 15, kObsolete},
+    {"adr", Directive::DataWords, kObsolete},
+    {"align", Directive::Align, kKeepsOffset},
+    {"bsz", Directive::FillBytes, kObsolete},
+    {"byt", Directive::DataBytes, kObsolete},
+    {"clist", Directive::Clist, kKeepsOffset},
+    {"cpu", Directive::Unsupported, kObsolete},
+    {"db", Directive::DataBytes, kObsolete},
+    {"dc", Directive::DataBytes, 0},
+    {"dc.b", Directive::DataBytes, 0},
+    {"dc.l", Directive::DataLongs, 0},
+    {"dc.w", Directive::DataWords, 0},
+    {"dcb", Directive::FillBytes, 0},
+    {"dcb.b", Directive::FillBytes, 0},
+    {"dcb.l", Directive::FillLongs, 0},
+    {"dcb.w", Directive::FillWords, 0},
+    {"dfs", Directive::SpaceBytes, kObsolete | kKeepsOffset},
+    {"ds", Directive::SpaceBytes, kKeepsOffset},
+    {"ds.b", Directive::SpaceBytes, kKeepsOffset},
+    {"ds.l", Directive::SpaceLongs, kKeepsOffset},
+    {"ds.w", Directive::SpaceWords, kKeepsOffset},
+    {"dw", Directive::DataWords, kObsolete},
+    {"end", Directive::End, 0},
+    {"endm", Directive::Endm, 0},
+    {"endr", Directive::Endr, 0},
+    {"equ", Directive::Equ, kKeepsOffset | kOwnLabel},
+    {"even", Directive::Even, kKeepsOffset},
+    {"fcb", Directive::DataBytes, kObsolete},
+    {"fcc", Directive::Fcc, kObsolete},
+    {"fdb", Directive::DataWords, kObsolete},
+    {"fill", Directive::FillBytes, kObsolete},
+    {"list", Directive::List, kKeepsOffset},
+    {"llen", Directive::LineLength, kKeepsOffset},
+    {"local", Directive::Local, 0},
+    {"macro", Directive::Macro, kOwnLabel},
+    {"mexit", Directive::Mexit, 0},
+    {"mlist", Directive::Mlist, kKeepsOffset},
+    {"nam", Directive::Title, kObsolete | kKeepsOffset},
+    {"name", Directive::Title, kObsolete | kKeepsOffset},
+    {"nolist", Directive::Nolist, kKeepsOffset},
+    {"offset", Directive::Offset, kKeepsOffset},
+    {"opt", Directive::Unsupported, kKeepsOffset},
+    {"org", Directive::Org, 0},
+    {"pag", Directive::Page, kObsolete | kKeepsOffset},
+    {"page", Directive::Page, kKeepsOffset},
+    {"plen", Directive::PageLength, kKeepsOffset},
+    {"repeat", Directive::Repeat, 0},
+    {"rept", Directive::Repeat, 0},
+    {"restore", Directive::Restore, 0},
+    {"rmb", Directive::SpaceBytes, kObsolete | kKeepsOffset},
+    {"rmd", Directive::SpaceWords, kObsolete | kKeepsOffset},
+    {"rmq", Directive::SpaceLongs, kObsolete | kKeepsOffset},
+    {"rmw", Directive::SpaceWords, kObsolete | kKeepsOffset},
+    {"save", Directive::Save, kKeepsOffset},
+    {"section", Directive::Section, kOwnLabel},
+    {"set", Directive::Set, kKeepsOffset | kOwnLabel},
+    {"spc", Directive::Space, kKeepsOffset},
+    {"subttl", Directive::Subtitle, kKeepsOffset},
+    {"switch", Directive::Switch, 0},
+    {"tabs", Directive::Tabs, kKeepsOffset},
+    {"title", Directive::Title, kKeepsOffset},
+    {"ttl", Directive::Title, kKeepsOffset},
+    {"zkdump", Directive::Dump, 0},
+    {"zmb", Directive::FillBytes, kObsolete},
 };
-
-constexpr int kMaxHandler = 42;
+// clang-format on
 
 } // namespace
 
@@ -97,7 +142,7 @@ int FindDirective(std::string_view lowerName) {
 
 bool CheckDirectiveTable() {
     for (const DirRow& row : kDirectives)
-        if (row.handler < 0 || row.handler > kMaxHandler) return false;
+        if (row.handler >= Directive::Count) return false;
     return FirstUnsortedRow(kDirectives) == std::size(kDirectives);
 }
 
@@ -109,7 +154,7 @@ class Handlers {
 public:
     explicit Handlers(Assembler::Impl& im) : im_(im), as_(im.as), s_(im.as.Scan()) {}
 
-    bool Run(int handler);
+    bool Run(Directive handler);
 
 private:
     // Skips to the next comma (or the end) after a failed list item.
@@ -141,7 +186,7 @@ private:
     bool Switch();
     bool SaveRestore(bool save);
     bool ListSwitch(bool* flag, bool forceOff);
-    bool ListNumber(int which);
+    bool ListNumber(Directive which);
     bool Title(std::string& into);
     bool Fcc();
     void Dump();
@@ -162,14 +207,14 @@ bool Handlers::Number(long lo, long hi, const char* range, std::int32_t& out, bo
     out = r.value;
     if (r.known && !(allowZero && r.value == 0) && (r.value < lo || r.value > hi)) {
         s_.SetPos(at);
-        return as_.Report(2016, {range});
+        return as_.Report(Msg::ExpressionOutOfRange, {range});
     }
     if (!r.known) out = 0;
     return true;
 }
 
 bool Handlers::Data(int size) {
-    if (!s_.SkipBlanks()) return as_.Report(2010);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingArgument);
     LineCode& code = as_.Code();
     bool ok = true;
     for (;;) {
@@ -177,7 +222,7 @@ bool Handlers::Data(int size) {
         std::size_t at = s_.Pos();
         char c = s_.Cur();
         if (s_.AtStatementEnd() || c == ',') {
-            as_.Report(2014);
+            as_.Report(Msg::MissingExpression);
             ok = false;
             if (size == 1) code.Put8(0);
             else if (size == 2) code.Put16(0);
@@ -190,7 +235,7 @@ bool Handlers::Data(int size) {
             }
             if (s_.AtEnd()) {
                 s_.SetPos(at);
-                as_.Report(4201);
+                as_.Report(Msg::MissingClosingQuote);
                 s_.SetPos(s_.Length());
             } else {
                 s_.Advance();
@@ -205,10 +250,10 @@ bool Handlers::Data(int size) {
                 std::size_t end = s_.Pos();
                 if (size == 1 && (r.value < -128 || r.value > 255)) {
                     s_.SetPos(at);
-                    as_.Report(4102, {"[0..255]"});
+                    as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..255]"});
                 } else if (size == 2 && (r.value < -32768 || r.value > 65535)) {
                     s_.SetPos(at);
-                    as_.Report(4102, {"[0..65536]"});
+                    as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..65536]"});
                 }
                 s_.SetPos(end);
             }
@@ -231,7 +276,7 @@ bool Handlers::FillValue(int size, std::uint32_t& value) {
         s_.SetPos(save);
         return true;
     }
-    if (!s_.Accept(',')) as_.Report(4301);
+    if (!s_.Accept(',')) as_.Report(Msg::CommaExpected);
     s_.SkipBlanks();
     std::size_t at = s_.Pos();
     ExprResult r;
@@ -239,8 +284,8 @@ bool Handlers::FillValue(int size, std::uint32_t& value) {
     if (r.known) {
         std::size_t end = s_.Pos();
         s_.SetPos(at);
-        if (size == 1 && (r.value < -128 || r.value > 255)) as_.Report(4102, {"[0..255]"});
-        else if (size == 2 && (r.value < -32768 || r.value > 65535)) as_.Report(4102, {"[0..65536]"});
+        if (size == 1 && (r.value < -128 || r.value > 255)) as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..255]"});
+        else if (size == 2 && (r.value < -32768 || r.value > 65535)) as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..65536]"});
         s_.SetPos(end);
     }
     value = static_cast<std::uint32_t>(r.value);
@@ -248,7 +293,7 @@ bool Handlers::FillValue(int size, std::uint32_t& value) {
 }
 
 bool Handlers::FillBlock(int size) {
-    if (!s_.SkipBlanks()) return as_.Report(2010);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingArgument);
     std::int32_t count = 0;
     if (!Number(0, 65535, "[0..65535]", count, false)) return false;
     std::uint32_t value = 0;
@@ -260,7 +305,7 @@ bool Handlers::FillBlock(int size) {
 }
 
 bool Handlers::Storage(int size) {
-    if (!s_.SkipBlanks()) return as_.Report(2010);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingArgument);
     std::int32_t count = 0;
     if (!Number(0, 65535, "[0..65535]", count, false)) return false;
     std::uint8_t zero[1] = {0};
@@ -269,7 +314,7 @@ bool Handlers::Storage(int size) {
 }
 
 bool Handlers::Align() {
-    if (!s_.SkipBlanks()) return as_.Report(2010);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingArgument);
     std::int32_t n = 0;
     if (!Number(2, 65536, "[2..65536]", n, true)) return false;
     std::uint32_t value = 0;
@@ -284,13 +329,13 @@ bool Handlers::Align() {
 }
 
 bool Handlers::Org() {
-    if (!s_.SkipBlanks()) return as_.Report(2014);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingExpression);
     ExprResult r;
     if (!as_.Evaluate(r)) return false;
     std::uint32_t value = static_cast<std::uint32_t>(r.value) & 0xFFFF;
     qorb::Section* cur = im_.current;
     if (cur && cur->size > 0) {
-        if (cur->named) im_.ReportAtCommand(4105);
+        if (cur->named) im_.ReportAtCommand(Msg::SwitchingToUnnamedSection);
         im_.LeaveSection();
         qorb::Section& fresh = im_.NewSection("", false);
         fresh.orgSection = true;
@@ -303,7 +348,7 @@ bool Handlers::Org() {
 }
 
 bool Handlers::Offset() {
-    if (!s_.SkipBlanks()) return as_.Report(2014);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingExpression);
     ExprResult r;
     if (!as_.Evaluate(r)) return false;
     qorb::Section* off = im_.FindSection(".off");
@@ -319,8 +364,8 @@ bool Handlers::Offset() {
 }
 
 bool Handlers::Equ(bool isSet) {
-    if (im_.label.empty() && im_.localLabel < 0) return as_.Report(2035);
-    if (!s_.SkipBlanks()) return as_.Report(2014);
+    if (im_.label.empty() && im_.localLabel < 0) return as_.Report(Msg::DirectiveRequiresLabel);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingExpression);
     ExprResult r;
     if (!as_.Evaluate(r)) return false;
     std::size_t end = s_.Pos();
@@ -333,18 +378,18 @@ bool Handlers::Equ(bool isSet) {
 }
 
 bool Handlers::SectionCmd() {
-    if (im_.label.empty()) return as_.Report(2035);
+    if (im_.label.empty()) return as_.Report(Msg::DirectiveRequiresLabel);
     std::string name = im_.label;
     std::size_t end = s_.Pos();
     s_.SetPos(im_.labelPos);
-    if (name == ".off") return as_.Report(2061);
+    if (name == ".off") return as_.Report(Msg::ReservedSectionName);
     qorb::Section* sec = im_.FindSection(name);
     // A second `section` line for the same name is the error, in every pass;
     // the record itself survives from pass to pass.
     if (sec) {
         if (sec->openedThisPass) {
             sec->redefinition = true;
-            return as_.Report(2062, {name});
+            return as_.Report(Msg::SectionRedefinition, {name});
         }
     } else {
         sec = &im_.NewSection(name, true);
@@ -355,11 +400,11 @@ bool Handlers::SectionCmd() {
         std::string word;
         for (;;) {
             s_.SkipBlanks();
-            if (!as_.ReadRawIdentifier(word)) return as_.Report(2009);
+            if (!as_.ReadRawIdentifier(word)) return as_.Report(Msg::BadArgument);
             if (!NextItem()) break;
         }
     }
-    if (sec->size > 0) return as_.Report(2064);
+    if (sec->size > 0) return as_.Report(Msg::IllegalOrigin);
     im_.LeaveSection();
     sec->saved = 0;
     im_.current = sec;
@@ -368,14 +413,14 @@ bool Handlers::SectionCmd() {
 }
 
 bool Handlers::Switch() {
-    if (!s_.SkipBlanks()) return as_.Report(2010);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::MissingArgument);
     std::size_t at = s_.Pos();
     std::string name;
-    if (!as_.ReadIdentifier(name)) return as_.Report(2036);
+    if (!as_.ReadIdentifier(name)) return as_.Report(Msg::BadSymbol);
     qorb::Section* sec = im_.FindSection(name);
     if (!sec || name == ".off") {
         s_.SetPos(at);
-        return as_.Report(2063, {name});
+        return as_.Report(Msg::SectionNotDefined, {name});
     }
     im_.SwitchTo(sec);
     return true;
@@ -389,14 +434,14 @@ bool Handlers::SaveRestore(bool save) {
             s_.SkipBlanks();
             std::size_t at = s_.Pos();
             if (!as_.ReadRawIdentifier(word)) {
-                if (!s_.AtStatementEnd() && s_.Cur() != ',') return as_.Report(2009);
+                if (!s_.AtStatementEnd() && s_.Cur() != ',') return as_.Report(Msg::BadArgument);
             } else {
                 FoldLower(word);
                 if (word == "sect" || word == "section") ++times;
                 else {
                     std::size_t end = s_.Pos();
                     s_.SetPos(at);
-                    as_.Report(4203, {word});
+                    as_.Report(Msg::IgnoringUnknownOption, {word});
                     s_.SetPos(end);
                 }
             }
@@ -413,7 +458,7 @@ bool Handlers::SaveRestore(bool save) {
             InputSource* top = im_.Top();
             std::size_t floor = top ? top->saveFloor : 0;
             if (im_.saveStack.size() <= floor) {
-                im_.ReportAtCommand(4205);
+                im_.ReportAtCommand(Msg::IgnoringUnexpectedRestore);
                 break;
             }
             qorb::Section* back = im_.saveStack.back();
@@ -430,32 +475,32 @@ bool Handlers::ListSwitch(bool* flag, bool forceOff) {
     if (!forceOff && s_.SkipBlanks()) {
         std::size_t at = s_.Pos();
         std::string word;
-        if (!as_.ReadRawIdentifier(word)) return as_.Report(2008, {"on/off"});
+        if (!as_.ReadRawIdentifier(word)) return as_.Report(Msg::Expected, {"on/off"});
         FoldLower(word);
         if (word == "on") on = true;
         else if (word == "off") on = false;
         else {
             s_.SetPos(at);
-            return as_.Report(2008, {"on/off"});
+            return as_.Report(Msg::Expected, {"on/off"});
         }
     }
     *flag = on;
     return true;
 }
 
-bool Handlers::ListNumber(int which) {
+bool Handlers::ListNumber(Directive which) {
     im_.ls.control = true;
     std::int32_t n = 0;
     switch (which) {
-    case 36:
+    case Directive::Space:
         if (!Number(1, 128, "[0..128]", n, true)) return false;
         if (im_.listing && n > 0) im_.listing->Spacing(n);
         return true;
-    case 37:
+    case Directive::PageLength:
         if (!Number(10, 1000, "[0, 10..1000]", n, true, true)) return false;
         im_.pageLength = n;
         return true;
-    case 38:
+    case Directive::LineLength:
         if (!Number(10, 240, "[0, 10..240]", n, true, true)) return false;
         im_.lineLength = n;
         return true;
@@ -468,11 +513,11 @@ bool Handlers::ListNumber(int which) {
 
 bool Handlers::Title(std::string& into) {
     im_.ls.control = true;
-    if (!s_.SkipBlanks()) return as_.Report(2024);
+    if (!s_.SkipBlanks()) return as_.Report(Msg::StringExpected);
     char q = s_.Cur();
     if (q == '"' || q == '\'') {
         std::string text;
-        if (!as_.ReadText(text, true)) return as_.Report(2024);
+        if (!as_.ReadText(text, true)) return as_.Report(Msg::StringExpected);
         into = text;
         return true;
     }
@@ -490,7 +535,7 @@ bool Handlers::Fcc() {
     std::size_t at = s_.Pos();
     bool ok = true;
     if (static_cast<unsigned char>(delim) < '!') {
-        as_.Report(2012);
+        as_.Report(Msg::BadDelimiter);
         ok = false;
     }
     s_.Advance();
@@ -501,7 +546,7 @@ bool Handlers::Fcc() {
     }
     if (s_.AtEnd()) {
         s_.SetPos(at);
-        as_.Report(2013, {delim});
+        as_.Report(Msg::MissingDelimiter, {delim});
         s_.SetPos(s_.Length());
         return false;
     }
@@ -522,64 +567,64 @@ void Handlers::Dump() {
     as_.Print(out);
 }
 
-bool Handlers::Run(int handler) {
+bool Handlers::Run(Directive handler) {
     switch (handler) {
-    case 0:
+    case Directive::Unsupported:
         s_.SetPos(im_.commandPos);
-        as_.Report(4002);
+        as_.Report(Msg::IgnoringUnsupportedPseudoCommand);
         s_.SetPos(s_.Length());
         return true;
-    case 1: return SectionCmd();
-    case 2: return Switch();
-    case 3: return Offset();
-    case 4: return SaveRestore(true);
-    case 5: return SaveRestore(false);
-    case 6: return Org();
-    case 7: return Align();
-    case 8: {
+    case Directive::Section: return SectionCmd();
+    case Directive::Switch: return Switch();
+    case Directive::Offset: return Offset();
+    case Directive::Save: return SaveRestore(true);
+    case Directive::Restore: return SaveRestore(false);
+    case Directive::Org: return Org();
+    case Directive::Align: return Align();
+    case Directive::Even: {
         std::uint8_t zero = 0;
         im_.SetReserve(as_.Location() & 1, &zero, 1, false);
         return true;
     }
-    case 9: ++im_.scope; return true;
-    case 10: return Equ(false);
-    case 11: return Equ(true);
-    case 12: return Data(1);
-    case 13: return Data(2);
-    case 14: return Data(4);
-    case 15: return FillBlock(1);
-    case 16: return FillBlock(2);
-    case 17: return FillBlock(4);
-    case 18: return Storage(1);
-    case 19: return Storage(2);
-    case 20: return Storage(4);
-    case 24: return im_.MacroDefinition();
-    case 25:
-    case 28:
+    case Directive::Local: ++im_.scope; return true;
+    case Directive::Equ: return Equ(false);
+    case Directive::Set: return Equ(true);
+    case Directive::DataBytes: return Data(1);
+    case Directive::DataWords: return Data(2);
+    case Directive::DataLongs: return Data(4);
+    case Directive::FillBytes: return FillBlock(1);
+    case Directive::FillWords: return FillBlock(2);
+    case Directive::FillLongs: return FillBlock(4);
+    case Directive::SpaceBytes: return Storage(1);
+    case Directive::SpaceWords: return Storage(2);
+    case Directive::SpaceLongs: return Storage(4);
+    case Directive::Macro: return im_.MacroDefinition();
+    case Directive::Endm:
+    case Directive::Endr:
         s_.SetPos(im_.commandPos);
-        return as_.Report(2060);
-    case 26: return im_.Mexit();
-    case 27: return im_.RepeatBlock();
-    case 29: return ListSwitch(&im_.listOn, false);
-    case 30: return ListSwitch(&im_.listOn, true);
-    case 31: return ListSwitch(&im_.clistOn, false);
-    case 32: return ListSwitch(&im_.mlistOn, false);
-    case 33: return Title(im_.title);
-    case 34: return Title(im_.subtitle);
-    case 35:
+        return as_.Report(Msg::DirectiveNotAllowedOutsideMacro);
+    case Directive::Mexit: return im_.Mexit();
+    case Directive::Repeat: return im_.RepeatBlock();
+    case Directive::List: return ListSwitch(&im_.listOn, false);
+    case Directive::Nolist: return ListSwitch(&im_.listOn, true);
+    case Directive::Clist: return ListSwitch(&im_.clistOn, false);
+    case Directive::Mlist: return ListSwitch(&im_.mlistOn, false);
+    case Directive::Title: return Title(im_.title);
+    case Directive::Subtitle: return Title(im_.subtitle);
+    case Directive::Page:
         im_.ls.control = true;
         if (im_.listing) im_.listing->ForcePage();
         return true;
-    case 36:
-    case 37:
-    case 38:
-    case 39: return ListNumber(handler);
-    case 40: im_.EndFile(); return true;
-    case 41: return Fcc();
-    case 42: Dump(); return true;
-    default: break;
+    case Directive::Space:
+    case Directive::PageLength:
+    case Directive::LineLength:
+    case Directive::Tabs: return ListNumber(handler);
+    case Directive::End: im_.EndFile(); return true;
+    case Directive::Fcc: return Fcc();
+    case Directive::Dump: Dump(); return true;
+    case Directive::Count: break;
     }
-    return as_.Report(1003);
+    return as_.Report(Msg::PseudoCodeTableCorrupt);
 }
 
 } // namespace
@@ -587,10 +632,10 @@ bool Handlers::Run(int handler) {
 void Assembler::Impl::SetLocation(std::uint32_t value) { as.pc_ = value; }
 
 bool Assembler::Impl::RunDirectiveRow(int row) {
-    if (row < 0 || row >= static_cast<int>(std::size(kDirectives))) return as.Report(1003);
+    if (row < 0 || row >= static_cast<int>(std::size(kDirectives))) return as.Report(Msg::PseudoCodeTableCorrupt);
     const DirRow& r = kDirectives[row];
     if (!(r.flags & kKeepsOffset)) EndOffset();
-    if (r.flags & kObsolete) ReportAtCommand(4304);
+    if (r.flags & kObsolete) ReportAtCommand(Msg::ObsoleteDirective);
     if (!(r.flags & kOwnLabel)) {
         if (!DefineLabel()) return false;
     }

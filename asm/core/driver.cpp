@@ -131,10 +131,10 @@ public:
 private:
     // Reports a command-line message through a run context without sources.
     // The error file is not known yet; its lines are held for it.
-    void Message(int number, std::initializer_list<MsgArg> args) {
+    void Message(Msg id, std::initializer_list<MsgArg> args) {
         Assembler as(target_, Settings{});
         as.KeepErrorText();
-        as.Report(number, args);
+        as.Report(id, args);
         errorText_ += as.TakeErrorText();
     }
     void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
@@ -244,7 +244,7 @@ int Driver::Run(int argc, char** argv) {
         int error = 0;
         int handle = host::OpenRead(name, &error);
         if (handle < 0) {
-            Message(2901, {name});
+            Message(Msg::CannotOpenFile, {name});
             return 3;
         }
         std::list<Word> inserted;
@@ -303,7 +303,7 @@ int Driver::Run(int argc, char** argv) {
         TakeValue(it, m, value, present);
         if (m == "Fl") settings.listing = true;
         if (!present) {
-            Message(4904, {m});
+            Message(Msg::IgnoringOptionMissingArgument, {m});
             continue;
         }
         if (m == "Fo") settings.objectFile = value;
@@ -312,7 +312,7 @@ int Driver::Run(int argc, char** argv) {
         else if (m == "i") settings.includeDirs.push_back(value);
         else {
             if (!AllDigits(value)) {
-                Message(4905, {m});
+                Message(Msg::IgnoringOptionInvalidNumber, {m});
                 continue;
             }
             long long v = ParseUnsigned(value);
@@ -344,7 +344,7 @@ int Driver::Run(int argc, char** argv) {
             for (auto& w : words_) {
                 if (w.consumed || !IsOptionWord(w.text) || levelOf(OptionName(w.text)) < 0) continue;
                 w.consumed = true;
-                Message(4903, {OptionName(w.text), n});
+                Message(Msg::IgnoringOverriddenOption, {OptionName(w.text), n});
             }
             continue;
         }
@@ -362,7 +362,7 @@ int Driver::Run(int argc, char** argv) {
                 bool opposite = isLs ? (o == "lu" || o == "su") : (o == "ls" || o == "s");
                 if (!opposite) continue;
                 w.consumed = true;
-                Message(4903, {o, isLs ? "ls" : "lu"});
+                Message(Msg::IgnoringOverriddenOption, {o, isLs ? "ls" : "lu"});
             }
             continue;
         }
@@ -383,7 +383,7 @@ int Driver::Run(int argc, char** argv) {
         it->consumed = true;
     }
     for (const Word& w : words_)
-        if (w.unknown) Message(4901, {OptionName(w.text)});
+        if (w.unknown) Message(Msg::IgnoringUnknownCommandLineOption, {OptionName(w.text)});
 
     // Names the user gave are taken relative to the directory we start in.
     std::string startDir = host::CurrentDirectory();
@@ -397,16 +397,16 @@ int Driver::Run(int argc, char** argv) {
         if (!w.consumed) ExpandSources(w.text, sources);
     int status = 0;
     if (sources.empty()) {
-        Message(2903, {});
+        Message(Msg::MissingSourceFilename, {});
         status = 1;
     }
     if (sources.size() > 1) {
         if (!settings.objectFile.empty()) {
-            Message(2905, {"Fo"});
+            Message(Msg::OptionNotAllowedWithMultipleSources, {"Fo"});
             status = 1;
         }
         if (!settings.listingFile.empty()) {
-            Message(2905, {"Fl"});
+            Message(Msg::OptionNotAllowedWithMultipleSources, {"Fl"});
             status = 1;
         }
     }
@@ -415,14 +415,14 @@ int Driver::Run(int argc, char** argv) {
             long long nv = std::clamp(v, lo, hi);
             if (nv != v) {
                 v = nv;
-                Message(4906, {name, static_cast<int>(nv)});
+                Message(Msg::AdjustingOptionValue, {name, static_cast<int>(nv)});
             }
         };
         adjust(settings.maxPasses, 2, 100, "Amax");
         adjust(settings.minPasses, 2, 100, "Amin");
         if (settings.minPasses > settings.maxPasses) {
             settings.minPasses = settings.maxPasses;
-            Message(4906, {"Amin", static_cast<int>(settings.minPasses)});
+            Message(Msg::AdjustingOptionValue, {"Amin", static_cast<int>(settings.minPasses)});
         }
         adjust(settings.errorLimit, 10, 1000000, "Ae");
     }
@@ -453,10 +453,10 @@ int Driver::Run(int argc, char** argv) {
     // The command tables are data; a broken one stops the run before any source.
     bool allOk = true;
     if (!CheckPreprocessorTable()) {
-        as.Report(1002);
+        as.Report(Msg::PreprocessorTableCorrupt);
         allOk = false;
     } else if (!CheckDirectiveTable()) {
-        as.Report(1003);
+        as.Report(Msg::PseudoCodeTableCorrupt);
         allOk = false;
     } else if (!target_.CheckTables(as)) {
         allOk = false;

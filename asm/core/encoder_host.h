@@ -19,7 +19,7 @@ public:
     virtual Scanner& Scan() = 0;
     virtual bool Evaluate(ExprResult& result, bool knownInPassOne) = 0;
     // Always returns false.
-    virtual bool Report(int number, std::initializer_list<MsgArg> args) = 0;
+    virtual bool Report(Msg id, std::initializer_list<MsgArg> args) = 0;
     virtual std::uint32_t Location() const = 0;
     virtual LineCode& Code() = 0;
     virtual bool FinalPass() const = 0;
@@ -33,7 +33,7 @@ public:
     explicit AssemblerHost(Assembler& as) : as_(as) {}
     Scanner& Scan() override { return as_.Scan(); }
     bool Evaluate(ExprResult& result, bool knownInPassOne) override { return as_.Evaluate(result, knownInPassOne); }
-    bool Report(int number, std::initializer_list<MsgArg> args) override { return as_.Report(number, args); }
+    bool Report(Msg id, std::initializer_list<MsgArg> args) override { return as_.Report(id, args); }
     std::uint32_t Location() const override { return as_.Location(); }
     LineCode& Code() override { return as_.Code(); }
     bool FinalPass() const override { return as_.FinalPass(); }

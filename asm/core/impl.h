@@ -260,7 +260,7 @@ struct Assembler::Impl {
     bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
     bool CheckTrailing();
     // Reports a message at the line's command word; the scan position stays.
-    bool ReportAtCommand(int number);
+    bool ReportAtCommand(Msg id);
 
     // preprocessor, macros
     bool RunPreprocessor(int row);

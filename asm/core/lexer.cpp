@@ -146,7 +146,7 @@ public:
     bool Expression(ExprResult& r, int level) {
         if (++impl_.exprDepth > kMaxExprDepth) {
             --impl_.exprDepth;
-            return as_.Report(2016, {"(nested deeper than 256 levels)"});
+            return as_.Report(Msg::ExpressionOutOfRange, {"(nested deeper than 256 levels)"});
         }
         bool ok = Binary(r, level);
         --impl_.exprDepth;
@@ -179,7 +179,7 @@ private:
             if ((op.op == Op::Div || op.op == Op::Mod) && rhs.known && rhs.value == 0) {
                 s_.SetPos(rhsPos);
                 SkipInner();
-                return as_.Report(2023);
+                return as_.Report(Msg::DivisionByZero);
             }
             if (r.known && rhs.known) {
                 r.value = Apply(op.op, r.value, rhs.value);
@@ -197,7 +197,7 @@ private:
             s_.Advance();
             if (++impl_.exprDepth > kMaxExprDepth) {
                 --impl_.exprDepth;
-                return as_.Report(2016, {"(nested deeper than 256 levels)"});
+                return as_.Report(Msg::ExpressionOutOfRange, {"(nested deeper than 256 levels)"});
             }
             bool ok = Unary(r);
             --impl_.exprDepth;
@@ -239,7 +239,7 @@ private:
         char c = s_.Cur();
         if (!s_.AtEnd() && (chars::IsLetter(c) || chars::IsDigit(c))) {
             s_.SetPos(start);
-            return as_.Report(2015);
+            return as_.Report(Msg::BadNumber);
         }
         r.value = static_cast<std::int32_t>(v);
         r.known = true;
@@ -286,7 +286,7 @@ private:
             s_.Advance();
             if (digits > 3 || v > 255) {
                 s_.SetPos(start);
-                return as_.Report(2036);
+                return as_.Report(Msg::BadSymbol);
             }
             std::size_t end = s_.Pos();
             s_.SetPos(start);
@@ -300,7 +300,7 @@ private:
 
     bool ExpectClose() {
         if (!compat_) s_.SkipBlanks();
-        if (!s_.Accept(')')) return as_.Report(2007, {"')'"});
+        if (!s_.Accept(')')) return as_.Report(Msg::Missing, {"')'"});
         return true;
     }
 
@@ -309,7 +309,7 @@ private:
         if (name == "defined") {
             if (!compat_) s_.SkipBlanks();
             std::string sym;
-            if (!as_.ReadIdentifier(sym)) return as_.Report(2036);
+            if (!as_.ReadIdentifier(sym)) return as_.Report(Msg::BadSymbol);
             Symbol* p = as_.FindSymbol(sym);
             r.value = (p && p->DefinedInPass(as_.Pass())) ? 1 : 0;
         } else if (name == "low" || name == "high" || name == "page") {
@@ -323,7 +323,7 @@ private:
             r.value = static_cast<std::int32_t>(as_.Pass());
         } else {
             s_.SetPos(nameStart);
-            return as_.Report(2065, {name});
+            return as_.Report(Msg::IllegalFunctionName, {name});
         }
         if (!ExpectClose()) return false;
         r.known = true;
@@ -333,7 +333,7 @@ private:
     bool Primary(ExprResult& r) {
         r.known = false;
         r.value = 0;
-        if (s_.AtStatementEnd()) return as_.Report(2014);
+        if (s_.AtStatementEnd()) return as_.Report(Msg::MissingExpression);
         std::size_t start = s_.Pos();
         char c = s_.Cur();
         std::uint32_t v = 0;
@@ -346,7 +346,7 @@ private:
             s_.Advance();
             if (!Digits(2, v)) {
                 s_.SetPos(start);
-                return as_.Report(2015);
+                return as_.Report(Msg::BadNumber);
             }
             return FinishNumber(r, v, start);
         }
@@ -354,7 +354,7 @@ private:
             s_.Advance();
             if (!Digits(8, v)) {
                 s_.SetPos(start);
-                return as_.Report(2015);
+                return as_.Report(Msg::BadNumber);
             }
             return FinishNumber(r, v, start);
         }
@@ -362,7 +362,7 @@ private:
             s_.Advance();
             if (s_.AtEnd()) {
                 s_.SetPos(start);
-                return as_.Report(2015);
+                return as_.Report(Msg::BadNumber);
             }
             char ch = s_.Cur();
             s_.Advance();
@@ -409,7 +409,7 @@ private:
             return ok;
         }
         if (chars::IsDigit(c)) return DecimalForms(r);
-        return as_.Report(2015);
+        return as_.Report(Msg::BadNumber);
     }
 
     Assembler& as_;

@@ -246,7 +246,7 @@ bool Listing::Close() {
         // Not a byte was written: the file keeps its text.
         std::fclose(file_);
         file_ = nullptr;
-        as_.Report(1007, {path_, refused_});
+        as_.Report(Msg::IoErrorCreatingFile, {path_, refused_});
         return false;
     }
     if (std::fflush(file_) != 0 && !failed_) {
@@ -256,13 +256,13 @@ bool Listing::Close() {
     if (failed_) {
         std::fclose(file_);
         file_ = nullptr;
-        as_.Report(1010, {path_, host::ErrorText(writeErrno_ ? writeErrno_ : host::IoErrorCode())});
+        as_.Report(Msg::IoErrorWritingFile, {path_, host::ErrorText(writeErrno_ ? writeErrno_ : host::IoErrorCode())});
         return false;
     }
     int rc = std::fclose(file_);
     file_ = nullptr;
     if (rc != 0) {
-        as_.Report(1008, {path_, host::ErrorText(host::LastFileError())});
+        as_.Report(Msg::IoErrorClosingFile, {path_, host::ErrorText(host::LastFileError())});
         return false;
     }
     return true;
@@ -326,13 +326,13 @@ bool Assembler::Impl::WriteObject(const std::string& path, const std::string& sh
     if (!ok) {
         RemoveIfRegular(f, path);
         std::fclose(f);
-        return as.Report(1010, {path, host::ErrorText(e ? e : host::IoErrorCode())});
+        return as.Report(Msg::IoErrorWritingFile, {path, host::ErrorText(e ? e : host::IoErrorCode())});
     }
     bool regular = host::IsRegularFile(f);
     if (std::fclose(f) != 0) {
         e = host::LastFileError();
         if (regular) host::RemoveFile(path);
-        return as.Report(1008, {path, host::ErrorText(e)});
+        return as.Report(Msg::IoErrorClosingFile, {path, host::ErrorText(e)});
     }
     return true;
 }

@@ -1,200 +1,193 @@
 #include "messages.h"
 
-#include <array>
 #include <cstdio>
 
 namespace qorb {
 namespace {
 
-struct Group {
-    int first;
-    int last; // last number of the range (inclusive)
-    const char* const* texts;
-    std::size_t count;
+// The catalogue: each group's rows in the order of their numbers, from the
+// group's first number on without a gap (a number past a group's rows gets
+// the group's first text).
+// clang-format off
+constexpr CatalogueRow kFatal[] = {
+    {Msg::UnknownFatalError, "unknown fatal error; contact technical support\n\n"},
+    {Msg::FatalText, "#fatal: %s\n"},
+    {Msg::PreprocessorTableCorrupt, "preprocessor command table corrupt\n"},
+    {Msg::PseudoCodeTableCorrupt, "pseudo code table corrupt\n"},
+    {Msg::OpcodeTableCorrupt, "opcode table corrupt\n"},
+    {Msg::OutOfMemory, "out of memory\n"},
+    {Msg::LineTooLong, "assembler limit: line %d too long\n"},
+    {Msg::IoErrorCreatingFile, "I/O error creating file '%s': %s\n"},
+    {Msg::IoErrorClosingFile, "I/O error closing file '%s': %s\n"},
+    {Msg::IoErrorReadingFile, "I/O error reading file '%s': %s\n"},
+    {Msg::IoErrorWritingFile, "I/O error writing file '%s': %s\n"},
+    {Msg::ErrorCountExceeded, "error count exceeds %d; stopping assembly\n"},
+    {Msg::UnableToResolveCode, "unable to resolve code; stopping assembly\n"},
 };
 
-const char* const kFatal[] = {
-    "unknown fatal error; contact technical support\n\n",
-    "#fatal: %s\n",
-    "preprocessor command table corrupt\n",
-    "pseudo code table corrupt\n",
-    "opcode table corrupt\n",
-    "out of memory\n",
-    "assembler limit: line %d too long\n",
-    "I/O error creating file '%s': %s\n",
-    "I/O error closing file '%s': %s\n",
-    "I/O error reading file '%s': %s\n",
-    "I/O error writing file '%s': %s\n",
-    "error count exceeds %d; stopping assembly\n",
-    "unable to resolve code; stopping assembly\n",
+constexpr CatalogueRow kError[] = {
+    {Msg::UnknownError, "unknown error; contact technical support\n\n"},
+    {Msg::ErrorText, "#error: %s\n"},
+    {Msg::FilenameExpected, "filename expected\n"},
+    {Msg::CannotOpen, "cannot open '%s': %s\n"},
+    {Msg::RecursiveInclude, "recursive file include\n"},
+    {Msg::AbortedForErrorsInPreviousPass, "assembly aborted due to errors in previous pass\n"},
+    {Msg::IllegalCharacter, "illegal character\n"},
+    {Msg::Missing, "missing %s\n"},
+    {Msg::Expected, "expected %s\n"},
+    {Msg::BadArgument, "bad argument\n"},
+    {Msg::MissingArgument, "missing argument\n"},
+    {Msg::SyntaxError, "syntax error\n"},
+    {Msg::BadDelimiter, "bad delimiter\n"},
+    {Msg::MissingDelimiter, "missing delimiter '%c'\n"},
+    {Msg::MissingExpression, "missing expression\n"},
+    {Msg::BadNumber, "bad number\n"},
+    {Msg::ExpressionOutOfRange, "expression out of range %s\n"},
+    {Msg::SymbolMustBeKnownInPassOne, "'%s': symbol value must be known during pass one\n"},
+    {Msg::LocalMustBeKnownInPassOne, "'%u$': symbol value must be known during pass one\n"},
+    {Msg::UndefinedExpression, "'%s': undefined expression\n"},
+    {Msg::ExpressionCannotBeResolved, "'%s': expression can not be resolved\n"},
+    {Msg::ExpressionMustBeAbsolute, "expression must be absolute\n"},
+    {Msg::ComplexRelocatableExpression, "complex relocatable expression not supported\n"},
+    {Msg::DivisionByZero, "division by zero in expression\n"},
+    {Msg::StringExpected, "string expected\n"},
+    {Msg::BadString, "bad string\n"},
+    {Msg::MnemonicOrPseudoCommandExpected, "mnemonic or pseudo command expected\n"},
+    {Msg::UnknownMnemonicOrPseudoCommand, "'%s': unknown mnemonic or pseudo command\n"},
+    {Msg::PreprocessorCommandExpected, "preprocessor command expected\n"},
+    {Msg::UnknownPreprocessorCommand, "'%s': unknown preprocessor command\n"},
+    {Msg::PseudoCommandExpected, "pseudo command expected\n"},
+    {Msg::UnknownPseudoCommand, "'%s': unknown pseudo command\n"},
+    {Msg::BadLabel, "bad label\n"},
+    {Msg::BadLocalLabel, "bad local label\n"},
+    {Msg::NoLabelExpected, "no label expected\n"},
+    {Msg::DirectiveRequiresLabel, "directive requires label\n"},
+    {Msg::BadSymbol, "bad symbol\n"},
+    {Msg::ReservedSymbolName, "illegal symbol name (name is reserved)\n"},
+    {Msg::UndefinedSymbol, "'%s': undefined symbol\n"},
+    {Msg::SymbolRedefinition, "'%s': illegal redefinition of symbol\n"},
+    {Msg::SymbolCannotBeReused, "'%s': symbol can not be reused\n"},
+    {Msg::SymbolCannotBeResolved, "'%s': symbol can not be resolved\n"},
+    {Msg::SymbolInconstant, "'%s': phasing error: symbol is inconstant\n"},
+    {Msg::UndefinedLocal, "'%u$': undefined symbol\n"},
+    {Msg::LocalRedefinition, "'%u$': illegal redefinition of symbol\n"},
+    {Msg::LocalCannotBeReused, "'%u$': symbol can not be reused\n"},
+    {Msg::LocalCannotBeResolved, "'%u$': symbol can not be resolved\n"},
+    {Msg::LocalInconstant, "'%u$': phasing error: symbol is inconstant\n"},
+    {Msg::IllegalExportSymbol, "illegal export symbol\n"},
+    {Msg::IfdefExpectsIdentifier, "'if[n]def' expects an identifier\n"},
+    {Msg::UnexpectedElif, "unexpected 'elif'\n"},
+    {Msg::UnexpectedElse, "unexpected 'else'\n"},
+    {Msg::UnexpectedEndif, "unexpected 'endif'\n"},
+    {Msg::EndifExpected, "'endif' expected\n"},
+    {Msg::UnmatchedIf, "unmatched 'if' block\n"},
+    {Msg::ReservedMacroName, "illegal macro name (name is reserved)\n"},
+    {Msg::MacroRedefinition, "'%s': illegal refinition of macro\n"},
+    {Msg::EndmExpected, "'endm' expected\n"},
+    {Msg::EndrExpected, "'endr' expected\n"},
+    {Msg::RecursiveMacroCall, "recursive macro call\n"},
+    {Msg::DirectiveNotAllowedOutsideMacro, "directive not allowed outside macro\n"},
+    {Msg::ReservedSectionName, "illegal section name (name is reserved)\n"},
+    {Msg::SectionRedefinition, "'%s': illegal redefinition of section\n"},
+    {Msg::SectionNotDefined, "'%s': section not defined\n"},
+    {Msg::IllegalOrigin, "illegal orgin\n"},
+    {Msg::IllegalFunctionName, "'%s': illegal function name\n"},
+    {Msg::IllegalAddressingMode, "illegal adressing mode\n"},
+    {Msg::AddressingModesCombinationIllegal, "combination of adressing modes illegal\n"},
+    {Msg::InherentAddressingIllegal, "inherent addressing illegal\n"},
+    {Msg::ImmediateAddressingIllegal, "immediate addressing illegal\n"},
+    {Msg::IndexedAddressingIllegal, "indexed addressing  illegal\n"},
+    {Msg::IndexedIndirectAddressingIllegal, "indexed indirect addressing illegal\n"},
+    {Msg::DirectExtendedAddressingIllegal, "direct/extended addressing illegal\n"},
+    {Msg::InherentAddressingRequired, "inherent addressing required\n"},
+    {Msg::ImmediateAddressingRequired, "immediate addressing required\n"},
+    {Msg::IndexedAddressingRequired, "indexed addressing required\n"},
+    {Msg::ValueOutOfRange, "value out of range %s\n"},
+    {Msg::OffsetOutOfRange, "offset out of range %s\n"},
+    {Msg::AddressOutOfRange, "address out of range %s\n"},
+    {Msg::BranchOutOfRange, "branch out of range %s\n"},
+    {Msg::BranchToIllegalTarget, "branch to illegal target\n"},
+    {Msg::PcIllegalForAutoIncDec, "PC is illegal for auto inc/dec\n"},
+    {Msg::PcrNotAllowed, "PCR not allowed here\n"},
+    {Msg::TransferRegisterExpected, "A, B, CCR, D, X, Y or SP expected\n"},
+    {Msg::LoopRegisterExpected, "A, B, D, X, Y or SP expected\n"},
+    {Msg::IndexRegisterExpected, "X, Y, SP or PC expected\n"},
 };
 
-const char* const kError[] = {
-    "unknown error; contact technical support\n\n",
-    "#error: %s\n",
-    "filename expected\n",
-    "cannot open '%s': %s\n",
-    "recursive file include\n",
-    "assembly aborted due to errors in previous pass\n",
-    "illegal character\n",
-    "missing %s\n",
-    "expected %s\n",
-    "bad argument\n",
-    "missing argument\n",
-    "syntax error\n",
-    "bad delimiter\n",
-    "missing delimiter '%c'\n",
-    "missing expression\n",
-    "bad number\n",
-    "expression out of range %s\n",
-    "'%s': symbol value must be known during pass one\n",
-    "'%u$': symbol value must be known during pass one\n",
-    "'%s': undefined expression\n",
-    "'%s': expression can not be resolved\n",
-    "expression must be absolute\n",
-    "complex relocatable expression not supported\n",
-    "division by zero in expression\n",
-    "string expected\n",
-    "bad string\n",
-    "mnemonic or pseudo command expected\n",
-    "'%s': unknown mnemonic or pseudo command\n",
-    "preprocessor command expected\n",
-    "'%s': unknown preprocessor command\n",
-    "pseudo command expected\n",
-    "'%s': unknown pseudo command\n",
-    "bad label\n",
-    "bad local label\n",
-    "no label expected\n",
-    "directive requires label\n",
-    "bad symbol\n",
-    "illegal symbol name (name is reserved)\n",
-    "'%s': undefined symbol\n",
-    "'%s': illegal redefinition of symbol\n",
-    "'%s': symbol can not be reused\n",
-    "'%s': symbol can not be resolved\n",
-    "'%s': phasing error: symbol is inconstant\n",
-    "'%u$': undefined symbol\n",
-    "'%u$': illegal redefinition of symbol\n",
-    "'%u$': symbol can not be reused\n",
-    "'%u$': symbol can not be resolved\n",
-    "'%u$': phasing error: symbol is inconstant\n",
-    "illegal export symbol\n",
-    "'if[n]def' expects an identifier\n",
-    "unexpected 'elif'\n",
-    "unexpected 'else'\n",
-    "unexpected 'endif'\n",
-    "'endif' expected\n",
-    "unmatched 'if' block\n",
-    "illegal macro name (name is reserved)\n",
-    "'%s': illegal refinition of macro\n",
-    "'endm' expected\n",
-    "'endr' expected\n",
-    "recursive macro call\n",
-    "directive not allowed outside macro\n",
-    "illegal section name (name is reserved)\n",
-    "'%s': illegal redefinition of section\n",
-    "'%s': section not defined\n",
-    "illegal orgin\n",
-    "'%s': illegal function name\n",
-    "illegal adressing mode\n",
-    "combination of adressing modes illegal\n",
-    "inherent addressing illegal\n",
-    "immediate addressing illegal\n",
-    "indexed addressing  illegal\n",
-    "indexed indirect addressing illegal\n",
-    "direct/extended addressing illegal\n",
-    "inherent addressing required\n",
-    "immediate addressing required\n",
-    "indexed addressing required\n",
-    "value out of range %s\n",
-    "offset out of range %s\n",
-    "address out of range %s\n",
-    "branch out of range %s\n",
-    "branch to illegal target\n",
-    "PC is illegal for auto inc/dec\n",
-    "PCR not allowed here\n",
-    "A, B, CCR, D, X, Y or SP expected\n",
-    "A, B, D, X, Y or SP expected\n",
-    "X, Y, SP or PC expected\n",
+constexpr CatalogueRow kCommandLineError[] = {
+    {Msg::UnknownCommandLineError, "unknown command-line error; contact technical support\n"},
+    {Msg::CannotOpenFile, "cannot open file '%s'\n"},
+    {Msg::CannotCreateFile, "cannot create file '%s'\n"},
+    {Msg::MissingSourceFilename, "missing source filename\n"},
+    {Msg::IncompatibleOptions, "option '%s' and option '%s' are incompatible\n"},
+    {Msg::OptionNotAllowedWithMultipleSources, "option '%s' not allowed with multiple source files\n"},
 };
 
-const char* const kCommandLineError[] = {
-    "unknown command-line error; contact technical support\n",
-    "cannot open file '%s'\n",
-    "cannot create file '%s'\n",
-    "missing source filename\n",
-    "option '%s' and option '%s' are incompatible\n",
-    "option '%s' not allowed with multiple source files\n",
+constexpr CatalogueRow kWarning1[] = {
+    {Msg::UnknownWarning, "unknown warning; contact technical support\n\n"},
+    {Msg::WarningText, "#warning: %s\n"},
+    {Msg::IgnoringUnsupportedPseudoCommand, "ignoring unsupported pseudo command\n"},
+    {Msg::MultiplyDefinedSymbolReference, "'%s': reference to multiply defined symbol\n"},
+    {Msg::UnresolvedSymbolReference, "'%s': reference to unresolved symbol\n"},
+    {Msg::InconstantSymbolReference, "'%s': reference to inconstant symbol\n"},
+    {Msg::MultiplyDefinedLocalReference, "'%u$': reference to multiply defined local symbol\n"},
+    {Msg::InconstantLocalReference, "'%u$': reference to inconstant local symbol\n"},
+    {Msg::ForwardReferencesNotResolved, "forward references not fully resolved\n"},
 };
 
-const char* const kWarning1[] = {
-    "unknown warning; contact technical support\n\n",
-    "#warning: %s\n",
-    "ignoring unsupported pseudo command\n",
-    "'%s': reference to multiply defined symbol\n",
-    "'%s': reference to unresolved symbol\n",
-    "'%s': reference to inconstant symbol\n",
-    "'%u$': reference to multiply defined local symbol\n",
-    "'%u$': reference to inconstant local symbol\n",
-    "forward references not fully resolved\n",
+constexpr CatalogueRow kWarning2[] = {
+    {Msg::EmptyWarningClass2, "\n"},
+    {Msg::UnexpectedSyntax, "unexpected syntax (missing semicolon?)\n"},
+    {Msg::ValueOutOfRangeTruncated, "value out of range %s, truncated\n"},
+    {Msg::OffsetOutOfRangeTruncated, "offset out of range %s, truncated\n"},
+    {Msg::AddressOutOfRangeTruncated, "address out of range %s, truncated\n"},
+    {Msg::SwitchingToUnnamedSection, "switching to unnamed section\n"},
 };
 
-const char* const kWarning2[] = {
-    "\n",
-    "unexpected syntax (missing semicolon?)\n",
-    "value out of range %s, truncated\n",
-    "offset out of range %s, truncated\n",
-    "address out of range %s, truncated\n",
-    "switching to unnamed section\n",
+constexpr CatalogueRow kWarning3[] = {
+    {Msg::EmptyWarningClass3, "\n"},
+    {Msg::MissingClosingQuote, "missing closing quote\n"},
+    {Msg::AdjustingTo16BitAddress, "adjusting to 16-bit address\n"},
+    {Msg::IgnoringUnknownOption, "'%s': ignoring unknown option\n"},
+    {Msg::UnmatchedSave, "unmatched 'save'\n"},
+    {Msg::IgnoringUnexpectedRestore, "ignoring unexpected 'restore'\n"},
 };
 
-const char* const kWarning3[] = {
-    "\n",
-    "missing closing quote\n",
-    "adjusting to 16-bit address\n",
-    "'%s': ignoring unknown option\n",
-    "unmatched 'save'\n",
-    "ignoring unexpected 'restore'\n",
+constexpr CatalogueRow kWarning4[] = {
+    {Msg::EmptyWarningClass4, "\n"},
+    {Msg::CommaExpected, "comma expected\n"},
+    {Msg::UnexpectedComment, "unexpected comment\n"},
+    {Msg::NonStandardMnemonic, "non-standart mnemonic\n"},
+    {Msg::ObsoleteDirective, "obsolete directive\n"},
 };
 
-const char* const kWarning4[] = {
-    "\n",
-    "comma expected\n",
-    "unexpected comment\n",
-    "non-standart mnemonic\n",
-    "obsolete directive\n",
+constexpr CatalogueRow kCommandLineWarning[] = {
+    {Msg::UnknownCommandLineWarning, "unknown command-line warning; contact technical support\n"},
+    {Msg::IgnoringUnknownCommandLineOption, "ignoring unknown option '%s'\n"},
+    {Msg::IgnoringOptionRequiresOption, "ignoring option '%s': requires option '%s'\n"},
+    {Msg::IgnoringOverriddenOption, "ignoring option '%s': overridden with option '%s'\n"},
+    {Msg::IgnoringOptionMissingArgument, "ignoring option '%s': missing argument\n"},
+    {Msg::IgnoringOptionInvalidNumber, "ignoring option '%s': invalid numerical argument\n"},
+    {Msg::AdjustingOptionValue, "adjusting value for option '%s': new value is %d\n"},
 };
 
-const char* const kCommandLineWarning[] = {
-    "unknown command-line warning; contact technical support\n",
-    "ignoring unknown option '%s'\n",
-    "ignoring option '%s': requires option '%s'\n",
-    "ignoring option '%s': overridden with option '%s'\n",
-    "ignoring option '%s': missing argument\n",
-    "ignoring option '%s': invalid numerical argument\n",
-    "adjusting value for option '%s': new value is %d\n",
+constexpr CatalogueRow kNote[] = {
+    {Msg::UnknownNote, "unknown information message; contact technical support\n"},
+    {Msg::NoteText, "%s\n"},
+    {Msg::SeeMacro, "see macro '%s'\n"},
+    {Msg::FailedToOpenFile, "failed to open file '%s'\n"},
 };
+// clang-format on
 
-const char* const kNote[] = {
-    "unknown information message; contact technical support\n",
-    "%s\n",
-    "see macro '%s'\n",
-    "failed to open file '%s'\n",
-};
-
-template <std::size_t N> constexpr Group MakeGroup(int first, int last, const char* const (&texts)[N]) {
-    return Group{first, last, texts, N};
-}
-
-const std::array<Group, 9> kGroups = {
-    MakeGroup(1000, 1998, kFatal),          MakeGroup(2000, 2898, kError),
-    MakeGroup(2900, 2998, kCommandLineError), MakeGroup(4000, 4099, kWarning1),
-    MakeGroup(4100, 4199, kWarning2),       MakeGroup(4200, 4299, kWarning3),
-    MakeGroup(4300, 4398, kWarning4),       MakeGroup(4900, 4998, kCommandLineWarning),
-    MakeGroup(5000, 5998, kNote),
+constexpr CatalogueGroup kGroups[] = {
+    {1000, 1998, kFatal},   {2000, 2898, kError},    {2900, 2998, kCommandLineError},
+    {4000, 4099, kWarning1}, {4100, 4199, kWarning2}, {4200, 4299, kWarning3},
+    {4300, 4398, kWarning4}, {4900, 4998, kCommandLineWarning}, {5000, 5998, kNote},
 };
 
 } // namespace
+
+std::span<const CatalogueGroup> CatalogueGroups() { return kGroups; }
 
 MsgKind KindOf(int n) {
     if (n >= 1000 && n <= 1998) return MsgKind::Fatal;
@@ -229,14 +222,14 @@ const char* CatalogueText(int number, std::initializer_list<MessageOverride>) {
 }
 
 const char* CatalogueText(int number, const MessageOverride* overrides, std::size_t overrideCount) {
-    for (const Group& g : kGroups) {
+    for (const CatalogueGroup& g : kGroups) {
         if (number < g.first || number > g.last) continue;
         for (std::size_t i = 0; i < overrideCount; ++i) {
-            if (overrides[i].number == number)
-                return overrides[i].text ? overrides[i].text : g.texts[0];
+            if (static_cast<int>(overrides[i].id) == number)
+                return overrides[i].text ? overrides[i].text : g.rows[0].text;
         }
         std::size_t index = static_cast<std::size_t>(number - g.first);
-        return index < g.count ? g.texts[index] : g.texts[0];
+        return index < g.rows.size() ? g.rows[index].text : g.rows[0].text;
     }
     return nullptr;
 }

@@ -57,8 +57,8 @@ bool Assembler::OpenErrorFile() {
     im.errorFileName.clear();
     im.errorText.clear();
     im.errorFileFailed = true;
-    if (!clash.empty()) return Report(1007, {name, clash});
-    Report(2902, {name});
+    if (!clash.empty()) return Report(Msg::IoErrorCreatingFile, {name, clash});
+    Report(Msg::CannotCreateFile, {name});
     return true;
 }
 
@@ -118,7 +118,7 @@ bool Assembler::FinishErrorFile() {
     int e = im.errorWriteError;
     if (!im.errorRefused.empty()) {
         std::fclose(f);
-        return Report(1007, {name, im.errorRefused});
+        return Report(Msg::IoErrorCreatingFile, {name, im.errorRefused});
     }
     if (!e && std::fflush(f) != 0) {
         e = host::LastFileError();
@@ -126,13 +126,14 @@ bool Assembler::FinishErrorFile() {
     }
     if (e) {
         std::fclose(f);
-        return Report(1010, {name, host::ErrorText(e)});
+        return Report(Msg::IoErrorWritingFile, {name, host::ErrorText(e)});
     }
-    if (std::fclose(f) != 0) return Report(1008, {name, host::ErrorText(host::LastFileError())});
+    if (std::fclose(f) != 0) return Report(Msg::IoErrorClosingFile, {name, host::ErrorText(host::LastFileError())});
     return ok;
 }
 
-bool Assembler::Report(int number, std::initializer_list<MsgArg> args) {
+bool Assembler::Report(Msg id, std::initializer_list<MsgArg> args) {
+    const int number = static_cast<int>(id);
     const TargetTexts& texts = target_.Texts();
     const char* text = CatalogueText(number, texts.messageOverrides, texts.messageOverrideCount);
     MsgKind kind = KindOf(number);
@@ -162,7 +163,7 @@ bool Assembler::Report(int number, std::initializer_list<MsgArg> args) {
         }
         break;
     case MsgKind::Note:
-        if (number == 5001 && ordinaryPass) return false;
+        if (id == Msg::NoteText && ordinaryPass) return false;
         break;
     default: break;
     }
@@ -202,9 +203,9 @@ bool Assembler::Report(int number, std::initializer_list<MsgArg> args) {
         if (commandLine) break;
         std::string note = "        ";
         note += FormatText("%s(%d): ", {src->defFile, src->defLine + src->bodyLine});
-        note += FormatText(KindPrefix(MsgKind::Note), {5002});
+        note += FormatText(KindPrefix(MsgKind::Note), {Msg::SeeMacro});
         if (first && column > 0) note += FormatText("col(%d) ", {column});
-        note += FormatText(CatalogueText(5002, texts.messageOverrides, texts.messageOverrideCount), {src->name});
+        note += FormatText(CatalogueText(Msg::SeeMacro, texts.messageOverrides, texts.messageOverrideCount), {src->name});
         first = false;
         Print(note);
         if (im.listing) im.listing->Message(note);

@@ -36,7 +36,7 @@ public:
                 long n = host::Read(fd_, buf_, sizeof buf_, &e);
                 if (n < 0) {
                     eof_ = true;
-                    as_.Report(1009, {name, host::ErrorText(e)});
+                    as_.Report(Msg::IoErrorReadingFile, {name, host::ErrorText(e)});
                     break;
                 }
                 if (n == 0) {
@@ -222,11 +222,11 @@ void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
 }
 
 bool Assembler::Impl::PushFile(const std::string& name, const std::string& opened) {
-    if (sources.size() >= kMaxSourceDepth) return as.Report(1005);
+    if (sources.size() >= kMaxSourceDepth) return as.Report(Msg::OutOfMemory);
     int error = 0;
     host::FileId id;
     int fd = host::OpenRead(opened, &error, &id);
-    if (fd < 0) return as.Report(2003, {name, host::ErrorText(error)});
+    if (fd < 0) return as.Report(Msg::CannotOpen, {name, host::ErrorText(error)});
     NoteInput(id, name);
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = name;
@@ -259,7 +259,7 @@ bool Assembler::Impl::RunPass() {
         if (linesSpent + (as.final_ ? lines : 2 * lines) > kMaxLinesPerSource) {
             budgetSpent = true;
             as.scan_.Set(text.data(), 0);
-            as.Report(1005);
+            as.Report(Msg::OutOfMemory);
             break;
         }
         ProcessLine(top);
@@ -291,18 +291,18 @@ void Assembler::Impl::ProcessLine(InputSource* src) {
 void Assembler::Impl::EndSource() {
     InputSource* top = sources.back().get();
     if (collecting.active && collecting.source == top) {
-        as.Report(collecting.repeat ? 2058 : 2057);
+        as.Report(collecting.repeat ? Msg::EndrExpected : Msg::EndmExpected);
         collecting = Collecting{};
     }
     lineCounter += static_cast<unsigned>(top->line);
     bool condReported = false, saveReported = false;
     if (!as.fatals_) {
         if (conds.size() > top->condFloor) {
-            as.Report(2054);
+            as.Report(Msg::UnmatchedIf);
             condReported = true;
         }
         if (saveStack.size() > top->saveFloor) {
-            as.Report(4204);
+            as.Report(Msg::UnmatchedSave);
             saveReported = true;
         }
     }
@@ -320,7 +320,7 @@ void Assembler::Impl::EndSource() {
 bool Assembler::Impl::Include() {
     std::string& name = ident;
     std::size_t at = as.scan_.Pos();
-    if (!as.ReadText(name, false)) return as.Report(2002);
+    if (!as.ReadText(name, false)) return as.Report(Msg::FilenameExpected);
     std::string written = name;
     std::string wanted = host::NativeSeparators(written);
 
@@ -376,7 +376,7 @@ bool Assembler::Impl::Include() {
         }
         as.scan_.SetPos(at);
         as.scan_.SkipBlanks();
-        return as.Report(2003, {written, host::ErrorText(error)});
+        return as.Report(Msg::CannotOpen, {written, host::ErrorText(error)});
     }
     for (auto& s : sources) {
         if (s->kind != SourceKind::File) continue;
@@ -385,7 +385,7 @@ bool Assembler::Impl::Include() {
             host::Close(fd);
             as.scan_.SetPos(at);
             as.scan_.SkipBlanks();
-            return as.Report(2004);
+            return as.Report(Msg::RecursiveInclude);
         }
     }
     // An output this run has emptied already (the listing, when the final
@@ -395,11 +395,11 @@ bool Assembler::Impl::Include() {
         host::Close(fd);
         as.scan_.SetPos(at);
         as.scan_.SkipBlanks();
-        return as.Report(2003, {written, clash});
+        return as.Report(Msg::CannotOpen, {written, clash});
     }
     if (sources.size() >= kMaxSourceDepth) {
         host::Close(fd);
-        return as.Report(1005);
+        return as.Report(Msg::OutOfMemory);
     }
     NoteInput(opened, written);
     auto src = std::make_unique<FileSource>(fd, as);
@@ -466,13 +466,13 @@ bool Assembler::Impl::EvaluateCondition(PreCommand cmd, bool& cond) {
         std::string first, second;
         if (!as.ReadText(first, false)) {
             s.SkipBlanks();
-            return as.Report(2024);
+            return as.Report(Msg::StringExpected);
         }
         s.SkipBlanks();
-        if (!s.Accept(',')) as.Report(4301);
+        if (!s.Accept(',')) as.Report(Msg::CommaExpected);
         if (!as.ReadText(second, false)) {
             s.SkipBlanks();
-            return as.Report(2024);
+            return as.Report(Msg::StringExpected);
         }
         cond = (first == second) == (cmd == PreCommand::Ifc);
         return true;
@@ -481,7 +481,7 @@ bool Assembler::Impl::EvaluateCondition(PreCommand cmd, bool& cond) {
     case PreCommand::Ifndef: {
         s.SkipBlanks();
         std::string& name = ident;
-        if (!as.ReadIdentifier(name)) return as.Report(2049);
+        if (!as.ReadIdentifier(name)) return as.Report(Msg::IfdefExpectsIdentifier);
         Symbol* sym = as.FindSymbol(name);
         bool defined = sym && sym->DefinedInPass(as.Pass());
         cond = defined == (cmd == PreCommand::Ifdef);
@@ -495,7 +495,7 @@ bool Assembler::Impl::Elif() {
     ls.conditional = true;
     InputSource* top = Top();
     std::size_t floor = top ? top->condFloor : 0;
-    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(2050);
+    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(Msg::UnexpectedElif);
     CondEntry& e = conds.back();
     if (e.takenByElif || !e.enclosingActive || e.taking) {
         as.scan_.SetPos(as.scan_.Length());
@@ -515,7 +515,7 @@ bool Assembler::Impl::Else() {
     ls.conditional = true;
     InputSource* top = Top();
     std::size_t floor = top ? top->condFloor : 0;
-    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(2051);
+    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(Msg::UnexpectedElse);
     CondEntry& e = conds.back();
     if (e.takenByElif) e.enclosingActive = false;
     e.taking = !e.taking;
@@ -527,7 +527,7 @@ bool Assembler::Impl::Endif() {
     ls.conditional = true;
     InputSource* top = Top();
     std::size_t floor = top ? top->condFloor : 0;
-    if (conds.size() <= floor) return as.Report(2052);
+    if (conds.size() <= floor) return as.Report(Msg::UnexpectedEndif);
     conds.pop_back();
     return true;
 }
@@ -570,9 +570,9 @@ bool CheckPreprocessorTable() { return FirstUnsortedRow(kPreTable) == std::size(
 bool PreprocessorIsConditional(int row) { return row >= 0 && kPreTable[row].conditional; }
 
 bool Assembler::Impl::RunPreprocessor(int row) {
-    if (row < 0 || row >= static_cast<int>(std::size(kPreTable))) return as.Report(1002);
+    if (row < 0 || row >= static_cast<int>(std::size(kPreTable))) return as.Report(Msg::PreprocessorTableCorrupt);
     const PreRow& r = kPreTable[row];
-    if (r.obsolete) ReportAtCommand(4304);
+    if (r.obsolete) ReportAtCommand(Msg::ObsoleteDirective);
     Scanner& s = as.scan_;
     switch (r.command) {
     case PreCommand::If:
@@ -596,21 +596,21 @@ bool Assembler::Impl::RunPreprocessor(int row) {
     case PreCommand::Messg: {
         s.SkipBlanks();
         std::string text(s.Rest());
-        int number = r.command == PreCommand::Fail ? 2001 : r.command == PreCommand::Warn ? 4001 : 5001;
-        as.Report(number, {text});
+        Msg id = r.command == PreCommand::Fail ? Msg::ErrorText : r.command == PreCommand::Warn ? Msg::WarningText : Msg::NoteText;
+        as.Report(id, {text});
         s.SetPos(s.Length());
         return r.command != PreCommand::Fail;
     }
     }
-    return as.Report(1002);
+    return as.Report(Msg::PreprocessorTableCorrupt);
 }
 
 bool Assembler::Impl::Define() {
     Scanner& s = as.scan_;
-    if (!s.SkipBlanks()) return as.Report(2035);
+    if (!s.SkipBlanks()) return as.Report(Msg::DirectiveRequiresLabel);
     std::size_t at = s.Pos();
     std::string name;
-    if (!as.ReadIdentifier(name)) return as.Report(2032);
+    if (!as.ReadIdentifier(name)) return as.Report(Msg::BadLabel);
     ExprResult v;
     v.known = true;
     v.value = 1;
@@ -693,7 +693,7 @@ void Assembler::Impl::CollectLine(const std::string& line) {
             collecting = Collecting{};
             if (count > 0 && macro && !macro->body.empty()) {
                 if (sources.size() >= kMaxSourceDepth) {
-                    as.Report(1005);
+                    as.Report(Msg::OutOfMemory);
                     return;
                 }
                 PushSource(std::make_unique<MacroSource>(SourceKind::Repeat, std::move(macro),
@@ -710,7 +710,7 @@ void Assembler::Impl::CollectLine(const std::string& line) {
     }
     if (collecting.store && collecting.macro) {
         if (collecting.macro->body.size() >= 1000000) {
-            as.Report(1005);
+            as.Report(Msg::OutOfMemory);
             return;
         }
         collecting.macro->body.push_back(line);
@@ -726,7 +726,7 @@ void Assembler::Impl::DefinitionPlace(std::string& file, int& line) const {
 }
 
 bool Assembler::Impl::MacroDefinition() {
-    if (label.empty() || localLabel >= 0) return as.Report(2035);
+    if (label.empty() || localLabel >= 0) return as.Report(Msg::DirectiveRequiresLabel);
     std::shared_ptr<Macro> macro;
     std::string file;
     int line = 0;
@@ -736,7 +736,7 @@ bool Assembler::Impl::MacroDefinition() {
     if (as.pass_ == 1 && LinesActive()) {
         if (it != macros.end()) {
             as.scan_.SetPos(labelPos);
-            ok = as.Report(2056, {label});
+            ok = as.Report(Msg::MacroRedefinition, {label});
         } else {
             macro = std::make_shared<Macro>();
             macro->name = label;
@@ -748,7 +748,7 @@ bool Assembler::Impl::MacroDefinition() {
         // The table keeps the first definition; a later one with the same
         // name must be reported in the pass that prints messages too.
         as.scan_.SetPos(labelPos);
-        ok = as.Report(2056, {label});
+        ok = as.Report(Msg::MacroRedefinition, {label});
     }
     ls.hasLabel = false;
     StartCollecting(false, macro, 0);
@@ -763,7 +763,7 @@ bool Assembler::Impl::RepeatBlock() {
     bool ok = as.Evaluate(count, true);
     if (ok && count.known && (count.value < 0 || count.value > 65535)) {
         s.SetPos(at);
-        as.Report(2016, {"[0..65535]"});
+        as.Report(Msg::ExpressionOutOfRange, {"[0..65535]"});
         ok = false;
     }
     auto macro = std::make_shared<Macro>();
@@ -779,10 +779,10 @@ bool Assembler::Impl::ExpandMacro(std::shared_ptr<Macro> macro) {
         if (s->kind == SourceKind::Macro && !macro->name.empty() &&
             static_cast<MacroSource*>(s.get())->GetMacro()->name == macro->name) {
             as.scan_.SetPos(commandPos);
-            return as.Report(2059);
+            return as.Report(Msg::RecursiveMacroCall);
         }
     }
-    if (sources.size() >= kMaxSourceDepth) return as.Report(1005);
+    if (sources.size() >= kMaxSourceDepth) return as.Report(Msg::OutOfMemory);
     Scanner& s = as.scan_;
     std::vector<std::string> args;
     if (s.SkipBlanks()) {
@@ -818,7 +818,7 @@ bool Assembler::Impl::Mexit() {
     InputSource* top = Top();
     if (!top || top->kind == SourceKind::File) {
         as.scan_.SetPos(commandPos);
-        return as.Report(2060);
+        return as.Report(Msg::DirectiveNotAllowedOutsideMacro);
     }
     if (conds.size() > top->condFloor) conds.resize(top->condFloor);
     top->EndExpansion();

@@ -30,11 +30,11 @@ bool Assembler::Impl::DefineLabel() {
     return ok;
 }
 
-bool Assembler::Impl::ReportAtCommand(int number) {
+bool Assembler::Impl::ReportAtCommand(Msg id) {
     Scanner& s = as.scan_;
     std::size_t back = s.Pos();
     s.SetPos(commandPos);
-    as.Report(number);
+    as.Report(id);
     s.SetPos(back);
     return false;
 }
@@ -45,10 +45,10 @@ bool Assembler::Impl::CheckTrailing() {
     bool blankBefore = p < s.Length() && chars::IsBlank(s.Line()[p]);
     if (!s.SkipBlanks()) return true;
     if (as.settings_.compat) {
-        as.Report(blankBefore ? 4302 : 4101);
+        as.Report(blankBefore ? Msg::UnexpectedComment : Msg::UnexpectedSyntax);
         return true;
     }
-    return as.Report(2011);
+    return as.Report(Msg::SyntaxError);
 }
 
 CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
@@ -100,7 +100,7 @@ bool Assembler::Impl::ProcessStatement() {
         }
         if (s.Cur() != '$' || v > 255 || digits > 3) {
             s.SetPos(start);
-            return as.Report(2033);
+            return as.Report(Msg::BadLocalLabel);
         }
         s.Advance();
         s.Accept(':');
@@ -121,10 +121,10 @@ bool Assembler::Impl::ProcessStatement() {
     }
     std::size_t wordPos = s.Pos();
     if (!as.ReadRawIdentifier(word)) {
-        if (marked) return as.Report(2028);
-        if (dot) return as.Report(2030);
-        if (blank || local) return as.Report(2026);
-        return as.Report(2032);
+        if (marked) return as.Report(Msg::PreprocessorCommandExpected);
+        if (dot) return as.Report(Msg::PseudoCommandExpected);
+        if (blank || local) return as.Report(Msg::MnemonicOrPseudoCommandExpected);
+        return as.Report(Msg::BadLabel);
     }
     bool isCommand = marked || dot || local || (blank && s.Cur() != ':');
     if (!isCommand) {
@@ -139,7 +139,7 @@ bool Assembler::Impl::ProcessStatement() {
             s.Advance();
         }
         wordPos = s.Pos();
-        if (!as.ReadRawIdentifier(word)) return as.Report(2026);
+        if (!as.ReadRawIdentifier(word)) return as.Report(Msg::MnemonicOrPseudoCommandExpected);
     }
     const bool hasLabel = !label.empty() || localLabel >= 0;
     commandPos = wordPos;
@@ -155,7 +155,7 @@ bool Assembler::Impl::ProcessStatement() {
             if (hasLabel) {
                 std::size_t back = s.Pos();
                 s.SetPos(labelPos);
-                as.Report(2034);
+                as.Report(Msg::NoLabelExpected);
                 s.SetPos(back);
                 labelOk = false;
                 label.clear();
@@ -167,7 +167,7 @@ bool Assembler::Impl::ProcessStatement() {
         }
         if (marked) {
             s.SetPos(wordPos);
-            return as.Report(2029, {word});
+            return as.Report(Msg::UnknownPreprocessorCommand, {word});
         }
     }
 
@@ -179,7 +179,7 @@ bool Assembler::Impl::ProcessStatement() {
     }
     if (dot) {
         s.SetPos(wordPos);
-        return as.Report(2031, {word});
+        return as.Report(Msg::UnknownPseudoCommand, {word});
     }
     if (const OpcodeEntry* row = rows.instruction) {
         EndOffset();
@@ -197,7 +197,7 @@ bool Assembler::Impl::ProcessStatement() {
         return ExpandMacro(it->second);
     }
     s.SetPos(wordPos);
-    return as.Report(2027, {word});
+    return as.Report(Msg::UnknownMnemonicOrPseudoCommand, {word});
 }
 
 void Assembler::Reserve(std::size_t count, std::uint8_t fill) {
@@ -226,7 +226,7 @@ bool Assembler::Impl::Append(const std::uint8_t* data, std::size_t n, const std:
         as.pc_ += static_cast<std::uint32_t>(n);
         return true;
     }
-    if (sec->size + n > kMaxSectionSize) return as.Report(1005);
+    if (sec->size + n > kMaxSectionSize) return as.Report(Msg::OutOfMemory);
     if (sec->size == 0) sec->start = as.pc_;
     sec->size += n;
     if (as.final_) {
@@ -243,7 +243,7 @@ bool Assembler::Impl::Append(const std::uint8_t* data, std::size_t n, const std:
 void Assembler::Impl::AfterLine() {
     if (as.fatals_) return;
     if (as.final_ && static_cast<long long>(as.errors_) > as.settings_.errorLimit) {
-        as.Report(1011, {static_cast<int>(as.settings_.errorLimit)});
+        as.Report(Msg::ErrorCountExceeded, {static_cast<int>(as.settings_.errorLimit)});
         return;
     }
     if (listing) listing->Line(lineText, lineNumber, ls, as.code_);

@@ -1,5 +1,6 @@
 #include "encoder.h"
 
+#include "messages.h"
 #include "operand.h"
 
 namespace qorb::hc11 {
@@ -7,11 +8,11 @@ namespace {
 
 // Reports at a given column and puts the scanner back, so that a warning does
 // not disturb the parse of the rest of the line.
-bool ReportAt(EncoderHost& host, std::size_t pos, int number, std::initializer_list<MsgArg> args = {}) {
+bool ReportAt(EncoderHost& host, std::size_t pos, Msg id, std::initializer_list<MsgArg> args = {}) {
     Scanner& s = host.Scan();
     std::size_t here = s.Pos();
     s.SetPos(pos);
-    host.Report(number, args);
+    host.Report(id, args);
     s.SetPos(here);
     return false;
 }
@@ -35,14 +36,14 @@ public:
     // An 8-bit address or unsigned offset: 0..255.
     void AddressByte(const Operand& op) {
         if (checks_ && op.known && (op.value < 0 || op.value > 255)) {
-            ReportAt(host_, op.start, 4104, {"[0..255]"});
+            ReportAt(host_, op.start, Msg::AddressOutOfRangeTruncated, {"[0..255]"});
         }
         host_.Code().Put8(static_cast<std::uint8_t>(op.value));
     }
 
     void AddressWord(const Operand& op) {
         if (checks_ && op.known && (op.value < 0 || op.value > 65535)) {
-            ReportAt(host_, op.start, 4104, {"[0..65535]"});
+            ReportAt(host_, op.start, Msg::AddressOutOfRangeTruncated, {"[0..65535]"});
         }
         host_.Code().Put16(static_cast<std::uint16_t>(op.value));
     }
@@ -50,14 +51,14 @@ public:
     // Immediate data names its nominal range but lets negative values pass.
     void ImmediateByte(const Operand& op) {
         if (checks_ && op.known && (op.value < -256 || op.value > 255)) {
-            ReportAt(host_, op.start, 4102, {"[0..255]"});
+            ReportAt(host_, op.start, Msg::ValueOutOfRangeTruncated, {"[0..255]"});
         }
         host_.Code().Put8(static_cast<std::uint8_t>(op.value));
     }
 
     void ImmediateWord(const Operand& op) {
         if (checks_ && op.known && (op.value < -65536 || op.value > 65535)) {
-            ReportAt(host_, op.start, 4102, {"[0..65535]"});
+            ReportAt(host_, op.start, Msg::ValueOutOfRangeTruncated, {"[0..65535]"});
         }
         host_.Code().Put16(static_cast<std::uint16_t>(op.value));
     }
@@ -75,7 +76,7 @@ public:
         }
         if (checks_ && (distance < -128 || distance > 127)) {
             host_.Code().Put8(0xFE);
-            return ReportAt(host_, column, 2070, {"[-128..127]"});
+            return ReportAt(host_, column, msg::BranchOutOfRange, {"[-128..127]"});
         }
         host_.Code().Put8(static_cast<std::uint8_t>(distance));
         return true;
@@ -110,7 +111,7 @@ void IndexedOpcode(std::uint32_t opcode, unsigned mode, std::uint32_t& out, int&
 }
 
 bool CheckOperandPresent(EncoderHost& host, const Operand& op) {
-    if (op.mode == kModeInherent) return ReportAt(host, op.start, 2067);
+    if (op.mode == kModeInherent) return ReportAt(host, op.start, msg::InherentAddressingIllegal);
     return true;
 }
 
@@ -121,7 +122,7 @@ bool AssembleGeneral(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cl
     if (!CheckOperandPresent(host, op)) return false;
 
     bool takesImmediate = cls == kGeneral8 || cls == kGeneral16;
-    if (op.mode == kModeImmediate8 && !takesImmediate) return ReportAt(host, op.start, 2068);
+    if (op.mode == kModeImmediate8 && !takesImmediate) return ReportAt(host, op.start, msg::ImmediateAddressingIllegal);
     if (op.mode == kModeImmediate8 && cls == kGeneral16) op.mode = kModeImmediate16;
     // Read-modify-write and jmp have no direct form.
     if (op.mode == kModeDirect && (cls == kModify || cls == kJmp)) op.mode = kModeExtended;
@@ -158,7 +159,7 @@ bool AssembleGeneral(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cl
         break;
     }
     default:
-        return ReportAt(host, op.start, 2066);
+        return ReportAt(host, op.start, Msg::IllegalAddressingMode);
     }
     if (cls == kModify) cycles += 2;
     host.Code().cycles = cycles;
@@ -172,7 +173,7 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
     Operand op;
     if (!ParseOperand(host, op)) return false;
     if (!CheckOperandPresent(host, op)) return false;
-    if (op.mode == kModeImmediate8) return ReportAt(host, op.start, 2068);
+    if (op.mode == kModeImmediate8) return ReportAt(host, op.start, msg::ImmediateAddressingIllegal);
     // There is no extended form: a long address is cut to its low byte (with
     // the range warning of a direct address).
     if (op.mode == kModeExtended) op.mode = kModeDirect;
@@ -181,7 +182,7 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
     s.Accept(',');
     s.SkipBlanks();
     s.Accept('#');
-    if (!s.SkipBlanks()) return host.Report(2007, {"mask"});
+    if (!s.SkipBlanks()) return host.Report(Msg::Missing, {"mask"});
     ExprResult mask;
     if (!host.Evaluate(mask, false)) return false;
 
@@ -191,10 +192,10 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
         s.SkipBlanks();
         std::size_t sepPos = s.Pos();
         if (!s.Accept(',')) {
-            if (s.AtStatementEnd()) return host.Report(2007, {"target adress"});
-            ReportAt(host, sepPos, 4301);
+            if (s.AtStatementEnd()) return host.Report(Msg::Missing, {"target adress"});
+            ReportAt(host, sepPos, Msg::CommaExpected);
         }
-        if (!s.SkipBlanks()) return host.Report(2007, {"target adress"});
+        if (!s.SkipBlanks()) return host.Report(Msg::Missing, {"target adress"});
         targetPos = s.Pos();
         if (!host.Evaluate(target, false)) return false;
     }
@@ -218,7 +219,7 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
         cycles += 3;
         break;
     default:
-        return ReportAt(host, op.start, 2066);
+        return ReportAt(host, op.start, Msg::IllegalAddressingMode);
     }
     if (cls == kBitBranch) ++length;
 
@@ -248,10 +249,10 @@ bool AssembleBranch(EncoderHost& host, const OpcodeEntry& row) {
 bool AssembleInherent(EncoderHost& host, const OpcodeEntry& row) {
     Scanner& s = host.Scan();
     if (s.SkipBlanks()) {
-        if (!host.Compat()) return host.Report(2069, {});
+        if (!host.Compat()) return host.Report(msg::InherentAddressingRequired, {});
         // Old sources put remarks right after the mnemonic: take the rest
         // of the line as a comment.
-        host.Report(4302, {});
+        host.Report(Msg::UnexpectedComment, {});
         s.SetPos(s.Length());
     }
     Emitter out(host);
@@ -269,7 +270,7 @@ bool Assemble(EncoderHost& host, const OpcodeEntry& row) {
         Scanner& s = host.Scan();
         std::size_t start = s.Pos();
         while (start > 0 && chars::IsSymbolChar(s.Line()[start - 1])) --start;
-        ReportAt(host, start, 4303);
+        ReportAt(host, start, Msg::NonStandardMnemonic);
     }
 
     switch (cls) {
@@ -288,7 +289,7 @@ bool Assemble(EncoderHost& host, const OpcodeEntry& row) {
     case kBitBranch:
         return AssembleBit(host, row, cls);
     default:
-        return host.Report(1004, {});
+        return host.Report(Msg::OpcodeTableCorrupt, {});
     }
 }
 

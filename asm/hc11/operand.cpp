@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "messages.h"
+
 namespace qorb::hc11 {
 namespace {
 
@@ -92,7 +94,7 @@ bool ParseOperand(EncoderHost& host, Operand& op) {
             return true;
         }
         if (leadingComma) {
-            return host.Report(2071, {});
+            return host.Report(msg::IndexRegisterExpected, {});
         }
         s.SetPos(commaPos);
     } else {

@@ -1,6 +1,7 @@
 #include "target_hc11.h"
 
 #include "encoder.h"
+#include "messages.h"
 #include "opcodes.h"
 
 namespace qorb::hc11 {
@@ -9,25 +10,25 @@ namespace {
 // The 68HC11 build ends the error range with its own addressing texts; the
 // 68HC12-only numbers have no entry there and fall back to the group text.
 constexpr MessageOverride kOverrides[] = {
-    {2067, "inherent addressing illegal\n"},
-    {2068, "immediate addressing illegal\n"},
-    {2069, "inherent addressing required\n"},
-    {2070, "branch out of range %s\n"},
-    {2071, "X or Y expected\n"},
-    {2072, nullptr},
-    {2073, nullptr},
-    {2074, nullptr},
-    {2075, nullptr},
-    {2076, nullptr},
-    {2077, nullptr},
-    {2078, nullptr},
-    {2079, nullptr},
-    {2080, nullptr},
-    {2081, nullptr},
-    {2082, nullptr},
-    {2083, nullptr},
-    {2084, nullptr},
-    {2085, nullptr},
+    {msg::InherentAddressingIllegal, "inherent addressing illegal\n"},
+    {msg::ImmediateAddressingIllegal, "immediate addressing illegal\n"},
+    {msg::InherentAddressingRequired, "inherent addressing required\n"},
+    {msg::BranchOutOfRange, "branch out of range %s\n"},
+    {msg::IndexRegisterExpected, "X or Y expected\n"},
+    {Msg::DirectExtendedAddressingIllegal, nullptr},
+    {Msg::InherentAddressingRequired, nullptr},
+    {Msg::ImmediateAddressingRequired, nullptr},
+    {Msg::IndexedAddressingRequired, nullptr},
+    {Msg::ValueOutOfRange, nullptr},
+    {Msg::OffsetOutOfRange, nullptr},
+    {Msg::AddressOutOfRange, nullptr},
+    {Msg::BranchOutOfRange, nullptr},
+    {Msg::BranchToIllegalTarget, nullptr},
+    {Msg::PcIllegalForAutoIncDec, nullptr},
+    {Msg::PcrNotAllowed, nullptr},
+    {Msg::TransferRegisterExpected, nullptr},
+    {Msg::LoopRegisterExpected, nullptr},
+    {Msg::IndexRegisterExpected, nullptr},
 };
 
 constexpr TargetTexts kTexts = {

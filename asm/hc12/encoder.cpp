@@ -33,10 +33,10 @@ struct Line {
 
     // Reports with the column at `column` and puts the scan position back,
     // so that a warning does not disturb the rest of the line.
-    bool ReportAt(std::size_t column, int number, std::initializer_list<MsgArg> args = {}) {
+    bool ReportAt(std::size_t column, Msg id, std::initializer_list<MsgArg> args = {}) {
         const std::size_t keep = scan.Pos();
         scan.SetPos(column);
-        host.Report(number, args);
+        host.Report(id, args);
         scan.SetPos(keep);
         return false;
     }
@@ -50,8 +50,8 @@ struct Line {
 
     // Range warning for a known value outside [lo, hi]; the value is then
     // truncated to its field by the caller.
-    void Warn(const Operand& op, std::int32_t v, std::int32_t lo, std::int32_t hi, int number, const char* range) {
-        if (check && op.known && !Fits(v, lo, hi)) ReportAt(op.column, number, {range});
+    void Warn(const Operand& op, std::int32_t v, std::int32_t lo, std::int32_t hi, Msg id, const char* range) {
+        if (check && op.known && !Fits(v, lo, hi)) ReportAt(op.column, id, {range});
     }
 
     bool Finish(bool ok) {
@@ -61,27 +61,27 @@ struct Line {
 };
 
 void EmitImmediate8(Line& l, const Operand& op) {
-    l.Warn(op, op.value, -256, 255, 4102, "[0..255]");
+    l.Warn(op, op.value, -256, 255, Msg::ValueOutOfRangeTruncated, "[0..255]");
     l.code.Put8(Low8(op.value));
 }
 
 void EmitImmediate16(Line& l, const Operand& op) {
-    l.Warn(op, op.value, -65536, 65535, 4102, "[0..65535]");
+    l.Warn(op, op.value, -65536, 65535, Msg::ValueOutOfRangeTruncated, "[0..65535]");
     l.code.Put16(Low16(op.value));
 }
 
 void EmitDirect(Line& l, const Operand& op) {
-    l.Warn(op, op.value, 0, 255, 4104, "[0..255]");
+    l.Warn(op, op.value, 0, 255, Msg::AddressOutOfRangeTruncated, "[0..255]");
     l.code.Put8(Low8(op.value));
 }
 
 void EmitExtended(Line& l, const Operand& op) {
-    l.Warn(op, op.value, 0, 65535, 4104, "[0..65535]");
+    l.Warn(op, op.value, 0, 65535, Msg::AddressOutOfRangeTruncated, "[0..65535]");
     l.code.Put16(Low16(op.value));
 }
 
 void EmitOffset16(Line& l, const Operand& op) {
-    l.Warn(op, op.value, -65535, 65535, 4103, "[-65535..65535]");
+    l.Warn(op, op.value, -65535, 65535, Msg::OffsetOutOfRangeTruncated, "[-65535..65535]");
     l.code.Put16(Low16(op.value));
 }
 
@@ -161,7 +161,7 @@ bool EmitBranch8(Line& l, const ExprResult& target, std::size_t column, std::uin
         l.code.Put8(0xFE);
     } else if (l.check && !Fits(d, -128, 127)) {
         l.code.Put8(0xFE);
-        return l.ReportAt(column, 2079, {"[-128..127]"});
+        return l.ReportAt(column, Msg::BranchOutOfRange, {"[-128..127]"});
     } else {
         l.code.Put8(Low8(d));
     }
@@ -169,8 +169,8 @@ bool EmitBranch8(Line& l, const ExprResult& target, std::size_t column, std::uin
 }
 
 bool MissingOperandChecks(Line& l, const Operand& op, bool immediateAllowed) {
-    if (op.mode == kModeInherent) return l.ReportAt(l.scan.Pos(), 2068); // inherent addressing illegal
-    if (!immediateAllowed && op.mode == kModeImm8) return l.ReportAt(op.column, 2069);
+    if (op.mode == kModeInherent) return l.ReportAt(l.scan.Pos(), Msg::InherentAddressingIllegal); // inherent addressing illegal
+    if (!immediateAllowed && op.mode == kModeImm8) return l.ReportAt(op.column, Msg::ImmediateAddressingIllegal);
     return true;
 }
 
@@ -178,8 +178,8 @@ bool MissingOperandChecks(Line& l, const Operand& op, bool immediateAllowed) {
 
 bool Inherent(Line& l) {
     if (l.scan.SkipBlanks()) {
-        if (!l.host.Compat()) return l.ReportAt(l.scan.Pos(), 2073); // inherent addressing required
-        l.ReportAt(l.scan.Pos(), 4302);                              // unexpected comment
+        if (!l.host.Compat()) return l.ReportAt(l.scan.Pos(), Msg::InherentAddressingRequired); // inherent addressing required
+        l.ReportAt(l.scan.Pos(), Msg::UnexpectedComment);                              // unexpected comment
         l.scan.SetPos(l.scan.Length());
     }
     l.PutOpcode(l.row.opcode);
@@ -192,7 +192,7 @@ bool General(Line& l, int cls) {
     if (!ParseOperand(l.host, op, 0)) return false;
     switch (cls) {
     case kImmediateOnly:
-        if (op.mode != kModeImm8) return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, 2074);
+        if (op.mode != kModeImm8) return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, Msg::ImmediateAddressingRequired);
         break;
     case kGeneral8:
     case kGeneral16:
@@ -205,7 +205,7 @@ bool General(Line& l, int cls) {
         if (!MissingOperandChecks(l, op, false)) return false;
         if (cls != kStore && op.mode == kModeDirect) op.mode = kModeExtended;
         break;
-    default: return l.ReportAt(op.column, 2066);
+    default: return l.ReportAt(op.column, Msg::IllegalAddressingMode);
     }
     CompletePcRelative(op, 0);
 
@@ -233,22 +233,22 @@ bool BitInstruction(Line& l, int cls) {
     Operand op;
     if (!ParseOperand(l.host, op, 0)) return false;
     if (!MissingOperandChecks(l, op, false)) return false;
-    if (op.mode & kModesIndirect) return l.ReportAt(op.column, 2071); // indexed indirect addressing illegal
+    if (op.mode & kModesIndirect) return l.ReportAt(op.column, Msg::IndexedIndirectAddressingIllegal); // indexed indirect addressing illegal
 
     Scanner& s = l.scan;
     s.SkipBlanks();
     s.Accept(',');
     s.SkipBlanks();
     s.Accept('#');
-    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2007, {"mask"});
+    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), Msg::Missing, {"mask"});
     ExprResult mask;
     if (!l.host.Evaluate(mask, false)) return false;
 
     ExprResult target;
     std::size_t targetColumn = 0;
     if (cls == kBitBranch) {
-        if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2007, {"target adress"});
-        if (!s.Accept(',')) l.ReportAt(s.Pos(), 4301);
+        if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), Msg::Missing, {"target adress"});
+        if (!s.Accept(',')) l.ReportAt(s.Pos(), Msg::CommaExpected);
         s.SkipBlanks();
         targetColumn = s.Pos();
         if (!l.host.Evaluate(target, false)) return false;
@@ -288,13 +288,13 @@ bool ClassOpcode(Line& l, int cls) {
     switch (cls) {
     case kIndexedOnly:
         if (!MissingOperandChecks(l, op, false)) return false;
-        if (op.mode & (kModeDirect | kModeExtended)) return l.ReportAt(op.column, 2072);
+        if (op.mode & (kModeDirect | kModeExtended)) return l.ReportAt(op.column, Msg::DirectExtendedAddressingIllegal);
         break;
     case kTableLookup:
     case kLoadAddress:
         if (cls == kTableLookup ? op.mode != kModeIndexed
                                 : !(op.mode & (kModeIndexed | kModeIndexed9 | kModeIndexed16)))
-            return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, 2075);
+            return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, Msg::IndexedAddressingRequired);
         break;
     default:
         if (!MissingOperandChecks(l, op, false)) return false;
@@ -355,7 +355,7 @@ bool ClassOpcode(Line& l, int cls) {
         l.code.Put8(op.mode == kModeDirect ? 0x17 : op.mode == kModeExtended ? 0x16 : 0x15);
         EmitOperand(l, op);
         break;
-    default: return l.ReportAt(op.column, 2066);
+    default: return l.ReportAt(op.column, Msg::IllegalAddressingMode);
     }
     return l.Finish(true);
 }
@@ -376,7 +376,7 @@ bool Branch(Line& l, int cls) {
         l.code.Put16(0xFFFE);
     } else if (l.check && !Fits(d, -65535, 65535)) {
         l.code.Put16(0xFFFE);
-        ok = l.ReportAt(column, 2079, {"[-65535..65535]"});
+        ok = l.ReportAt(column, Msg::BranchOutOfRange, {"[-65535..65535]"});
     } else {
         l.code.Put16(Low16(d));
     }
@@ -389,10 +389,10 @@ bool Loop(Line& l) {
     s.SkipBlanks();
     const std::size_t regColumn = s.Pos();
     const int reg = MatchWord(s, kNames, 8);
-    if (reg < 0) return l.ReportAt(regColumn, 2084); // A, B, D, X, Y or SP expected
+    if (reg < 0) return l.ReportAt(regColumn, Msg::LoopRegisterExpected); // A, B, D, X, Y or SP expected
     s.SkipBlanks();
     s.Accept(',');
-    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2007, {"target address"});
+    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), Msg::Missing, {"target address"});
     const std::size_t column = s.Pos();
     ExprResult target;
     if (!l.host.Evaluate(target, false)) return false;
@@ -413,14 +413,14 @@ bool Loop(Line& l) {
     l.code.Put8(static_cast<std::uint8_t>(l.row.opcode >> 8));
     l.code.Put8(postbyte);
     l.code.Put8(offset);
-    if (!ok) l.ReportAt(column, 2079, {"[-256..255]"});
+    if (!ok) l.ReportAt(column, Msg::BranchOutOfRange, {"[-256..255]"});
     return l.Finish(ok);
 }
 
 bool Transfer(Line& l, int cls) {
     static const char* const kNames[] = {"a", "b", "ccr", "", "d", "x", "y", "sp"};
     Scanner& s = l.scan;
-    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), 2068);
+    if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), Msg::InherentAddressingIllegal);
     int regs[2];
     for (int i = 0; i < 2; ++i) {
         if (i == 1) {
@@ -430,7 +430,7 @@ bool Transfer(Line& l, int cls) {
         }
         const std::size_t column = s.Pos();
         regs[i] = MatchWord(s, kNames, 8);
-        if (regs[i] < 0) return l.ReportAt(column, 2083); // A, B, CCR, D, X, Y or SP expected
+        if (regs[i] < 0) return l.ReportAt(column, Msg::TransferRegisterExpected); // A, B, CCR, D, X, Y or SP expected
     }
     l.PutOpcode(l.row.opcode);
     l.code.Put8(static_cast<std::uint8_t>((cls == kExchange ? 0x80 : 0) | (regs[0] << 4) | regs[1]));
@@ -452,7 +452,7 @@ bool Trap(Line& l) {
     ExprResult number;
     if (!l.host.Evaluate(number, false)) return false;
     if ((number.known && number.value < 0x30) || number.value > 255)
-        return l.ReportAt(column, 2076, {"[$30..$ff]"}); // value out of range
+        return l.ReportAt(column, Msg::ValueOutOfRange, {"[$30..$ff]"}); // value out of range
     l.PutOpcode(l.row.opcode);
     l.code.Put8(Low8(number.value));
     return l.Finish(true);
@@ -525,11 +525,11 @@ bool Move(Line& l, bool word) {
     Scanner& s = l.scan;
     Operand src, dst;
     if (!ParseOperand(l.host, src, 0)) return false;
-    if (src.mode == kModeInherent) return l.ReportAt(s.Pos(), 2068);
+    if (src.mode == kModeInherent) return l.ReportAt(s.Pos(), Msg::InherentAddressingIllegal);
     s.SkipBlanks();
     s.Accept(',');
     if (!ParseOperand(l.host, dst, 0)) return false;
-    if (dst.mode == kModeInherent) return l.ReportAt(s.Pos(), 2007, {"destination"});
+    if (dst.mode == kModeInherent) return l.ReportAt(s.Pos(), Msg::Missing, {"destination"});
 
     if (src.mode == kModeDirect) src.mode = kModeExtended;
     if (dst.mode == kModeDirect) dst.mode = kModeExtended;
@@ -538,7 +538,7 @@ bool Move(Line& l, bool word) {
                srcIdx = (src.mode & plainIndexed) != 0;
     const bool dstExt = dst.mode == kModeExtended, dstIdx = (dst.mode & plainIndexed) != 0;
     if (!(srcImm || srcExt || srcIdx) || !(dstExt || dstIdx))
-        return l.ReportAt(src.column, 2067); // combination of adressing modes illegal
+        return l.ReportAt(src.column, Msg::AddressingModesCombinationIllegal); // combination of adressing modes illegal
 
     bool srcFits = true, dstFits = true;
     std::uint32_t form;
@@ -596,7 +596,7 @@ bool Move(Line& l, bool word) {
         break;
     }
     if (l.check && (!srcFits || !dstFits)) {
-        l.ReportAt(srcFits ? dst.offsetColumn : src.offsetColumn, 2077, {"[-16..15]"});
+        l.ReportAt(srcFits ? dst.offsetColumn : src.offsetColumn, Msg::OffsetOutOfRange, {"[-16..15]"});
         return l.Finish(false);
     }
     return l.Finish(true);
@@ -608,7 +608,7 @@ bool Assemble(EncoderHost& host, const OpcodeEntry& row) {
     Line l(host, row);
     if (IsNonStandard(row)) {
         const std::size_t len = std::string_view(row.name).size();
-        l.ReportAt(l.scan.Pos() >= len ? l.scan.Pos() - len : 0, 4303); // non-standart mnemonic
+        l.ReportAt(l.scan.Pos() >= len ? l.scan.Pos() - len : 0, Msg::NonStandardMnemonic); // non-standart mnemonic
     }
     const int cls = ClassOf(row);
     switch (cls) {
@@ -637,7 +637,7 @@ bool Assemble(EncoderHost& host, const OpcodeEntry& row) {
     case kSignExtend: return Transfer(l, cls);
     case kEmacs: return Emacs(l);
     case kTrap: return Trap(l);
-    default: return host.Report(2066, {});
+    default: return host.Report(Msg::IllegalAddressingMode, {});
     }
 }
 

@@ -90,7 +90,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
             PlainAddress(op);
             return true;
         }
-        host.Report(4301, {}); // comma expected; read on as if it were there
+        host.Report(Msg::CommaExpected, {}); // comma expected; read on as if it were there
     }
 
     s.SkipBlanks();
@@ -110,7 +110,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
             s.SkipBlanks();
             s.Accept(',');
             s.SkipBlanks();
-            return host.Report(2085, {}); // X, Y, SP or PC expected
+            return host.Report(Msg::IndexRegisterExpected, {}); // X, Y, SP or PC expected
         }
         // A plain address; the comma belongs to the caller (bset addr,#mask).
         PlainAddress(op);
@@ -120,7 +120,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
     if (reg == 4) {
         if (op.accumulator >= 0 || pre) {
             s.SetPos(regColumn);
-            return host.Report(2082, {}); // PCR not allowed here
+            return host.Report(Msg::PcrNotAllowed, {}); // PCR not allowed here
         }
         op.pcRelative = true;
         if (op.known) {
@@ -146,7 +146,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
 
     if (indirect) {
         s.SkipBlanks();
-        if (!s.Accept(']')) return host.Report(2007, {"']'"});
+        if (!s.Accept(']')) return host.Report(Msg::Missing, {"']'"});
         if (op.accumulator == 2 && !op.incDec) {
             op.mode = kModeIndirectD;
             op.postbyte = static_cast<std::uint8_t>(0xE7 + (rr << 3));
@@ -154,7 +154,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
         }
         if (op.accumulator >= 0 || op.incDec) {
             s.SetPos(op.column);
-            return host.Report(2066, {}); // illegal adressing mode
+            return host.Report(Msg::IllegalAddressingMode, {}); // illegal adressing mode
         }
         op.mode = kModeIndirect16;
         op.postbyte = ConstantPostbyte(op.mode, op.reg, op.value);
@@ -164,7 +164,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
     if (op.accumulator >= 0) {
         if (op.incDec) {
             s.SetPos(op.column);
-            return host.Report(2066, {});
+            return host.Report(Msg::IllegalAddressingMode, {});
         }
         op.mode = kModeIndexed;
         op.postbyte = static_cast<std::uint8_t>(0xE4 + (rr << 3) + static_cast<unsigned>(op.accumulator));
@@ -186,15 +186,15 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
     // become a distance, so its range says nothing: only the register counts.
     if (op.pcRelative) {
         s.SetPos(regColumn);
-        return host.Report(2081, {});
+        return host.Report(Msg::PcIllegalForAutoIncDec, {});
     }
     if (op.known && !Fits(op.value, -8, -1) && !Fits(op.value, 1, 8)) {
         s.SetPos(op.offsetColumn);
-        return host.Report(2077, {"[-8..-1, 1..8]"}); // offset out of range
+        return host.Report(Msg::OffsetOutOfRange, {"[-8..-1, 1..8]"}); // offset out of range
     }
     if (op.reg == kRegPC) {
         s.SetPos(regColumn);
-        return host.Report(2081, {}); // PC is illegal for auto inc/dec
+        return host.Report(Msg::PcIllegalForAutoIncDec, {}); // PC is illegal for auto inc/dec
     }
     op.mode = kModeIndexed;
     std::int32_t amount = decrement ? -op.value : op.value;

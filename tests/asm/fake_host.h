@@ -47,13 +47,13 @@ public:
     bool Hcs() const override { return hcs; }
     bool Compat() const override { return compat; }
 
-    bool Report(int number, std::initializer_list<MsgArg> args) override {
+    bool Report(Msg id, std::initializer_list<MsgArg> args) override {
         std::string text;
         for (const MsgArg& a : args) {
             if (!text.empty()) text += '|';
             text += a.kind == MsgArg::Kind::Text ? std::string(a.text) : std::to_string(a.number);
         }
-        messages.push_back({number, text, scan_.Pos()});
+        messages.push_back({static_cast<int>(id), text, scan_.Pos()});
         return false;
     }
 
@@ -126,7 +126,7 @@ private:
     }
     bool Primary(std::int64_t& v, bool& known) {
         char c = scan_.Cur();
-        if (scan_.AtStatementEnd()) return Report(2014, {});
+        if (scan_.AtStatementEnd()) return Report(Msg::MissingExpression, {});
         if (c == '*') {
             scan_.Advance();
             v = location;
@@ -157,7 +157,7 @@ private:
             name += static_cast<char>(std::tolower(static_cast<unsigned char>(scan_.Cur())));
             scan_.Advance();
         }
-        if (name.empty()) return Report(2015, {});
+        if (name.empty()) return Report(Msg::BadNumber, {});
         auto it = symbols.find(name);
         if (it == symbols.end()) {
             known = false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "core/assembler.h"
@@ -16,7 +17,7 @@ namespace {
 std::string Capture(Assembler& as, int number, std::initializer_list<MsgArg> args = {}) {
     std::FILE* f = std::tmpfile();
     as.SetOutput(f, f);
-    as.Report(number, args);
+    as.Report(static_cast<Msg>(number), args);
     std::fflush(f);
     std::rewind(f);
     std::string text;
@@ -38,6 +39,53 @@ TEST(Catalogue, GroupFallbacksAndTableEnd) {
     EXPECT_STREQ(CatalogueText(4999), nullptr);
     EXPECT_STREQ(CatalogueText(5004), "unknown information message; contact technical support\n");
     EXPECT_STREQ(CatalogueText(3000), nullptr);
+}
+
+// Each id stands at its number's place in its group, so the number a call
+// site names is the text it prints; and within what a program can print no
+// text serves two numbers (the group heads aside, which are the fallbacks).
+TEST(Catalogue, IdsAndTextsCorrespondOneToOne) {
+    std::map<std::string, int> seen;
+    for (const CatalogueGroup& g : CatalogueGroups()) {
+        ASSERT_FALSE(g.rows.empty());
+        for (std::size_t i = 0; i < g.rows.size(); ++i) {
+            const int id = static_cast<int>(g.rows[i].id);
+            SCOPED_TRACE(id);
+            EXPECT_EQ(id, g.first + static_cast<int>(i));
+            EXPECT_LE(id, g.last);
+            EXPECT_EQ(KindOf(g.rows[i].id), KindOf(g.first));
+            ASSERT_NE(g.rows[i].text, nullptr);
+            EXPECT_EQ(std::string(g.rows[i].text).back(), '\n');
+            EXPECT_STREQ(CatalogueText(g.rows[i].id), g.rows[i].text);
+            if (i > 0) {
+                EXPECT_TRUE(seen.emplace(g.rows[i].text, id).second) << "also " << seen[g.rows[i].text];
+            }
+        }
+    }
+    for (const CatalogueGroup& g : CatalogueGroups()) EXPECT_EQ(seen.count(g.rows[0].text), 0u) << g.first;
+}
+
+TEST(Catalogue, TargetTextsReplaceWithoutDuplicating) {
+    for (const Target* t : {&hc12::GetTarget(), &hc11::GetTarget()}) {
+        const TargetTexts& texts = t->Texts();
+        std::map<int, int> overridden;
+        for (std::size_t i = 0; i < texts.messageOverrideCount; ++i) {
+            const MessageOverride& o = texts.messageOverrides[i];
+            EXPECT_EQ(++overridden[static_cast<int>(o.id)], 1) << static_cast<int>(o.id);
+            if (o.text) {
+                EXPECT_STRNE(o.text, CatalogueText(o.id)) << static_cast<int>(o.id);
+            }
+        }
+        std::map<std::string, int> seen;
+        for (const CatalogueGroup& g : CatalogueGroups()) {
+            const char* fallback = g.rows[0].text;
+            for (int n = g.first + 1; n < g.first + static_cast<int>(g.rows.size()); ++n) {
+                const char* text = CatalogueText(n, texts.messageOverrides, texts.messageOverrideCount);
+                if (text == fallback) continue;
+                EXPECT_TRUE(seen.emplace(text, n).second) << texts.programName << " " << n << " also " << seen[text];
+            }
+        }
+    }
 }
 
 TEST(Catalogue, KindsAndClasses) {
