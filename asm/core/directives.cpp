@@ -629,8 +629,6 @@ bool Handlers::Run(Directive handler) {
 
 } // namespace
 
-void Assembler::Impl::SetLocation(std::uint32_t value) { as.pc_ = value; }
-
 bool Assembler::Impl::RunDirectiveRow(int row) {
     if (row < 0 || row >= static_cast<int>(std::size(kDirectives))) return as.Report(Msg::PseudoCodeTableCorrupt);
     const DirRow& r = kDirectives[row];

@@ -14,7 +14,7 @@
 #include "assembler.h"
 #include "host.h"
 #include "directives.h"
-#include "source.h"
+#include "preprocessor.h"
 
 namespace qorb {
 

@@ -11,47 +11,14 @@
 #include <vector>
 
 #include "assembler.h"
+#include "conditionals.h"
 #include "host.h"
+#include "macros.h"
+#include "source.h"
 
 namespace qorb {
 
 class Listing;
-
-class InputSource {
-public:
-    explicit InputSource(SourceKind k) : kind(k) {}
-    virtual ~InputSource() = default;
-    // Delivers the next line (without line end); false at the end.
-    virtual bool Next(std::string& out) = 0;
-    // `mexit`: a macro expansion ends after the current line; a repeat block
-    // goes on with its next repetition.
-    virtual void EndExpansion() { ended = true; }
-
-    SourceKind kind;
-    std::string name;  // file name; for expansions the macro's name
-    int line = 0;      // lines delivered so far
-    std::size_t condFloor = 0;
-    std::size_t saveFloor = 0;
-    std::size_t outerCondFloor = 0; // floors of the enclosing level, restored at the end
-    std::size_t outerSaveFloor = 0;
-    bool ended = false; // `end`, `mexit`: stop after the current line
-    // Macro expansions and repeat blocks: where the body was defined.
-    std::string defFile;
-    int defLine = 0;
-    int bodyLine = 0; // line of the body being delivered (1-based)
-};
-
-enum class PreCommand {
-    Define, Elif, Else, Endif, Fail, If, Ifc, Ifnc, Ifdef, Ifndef, Ifeq, Ifne, Ifge, Ifgt, Ifle, Iflt,
-    Include, Messg, Warn
-};
-
-struct CondEntry {
-    bool taking = false;
-    bool enclosingActive = false;
-    bool elseSeen = false;
-    bool takenByElif = false;
-};
 
 // What one processed line leaves for the listing and the line bookkeeping.
 struct LineState {
@@ -71,71 +38,11 @@ struct LineState {
     bool macroLine = false;
 };
 
-// Local labels by scope and number. Scopes are numbered in source order and
-// every pass walks them in that order, so the labels are kept in creation
-// order with one list head per scope: a pass then reads both tables
-// front to back instead of jumping around a hash index. The heads cost four
-// bytes per scope up to the last scope that has local labels; scopes are
-// bounded by the lines a pass may read.
-class LocalLabels {
-public:
-    // The label `number`$ of scope `scope`. Lines refer to the labels of the
-    // current scope over and over; the last entry found per number answers
-    // those at once.
-    Symbol& Get(std::uint64_t scope, unsigned number) {
-        number &= 0xFF;
-        Recent& r = recent_[number];
-        if (r.symbol && r.scope == scope) return *r.symbol;
-        Symbol& s = Find(static_cast<std::size_t>(scope), number);
-        r = Recent{scope, &s};
-        return s;
-    }
-    void clear() {
-        entries_.clear();
-        heads_.clear();
-        recent_.fill(Recent{});
-    }
-
-private:
-    struct Entry {
-        Symbol symbol;
-        std::uint32_t next = 0; // next entry of the same scope + 1; 0: none
-        std::uint8_t number = 0;
-    };
-    struct Recent {
-        std::uint64_t scope = 0;
-        Symbol* symbol = nullptr;
-    };
-    Symbol& Find(std::size_t scope, unsigned number) {
-        if (scope >= heads_.size()) heads_.resize(scope + 1, 0);
-        for (std::uint32_t i = heads_[scope]; i != 0; i = entries_[i - 1].next)
-            if (entries_[i - 1].number == number) return entries_[i - 1].symbol;
-        entries_.push_back(Entry{Symbol{}, heads_[scope], static_cast<std::uint8_t>(number)});
-        heads_[scope] = static_cast<std::uint32_t>(entries_.size());
-        return entries_.back().symbol;
-    }
-
-    std::deque<Entry> entries_;
-    std::vector<std::uint32_t> heads_;
-    std::array<Recent, 256> recent_{};
-};
-
 // The rows the command tables give for one command word.
 struct CommandRows {
     int preprocessor = -1;
     int directive = -1;
     const OpcodeEntry* instruction = nullptr;
-};
-
-// Pending collection of a macro or repeat body.
-struct Collecting {
-    bool active = false;
-    bool repeat = false;
-    bool store = false;
-    int nesting = 0;
-    std::uint32_t count = 0; // repeat count
-    InputSource* source = nullptr;
-    std::shared_ptr<Macro> macro;
 };
 
 struct Assembler::Impl {

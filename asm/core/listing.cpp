@@ -1,4 +1,4 @@
-// The listing file and the S-record object file.
+// The listing file.
 
 #include <algorithm>
 #include <cerrno>
@@ -264,75 +264,6 @@ bool Listing::Close() {
     if (rc != 0) {
         as_.Report(Msg::IoErrorClosingFile, {path_, host::ErrorText(host::LastFileError())});
         return false;
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------
-// S-records
-
-namespace {
-// A partial object file must not survive a failed write, or a later download
-// would send a truncated program. (Outputs are regular files; the test stays
-// for a file replaced by something else meanwhile.)
-void RemoveIfRegular(std::FILE* f, const std::string& path) {
-    if (host::IsRegularFile(f)) host::RemoveFile(path);
-}
-} // namespace
-
-bool Assembler::Impl::WriteObject(const std::string& path, const std::string& shown) {
-    std::FILE* f = CreateOutput(path, shown);
-    if (!f) return false;
-    std::string out = "S0030000FC\r\n";
-    std::size_t total = 0;
-    for (const auto& s : sections) total += s->bytes.size();
-    out.reserve(32 + total / 16 * 44 + 44);
-    // Each record is built in a small buffer and appended at once.
-    auto emit = [&](const Section& s) {
-        char rec[48];
-        auto put = [](char*& p, std::uint32_t v, int digits) {
-            for (int i = digits - 1; i >= 0; --i) *p++ = kHex[(v >> (4 * i)) & 0xF];
-        };
-        for (std::size_t off = 0; off < s.bytes.size(); off += 16) {
-            std::size_t n = std::min<std::size_t>(16, s.bytes.size() - off);
-            std::uint32_t addr = (s.start + static_cast<std::uint32_t>(off)) & 0xFFFF;
-            unsigned sum = static_cast<unsigned>(n + 3) + (addr >> 8) + (addr & 0xFF);
-            char* p = rec;
-            *p++ = 'S';
-            *p++ = '1';
-            put(p, static_cast<std::uint32_t>(n + 3), 2);
-            put(p, addr, 4);
-            for (std::size_t i = 0; i < n; ++i) {
-                put(p, s.bytes[off + i], 2);
-                sum += s.bytes[off + i];
-            }
-            put(p, ~sum & 0xFF, 2);
-            *p++ = '\r';
-            *p++ = '\n';
-            out.append(rec, static_cast<std::size_t>(p - rec));
-        }
-    };
-    for (const auto& s : sections)
-        if (s->named) emit(*s);
-    for (const auto& s : sections)
-        if (!s->named) emit(*s);
-    out += "S9030000FC\r\n";
-    bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    int e = host::LastFileError();
-    if (ok && std::fflush(f) != 0) {
-        ok = false;
-        e = host::LastFileError();
-    }
-    if (!ok) {
-        RemoveIfRegular(f, path);
-        std::fclose(f);
-        return as.Report(Msg::IoErrorWritingFile, {path, host::ErrorText(e ? e : host::IoErrorCode())});
-    }
-    bool regular = host::IsRegularFile(f);
-    if (std::fclose(f) != 0) {
-        e = host::LastFileError();
-        if (regular) host::RemoveFile(path);
-        return as.Report(Msg::IoErrorClosingFile, {path, host::ErrorText(e)});
     }
     return true;
 }

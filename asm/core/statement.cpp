@@ -6,29 +6,9 @@
 #include "directives.h"
 #include "impl.h"
 #include "listing.h"
-#include "source.h"
+#include "preprocessor.h"
 
 namespace qorb {
-
-namespace {
-// A hostile source could grow a section without end; 16 MB is far beyond
-// anything a 64 KB address space can use.
-constexpr std::size_t kMaxSectionSize = 16u << 20;
-} // namespace
-
-bool Assembler::Impl::DefineLabel() {
-    if (label.empty() && localLabel < 0) return true;
-    Scanner& s = as.scan_;
-    std::size_t back = s.Pos();
-    s.SetPos(labelPos);
-    bool ok = DefineSymbolValue(label, localLabel, static_cast<std::int32_t>(as.pc_), true, false);
-    if (localLabel < 0) ++scope;
-    s.SetPos(back);
-    if (ok) ls.hasLabel = true;
-    label.clear();
-    localLabel = -1;
-    return ok;
-}
 
 bool Assembler::Impl::ReportAtCommand(Msg id) {
     Scanner& s = as.scan_;
@@ -198,46 +178,6 @@ bool Assembler::Impl::ProcessStatement() {
     }
     s.SetPos(wordPos);
     return as.Report(Msg::UnknownMnemonicOrPseudoCommand, {word});
-}
-
-void Assembler::Reserve(std::size_t count, std::uint8_t fill) {
-    std::uint8_t pattern[1] = {fill};
-    impl_->SetReserve(count, pattern, 1, false);
-}
-
-void Assembler::ReserveWords(std::size_t count, std::uint32_t fill, int size) {
-    std::uint8_t pattern[4];
-    for (int i = 0; i < size; ++i) pattern[i] = static_cast<std::uint8_t>(fill >> (8 * (size - 1 - i)));
-    impl_->SetReserve(count * static_cast<std::size_t>(size), pattern, size, false);
-}
-
-void Assembler::Impl::SetReserve(std::size_t bytes, const std::uint8_t* pattern, int patternSize, bool always) {
-    ls.reserved = bytes;
-    ls.reserveLine = true;
-    ls.patternSize = patternSize;
-    for (int i = 0; i < patternSize && i < 4; ++i) ls.pattern[i] = pattern[i];
-    ls.alwaysWrite = always;
-}
-
-bool Assembler::Impl::Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern, int patternSize) {
-    if (n == 0) return true;
-    Section* sec = current;
-    if (!sec || (sec->named && sec->name == ".off")) {
-        as.pc_ += static_cast<std::uint32_t>(n);
-        return true;
-    }
-    if (sec->size + n > kMaxSectionSize) return as.Report(Msg::OutOfMemory);
-    if (sec->size == 0) sec->start = as.pc_;
-    sec->size += n;
-    if (as.final_) {
-        if (data) {
-            sec->bytes.insert(sec->bytes.end(), data, data + n);
-        } else {
-            for (std::size_t i = 0; i < n; ++i) sec->bytes.push_back(pattern[i % patternSize]);
-        }
-    }
-    as.pc_ += static_cast<std::uint32_t>(n);
-    return true;
 }
 
 void Assembler::Impl::AfterLine() {

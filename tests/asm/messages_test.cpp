@@ -149,7 +149,7 @@ TEST(Report, TargetTextsOverrideTheAddressingErrors) {
 } // namespace qorb
 
 #include "core/directives.h"
-#include "core/source.h"
+#include "core/preprocessor.h"
 
 namespace qorb {
 namespace {

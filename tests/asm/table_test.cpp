@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/directives.h"
-#include "core/source.h"
+#include "core/preprocessor.h"
 #include "core/table.h"
 #include "hc11/opcodes.h"
 #include "hc11/target_hc11.h"

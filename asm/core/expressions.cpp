@@ -1,0 +1,388 @@
+// The expression evaluator: operators by precedence, numbers in every
+// notation, symbols, local labels and the built-in functions.
+
+#include <cstring>
+
+#include "impl.h"
+
+namespace qorb {
+
+
+namespace {
+
+constexpr unsigned kMaxExprDepth = 256;
+
+enum class Op {
+    None, LogOr, LogAnd, Or, Xor, And, Eq, Ne, Lt, Le, Gt, Ge, Shl, Shr, Add, Sub, Mul, Div, Mod
+};
+
+struct OpInfo {
+    Op op;
+    int level;
+    int length;
+};
+
+OpInfo PeekOperator(const Scanner& s) {
+    char c = s.Cur(), n = s.At(1);
+    if (s.AtEnd()) return {Op::None, 0, 0};
+    switch (c) {
+    case '|': return n == '|' ? OpInfo{Op::LogOr, 10, 2} : OpInfo{Op::Or, 20, 1};
+    case '&': return n == '&' ? OpInfo{Op::LogAnd, 15, 2} : OpInfo{Op::And, 30, 1};
+    case '^': return {Op::Xor, 25, 1};
+    case '!':
+        switch (n) {
+        case '+': return {Op::Or, 20, 2};
+        case 'x':
+        case 'X': return {Op::Xor, 25, 2};
+        case '.': return {Op::And, 30, 2};
+        case '=': return {Op::Ne, 35, 2};
+        case '<': return {Op::Shl, 45, 2};
+        case '>': return {Op::Shr, 45, 2};
+        default: return {Op::None, 0, 0};
+        }
+    case '=': return n == '=' ? OpInfo{Op::Eq, 35, 2} : OpInfo{Op::Eq, 35, 1};
+    case '<':
+        if (n == '<') return {Op::Shl, 45, 2};
+        if (n == '=') return {Op::Le, 40, 2};
+        if (n == '>') return {Op::Ne, 35, 2};
+        return {Op::Lt, 40, 1};
+    case '>':
+        if (n == '>') return {Op::Shr, 45, 2};
+        if (n == '=') return {Op::Ge, 40, 2};
+        return {Op::Gt, 40, 1};
+    case '+': return {Op::Add, 50, 1};
+    case '-': return {Op::Sub, 50, 1};
+    case '*': return {Op::Mul, 60, 1};
+    case '/': return {Op::Div, 60, 1};
+    case '%': return {Op::Mod, 60, 1};
+    default: return {Op::None, 0, 0};
+    }
+}
+
+std::int32_t Apply(Op op, std::int32_t a, std::int32_t b) {
+    auto ua = static_cast<std::uint32_t>(a), ub = static_cast<std::uint32_t>(b);
+    switch (op) {
+    case Op::LogOr: return (a != 0 || b != 0) ? 1 : 0;
+    case Op::LogAnd: return (a != 0 && b != 0) ? 1 : 0;
+    case Op::Or: return static_cast<std::int32_t>(ua | ub);
+    case Op::Xor: return static_cast<std::int32_t>(ua ^ ub);
+    case Op::And: return static_cast<std::int32_t>(ua & ub);
+    case Op::Eq: return a == b;
+    case Op::Ne: return a != b;
+    case Op::Lt: return a < b;
+    case Op::Le: return a <= b;
+    case Op::Gt: return a > b;
+    case Op::Ge: return a >= b;
+    case Op::Shl: return static_cast<std::int32_t>(ua << (ub & 31));
+    case Op::Shr: return a >> (ub & 31);
+    case Op::Add: return static_cast<std::int32_t>(ua + ub);
+    case Op::Sub: return static_cast<std::int32_t>(ua - ub);
+    case Op::Mul: return static_cast<std::int32_t>(ua * ub);
+    case Op::Div:
+        if (b == -1) return static_cast<std::int32_t>(0u - ua); // INT_MIN / -1 wraps
+        return a / b;
+    case Op::Mod:
+        if (b == -1) return 0;
+        return a % b;
+    case Op::None: break;
+    }
+    return 0;
+}
+
+class Evaluator {
+public:
+    Evaluator(Assembler& as, bool knownInPassOne)
+        : as_(as), s_(as.Scan()), impl_(as.I()), knownInPassOne_(knownInPassOne),
+          compat_(as.GetSettings().compat) {}
+
+    bool Expression(ExprResult& r, int level) {
+        if (++impl_.exprDepth > kMaxExprDepth) {
+            --impl_.exprDepth;
+            return as_.Report(Msg::ExpressionOutOfRange, {"(nested deeper than 256 levels)"});
+        }
+        bool ok = Binary(r, level);
+        --impl_.exprDepth;
+        return ok;
+    }
+
+private:
+    bool SkipInner() {
+        if (compat_) return !s_.AtStatementEnd() && !chars::IsBlank(s_.Cur());
+        return s_.SkipBlanks();
+    }
+
+    bool Binary(ExprResult& r, int level) {
+        if (!Unary(r)) return false;
+        for (;;) {
+            std::size_t save = s_.Pos();
+            if (!SkipInner()) {
+                s_.SetPos(save);
+                return true;
+            }
+            OpInfo op = PeekOperator(s_);
+            if (op.op == Op::None || op.level <= level) {
+                s_.SetPos(save);
+                return true;
+            }
+            s_.Advance(op.length);
+            std::size_t rhsPos = s_.Pos();
+            ExprResult rhs;
+            if (!Expression(rhs, op.level)) return false;
+            if ((op.op == Op::Div || op.op == Op::Mod) && rhs.known && rhs.value == 0) {
+                s_.SetPos(rhsPos);
+                SkipInner();
+                return as_.Report(Msg::DivisionByZero);
+            }
+            if (r.known && rhs.known) {
+                r.value = Apply(op.op, r.value, rhs.value);
+            } else {
+                r.known = false;
+                r.value = 0;
+            }
+        }
+    }
+
+    bool Unary(ExprResult& r) {
+        if (!compat_) s_.SkipBlanks();
+        char c = s_.Cur();
+        if (!s_.AtEnd() && (c == '!' || c == '+' || c == '-' || c == '~')) {
+            s_.Advance();
+            if (++impl_.exprDepth > kMaxExprDepth) {
+                --impl_.exprDepth;
+                return as_.Report(Msg::ExpressionOutOfRange, {"(nested deeper than 256 levels)"});
+            }
+            bool ok = Unary(r);
+            --impl_.exprDepth;
+            if (!ok) return false;
+            if (r.known) {
+                auto u = static_cast<std::uint32_t>(r.value);
+                switch (c) {
+                case '!': r.value = r.value == 0 ? 1 : 0; break;
+                case '-': r.value = static_cast<std::int32_t>(0u - u); break;
+                case '~': r.value = static_cast<std::int32_t>(~u); break;
+                default: break;
+                }
+            }
+            return true;
+        }
+        return Primary(r);
+    }
+
+    static int DigitValue(char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return 99;
+    }
+
+    // Accumulates digits of `base` from the current position; false when none.
+    bool Digits(unsigned base, std::uint32_t& v) {
+        v = 0;
+        bool any = false;
+        while (!s_.AtEnd() && DigitValue(s_.Cur()) < static_cast<int>(base)) {
+            v = v * base + static_cast<std::uint32_t>(DigitValue(s_.Cur()));
+            s_.Advance();
+            any = true;
+        }
+        return any;
+    }
+
+    bool FinishNumber(ExprResult& r, std::uint32_t v, std::size_t start) {
+        char c = s_.Cur();
+        if (!s_.AtEnd() && (chars::IsLetter(c) || chars::IsDigit(c))) {
+            s_.SetPos(start);
+            return as_.Report(Msg::BadNumber);
+        }
+        r.value = static_cast<std::int32_t>(v);
+        r.known = true;
+        return true;
+    }
+
+    std::size_t RunLength(bool (*accept)(char)) const {
+        std::size_t n = 0;
+        while (accept(s_.At(n))) ++n;
+        return n;
+    }
+
+    bool DecimalForms(ExprResult& r) {
+        std::size_t start = s_.Pos();
+        std::uint32_t v = 0;
+        if (s_.Cur() == '0' && (s_.At(1) == 'x' || s_.At(1) == 'X') && chars::IsHexDigit(s_.At(2))) {
+            s_.Advance(2);
+            Digits(16, v);
+            return FinishNumber(r, v, start);
+        }
+        std::size_t hex = RunLength([](char c) { return chars::IsHexDigit(c); });
+        if (s_.At(hex) == 'h' || s_.At(hex) == 'H') {
+            Digits(16, v);
+            s_.Advance();
+            return FinishNumber(r, v, start);
+        }
+        std::size_t bin = RunLength([](char c) { return c == '0' || c == '1'; });
+        if (bin > 0 && (s_.At(bin) == 'b' || s_.At(bin) == 'B')) {
+            Digits(2, v);
+            s_.Advance();
+            return FinishNumber(r, v, start);
+        }
+        std::size_t oct = RunLength([](char c) { return c >= '0' && c <= '7'; });
+        char os = s_.At(oct);
+        if (oct > 0 && (os == 'q' || os == 'Q' || os == 'o' || os == 'O')) {
+            Digits(8, v);
+            s_.Advance();
+            return FinishNumber(r, v, start);
+        }
+        Digits(10, v);
+        if (s_.Cur() == '$' && !s_.AtEnd()) {
+            // N$: a local label reference
+            std::size_t digits = s_.Pos() - start;
+            s_.Advance();
+            if (digits > 3 || v > 255) {
+                s_.SetPos(start);
+                return as_.Report(Msg::BadSymbol);
+            }
+            std::size_t end = s_.Pos();
+            s_.SetPos(start);
+            bool ok = impl_.ReferenceLocal(v, knownInPassOne_, r);
+            s_.SetPos(end);
+            return ok;
+        }
+        if (s_.Cur() == 'd' || s_.Cur() == 'D') s_.Advance();
+        return FinishNumber(r, v, start);
+    }
+
+    bool ExpectClose() {
+        if (!compat_) s_.SkipBlanks();
+        if (!s_.Accept(')')) return as_.Report(Msg::Missing, {"')'"});
+        return true;
+    }
+
+    bool Function(ExprResult& r, const std::string& name, std::size_t nameStart) {
+        s_.Advance(); // '('
+        if (name == "defined") {
+            if (!compat_) s_.SkipBlanks();
+            std::string sym;
+            if (!as_.ReadIdentifier(sym)) return as_.Report(Msg::BadSymbol);
+            Symbol* p = as_.FindSymbol(sym);
+            r.value = (p && p->DefinedInPass(as_.Pass())) ? 1 : 0;
+        } else if (name == "low" || name == "high" || name == "page") {
+            ExprResult arg;
+            if (!Expression(arg, 0)) return false;
+            int shift = name == "low" ? 0 : name == "high" ? 8 : 16;
+            r.value = arg.known ? static_cast<std::int32_t>((static_cast<std::uint32_t>(arg.value) >> shift) & 0xFF) : 0;
+        } else if (name == "__version") {
+            r.value = kVersionMajor * 0x1000000 + kVersionMinor * 0x10000 + static_cast<std::int32_t>(kBuildNumber);
+        } else if (name == "__pass") {
+            r.value = static_cast<std::int32_t>(as_.Pass());
+        } else {
+            s_.SetPos(nameStart);
+            return as_.Report(Msg::IllegalFunctionName, {name});
+        }
+        if (!ExpectClose()) return false;
+        r.known = true;
+        return true;
+    }
+
+    bool Primary(ExprResult& r) {
+        r.known = false;
+        r.value = 0;
+        if (s_.AtStatementEnd()) return as_.Report(Msg::MissingExpression);
+        std::size_t start = s_.Pos();
+        char c = s_.Cur();
+        std::uint32_t v = 0;
+        if (c == '$' && chars::IsHexDigit(s_.At(1))) {
+            s_.Advance();
+            Digits(16, v);
+            return FinishNumber(r, v, start);
+        }
+        if (c == '%') {
+            s_.Advance();
+            if (!Digits(2, v)) {
+                s_.SetPos(start);
+                return as_.Report(Msg::BadNumber);
+            }
+            return FinishNumber(r, v, start);
+        }
+        if (c == '@') {
+            s_.Advance();
+            if (!Digits(8, v)) {
+                s_.SetPos(start);
+                return as_.Report(Msg::BadNumber);
+            }
+            return FinishNumber(r, v, start);
+        }
+        if (c == '\'') {
+            s_.Advance();
+            if (s_.AtEnd()) {
+                s_.SetPos(start);
+                return as_.Report(Msg::BadNumber);
+            }
+            char ch = s_.Cur();
+            s_.Advance();
+            if (ch == '\\' && !s_.AtEnd()) {
+                char e = s_.Cur();
+                s_.Advance();
+                switch (e) {
+                case 'a': ch = 7; break;
+                case 'b': ch = 8; break;
+                case 'f': ch = 12; break;
+                case 'n': ch = 10; break;
+                case 'r': ch = 13; break;
+                default: ch = e; break;
+                }
+            }
+            s_.Accept('\'');
+            r.value = static_cast<unsigned char>(ch);
+            r.known = true;
+            return true;
+        }
+        if (c == '*' || c == '$') {
+            s_.Advance();
+            r.value = static_cast<std::int32_t>(as_.Location());
+            r.known = true;
+            return true;
+        }
+        if (c == '(') {
+            s_.Advance();
+            if (!Expression(r, 0)) return false;
+            return ExpectClose();
+        }
+        if (chars::IsSymbolStart(c)) {
+            std::string& name = impl_.ident2;
+            as_.ReadIdentifier(name);
+            if (s_.Cur() == '(' && !s_.AtEnd()) {
+                std::string fn = name;
+                FoldLower(fn);
+                return Function(r, fn, start);
+            }
+            std::size_t end = s_.Pos();
+            s_.SetPos(start);
+            bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r);
+            s_.SetPos(end);
+            return ok;
+        }
+        if (chars::IsDigit(c)) return DecimalForms(r);
+        return as_.Report(Msg::BadNumber);
+    }
+
+    Assembler& as_;
+    Scanner& s_;
+    Assembler::Impl& impl_;
+    bool knownInPassOne_;
+    bool compat_;
+};
+
+} // namespace
+
+bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
+    result = ExprResult{};
+    Evaluator ev(*this, knownInPassOne);
+    if (!ev.Expression(result, 0)) {
+        result.known = false;
+        result.value = 0;
+        return false;
+    }
+    result.parsed = true;
+    return true;
+}
+
+} // namespace qorb

@@ -1,0 +1,152 @@
+// Symbols: lookup, references (with the pass rules for unknown and
+// inconstant values) and definitions by labels, equ, set and define.
+
+#include "symbols.h"
+
+#include <algorithm>
+
+#include "impl.h"
+
+namespace qorb {
+
+Symbol* Assembler::FindSymbol(std::string_view name) {
+    auto it = symbols_.find(name);
+    return it == symbols_.end() ? nullptr : &it->second;
+}
+
+Symbol& Assembler::GetSymbol(std::string_view name) {
+    auto it = symbols_.find(name);
+    if (it != symbols_.end()) return it->second;
+    return symbols_.emplace(std::string(name), Symbol{}).first->second;
+}
+
+Symbol& Assembler::GetLocal(unsigned number) {
+    return impl_->locals.Get(impl_->scope, number);
+}
+
+bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
+    auto it = as.symbols_.find(name);
+    if (it == as.symbols_.end()) {
+        it = as.symbols_.emplace(std::string(name), Symbol{}).first;
+        as.unresolved_ = true;
+    }
+    Symbol& s = it->second;
+    s.used = true;
+    if (!s.defined && as.pass_ > 1) return as.Report(Msg::UndefinedSymbol, {name});
+    if (!s.known) as.unresolved_ = true;
+    if (knownInPassOne) {
+        if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
+        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(Msg::SymbolMustBeKnownInPassOne, {name});
+    }
+    if (s.known) {
+        r.value = s.value;
+        r.known = true;
+    }
+    if (as.final_) {
+        if (s.multiplyDefined) as.Report(Msg::MultiplyDefinedSymbolReference, {name});
+        else if (as.strict_ && s.known && !s.constant) as.Report(Msg::InconstantSymbolReference, {name});
+        else if (as.strict_ && !s.known) as.Report(Msg::UnresolvedSymbolReference, {name});
+    }
+    return true;
+}
+
+bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {
+    Symbol& s = as.GetLocal(number);
+    if (!s.defined && !s.known) as.unresolved_ = true;
+    s.used = true;
+    if (!s.defined && as.pass_ > 1) return as.Report(Msg::UndefinedLocal, {number});
+    if (!s.known) as.unresolved_ = true;
+    if (knownInPassOne) {
+        if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
+        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(Msg::LocalMustBeKnownInPassOne, {number});
+    }
+    if (s.known) {
+        r.value = s.value;
+        r.known = true;
+    }
+    if (as.final_) {
+        if (s.multiplyDefined) as.Report(Msg::MultiplyDefinedLocalReference, {number});
+        else if (as.strict_ && s.known && !s.constant) as.Report(Msg::InconstantLocalReference, {number});
+    }
+    return true;
+}
+
+// Defines a global symbol (local < 0) or local label with a value. Used by
+// labels, equ, set and define; the caller has positioned the scanner at the
+// name for messages.
+bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known,
+                                        bool isSet) {
+    Symbol* s;
+    if (local >= 0) {
+        s = &as.GetLocal(static_cast<unsigned>(local));
+    } else {
+        s = &as.GetSymbol(name);
+    }
+    if (isSet) {
+        if (s->defined && s->isOther) {
+            return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local}) : as.Report(Msg::SymbolCannotBeReused, {name});
+        }
+    } else if (s->defined && s->isSet) {
+        return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local}) : as.Report(Msg::SymbolCannotBeReused, {name});
+    }
+    // A definition that fails leaves the symbol as it was, so a duplicate
+    // label does not also make the first definition look inconstant.
+    if (!isSet && s->DefinedInPass(as.pass_)) {
+        s->multiplyDefined = true;
+        return local >= 0 ? as.Report(Msg::LocalRedefinition, {local}) : as.Report(Msg::SymbolRedefinition, {name});
+    }
+    if (known && isSet) {
+        // set symbols change value within a pass on purpose
+        s->constant = true;
+        s->value = value;
+    } else if (known) {
+        if (s->known && s->used && s->value != value) {
+            as.unresolved_ = true;
+            s->constant = false;
+        } else {
+            s->constant = true;
+        }
+        s->value = value;
+    }
+    s->defined = true;
+    s->definedInPass = as.pass_;
+    if (isSet) s->isSet = true;
+    else s->isOther = true;
+    if (known) s->known = true;
+    else as.unresolved_ = true;
+    if (as.final_ && as.strict_) {
+        if (isSet && known) return true;
+        if (!known) return local >= 0 ? as.Report(Msg::LocalCannotBeResolved, {local}) : as.Report(Msg::SymbolCannotBeResolved, {name});
+        if (!s->constant) return local >= 0 ? as.Report(Msg::LocalInconstant, {local}) : as.Report(Msg::SymbolInconstant, {name});
+    }
+    return true;
+}
+
+bool Assembler::Impl::DefineLabel() {
+    if (label.empty() && localLabel < 0) return true;
+    Scanner& s = as.scan_;
+    std::size_t back = s.Pos();
+    s.SetPos(labelPos);
+    bool ok = DefineSymbolValue(label, localLabel, static_cast<std::int32_t>(as.pc_), true, false);
+    if (localLabel < 0) ++scope;
+    s.SetPos(back);
+    if (ok) ls.hasLabel = true;
+    label.clear();
+    localLabel = -1;
+    return ok;
+}
+
+void Assembler::PrintUnresolved(std::FILE* to) {
+    std::vector<const std::pair<const std::string, Symbol>*> list;
+    for (const auto& entry : symbols_)
+        if (!entry.second.known || !entry.second.constant) list.push_back(&entry);
+    std::sort(list.begin(), list.end(), [](auto* a, auto* b) { return a->first < b->first; });
+    for (auto* e : list) {
+        if (!e->second.known)
+            std::fputs(FormatText("%-30s  ?\n", {e->first}).c_str(), to);
+        else
+            std::fputs(FormatText("%-30s  %08x\n", {e->first, e->second.value}).c_str(), to);
+    }
+}
+
+} // namespace qorb
