@@ -761,16 +761,13 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 if (is8(src) && !is8(dst)) v = widen(v);
                 write(dst, v);
             } else {
+                // The second register takes the first (an 8-bit value with
+                // $00 above it); then the first takes the second, with $FF
+                // above B or CCR and $00 above A when it is 16 bits wide.
+                // The order settles the exchanges of D with A or B.
                 const std::uint16_t v1 = read(src), v2 = read(dst);
-                if (is8(src) == is8(dst)) {
-                    write(src, v2);
-                    write(dst, v1);
-                } else {
-                    // The 16-bit register gets the 8-bit value with $00
-                    // above it; the 8-bit register gets the low byte.
-                    write(src, v2 & 0xFF);
-                    write(dst, v1 & 0xFF);
-                }
+                write(dst, v1);
+                write(src, static_cast<std::uint16_t>(((dst == 1 || dst == 2) ? 0xFF00 : 0) | v2));
             }
             cyc += 1;
             break;
