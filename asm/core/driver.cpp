@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <list>
+#include <optional>
 
 #include "assembler.h"
 #include "host.h"
@@ -146,11 +147,25 @@ private:
     bool TakeValue(std::list<Word>::iterator it, const std::string& name, std::string& value, bool& present);
     void ExpandSources(const std::string& word, std::vector<std::string>& out);
 
+    struct Job {
+        std::string shown, source, object, listing;
+    };
+    std::optional<int> Greet(bool nothingGiven);
+    bool ExpandResponseFiles();
+    void ValueOptions();
+    void SwitchOptions();
+    int CheckSources(const std::vector<std::string>& sources);
+    void AdjustLimits();
+    std::vector<Job> MakeJobs(const std::vector<std::string>& sources) const;
+    int Assemble(const std::vector<Job>& jobs, int status);
+
     const Target& target_;
     void (*crash_)();
     std::list<Word> words_;
     std::vector<std::string> responseFiles_; // as written, for the output checks
     std::string errorText_; // command-line messages for the error file
+    Settings settings_;
+    std::string startDir_;
 };
 
 bool Driver::TakeValue(std::list<Word>::iterator it, const std::string& name, std::string& value, bool& present) {
@@ -197,6 +212,9 @@ void Driver::ExpandSources(const std::string& word, std::vector<std::string>& ou
     out.insert(out.end(), found.begin(), found.end());
 }
 
+// The steps: the words of the command line and the environment; the banner
+// or the usage; response files; options with values, then switches; the
+// sources and their outputs; the limits; assembling each source.
 int Driver::Run(int argc, char** argv) {
     const TargetTexts& texts = target_.Texts();
     for (int i = 0; i < argc; ++i) words_.push_back(Word{Trim(argv[i] ? argv[i] : "")});
@@ -208,6 +226,30 @@ int Driver::Run(int argc, char** argv) {
     }
     if (!words_.empty()) words_.pop_front();
 
+    if (std::optional<int> status = Greet(argc <= 1 && fromEnv == 0)) return *status;
+    if (!ExpandResponseFiles()) return 3;
+    ValueOptions();
+    SwitchOptions();
+
+    // Names the user gave are taken relative to the directory we start in.
+    startDir_ = host::CurrentDirectory();
+    if (!settings_.errorFile.empty()) {
+        settings_.errorFileAsWritten = settings_.errorFile;
+        settings_.errorFile = Absolute(startDir_, host::NativeSeparators(settings_.errorFile));
+    }
+    std::vector<std::string> sources;
+    for (const Word& w : words_)
+        if (!w.consumed) ExpandSources(w.text, sources);
+    int status = CheckSources(sources);
+    if (status == 0) AdjustLimits();
+    for (std::string& d : settings_.includeDirs) d = Absolute(startDir_, host::NativeSeparators(d));
+    return Assemble(MakeJobs(sources), status);
+}
+
+// -nologo, -? and -help, wherever they stand: the banner, and the usage
+// instead of a run when asked for or when nothing was given.
+std::optional<int> Driver::Greet(bool nothingGiven) {
+    const TargetTexts& texts = target_.Texts();
     bool nologo = false, help = false;
     for (Word& w : words_) {
         if (!IsOptionWord(w.text)) continue;
@@ -226,12 +268,16 @@ int Driver::Run(int argc, char** argv) {
         return 3;
     }
     if (!nologo) Banner();
-    if (argc <= 1 && fromEnv == 0) {
+    if (nothingGiven) {
         Print(texts.usageLines);
         return 3;
     }
+    return std::nullopt;
+}
 
-    // Response files: their words are inserted after the @ word, which goes.
+// Response files: their words are inserted after the @ word, which goes.
+// False after reporting a file that cannot be opened.
+bool Driver::ExpandResponseFiles() {
     for (auto it = words_.begin(); it != words_.end();) {
         std::string t = it->text;
         if (!it->consumed && !t.empty() && (t[0] == '-' || t[0] == '/') && t.size() > 1 && t[1] == '@')
@@ -245,7 +291,7 @@ int Driver::Run(int argc, char** argv) {
         int handle = host::OpenRead(name, &error);
         if (handle < 0) {
             Message(Msg::CannotOpenFile, {name});
-            return 3;
+            return false;
         }
         std::list<Word> inserted;
         std::string line;
@@ -270,9 +316,12 @@ int Driver::Run(int argc, char** argv) {
         words_.splice(next, inserted);
         it = next;
     }
+    return true;
+}
 
-    Settings settings;
-    // Options with values, first to last.
+// Options with values, first to last.
+void Driver::ValueOptions() {
+    const TargetTexts& texts = target_.Texts();
     static const char* const kValueOptions[] = {"Fo", "Fl", "Fe", "i", "Amax", "Amin", "Ae", "hcs", "CrashMe"};
     for (auto it = words_.begin(); it != words_.end(); ++it) {
         if (it->consumed || !IsOptionWord(it->text)) continue;
@@ -290,7 +339,7 @@ int Driver::Run(int argc, char** argv) {
         std::string value;
         bool present = false;
         if (m == "hcs") {
-            settings.hcs = true;
+            settings_.hcs = true;
             it->consumed = true;
             continue;
         }
@@ -301,28 +350,30 @@ int Driver::Run(int argc, char** argv) {
             continue;
         }
         TakeValue(it, m, value, present);
-        if (m == "Fl") settings.listing = true;
+        if (m == "Fl") settings_.listing = true;
         if (!present) {
             Message(Msg::IgnoringOptionMissingArgument, {m});
             continue;
         }
-        if (m == "Fo") settings.objectFile = value;
-        else if (m == "Fl") settings.listingFile = value;
-        else if (m == "Fe") settings.errorFile = value;
-        else if (m == "i") settings.includeDirs.push_back(value);
+        if (m == "Fo") settings_.objectFile = value;
+        else if (m == "Fl") settings_.listingFile = value;
+        else if (m == "Fe") settings_.errorFile = value;
+        else if (m == "i") settings_.includeDirs.push_back(value);
         else {
             if (!AllDigits(value)) {
                 Message(Msg::IgnoringOptionInvalidNumber, {m});
                 continue;
             }
             long long v = ParseUnsigned(value);
-            if (m == "Amax") settings.maxPasses = v;
-            else if (m == "Amin") settings.minPasses = v;
-            else settings.errorLimit = v;
+            if (m == "Amax") settings_.maxPasses = v;
+            else if (m == "Amin") settings_.minPasses = v;
+            else settings_.errorLimit = v;
         }
     }
+}
 
-    // Switch options, last to first; names match exactly.
+// Switch options, last to first; names match exactly.
+void Driver::SwitchOptions() {
     auto levelOf = [](const std::string& n) -> int {
         if (n.size() == 2 && (n[0] == 'W' || n[0] == 'w') && n[1] >= '0' && n[1] <= '4') {
             if (n == "w0") return -1;
@@ -340,7 +391,7 @@ int Driver::Run(int argc, char** argv) {
             it->consumed = true;
             if (levelSet) continue;
             levelSet = true;
-            settings.warningLevel = level;
+            settings_.warningLevel = level;
             for (auto& w : words_) {
                 if (w.consumed || !IsOptionWord(w.text) || levelOf(OptionName(w.text)) < 0) continue;
                 w.consumed = true;
@@ -353,9 +404,9 @@ int Driver::Run(int argc, char** argv) {
             it->consumed = true;
             if (symFamilySet) continue;
             symFamilySet = true;
-            settings.listing = true;
-            if (isLs) settings.symbolListing = true;
-            else settings.usedSymbolsOnly = true;
+            settings_.listing = true;
+            if (isLs) settings_.symbolListing = true;
+            else settings_.usedSymbolsOnly = true;
             for (auto& w : words_) {
                 if (w.consumed || !IsOptionWord(w.text)) continue;
                 std::string o = OptionName(w.text);
@@ -367,16 +418,16 @@ int Driver::Run(int argc, char** argv) {
             continue;
         }
         if (n == "case") {
-            settings.caseSensitive = true;
+            settings_.caseSensitive = true;
         } else if (n == "l") {
-            settings.listing = true;
+            settings_.listing = true;
         } else if (n == "lc" || n == "c") {
-            settings.listing = true;
-            settings.cycles = true;
+            settings_.listing = true;
+            settings_.cycles = true;
         } else if (n == "mc") {
-            settings.compat = true;
+            settings_.compat = true;
         } else if (n == "stat") {
-            settings.statistics = true;
+            settings_.statistics = true;
         } else {
             it->unknown = true;
         }
@@ -384,64 +435,66 @@ int Driver::Run(int argc, char** argv) {
     }
     for (const Word& w : words_)
         if (w.unknown) Message(Msg::IgnoringUnknownCommandLineOption, {OptionName(w.text)});
+}
 
-    // Names the user gave are taken relative to the directory we start in.
-    std::string startDir = host::CurrentDirectory();
-    if (!settings.errorFile.empty()) {
-        settings.errorFileAsWritten = settings.errorFile;
-        settings.errorFile = Absolute(startDir, host::NativeSeparators(settings.errorFile));
-    }
-
-    std::vector<std::string> sources;
-    for (const Word& w : words_)
-        if (!w.consumed) ExpandSources(w.text, sources);
+// At least one source; -Fo and -Fl only with one. 0, or 1 after reporting.
+int Driver::CheckSources(const std::vector<std::string>& sources) {
     int status = 0;
     if (sources.empty()) {
         Message(Msg::MissingSourceFilename, {});
         status = 1;
     }
     if (sources.size() > 1) {
-        if (!settings.objectFile.empty()) {
+        if (!settings_.objectFile.empty()) {
             Message(Msg::OptionNotAllowedWithMultipleSources, {"Fo"});
             status = 1;
         }
-        if (!settings.listingFile.empty()) {
+        if (!settings_.listingFile.empty()) {
             Message(Msg::OptionNotAllowedWithMultipleSources, {"Fl"});
             status = 1;
         }
     }
-    if (status == 0) {
-        auto adjust = [&](long long& v, long long lo, long long hi, const char* name) {
-            long long nv = std::clamp(v, lo, hi);
-            if (nv != v) {
-                v = nv;
-                Message(Msg::AdjustingOptionValue, {name, static_cast<int>(nv)});
-            }
-        };
-        adjust(settings.maxPasses, 2, 100, "Amax");
-        adjust(settings.minPasses, 2, 100, "Amin");
-        if (settings.minPasses > settings.maxPasses) {
-            settings.minPasses = settings.maxPasses;
-            Message(Msg::AdjustingOptionValue, {"Amin", static_cast<int>(settings.minPasses)});
-        }
-        adjust(settings.errorLimit, 10, 1000000, "Ae");
-    }
-    for (std::string& d : settings.includeDirs) d = Absolute(startDir, host::NativeSeparators(d));
+    return status;
+}
 
-    struct Job {
-        std::string shown, source, object, listing;
+// The pass and error limits brought into their ranges, with a warning each.
+void Driver::AdjustLimits() {
+    auto adjust = [&](long long& v, long long lo, long long hi, const char* name) {
+        long long nv = std::clamp(v, lo, hi);
+        if (nv != v) {
+            v = nv;
+            Message(Msg::AdjustingOptionValue, {name, static_cast<int>(nv)});
+        }
     };
+    adjust(settings_.maxPasses, 2, 100, "Amax");
+    adjust(settings_.minPasses, 2, 100, "Amin");
+    if (settings_.minPasses > settings_.maxPasses) {
+        settings_.minPasses = settings_.maxPasses;
+        Message(Msg::AdjustingOptionValue, {"Amin", static_cast<int>(settings_.minPasses)});
+    }
+    adjust(settings_.errorLimit, 10, 1000000, "Ae");
+}
+
+// Each source's name as shown, as opened, and its outputs' names.
+std::vector<Driver::Job> Driver::MakeJobs(const std::vector<std::string>& sources) const {
     std::vector<Job> jobs;
     for (const std::string& src : sources) {
         Job j;
         j.shown = Split(src).ext.empty() ? src + ".asm" : src;
-        j.source = Absolute(startDir, WithDefaultExt(src, ".asm"));
-        j.object = settings.objectFile.empty() ? WithExt(src, ".s19") : WithDefaultExt(settings.objectFile, ".s19");
-        j.listing = settings.listingFile.empty() ? WithExt(src, ".lst") : WithDefaultExt(settings.listingFile, ".lst");
+        j.source = Absolute(startDir_, WithDefaultExt(src, ".asm"));
+        j.object = settings_.objectFile.empty() ? WithExt(src, ".s19") : WithDefaultExt(settings_.objectFile, ".s19");
+        j.listing =
+            settings_.listingFile.empty() ? WithExt(src, ".lst") : WithDefaultExt(settings_.listingFile, ".lst");
         jobs.push_back(std::move(j));
     }
+    return jobs;
+}
 
-    Assembler as(target_, settings);
+// One run context for all sources: the error file, the table checks, then
+// each source from the directory it stands in. The exit status.
+int Driver::Assemble(const std::vector<Job>& jobs, int status) {
+    const std::string& startDir = startDir_;
+    Assembler as(target_, settings_);
     as.AddErrorText(errorText_);
     // Every file the run reads before its sources' includes: no output may be
     // one of them, the error file included.

@@ -6,6 +6,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -152,6 +153,16 @@ struct Assembler::Impl {
     bool RunPass();
     void ProcessLine(InputSource* src);
     bool ProcessStatement();
+    // The steps of a statement.
+    struct CommandField {
+        std::size_t pos = 0; // where the word starts
+        bool marked = false; // `#` or `$`: a preprocessor command
+        bool dot = false;    // `.`: a pseudo command
+    };
+    bool SkippedStatement();
+    std::optional<bool> LocalLabelField(bool& local);
+    std::optional<bool> LabelAndCommand(bool blank, bool local, CommandField& cmd);
+    bool RunCommand(const CommandField& cmd);
     void AfterLine();
     void EndSource();
     bool LinesActive() const { return conds.empty() || (conds.back().taking && conds.back().enclosingActive); }

@@ -2,6 +2,7 @@
 // per-line bookkeeping after each statement.
 
 #include <algorithm>
+#include <optional>
 
 #include "directives.h"
 #include "impl.h"
@@ -42,6 +43,9 @@ CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
     return rows;
 }
 
+// A line: comment, or [label] [command [operands]] [comment]. The steps:
+// a line of a false conditional block; the local label field; the label
+// and the command word; the command.
 bool Assembler::Impl::ProcessStatement() {
     Scanner& s = as.scan_;
     const char* line = s.Line();
@@ -49,86 +53,114 @@ bool Assembler::Impl::ProcessStatement() {
     stmtLabel.clear();
     stmtLocal = -1;
     if (len == 0 || line[0] == '*' || line[0] == ';') return true;
+    if (!LinesActive()) return SkippedStatement();
     const bool blank = chars::IsBlank(line[0]);
-    std::string& word = ident;
-
-    if (!LinesActive()) {
-        ls.skipped = true;
-        s.SkipBlanks();
-        if (s.Cur() == '#' || s.Cur() == '$') s.Advance();
-        if (!as.ReadRawIdentifier(word)) return true;
-        FoldLower(word);
-        int row = FindPreprocessor(word);
-        if (row >= 0 && PreprocessorIsConditional(row)) {
-            ls.skipped = false;
-            return RunPreprocessor(row);
-        }
-        return true;
-    }
-
     if (blank && !s.SkipBlanks()) return true;
 
     bool local = false;
-    if (chars::IsDigit(s.Cur())) {
-        std::size_t start = s.Pos();
-        unsigned v = 0;
-        std::size_t digits = 0;
-        while (chars::IsDigit(s.Cur())) {
-            if (v <= 255) v = v * 10 + static_cast<unsigned>(s.Cur() - '0');
-            s.Advance();
-            ++digits;
-        }
-        if (s.Cur() != '$' || v > 255 || digits > 3) {
-            s.SetPos(start);
-            return as.Report(Msg::BadLocalLabel);
-        }
-        s.Advance();
-        s.Accept(':');
-        local = true;
-        localLabel = static_cast<int>(v);
-        stmtLocal = localLabel;
-        labelPos = start;
-        if (!s.SkipBlanks()) return DefineLabel();
-    }
+    if (std::optional<bool> done = LocalLabelField(local)) return *done;
+    CommandField cmd;
+    if (std::optional<bool> done = LabelAndCommand(blank, local, cmd)) return *done;
+    return RunCommand(cmd);
+}
 
-    bool marked = false, dot = false;
+// Inside a false conditional block only the conditional commands count,
+// so that the blocks still nest.
+bool Assembler::Impl::SkippedStatement() {
+    Scanner& s = as.scan_;
+    std::string& word = ident;
+    ls.skipped = true;
+    s.SkipBlanks();
+    if (s.Cur() == '#' || s.Cur() == '$') s.Advance();
+    if (!as.ReadRawIdentifier(word)) return true;
+    FoldLower(word);
+    int row = FindPreprocessor(word);
+    if (row >= 0 && PreprocessorIsConditional(row)) {
+        ls.skipped = false;
+        return RunPreprocessor(row);
+    }
+    return true;
+}
+
+// A local label `n$` (or `n$:`) at the start of the statement. Sets `local`;
+// a result when the statement ends here (a line of only the label) or failed.
+std::optional<bool> Assembler::Impl::LocalLabelField(bool& local) {
+    Scanner& s = as.scan_;
+    if (!chars::IsDigit(s.Cur())) return std::nullopt;
+    std::size_t start = s.Pos();
+    unsigned v = 0;
+    std::size_t digits = 0;
+    while (chars::IsDigit(s.Cur())) {
+        if (v <= 255) v = v * 10 + static_cast<unsigned>(s.Cur() - '0');
+        s.Advance();
+        ++digits;
+    }
+    if (s.Cur() != '$' || v > 255 || digits > 3) {
+        s.SetPos(start);
+        return as.Report(Msg::BadLocalLabel);
+    }
+    s.Advance();
+    s.Accept(':');
+    local = true;
+    localLabel = static_cast<int>(v);
+    stmtLocal = localLabel;
+    labelPos = start;
+    if (!s.SkipBlanks()) return DefineLabel();
+    return std::nullopt;
+}
+
+// The label (a word in the first column, or followed by ':') and the command
+// word with its marks (`#` or `$` for a preprocessor command, `.` for a
+// pseudo command); the word is left in `ident`. A result when the statement
+// ends here or failed.
+std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, CommandField& cmd) {
+    Scanner& s = as.scan_;
+    std::string& word = ident;
     if (s.Cur() == '#' || s.Cur() == '$') {
-        marked = true;
+        cmd.marked = true;
         s.Advance();
     } else if ((blank || local) && s.Cur() == '.') {
-        dot = true;
+        cmd.dot = true;
         s.Advance();
     }
-    std::size_t wordPos = s.Pos();
+    cmd.pos = s.Pos();
     if (!as.ReadRawIdentifier(word)) {
-        if (marked) return as.Report(Msg::PreprocessorCommandExpected);
-        if (dot) return as.Report(Msg::PseudoCommandExpected);
+        if (cmd.marked) return as.Report(Msg::PreprocessorCommandExpected);
+        if (cmd.dot) return as.Report(Msg::PseudoCommandExpected);
         if (blank || local) return as.Report(Msg::MnemonicOrPseudoCommandExpected);
         return as.Report(Msg::BadLabel);
     }
-    bool isCommand = marked || dot || local || (blank && s.Cur() != ':');
+    bool isCommand = cmd.marked || cmd.dot || local || (blank && s.Cur() != ':');
     if (!isCommand) {
         label = word;
         if (!as.settings_.caseSensitive) FoldLower(label);
         stmtLabel = label;
-        labelPos = wordPos;
+        labelPos = cmd.pos;
         s.Accept(':');
         if (!s.SkipBlanks()) return DefineLabel();
         if (s.Cur() == '.') {
-            dot = true;
+            cmd.dot = true;
             s.Advance();
         }
-        wordPos = s.Pos();
+        cmd.pos = s.Pos();
         if (!as.ReadRawIdentifier(word)) return as.Report(Msg::MnemonicOrPseudoCommandExpected);
     }
+    return std::nullopt;
+}
+
+// The command word in `ident`, in the order of precedence: preprocessor
+// command, pseudo command, instruction, macro.
+bool Assembler::Impl::RunCommand(const CommandField& cmd) {
+    Scanner& s = as.scan_;
+    const std::string& word = ident;
     const bool hasLabel = !label.empty() || localLabel >= 0;
-    commandPos = wordPos;
+    commandPos = cmd.pos;
     std::string& lower = ident2;
     lower = word;
     FoldLower(lower);
     const CommandRows rows = LookupCommand(lower);
 
-    if (!dot) {
+    if (!cmd.dot) {
         int row = rows.preprocessor;
         if (row >= 0) {
             bool labelOk = true;
@@ -145,8 +177,8 @@ bool Assembler::Impl::ProcessStatement() {
             if (ok && s.SkipBlanks()) ok = CheckTrailing();
             return ok && labelOk;
         }
-        if (marked) {
-            s.SetPos(wordPos);
+        if (cmd.marked) {
+            s.SetPos(cmd.pos);
             return as.Report(Msg::UnknownPreprocessorCommand, {word});
         }
     }
@@ -157,8 +189,8 @@ bool Assembler::Impl::ProcessStatement() {
         if (ok) ok = CheckTrailing();
         return ok;
     }
-    if (dot) {
-        s.SetPos(wordPos);
+    if (cmd.dot) {
+        s.SetPos(cmd.pos);
         return as.Report(Msg::UnknownPseudoCommand, {word});
     }
     if (const OpcodeEntry* row = rows.instruction) {
@@ -176,7 +208,7 @@ bool Assembler::Impl::ProcessStatement() {
         if (!DefineLabel()) return false;
         return ExpandMacro(it->second);
     }
-    s.SetPos(wordPos);
+    s.SetPos(cmd.pos);
     return as.Report(Msg::UnknownMnemonicOrPseudoCommand, {word});
 }
 

@@ -43,6 +43,120 @@ std::uint8_t ConstantPostbyte(unsigned mode, int reg, std::int32_t value) {
     }
 }
 
+namespace {
+
+// The offset part: nothing before the comma (0), an accumulator, or an
+// expression with an optional `<` or `>`.
+bool ParseOffset(EncoderHost& host, Operand& op) {
+    Scanner& s = host.Scan();
+    op.offsetColumn = s.Pos();
+    if (s.Cur() == ',') {
+        op.value = 0;
+        op.known = true;
+    } else if (int acc = MatchWord(s, kAccumulatorNames, 3); acc >= 0) {
+        op.accumulator = acc;
+    } else {
+        if (s.Accept('<'))
+            op.forceShort = true;
+        else if (s.Accept('>'))
+            op.forceLong = true;
+        ExprResult r;
+        if (!host.Evaluate(r, false)) return false;
+        op.value = r.value;
+        op.known = r.known;
+    }
+    return true;
+}
+
+// `[D,r]` or `[n,r]`; nothing else is indirect.
+bool IndirectForm(EncoderHost& host, Operand& op) {
+    Scanner& s = host.Scan();
+    const auto rr = static_cast<unsigned>(op.reg);
+    s.SkipBlanks();
+    if (!s.Accept(']')) return host.Report(Msg::Missing, {"']'"});
+    if (op.accumulator == 2 && !op.incDec) {
+        op.mode = kModeIndirectD;
+        op.postbyte = static_cast<std::uint8_t>(0xE7 + (rr << 3));
+        return true;
+    }
+    if (op.accumulator >= 0 || op.incDec) {
+        s.SetPos(op.column);
+        return host.Report(Msg::IllegalAddressingMode, {});
+    }
+    op.mode = kModeIndirect16;
+    op.postbyte = ConstantPostbyte(op.mode, op.reg, op.value);
+    return true;
+}
+
+// Auto increment or decrement by 1..8. A PC-relative value has already
+// become a distance, so its range says nothing: only the register counts.
+bool AutoIncDec(EncoderHost& host, Operand& op, bool post, bool decrement, std::size_t regColumn) {
+    Scanner& s = host.Scan();
+    if (op.pcRelative) {
+        s.SetPos(regColumn);
+        return host.Report(Msg::PcIllegalForAutoIncDec, {});
+    }
+    if (op.known && !Fits(op.value, -8, -1) && !Fits(op.value, 1, 8)) {
+        s.SetPos(op.offsetColumn);
+        return host.Report(Msg::OffsetOutOfRange, {"[-8..-1, 1..8]"});
+    }
+    if (op.reg == kRegPC) {
+        s.SetPos(regColumn);
+        return host.Report(Msg::PcIllegalForAutoIncDec, {});
+    }
+    op.mode = kModeIndexed;
+    std::int32_t amount = decrement ? -op.value : op.value;
+    if (amount > 0) --amount;
+    const auto rr = static_cast<unsigned>(op.reg);
+    op.postbyte = static_cast<std::uint8_t>((rr << 6) | 0x20u | (post ? 0x10u : 0u) |
+                                            (static_cast<std::uint32_t>(amount) & 0x0F));
+    return true;
+}
+
+// After the register: a post increment or decrement, then the form the
+// parts make (indirect, accumulator offset, constant offset, inc/dec).
+bool IndexedForm(EncoderHost& host, Operand& op, bool indirect, bool pre, bool decrement, std::size_t regColumn) {
+    Scanner& s = host.Scan();
+    bool post = false;
+    if (!pre) {
+        const std::size_t before = s.Pos();
+        s.SkipBlanks();
+        if (s.Cur() == '+' || s.Cur() == '-') {
+            post = true;
+            decrement = s.Cur() == '-';
+            s.Advance();
+        } else {
+            s.SetPos(before);
+        }
+    }
+    op.incDec = pre || post;
+    const auto rr = static_cast<unsigned>(op.reg);
+    if (indirect) return IndirectForm(host, op);
+    if (op.accumulator >= 0) {
+        if (op.incDec) {
+            s.SetPos(op.column);
+            return host.Report(Msg::IllegalAddressingMode, {});
+        }
+        op.mode = kModeIndexed;
+        op.postbyte = static_cast<std::uint8_t>(0xE4 + (rr << 3) + static_cast<unsigned>(op.accumulator));
+        return true;
+    }
+    if (op.incDec) return AutoIncDec(host, op, post, decrement, regColumn);
+    if ((!op.known || Fits(op.value, -16, 15)) && !op.forceShort && !op.forceLong)
+        op.mode = kModeIndexed;
+    else if (op.forceLong || (op.known && !Fits(op.value, -256, 255) && !op.forceShort))
+        op.mode = kModeIndexed16;
+    else
+        op.mode = kModeIndexed9;
+    op.postbyte = ConstantPostbyte(op.mode, op.reg, op.value);
+    return true;
+}
+
+} // namespace
+
+// The steps: nothing (inherent); `#` immediate; `[`; the offset part; the
+// comma (or a plain address); a pre increment or decrement; the register
+// (PC-relative values become distances); the indexed form.
 bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
     Scanner& s = host.Scan();
     op = Operand{};
@@ -63,24 +177,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
 
     const bool indirect = s.Accept('[');
     if (indirect) s.SkipBlanks();
-
-    // The offset part.
-    op.offsetColumn = s.Pos();
-    if (s.Cur() == ',') {
-        op.value = 0;
-        op.known = true;
-    } else if (int acc = MatchWord(s, kAccumulatorNames, 3); acc >= 0) {
-        op.accumulator = acc;
-    } else {
-        if (s.Accept('<'))
-            op.forceShort = true;
-        else if (s.Accept('>'))
-            op.forceLong = true;
-        ExprResult r;
-        if (!host.Evaluate(r, false)) return false;
-        op.value = r.value;
-        op.known = r.known;
-    }
+    if (!ParseOffset(host, op)) return false;
     const std::size_t afterOffset = s.Pos();
 
     s.SkipBlanks();
@@ -129,79 +226,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
         }
     }
 
-    bool post = false;
-    if (!pre) {
-        const std::size_t before = s.Pos();
-        s.SkipBlanks();
-        if (s.Cur() == '+' || s.Cur() == '-') {
-            post = true;
-            decrement = s.Cur() == '-';
-            s.Advance();
-        } else {
-            s.SetPos(before);
-        }
-    }
-    op.incDec = pre || post;
-    const auto rr = static_cast<unsigned>(op.reg);
-
-    if (indirect) {
-        s.SkipBlanks();
-        if (!s.Accept(']')) return host.Report(Msg::Missing, {"']'"});
-        if (op.accumulator == 2 && !op.incDec) {
-            op.mode = kModeIndirectD;
-            op.postbyte = static_cast<std::uint8_t>(0xE7 + (rr << 3));
-            return true;
-        }
-        if (op.accumulator >= 0 || op.incDec) {
-            s.SetPos(op.column);
-            return host.Report(Msg::IllegalAddressingMode, {}); // illegal adressing mode
-        }
-        op.mode = kModeIndirect16;
-        op.postbyte = ConstantPostbyte(op.mode, op.reg, op.value);
-        return true;
-    }
-
-    if (op.accumulator >= 0) {
-        if (op.incDec) {
-            s.SetPos(op.column);
-            return host.Report(Msg::IllegalAddressingMode, {});
-        }
-        op.mode = kModeIndexed;
-        op.postbyte = static_cast<std::uint8_t>(0xE4 + (rr << 3) + static_cast<unsigned>(op.accumulator));
-        return true;
-    }
-
-    if (!op.incDec) {
-        if ((!op.known || Fits(op.value, -16, 15)) && !op.forceShort && !op.forceLong)
-            op.mode = kModeIndexed;
-        else if (op.forceLong || (op.known && !Fits(op.value, -256, 255) && !op.forceShort))
-            op.mode = kModeIndexed16;
-        else
-            op.mode = kModeIndexed9;
-        op.postbyte = ConstantPostbyte(op.mode, op.reg, op.value);
-        return true;
-    }
-
-    // Auto increment or decrement by 1..8. A PC-relative value has already
-    // become a distance, so its range says nothing: only the register counts.
-    if (op.pcRelative) {
-        s.SetPos(regColumn);
-        return host.Report(Msg::PcIllegalForAutoIncDec, {});
-    }
-    if (op.known && !Fits(op.value, -8, -1) && !Fits(op.value, 1, 8)) {
-        s.SetPos(op.offsetColumn);
-        return host.Report(Msg::OffsetOutOfRange, {"[-8..-1, 1..8]"}); // offset out of range
-    }
-    if (op.reg == kRegPC) {
-        s.SetPos(regColumn);
-        return host.Report(Msg::PcIllegalForAutoIncDec, {}); // PC is illegal for auto inc/dec
-    }
-    op.mode = kModeIndexed;
-    std::int32_t amount = decrement ? -op.value : op.value;
-    if (amount > 0) --amount;
-    op.postbyte = static_cast<std::uint8_t>((rr << 6) | 0x20u | (post ? 0x10u : 0u) |
-                                            (static_cast<std::uint32_t>(amount) & 0x0F));
-    return true;
+    return IndexedForm(host, op, indirect, pre, decrement, regColumn);
 }
 
 } // namespace qorb::hc12
