@@ -23,10 +23,10 @@ constexpr std::uint8_t kJmpCycles[5] = {3, 3, 4, 6, 6};
 constexpr std::uint8_t kJsrCycles[5] = {4, 4, 5, 7, 7};
 constexpr std::uint8_t kCallCycles12[5] = {8, 8, 9, 10, 10};
 constexpr std::uint8_t kCallCyclesS12[5] = {7, 7, 8, 10, 10};
-constexpr std::uint8_t kMinMaxCycles[5] = {4, 4, 5, 7, 7};    // MAXA/MINA/EMAXD/EMIND
+constexpr std::uint8_t kMinMaxCycles[5] = {4, 5, 6, 7, 7};    // MAXA/MINA/EMAXD/EMIND
 constexpr std::uint8_t kMinMaxMemCycles[5] = {4, 5, 6, 7, 7}; // MAXM/MINM/EMAXM/EMINM
 constexpr std::uint8_t kBitCycles[3] = {4, 4, 6};             // BSET/BCLR
-constexpr std::uint8_t kBitBranchCycles[3] = {4, 5, 6};       // BRSET/BRCLR
+constexpr std::uint8_t kBitBranchCycles[3] = {4, 6, 8};       // BRSET/BRCLR
 
 // Bytes of an indexed operand (postbyte and offset) from its postbyte.
 int IndexedLength(std::uint8_t xb) {
@@ -220,7 +220,7 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
         stackAll(ret);
         cc |= ccr::I;
         pc = v;
-        cyc += hcs ? 10 : 11;
+        cyc += 10;
         return true;
     };
 
@@ -810,7 +810,6 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             case 0x08: case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: { // MOVW, MOVB
                 const bool word = op2 < 0x08;
                 const unsigned kind = op2 & 7; // 0 #>idx 1 ext>idx 2 idx>idx 3 #>ext 4 ext>ext 5 idx>ext
-                const bool srcIdx = kind == 2 || kind == 5, dstIdx = kind <= 2;
                 const int immBytes = word ? 2 : 1;
                 // Operand fields after the opcode, in order.
                 const std::uint16_t f1 = pc;
@@ -889,8 +888,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                     wr8(dest, static_cast<std::uint8_t>(value));
                 static constexpr std::uint8_t kMoveB[6] = {4, 5, 5, 4, 6, 5};
                 static constexpr std::uint8_t kMoveW[6] = {4, 5, 5, 5, 6, 5};
-                // Offset bytes of the HCS12's longer forms cost a cycle each.
-                cyc += (word ? kMoveW : kMoveB)[kind] + (srcIdx ? form : 0) + (dstIdx ? form2 : 0);
+                // The HCS12's forms with offsets count as the short ones.
+                cyc += (word ? kMoveW : kMoveB)[kind];
                 break;
             }
             case 0x06: a = Add8(cc, a, b, 0); cyc += 2; break;
