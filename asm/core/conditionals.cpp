@@ -7,6 +7,12 @@
 namespace qorb {
 
 
+// The conditional blocks below this are the enclosing source's.
+std::size_t Assembler::Impl::CondFloor() const {
+    InputSource* top = Top();
+    return top ? top->condFloor : 0;
+}
+
 bool Assembler::Impl::OpenConditional(PreCommand cmd) {
     ls.conditional = true;
     bool active = LinesActive();
@@ -88,9 +94,7 @@ bool Assembler::Impl::EvaluateCondition(PreCommand cmd, bool& cond) {
 
 bool Assembler::Impl::Elif() {
     ls.conditional = true;
-    InputSource* top = Top();
-    std::size_t floor = top ? top->condFloor : 0;
-    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(Msg::UnexpectedElif);
+    if (conds.size() <= CondFloor() || conds.back().elseSeen) return as.Report(Msg::UnexpectedElif);
     CondEntry& e = conds.back();
     if (e.takenByElif || !e.enclosingActive || e.taking) {
         as.scan_.SetPos(as.scan_.Length());
@@ -108,9 +112,7 @@ bool Assembler::Impl::Elif() {
 
 bool Assembler::Impl::Else() {
     ls.conditional = true;
-    InputSource* top = Top();
-    std::size_t floor = top ? top->condFloor : 0;
-    if (conds.size() <= floor || conds.back().elseSeen) return as.Report(Msg::UnexpectedElse);
+    if (conds.size() <= CondFloor() || conds.back().elseSeen) return as.Report(Msg::UnexpectedElse);
     CondEntry& e = conds.back();
     if (e.takenByElif) e.enclosingActive = false;
     e.taking = !e.taking;
@@ -120,9 +122,7 @@ bool Assembler::Impl::Else() {
 
 bool Assembler::Impl::Endif() {
     ls.conditional = true;
-    InputSource* top = Top();
-    std::size_t floor = top ? top->condFloor : 0;
-    if (conds.size() <= floor) return as.Report(Msg::UnexpectedEndif);
+    if (conds.size() <= CondFloor()) return as.Report(Msg::UnexpectedEndif);
     conds.pop_back();
     return true;
 }

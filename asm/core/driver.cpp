@@ -123,6 +123,28 @@ std::string Absolute(const std::string& cwd, const std::string& name) {
     return cwd + host::NativeSeparator() + name;
 }
 
+// The usage text; the programs differ in their name and -hcs.
+std::string Usage(const TargetTexts& texts) {
+    std::string usage = std::string("Usage: ") + texts.programName + " [options] files\n";
+    usage += "Options:\n"
+             "  -Ae<n>\tset maximum number of errors to <n>\n"
+             "  -Fe:<file>\tput error output in <file>\n"
+             "  -Fl:<file>\tput listing file in <file>\n"
+             "  -Fo:<file>\tput object file in <file>\n"
+             "  -i:<dir>\tadd <dir> to include search path\n"
+             "  -l\t\tgenerate listing file\n"
+             "  -lc\t\tshow cycle counts in listing file\n"
+             "  -ls\t\tgenerate symbol listing\n"
+             "  -lu\t\tgenerate symbol listing with used symbols only\n"
+             "  -case\t\tuse case sensitive symbols\n"
+             "  -mc\t\tuse compatibility mode\n";
+    if (texts.hasHcsOption) usage += "  -hcs\t\tgenerate code for HCS12 family\n";
+    usage += "  -nologo\tsuppress startup banner\n"
+             "  -stat\t\tprint assembly statistics\n"
+             "  -W<n>\t\tset warning level to <n> [0..4]\n";
+    return usage;
+}
+
 class Driver {
 public:
     Driver(const Target& target, void (*crash)()) : target_(target), crash_(crash) {}
@@ -264,12 +286,12 @@ std::optional<int> Driver::Greet(bool nothingGiven) {
     }
     if (help) {
         Banner();
-        Print(texts.usageLines);
+        Print(Usage(texts));
         return 3;
     }
     if (!nologo) Banner();
     if (nothingGiven) {
-        Print(texts.usageLines);
+        Print(Usage(texts));
         return 3;
     }
     return std::nullopt;

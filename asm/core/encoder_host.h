@@ -26,6 +26,15 @@ public:
     virtual bool Screwed() const = 0;
     virtual bool Hcs() const = 0;
     virtual bool Compat() const = 0;
+
+    // Evaluates an operand's expression into its value and known mark.
+    bool EvaluateOperand(std::int32_t& value, bool& known) {
+        ExprResult r;
+        if (!Evaluate(r, false)) return false;
+        value = r.value;
+        known = r.known;
+        return true;
+    }
 };
 
 class AssemblerHost final : public EncoderHost {

@@ -294,17 +294,9 @@ private:
             Digits(16, v);
             return FinishNumber(r, v, start);
         }
-        if (c == '%') {
+        if (c == '%' || c == '@') { // binary, octal
             s_.Advance();
-            if (!Digits(2, v)) {
-                s_.SetPos(start);
-                return as_.Report(Msg::BadNumber);
-            }
-            return FinishNumber(r, v, start);
-        }
-        if (c == '@') {
-            s_.Advance();
-            if (!Digits(8, v)) {
+            if (!Digits(c == '%' ? 2 : 8, v)) {
                 s_.SetPos(start);
                 return as_.Report(Msg::BadNumber);
             }

@@ -169,6 +169,8 @@ struct Assembler::Impl {
     InputSource* InnermostFile() const;
     InputSource* Top() const { return sources.empty() ? nullptr : sources.back().get(); }
     bool PushFile(const std::string& name, const std::string& opened);
+    // Reads an opened file next; `written` is its name as the user wrote it.
+    void PushOpenFile(int fd, const host::FileId& id, const std::string& name, const std::string& written);
     void PushSource(std::unique_ptr<InputSource> src);
 
     // statements and symbols
@@ -176,6 +178,8 @@ struct Assembler::Impl {
     bool DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known, bool isSet);
     bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r);
     bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
+    bool Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m, bool knownInPassOne,
+                   ExprResult& r);
     bool CheckTrailing();
     // Reports a message at the line's command word; the scan position stays.
     bool ReportAtCommand(Msg id);
@@ -183,6 +187,7 @@ struct Assembler::Impl {
     // preprocessor, macros
     bool RunPreprocessor(int row);
     bool Include();
+    std::size_t CondFloor() const;
     bool OpenConditional(PreCommand cmd);
     bool EvaluateCondition(PreCommand cmd, bool& cond);
     bool Elif();

@@ -142,11 +142,7 @@ bool Assembler::Impl::Include() {
         host::Close(fd);
         return as.Report(Msg::OutOfMemory);
     }
-    NoteInput(opened, written);
-    auto src = std::make_unique<FileSource>(fd, as);
-    src->name = chosen;
-    src->id = opened;
-    PushSource(std::move(src));
+    PushOpenFile(fd, opened, chosen, written);
     return true;
 }
 

@@ -49,18 +49,8 @@ bool Assembler::Impl::RunPreprocessor(int row) {
     const PreRow& r = kPreTable[row];
     if (r.obsolete) ReportAtCommand(Msg::ObsoleteDirective);
     Scanner& s = as.scan_;
+    if (OpensConditional(r.command)) return OpenConditional(r.command);
     switch (r.command) {
-    case PreCommand::If:
-    case PreCommand::Ifeq:
-    case PreCommand::Ifne:
-    case PreCommand::Ifge:
-    case PreCommand::Ifgt:
-    case PreCommand::Ifle:
-    case PreCommand::Iflt:
-    case PreCommand::Ifc:
-    case PreCommand::Ifnc:
-    case PreCommand::Ifdef:
-    case PreCommand::Ifndef: return OpenConditional(r.command);
     case PreCommand::Elif: return Elif();
     case PreCommand::Else: return Else();
     case PreCommand::Endif: return Endif();
@@ -76,6 +66,7 @@ bool Assembler::Impl::RunPreprocessor(int row) {
         s.SetPos(s.Length());
         return r.command != PreCommand::Fail;
     }
+    default: break;
     }
     return as.Report(Msg::PreprocessorTableCorrupt);
 }

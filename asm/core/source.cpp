@@ -76,12 +76,17 @@ bool Assembler::Impl::PushFile(const std::string& name, const std::string& opene
     host::FileId id;
     int fd = host::OpenRead(opened, &error, &id);
     if (fd < 0) return as.Report(Msg::CannotOpen, {name, host::ErrorText(error)});
-    NoteInput(id, name);
+    PushOpenFile(fd, id, name, name);
+    return true;
+}
+
+void Assembler::Impl::PushOpenFile(int fd, const host::FileId& id, const std::string& name,
+                                   const std::string& written) {
+    NoteInput(id, written);
     auto src = std::make_unique<FileSource>(fd, as);
     src->name = name;
     src->id = id;
     PushSource(std::move(src));
-    return true;
 }
 
 bool Assembler::Impl::RunPass() {

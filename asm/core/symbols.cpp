@@ -24,49 +24,50 @@ Symbol& Assembler::GetLocal(unsigned number) {
     return impl_->locals.Get(impl_->scope, number);
 }
 
+namespace {
+constexpr ReferenceMessages kSymbolReference = {Msg::UndefinedSymbol, Msg::SymbolMustBeKnownInPassOne,
+                                                Msg::MultiplyDefinedSymbolReference, Msg::InconstantSymbolReference,
+                                                true};
+constexpr ReferenceMessages kLocalReference = {Msg::UndefinedLocal, Msg::LocalMustBeKnownInPassOne,
+                                               Msg::MultiplyDefinedLocalReference, Msg::InconstantLocalReference,
+                                               false};
+} // namespace
+
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
     auto it = as.symbols_.find(name);
     if (it == as.symbols_.end()) {
         it = as.symbols_.emplace(std::string(name), Symbol{}).first;
         as.unresolved_ = true;
     }
-    Symbol& s = it->second;
-    s.used = true;
-    if (!s.defined && as.pass_ > 1) return as.Report(Msg::UndefinedSymbol, {name});
-    if (!s.known) as.unresolved_ = true;
-    if (knownInPassOne) {
-        if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
-        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(Msg::SymbolMustBeKnownInPassOne, {name});
-    }
-    if (s.known) {
-        r.value = s.value;
-        r.known = true;
-    }
-    if (as.final_) {
-        if (s.multiplyDefined) as.Report(Msg::MultiplyDefinedSymbolReference, {name});
-        else if (as.strict_ && s.known && !s.constant) as.Report(Msg::InconstantSymbolReference, {name});
-        else if (as.strict_ && !s.known) as.Report(Msg::UnresolvedSymbolReference, {name});
-    }
-    return true;
+    return Reference(it->second, name, kSymbolReference, knownInPassOne, r);
 }
 
 bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {
     Symbol& s = as.GetLocal(number);
     if (!s.defined && !s.known) as.unresolved_ = true;
+    return Reference(s, number, kLocalReference, knownInPassOne, r);
+}
+
+// A symbol's value for an expression: undefined after pass one is an error,
+// a value that must be known in pass one must have been, and the final pass
+// warns of doubtful values.
+bool Assembler::Impl::Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m, bool knownInPassOne,
+                                ExprResult& r) {
     s.used = true;
-    if (!s.defined && as.pass_ > 1) return as.Report(Msg::UndefinedLocal, {number});
+    if (!s.defined && as.pass_ > 1) return as.Report(m.undefined, {name});
     if (!s.known) as.unresolved_ = true;
     if (knownInPassOne) {
         if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
-        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(Msg::LocalMustBeKnownInPassOne, {number});
+        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(m.mustBeKnown, {name});
     }
     if (s.known) {
         r.value = s.value;
         r.known = true;
     }
     if (as.final_) {
-        if (s.multiplyDefined) as.Report(Msg::MultiplyDefinedLocalReference, {number});
-        else if (as.strict_ && s.known && !s.constant) as.Report(Msg::InconstantLocalReference, {number});
+        if (s.multiplyDefined) as.Report(m.multiplyDefined, {name});
+        else if (as.strict_ && s.known && !s.constant) as.Report(m.inconstant, {name});
+        else if (m.warnUnresolved && as.strict_ && !s.known) as.Report(Msg::UnresolvedSymbolReference, {name});
     }
     return true;
 }

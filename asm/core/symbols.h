@@ -12,7 +12,15 @@
 #include <utility>
 #include <vector>
 
+#include "messages.h"
+
 namespace qorb {
+
+// The messages of a reference to a global symbol or to a local label.
+struct ReferenceMessages {
+    Msg undefined, mustBeKnown, multiplyDefined, inconstant;
+    bool warnUnresolved; // only global symbols warn of an unresolved value
+};
 
 struct StringHash {
     using is_transparent = void;

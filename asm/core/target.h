@@ -17,9 +17,8 @@ struct TargetTexts {
     const char* programName;    // "qorb12"
     const char* environmentVar; // "QORB12"
     const char* bannerLine;     // first banner line, format with version, revision, build
-    const char* usageLines;     // full usage text, newline terminated lines
     const char* listingHeader;  // listing header line, format: path, version, revision, build, date
-    bool hasHcsOption;          // accepts -hcs
+    bool hasHcsOption;          // accepts -hcs (and the usage text lists it)
     const MessageOverride* messageOverrides;
     std::size_t messageOverrideCount;
 };

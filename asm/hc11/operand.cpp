@@ -52,12 +52,8 @@ bool ParseOperand(EncoderHost& host, Operand& op) {
     op.start = s.Pos();
 
     if (s.Accept('#')) {
-        ExprResult r;
-        if (!host.Evaluate(r, false)) return false;
         op.mode = kModeImmediate8;
-        op.value = r.value;
-        op.known = r.known;
-        return true;
+        return host.EvaluateOperand(op.value, op.known);
     }
 
     bool leadingComma = false;
@@ -77,10 +73,7 @@ bool ParseOperand(EncoderHost& host, Operand& op) {
         } else if (s.Accept('>')) {
             op.forceLong = true;
         }
-        ExprResult r;
-        if (!host.Evaluate(r, false)) return false;
-        op.value = r.value;
-        op.known = r.known;
+        if (!host.EvaluateOperand(op.value, op.known)) return false;
     }
 
     std::size_t afterExpression = s.Pos();

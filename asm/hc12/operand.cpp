@@ -60,10 +60,7 @@ bool ParseOffset(EncoderHost& host, Operand& op) {
             op.forceShort = true;
         else if (s.Accept('>'))
             op.forceLong = true;
-        ExprResult r;
-        if (!host.Evaluate(r, false)) return false;
-        op.value = r.value;
-        op.known = r.known;
+        if (!host.EvaluateOperand(op.value, op.known)) return false;
     }
     return true;
 }
@@ -167,12 +164,8 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
     op.column = s.Pos();
 
     if (s.Accept('#')) {
-        ExprResult r;
-        if (!host.Evaluate(r, false)) return false;
         op.mode = kModeImm8;
-        op.value = r.value;
-        op.known = r.known;
-        return true;
+        return host.EvaluateOperand(op.value, op.known);
     }
 
     const bool indirect = s.Accept('[');
