@@ -18,10 +18,11 @@ qorb11 reports error A2070 and keeps the two-byte branch.
 import argparse
 import os
 import re
-import shutil
-import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "asm"))
+from crosscheck import gnu_as, gnu_binary, ours, tool  # noqa: E402
 
 INHERENT = {
     "aba": "1B", "abx": "3A", "aby": "18 3A", "asla": "48", "aslb": "58", "asld": "05",
@@ -184,26 +185,17 @@ KNOWN_DIFFERENCES = [
 ]
 
 
-def run(cmd, **kw):
-    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
-
-
-def gnu_assemble(gnu_as, objcopy, work, items):
+def gnu_assemble(gnu_as_path, objcopy, work, items):
     src = os.path.join(work, "gnu.s")
     with open(src, "w") as f:
         for _, gnu in items:
             f.write(f"{gnu}\n" if gnu.startswith("L") else f" {gnu}\n")
     obj = os.path.join(work, "gnu.o")
     lst = os.path.join(work, "gnu.lst")
-    r = run([gnu_as, "-m68hc11", f"-al={lst}", "-o", obj, src])
+    r = gnu_as(gnu_as_path, "-m68hc11", src, obj, [f"-al={lst}"])
     if r.returncode != 0:
         sys.exit(f"GNU as failed:\n{r.stdout}")
-    binary = os.path.join(work, "gnu.bin")
-    r = run([objcopy, "-O", "binary", "-j", ".text", obj, binary])
-    if r.returncode != 0:
-        sys.exit(f"objcopy failed:\n{r.stdout}")
-    with open(binary, "rb") as f:
-        image = f.read()
+    image = gnu_binary(objcopy, obj, os.path.join(work, "gnu.bin"), ".text")
     # The listing gives each source line's byte count (continuation lines
     # carry the bytes that do not fit on the first).
     sizes = [0] * len(items)
@@ -228,31 +220,11 @@ def gnu_assemble(gnu_as, objcopy, work, items):
     return out
 
 
-def read_s19(path):
-    image = {}
-    with open(path) as f:
-        for text in f:
-            text = text.strip()
-            if not text.startswith("S1"):
-                continue
-            count = int(text[2:4], 16)
-            addr = int(text[4:8], 16)
-            data = bytes.fromhex(text[8:2 + 2 * count])
-            for i, b in enumerate(data):
-                image[addr + i] = b
-    return image
-
-
 def ours_assemble(qorb11, work, name, lines, options=()):
-    src = os.path.join(work, name + ".asm")
-    with open(src, "w") as f:
-        for text in lines:
-            f.write(f" {text}\n")
-    r = run([qorb11, "-nologo", *options, name + ".asm"], cwd=work)
-    s19 = os.path.join(work, name + ".s19")
-    if not os.path.exists(s19):
+    r, image = ours(qorb11, work, name, "".join(f" {text}\n" for text in lines), options)
+    if not os.path.exists(os.path.join(work, name + ".s19")):
         sys.exit(f"qorb11 wrote no object file (exit {r.returncode}):\n{r.stdout}")
-    return r, read_s19(s19)
+    return r, image
 
 
 def main():
@@ -263,9 +235,7 @@ def main():
     ap.add_argument("--show", action="store_true", help="print the generated lines")
     args = ap.parse_args()
     qorb11 = os.path.abspath(args.qorb11)
-    for tool in (args.gnu_as, args.objcopy):
-        if shutil.which(tool) is None:
-            sys.exit(f"{tool} not found: install the package binutils-m68hc1x")
+    args.gnu_as, args.objcopy = tool(args.gnu_as), tool(args.objcopy)
 
     items = generate()
     distinct = len(set(ours for ours, _ in items))

@@ -18,9 +18,11 @@ bytes instead, with its reason, in KNOWN_DIFFERENCES below.
 import argparse
 import os
 import re
-import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "asm"))
+from crosscheck import gnu_as, gnu_binary, hexs, ours, run  # noqa: E402
 
 STRIDE = 8  # no instruction is longer than 8 bytes
 
@@ -272,10 +274,6 @@ def generate_hcs():
     return g.items
 
 
-def run(cmd, **kw):
-    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
-
-
 def split(item, i=0):
     """An item may carry a definition of the symbol `t` before the
     instruction; each item gets a name of its own."""
@@ -308,7 +306,7 @@ def gnu_assemble(gas, objcopy, cpu, work, base, items):
             f.write(f"\t.org {base + len(items) * STRIDE},{fill}\n")
         obj = os.path.join(work, "gnu.o")
         binf = os.path.join(work, "gnu.bin")
-        r = run([gas, cpu, "-o", obj, src])
+        r = gnu_as(gas, cpu, src, obj)
         bad = set()
         for line in r.stdout.splitlines():
             m = re.match(r".*?:(\d+): Error", line)
@@ -318,11 +316,7 @@ def gnu_assemble(gas, objcopy, cpu, work, base, items):
             rejected = [items[i][1] for i, ln in enumerate(lines_of) if ln in bad]
             raise SystemExit("GNU as rejected lines the generator meant to be valid:\n  " +
                              "\n  ".join(rejected[:30]) + "\n" + r.stdout[:3000])
-        r = run([objcopy, "-O", "binary", obj, binf])
-        if r.returncode:
-            raise SystemExit(r.stdout)
-        with open(binf, "rb") as f:
-            images.append(f.read())
+        images.append(gnu_binary(objcopy, obj, binf))
     out = []
     for i in range(len(items)):
         a = base + i * STRIDE
@@ -334,37 +328,15 @@ def gnu_assemble(gas, objcopy, cpu, work, base, items):
     return out
 
 
-def read_s19(path):
-    mem = {}
-    with open(path, "rb") as f:
-        data = f.read().decode("ascii")
-    for line in data.split("\r\n"):
-        if line.startswith("S1"):
-            count = int(line[2:4], 16)
-            addr = int(line[4:8], 16)
-            payload = bytes.fromhex(line[8:8 + 2 * (count - 3)])
-            for k, b in enumerate(payload):
-                mem[addr + k] = b
-    return mem
-
-
 def ours_assemble(qorb12, work, base, items, extra):
-    src = os.path.join(work, "ours.asm")
-    with open(src, "w") as f:
-        for i, (ours, _) in enumerate(items):
-            pre, ins = split(ours, i)
-            f.write(f"\torg ${base + i * STRIDE:X}\n")
-            for p in pre:
-                f.write(p.strip() + "\n")
-            f.write(f"\t{ins}\n")
-    s19 = os.path.join(work, "ours.s19")
-    if os.path.exists(s19):
-        os.remove(s19)
-    r = run([qorb12, "-nologo", *extra, "ours.asm"], cwd=work)
+    text = ""
+    for i, (ours_line, _) in enumerate(items):
+        pre, ins = split(ours_line, i)
+        text += f"\torg ${base + i * STRIDE:X}\n" + "".join(p.strip() + "\n" for p in pre) + f"\t{ins}\n"
+    r, mem = ours(qorb12, work, "ours", text, extra)
     errors = [l for l in r.stdout.splitlines() if "Error" in l or "Fatal" in l]
-    if errors or not os.path.exists(s19):
+    if errors or not mem:
         raise SystemExit("qorb12 failed:\n" + "\n".join(errors[:30]) + "\n" + r.stdout[-2000:])
-    mem = read_s19(s19)
     out = []
     for i in range(len(items)):
         a = base + i * STRIDE
@@ -373,10 +345,6 @@ def ours_assemble(qorb12, work, base, items, extra):
             n += 1
         out.append(bytes(mem[a + k] for k in range(n)))
     return out
-
-
-def hexs(b):
-    return " ".join(f"{x:02X}" for x in b)
 
 
 def compare(args, work, name, base, items, cpu, extra):
