@@ -239,7 +239,6 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
         y = static_cast<std::uint16_t>(num >> 16);
         setD(static_cast<std::uint16_t>(num));
         x = den;
-        b = 0;
         Set(cc, ccr::Z, den ? 0 : ccr::Z);
         cyc += 3 + 8 * static_cast<std::uint64_t>(n);
     };
