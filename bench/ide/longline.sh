@@ -9,4 +9,4 @@ build="$(cd "${1:-$root/build}" && pwd)"
 kb="${2:-2048}"
 peer="${3:-256}"
 cmake --build "$build" --target oxbrin_bench_longline >/dev/null
-QT_QPA_PLATFORM=offscreen "$build/ide/oxbrin_bench_longline" "$kb" "$peer" 2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)
+QT_QPA_PLATFORM=offscreen "$build/bench/ide/oxbrin_bench_longline" "$kb" "$peer" 2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)

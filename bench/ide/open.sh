@@ -8,4 +8,4 @@ build="$(cd "${1:-$root/build}" && pwd)"
 lines="${2:-100000}"
 rounds="${3:-5}"
 cmake --build "$build" --target oxbrin_bench_open >/dev/null
-QT_QPA_PLATFORM=offscreen "$build/ide/oxbrin_bench_open" "$lines" "$rounds" 2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)
+QT_QPA_PLATFORM=offscreen "$build/bench/ide/oxbrin_bench_open" "$lines" "$rounds" 2> >(grep -v -e XDG_RUNTIME_DIR -e propagateSizeHints >&2)

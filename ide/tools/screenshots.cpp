@@ -3,12 +3,12 @@
 // Run it on the offscreen platform; it uses a settings store of its own.
 // With an assembler, its real output for the source fills the Output pane.
 
-#include "childframe.h"
-#include "commands.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "oxbrinview.h"
-#include "zkbars.h"
+#include "editor/oxbrinview.h"
+#include "shell/childframe.h"
+#include "shell/commands.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
+#include "shell/zkbars.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // Writes the program's own window icon as PNG files for the desktop's icon
 // theme: <dir>/<n>x<n>/apps/oxbrin.png for every size named.
 
-#include "icons.h"
+#include "shell/icons.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -2,11 +2,11 @@
 // to Test Error Reporting and runs it. Returns 3 only if the crash did not
 // happen. Usage: ide_crash_helper <settings-folder>
 
-#include "commands.h"
 #include "crashhook.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "prompts.h"
+#include "shell/commands.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
+#include "shell/prompts.h"
 
 #include <QApplication>
 #include <QSettings>

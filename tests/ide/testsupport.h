@@ -4,12 +4,12 @@
 // store in a temporary folder, and a responder that answers every question
 // the shell asks and records it.
 
-#include "childframe.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "oxbrindoc.h"
-#include "oxbrinview.h"
-#include "prompts.h"
+#include "editor/oxbrindoc.h"
+#include "editor/oxbrinview.h"
+#include "shell/childframe.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
+#include "shell/prompts.h"
 
 #include <QApplication>
 #include <QFile>

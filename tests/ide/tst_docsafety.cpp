@@ -4,8 +4,8 @@
 // before anything is written over it; a file with very long lines opens
 // read-only; the assembler's own output files are never built.
 
-#include "buildrunner.h"
-#include "commands.h"
+#include "build/buildrunner.h"
+#include "shell/commands.h"
 #include "testsupport.h"
 
 #include <QClipboard>

@@ -1,9 +1,9 @@
-#include "commands.h"
-#include "dialogs.h"
-#include "highlighter.h"
-#include "settings.h"
+#include "shell/commands.h"
+#include "editor/highlighter.h"
+#include "shell/dialogs.h"
+#include "shell/settings.h"
+#include "shell/zkbars.h"
 #include "testsupport.h"
-#include "zkbars.h"
 
 #include <QCheckBox>
 #include <QClipboard>

@@ -1,4 +1,4 @@
-#include "highlighter.h"
+#include "editor/highlighter.h"
 
 #include <QTest>
 

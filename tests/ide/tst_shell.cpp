@@ -1,8 +1,8 @@
-#include "commands.h"
-#include "dialogs.h"
-#include "settings.h"
+#include "shell/commands.h"
+#include "shell/dialogs.h"
+#include "shell/settings.h"
+#include "shell/zkbars.h"
 #include "testsupport.h"
-#include "zkbars.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>

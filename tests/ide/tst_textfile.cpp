@@ -1,6 +1,6 @@
-#include "oxbrindoc.h"
+#include "editor/oxbrindoc.h"
+#include "editor/textfile.h"
 #include "testsupport.h"
-#include "textfile.h"
 
 #include <QPlainTextDocumentLayout>
 #include <QTemporaryDir>

@@ -1,11 +1,11 @@
 // Building through the real zkspawn and the real assembler, the Output pane's
 // error navigation and input, and the pieces the build commands are made of.
 
-#include "buildrunner.h"
+#include "build/buildrunner.h"
+#include "build/outputpane.h"
 #include "cmdline.h"
-#include "commands.h"
-#include "outputpane.h"
-#include "settings.h"
+#include "shell/commands.h"
+#include "shell/settings.h"
 #include "testsupport.h"
 
 #include <QDir>

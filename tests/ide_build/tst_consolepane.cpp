@@ -1,6 +1,6 @@
 // The console text sink shared by the Output, Terminal and register panes.
 
-#include "consolepane.h"
+#include "build/consolepane.h"
 
 #include <QApplication>
 #include <QMainWindow>

@@ -1,10 +1,10 @@
 // The Options sheet: its pages, how each one reads and writes the settings,
 // and the three ways of opening it.
 
-#include "commands.h"
-#include "dlgoptions.h"
-#include "outputpane.h"
-#include "settings.h"
+#include "build/outputpane.h"
+#include "options/dlgoptions.h"
+#include "shell/commands.h"
+#include "shell/settings.h"
 #include "testsupport.h"
 
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 // srec_cat, in plain and star-handshake mode, compared with the board's
 // memory image, which srec_cat also makes from the same file.
 
-#include "download.h"
+#include "link/download.h"
 #include "serial.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // every call), and whole downloads over a pseudo-terminal into the
 // simulated board monitor, checked against the board's memory image.
 
-#include "download.h"
-#include "linereader.h"
+#include "link/download.h"
+#include "link/linereader.h"
 #include "serial.h"
 
 #include <gtest/gtest.h>

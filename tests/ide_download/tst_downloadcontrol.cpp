@@ -6,10 +6,10 @@
 #include "../ide/testsupport.h"
 #include "ptypair.h"
 
-#include "commands.h"
-#include "downloadcontrol.h"
-#include "terminalpane.h"
-#include "terminalport.h"
+#include "link/downloadcontrol.h"
+#include "link/terminalpane.h"
+#include "link/terminalport.h"
+#include "shell/commands.h"
 
 #include <QLabel>
 #include <QProcess>

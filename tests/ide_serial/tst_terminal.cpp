@@ -5,14 +5,14 @@
 #include "ptypair.h"
 #include "testsupport.h"
 
-#include "commands.h"
-#include "consolepane.h"
-#include "dlgoptions.h"
-#include "pageterminal.h"
-#include "settings.h"
-#include "terminalpane.h"
-#include "terminalport.h"
-#include "zkbars.h"
+#include "build/consolepane.h"
+#include "link/terminalpane.h"
+#include "link/terminalport.h"
+#include "options/dlgoptions.h"
+#include "options/pageterminal.h"
+#include "shell/commands.h"
+#include "shell/settings.h"
+#include "shell/zkbars.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,9 +4,9 @@
 
 #include "ptypair.h"
 
-#include "prompts.h"
-#include "settings.h"
-#include "terminalport.h"
+#include "link/terminalport.h"
+#include "shell/prompts.h"
+#include "shell/settings.h"
 
 #include <QApplication>
 #include <QMutex>

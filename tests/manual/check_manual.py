@@ -176,19 +176,19 @@ def visible(page):
 
 
 def check_ide(source, pages):
-    with open(os.path.join(source, 'ide', 'commands.cpp'), encoding='utf-8') as f:
+    with open(os.path.join(source, 'ide', 'shell', 'commands.cpp'), encoding='utf-8') as f:
         commands = re.findall(r'CommandInfo\{\s*\w+,\s*"((?:[^"\\]|\\.)*)"', f.read())
     menu_text = visible(pages.get('commands.html', Page()))
     names = [c.split('\\t')[0].replace('&', '') for c in commands if c]
     if len(names) < 30:
-        fail('found only %d menu commands in ide/commands.cpp' % len(names))
+        fail('found only %d menu commands in ide/shell/commands.cpp' % len(names))
     for n in names:
         if n not in menu_text:
             fail('commands.html does not mention the menu command "%s"' % n)
 
     controls = []
     for fname in ('dlgoptions.cpp', 'pageterminal.cpp'):
-        with open(os.path.join(source, 'ide', fname), encoding='utf-8') as f:
+        with open(os.path.join(source, 'ide', 'options', fname), encoding='utf-8') as f:
             code = f.read()
         controls += re.findall(r'(?:QCheckBox|QRadioButton|QGroupBox|QLabel)\(QStringLiteral\("([^"]+)"\)', code)
         controls += re.findall(r'(?:check|label)\((?:IDC_\w+, )?QStringLiteral\("([^"]+)"\)', code)

@@ -4,7 +4,7 @@
 // board sends is shown as a console shows it; what the user types goes to
 // the board one byte a key, without local echo.
 
-#include "consolepane.h"
+#include "build/consolepane.h"
 #include "terminalport.h"
 
 class QMenu;

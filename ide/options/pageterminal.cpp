@@ -1,8 +1,8 @@
 #include "pageterminal.h"
 
+#include "link/terminalport.h"
 #include "serial.h"
-#include "settings.h"
-#include "terminalport.h"
+#include "shell/settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>

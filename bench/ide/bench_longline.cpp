@@ -5,12 +5,12 @@
 // every file used to open (slow, hence the smaller line).
 // Usage: oxbrin_bench_longline [kilobytes] [peer-kilobytes]   (offscreen)
 
-#include "childframe.h"
-#include "highlighter.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "oxbrindoc.h"
-#include "oxbrinview.h"
+#include "editor/highlighter.h"
+#include "editor/oxbrindoc.h"
+#include "editor/oxbrinview.h"
+#include "shell/childframe.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,14 +1,14 @@
 #include "buildrunner.h"
 
-#include "childframe.h"
-#include "commands.h"
-#include "dlgoptions.h"
-#include "mainframe.h"
+#include "editor/oxbrindoc.h"
+#include "editor/oxbrinview.h"
+#include "options/dlgoptions.h"
 #include "outputpane.h"
-#include "oxbrinapp.h"
-#include "oxbrindoc.h"
-#include "oxbrinview.h"
-#include "settings.h"
+#include "shell/childframe.h"
+#include "shell/commands.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
+#include "shell/settings.h"
 
 #include <QApplication>
 #include <QAudioDevice>

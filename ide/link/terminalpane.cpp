@@ -1,11 +1,11 @@
 #include "terminalpane.h"
 
-#include "commands.h"
-#include "dlgoptions.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "pageterminal.h"
-#include "settings.h"
+#include "options/dlgoptions.h"
+#include "options/pageterminal.h"
+#include "shell/commands.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
+#include "shell/settings.h"
 
 #include <QDialogButtonBox>
 #include <QMenu>

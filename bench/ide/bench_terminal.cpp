@@ -5,8 +5,8 @@
 //
 // Usage: oxbrin_bench_terminal [stream-seconds]   (offscreen platform)
 
-#include "terminalpane.h"
-#include "terminalport.h"
+#include "link/terminalpane.h"
+#include "link/terminalport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -6,7 +6,7 @@
 // application's serial port.
 
 #include "download.h"
-#include "mainframe.h"
+#include "shell/mainframe.h"
 #include "terminalport.h"
 
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "oxbrindoc.h"
 
-#include "commands.h"
-#include "prompts.h"
+#include "shell/commands.h"
+#include "shell/prompts.h"
 
 #include <QCoreApplication>
 #include <QDir>

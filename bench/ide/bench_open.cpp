@@ -2,11 +2,11 @@
 // QPlainTextEdit given the same text (the peer run).
 // Usage: oxbrin_bench_open [lines] [rounds]   (run on the offscreen platform)
 
-#include "childframe.h"
-#include "highlighter.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "oxbrinview.h"
+#include "editor/highlighter.h"
+#include "editor/oxbrinview.h"
+#include "shell/childframe.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

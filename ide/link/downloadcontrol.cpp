@@ -1,11 +1,11 @@
 #include "downloadcontrol.h"
 
-#include "childframe.h"
-#include "commands.h"
-#include "mainframe.h"
-#include "oxbrindoc.h"
-#include "prompts.h"
-#include "settings.h"
+#include "editor/oxbrindoc.h"
+#include "shell/childframe.h"
+#include "shell/commands.h"
+#include "shell/mainframe.h"
+#include "shell/prompts.h"
+#include "shell/settings.h"
 
 #include <QDir>
 #include <QFile>

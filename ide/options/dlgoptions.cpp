@@ -1,10 +1,10 @@
 #include "dlgoptions.h"
 
-#include "consolepane.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "prompts.h"
-#include "settings.h"
+#include "build/consolepane.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
+#include "shell/prompts.h"
+#include "shell/settings.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,15 +1,15 @@
 #include "oxbrinapp.h"
 
-#include "buildrunner.h"
+#include "build/buildrunner.h"
 #include "childframe.h"
 #include "commands.h"
-#include "downloadcontrol.h"
+#include "editor/oxbrindoc.h"
+#include "editor/oxbrinview.h"
+#include "link/downloadcontrol.h"
+#include "link/terminalpane.h"
+#include "link/terminalport.h"
 #include "mainframe.h"
-#include "oxbrindoc.h"
-#include "oxbrinview.h"
 #include "prompts.h"
-#include "terminalpane.h"
-#include "terminalport.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 // the command table with its enable and check rules.
 
 #include "dialogs.h"
-#include "oxbrinview.h"
+#include "editor/oxbrinview.h"
 
 #include <QHash>
 #include <QMainWindow>

@@ -1,17 +1,17 @@
 #include "mainframe.h"
 
+#include "build/outputpane.h"
 #include "childframe.h"
 #include "commands.h"
 #include "crashhook.h"
 #include "dialogs.h"
-#include "highlighter.h"
+#include "editor/highlighter.h"
+#include "editor/oxbrindoc.h"
 #include "icons.h"
+#include "link/terminalpane.h"
 #include "oxbrinapp.h"
-#include "oxbrindoc.h"
-#include "outputpane.h"
 #include "prompts.h"
 #include "settings.h"
-#include "terminalpane.h"
 #include "zkbars.h"
 
 #include <QAbstractTextDocumentLayout>

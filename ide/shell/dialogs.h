@@ -3,7 +3,7 @@
 // The shell's small dialogs: Go To line, Find / Replace, About and the help
 // window.
 
-#include "oxbrinview.h"
+#include "editor/oxbrinview.h"
 
 #include <QDialog>
 #include <QLabel>

@@ -1,11 +1,11 @@
 #include "outputpane.h"
 
-#include "childframe.h"
-#include "commands.h"
-#include "mainframe.h"
-#include "oxbrinapp.h"
-#include "oxbrindoc.h"
-#include "oxbrinview.h"
+#include "editor/oxbrindoc.h"
+#include "editor/oxbrinview.h"
+#include "shell/childframe.h"
+#include "shell/commands.h"
+#include "shell/mainframe.h"
+#include "shell/oxbrinapp.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "terminalport.h"
 
-#include "commands.h"
-#include "prompts.h"
-#include "settings.h"
+#include "shell/commands.h"
+#include "shell/prompts.h"
+#include "shell/settings.h"
 
 #include <QApplication>
 #include <QGuiApplication>

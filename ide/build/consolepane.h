@@ -5,7 +5,7 @@
 // simple terminal does (BEL, BS, CR, LF); other control bytes are shown in
 // caret notation. The Output, Terminal and register panes build on it.
 
-#include "zkbars.h"
+#include "shell/zkbars.h"
 
 #include <QByteArray>
 #include <QMutex>

@@ -1,8 +1,8 @@
 #include "childframe.h"
 
+#include "editor/oxbrindoc.h"
+#include "editor/oxbrinview.h"
 #include "icons.h"
-#include "oxbrindoc.h"
-#include "oxbrinview.h"
 
 #include <QCloseEvent>
 #include <QTextDocument>
