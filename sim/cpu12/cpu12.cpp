@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/alu.h"
+#include "core/inline.h"
 #include "core/bus.h"
 #include "core/events.h"
 
@@ -73,48 +74,48 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
     bool executed = false;
     Halt halt = Halt::Deadline;
 
-    auto rd8 = [&](std::uint16_t ad) -> std::uint8_t {
+    auto rd8 = [&](std::uint16_t ad) QORB_SIM_INLINE -> std::uint8_t {
         if constexpr (Flat)
             return mem[ad];
         else
             return bus.Read(ad);
     };
-    auto wr8 = [&](std::uint16_t ad, std::uint8_t v) {
+    auto wr8 = [&](std::uint16_t ad, std::uint8_t v) QORB_SIM_INLINE {
         if constexpr (Flat)
             mem[ad] = v;
         else
             bus.Write(ad, v);
     };
-    auto rd16 = [&](std::uint16_t ad) -> std::uint16_t {
+    auto rd16 = [&](std::uint16_t ad) QORB_SIM_INLINE -> std::uint16_t {
         return static_cast<std::uint16_t>(rd8(ad) << 8 | rd8(static_cast<std::uint16_t>(ad + 1)));
     };
-    auto wr16 = [&](std::uint16_t ad, std::uint16_t v) {
+    auto wr16 = [&](std::uint16_t ad, std::uint16_t v) QORB_SIM_INLINE {
         wr8(ad, static_cast<std::uint8_t>(v >> 8));
         wr8(static_cast<std::uint16_t>(ad + 1), static_cast<std::uint8_t>(v));
     };
-    auto f8 = [&]() -> std::uint8_t { return rd8(pc++); };
-    auto f16 = [&]() -> std::uint16_t {
+    auto f8 = [&]() QORB_SIM_INLINE -> std::uint8_t { return rd8(pc++); };
+    auto f16 = [&]() QORB_SIM_INLINE -> std::uint16_t {
         const std::uint16_t v = rd16(pc);
         pc = static_cast<std::uint16_t>(pc + 2);
         return v;
     };
-    auto push8 = [&](std::uint8_t v) { wr8(--sp, v); };
-    auto push16 = [&](std::uint16_t v) {
+    auto push8 = [&](std::uint8_t v) QORB_SIM_INLINE { wr8(--sp, v); };
+    auto push16 = [&](std::uint16_t v) QORB_SIM_INLINE {
         sp = static_cast<std::uint16_t>(sp - 2);
         wr16(sp, v);
     };
-    auto pull8 = [&]() -> std::uint8_t { return rd8(sp++); };
-    auto pull16 = [&]() -> std::uint16_t {
+    auto pull8 = [&]() QORB_SIM_INLINE -> std::uint8_t { return rd8(sp++); };
+    auto pull16 = [&]() QORB_SIM_INLINE -> std::uint16_t {
         const std::uint16_t v = rd16(sp);
         sp = static_cast<std::uint16_t>(sp + 2);
         return v;
     };
-    auto getD = [&]() -> std::uint16_t { return static_cast<std::uint16_t>(a << 8 | b); };
-    auto setD = [&](std::uint16_t v) {
+    auto getD = [&]() QORB_SIM_INLINE -> std::uint16_t { return static_cast<std::uint16_t>(a << 8 | b); };
+    auto setD = [&](std::uint16_t v) QORB_SIM_INLINE {
         a = static_cast<std::uint8_t>(v >> 8);
         b = static_cast<std::uint8_t>(v);
     };
-    auto indexReg = [&](unsigned rr) -> std::uint16_t& { return rr == 0 ? x : rr == 1 ? y : sp; };
+    auto indexReg = [&](unsigned rr) QORB_SIM_INLINE -> std::uint16_t& { return rr == 0 ? x : rr == 1 ? y : sp; };
 
     // Effective address of an indexed operand. The PC as base is the
     // address of the next instruction: `trailing` counts the instruction's

@@ -1,6 +1,7 @@
 #include "hc11/hc11.h"
 
 #include "core/alu.h"
+#include "core/inline.h"
 #include "core/bus.h"
 #include "core/events.h"
 
@@ -34,7 +35,7 @@ constexpr std::uint8_t kCycles[256] = {
 };
 
 // The opcodes each prebyte page defines.
-bool LegalOnPage2(std::uint8_t op) {
+constexpr bool LegalOnPage2(std::uint8_t op) {
     switch (op) {
     case 0x08: case 0x09: case 0x1C: case 0x1D: case 0x1E: case 0x1F: case 0x30: case 0x35: case 0x38:
     case 0x3A: case 0x3C: case 0x8C: case 0x8F: case 0x9C: case 0xBC: case 0xCE: case 0xDE: case 0xDF:
@@ -44,21 +45,29 @@ bool LegalOnPage2(std::uint8_t op) {
     if ((op & 0xF0) == 0x60) return kCycles[op] != 0;
     return (op & 0xF0) == 0xA0 || (op & 0xF0) == 0xE0;
 }
-bool LegalOnPage3(std::uint8_t op) {
+constexpr bool LegalOnPage3(std::uint8_t op) {
     return op == 0x83 || op == 0x93 || op == 0xA3 || op == 0xB3 || op == 0xAC || op == 0xEE || op == 0xEF;
 }
-bool LegalOnPage4(std::uint8_t op) { return op == 0xA3 || op == 0xAC || op == 0xEE || op == 0xEF; }
+constexpr bool LegalOnPage4(std::uint8_t op) { return op == 0xA3 || op == 0xAC || op == 0xEE || op == 0xEF; }
+
+// Legality by page (index 0: page 1), looked up once per instruction.
+struct LegalTable {
+    bool page[4][256] = {};
+    constexpr LegalTable() {
+        for (int op = 0; op < 256; ++op) {
+            const auto o = static_cast<std::uint8_t>(op);
+            page[0][op] = kCycles[op] != 0;
+            page[1][op] = LegalOnPage2(o);
+            page[2][op] = LegalOnPage3(o);
+            page[3][op] = LegalOnPage4(o);
+        }
+    }
+};
+constexpr LegalTable kLegal;
 
 } // namespace
 
-bool Hc11OpcodeLegal(int page, std::uint8_t op) {
-    switch (page) {
-    case 1: return kCycles[op] != 0 && op != 0x18 && op != 0x1A && op != 0xCD;
-    case 2: return LegalOnPage2(op);
-    case 3: return LegalOnPage3(op);
-    default: return LegalOnPage4(op);
-    }
-}
+bool Hc11OpcodeLegal(int page, std::uint8_t op) { return page >= 1 && page <= 4 && kLegal.page[page - 1][op]; }
 
 Hc11::Hc11(Bus& bus, const std::uint8_t* stopFlags) : Cpu(bus, stopFlags) {}
 
@@ -86,44 +95,44 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
     bool executed = false;
     Halt halt = Halt::Deadline;
 
-    auto rd8 = [&](std::uint16_t ad) -> std::uint8_t {
+    auto rd8 = [&](std::uint16_t ad) QORB_SIM_INLINE -> std::uint8_t {
         if constexpr (Flat)
             return mem[ad];
         else
             return bus.Read(ad);
     };
-    auto wr8 = [&](std::uint16_t ad, std::uint8_t v) {
+    auto wr8 = [&](std::uint16_t ad, std::uint8_t v) QORB_SIM_INLINE {
         if constexpr (Flat)
             mem[ad] = v;
         else
             bus.Write(ad, v);
     };
-    auto rd16 = [&](std::uint16_t ad) -> std::uint16_t {
+    auto rd16 = [&](std::uint16_t ad) QORB_SIM_INLINE -> std::uint16_t {
         return static_cast<std::uint16_t>(rd8(ad) << 8 | rd8(static_cast<std::uint16_t>(ad + 1)));
     };
-    auto wr16 = [&](std::uint16_t ad, std::uint16_t v) {
+    auto wr16 = [&](std::uint16_t ad, std::uint16_t v) QORB_SIM_INLINE {
         wr8(ad, static_cast<std::uint8_t>(v >> 8));
         wr8(static_cast<std::uint16_t>(ad + 1), static_cast<std::uint8_t>(v));
     };
-    auto f8 = [&]() -> std::uint8_t { return rd8(pc++); };
-    auto f16 = [&]() -> std::uint16_t {
+    auto f8 = [&]() QORB_SIM_INLINE -> std::uint8_t { return rd8(pc++); };
+    auto f16 = [&]() QORB_SIM_INLINE -> std::uint16_t {
         const std::uint16_t v = rd16(pc);
         pc = static_cast<std::uint16_t>(pc + 2);
         return v;
     };
     // The 68HC11's stack pointer points at the next free byte.
-    auto push8 = [&](std::uint8_t v) { wr8(sp--, v); };
-    auto push16 = [&](std::uint16_t v) {
+    auto push8 = [&](std::uint8_t v) QORB_SIM_INLINE { wr8(sp--, v); };
+    auto push16 = [&](std::uint16_t v) QORB_SIM_INLINE {
         push8(static_cast<std::uint8_t>(v));
         push8(static_cast<std::uint8_t>(v >> 8));
     };
-    auto pull8 = [&]() -> std::uint8_t { return rd8(++sp); };
-    auto pull16 = [&]() -> std::uint16_t {
+    auto pull8 = [&]() QORB_SIM_INLINE -> std::uint8_t { return rd8(++sp); };
+    auto pull16 = [&]() QORB_SIM_INLINE -> std::uint16_t {
         const std::uint8_t hi = pull8();
         return static_cast<std::uint16_t>(hi << 8 | pull8());
     };
-    auto getD = [&]() -> std::uint16_t { return static_cast<std::uint16_t>(a << 8 | b); };
-    auto setD = [&](std::uint16_t v) {
+    auto getD = [&]() QORB_SIM_INLINE -> std::uint16_t { return static_cast<std::uint16_t>(a << 8 | b); };
+    auto setD = [&](std::uint16_t v) QORB_SIM_INLINE {
         a = static_cast<std::uint8_t>(v >> 8);
         b = static_cast<std::uint8_t>(v);
     };
@@ -196,7 +205,7 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
             page = op == 0x18 ? 2 : op == 0x1A ? 3 : 4;
             op = f8();
         }
-        if (!Hc11OpcodeLegal(page, op)) {
+        if (!kLegal.page[page - 1][op]) {
             // The illegal opcode trap. The stacked address is the illegal
             // opcode's, the byte after a prebyte.
             const std::uint16_t v = rd16(kIllegalVector);
@@ -220,18 +229,18 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
         const bool idxY = page == 2 || page == 4;
         const bool regY = page == 2 || page == 3;
         std::uint16_t& xr = regY ? y : x;
-        auto idx = [&]() -> std::uint16_t { return static_cast<std::uint16_t>((idxY ? y : x) + f8()); };
+        auto idx = [&]() QORB_SIM_INLINE -> std::uint16_t { return static_cast<std::uint16_t>((idxY ? y : x) + f8()); };
         // Operand address by the column's mode: $x0-$x3 rows of the $8x-$Fx
         // blocks are immediate, direct, indexed, extended.
-        auto ea = [&]() -> std::uint16_t {
+        auto ea = [&]() QORB_SIM_INLINE -> std::uint16_t {
             switch ((op >> 4) & 3) {
             case 1: return f8();
             case 2: return idx();
             default: return f16();
             }
         };
-        auto operand8 = [&]() -> std::uint8_t { return ((op >> 4) & 3) == 0 ? f8() : rd8(ea()); };
-        auto operand16 = [&]() -> std::uint16_t { return ((op >> 4) & 3) == 0 ? f16() : rd16(ea()); };
+        auto operand8 = [&]() QORB_SIM_INLINE -> std::uint8_t { return ((op >> 4) & 3) == 0 ? f8() : rd8(ea()); };
+        auto operand16 = [&]() QORB_SIM_INLINE -> std::uint16_t { return ((op >> 4) & 3) == 0 ? f16() : rd16(ea()); };
 
         switch (op) {
         case 0x01: break;
