@@ -16,7 +16,8 @@ namespace qorb {
 Assembler::Assembler(const Target& target, Settings settings)
     : target_(target), settings_(std::move(settings)), impl_(std::make_unique<Impl>(*this)) {
     impl_->errorFileName = settings_.errorFile;
-    impl_->errorFileShown = settings_.errorFileAsWritten.empty() ? settings_.errorFile : settings_.errorFileAsWritten;
+    impl_->errorFileShown =
+        settings_.errorFileAsWritten.empty() ? settings_.errorFile : settings_.errorFileAsWritten;
 }
 
 Assembler::~Assembler() {
@@ -104,7 +105,46 @@ void Assembler::Impl::StartPass() {
     subtitle.clear();
 }
 
+// Opened the way every pass opens it: a FIFO or a device is refused here
+// instead of blocking or never ending. An S-record file given by mistake
+// would assemble as a file of labels and be replaced by an empty object of
+// the same name.
+bool Assembler::Impl::CheckSource(const std::string& path, const std::string& shown) {
+    int e = 0;
+    host::FileId sourceId;
+    int fd = host::OpenRead(path, &e, &sourceId);
+    std::string refused;
+    if (fd < 0) {
+        refused = host::ErrorText(e);
+    } else {
+        NoteInput(sourceId, shown);
+        if (ScanRecords(fd, true, nullptr) == RecordFile::Records)
+            refused = "is an S-record file, not a source";
+        host::Close(fd);
+    }
+    if (refused.empty()) return true;
+    return as.Report(Msg::CannotOpen, {shown, refused});
+}
 
+// The final pass alone writes: the listing opens with its header, and the
+// includes that earlier passes could not open are noted first.
+bool Assembler::Impl::StartFinalPass(const std::string& listingPath, const std::string& listingName) {
+    if (as.settings_.listing) {
+        std::FILE* lf = CreateOutput(listingPath, listingName, true);
+        if (!lf) return false;
+        listing = std::make_unique<Listing>(as, lf, listingPath, outputs.back().id);
+        listing->Header(
+            FormatText(as.target_.Texts().listingHeader,
+                       {listingName, kVersionMajor, kVersionMinor, kBuildNumber, host::LocalTimeText()}));
+    }
+    for (const auto& [where, name] : failedIncludeList) {
+        std::string line = where + FormatText(KindPrefix(MsgKind::Note), {Msg::FailedToOpenFile}) +
+                           FormatText(CatalogueText(Msg::FailedToOpenFile), {name});
+        as.Print(line);
+        if (listing) listing->Message(line);
+    }
+    return true;
+}
 
 bool Assembler::AssembleSource(const std::string& sourcePath, const std::string& displayName,
                                const std::string& objectPath, const std::string& objectName,
@@ -115,23 +155,7 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     im.sourcePath = sourcePath;
     im.sourceDisplay = displayName;
 
-    // Opened the way every pass opens it: a FIFO or a device is refused
-    // here instead of blocking or never ending. An S-record file given by
-    // mistake would assemble as a file of labels and be replaced by an empty
-    // object of the same name.
-    int e = 0;
-    host::FileId sourceId;
-    int fd = host::OpenRead(sourcePath, &e, &sourceId);
-    std::string refused;
-    if (fd < 0) {
-        refused = host::ErrorText(e);
-    } else {
-        im.NoteInput(sourceId, displayName);
-        if (ScanRecords(fd, true, nullptr) == RecordFile::Records) refused = "is an S-record file, not a source";
-        host::Close(fd);
-    }
-    if (!refused.empty()) {
-        Report(Msg::CannotOpen, {displayName, refused});
+    if (!im.CheckSource(sourcePath, displayName)) {
         im.DiscardStaleObject(objectPath);
         return false;
     }
@@ -144,24 +168,9 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     bool fatalInFinal = false;
     for (;;) {
         im.StartPass();
-        if (final_) {
-            if (settings_.listing) {
-                std::FILE* lf = im.CreateOutput(listingPath, listingName, true);
-                if (!lf) {
-                    im.DiscardStaleObject(objectPath);
-                    return false;
-                }
-                im.listing = std::make_unique<Listing>(*this, lf, listingPath, im.outputs.back().id);
-                im.listing->Header(FormatText(target_.Texts().listingHeader,
-                                              {listingName, kVersionMajor, kVersionMinor, kBuildNumber,
-                                               host::LocalTimeText()}));
-            }
-            for (const auto& [where, name] : im.failedIncludeList) {
-                std::string line = where + FormatText(KindPrefix(MsgKind::Note), {Msg::FailedToOpenFile}) +
-                                   FormatText(CatalogueText(Msg::FailedToOpenFile), {name});
-                Print(line);
-                if (im.listing) im.listing->Message(line);
-            }
+        if (final_ && !im.StartFinalPass(listingPath, listingName)) {
+            im.DiscardStaleObject(objectPath);
+            return false;
         }
         ok = im.RunPass();
         if (final_) {
@@ -171,7 +180,8 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         bool next_final;
         if (ok && !unresolved_) {
             next_final = true;
-        } else if ((ok && unresolved_) || (!ok && unresolved_ && pass_ < settings_.minPasses && !im.budgetSpent)) {
+        } else if ((ok && unresolved_) ||
+                   (!ok && unresolved_ && pass_ < settings_.minPasses && !im.budgetSpent)) {
             next_final = pass_ > static_cast<unsigned long long>(settings_.maxPasses);
         } else {
             next_final = true;
@@ -186,7 +196,8 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     }
 
     if (im.listing) {
-        if (settings_.symbolListing || settings_.usedSymbolsOnly) im.listing->Symbols(settings_.usedSymbolsOnly);
+        if (settings_.symbolListing || settings_.usedSymbolsOnly)
+            im.listing->Symbols(settings_.usedSymbolsOnly);
         if (!im.listing->Close()) {
             ok = false;
             fatalInFinal = true;
@@ -209,8 +220,9 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         if (!im.WriteObject(objectPath, objectName)) return false;
     }
     if (!fatalInFinal) {
-        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
-                      .count();
+        auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                .count();
         if (settings_.statistics) {
             Print(FormatText("%s: %u lines, %u warning(s), %u error(s), %u pass(es), %d.%03d second(s)\n",
                              {displayName, im.lineCounter, warnings_, errors_, pass_ - 1,
@@ -222,6 +234,5 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     std::fflush(out_);
     return ok;
 }
-
 
 } // namespace qorb

@@ -40,8 +40,8 @@ struct Settings {
     bool statistics = false;
     bool hcs = false;
     int warningLevel = 3;
-    long long maxPasses = 10;   // Amax
-    long long minPasses = 5;    // Amin
+    long long maxPasses = 10;      // Amax
+    long long minPasses = 5;       // Amin
     long long errorLimit = 100000; // Ae
     std::string objectFile;
     std::string listingFile;

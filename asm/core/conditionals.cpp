@@ -6,7 +6,6 @@
 
 namespace qorb {
 
-
 // The conditional blocks below this are the enclosing source's.
 std::size_t Assembler::Impl::CondFloor() const {
     InputSource* top = Top();

@@ -6,8 +6,25 @@ namespace qorb {
 
 // The commands that open a block stand together, from If to Iflt.
 enum class PreCommand {
-    Define, Elif, Else, Endif, Fail, If, Ifc, Ifnc, Ifdef, Ifndef, Ifeq, Ifne, Ifge, Ifgt, Ifle, Iflt,
-    Include, Messg, Warn
+    Define,
+    Elif,
+    Else,
+    Endif,
+    Fail,
+    If,
+    Ifc,
+    Ifnc,
+    Ifdef,
+    Ifndef,
+    Ifeq,
+    Ifne,
+    Ifge,
+    Ifgt,
+    Ifle,
+    Iflt,
+    Include,
+    Messg,
+    Warn
 };
 
 // if, ifc, ifdef and their relatives: the commands that open a block.

@@ -192,7 +192,8 @@ private:
     void Dump();
 
     // Evaluates a count that must be known in pass one and lie in [lo, hi].
-    bool Number(long lo, long hi, const char* range, std::int32_t& out, bool passOne, bool allowZeroOnly = false);
+    bool Number(long lo, long hi, const char* range, std::int32_t& out, bool passOne,
+                bool allowZeroOnly = false);
 
     Assembler::Impl& im_;
     Assembler& as_;
@@ -224,9 +225,12 @@ bool Handlers::Data(int size) {
         if (s_.AtStatementEnd() || c == ',') {
             as_.Report(Msg::MissingExpression);
             ok = false;
-            if (size == 1) code.Put8(0);
-            else if (size == 2) code.Put16(0);
-            else code.Put32(0);
+            if (size == 1)
+                code.Put8(0);
+            else if (size == 2)
+                code.Put16(0);
+            else
+                code.Put32(0);
         } else if (size == 1 && (c == '"' || c == '\'')) {
             s_.Advance();
             while (!s_.AtEnd() && s_.Cur() != c) {
@@ -258,9 +262,12 @@ bool Handlers::Data(int size) {
                 s_.SetPos(end);
             }
             auto v = static_cast<std::uint32_t>(r.value);
-            if (size == 1) code.Put8(static_cast<std::uint8_t>(v));
-            else if (size == 2) code.Put16(static_cast<std::uint16_t>(v));
-            else code.Put32(v);
+            if (size == 1)
+                code.Put8(static_cast<std::uint8_t>(v));
+            else if (size == 2)
+                code.Put16(static_cast<std::uint16_t>(v));
+            else
+                code.Put32(v);
         }
         if (!NextItem()) break;
     }
@@ -284,8 +291,10 @@ bool Handlers::FillValue(int size, std::uint32_t& value) {
     if (r.known) {
         std::size_t end = s_.Pos();
         s_.SetPos(at);
-        if (size == 1 && (r.value < -128 || r.value > 255)) as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..255]"});
-        else if (size == 2 && (r.value < -32768 || r.value > 65535)) as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..65536]"});
+        if (size == 1 && (r.value < -128 || r.value > 255))
+            as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..255]"});
+        else if (size == 2 && (r.value < -32768 || r.value > 65535))
+            as_.Report(Msg::ValueOutOfRangeTruncated, {"[0..65536]"});
         s_.SetPos(end);
     }
     value = static_cast<std::uint32_t>(r.value);
@@ -322,7 +331,8 @@ bool Handlers::Align() {
     std::uint8_t fill = static_cast<std::uint8_t>(value);
     if (n >= 2) {
         std::uint32_t pc = as_.Location();
-        std::uint32_t pad = (static_cast<std::uint32_t>(n) - pc % static_cast<std::uint32_t>(n)) % static_cast<std::uint32_t>(n);
+        std::uint32_t pad = (static_cast<std::uint32_t>(n) - pc % static_cast<std::uint32_t>(n)) %
+                            static_cast<std::uint32_t>(n);
         im_.SetReserve(pad, &fill, 1, false);
     }
     return true;
@@ -437,7 +447,8 @@ bool Handlers::SaveRestore(bool save) {
                 if (!s_.AtStatementEnd() && s_.Cur() != ',') return as_.Report(Msg::BadArgument);
             } else {
                 FoldLower(word);
-                if (word == "sect" || word == "section") ++times;
+                if (word == "sect" || word == "section")
+                    ++times;
                 else {
                     std::size_t end = s_.Pos();
                     s_.SetPos(at);
@@ -477,8 +488,10 @@ bool Handlers::ListSwitch(bool* flag, bool forceOff) {
         std::string word;
         if (!as_.ReadRawIdentifier(word)) return as_.Report(Msg::Expected, {"on/off"});
         FoldLower(word);
-        if (word == "on") on = true;
-        else if (word == "off") on = false;
+        if (word == "on")
+            on = true;
+        else if (word == "off")
+            on = false;
         else {
             s_.SetPos(at);
             return as_.Report(Msg::Expected, {"on/off"});
@@ -558,12 +571,14 @@ void Handlers::Dump() {
     const qorb::Section* sec = im_.current;
     std::string out;
     out += FormatText("Pass: %u%s\n", {as_.Pass(), as_.FinalPass() ? " - final" : ""});
-    out += FormatText("PC: %08x, Scope: %u, Section: %s\n", {as_.Location(), im_.scope, sec ? sec->name : ""});
+    out +=
+        FormatText("PC: %08x, Scope: %u, Section: %s\n", {as_.Location(), im_.scope, sec ? sec->name : ""});
     out += FormatText("Strict: %u, Relax: %u, Screwed: %u\n",
                       {static_cast<unsigned>(as_.Strict()), static_cast<unsigned>(as_.Relax()),
                        static_cast<unsigned>(as_.Screwed())});
     out += FormatText("Symbol: %s, Symbol: %d\n", {im_.stmtLabel, im_.stmtLocal});
-    out += FormatText("Warnings: %u, Errors: %u, Fatals: %u\n\n", {as_.Warnings(), as_.Errors(), as_.Fatals()});
+    out +=
+        FormatText("Warnings: %u, Errors: %u, Fatals: %u\n\n", {as_.Warnings(), as_.Errors(), as_.Fatals()});
     as_.Print(out);
 }
 
@@ -600,9 +615,7 @@ bool Handlers::Run(Directive handler) {
     case Directive::SpaceLongs: return Storage(4);
     case Directive::Macro: return im_.MacroDefinition();
     case Directive::Endm:
-    case Directive::Endr:
-        s_.SetPos(im_.commandPos);
-        return as_.Report(Msg::DirectiveNotAllowedOutsideMacro);
+    case Directive::Endr: s_.SetPos(im_.commandPos); return as_.Report(Msg::DirectiveNotAllowedOutsideMacro);
     case Directive::Mexit: return im_.Mexit();
     case Directive::Repeat: return im_.RepeatBlock();
     case Directive::List: return ListSwitch(&im_.listOn, false);
@@ -630,7 +643,8 @@ bool Handlers::Run(Directive handler) {
 } // namespace
 
 bool Assembler::Impl::RunDirectiveRow(int row) {
-    if (row < 0 || row >= static_cast<int>(std::size(kDirectives))) return as.Report(Msg::PseudoCodeTableCorrupt);
+    if (row < 0 || row >= static_cast<int>(std::size(kDirectives)))
+        return as.Report(Msg::PseudoCodeTableCorrupt);
     const DirRow& r = kDirectives[row];
     if (!(r.flags & kKeepsOffset)) EndOffset();
     if (r.flags & kObsolete) ReportAtCommand(Msg::ObsoleteDirective);

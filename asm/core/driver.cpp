@@ -13,8 +13,8 @@
 #include <optional>
 
 #include "assembler.h"
-#include "host.h"
 #include "directives.h"
+#include "host.h"
 #include "preprocessor.h"
 
 namespace qorb {
@@ -185,12 +185,13 @@ private:
     void (*crash_)();
     std::list<Word> words_;
     std::vector<std::string> responseFiles_; // as written, for the output checks
-    std::string errorText_; // command-line messages for the error file
+    std::string errorText_;                  // command-line messages for the error file
     Settings settings_;
     std::string startDir_;
 };
 
-bool Driver::TakeValue(std::list<Word>::iterator it, const std::string& name, std::string& value, bool& present) {
+bool Driver::TakeValue(std::list<Word>::iterator it, const std::string& name, std::string& value,
+                       bool& present) {
     std::string opt = OptionName(it->text);
     present = false;
     if (opt.size() > name.size()) {
@@ -320,15 +321,18 @@ bool Driver::ExpandResponseFiles() {
         auto flush = [&]() {
             std::size_t b = 0;
             while (b < line.size() && IsSplitBlank(line[b])) ++b;
-            if (b < line.size() && line[b] != '#' && line[b] != ';') SplitWords(std::string_view(line).substr(b), inserted);
+            if (b < line.size() && line[b] != '#' && line[b] != ';')
+                SplitWords(std::string_view(line).substr(b), inserted);
             line.clear();
         };
         char buf[16384];
         long got;
         while ((got = host::Read(handle, buf, sizeof buf, &error)) > 0) {
             for (long i = 0; i < got; ++i) {
-                if (buf[i] == '\n') flush();
-                else line += buf[i];
+                if (buf[i] == '\n')
+                    flush();
+                else
+                    line += buf[i];
             }
         }
         flush();
@@ -344,7 +348,8 @@ bool Driver::ExpandResponseFiles() {
 // Options with values, first to last.
 void Driver::ValueOptions() {
     const TargetTexts& texts = target_.Texts();
-    static const char* const kValueOptions[] = {"Fo", "Fl", "Fe", "i", "Amax", "Amin", "Ae", "hcs", "CrashMe"};
+    static const char* const kValueOptions[] = {"Fo",   "Fl", "Fe",  "i",      "Amax",
+                                                "Amin", "Ae", "hcs", "CrashMe"};
     for (auto it = words_.begin(); it != words_.end(); ++it) {
         if (it->consumed || !IsOptionWord(it->text)) continue;
         std::string opt = OptionName(it->text);
@@ -377,19 +382,26 @@ void Driver::ValueOptions() {
             Message(Msg::IgnoringOptionMissingArgument, {m});
             continue;
         }
-        if (m == "Fo") settings_.objectFile = value;
-        else if (m == "Fl") settings_.listingFile = value;
-        else if (m == "Fe") settings_.errorFile = value;
-        else if (m == "i") settings_.includeDirs.push_back(value);
+        if (m == "Fo")
+            settings_.objectFile = value;
+        else if (m == "Fl")
+            settings_.listingFile = value;
+        else if (m == "Fe")
+            settings_.errorFile = value;
+        else if (m == "i")
+            settings_.includeDirs.push_back(value);
         else {
             if (!AllDigits(value)) {
                 Message(Msg::IgnoringOptionInvalidNumber, {m});
                 continue;
             }
             long long v = ParseUnsigned(value);
-            if (m == "Amax") settings_.maxPasses = v;
-            else if (m == "Amin") settings_.minPasses = v;
-            else settings_.errorLimit = v;
+            if (m == "Amax")
+                settings_.maxPasses = v;
+            else if (m == "Amin")
+                settings_.minPasses = v;
+            else
+                settings_.errorLimit = v;
         }
     }
 }
@@ -427,8 +439,10 @@ void Driver::SwitchOptions() {
             if (symFamilySet) continue;
             symFamilySet = true;
             settings_.listing = true;
-            if (isLs) settings_.symbolListing = true;
-            else settings_.usedSymbolsOnly = true;
+            if (isLs)
+                settings_.symbolListing = true;
+            else
+                settings_.usedSymbolsOnly = true;
             for (auto& w : words_) {
                 if (w.consumed || !IsOptionWord(w.text)) continue;
                 std::string o = OptionName(w.text);
@@ -504,9 +518,10 @@ std::vector<Driver::Job> Driver::MakeJobs(const std::vector<std::string>& source
         Job j;
         j.shown = Split(src).ext.empty() ? src + ".asm" : src;
         j.source = Absolute(startDir_, WithDefaultExt(src, ".asm"));
-        j.object = settings_.objectFile.empty() ? WithExt(src, ".s19") : WithDefaultExt(settings_.objectFile, ".s19");
-        j.listing =
-            settings_.listingFile.empty() ? WithExt(src, ".lst") : WithDefaultExt(settings_.listingFile, ".lst");
+        j.object = settings_.objectFile.empty() ? WithExt(src, ".s19")
+                                                : WithDefaultExt(settings_.objectFile, ".s19");
+        j.listing = settings_.listingFile.empty() ? WithExt(src, ".lst")
+                                                  : WithDefaultExt(settings_.listingFile, ".lst");
         jobs.push_back(std::move(j));
     }
     return jobs;
@@ -569,7 +584,8 @@ int RunAssembler(int argc, char** argv, const Target& target, void (*crash)()) {
         return d.Run(argc, argv);
     } catch (...) {
         std::fflush(stdout);
-        std::fputs("\nInternal error: please contact KORVELL technical support (support@korvell.com)\n", stdout);
+        std::fputs("\nInternal error: please contact KORVELL technical support (support@korvell.com)\n",
+                   stdout);
         std::fflush(stdout);
         return host::InternalErrorStatus();
     }

@@ -41,7 +41,9 @@ class AssemblerHost final : public EncoderHost {
 public:
     explicit AssemblerHost(Assembler& as) : as_(as) {}
     Scanner& Scan() override { return as_.Scan(); }
-    bool Evaluate(ExprResult& result, bool knownInPassOne) override { return as_.Evaluate(result, knownInPassOne); }
+    bool Evaluate(ExprResult& result, bool knownInPassOne) override {
+        return as_.Evaluate(result, knownInPassOne);
+    }
     bool Report(Msg id, std::initializer_list<MsgArg> args) override { return as_.Report(id, args); }
     std::uint32_t Location() const override { return as_.Location(); }
     LineCode& Code() override { return as_.Code(); }

@@ -7,13 +7,30 @@
 
 namespace qorb {
 
-
 namespace {
 
 constexpr unsigned kMaxExprDepth = 256;
 
 enum class Op {
-    None, LogOr, LogAnd, Or, Xor, And, Eq, Ne, Lt, Le, Gt, Ge, Shl, Shr, Add, Sub, Mul, Div, Mod
+    None,
+    LogOr,
+    LogAnd,
+    Or,
+    Xor,
+    And,
+    Eq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Shl,
+    Shr,
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Mod
 };
 
 struct OpInfo {
@@ -268,9 +285,12 @@ private:
             ExprResult arg;
             if (!Expression(arg, 0)) return false;
             int shift = name == "low" ? 0 : name == "high" ? 8 : 16;
-            r.value = arg.known ? static_cast<std::int32_t>((static_cast<std::uint32_t>(arg.value) >> shift) & 0xFF) : 0;
+            r.value = arg.known
+                          ? static_cast<std::int32_t>((static_cast<std::uint32_t>(arg.value) >> shift) & 0xFF)
+                          : 0;
         } else if (name == "__version") {
-            r.value = kVersionMajor * 0x1000000 + kVersionMinor * 0x10000 + static_cast<std::int32_t>(kBuildNumber);
+            r.value =
+                kVersionMajor * 0x1000000 + kVersionMinor * 0x10000 + static_cast<std::int32_t>(kBuildNumber);
         } else if (name == "__pass") {
             r.value = static_cast<std::int32_t>(as_.Pass());
         } else {

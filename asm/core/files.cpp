@@ -142,7 +142,8 @@ bool Assembler::Impl::StartErrorStream() {
     }
     self->emptied = true;
     errorStreaming = true;
-    if (!errorText.empty() && std::fwrite(errorText.data(), 1, errorText.size(), errorFile) != errorText.size()) {
+    if (!errorText.empty() &&
+        std::fwrite(errorText.data(), 1, errorText.size(), errorFile) != errorText.size()) {
         e = host::LastFileError();
         errorWriteError = e ? e : host::IoErrorCode();
     }
@@ -194,7 +195,8 @@ bool Assembler::FinishErrorFile() {
         std::fclose(f);
         return Report(Msg::IoErrorWritingFile, {name, host::ErrorText(e)});
     }
-    if (std::fclose(f) != 0) return Report(Msg::IoErrorClosingFile, {name, host::ErrorText(host::LastFileError())});
+    if (std::fclose(f) != 0)
+        return Report(Msg::IoErrorClosingFile, {name, host::ErrorText(host::LastFileError())});
     return ok;
 }
 

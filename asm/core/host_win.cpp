@@ -36,8 +36,8 @@ FileId IdOf(HANDLE h) {
 } // namespace
 
 int OpenRead(const std::string& name, int* error, FileId* id) {
-    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         *error = static_cast<int>(::GetLastError());
         return -1;
@@ -127,7 +127,8 @@ bool IsAbsolute(std::string_view name) {
     // "\dir", "\\server\share" and "C:..." do not depend on the working
     // directory's path (a bare drive relies only on that drive's own).
     if (IsSeparator(name[0])) return true;
-    return name.size() >= 2 && name[1] == ':' && ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+    return name.size() >= 2 && name[1] == ':' &&
+           ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
 }
 
 // Here `/` always introduces an option, as users of this system expect.
@@ -259,7 +260,8 @@ std::FILE* OpenOutput(const std::string& name, int* error, FileId* id) {
 bool TruncateOutput(std::FILE* file, int* error) {
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     LARGE_INTEGER zero{};
-    if (h == INVALID_HANDLE_VALUE || !::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) || !::SetEndOfFile(h)) {
+    if (h == INVALID_HANDLE_VALUE || !::SetFilePointerEx(h, zero, nullptr, FILE_BEGIN) ||
+        !::SetEndOfFile(h)) {
         *error = static_cast<int>(::GetLastError());
         return false;
     }

@@ -59,7 +59,7 @@ struct Assembler::Impl {
     struct Output {
         host::FileId id;
         std::string name;
-        bool emptied = false; // its old contents are gone
+        bool emptied = false;   // its old contents are gone
         bool errorFile = false; // kept for the whole run; the others per source
     };
     std::vector<Output> outputs;
@@ -77,7 +77,7 @@ struct Assembler::Impl {
     // The error file (Fe) is opened at the start of the run but written only
     // once the run's inputs are known: an include named like it must not
     // lose its text to the messages about it.
-    std::string errorFileName; // cleared after a failed creation
+    std::string errorFileName;  // cleared after a failed creation
     std::string errorFileShown; // as the user wrote it
     std::FILE* errorFile = nullptr;
     std::string errorText;       // lines held until they can be written
@@ -95,7 +95,7 @@ struct Assembler::Impl {
     std::vector<std::pair<std::string, std::string>> failedIncludeList;
 
     // ---- per source ------------------------------------------------------
-    std::string sourcePath; // as opened
+    std::string sourcePath;    // as opened
     std::string sourceDisplay; // as the user wrote it
     std::string listingPath;
     bool previousPassFailed = false;
@@ -126,7 +126,7 @@ struct Assembler::Impl {
     int localLabel = -1;
     std::size_t labelPos = 0;
     bool lineActive = false;
-    int lineNumber = 0; // the processed line's number in its source
+    int lineNumber = 0;         // the processed line's number in its source
     std::size_t commandPos = 0; // where the line's command word starts
     LineState ls;
     std::string lineText; // the line being processed (scanner points into it)
@@ -149,6 +149,8 @@ struct Assembler::Impl {
 
     // ---- operations (implemented across the core) -----------------------
     void ResetForSource();
+    bool CheckSource(const std::string& path, const std::string& shown);
+    bool StartFinalPass(const std::string& listingPath, const std::string& listingName);
     void StartPass();
     bool RunPass();
     void ProcessLine(InputSource* src);
@@ -165,7 +167,9 @@ struct Assembler::Impl {
     bool RunCommand(const CommandField& cmd);
     void AfterLine();
     void EndSource();
-    bool LinesActive() const { return conds.empty() || (conds.back().taking && conds.back().enclosingActive); }
+    bool LinesActive() const {
+        return conds.empty() || (conds.back().taking && conds.back().enclosingActive);
+    }
     InputSource* InnermostFile() const;
     InputSource* Top() const { return sources.empty() ? nullptr : sources.back().get(); }
     bool PushFile(const std::string& name, const std::string& opened);

@@ -57,7 +57,6 @@ std::string FindIgnoringCase(const std::string& path) {
 
 } // namespace
 
-
 bool Assembler::Impl::Include() {
     std::string& name = ident;
     std::size_t at = as.scan_.Pos();
@@ -112,7 +111,8 @@ bool Assembler::Impl::Include() {
             InputSource* file = InnermostFile();
             std::string where = file ? FormatText("%s(%d): ", {file->name, file->line}) : std::string();
             std::pair<std::string, std::string> entry{where, written};
-            if (std::find(failedIncludeList.begin(), failedIncludeList.end(), entry) == failedIncludeList.end())
+            if (std::find(failedIncludeList.begin(), failedIncludeList.end(), entry) ==
+                failedIncludeList.end())
                 failedIncludeList.push_back(entry);
         }
         as.scan_.SetPos(at);

@@ -82,7 +82,8 @@ void Listing::Stream() {
         writeErrno_ = e;
     } else {
         if (self) self->emptied = true;
-        if (!held_.empty() && std::fwrite(held_.data(), 1, held_.size(), file_) != held_.size()) failed_ = true;
+        if (!held_.empty() && std::fwrite(held_.data(), 1, held_.size(), file_) != held_.size())
+            failed_ = true;
     }
     held_.clear();
     held_.shrink_to_fit();
@@ -256,7 +257,8 @@ bool Listing::Close() {
     if (failed_) {
         std::fclose(file_);
         file_ = nullptr;
-        as_.Report(Msg::IoErrorWritingFile, {path_, host::ErrorText(writeErrno_ ? writeErrno_ : host::IoErrorCode())});
+        as_.Report(Msg::IoErrorWritingFile,
+                   {path_, host::ErrorText(writeErrno_ ? writeErrno_ : host::IoErrorCode())});
         return false;
     }
     int rc = std::fclose(file_);

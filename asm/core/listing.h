@@ -43,9 +43,9 @@ private:
     std::FILE* file_;
     std::string path_;
     host::FileId id_;
-    std::string held_;     // text not written yet
+    std::string held_; // text not written yet
     bool streaming_ = false;
-    std::string refused_;  // why the file may not be written
+    std::string refused_; // why the file may not be written
     bool failed_ = false;
     int writeErrno_ = 0;
     std::uint64_t written_ = 0;
@@ -54,6 +54,7 @@ private:
     bool pageBreakPending_ = false;
 
     friend struct Assembler::Impl;
+
 public:
     void ForcePage() { pageBreakPending_ = true; }
     void Spacing(int n);

@@ -26,8 +26,10 @@ public:
     const Macro* GetMacro() const { return macro_.get(); }
 
     void EndExpansion() override {
-        if (kind == SourceKind::Repeat) pos_ = macro_->body.size();
-        else ended = true;
+        if (kind == SourceKind::Repeat)
+            pos_ = macro_->body.size();
+        else
+            ended = true;
     }
 
     bool Next(std::string& out) override {
@@ -59,9 +61,12 @@ private:
             }
             char n = in[i + 1];
             int index = -1;
-            if (n >= '1' && n <= '9') index = n - '1';
-            else if (n >= 'a' && n <= 'z') index = n - 'a' + 9;
-            else if (n >= 'A' && n <= 'Z') index = n - 'A' + 9;
+            if (n >= '1' && n <= '9')
+                index = n - '1';
+            else if (n >= 'a' && n <= 'z')
+                index = n - 'a' + 9;
+            else if (n >= 'A' && n <= 'Z')
+                index = n - 'A' + 9;
             if (index >= 0) {
                 if (static_cast<std::size_t>(index) < args_.size()) out += args_[index];
                 ++i;
@@ -95,7 +100,6 @@ private:
 };
 
 } // namespace
-
 
 namespace {
 // The command word of a line as the statement syntax finds it (lower case),
@@ -148,7 +152,8 @@ void Assembler::Impl::CollectLine(const std::string& line) {
     std::string word = CommandWord(line);
     if (!word.empty() && word[0] == '\\') word.erase(0, 1);
     if (collecting.repeat) {
-        if (word == "rept" || word == "repeat") ++collecting.nesting;
+        if (word == "rept" || word == "repeat")
+            ++collecting.nesting;
         else if (word == "endr" && collecting.nesting-- == 0) {
             auto macro = std::move(collecting.macro);
             std::uint32_t count = collecting.count;
@@ -164,7 +169,8 @@ void Assembler::Impl::CollectLine(const std::string& line) {
             return;
         }
     } else {
-        if (word == "macro") ++collecting.nesting;
+        if (word == "macro")
+            ++collecting.nesting;
         else if (word == "endm" && collecting.nesting-- == 0) {
             collecting = Collecting{};
             return;
@@ -262,7 +268,8 @@ bool Assembler::Impl::ExpandMacro(std::shared_ptr<Macro> macro) {
                 while (!s.AtEnd() && s.Cur() != '>') arg += s.Cur(), s.Advance();
                 s.Accept('>');
             } else {
-                while (!s.AtStatementEnd() && s.Cur() != ',' && !chars::IsBlank(s.Cur())) arg += s.Cur(), s.Advance();
+                while (!s.AtStatementEnd() && s.Cur() != ',' && !chars::IsBlank(s.Cur()))
+                    arg += s.Cur(), s.Advance();
             }
             args.push_back(std::move(arg));
             std::size_t save = s.Pos();

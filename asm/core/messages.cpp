@@ -180,9 +180,15 @@ constexpr CatalogueRow kNote[] = {
 // clang-format on
 
 constexpr CatalogueGroup kGroups[] = {
-    {1000, 1998, kFatal},   {2000, 2898, kError},    {2900, 2998, kCommandLineError},
-    {4000, 4099, kWarning1}, {4100, 4199, kWarning2}, {4200, 4299, kWarning3},
-    {4300, 4398, kWarning4}, {4900, 4998, kCommandLineWarning}, {5000, 5998, kNote},
+    {1000, 1998, kFatal},
+    {2000, 2898, kError},
+    {2900, 2998, kCommandLineError},
+    {4000, 4099, kWarning1},
+    {4100, 4199, kWarning2},
+    {4200, 4299, kWarning3},
+    {4300, 4398, kWarning4},
+    {4900, 4998, kCommandLineWarning},
+    {5000, 5998, kNote},
 };
 
 } // namespace
@@ -253,11 +259,15 @@ std::string FormatText(std::string_view format, const MsgArg* args, std::size_t 
         std::size_t j = i + 1;
         bool left = false, zero = false;
         while (j < format.size() && (format[j] == '-' || format[j] == '0')) {
-            if (format[j] == '-') left = true; else zero = true;
+            if (format[j] == '-')
+                left = true;
+            else
+                zero = true;
             ++j;
         }
         int width = 0;
-        while (j < format.size() && format[j] >= '0' && format[j] <= '9') width = width * 10 + (format[j++] - '0');
+        while (j < format.size() && format[j] >= '0' && format[j] <= '9')
+            width = width * 10 + (format[j++] - '0');
         int precision = -1;
         if (j < format.size() && format[j] == '.') {
             precision = 0;
@@ -276,13 +286,17 @@ std::string FormatText(std::string_view format, const MsgArg* args, std::size_t 
         std::string piece;
         switch (conv) {
         case 's':
-            if (arg && arg->kind == MsgArg::Kind::Text) piece = std::string(arg->text);
-            else if (arg) piece = std::to_string(arg->number);
+            if (arg && arg->kind == MsgArg::Kind::Text)
+                piece = std::string(arg->text);
+            else if (arg)
+                piece = std::to_string(arg->number);
             if (precision >= 0 && piece.size() > static_cast<std::size_t>(precision)) piece.resize(precision);
             break;
         case 'c':
-            if (arg && arg->kind != MsgArg::Kind::Text) piece = std::string(1, static_cast<char>(arg->number));
-            else if (arg && !arg->text.empty()) piece = std::string(1, arg->text[0]);
+            if (arg && arg->kind != MsgArg::Kind::Text)
+                piece = std::string(1, static_cast<char>(arg->number));
+            else if (arg && !arg->text.empty())
+                piece = std::string(1, arg->text[0]);
             break;
         case 'd':
         case 'u':
@@ -290,9 +304,12 @@ std::string FormatText(std::string_view format, const MsgArg* args, std::size_t 
         case 'X': {
             std::int64_t v = (arg && arg->kind != MsgArg::Kind::Text) ? arg->number : 0;
             char buf[32];
-            if (conv == 'd') std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(static_cast<std::int32_t>(v)));
-            else if (conv == 'u') std::snprintf(buf, sizeof buf, "%u", static_cast<unsigned>(v));
-            else std::snprintf(buf, sizeof buf, conv == 'x' ? "%x" : "%X", static_cast<unsigned>(v));
+            if (conv == 'd')
+                std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(static_cast<std::int32_t>(v)));
+            else if (conv == 'u')
+                std::snprintf(buf, sizeof buf, "%u", static_cast<unsigned>(v));
+            else
+                std::snprintf(buf, sizeof buf, conv == 'x' ? "%x" : "%X", static_cast<unsigned>(v));
             piece = buf;
             break;
         }
@@ -303,11 +320,13 @@ std::string FormatText(std::string_view format, const MsgArg* args, std::size_t 
         }
         if (static_cast<int>(piece.size()) < width) {
             std::size_t pad = static_cast<std::size_t>(width) - piece.size();
-            if (left) piece.append(pad, ' ');
+            if (left)
+                piece.append(pad, ' ');
             else if (zero && conv != 's' && conv != 'c') {
                 std::size_t at = (!piece.empty() && piece[0] == '-') ? 1 : 0;
                 piece.insert(at, pad, '0');
-            } else piece.insert(0, pad, ' ');
+            } else
+                piece.insert(0, pad, ' ');
         }
         out += piece;
     }

@@ -8,7 +8,6 @@
 
 namespace qorb {
 
-
 // Every numbered message, named from its text. The number is the message's
 // code as printed (A2003, D2901); the texts are in the catalogue
 // (messages.cpp), and a target may replace some of them (MessageOverride).
@@ -222,7 +221,8 @@ std::span<const CatalogueGroup> CatalogueGroups();
 // outside every range.
 const char* CatalogueText(int number, std::initializer_list<MessageOverride> none = {});
 const char* CatalogueText(int number, const MessageOverride* overrides, std::size_t overrideCount);
-inline const char* CatalogueText(Msg id, const MessageOverride* overrides = nullptr, std::size_t overrideCount = 0) {
+inline const char* CatalogueText(Msg id, const MessageOverride* overrides = nullptr,
+                                 std::size_t overrideCount = 0) {
     return CatalogueText(static_cast<int>(id), overrides, overrideCount);
 }
 

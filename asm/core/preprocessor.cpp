@@ -9,7 +9,6 @@
 
 namespace qorb {
 
-
 namespace {
 struct PreRow {
     const char* name;
@@ -19,20 +18,33 @@ struct PreRow {
 };
 
 // Sorted by name in byte order; searched by halving.
+// clang-format off
 const PreRow kPreTable[] = {
-    {"define", PreCommand::Define, false, false}, {"elif", PreCommand::Elif, true, false},
-    {"else", PreCommand::Else, true, false},      {"elsec", PreCommand::Else, true, false},
-    {"endc", PreCommand::Endif, true, false},     {"endif", PreCommand::Endif, true, false},
-    {"err", PreCommand::Fail, false, true},       {"fail", PreCommand::Fail, false, false},
-    {"if", PreCommand::If, true, false},          {"ifc", PreCommand::Ifc, true, false},
-    {"ifdef", PreCommand::Ifdef, true, false},    {"ifeq", PreCommand::Ifeq, true, false},
-    {"ifge", PreCommand::Ifge, true, false},      {"ifgt", PreCommand::Ifgt, true, false},
-    {"ifle", PreCommand::Ifle, true, false},      {"iflt", PreCommand::Iflt, true, false},
-    {"ifnc", PreCommand::Ifnc, true, false},      {"ifndef", PreCommand::Ifndef, true, false},
-    {"ifne", PreCommand::Ifne, true, false},      {"include", PreCommand::Include, false, false},
-    {"messg", PreCommand::Messg, false, false},   {"msg", PreCommand::Messg, false, false},
+    {"define", PreCommand::Define, false, false},
+    {"elif", PreCommand::Elif, true, false},
+    {"else", PreCommand::Else, true, false},
+    {"elsec", PreCommand::Else, true, false},
+    {"endc", PreCommand::Endif, true, false},
+    {"endif", PreCommand::Endif, true, false},
+    {"err", PreCommand::Fail, false, true},
+    {"fail", PreCommand::Fail, false, false},
+    {"if", PreCommand::If, true, false},
+    {"ifc", PreCommand::Ifc, true, false},
+    {"ifdef", PreCommand::Ifdef, true, false},
+    {"ifeq", PreCommand::Ifeq, true, false},
+    {"ifge", PreCommand::Ifge, true, false},
+    {"ifgt", PreCommand::Ifgt, true, false},
+    {"ifle", PreCommand::Ifle, true, false},
+    {"iflt", PreCommand::Iflt, true, false},
+    {"ifnc", PreCommand::Ifnc, true, false},
+    {"ifndef", PreCommand::Ifndef, true, false},
+    {"ifne", PreCommand::Ifne, true, false},
+    {"include", PreCommand::Include, false, false},
+    {"messg", PreCommand::Messg, false, false},
+    {"msg", PreCommand::Messg, false, false},
     {"warn", PreCommand::Warn, false, false},
 };
+// clang-format on
 } // namespace
 
 int FindPreprocessor(std::string_view lowerName) {
@@ -45,7 +57,8 @@ bool CheckPreprocessorTable() { return FirstUnsortedRow(kPreTable) == std::size(
 bool PreprocessorIsConditional(int row) { return row >= 0 && kPreTable[row].conditional; }
 
 bool Assembler::Impl::RunPreprocessor(int row) {
-    if (row < 0 || row >= static_cast<int>(std::size(kPreTable))) return as.Report(Msg::PreprocessorTableCorrupt);
+    if (row < 0 || row >= static_cast<int>(std::size(kPreTable)))
+        return as.Report(Msg::PreprocessorTableCorrupt);
     const PreRow& r = kPreTable[row];
     if (r.obsolete) ReportAtCommand(Msg::ObsoleteDirective);
     Scanner& s = as.scan_;
@@ -61,7 +74,9 @@ bool Assembler::Impl::RunPreprocessor(int row) {
     case PreCommand::Messg: {
         s.SkipBlanks();
         std::string text(s.Rest());
-        Msg id = r.command == PreCommand::Fail ? Msg::ErrorText : r.command == PreCommand::Warn ? Msg::WarningText : Msg::NoteText;
+        Msg id = r.command == PreCommand::Fail   ? Msg::ErrorText
+                 : r.command == PreCommand::Warn ? Msg::WarningText
+                                                 : Msg::NoteText;
         as.Report(id, {text});
         s.SetPos(s.Length());
         return r.command != PreCommand::Fail;

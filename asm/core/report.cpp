@@ -9,9 +9,7 @@
 
 namespace qorb {
 
-void Assembler::Print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), out_);
-}
+void Assembler::Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); }
 
 bool Assembler::Report(Msg id, std::initializer_list<MsgArg> args) {
     const int number = static_cast<int>(id);
@@ -86,7 +84,8 @@ bool Assembler::Report(Msg id, std::initializer_list<MsgArg> args) {
         note += FormatText("%s(%d): ", {src->defFile, src->defLine + src->bodyLine});
         note += FormatText(KindPrefix(MsgKind::Note), {Msg::SeeMacro});
         if (first && column > 0) note += FormatText("col(%d) ", {column});
-        note += FormatText(CatalogueText(Msg::SeeMacro, texts.messageOverrides, texts.messageOverrideCount), {src->name});
+        note += FormatText(CatalogueText(Msg::SeeMacro, texts.messageOverrides, texts.messageOverrideCount),
+                           {src->name});
         first = false;
         Print(note);
         if (im.listing) im.listing->Message(note);

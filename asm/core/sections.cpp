@@ -61,7 +61,8 @@ void Assembler::ReserveWords(std::size_t count, std::uint32_t fill, int size) {
     impl_->SetReserve(count * static_cast<std::size_t>(size), pattern, size, false);
 }
 
-void Assembler::Impl::SetReserve(std::size_t bytes, const std::uint8_t* pattern, int patternSize, bool always) {
+void Assembler::Impl::SetReserve(std::size_t bytes, const std::uint8_t* pattern, int patternSize,
+                                 bool always) {
     ls.reserved = bytes;
     ls.reserveLine = true;
     ls.patternSize = patternSize;
@@ -69,7 +70,8 @@ void Assembler::Impl::SetReserve(std::size_t bytes, const std::uint8_t* pattern,
     ls.alwaysWrite = always;
 }
 
-bool Assembler::Impl::Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern, int patternSize) {
+bool Assembler::Impl::Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern,
+                             int patternSize) {
     if (n == 0) return true;
     Section* sec = current;
     if (!sec || (sec->named && sec->name == ".off")) {

@@ -14,10 +14,10 @@ struct Section {
     bool named = false;
     bool redefinition = false;
     bool openedThisPass = false;
-    bool orgSection = false;  // unnamed section opened by org
-    std::uint32_t saved = 0;  // location counter while the section is empty
-    std::uint32_t start = 0;  // address of the first byte
-    std::size_t size = 0;     // bytes it holds in this pass
+    bool orgSection = false;         // unnamed section opened by org
+    std::uint32_t saved = 0;         // location counter while the section is empty
+    std::uint32_t start = 0;         // address of the first byte
+    std::size_t size = 0;            // bytes it holds in this pass
     std::vector<std::uint8_t> bytes; // the image, filled in the final pass
 };
 

@@ -22,8 +22,8 @@ public:
     virtual void EndExpansion() { ended = true; }
 
     SourceKind kind;
-    std::string name;  // file name; for expansions the macro's name
-    int line = 0;      // lines delivered so far
+    std::string name; // file name; for expansions the macro's name
+    int line = 0;     // lines delivered so far
     std::size_t condFloor = 0;
     std::size_t saveFloor = 0;
     std::size_t outerCondFloor = 0; // floors of the enclosing level, restored at the end
@@ -46,9 +46,7 @@ inline constexpr std::size_t kMaxSourceDepth = 1100;
 class FileSource final : public InputSource {
 public:
     FileSource(int fd, Assembler& as) : InputSource(SourceKind::File), fd_(fd), as_(as) {}
-    ~FileSource() override {
-        host::Close(fd_);
-    }
+    ~FileSource() override { host::Close(fd_); }
 
     bool Next(std::string& out) override;
 

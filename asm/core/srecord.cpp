@@ -77,7 +77,6 @@ RecordFile ScanRecords(int handle, bool blankLines, std::string* first) {
     return any ? RecordFile::Records : RecordFile::Empty;
 }
 
-
 // A source that failed writes no object file, so one left from an earlier
 // build would be taken for this build's result and downloaded to the board.
 // Only what this assembler writes is removed: a regular file that is none
@@ -95,7 +94,6 @@ void Assembler::Impl::DiscardStaleObject(const std::string& path) {
     host::Close(h);
     if (ours) host::RemoveFile(path);
 }
-
 
 namespace {
 // A partial object file must not survive a failed write, or a later download

@@ -222,8 +222,10 @@ void Assembler::Impl::AfterLine() {
     if (as.code_.count) Append(as.code_.bytes, as.code_.count, nullptr, 1);
     if (ls.reserved) {
         bool write = ls.alwaysWrite || (current && current->size > 0);
-        if (write) Append(nullptr, ls.reserved, ls.pattern, ls.patternSize);
-        else as.pc_ += static_cast<std::uint32_t>(ls.reserved);
+        if (write)
+            Append(nullptr, ls.reserved, ls.pattern, ls.patternSize);
+        else
+            as.pc_ += static_cast<std::uint32_t>(ls.reserved);
     }
 }
 

@@ -20,17 +20,15 @@ Symbol& Assembler::GetSymbol(std::string_view name) {
     return symbols_.emplace(std::string(name), Symbol{}).first->second;
 }
 
-Symbol& Assembler::GetLocal(unsigned number) {
-    return impl_->locals.Get(impl_->scope, number);
-}
+Symbol& Assembler::GetLocal(unsigned number) { return impl_->locals.Get(impl_->scope, number); }
 
 namespace {
 constexpr ReferenceMessages kSymbolReference = {Msg::UndefinedSymbol, Msg::SymbolMustBeKnownInPassOne,
-                                                Msg::MultiplyDefinedSymbolReference, Msg::InconstantSymbolReference,
-                                                true};
+                                                Msg::MultiplyDefinedSymbolReference,
+                                                Msg::InconstantSymbolReference, true};
 constexpr ReferenceMessages kLocalReference = {Msg::UndefinedLocal, Msg::LocalMustBeKnownInPassOne,
-                                               Msg::MultiplyDefinedLocalReference, Msg::InconstantLocalReference,
-                                               false};
+                                               Msg::MultiplyDefinedLocalReference,
+                                               Msg::InconstantLocalReference, false};
 } // namespace
 
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
@@ -51,23 +49,28 @@ bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprR
 // A symbol's value for an expression: undefined after pass one is an error,
 // a value that must be known in pass one must have been, and the final pass
 // warns of doubtful values.
-bool Assembler::Impl::Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m, bool knownInPassOne,
-                                ExprResult& r) {
+bool Assembler::Impl::Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m,
+                                bool knownInPassOne, ExprResult& r) {
     s.used = true;
     if (!s.defined && as.pass_ > 1) return as.Report(m.undefined, {name});
     if (!s.known) as.unresolved_ = true;
     if (knownInPassOne) {
-        if (as.pass_ == 1 && !s.known) s.unknownInPassOne = true;
-        else if (as.pass_ > 1 && s.unknownInPassOne) return as.Report(m.mustBeKnown, {name});
+        if (as.pass_ == 1 && !s.known)
+            s.unknownInPassOne = true;
+        else if (as.pass_ > 1 && s.unknownInPassOne)
+            return as.Report(m.mustBeKnown, {name});
     }
     if (s.known) {
         r.value = s.value;
         r.known = true;
     }
     if (as.final_) {
-        if (s.multiplyDefined) as.Report(m.multiplyDefined, {name});
-        else if (as.strict_ && s.known && !s.constant) as.Report(m.inconstant, {name});
-        else if (m.warnUnresolved && as.strict_ && !s.known) as.Report(Msg::UnresolvedSymbolReference, {name});
+        if (s.multiplyDefined)
+            as.Report(m.multiplyDefined, {name});
+        else if (as.strict_ && s.known && !s.constant)
+            as.Report(m.inconstant, {name});
+        else if (m.warnUnresolved && as.strict_ && !s.known)
+            as.Report(Msg::UnresolvedSymbolReference, {name});
     }
     return true;
 }
@@ -85,16 +88,19 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     }
     if (isSet) {
         if (s->defined && s->isOther) {
-            return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local}) : as.Report(Msg::SymbolCannotBeReused, {name});
+            return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local})
+                              : as.Report(Msg::SymbolCannotBeReused, {name});
         }
     } else if (s->defined && s->isSet) {
-        return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local}) : as.Report(Msg::SymbolCannotBeReused, {name});
+        return local >= 0 ? as.Report(Msg::LocalCannotBeReused, {local})
+                          : as.Report(Msg::SymbolCannotBeReused, {name});
     }
     // A definition that fails leaves the symbol as it was, so a duplicate
     // label does not also make the first definition look inconstant.
     if (!isSet && s->DefinedInPass(as.pass_)) {
         s->multiplyDefined = true;
-        return local >= 0 ? as.Report(Msg::LocalRedefinition, {local}) : as.Report(Msg::SymbolRedefinition, {name});
+        return local >= 0 ? as.Report(Msg::LocalRedefinition, {local})
+                          : as.Report(Msg::SymbolRedefinition, {name});
     }
     if (known && isSet) {
         // set symbols change value within a pass on purpose
@@ -111,14 +117,22 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     }
     s->defined = true;
     s->definedInPass = as.pass_;
-    if (isSet) s->isSet = true;
-    else s->isOther = true;
-    if (known) s->known = true;
-    else as.unresolved_ = true;
+    if (isSet)
+        s->isSet = true;
+    else
+        s->isOther = true;
+    if (known)
+        s->known = true;
+    else
+        as.unresolved_ = true;
     if (as.final_ && as.strict_) {
         if (isSet && known) return true;
-        if (!known) return local >= 0 ? as.Report(Msg::LocalCannotBeResolved, {local}) : as.Report(Msg::SymbolCannotBeResolved, {name});
-        if (!s->constant) return local >= 0 ? as.Report(Msg::LocalInconstant, {local}) : as.Report(Msg::SymbolInconstant, {name});
+        if (!known)
+            return local >= 0 ? as.Report(Msg::LocalCannotBeResolved, {local})
+                              : as.Report(Msg::SymbolCannotBeResolved, {name});
+        if (!s->constant)
+            return local >= 0 ? as.Report(Msg::LocalInconstant, {local})
+                              : as.Report(Msg::SymbolInconstant, {name});
     }
     return true;
 }

@@ -40,8 +40,7 @@ struct StringHash {
 #if defined(__GLIBCXX__)
 // Keep each entry's hash beside it: a lookup then skips entries by their hash
 // instead of hashing their names again on every step of a bucket's chain.
-template <>
-struct std::__is_fast_hash<qorb::StringHash> : std::false_type {};
+template <> struct std::__is_fast_hash<qorb::StringHash> : std::false_type {};
 #endif
 
 namespace qorb {
@@ -112,7 +111,9 @@ private:
         std::uint32_t tag = 0; // 0: free
         std::uint32_t index = 0;
     };
-    static std::uint32_t Tag(std::size_t h) { return static_cast<std::uint32_t>(static_cast<std::uint64_t>(h) >> 32) | 1u; }
+    static std::uint32_t Tag(std::size_t h) {
+        return static_cast<std::uint32_t>(static_cast<std::uint64_t>(h) >> 32) | 1u;
+    }
     void Place(std::size_t index) {
         const std::size_t h = StringHash{}(entries_[index].first);
         const std::size_t mask = slots_.size() - 1;

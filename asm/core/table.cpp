@@ -22,7 +22,8 @@ TableFault ValidateTable(std::span<const OpcodeEntry> table, bool (*validClass)(
 }
 
 bool TableTarget::CheckTables(Assembler& as) const {
-    if (ValidateTable(table_, validClass_) != TableFault::None) return as.Report(Msg::OpcodeTableCorrupt); // opcode table corrupt
+    if (ValidateTable(table_, validClass_) != TableFault::None)
+        return as.Report(Msg::OpcodeTableCorrupt); // opcode table corrupt
     return true;
 }
 

@@ -72,8 +72,10 @@ auto FindRow(const Rows& rows, std::string_view word, Folding folding = Folding:
         std::size_t mid = (lo + hi) / 2;
         int c = CompareTableName(std::begin(rows)[mid].name, word);
         if (c == 0) return &std::begin(rows)[mid];
-        if (c > 0) hi = mid;
-        else lo = mid + 1;
+        if (c > 0)
+            hi = mid;
+        else
+            lo = mid + 1;
     }
     return nullptr;
 }
@@ -90,6 +92,7 @@ template <class Rows> std::size_t FirstUnsortedRow(const Rows& rows) {
 enum class TableFault { None, BadClass, OutOfOrder };
 // Checks an instruction table row by row: a class the target knows, names in
 // strictly ascending order. On a fault `where` receives the row's index.
-TableFault ValidateTable(std::span<const OpcodeEntry> table, bool (*validClass)(int), std::size_t* where = nullptr);
+TableFault ValidateTable(std::span<const OpcodeEntry> table, bool (*validClass)(int),
+                         std::size_t* where = nullptr);
 
 } // namespace qorb

@@ -53,8 +53,8 @@ public:
     using ValidClassFn = bool (*)(int);
     using EncodeFn = bool (*)(EncoderHost&, const OpcodeEntry&);
 
-    constexpr TableTarget(const TargetTexts& texts, std::span<const OpcodeEntry> table, ValidClassFn validClass,
-                          EncodeFn encode)
+    constexpr TableTarget(const TargetTexts& texts, std::span<const OpcodeEntry> table,
+                          ValidClassFn validClass, EncodeFn encode)
         : texts_(texts), table_(table), validClass_(validClass), encode_(encode) {}
 
     const TargetTexts& Texts() const override { return texts_; }

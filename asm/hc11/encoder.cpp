@@ -68,8 +68,7 @@ public:
     // when it is a two-byte branch); a distance out of range gets it too,
     // and an error.
     bool BranchOffset(const ExprResult& target, std::uint32_t next, std::size_t column) {
-        std::int64_t distance =
-            static_cast<std::int64_t>(target.value) - static_cast<std::int64_t>(next);
+        std::int64_t distance = static_cast<std::int64_t>(target.value) - static_cast<std::int64_t>(next);
         if (!target.known) {
             host_.Code().Put8(0xFE);
             return true;
@@ -122,7 +121,8 @@ bool AssembleGeneral(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cl
     if (!CheckOperandPresent(host, op)) return false;
 
     bool takesImmediate = cls == kGeneral8 || cls == kGeneral16;
-    if (op.mode == kModeImmediate8 && !takesImmediate) return ReportAt(host, op.start, msg::ImmediateAddressingIllegal);
+    if (op.mode == kModeImmediate8 && !takesImmediate)
+        return ReportAt(host, op.start, msg::ImmediateAddressingIllegal);
     if (op.mode == kModeImmediate8 && cls == kGeneral16) op.mode = kModeImmediate16;
     // Read-modify-write and jmp have no direct form.
     if (op.mode == kModeDirect && (cls == kModify || cls == kJmp)) op.mode = kModeExtended;
@@ -158,8 +158,7 @@ bool AssembleGeneral(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cl
         cycles += extra;
         break;
     }
-    default:
-        return ReportAt(host, op.start, Msg::IllegalAddressingMode);
+    default: return ReportAt(host, op.start, Msg::IllegalAddressingMode);
     }
     if (cls == kModify) cycles += 2;
     host.Code().cycles = cycles;
@@ -206,9 +205,7 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
     int cycles = static_cast<int>(row.cycles & 0xFF);
     std::uint32_t indexedStep = cls == kBitSet ? 8 : 12;
     switch (op.mode) {
-    case kModeDirect:
-        cycles += 1;
-        break;
+    case kModeDirect: cycles += 1; break;
     case kModeIndexedX:
         opcode += indexedStep;
         cycles += 2;
@@ -218,8 +215,7 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
         length = 4;
         cycles += 3;
         break;
-    default:
-        return ReportAt(host, op.start, Msg::IllegalAddressingMode);
+    default: return ReportAt(host, op.start, Msg::IllegalAddressingMode);
     }
     if (cls == kBitBranch) ++length;
 
@@ -228,8 +224,7 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
     host.Code().Put8(static_cast<std::uint8_t>(mask.value));
     host.Code().cycles = cycles;
     if (cls == kBitBranch) {
-        return out.BranchOffset(target, host.Location() + static_cast<std::uint32_t>(length),
-                                targetPos);
+        return out.BranchOffset(target, host.Location() + static_cast<std::uint32_t>(length), targetPos);
     }
     return true;
 }
@@ -274,22 +269,17 @@ bool Assemble(EncoderHost& host, const OpcodeEntry& row) {
     }
 
     switch (cls) {
-    case kInherent:
-        return AssembleInherent(host, row);
-    case kBranch:
-        return AssembleBranch(host, row);
+    case kInherent: return AssembleInherent(host, row);
+    case kBranch: return AssembleBranch(host, row);
     case kGeneral8:
     case kGeneral16:
     case kModify:
     case kStore:
     case kJmp:
-    case kJsr:
-        return AssembleGeneral(host, row, cls);
+    case kJsr: return AssembleGeneral(host, row, cls);
     case kBitSet:
-    case kBitBranch:
-        return AssembleBit(host, row, cls);
-    default:
-        return host.Report(Msg::OpcodeTableCorrupt, {});
+    case kBitBranch: return AssembleBit(host, row, cls);
+    default: return host.Report(Msg::OpcodeTableCorrupt, {});
     }
 }
 

@@ -8,6 +8,7 @@ namespace {
 constexpr std::uint32_t N = kNonStandard;
 
 // Sorted by name in plain byte order: looked up by halving.
+// clang-format off
 constexpr OpcodeEntry kOpcodes[] = {
     {"aba", kInherent, 0x1B, 2},
     {"abx", kInherent, 0x3A, 3},
@@ -160,9 +161,11 @@ constexpr OpcodeEntry kOpcodes[] = {
     {"xgdx", kInherent, 0x8F, 3},
     {"xgdy", kInherent, 0x188F, 4},
 };
+// clang-format on
 
 static_assert(std::size(kOpcodes) == 150, "145 standard mnemonics and 5 aliases");
 
+// clang-format off
 constexpr IndexedForm kIndexedForms[] = {
     {0x8C, 0, 0xCDAC, 0},          // cpx
     {0xCE, 0, 0xCDEE, 0},          // ldx
@@ -172,6 +175,7 @@ constexpr IndexedForm kIndexedForms[] = {
     {0x18CF, 0x1AEF, 0x18EF, -1},  // sty
     {0x1A83, 0x1AA3, 0xCDA3, -1},  // cpd
 };
+// clang-format on
 
 } // namespace
 

@@ -9,6 +9,7 @@ namespace {
 
 // The 68HC11 build ends the error range with its own addressing texts; the
 // 68HC12-only numbers have no entry there and fall back to the group text.
+// clang-format off
 constexpr MessageOverride kOverrides[] = {
     {msg::InherentAddressingIllegal, "inherent addressing illegal\n"},
     {msg::ImmediateAddressingIllegal, "immediate addressing illegal\n"},
@@ -30,6 +31,7 @@ constexpr MessageOverride kOverrides[] = {
     {Msg::LoopRegisterExpected, nullptr},
     {Msg::IndexRegisterExpected, nullptr},
 };
+// clang-format on
 
 constexpr TargetTexts kTexts = {
     "qorb11",

@@ -50,7 +50,8 @@ struct Line {
 
     // Range warning for a known value outside [lo, hi]; the value is then
     // truncated to its field by the caller.
-    void Warn(const Operand& op, std::int32_t v, std::int32_t lo, std::int32_t hi, Msg id, const char* range) {
+    void Warn(const Operand& op, std::int32_t v, std::int32_t lo, std::int32_t hi, Msg id,
+              const char* range) {
         if (check && op.known && !Fits(v, lo, hi)) ReportAt(op.column, id, {range});
     }
 
@@ -169,8 +170,10 @@ bool EmitBranch8(Line& l, const ExprResult& target, std::size_t column, std::uin
 }
 
 bool MissingOperandChecks(Line& l, const Operand& op, bool immediateAllowed) {
-    if (op.mode == kModeInherent) return l.ReportAt(l.scan.Pos(), Msg::InherentAddressingIllegal); // inherent addressing illegal
-    if (!immediateAllowed && op.mode == kModeImm8) return l.ReportAt(op.column, Msg::ImmediateAddressingIllegal);
+    if (op.mode == kModeInherent)
+        return l.ReportAt(l.scan.Pos(), Msg::InherentAddressingIllegal); // inherent addressing illegal
+    if (!immediateAllowed && op.mode == kModeImm8)
+        return l.ReportAt(op.column, Msg::ImmediateAddressingIllegal);
     return true;
 }
 
@@ -178,8 +181,9 @@ bool MissingOperandChecks(Line& l, const Operand& op, bool immediateAllowed) {
 
 bool Inherent(Line& l) {
     if (l.scan.SkipBlanks()) {
-        if (!l.host.Compat()) return l.ReportAt(l.scan.Pos(), Msg::InherentAddressingRequired); // inherent addressing required
-        l.ReportAt(l.scan.Pos(), Msg::UnexpectedComment);                              // unexpected comment
+        if (!l.host.Compat())
+            return l.ReportAt(l.scan.Pos(), Msg::InherentAddressingRequired); // inherent addressing required
+        l.ReportAt(l.scan.Pos(), Msg::UnexpectedComment);                     // unexpected comment
         l.scan.SetPos(l.scan.Length());
     }
     l.PutOpcode(l.row.opcode);
@@ -192,7 +196,9 @@ bool General(Line& l, int cls) {
     if (!ParseOperand(l.host, op, 0)) return false;
     switch (cls) {
     case kImmediateOnly:
-        if (op.mode != kModeImm8) return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, Msg::ImmediateAddressingRequired);
+        if (op.mode != kModeImm8)
+            return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column,
+                              Msg::ImmediateAddressingRequired);
         break;
     case kGeneral8:
     case kGeneral16:
@@ -224,7 +230,8 @@ bool General(Line& l, int cls) {
     if (cls == kStore &&
         (m & (kModeDirect | kModeIndexed | kModeIndexed16 | kModeIndirectD | kModeIndirect16)))
         l.cycles -= 1;
-    if (cls == kClear && (m & (kModeIndexed | kModeIndexed16 | kModeIndirectD | kModeIndirect16))) l.cycles -= 1;
+    if (cls == kClear && (m & (kModeIndexed | kModeIndexed16 | kModeIndirectD | kModeIndirect16)))
+        l.cycles -= 1;
     return l.Finish(true);
 }
 
@@ -233,7 +240,9 @@ bool BitInstruction(Line& l, int cls) {
     Operand op;
     if (!ParseOperand(l.host, op, 0)) return false;
     if (!MissingOperandChecks(l, op, false)) return false;
-    if (op.mode & kModesIndirect) return l.ReportAt(op.column, Msg::IndexedIndirectAddressingIllegal); // indexed indirect addressing illegal
+    if (op.mode & kModesIndirect)
+        return l.ReportAt(op.column,
+                          Msg::IndexedIndirectAddressingIllegal); // indexed indirect addressing illegal
 
     Scanner& s = l.scan;
     s.SkipBlanks();
@@ -288,13 +297,15 @@ bool ClassOpcode(Line& l, int cls) {
     switch (cls) {
     case kIndexedOnly:
         if (!MissingOperandChecks(l, op, false)) return false;
-        if (op.mode & (kModeDirect | kModeExtended)) return l.ReportAt(op.column, Msg::DirectExtendedAddressingIllegal);
+        if (op.mode & (kModeDirect | kModeExtended))
+            return l.ReportAt(op.column, Msg::DirectExtendedAddressingIllegal);
         break;
     case kTableLookup:
     case kLoadAddress:
         if (cls == kTableLookup ? op.mode != kModeIndexed
                                 : !(op.mode & (kModeIndexed | kModeIndexed9 | kModeIndexed16)))
-            return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column, Msg::IndexedAddressingRequired);
+            return l.ReportAt(op.mode == kModeInherent ? l.scan.Pos() : op.column,
+                              Msg::IndexedAddressingRequired);
         break;
     default:
         if (!MissingOperandChecks(l, op, false)) return false;
@@ -430,7 +441,8 @@ bool Transfer(Line& l, int cls) {
         }
         const std::size_t column = s.Pos();
         regs[i] = MatchWord(s, kNames, 8);
-        if (regs[i] < 0) return l.ReportAt(column, Msg::TransferRegisterExpected); // A, B, CCR, D, X, Y or SP expected
+        if (regs[i] < 0)
+            return l.ReportAt(column, Msg::TransferRegisterExpected); // A, B, CCR, D, X, Y or SP expected
     }
     l.PutOpcode(l.row.opcode);
     l.code.Put8(static_cast<std::uint8_t>((cls == kExchange ? 0x80 : 0) | (regs[0] << 4) | regs[1]));
@@ -538,7 +550,8 @@ bool Move(Line& l, bool word) {
                srcIdx = (src.mode & plainIndexed) != 0;
     const bool dstExt = dst.mode == kModeExtended, dstIdx = (dst.mode & plainIndexed) != 0;
     if (!(srcImm || srcExt || srcIdx) || !(dstExt || dstIdx))
-        return l.ReportAt(src.column, Msg::AddressingModesCombinationIllegal); // combination of adressing modes illegal
+        return l.ReportAt(src.column,
+                          Msg::AddressingModesCombinationIllegal); // combination of adressing modes illegal
 
     bool srcFits = true, dstFits = true;
     std::uint32_t form;
@@ -608,7 +621,8 @@ bool Assemble(EncoderHost& host, const OpcodeEntry& row) {
     Line l(host, row);
     if (IsNonStandard(row)) {
         const std::size_t len = std::string_view(row.name).size();
-        l.ReportAt(l.scan.Pos() >= len ? l.scan.Pos() - len : 0, Msg::NonStandardMnemonic); // non-standart mnemonic
+        l.ReportAt(l.scan.Pos() >= len ? l.scan.Pos() - len : 0,
+                   Msg::NonStandardMnemonic); // non-standart mnemonic
     }
     const int cls = ClassOf(row);
     switch (cls) {

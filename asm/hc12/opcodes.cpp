@@ -4,6 +4,7 @@ namespace qorb::hc12 {
 namespace {
 
 // name, class, opcode, base cycles
+// clang-format off
 constexpr OpcodeEntry kTable[] = {
     {"aba", 1, 0x1806, 2},
     {"abx", 1, 0x1AE5, 2},
@@ -218,6 +219,7 @@ constexpr OpcodeEntry kTable[] = {
     {"xgdx", 1, 0xB7C5, 1},
     {"xgdy", 1, 0xB7C6, 1},
 };
+// clang-format on
 
 static_assert(std::size(kTable) == 212);
 

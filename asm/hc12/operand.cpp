@@ -36,7 +36,8 @@ int MatchWord(Scanner& s, const char* const* names, int count) {
 std::uint8_t ConstantPostbyte(unsigned mode, int reg, std::int32_t value) {
     const auto rr = static_cast<unsigned>(reg & 3);
     switch (mode) {
-    case kModeIndexed9: return static_cast<std::uint8_t>(0xE0 + (rr << 3) + ((static_cast<std::uint32_t>(value) >> 8) & 1));
+    case kModeIndexed9:
+        return static_cast<std::uint8_t>(0xE0 + (rr << 3) + ((static_cast<std::uint32_t>(value) >> 8) & 1));
     case kModeIndexed16: return static_cast<std::uint8_t>(0xE2 + (rr << 3));
     case kModeIndirect16: return static_cast<std::uint8_t>(0xE3 + (rr << 3));
     default: return static_cast<std::uint8_t>((rr << 6) | (static_cast<std::uint32_t>(value) & 0x1F));
@@ -112,7 +113,8 @@ bool AutoIncDec(EncoderHost& host, Operand& op, bool post, bool decrement, std::
 
 // After the register: a post increment or decrement, then the form the
 // parts make (indirect, accumulator offset, constant offset, inc/dec).
-bool IndexedForm(EncoderHost& host, Operand& op, bool indirect, bool pre, bool decrement, std::size_t regColumn) {
+bool IndexedForm(EncoderHost& host, Operand& op, bool indirect, bool pre, bool decrement,
+                 std::size_t regColumn) {
     Scanner& s = host.Scan();
     bool post = false;
     if (!pre) {
@@ -214,7 +216,8 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
         }
         op.pcRelative = true;
         if (op.known) {
-            const std::uint32_t here = host.Location() + static_cast<std::uint32_t>(host.Code().count) + placed;
+            const std::uint32_t here =
+                host.Location() + static_cast<std::uint32_t>(host.Code().count) + placed;
             op.value = static_cast<std::int32_t>(static_cast<std::uint32_t>(op.value) - here);
         }
     }

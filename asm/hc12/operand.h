@@ -40,9 +40,9 @@ struct Operand {
     bool forceLong = false;
 
     // How the operand was written; the encoders of the moves need it.
-    int reg = -1;          // index register code
-    int accumulator = -1;  // A 0, B 1, D 2
-    bool incDec = false;   // pre/post increment or decrement
+    int reg = -1;           // index register code
+    int accumulator = -1;   // A 0, B 1, D 2
+    bool incDec = false;    // pre/post increment or decrement
     std::size_t column = 0; // scan position of the operand's start
     std::size_t offsetColumn = 0;
 

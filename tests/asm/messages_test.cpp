@@ -82,7 +82,8 @@ TEST(Catalogue, TargetTextsReplaceWithoutDuplicating) {
             for (int n = g.first + 1; n < g.first + static_cast<int>(g.rows.size()); ++n) {
                 const char* text = CatalogueText(n, texts.messageOverrides, texts.messageOverrideCount);
                 if (text == fallback) continue;
-                EXPECT_TRUE(seen.emplace(text, n).second) << texts.programName << " " << n << " also " << seen[text];
+                EXPECT_TRUE(seen.emplace(text, n).second)
+                    << texts.programName << " " << n << " also " << seen[text];
             }
         }
     }
@@ -133,7 +134,8 @@ TEST(Report, WarningLevelFiltersWithoutCounting) {
     none.warningLevel = 0;
     Assembler quiet(hc12::GetTarget(), none);
     EXPECT_EQ(Capture(quiet, 4001, {"x"}), "");
-    EXPECT_EQ(Capture(quiet, 4904, {"Fo"}), "Command-line warning D4904: ignoring option 'Fo': missing argument\n");
+    EXPECT_EQ(Capture(quiet, 4904, {"Fo"}),
+              "Command-line warning D4904: ignoring option 'Fo': missing argument\n");
     EXPECT_EQ(quiet.Warnings(), 1u);
 }
 

@@ -60,7 +60,9 @@ TEST(Tables, ValidationNamesTheFaultyRow) {
     std::size_t where = 99;
     EXPECT_EQ(ValidateTable(rows, onlyOne, &where), TableFault::BadClass);
     EXPECT_EQ(where, 2u);
-    EXPECT_EQ(ValidateTable(rows, [](int) { return true; }, &where), TableFault::OutOfOrder);
+    EXPECT_EQ(ValidateTable(
+                  rows, [](int) { return true; }, &where),
+              TableFault::OutOfOrder);
     EXPECT_EQ(where, 3u);
     EXPECT_EQ(ValidateTable(std::span(rows, 2), onlyOne), TableFault::None);
 }

@@ -386,12 +386,12 @@ TEST(Hc12Encoder, PcRelative) {
     FakeHost h;
     h.location = 0x1000;
     Check(h, {
-                 {"ldaa $1004,pcr", "A6 C2", 3, ""},     // 4 - 2
-                 {"ldaa $1011,pcr", "A6 CF", 3, ""},     // 15
-                 {"ldaa $1012,pcr", "A6 F8 0F", 3, ""},  // 9-bit: 18 - 3
-                 {"ldaa $0FF2,pcr", "A6 D0", 3, ""},     // -16
-                 {"ldaa $0FF1,pcr", "A6 F9 EE", 3, ""},  // -15 - 3
-                 {"ldaa $1102,pcr", "A6 F8 FF", 3, ""},  // 255
+                 {"ldaa $1004,pcr", "A6 C2", 3, ""},       // 4 - 2
+                 {"ldaa $1011,pcr", "A6 CF", 3, ""},       // 15
+                 {"ldaa $1012,pcr", "A6 F8 0F", 3, ""},    // 9-bit: 18 - 3
+                 {"ldaa $0FF2,pcr", "A6 D0", 3, ""},       // -16
+                 {"ldaa $0FF1,pcr", "A6 F9 EE", 3, ""},    // -15 - 3
+                 {"ldaa $1102,pcr", "A6 F8 FF", 3, ""},    // 255
                  {"ldaa $1103,pcr", "A6 FA 00 FF", 4, ""}, // 16-bit: 259 - 4
                  {"ldaa <$1004,pcr", "A6 F8 01", 3, ""},
                  {"ldaa >$1004,pcr", "A6 FA 00 00", 4, ""},
@@ -400,11 +400,11 @@ TEST(Hc12Encoder, PcRelative) {
                  {"maxa $1013,pcr", "18 18 F8 0F", 5, ""},
                  {"tbl $1012,pcr", "18 3D CF", 10, ""},
                  {"tbl $1013,pcr", "", -1, "A2075"},
-                 {"bset $1012,pcr,#1", "0C CF 01", 4, ""},      // k = 1
+                 {"bset $1012,pcr,#1", "0C CF 01", 4, ""}, // k = 1
                  {"bset $1013,pcr,#1", "0C F8 0F 01", 4, ""},
                  {"brset $1013,pcr,#1,*", "0E CF 01 FC", 4, ""}, // k = 2
                  {"brset $1014,pcr,#1,*", "0E F8 0F 01 FB", 6, ""},
-                 {"call $1011,pcr,2", "4B CF 02", 8, ""},        // k = 0
+                 {"call $1011,pcr,2", "4B CF 02", 8, ""}, // k = 0
                  {"inc $1012,pcr", "62 F8 0F", 4, ""},
              });
 }
@@ -417,7 +417,7 @@ TEST(Hc12Encoder, Moves) {
                  {"movw 1,x+,2,y", "18 02 30 42", 5, ""},
                  {"movw #$1234,a,sp", "18 00 F4 12 34", 4, ""},
                  {"movb $12,$34", "18 0C 00 12 00 34", 6, ""}, // direct becomes extended
-                 {"movb <10,x,0,y", "18 0A 0A 40", 5, ""},    // re-encoded as 5-bit
+                 {"movb <10,x,0,y", "18 0A 0A 40", 5, ""},     // re-encoded as 5-bit
                  {"movb >-16,x,0,y", "18 0A 10 40", 5, ""},
                  {"movb 20,x,0,y", "18 0A 14 40", 5, "A2077([-16..15])"},
                  {"movb 0,y,-17,x", "18 0A 40 0F", 5, "A2077([-16..15])"},
@@ -427,7 +427,7 @@ TEST(Hc12Encoder, Moves) {
                  {"movb 3,pc,0,x", "18 0A C4 00", 5, ""},
                  {"movb 0,x,3,pc", "18 0A 00 C2", 5, ""},
                  {"movw #1,3,pc", "18 00 C1 00 01", 4, ""},
-                 {"movb #1,$1014,pcr", "18 08 CF 01", 4, ""},   // 20 - 4 - 1
+                 {"movb #1,$1014,pcr", "18 08 CF 01", 4, ""}, // 20 - 4 - 1
                  {"movb #1,$1015,pcr", "18 08 D0 01", 4, "A2077([-16..15])"},
                  {"movb $0FF6,pcr,$100A,pcr", "18 0A D3 C5", 5, ""},
                  {"movb $0FF3,pcr,0,x", "18 0A D0 00", 5, ""}, // -13 - 4 + 1: still fits
@@ -464,8 +464,9 @@ TEST(Hc12Encoder, MovesForHcs12KeepTheirOffsetBytes) {
 TEST(Hc12Encoder, SizesDoNotDependOnThePass) {
     // Every operand form places the same bytes whether the value is known
     // yet or not, and in sizing passes as in the final pass.
-    const char* lines[] = {"ldaa 20,x", "movb 20,x,0,y", "bra *+300", "lbra *+70000", "dbne a,*+400",
-                           "brset 0,x,#1,*+400", "movb #1,20,pcr", "ldaa #300", "bset 0,x,#1"};
+    const char* lines[] = {"ldaa 20,x",      "movb 20,x,0,y", "bra *+300",
+                           "lbra *+70000",   "dbne a,*+400",  "brset 0,x,#1,*+400",
+                           "movb #1,20,pcr", "ldaa #300",     "bset 0,x,#1"};
     for (const char* line : lines) {
         SCOPED_TRACE(line);
         FakeHost sizing;
@@ -515,13 +516,13 @@ TEST(Hc12Encoder, MessageColumnsPointAtTheOperand) {
     EXPECT_EQ(h.Scan().Rest(), " ; c"); // the warning leaves the scan position alone
 }
 
-
 TEST(Hc12Encoder, MalformedOperandsFailWithAMessage) {
     // Whatever the operand text, a handler either assembles the line or
     // reports why not; it never fails silently and never reads past the line.
-    const char* operands[] = {"", "[", "[,", ",", "#", "<", ">", "a,", "[d", "1,+", "1,x+,", "$", "*",
-                              "[d,x", "]", ",,", "1,", "#1,", "0,x,", "a b", "<>1", "1,pcr,",
-                              "[1,pcr", "x,y", "sp", "ccr,ccr", "a,*", "#1,0,x,", ",x,,y", "1,-", "+x"};
+    const char* operands[] = {"",   "[",       "[,",    ",",       "#",     "<",      ">",      "a,",
+                              "[d", "1,+",     "1,x+,", "$",       "*",     "[d,x",   "]",      ",,",
+                              "1,", "#1,",     "0,x,",  "a b",     "<>1",   "1,pcr,", "[1,pcr", "x,y",
+                              "sp", "ccr,ccr", "a,*",   "#1,0,x,", ",x,,y", "1,-",    "+x"};
     for (const OpcodeEntry& row : OpcodeTable()) {
         for (const char* text : operands) {
             FakeHost h;
@@ -536,7 +537,6 @@ TEST(Hc12Encoder, MalformedOperandsFailWithAMessage) {
         }
     }
 }
-
 
 TEST(Hc12LineCode, ShapeWordAndCapacity) {
     LineCode code;

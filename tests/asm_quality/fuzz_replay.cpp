@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     for (const auto& f : files) {
         std::ifstream in(f, std::ios::binary);
         std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        int status = qorb::fuzz::AssembleInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+        int status =
+            qorb::fuzz::AssembleInput(reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
         // Whatever the input, the program ends with one of its documented statuses.
         if (status != 0 && status != 1 && status != 2 && status != 3) {
             std::fprintf(stderr, "%s: exit status %d\n", f.c_str(), status);
@@ -43,6 +44,7 @@ int main(int argc, char** argv) {
         }
         ++counts[status];
     }
-    std::fprintf(stderr, "%zu inputs replayed: %u assembled, %u failed\n", files.size(), counts[0], counts[2]);
+    std::fprintf(stderr, "%zu inputs replayed: %u assembled, %u failed\n", files.size(), counts[0],
+                 counts[2]);
     return 0;
 }
