@@ -38,6 +38,8 @@ private:
     COxbrinView* view_;
 };
 
+}  // namespace
+
 QStringList LocalFiles(const QMimeData* data) {
     QStringList files;
     if (data && data->hasUrls()) {
@@ -48,8 +50,6 @@ QStringList LocalFiles(const QMimeData* data) {
     }
     return files;
 }
-
-}  // namespace
 
 void COxbrinView::SetReservedKeys(QSet<int> keys) { ReservedKeys() = std::move(keys); }
 

@@ -12,11 +12,16 @@
 #include <vector>
 
 class QLabel;
+class QMimeData;
 
 namespace oxbrin {
 
 class COxbrinDoc;
 class CAsmHighlighter;
+
+// The local files a drag or a paste carries, in order; other links are
+// left out. A drop of files on an editor or the frame opens them.
+QStringList LocalFiles(const QMimeData* data);
 
 struct FindOptions {
     bool matchCase = false;

@@ -3,135 +3,18 @@
 #include "commands.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QIntValidator>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
 
 namespace oxbrin {
-
-CGoToDialog::CGoToDialog(int currentLine, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("Go To"));
-    auto* label = new QLabel(QStringLiteral("&Enter line number:"), this);
-    edit_ = new QLineEdit(QString::number(currentLine), this);
-    edit_->setValidator(new QIntValidator(0, 99999999, edit_));
-    edit_->selectAll();
-    label->setBuddy(edit_);
-    auto* go = new QPushButton(QStringLiteral("&Go To"), this);
-    auto* close = new QPushButton(QStringLiteral("&Close"), this);
-    go->setDefault(true);
-    connect(go, &QPushButton::clicked, this, &QDialog::accept);
-    connect(close, &QPushButton::clicked, this, &QDialog::reject);
-    auto* grid = new QGridLayout(this);
-    grid->addWidget(label, 0, 0);
-    grid->addWidget(go, 0, 1);
-    grid->addWidget(edit_, 1, 0);
-    grid->addWidget(close, 1, 1);
-}
-
-int CGoToDialog::Line() const { return edit_->text().toInt(); }
-
-CFindReplaceDialog::CFindReplaceDialog(bool replace, QWidget* parent) : QDialog(parent), replace_(replace) {
-    setWindowTitle(replace ? QStringLiteral("Replace") : QStringLiteral("Find"));
-    setModal(false);
-    auto* grid = new QGridLayout(this);
-    auto* findLabel = new QLabel(QStringLiteral("Fi&nd what:"), this);
-    find_ = new QLineEdit(this);
-    findLabel->setBuddy(find_);
-    grid->addWidget(findLabel, 0, 0);
-    grid->addWidget(find_, 0, 1);
-    int row = 1;
-    if (replace) {
-        auto* withLabel = new QLabel(QStringLiteral("Re&place with:"), this);
-        with_ = new QLineEdit(this);
-        withLabel->setBuddy(with_);
-        grid->addWidget(withLabel, row, 0);
-        grid->addWidget(with_, row, 1);
-        ++row;
-    }
-    word_ = new QCheckBox(QStringLiteral("Match &whole word only"), this);
-    case_ = new QCheckBox(QStringLiteral("Match &case"), this);
-    grid->addWidget(word_, row++, 0, 1, 2);
-    grid->addWidget(case_, row++, 0, 1, 2);
-    if (!replace) {
-        auto* dir = new QGroupBox(QStringLiteral("Direction"), this);
-        auto* box = new QHBoxLayout(dir);
-        up_ = new QRadioButton(QStringLiteral("&Up"), dir);
-        down_ = new QRadioButton(QStringLiteral("&Down"), dir);
-        down_->setChecked(true);
-        box->addWidget(up_);
-        box->addWidget(down_);
-        grid->addWidget(dir, row++, 0, 1, 2);
-    }
-    auto* buttons = new QVBoxLayout;
-    findNext_ = new QPushButton(QStringLiteral("&Find Next"), this);
-    findNext_->setDefault(true);
-    buttons->addWidget(findNext_);
-    connect(findNext_, &QPushButton::clicked, this, &CFindReplaceDialog::FindNext);
-    if (replace) {
-        replaceOne_ = new QPushButton(QStringLiteral("&Replace"), this);
-        replaceAll_ = new QPushButton(QStringLiteral("Replace &All"), this);
-        buttons->addWidget(replaceOne_);
-        buttons->addWidget(replaceAll_);
-        connect(replaceOne_, &QPushButton::clicked, this, &CFindReplaceDialog::Replace);
-        connect(replaceAll_, &QPushButton::clicked, this, &CFindReplaceDialog::ReplaceAll);
-    }
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::close);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
-    grid->addLayout(buttons, 0, 2, row, 1);
-    connect(find_, &QLineEdit::textChanged, this, &CFindReplaceDialog::UpdateButtons);
-    UpdateButtons();
-}
-
-void CFindReplaceDialog::UpdateButtons() {
-    const bool any = !find_->text().isEmpty();
-    findNext_->setEnabled(any);
-    if (replaceOne_)
-        replaceOne_->setEnabled(any);
-    if (replaceAll_)
-        replaceAll_->setEnabled(any);
-}
-
-void CFindReplaceDialog::SetFindText(const QString& text) {
-    find_->setText(text);
-    find_->selectAll();
-}
-
-QString CFindReplaceDialog::FindWhat() const { return find_->text(); }
-
-QString CFindReplaceDialog::ReplaceWith() const { return with_ ? with_->text() : QString(); }
-
-FindOptions CFindReplaceDialog::Options() const {
-    FindOptions o;
-    o.matchCase = case_->isChecked();
-    o.wholeWord = word_->isChecked();
-    o.down = !(up_ && up_->isChecked());
-    return o;
-}
-
-void CFindReplaceDialog::SetOptions(const FindOptions& opt) {
-    case_->setChecked(opt.matchCase);
-    word_->setChecked(opt.wholeWord);
-    if (up_) {
-        up_->setChecked(!opt.down);
-        down_->setChecked(opt.down);
-    }
-}
 
 CLinkLabel::CLinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
     QPalette pal = palette();

@@ -5,20 +5,21 @@
 #include "commands.h"
 #include "crashhook.h"
 #include "dialogs.h"
+#include "editor/gotodialog.h"
 #include "editor/highlighter.h"
 #include "editor/oxbrindoc.h"
 #include "icons.h"
+#include "link/registerbar.h"
 #include "link/terminalpane.h"
 #include "oxbrinapp.h"
+#include "printing.h"
 #include "prompts.h"
 #include "settings.h"
 #include "zkbars.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -28,18 +29,11 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPageSetupDialog>
-#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QSettings>
 #include <QStatusBar>
-#include <QTextBlock>
-#include <QTextFrame>
 #include <QTimer>
-#include <QUrl>
 #include <QWhatsThis>
-
-#include <memory>
 
 namespace oxbrin {
 
@@ -49,151 +43,10 @@ namespace {
 // so an old layout is not forced onto a different set of bars.
 constexpr int kBarStateVersion = 1;
 
-QStringList LocalFiles(const QMimeData* data) {
-    QStringList files;
-    if (data && data->hasUrls()) {
-        for (const QUrl& url : data->urls()) {
-            if (url.isLocalFile())
-                files << url.toLocalFile();
-        }
-    }
-    return files;
-}
-
-// The document area; while it holds no window it says how to get one.
-class CMdiClient : public QMdiArea {
-public:
-    using QMdiArea::QMdiArea;
-
-protected:
-    void paintEvent(QPaintEvent* e) override {
-        QMdiArea::paintEvent(e);
-        if (!subWindowList().isEmpty())
-            return;
-        QPainter painter(viewport());
-        // The area's background is a mid grey: the light text colour of
-        // selections reads on it in every palette.
-        painter.setPen(palette().color(QPalette::HighlightedText));
-        painter.drawText(viewport()->rect().adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
-                         QString::fromLatin1(strings::kEmptyAreaHint));
-    }
-};
-
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// Command routing
-
-CZKMDIFrameWnd::CZKMDIFrameWnd(QWidget* parent) : QMainWindow(parent) {}
-
-CZKMDIFrameWnd::Command& CZKMDIFrameWnd::Entry(int id) { return commands_[id]; }
-
-QAction* CZKMDIFrameWnd::Action(int id) {
-    Command& c = Entry(id);
-    if (!c.actions.isEmpty())
-        return c.actions.front();
-    auto* a = new QAction(this);
-    a->setData(id);
-    if (const CommandInfo* info = FindCommand(id)) {
-        a->setText(QString::fromLatin1(info->menuText));
-        const QStringList prompt = QString::fromLatin1(info->prompt).split(QLatin1Char('\n'));
-        a->setStatusTip(prompt.value(0));
-        a->setWhatsThis(prompt.value(0));
-        a->setToolTip(prompt.size() > 1 ? prompt[1] : prompt.value(0));
-        if (*info->keys)
-            a->setShortcut(QKeySequence(QString::fromLatin1(info->keys)));
-    }
-    a->setIcon(CommandIcon(id));
-    a->setEnabled(false);
-    connect(a, &QAction::triggered, this, [this, id] { Execute(id); });
-    // Added to the frame itself so its accelerator works without a menu item.
-    addAction(a);
-    c.actions << a;
-    return a;
-}
-
-QAction* CZKMDIFrameWnd::MenuItem(int id, const QString& text) {
-    QAction* primary = Action(id);
-    auto* a = new QAction(text, this);
-    a->setData(id);
-    a->setStatusTip(primary->statusTip());
-    a->setIcon(primary->icon());
-    a->setEnabled(primary->isEnabled());
-    connect(a, &QAction::triggered, this, [this, id] { Execute(id); });
-    Entry(id).actions << a;
-    return a;
-}
-
-void CZKMDIFrameWnd::SetHandler(int id, std::function<void()> handler, std::function<bool()> enabled,
-                                std::function<bool()> checked) {
-    Action(id);
-    Command& c = Entry(id);
-    c.handler = std::move(handler);
-    c.enabled = std::move(enabled);
-    c.checked = std::move(checked);
-    for (QAction* a : c.actions)
-        a->setCheckable(static_cast<bool>(c.checked));
-}
-
-void CZKMDIFrameWnd::SetGuard(int id, std::function<bool()> guard) {
-    Action(id);
-    Entry(id).guard = std::move(guard);
-}
-
-bool CZKMDIFrameWnd::IsEnabled(int id) const {
-    auto it = commands_.find(id);
-    if (it == commands_.end() || !it->handler)
-        return false;
-    return !it->enabled || it->enabled();
-}
-
-bool CZKMDIFrameWnd::IsChecked(int id) const {
-    auto it = commands_.find(id);
-    return it != commands_.end() && it->checked && it->checked();
-}
-
-bool CZKMDIFrameWnd::Execute(int id) {
-    if (!IsEnabled(id))
-        return false;
-    // Copy: the handler may replace the table entry.
-    auto handler = commands_[id].handler;
-    if (auto guard = commands_[id].guard; guard && !guard()) {
-        RequestUpdate();
-        return true;
-    }
-    handler();
-    RequestUpdate();
-    return true;
-}
-
-void CZKMDIFrameWnd::UpdateCommandUI() {
-    for (auto it = commands_.begin(); it != commands_.end(); ++it) {
-        const bool enabled = IsEnabled(it.key());
-        const bool checked = it->checked && it->checked();
-        for (QAction* a : it->actions) {
-            a->setEnabled(enabled);
-            if (it->checked) {
-                a->setCheckable(true);
-                a->setChecked(checked);
-            }
-        }
-    }
-}
-
-void CZKMDIFrameWnd::RequestUpdate() {
-    if (updatePending_)
-        return;
-    updatePending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        updatePending_ = false;
-        UpdateCommandUI();
-    });
-}
-
-// ---------------------------------------------------------------------------
-// Main frame
-
-CMainFrame::CMainFrame(COxbrinApp* app) : app_(app), helpIndex_(FindHelpIndex()) {
+CMainFrame::CMainFrame(COxbrinApp* app)
+    : app_(app), helpIndex_(FindHelpIndex()), find_(new FindReplace(this, [this] { return ActiveView(); })) {
     setObjectName(QStringLiteral("MainFrame"));
     setWindowTitle(QString::fromLatin1(strings::kAppTitle));
     setWindowIcon(AppIcon());
@@ -356,17 +209,12 @@ void CMainFrame::CreatePanes() {
             pane = new COutputPane(this, *p.size, this);
         } else if (p.id == ID_VIEW_TERMINAL) {
             pane = new CTerminalPane(app_->TerminalPort(), *p.size, this);
-        } else if (p.id == ID_VIEW_VARNEL) {
+        } else {
             // The register pane shows text the way the Output pane does, in
             // its own control; nothing of the line is written into it.
             auto* varnel = new CConsolePane(p.id, QString::fromLatin1(p.title), *p.size, this);
             varnel->SetConsoleFont(s.outputFont, int(s.outputFontSize));
             pane = varnel;
-        } else {
-            pane = new CZKSCW(p.id, QString::fromLatin1(p.title), *p.size, this);
-            auto* text = new CPaneText(pane);
-            text->document()->setUndoRedoEnabled(false);
-            pane->SetContent(text);
         }
         addDockWidget(Qt::BottomDockWidgetArea, pane);
         pane->hide();
@@ -432,10 +280,10 @@ void CMainFrame::CreateCommands() {
     SetHandler(ID_EDIT_SELECT_ALL, [target] { if (auto* t = target()) t->selectAll(); },
                [target] { QPlainTextEdit* t = target(); return t && !t->document()->isEmpty(); });
     auto viewHasText = [this] { COxbrinView* v = ActiveView(); return v && !v->document()->isEmpty(); };
-    SetHandler(ID_EDIT_FIND, [this] { OpenFindDialog(false); }, viewHasText);
-    SetHandler(ID_EDIT_REPLACE, [this] { OpenFindDialog(true); }, viewHasText);
-    SetHandler(ID_EDIT_REPEAT, [this] { OnFindNext(); },
-               [this, viewHasText] { return viewHasText() && !findWhat_.isEmpty(); });
+    SetHandler(ID_EDIT_FIND, [this] { find_->OpenDialog(false); }, viewHasText);
+    SetHandler(ID_EDIT_REPLACE, [this] { find_->OpenDialog(true); }, viewHasText);
+    SetHandler(ID_EDIT_REPEAT, [this] { find_->FindNext(); },
+               [this, viewHasText] { return viewHasText() && find_->HasSearch(); });
     SetHandler(ID_EDIT_GOTO, [this] { GoToCommand(); }, hasView);
 
     // View
@@ -460,9 +308,9 @@ void CMainFrame::CreateCommands() {
     // Window
     SetHandler(ID_WINDOW_CLOSE_ALL, [this] { app_->CloseAll(); });
     SetHandler(ID_WINDOW_CASCADE, [this] { mdi_->cascadeSubWindows(); }, hasChild);
-    SetHandler(ID_WINDOW_TILE_HORZ, [this] { TileWindows(true); }, hasChild);
-    SetHandler(ID_WINDOW_TILE_VERT, [this] { TileWindows(false); }, hasChild);
-    SetHandler(ID_WINDOW_ARRANGE, [this] { ArrangeIcons(); }, hasChild);
+    SetHandler(ID_WINDOW_TILE_HORZ, [this] { mdi_->TileWindows(true); }, hasChild);
+    SetHandler(ID_WINDOW_TILE_VERT, [this] { mdi_->TileWindows(false); }, hasChild);
+    SetHandler(ID_WINDOW_ARRANGE, [this] { mdi_->ArrangeIcons(); }, hasChild);
     SetHandler(ID_NEXT_PANE, [this] { mdi_->activateNextSubWindow(); }, hasChild);
     SetHandler(ID_PREV_PANE, [this] { mdi_->activatePreviousSubWindow(); }, hasChild);
 
@@ -831,75 +679,6 @@ void CMainFrame::ShareBottomRow(CZKSCW* shown) {
     });
 }
 
-void CMainFrame::OpenFindDialog(bool replace) {
-    QPointer<CFindReplaceDialog>& dlg = replace ? replaceDlg_ : findDlg_;
-    QPointer<CFindReplaceDialog>& other = replace ? findDlg_ : replaceDlg_;
-    if (other)
-        other->close();
-    if (!dlg) {
-        dlg = new CFindReplaceDialog(replace, this);
-        dlg->setAttribute(Qt::WA_DeleteOnClose);
-        CFindReplaceDialog* d = dlg;
-        auto take = [this, d] {
-            findWhat_ = d->FindWhat();
-            findOpt_ = d->Options();
-            if (d->IsReplace())
-                replaceWith_ = d->ReplaceWith();
-        };
-        connect(d, &CFindReplaceDialog::FindNext, this, [this, take] { take(); OnFindNext(); });
-        connect(d, &CFindReplaceDialog::Replace, this, [this, take] { take(); OnReplace(); });
-        connect(d, &CFindReplaceDialog::ReplaceAll, this, [this, take] { take(); OnReplaceAll(); });
-    }
-    QString initial = findWhat_;
-    if (COxbrinView* view = ActiveView()) {
-        const QString sel = view->textCursor().selectedText();
-        if (!sel.isEmpty() && !sel.contains(QChar::ParagraphSeparator))
-            initial = sel;
-    }
-    dlg->SetFindText(initial);
-    dlg->SetOptions(findOpt_);
-    if (replace && dlg->ReplaceEdit())
-        dlg->ReplaceEdit()->setText(replaceWith_);
-    dlg->show();
-    dlg->raise();
-    dlg->activateWindow();
-}
-
-void CMainFrame::TextNotFound() {
-    QApplication::beep();
-    ShowMessage(this, QString::fromLatin1(strings::kSearchFinished), QMessageBox::Information);
-}
-
-void CMainFrame::OnFindNext() {
-    COxbrinView* view = ActiveView();
-    if (!view)
-        return;
-    if (findWhat_.isEmpty()) {
-        OpenFindDialog(false);
-        return;
-    }
-    if (!view->FindText(findWhat_, findOpt_))
-        TextNotFound();
-}
-
-void CMainFrame::OnReplace() {
-    COxbrinView* view = ActiveView();
-    if (!view || findWhat_.isEmpty())
-        return;
-    FindOptions down = findOpt_;
-    down.down = true;
-    if (!view->ReplaceText(findWhat_, replaceWith_, down))
-        TextNotFound();
-}
-
-void CMainFrame::OnReplaceAll() {
-    COxbrinView* view = ActiveView();
-    if (!view || findWhat_.isEmpty())
-        return;
-    if (view->ReplaceAll(findWhat_, replaceWith_, findOpt_) == 0)
-        TextNotFound();
-}
-
 void CMainFrame::GoToCommand() {
     COxbrinView* view = ActiveView();
     if (!view)
@@ -936,94 +715,6 @@ void CMainFrame::TestErrorReporting() {
     if (ShowMessage(this, QString::fromLatin1(strings::kTestCrash), QMessageBox::NoIcon,
                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
         crashhook::CrashMe();
-}
-
-void CMainFrame::TileWindows(bool horizontally) {
-    QList<QMdiSubWindow*> windows;
-    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
-        if (!w->isMinimized() && w->isVisible())
-            windows << w;
-    }
-    if (windows.isEmpty())
-        return;
-    const QRect area = mdi_->viewport()->rect();
-    const int n = static_cast<int>(windows.size());
-    for (int i = 0; i < n; ++i) {
-        QMdiSubWindow* w = windows[i];
-        if (w->isMaximized())
-            w->showNormal();
-        if (horizontally) {
-            const int h = area.height() / n;
-            w->setGeometry(0, i * h, area.width(), i == n - 1 ? area.height() - i * h : h);
-        } else {
-            const int wd = area.width() / n;
-            w->setGeometry(i * wd, 0, i == n - 1 ? area.width() - i * wd : wd, area.height());
-        }
-    }
-}
-
-void CMainFrame::ArrangeIcons() {
-    const QRect area = mdi_->viewport()->rect();
-    int x = 0;
-    int y = area.bottom();
-    for (QMdiSubWindow* w : mdi_->subWindowList(QMdiArea::CreationOrder)) {
-        if (!w->isMinimized())
-            continue;
-        const QSize s = w->size();
-        if (x + s.width() > area.width() && x > 0) {
-            x = 0;
-            y -= s.height();
-        }
-        w->move(x, y - s.height() + 1);
-        x += s.width();
-    }
-}
-
-void CMainFrame::PrintView(COxbrinView* view, QPrinter* printer) {
-    printer->setFullPage(false);
-    printer->setPageMargins(QMarginsF(COxbrinView::kPrintMarginMm, COxbrinView::kPrintMarginMm,
-                                      COxbrinView::kPrintMarginMm, COxbrinView::kPrintMarginMm),
-                            QPageLayout::Millimeter);
-    std::unique_ptr<QTextDocument> doc(view->document()->clone());
-    // The colours live in the editor's layout, not in the text: carry them
-    // over so the paper shows them too.
-    QTextBlock src = view->document()->begin();
-    QTextBlock dst = doc->begin();
-    QTextCursor cursor(doc.get());
-    for (; src.isValid() && dst.isValid(); src = src.next(), dst = dst.next()) {
-        if (!src.layout())
-            continue;
-        for (const QTextLayout::FormatRange& r : src.layout()->formats()) {
-            cursor.setPosition(dst.position() + r.start);
-            cursor.setPosition(dst.position() + r.start + r.length, QTextCursor::KeepAnchor);
-            cursor.mergeCharFormat(r.format);
-        }
-    }
-    QFont font = view->font();
-    doc->setDefaultFont(font);
-    doc->documentLayout()->setPaintDevice(printer);
-    QTextOption option = doc->defaultTextOption();
-    const qreal tabChars = view->tabStopDistance() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' '));
-    option.setTabStopDistance(QFontMetricsF(font, printer).horizontalAdvance(QLatin1Char(' ')) * tabChars);
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    doc->setDefaultTextOption(option);
-    const QRectF page = printer->pageRect(QPrinter::DevicePixel);
-    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
-    frame.setMargin(0);
-    doc->rootFrame()->setFrameFormat(frame);
-    doc->setPageSize(page.size());
-
-    QPainter painter(printer);
-    const int pages = doc->pageCount();
-    for (int i = 0; i < pages; ++i) {
-        if (i > 0)
-            printer->newPage();
-        painter.save();
-        const QRectF clip(0, i * page.height(), page.width(), page.height());
-        painter.translate(0, -clip.top());
-        doc->drawContents(&painter, clip);
-        painter.restore();
-    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {

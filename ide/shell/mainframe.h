@@ -5,18 +5,16 @@
 // the command table with its enable and check rules.
 
 #include "dialogs.h"
+#include "editor/findreplace.h"
 #include "editor/oxbrinview.h"
+#include "mdiframe.h"
 
 #include <QHash>
-#include <QMainWindow>
 #include <QPointer>
-
-#include <functional>
 
 class QLabel;
 class QMdiArea;
 class QMenu;
-class QPrinter;
 
 namespace oxbrin {
 
@@ -25,44 +23,6 @@ class CChildFrame;
 class CZKSCW;
 class CZKToolBar;
 class CRegisterBar;
-
-// The command routing of an MDI frame: every command id has one action (plus
-// extra menu items that share the id), an optional handler and optional
-// enable and check rules. A command without a handler is disabled.
-class CZKMDIFrameWnd : public QMainWindow {
-    Q_OBJECT
-public:
-    explicit CZKMDIFrameWnd(QWidget* parent = nullptr);
-
-    QAction* Action(int id);
-    // A further menu item for `id` with its own text.
-    QAction* MenuItem(int id, const QString& text);
-    void SetHandler(int id, std::function<void()> handler, std::function<bool()> enabled = {},
-                    std::function<bool()> checked = {});
-    // A check run before the command's handler each time it runs; false
-    // stops the command (the check has told the user why).
-    void SetGuard(int id, std::function<bool()> guard);
-    bool IsEnabled(int id) const;
-    bool IsChecked(int id) const;
-    // Runs the command when it is enabled; returns whether it ran.
-    bool Execute(int id);
-    // Brings every action's enabled and checked state up to date.
-    void UpdateCommandUI();
-    // Asks for an update once the current event has been handled.
-    void RequestUpdate();
-
-private:
-    struct Command {
-        QList<QAction*> actions;
-        std::function<void()> handler;
-        std::function<bool()> enabled;
-        std::function<bool()> checked;
-        std::function<bool()> guard;
-    };
-    Command& Entry(int id);
-    QHash<int, Command> commands_;
-    bool updatePending_ = false;
-};
 
 class CMainFrame : public CZKMDIFrameWnd {
     Q_OBJECT
@@ -91,8 +51,8 @@ public:
     int MenuSet() const { return menuSet_; }
     QMenu* BarContextMenu();
     QMenu* EditorContextMenu();
-    CFindReplaceDialog* FindDialog() const { return findDlg_; }
-    CFindReplaceDialog* ReplaceDialog() const { return replaceDlg_; }
+    CFindReplaceDialog* FindDialog() const { return find_->FindDialog(); }
+    CFindReplaceDialog* ReplaceDialog() const { return find_->ReplaceDialog(); }
     CHelpWindow* HelpWindow() const { return help_; }
     void SetHelpIndex(const QString& path) { helpIndex_ = path; }
 
@@ -100,14 +60,6 @@ public:
     // back to the active document when it goes.
     void TogglePane(CZKSCW* pane);
     void ShowAndFocusPane(CZKSCW* pane);
-
-    // Prints the view's text with its colours on `printer`, 720-twip margins.
-    static void PrintView(COxbrinView* view, QPrinter* printer);
-
-    // Find Next / Replace / Replace All with the last search.
-    void OnFindNext();
-    void OnReplace();
-    void OnReplaceAll();
 
 signals:
     // The Terminal pane was shown or hidden by its toggle (the serial port
@@ -137,17 +89,13 @@ private:
     void UpdatePosition();
     void ConnectView(COxbrinView* view);
     QPlainTextEdit* CommandTarget() const;
-    void OpenFindDialog(bool replace);
-    void TextNotFound();
     void GoToCommand();
     void HelpTopics();
     void TestErrorReporting();
-    void TileWindows(bool horizontally);
-    void ArrangeIcons();
     QMenu* AddMenu(QMenu* menu, const QString& title, std::initializer_list<int> ids);
 
     COxbrinApp* app_;
-    QMdiArea* mdi_ = nullptr;
+    CMdiClient* mdi_ = nullptr;
     QList<CZKToolBar*> toolbars_;
     CZKSCW* output_ = nullptr;
     CZKSCW* terminal_ = nullptr;
@@ -165,13 +113,9 @@ private:
     int menuSet_ = 0;
     QMenu* barMenu_ = nullptr;
     QMenu* editorMenu_ = nullptr;
-    QPointer<CFindReplaceDialog> findDlg_;
-    QPointer<CFindReplaceDialog> replaceDlg_;
     QPointer<CHelpWindow> help_;
     QString helpIndex_;
-    QString findWhat_;
-    QString replaceWith_;
-    FindOptions findOpt_;
+    FindReplace* find_;
     bool clipboardHasText_ = false;
     QString caption_;  // the caption the frame wants; see changeEvent
     bool settingCaption_ = false;

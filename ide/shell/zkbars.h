@@ -1,11 +1,9 @@
 #pragma once
 
 // The frame's reusable bars: toolbars and docking panes that know their
-// command id, and the register dialog bar.
+// command id.
 
 #include <QDockWidget>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QToolBar>
 
 namespace oxbrin {
@@ -37,23 +35,6 @@ private:
     int id_;
     QSize initial_;
     QWidget* content_ = nullptr;
-};
-
-// Plain text pane used until a pane gets its own class: read-only text that
-// other parts of the program append to.
-class CPaneText : public QPlainTextEdit {
-    Q_OBJECT
-public:
-    explicit CPaneText(QWidget* parent = nullptr);
-};
-
-// The register dialog bar: seven editable fields A, B, D, X, Y, SP, PC and
-// the condition-code bit names below them.
-class CRegisterBar : public QDockWidget {
-    Q_OBJECT
-public:
-    explicit CRegisterBar(QWidget* parent);
-    QLineEdit* Field(int controlId) const;  // 106, 111, 105, 107, 108, 109, 110
 };
 
 }  // namespace oxbrin

@@ -1,6 +1,8 @@
-#include "shell/commands.h"
+#include "editor/findreplace.h"
+#include "editor/gotodialog.h"
 #include "editor/highlighter.h"
-#include "shell/dialogs.h"
+#include "shell/commands.h"
+#include "shell/printing.h"
 #include "shell/settings.h"
 #include "shell/zkbars.h"
 #include "testsupport.h"
@@ -350,7 +352,7 @@ private slots:
         printer.setOutputFormat(QPrinter::PdfFormat);
         const QString pdf = dir_.filePath(QStringLiteral("out.pdf"));
         printer.setOutputFileName(pdf);
-        CMainFrame::PrintView(v, &printer);
+        PrintView(v, &printer);
         const QMarginsF m = printer.pageLayout().margins(QPageLayout::Millimeter);
         QCOMPARE(qRound(m.left() * 10), 127);
         QCOMPARE(qRound(m.top() * 10), 127);

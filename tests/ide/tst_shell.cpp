@@ -1,3 +1,4 @@
+#include "link/registerbar.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/settings.h"
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QDockWidget>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>

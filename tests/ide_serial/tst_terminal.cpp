@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include "build/consolepane.h"
+#include "link/registerbar.h"
 #include "link/terminalpane.h"
 #include "link/terminalport.h"
 #include "options/dlgoptions.h"
