@@ -50,16 +50,13 @@ TIMEOUT = 120
 class Run:
     """One program run: what to lay into the scratch folder and how to call it."""
 
-    def __init__(self, name, program, args, files=(), copies=(), trees=(), links=(), fifos=(),
-                 env=None, stdin=b"", cwd=""):
+    def __init__(self, name, program, args, files=(), trees=(), case=None, env=None, stdin=b"", cwd=""):
         self.name = name
         self.program = program
         self.args = list(args)
         self.files = list(files)  # (relative name, bytes)
-        self.copies = list(copies)  # (source path, relative name)
         self.trees = list(trees)  # (source folder, relative name)
-        self.links = list(links)  # (kind, name, target)
-        self.fifos = list(fifos)
+        self.case = case  # a case of a .case file, laid out as run_cases.py does
         self.env = dict(env or {})
         self.stdin = stdin
         self.cwd = cwd  # relative to the scratch folder
@@ -71,24 +68,15 @@ def mask(data):
 
 
 def lay_out(run, work):
+    if run.case is not None:
+        run_cases.prepare(run.case, work)
     for src, rel in run.trees:
         shutil.copytree(src, os.path.join(work, rel), symlinks=True, dirs_exist_ok=True)
-    for src, rel in run.copies:
-        dst = os.path.join(work, rel)
-        os.makedirs(os.path.dirname(dst), exist_ok=True)
-        shutil.copy(src, dst)
     for rel, data in run.files:
         dst = os.path.join(work, rel)
         os.makedirs(os.path.dirname(dst), exist_ok=True)
         with open(dst, "wb") as f:
             f.write(data)
-    for kind, name, target in run.links:
-        if kind == "symlink":
-            os.symlink(target, os.path.join(work, name))
-        else:
-            os.link(os.path.join(work, target), os.path.join(work, name))
-    for name in run.fifos:
-        os.mkfifo(os.path.join(work, name))
 
 
 def snapshot(work):
@@ -174,8 +162,8 @@ def with_listing(runs):
     out = []
     for r in runs:
         out.append(r)
-        extra = Run(r.name + " [-l -lc -ls]", r.program, LISTING_OPTIONS + r.args, r.files, r.copies,
-                    r.trees, r.links, r.fifos, r.env, r.stdin, r.cwd)
+        extra = Run(r.name + " [-l -lc -ls]", r.program, LISTING_OPTIONS + r.args, r.files, r.trees, r.case,
+                    r.env, r.stdin, r.cwd)
         out.append(extra)
     return out
 
@@ -188,20 +176,9 @@ def case_runs():
                 continue
             path = os.path.join(root, name)
             for case in run_cases.parse(path):
-                files = []
-                for fname, text, mode in case.files:
-                    data = text
-                    if mode == "file-nonl" and data.endswith("\n"):
-                        data = data[:-1]
-                    raw = data.encode("utf-8", "surrogateescape")
-                    if mode == "file-crlf":
-                        raw = raw.replace(b"\n", b"\r\n")
-                    files.append((fname, raw))
-                copies = [(os.path.join(ROOT, rel), os.path.basename(rel)) for rel in case.copies]
                 args = shlex.split(case.args) if case.args is not None else ["test.asm"]
-                runs.append(Run(f"{os.path.relpath(path, ROOT)}: {case.name}", case.program, args, files,
-                                copies, (), case.links, case.fifos, case.env,
-                                (case.stdin or "").encode()))
+                runs.append(Run(f"{os.path.relpath(path, ROOT)}: {case.name}", case.program, args, case=case,
+                                env=case.env, stdin=(case.stdin or "").encode()))
     return runs
 
 

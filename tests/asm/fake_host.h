@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/encoder_host.h"
 #include "core/messages.h"
 #include "core/table.h"
@@ -174,5 +176,40 @@ private:
     Scanner scan_;
     LineCode code_;
 };
+
+// Checking lines against their expectations (GoogleTest).
+
+// One line and what it must give.
+struct Expect {
+    const char* line;     // mnemonic and operands
+    const char* bytes;    // expected bytes ("" for none)
+    int cycles;           // expected cycle count (-1: not set)
+    const char* messages; // "A2077([-8..-1, 1..8])" joined by blanks; "" for none
+};
+
+inline std::string Messages(const FakeHost& h) {
+    std::string out;
+    for (const Message& m : h.messages) {
+        if (!out.empty()) out += ' ';
+        out += "A" + std::to_string(m.number);
+        if (!m.text.empty()) out += "(" + m.text + ")";
+    }
+    return out;
+}
+
+inline bool AsmLine(FakeHost& h, const std::string& line) {
+    const auto sp = line.find(' ');
+    return h.Line(line.substr(0, sp), sp == std::string::npos ? "" : line.substr(sp));
+}
+
+inline void Check(FakeHost& h, const std::vector<Expect>& cases) {
+    for (const Expect& c : cases) {
+        SCOPED_TRACE(c.line);
+        AsmLine(h, c.line);
+        EXPECT_EQ(h.Hex(), c.bytes);
+        EXPECT_EQ(Messages(h), c.messages);
+        EXPECT_EQ(h.Code().cycles, c.cycles);
+    }
+}
 
 } // namespace qorb::test

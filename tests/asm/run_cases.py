@@ -131,33 +131,38 @@ def mask(text):
     return DATE_RE.sub(lambda m: " - <DATE>" + m.group(1), text, count=1)
 
 
+def prepare(case, work):
+    """Lays the case's files, copies, links and FIFOs into its scratch directory."""
+    root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+    for rel in case.copies:
+        shutil.copy(os.path.join(root, rel), os.path.join(work, os.path.basename(rel)))
+    for name, text, mode in case.files:
+        path = os.path.join(work, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        data = text
+        if mode == "file-nonl" and data.endswith("\n"):
+            data = data[:-1]
+        raw = data.encode("utf-8", "surrogateescape")
+        if mode == "file-crlf":
+            raw = raw.replace(b"\n", b"\r\n")
+        with open(path, "wb") as f:
+            f.write(raw)
+    for kind, name, target in case.links:
+        if kind == "symlink":
+            os.symlink(target, os.path.join(work, name))
+        else:
+            os.link(os.path.join(work, target), os.path.join(work, name))
+    for name in case.fifos:
+        os.mkfifo(os.path.join(work, name))
+
+
 def run_case(case, bindir, runner=(), suffix="", platform="linux", texts=()):
     work = tempfile.mkdtemp(prefix="qorbcase-")
     try:
         def subst(s):
             return s.replace("{dir}", work)
 
-        root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-        for rel in case.copies:
-            shutil.copy(os.path.join(root, rel), os.path.join(work, os.path.basename(rel)))
-        for name, text, mode in case.files:
-            path = os.path.join(work, name)
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            data = text
-            if mode == "file-nonl" and data.endswith("\n"):
-                data = data[:-1]
-            raw = data.encode("utf-8", "surrogateescape")
-            if mode == "file-crlf":
-                raw = raw.replace(b"\n", b"\r\n")
-            with open(path, "wb") as f:
-                f.write(raw)
-        for kind, name, target in case.links:
-            if kind == "symlink":
-                os.symlink(target, os.path.join(work, name))
-            else:
-                os.link(os.path.join(work, target), os.path.join(work, name))
-        for name in case.fifos:
-            os.mkfifo(os.path.join(work, name))
+        prepare(case, work)
         before = snapshot(work)
         args = shlex.split(subst(case.args)) if case.args is not None else ["test.asm"]
         env = {k: v for k, v in os.environ.items() if not k.startswith("QORB")}

@@ -21,37 +21,9 @@ public:
     Host() : qorb::test::FakeHost(LookupOpcode, Assemble) {}
 };
 
-struct Expect {
-    const char* line;     // mnemonic and operands
-    const char* bytes;    // expected bytes ("" for none)
-    int cycles;           // expected cycle count (-1: not set)
-    const char* messages; // "A4104([0..255])" joined by blanks; "" for none
-};
-
-std::string Messages(const Host& h) {
-    std::string out;
-    for (const qorb::test::Message& m : h.messages) {
-        if (!out.empty()) out += ' ';
-        out += "A" + std::to_string(m.number);
-        if (!m.text.empty()) out += "(" + m.text + ")";
-    }
-    return out;
-}
-
-bool AsmLine(Host& h, const std::string& line) {
-    const auto sp = line.find(' ');
-    return h.Line(line.substr(0, sp), sp == std::string::npos ? "" : line.substr(sp));
-}
-
-void Check(Host& h, const std::vector<Expect>& cases) {
-    for (const Expect& c : cases) {
-        SCOPED_TRACE(c.line);
-        AsmLine(h, c.line);
-        EXPECT_EQ(h.Hex(), c.bytes);
-        EXPECT_EQ(Messages(h), c.messages);
-        EXPECT_EQ(h.Code().cycles, c.cycles);
-    }
-}
+using qorb::test::AsmLine;
+using qorb::test::Check;
+using qorb::test::Messages;
 
 TEST(Hc11Table, SortedWithKnownClassesAndAllRows) {
     const auto table = OpcodeTable();

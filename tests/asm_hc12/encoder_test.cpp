@@ -15,38 +15,6 @@
 namespace qorb::hc12::test {
 namespace {
 
-struct Expect {
-    const char* line;     // mnemonic and operands
-    const char* bytes;    // expected bytes ("" for none)
-    int cycles;           // expected cycle count (-1: not set)
-    const char* messages; // "A2077([-8..-1, 1..8])" joined by blanks; "" for none
-};
-
-std::string Messages(const FakeHost& h) {
-    std::string out;
-    for (const Message& m : h.messages) {
-        if (!out.empty()) out += ' ';
-        out += "A" + std::to_string(m.number);
-        if (!m.text.empty()) out += "(" + m.text + ")";
-    }
-    return out;
-}
-
-bool AsmLine(FakeHost& h, const std::string& line) {
-    const auto sp = line.find(' ');
-    return h.Line(line.substr(0, sp), sp == std::string::npos ? "" : line.substr(sp));
-}
-
-void Check(FakeHost& h, const std::vector<Expect>& cases) {
-    for (const Expect& c : cases) {
-        SCOPED_TRACE(c.line);
-        AsmLine(h, c.line);
-        EXPECT_EQ(h.Hex(), c.bytes);
-        EXPECT_EQ(Messages(h), c.messages);
-        EXPECT_EQ(h.Code().cycles, c.cycles);
-    }
-}
-
 TEST(Hc12Table, SortedWithValidClassesAndAllRows) {
     const auto table = OpcodeTable();
     EXPECT_EQ(table.size(), 212u);

@@ -8,7 +8,11 @@
 
 namespace qorb::hc12::test {
 
+using qorb::test::AsmLine;
+using qorb::test::Check;
+using qorb::test::Expect;
 using qorb::test::Message;
+using qorb::test::Messages;
 
 class FakeHost final : public qorb::test::FakeHost {
 public:
