@@ -31,6 +31,8 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+namespace md = ulmarro::minidump;
+using dumptest::Value;
 using namespace ulmarro;
 
 namespace {
@@ -360,22 +362,24 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     EXPECT_EQ(p.faultingModule()->path, p.executablePath());
 
     dumptest::Dump d = DumpOf(p, 0);
-    for (std::uint32_t s : {3u, 4u, 5u, 6u, 7u, 15u, 16u, 0x47670009u}) EXPECT_TRUE(d.Has(s)) << "stream " << s;
-    EXPECT_FALSE(d.Has(0x47670007)) << "the environment must stay out of the dump";
-    EXPECT_FALSE(d.Has(9));
+    for (std::uint32_t s : {md::kThreadListStream, md::kModuleListStream, md::kMemoryListStream, md::kExceptionStream,
+                            md::kSystemInfoStream, md::kMiscInfoStream, md::kMemoryInfoListStream, md::kLinuxMapsStream})
+        EXPECT_TRUE(d.Has(s)) << "stream " << s;
+    EXPECT_FALSE(d.Has(md::kLinuxEnvironStream)) << "the environment must stay out of the dump";
+    EXPECT_FALSE(d.Has(md::kMemory64ListStream));
 
-    std::uint32_t e = d.Rva(6);
-    EXPECT_EQ(d.U32(e), static_cast<std::uint32_t>(child_));
-    EXPECT_EQ(d.U32(e + 8), static_cast<std::uint32_t>(SIGSEGV));
-    EXPECT_EQ(d.U32(e + 12), static_cast<std::uint32_t>(SEGV_MAPERR));
-    EXPECT_EQ(d.U64(e + 24), 0x10u);
-    auto [pc, sp] = dumptest::PcSp(d, d.U32(e + 164), d.U32(e + 160));
+    const md::ExceptionStream e = d.Exception();
+    EXPECT_EQ(Value(e.threadId), static_cast<std::uint32_t>(child_));
+    EXPECT_EQ(Value(e.exceptionRecord.exceptionCode), static_cast<std::uint32_t>(SIGSEGV));
+    EXPECT_EQ(Value(e.exceptionRecord.exceptionFlags), static_cast<std::uint32_t>(SEGV_MAPERR));
+    EXPECT_EQ(Value(e.exceptionRecord.exceptionAddress), 0x10u);
+    auto [pc, sp] = dumptest::PcSp(d, e.threadContext.rva, e.threadContext.dataSize);
     EXPECT_EQ(pc, p.exceptionPc());
 
     auto threads = d.Threads();
     ASSERT_EQ(threads.size(), 1u);
     EXPECT_EQ(threads[0].tid, static_cast<std::uint32_t>(child_));
-    EXPECT_EQ(threads[0].contextRva, d.U32(e + 164)) << "crashed thread shows its registers at the fault";
+    EXPECT_EQ(threads[0].contextRva, Value(e.threadContext.rva)) << "crashed thread shows its registers at the fault";
     EXPECT_LE(threads[0].stackStart, sp);
     EXPECT_GT(threads[0].stackStart + threads[0].stackSize, sp);
     EXPECT_TRUE(d.Memory(pc - 16, 32).has_value()) << "code around the pc";
@@ -394,16 +398,16 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     EXPECT_TRUE(named) << "libstdc++ by its SONAME";
     EXPECT_EQ(modules[0].buildId, ReadFileIdentity("/proc/self/exe").buildId);
     EXPECT_FALSE(modules[0].buildId.empty());
-    EXPECT_EQ(d.U32(d.Rva(15) + 8), static_cast<std::uint32_t>(child_));  // MiscInfo pid
-    EXPECT_EQ(d.U32(d.Rva(7) + 20), 0x8201u);                             // Linux
+    EXPECT_EQ(Value(d.Record<md::MiscInfo>(d.Rva(md::kMiscInfoStream)).processId), static_cast<std::uint32_t>(child_));
+    EXPECT_EQ(Value(d.Record<md::SystemInfo>(d.Rva(md::kSystemInfoStream)).platformId), 0x8201u);  // Linux
 
     // Full memory: every readable range, the heap marker included. (Under
     // AddressSanitizer the process reserves gigabytes of shadow memory that
     // would all be read; the normal build covers this.)
 #if !defined(__SANITIZE_ADDRESS__)
     dumptest::Dump full = DumpOf(p, kDumpWithFullMemory);
-    ASSERT_TRUE(full.Has(9));
-    EXPECT_EQ(full.U64(24), kDumpWithFullMemory);
+    ASSERT_TRUE(full.Has(md::kMemory64ListStream));
+    EXPECT_EQ(Value(full.Record<md::Header>(0).flags), kDumpWithFullMemory);
     std::string all(full.bytes.begin(), full.bytes.end());
     EXPECT_NE(all.find(crashtest::kHeapMarker), std::string::npos);
     EXPECT_EQ(std::string(d.bytes.begin(), d.bytes.end()).find(crashtest::kHeapMarker), std::string::npos);
@@ -449,8 +453,8 @@ TEST_F(CrashedChild, BadThreadsAndAddressesAreFailuresNotCrashes) {
     ASSERT_FALSE(p.ReadModules().failed());
     EXPECT_EQ(p.faultingModule(), nullptr);
     dumptest::Dump d = DumpOf(p, 0);
-    EXPECT_FALSE(d.Has(6));
-    EXPECT_TRUE(d.Has(3));
+    EXPECT_FALSE(d.Has(md::kExceptionStream));
+    EXPECT_TRUE(d.Has(md::kThreadListStream));
 }
 
 } // namespace

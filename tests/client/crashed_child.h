@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -53,8 +54,12 @@ protected:
     void SetUp() override {
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
+        const pid_t parent = getpid();
         child_ = fork();
         if (child_ == 0) {
+            // Ends with the test, however the test ends.
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != parent) _exit(1);
             close(fds[0]);
             g_pipe = fds[1];
             char* heap = static_cast<char*>(std::malloc(1 << 20));

@@ -136,10 +136,10 @@ protected:
     void CheckDump(const fs::path& dump, std::uint32_t signal, const std::string& crashLine) {
         dumptest::Dump d;
         ASSERT_TRUE(d.Load(dump.string())) << dump;
-        ASSERT_TRUE(d.Has(6) && d.Has(3) && d.Has(4));
-        std::uint32_t e = d.Rva(6);
-        EXPECT_EQ(d.U32(e + 8), signal);
-        std::uint32_t crashedTid = d.U32(e);
+        ASSERT_TRUE(d.Has(dumptest::md::kExceptionStream) && d.Has(dumptest::md::kThreadListStream) &&
+                    d.Has(dumptest::md::kModuleListStream));
+        EXPECT_EQ(dumptest::Value(d.Exception().exceptionRecord.exceptionCode), signal);
+        std::uint32_t crashedTid = d.Exception().threadId;
         bool found = false;
         for (const auto& t : d.Threads()) found |= t.tid == crashedTid;
         EXPECT_TRUE(found) << "crashed thread in the thread list";
@@ -370,7 +370,7 @@ TEST_F(ClientTest, ConfigurationUserScopeFirstThenSystem) {
     }
     dumptest::Dump d;
     ASSERT_TRUE(d.Load(dump.string()));
-    EXPECT_TRUE(d.Has(9)) << "DumpType 2 asks for full memory";
+    EXPECT_TRUE(d.Has(dumptest::md::kMemory64ListStream)) << "DumpType 2 asks for full memory";
 }
 
 TEST_F(ClientTest, HostileCommandLinesGetMessagesNotCrashes) {

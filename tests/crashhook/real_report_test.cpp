@@ -126,15 +126,19 @@ std::vector<std::string> CapturedRanges(const dumptest::Dump& d) {
         if (rva <= d.bytes.size() && size <= d.bytes.size() - rva)
             ranges.emplace_back(d.bytes.begin() + static_cast<long>(rva), d.bytes.begin() + static_cast<long>(rva + size));
     };
-    if (d.Has(5)) {
-        std::uint32_t l = d.Rva(5);
-        for (std::uint32_t i = 0; i < d.U32(l); ++i) take(d.U32(l + 4 + i * 16 + 12), d.U32(l + 4 + i * 16 + 8));
+    namespace md = dumptest::md;
+    if (d.Has(md::kMemoryListStream)) {
+        for (std::uint32_t i = 0; i < d.Record<md::ListHeader>(d.Rva(md::kMemoryListStream)).count; ++i) {
+            const auto e = d.Entry<md::MemoryDescriptor>(md::kMemoryListStream, i);
+            take(e.memory.rva, e.memory.dataSize);
+        }
     }
-    if (d.Has(9)) {
-        std::uint32_t l = d.Rva(9);
-        std::uint64_t at = d.U64(l + 8);
-        for (std::uint64_t i = 0; i < d.U64(l); ++i) {
-            std::uint64_t size = d.U64(l + 24 + i * 16);
+    if (d.Has(md::kMemory64ListStream)) {
+        const auto list = d.Record<md::Memory64ListHeader>(d.Rva(md::kMemory64ListStream));
+        std::uint64_t at = list.baseRva;
+        for (std::uint64_t i = 0; i < list.rangeCount; ++i) {
+            std::uint64_t size =
+                d.Entry<md::MemoryDescriptor64, md::Memory64ListHeader>(md::kMemory64ListStream, i).dataSize;
             take(at, size);
             at += size;
         }
