@@ -176,21 +176,19 @@ QColor ColourOf(TokenKind kind) {
 
 namespace {
 
+QTextCharFormat Coloured(const QColor& colour) {
+    QTextCharFormat c;
+    c.setForeground(colour);
+    return c;
+}
+
 const QTextCharFormat& KeywordFormat() {
-    static const QTextCharFormat f = [] {
-        QTextCharFormat c;
-        c.setForeground(QColor(0, 0, 255));
-        return c;
-    }();
+    static const QTextCharFormat f = Coloured(QColor(0, 0, 255));
     return f;
 }
 
 const QTextCharFormat& CommentFormat() {
-    static const QTextCharFormat f = [] {
-        QTextCharFormat c;
-        c.setForeground(QColor(0, 128, 0));
-        return c;
-    }();
+    static const QTextCharFormat f = Coloured(QColor(0, 128, 0));
     return f;
 }
 

@@ -296,9 +296,13 @@ private:
     int fd_;
 };
 
-bool WriteAt(int fd, const char* data, qint64 size, qint64 offset, int& err) {
+// Moves `size` bytes between `data` and the file at `offset` in pieces of at
+// most 1 MB, through pread or pwrite, until all are done; a piece of no
+// bytes fails with `stalled`.
+template <typename Byte, typename Transfer>
+bool TransferAt(Transfer transfer, int fd, Byte* data, qint64 size, qint64 offset, int stalled, int& err) {
     while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, size_t(qMin<qint64>(size, 1 << 20)), offset);
+        const ssize_t n = transfer(fd, data, size_t(qMin<qint64>(size, 1 << 20)), offset);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -306,7 +310,7 @@ bool WriteAt(int fd, const char* data, qint64 size, qint64 offset, int& err) {
             return false;
         }
         if (n == 0) {
-            err = ENOSPC;
+            err = stalled;
             return false;
         }
         data += n;
@@ -316,24 +320,13 @@ bool WriteAt(int fd, const char* data, qint64 size, qint64 offset, int& err) {
     return true;
 }
 
+bool WriteAt(int fd, const char* data, qint64 size, qint64 offset, int& err) {
+    return TransferAt(::pwrite, fd, data, size, offset, ENOSPC, err);
+}
+
 bool ReadAt(int fd, char* data, qint64 size, qint64 offset, int& err) {
-    while (size > 0) {
-        const ssize_t n = ::pread(fd, data, size_t(qMin<qint64>(size, 1 << 20)), offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            err = errno;
-            return false;
-        }
-        if (n == 0) {
-            err = EIO;  // shorter than its size: changed under us
-            return false;
-        }
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
+    // No bytes where the file should have more: it was changed under us.
+    return TransferAt(::pread, fd, data, size, offset, EIO, err);
 }
 
 bool Sync(int fd, int& err) {

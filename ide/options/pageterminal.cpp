@@ -63,6 +63,24 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
     setObjectName(QStringLiteral("PageTerminal"));
     setWindowTitle(Title());
 
+    CreateControls();
+    LayOutControls();
+
+    for (QComboBox* box : {baud_, dataBits_, stopBits_, parity_})
+        connect(box, &QComboBox::currentIndexChanged, this, &CPageTerminal::MarkModified);
+    connect(port_, &QComboBox::editTextChanged, this, &CPageTerminal::MarkModified);
+    for (QCheckBox* box : {dtrDsr_, rtsCts_, xonXoff_, sendCr_})
+        connect(box, &QCheckBox::toggled, this, &CPageTerminal::MarkModified);
+    for (QSpinBox* spin : {charDelay_, lineDelay_, scrollback_})
+        connect(spin, &QSpinBox::valueChanged, this, &CPageTerminal::MarkModified);
+    // A device that goes away while the sheet is open frees the port box.
+    connect(&portObject_, &CTerminalPort::ConnectionChanged, this,
+            [this](bool open) { port_->setEnabled(!open); });
+
+    OnInitDialog();
+}
+
+void CPageTerminal::CreateControls() {
     port_ = MakeList(IDC_PORT, this);
     port_->setEditable(true);
     port_->setInsertPolicy(QComboBox::NoInsert);
@@ -116,7 +134,11 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
     scrollback_->setSingleStep(1000);
     scrollback_->setSuffix(QStringLiteral(" lines"));
     scrollback_->setToolTip(QStringLiteral("The Terminal window keeps this many lines; older ones are dropped."));
+}
 
+// The controls in their groups: the line, flow control, the download and
+// the Terminal window, between the page's two notes.
+void CPageTerminal::LayOutControls() {
     auto* intro = new QLabel(
         QStringLiteral("Specify the port and baudrate of the target system. Default values are COM2, 9600,8,1,n"), this);
     intro->setWordWrap(true);
@@ -172,19 +194,6 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
     layout->addWidget(window);
     layout->addWidget(note);
     layout->addStretch(1);
-
-    for (QComboBox* box : {baud_, dataBits_, stopBits_, parity_})
-        connect(box, &QComboBox::currentIndexChanged, this, &CPageTerminal::MarkModified);
-    connect(port_, &QComboBox::editTextChanged, this, &CPageTerminal::MarkModified);
-    for (QCheckBox* box : {dtrDsr_, rtsCts_, xonXoff_, sendCr_})
-        connect(box, &QCheckBox::toggled, this, &CPageTerminal::MarkModified);
-    for (QSpinBox* spin : {charDelay_, lineDelay_, scrollback_})
-        connect(spin, &QSpinBox::valueChanged, this, &CPageTerminal::MarkModified);
-    // A device that goes away while the sheet is open frees the port box.
-    connect(&portObject_, &CTerminalPort::ConnectionChanged, this,
-            [this](bool open) { port_->setEnabled(!open); });
-
-    OnInitDialog();
 }
 
 void CPageTerminal::FillPortList() {

@@ -56,6 +56,9 @@ signals:
     void Changed();
 
 private:
+    // The constructor's parts: the controls, then the groups that hold them.
+    void CreateControls();
+    void LayOutControls();
     void MarkModified();
     void FillPortList();
 

@@ -93,12 +93,13 @@ void CurvedArrow(QPainter& p, bool left) {
     }
 }
 
-void Gear(QPainter& p, QPointF c, qreal r, const QColor& fill) {
+// A closed outline of `points` tips at radius `r` around `c`, with corners
+// at radius r * `inner` between them; the first tip at angle `start`.
+QPainterPath Spikes(QPointF c, int points, qreal r, qreal inner, qreal start) {
     QPainterPath path;
-    const int teeth = 8;
-    for (int i = 0; i < teeth * 2; ++i) {
-        const qreal angle = i * std::numbers::pi / teeth;
-        const qreal rr = (i % 2) ? r * 0.72 : r;
+    for (int i = 0; i < points * 2; ++i) {
+        const qreal angle = start + i * std::numbers::pi / points;
+        const qreal rr = (i % 2) ? r * inner : r;
         QPointF pt(c.x() + rr * std::cos(angle), c.y() + rr * std::sin(angle));
         if (i == 0)
             path.moveTo(pt);
@@ -106,6 +107,11 @@ void Gear(QPainter& p, QPointF c, qreal r, const QColor& fill) {
             path.lineTo(pt);
     }
     path.closeSubpath();
+    return path;
+}
+
+void Gear(QPainter& p, QPointF c, qreal r, const QColor& fill) {
+    const QPainterPath path = Spikes(c, 8, r, 0.72, 0);
     p.setPen(QPen(kInk, 0.8));
     p.setBrush(fill);
     p.drawPath(path);
@@ -137,17 +143,7 @@ void Chip(QPainter& p, QRectF r) {
 }
 
 void Star(QPainter& p, QPointF c, qreal r) {
-    QPainterPath path;
-    for (int i = 0; i < 10; ++i) {
-        const qreal angle = -std::numbers::pi / 2 + i * std::numbers::pi / 5;
-        const qreal rr = (i % 2) ? r * 0.45 : r;
-        QPointF pt(c.x() + rr * std::cos(angle), c.y() + rr * std::sin(angle));
-        if (i == 0)
-            path.moveTo(pt);
-        else
-            path.lineTo(pt);
-    }
-    path.closeSubpath();
+    const QPainterPath path = Spikes(c, 5, r, 0.45, -std::numbers::pi / 2);
     p.setPen(QPen(kInk, 0.6));
     p.setBrush(kYellow);
     p.drawPath(path);
@@ -166,7 +162,8 @@ void PaneWindow(QPainter& p, bool bottom) {
         p.drawRect(QRectF(10.5, 4.5, 4, 9));
 }
 
-void Draw(int id, QPainter& p) {
+// The images of the File and Edit commands; false for any other id.
+bool DrawFileOrEdit(int id, QPainter& p) {
     switch (id) {
     case ID_FILE_NEW:
         Page(p, QRectF(3.5, 1.5, 9, 13));
@@ -238,6 +235,15 @@ void Draw(int id, QPainter& p) {
         Lines(p, QRectF(2.5, 1.5, 10, 13), 4);
         Arrow(p, QPointF(15, 9), QPointF(9, 9), kRed);
         break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+// The images of the Build and Terminal commands and the options; false for any other id.
+bool DrawBuildOrTerminal(int id, QPainter& p) {
+    switch (id) {
     case ID_BUILD_CURRENT:
         Page(p, QRectF(1.5, 1.5, 9, 12));
         Gear(p, QPointF(11, 11), 4.5, kYellow);
@@ -283,6 +289,15 @@ void Draw(int id, QPainter& p) {
         p.drawLine(QPointF(9, 8), QPointF(15, 14));
         p.drawLine(QPointF(15, 8), QPointF(9, 14));
         break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+// The images of the panes, Help and Window commands; false for any other id.
+bool DrawViewHelpOrWindow(int id, QPainter& p) {
+    switch (id) {
     case ID_VIEW_TERMINAL:
         Monitor(p);
         break;
@@ -326,8 +341,14 @@ void Draw(int id, QPainter& p) {
         }
         break;
     default:
-        break;
+        return false;
     }
+    return true;
+}
+
+void Draw(int id, QPainter& p) {
+    if (!DrawFileOrEdit(id, p) && !DrawBuildOrTerminal(id, p))
+        DrawViewHelpOrWindow(id, p);
 }
 
 // Pseudo ids of the two images that are no command's.
