@@ -1,5 +1,7 @@
 #include "minidump_writer.h"
 
+#include "minidump_format.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,9 +18,12 @@
 namespace ulmarro {
 namespace {
 
+namespace md = minidump;
+
 constexpr std::size_t kStackToCapture = 32 * 1024;
 constexpr std::size_t kPcMemory = 256;
 constexpr std::uint64_t kPageSize = 4096;
+constexpr std::size_t kMaxStreams = 12;
 
 // The dump is built in memory (a few hundred kilobytes for our programs)
 // except for full-memory ranges, which are streamed behind it.
@@ -39,12 +44,23 @@ public:
         if (n) std::memcpy(&bytes_[at], data, n);
         return at;
     }
+    // A record (or a value) at an offset already reserved.
     template <typename T>
-    void Put(std::uint32_t offset, T value) {
-        std::memcpy(&bytes_[offset], &value, sizeof value);
+    void Put(std::uint32_t offset, const T& record) {
+        std::memcpy(&bytes_[offset], &record, sizeof record);
     }
     // MINIDUMP_STRING: byte length, UTF-16LE, a terminating zero.
     std::uint32_t AppendString(const std::string& utf8) {
+        const std::vector<std::uint16_t> units = Utf16(utf8);
+        std::uint32_t at = Reserve(sizeof(md::StringHeader) + units.size() * 2 + 2);
+        Put(at, md::StringHeader{static_cast<std::uint32_t>(units.size() * 2)});
+        if (!units.empty()) std::memcpy(&bytes_[at + sizeof(md::StringHeader)], units.data(), units.size() * 2);
+        return at;
+    }
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+
+private:
+    static std::vector<std::uint16_t> Utf16(const std::string& utf8) {
         std::vector<std::uint16_t> units;
         for (std::size_t i = 0; i < utf8.size();) {
             unsigned char c = static_cast<unsigned char>(utf8[i]);
@@ -69,28 +85,32 @@ public:
                 units.push_back(static_cast<std::uint16_t>(code));
             }
         }
-        std::uint32_t at = Reserve(4 + units.size() * 2 + 2);
-        Put<std::uint32_t>(at, static_cast<std::uint32_t>(units.size() * 2));
-        if (!units.empty()) std::memcpy(&bytes_[at + 4], units.data(), units.size() * 2);
-        return at;
+        return units;
     }
-    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
 
-private:
     std::vector<std::uint8_t> bytes_;
 };
 
-struct Location {
-    std::uint32_t size = 0, rva = 0;
-};
+// What the streams share while the file is built: the bytes, the directory,
+// the ranges of memory the memory list will name, and where the crashed
+// thread's registers went.
+struct Dump {
+    const CrashedProcess& process;
+    Buffer out;
+    std::vector<md::Directory> directory;
+    std::vector<md::MemoryDescriptor> memory;
+    md::LocationDescriptor crashedContext{};
 
-struct MemoryRange {
-    std::uint64_t start = 0;
-    Location where;
-};
-
-struct Directory {
-    std::uint32_t type, size, rva;
+    void AddStream(std::uint32_t type, std::uint32_t rva, std::uint32_t size) {
+        directory.push_back({type, {size, rva}});
+    }
+    // The stream's records, list header first, where they were reserved.
+    template <typename Header, typename Record>
+    void PutList(std::uint32_t at, const Header& header, const std::vector<Record>& records) {
+        out.Put(at, header);
+        for (std::size_t i = 0; i < records.size(); ++i)
+            out.Put(at + static_cast<std::uint32_t>(sizeof header + i * sizeof(Record)), records[i]);
+    }
 };
 
 bool WriteAll(int fd, const void* data, std::size_t size) {
@@ -105,16 +125,19 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
     return true;
 }
 
-// Copies [start, start+size) of the process into the buffer, shrinking the
+// ---------------------------------------------------------------------------
+// Memory
+
+// Copies [start, start+size) of the process into the dump, shrinking the
 // range to its readable head when the tail cannot be read.
-bool CaptureMemory(const CrashedProcess& p, Buffer& out, std::uint64_t start, std::uint64_t size, MemoryRange* range) {
+bool CaptureMemory(Dump& d, std::uint64_t start, std::uint64_t size, md::MemoryDescriptor* range) {
     while (size > 0) {
         std::vector<std::uint8_t> data(size);
-        if (p.ReadMemory(start, data.data(), data.size())) {
-            p.BlankPrivateData(start, data.data(), data.size());
-            range->start = start;
-            range->where.size = static_cast<std::uint32_t>(size);
-            range->where.rva = out.Append(data.data(), data.size());
+        if (d.process.ReadMemory(start, data.data(), data.size())) {
+            d.process.BlankPrivateData(start, data.data(), data.size());
+            range->startOfMemoryRange = start;
+            range->memory.dataSize = static_cast<std::uint32_t>(size);
+            range->memory.rva = d.out.Append(data.data(), data.size());
             return true;
         }
         if (size <= kPageSize) break;
@@ -126,11 +149,11 @@ bool CaptureMemory(const CrashedProcess& p, Buffer& out, std::uint64_t start, st
 // The stack of a thread: from the page of its stack pointer up to 32 KiB,
 // within the stack's mapping. After a stack overflow the pointer sits just
 // below the mapping; the lowest part of the stack is taken then.
-bool CaptureStack(const CrashedProcess& p, Buffer& out, std::uint64_t sp, MemoryRange* range) {
-    const MapEntry* m = p.MappingAt(sp);
+bool CaptureStack(Dump& d, std::uint64_t sp, md::MemoryDescriptor* range) {
+    const MapEntry* m = d.process.MappingAt(sp);
     std::uint64_t start = sp & ~(kPageSize - 1);
     if (m == nullptr) {
-        for (const MapEntry& e : p.maps())
+        for (const MapEntry& e : d.process.maps())
             if (e.start > sp && e.start - sp <= 64 * 1024 && e.perms.size() > 1 && e.perms[1] == 'w') {
                 m = &e;
                 start = e.start;
@@ -140,42 +163,192 @@ bool CaptureStack(const CrashedProcess& p, Buffer& out, std::uint64_t sp, Memory
     }
     if (start < m->start) start = m->start;
     std::uint64_t end = std::min<std::uint64_t>(start + kStackToCapture, m->end);
-    return end > start && CaptureMemory(p, out, start, end - start, range);
+    return end > start && CaptureMemory(d, start, end - start, range);
 }
 
-std::uint32_t ProtectionFromPerms(const std::string& perms) {
-    bool r = perms.size() > 0 && perms[0] == 'r';
-    bool w = perms.size() > 1 && perms[1] == 'w';
-    bool x = perms.size() > 2 && perms[2] == 'x';
-    if (x) return w ? 0x40 : (r ? 0x20 : 0x10);
-    if (w) return 0x04;
-    if (r) return 0x02;
-    return 0x01;
+// Code around the crashing instruction.
+void CaptureCodeAroundPc(Dump& d) {
+    const ExceptionInfo& ex = d.process.exception();
+    if (!ex.present || ex.context.pc == 0) return;
+    std::uint64_t start = ex.context.pc >= kPcMemory / 2 ? ex.context.pc - kPcMemory / 2 : 0;
+    const MapEntry* m = d.process.MappingAt(ex.context.pc);
+    if (m == nullptr) return;
+    start = std::max(start, m->start);
+    std::uint64_t end = std::min(start + kPcMemory, m->end);
+    md::MemoryDescriptor code{};
+    if (CaptureMemory(d, start, end - start, &code)) d.memory.push_back(code);
 }
 
-void FillCpuInfo(Buffer& out, std::uint32_t at) {
+// The writable data of every module.
+void CaptureDataSegments(Dump& d) {
+    const auto& maps = d.process.maps();
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+        const MapEntry& m = maps[i];
+        if (m.perms.size() < 2 || m.perms[1] != 'w') continue;
+        // A module's own writable mapping, or the anonymous one right
+        // behind it: the part of .bss beyond the file's last page.
+        const bool file = !m.path.empty() && m.path[0] == '/';
+        const bool bss = m.path.empty() && i > 0 && maps[i - 1].end == m.start && !maps[i - 1].path.empty() &&
+                         maps[i - 1].path[0] == '/' && maps[i - 1].perms.size() > 1 && maps[i - 1].perms[1] == 'w';
+        if (!file && !bss) continue;
+        if (m.end - m.start > (64u << 20)) continue;
+        md::MemoryDescriptor data{};
+        if (CaptureMemory(d, m.start, m.end - m.start, &data)) d.memory.push_back(data);
+    }
+}
+
+void WriteMemoryList(Dump& d) {
+    const auto count = static_cast<std::uint32_t>(d.memory.size());
+    const std::uint32_t size = sizeof(md::ListHeader) + count * sizeof(md::MemoryDescriptor);
+    std::uint32_t list = d.out.Reserve(size);
+    d.PutList(list, md::ListHeader{count}, d.memory);
+    d.AddStream(md::kMemoryListStream, list, size);
+}
+
+// ---------------------------------------------------------------------------
+// Threads and the exception
+
+// The crashed thread's registers come from the ucontext: ptrace would show
+// it inside the signal handler.
+void WriteThreadList(Dump& d) {
+    const ExceptionInfo& ex = d.process.exception();
+    const auto& threads = d.process.threads();
+    const auto count = static_cast<std::uint32_t>(threads.size());
+    const std::uint32_t size = sizeof(md::ListHeader) + count * sizeof(md::Thread);
+    std::uint32_t list = d.out.Reserve(size);
+    std::vector<md::Thread> records(threads.size());
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        const ThreadInfo& t = threads[i];
+        md::Thread& record = records[i];
+        record.threadId = static_cast<std::uint32_t>(t.tid);
+        const bool crashed = ex.present && t.tid == ex.threadId;
+        const ThreadContext* ctx = crashed ? &ex.context : t.hasContext ? &t.context : nullptr;
+        if (ctx == nullptr) continue;
+        record.threadContext.dataSize = static_cast<std::uint32_t>(ctx->raw.size());
+        record.threadContext.rva = d.out.Append(ctx->raw.data(), ctx->raw.size(), 16);
+        if (crashed) d.crashedContext = record.threadContext;
+        md::MemoryDescriptor stack{};
+        if (CaptureStack(d, ctx->sp, &stack)) {
+            record.stack = stack;
+            d.memory.push_back(stack);
+        }
+    }
+    d.PutList(list, md::ListHeader{count}, records);
+    d.AddStream(md::kThreadListStream, list, size);
+    // The crashed thread's context when it was not among the stopped threads.
+    if (ex.present && d.crashedContext.rva == 0) {
+        d.crashedContext.rva = d.out.Append(ex.context.raw.data(), ex.context.raw.size(), 16);
+        d.crashedContext.dataSize = static_cast<std::uint32_t>(ex.context.raw.size());
+    }
+}
+
+// Exception: code = signal number, flags = si_code, address = the fault
+// address the kernel reported (the instruction for signals without one).
+void WriteException(Dump& d) {
+    const ExceptionInfo& ex = d.process.exception();
+    if (!ex.present) return;
+    md::ExceptionStream e{};
+    e.threadId = static_cast<std::uint32_t>(ex.threadId);
+    e.exceptionRecord.exceptionCode = static_cast<std::uint32_t>(ex.signalNumber);
+    e.exceptionRecord.exceptionFlags = static_cast<std::uint32_t>(ex.signalCode);
+    const bool hasFaultAddress = ex.signalNumber == 4 || ex.signalNumber == 5 || ex.signalNumber == 7 ||
+                                 ex.signalNumber == 8 || ex.signalNumber == 11;
+    e.exceptionRecord.exceptionAddress = hasFaultAddress ? ex.faultAddress : ex.context.pc;
+    e.threadContext = d.crashedContext;
+    std::uint32_t at = d.out.Reserve(sizeof e);
+    d.out.Put(at, e);
+    d.AddStream(md::kExceptionStream, at, sizeof e);
+}
+
+// ---------------------------------------------------------------------------
+// Modules, with build ids in 'BpEL' CodeView records
+
+md::FixedFileInfo VersionInfo(const FileIdentity& identity) {
+    md::FixedFileInfo v{};
+    if (!identity.hasVersion) return v;
+    const std::uint32_t hi = (std::uint32_t{identity.version[0]} << 16) | identity.version[1];
+    const std::uint32_t lo = (std::uint32_t{identity.version[2]} << 16) | identity.version[3];
+    v.signature = md::kFixedFileInfoSignature;
+    v.structVersion = md::kFixedFileInfoVersion;
+    v.fileVersionHi = v.productVersionHi = hi;
+    v.fileVersionLo = v.productVersionLo = lo;
+    return v;
+}
+
+md::LocationDescriptor AppendCodeView(Buffer& out, const std::vector<std::uint8_t>& buildId) {
+    if (buildId.empty()) return {};
+    std::vector<std::uint8_t> cv(sizeof(md::CodeViewElfHeader) + buildId.size());
+    const md::CodeViewElfHeader header{md::kCodeViewElfSignature};
+    std::memcpy(cv.data(), &header, sizeof header);
+    std::memcpy(cv.data() + sizeof header, buildId.data(), buildId.size());
+    return {static_cast<std::uint32_t>(cv.size()), out.Append(cv.data(), cv.size())};
+}
+
+void WriteModuleList(Dump& d) {
+    const auto& modules = d.process.modules();
+    const auto count = static_cast<std::uint32_t>(modules.size());
+    const std::uint32_t size = sizeof(md::ListHeader) + count * sizeof(md::Module);
+    std::uint32_t list = d.out.Reserve(size);
+    std::vector<md::Module> records(modules.size());
+    for (std::size_t i = 0; i < modules.size(); ++i) {
+        const ModuleInfo& m = modules[i];
+        md::Module& record = records[i];
+        record.baseOfImage = m.base;
+        record.sizeOfImage = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu));
+        record.moduleNameRva = d.out.AppendString(ModuleName(m.path, m.identity));
+        record.versionInfo = VersionInfo(m.identity);
+        record.cvRecord = AppendCodeView(d.out, m.identity.buildId);
+    }
+    d.PutList(list, md::ListHeader{count}, records);
+    d.AddStream(md::kModuleListStream, list, size);
+}
+
+// ---------------------------------------------------------------------------
+// System and process
+
+void FillCpuInfo(md::SystemInfo& s) {
 #if defined(__x86_64__) || defined(__i386__)
     unsigned a = 0, b = 0, c = 0, d = 0;
     if (__get_cpuid(0, &a, &b, &c, &d)) {
-        out.Put<std::uint32_t>(at + 32, b);
-        out.Put<std::uint32_t>(at + 36, d);
-        out.Put<std::uint32_t>(at + 40, c);
+        s.cpu.vendorId[0] = b;
+        s.cpu.vendorId[1] = d;
+        s.cpu.vendorId[2] = c;
     }
     if (__get_cpuid(1, &a, &b, &c, &d)) {
-        out.Put<std::uint32_t>(at + 44, a);
-        out.Put<std::uint32_t>(at + 48, d);
+        s.cpu.versionInformation = a;
+        s.cpu.featureInformation = d;
         unsigned family = (a >> 8) & 0xF;
         unsigned model = (a >> 4) & 0xF;
         if (family == 0xF) family += (a >> 20) & 0xFF;
         if (family == 0x6 || family >= 0xF) model |= ((a >> 16) & 0xF) << 4;
-        out.Put<std::uint16_t>(at + 2, static_cast<std::uint16_t>(family));
-        out.Put<std::uint16_t>(at + 4, static_cast<std::uint16_t>((model << 8) | (a & 0xF)));
+        s.processorLevel = static_cast<std::uint16_t>(family);
+        s.processorRevision = static_cast<std::uint16_t>((model << 8) | (a & 0xF));
     }
-    if (__get_cpuid(0x80000001, &a, &b, &c, &d)) out.Put<std::uint32_t>(at + 52, d);
+    if (__get_cpuid(0x80000001, &a, &b, &c, &d)) s.cpu.amdExtendedCpuFeatures = d;
 #else
-    (void)out;
-    (void)at;
+    (void)s;
 #endif
+}
+
+void WriteSystemInfo(Dump& d) {
+    md::SystemInfo s{};
+    std::uint32_t at = d.out.Reserve(sizeof s);
+    s.processorArchitecture = MinidumpProcessorArchitecture();
+    long cpus = sysconf(_SC_NPROCESSORS_CONF);
+    s.numberOfProcessors = static_cast<std::uint8_t>(std::clamp<long>(cpus, 1, 255));
+    utsname u{};
+    uname(&u);
+    unsigned major = 0, minor = 0, build = 0;
+    std::sscanf(u.release, "%u.%u.%u", &major, &minor, &build);
+    s.majorVersion = major;
+    s.minorVersion = minor;
+    s.buildNumber = build;
+    s.platformId = md::kPlatformLinux;
+    FillCpuInfo(s);
+    // Where a Windows dump keeps its service pack: the kernel's own description.
+    s.csdVersionRva = d.out.AppendString(std::string(u.sysname) + " " + u.release + " " + u.version + " " + u.machine);
+    d.out.Put(at, s);
+    d.AddStream(md::kSystemInfoStream, at, sizeof s);
 }
 
 // Process start time and CPU times from /proc/<pid>/stat, for MiscInfo.
@@ -201,273 +374,159 @@ void ProcessTimes(const CrashedProcess& p, std::uint32_t* created, std::uint32_t
     *created = static_cast<std::uint32_t>(boot + std::stoull(f[19]) / static_cast<unsigned long long>(ticks));
 }
 
+// Process id and times; readers otherwise invent a pid.
+void WriteMiscInfo(Dump& d) {
+    md::MiscInfo m{};
+    std::uint32_t at = d.out.Reserve(sizeof m);
+    std::uint32_t created, user, kernel;
+    ProcessTimes(d.process, &created, &user, &kernel);
+    m.sizeOfInfo = sizeof m;
+    m.flags1 = md::kMiscProcessId | md::kMiscProcessTimes;
+    m.processId = static_cast<std::uint32_t>(d.process.pid());
+    m.processCreateTime = created;
+    m.processUserTime = user;
+    m.processKernelTime = kernel;
+    d.out.Put(at, m);
+    d.AddStream(md::kMiscInfoStream, at, sizeof m);
+}
+
+std::uint32_t ProtectionFromPerms(const std::string& perms) {
+    bool r = perms.size() > 0 && perms[0] == 'r';
+    bool w = perms.size() > 1 && perms[1] == 'w';
+    bool x = perms.size() > 2 && perms[2] == 'x';
+    if (x) return w ? md::kPageExecuteReadWrite : (r ? md::kPageExecuteRead : md::kPageExecute);
+    if (w) return md::kPageReadWrite;
+    if (r) return md::kPageReadOnly;
+    return md::kPageNoAccess;
+}
+
+// One entry per mapping.
+void WriteMemoryInfoList(Dump& d) {
+    const auto& maps = d.process.maps();
+    const md::MemoryInfoListHeader header{sizeof header, sizeof(md::MemoryInfo), maps.size()};
+    const auto size = static_cast<std::uint32_t>(sizeof header + maps.size() * sizeof(md::MemoryInfo));
+    std::uint32_t list = d.out.Reserve(size, 8);
+    std::vector<md::MemoryInfo> records(maps.size());
+    for (std::size_t i = 0; i < maps.size(); ++i) {
+        const MapEntry& m = maps[i];
+        md::MemoryInfo& info = records[i];
+        info.baseAddress = info.allocationBase = m.start;
+        info.allocationProtect = info.protect = ProtectionFromPerms(m.perms);
+        info.regionSize = m.end - m.start;
+        info.state = md::kMemCommit;
+        info.type = m.inode != 0 ? md::kMemImage : md::kMemPrivate;
+    }
+    d.PutList(list, header, records);
+    d.AddStream(md::kMemoryInfoListStream, list, size);
+}
+
+// Linux texts that readers understand; an empty one is left out.
+void WriteText(Dump& d, std::uint32_t type, const std::string& text) {
+    if (text.empty()) return;
+    std::uint32_t at = d.out.Append(text.data(), text.size());
+    d.AddStream(type, at, static_cast<std::uint32_t>(text.size()));
+}
+
+std::string CpuInfoText() {
+    std::ifstream in("/proc/cpuinfo");
+    std::ostringstream s;
+    s << in.rdbuf();
+    std::string cpuinfo = s.str();
+    if (cpuinfo.size() > (1u << 20)) cpuinfo.resize(1u << 20);
+    return cpuinfo;
+}
+
+// ---------------------------------------------------------------------------
+// Full memory: every readable range, in a Memory64List whose data follows
+// the rest of the file.
+
+std::vector<md::MemoryDescriptor64> WriteMemory64List(Dump& d) {
+    // Reservations of terabytes (sanitizer shadow memory, allocator
+    // arenas) are no data worth sending; the total stays bounded.
+    constexpr std::uint64_t kLargestRange = 1ull << 30, kMostMemory = 4ull << 30;
+    std::vector<md::MemoryDescriptor64> ranges;
+    std::uint64_t total = 0;
+    for (const MapEntry& m : d.process.maps()) {
+        if (m.perms.empty() || m.perms[0] != 'r' || m.path == "[vvar]" || m.path == "[vsyscall]") continue;
+        std::uint64_t size = m.end - m.start;
+        if (size > kLargestRange || total + size > kMostMemory) continue;
+        total += size;
+        ranges.push_back({m.start, size});
+    }
+    const auto size = static_cast<std::uint32_t>(sizeof(md::Memory64ListHeader) + ranges.size() * sizeof(ranges[0]));
+    std::uint32_t list = d.out.Reserve(size, 8);
+    d.AddStream(md::kMemory64ListStream, list, size);
+    d.out.Align(16);
+    d.PutList(list, md::Memory64ListHeader{ranges.size(), d.out.size()}, ranges);
+    return ranges;
+}
+
+// Ranges that cannot be read are written as zeros so that the offsets of
+// the ranges behind them stay right.
+bool WriteFullMemory(const CrashedProcess& p, const std::vector<md::MemoryDescriptor64>& ranges, int fd) {
+    std::vector<std::uint8_t> chunk;
+    for (const md::MemoryDescriptor64& range : ranges) {
+        const std::uint64_t start = range.startOfMemoryRange, size = range.dataSize;
+        for (std::uint64_t done = 0; done < size;) {
+            std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 20));
+            chunk.assign(n, 0);
+            if (!p.ReadMemory(start + done, chunk.data(), n)) std::fill(chunk.begin(), chunk.end(), 0);
+            p.BlankPrivateData(start + done, chunk.data(), n);
+            if (!WriteAll(fd, chunk.data(), n)) return false;
+            done += n;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+void WriteHeaderAndDirectory(Dump& d, std::uint32_t dumpType, std::uint32_t directoryRva) {
+    md::Header header{};
+    header.signature = md::kSignature;
+    header.version = md::kVersion;
+    header.streamCount = static_cast<std::uint32_t>(d.directory.size());
+    header.streamDirectoryRva = directoryRva;
+    header.timeDateStamp = static_cast<std::uint32_t>(std::time(nullptr));
+    header.flags = dumpType;
+    d.out.Put(0, header);
+    for (std::size_t i = 0; i < d.directory.size(); ++i)
+        d.out.Put(directoryRva + static_cast<std::uint32_t>(i * sizeof(md::Directory)), d.directory[i]);
+}
+
+Failure WriteDump(const CrashedProcess& p, std::uint32_t dumpType, int fd) {
+    Dump d{p, {}, {}, {}, {}};
+    // Header and directory are filled in at the end.
+    d.out.Reserve(sizeof(md::Header));
+    const std::uint32_t directoryRva = d.out.Reserve(kMaxStreams * sizeof(md::Directory));
+
+    WriteThreadList(d);
+    WriteModuleList(d);
+    CaptureCodeAroundPc(d);
+    if (dumpType & kDumpWithDataSegments) CaptureDataSegments(d);
+    WriteMemoryList(d);
+    WriteException(d);
+    WriteSystemInfo(d);
+    WriteMiscInfo(d);
+    WriteMemoryInfoList(d);
+    WriteText(d, md::kLinuxMapsStream, p.mapsText());
+    WriteText(d, md::kLinuxProcStatusStream, p.ReadProcFile("status"));
+    WriteText(d, md::kLinuxCpuInfoStream, CpuInfoText());
+    std::vector<md::MemoryDescriptor64> full;
+    if (dumpType & kDumpWithFullMemory) full = WriteMemory64List(d);
+
+    if (d.directory.size() > kMaxStreams) return FailureFromErrno(EOVERFLOW);
+    WriteHeaderAndDirectory(d, dumpType, directoryRva);
+    if (!WriteAll(fd, d.out.bytes().data(), d.out.bytes().size())) return FailureFromErrno(errno);
+    if (!WriteFullMemory(p, full, fd)) return FailureFromErrno(errno);
+    return {};
+}
+
 } // namespace
 
 Failure WriteMinidump(const CrashedProcess& p, std::uint32_t dumpType, int fd) {
     try {
-        Buffer out;
-        std::vector<Directory> dir;
-        const ExceptionInfo& ex = p.exception();
-        bool fullMemory = (dumpType & kDumpWithFullMemory) != 0;
-
-        // Header and directory are filled in at the end.
-        out.Reserve(32);
-        constexpr std::size_t kMaxStreams = 12;
-        std::uint32_t dirRva = out.Reserve(kMaxStreams * 12);
-
-        std::vector<MemoryRange> memory;
-
-        // Threads. The crashed thread's registers come from the ucontext: ptrace
-        // would show it inside the signal handler.
-        const auto& threads = p.threads();
-        std::uint32_t threadList = out.Reserve(4 + threads.size() * 48);
-        out.Put<std::uint32_t>(threadList, static_cast<std::uint32_t>(threads.size()));
-        std::uint32_t crashedContextRva = 0, crashedContextSize = 0;
-        for (std::size_t i = 0; i < threads.size(); ++i) {
-            const ThreadInfo& t = threads[i];
-            const ThreadContext* ctx = t.hasContext ? &t.context : nullptr;
-            if (ex.present && t.tid == ex.threadId) ctx = &ex.context;
-            std::uint32_t entry = threadList + 4 + static_cast<std::uint32_t>(i) * 48;
-            out.Put<std::uint32_t>(entry, static_cast<std::uint32_t>(t.tid));
-            if (ctx == nullptr) continue;
-            std::uint32_t ctxRva = out.Append(ctx->raw.data(), ctx->raw.size(), 16);
-            out.Put<std::uint32_t>(entry + 40, static_cast<std::uint32_t>(ctx->raw.size()));
-            out.Put<std::uint32_t>(entry + 44, ctxRva);
-            if (ex.present && t.tid == ex.threadId) {
-                crashedContextRva = ctxRva;
-                crashedContextSize = static_cast<std::uint32_t>(ctx->raw.size());
-            }
-            MemoryRange stack;
-            if (CaptureStack(p, out, ctx->sp, &stack)) {
-                out.Put<std::uint64_t>(entry + 24, stack.start);
-                out.Put<std::uint32_t>(entry + 32, stack.where.size);
-                out.Put<std::uint32_t>(entry + 36, stack.where.rva);
-                memory.push_back(stack);
-            }
-        }
-        dir.push_back({kThreadListStream, 4 + static_cast<std::uint32_t>(threads.size()) * 48, threadList});
-        // The crashed thread's context when it was not among the stopped threads.
-        if (ex.present && crashedContextRva == 0) {
-            crashedContextRva = out.Append(ex.context.raw.data(), ex.context.raw.size(), 16);
-            crashedContextSize = static_cast<std::uint32_t>(ex.context.raw.size());
-        }
-
-        // Modules, with build ids in 'BpEL' CodeView records.
-        const auto& modules = p.modules();
-        std::uint32_t moduleList = out.Reserve(4 + modules.size() * 108);
-        out.Put<std::uint32_t>(moduleList, static_cast<std::uint32_t>(modules.size()));
-        for (std::size_t i = 0; i < modules.size(); ++i) {
-            const ModuleInfo& m = modules[i];
-            std::uint32_t e = moduleList + 4 + static_cast<std::uint32_t>(i) * 108;
-            out.Put<std::uint64_t>(e, m.base);
-            out.Put<std::uint32_t>(e + 8, static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu)));
-            std::uint32_t name = out.AppendString(ModuleName(m.path, m.identity));
-            out.Put<std::uint32_t>(e + 20, name);
-            if (m.identity.hasVersion) {
-                std::uint32_t hi = (std::uint32_t{m.identity.version[0]} << 16) | m.identity.version[1];
-                std::uint32_t lo = (std::uint32_t{m.identity.version[2]} << 16) | m.identity.version[3];
-                out.Put<std::uint32_t>(e + 24, 0xFEEF04BD);
-                out.Put<std::uint32_t>(e + 28, 0x00010000);
-                out.Put<std::uint32_t>(e + 32, hi);
-                out.Put<std::uint32_t>(e + 36, lo);
-                out.Put<std::uint32_t>(e + 40, hi);
-                out.Put<std::uint32_t>(e + 44, lo);
-            }
-            if (!m.identity.buildId.empty()) {
-                std::vector<std::uint8_t> cv(4 + m.identity.buildId.size());
-                std::uint32_t sig = 0x4270454C;
-                std::memcpy(cv.data(), &sig, 4);
-                std::memcpy(cv.data() + 4, m.identity.buildId.data(), m.identity.buildId.size());
-                std::uint32_t cvRva = out.Append(cv.data(), cv.size());
-                out.Put<std::uint32_t>(e + 76, static_cast<std::uint32_t>(cv.size()));
-                out.Put<std::uint32_t>(e + 80, cvRva);
-            }
-        }
-        dir.push_back({kModuleListStream, 4 + static_cast<std::uint32_t>(modules.size()) * 108, moduleList});
-
-        // Code around the crashing instruction.
-        if (ex.present && ex.context.pc != 0) {
-            std::uint64_t start = ex.context.pc >= kPcMemory / 2 ? ex.context.pc - kPcMemory / 2 : 0;
-            const MapEntry* m = p.MappingAt(ex.context.pc);
-            if (m != nullptr) {
-                start = std::max(start, m->start);
-                std::uint64_t end = std::min(start + kPcMemory, m->end);
-                MemoryRange code;
-                if (CaptureMemory(p, out, start, end - start, &code)) memory.push_back(code);
-            }
-        }
-        if (dumpType & kDumpWithDataSegments) {
-            const auto& maps = p.maps();
-            for (std::size_t i = 0; i < maps.size(); ++i) {
-                const MapEntry& m = maps[i];
-                if (m.perms.size() < 2 || m.perms[1] != 'w') continue;
-                // A module's own writable mapping, or the anonymous one right
-                // behind it: the part of .bss beyond the file's last page.
-                const bool file = !m.path.empty() && m.path[0] == '/';
-                const bool bss = m.path.empty() && i > 0 && maps[i - 1].end == m.start &&
-                                 !maps[i - 1].path.empty() && maps[i - 1].path[0] == '/' &&
-                                 maps[i - 1].perms.size() > 1 && maps[i - 1].perms[1] == 'w';
-                if (!file && !bss) continue;
-                if (m.end - m.start > (64u << 20)) continue;
-                MemoryRange data;
-                if (CaptureMemory(p, out, m.start, m.end - m.start, &data)) memory.push_back(data);
-            }
-        }
-        std::uint32_t memoryList = out.Reserve(4 + memory.size() * 16);
-        out.Put<std::uint32_t>(memoryList, static_cast<std::uint32_t>(memory.size()));
-        for (std::size_t i = 0; i < memory.size(); ++i) {
-            std::uint32_t e = memoryList + 4 + static_cast<std::uint32_t>(i) * 16;
-            out.Put<std::uint64_t>(e, memory[i].start);
-            out.Put<std::uint32_t>(e + 8, memory[i].where.size);
-            out.Put<std::uint32_t>(e + 12, memory[i].where.rva);
-        }
-        dir.push_back({kMemoryListStream, 4 + static_cast<std::uint32_t>(memory.size()) * 16, memoryList});
-
-        // Exception: code = signal number, flags = si_code, address = the fault
-        // address the kernel reported (the instruction for signals without one).
-        if (ex.present) {
-            std::uint32_t e = out.Reserve(168);
-            out.Put<std::uint32_t>(e, static_cast<std::uint32_t>(ex.threadId));
-            out.Put<std::uint32_t>(e + 8, static_cast<std::uint32_t>(ex.signalNumber));
-            out.Put<std::uint32_t>(e + 12, static_cast<std::uint32_t>(ex.signalCode));
-            bool hasFaultAddress = ex.signalNumber == 4 || ex.signalNumber == 5 || ex.signalNumber == 7 ||
-                                   ex.signalNumber == 8 || ex.signalNumber == 11;
-            out.Put<std::uint64_t>(e + 24, hasFaultAddress ? ex.faultAddress : ex.context.pc);
-            out.Put<std::uint32_t>(e + 160, crashedContextSize);
-            out.Put<std::uint32_t>(e + 164, crashedContextRva);
-            dir.push_back({kExceptionStream, 168, e});
-        }
-
-        // System information.
-        {
-            std::uint32_t s = out.Reserve(56);
-            out.Put<std::uint16_t>(s, MinidumpProcessorArchitecture());
-            long cpus = sysconf(_SC_NPROCESSORS_CONF);
-            out.Put<std::uint8_t>(s + 6, static_cast<std::uint8_t>(std::clamp<long>(cpus, 1, 255)));
-            utsname u{};
-            uname(&u);
-            unsigned major = 0, minor = 0, build = 0;
-            std::sscanf(u.release, "%u.%u.%u", &major, &minor, &build);
-            out.Put<std::uint32_t>(s + 8, major);
-            out.Put<std::uint32_t>(s + 12, minor);
-            out.Put<std::uint32_t>(s + 16, build);
-            out.Put<std::uint32_t>(s + 20, 0x8201);  // Linux
-            FillCpuInfo(out, s);
-            std::string csd = std::string(u.sysname) + " " + u.release + " " + u.version + " " + u.machine;
-            std::uint32_t csdRva = out.AppendString(csd);
-            out.Put<std::uint32_t>(s + 24, csdRva);
-            dir.push_back({kSystemInfoStream, 56, s});
-        }
-
-        // Misc info: process id and times; readers otherwise invent a pid.
-        {
-            std::uint32_t m = out.Reserve(24);
-            std::uint32_t created, user, kernel;
-            ProcessTimes(p, &created, &user, &kernel);
-            out.Put<std::uint32_t>(m, 24);
-            out.Put<std::uint32_t>(m + 4, 0x1 | 0x2);
-            out.Put<std::uint32_t>(m + 8, static_cast<std::uint32_t>(p.pid()));
-            out.Put<std::uint32_t>(m + 12, created);
-            out.Put<std::uint32_t>(m + 16, user);
-            out.Put<std::uint32_t>(m + 20, kernel);
-            dir.push_back({kMiscInfoStream, 24, m});
-        }
-
-        // Memory info: one entry per mapping.
-        {
-            const auto& maps = p.maps();
-            std::uint32_t l = out.Reserve(16 + maps.size() * 48, 8);
-            out.Put<std::uint32_t>(l, 16);
-            out.Put<std::uint32_t>(l + 4, 48);
-            out.Put<std::uint64_t>(l + 8, maps.size());
-            for (std::size_t i = 0; i < maps.size(); ++i) {
-                const MapEntry& m = maps[i];
-                std::uint32_t e = l + 16 + static_cast<std::uint32_t>(i) * 48;
-                std::uint32_t protect = ProtectionFromPerms(m.perms);
-                out.Put<std::uint64_t>(e, m.start);
-                out.Put<std::uint64_t>(e + 8, m.start);
-                out.Put<std::uint32_t>(e + 16, protect);
-                out.Put<std::uint64_t>(e + 24, m.end - m.start);
-                out.Put<std::uint32_t>(e + 32, 0x1000);
-                out.Put<std::uint32_t>(e + 36, protect);
-                out.Put<std::uint32_t>(e + 40, m.inode != 0 ? 0x1000000 : 0x20000);
-            }
-            dir.push_back({kMemoryInfoListStream, 16 + static_cast<std::uint32_t>(maps.size()) * 48, l});
-        }
-
-        // Linux texts that readers understand.
-        auto addText = [&](std::uint32_t type, const std::string& text) {
-            if (text.empty()) return;
-            std::uint32_t at = out.Append(text.data(), text.size());
-            dir.push_back({type, static_cast<std::uint32_t>(text.size()), at});
-        };
-        addText(kLinuxMapsStream, p.mapsText());
-        addText(kLinuxProcStatusStream, p.ReadProcFile("status"));
-        {
-            std::string cpuinfo;
-            std::ifstream in("/proc/cpuinfo");
-            std::ostringstream s;
-            s << in.rdbuf();
-            cpuinfo = s.str();
-            if (cpuinfo.size() > (1u << 20)) cpuinfo.resize(1u << 20);
-            addText(kLinuxCpuInfoStream, cpuinfo);
-        }
-
-        // Full memory: every readable range, in a Memory64List whose data
-        // follows the rest of the file.
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> full;
-        if (fullMemory) {
-            // Reservations of terabytes (sanitizer shadow memory, allocator
-            // arenas) are no data worth sending; the total stays bounded.
-            constexpr std::uint64_t kLargestRange = 1ull << 30, kMostMemory = 4ull << 30;
-            std::uint64_t total = 0;
-            for (const MapEntry& m : p.maps()) {
-                if (m.perms.empty() || m.perms[0] != 'r' || m.path == "[vvar]" || m.path == "[vsyscall]") continue;
-                std::uint64_t size = m.end - m.start;
-                if (size > kLargestRange || total + size > kMostMemory) continue;
-                total += size;
-                full.emplace_back(m.start, size);
-            }
-            std::uint32_t l = out.Reserve(16 + full.size() * 16, 8);
-            out.Put<std::uint64_t>(l, full.size());
-            for (std::size_t i = 0; i < full.size(); ++i) {
-                out.Put<std::uint64_t>(l + 16 + static_cast<std::uint32_t>(i) * 16, full[i].first);
-                out.Put<std::uint64_t>(l + 24 + static_cast<std::uint32_t>(i) * 16, full[i].second);
-            }
-            dir.push_back({kMemory64ListStream, 16 + static_cast<std::uint32_t>(full.size()) * 16, l});
-            out.Align(16);
-            out.Put<std::uint64_t>(l + 8, out.size());
-        }
-
-        if (dir.size() > kMaxStreams) return FailureFromErrno(EOVERFLOW);
-        out.Put<std::uint32_t>(0, 0x504D444D);  // "MDMP"
-        out.Put<std::uint32_t>(4, 0x0000A793);
-        out.Put<std::uint32_t>(8, static_cast<std::uint32_t>(dir.size()));
-        out.Put<std::uint32_t>(12, dirRva);
-        out.Put<std::uint32_t>(20, static_cast<std::uint32_t>(std::time(nullptr)));
-        out.Put<std::uint64_t>(24, dumpType);
-        for (std::size_t i = 0; i < dir.size(); ++i) {
-            std::uint32_t e = dirRva + static_cast<std::uint32_t>(i) * 12;
-            out.Put<std::uint32_t>(e, dir[i].type);
-            out.Put<std::uint32_t>(e + 4, dir[i].size);
-            out.Put<std::uint32_t>(e + 8, dir[i].rva);
-        }
-        if (!WriteAll(fd, out.bytes().data(), out.bytes().size())) return FailureFromErrno(errno);
-
-        // Ranges that cannot be read are written as zeros so that the offsets
-        // of the ranges behind them stay right.
-        std::vector<std::uint8_t> chunk;
-        for (const auto& [start, size] : full) {
-            for (std::uint64_t done = 0; done < size;) {
-                std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, 1u << 20));
-                chunk.assign(n, 0);
-                if (!p.ReadMemory(start + done, chunk.data(), n)) std::fill(chunk.begin(), chunk.end(), 0);
-                p.BlankPrivateData(start + done, chunk.data(), n);
-                if (!WriteAll(fd, chunk.data(), n)) return FailureFromErrno(errno);
-                done += n;
-            }
-        }
-        return {};
+        return WriteDump(p, dumpType, fd);
     } catch (const std::bad_alloc&) {
         return FailureFromErrno(ENOMEM);
     } catch (const std::exception&) {

@@ -99,6 +99,7 @@ class Comparison {
         MemoryInfo();
         Texts();
         Memory64();
+        for (const Dump* d : {&b_, &n_}) Alignment(*d);
     }
 
   private:
@@ -109,6 +110,30 @@ class Comparison {
     }
     static std::uint32_t Count(const Dump& d, std::uint32_t type) {
         return d.Record<md::ListHeader>(d.Rva(type)).count;
+    }
+
+    // Where records start: the directory and every stream on four bytes,
+    // the two lists with 64-bit counts on eight, contexts on sixteen.
+    static void Alignment(const Dump& d) {
+        SCOPED_TRACE("alignment");
+        EXPECT_EQ(d.Record<md::Header>(0).streamDirectoryRva % 4, 0u);
+        for (const auto& [type, where] : d.streams) {
+            const std::uint32_t align =
+                type == md::kMemoryInfoListStream || type == md::kMemory64ListStream ? 8 : 4;
+            EXPECT_EQ(where.second % align, 0u) << "stream " << type;
+        }
+        for (const auto& t : d.Threads()) {
+            EXPECT_EQ(t.contextRva % 16, 0u);
+            EXPECT_EQ(t.stackRva % 4, 0u);
+        }
+        EXPECT_EQ(Value(Stream<md::ExceptionStream>(d, md::kExceptionStream).threadContext.rva) % 16, 0u);
+        for (std::uint32_t i = 0; i < Count(d, md::kModuleListStream); ++i) {
+            const auto m = d.Entry<md::Module>(md::kModuleListStream, i);
+            EXPECT_EQ(Value(m.moduleNameRva) % 4, 0u);
+            EXPECT_EQ(Value(m.cvRecord.rva) % 4, 0u);
+        }
+        for (std::uint32_t i = 0; i < Count(d, md::kMemoryListStream); ++i)
+            EXPECT_EQ(Value(d.Entry<md::MemoryDescriptor>(md::kMemoryListStream, i).memory.rva) % 4, 0u);
     }
 
     void Header() {
