@@ -13,21 +13,6 @@ namespace ulmarro {
 constexpr std::uint32_t kDumpWithDataSegments = 0x1;  // writable data of every module
 constexpr std::uint32_t kDumpWithFullMemory = 0x2;    // every readable range (Memory64List)
 
-// Stream types written.
-enum MinidumpStream : std::uint32_t {
-    kThreadListStream = 3,
-    kModuleListStream = 4,
-    kMemoryListStream = 5,
-    kExceptionStream = 6,
-    kSystemInfoStream = 7,
-    kMemory64ListStream = 9,
-    kMiscInfoStream = 15,
-    kMemoryInfoListStream = 16,
-    kLinuxCpuInfoStream = 0x47670003,
-    kLinuxProcStatusStream = 0x47670004,
-    kLinuxMapsStream = 0x47670009,
-};
-
 // Writes a minidump of a suspended process to an open file descriptor. The
 // environment and the command line of the process are never written: they
 // often carry secrets (CrashedProcess::BlankPrivateData says how far that goes).

@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include "minidump_format.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -23,12 +25,7 @@
 namespace ulmarro {
 namespace {
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the minidump layouts below are little-endian");
-
-template <typename T>
-void Put(std::vector<std::uint8_t>& v, std::size_t offset, T value) {
-    std::memcpy(v.data() + offset, &value, sizeof value);
-}
+namespace md = minidump;
 
 template <typename T>
 T Get(const std::uint8_t* p, std::size_t offset) {
@@ -37,9 +34,18 @@ T Get(const std::uint8_t* p, std::size_t offset) {
     return value;
 }
 
+// The registers in the minidump's own context record.
+template <typename Context>
+ThreadContext ToThreadContext(const Context& record, std::uint64_t pc, std::uint64_t sp) {
+    ThreadContext c;
+    c.raw.resize(sizeof record);
+    std::memcpy(c.raw.data(), &record, sizeof record);
+    c.pc = pc;
+    c.sp = sp;
+    return c;
+}
+
 #if defined(__x86_64__)
-constexpr std::size_t kContextSize = 1232;
-constexpr std::uint32_t kContextAmd64 = 0x00100000;
 constexpr std::size_t kUcontextKernelPart = 304;  // up to and including the signal mask
 constexpr std::size_t kUcGregs = 40, kUcFpregs = 224;
 // The kernel's layout, which glibc's ucontext_t mirrors up to the signal mask.
@@ -47,48 +53,32 @@ static_assert(offsetof(ucontext_t, uc_mcontext.gregs) == kUcGregs);
 static_assert(offsetof(ucontext_t, uc_mcontext.fpregs) == kUcFpregs);
 static_assert(offsetof(ucontext_t, uc_sigmask) + 8 == kUcontextKernelPart);
 
-struct Amd64Registers {
-    std::uint64_t rax, rcx, rdx, rbx, rsp, rbp, rsi, rdi, r[8], rip;
-    std::uint32_t eflags;
-    std::uint16_t cs, ds, es, fs, gs, ss;
-};
-
-ThreadContext BuildContext(const Amd64Registers& r, const std::uint8_t* fxsave, bool segments) {
-    ThreadContext c;
-    c.raw.assign(kContextSize, 0);
-    std::uint32_t flags = kContextAmd64 | 0x1 | 0x2 | (segments ? 0x4 : 0) | (fxsave ? 0x8 : 0);
-    Put<std::uint32_t>(c.raw, 48, flags);
-    if (fxsave) Put<std::uint32_t>(c.raw, 52, Get<std::uint32_t>(fxsave, 24));
-    Put<std::uint16_t>(c.raw, 56, r.cs);
-    Put<std::uint16_t>(c.raw, 58, r.ds);
-    Put<std::uint16_t>(c.raw, 60, r.es);
-    Put<std::uint16_t>(c.raw, 62, r.fs);
-    Put<std::uint16_t>(c.raw, 64, r.gs);
-    Put<std::uint16_t>(c.raw, 66, r.ss);
-    Put<std::uint32_t>(c.raw, 68, r.eflags);
-    const std::uint64_t gp[] = {r.rax, r.rcx, r.rdx, r.rbx, r.rsp, r.rbp, r.rsi, r.rdi};
-    for (std::size_t i = 0; i < 8; ++i) Put<std::uint64_t>(c.raw, 120 + 8 * i, gp[i]);
-    for (std::size_t i = 0; i < 8; ++i) Put<std::uint64_t>(c.raw, 184 + 8 * i, r.r[i]);
-    Put<std::uint64_t>(c.raw, 248, r.rip);
-    if (fxsave) std::memcpy(c.raw.data() + 256, fxsave, 512);
-    c.pc = r.rip;
-    c.sp = r.rsp;
-    return c;
+// Completes a context whose registers are filled in: the flags and the
+// FXSAVE area (with MXCSR, which the record also keeps on its own).
+ThreadContext BuildContext(md::ContextAmd64& c, const std::uint8_t* fxsave, bool segments) {
+    c.contextFlags = md::kContextAmd64 | md::kContextControl | md::kContextInteger |
+                     (segments ? md::kContextSegments : 0) | (fxsave ? md::kContextFloatingPoint : 0);
+    if (fxsave) {
+        c.mxCsr = Get<std::uint32_t>(fxsave, 24);
+        std::memcpy(c.fxsave, fxsave, sizeof c.fxsave);
+    }
+    return ToThreadContext(c, c.rip, c.rsp);
 }
 
 ThreadContext ContextFromUcontext(const std::uint8_t* uc, const std::uint8_t* fxsave) {
     auto g = [&](int i) { return Get<std::uint64_t>(uc, kUcGregs + 8 * static_cast<std::size_t>(i)); };
-    Amd64Registers r{};
-    r.rax = g(REG_RAX); r.rcx = g(REG_RCX); r.rdx = g(REG_RDX); r.rbx = g(REG_RBX);
-    r.rsp = g(REG_RSP); r.rbp = g(REG_RBP); r.rsi = g(REG_RSI); r.rdi = g(REG_RDI);
-    for (int i = 0; i < 8; ++i) r.r[i] = g(REG_R8 + i);
-    r.rip = g(REG_RIP);
-    r.eflags = static_cast<std::uint32_t>(g(REG_EFL));
+    md::ContextAmd64 c{};
+    c.rax = g(REG_RAX); c.rcx = g(REG_RCX); c.rdx = g(REG_RDX); c.rbx = g(REG_RBX);
+    c.rsp = g(REG_RSP); c.rbp = g(REG_RBP); c.rsi = g(REG_RSI); c.rdi = g(REG_RDI);
+    c.r8 = g(REG_R8); c.r9 = g(REG_R9); c.r10 = g(REG_R10); c.r11 = g(REG_R11);
+    c.r12 = g(REG_R12); c.r13 = g(REG_R13); c.r14 = g(REG_R14); c.r15 = g(REG_R15);
+    c.rip = g(REG_RIP);
+    c.eflags = static_cast<std::uint32_t>(g(REG_EFL));
     std::uint64_t csgsfs = g(REG_CSGSFS);
-    r.cs = static_cast<std::uint16_t>(csgsfs & 0xFFFF);
-    r.gs = static_cast<std::uint16_t>((csgsfs >> 16) & 0xFFFF);
-    r.fs = static_cast<std::uint16_t>((csgsfs >> 32) & 0xFFFF);
-    return BuildContext(r, fxsave, false);
+    c.cs = static_cast<std::uint16_t>(csgsfs & 0xFFFF);
+    c.gs = static_cast<std::uint16_t>((csgsfs >> 16) & 0xFFFF);
+    c.fs = static_cast<std::uint16_t>((csgsfs >> 32) & 0xFFFF);
+    return BuildContext(c, fxsave, false);
 }
 
 bool ReadThreadContext(pid_t tid, ThreadContext* out) {
@@ -99,17 +89,17 @@ bool ReadThreadContext(pid_t tid, ThreadContext* out) {
     iovec fio{&fp, sizeof fp};
     bool haveFp = ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRFPREG), &fio) == 0 &&
                   fio.iov_len >= 512;
-    Amd64Registers r{};
-    r.rax = regs.rax; r.rcx = regs.rcx; r.rdx = regs.rdx; r.rbx = regs.rbx;
-    r.rsp = regs.rsp; r.rbp = regs.rbp; r.rsi = regs.rsi; r.rdi = regs.rdi;
-    r.r[0] = regs.r8; r.r[1] = regs.r9; r.r[2] = regs.r10; r.r[3] = regs.r11;
-    r.r[4] = regs.r12; r.r[5] = regs.r13; r.r[6] = regs.r14; r.r[7] = regs.r15;
-    r.rip = regs.rip;
-    r.eflags = static_cast<std::uint32_t>(regs.eflags);
-    r.cs = static_cast<std::uint16_t>(regs.cs); r.ds = static_cast<std::uint16_t>(regs.ds);
-    r.es = static_cast<std::uint16_t>(regs.es); r.fs = static_cast<std::uint16_t>(regs.fs);
-    r.gs = static_cast<std::uint16_t>(regs.gs); r.ss = static_cast<std::uint16_t>(regs.ss);
-    *out = BuildContext(r, haveFp ? reinterpret_cast<const std::uint8_t*>(&fp) : nullptr, true);
+    md::ContextAmd64 c{};
+    c.rax = regs.rax; c.rcx = regs.rcx; c.rdx = regs.rdx; c.rbx = regs.rbx;
+    c.rsp = regs.rsp; c.rbp = regs.rbp; c.rsi = regs.rsi; c.rdi = regs.rdi;
+    c.r8 = regs.r8; c.r9 = regs.r9; c.r10 = regs.r10; c.r11 = regs.r11;
+    c.r12 = regs.r12; c.r13 = regs.r13; c.r14 = regs.r14; c.r15 = regs.r15;
+    c.rip = regs.rip;
+    c.eflags = static_cast<std::uint32_t>(regs.eflags);
+    c.cs = static_cast<std::uint16_t>(regs.cs); c.ds = static_cast<std::uint16_t>(regs.ds);
+    c.es = static_cast<std::uint16_t>(regs.es); c.fs = static_cast<std::uint16_t>(regs.fs);
+    c.gs = static_cast<std::uint16_t>(regs.gs); c.ss = static_cast<std::uint16_t>(regs.ss);
+    *out = BuildContext(c, haveFp ? reinterpret_cast<const std::uint8_t*>(&fp) : nullptr, true);
     return true;
 }
 
@@ -124,8 +114,6 @@ bool ReadUcontext(const CrashedProcess& p, std::uint64_t address, ThreadContext*
 }
 
 #elif defined(__aarch64__)
-constexpr std::size_t kContextSize = 912;
-constexpr std::uint32_t kContextArm64 = 0x00400000;
 constexpr std::size_t kUcRegs = 184, kUcSp = 432, kUcPc = 440, kUcPstate = 448, kUcReserved = 464;
 constexpr std::uint32_t kFpsimdMagic = 0x46508001;
 // The kernel's layout, which glibc's ucontext_t mirrors for this part.
@@ -137,21 +125,19 @@ static_assert(offsetof(ucontext_t, uc_mcontext.__reserved) == kUcReserved);
 
 ThreadContext BuildContext(const std::uint64_t* x31, std::uint64_t sp, std::uint64_t pc, std::uint32_t pstate,
                            const std::uint8_t* vregs, std::uint32_t fpsr, std::uint32_t fpcr) {
-    ThreadContext c;
-    c.raw.assign(kContextSize, 0);
-    Put<std::uint32_t>(c.raw, 0, kContextArm64 | 0x1 | 0x2 | (vregs ? 0x4 : 0));
-    Put<std::uint32_t>(c.raw, 4, pstate);
-    for (std::size_t i = 0; i < 31; ++i) Put<std::uint64_t>(c.raw, 8 + 8 * i, x31[i]);
-    Put<std::uint64_t>(c.raw, 8 + 8 * 31, sp);
-    Put<std::uint64_t>(c.raw, 8 + 8 * 32, pc);
+    md::ContextArm64 c{};
+    c.contextFlags = md::kContextArm64 | md::kContextControl | md::kContextInteger |
+                     (vregs ? md::kContextArm64FloatingPoint : 0);
+    c.cpsr = pstate;
+    std::memcpy(c.x, x31, 31 * sizeof c.x[0]);
+    c.x[md::kArm64Sp] = sp;
+    c.x[md::kArm64Pc] = pc;
     if (vregs) {
-        std::memcpy(c.raw.data() + 272, vregs, 512);
-        Put<std::uint32_t>(c.raw, 784, fpcr);
-        Put<std::uint32_t>(c.raw, 788, fpsr);
+        std::memcpy(c.v, vregs, sizeof c.v);
+        c.fpcr = fpcr;
+        c.fpsr = fpsr;
     }
-    c.pc = pc;
-    c.sp = sp;
-    return c;
+    return ToThreadContext(c, pc, sp);
 }
 
 bool ReadThreadContext(pid_t tid, ThreadContext* out) {
@@ -231,11 +217,11 @@ Failure NoSuchThread() { return FailureWithText(0x80070006, std::strerror(ESRCH)
 
 std::uint16_t MinidumpProcessorArchitecture() {
 #if defined(__x86_64__)
-    return 9;
+    return md::kArchitectureAmd64;
 #elif defined(__aarch64__)
-    return 12;
+    return md::kArchitectureArm64;
 #else
-    return 0xFFFF;
+    return md::kArchitectureUnknown;
 #endif
 }
 
