@@ -238,7 +238,7 @@ public:
             text += " " + src + "," + dst;
             break;
         }
-        case kTrap: text += " #" + Hex2(op); break;
+        case kTrap: text += " " + Hex2(op); break;
         default: break;
         }
         return {static_cast<std::uint8_t>(static_cast<std::uint16_t>(p - address)), text};

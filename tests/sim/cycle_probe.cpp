@@ -1,9 +1,10 @@
 // Measures the cycles of single instructions for the cycle-count test:
 //   cycle_probe -m68hc12|-m68hc11 [-hcs] FILE.s19 ADDR...
-// For each address (hex) prints "ADDR MIN MAX": the fewest and most cycles
+// For each address (hex) prints "ADDR MIN MAX TEXT": the fewest and most cycles
 // the instruction there took over a set of register states (every N, Z, V,
 // C combination, S set and clear, a few accumulator values), so that both
-// outcomes of a branch are seen.
+// outcomes of a branch are seen; TEXT is the instruction as the simulator's
+// decoder writes it (the test assembles it again).
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/disasm.h"
 #include "core/machine.h"
 #include "core/srec.h"
 
@@ -67,6 +69,8 @@ int main(int argc, char** argv) {
     }
     m.GetBus().MapDevice(0x0000, 0xFFFF, &ram);
     Cpu& cpu = m.GetCpu();
+    const auto dis = MakeDisassembler(model);
+    const Disassembler::Reader peek = [&ram](std::uint16_t a) { return ram.bytes[a]; };
     for (; i < argc; ++i) {
         const auto addr = static_cast<std::uint16_t>(std::strtoul(argv[i], nullptr, 16));
         std::uint64_t lo = ~0ull, hi = 0;
@@ -88,7 +92,8 @@ int main(int argc, char** argv) {
                 hi = std::max(hi, cpu.cycles);
             }
         }
-        std::printf("%04X %llu %llu\n", addr, static_cast<unsigned long long>(lo), static_cast<unsigned long long>(hi));
+        std::printf("%04X %llu %llu %s\n", addr, static_cast<unsigned long long>(lo), static_cast<unsigned long long>(hi),
+                    dis->Decode(addr, peek).text.c_str());
     }
     return 0;
 }

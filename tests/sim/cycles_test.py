@@ -1,4 +1,4 @@
-"""Cycle counts: every instruction form is assembled with `qorb12 -lc` /
+"""Cycle counts and the simulator's decoder: every instruction form is assembled with `qorb12 -lc` /
 `qorb11 -lc`, and the cycles the simulator takes for it are compared with
 the count the listing prints. Branches are run both ways: the listing counts
 the taken case, the other case must take the manual's count. Forms whose
@@ -132,7 +132,18 @@ MANUAL11 = {
     r"^stop$": ((2, 2), "2 cycles, then the clocks stop (S clear) or nothing (S set)"),
 }
 
-LINE = re.compile(r"^\s*\d+:\s+([0-9A-F]{4}) [0-9A-F ]+?\s+\[([0-9A-F]{2})\]\s+(.*)$")
+LINE = re.compile(r"^\s*\d+:\s+([0-9A-F]{4}) ([0-9A-F ]+?)\s+\[([0-9A-F]{2})\]\s+(.*)$")
+
+
+def listing(path):
+    """(address, bytes as hex, cycles, source text) per instruction line."""
+    rows = []
+    with open(path) as f:
+        for line in f:
+            m = LINE.match(line)
+            if m:
+                rows.append((m.group(1), m.group(2).replace(" ", ""), int(m.group(3), 16), m.group(4).strip()))
+    return rows
 
 
 def check(args, cpu, hcs, forms, manual, work):
@@ -147,23 +158,33 @@ def check(args, cpu, hcs, forms, manual, work):
     p = subprocess.run(cmd, capture_output=True, text=True, cwd=work, timeout=60)
     if "0 error(s)" not in p.stdout:
         return ["%s failed:\n%s" % (" ".join(cmd), p.stdout)]
-    rows = []
-    with open(src[:-2] + ".lst") as f:
-        for line in f:
-            m = LINE.match(line)
-            if m:
-                rows.append((m.group(1), int(m.group(2), 16), m.group(3).strip()))
+    rows = listing(src[:-2] + ".lst")
     if len(rows) != len(forms):
         return ["%d listing lines for %d forms" % (len(rows), len(forms))]
     probe = [args.probe, "-m68hc12" if cpu == 12 else "-m68hc11"] + (["-hcs"] if hcs else [])
     p = subprocess.run(probe + [src[:-2] + ".s19"] + [r[0] for r in rows], capture_output=True, text=True,
                        timeout=120)
-    measured = {}
+    measured, decoded = {}, {}
     for line in p.stdout.splitlines():
-        a, lo, hi = line.split()
+        a, lo, hi, text = line.split(" ", 3)
         measured[a] = (int(lo), int(hi))
+        decoded[a] = text
     failures = []
-    for addr, listed, text in rows:
+    # The decoder's texts assembled again, in the same order from the same
+    # origin, give the same bytes.
+    again = src[:-2] + "_again.s"
+    with open(again, "w") as f:
+        f.write("\torg $2000\n\tfcb $FF,$FF\n\torg $4000\n")
+        for addr, _, _, _ in rows:
+            f.write("\t%s\n" % decoded[addr])
+    p = subprocess.run(cmd[:-1] + [again], capture_output=True, text=True, cwd=work, timeout=60)
+    if "0 error(s)" not in p.stdout:
+        failures.append("decoded texts do not assemble:\n" + p.stdout)
+    else:
+        for (addr, code, _, text), (_, code2, _, text2) in zip(rows, listing(again[:-2] + ".lst")):
+            if code != code2:
+                failures.append("%-24s %s decodes as %-24s %s" % (text, code, text2, code2))
+    for addr, _, listed, text in rows:
         lo, hi = measured[addr]
         rule = next((v for k, v in manual.items() if re.search(k, text)), None)
         if rule:
