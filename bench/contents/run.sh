@@ -27,8 +27,9 @@ libexec="$(qtpaths6 --query QT_HOST_LIBEXECS 2>/dev/null || echo /usr/lib/qt6/li
 "$libexec/moc" "$root/client/contents/contents_view.h" -o "$work/moc_contents_view.cpp"
 "$libexec/moc" "$root/client/contents/contents_dialog.h" -o "$work/moc_contents_dialog.cpp"
 # shellcheck disable=SC2046
-"$cxx" -std=c++17 -O2 -DNDEBUG -fPIC -I"$root/client/contents" -I"$root/tests/contents" \
-  "$root/bench/contents/contents_bench.cpp" "$root"/client/contents/{contents_view,contents_dialog,minidump_view}.cpp \
+"$cxx" -std=c++17 -O2 -DNDEBUG -fPIC -I"$root/client/contents" -I"$root/client" -I"$root/tests/contents" \
+  "$root/bench/contents/contents_bench.cpp" \
+  "$root"/client/contents/{contents_view,contents_dialog,minidump_view,dump_sections}.cpp \
   "$work"/moc_contents_{view,dialog}.cpp \
   $(pkg-config --cflags --libs Qt6Widgets Qt6Test) -o "$work/contents_bench"
 

@@ -9,8 +9,10 @@
 // against the mapped file before anything is read. A damaged or hostile dump
 // gives fewer sections or shorter blocks, never a crash.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +37,15 @@ class DumpBytes {
     std::uint16_t U16(std::uint64_t offset) const;
     std::uint32_t U32(std::uint64_t offset) const;
     std::uint64_t U64(std::uint64_t offset) const;
+    // A record of the dump's layout (core/minidump_format.h) at `offset`:
+    // the bytes of it that lie in the file, zeros for the rest.
+    template <typename T>
+    T Record(std::uint64_t offset) const {
+        T record{};
+        if (offset < size_)
+            std::memcpy(&record, data_ + offset, std::min<std::uint64_t>(sizeof record, size_ - offset));
+        return record;
+    }
     // A string of the dump (32-bit byte length, then UTF-16LE), as UTF-8.
     // Empty when the string does not lie in the file.
     std::string Utf16String(std::uint64_t offset) const;
@@ -58,20 +69,6 @@ struct MemoryBlock {
 // characters, control and non-ASCII bytes as ".". Addresses above 32 bits are
 // shown with 16 digits so that 64-bit processes keep their real addresses.
 std::string HexDumpLine(std::uint64_t address, const std::uint8_t* bytes, std::size_t count);
-
-// Minidump stream types read by the view.
-enum StreamType : std::uint32_t {
-    kThreadList = 3,
-    kModuleList = 4,
-    kMemoryList = 5,
-    kException = 6,
-    kSystemInfo = 7,
-    kThreadExList = 8,
-    kMemory64List = 9,
-};
-
-constexpr std::uint32_t kPlatformWin32Nt = 2;
-constexpr std::uint32_t kPlatformLinux = 0x8201;
 
 // Name of an exception code ("ACCESS_VIOLATION", ...), empty when unknown.
 // Dumps of Linux processes carry the signal number as the code and si_code
