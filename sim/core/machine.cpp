@@ -19,6 +19,7 @@ bool Machine::NothingCanWake() const {
 
 Halt Machine::Run(const RunLimits& limits) {
     bool pass = limits.passFirstStop;
+    cpu_->lastWasInstruction = false;
     for (;;) {
         events_.RunDue(cpu_->cycles);
         if (cpu_->cycles >= limits.maxCycles) return Halt::Deadline;
