@@ -263,9 +263,10 @@ class Contract(unittest.TestCase):
         ])
         status, out, err = self.r.program(12, NOP12 * 3, extra=("--trace", "--stop-at", "0x1001"))
         self.assertEqual((status, len(err.splitlines())), (0, 1))
-        # A wait that nothing ends: one line for the WAI, none after it.
-        wstatus, _, werr = self.r.program(12, b"\xCF\x30\x00\x3E", extra=("--trace",))
-        self.assertEqual((wstatus, [l[:4] for l in werr.splitlines()]), (5, ["1000", "1003"]))
+        # A wait that nothing ends (I clear, but no device): one line for the
+        # WAI, none after it.
+        wstatus, _, werr = self.r.program(12, b"\xCF\x30\x00\x10\xEF\x3E", extra=("--trace",))
+        self.assertEqual((wstatus, [l[:4] for l in werr.splitlines()]), (5, ["1000", "1003", "1005"]))
         # The trace and the plain run agree.
         status2, out2, _ = self.r.program(12, NOP12 * 3, extra=("--stop-at", "0x1001"))
         self.assertEqual((status, out), (status2, out2))
