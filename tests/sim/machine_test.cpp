@@ -171,3 +171,20 @@ TEST(Stepping, InterruptsTakeTheirVectorsByPriorityAndMasks) {
     EXPECT_EQ(m.GetBus().Peek(0x0800 - 2), 0x10); // return address $1001
     EXPECT_EQ(m.GetBus().Peek(0x0800 - 1), 0x01);
 }
+
+TEST(Stepping, ResetFetchesTheVectorAndMasksInterrupts) {
+    for (const CpuModel model : {CpuModel::Cpu12, CpuModel::Hcs12, CpuModel::Hc11}) {
+        Machine m(model);
+        Load(m, 0xFFFE, {0x12, 0x34});
+        Cpu& cpu = m.GetCpu();
+        cpu.regs.a = 0x55;
+        cpu.regs.ccr = 0x00;
+        cpu.cycles = 7;
+        cpu.Reset();
+        EXPECT_EQ(cpu.regs.pc, 0x1234);
+        EXPECT_EQ(cpu.regs.ccr, 0xD0);
+        EXPECT_EQ(cpu.regs.a, 0);
+        EXPECT_EQ(cpu.cycles, 7u); // the reset costs no cycles
+        EXPECT_EQ(cpu.state, RunState::Running);
+    }
+}
