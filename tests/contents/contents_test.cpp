@@ -232,32 +232,25 @@ TEST(Hostile, TruncatedAndLyingDumpsGivePartialLists) {
     // Lying counts: a thread list claiming 2^32-1 entries, a 64-bit memory
     // list claiming 2^64-1 ranges of 2^64-1 bytes, a module whose name
     // length runs past the end, a stack and a context beyond the file.
+    namespace md = dumptest::md;
     dumptest::Builder b;
-    std::uint32_t threads = b.Reserve(4 + 48);
-    b.Put<std::uint32_t>(threads, 0xFFFFFFFF);
-    b.Put<std::uint32_t>(threads + 4, 7);
-    b.Put<std::uint64_t>(threads + 4 + 24, 0x1000);
-    b.Put<std::uint32_t>(threads + 4 + 32, 0xFFFFFFF0); // stack size
-    b.Put<std::uint32_t>(threads + 4 + 36, 40);         // stack data from offset 40: clipped to the file
-    b.Put<std::uint32_t>(threads + 4 + 40, 716);
-    b.Put<std::uint32_t>(threads + 4 + 44, 0xFFFFFF00); // context beyond the file
-    b.Stream(3, threads, 4 + 48);
-    std::uint32_t m64 = b.Reserve(16 + 32);
-    b.Put<std::uint64_t>(m64, ~0ull);
-    b.Put<std::uint64_t>(m64 + 8, 0);
-    b.Put<std::uint64_t>(m64 + 16, 0x5000);
-    b.Put<std::uint64_t>(m64 + 24, ~0ull);
-    b.Put<std::uint64_t>(m64 + 32, 0x6000);
-    b.Put<std::uint64_t>(m64 + 40, 16);
-    b.Stream(9, m64, 48);
+    md::Thread lying{};
+    lying.threadId = 7;
+    lying.stack = {0x1000, {0xFFFFFFF0, 40}}; // stack data from offset 40: clipped to the file
+    lying.threadContext = {716, 0xFFFFFF00};  // context beyond the file
+    b.Stream(md::kThreadListStream, b.List(md::ListHeader{0xFFFFFFFF}, std::vector<md::Thread>{lying}),
+             sizeof(md::ListHeader) + sizeof lying);
+    const std::vector<md::MemoryDescriptor64> ranges{{0x5000, ~0ull}, {0x6000, 16}};
+    b.Stream(md::kMemory64ListStream, b.List(md::Memory64ListHeader{~0ull, 0}, ranges),
+             sizeof(md::Memory64ListHeader) + 2 * sizeof(md::MemoryDescriptor64));
     std::uint32_t name = b.Reserve(8);
-    b.Put<std::uint32_t>(name, 0x7FFFFFFF);
-    std::uint32_t modules = b.Reserve(4 + 108);
-    b.Put<std::uint32_t>(modules, 1);
-    b.Put<std::uint32_t>(modules + 4 + 20, name);
-    b.Stream(4, modules, 4 + 108);
-    b.Stream(6, 0xFFFFFFF0, 168); // exception stream beyond the file
-    b.Stream(7, modules, 20);     // system stream too short
+    b.Put(name, md::StringHeader{0x7FFFFFFF});
+    md::Module module{};
+    module.moduleNameRva = name;
+    std::uint32_t modules = b.List(md::ListHeader{1}, std::vector<md::Module>{module});
+    b.Stream(md::kModuleListStream, modules, sizeof(md::ListHeader) + sizeof module);
+    b.Stream(md::kExceptionStream, 0xFFFFFFF0, sizeof(md::ExceptionStream)); // beyond the file
+    b.Stream(md::kSystemInfoStream, modules, 20);                            // too short
     auto bad = b.Finish();
     SectionList s;
     s.Build(bad.data(), bad.size());

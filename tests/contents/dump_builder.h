@@ -1,8 +1,11 @@
 #pragma once
 
-// Builds minidumps byte by byte for the contents view's tests: streams of
-// any shape, including the ones our writer never produces (extended thread
-// list, 64-bit memory list, x86 contexts, Windows system information).
+// Builds minidumps for the contents view's tests out of the records of the
+// shared layout (core/minidump_format.h): streams of any shape, including
+// the ones our writer never produces (extended thread list, 64-bit memory
+// list, x86 contexts, Windows system information).
+
+#include "core/minidump_format.h"
 
 #include <cstdint>
 #include <cstring>
@@ -11,9 +14,11 @@
 
 namespace dumptest {
 
+namespace md = ulmarro::minidump;
+
 class Builder {
   public:
-    Builder() { bytes_.resize(32); }
+    Builder() { bytes_.resize(sizeof(md::Header)); }
 
     std::uint32_t size() const { return static_cast<std::uint32_t>(bytes_.size()); }
     std::vector<std::uint8_t>& bytes() { return bytes_; }
@@ -29,66 +34,75 @@ class Builder {
         if (n) std::memcpy(bytes_.data() + at, data, n);
         return at;
     }
-    template <class T> void Put(std::uint32_t at, T value) {
-        for (std::size_t i = 0; i < sizeof(T); ++i)
-            bytes_[at + i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * i));
+    // A value or a record at a place already reserved.
+    template <class T> void Put(std::uint32_t at, const T& value) {
+        std::memcpy(bytes_.data() + at, &value, sizeof value);
+    }
+    // A record and the list of records after it.
+    template <class Header, class T> std::uint32_t List(const Header& header, const std::vector<T>& entries) {
+        std::uint32_t at = Reserve(sizeof header + sizeof(T) * entries.size());
+        Put(at, header);
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            Put(at + static_cast<std::uint32_t>(sizeof header + sizeof(T) * i), entries[i]);
+        return at;
     }
     // A dump string: byte length, UTF-16LE (ASCII only here), terminator.
     std::uint32_t String(const std::string& s) {
-        std::uint32_t at = Reserve(4 + 2 * s.size() + 2);
-        Put<std::uint32_t>(at, static_cast<std::uint32_t>(2 * s.size()));
+        std::uint32_t at = Reserve(sizeof(md::StringHeader) + 2 * s.size() + 2);
+        Put(at, md::StringHeader{static_cast<std::uint32_t>(2 * s.size())});
         for (std::size_t i = 0; i < s.size(); ++i)
             Put<std::uint16_t>(at + 4 + 2 * static_cast<std::uint32_t>(i), static_cast<unsigned char>(s[i]));
         return at;
     }
     void Stream(std::uint32_t type, std::uint32_t rva, std::uint32_t size) {
-        streams_.push_back({type, size, rva});
+        streams_.push_back({type, {size, rva}});
     }
 
     // Writes the header and the directory; returns the finished file.
     std::vector<std::uint8_t> Finish() {
-        std::uint32_t dir = Reserve(12 * streams_.size());
-        for (std::size_t i = 0; i < streams_.size(); ++i) {
-            std::uint32_t e = dir + 12 * static_cast<std::uint32_t>(i);
-            Put<std::uint32_t>(e, streams_[i].type);
-            Put<std::uint32_t>(e + 4, streams_[i].size);
-            Put<std::uint32_t>(e + 8, streams_[i].rva);
-        }
-        Put<std::uint32_t>(0, 0x504D444D);
-        Put<std::uint32_t>(4, 0xA793);
-        Put<std::uint32_t>(8, static_cast<std::uint32_t>(streams_.size()));
-        Put<std::uint32_t>(12, dir);
+        const std::uint32_t directory = Reserve(sizeof(md::Directory) * streams_.size());
+        for (std::size_t i = 0; i < streams_.size(); ++i)
+            Put(directory + static_cast<std::uint32_t>(sizeof(md::Directory) * i), streams_[i]);
+        md::Header header{};
+        header.signature = md::kSignature;
+        header.version = md::kVersion;
+        header.streamCount = static_cast<std::uint32_t>(streams_.size());
+        header.streamDirectoryRva = directory;
+        Put(0, header);
         return bytes_;
     }
 
     // --- Stream helpers ----------------------------------------------------
 
     void Exception(std::uint32_t code, std::uint32_t flags, std::uint64_t record, std::uint64_t address) {
-        std::uint32_t e = Reserve(168);
-        Put<std::uint32_t>(e, 1234);
-        Put<std::uint32_t>(e + 8, code);
-        Put<std::uint32_t>(e + 12, flags);
-        Put<std::uint64_t>(e + 16, record);
-        Put<std::uint64_t>(e + 24, address);
-        Stream(6, e, 168);
+        md::ExceptionStream e{};
+        e.threadId = 1234;
+        e.exceptionRecord.exceptionCode = code;
+        e.exceptionRecord.exceptionFlags = flags;
+        e.exceptionRecord.exceptionRecord = record;
+        e.exceptionRecord.exceptionAddress = address;
+        std::uint32_t at = Reserve(sizeof e);
+        Put(at, e);
+        Stream(md::kExceptionStream, at, sizeof e);
     }
 
     void System(std::uint32_t platform, std::uint32_t major, std::uint32_t minor, std::uint32_t build,
                 const std::string& servicePack) {
-        std::uint32_t csd = String(servicePack);
-        std::uint32_t s = Reserve(56);
-        Put<std::uint32_t>(s + 8, major);
-        Put<std::uint32_t>(s + 12, minor);
-        Put<std::uint32_t>(s + 16, build);
-        Put<std::uint32_t>(s + 20, platform);
-        Put<std::uint32_t>(s + 24, csd);
-        Put<std::uint32_t>(s + 32, 0x756E6547); // "GenuineIntel"
-        Put<std::uint32_t>(s + 36, 0x49656E69);
-        Put<std::uint32_t>(s + 40, 0x6C65746E);
-        Put<std::uint32_t>(s + 44, 0x000306A9);
-        Put<std::uint32_t>(s + 48, 0xBFEBFBFF);
-        Put<std::uint32_t>(s + 52, 0x28100800);
-        Stream(7, s, 56);
+        md::SystemInfo s{};
+        s.majorVersion = major;
+        s.minorVersion = minor;
+        s.buildNumber = build;
+        s.platformId = platform;
+        s.csdVersionRva = String(servicePack);
+        s.cpu.vendorId[0] = 0x756E6547; // "GenuineIntel"
+        s.cpu.vendorId[1] = 0x49656E69;
+        s.cpu.vendorId[2] = 0x6C65746E;
+        s.cpu.versionInformation = 0x000306A9;
+        s.cpu.featureInformation = 0xBFEBFBFF;
+        s.cpu.amdExtendedCpuFeatures = 0x28100800;
+        std::uint32_t at = Reserve(sizeof s);
+        Put(at, s);
+        Stream(md::kSystemInfoStream, at, sizeof s);
     }
 
     struct Module {
@@ -97,44 +111,44 @@ class Builder {
         std::uint32_t size, checksum, stamp, fileHi, fileLo, productHi, productLo;
     };
     void Modules(const std::vector<Module>& modules) {
-        std::vector<std::uint32_t> names;
-        for (const auto& m : modules)
-            names.push_back(String(m.name));
-        std::uint32_t list = Reserve(4 + 108 * modules.size());
-        Put<std::uint32_t>(list, static_cast<std::uint32_t>(modules.size()));
-        for (std::size_t i = 0; i < modules.size(); ++i) {
-            const Module& m = modules[i];
-            std::uint32_t e = list + 4 + 108 * static_cast<std::uint32_t>(i);
-            Put<std::uint64_t>(e, m.base);
-            Put<std::uint32_t>(e + 8, m.size);
-            Put<std::uint32_t>(e + 12, m.checksum);
-            Put<std::uint32_t>(e + 16, m.stamp);
-            Put<std::uint32_t>(e + 20, names[i]);
-            Put<std::uint32_t>(e + 24, 0xFEEF04BD);
-            Put<std::uint32_t>(e + 32, m.fileHi);
-            Put<std::uint32_t>(e + 36, m.fileLo);
-            Put<std::uint32_t>(e + 40, m.productHi);
-            Put<std::uint32_t>(e + 44, m.productLo);
+        std::vector<md::Module> records;
+        for (const auto& m : modules) {
+            md::Module r{};
+            r.moduleNameRva = String(m.name);
+            r.baseOfImage = m.base;
+            r.sizeOfImage = m.size;
+            r.checksum = m.checksum;
+            r.timeDateStamp = m.stamp;
+            r.versionInfo.signature = md::kFixedFileInfoSignature;
+            r.versionInfo.fileVersionHi = m.fileHi;
+            r.versionInfo.fileVersionLo = m.fileLo;
+            r.versionInfo.productVersionHi = m.productHi;
+            r.versionInfo.productVersionLo = m.productLo;
+            records.push_back(r);
         }
-        Stream(4, list, 4 + 108 * static_cast<std::uint32_t>(modules.size()));
+        const auto count = static_cast<std::uint32_t>(records.size());
+        Stream(md::kModuleListStream, List(md::ListHeader{count}, records),
+               sizeof(md::ListHeader) + sizeof(md::Module) * count);
     }
 
     // An x86 context whose general registers are 0x11111111 * n in the
     // order eax, ebx, ecx, edx, esi, edi, ebp, eip, esp; segments cs=0x1B,
     // ss=0x23, ds=0x2B, es=0x33, fs=0x3B, gs=0x43.
     std::uint32_t X86Context() {
-        std::uint32_t c = Reserve(716);
-        Put<std::uint32_t>(c, 0x0001003F);
-        const unsigned offsets[] = {176, 164, 172, 168, 160, 156, 180, 184, 196};
+        md::ContextX86 c{};
+        c.contextFlags = 0x0001003F;
+        std::uint32_t* registers[] = {&c.eax, &c.ebx, &c.ecx, &c.edx, &c.esi, &c.edi, &c.ebp, &c.eip, &c.esp};
         for (unsigned i = 0; i < 9; ++i)
-            Put<std::uint32_t>(c + offsets[i], 0x11111111u * (i + 1));
-        Put<std::uint32_t>(c + 188, 0x1B);
-        Put<std::uint32_t>(c + 200, 0x23);
-        Put<std::uint32_t>(c + 152, 0x2B);
-        Put<std::uint32_t>(c + 148, 0x33);
-        Put<std::uint32_t>(c + 144, 0x3B);
-        Put<std::uint32_t>(c + 140, 0x43);
-        return c;
+            *registers[i] = 0x11111111u * (i + 1);
+        c.cs = 0x1B;
+        c.ss = 0x23;
+        c.ds = 0x2B;
+        c.es = 0x33;
+        c.fs = 0x3B;
+        c.gs = 0x43;
+        std::uint32_t at = Reserve(sizeof c);
+        Put(at, c);
+        return at;
     }
 
     struct Thread {
@@ -145,27 +159,29 @@ class Builder {
     };
     // Threads of stream 3 (extended = false) or 8 (true), each with an x86 context.
     void Threads(const std::vector<Thread>& threads, bool extended) {
-        std::vector<std::uint32_t> stacks, contexts;
+        std::vector<md::ThreadEx> records;
         for (const auto& t : threads) {
-            stacks.push_back(Append(t.stack.data(), t.stack.size()));
-            contexts.push_back(X86Context());
+            md::ThreadEx r{};
+            r.thread.threadId = t.id;
+            r.thread.suspendCount = t.suspend;
+            r.thread.priorityClass = t.priorityClass;
+            r.thread.priority = t.priority;
+            r.thread.stack.startOfMemoryRange = t.stackStart;
+            r.thread.stack.memory.dataSize = static_cast<std::uint32_t>(t.stack.size());
+            r.thread.stack.memory.rva = Append(t.stack.data(), t.stack.size());
+            r.thread.threadContext = {sizeof(md::ContextX86), X86Context()};
+            records.push_back(r);
         }
-        const std::uint32_t entry = extended ? 64 : 48;
-        std::uint32_t list = Reserve(4 + entry * threads.size());
-        Put<std::uint32_t>(list, static_cast<std::uint32_t>(threads.size()));
-        for (std::size_t i = 0; i < threads.size(); ++i) {
-            std::uint32_t e = list + 4 + entry * static_cast<std::uint32_t>(i);
-            Put<std::uint32_t>(e, threads[i].id);
-            Put<std::uint32_t>(e + 4, threads[i].suspend);
-            Put<std::uint32_t>(e + 8, threads[i].priorityClass);
-            Put<std::uint32_t>(e + 12, threads[i].priority);
-            Put<std::uint64_t>(e + 24, threads[i].stackStart);
-            Put<std::uint32_t>(e + 32, static_cast<std::uint32_t>(threads[i].stack.size()));
-            Put<std::uint32_t>(e + 36, stacks[i]);
-            Put<std::uint32_t>(e + 40, 716);
-            Put<std::uint32_t>(e + 44, contexts[i]);
+        const auto count = static_cast<std::uint32_t>(records.size());
+        if (extended) {
+            Stream(md::kThreadExListStream, List(md::ListHeader{count}, records),
+                   sizeof(md::ListHeader) + sizeof(md::ThreadEx) * count);
+            return;
         }
-        Stream(extended ? 8 : 3, list, 4 + entry * static_cast<std::uint32_t>(threads.size()));
+        std::vector<md::Thread> plain;
+        for (const auto& r : records) plain.push_back(r.thread);
+        Stream(md::kThreadListStream, List(md::ListHeader{count}, plain),
+               sizeof(md::ListHeader) + sizeof(md::Thread) * count);
     }
 
     struct Range {
@@ -173,34 +189,24 @@ class Builder {
         std::vector<std::uint8_t> bytes;
     };
     void MemoryList(const std::vector<Range>& ranges) {
-        std::vector<std::uint32_t> data;
+        std::vector<md::MemoryDescriptor> records;
         for (const auto& r : ranges)
-            data.push_back(Append(r.bytes.data(), r.bytes.size()));
-        std::uint32_t list = Reserve(4 + 16 * ranges.size());
-        Put<std::uint32_t>(list, static_cast<std::uint32_t>(ranges.size()));
-        for (std::size_t i = 0; i < ranges.size(); ++i) {
-            std::uint32_t e = list + 4 + 16 * static_cast<std::uint32_t>(i);
-            Put<std::uint64_t>(e, ranges[i].start);
-            Put<std::uint32_t>(e + 8, static_cast<std::uint32_t>(ranges[i].bytes.size()));
-            Put<std::uint32_t>(e + 12, data[i]);
-        }
-        Stream(5, list, 4 + 16 * static_cast<std::uint32_t>(ranges.size()));
+            records.push_back({r.start, {static_cast<std::uint32_t>(r.bytes.size()), Append(r.bytes.data(), r.bytes.size())}});
+        const auto count = static_cast<std::uint32_t>(records.size());
+        Stream(md::kMemoryListStream, List(md::ListHeader{count}, records),
+               sizeof(md::ListHeader) + sizeof(md::MemoryDescriptor) * count);
     }
     // The ranges' bytes back to back, as the 64-bit list keeps them.
     void Memory64List(const std::vector<Range>& ranges) {
-        std::uint32_t list = Reserve(16 + 16 * ranges.size());
+        std::vector<md::MemoryDescriptor64> records;
+        for (const auto& r : ranges) records.push_back({r.start, r.bytes.size()});
+        std::uint32_t list = List(md::Memory64ListHeader{ranges.size(), 0}, records);
         Align();
-        std::uint32_t base = size();
+        Put(list + offsetof(md::Memory64ListHeader, baseRva), std::uint64_t{size()});
         for (const auto& r : ranges)
             bytes_.insert(bytes_.end(), r.bytes.begin(), r.bytes.end());
-        Put<std::uint64_t>(list, ranges.size());
-        Put<std::uint64_t>(list + 8, base);
-        for (std::size_t i = 0; i < ranges.size(); ++i) {
-            std::uint32_t e = list + 16 + 16 * static_cast<std::uint32_t>(i);
-            Put<std::uint64_t>(e, ranges[i].start);
-            Put<std::uint64_t>(e + 8, ranges[i].bytes.size());
-        }
-        Stream(9, list, 16 + 16 * static_cast<std::uint32_t>(ranges.size()));
+        Stream(md::kMemory64ListStream, list,
+               static_cast<std::uint32_t>(sizeof(md::Memory64ListHeader) + sizeof(md::MemoryDescriptor64) * ranges.size()));
     }
 
   private:
@@ -208,11 +214,8 @@ class Builder {
         while (bytes_.size() % 4)
             bytes_.push_back(0);
     }
-    struct Entry {
-        std::uint32_t type, size, rva;
-    };
     std::vector<std::uint8_t> bytes_;
-    std::vector<Entry> streams_;
+    std::vector<md::Directory> streams_;
 };
 
 // A small dump that claims `lines` lines (at least 2) in the contents view:
@@ -243,15 +246,11 @@ struct ClaimingDump {
         std::vector<std::uint8_t> data(kData);
         for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i % 251);
         const std::uint32_t at = b.Append(data.data(), data.size());
-        const std::uint32_t list = b.Reserve(4 + 16 * sizes.size());
-        b.Put<std::uint32_t>(list, static_cast<std::uint32_t>(sizes.size()));
-        for (std::size_t r = 0; r < sizes.size(); ++r) {
-            const std::uint32_t e = list + 4 + 16 * static_cast<std::uint32_t>(r);
-            b.Put<std::uint64_t>(e, Address(r, 0));
-            b.Put<std::uint32_t>(e + 8, sizes[r]);
-            b.Put<std::uint32_t>(e + 12, at);
-        }
-        b.Stream(5, list, 4 + 16 * static_cast<std::uint32_t>(sizes.size()));
+        std::vector<md::MemoryDescriptor> ranges;
+        for (std::size_t r = 0; r < sizes.size(); ++r) ranges.push_back({Address(r, 0), {sizes[r], at}});
+        const auto count = static_cast<std::uint32_t>(ranges.size());
+        b.Stream(md::kMemoryListStream, b.List(md::ListHeader{count}, ranges),
+                 sizeof(md::ListHeader) + sizeof(md::MemoryDescriptor) * count);
         bytes = b.Finish();
         dataSize = kData;
     }
