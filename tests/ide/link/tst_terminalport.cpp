@@ -74,15 +74,6 @@ struct Messages {
     ~Messages() { SetMessageResponder({}); }
 };
 
-bool WaitUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(kPatienceMs);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        QTest::qSleep(2);
-    }
-    return done();
-}
-
 }  // namespace
 
 class TestTerminalPort : public QObject {

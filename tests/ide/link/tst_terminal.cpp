@@ -55,26 +55,13 @@ void TypeEuro(QWidget* target) {
     QApplication::sendEvent(target, &press);
 }
 
-bool WaitUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(kPatienceMs);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents();
-        QTest::qSleep(2);
-    }
-    return done();
-}
-
 }  // namespace
 
-class TestTerminal : public QObject {
+class TestTerminal : public QObject, AppFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<COxbrinApp> app_;
     std::unique_ptr<PtyPair> pty_;
 
-    CMainFrame* Frame() { return app_->MainFrame(); }
     CTerminalPort& Port() { return app_->TerminalPort(); }
     CTerminalPane* Pane() { return qobject_cast<CTerminalPane*>(Frame()->TerminalPane()); }
     QString PaneText() {
@@ -88,19 +75,16 @@ class TestTerminal : public QObject {
 
 private slots:
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<Prompts>();
+        Prepare();
         pty_ = std::make_unique<PtyPair>();
-        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
-        QVERIFY(app_->InitInstance({}));
+        QVERIFY(Start());
         Port().m_strPort = pty_->slave;
         Settle();
     }
     void cleanup() {
         app_.reset();
         pty_.reset();
-        prompts_.reset();
-        dir_.reset();
+        Finish();
     }
 
     void connectedCommandOpensAndClosesThePort() {

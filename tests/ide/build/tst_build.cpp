@@ -70,23 +70,12 @@ const char* const kAwkwardNames[] = {
 
 }  // namespace
 
-class TestBuild : public QObject {
+class TestBuild : public QObject, AppFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<COxbrinApp> app_;
-
-    CMainFrame* Frame() { return app_->MainFrame(); }
     COutputPane* Output() { return qobject_cast<COutputPane*>(Frame()->OutputPane()); }
     QString OutputText() { return Output()->Control()->toPlainText(); }
     CBuildRunner* Runner() { return app_->ToolRunner(); }
-
-    QString MakeFile(const QString& name, const QByteArray& text) {
-        const QString path = dir_->filePath(name);
-        WriteAll(path, text);
-        return path;
-    }
 
     // Runs a build command and waits until the tool has ended and its exit
     // line is in the pane; returns the exit code.
@@ -119,18 +108,11 @@ private slots:
     }
 
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<Prompts>();
-        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
-        QVERIFY(app_->InitInstance({}));
-        Settle();
+        Prepare();
+        QVERIFY(Start());
     }
 
-    void cleanup() {
-        app_.reset();
-        prompts_.reset();
-        dir_.reset();
-    }
+    void cleanup() { Finish(); }
 
     void commandLineAndModeNumber() {
         SettingsBlock s;

@@ -11,9 +11,11 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QString>
+#include <QTest>
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <unistd.h>
 
@@ -21,6 +23,17 @@ namespace oxbrin::test {
 
 // Long enough only to turn a broken port into a failure instead of a hang.
 inline constexpr int kPatienceMs = 20000;
+
+// Runs the event loop until `done` holds or the patience runs out; whether
+// it holds.
+inline bool WaitUntil(const std::function<bool()>& done) {
+    QDeadlineTimer deadline(kPatienceMs);
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents();
+        QTest::qSleep(2);
+    }
+    return done();
+}
 
 struct PtyPair {
     int master = -1;

@@ -38,17 +38,11 @@ const QColor kBlack(Qt::black);
 
 }  // namespace
 
-class TestEditor : public QObject {
+class TestEditor : public QObject, AppFixture {
     Q_OBJECT
 
-    QTemporaryDir dir_;
-    std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<COxbrinApp> app_;
-
-    CMainFrame* Frame() { return app_->MainFrame(); }
-
     COxbrinView* Open(const QByteArray& text, const QString& name = QStringLiteral("t.asm")) {
-        const QString path = dir_.filePath(name);
+        const QString path = dir_->filePath(name);
         if (!WriteAll(path, text))
             return nullptr;
         if (!app_->OpenDocumentFile(path))
@@ -59,18 +53,14 @@ class TestEditor : public QObject {
 
 private slots:
     void init() {
-        prompts_ = std::make_unique<Prompts>();
-        app_ = std::make_unique<COxbrinApp>(StoreIn(dir_));
-        QVERIFY(app_->InitInstance({}));
+        Prepare();
+        QVERIFY(Start());
         QVERIFY(QTest::qWaitForWindowExposed(Frame()));
         Frame()->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(Frame()));
     }
 
-    void cleanup() {
-        app_.reset();
-        prompts_.reset();
-    }
+    void cleanup() { Finish(); }
 
     void Colouring() {
         COxbrinView* v = Open("\tLDAA #1 ; load\n"
@@ -299,7 +289,7 @@ private slots:
         QCOMPARE(copied->text(), QStringLiteral("a\u00a0b\nnop\n"));
 
         // Files dropped on the editor are opened, not pasted as text.
-        const QString other = dir_.filePath(QStringLiteral("dropped.asm"));
+        const QString other = dir_->filePath(QStringLiteral("dropped.asm"));
         QVERIFY(WriteAll(other, "\tnop\n"));
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(other)});
@@ -350,7 +340,7 @@ private slots:
         QVERIFY(v);
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
-        const QString pdf = dir_.filePath(QStringLiteral("out.pdf"));
+        const QString pdf = dir_->filePath(QStringLiteral("out.pdf"));
         printer.setOutputFileName(pdf);
         PrintView(v, &printer);
         const QMarginsF m = printer.pageLayout().margins(QPageLayout::Millimeter);

@@ -54,14 +54,9 @@ QMenu* MenuNamed(CMainFrame* frame, const QString& title) {
 
 }  // namespace
 
-class TestShell : public QObject {
+class TestShell : public QObject, AppFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<COxbrinApp> app_;
-
-    CMainFrame* Frame() { return app_->MainFrame(); }
     // The caption as the window manager shows it: the window-modified mark
     // "[*]" of a document's title is dropped for the frame, which is never
     // marked modified.
@@ -84,21 +79,6 @@ class TestShell : public QObject {
         return title.remove(QStringLiteral("[*]"));
     }
 
-    QString MakeFile(const QString& name, const QByteArray& text) {
-        const QString path = dir_->filePath(name);
-        WriteAll(path, text);
-        return path;
-    }
-
-    bool Start(const QStringList& args = {}) {
-        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
-        if (!app_->InitInstance(args))
-            return false;
-        Frame()->SetHelpIndex(QString());
-        Settle();
-        return true;
-    }
-
     // Closes the frame and saves the settings, as the program does at exit.
     void Stop() {
         Frame()->close();
@@ -107,16 +87,8 @@ class TestShell : public QObject {
     }
 
 private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<Prompts>();
-    }
-
-    void cleanup() {
-        app_.reset();
-        prompts_.reset();
-        dir_.reset();
-    }
+    void init() { Prepare(); }
+    void cleanup() { Finish(); }
 
     void StartWithoutFile() {
         QVERIFY(Start());

@@ -111,31 +111,11 @@ private:
 
 }  // namespace
 
-class TestDocSafety : public QObject {
+class TestDocSafety : public QObject, AppFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<COxbrinApp> app_;
-
-    CMainFrame* Frame() { return app_->MainFrame(); }
     CChildFrame* Child() { return Frame()->ActiveChild(); }
     COxbrinDoc* Doc() { return Child()->Document(); }
-
-    QString MakeFile(const QString& name, const QByteArray& text) {
-        const QString path = dir_->filePath(name);
-        WriteAll(path, text);
-        return path;
-    }
-
-    bool Start(const QStringList& args) {
-        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
-        if (!app_->InitInstance(args))
-            return false;
-        Frame()->SetHelpIndex(QString());
-        Settle();
-        return true;
-    }
 
     static void SetText(COxbrinDoc* doc, const QByteArray& text) {
         QTextCursor c(doc->TextDocument());
@@ -156,16 +136,8 @@ class TestDocSafety : public QObject {
     }
 
 private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<Prompts>();
-    }
-
-    void cleanup() {
-        app_.reset();
-        prompts_.reset();
-        dir_.reset();
-    }
+    void init() { Prepare(); }
+    void cleanup() { Finish(); }
 
     // ---------------------------------------------------------------------
     // Saves that cannot lose data

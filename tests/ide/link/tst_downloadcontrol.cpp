@@ -3,13 +3,13 @@
 // keys dropped during a transfer, and whole downloads through the
 // application's serial port into the simulated board monitor.
 
-#include "../ide/testsupport.h"
 #include "ptypair.h"
 
 #include "link/downloadcontrol.h"
 #include "link/terminalpane.h"
 #include "link/terminalport.h"
 #include "shell/commands.h"
+#include "testsupport.h"
 
 #include <QLabel>
 #include <QProcess>
@@ -73,27 +73,17 @@ private:
 
 }  // namespace
 
-class TestDownloadControl : public QObject {
+class TestDownloadControl : public QObject, AppFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<COxbrinApp> app_;
     QProcess board_;
 
-    CMainFrame* Frame() { return app_->MainFrame(); }
     CTerminalPort* Port() { return &app_->TerminalPort(); }
     CDownloadControl* Control() { return app_->Downloads(); }
 
     QString PaneText() {
         auto* pane = Frame()->findChild<CTerminalPane*>();
         return pane ? pane->Control()->toPlainText() : QString();
-    }
-
-    QString MakeFile(const QString& name, const QByteArray& text) {
-        const QString path = dir_->filePath(name);
-        WriteAll(path, text);
-        return path;
     }
 
     // The simulated board on a pseudo-terminal of its own; the IDE's port is
@@ -140,13 +130,10 @@ class TestDownloadControl : public QObject {
 
 private slots:
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<Prompts>();
-        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
-        QVERIFY(app_->InitInstance({}));
+        Prepare();
+        QVERIFY(Start());
         QVERIFY(Port());
         QVERIFY(Control());
-        Settle();
     }
 
     void cleanup() {
@@ -155,8 +142,7 @@ private slots:
             board_.terminate();
             board_.waitForFinished(20000);
         }
-        prompts_.reset();
-        dir_.reset();
+        Finish();
     }
 
     void dialogRemembersThePathAndCancelDoesNothing() {

@@ -20,14 +20,9 @@
 using namespace oxbrin;
 using namespace oxbrin::test;
 
-class TestOptions : public QObject {
+class TestOptions : public QObject, AppFixture {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<Prompts> prompts_;
-    std::unique_ptr<COxbrinApp> app_;
-
-    CMainFrame* Frame() { return app_->MainFrame(); }
     SettingsBlock& S() { return app_->Settings(); }
 
     // Which page the sheet opened by `command` shows; the sheet is cancelled.
@@ -45,17 +40,10 @@ class TestOptions : public QObject {
 
 private slots:
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        prompts_ = std::make_unique<Prompts>();
-        app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
-        QVERIFY(app_->InitInstance({}));
-        Settle();
+        Prepare();
+        QVERIFY(Start());
     }
-    void cleanup() {
-        app_.reset();
-        prompts_.reset();
-        dir_.reset();
-    }
+    void cleanup() { Finish(); }
 
     void sheetPagesAndTheWaysToOpenIt() {
         CDlgOptions dlg(Frame(), CDlgOptions::kPageTools);
