@@ -1,6 +1,7 @@
 #include "dialogs.h"
 
 #include "core/minidump_writer.h"
+#include "dialog_widgets.h"
 #include "texts.h"
 
 #include <QApplication>
@@ -137,14 +138,10 @@ DetailsDialog::DetailsDialog(const ReportInfo& info, ContentsViewer contents, QW
             [policy] { QDesktopServices::openUrl(QUrl::fromUserInput(policy)); });
     layout->addWidget(privacy);
 
-    auto* buttons = new QHBoxLayout;
     QPushButton* more = MakeButton(this, 32768, text::kButtonDetails);
     QPushButton* close = MakeButton(this, 2, text::kButtonClose);
     more->setVisible(static_cast<bool>(contents));
-    buttons->addStretch(1);
-    buttons->addWidget(more);
-    buttons->addWidget(close);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {more, close});
     close->setDefault(true);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     connect(more, &QPushButton::clicked, this, [this, contents, &info] { contents(this, info); });
@@ -160,23 +157,14 @@ SaveDialog::SaveDialog(const ReportInfo& info, QWidget* parent)
     setObjectName(QStringLiteral("dialog204"));
     setWindowTitle(Tr(text::kCaption));
     auto* layout = new QVBoxLayout(this);
-    status_ = MakeText(this, 1001, Tr(text::kPreparing));
-    status_->setObjectName(QStringLiteral("status"));
+    status_ = MakeStatusLine(this, Tr(text::kPreparing));
     layout->addWidget(status_);
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("progress"));
-    progress_->setRange(0, kProgressMax);
-    progress_->setValue(0);
-    progress_->setTextVisible(false);
+    progress_ = MakeProgressBar(this, kProgressMax);
     layout->addWidget(progress_);
-    auto* buttons = new QHBoxLayout;
     save_ = MakeButton(this, 32770, text::kButtonSave);
     cancel_ = MakeButton(this, 2, text::kButtonCancel);
     save_->setEnabled(false);
-    buttons->addStretch(1);
-    buttons->addWidget(save_);
-    buttons->addWidget(cancel_);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {save_, cancel_});
     connect(save_, &QPushButton::clicked, this, &SaveDialog::save);
     connect(cancel_, &QPushButton::clicked, this, &SaveDialog::reject);
     resize(420, sizeHint().height());

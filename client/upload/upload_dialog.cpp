@@ -1,5 +1,6 @@
 #include "upload_dialog.h"
 
+#include "dialog_widgets.h"
 #include "texts.h"
 
 #include <QApplication>
@@ -26,6 +27,11 @@ QString Tr(const std::string& text) {
 
 constexpr int kProgressMax = 256;
 constexpr int kFrames = 16;
+
+// `done` of `total` bytes on the bar.
+int ProgressValue(std::uint64_t done, std::uint64_t total) {
+    return total == 0 ? kProgressMax : static_cast<int>(std::min(done, total) * kProgressMax / total);
+}
 
 } // namespace
 
@@ -81,16 +87,12 @@ ConnectionDialog::ConnectionDialog(QWidget* parent) : QDialog(parent) {
     textLabel->setObjectName(QStringLiteral("text"));
     textLabel->setWordWrap(true);
     layout->addWidget(textLabel);
-    auto* buttons = new QHBoxLayout;
     auto* retry = new QPushButton(QStringLiteral("&Retry"), this);
     retry->setObjectName(QStringLiteral("button4"));
     auto* cancel = new QPushButton(Tr(text::kButtonCancel), this);
     cancel->setObjectName(QStringLiteral("button2"));
     retry->setDefault(true);
-    buttons->addStretch(1);
-    buttons->addWidget(retry);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {retry, cancel});
     connect(retry, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -114,16 +116,9 @@ UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder bu
     auto* layout = new QVBoxLayout(this);
     animation_ = new BusyAnimation(this);
     layout->addWidget(animation_);
-    status_ = new QLabel(Tr(text::kContacting), this);
-    status_->setObjectName(QStringLiteral("status"));
-    status_->setWordWrap(true);
-    status_->setTextFormat(Qt::PlainText);
+    status_ = MakeStatusLine(this, Tr(text::kContacting));
     layout->addWidget(status_);
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("progress"));
-    progress_->setRange(0, kProgressMax);
-    progress_->setValue(0);
-    progress_->setTextVisible(false);
+    progress_ = MakeProgressBar(this, kProgressMax);
     layout->addWidget(progress_);
     link_ = new QLabel(this);
     link_->setObjectName(QStringLiteral("link1002"));
@@ -134,7 +129,6 @@ UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder bu
         if (opener_) opener_(Tr(outcome_.link));
     });
     layout->addWidget(link_);
-    auto* buttons = new QHBoxLayout;
     save_ = new QPushButton(Tr(text::kButtonSaveReport), this);
     save_->setObjectName(QStringLiteral("saveReport"));
     save_->setAutoDefault(false);
@@ -142,10 +136,7 @@ UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder bu
     cancel_ = new QPushButton(Tr(text::kButtonCancel), this);
     cancel_->setObjectName(QStringLiteral("button2"));
     cancel_->setDefault(true);
-    buttons->addStretch(1);
-    buttons->addWidget(save_);
-    buttons->addWidget(cancel_);
-    layout->addLayout(buttons);
+    AddButtonRow(layout, {save_, cancel_});
     connect(save_, &QPushButton::clicked, this, &UploadDialog::saveReport);
     connect(cancel_, &QPushButton::clicked, this, &UploadDialog::reject);
     resize(420, sizeHint().height());
@@ -189,8 +180,7 @@ void UploadDialog::start() {
             post([s](UploadDialog* d) { d->status_->setText(Tr(StepText(s))); });
         };
         callbacks.progress = [post](std::uint64_t done, std::uint64_t total) {
-            const int value =
-                total == 0 ? kProgressMax : static_cast<int>(std::min(done, total) * kProgressMax / total);
+            const int value = ProgressValue(done, total);
             post([value](UploadDialog* d) { d->progress_->setValue(value); });
         };
         callbacks.buildCabinet = buildCabinet_;
@@ -248,8 +238,7 @@ void UploadDialog::saveReport() {
         bool ok = buildCabinet_ &&
                   buildCabinet_(
                       [this, self](std::uint64_t done, std::uint64_t total) {
-                          const int value = total == 0 ? kProgressMax
-                                                       : static_cast<int>(std::min(done, total) * kProgressMax / total);
+                          const int value = ProgressValue(done, total);
                           QMetaObject::invokeMethod(
                               this, [self, value] { if (self) self->progress_->setValue(value); },
                               Qt::QueuedConnection);
