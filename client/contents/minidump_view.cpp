@@ -369,62 +369,40 @@ void SectionList::Build(const std::uint8_t* data, std::size_t size) {
     const bool haveSystem = system.present && system.size >= sizeof(md::SystemInfo);
     const std::uint32_t platform = haveSystem ? d.Record<md::SystemInfo>(system.rva).platformId : 0;
 
-    if (Stream s = FindStream(d, md::kExceptionStream); s.present && s.size >= kExceptionShown) {
+    // The exception and the system: a section each.
+    auto addOne = [&](Kind kind, std::uint64_t at) {
         Group g;
-        g.kind = Kind::Exception;
-        g.at = s.rva;
+        g.kind = kind;
+        g.at = at;
         g.entries = 1;
         g.fixedLines = 6;
         g.platform = platform;
         add(std::move(g));
-    }
-    if (haveSystem) {
-        Group g;
-        g.kind = Kind::System;
-        g.at = system.rva;
-        g.entries = 1;
-        g.fixedLines = 6;
-        add(std::move(g));
-    }
-    const auto count = [&](const Stream& s) { return d.Record<md::ListHeader>(s.rva).count; };
-    if (Stream s = FindStream(d, md::kModuleListStream); s.present && s.size >= sizeof(md::ListHeader)) {
-        Group g;
-        g.kind = Kind::Module;
-        g.at = s.rva + sizeof(md::ListHeader);
-        g.entrySize = sizeof(md::Module);
-        g.entries = Entries(s, sizeof(md::ListHeader), count(s), sizeof(md::Module));
-        g.fixedLines = 9;
-        add(std::move(g));
-    }
+    };
+    if (Stream s = FindStream(d, md::kExceptionStream); s.present && s.size >= kExceptionShown)
+        addOne(Kind::Exception, s.rva);
+    if (haveSystem) addOne(Kind::System, system.rva);
 
-    // Threads and ranges are numbered on across the two lists of each.
-    std::uint64_t number = 1;
-    for (auto [type, entrySize] :
-         {std::pair<std::uint32_t, std::uint64_t>{md::kThreadListStream, sizeof(md::Thread)},
-          {md::kThreadExListStream, sizeof(md::ThreadEx)}}) {
-        Stream s = FindStream(d, type);
-        if (!s.present || s.size < sizeof(md::ListHeader)) continue;
+    // Lists after a 32-bit count. Threads and ranges are numbered on across
+    // the two lists of each.
+    auto addList = [&](Kind kind, std::uint32_t type, std::uint64_t entrySize, std::uint64_t* number) {
+        const Stream s = FindStream(d, type);
+        if (!s.present || s.size < sizeof(md::ListHeader)) return;
         Group g;
-        g.kind = type == md::kThreadExListStream ? Kind::ThreadEx : Kind::Thread;
+        g.kind = kind;
         g.at = s.rva + sizeof(md::ListHeader);
         g.entrySize = entrySize;
-        g.entries = Entries(s, sizeof(md::ListHeader), count(s), entrySize);
-        g.number = number;
-        number += g.entries;
+        g.entries = Entries(s, sizeof(md::ListHeader), d.Record<md::ListHeader>(s.rva).count, entrySize);
+        g.fixedLines = kind == Kind::Module ? 9 : 0;
+        g.number = *number;
+        *number += g.entries;
         add(std::move(g));
-    }
-
-    number = 1;
-    if (Stream s = FindStream(d, md::kMemoryListStream); s.present && s.size >= sizeof(md::ListHeader)) {
-        Group g;
-        g.kind = Kind::Memory;
-        g.at = s.rva + sizeof(md::ListHeader);
-        g.entrySize = sizeof(md::MemoryDescriptor);
-        g.entries = Entries(s, sizeof(md::ListHeader), count(s), sizeof(md::MemoryDescriptor));
-        g.number = number;
-        number += g.entries;
-        add(std::move(g));
-    }
+    };
+    std::uint64_t modules = 1, threads = 1, ranges = 1;
+    addList(Kind::Module, md::kModuleListStream, sizeof(md::Module), &modules);
+    addList(Kind::Thread, md::kThreadListStream, sizeof(md::Thread), &threads);
+    addList(Kind::ThreadEx, md::kThreadExListStream, sizeof(md::ThreadEx), &threads);
+    addList(Kind::Memory, md::kMemoryListStream, sizeof(md::MemoryDescriptor), &ranges);
     if (Stream s = FindStream(d, md::kMemory64ListStream); s.present && s.size >= sizeof(md::Memory64ListHeader)) {
         // The ranges' bytes lie back to back from the list's base offset.
         Group g;
@@ -434,7 +412,7 @@ void SectionList::Build(const std::uint8_t* data, std::size_t size) {
         g.entrySize = sizeof(md::MemoryDescriptor64);
         g.entries = Entries(s, sizeof list, list.rangeCount, sizeof(md::MemoryDescriptor64));
         g.data = list.baseRva;
-        g.number = number;
+        g.number = ranges;
         add(std::move(g));
     }
 }
