@@ -148,19 +148,26 @@ bool Assembler::Impl::StartFinalPass(const std::string& listingPath, const std::
 
 bool Assembler::AssembleSource(const std::string& sourcePath, const std::string& displayName,
                                const std::string& objectPath, const std::string& objectName,
-                               const std::string& listingPath, const std::string& listingName) {
+                               const std::string& listingPath, const std::string& listingName,
+                               const std::string& mapPath, const std::string& mapName) {
     Impl& im = *impl_;
     auto started = std::chrono::steady_clock::now();
     im.ResetForSource();
     im.sourcePath = sourcePath;
     im.sourceDisplay = displayName;
+    im.mapWanted = !mapPath.empty();
+    // The outputs of a source that fails are not left from an earlier build.
+    auto discardStale = [&]() {
+        im.DiscardStaleObject(objectPath);
+        im.DiscardStaleMap(mapPath);
+    };
 
     if (!im.CheckSource(sourcePath, displayName)) {
-        im.DiscardStaleObject(objectPath);
+        discardStale();
         return false;
     }
-    if (!im.CheckOutputNames(objectPath, listingPath, listingName)) {
-        im.DiscardStaleObject(objectPath);
+    if (!im.CheckOutputNames(objectPath, objectName, listingPath, listingName, mapPath)) {
+        discardStale();
         return false;
     }
 
@@ -169,9 +176,10 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
     for (;;) {
         im.StartPass();
         if (final_ && !im.StartFinalPass(listingPath, listingName)) {
-            im.DiscardStaleObject(objectPath);
+            discardStale();
             return false;
         }
+        if (final_ && im.mapWanted) im.lineMap.Start(displayName, sourcePath, host::CurrentDirectory());
         ok = im.RunPass();
         if (final_) {
             fatalInFinal = fatals_ > 0;
@@ -209,7 +217,7 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         ok = false;
     }
     if (unresolved_) Report(Msg::ForwardReferencesNotResolved);
-    if (!ok || pass_ - 1 > settings_.maxPasses) im.DiscardStaleObject(objectPath);
+    if (!ok || pass_ - 1 > settings_.maxPasses) discardStale();
     if (pass_ - 1 > settings_.maxPasses) {
         Report(Msg::UnableToResolveCode);
         std::fputs("\nUnresolved symbols:\n", err_);
@@ -217,7 +225,16 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
         return false;
     }
     if (ok) {
-        if (!im.WriteObject(objectPath, objectName)) return false;
+        // The map first: an object without the map it was asked with would
+        // pass for a complete build.
+        if (im.mapWanted && !im.WriteMap(mapPath, mapName)) {
+            im.DiscardStaleObject(objectPath);
+            return false;
+        }
+        if (!im.WriteObject(objectPath, objectName)) {
+            if (im.mapWanted) host::RemoveFile(mapPath);
+            return false;
+        }
     }
     if (!fatalInFinal) {
         auto ms =

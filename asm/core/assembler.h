@@ -45,6 +45,8 @@ struct Settings {
     long long errorLimit = 100000; // Ae
     std::string objectFile;
     std::string listingFile;
+    bool lineMap = false;           // -g, -Fd
+    std::string mapFile;            // -Fd
     std::string errorFile;          // as opened
     std::string errorFileAsWritten; // as the user wrote it, for messages
     std::vector<std::string> includeDirs;
@@ -188,10 +190,12 @@ public:
     // Assembles one source; writes object/listing; prints the summary.
     // `objectName` and `listingName` are the outputs' names as derived from
     // the command line (the listing's is shown in its header); the paths are
-    // the ones opened.
+    // the ones opened. With a map path the line map is written beside the
+    // object.
     bool AssembleSource(const std::string& sourcePath, const std::string& displayName,
                         const std::string& objectPath, const std::string& objectName,
-                        const std::string& listingPath, const std::string& listingName);
+                        const std::string& listingPath, const std::string& listingName,
+                        const std::string& mapPath = {}, const std::string& mapName = {});
 
     // Unresolved names after a run (for the console report).
     void PrintUnresolved(std::FILE* to);

@@ -405,6 +405,7 @@ bool Handlers::SectionCmd() {
         sec = &im_.NewSection(name, true);
     }
     sec->openedThisPass = true;
+    if (as_.FinalPass() && im_.mapWanted) im_.lineMap.SectionOpened(sec, im_.sources);
     s_.SetPos(end);
     if (s_.SkipBlanks()) {
         std::string word;

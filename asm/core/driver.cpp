@@ -128,9 +128,11 @@ std::string Usage(const TargetTexts& texts) {
     std::string usage = std::string("Usage: ") + texts.programName + " [options] files\n";
     usage += "Options:\n"
              "  -Ae<n>\tset maximum number of errors to <n>\n"
+             "  -Fd:<file>\tput line map in <file> (implies -g)\n"
              "  -Fe:<file>\tput error output in <file>\n"
              "  -Fl:<file>\tput listing file in <file>\n"
              "  -Fo:<file>\tput object file in <file>\n"
+             "  -g\t\twrite line map beside object file (.dbg)\n"
              "  -i:<dir>\tadd <dir> to include search path\n"
              "  -l\t\tgenerate listing file\n"
              "  -lc\t\tshow cycle counts in listing file\n"
@@ -170,7 +172,7 @@ private:
     void ExpandSources(const std::string& word, std::vector<std::string>& out);
 
     struct Job {
-        std::string shown, source, object, listing;
+        std::string shown, source, object, listing, map;
     };
     std::optional<int> Greet(bool nothingGiven);
     bool ExpandResponseFiles();
@@ -348,8 +350,8 @@ bool Driver::ExpandResponseFiles() {
 // Options with values, first to last.
 void Driver::ValueOptions() {
     const TargetTexts& texts = target_.Texts();
-    static const char* const kValueOptions[] = {"Fo",   "Fl", "Fe",  "i",      "Amax",
-                                                "Amin", "Ae", "hcs", "CrashMe"};
+    static const char* const kValueOptions[] = {"Fo",   "Fl",   "Fe", "Fd",  "i",
+                                                "Amax", "Amin", "Ae", "hcs", "CrashMe"};
     for (auto it = words_.begin(); it != words_.end(); ++it) {
         if (it->consumed || !IsOptionWord(it->text)) continue;
         std::string opt = OptionName(it->text);
@@ -378,6 +380,7 @@ void Driver::ValueOptions() {
         }
         TakeValue(it, m, value, present);
         if (m == "Fl") settings_.listing = true;
+        if (m == "Fd") settings_.lineMap = true;
         if (!present) {
             Message(Msg::IgnoringOptionMissingArgument, {m});
             continue;
@@ -388,6 +391,8 @@ void Driver::ValueOptions() {
             settings_.listingFile = value;
         else if (m == "Fe")
             settings_.errorFile = value;
+        else if (m == "Fd")
+            settings_.mapFile = value;
         else if (m == "i")
             settings_.includeDirs.push_back(value);
         else {
@@ -464,6 +469,8 @@ void Driver::SwitchOptions() {
             settings_.compat = true;
         } else if (n == "stat") {
             settings_.statistics = true;
+        } else if (n == "g") {
+            settings_.lineMap = true;
         } else {
             it->unknown = true;
         }
@@ -487,6 +494,10 @@ int Driver::CheckSources(const std::vector<std::string>& sources) {
         }
         if (!settings_.listingFile.empty()) {
             Message(Msg::OptionNotAllowedWithMultipleSources, {"Fl"});
+            status = 1;
+        }
+        if (!settings_.mapFile.empty()) {
+            Message(Msg::OptionNotAllowedWithMultipleSources, {"Fd"});
             status = 1;
         }
     }
@@ -522,6 +533,10 @@ std::vector<Driver::Job> Driver::MakeJobs(const std::vector<std::string>& source
                                                 : WithDefaultExt(settings_.objectFile, ".s19");
         j.listing = settings_.listingFile.empty() ? WithExt(src, ".lst")
                                                   : WithDefaultExt(settings_.listingFile, ".lst");
+        // The map stands beside the object and is named after it.
+        if (settings_.lineMap)
+            j.map = settings_.mapFile.empty() ? WithExt(j.object, ".dbg")
+                                              : WithDefaultExt(settings_.mapFile, ".dbg");
         jobs.push_back(std::move(j));
     }
     return jobs;
@@ -565,7 +580,8 @@ int Driver::Assemble(const std::vector<Job>& jobs, int status) {
             // A missing directory shows up as the source that cannot be opened.
         }
         if (!as.AssembleSource(j.source, j.shown, Absolute(startDir, j.object), j.object,
-                               Absolute(startDir, j.listing), j.listing))
+                               Absolute(startDir, j.listing), j.listing,
+                               j.map.empty() ? std::string() : Absolute(startDir, j.map), j.map))
             allOk = false;
     }
     if (!host::ChangeDirectory(startDir)) {

@@ -59,8 +59,9 @@ std::FILE* Assembler::Impl::CreateOutput(const std::string& path, const std::str
     return f;
 }
 
-bool Assembler::Impl::CheckOutputNames(const std::string& objectPath, const std::string& listingPath,
-                                       const std::string& listingName) {
+bool Assembler::Impl::CheckOutputNames(const std::string& objectPath, const std::string& objectName,
+                                       const std::string& listingPath, const std::string& listingName,
+                                       const std::string& mapPath) {
     auto refused = [&](const std::string& path) {
         host::FileId id;
         if (!host::Identify(path, &id)) return false;
@@ -69,13 +70,57 @@ bool Assembler::Impl::CheckOutputNames(const std::string& objectPath, const std:
         as.Report(Msg::IoErrorCreatingFile, {path, clash});
         return true;
     };
+    auto same = [](const std::string& x, const std::string& y) {
+        host::FileId a, b;
+        return x == y || (host::Identify(x, &a) && host::Identify(y, &b) && a.Known() && a == b);
+    };
     if (refused(objectPath)) return false;
-    if (!as.settings_.listing) return true;
-    if (refused(listingPath)) return false;
-    host::FileId a, b;
-    if (objectPath == listingPath ||
-        (host::Identify(objectPath, &a) && host::Identify(listingPath, &b) && a.Known() && a == b))
-        return as.Report(Msg::IoErrorCreatingFile, {objectPath, "same file as output '" + listingName + "'"});
+    if (as.settings_.listing) {
+        if (refused(listingPath)) return false;
+        if (same(objectPath, listingPath))
+            return as.Report(Msg::IoErrorCreatingFile,
+                             {objectPath, "same file as output '" + listingName + "'"});
+    }
+    if (mapPath.empty()) return true;
+    if (refused(mapPath)) return false;
+    if (same(mapPath, objectPath))
+        return as.Report(Msg::IoErrorCreatingFile, {mapPath, "same file as output '" + objectName + "'"});
+    if (as.settings_.listing && same(mapPath, listingPath))
+        return as.Report(Msg::IoErrorCreatingFile, {mapPath, "same file as output '" + listingName + "'"});
+    return true;
+}
+
+namespace {
+// A partial output must not survive a failed write: a truncated map would
+// send a debugger to wrong lines as surely as a truncated object sends a
+// truncated program to the board. (Outputs are regular files; the test
+// stays for a file replaced by something else meanwhile.)
+void RemoveIfRegular(std::FILE* f, const std::string& path) {
+    if (host::IsRegularFile(f)) host::RemoveFile(path);
+}
+} // namespace
+
+bool Assembler::Impl::WriteWholeOutput(const std::string& path, const std::string& shown,
+                                       const std::string& text) {
+    std::FILE* f = CreateOutput(path, shown);
+    if (!f) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    int e = host::LastFileError();
+    if (ok && std::fflush(f) != 0) {
+        ok = false;
+        e = host::LastFileError();
+    }
+    if (!ok) {
+        RemoveIfRegular(f, path);
+        std::fclose(f);
+        return as.Report(Msg::IoErrorWritingFile, {path, host::ErrorText(e ? e : host::IoErrorCode())});
+    }
+    bool regular = host::IsRegularFile(f);
+    if (std::fclose(f) != 0) {
+        e = host::LastFileError();
+        if (regular) host::RemoveFile(path);
+        return as.Report(Msg::IoErrorClosingFile, {path, host::ErrorText(e)});
+    }
     return true;
 }
 

@@ -14,6 +14,7 @@
 #include "assembler.h"
 #include "conditionals.h"
 #include "host.h"
+#include "linemap.h"
 #include "macros.h"
 #include "source.h"
 
@@ -131,6 +132,11 @@ struct Assembler::Impl {
     LineState ls;
     std::string lineText; // the line being processed (scanner points into it)
 
+    // The line map, collected in the final pass when one is wanted.
+    bool mapWanted = false;
+    LineMap lineMap;
+    bool definingLabel = false; // DefineSymbolValue for a label, not equ or define
+
     // listing
     std::unique_ptr<Listing> listing;
     bool listOn = true, mlistOn = false, clistOn = false;
@@ -223,10 +229,17 @@ struct Assembler::Impl {
     // output
     bool WriteObject(const std::string& path, const std::string& shown);
     void DiscardStaleObject(const std::string& path);
-    // Before any pass: refuses (A1007) an object or listing name that is one
-    // of the run's files or names the other output.
-    bool CheckOutputNames(const std::string& objectPath, const std::string& listingPath,
-                          const std::string& listingName);
+    // Creates an output and writes `text` whole, or reports and leaves no
+    // partial file behind.
+    bool WriteWholeOutput(const std::string& path, const std::string& shown, const std::string& text);
+    std::string MapTarget() const;
+    bool WriteMap(const std::string& path, const std::string& shown);
+    void DiscardStaleMap(const std::string& path);
+    // Before any pass: refuses (A1007) an object, listing or map name that
+    // is one of the run's files or names another output.
+    bool CheckOutputNames(const std::string& objectPath, const std::string& objectName,
+                          const std::string& listingPath, const std::string& listingName,
+                          const std::string& mapPath);
     void FinishListing(bool symbols);
 };
 

@@ -80,6 +80,7 @@ bool Assembler::Impl::Append(const std::uint8_t* data, std::size_t n, const std:
     }
     if (sec->size + n > kMaxSectionSize) return as.Report(Msg::OutOfMemory);
     if (sec->size == 0) sec->start = as.pc_;
+    if (as.final_ && mapWanted) lineMap.Placed(sec, sec->size, n, sources);
     sec->size += n;
     if (as.final_) {
         if (data) {

@@ -125,6 +125,13 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         s->known = true;
     else
         as.unresolved_ = true;
+    if (as.final_ && mapWanted && known) {
+        const char* kind = local >= 0 ? "local" : isSet ? "set" : definingLabel ? "label" : "equ";
+        if (local >= 0)
+            lineMap.Symbol(std::to_string(local) + "$", value, kind, sources);
+        else
+            lineMap.Symbol(name, value, kind, sources);
+    }
     if (as.final_ && as.strict_) {
         if (isSet && known) return true;
         if (!known)
@@ -142,7 +149,9 @@ bool Assembler::Impl::DefineLabel() {
     Scanner& s = as.scan_;
     std::size_t back = s.Pos();
     s.SetPos(labelPos);
+    definingLabel = true;
     bool ok = DefineSymbolValue(label, localLabel, static_cast<std::int32_t>(as.pc_), true, false);
+    definingLabel = false;
     if (localLabel < 0) ++scope;
     s.SetPos(back);
     if (ok) ls.hasLabel = true;
