@@ -87,7 +87,7 @@ private:
 };
 
 // Opcode and extra cycles of an indexed general instruction.
-void IndexedOpcode(std::uint32_t opcode, unsigned mode, std::uint32_t& out, int& cycles) {
+void IndexedOpcode(std::uint32_t opcode, std::uint32_t cls, unsigned mode, std::uint32_t& out, int& cycles) {
     if (const IndexedForm* e = FindIndexedForm(opcode)) {
         if (mode == kModeIndexedX && e->onX != 0) {
             out = e->onX;
@@ -100,11 +100,12 @@ void IndexedOpcode(std::uint32_t opcode, unsigned mode, std::uint32_t& out, int&
             return;
         }
     }
+    const std::uint32_t onX = opcode + OffsetsOf(static_cast<int>(cls)).indexedX;
     if (mode == kModeIndexedX) {
-        out = opcode + 0x20;
+        out = onX;
         cycles = 2;
     } else {
-        out = 0x1800 | ((opcode + 0x20) & 0xFF);
+        out = 0x1800 | (onX & 0xFF);
         cycles = 3;
     }
 }
@@ -139,12 +140,12 @@ bool AssembleGeneral(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cl
         out.ImmediateWord(op);
         break;
     case kModeDirect:
-        out.Opcode(row.opcode + 0x10);
+        out.Opcode(row.opcode + OffsetsOf(static_cast<int>(cls)).direct);
         out.AddressByte(op);
         cycles += 1;
         break;
     case kModeExtended:
-        out.Opcode(row.opcode + 0x30);
+        out.Opcode(row.opcode + OffsetsOf(static_cast<int>(cls)).extended);
         out.AddressWord(op);
         cycles += 2;
         break;
@@ -152,7 +153,7 @@ bool AssembleGeneral(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cl
     case kModeIndexedY: {
         std::uint32_t opcode = 0;
         int extra = 0;
-        IndexedOpcode(row.opcode, op.mode, opcode, extra);
+        IndexedOpcode(row.opcode, cls, op.mode, opcode, extra);
         out.Opcode(opcode);
         out.AddressByte(op);
         cycles += extra;
@@ -203,7 +204,7 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
     std::uint32_t opcode = row.opcode;
     std::size_t length = 3;
     int cycles = static_cast<int>(row.cycles & 0xFF);
-    std::uint32_t indexedStep = cls == kBitSet ? 8 : 12;
+    const std::uint32_t indexedStep = OffsetsOf(static_cast<int>(cls)).indexedX;
     switch (op.mode) {
     case kModeDirect: cycles += 1; break;
     case kModeIndexedX:

@@ -4,14 +4,11 @@
 // order so that a lookup can halve the table.
 //
 // For a disassembler, each row gives the mnemonic, its operand class, the
-// opcode of its immediate (or only) form and its base cycles. The classes
-// that take an address mode add to the opcode: kGeneral8/kGeneral16/kStore/
-// kJsr (immediate +$00, direct +$10, indexed on X +$20, extended +$30),
-// kModify/kJmp (indexed on X +$20, extended +$30); indexed on Y is the X
-// form's low byte behind the page prefix $18, except for the rows that
-// IndexedForms() lists. kBitSet/kBitBranch: direct +$00, indexed on X +$08
-// (kBitBranch +$0C), on Y the same behind $18. Opcodes from 256 up are two
-// bytes, a page prefix ($18, $1A, $CD) first.
+// opcode of its immediate (or only) form and its base cycles. For the
+// classes that take an address mode, OffsetsOf() says what each mode adds to
+// the opcode (the encoder uses it too); indexed on Y is the X form's low byte
+// behind the page prefix $18, except for the rows that IndexedForms() lists.
+// Opcodes from 256 up are two bytes, a page prefix ($18, $1A, $CD) first.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +32,26 @@ enum OperandClass : int {
     kJmp = 11,
     kJsr = 12,
 };
+
+// What an address mode adds to a row's opcode (the encoder's rules); kNoForm
+// where the class has no form for the mode. Indexed on Y: see above.
+inline constexpr int kNoForm = -1000;
+struct ModeOffsets {
+    int immediate, direct, extended, indexedX;
+};
+constexpr ModeOffsets OffsetsOf(int cls) {
+    switch (cls) {
+    case kGeneral8:
+    case kGeneral16: return {0, 0x10, 0x30, 0x20};
+    case kStore:
+    case kJsr: return {kNoForm, 0x10, 0x30, 0x20};
+    case kModify:
+    case kJmp: return {kNoForm, kNoForm, 0x30, 0x20};
+    case kBitSet: return {kNoForm, 0, kNoForm, 0x08};
+    case kBitBranch: return {kNoForm, 0, kNoForm, 0x0C};
+    default: return {kNoForm, kNoForm, kNoForm, kNoForm};
+    }
+}
 
 std::span<const OpcodeEntry> OpcodeTable();
 

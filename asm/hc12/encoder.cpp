@@ -215,13 +215,14 @@ bool General(Line& l, int cls) {
     }
     CompletePcRelative(op, 0);
 
+    const ModeOffsets add = OffsetsOf(cls);
     std::uint32_t opcode = l.row.opcode;
     if (op.mode == kModeDirect)
-        opcode += 0x10;
+        opcode += add.direct;
     else if (op.mode == kModeExtended)
-        opcode += 0x30;
+        opcode += add.extended;
     else if (op.IsIndexed())
-        opcode += 0x20;
+        opcode += add.indexed;
     l.PutOpcode(opcode);
     EmitOperand(l, op);
 
@@ -264,11 +265,12 @@ bool BitInstruction(Line& l, int cls) {
     }
 
     CompletePcRelative(op, cls == kBitBranch ? 2 : 1);
+    const ModeOffsets add = OffsetsOf(cls);
     std::uint32_t opcode = l.row.opcode;
     if (op.mode == kModeDirect)
-        opcode += 0x40;
+        opcode += add.direct;
     else if (op.mode == kModeExtended)
-        opcode += 0x10;
+        opcode += add.extended;
     l.PutOpcode(opcode);
     EmitOperand(l, op);
     l.code.Put8(Low8(mask.value));
@@ -325,6 +327,7 @@ bool ClassOpcode(Line& l, int cls) {
     }
 
     const bool absolute = (op.mode & (kModeDirect | kModeExtended)) != 0;
+    const ModeOffsets add = OffsetsOf(cls);
     switch (cls) {
     case kIndexedOnly:
         l.PutOpcode(l.row.opcode);
@@ -333,10 +336,10 @@ bool ClassOpcode(Line& l, int cls) {
         break;
     case kCall:
         if (absolute) {
-            l.code.Put8(0x4A);
+            l.PutOpcode(l.row.opcode + add.extended);
             op.mode = kModeExtended;
         } else {
-            l.code.Put8(0x4B);
+            l.PutOpcode(l.row.opcode + add.indexed);
         }
         EmitOperand(l, op);
         if (op.mode & kModesIndirect)
@@ -355,15 +358,17 @@ bool ClassOpcode(Line& l, int cls) {
         break;
     case kJump:
         if (absolute) {
-            l.code.Put8(0x06);
+            l.PutOpcode(l.row.opcode + add.extended);
             op.mode = kModeExtended;
         } else {
-            l.code.Put8(0x05);
+            l.PutOpcode(l.row.opcode + add.indexed);
         }
         EmitOperand(l, op);
         break;
     case kJumpSubroutine:
-        l.code.Put8(op.mode == kModeDirect ? 0x17 : op.mode == kModeExtended ? 0x16 : 0x15);
+        l.PutOpcode(l.row.opcode + (op.mode == kModeDirect     ? add.direct
+                                    : op.mode == kModeExtended ? add.extended
+                                                               : add.indexed));
         EmitOperand(l, op);
         break;
     default: return l.ReportAt(op.column, Msg::IllegalAddressingMode);

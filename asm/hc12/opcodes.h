@@ -4,15 +4,11 @@
 // order so that a lookup can halve the table.
 //
 // For a disassembler, each row gives the mnemonic, its operand class, the
-// opcode of its first form and its base cycles. The classes that take an
-// address mode add to the opcode: kGeneral8/kGeneral16 (immediate +$00,
-// direct +$10, indexed +$20, extended +$30), kReadModifyWrite/kClear/kStore
-// (indexed +$20, extended +$30; kStore also direct +$10), kBitSetClear and
-// kBitBranch (direct +$40, extended +$10, indexed +$00); kJump, kJumpSubroutine
-// and kCall have one opcode per mode (see the encoder); the moves add the
-// form (0..5) to $1800/$1808. Two-byte opcodes of class kInherent from $B700
-// are transfers whose second byte is the register postbyte. Every indexed
-// operand is a postbyte followed by 0, 1 or 2 offset bytes.
+// opcode of its first form and its base cycles. For the classes that take an
+// address mode, OffsetsOf() says what each mode adds to the opcode (the
+// encoder uses it too); the moves add the form (0..5) to $1800/$1808. Two-byte opcodes of class kInherent
+// from $B700 are transfers whose second byte is the register postbyte. Every indexed operand is a postbyte
+// followed by 0, 1 or 2 offset bytes.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +47,36 @@ enum OperandClass : int {
     kMoveWord = 24,
     kClear = 25,
 };
+
+// What an address mode adds to a row's opcode, for the classes whose forms
+// differ only in the opcode (the encoder's rules); kNoForm where the class
+// has no form of its own for the mode. Indexed stands for every indexed and
+// indirect operand. The other classes place their operands after the row's
+// opcode as it stands.
+inline constexpr int kNoForm = -1000;
+struct ModeOffsets {
+    int immediate, direct, extended, indexed;
+};
+constexpr ModeOffsets OffsetsOf(int cls) {
+    switch (cls) {
+    case kImmediateOnly: return {0, kNoForm, kNoForm, kNoForm};
+    case kGeneral8:
+    case kGeneral16: return {0, 0x10, 0x30, 0x20};
+    case kReadModifyWrite:
+    case kClear: return {kNoForm, kNoForm, 0x30, 0x20};
+    case kStore: return {kNoForm, 0x10, 0x30, 0x20};
+    case kBitSetClear:
+    case kBitBranch: return {kNoForm, 0x40, 0x10, 0};
+    case kJump: return {kNoForm, kNoForm, 1, 0};
+    case kJumpSubroutine: return {kNoForm, 2, 1, 0};
+    case kCall: return {kNoForm, kNoForm, -1, 0};
+    case kIndexedOnly:
+    case kTableLookup:
+    case kLoadAddress: return {kNoForm, kNoForm, kNoForm, 0};
+    case kEmacs: return {kNoForm, kNoForm, 0, kNoForm};
+    default: return {kNoForm, kNoForm, kNoForm, kNoForm};
+    }
+}
 
 std::span<const OpcodeEntry> OpcodeTable();
 

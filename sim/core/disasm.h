@@ -2,10 +2,9 @@
 
 // Turns the bytes at an address into instruction text for traces and the
 // debugger. The interface is all the rest of the simulator sees; the
-// implementations behind MakeDisassembler are small decoders of their own
-// for now and are meant to give way to ones built on the assembler's
-// instruction tables (one table for both directions), without a change
-// here.
+// decoders behind MakeDisassembler are built from the assemblers'
+// instruction tables (one table for both directions), and their text
+// assembles again to the same bytes.
 
 #include <cstdint>
 #include <functional>

@@ -1,92 +1,141 @@
-// The CPU12's instruction decoder for traces. A small table of its own for
-// now (see core/disasm.h); the operand syntax is the assembler's, so a line
-// can be assembled again.
+// The CPU12's instruction decoder for traces and the debugger. Names,
+// opcodes and classes come from the assembler's own table: at start-up every
+// row is turned into its forms (the class's mode offsets), and the forms are
+// filed by opcode. The operand text is the assembler's syntax, so that a
+// decoded line assembles to the same bytes.
 
 #include <cstdio>
 #include <string>
 
 #include "core/disasm.h"
+#include "hc12/opcodes.h"
 
 namespace qorb::sim {
 namespace {
 
-enum Mode : std::uint8_t {
-    kInh, kImm8, kImm16, kDir, kExt, kIdx, kRel8, kRel16, kLoop, kBitDir, kBitExt, kBitIdx,
-    kBrDir, kBrExt, kBrIdx, kCallExt, kCallIdx, kXfer, kPage2, kMove, kTrap, kBad
+namespace t = qorb::hc12;
+
+// How the bytes after an opcode read; the class says which layout its forms
+// take, the mode offsets which opcode each has.
+enum Layout : std::uint8_t {
+    kNone,
+    kInh,
+    kImm8,
+    kImm16,
+    kDir,
+    kExt,
+    kIdx,
+    kRel8,
+    kRel16,
+    kLoop,
+    kBitDir,
+    kBitExt,
+    kBitIdx,
+    kBrDir,
+    kBrExt,
+    kBrIdx,
+    kCallExt,
+    kCallIdx,
+    kXfer,
+    kMove,
+    kTrap
 };
 
-struct Row {
-    const char* name;
-    Mode mode;
+struct Form {
+    const OpcodeEntry* row = nullptr;
+    Layout layout = kNone;
 };
 
-// Page 1, by opcode.
-const Row kPage1[256] = {
-    {"bgnd", kInh}, {"mem", kInh}, {"iny", kInh}, {"dey", kInh}, {"", kLoop}, {"jmp", kIdx}, {"jmp", kExt},
-    {"bsr", kRel8}, {"inx", kInh}, {"dex", kInh}, {"rtc", kInh}, {"rti", kInh}, {"bset", kBitIdx},
-    {"bclr", kBitIdx}, {"brset", kBrIdx}, {"brclr", kBrIdx},
-    {"andcc", kImm8}, {"ediv", kInh}, {"mul", kInh}, {"emul", kInh}, {"orcc", kImm8}, {"jsr", kIdx},
-    {"jsr", kExt}, {"jsr", kDir}, {"", kPage2}, {"leay", kIdx}, {"leax", kIdx}, {"leas", kIdx},
-    {"bset", kBitExt}, {"bclr", kBitExt}, {"brset", kBrExt}, {"brclr", kBrExt},
-    {"bra", kRel8}, {"brn", kRel8}, {"bhi", kRel8}, {"bls", kRel8}, {"bcc", kRel8}, {"bcs", kRel8},
-    {"bne", kRel8}, {"beq", kRel8}, {"bvc", kRel8}, {"bvs", kRel8}, {"bpl", kRel8}, {"bmi", kRel8},
-    {"bge", kRel8}, {"blt", kRel8}, {"bgt", kRel8}, {"ble", kRel8},
-    {"pulx", kInh}, {"puly", kInh}, {"pula", kInh}, {"pulb", kInh}, {"pshx", kInh}, {"pshy", kInh},
-    {"psha", kInh}, {"pshb", kInh}, {"pulc", kInh}, {"pshc", kInh}, {"puld", kInh}, {"pshd", kInh},
-    {"wavr", kInh}, {"rts", kInh}, {"wai", kInh}, {"swi", kInh},
-    {"nega", kInh}, {"coma", kInh}, {"inca", kInh}, {"deca", kInh}, {"lsra", kInh}, {"rola", kInh},
-    {"rora", kInh}, {"asra", kInh}, {"asla", kInh}, {"lsrd", kInh}, {"call", kCallExt}, {"call", kCallIdx},
-    {"bset", kBitDir}, {"bclr", kBitDir}, {"brset", kBrDir}, {"brclr", kBrDir},
-    {"negb", kInh}, {"comb", kInh}, {"incb", kInh}, {"decb", kInh}, {"lsrb", kInh}, {"rolb", kInh},
-    {"rorb", kInh}, {"asrb", kInh}, {"aslb", kInh}, {"asld", kInh}, {"staa", kDir}, {"stab", kDir},
-    {"std", kDir}, {"sty", kDir}, {"stx", kDir}, {"sts", kDir},
-    {"neg", kIdx}, {"com", kIdx}, {"inc", kIdx}, {"dec", kIdx}, {"lsr", kIdx}, {"rol", kIdx}, {"ror", kIdx},
-    {"asr", kIdx}, {"asl", kIdx}, {"clr", kIdx}, {"staa", kIdx}, {"stab", kIdx}, {"std", kIdx},
-    {"sty", kIdx}, {"stx", kIdx}, {"sts", kIdx},
-    {"neg", kExt}, {"com", kExt}, {"inc", kExt}, {"dec", kExt}, {"lsr", kExt}, {"rol", kExt}, {"ror", kExt},
-    {"asr", kExt}, {"asl", kExt}, {"clr", kExt}, {"staa", kExt}, {"stab", kExt}, {"std", kExt},
-    {"sty", kExt}, {"stx", kExt}, {"sts", kExt},
-    {"suba", kImm8}, {"cmpa", kImm8}, {"sbca", kImm8}, {"subd", kImm16}, {"anda", kImm8}, {"bita", kImm8},
-    {"ldaa", kImm8}, {"clra", kInh}, {"eora", kImm8}, {"adca", kImm8}, {"oraa", kImm8}, {"adda", kImm8},
-    {"cpd", kImm16}, {"cpy", kImm16}, {"cpx", kImm16}, {"cps", kImm16},
-    {"suba", kDir}, {"cmpa", kDir}, {"sbca", kDir}, {"subd", kDir}, {"anda", kDir}, {"bita", kDir},
-    {"ldaa", kDir}, {"tsta", kInh}, {"eora", kDir}, {"adca", kDir}, {"oraa", kDir}, {"adda", kDir},
-    {"cpd", kDir}, {"cpy", kDir}, {"cpx", kDir}, {"cps", kDir},
-    {"suba", kIdx}, {"cmpa", kIdx}, {"sbca", kIdx}, {"subd", kIdx}, {"anda", kIdx}, {"bita", kIdx},
-    {"ldaa", kIdx}, {"nop", kInh}, {"eora", kIdx}, {"adca", kIdx}, {"oraa", kIdx}, {"adda", kIdx},
-    {"cpd", kIdx}, {"cpy", kIdx}, {"cpx", kIdx}, {"cps", kIdx},
-    {"suba", kExt}, {"cmpa", kExt}, {"sbca", kExt}, {"subd", kExt}, {"anda", kExt}, {"bita", kExt},
-    {"ldaa", kExt}, {"", kXfer}, {"eora", kExt}, {"adca", kExt}, {"oraa", kExt}, {"adda", kExt},
-    {"cpd", kExt}, {"cpy", kExt}, {"cpx", kExt}, {"cps", kExt},
-    {"subb", kImm8}, {"cmpb", kImm8}, {"sbcb", kImm8}, {"addd", kImm16}, {"andb", kImm8}, {"bitb", kImm8},
-    {"ldab", kImm8}, {"clrb", kInh}, {"eorb", kImm8}, {"adcb", kImm8}, {"orab", kImm8}, {"addb", kImm8},
-    {"ldd", kImm16}, {"ldy", kImm16}, {"ldx", kImm16}, {"lds", kImm16},
-    {"subb", kDir}, {"cmpb", kDir}, {"sbcb", kDir}, {"addd", kDir}, {"andb", kDir}, {"bitb", kDir},
-    {"ldab", kDir}, {"tstb", kInh}, {"eorb", kDir}, {"adcb", kDir}, {"orab", kDir}, {"addb", kDir},
-    {"ldd", kDir}, {"ldy", kDir}, {"ldx", kDir}, {"lds", kDir},
-    {"subb", kIdx}, {"cmpb", kIdx}, {"sbcb", kIdx}, {"addd", kIdx}, {"andb", kIdx}, {"bitb", kIdx},
-    {"ldab", kIdx}, {"tst", kIdx}, {"eorb", kIdx}, {"adcb", kIdx}, {"orab", kIdx}, {"addb", kIdx},
-    {"ldd", kIdx}, {"ldy", kIdx}, {"ldx", kIdx}, {"lds", kIdx},
-    {"subb", kExt}, {"cmpb", kExt}, {"sbcb", kExt}, {"addd", kExt}, {"andb", kExt}, {"bitb", kExt},
-    {"ldab", kExt}, {"tst", kExt}, {"eorb", kExt}, {"adcb", kExt}, {"orab", kExt}, {"addb", kExt},
-    {"ldd", kExt}, {"ldy", kExt}, {"ldx", kExt}, {"lds", kExt},
+// Page 1 by opcode, and the $18 page by its second byte.
+struct DecodeIndex {
+    Form page[2][256];
+    // The loop primitives by the kind bits of their postbyte, and the
+    // register transfers by their class.
+    const OpcodeEntry* loop[8] = {};
+    const OpcodeEntry* transfer = nullptr;
+    const OpcodeEntry* exchange = nullptr;
+    const OpcodeEntry* signExtend = nullptr;
+
+    // The first row to claim an opcode keeps it: the table is sorted by
+    // name, so of two spellings (asl, lsl; bcc, bhs) the first stays.
+    void File(std::uint32_t opcode, const OpcodeEntry& row, Layout layout) {
+        Form* slot = nullptr;
+        if (OpcodeLength(opcode) == 1)
+            slot = &page[0][opcode & 0xFF];
+        else if ((opcode >> 8) == 0x18)
+            slot = &page[1][opcode & 0xFF];
+        if (slot && !slot->row) *slot = Form{&row, layout};
+    }
+
+    void FileModes(const OpcodeEntry& row, Layout imm, Layout dir, Layout ext, Layout idx) {
+        const t::ModeOffsets m = t::OffsetsOf(ClassOf(row));
+        auto put = [&](int offset, Layout layout) {
+            if (offset != t::kNoForm)
+                File(static_cast<std::uint32_t>(static_cast<int>(row.opcode) + offset), row, layout);
+        };
+        put(m.immediate, imm);
+        put(m.direct, dir);
+        put(m.extended, ext);
+        put(m.indexed, idx);
+    }
+
+    DecodeIndex() {
+        for (const OpcodeEntry& row : t::OpcodeTable()) {
+            // Aliases other assemblers lack never name a decoded opcode.
+            if (IsNonStandard(row)) continue;
+            switch (ClassOf(row)) {
+            case t::kInherent:
+                // Two-byte rows outside the $18 page (clc, tfr forms, leas
+                // forms) are spellings of another instruction's operand:
+                // File() leaves them to that instruction.
+                File(row.opcode, row, kInh);
+                break;
+            case t::kImmediateOnly: FileModes(row, kImm8, kNone, kNone, kNone); break;
+            case t::kGeneral8: FileModes(row, kImm8, kDir, kExt, kIdx); break;
+            case t::kGeneral16: FileModes(row, kImm16, kDir, kExt, kIdx); break;
+            case t::kReadModifyWrite:
+            case t::kClear:
+            case t::kStore:
+            case t::kJump:
+            case t::kJumpSubroutine:
+            case t::kIndexedOnly:
+            case t::kTableLookup:
+            case t::kLoadAddress:
+            case t::kEmacs: FileModes(row, kNone, kDir, kExt, kIdx); break;
+            case t::kCall: FileModes(row, kNone, kNone, kCallExt, kCallIdx); break;
+            case t::kBitSetClear: FileModes(row, kNone, kBitDir, kBitExt, kBitIdx); break;
+            case t::kBitBranch: FileModes(row, kNone, kBrDir, kBrExt, kBrIdx); break;
+            case t::kBranch8: File(row.opcode, row, kRel8); break;
+            case t::kBranch16: File(row.opcode, row, kRel16); break;
+            case t::kLoop:
+                loop[(row.opcode >> 5) & 7] = &row;
+                File(row.opcode >> 8, row, kLoop);
+                break;
+            case t::kTransfer:
+                transfer = &row;
+                File(row.opcode, row, kXfer);
+                break;
+            case t::kExchange: exchange = &row; break;
+            case t::kSignExtend: signExtend = &row; break;
+            case t::kMoveByte:
+            case t::kMoveWord:
+                for (std::uint32_t form = 0; form < 6; ++form) File(row.opcode + form, row, kMove);
+                break;
+            case t::kTrap: break;
+            default: break;
+            }
+        }
+        // What the $18 page leaves over traps.
+        const OpcodeEntry* trap = t::LookupOpcode("trap");
+        for (Form& f : page[1])
+            if (!f.row && trap) f = Form{trap, kTrap};
+    }
 };
 
-// Page 2 ($18 prefix), $00-$3F; the rest are traps.
-const Row kSecondPage[64] = {
-    {"movw", kMove}, {"movw", kMove}, {"movw", kMove}, {"movw", kMove}, {"movw", kMove}, {"movw", kMove},
-    {"aba", kInh}, {"daa", kInh}, {"movb", kMove}, {"movb", kMove}, {"movb", kMove}, {"movb", kMove},
-    {"movb", kMove}, {"movb", kMove}, {"tab", kInh}, {"tba", kInh},
-    {"idiv", kInh}, {"fdiv", kInh}, {"emacs", kExt}, {"emuls", kInh}, {"edivs", kInh}, {"idivs", kInh},
-    {"sba", kInh}, {"cba", kInh}, {"maxa", kIdx}, {"mina", kIdx}, {"emaxd", kIdx}, {"emind", kIdx},
-    {"maxm", kIdx}, {"minm", kIdx}, {"emaxm", kIdx}, {"eminm", kIdx},
-    {"lbra", kRel16}, {"lbrn", kRel16}, {"lbhi", kRel16}, {"lbls", kRel16}, {"lbcc", kRel16}, {"lbcs", kRel16},
-    {"lbne", kRel16}, {"lbeq", kRel16}, {"lbvc", kRel16}, {"lbvs", kRel16}, {"lbpl", kRel16}, {"lbmi", kRel16},
-    {"lbge", kRel16}, {"lblt", kRel16}, {"lbgt", kRel16}, {"lble", kRel16},
-    {"trap", kTrap}, {"trap", kTrap}, {"trap", kTrap}, {"trap", kTrap}, {"trap", kTrap}, {"trap", kTrap},
-    {"trap", kTrap}, {"trap", kTrap}, {"trap", kTrap}, {"trap", kTrap}, {"rev", kInh}, {"revw", kInh},
-    {"wav", kInh}, {"tbl", kIdx}, {"stop", kInh}, {"etbl", kIdx},
-};
+const DecodeIndex& Index() {
+    static const DecodeIndex index;
+    return index;
+}
 
 std::string Hex2(unsigned v) {
     char buf[8];
@@ -102,6 +151,7 @@ std::string Hex4(unsigned v) {
 class Disassembler12 final : public Disassembler {
 public:
     DecodedInstruction Decode(std::uint16_t address, const Reader& read) const override {
+        const DecodeIndex& index = Index();
         std::uint16_t p = address;
         auto next = [&]() { return read(p++); };
         auto next16 = [&]() {
@@ -144,15 +194,14 @@ public:
         };
 
         std::uint8_t op = next();
-        Row row = kPage1[op];
-        std::string text;
-        if (row.mode == kPage2) {
+        Form form = index.page[0][op];
+        if (op == 0x18) {
             op = next();
-            row = op < 64 ? kSecondPage[op] : Row{"trap", kTrap};
+            form = index.page[1][op];
         }
-        text = row.name;
-        switch (row.mode) {
-        case kInh: break;
+        if (!form.row) return {static_cast<std::uint8_t>(p - address), "db " + Hex2(op)};
+        std::string text = form.row->name;
+        switch (form.layout) {
         case kImm8: text += " #" + Hex2(next()); break;
         case kImm16: text += " #" + Hex4(next16()); break;
         case kDir: text += " " + Hex2(next()); break;
@@ -165,16 +214,16 @@ public:
             break;
         }
         case kLoop: {
-            static const char* const kKinds[8] = {"dbeq", "dbne", "tbeq", "tbne", "ibeq", "ibne", "", ""};
             static const char* const kRegs[8] = {"a", "b", "?", "?", "d", "x", "y", "sp"};
             const std::uint8_t lb = next();
             const std::uint8_t rel = next();
             const int off = (lb & 0x10) ? rel - 256 : rel;
-            if ((lb >> 5) > 5 || (lb & 7) == 2 || (lb & 7) == 3) {
-                text = "db $04," + Hex2(lb) + "," + Hex2(rel);
+            const OpcodeEntry* kind = index.loop[lb >> 5];
+            if (!kind || (lb & 7) == 2 || (lb & 7) == 3) {
+                text = "db " + Hex2(op) + "," + Hex2(lb) + "," + Hex2(rel);
                 break;
             }
-            text = std::string(kKinds[lb >> 5]) + " " + kRegs[lb & 7] + "," + Hex4(p + off);
+            text = std::string(kind->name) + " " + kRegs[lb & 7] + "," + Hex4(p + off);
             break;
         }
         case kBitDir: {
@@ -195,7 +244,9 @@ public:
         case kBrDir:
         case kBrExt:
         case kBrIdx: {
-            const std::string ea = row.mode == kBrDir ? Hex2(next()) : row.mode == kBrExt ? Hex4(next16()) : indexed();
+            const std::string ea = form.layout == kBrDir   ? Hex2(next())
+                                   : form.layout == kBrExt ? Hex4(next16())
+                                                           : indexed();
             const std::string mask = Hex2(next());
             text += " " + ea + ",#" + mask + "," + rel8();
             break;
@@ -215,25 +266,46 @@ public:
             static const char* const kRegs[8] = {"a", "b", "ccr", "tmp3", "d", "x", "y", "sp"};
             const std::uint8_t pb = next();
             const unsigned s = (pb >> 4) & 7, d = pb & 7;
-            const char* name = (pb & 0x80) ? "exg" : (s < 3 && d >= 3) ? "sex" : "tfr";
+            const OpcodeEntry* row = (pb & 0x80)         ? index.exchange
+                                     : (s < 3 && d >= 3) ? index.signExtend
+                                                         : form.row;
+            const std::string name = row ? row->name : form.row->name;
             if ((pb & 0x80) || d != 3)
-                text = std::string(name) + " " + kRegs[s] + "," + kRegs[d];
+                text = name + " " + kRegs[s] + "," + kRegs[d];
             else
-                text = std::string(name) + " " + kRegs[s] + ",tmp2";
+                text = name + " " + kRegs[s] + ",tmp2";
             break;
         }
         case kMove: {
-            const bool word = op < 8;
-            const unsigned kind = op & 7;
+            const std::uint32_t kind = (0x1800u | op) - form.row->opcode;
+            const bool word = ClassOf(*form.row) == t::kMoveWord;
             auto imm = [&]() { return "#" + (word ? Hex4(next16()) : Hex2(next())); };
             std::string src, dst;
             switch (kind) {
-            case 0: dst = indexed(); src = imm(); break;
-            case 1: dst = indexed(); src = Hex4(next16()); break;
-            case 2: src = indexed(); dst = indexed(); break;
-            case 3: src = imm(); dst = Hex4(next16()); break;
-            case 4: src = Hex4(next16()); dst = Hex4(next16()); break;
-            default: src = indexed(); dst = Hex4(next16()); break;
+            case 0:
+                dst = indexed();
+                src = imm();
+                break;
+            case 1:
+                dst = indexed();
+                src = Hex4(next16());
+                break;
+            case 2:
+                src = indexed();
+                dst = indexed();
+                break;
+            case 3:
+                src = imm();
+                dst = Hex4(next16());
+                break;
+            case 4:
+                src = Hex4(next16());
+                dst = Hex4(next16());
+                break;
+            default:
+                src = indexed();
+                dst = Hex4(next16());
+                break;
             }
             text += " " + src + "," + dst;
             break;

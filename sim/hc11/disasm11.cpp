@@ -1,11 +1,14 @@
-// The 68HC11's instruction decoder for traces (a small table of its own for
-// now, see core/disasm.h), in the assembler's operand syntax.
+// The 68HC11's instruction decoder for traces and the debugger. Names,
+// opcodes and classes come from the assembler's own table: at start-up every
+// row is turned into its forms (the class's mode offsets, the Y forms behind
+// their page prefix, the table's indexed-form exceptions), and the forms are
+// filed by page and opcode. The operand text is the assembler's syntax.
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "core/disasm.h"
+#include "hc11/opcodes.h"
 
 namespace qorb::sim {
 
@@ -13,72 +16,94 @@ bool Hc11OpcodeLegal(int page, std::uint8_t op);
 
 namespace {
 
-enum Mode : std::uint8_t { kBad, kInh, kImm8, kImm16, kDir, kExt, kIdx, kRel, kBitDir, kBitIdx, kBrDir, kBrIdx };
+namespace t = qorb::hc11;
 
-struct Row {
-    const char* name;
-    Mode mode;
+enum Layout : std::uint8_t {
+    kNone,
+    kInh,
+    kImm8,
+    kImm16,
+    kDir,
+    kExt,
+    kIdxX,
+    kIdxY,
+    kRel,
+    kBitDir,
+    kBitX,
+    kBitY,
+    kBrDir,
+    kBrX,
+    kBrY
 };
 
-const Row kPage1[256] = {
-    {"test", kBad}, {"nop", kInh}, {"idiv", kInh}, {"fdiv", kInh}, {"lsrd", kInh}, {"asld", kInh}, {"tap", kInh},
-    {"tpa", kInh}, {"inx", kInh}, {"dex", kInh}, {"clv", kInh}, {"sev", kInh}, {"clc", kInh}, {"sec", kInh},
-    {"cli", kInh}, {"sei", kInh},
-    {"sba", kInh}, {"cba", kInh}, {"brset", kBrDir}, {"brclr", kBrDir}, {"bset", kBitDir}, {"bclr", kBitDir},
-    {"tab", kInh}, {"tba", kInh}, {"", kBad}, {"daa", kInh}, {"", kBad}, {"aba", kInh}, {"bset", kBitIdx},
-    {"bclr", kBitIdx}, {"brset", kBrIdx}, {"brclr", kBrIdx},
-    {"bra", kRel}, {"brn", kRel}, {"bhi", kRel}, {"bls", kRel}, {"bcc", kRel}, {"bcs", kRel}, {"bne", kRel},
-    {"beq", kRel}, {"bvc", kRel}, {"bvs", kRel}, {"bpl", kRel}, {"bmi", kRel}, {"bge", kRel}, {"blt", kRel},
-    {"bgt", kRel}, {"ble", kRel},
-    {"tsx", kInh}, {"ins", kInh}, {"pula", kInh}, {"pulb", kInh}, {"des", kInh}, {"txs", kInh}, {"psha", kInh},
-    {"pshb", kInh}, {"pulx", kInh}, {"rts", kInh}, {"abx", kInh}, {"rti", kInh}, {"pshx", kInh}, {"mul", kInh},
-    {"wai", kInh}, {"swi", kInh},
-    {"nega", kInh}, {"", kBad}, {"", kBad}, {"coma", kInh}, {"lsra", kInh}, {"", kBad}, {"rora", kInh},
-    {"asra", kInh}, {"asla", kInh}, {"rola", kInh}, {"deca", kInh}, {"", kBad}, {"inca", kInh}, {"tsta", kInh},
-    {"", kBad}, {"clra", kInh},
-    {"negb", kInh}, {"", kBad}, {"", kBad}, {"comb", kInh}, {"lsrb", kInh}, {"", kBad}, {"rorb", kInh},
-    {"asrb", kInh}, {"aslb", kInh}, {"rolb", kInh}, {"decb", kInh}, {"", kBad}, {"incb", kInh}, {"tstb", kInh},
-    {"", kBad}, {"clrb", kInh},
-    {"neg", kIdx}, {"", kBad}, {"", kBad}, {"com", kIdx}, {"lsr", kIdx}, {"", kBad}, {"ror", kIdx}, {"asr", kIdx},
-    {"asl", kIdx}, {"rol", kIdx}, {"dec", kIdx}, {"", kBad}, {"inc", kIdx}, {"tst", kIdx}, {"jmp", kIdx},
-    {"clr", kIdx},
-    {"neg", kExt}, {"", kBad}, {"", kBad}, {"com", kExt}, {"lsr", kExt}, {"", kBad}, {"ror", kExt}, {"asr", kExt},
-    {"asl", kExt}, {"rol", kExt}, {"dec", kExt}, {"", kBad}, {"inc", kExt}, {"tst", kExt}, {"jmp", kExt},
-    {"clr", kExt},
-    {"suba", kImm8}, {"cmpa", kImm8}, {"sbca", kImm8}, {"subd", kImm16}, {"anda", kImm8}, {"bita", kImm8},
-    {"ldaa", kImm8}, {"", kBad}, {"eora", kImm8}, {"adca", kImm8}, {"oraa", kImm8}, {"adda", kImm8},
-    {"cpx", kImm16}, {"bsr", kRel}, {"lds", kImm16}, {"xgdx", kInh},
-    {"suba", kDir}, {"cmpa", kDir}, {"sbca", kDir}, {"subd", kDir}, {"anda", kDir}, {"bita", kDir},
-    {"ldaa", kDir}, {"staa", kDir}, {"eora", kDir}, {"adca", kDir}, {"oraa", kDir}, {"adda", kDir},
-    {"cpx", kDir}, {"jsr", kDir}, {"lds", kDir}, {"sts", kDir},
-    {"suba", kIdx}, {"cmpa", kIdx}, {"sbca", kIdx}, {"subd", kIdx}, {"anda", kIdx}, {"bita", kIdx},
-    {"ldaa", kIdx}, {"staa", kIdx}, {"eora", kIdx}, {"adca", kIdx}, {"oraa", kIdx}, {"adda", kIdx},
-    {"cpx", kIdx}, {"jsr", kIdx}, {"lds", kIdx}, {"sts", kIdx},
-    {"suba", kExt}, {"cmpa", kExt}, {"sbca", kExt}, {"subd", kExt}, {"anda", kExt}, {"bita", kExt},
-    {"ldaa", kExt}, {"staa", kExt}, {"eora", kExt}, {"adca", kExt}, {"oraa", kExt}, {"adda", kExt},
-    {"cpx", kExt}, {"jsr", kExt}, {"lds", kExt}, {"sts", kExt},
-    {"subb", kImm8}, {"cmpb", kImm8}, {"sbcb", kImm8}, {"addd", kImm16}, {"andb", kImm8}, {"bitb", kImm8},
-    {"ldab", kImm8}, {"", kBad}, {"eorb", kImm8}, {"adcb", kImm8}, {"orab", kImm8}, {"addb", kImm8},
-    {"ldd", kImm16}, {"", kBad}, {"ldx", kImm16}, {"stop", kInh},
-    {"subb", kDir}, {"cmpb", kDir}, {"sbcb", kDir}, {"addd", kDir}, {"andb", kDir}, {"bitb", kDir},
-    {"ldab", kDir}, {"stab", kDir}, {"eorb", kDir}, {"adcb", kDir}, {"orab", kDir}, {"addb", kDir},
-    {"ldd", kDir}, {"std", kDir}, {"ldx", kDir}, {"stx", kDir},
-    {"subb", kIdx}, {"cmpb", kIdx}, {"sbcb", kIdx}, {"addd", kIdx}, {"andb", kIdx}, {"bitb", kIdx},
-    {"ldab", kIdx}, {"stab", kIdx}, {"eorb", kIdx}, {"adcb", kIdx}, {"orab", kIdx}, {"addb", kIdx},
-    {"ldd", kIdx}, {"std", kIdx}, {"ldx", kIdx}, {"stx", kIdx},
-    {"subb", kExt}, {"cmpb", kExt}, {"sbcb", kExt}, {"addd", kExt}, {"andb", kExt}, {"bitb", kExt},
-    {"ldab", kExt}, {"stab", kExt}, {"eorb", kExt}, {"adcb", kExt}, {"orab", kExt}, {"addb", kExt},
-    {"ldd", kExt}, {"std", kExt}, {"ldx", kExt}, {"stx", kExt},
+struct Form {
+    const OpcodeEntry* row = nullptr;
+    Layout layout = kNone;
 };
 
-// The X-register instructions behind the $18 prebyte name Y.
-std::string ToY(const char* name) {
-    static const char* const kPairs[][2] = {{"inx", "iny"}, {"dex", "dey"}, {"tsx", "tsy"},   {"txs", "tys"},
-                                            {"pulx", "puly"}, {"abx", "aby"}, {"pshx", "pshy"}, {"cpx", "cpy"},
-                                            {"xgdx", "xgdy"}, {"ldx", "ldy"}, {"stx", "sty"}};
-    for (const auto& p : kPairs)
-        if (std::strcmp(name, p[0]) == 0) return p[1];
-    return name;
+// The page of a prefix byte (1: none), 0 when the byte is no prefix.
+int PageOf(std::uint32_t prefix) {
+    switch (prefix) {
+    case 0x00: return 1;
+    case 0x18: return 2;
+    case 0x1A: return 3;
+    case 0xCD: return 4;
+    default: return 0;
+    }
+}
+
+struct DecodeIndex {
+    Form page[4][256];
+
+    // The first row to claim an opcode keeps it: the table is sorted by
+    // name, so of two spellings (asl, lsl; bcc, bhs) the first stays.
+    void File(std::uint32_t opcode, const OpcodeEntry& row, Layout layout) {
+        const int pg = PageOf(opcode > 0xFF ? (opcode >> 8) & 0xFF : 0);
+        if (pg == 0) return;
+        Form& slot = page[pg - 1][opcode & 0xFF];
+        if (!slot.row) slot = Form{&row, layout};
+    }
+
+    void FileModes(const OpcodeEntry& row, bool bit) {
+        const int cls = ClassOf(row);
+        const t::ModeOffsets m = t::OffsetsOf(cls);
+        auto at = [&](int offset) {
+            return static_cast<std::uint32_t>(static_cast<int>(row.opcode) + offset);
+        };
+        if (m.immediate != t::kNoForm) File(at(m.immediate), row, cls == t::kGeneral16 ? kImm16 : kImm8);
+        if (m.direct != t::kNoForm)
+            File(at(m.direct), row, bit ? (cls == t::kBitSet ? kBitDir : kBrDir) : kDir);
+        if (m.extended != t::kNoForm) File(at(m.extended), row, kExt);
+        if (m.indexedX == t::kNoForm) return;
+        const Layout onX = bit ? (cls == t::kBitSet ? kBitX : kBrX) : kIdxX;
+        const Layout onY = bit ? (cls == t::kBitSet ? kBitY : kBrY) : kIdxY;
+        if (const t::IndexedForm* e = bit ? nullptr : t::FindIndexedForm(row.opcode)) {
+            File(e->onX ? e->onX : at(m.indexedX), row, onX);
+            File(e->onY, row, onY);
+            return;
+        }
+        File(at(m.indexedX), row, onX);
+        File(0x1800 | (at(m.indexedX) & 0xFF), row, onY);
+    }
+
+    DecodeIndex() {
+        for (const OpcodeEntry& row : t::OpcodeTable()) {
+            // Aliases other assemblers lack never name a decoded opcode.
+            if (IsNonStandard(row)) continue;
+            switch (ClassOf(row)) {
+            case t::kInherent: File(row.opcode, row, kInh); break;
+            case t::kBranch: File(row.opcode, row, kRel); break;
+            case t::kBitSet:
+            case t::kBitBranch: FileModes(row, true); break;
+            default: FileModes(row, false); break;
+            }
+        }
+    }
+};
+
+const DecodeIndex& Index() {
+    static const DecodeIndex index;
+    return index;
 }
 
 std::string Hex2(unsigned v) {
@@ -102,53 +127,49 @@ public:
             return static_cast<std::uint16_t>(hi << 8 | next());
         };
         std::uint8_t op = next();
-        int page = 1;
-        if (op == 0x18 || op == 0x1A || op == 0xCD) {
-            page = op == 0x18 ? 2 : op == 0x1A ? 3 : 4;
+        int page = PageOf(op);
+        if (page > 1)
             op = next();
-        }
-        if (!Hc11OpcodeLegal(page, op)) {
+        else
+            page = 1;
+        const Form form = Index().page[page - 1][op];
+        if (!form.row || !Hc11OpcodeLegal(page, op)) {
             // The bytes up to the illegal opcode, as data.
             std::string text = "db " + Hex2(read(address));
             if (page != 1) text += "," + Hex2(op);
             return {static_cast<std::uint8_t>(p - address), text};
         }
-        Row row = kPage1[op];
-        std::string name = row.name;
-        const char* ireg = (page == 2 || page == 4) ? "y" : "x";
-        if (page == 2) name = ToY(row.name);
-        if (page >= 3) {
-            if ((op & 0x0F) == 3) name = "cpd";
-            else if (op == 0xAC) name = page == 3 ? "cpy" : "cpx";
-            else if (op == 0xEE) name = page == 3 ? "ldy" : "ldx";
-            else if (op == 0xEF) name = page == 3 ? "sty" : "stx";
-        }
-        auto idx = [&]() { return std::to_string(next()) + "," + ireg; };
+        auto idx = [&](Layout l) {
+            return std::to_string(next()) + ((l == kIdxY || l == kBitY || l == kBrY) ? ",y" : ",x");
+        };
         auto rel = [&]() {
             const auto r = static_cast<std::int8_t>(next());
             return Hex4(p + r);
         };
-        std::string text = name;
-        switch (row.mode) {
+        std::string text = form.row->name;
+        switch (form.layout) {
         case kImm8: text += " #" + Hex2(next()); break;
         case kImm16: text += " #" + Hex4(next16()); break;
         case kDir: text += " " + Hex2(next()); break;
         case kExt: text += " " + Hex4(next16()); break;
-        case kIdx: text += " " + idx(); break;
+        case kIdxX:
+        case kIdxY: text += " " + idx(form.layout); break;
         case kRel: text += " " + rel(); break;
         case kBitDir: {
             const std::string ea = Hex2(next());
             text += " " + ea + ",#" + Hex2(next());
             break;
         }
-        case kBitIdx: {
-            const std::string ea = idx();
+        case kBitX:
+        case kBitY: {
+            const std::string ea = idx(form.layout);
             text += " " + ea + ",#" + Hex2(next());
             break;
         }
         case kBrDir:
-        case kBrIdx: {
-            const std::string ea = row.mode == kBrDir ? Hex2(next()) : idx();
+        case kBrX:
+        case kBrY: {
+            const std::string ea = form.layout == kBrDir ? Hex2(next()) : idx(form.layout);
             const std::string mask = Hex2(next());
             text += " " + ea + ",#" + mask + "," + rel();
             break;
