@@ -84,6 +84,9 @@ void Assembler::Impl::StartPass() {
     collecting = Collecting{};
     expansionCounter = 0;
     scope = 0;
+    locScope = 0;
+    locScopes = 0;
+    startAddress = 0;
     inOffset = false;
     offsetReturn = nullptr;
     ++as.pass_;

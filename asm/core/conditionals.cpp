@@ -82,6 +82,7 @@ bool Assembler::Impl::EvaluateCondition(PreCommand cmd, bool& cond) {
         s.SkipBlanks();
         std::string& name = ident;
         if (!as.ReadIdentifier(name)) return as.Report(Msg::IfdefExpectsIdentifier);
+        TakeBackquote(name);
         Symbol* sym = as.FindSymbol(name);
         bool defined = sym && sym->DefinedInPass(as.Pass());
         cond = defined == (cmd == PreCommand::Ifdef);

@@ -25,6 +25,7 @@ enum class Directive : unsigned char {
     Align,       // pads to a multiple of its operand
     Even,        // pads to an even address
     Local,       // starts a new scope of local labels
+    Loc,         // starts a new scope of backquote labels
     Equ,         // gives the label a constant value
     Set,         // gives the label a value that may be set again
     DataBytes,   // places bytes and strings
@@ -99,6 +100,7 @@ const DirRow kDirectives[] = {
     {"fill", Directive::FillBytes, kObsolete},
     {"list", Directive::List, kKeepsOffset},
     {"llen", Directive::LineLength, kKeepsOffset},
+    {"loc", Directive::Loc, 0},
     {"local", Directive::Local, 0},
     {"macro", Directive::Macro, kOwnLabel},
     {"mexit", Directive::Mexit, 0},
@@ -157,6 +159,8 @@ public:
     bool Run(Directive handler);
 
 private:
+    bool End();
+    bool StartOperandFollows() const;
     // Skips to the next comma (or the end) after a failed list item.
     void SkipItem() {
         while (!s_.AtStatementEnd() && s_.Cur() != ',') {
@@ -371,6 +375,51 @@ bool Handlers::Offset() {
     im_.inOffset = true;
     im_.SetLocation(static_cast<std::uint32_t>(r.value));
     return true;
+}
+
+// `end [start]`: the operand is the program's start address for the S9
+// record. Under -mc the text is an operand only when it is one complete
+// expression (a word with nothing but a comment after it); anything else
+// stays a comment, as it always was there.
+bool Handlers::End() {
+    bool ok = true;
+    const std::size_t back = s_.Pos();
+    if (!s_.SkipBlanks() || !StartOperandFollows()) {
+        s_.SetPos(back); // a comment: reported as before
+    } else {
+        const std::size_t at = s_.Pos();
+        ExprResult r;
+        ok = as_.Evaluate(r);
+        if (ok) {
+            im_.ls.hasValue = true;
+            im_.ls.value = r.value;
+            const std::size_t after = s_.Pos();
+            s_.SetPos(at);
+            int files = 0;
+            for (const auto& src : im_.sources) files += src->kind == SourceKind::File;
+            if (files > 1) {
+                // A library's own test program may end with its start; the
+                // program that includes it decides where to start.
+                as_.Report(Msg::IncludedStartAddressIgnored);
+            } else {
+                // The main file's `end` is its last line read: there is
+                // exactly one such line, so one start address.
+                im_.startAddress = static_cast<std::uint32_t>(r.value);
+            }
+            s_.SetPos(after);
+        }
+    }
+    im_.EndFile();
+    return ok;
+}
+
+bool Handlers::StartOperandFollows() const {
+    if (!as_.GetSettings().compat) return true;
+    std::size_t p = s_.Pos();
+    const char* line = s_.Line();
+    while (p < s_.Length() && !chars::IsBlank(line[p]) && line[p] != ';') ++p;
+    while (p < s_.Length() && chars::IsBlank(line[p])) ++p;
+    return p >= s_.Length() || line[p] == ';';
 }
 
 bool Handlers::Equ(bool isSet) {
@@ -603,6 +652,7 @@ bool Handlers::Run(Directive handler) {
         return true;
     }
     case Directive::Local: ++im_.scope; return true;
+    case Directive::Loc: im_.locScope = ++im_.locScopes; return true;
     case Directive::Equ: return Equ(false);
     case Directive::Set: return Equ(true);
     case Directive::DataBytes: return Data(1);
@@ -633,7 +683,7 @@ bool Handlers::Run(Directive handler) {
     case Directive::PageLength:
     case Directive::LineLength:
     case Directive::Tabs: return ListNumber(handler);
-    case Directive::End: im_.EndFile(); return true;
+    case Directive::End: return End();
     case Directive::Fcc: return Fcc();
     case Directive::Dump: Dump(); return true;
     case Directive::Count: break;

@@ -279,6 +279,7 @@ private:
             if (!compat_) s_.SkipBlanks();
             std::string sym;
             if (!as_.ReadIdentifier(sym)) return as_.Report(Msg::BadSymbol);
+            impl_.TakeBackquote(sym);
             Symbol* p = as_.FindSymbol(sym);
             r.value = (p && p->DefinedInPass(as_.Pass())) ? 1 : 0;
         } else if (name == "low" || name == "high" || name == "page") {
@@ -361,6 +362,7 @@ private:
         if (chars::IsSymbolStart(c)) {
             std::string& name = impl_.ident2;
             as_.ReadIdentifier(name);
+            impl_.TakeBackquote(name);
             if (s_.Cur() == '(' && !s_.AtEnd()) {
                 std::string fn = name;
                 FoldLower(fn);

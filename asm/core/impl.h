@@ -105,6 +105,16 @@ struct Assembler::Impl {
     unsigned lineCounter = 0;
     unsigned expansionCounter = 0;
     unsigned scope = 0;
+    // Scopes of the backquote labels (`loop``): `loc` opens the next one.
+    unsigned locScope = 0;
+    unsigned locScopes = 0; // numbers given in this pass
+    std::string scopedName; // scratch for SymbolKey
+    // The name a symbol is kept under: a backquote label gets its scope.
+    std::string_view SymbolKey(std::string_view name);
+    // After a symbol name: a backquote right behind it joins the name.
+    void TakeBackquote(std::string& name);
+    // The start address of the `end` line, for the S9 record.
+    std::uint32_t startAddress = 0;
 
     std::vector<std::unique_ptr<InputSource>> sources;
     std::vector<CondEntry> conds;

@@ -279,7 +279,10 @@ bool Assembler::Impl::ExpandMacro(std::shared_ptr<Macro> macro) {
         }
     }
     s.SetPos(s.Length());
-    PushSource(std::make_unique<MacroSource>(SourceKind::Macro, std::move(macro), std::move(args), 1, *this));
+    auto expansion =
+        std::make_unique<MacroSource>(SourceKind::Macro, std::move(macro), std::move(args), 1, *this);
+    expansion->callerLocScope = locScope;
+    PushSource(std::move(expansion));
     return true;
 }
 

@@ -133,6 +133,7 @@ constexpr CatalogueRow kWarning1[] = {
     {Msg::MultiplyDefinedLocalReference, "'%u$': reference to multiply defined local symbol\n"},
     {Msg::InconstantLocalReference, "'%u$': reference to inconstant local symbol\n"},
     {Msg::ForwardReferencesNotResolved, "forward references not fully resolved\n"},
+    {Msg::IncludedStartAddressIgnored, "ignoring start address in an included file\n"},
 };
 
 constexpr CatalogueRow kWarning2[] = {

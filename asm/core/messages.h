@@ -131,6 +131,7 @@ enum class Msg : int {
     MultiplyDefinedLocalReference = 4006,
     InconstantLocalReference = 4007,
     ForwardReferencesNotResolved = 4008,
+    IncludedStartAddressIgnored = 4009,
     // warnings, class 2
     EmptyWarningClass2 = 4100,
     UnexpectedSyntax = 4101,

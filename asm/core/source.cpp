@@ -149,6 +149,7 @@ void Assembler::Impl::EndSource() {
         collecting = Collecting{};
     }
     lineCounter += static_cast<unsigned>(top->line);
+    if (top->kind == SourceKind::Macro) locScope = top->callerLocScope;
     bool condReported = false, saveReported = false;
     if (!as.fatals_) {
         if (conds.size() > top->condFloor) {

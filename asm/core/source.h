@@ -33,6 +33,9 @@ public:
     std::string defFile;
     int defLine = 0;
     int bodyLine = 0; // line of the body being delivered (1-based)
+    // Macro expansions: the caller's `loc` scope, current again at the end
+    // (a `loc` in the body scopes only the body's backquote labels).
+    unsigned callerLocScope = 0;
 };
 
 class Assembler;

@@ -140,7 +140,16 @@ bool Assembler::Impl::WriteObject(const std::string& path, const std::string& sh
         if (s->named) emit(*s);
     for (const auto& s : sections)
         if (!s->named) emit(*s);
-    out += "S9030000FC\r\n";
+    // The trailer carries the start address that `end` gave (0 without).
+    char s9[16] = "S903";
+    char* p = s9 + 4;
+    const std::uint32_t start = startAddress & 0xFFFF;
+    const unsigned sum = 3u + (start >> 8) + (start & 0xFF);
+    for (std::uint32_t v : {start >> 12, start >> 8, start >> 4, start, (~sum) >> 4, ~sum})
+        *p++ = kHex[v & 0xF];
+    *p++ = '\r';
+    *p++ = '\n';
+    out.append(s9, static_cast<std::size_t>(p - s9));
     bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
     int e = host::LastFileError();
     if (ok && std::fflush(f) != 0) {

@@ -130,9 +130,14 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
         if (blank || local) return as.Report(Msg::MnemonicOrPseudoCommandExpected);
         return as.Report(Msg::BadLabel);
     }
-    bool isCommand = cmd.marked || cmd.dot || local || (blank && s.Cur() != ':');
+    // `loop`` in the first column (or with a colon): a backquote label.
+    const bool backquote =
+        !cmd.marked && !cmd.dot && !local && s.Cur() == '`' && !s.AtEnd() && (!blank || s.At(1) == ':');
+    if (backquote) s.Advance();
+    bool isCommand = !backquote && (cmd.marked || cmd.dot || local || (blank && s.Cur() != ':'));
     if (!isCommand) {
         label = word;
+        if (backquote) label += '`';
         if (!as.settings_.caseSensitive) FoldLower(label);
         stmtLabel = label;
         labelPos = cmd.pos;
@@ -184,6 +189,10 @@ bool Assembler::Impl::RunCommand(const CommandField& cmd) {
     }
 
     int drow = rows.directive;
+    // Programs written for assemblers without `loc` may define a macro of
+    // that name; it is theirs, as macros named like other commands are.
+    if (drow >= 0 && !cmd.dot && lower == "loc" && macros.count(as.settings_.caseSensitive ? word : lower))
+        drow = -1;
     if (drow >= 0) {
         bool ok = RunDirectiveRow(drow);
         if (ok) ok = CheckTrailing();

@@ -10,7 +10,7 @@
 namespace qorb {
 
 Symbol* Assembler::FindSymbol(std::string_view name) {
-    auto it = symbols_.find(name);
+    auto it = symbols_.find(impl_->SymbolKey(name));
     return it == symbols_.end() ? nullptr : &it->second;
 }
 
@@ -31,10 +31,27 @@ constexpr ReferenceMessages kLocalReference = {Msg::UndefinedLocal, Msg::LocalMu
                                                Msg::InconstantLocalReference, false};
 } // namespace
 
+// A backquote label is kept under its name and the number of its `loc`
+// scope (`loop`0003`); messages show it as written.
+std::string_view Assembler::Impl::SymbolKey(std::string_view name) {
+    if (name.empty() || name.back() != '`') return name;
+    scopedName.assign(name);
+    scopedName += FormatText("%04u", {locScope});
+    return scopedName;
+}
+
+void Assembler::Impl::TakeBackquote(std::string& name) {
+    if (as.scan_.Cur() == '`' && !as.scan_.AtEnd()) {
+        as.scan_.Advance();
+        name += '`';
+    }
+}
+
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
-    auto it = as.symbols_.find(name);
+    const std::string_view key = SymbolKey(name);
+    auto it = as.symbols_.find(key);
     if (it == as.symbols_.end()) {
-        it = as.symbols_.emplace(std::string(name), Symbol{}).first;
+        it = as.symbols_.emplace(std::string(key), Symbol{}).first;
         as.unresolved_ = true;
     }
     return Reference(it->second, name, kSymbolReference, knownInPassOne, r);
@@ -84,7 +101,7 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     if (local >= 0) {
         s = &as.GetLocal(static_cast<unsigned>(local));
     } else {
-        s = &as.GetSymbol(name);
+        s = &as.GetSymbol(SymbolKey(name));
     }
     if (isSet) {
         if (s->defined && s->isOther) {
@@ -129,8 +146,8 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         const char* kind = local >= 0 ? "local" : isSet ? "set" : definingLabel ? "label" : "equ";
         if (local >= 0)
             lineMap.Symbol(std::to_string(local) + "$", value, kind, sources);
-        else
-            lineMap.Symbol(name, value, kind, sources);
+        else // a backquote label under its scoped name, as the listing shows it
+            lineMap.Symbol(SymbolKey(name), value, kind, sources);
     }
     if (as.final_ && as.strict_) {
         if (isSet && known) return true;
@@ -152,7 +169,9 @@ bool Assembler::Impl::DefineLabel() {
     definingLabel = true;
     bool ok = DefineSymbolValue(label, localLabel, static_cast<std::int32_t>(as.pc_), true, false);
     definingLabel = false;
-    if (localLabel < 0) ++scope;
+    // Backquote labels are local to their `loc` scope and leave the
+    // scope of the numbered local labels alone.
+    if (localLabel < 0 && (label.empty() || label.back() != '`')) ++scope;
     s.SetPos(back);
     if (ok) ls.hasLabel = true;
     label.clear();

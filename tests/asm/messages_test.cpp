@@ -36,6 +36,8 @@ TEST(Catalogue, GroupFallbacksAndTableEnd) {
     EXPECT_STREQ(CatalogueText(1013), "unknown fatal error; contact technical support\n\n");
     EXPECT_STREQ(CatalogueText(2085), "X, Y, SP or PC expected\n");
     EXPECT_STREQ(CatalogueText(2086), CatalogueText(2000));
+    EXPECT_STREQ(CatalogueText(4009), "ignoring start address in an included file\n");
+    EXPECT_STREQ(CatalogueText(4010), CatalogueText(4000));
     EXPECT_STREQ(CatalogueText(4999), nullptr);
     EXPECT_STREQ(CatalogueText(5004), "unknown information message; contact technical support\n");
     EXPECT_STREQ(CatalogueText(3000), nullptr);
