@@ -111,6 +111,19 @@ struct Dump {
         for (std::size_t i = 0; i < records.size(); ++i)
             out.Put(at + static_cast<std::uint32_t>(sizeof header + i * sizeof(Record)), records[i]);
     }
+    // A list after a 32-bit count, one record per item, made by `make`.
+    // The list comes before the data its records point at, which `make`
+    // appends.
+    template <typename Record, typename Item, typename Make>
+    void WriteList(std::uint32_t type, const std::vector<Item>& items, Make make) {
+        const auto count = static_cast<std::uint32_t>(items.size());
+        const auto size = static_cast<std::uint32_t>(sizeof(md::ListHeader) + count * sizeof(Record));
+        const std::uint32_t at = out.Reserve(size);
+        std::vector<Record> records;
+        for (const Item& item : items) records.push_back(make(item));
+        PutList(at, md::ListHeader{count}, records);
+        AddStream(type, at, size);
+    }
 };
 
 bool WriteAll(int fd, const void* data, std::size_t size) {
@@ -198,11 +211,7 @@ void CaptureDataSegments(Dump& d) {
 }
 
 void WriteMemoryList(Dump& d) {
-    const auto count = static_cast<std::uint32_t>(d.memory.size());
-    const std::uint32_t size = sizeof(md::ListHeader) + count * sizeof(md::MemoryDescriptor);
-    std::uint32_t list = d.out.Reserve(size);
-    d.PutList(list, md::ListHeader{count}, d.memory);
-    d.AddStream(md::kMemoryListStream, list, size);
+    d.WriteList<md::MemoryDescriptor>(md::kMemoryListStream, d.memory, [](const md::MemoryDescriptor& r) { return r; });
 }
 
 // ---------------------------------------------------------------------------
@@ -210,31 +219,28 @@ void WriteMemoryList(Dump& d) {
 
 // The crashed thread's registers come from the ucontext: ptrace would show
 // it inside the signal handler.
+md::Thread ThreadRecord(Dump& d, const ThreadInfo& t) {
+    const ExceptionInfo& ex = d.process.exception();
+    md::Thread record{};
+    record.threadId = static_cast<std::uint32_t>(t.tid);
+    const bool crashed = ex.present && t.tid == ex.threadId;
+    const ThreadContext* ctx = crashed ? &ex.context : t.hasContext ? &t.context : nullptr;
+    if (ctx == nullptr) return record;
+    record.threadContext.dataSize = static_cast<std::uint32_t>(ctx->raw.size());
+    record.threadContext.rva = d.out.Append(ctx->raw.data(), ctx->raw.size(), 16);
+    if (crashed) d.crashedContext = record.threadContext;
+    md::MemoryDescriptor stack{};
+    if (CaptureStack(d, ctx->sp, &stack)) {
+        record.stack = stack;
+        d.memory.push_back(stack);
+    }
+    return record;
+}
+
 void WriteThreadList(Dump& d) {
     const ExceptionInfo& ex = d.process.exception();
-    const auto& threads = d.process.threads();
-    const auto count = static_cast<std::uint32_t>(threads.size());
-    const std::uint32_t size = sizeof(md::ListHeader) + count * sizeof(md::Thread);
-    std::uint32_t list = d.out.Reserve(size);
-    std::vector<md::Thread> records(threads.size());
-    for (std::size_t i = 0; i < threads.size(); ++i) {
-        const ThreadInfo& t = threads[i];
-        md::Thread& record = records[i];
-        record.threadId = static_cast<std::uint32_t>(t.tid);
-        const bool crashed = ex.present && t.tid == ex.threadId;
-        const ThreadContext* ctx = crashed ? &ex.context : t.hasContext ? &t.context : nullptr;
-        if (ctx == nullptr) continue;
-        record.threadContext.dataSize = static_cast<std::uint32_t>(ctx->raw.size());
-        record.threadContext.rva = d.out.Append(ctx->raw.data(), ctx->raw.size(), 16);
-        if (crashed) d.crashedContext = record.threadContext;
-        md::MemoryDescriptor stack{};
-        if (CaptureStack(d, ctx->sp, &stack)) {
-            record.stack = stack;
-            d.memory.push_back(stack);
-        }
-    }
-    d.PutList(list, md::ListHeader{count}, records);
-    d.AddStream(md::kThreadListStream, list, size);
+    d.WriteList<md::Thread>(md::kThreadListStream, d.process.threads(),
+                            [&d](const ThreadInfo& t) { return ThreadRecord(d, t); });
     // The crashed thread's context when it was not among the stopped threads.
     if (ex.present && d.crashedContext.rva == 0) {
         d.crashedContext.rva = d.out.Append(ex.context.raw.data(), ex.context.raw.size(), 16);
@@ -285,22 +291,15 @@ md::LocationDescriptor AppendCodeView(Buffer& out, const std::vector<std::uint8_
 }
 
 void WriteModuleList(Dump& d) {
-    const auto& modules = d.process.modules();
-    const auto count = static_cast<std::uint32_t>(modules.size());
-    const std::uint32_t size = sizeof(md::ListHeader) + count * sizeof(md::Module);
-    std::uint32_t list = d.out.Reserve(size);
-    std::vector<md::Module> records(modules.size());
-    for (std::size_t i = 0; i < modules.size(); ++i) {
-        const ModuleInfo& m = modules[i];
-        md::Module& record = records[i];
+    d.WriteList<md::Module>(md::kModuleListStream, d.process.modules(), [&d](const ModuleInfo& m) {
+        md::Module record{};
         record.baseOfImage = m.base;
         record.sizeOfImage = static_cast<std::uint32_t>(std::min<std::uint64_t>(m.size, 0xFFFFFFFFu));
         record.moduleNameRva = d.out.AppendString(ModuleName(m.path, m.identity));
         record.versionInfo = VersionInfo(m.identity);
         record.cvRecord = AppendCodeView(d.out, m.identity.buildId);
-    }
-    d.PutList(list, md::ListHeader{count}, records);
-    d.AddStream(md::kModuleListStream, list, size);
+        return record;
+    });
 }
 
 // ---------------------------------------------------------------------------

@@ -65,14 +65,41 @@ ThreadContext BuildContext(md::ContextAmd64& c, const std::uint8_t* fxsave, bool
     return ToThreadContext(c, c.rip, c.rsp);
 }
 
+// The general registers: where each lies in the context record, in the
+// ucontext's gregs and in ptrace's user_regs_struct.
+struct GeneralRegister {
+    std::size_t context;
+    int greg;
+    std::size_t user;
+};
+using C = md::ContextAmd64;
+using U = user_regs_struct;
+constexpr GeneralRegister kGeneralRegisters[] = {
+    {offsetof(C, rax), REG_RAX, offsetof(U, rax)}, {offsetof(C, rcx), REG_RCX, offsetof(U, rcx)},
+    {offsetof(C, rdx), REG_RDX, offsetof(U, rdx)}, {offsetof(C, rbx), REG_RBX, offsetof(U, rbx)},
+    {offsetof(C, rsp), REG_RSP, offsetof(U, rsp)}, {offsetof(C, rbp), REG_RBP, offsetof(U, rbp)},
+    {offsetof(C, rsi), REG_RSI, offsetof(U, rsi)}, {offsetof(C, rdi), REG_RDI, offsetof(U, rdi)},
+    {offsetof(C, r8), REG_R8, offsetof(U, r8)},    {offsetof(C, r9), REG_R9, offsetof(U, r9)},
+    {offsetof(C, r10), REG_R10, offsetof(U, r10)}, {offsetof(C, r11), REG_R11, offsetof(U, r11)},
+    {offsetof(C, r12), REG_R12, offsetof(U, r12)}, {offsetof(C, r13), REG_R13, offsetof(U, r13)},
+    {offsetof(C, r14), REG_R14, offsetof(U, r14)}, {offsetof(C, r15), REG_R15, offsetof(U, r15)},
+    {offsetof(C, rip), REG_RIP, offsetof(U, rip)},
+};
+
+// Fills the general registers from 64-bit words, given by their place in
+// the source.
+template <typename Word>
+void FillGeneralRegisters(md::ContextAmd64& c, Word word) {
+    for (const GeneralRegister& r : kGeneralRegisters) {
+        const std::uint64_t value = word(r);
+        std::memcpy(reinterpret_cast<std::uint8_t*>(&c) + r.context, &value, sizeof value);
+    }
+}
+
 ThreadContext ContextFromUcontext(const std::uint8_t* uc, const std::uint8_t* fxsave) {
     auto g = [&](int i) { return Get<std::uint64_t>(uc, kUcGregs + 8 * static_cast<std::size_t>(i)); };
     md::ContextAmd64 c{};
-    c.rax = g(REG_RAX); c.rcx = g(REG_RCX); c.rdx = g(REG_RDX); c.rbx = g(REG_RBX);
-    c.rsp = g(REG_RSP); c.rbp = g(REG_RBP); c.rsi = g(REG_RSI); c.rdi = g(REG_RDI);
-    c.r8 = g(REG_R8); c.r9 = g(REG_R9); c.r10 = g(REG_R10); c.r11 = g(REG_R11);
-    c.r12 = g(REG_R12); c.r13 = g(REG_R13); c.r14 = g(REG_R14); c.r15 = g(REG_R15);
-    c.rip = g(REG_RIP);
+    FillGeneralRegisters(c, [&](const GeneralRegister& r) { return g(r.greg); });
     c.eflags = static_cast<std::uint32_t>(g(REG_EFL));
     std::uint64_t csgsfs = g(REG_CSGSFS);
     c.cs = static_cast<std::uint16_t>(csgsfs & 0xFFFF);
@@ -81,26 +108,21 @@ ThreadContext ContextFromUcontext(const std::uint8_t* uc, const std::uint8_t* fx
     return BuildContext(c, fxsave, false);
 }
 
-bool ReadThreadContext(pid_t tid, ThreadContext* out) {
-    user_regs_struct regs{};
-    iovec io{&regs, sizeof regs};
-    if (ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRSTATUS), &io) != 0) return false;
-    user_fpregs_struct fp{};
-    iovec fio{&fp, sizeof fp};
-    bool haveFp = ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRFPREG), &fio) == 0 &&
-                  fio.iov_len >= 512;
+// ptrace's register sets; the floating-point ones are taken when the kernel
+// gives at least kFpMinimum bytes of them.
+using FpRegisters = user_fpregs_struct;
+constexpr std::size_t kFpMinimum = 512;
+
+ThreadContext ContextFromRegisters(const user_regs_struct& regs, const FpRegisters* fp) {
     md::ContextAmd64 c{};
-    c.rax = regs.rax; c.rcx = regs.rcx; c.rdx = regs.rdx; c.rbx = regs.rbx;
-    c.rsp = regs.rsp; c.rbp = regs.rbp; c.rsi = regs.rsi; c.rdi = regs.rdi;
-    c.r8 = regs.r8; c.r9 = regs.r9; c.r10 = regs.r10; c.r11 = regs.r11;
-    c.r12 = regs.r12; c.r13 = regs.r13; c.r14 = regs.r14; c.r15 = regs.r15;
-    c.rip = regs.rip;
+    FillGeneralRegisters(c, [&](const GeneralRegister& r) {
+        return Get<std::uint64_t>(reinterpret_cast<const std::uint8_t*>(&regs), r.user);
+    });
     c.eflags = static_cast<std::uint32_t>(regs.eflags);
     c.cs = static_cast<std::uint16_t>(regs.cs); c.ds = static_cast<std::uint16_t>(regs.ds);
     c.es = static_cast<std::uint16_t>(regs.es); c.fs = static_cast<std::uint16_t>(regs.fs);
     c.gs = static_cast<std::uint16_t>(regs.gs); c.ss = static_cast<std::uint16_t>(regs.ss);
-    *out = BuildContext(c, haveFp ? reinterpret_cast<const std::uint8_t*>(&fp) : nullptr, true);
-    return true;
+    return BuildContext(c, reinterpret_cast<const std::uint8_t*>(fp), true);
 }
 
 bool ReadUcontext(const CrashedProcess& p, std::uint64_t address, ThreadContext* out) {
@@ -140,18 +162,15 @@ ThreadContext BuildContext(const std::uint64_t* x31, std::uint64_t sp, std::uint
     return ToThreadContext(c, pc, sp);
 }
 
-bool ReadThreadContext(pid_t tid, ThreadContext* out) {
-    user_regs_struct regs{};
-    iovec io{&regs, sizeof regs};
-    if (ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRSTATUS), &io) != 0) return false;
-    user_fpsimd_struct fp{};
-    iovec fio{&fp, sizeof fp};
-    bool haveFp = ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRFPREG), &fio) == 0;
+using FpRegisters = user_fpsimd_struct;
+constexpr std::size_t kFpMinimum = 0;
+
+ThreadContext ContextFromRegisters(const user_regs_struct& regs, const FpRegisters* fp) {
     std::uint64_t x[31];
     for (std::size_t i = 0; i < 31; ++i) x[i] = regs.regs[i];
-    *out = BuildContext(x, regs.sp, regs.pc, static_cast<std::uint32_t>(regs.pstate),
-                        haveFp ? reinterpret_cast<const std::uint8_t*>(&fp.vregs) : nullptr, fp.fpsr, fp.fpcr);
-    return true;
+    return BuildContext(x, regs.sp, regs.pc, static_cast<std::uint32_t>(regs.pstate),
+                        fp ? reinterpret_cast<const std::uint8_t*>(&fp->vregs) : nullptr, fp ? fp->fpsr : 0,
+                        fp ? fp->fpcr : 0);
 }
 
 bool ReadUcontext(const CrashedProcess& p, std::uint64_t address, ThreadContext* out) {
@@ -166,6 +185,20 @@ bool ReadUcontext(const CrashedProcess& p, std::uint64_t address, ThreadContext*
                         haveFp ? uc + kUcReserved + 16 : nullptr,
                         haveFp ? Get<std::uint32_t>(uc, kUcReserved + 8) : 0,
                         haveFp ? Get<std::uint32_t>(uc, kUcReserved + 12) : 0);
+    return true;
+}
+#endif
+
+#if defined(__x86_64__) || defined(__aarch64__)
+bool ReadThreadContext(pid_t tid, ThreadContext* out) {
+    user_regs_struct regs{};
+    iovec io{&regs, sizeof regs};
+    if (ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRSTATUS), &io) != 0) return false;
+    FpRegisters fp{};
+    iovec fio{&fp, sizeof fp};
+    bool haveFp = ptrace(PTRACE_GETREGSET, tid, reinterpret_cast<void*>(NT_PRFPREG), &fio) == 0 &&
+                  fio.iov_len >= kFpMinimum;
+    *out = ContextFromRegisters(regs, haveFp ? &fp : nullptr);
     return true;
 }
 #else
