@@ -47,7 +47,7 @@ public:
     TempDir() {
         static int counter = 0;
         path_ = fs::temp_directory_path() /
-                ("qorbcab-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+                ("ulmarrocab-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
         fs::create_directories(path_);
     }
     ~TempDir() {
@@ -243,7 +243,7 @@ TEST(CabinetTools, ExtractByteIdentically) {
     Files dumps;
     std::vector<cab::CabinetFile> dumpInputs;
     for (const char* name : {"sleep-normal.dmp", "sleep-data.dmp"}) {
-        fs::path p = fs::path(QORBCAB_DATA_DIR) / name;
+        fs::path p = fs::path(CAB_DATA_DIR) / name;
         dumps.emplace_back(name, ReadFile(p));
         ASSERT_FALSE(dumps.back().second.empty()) << p;
         dumpInputs.push_back({name, p});
@@ -403,7 +403,7 @@ TEST(WriteCabinet, StoresDosTimestampAndUtf8Flag) {
 
 // Saved fuzz inputs: each must still round-trip.
 TEST(LzxFuzzCorpus, Replays) {
-    fs::path corpus = fs::path(QORBCAB_CORPUS_DIR);
+    fs::path corpus = fs::path(CAB_CORPUS_DIR);
     ASSERT_TRUE(fs::is_directory(corpus)) << corpus;
     int count = 0;
     for (const auto& entry : fs::directory_iterator(corpus)) {
