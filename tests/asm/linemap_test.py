@@ -218,6 +218,10 @@ def assemble(label, program, folder, source, extra, bindir):
     except subprocess.TimeoutExpired:
         fail(label, "no end within 30 s")
         return
+    err = p.stderr.decode("latin-1")
+    if p.returncode not in (0, 2) or "Sanitizer" in err or "runtime error" in err:
+        fail(label, f"exit status {p.returncode}\n{err}")
+        return
     if p.returncode != 0:
         if os.path.exists(base + ".dbg"):
             fail(label, f"exit status {p.returncode}, yet a map was written")
