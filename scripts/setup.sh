@@ -11,6 +11,11 @@ for p in "${pkgs[@]}"; do
     missing+=("$p")
   fi
 done
+# npm for the tests' Breakpad tools: a Node.js that is not Debian's brings its
+# own npm and conflicts with Debian's package, so ask for it only when missing.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(npm)
+fi
 if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
