@@ -68,22 +68,19 @@ Context FindContext(const DumpBytes& dump, std::uint32_t size, std::uint32_t rva
         c.kind = ContextKind::X86;
     else if (is(sizeof(md::ContextArm64), offsetof(md::ContextArm64, contextFlags), md::kContextArm64))
         c.kind = ContextKind::Arm64;
-    else if (is(sizeof(md::ContextArm64Old), offsetof(md::ContextArm64Old, contextFlags), md::kContextArm64Old))
+    else if (is(sizeof(md::ContextArm64Old), offsetof(md::ContextArm64Old, contextFlags),
+                md::kContextArm64Old))
         c.kind = ContextKind::Arm64Old;
     return c;
 }
 
 std::uint64_t RegisterLineCount(ContextKind kind) {
     switch (kind) {
-    case ContextKind::X86:
-        return 4;
-    case ContextKind::Amd64:
-        return 6;
+    case ContextKind::X86: return 4;
+    case ContextKind::Amd64: return 6;
     case ContextKind::Arm64:
-    case ContextKind::Arm64Old:
-        return 9;
-    case ContextKind::None:
-        break;
+    case ContextKind::Arm64Old: return 9;
+    case ContextKind::None: break;
     }
     return 0;
 }
@@ -93,8 +90,7 @@ std::string X86Line(const md::ContextX86& r, std::uint64_t line) {
     switch (line) {
     case 0:
         return Format("EAX: %08X, EBX: %08X, ECX: %08X, EDX: %08X", u(r.eax), u(r.ebx), u(r.ecx), u(r.edx));
-    case 1:
-        return Format("ESI: %08X, EDI: %08X, EBP: %08X", u(r.esi), u(r.edi), u(r.ebp));
+    case 1: return Format("ESI: %08X, EDI: %08X, EBP: %08X", u(r.esi), u(r.edi), u(r.ebp));
     case 2:
         return Format("CS:EIP: %04X:%08X, SS:ESP: %04X:%08X", u(r.cs) & 0xFFFF, u(r.eip), u(r.ss) & 0xFFFF,
                       u(r.esp));
@@ -111,18 +107,16 @@ std::string Amd64Line(const md::ContextAmd64& r, std::uint64_t line) {
     case 0:
         return Format("RAX: %016llX, RBX: %016llX, RCX: %016llX, RDX: %016llX", ULL(r.rax), ULL(r.rbx),
                       ULL(r.rcx), ULL(r.rdx));
-    case 1:
-        return Format("RSI: %016llX, RDI: %016llX, RBP: %016llX", ULL(r.rsi), ULL(r.rdi), ULL(r.rbp));
+    case 1: return Format("RSI: %016llX, RDI: %016llX, RBP: %016llX", ULL(r.rsi), ULL(r.rdi), ULL(r.rbp));
     case 2:
-        return Format("R8: %016llX, R9: %016llX, R10: %016llX, R11: %016llX", ULL(r.r8), ULL(r.r9), ULL(r.r10),
-                      ULL(r.r11));
+        return Format("R8: %016llX, R9: %016llX, R10: %016llX, R11: %016llX", ULL(r.r8), ULL(r.r9),
+                      ULL(r.r10), ULL(r.r11));
     case 3:
         return Format("R12: %016llX, R13: %016llX, R14: %016llX, R15: %016llX", ULL(r.r12), ULL(r.r13),
                       ULL(r.r14), ULL(r.r15));
     case 4:
         return Format("CS:RIP: %04X:%016llX, SS:RSP: %04X:%016llX", s(r.cs), ULL(r.rip), s(r.ss), ULL(r.rsp));
-    case 5:
-        return Format("DS: %04X, ES: %04X, FS: %04X, GS: %04X", s(r.ds), s(r.es), s(r.fs), s(r.gs));
+    case 5: return Format("DS: %04X, ES: %04X, FS: %04X, GS: %04X", s(r.ds), s(r.es), s(r.fs), s(r.gs));
     }
     return {};
 }
@@ -135,7 +129,8 @@ std::string Arm64Line(const std::uint64_t (&x)[md::kArm64Registers], std::uint32
         return Format("X%u: %016llX, X%u: %016llX, X%u: %016llX, X%u: %016llX", n, ULL(x[n]), n + 1,
                       ULL(x[n + 1]), n + 2, ULL(x[n + 2]), n + 3, ULL(x[n + 3]));
     }
-    if (line == 7) return Format("X28: %016llX, FP: %016llX, LR: %016llX", ULL(x[28]), ULL(x[29]), ULL(x[30]));
+    if (line == 7)
+        return Format("X28: %016llX, FP: %016llX, LR: %016llX", ULL(x[28]), ULL(x[29]), ULL(x[30]));
     if (line == 8)
         return Format("SP: %016llX, PC: %016llX, CPSR: %08X", ULL(x[md::kArm64Sp]), ULL(x[md::kArm64Pc]),
                       static_cast<unsigned>(cpsr));
@@ -145,10 +140,8 @@ std::string Arm64Line(const std::uint64_t (&x)[md::kArm64Registers], std::uint32
 std::string RegisterLine(const DumpBytes& d, const Context& c, std::uint64_t line) {
     std::uint64_t x[md::kArm64Registers];
     switch (c.kind) {
-    case ContextKind::X86:
-        return X86Line(d.Record<md::ContextX86>(c.offset), line);
-    case ContextKind::Amd64:
-        return Amd64Line(d.Record<md::ContextAmd64>(c.offset), line);
+    case ContextKind::X86: return X86Line(d.Record<md::ContextX86>(c.offset), line);
+    case ContextKind::Amd64: return Amd64Line(d.Record<md::ContextAmd64>(c.offset), line);
     case ContextKind::Arm64: {
         const auto r = d.Record<md::ContextArm64>(c.offset);
         std::memcpy(x, r.x, sizeof x);
@@ -159,8 +152,7 @@ std::string RegisterLine(const DumpBytes& d, const Context& c, std::uint64_t lin
         std::memcpy(x, r.x, sizeof x);
         return Arm64Line(x, r.cpsr, line);
     }
-    case ContextKind::None:
-        break;
+    case ContextKind::None: break;
     }
     return {};
 }
@@ -173,8 +165,9 @@ std::string HexRow(const MemoryBlock& b, std::uint64_t row) {
 }
 
 std::string VersionLine(const char* what, std::uint32_t hi, std::uint32_t lo) {
-    return Format("%s: %u.%u.%u.%u", what, static_cast<unsigned>(hi >> 16), static_cast<unsigned>(hi & 0xFFFF),
-                  static_cast<unsigned>(lo >> 16), static_cast<unsigned>(lo & 0xFFFF));
+    return Format("%s: %u.%u.%u.%u", what, static_cast<unsigned>(hi >> 16),
+                  static_cast<unsigned>(hi & 0xFFFF), static_cast<unsigned>(lo >> 16),
+                  static_cast<unsigned>(lo & 0xFFFF));
 }
 
 // Names of the Windows versions the format knows, by platform and version.
@@ -184,7 +177,7 @@ struct WindowsVersion {
     const char* name;
 };
 constexpr WindowsVersion kWindowsVersions[] = {
-    {true, 5, 0, "2000"}, {true, 5, 1, "XP"},  {true, 5, 2, "Server 2003"},
+    {true, 5, 0, "2000"}, {true, 5, 1, "XP"},   {true, 5, 2, "Server 2003"},
     {false, 4, 0, "95"},  {false, 4, 10, "98"}, {false, 4, 90, "Me"},
 };
 
@@ -207,18 +200,14 @@ std::string ExceptionSection::LineText(std::uint64_t i) const {
     const md::ExceptionRecord& r = e_.exceptionRecord;
     const std::uint32_t code = r.exceptionCode, flags = r.exceptionFlags;
     switch (i) {
-    case 0:
-        return "Exception Information";
+    case 0: return "Exception Information";
     case 1: {
         std::string name = ExceptionName(code, flags, platform_);
         return name.empty() ? Format("Code: 0x%08X", code) : "Code: " + name;
     }
-    case 2:
-        return Format("Flags: 0x%08X", flags);
-    case 3:
-        return Format("Record: 0x%016llX", ULL(r.exceptionRecord));
-    case 4:
-        return Format("Address: 0x%016llX", ULL(r.exceptionAddress));
+    case 2: return Format("Flags: 0x%08X", flags);
+    case 3: return Format("Record: 0x%016llX", ULL(r.exceptionRecord));
+    case 4: return Format("Address: 0x%016llX", ULL(r.exceptionAddress));
     }
     return {};
 }
@@ -227,18 +216,15 @@ std::string SystemSection::LineText(std::uint64_t i) const {
     const md::CpuInformation& cpu = s_.cpu;
     auto u = [](std::uint32_t v) { return static_cast<unsigned>(v); };
     switch (i) {
-    case 0:
-        return "System Information";
-    case 1:
-        return SystemLine();
+    case 0: return "System Information";
+    case 1: return SystemLine();
     case 2:
         return Format("CPU Vendor Code: 0x%08X - 0x%08X - 0x%08X", u(cpu.vendorId[0]), u(cpu.vendorId[1]),
                       u(cpu.vendorId[2]));
     case 3:
         return Format("CPU Version: 0x%08X  CPU Feature Code: 0x%08X", u(cpu.versionInformation),
                       u(cpu.featureInformation));
-    case 4:
-        return Format("CPU AMD Feature Code: 0x%08X", u(cpu.amdExtendedCpuFeatures));
+    case 4: return Format("CPU AMD Feature Code: 0x%08X", u(cpu.amdExtendedCpuFeatures));
     }
     return {};
 }
@@ -268,25 +254,18 @@ std::string SystemSection::SystemLine() const {
 std::string ModuleSection::LineText(std::uint64_t i) const {
     const md::FixedFileInfo& v = m_.versionInfo;
     switch (i) {
-    case 0:
-        return Format("Module %llu", ULL(number_));
+    case 0: return Format("Module %llu", ULL(number_));
     case 1: {
         std::string name = d_.Utf16String(m_.moduleNameRva);
         std::size_t cut = name.find_last_of("\\/");
         return cut == std::string::npos ? name : name.substr(cut + 1);
     }
-    case 2:
-        return "Image Base: 0x" + Address(m_.baseOfImage);
-    case 3:
-        return Format("Image Size: 0x%08X", static_cast<unsigned>(m_.sizeOfImage));
-    case 4:
-        return Format("Checksum: 0x%08X", static_cast<unsigned>(m_.checksum));
-    case 5:
-        return Format("Time Stamp: 0x%08X", static_cast<unsigned>(m_.timeDateStamp));
-    case 6:
-        return VersionLine("File Version", v.fileVersionHi, v.fileVersionLo);
-    case 7:
-        return VersionLine("Product Version", v.productVersionHi, v.productVersionLo);
+    case 2: return "Image Base: 0x" + Address(m_.baseOfImage);
+    case 3: return Format("Image Size: 0x%08X", static_cast<unsigned>(m_.sizeOfImage));
+    case 4: return Format("Checksum: 0x%08X", static_cast<unsigned>(m_.checksum));
+    case 5: return Format("Time Stamp: 0x%08X", static_cast<unsigned>(m_.timeDateStamp));
+    case 6: return VersionLine("File Version", v.fileVersionHi, v.fileVersionLo);
+    case 7: return VersionLine("Product Version", v.productVersionHi, v.productVersionLo);
     }
     return {};
 }

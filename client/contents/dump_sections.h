@@ -18,16 +18,14 @@ namespace md = minidump;
 // printf into a string of at most 255 characters.
 std::string Format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 
-inline unsigned long long ULL(std::uint64_t v) {
-    return static_cast<unsigned long long>(v);
-}
+inline unsigned long long ULL(std::uint64_t v) { return static_cast<unsigned long long>(v); }
 
 // A memory block whose bytes may lie (partly) outside the file keeps only
 // the part that is really there.
 MemoryBlock Block(const DumpBytes& dump, std::uint64_t address, std::uint64_t size, std::uint64_t rva);
 
 class ReportSection {
-  public:
+public:
     virtual ~ReportSection() = default;
     virtual std::uint64_t LineCount() const = 0;
     virtual std::string LineText(std::uint64_t index) const = 0;
@@ -38,24 +36,24 @@ class ReportSection {
 constexpr std::uint64_t kExceptionShown = offsetof(md::ExceptionStream, exceptionRecord.numberParameters);
 
 class ExceptionSection : public ReportSection {
-  public:
+public:
     ExceptionSection(const DumpBytes& d, std::uint64_t at, std::uint32_t platform)
         : e_(d.Record<md::ExceptionStream>(at)), platform_(platform) {}
     std::uint64_t LineCount() const override { return 6; }
     std::string LineText(std::uint64_t i) const override;
 
-  private:
+private:
     md::ExceptionStream e_;
     std::uint32_t platform_;
 };
 
 class SystemSection : public ReportSection {
-  public:
+public:
     SystemSection(const DumpBytes& d, std::uint64_t at) : d_(d), s_(d.Record<md::SystemInfo>(at)) {}
     std::uint64_t LineCount() const override { return 6; }
     std::string LineText(std::uint64_t i) const override;
 
-  private:
+private:
     std::string SystemLine() const;
 
     DumpBytes d_;
@@ -63,13 +61,13 @@ class SystemSection : public ReportSection {
 };
 
 class ModuleSection : public ReportSection {
-  public:
+public:
     ModuleSection(const DumpBytes& d, std::uint64_t at, std::uint64_t number)
         : d_(d), m_(d.Record<md::Module>(at)), number_(number) {}
     std::uint64_t LineCount() const override { return 9; }
     std::string LineText(std::uint64_t i) const override;
 
-  private:
+private:
     DumpBytes d_;
     md::Module m_;
     std::uint64_t number_;
@@ -84,12 +82,12 @@ struct Context {
 
 // Threads of both lists: an extended entry starts with the plain one.
 class ThreadSection : public ReportSection {
-  public:
+public:
     ThreadSection(const DumpBytes& d, std::uint64_t at, std::uint64_t number, bool extended);
     std::uint64_t LineCount() const override { return Head() + registers_ + 2 + stack_.Rows(); }
     std::string LineText(std::uint64_t i) const override;
 
-  private:
+private:
     std::uint64_t Head() const { return extended_ ? 6 : 3; } // lines up to and including "Context:"
 
     DumpBytes d_;
@@ -102,12 +100,12 @@ class ThreadSection : public ReportSection {
 };
 
 class MemorySection : public ReportSection {
-  public:
+public:
     MemorySection(const MemoryBlock& block, std::uint64_t number) : block_(block), number_(number) {}
     std::uint64_t LineCount() const override { return block_.Rows() + 2; }
     std::string LineText(std::uint64_t i) const override;
 
-  private:
+private:
     MemoryBlock block_;
     std::uint64_t number_;
 };

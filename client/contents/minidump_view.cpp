@@ -403,7 +403,8 @@ void SectionList::Build(const std::uint8_t* data, std::size_t size) {
     addList(Kind::Thread, md::kThreadListStream, sizeof(md::Thread), &threads);
     addList(Kind::ThreadEx, md::kThreadExListStream, sizeof(md::ThreadEx), &threads);
     addList(Kind::Memory, md::kMemoryListStream, sizeof(md::MemoryDescriptor), &ranges);
-    if (Stream s = FindStream(d, md::kMemory64ListStream); s.present && s.size >= sizeof(md::Memory64ListHeader)) {
+    if (Stream s = FindStream(d, md::kMemory64ListStream);
+        s.present && s.size >= sizeof(md::Memory64ListHeader)) {
         // The ranges' bytes lie back to back from the list's base offset.
         Group g;
         g.kind = Kind::Memory64;

@@ -39,8 +39,7 @@ class DumpBytes {
     std::uint64_t U64(std::uint64_t offset) const;
     // A record of the dump's layout (core/minidump_format.h) at `offset`:
     // the bytes of it that lie in the file, zeros for the rest.
-    template <typename T>
-    T Record(std::uint64_t offset) const {
+    template <typename T> T Record(std::uint64_t offset) const {
         T record{};
         if (offset < size_)
             std::memcpy(&record, data_ + offset, std::min<std::uint64_t>(sizeof record, size_ - offset));

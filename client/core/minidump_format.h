@@ -11,7 +11,8 @@
 
 namespace ulmarro::minidump {
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the structs below are the file's little-endian bytes");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the structs below are the file's little-endian bytes");
 
 // ---------------------------------------------------------------------------
 // Constants
@@ -75,8 +76,8 @@ constexpr std::uint32_t kContextArm64 = 0x00400000;
 constexpr std::uint32_t kContextArm64Old = 0x80000000;
 constexpr std::uint32_t kContextControl = 0x1;
 constexpr std::uint32_t kContextInteger = 0x2;
-constexpr std::uint32_t kContextSegments = 0x4;        // x86, AMD64
-constexpr std::uint32_t kContextFloatingPoint = 0x8;   // x86, AMD64
+constexpr std::uint32_t kContextSegments = 0x4;      // x86, AMD64
+constexpr std::uint32_t kContextFloatingPoint = 0x8; // x86, AMD64
 constexpr std::uint32_t kContextArm64FloatingPoint = 0x4;
 
 #pragma pack(push, 1)
@@ -337,7 +338,8 @@ static_assert(offsetof(MemoryInfo, allocationProtect) == 16 && offsetof(MemoryIn
               offsetof(MemoryInfo, type) == 40);
 
 static_assert(sizeof(Thread) == 48);
-static_assert(offsetof(Thread, teb) == 16 && offsetof(Thread, stack) == 24 && offsetof(Thread, threadContext) == 40);
+static_assert(offsetof(Thread, teb) == 16 && offsetof(Thread, stack) == 24 &&
+              offsetof(Thread, threadContext) == 40);
 static_assert(sizeof(ThreadEx) == 64 && offsetof(ThreadEx, backingStore) == 48);
 
 static_assert(sizeof(FixedFileInfo) == 52);
@@ -352,11 +354,13 @@ static_assert(offsetof(Module, sizeOfImage) == 8 && offsetof(Module, checksum) =
               offsetof(Module, reserved1) == 100);
 
 static_assert(sizeof(ExceptionRecord) == 152);
-static_assert(offsetof(ExceptionRecord, exceptionRecord) == 8 && offsetof(ExceptionRecord, exceptionAddress) == 16 &&
+static_assert(offsetof(ExceptionRecord, exceptionRecord) == 8 &&
+              offsetof(ExceptionRecord, exceptionAddress) == 16 &&
               offsetof(ExceptionRecord, numberParameters) == 24 &&
               offsetof(ExceptionRecord, exceptionInformation) == 32);
 static_assert(sizeof(ExceptionStream) == 168);
-static_assert(offsetof(ExceptionStream, exceptionRecord) == 8 && offsetof(ExceptionStream, threadContext) == 160);
+static_assert(offsetof(ExceptionStream, exceptionRecord) == 8 &&
+              offsetof(ExceptionStream, threadContext) == 160);
 
 static_assert(sizeof(CpuInformation) == 24);
 static_assert(sizeof(SystemInfo) == 56);
@@ -385,8 +389,8 @@ static_assert(offsetof(ContextAmd64, contextFlags) == 48 && offsetof(ContextAmd6
               offsetof(ContextAmd64, rax) == 120 && offsetof(ContextAmd64, rsp) == 152 &&
               offsetof(ContextAmd64, r8) == 184 && offsetof(ContextAmd64, r15) == 240 &&
               offsetof(ContextAmd64, rip) == 248 && offsetof(ContextAmd64, fxsave) == 256 &&
-              offsetof(ContextAmd64, vectorRegister) == 768 && offsetof(ContextAmd64, vectorControl) == 1184 &&
-              offsetof(ContextAmd64, debugControl) == 1192);
+              offsetof(ContextAmd64, vectorRegister) == 768 &&
+              offsetof(ContextAmd64, vectorControl) == 1184 && offsetof(ContextAmd64, debugControl) == 1192);
 static_assert(sizeof(ContextArm64) == 912);
 static_assert(offsetof(ContextArm64, cpsr) == 4 && offsetof(ContextArm64, x) == 8 &&
               offsetof(ContextArm64, v) == 272 && offsetof(ContextArm64, fpcr) == 784 &&

@@ -45,8 +45,7 @@ public:
         return at;
     }
     // A record (or a value) at an offset already reserved.
-    template <typename T>
-    void Put(std::uint32_t offset, const T& record) {
+    template <typename T> void Put(std::uint32_t offset, const T& record) {
         std::memcpy(&bytes_[offset], &record, sizeof record);
     }
     // MINIDUMP_STRING: byte length, UTF-16LE, a terminating zero.
@@ -54,7 +53,8 @@ public:
         const std::vector<std::uint16_t> units = Utf16(utf8);
         std::uint32_t at = Reserve(sizeof(md::StringHeader) + units.size() * 2 + 2);
         Put(at, md::StringHeader{static_cast<std::uint32_t>(units.size() * 2)});
-        if (!units.empty()) std::memcpy(&bytes_[at + sizeof(md::StringHeader)], units.data(), units.size() * 2);
+        if (!units.empty())
+            std::memcpy(&bytes_[at + sizeof(md::StringHeader)], units.data(), units.size() * 2);
         return at;
     }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
@@ -202,7 +202,8 @@ void CaptureDataSegments(Dump& d) {
         // behind it: the part of .bss beyond the file's last page.
         const bool file = !m.path.empty() && m.path[0] == '/';
         const bool bss = m.path.empty() && i > 0 && maps[i - 1].end == m.start && !maps[i - 1].path.empty() &&
-                         maps[i - 1].path[0] == '/' && maps[i - 1].perms.size() > 1 && maps[i - 1].perms[1] == 'w';
+                         maps[i - 1].path[0] == '/' && maps[i - 1].perms.size() > 1 &&
+                         maps[i - 1].perms[1] == 'w';
         if (!file && !bss) continue;
         if (m.end - m.start > (64u << 20)) continue;
         md::MemoryDescriptor data{};
@@ -211,7 +212,8 @@ void CaptureDataSegments(Dump& d) {
 }
 
 void WriteMemoryList(Dump& d) {
-    d.WriteList<md::MemoryDescriptor>(md::kMemoryListStream, d.memory, [](const md::MemoryDescriptor& r) { return r; });
+    d.WriteList<md::MemoryDescriptor>(md::kMemoryListStream, d.memory,
+                                      [](const md::MemoryDescriptor& r) { return r; });
 }
 
 // ---------------------------------------------------------------------------
@@ -345,7 +347,8 @@ void WriteSystemInfo(Dump& d) {
     s.platformId = md::kPlatformLinux;
     FillCpuInfo(s);
     // Where a Windows dump keeps its service pack: the kernel's own description.
-    s.csdVersionRva = d.out.AppendString(std::string(u.sysname) + " " + u.release + " " + u.version + " " + u.machine);
+    s.csdVersionRva =
+        d.out.AppendString(std::string(u.sysname) + " " + u.release + " " + u.version + " " + u.machine);
     d.out.Put(at, s);
     d.AddStream(md::kSystemInfoStream, at, sizeof s);
 }
@@ -452,7 +455,8 @@ std::vector<md::MemoryDescriptor64> WriteMemory64List(Dump& d) {
         total += size;
         ranges.push_back({m.start, size});
     }
-    const auto size = static_cast<std::uint32_t>(sizeof(md::Memory64ListHeader) + ranges.size() * sizeof(ranges[0]));
+    const auto size =
+        static_cast<std::uint32_t>(sizeof(md::Memory64ListHeader) + ranges.size() * sizeof(ranges[0]));
     std::uint32_t list = d.out.Reserve(size, 8);
     d.AddStream(md::kMemory64ListStream, list, size);
     d.out.Align(16);

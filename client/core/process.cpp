@@ -88,8 +88,7 @@ constexpr GeneralRegister kGeneralRegisters[] = {
 
 // Fills the general registers from 64-bit words, given by their place in
 // the source.
-template <typename Word>
-void FillGeneralRegisters(md::ContextAmd64& c, Word word) {
+template <typename Word> void FillGeneralRegisters(md::ContextAmd64& c, Word word) {
     for (const GeneralRegister& r : kGeneralRegisters) {
         const std::uint64_t value = word(r);
         std::memcpy(reinterpret_cast<std::uint8_t*>(&c) + r.context, &value, sizeof value);
@@ -119,9 +118,12 @@ ThreadContext ContextFromRegisters(const user_regs_struct& regs, const FpRegiste
         return Get<std::uint64_t>(reinterpret_cast<const std::uint8_t*>(&regs), r.user);
     });
     c.eflags = static_cast<std::uint32_t>(regs.eflags);
-    c.cs = static_cast<std::uint16_t>(regs.cs); c.ds = static_cast<std::uint16_t>(regs.ds);
-    c.es = static_cast<std::uint16_t>(regs.es); c.fs = static_cast<std::uint16_t>(regs.fs);
-    c.gs = static_cast<std::uint16_t>(regs.gs); c.ss = static_cast<std::uint16_t>(regs.ss);
+    c.cs = static_cast<std::uint16_t>(regs.cs);
+    c.ds = static_cast<std::uint16_t>(regs.ds);
+    c.es = static_cast<std::uint16_t>(regs.es);
+    c.fs = static_cast<std::uint16_t>(regs.fs);
+    c.gs = static_cast<std::uint16_t>(regs.gs);
+    c.ss = static_cast<std::uint16_t>(regs.ss);
     return BuildContext(c, reinterpret_cast<const std::uint8_t*>(fp), true);
 }
 

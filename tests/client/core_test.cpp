@@ -362,8 +362,9 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     EXPECT_EQ(p.faultingModule()->path, p.executablePath());
 
     dumptest::Dump d = DumpOf(p, 0);
-    for (std::uint32_t s : {md::kThreadListStream, md::kModuleListStream, md::kMemoryListStream, md::kExceptionStream,
-                            md::kSystemInfoStream, md::kMiscInfoStream, md::kMemoryInfoListStream, md::kLinuxMapsStream})
+    for (std::uint32_t s :
+         {md::kThreadListStream, md::kModuleListStream, md::kMemoryListStream, md::kExceptionStream,
+          md::kSystemInfoStream, md::kMiscInfoStream, md::kMemoryInfoListStream, md::kLinuxMapsStream})
         EXPECT_TRUE(d.Has(s)) << "stream " << s;
     EXPECT_FALSE(d.Has(md::kLinuxEnvironStream)) << "the environment must stay out of the dump";
     EXPECT_FALSE(d.Has(md::kMemory64ListStream));
@@ -379,7 +380,8 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     auto threads = d.Threads();
     ASSERT_EQ(threads.size(), 1u);
     EXPECT_EQ(threads[0].tid, static_cast<std::uint32_t>(child_));
-    EXPECT_EQ(threads[0].contextRva, Value(e.threadContext.rva)) << "crashed thread shows its registers at the fault";
+    EXPECT_EQ(threads[0].contextRva, Value(e.threadContext.rva))
+        << "crashed thread shows its registers at the fault";
     EXPECT_LE(threads[0].stackStart, sp);
     EXPECT_GT(threads[0].stackStart + threads[0].stackSize, sp);
     EXPECT_TRUE(d.Memory(pc - 16, 32).has_value()) << "code around the pc";
@@ -398,8 +400,9 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     EXPECT_TRUE(named) << "libstdc++ by its SONAME";
     EXPECT_EQ(modules[0].buildId, ReadFileIdentity("/proc/self/exe").buildId);
     EXPECT_FALSE(modules[0].buildId.empty());
-    EXPECT_EQ(Value(d.Record<md::MiscInfo>(d.Rva(md::kMiscInfoStream)).processId), static_cast<std::uint32_t>(child_));
-    EXPECT_EQ(Value(d.Record<md::SystemInfo>(d.Rva(md::kSystemInfoStream)).platformId), 0x8201u);  // Linux
+    EXPECT_EQ(Value(d.Record<md::MiscInfo>(d.Rva(md::kMiscInfoStream)).processId),
+              static_cast<std::uint32_t>(child_));
+    EXPECT_EQ(Value(d.Record<md::SystemInfo>(d.Rva(md::kSystemInfoStream)).platformId), 0x8201u); // Linux
 
     // Full memory: every readable range, the heap marker included. (Under
     // AddressSanitizer the process reserves gigabytes of shadow memory that
@@ -419,7 +422,8 @@ TEST_F(CrashedChild, DumpReadsBackWithExceptionThreadsModulesAndMemory) {
     Record copy;
     std::memcpy(&copy, bytes->data(), sizeof copy);
     EXPECT_EQ(copy.tid, child_);
-    auto bss = data.Memory(reinterpret_cast<std::uintptr_t>(crashtest::g_bss + sizeof crashtest::g_bss - 64), sizeof kBssMarker);
+    auto bss = data.Memory(reinterpret_cast<std::uintptr_t>(crashtest::g_bss + sizeof crashtest::g_bss - 64),
+                           sizeof kBssMarker);
     ASSERT_TRUE(bss.has_value()) << "the anonymous part of .bss belongs to the module's data";
     EXPECT_EQ(std::memcmp(bss->data(), kBssMarker, sizeof kBssMarker), 0);
 

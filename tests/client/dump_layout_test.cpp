@@ -73,15 +73,16 @@ using dumptest::Value;
 #define SAME(field) EXPECT_EQ(Value(before.field), Value(now.field)) << #field
 
 class Comparison {
-  public:
+public:
     Comparison(const Dump& before, const Dump& now) : b_(before), n_(now) {
         // The reference was made here when the kernel and the processor are the same.
         const auto system = b_.Record<md::SystemInfo>(b_.Rva(md::kSystemInfoStream));
         sameKernel_ = b_.String(system.csdVersionRva) == Kernel();
         const std::string cpuinfo = ReadFile("/proc/cpuinfo");
         const auto cpuLines = {"processor", "vendor_id", "model name", "cpu family", "model\t", "stepping"};
-        sameCpu_ = b_.Has(md::kLinuxCpuInfoStream) &&
-                   LinesStarting(Text(b_, md::kLinuxCpuInfoStream), cpuLines) == LinesStarting(cpuinfo, cpuLines);
+        sameCpu_ =
+            b_.Has(md::kLinuxCpuInfoStream) &&
+            LinesStarting(Text(b_, md::kLinuxCpuInfoStream), cpuLines) == LinesStarting(cpuinfo, cpuLines);
         if (!sameKernel_ || !sameCpu_)
             std::printf("note: the reference dumps come from another %s; its facts are set aside\n",
                         sameKernel_ ? "processor" : "kernel");
@@ -102,10 +103,9 @@ class Comparison {
         for (const Dump* d : {&b_, &n_}) Alignment(*d);
     }
 
-  private:
+private:
     static std::string Text(const Dump& d, std::uint32_t type) { return d.Text(d.Rva(type), d.Size(type)); }
-    template <typename T>
-    static T Stream(const Dump& d, std::uint32_t type) {
+    template <typename T> static T Stream(const Dump& d, std::uint32_t type) {
         return d.Record<T>(d.Rva(type));
     }
     static std::uint32_t Count(const Dump& d, std::uint32_t type) {
@@ -179,7 +179,8 @@ class Comparison {
         for (const Dump* d : {&b_, &n_}) {
             const auto e = Stream<md::ExceptionStream>(*d, md::kExceptionStream);
             bool shared = false;
-            for (const auto& t : d->Threads()) shared |= t.tid == e.threadId && t.contextRva == e.threadContext.rva;
+            for (const auto& t : d->Threads())
+                shared |= t.tid == e.threadId && t.contextRva == e.threadContext.rva;
             EXPECT_TRUE(shared);
         }
     }
@@ -313,25 +314,27 @@ class Comparison {
         for (std::uint32_t i = 0; i < Count(d, md::kMemoryListStream); ++i) {
             const auto r = d.Entry<md::MemoryDescriptor>(md::kMemoryListStream, i);
             const std::uint64_t start = r.startOfMemoryRange, size = r.memory.dataSize, pc = Pc(d);
-            const auto stack = std::find_if(threads.begin(), threads.end(),
-                                            [&](const dumptest::Thread& t) { return t.stackRva == r.memory.rva; });
+            const auto stack = std::find_if(threads.begin(), threads.end(), [&](const dumptest::Thread& t) {
+                return t.stackRva == r.memory.rva;
+            });
             const auto [module, offset] = Place(d, start, true);
             if (stack != threads.end()) {
                 ranges.push_back("stack of thread " + std::to_string(stack - threads.begin()));
             } else if (pc >= start && pc - start < size) {
-                ranges.push_back("code from pc - " + std::to_string(pc - start) + ", " + std::to_string(size) +
-                                 " bytes");
+                ranges.push_back("code from pc - " + std::to_string(pc - start) + ", " +
+                                 std::to_string(size) + " bytes");
             } else if (!module.empty()) {
                 ranges.push_back("data of " + module +
-                                 (SameFile(module) ? " + " + std::to_string(offset) + ", " + std::to_string(size) +
-                                                         " bytes"
+                                 (SameFile(module) ? " + " + std::to_string(offset) + ", " +
+                                                         std::to_string(size) + " bytes"
                                                    : ""));
                 dataEnds.insert(start + size);
             } else {
                 behind.push_back(start);
             }
         }
-        for (std::uint64_t start : behind) EXPECT_EQ(dataEnds.count(start), 1u) << "a range behind no module data";
+        for (std::uint64_t start : behind)
+            EXPECT_EQ(dataEnds.count(start), 1u) << "a range behind no module data";
         std::sort(ranges.begin(), ranges.end());
         return ranges;
     }
@@ -393,8 +396,7 @@ class Comparison {
         std::set<Mapping> facts;
         const auto list = Stream<md::MemoryInfoListHeader>(d, md::kMemoryInfoListStream);
         for (std::uint64_t i = 0; i < list.entryCount; ++i) {
-            const auto m =
-                d.Entry<md::MemoryInfo, md::MemoryInfoListHeader>(md::kMemoryInfoListStream, i);
+            const auto m = d.Entry<md::MemoryInfo, md::MemoryInfoListHeader>(md::kMemoryInfoListStream, i);
             auto [module, offset] = Place(d, m.baseAddress, true);
             const bool inModule = SameFile(module);
             if (!inModule && !anonymous) continue;
@@ -458,7 +460,7 @@ class Comparison {
 };
 
 class DumpLayout : public crashtest::CrashedChild {
-  protected:
+protected:
     void TearDown() override {
         for (const auto& path : paths_) unlink(path.c_str());
         crashtest::CrashedChild::TearDown();
@@ -496,8 +498,8 @@ void KeepReference(const Dump& d, const fs::path& to) {
     std::uint64_t size = d.bytes.size();
     if (d.Has(md::kMemory64ListStream))
         size = d.Record<md::Memory64ListHeader>(d.Rva(md::kMemory64ListStream)).baseRva;
-    std::ofstream(to, std::ios::binary).write(reinterpret_cast<const char*>(d.bytes.data()),
-                                              static_cast<std::streamsize>(size));
+    std::ofstream(to, std::ios::binary)
+        .write(reinterpret_cast<const char*>(d.bytes.data()), static_cast<std::streamsize>(size));
 }
 
 TEST_F(DumpLayout, SameStreamsAndRecordsAsTheWriterBefore) {
@@ -526,7 +528,8 @@ TEST_F(DumpLayout, BreakpadReadsTheDumpsBeforeAndNow) {
         GTEST_SKIP() << "Breakpad's tools are not installed in " << tools
                      << " (the crashhook.breakpad_tools test installs them)";
     // Runs a tool on a dump; its exit status and what it printed.
-    auto run = [&](const std::string& tool, const std::string& options, const std::string& dump, std::string* out) {
+    auto run = [&](const std::string& tool, const std::string& options, const std::string& dump,
+                   std::string* out) {
         const fs::path text = fs::temp_directory_path() / ("layout-" + std::to_string(getpid()) + ".txt");
         const std::string line =
             "'" + (tools / tool).string() + "' " + options + " '" + dump + "' > '" + text.string() + "' 2>&1";
@@ -542,7 +545,8 @@ TEST_F(DumpLayout, BreakpadReadsTheDumpsBeforeAndNow) {
         const std::string dumps[2] = {ReferencePath(type).string(), path};
         for (int i = 0; i < 2; ++i) {
             std::string text;
-            EXPECT_EQ(run("minidump_dump", "", dumps[i], &text), 0) << dumps[i] << "\n" << text.substr(0, 2000);
+            EXPECT_EQ(run("minidump_dump", "", dumps[i], &text), 0) << dumps[i] << "\n"
+                                                                    << text.substr(0, 2000);
             EXPECT_EQ(run("minidump_stackwalk", "-m", dumps[i], &walks[i]), 0) << dumps[i];
         }
         EXPECT_EQ(LinesStarting(walks[0], {"Crash|"}), LinesStarting(walks[1], {"Crash|"}));

@@ -22,10 +22,7 @@ namespace md = ulmarro::minidump;
 // A field of a packed record as a plain value: the test assertions take
 // their arguments by reference, and a packed field may lie where no
 // reference to its type can point.
-template <typename T>
-T Value(T field) {
-    return field;
-}
+template <typename T> T Value(T field) { return field; }
 
 struct Thread {
     std::uint32_t tid;
@@ -63,15 +60,13 @@ public:
     std::uint32_t Size(std::uint32_t type) const { return streams.at(type).first; }
 
     // The record of type T at `at`; zero where it is not in the file.
-    template <typename T>
-    T Record(std::uint64_t at) const {
+    template <typename T> T Record(std::uint64_t at) const {
         T v{};
         if (at <= bytes.size() && sizeof v <= bytes.size() - at) std::memcpy(&v, &bytes[at], sizeof v);
         return v;
     }
     // Entry `i` of a list stream whose entries follow a header of type H.
-    template <typename T, typename H = md::ListHeader>
-    T Entry(std::uint32_t type, std::uint64_t i) const {
+    template <typename T, typename H = md::ListHeader> T Entry(std::uint32_t type, std::uint64_t i) const {
         return Record<T>(Rva(type) + sizeof(H) + i * sizeof(T));
     }
     md::ExceptionStream Exception() const { return Record<md::ExceptionStream>(Rva(md::kExceptionStream)); }
@@ -91,15 +86,16 @@ public:
     }
     std::string Text(std::uint64_t rva, std::uint64_t size) const {
         if (rva > bytes.size() || size > bytes.size() - rva) return {};
-        return std::string(bytes.begin() + static_cast<long>(rva), bytes.begin() + static_cast<long>(rva + size));
+        return std::string(bytes.begin() + static_cast<long>(rva),
+                           bytes.begin() + static_cast<long>(rva + size));
     }
 
     std::vector<Thread> Threads() const {
         std::vector<Thread> out;
         for (std::uint32_t i = 0; i < Record<md::ListHeader>(Rva(md::kThreadListStream)).count; ++i) {
             const auto t = Entry<md::Thread>(md::kThreadListStream, i);
-            out.push_back({t.threadId, t.stack.startOfMemoryRange, t.stack.memory.dataSize, t.stack.memory.rva,
-                           t.threadContext.dataSize, t.threadContext.rva});
+            out.push_back({t.threadId, t.stack.startOfMemoryRange, t.stack.memory.dataSize,
+                           t.stack.memory.rva, t.threadContext.dataSize, t.threadContext.rva});
         }
         return out;
     }
@@ -108,13 +104,17 @@ public:
         std::vector<Module> out;
         for (std::uint32_t i = 0; i < Record<md::ListHeader>(Rva(md::kModuleListStream)).count; ++i) {
             const auto e = Entry<md::Module>(md::kModuleListStream, i);
-            Module m{e.baseOfImage, e.sizeOfImage, String(e.moduleNameRva), {},
-                     e.versionInfo.fileVersionHi, e.versionInfo.fileVersionLo};
+            Module m{e.baseOfImage,
+                     e.sizeOfImage,
+                     String(e.moduleNameRva),
+                     {},
+                     e.versionInfo.fileVersionHi,
+                     e.versionInfo.fileVersionLo};
             const md::LocationDescriptor cv = e.cvRecord;
             if (cv.dataSize > sizeof(md::CodeViewElfHeader) &&
                 Record<md::CodeViewElfHeader>(cv.rva).signature == md::kCodeViewElfSignature) {
-                const std::string id = Text(cv.rva + sizeof(md::CodeViewElfHeader),
-                                            cv.dataSize - sizeof(md::CodeViewElfHeader));
+                const std::string id =
+                    Text(cv.rva + sizeof(md::CodeViewElfHeader), cv.dataSize - sizeof(md::CodeViewElfHeader));
                 m.buildId.assign(id.begin(), id.end());
             }
             out.push_back(m);
@@ -141,7 +141,8 @@ public:
             const auto list = Record<md::Memory64ListHeader>(Rva(md::kMemory64ListStream));
             std::uint64_t at = list.baseRva;
             for (std::uint64_t i = 0; i < list.rangeCount; ++i) {
-                const auto e = Entry<md::MemoryDescriptor64, md::Memory64ListHeader>(md::kMemory64ListStream, i);
+                const auto e =
+                    Entry<md::MemoryDescriptor64, md::Memory64ListHeader>(md::kMemory64ListStream, i);
                 const std::uint64_t start = e.startOfMemoryRange, n = e.dataSize;
                 if (address >= start && address + size <= start + n && at + n <= bytes.size())
                     return bytesAt(at + (address - start));
@@ -152,7 +153,7 @@ public:
     }
 
     std::vector<std::uint8_t> bytes;
-    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> streams;  // type -> size, rva
+    std::map<std::uint32_t, std::pair<std::uint32_t, std::uint32_t>> streams; // type -> size, rva
 };
 
 // Program counter and stack pointer of an AMD64 or ARM64 context.

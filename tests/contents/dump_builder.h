@@ -18,16 +18,16 @@ namespace md = ulmarro::minidump;
 
 class Builder {
   public:
-    Builder() { bytes_.resize(sizeof(md::Header)); }
+      Builder() { bytes_.resize(sizeof(md::Header)); }
 
-    std::uint32_t size() const { return static_cast<std::uint32_t>(bytes_.size()); }
-    std::vector<std::uint8_t>& bytes() { return bytes_; }
+      std::uint32_t size() const { return static_cast<std::uint32_t>(bytes_.size()); }
+      std::vector<std::uint8_t>& bytes() { return bytes_; }
 
-    std::uint32_t Reserve(std::size_t n) {
-        Align();
-        std::uint32_t at = size();
-        bytes_.resize(bytes_.size() + n);
-        return at;
+      std::uint32_t Reserve(std::size_t n) {
+          Align();
+          std::uint32_t at = size();
+          bytes_.resize(bytes_.size() + n);
+          return at;
     }
     std::uint32_t Append(const void* data, std::size_t n) {
         std::uint32_t at = Reserve(n);
@@ -138,8 +138,7 @@ class Builder {
         md::ContextX86 c{};
         c.contextFlags = 0x0001003F;
         std::uint32_t* registers[] = {&c.eax, &c.ebx, &c.ecx, &c.edx, &c.esi, &c.edi, &c.ebp, &c.eip, &c.esp};
-        for (unsigned i = 0; i < 9; ++i)
-            *registers[i] = 0x11111111u * (i + 1);
+        for (unsigned i = 0; i < 9; ++i) *registers[i] = 0x11111111u * (i + 1);
         c.cs = 0x1B;
         c.ss = 0x23;
         c.ds = 0x2B;
@@ -191,7 +190,9 @@ class Builder {
     void MemoryList(const std::vector<Range>& ranges) {
         std::vector<md::MemoryDescriptor> records;
         for (const auto& r : ranges)
-            records.push_back({r.start, {static_cast<std::uint32_t>(r.bytes.size()), Append(r.bytes.data(), r.bytes.size())}});
+            records.push_back(
+                {r.start,
+                 {static_cast<std::uint32_t>(r.bytes.size()), Append(r.bytes.data(), r.bytes.size())}});
         const auto count = static_cast<std::uint32_t>(records.size());
         Stream(md::kMemoryListStream, List(md::ListHeader{count}, records),
                sizeof(md::ListHeader) + sizeof(md::MemoryDescriptor) * count);
@@ -206,7 +207,8 @@ class Builder {
         for (const auto& r : ranges)
             bytes_.insert(bytes_.end(), r.bytes.begin(), r.bytes.end());
         Stream(md::kMemory64ListStream, list,
-               static_cast<std::uint32_t>(sizeof(md::Memory64ListHeader) + sizeof(md::MemoryDescriptor64) * ranges.size()));
+               static_cast<std::uint32_t>(sizeof(md::Memory64ListHeader) +
+                                          sizeof(md::MemoryDescriptor64) * ranges.size()));
     }
 
   private:

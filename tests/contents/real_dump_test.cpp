@@ -16,7 +16,7 @@ using ulmarro::contents::SectionList;
 namespace {
 
 class RealDump : public crashtest::CrashedChild {
-  protected:
+protected:
     void TearDown() override {
         crashtest::CrashedChild::TearDown();
         if (!path_.empty()) unlink(path_.c_str());
