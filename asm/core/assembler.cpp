@@ -86,6 +86,8 @@ void Assembler::Impl::StartPass() {
     scope = 0;
     locScope = 0;
     locScopes = 0;
+    compatNoteGiven = false;
+    startGiven = false;
     startAddress = 0;
     inOffset = false;
     offsetReturn = nullptr;

@@ -250,7 +250,14 @@ bool Handlers::Data(int size) {
             }
         } else {
             ExprResult r;
-            if (!as_.Evaluate(r)) {
+            if (c == '#') {
+                // Another assembler's habit (`dw #5`): its own words, and
+                // the item fails like any other.
+                as_.Report(Msg::HashNotAllowedInData);
+                ok = false;
+                SkipItem();
+                r.value = 0;
+            } else if (!as_.Evaluate(r)) {
                 ok = false;
                 SkipItem();
                 r.value = 0;
@@ -404,6 +411,7 @@ bool Handlers::End() {
             } else {
                 // The main file's `end` is its last line read: there is
                 // exactly one such line, so one start address.
+                im_.startGiven = true;
                 im_.startAddress = static_cast<std::uint32_t>(r.value);
             }
             s_.SetPos(after);

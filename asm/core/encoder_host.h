@@ -26,6 +26,8 @@ public:
     virtual bool Screwed() const = 0;
     virtual bool Hcs() const = 0;
     virtual bool Compat() const = 0;
+    // After an error that `-mc` would have avoided: the note that says so.
+    virtual void CompatModeNote() {}
 
     // Evaluates an operand's expression into its value and known mark.
     bool EvaluateOperand(std::int32_t& value, bool& known) {
@@ -51,6 +53,7 @@ public:
     bool Screwed() const override { return as_.Screwed(); }
     bool Hcs() const override { return as_.GetSettings().hcs; }
     bool Compat() const override { return as_.GetSettings().compat; }
+    void CompatModeNote() override;
 
 private:
     Assembler& as_;

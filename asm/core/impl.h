@@ -114,7 +114,10 @@ struct Assembler::Impl {
     // After a symbol name: a backquote right behind it joins the name.
     void TakeBackquote(std::string& name);
     // The start address of the `end` line, for the S9 record.
+    bool startGiven = false; // the main file's `end` had an operand
     std::uint32_t startAddress = 0;
+    bool compatNoteGiven = false; // note A5004 once per source
+    void CompatModeNote();
 
     std::vector<std::unique_ptr<InputSource>> sources;
     std::vector<CondEntry> conds;

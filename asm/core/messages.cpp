@@ -177,6 +177,11 @@ constexpr CatalogueRow kNote[] = {
     {Msg::NoteText, "%s\n"},
     {Msg::SeeMacro, "see macro '%s'\n"},
     {Msg::FailedToOpenFile, "failed to open file '%s'\n"},
+    {Msg::CompatModeAcceptsLine, "'-mc' accepts this line\n"},
+};
+
+constexpr CatalogueVariant kVariants[] = {
+    {Msg::HashNotAllowedInData, "hash", "'#' is not allowed in data\n"},
 };
 // clang-format on
 
@@ -196,7 +201,10 @@ constexpr CatalogueGroup kGroups[] = {
 
 std::span<const CatalogueGroup> CatalogueGroups() { return kGroups; }
 
+std::span<const CatalogueVariant> CatalogueVariants() { return kVariants; }
+
 MsgKind KindOf(int n) {
+    n &= ~kMsgVariant;
     if (n >= 1000 && n <= 1998) return MsgKind::Fatal;
     if (n >= 2000 && n <= 2898) return MsgKind::Error;
     if (n >= 2900 && n <= 2998) return MsgKind::CommandLineError;
@@ -207,6 +215,7 @@ MsgKind KindOf(int n) {
 }
 
 int WarningClass(int n) {
+    n &= ~kMsgVariant;
     if (n < 4000 || n > 4398) return 0;
     return (n - 4000) / 100 + 1;
 }
@@ -229,6 +238,11 @@ const char* CatalogueText(int number, std::initializer_list<MessageOverride>) {
 }
 
 const char* CatalogueText(int number, const MessageOverride* overrides, std::size_t overrideCount) {
+    if (number & kMsgVariant) {
+        for (const CatalogueVariant& v : kVariants)
+            if (static_cast<int>(v.id) == number) return v.text;
+        return nullptr;
+    }
     for (const CatalogueGroup& g : kGroups) {
         if (number < g.first || number > g.last) continue;
         for (std::size_t i = 0; i < overrideCount; ++i) {

@@ -11,6 +11,11 @@ namespace qorb {
 // Every numbered message, named from its text. The number is the message's
 // code as printed (A2003, D2901); the texts are in the catalogue
 // (messages.cpp), and a target may replace some of them (MessageOverride).
+// A second text under a number that has one already (the number users look
+// up stays, with words that fit the case): the id is the number with this
+// bit; the texts are in the catalogue's variant table.
+inline constexpr int kMsgVariant = 0x10000;
+
 // clang-format off
 enum class Msg : int {
     // fatal errors
@@ -165,6 +170,9 @@ enum class Msg : int {
     NoteText = 5001,
     SeeMacro = 5002,
     FailedToOpenFile = 5003,
+    CompatModeAcceptsLine = 5004,
+    // second texts
+    HashNotAllowedInData = kMsgVariant | 2015,
 };
 // clang-format on
 
@@ -216,6 +224,16 @@ struct CatalogueGroup {
     std::span<const CatalogueRow> rows;
 };
 std::span<const CatalogueGroup> CatalogueGroups();
+
+// The second texts: `anchor` names the variant on the manual's page.
+struct CatalogueVariant {
+    Msg id;
+    const char* anchor;
+    const char* text;
+};
+std::span<const CatalogueVariant> CatalogueVariants();
+// The number a message prints.
+inline int MessageNumber(Msg id) { return static_cast<int>(id) & ~kMsgVariant; }
 
 // Catalogue text of a numbered message (with its trailing newline), taking the
 // group fallback for numbers beyond the table. Returns nullptr for numbers

@@ -12,9 +12,10 @@ namespace qorb {
 void Assembler::Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); }
 
 bool Assembler::Report(Msg id, std::initializer_list<MsgArg> args) {
-    const int number = static_cast<int>(id);
+    const int number = MessageNumber(id);
     const TargetTexts& texts = target_.Texts();
-    const char* text = CatalogueText(number, texts.messageOverrides, texts.messageOverrideCount);
+    const char* text =
+        CatalogueText(static_cast<int>(id), texts.messageOverrides, texts.messageOverrideCount);
     MsgKind kind = KindOf(number);
     if (!text || kind == MsgKind::Invalid) {
         Print("\nFATAL ERROR: Message Table corrupt\n");

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "directives.h"
+#include "encoder_host.h"
 #include "impl.h"
 #include "listing.h"
 #include "preprocessor.h"
@@ -20,6 +21,16 @@ bool Assembler::Impl::ReportAtCommand(Msg id) {
     return false;
 }
 
+// Code from assemblers that take a comment without ';' fails on every such
+// line; the first one says how to accept them all.
+void Assembler::Impl::CompatModeNote() {
+    if (!as.final_ || compatNoteGiven) return;
+    compatNoteGiven = true;
+    as.Report(Msg::CompatModeAcceptsLine);
+}
+
+void AssemblerHost::CompatModeNote() { as_.I().CompatModeNote(); }
+
 bool Assembler::Impl::CheckTrailing() {
     Scanner& s = as.scan_;
     std::size_t p = s.Pos();
@@ -29,7 +40,9 @@ bool Assembler::Impl::CheckTrailing() {
         as.Report(blankBefore ? Msg::UnexpectedComment : Msg::UnexpectedSyntax);
         return true;
     }
-    return as.Report(Msg::SyntaxError);
+    as.Report(Msg::SyntaxError);
+    if (blankBefore) CompatModeNote();
+    return false;
 }
 
 CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {

@@ -245,7 +245,11 @@ bool AssembleBranch(EncoderHost& host, const OpcodeEntry& row) {
 bool AssembleInherent(EncoderHost& host, const OpcodeEntry& row) {
     Scanner& s = host.Scan();
     if (s.SkipBlanks()) {
-        if (!host.Compat()) return host.Report(msg::InherentAddressingRequired, {});
+        if (!host.Compat()) {
+            host.Report(msg::InherentAddressingRequired, {});
+            host.CompatModeNote();
+            return false;
+        }
         // Old sources put remarks right after the mnemonic: take the rest
         // of the line as a comment.
         host.Report(Msg::UnexpectedComment, {});

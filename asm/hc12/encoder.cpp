@@ -181,9 +181,12 @@ bool MissingOperandChecks(Line& l, const Operand& op, bool immediateAllowed) {
 
 bool Inherent(Line& l) {
     if (l.scan.SkipBlanks()) {
-        if (!l.host.Compat())
-            return l.ReportAt(l.scan.Pos(), Msg::InherentAddressingRequired); // inherent addressing required
-        l.ReportAt(l.scan.Pos(), Msg::UnexpectedComment);                     // unexpected comment
+        if (!l.host.Compat()) {
+            l.ReportAt(l.scan.Pos(), Msg::InherentAddressingRequired); // inherent addressing required
+            l.host.CompatModeNote();
+            return false;
+        }
+        l.ReportAt(l.scan.Pos(), Msg::UnexpectedComment); // unexpected comment
         l.scan.SetPos(l.scan.Length());
     }
     l.PutOpcode(l.row.opcode);

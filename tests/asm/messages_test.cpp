@@ -39,7 +39,13 @@ TEST(Catalogue, GroupFallbacksAndTableEnd) {
     EXPECT_STREQ(CatalogueText(4009), "ignoring start address in an included file\n");
     EXPECT_STREQ(CatalogueText(4010), CatalogueText(4000));
     EXPECT_STREQ(CatalogueText(4999), nullptr);
-    EXPECT_STREQ(CatalogueText(5004), "unknown information message; contact technical support\n");
+    EXPECT_STREQ(CatalogueText(5004), "'-mc' accepts this line\n");
+    EXPECT_STREQ(CatalogueText(5005), CatalogueText(5000));
+    // A second text keeps its number and its own words.
+    EXPECT_EQ(MessageNumber(Msg::HashNotAllowedInData), 2015);
+    EXPECT_STREQ(CatalogueText(static_cast<int>(Msg::HashNotAllowedInData)), "'#' is not allowed in data\n");
+    EXPECT_STREQ(CatalogueText(2015), "bad number\n");
+    EXPECT_EQ(KindOf(Msg::HashNotAllowedInData), MsgKind::Error);
     EXPECT_STREQ(CatalogueText(3000), nullptr);
 }
 

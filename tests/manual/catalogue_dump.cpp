@@ -21,11 +21,19 @@ void Dump(const char* program, const qorb::Target& target) {
             const char* text = qorb::CatalogueText(n, t.messageOverrides, t.messageOverrideCount);
             if (!text || (n != first && text == fallback)) break;
             const qorb::MsgKind kind = qorb::KindOf(n);
-            const bool command = kind == qorb::MsgKind::CommandLineError || kind == qorb::MsgKind::CommandLineWarning;
+            const bool command =
+                kind == qorb::MsgKind::CommandLineError || kind == qorb::MsgKind::CommandLineWarning;
             std::string escaped;
-            for (const char* p = text; *p; ++p) escaped += *p == '\n' ? std::string("\\n") : std::string(1, *p);
+            for (const char* p = text; *p; ++p)
+                escaped += *p == '\n' ? std::string("\\n") : std::string(1, *p);
             std::printf("%s\t%c%04d\t%s\n", program, command ? 'D' : 'A', n, escaped.c_str());
         }
+    }
+    // Second texts under a number: their own rows, "A2015-hash".
+    for (const qorb::CatalogueVariant& v : qorb::CatalogueVariants()) {
+        std::string escaped;
+        for (const char* p = v.text; *p; ++p) escaped += *p == '\n' ? std::string("\\n") : std::string(1, *p);
+        std::printf("%s\tA%04d-%s\t%s\n", program, qorb::MessageNumber(v.id), v.anchor, escaped.c_str());
     }
 }
 
