@@ -172,6 +172,7 @@ std::string Assembler::Impl::MapTarget() const {
 }
 
 bool Assembler::Impl::WriteMap(const std::string& path, const std::string& shown) {
+    if (startGiven) lineMap.Entry(startAddress);
     return WriteWholeOutput(path, shown, lineMap.Text(MapTarget(), sourceDisplay, sections));
 }
 
