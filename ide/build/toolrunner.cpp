@@ -232,15 +232,35 @@ void CToolRunner::WriteInput(const char* bytes, qsizetype count) {
     std::lock_guard lock(mutex_);
     if (build_.inWrite < 0)
         return;
+    // The build's processes may have closed their input, or all have ended
+    // a moment before the reader thread sees it: then the pipe has no reader
+    // and a write raises SIGPIPE, which would end the IDE. The signal is
+    // held for this thread while it writes, and one this write raised is
+    // taken back; the keys go nowhere.
+    sigset_t pipeSignal, before, pending;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, &before);
+    sigpending(&pending);
+    const bool alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    bool broken = false;
     while (count > 0) {
         const ssize_t n = ::write(build_.inWrite, bytes, static_cast<size_t>(count));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return;
+        if (n <= 0) {
+            broken = n < 0 && errno == EPIPE;
+            break;
+        }
         bytes += n;
         count -= n;
     }
+    if (broken && !alreadyPending) {
+        const timespec now{};
+        while (sigtimedwait(&pipeSignal, nullptr, &now) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 bool CToolRunner::Stop() {

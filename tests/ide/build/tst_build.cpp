@@ -415,6 +415,28 @@ private slots:
         QVERIFY2(OutputText().contains(QStringLiteral("abc 51")), qPrintable(OutputText()));
     }
 
+    // Keys typed for a build whose processes no longer read their input
+    // (they closed it, or have all just ended and the runner has not yet
+    // seen it) go nowhere: the pipe has no reader left, and the IDE goes on.
+    void keysNobodyReadsAnyMoreAreDropped() {
+        const QString src = MakeFile(QStringLiteral("closed.asm"), "\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        // A stand-in for zkspawn that closes its input, says so and waits.
+        const QString closed = dir_->filePath(QStringLiteral("closed"));
+        const QString spawn = MakeFile(QStringLiteral("zkspawn"),
+                                       "#!/bin/sh\nexec 0<&-\n: > closed\nexec sleep 1\n");
+        QVERIFY(QFile::setPermissions(spawn, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        CToolRunner::SetProgramDirectory(dir_->path());
+        QSignalSpy exited(Runner(), &CBuildRunner::ToolExited);
+        const bool started = Frame()->Execute(ID_BUILD_CURRENT);
+        CToolRunner::SetProgramDirectory(QStringLiteral(OXBRIN_DIR));
+        QVERIFY(started);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(closed), 20000);
+        Runner()->WriteInput("xyz", 3);
+        QVERIFY(exited.wait(30000) || !exited.isEmpty());
+        QCOMPARE(exited.front().front().toInt(), 0);
+    }
+
     void shutdownEndsARunningTool() {
         const QString src = MakeFile(QStringLiteral("long.asm"), "\tnop\n");
         const QString pidFile = dir_->filePath(QStringLiteral("tool.pid"));
