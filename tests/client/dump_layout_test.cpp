@@ -10,7 +10,9 @@
 // offsets from the module's base.
 //
 // ULMARRO_WRITE_REFERENCE_DUMPS=DIR writes the dumps of this build into DIR
-// instead of comparing them: that is how the reference dumps were made.
+// instead of comparing them: that is how the reference dumps were made, in
+// an otherwise empty environment (env -i), since a dump keeps the names of
+// variables and values of up to three characters.
 
 #include "crashed_child.h"
 #include "dump_reader.h"
