@@ -1,5 +1,6 @@
 #include "crashhook.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -7,7 +8,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -43,9 +43,8 @@ struct VersionNote {
 };
 } // namespace
 __attribute__((used, retain, section(".note.korvell.version"), aligned(4)))
-const VersionNote korvellVersionNote = {8, 16, 1, "KORVELL",
-                                        {QORB_VERSION_MAJOR, QORB_VERSION_MINOR, QORB_VERSION_PATCH,
-                                         QORB_VERSION_BUILD}};
+const VersionNote korvellVersionNote = {
+    8, 16, 1, "KORVELL", {QORB_VERSION_MAJOR, QORB_VERSION_MINOR, QORB_VERSION_PATCH, QORB_VERSION_BUILD}};
 
 namespace crashhook {
 namespace {
@@ -163,7 +162,7 @@ bool LaunchClient(int* launchResult) {
         waited = waitpid(static_cast<pid_t>(child), &status, __WALL);
     } while (waited < 0 && errno == EINTR);
 
-    if (got > 0) return false;  // execve failed: the client is not usable
+    if (got > 0) return false; // execve failed: the client is not usable
     if (waited == static_cast<pid_t>(child) && WIFEXITED(status)) *launchResult = WEXITSTATUS(status);
     return true;
 }
@@ -251,11 +250,12 @@ std::string UnescapeIniValue(const std::string& raw) {
             case 'x': {
                 unsigned code = 0;
                 int n = 0;
-                while (n < 4 && i + 1 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+                while (n < 4 && i + 1 < text.size() &&
+                       std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
                     char h = text[++i];
                     code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(h))
-                                                                  ? h - '0'
-                                                                  : (std::tolower(h) - 'a' + 10));
+                                                                 ? h - '0'
+                                                                 : (std::tolower(h) - 'a' + 10));
                     ++n;
                 }
                 AppendUtf8(out, code);
@@ -267,7 +267,7 @@ std::string UnescapeIniValue(const std::string& raw) {
             out += c;
         }
     }
-    if (out.rfind("@@", 0) == 0) out.erase(0, 1);  // the writer's escape of a leading '@'
+    if (out.rfind("@@", 0) == 0) out.erase(0, 1); // the writer's escape of a leading '@'
     return out;
 }
 
@@ -295,7 +295,7 @@ bool ReadIniValue(const std::string& file, const std::string& group, const std::
         if (eq == std::string::npos || section != wanted) continue;
         if (Trim(t.substr(0, eq)) != key) continue;
         *value = UnescapeIniValue(t.substr(eq + 1));
-        found = true;  // the last occurrence wins, as in the writer
+        found = true; // the last occurrence wins, as in the writer
     }
     return found;
 }
@@ -320,7 +320,8 @@ std::vector<std::string> SystemSettingsFiles() {
         std::string_view all = dirs;
         for (std::size_t at = 0; at <= all.size();) {
             std::size_t colon = std::min(all.find(':', at), all.size());
-            if (colon > at) files.push_back(std::string(all.substr(at, colon - at)) + "/KORVELL/Ulmarro.conf");
+            if (colon > at)
+                files.push_back(std::string(all.substr(at, colon - at)) + "/KORVELL/Ulmarro.conf");
             at = colon + 1;
         }
     }

@@ -79,10 +79,10 @@ std::int32_t LaunchClient(const char* id, const void* exceptionPointers, DWORD* 
     if (length == 0) return StatusFromError(ERROR_FILE_NOT_FOUND);
 
     // On 64-bit Windows the address takes 16 digits; the client reads any length.
-    int n = std::snprintf(g_commandLine, sizeof g_commandLine,
-                          "\"%.*s\" -t %lu -e 0x%0*llX -i %s", static_cast<int>(length), path,
-                          static_cast<unsigned long>(::GetCurrentThreadId()), static_cast<int>(sizeof(void*) * 2),
-                          static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(exceptionPointers)), id);
+    int n = std::snprintf(
+        g_commandLine, sizeof g_commandLine, "\"%.*s\" -t %lu -e 0x%0*llX -i %s", static_cast<int>(length),
+        path, static_cast<unsigned long>(::GetCurrentThreadId()), static_cast<int>(sizeof(void*) * 2),
+        static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(exceptionPointers)), id);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof g_commandLine)
         return static_cast<std::int32_t>(kInvalidArgument);
 
@@ -105,7 +105,7 @@ std::int32_t LaunchClient(const char* id, const void* exceptionPointers, DWORD* 
 LONG WINAPI Filter(EXCEPTION_POINTERS* exceptionPointers) {
     LONG self = static_cast<LONG>(::GetCurrentThreadId());
     LONG previous = ::InterlockedCompareExchange(&g_reportingThread, self, 0);
-    if (previous == self) return EXCEPTION_CONTINUE_SEARCH;  // a fault inside the hook: the system's turn
+    if (previous == self) return EXCEPTION_CONTINUE_SEARCH; // a fault inside the hook: the system's turn
     if (previous != 0) {
         // Another thread reports already; its end decides how the process ends.
         for (;;) ::Sleep(INFINITE);

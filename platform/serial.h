@@ -96,7 +96,7 @@ struct SerialError {
 // download writes from there); a Close from there only stops the port, the
 // owner's next Open or Close releases the device.
 class SerialListener {
-  public:
+public:
     virtual ~SerialListener() = default;
     // 1..1024 received bytes.
     virtual void OnReceive(const uint8_t* bytes, size_t count) = 0;
@@ -129,7 +129,7 @@ enum : unsigned {
 // a thread that must never wait (the IDE's window) uses WriteNoWait and
 // leaves waiting writes to other threads.
 class SerialPort {
-  public:
+public:
     explicit SerialPort(SerialListener* listener);
     ~SerialPort(); // closes the port and waits for every reader it started
     SerialPort(const SerialPort&) = delete;
@@ -171,7 +171,7 @@ class SerialPort {
 
     struct Session;
 
-  private:
+private:
     Session* Current() const;
     SerialError Release(std::shared_ptr<Session> s, int timeoutMs);
     void ReapRetired(bool wait);

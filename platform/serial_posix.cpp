@@ -49,8 +49,7 @@ std::array<uint8_t, Dcb::kSize> Dcb::ToBytes() const {
     std::array<uint8_t, kSize> b{};
     size_t i = 0;
     auto put = [&](uint64_t v, int n) {
-        for (int k = 0; k < n; ++k)
-            b[i++] = static_cast<uint8_t>(v >> (8 * k));
+        for (int k = 0; k < n; ++k) b[i++] = static_cast<uint8_t>(v >> (8 * k));
     };
     put(DCBlength, 4);
     put(BaudRate, 4);
@@ -58,8 +57,7 @@ std::array<uint8_t, Dcb::kSize> Dcb::ToBytes() const {
     put(wReserved, 2);
     put(XonLim, 2);
     put(XoffLim, 2);
-    for (uint8_t v : {ByteSize, Parity, StopBits, XonChar, XoffChar, ErrorChar, EofChar, EvtChar})
-        put(v, 1);
+    for (uint8_t v : {ByteSize, Parity, StopBits, XonChar, XoffChar, ErrorChar, EofChar, EvtChar}) put(v, 1);
     put(wReserved1, 2);
     return b;
 }
@@ -69,8 +67,7 @@ bool Dcb::FromBytes(const uint8_t* data, size_t size, Dcb* out) {
     size_t i = 0;
     auto get = [&](int n) {
         uint32_t v = 0;
-        for (int k = 0; k < n; ++k)
-            v |= static_cast<uint32_t>(data[i++]) << (8 * k);
+        for (int k = 0; k < n; ++k) v |= static_cast<uint32_t>(data[i++]) << (8 * k);
         return v;
     };
     Dcb d;
@@ -142,28 +139,22 @@ SerialError OpenError(int code, const std::string& path) {
     case ENOENT:
     case ENOTDIR:
     case ENXIO:
-    case ENODEV:
-        return MakeError(SerialErrorKind::NoSuchDevice, code);
-    case EBUSY:
-        return MakeError(SerialErrorKind::InUse, code);
-    case EISDIR:
-        return MakeError(SerialErrorKind::NotSerial, code);
+    case ENODEV: return MakeError(SerialErrorKind::NoSuchDevice, code);
+    case EBUSY: return MakeError(SerialErrorKind::InUse, code);
+    case EISDIR: return MakeError(SerialErrorKind::NotSerial, code);
     case EACCES:
     case EPERM: {
         SerialError e = MakeError(SerialErrorKind::System, code);
         e.hint = AccessHint(path);
         return e;
     }
-    default:
-        return MakeError(SerialErrorKind::System, code);
+    default: return MakeError(SerialErrorKind::System, code);
     }
 }
 
 // ioctls on the modem lines fail on devices without them (pseudo-terminals,
 // some adapters); those devices are still used.
-bool NoModemLines(int code) {
-    return code == ENOTTY || code == EINVAL || code == ENOTSUP;
-}
+bool NoModemLines(int code) { return code == ENOTTY || code == EINVAL || code == ENOTSUP; }
 
 // ---------------------------------------------------------------------------
 // termios2 settings
@@ -198,16 +189,11 @@ constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
 
 tcflag_t ParityFlags(uint8_t parity) {
     switch (parity) {
-    case Dcb::kOddParity:
-        return PARENB | PARODD;
-    case Dcb::kEvenParity:
-        return PARENB;
-    case Dcb::kMarkParity:
-        return PARENB | CMSPAR | PARODD;
-    case Dcb::kSpaceParity:
-        return PARENB | CMSPAR;
-    default:
-        return 0;
+    case Dcb::kOddParity: return PARENB | PARODD;
+    case Dcb::kEvenParity: return PARENB;
+    case Dcb::kMarkParity: return PARENB | CMSPAR | PARODD;
+    case Dcb::kSpaceParity: return PARENB | CMSPAR;
+    default: return 0;
     }
 }
 
@@ -294,8 +280,8 @@ void WriteByte(int fd) {
 
 struct SerialPort::Session {
     int fd = -1;
-    int stopPipe[2] = {-1, -1}; // readable once Close has begun; never read
-    int wakePipe[2] = {-1, -1}; // the reader's wake-up: output empty, a task
+    int stopPipe[2] = {-1, -1};   // readable once Close has begun; never read
+    int wakePipe[2] = {-1, -1};   // the reader's wake-up: output empty, a task
     int cancelPipe[2] = {-1, -1}; // wakes the writer when its bytes are thrown away
     std::string path;
     termios2 saved{};
@@ -783,9 +769,7 @@ bool SerialPort::IsOpen() const {
     return s && !s->lost && !s->Stopped();
 }
 
-std::string SerialPort::DevicePath() const {
-    return IsOpen() ? Current()->path : std::string();
-}
+std::string SerialPort::DevicePath() const { return IsOpen() ? Current()->path : std::string(); }
 
 // ---------------------------------------------------------------------------
 // Names and enumeration
@@ -809,8 +793,7 @@ std::string ReadAttribute(const fs::path& p) {
     std::ifstream in(p);
     std::string s;
     std::getline(in, s);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\r' || s.back() == '\t'))
-        s.pop_back();
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\r' || s.back() == '\t')) s.pop_back();
     return s;
 }
 

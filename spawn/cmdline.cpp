@@ -4,9 +4,7 @@ namespace zkspawn {
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 } // namespace
 
@@ -14,8 +12,7 @@ std::vector<std::string> SplitWindowsCommandLine(std::string_view line) {
     std::vector<std::string> args;
     size_t i = 0;
     const size_t n = line.size();
-    while (i < n && IsBlank(line[i]))
-        ++i;
+    while (i < n && IsBlank(line[i])) ++i;
     if (i == n) return args;
 
     // Program name: quotes toggle, backslashes are plain characters (a path
@@ -34,8 +31,7 @@ std::vector<std::string> SplitWindowsCommandLine(std::string_view line) {
     }
 
     for (;;) {
-        while (i < n && IsBlank(line[i]))
-            ++i;
+        while (i < n && IsBlank(line[i])) ++i;
         if (i == n) break;
         std::string arg;
         bool quoted = false;

@@ -123,8 +123,7 @@ void InstallForwarding() {
     struct sigaction sa {};
     sa.sa_handler = Forward;
     sigemptyset(&sa.sa_mask);
-    for (int sig : kForwardedSignals)
-        sigaction(sig, &sa, nullptr);
+    for (int sig : kForwardedSignals) sigaction(sig, &sa, nullptr);
     struct sigaction grace {};
     grace.sa_handler = OnGraceOver;
     sigemptyset(&grace.sa_mask);
@@ -134,8 +133,7 @@ void InstallForwarding() {
 sigset_t ForwardedSet() {
     sigset_t set;
     sigemptyset(&set);
-    for (int sig : kForwardedSignals)
-        sigaddset(&set, sig);
+    for (int sig : kForwardedSignals) sigaddset(&set, sig);
     return set;
 }
 
@@ -158,8 +156,7 @@ int ExitCodeOf(int status) {
 bool EndsWithExe(const std::string& s) {
     if (s.size() < 4) return false;
     std::string tail = s.substr(s.size() - 4);
-    for (char& c : tail)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     return tail == ".exe";
 }
 
@@ -199,8 +196,7 @@ int SpawnTool(const std::vector<std::string>& args, const sigset_t& originalMask
     posix_spawnattr_setflags(&attr, flags);
 
     std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     int err = ENOENT;
@@ -464,8 +460,7 @@ int RunInWindow(const std::string& terminal, const char* argv0, unsigned mode,
     std::string modeText = std::to_string(mode);
     std::vector<std::string> args = {terminal, "-e", self, "--in-window", fifo, modeText, commandLine};
     std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
     sigset_t forwarded = ForwardedSet(), original;
@@ -612,8 +607,7 @@ int main(int argc, char** argv) {
     // The command line is the rest of zkspawn's own, as on Windows: the IDE
     // passes it as one argument; words split by a shell are joined again.
     std::string commandLine = argv[2];
-    for (int i = 3; i < argc; ++i)
-        commandLine += std::string(" ") + argv[i];
+    for (int i = 3; i < argc; ++i) commandLine += std::string(" ") + argv[i];
     std::vector<std::string> args = zkspawn::SplitWindowsCommandLine(commandLine);
     if (args.empty() || args[0].empty()) {
         std::fprintf(stderr, "zkspawn: no program to run\n");

@@ -44,7 +44,8 @@ volatile bool g_keepGoing = true;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: crash_target segv|abort|throw|fpe|thread|threads|overflow|threadoverflow|trap|none PROGRAM "
+        std::fprintf(stderr, "usage: crash_target "
+                             "segv|abort|throw|fpe|thread|threads|overflow|threadoverflow|trap|none PROGRAM "
                              "[ignore-sigchld|nocldwait]\n");
         return 64;
     }
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
 #if defined(__x86_64__) || defined(__i386__)
         std::printf("%d\n", Divide(1, 0));
 #else
-        raise(SIGFPE);  // integer division does not trap on this processor
+        raise(SIGFPE); // integer division does not trap on this processor
 #endif
     } else if (how == "trap") {
 #if defined(__x86_64__) || defined(__i386__)
@@ -95,9 +96,21 @@ int main(int argc, char** argv) {
         // Several threads crash at about the same time; the client must be
         // started once.
         std::atomic<bool> go{false};
-        std::thread a([&] { while (!go) {} WriteToSmallAddress(); });
-        std::thread b([&] { while (!go) {} Divide(1, 0); });
-        std::thread c([&] { while (!go) {} WriteToSmallAddress(); });
+        std::thread a([&] {
+            while (!go) {
+            }
+            WriteToSmallAddress();
+        });
+        std::thread b([&] {
+            while (!go) {
+            }
+            Divide(1, 0);
+        });
+        std::thread c([&] {
+            while (!go) {
+            }
+            WriteToSmallAddress();
+        });
         go = true;
         a.join();
         b.join();

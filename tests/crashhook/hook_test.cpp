@@ -67,7 +67,8 @@ protected:
             int null = open("/dev/null", O_WRONLY);
             dup2(null, 2);
             execl(CRASH_TARGET, CRASH_TARGET, how.c_str(), program.c_str(),
-                  children.empty() ? static_cast<char*>(nullptr) : children.c_str(), static_cast<char*>(nullptr));
+                  children.empty() ? static_cast<char*>(nullptr) : children.c_str(),
+                  static_cast<char*>(nullptr));
             _exit(99);
         }
         int status = 0;
@@ -113,7 +114,8 @@ TEST_F(HookTest, ClientGetsThreadRecordAndIdentifierWithClearMask) {
         std::string t, tid, e, address, i, guid, rest;
         words >> t >> tid >> e >> address >> i >> guid >> rest;
         EXPECT_EQ(t + e + i, "-t-e-i") << lines[0];
-        EXPECT_TRUE(!tid.empty() && tid[0] != '0' && tid.find_first_not_of("0123456789") == std::string::npos) << tid;
+        EXPECT_TRUE(!tid.empty() && tid[0] != '0' && tid.find_first_not_of("0123456789") == std::string::npos)
+            << tid;
         EXPECT_EQ(address.size(), 2 + 2 * sizeof(void*)) << address;
         EXPECT_EQ(address.rfind("0x", 0), 0u) << address;
         EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF", 2), std::string::npos) << address;
@@ -165,7 +167,8 @@ TEST_F(HookTest, MissingClientMeansDefaultAction) {
         if (variant == 0) fs::remove(dir_ / "xdg" / "KORVELL" / "Ulmarro.conf");
         if (variant == 1) Register((dir_ / "no-such-client").string());
         if (variant == 2) {
-            std::ofstream(dir_ / "not-a-program") << "\x7f" "ELF garbage";
+            std::ofstream(dir_ / "not-a-program") << "\x7f"
+                                                     "ELF garbage";
             fs::permissions(dir_ / "not-a-program", fs::perms::owner_all);
             Register((dir_ / "not-a-program").string());
         }
@@ -175,7 +178,7 @@ TEST_F(HookTest, MissingClientMeansDefaultAction) {
 }
 
 TEST_F(HookTest, ClientThatCrashesItselfStillEndsTheProcess) {
-    Register(MakeClient("crashing client", 0, true).string());  // a blank in the path, too
+    Register(MakeClient("crashing client", 0, true).string()); // a blank in the path, too
     EXPECT_EXIT_CODE(Crash("segv", "qorb12"), 2);
     EXPECT_EXIT_CODE(Crash("segv", "oxbrin"), 255);
     EXPECT_EQ(LogLines().size(), 4u);

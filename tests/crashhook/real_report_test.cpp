@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* kQorb12Guid = "%7B2D4B4EFA-B16D-4DE8-AA49-CB5CB9AB568D%7D";  // as the settings file writes it
+const char* kQorb12Guid = "%7B2D4B4EFA-B16D-4DE8-AA49-CB5CB9AB568D%7D"; // as the settings file writes it
 
 std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -69,7 +69,8 @@ protected:
 
     void SetDumpType(int type) {
         std::ofstream(dir_ / "home" / "KORVELL" / "Ulmarro.conf")
-            << "[Applications]\n" << kQorb12Guid << "\\DumpType=" << type << "\n";
+            << "[Applications]\n"
+            << kQorb12Guid << "\\DumpType=" << type << "\n";
     }
 
     // Runs a program whose crash reaches the client; the "debug" answer
@@ -124,7 +125,8 @@ std::vector<std::string> CapturedRanges(const dumptest::Dump& d) {
     std::vector<std::string> ranges;
     auto take = [&](std::uint64_t rva, std::uint64_t size) {
         if (rva <= d.bytes.size() && size <= d.bytes.size() - rva)
-            ranges.emplace_back(d.bytes.begin() + static_cast<long>(rva), d.bytes.begin() + static_cast<long>(rva + size));
+            ranges.emplace_back(d.bytes.begin() + static_cast<long>(rva),
+                                d.bytes.begin() + static_cast<long>(rva + size));
     };
     namespace md = dumptest::md;
     if (d.Has(md::kMemoryListStream)) {
@@ -215,8 +217,10 @@ TEST_F(RealReport, BreakpadResolvesLibraryFramesBySoname) {
 #else
     if (!PtraceAllowed()) GTEST_SKIP() << "ptrace is refused on this machine";
     const std::string tools = BREAKPAD_TOOLS;
-    ASSERT_TRUE(fs::exists(fs::path(tools) / "minidump_stackwalk") && fs::exists(fs::path(tools) / "dump_syms"))
-        << "Breakpad's tools are missing in " << tools << " (the crashhook.breakpad_tools test installs them)";
+    ASSERT_TRUE(fs::exists(fs::path(tools) / "minidump_stackwalk") &&
+                fs::exists(fs::path(tools) / "dump_syms"))
+        << "Breakpad's tools are missing in " << tools
+        << " (the crashhook.breakpad_tools test installs them)";
     // An uncaught exception: std::terminate in libstdc++, abort in libc.
     Run({CRASH_TARGET, "throw", "qorb12"});
     std::string bytes = TakeDump();
@@ -247,7 +251,8 @@ TEST_F(RealReport, BreakpadResolvesLibraryFramesBySoname) {
         std::stringstream fields(line);
         for (std::string field; std::getline(fields, field, '|');) f.push_back(field);
         if (f.size() >= 4 && f[0] == "Crash") crashedThread = f[3];
-        if (f.size() >= 4 && !crashedThread.empty() && f[0] == crashedThread) functionsByModule[f[2]].push_back(f[3]);
+        if (f.size() >= 4 && !crashedThread.empty() && f[0] == crashedThread)
+            functionsByModule[f[2]].push_back(f[3]);
     }
     ASSERT_FALSE(crashedThread.empty()) << text.substr(0, 800);
     for (const char* module : {"libstdc++.so.6", "libc.so.6"}) {

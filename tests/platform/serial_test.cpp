@@ -81,7 +81,7 @@ struct Pty {
 };
 
 class Recorder : public SerialListener {
-  public:
+public:
     void OnReceive(const uint8_t* bytes, size_t count) override {
         if (onReceive) onReceive(bytes, count);
         std::lock_guard lock(mutex_);
@@ -134,7 +134,7 @@ class Recorder : public SerialListener {
 
     std::function<void(const uint8_t*, size_t)> onReceive;
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string data_;
@@ -144,7 +144,7 @@ class Recorder : public SerialListener {
     SerialError lastLost_;
     std::vector<std::thread::id> threads_;
 
-  public:
+public:
     // Lets lambdas in tests read under the lock through WaitFor.
     const std::string& dataUnlocked() const { return data_; }
     int txEmptyUnlocked() const { return txEmpty_; }
@@ -153,8 +153,7 @@ class Recorder : public SerialListener {
 
 std::string Pattern(size_t n) {
     std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
     return s;
 }
 
@@ -181,8 +180,7 @@ TEST(SerialPort, BytesBothWays) {
     const std::string out = Pattern(300000), in = Pattern(200000);
     std::thread farEnd([&] { EXPECT_EQ(pty.Receive(out.size()), out); });
     std::thread farSend([&] {
-        for (size_t i = 0; i < in.size(); i += 4096)
-            pty.Send(in.substr(i, 4096));
+        for (size_t i = 0; i < in.size(); i += 4096) pty.Send(in.substr(i, 4096));
     });
     EXPECT_TRUE(port.Write(out.data(), out.size()).ok());
     farEnd.join();
@@ -190,8 +188,7 @@ TEST(SerialPort, BytesBothWays) {
     ASSERT_TRUE(rec.WaitForData(9 + in.size()));
     EXPECT_EQ(rec.data().substr(9), in);
     EXPECT_LE(rec.largestChunk(), 1024u);
-    for (std::thread::id id : rec.threads())
-        EXPECT_NE(id, std::this_thread::get_id());
+    for (std::thread::id id : rec.threads()) EXPECT_NE(id, std::this_thread::get_id());
     EXPECT_TRUE(port.Close().ok());
     EXPECT_FALSE(port.IsOpen());
 }
@@ -464,8 +461,7 @@ TEST(SerialPort, PermissionDeniedNamesTheGroup) {
     std::string got;
     char buf[512];
     ssize_t n;
-    while ((n = read(report[0], buf, sizeof buf)) > 0)
-        got.append(buf, static_cast<size_t>(n));
+    while ((n = read(report[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
     close(report[0]);
     int status = 0;
     waitpid(child, &status, 0);
@@ -534,8 +530,7 @@ TEST(SerialPort, CloseEndsAWriteHeldByFlowControl) {
     ASSERT_TRUE(port.Open(pty.slave, dcb).ok());
     pty.Send("\x13");
     pty.Send("!");
-    while (!writing)
-        std::this_thread::yield();
+    while (!writing) std::this_thread::yield();
     // The write cannot finish: the far end reads nothing and sent XOFF.
     EXPECT_TRUE(port.Close().ok());
     EXPECT_EQ(writeResult.get_future().get().kind, SerialErrorKind::Aborted);
@@ -636,8 +631,7 @@ TEST(SerialPort, CloseGivesUpOnAListenerThatDoesNotReturn) {
         SerialPort port(&rec);
         ASSERT_TRUE(port.Open(pty.slave, Dcb{}).ok());
         pty.Send("x");
-        while (!inside)
-            std::this_thread::yield();
+        while (!inside) std::this_thread::yield();
         SerialError e = port.Close(50);
         EXPECT_EQ(e.kind, SerialErrorKind::Aborted);
         EXPECT_FALSE(port.IsOpen());
@@ -708,7 +702,7 @@ TEST(SerialNames, SettingsRecordKeepsItsWindowsLayout) {
 }
 
 class FakeSystem : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() / ("serial-enum-" + std::to_string(getpid()));
         fs::remove_all(root_);

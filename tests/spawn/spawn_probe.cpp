@@ -6,9 +6,9 @@
 #include <cstring>
 #include <spawn.h>
 #include <string>
-#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -21,8 +21,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(cmd, "args") == 0) {
         // One bracketed argument a line, so empty ones and blanks show.
         std::printf("argc %d\n", argc - 2);
-        for (int i = 2; i < argc; ++i)
-            std::printf("[%s]\n", argv[i]);
+        for (int i = 2; i < argc; ++i) std::printf("[%s]\n", argv[i]);
         return 0;
     }
     if (std::strcmp(cmd, "exit") == 0 && argc > 2) {
@@ -54,13 +53,11 @@ int main(int argc, char** argv) {
         // sees its end only when the whole group has gone.
         pid_t child = fork();
         if (child == 0) {
-            for (;;)
-                pause();
+            for (;;) pause();
         }
         std::printf("ready %d %d\n", static_cast<int>(getpid()), static_cast<int>(child));
         std::fflush(stdout);
-        for (;;)
-            pause();
+        for (;;) pause();
     }
     if (std::strcmp(cmd, "getenv") == 0 && argc > 2) {
         const char* value = std::getenv(argv[2]);
@@ -71,8 +68,7 @@ int main(int argc, char** argv) {
         // Ends at once, leaving a child behind that holds standard output.
         pid_t child = fork();
         if (child == 0) {
-            for (;;)
-                pause();
+            for (;;) pause();
         }
         std::printf("left %d\n", static_cast<int>(child));
         return 0;
@@ -80,17 +76,14 @@ int main(int argc, char** argv) {
     if (std::strcmp(cmd, "stubborn") == 0) {
         // Deaf to every polite request, and so is the child it leaves
         // holding standard output: only a kill ends them.
-        for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
-            std::signal(sig, SIG_IGN);
+        for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) std::signal(sig, SIG_IGN);
         pid_t child = fork();
         if (child == 0) {
-            for (;;)
-                pause();
+            for (;;) pause();
         }
         std::printf("ready %d %d\n", static_cast<int>(getpid()), static_cast<int>(child));
         std::fflush(stdout);
-        for (;;)
-            pause();
+        for (;;) pause();
     }
     if (std::strcmp(cmd, "own") == 0 && argc == 5) {
         // Starts zkspawn (argv[2]) the way the IDE does: as the leader of a
@@ -98,8 +91,7 @@ int main(int argc, char** argv) {
         // zkspawn's end, and waits for it unless it is killed first.
         std::string owner = "ZKSPAWN_OWNER=" + std::to_string(getpid());
         std::vector<char*> env;
-        for (char** e = environ; *e; ++e)
-            env.push_back(*e);
+        for (char** e = environ; *e; ++e) env.push_back(*e);
         env.push_back(owner.data());
         env.push_back(nullptr);
         posix_spawnattr_t attr;

@@ -92,7 +92,7 @@ std::vector<std::string> Environment(const std::vector<std::string>& extra) {
 }
 
 class Child {
-  public:
+public:
     // Starts zkspawn with the given arguments; the probe's folder leads PATH.
     explicit Child(const Args& zkArgs, const std::vector<std::string>& extraEnv = {}) {
         int outPipe[2], errPipe[2];
@@ -108,11 +108,9 @@ class Child {
         std::vector<std::string> all = {ZKSPAWN_PATH};
         all.insert(all.end(), zkArgs.begin(), zkArgs.end());
         std::vector<char*> argv, envp;
-        for (std::string& a : all)
-            argv.push_back(a.data());
+        for (std::string& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
-        for (std::string& e : env)
-            envp.push_back(e.data());
+        for (std::string& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
         if (posix_spawn(&pid_, ZKSPAWN_PATH, &fa, nullptr, argv.data(), envp.data()) != 0) std::abort();
         posix_spawn_file_actions_destroy(&fa);
@@ -158,7 +156,7 @@ class Child {
         return result_;
     }
 
-  private:
+private:
     bool Pump() {
         pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
         int r = poll(fds, 2, 20000);
@@ -359,7 +357,8 @@ TEST(ZkspawnOwned, WhatTheToolLeftRunningEndsBeforeTheReport) {
 TEST(ZkspawnOwned, AnOwnerThatIsNotTheParentIsIgnored) {
     Result r = RunZkspawn({"341", "spawn_probe group"}, {"ZKSPAWN_OWNER=1"});
     int pid = 0, pgid = 0, parentPgid = 0;
-    ASSERT_EQ(std::sscanf(r.out.c_str(), "pid %d pgid %d parent-pgid %d", &pid, &pgid, &parentPgid), 3) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str(), "pid %d pgid %d parent-pgid %d", &pid, &pgid, &parentPgid), 3)
+        << r.out;
     EXPECT_EQ(pid, pgid);
 }
 
@@ -376,7 +375,7 @@ TEST(Zkspawn, InputReachesTheTool) {
 // zkspawn as the session leader of a fresh pseudo-terminal, as it runs
 // inside a terminal window; the test types on the master side.
 class OnTerminal {
-  public:
+public:
     explicit OnTerminal(const Args& zkArgs) {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) std::abort();
@@ -385,11 +384,9 @@ class OnTerminal {
         all.insert(all.end(), zkArgs.begin(), zkArgs.end());
         std::vector<std::string> env = Environment({});
         std::vector<char*> argv, envp;
-        for (std::string& a : all)
-            argv.push_back(a.data());
+        for (std::string& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
-        for (std::string& e : env)
-            envp.push_back(e.data());
+        for (std::string& e : env) envp.push_back(e.data());
         envp.push_back(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
@@ -444,7 +441,7 @@ class OnTerminal {
         return -1;
     }
 
-  private:
+private:
     int master_ = -1;
     pid_t pid_ = -1;
     std::string screen_;
@@ -490,7 +487,7 @@ TEST(ZkspawnOnATerminal, WindowSideReportsAndWaitsForAKey) {
 // --- terminal window -------------------------------------------------------
 
 class TerminalWindow : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
                ("zkspawn-test-" + std::to_string(getpid()) + "-" +
