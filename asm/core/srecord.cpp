@@ -95,18 +95,7 @@ void Assembler::Impl::DiscardStaleObject(const std::string& path) {
     if (ours) host::RemoveFile(path);
 }
 
-namespace {
-// A partial object file must not survive a failed write, or a later download
-// would send a truncated program. (Outputs are regular files; the test stays
-// for a file replaced by something else meanwhile.)
-void RemoveIfRegular(std::FILE* f, const std::string& path) {
-    if (host::IsRegularFile(f)) host::RemoveFile(path);
-}
-} // namespace
-
 bool Assembler::Impl::WriteObject(const std::string& path, const std::string& shown) {
-    std::FILE* f = CreateOutput(path, shown);
-    if (!f) return false;
     std::string out = "S0030000FC\r\n";
     std::size_t total = 0;
     for (const auto& s : sections) total += s->bytes.size();
@@ -150,24 +139,9 @@ bool Assembler::Impl::WriteObject(const std::string& path, const std::string& sh
     *p++ = '\r';
     *p++ = '\n';
     out.append(s9, static_cast<std::size_t>(p - s9));
-    bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    int e = host::LastFileError();
-    if (ok && std::fflush(f) != 0) {
-        ok = false;
-        e = host::LastFileError();
-    }
-    if (!ok) {
-        RemoveIfRegular(f, path);
-        std::fclose(f);
-        return as.Report(Msg::IoErrorWritingFile, {path, host::ErrorText(e ? e : host::IoErrorCode())});
-    }
-    bool regular = host::IsRegularFile(f);
-    if (std::fclose(f) != 0) {
-        e = host::LastFileError();
-        if (regular) host::RemoveFile(path);
-        return as.Report(Msg::IoErrorClosingFile, {path, host::ErrorText(e)});
-    }
-    return true;
+    // Written whole or not at all: a partial object would send a truncated
+    // program to the board.
+    return WriteWholeOutput(path, shown, out);
 }
 
 } // namespace qorb
