@@ -1,12 +1,17 @@
 #include "cli/qorbsim.h"
 
+#include <csignal>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "board/board.h"
+#include "cli/serial_link.h"
 #include "core/disasm.h"
 #include "core/machine.h"
 #include "core/srec.h"
@@ -18,6 +23,10 @@ constexpr const char* kUsage =
     "usage: qorbsim -m68hc12|-m68hc11 [-hcs] [options] file.s19 ...\n"
     "options:\n"
     "  -hcs                HCS12 rules (with -m68hc12)\n"
+    "  --board NAME|FILE   flat (default), hc912b32, s12dp256, hc11e9, mini11, or a board file\n"
+    "  --sci none|stdio|pty  the serial line: none (default), standard input and output,\n"
+    "                      or a new pseudo-terminal (its name goes to standard error)\n"
+    "  --trace-ports       each write to a port register on standard error\n"
     "  --pc ADDR           start address\n"
     "  --sp ADDR           initial stack pointer (default 0)\n"
     "  --stop-at ADDR      halt before the instruction at ADDR (repeatable)\n"
@@ -27,7 +36,12 @@ constexpr const char* kUsage =
     "  --dump ADDR:LEN     print LEN bytes from ADDR after the run (repeatable)\n"
     "numbers: 0x1F, $1F or decimal\n"
     "exit status: 0 stop address, 3 cycle limit, 4 illegal opcode or trap without vector,\n"
-    "             5 stop or wait that nothing ends, 6 bgnd, 1 usage or load error\n";
+    "             5 stop or wait that nothing ends, 6 bgnd, 7 access the board stops on,\n"
+    "             8 ended by a signal while a serial line was attached, 1 usage or load error\n";
+
+// Set by SIGINT, SIGTERM and SIGHUP while a serial line is served.
+volatile std::sig_atomic_t gSignal = 0;
+extern "C" void OnSignal(int sig) { gSignal = sig; }
 
 // 0x1F, $1F or decimal, at most `max`.
 std::optional<std::uint64_t> ParseNumber(std::string_view s, std::uint64_t max) {
@@ -68,7 +82,9 @@ struct Dump {
 
 struct Options {
     std::optional<CpuModel> model;
-    bool hcs = false, trace = false, regs = false;
+    bool hcs = false, trace = false, regs = false, tracePorts = false;
+    std::string board = "flat";
+    std::string sci = "none";
     std::optional<std::uint16_t> pc, sp;
     std::vector<std::uint16_t> stops;
     std::uint64_t maxCycles = EventQueue::kNever;
@@ -140,6 +156,17 @@ private:
                 o.trace = true;
             } else if (name == "--regs") {
                 o.regs = true;
+            } else if (name == "--trace-ports") {
+                o.tracePorts = true;
+            } else if (name == "--board") {
+                if (!takeValue()) return false;
+                if (value.empty()) return Usage("--board needs a board name or a board file");
+                o.board = value;
+            } else if (name == "--sci") {
+                if (!takeValue()) return false;
+                if (value != "none" && value != "stdio" && value != "pty")
+                    return Usage("bad --sci '" + value + "': none, stdio or pty");
+                o.sci = value;
             } else if (name == "-h" || name == "--help") {
                 help_ = true;
             } else if (name == "--pc") {
@@ -167,13 +194,45 @@ private:
                 return Usage("unknown option '" + arg + "'");
             }
             if (hasValue && (name == "-m68hc12" || name == "-m68hc11" || name == "-hcs" || name == "--trace" ||
-                             name == "--regs" || name == "--help"))
+                             name == "--regs" || name == "--help" || name == "--trace-ports"))
                 return Usage("option " + name + " takes no value");
         }
         if (help_) return true;
-        if (!o.model) return Usage("name the CPU: -m68hc12 or -m68hc11");
-        if (o.hcs && *o.model != CpuModel::Cpu12) return Usage("-hcs goes with -m68hc12");
+        // The board: a name first, else a file.
+        if (auto b = BuiltinBoard(o.board)) {
+            spec_ = *b;
+        } else {
+            std::error_code ec;
+            if (!std::filesystem::exists(o.board, ec)) {
+                std::string known;
+                for (const std::string& n : BuiltinBoardNames()) known += (known.empty() ? "" : ", ") + n;
+                return Usage("unknown board '" + o.board + "' (boards: " + known + "; or a board file)");
+            }
+            if (std::filesystem::is_directory(o.board, ec))
+                return Usage("board file " + o.board + " is a directory");
+            std::string error;
+            auto f = ReadBoardFile(o.board, error);
+            if (!f) return Usage(error);
+            spec_ = *f;
+        }
+        if (o.hcs && o.model && *o.model != CpuModel::Cpu12) return Usage("-hcs goes with -m68hc12");
         if (o.hcs) o.model = CpuModel::Hcs12;
+        if (spec_.cpu) {
+            // The board names its CPU; -m68hc12 fits an HCS12 board too.
+            const bool fits = !o.model || *o.model == *spec_.cpu ||
+                              (*o.model == CpuModel::Cpu12 && *spec_.cpu == CpuModel::Hcs12);
+            if (!fits) {
+                const char* has = *spec_.cpu == CpuModel::Hc11 ? "a 68HC11" : *spec_.cpu == CpuModel::Hcs12 ? "an HCS12" : "a 68HC12";
+                return Usage("board " + spec_.name + " has " + has + ": " +
+                             (*o.model == CpuModel::Hc11 ? "-m68hc11" : o.hcs ? "-hcs" : "-m68hc12") + " does not fit it");
+            }
+            o.model = spec_.cpu;
+        }
+        if (!o.model) return Usage("name the CPU: -m68hc12 or -m68hc11");
+        if (spec_.flat && o.sci != "none") return Usage("--sci needs a board with a serial interface (--board)");
+        if (spec_.flat && o.tracePorts) return Usage("--trace-ports needs a board with ports (--board)");
+        if (!spec_.flat && !spec_.registers && (o.sci != "none" || o.tracePorts))
+            return Usage("board " + spec_.name + " has no register block: no serial line, no ports");
         if (o.files.empty()) return Usage("no S-record file");
         return true;
     }
@@ -181,6 +240,11 @@ private:
     int Run(const Options& o) {
         Machine machine(*o.model);
         Bus& bus = machine.GetBus();
+        std::unique_ptr<Board> board;
+        if (!spec_.flat) {
+            board = std::make_unique<Board>(spec_, machine, err_);
+            board->SetTracePorts(o.tracePorts);
+        }
         LoadedImage image;
         for (const std::string& file : o.files) {
             LoadError e;
@@ -189,6 +253,16 @@ private:
                 if (e.line) err_ << "(" << e.line << ")";
                 err_ << ": " << e.text << "\n";
                 return kExitUsage;
+            }
+        }
+        if (board) {
+            // Data that would land where no memory is would be lost: say so.
+            for (std::uint32_t a = 0; a < 0x10000; ++a) {
+                if (!image.Loaded(static_cast<std::uint16_t>(a))) continue;
+                if (const char* what = board->LoadTarget(static_cast<std::uint16_t>(a))) {
+                    err_ << Format("qorbsim: data at $%04X falls on %s of board ", a, what) << spec_.name << "\n";
+                    return kExitUsage;
+                }
             }
         }
         std::uint16_t start;
@@ -205,6 +279,23 @@ private:
             return kExitUsage;
         }
 
+        std::unique_ptr<HostLink> link;
+        if (o.sci == "pty") {
+            std::string name, error;
+            link = HostLink::OpenPty(name, error);
+            if (!link) {
+                err_ << "qorbsim: " << error << "\n";
+                return kExitUsage;
+            }
+            err_ << "qorbsim: serial line on " << name << "\n";
+            err_.flush();
+        } else if (o.sci == "stdio") {
+            link = HostLink::OpenStdio();
+        }
+        if (link) board->SetSerial(link.get());
+        // With --sci stdio standard output is the serial line.
+        std::ostream& results = o.sci == "stdio" ? err_ : out_;
+
         Cpu& cpu = machine.GetCpu();
         cpu.regs = Registers{};
         cpu.regs.pc = start;
@@ -212,37 +303,110 @@ private:
         cpu.regs.ccr = 0xD0;
         for (const std::uint16_t s : o.stops) machine.AddStop(s);
 
-        const Halt h = o.trace ? RunTraced(machine, o) : machine.Run({o.maxCycles, false, false});
+        Halt h;
+        bool interrupted = false;
+        if (link) {
+            h = RunPaced(machine, *board, *link, o, interrupted);
+            link->Drain(o.sci == "stdio" ? 5000 : 200);
+        } else {
+            h = o.trace ? RunTraced(machine, o, o.maxCycles) : machine.Run({o.maxCycles, false, false});
+        }
         int status;
         switch (h) {
         case Halt::StopAddress: status = kExitStopAddress; break;
         case Halt::IllegalOpcode: status = kExitIllegal; break;
         case Halt::Stopped: status = kExitStopped; break;
         case Halt::Background: status = kExitBackground; break;
+        case Halt::Requested: status = kExitAccessFault; break;
         default: status = kExitCycleLimit; break;
+        }
+        if (interrupted) status = kExitInterrupted;
+        if (board && board->StopFault()) {
+            err_ << "qorbsim: " << board->StopFault()->text << Format(" (PC=%04X)\n", cpu.regs.pc);
+            status = kExitAccessFault;
         }
 
         const Registers& r = cpu.regs;
         if (o.regs)
-            out_ << Format("PC=%04X A=%02X B=%02X X=%04X Y=%04X SP=%04X CCR=%02X CYCLES=%llu\n", r.pc, r.a, r.b, r.x,
-                           r.y, r.sp, r.ccr, static_cast<unsigned long long>(cpu.cycles));
+            results << Format("PC=%04X A=%02X B=%02X X=%04X Y=%04X SP=%04X CCR=%02X CYCLES=%llu\n", r.pc, r.a, r.b, r.x,
+                              r.y, r.sp, r.ccr, static_cast<unsigned long long>(cpu.cycles));
         for (const Dump& d : o.dumps) {
             std::string line;
             for (std::uint32_t i = 0; i < d.length; ++i) {
                 const auto a = static_cast<std::uint16_t>(d.address + i);
                 if (i % 16 == 0) {
-                    if (i) out_ << line << "\n";
+                    if (i) results << line << "\n";
                     line = Format("%04X:", a);
                 }
                 line += Format(" %02X", bus.Peek(a));
             }
-            out_ << line << "\n";
+            results << line << "\n";
         }
-        out_.flush();
+        results.flush();
         return status;
     }
 
-    Halt RunTraced(Machine& machine, const Options& o) {
+    // Runs with a serial line attached: simulated time follows real time
+    // (the E-clock's rate), so characters move at the line's baud rate, in
+    // slices of 10 ms between which the line is served.
+    Halt RunPaced(Machine& machine, Board& board, HostLink& link, const Options& o, bool& interrupted) {
+        using Clock = std::chrono::steady_clock;
+        Cpu& cpu = machine.GetCpu();
+        gSignal = 0;
+        struct sigaction sa {}, oldInt{}, oldTerm{}, oldHup{}, oldPipe{};
+        sa.sa_handler = OnSignal;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGINT, &sa, &oldInt);
+        sigaction(SIGTERM, &sa, &oldTerm);
+        sigaction(SIGHUP, &sa, &oldHup);
+        struct sigaction ign {};
+        ign.sa_handler = SIG_IGN;
+        sigemptyset(&ign.sa_mask);
+        sigaction(SIGPIPE, &ign, &oldPipe);
+
+        const double eclock = spec_.eclock;
+        const std::uint64_t slice = std::max<std::uint64_t>(1, spec_.eclock / 100);
+        auto t0 = Clock::now();
+        std::uint64_t c0 = cpu.cycles;
+        Halt h = Halt::Deadline;
+        for (;;) {
+            if (gSignal) {
+                interrupted = true;
+                break;
+            }
+            const std::uint64_t end = std::min(o.maxCycles, cpu.cycles + slice);
+            h = o.trace ? RunTraced(machine, o, end) : machine.Run({end, false, false});
+            link.Pump(0);
+            board.SerialInput();
+            if (h != Halt::Deadline || cpu.cycles >= o.maxCycles) break;
+            // Wait for real time to catch up, serving the line meanwhile. A
+            // simulation that has fallen far behind (the machine was busy)
+            // does not race to catch up.
+            for (;;) {
+                const auto target = t0 + std::chrono::nanoseconds(static_cast<std::int64_t>((cpu.cycles - c0) * 1e9 / eclock));
+                const auto now = Clock::now();
+                if (now >= target) {
+                    if (now - target > std::chrono::milliseconds(100)) {
+                        t0 = now;
+                        c0 = cpu.cycles;
+                    }
+                    break;
+                }
+                link.Pump(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(target - now).count()) + 1);
+                board.SerialInput();
+                if (gSignal) break;
+            }
+        }
+        sigaction(SIGINT, &oldInt, nullptr);
+        sigaction(SIGTERM, &oldTerm, nullptr);
+        sigaction(SIGHUP, &oldHup, nullptr);
+        sigaction(SIGPIPE, &oldPipe, nullptr);
+        return h;
+    }
+
+    // Runs one instruction at a time up to `end` cycles, one line each on
+    // standard error.
+    Halt RunTraced(Machine& machine, const Options& o, std::uint64_t end) {
         Cpu& cpu = machine.GetCpu();
         Bus& bus = machine.GetBus();
         const auto dis = MakeDisassembler(*o.model);
@@ -262,14 +426,14 @@ private:
                 if (i) bytes += ' ';
                 bytes += Format("%02X", bus.Peek(static_cast<std::uint16_t>(pc + i)));
             }
-            h = machine.Run({o.maxCycles, false, true});
+            h = machine.Run({end, false, true});
             if (cpu.lastWasInstruction) {
                 const Registers& r = cpu.regs;
                 buffer += Format("%04X  %-18s  %-24s  A=%02X B=%02X X=%04X Y=%04X SP=%04X CCR=%02X\n", pc,
                                  bytes.c_str(), d.text.c_str(), r.a, r.b, r.x, r.y, r.sp, r.ccr);
                 if (buffer.size() > 1 << 16) flush();
             }
-            if (h != Halt::Deadline || cpu.cycles >= o.maxCycles) break;
+            if (h != Halt::Deadline || cpu.cycles >= end) break;
         }
         flush();
         return h;
@@ -278,6 +442,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     bool help_ = false;
+    BoardSpec spec_;
 };
 
 } // namespace

@@ -37,7 +37,10 @@ std::uint8_t Bus::Peek(std::uint16_t a) const {
 void Bus::Poke(std::uint16_t a, std::uint8_t v) {
     if (pageKind_[a >> 8] != kPlain) {
         const Mapping* m = Find(a);
-        if (m && m->device) return;
+        if (m && m->device) {
+            m->device->Poke(a, v);
+            return;
+        }
     }
     ram_[a] = v;
 }
@@ -46,6 +49,11 @@ void Bus::MapDevice(std::uint16_t first, std::uint16_t last, Device* device) {
     if (first > last) return;
     mappings_.push_back({first, last, device});
     for (unsigned p = first >> 8; p <= (last >> 8); ++p) pageKind_[p] = kMapped;
+}
+
+void Bus::ClearMappings() {
+    mappings_.clear();
+    for (auto& k : pageKind_) k = kPlain;
 }
 
 void Bus::MapReadOnly(std::uint16_t first, std::uint16_t last) { MapDevice(first, last, nullptr); }

@@ -20,6 +20,10 @@ public:
     virtual std::uint8_t Read(std::uint16_t address) = 0;
     virtual std::uint8_t Peek(std::uint16_t address) const = 0;
     virtual void Write(std::uint16_t address, std::uint8_t value) = 0;
+    // A loader's store (Bus::Poke). Memory behind a device (ROM that
+    // ignores the program's writes) takes it and returns true; registers
+    // drop it.
+    virtual bool Poke(std::uint16_t, std::uint8_t) { return false; }
 };
 
 class Bus {
@@ -46,6 +50,9 @@ public:
     // program are ignored; Poke still stores). Later mappings win.
     void MapDevice(std::uint16_t first, std::uint16_t last, Device* device);
     void MapReadOnly(std::uint16_t first, std::uint16_t last);
+    // Drops every mapping: a board whose map changes at run time (the
+    // 68HC11's INIT register) maps itself again from scratch.
+    void ClearMappings();
 
     // True while no page needs the slow path: the cores then index the
     // array directly.

@@ -37,6 +37,7 @@ enum class Halt : std::uint8_t {
                    // nothing of it ran, the PC is at it
     Stopped,       // STOP ran, or the CPU waits and nothing can wake it
     Background,    // BGND ran
+    Requested,     // a device or the host asked the run to end (Machine::RequestHalt)
 };
 
 // Waiting: WAI ran (registers stacked), an interrupt ends it.
@@ -69,6 +70,13 @@ public:
     RunState state = RunState::Running;
     bool irqLine = false;  // IRQ input, level-sensitive, masked by I
     bool xirqLine = false; // XIRQ input, masked by X
+    // The vector the interrupt controller presents with irqLine (the
+    // highest-priority pending source); 0: the IRQ pin's own vector.
+    std::uint16_t irqVector = 0;
+    // The cycle the current run ends at. Run sets it; while devices are on
+    // the bus the core reads it before every instruction, so a device can
+    // bring it forward (an event scheduled sooner, a request to halt).
+    std::uint64_t runDeadline = 0;
     // Set by Run: the last thing it did was execute an instruction (not an
     // exception entry, not a halt before the instruction).
     bool lastWasInstruction = false;

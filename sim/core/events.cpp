@@ -8,6 +8,7 @@ std::uint64_t EventQueue::Schedule(std::uint64_t at, Action action) {
     const std::uint64_t id = nextId_++;
     heap_.push({at, id});
     actions_.emplace_back(id, std::move(action));
+    if (watch_ && at < *watch_) *watch_ = at;
     return id;
 }
 

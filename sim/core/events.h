@@ -27,6 +27,10 @@ public:
     // event schedules for `now`.
     void RunDue(std::uint64_t now);
     void Clear();
+    // A deadline that Schedule brings forward when an event is due sooner:
+    // the running core's, so an event scheduled by a device during a run
+    // still happens on time.
+    void Watch(std::uint64_t* deadline) { watch_ = deadline; }
 
 private:
     struct Entry {
@@ -38,6 +42,7 @@ private:
     mutable std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap_;
     std::vector<std::pair<std::uint64_t, Action>> actions_; // by id, unordered
     std::uint64_t nextId_ = 1;
+    std::uint64_t* watch_ = nullptr;
 };
 
 } // namespace qorb::sim

@@ -47,6 +47,13 @@ public:
     // board) a CPU waiting with an empty event queue can never wake.
     void SetInterruptSources(bool any) { interruptSources_ = any; }
 
+    // Ends the current run after the instruction under way (Halt::Requested):
+    // for devices that stop on a fault, and for the host on a signal.
+    void RequestHalt() {
+        haltRequested_ = true;
+        cpu_->runDeadline = 0;
+    }
+
 private:
     bool NothingCanWake() const;
 
@@ -55,6 +62,7 @@ private:
     std::unique_ptr<Cpu> cpu_;
     EventQueue events_;
     bool interruptSources_ = false;
+    bool haltRequested_ = false;
 };
 
 // Defined with the cores.

@@ -55,6 +55,7 @@ void Cpu12::Reset() {
 }
 
 Halt Cpu12::Run(std::uint64_t deadline, bool passFirstStop) {
+    runDeadline = deadline;
     return bus_.Flat() ? Loop<true>(deadline, passFirstStop) : Loop<false>(deadline, passFirstStop);
 }
 
@@ -196,7 +197,7 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
     // An unmasked interrupt request, XIRQ first; 0 when none.
     auto pendingVector = [&]() -> std::uint16_t {
         if (xirqLine && !(cc & ccr::X)) return kXirqVector;
-        if (irqLine && !(cc & ccr::I)) return kIrqVector;
+        if (irqLine && !(cc & ccr::I)) return irqVector ? irqVector : kIrqVector;
         return 0;
     };
     auto vectorTo = [&](std::uint16_t vector) {
@@ -244,7 +245,17 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
         cyc += 3 + 8 * static_cast<std::uint64_t>(n);
     };
 
-    while (cyc < deadline) {
+    // With devices on the bus, an access may schedule an earlier event or
+    // ask for the run to end (runDeadline), and a device reading the clock
+    // sees the cycle count of the instruction under way.
+    auto limit = [&]() QORB_SIM_INLINE -> std::uint64_t {
+        if constexpr (Flat)
+            return deadline;
+        else
+            return runDeadline;
+    };
+    while (cyc < limit()) {
+        if constexpr (!Flat) cycles = cyc;
         if (state != RunState::Running) {
             const std::uint16_t v = pendingVector();
             if (v) {
@@ -259,11 +270,11 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 state = RunState::Running;
                 continue;
             }
-            if ((cc & (ccr::I | ccr::X)) == (ccr::I | ccr::X) || deadline == EventQueue::kNever) {
+            if ((cc & (ccr::I | ccr::X)) == (ccr::I | ccr::X) || limit() == EventQueue::kNever) {
                 halt = Halt::Stopped;
                 break;
             }
-            cyc = deadline; // the clock runs while the CPU waits
+            if (limit() > cyc) cyc = limit(); // the clock runs while the CPU waits
             break;
         }
         if (stops[pc] && !pass) {

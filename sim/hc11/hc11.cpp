@@ -79,6 +79,7 @@ void Hc11::Reset() {
 }
 
 Halt Hc11::Run(std::uint64_t deadline, bool passFirstStop) {
+    runDeadline = deadline;
     return bus_.Flat() ? Loop<true>(deadline, passFirstStop) : Loop<false>(deadline, passFirstStop);
 }
 
@@ -146,7 +147,7 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
     };
     auto pendingVector = [&]() -> std::uint16_t {
         if (xirqLine && !(cc & ccr::X)) return kXirqVector;
-        if (irqLine && !(cc & ccr::I)) return kIrqVector;
+        if (irqLine && !(cc & ccr::I)) return irqVector ? irqVector : kIrqVector;
         return 0;
     };
     auto vectorTo = [&](std::uint16_t vector) {
@@ -156,7 +157,17 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
         pc = rd16(vector);
     };
 
-    while (cyc < deadline) {
+    // With devices on the bus, an access may schedule an earlier event or
+    // ask for the run to end (runDeadline), and a device reading the clock
+    // sees the cycle count of the instruction under way.
+    auto limit = [&]() QORB_SIM_INLINE -> std::uint64_t {
+        if constexpr (Flat)
+            return deadline;
+        else
+            return runDeadline;
+    };
+    while (cyc < limit()) {
+        if constexpr (!Flat) cycles = cyc;
         if (state != RunState::Running) {
             const std::uint16_t v = pendingVector();
             if (v) {
@@ -172,11 +183,11 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
                 state = RunState::Running;
                 continue;
             }
-            if ((cc & (ccr::I | ccr::X)) == (ccr::I | ccr::X) || deadline == EventQueue::kNever) {
+            if ((cc & (ccr::I | ccr::X)) == (ccr::I | ccr::X) || limit() == EventQueue::kNever) {
                 halt = Halt::Stopped;
                 break;
             }
-            cyc = deadline;
+            if (limit() > cyc) cyc = limit();
             break;
         }
         if (stops[pc] && !pass) {
