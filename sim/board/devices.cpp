@@ -21,10 +21,12 @@ void Interrupts::Set(std::uint16_t vector, bool on) {
 
 Sci::Sci(Machine& machine, Interrupts& ints, std::uint16_t vector) : machine_(machine), ints_(ints), vector_(vector) {}
 
+std::uint64_t Sci::Now() const { return machine_.GetCpu().cycles; }
+
 void Sci::SetBitCycles(std::uint32_t cycles) {
     bitCycles_ = cycles;
-    StartTransmit();
-    StartReceive();
+    StartTransmit(Now());
+    StartReceive(Now());
 }
 
 std::uint8_t Sci::ReadStatus() {
@@ -39,7 +41,7 @@ std::uint8_t Sci::ReadData() {
         sr_ &= static_cast<std::uint8_t>(~readFlags_);
         readFlags_ = 0;
         UpdateIrq();
-        StartReceive();
+        StartReceive(Now());
     }
     return rdr_;
 }
@@ -49,48 +51,53 @@ void Sci::WriteData(std::uint8_t v) {
     // the shift register takes it over.
     tdr_ = v;
     sr_ &= static_cast<std::uint8_t>(~(sci::TDRE | sci::TC));
-    StartTransmit();
+    StartTransmit(Now());
     UpdateIrq();
 }
 
 void Sci::WriteControl2(std::uint8_t v) {
     cr2_ = v;
     if (!(cr2_ & sci::RE)) receiving_ = false;
-    StartTransmit();
-    StartReceive();
+    StartTransmit(Now());
+    StartReceive(Now());
     UpdateIrq();
 }
 
-void Sci::StartTransmit() {
+// Frames follow each other from the end of the last one (`at`), not from
+// the instruction boundary at which the machine dispatched its event.
+void Sci::StartTransmit(std::uint64_t at) {
     if (shifting_ || (sr_ & sci::TDRE) || !(cr2_ & sci::TE) || bitCycles_ == 0) return;
     shift_ = tdr_;
     shifting_ = true;
     sr_ |= sci::TDRE;
-    machine_.Events().Schedule(machine_.GetCpu().cycles + FrameCycles(), [this](std::uint64_t) { TransmitDone(); });
+    const std::uint64_t end = at + FrameCycles();
+    machine_.Events().Schedule(end, [this, end](std::uint64_t) { TransmitDone(end); });
     UpdateIrq();
 }
 
-void Sci::TransmitDone() {
+void Sci::TransmitDone(std::uint64_t at) {
     if (port_ && !port_->Put(shift_)) {
         // The host is not taking characters: hold the line, as a receiver
         // that has dropped clear-to-send would.
-        machine_.Events().Schedule(machine_.GetCpu().cycles + FrameCycles(), [this](std::uint64_t) { TransmitDone(); });
+        const std::uint64_t end = at + FrameCycles();
+        machine_.Events().Schedule(end, [this, end](std::uint64_t) { TransmitDone(end); });
         return;
     }
     shifting_ = false;
     if (!(sr_ & sci::TDRE)) {
-        StartTransmit();
+        StartTransmit(at);
     } else {
         sr_ |= sci::TC;
         UpdateIrq();
     }
 }
 
-void Sci::StartReceive() {
+void Sci::StartReceive(std::uint64_t at) {
     if (receiving_ || !(cr2_ & sci::RE) || bitCycles_ == 0 || !port_ || !port_->Available()) return;
     receiving_ = true;
     rxByte_ = port_->Take();
-    machine_.Events().Schedule(machine_.GetCpu().cycles + FrameCycles(), [this](std::uint64_t) {
+    const std::uint64_t end = at + FrameCycles();
+    machine_.Events().Schedule(end, [this, end](std::uint64_t) {
         if (!receiving_) return; // the receiver was turned off meanwhile
         receiving_ = false;
         if (sr_ & sci::RDRF) {
@@ -100,7 +107,7 @@ void Sci::StartReceive() {
             sr_ |= sci::RDRF;
         }
         UpdateIrq();
-        StartReceive();
+        StartReceive(end);
     });
 }
 

@@ -56,13 +56,14 @@ public:
     void WriteControl2(std::uint8_t v);
     // Characters have arrived from the host: the receiver takes the next
     // one when it is idle.
-    void HostInput() { StartReceive(); }
+    void HostInput() { StartReceive(Now()); }
 
 private:
     std::uint64_t FrameCycles() const { return std::uint64_t{bitCycles_} * (cr1_ & sci::M ? 11 : 10); }
-    void StartTransmit();
-    void StartReceive();
-    void TransmitDone();
+    std::uint64_t Now() const;
+    void StartTransmit(std::uint64_t at);
+    void StartReceive(std::uint64_t at);
+    void TransmitDone(std::uint64_t at);
     void UpdateIrq();
 
     Machine& machine_;
