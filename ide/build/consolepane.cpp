@@ -155,8 +155,6 @@ CConsolePane::CConsolePane(int id, const QString& title, QSize initialSize, QWid
     SetContent(text_);
     connect(text_, &QPlainTextEdit::cursorPositionChanged, this, &CConsolePane::PositionChanged);
     flushTimer_->setSingleShot(true);
-    // Output gathers for a short moment, then goes in as one insertion.
-    flushTimer_->setInterval(15);
     connect(flushTimer_, &QTimer::timeout, this, [this] {
         QByteArray slice;
         {
@@ -166,11 +164,26 @@ CConsolePane::CConsolePane(int id, const QString& title, QSize initialSize, QWid
             if (posted_.isEmpty())
                 flushScheduled_ = false;
         }
+        lastFlush_.start();
         AppendConsoleText(slice);
         QMutexLocker lock(&postLock_);
-        if (flushScheduled_)
+        // More than a slice waits: the rest follows as soon as the window
+        // has had its turn. Bytes that came meanwhile were scheduled by
+        // their poster.
+        if (posted_.size() >= kPostedSlice)
             flushTimer_->start(0);
+        else if (flushScheduled_ && !flushTimer_->isActive())
+            ScheduleFlush();
     });
+}
+
+void CConsolePane::ScheduleFlush() {
+    if (flushTimer_->isActive())
+        return;
+    // The first bytes after a pause show at once; a stream waits for the
+    // steady gap since the last flush.
+    const qint64 since = lastFlush_.isValid() ? lastFlush_.elapsed() : kSteadyGapMs;
+    flushTimer_->start(int(qMax<qint64>(kQuickDelayMs, kSteadyGapMs - since)));
 }
 
 void CConsolePane::AppendConsoleText(const QByteArray& bytes) {
@@ -318,7 +331,7 @@ void CConsolePane::PostConsoleText(const QByteArray& bytes) {
     if (flushScheduled_)
         return;
     flushScheduled_ = true;
-    QMetaObject::invokeMethod(flushTimer_, qOverload<>(&QTimer::start), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [this] { ScheduleFlush(); }, Qt::QueuedConnection);
 }
 
 void CConsolePane::FlushPosted() {

@@ -8,6 +8,7 @@
 #include "shell/zkbars.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QPlainTextEdit>
 
@@ -75,6 +76,11 @@ public:
     // The most bytes appended in one go from the posted queue before the
     // event loop gets its turn again.
     static constexpr qsizetype kPostedSlice = 64 * 1024;
+    // Posted bytes wait this long before they are shown, so a burst goes in
+    // as one insertion; under a steady stream the pane is appended to (and
+    // redrawn) at most once per kSteadyGapMs, not once per piece received.
+    static constexpr int kQuickDelayMs = 15;
+    static constexpr int kSteadyGapMs = 100;
     // Longer lines continue on a new line of the pane.
     static constexpr qsizetype kMaxLineLength = 4096;
 
@@ -109,6 +115,10 @@ private:
     QByteArray posted_;
     bool flushScheduled_ = false;
     QTimer* flushTimer_;
+    // When posted bytes were last shown (GUI thread).
+    QElapsedTimer lastFlush_;
+    // Starts the flush timer for what was just posted (GUI thread).
+    void ScheduleFlush();
 };
 
 }  // namespace oxbrin

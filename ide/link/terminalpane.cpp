@@ -16,7 +16,13 @@
 namespace oxbrin {
 
 CTerminalPane::CTerminalPane(CTerminalPort& port, QSize initialSize, QWidget* parent)
-    : CConsolePane(ID_VIEW_TERMINAL, QStringLiteral("Terminal"), initialSize, parent), port_(port) {}
+    : CConsolePane(ID_VIEW_TERMINAL, QStringLiteral("Terminal"), initialSize, parent), port_(port) {
+    // A board's long lines (a memory dump, a banner) continue on the next
+    // row instead of running off the right edge.
+    Control()->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Control()->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    Control()->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
 
 void CTerminalPane::ReceiveBytes(const uint8_t* bytes, size_t count) {
     PostConsoleText(QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(count)));

@@ -19,7 +19,8 @@ QString Format(const char* format, const QString& port) {
     return text;
 }
 
-// "Windows reports:", an empty line, then the system's own words.
+// "Windows reports:" (or "The system reports:"), an empty line, then the
+// system's own words.
 QString SystemText(const platform::SerialError& error) {
     QString text = QString::fromLatin1(strings::kSystemReports) + QStringLiteral("\n\n");
     text += error.text.empty() ? QStringLiteral("Unknown error %1.").arg(error.code)

@@ -21,7 +21,13 @@ struct SettingsBlock;
 
 namespace strings {
 inline constexpr const char* kPortOpenFailed = "Could not open the communication port %s:";  // 210
-inline constexpr const char* kSystemReports = "Windows reports:";                             // 211
+// Windows names itself; elsewhere the words come from the operating system
+// all the same, and naming Windows there misleads.
+#ifdef _WIN32
+inline constexpr const char* kSystemReports = "Windows reports:";  // 211
+#else
+inline constexpr const char* kSystemReports = "The system reports:";
+#endif
 inline constexpr const char* kPortMissing =
     "The specified communication port does not exist.\nGo to the menu Terminal/Options and select an other port.";  // 212
 inline constexpr const char* kPortInUse =

@@ -139,8 +139,7 @@ void CPageTerminal::CreateControls() {
 // The controls in their groups: the line, flow control, the download and
 // the Terminal window, between the page's two notes.
 void CPageTerminal::LayOutControls() {
-    auto* intro = new QLabel(
-        QStringLiteral("Specify the port and baudrate of the target system. Default values are COM2, 9600,8,1,n"), this);
+    auto* intro = new QLabel(QString::fromLatin1(kIntroText), this);
     intro->setWordWrap(true);
     auto* note = new QLabel(
         QStringLiteral("Note: You can not change the port, while the terminal is connected to the target system."),

@@ -35,6 +35,14 @@ public:
     };
     static constexpr int kMaxPortName = 260;
     static constexpr int kMaxDelayMs = 10000;
+    // The page's first note names the default port as this system spells it.
+#ifdef _WIN32
+    static constexpr const char* kIntroText =
+        "Specify the port and baudrate of the target system. Default values are COM2, 9600,8,1,n";
+#else
+    static constexpr const char* kIntroText =
+        "Specify the port and baudrate of the target system. Default values are /dev/ttyS1, 9600,8,1,n";
+#endif
 
     CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidget* parent = nullptr);
 

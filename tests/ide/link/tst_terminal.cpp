@@ -26,7 +26,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSpinBox>
+#include <QTextBlock>
+#include <QTextLayout>
 
 using namespace oxbrin;
 using namespace oxbrin::test;
@@ -199,6 +202,23 @@ private slots:
 #endif
     }
 
+    // A line longer than the pane is wide continues on the next row; the
+    // text itself stays one line (copying it gives it back whole).
+    void longLinesWrap() {
+        QVERIFY(Frame()->Execute(ID_FOCUS_TERMINAL));
+        Frame()->resize(800, 600);
+        Settle();
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        const QByteArray line = QByteArray("S113") + QByteArray(400, 'A') + "\r\n>";
+        QVERIFY(pty_->Send(line));
+        QVERIFY(WaitUntil([&] { return PaneText().endsWith(QLatin1Char('>')); }));
+        Settle();
+        const QTextBlock first = Pane()->Control()->document()->firstBlock();
+        QCOMPARE(first.text().size(), 404);
+        QVERIFY(first.layout() && first.layout()->lineCount() > 1);
+        QVERIFY(!Pane()->Control()->horizontalScrollBar()->isVisible());
+    }
+
     void clearWindowAndTheContextMenu() {
         QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_CLEAR));
         Pane()->AppendConsoleText("some text\n");
@@ -240,6 +260,13 @@ private slots:
         QCOMPARE(parity->currentText(), QStringLiteral("None"));
         QCOMPARE(page.PortBox()->currentText(), pty_->slave);
         QVERIFY(!page.IsModified());
+        // The note names the default port as this system spells it.
+        QStringList notes;
+        for (QLabel* l : page.findChildren<QLabel*>())
+            notes << l->text();
+        QVERIFY2(notes.contains(QStringLiteral("Specify the port and baudrate of the target system. Default values "
+                                               "are /dev/ttyS1, 9600,8,1,n")),
+                 qPrintable(notes.join(QLatin1Char('|'))));
 
         baud->setCurrentIndex(baud->findText(QStringLiteral("14400")));
         data->setCurrentIndex(data->findText(QStringLiteral("7")));

@@ -166,7 +166,7 @@ private slots:
         e.text = std::strerror(EACCES);
         e.hint = "Access to /dev/ttyUSB0 is granted to the group \"dialout\". Add yourself to it.";
         QCOMPARE(OpenErrorText(QStringLiteral("/dev/ttyUSB0"), e),
-                 QStringLiteral("Could not open the communication port /dev/ttyUSB0:\nWindows reports:\n\n%1\n"
+                 QStringLiteral("Could not open the communication port /dev/ttyUSB0:\nThe system reports:\n\n%1\n"
                                 "Access to /dev/ttyUSB0 is granted to the group \"dialout\". Add yourself to it.")
                      .arg(QString::fromLocal8Bit(std::strerror(EACCES))));
     }
@@ -192,6 +192,10 @@ private slots:
         QCOMPARE(messages.list.size(), 1);
         QVERIFY2(messages.list[0].text.startsWith(
                      QStringLiteral("The communication port %1 stopped working and has been disconnected.").arg(pty.slave)),
+                 qPrintable(messages.list[0].text));
+        // Off Windows the system's words are not credited to Windows.
+        QVERIFY2(messages.list[0].text.contains(QStringLiteral("\nThe system reports:\n\n")) &&
+                     !messages.list[0].text.contains(QStringLiteral("Windows")),
                  qPrintable(messages.list[0].text));
         QCOMPARE(changed.count(), 2);
         QCOMPARE(changed.last().at(0).toBool(), false);
@@ -244,7 +248,7 @@ private slots:
         QVERIFY(!port.IsOpen());
         QCOMPARE(messages.list.size(), 1);
         QCOMPARE(messages.list[0].text,
-                 QStringLiteral("Could not close the communication port %1 properly!\nWindows reports:\n\n%2")
+                 QStringLiteral("Could not close the communication port %1 properly!\nThe system reports:\n\n%2")
                      .arg(pty.slave, QString::fromLocal8Bit(std::strerror(ECANCELED))));
         sink.Hold(false);
         // The device is free for the next connect once the reader has ended.
