@@ -26,13 +26,14 @@ struct PortName {
     const char* name;
 };
 
-constexpr PortName kPorts11[] = {{0x00, "PORTA"}, {0x02, "PIOC"}, {0x03, "PORTC"}, {0x04, "PORTB"}, {0x05, "PORTCL"},
-                                 {0x07, "DDRC"},  {0x08, "PORTD"}, {0x09, "DDRD"},  {0x0A, "PORTE"}};
-constexpr PortName kPorts912[] = {{0x00, "PORTA"}, {0x01, "PORTB"}, {0x02, "DDRA"}, {0x03, "DDRB"},
-                                  {0x08, "PORTE"}, {0x09, "DDRE"},  {0x56, "PORTP"}, {0x57, "DDRP"},
-                                  {0xAE, "PORTT"}, {0xAF, "DDRT"},  {0xD6, "PORTS"}, {0xD7, "DDRS"},
+constexpr PortName kPorts11[] = {{0x00, "PORTA"}, {0x02, "PIOC"},   {0x03, "PORTC"},
+                                 {0x04, "PORTB"}, {0x05, "PORTCL"}, {0x07, "DDRC"},
+                                 {0x08, "PORTD"}, {0x09, "DDRD"},   {0x0A, "PORTE"}};
+constexpr PortName kPorts912[] = {{0x00, "PORTA"},   {0x01, "PORTB"}, {0x02, "DDRA"},  {0x03, "DDRB"},
+                                  {0x08, "PORTE"},   {0x09, "DDRE"},  {0x56, "PORTP"}, {0x57, "DDRP"},
+                                  {0xAE, "PORTT"},   {0xAF, "DDRT"},  {0xD6, "PORTS"}, {0xD7, "DDRS"},
                                   {0xFE, "PORTDLC"}, {0xFF, "DDRDLC"}};
-constexpr PortName kPortsS12[] = {{0x000, "PORTA"}, {0x001, "PORTB"}, {0x002, "DDRA"}, {0x003, "DDRB"},
+constexpr PortName kPortsS12[] = {{0x000, "PORTA"}, {0x001, "PORTB"}, {0x002, "DDRA"},  {0x003, "DDRB"},
                                   {0x008, "PORTE"}, {0x009, "DDRE"},  {0x032, "PORTK"}, {0x033, "DDRK"},
                                   {0x240, "PTT"},   {0x242, "DDRT"},  {0x248, "PTS"},   {0x24A, "DDRS"},
                                   {0x250, "PTM"},   {0x252, "DDRM"},  {0x258, "PTP"},   {0x25A, "DDRP"},
@@ -44,16 +45,17 @@ struct Board::Impl {
     enum Kind : std::uint8_t { kRam, kRom, kEeprom, kUnmapped };
 
     Impl(Board& board, const BoardSpec& spec, Machine& machine, std::ostream& diag)
-        : board(board), spec(spec), machine(machine), bus(machine.GetBus()), diag(diag), ints(machine.GetCpu()),
-          warned(0x10000, false), rom(*this), unmapped(*this) {}
+        : board(board), spec(spec), machine(machine), bus(machine.GetBus()), diag(diag),
+          ints(machine.GetCpu()), warned(0x10000, false), rom(*this), unmapped(*this) {}
 
     // Reads and writes where nothing answers, or writes to ROM: the
     // board's policy says what happens.
     void Report(std::uint16_t a, bool romWrite, bool write) {
         const AccessPolicy p = romWrite ? spec.romWrite : spec.unmapped;
         if (p == AccessPolicy::Ignore) return;
-        const std::string text = romWrite ? "write to ROM at " + Hex4(a)
-                                          : std::string("unmapped ") + (write ? "write" : "read") + " at " + Hex4(a);
+        const std::string text =
+            romWrite ? "write to ROM at " + Hex4(a)
+                     : std::string("unmapped ") + (write ? "write" : "read") + " at " + Hex4(a);
         if (p == AccessPolicy::Warn) {
             if (warned[a]) return;
             warned[a] = true;
@@ -96,13 +98,15 @@ struct Board::Impl {
         Impl& b_;
     };
 
-    void TracePort(const PortName* ports, std::size_t n, std::uint16_t offset, std::uint16_t address, std::uint8_t v) {
+    void TracePort(const PortName* ports, std::size_t n, std::uint16_t offset, std::uint16_t address,
+                   std::uint8_t v) {
         if (!tracePorts) return;
         for (std::size_t i = 0; i < n; ++i)
             if (ports[i].offset == offset) {
                 char buf[96];
                 std::snprintf(buf, sizeof buf, "qorbsim: %s %s <- $%02X at cycle %llu\n", ports[i].name,
-                              Hex4(address).c_str(), v, static_cast<unsigned long long>(machine.GetCpu().cycles));
+                              Hex4(address).c_str(), v,
+                              static_cast<unsigned long long>(machine.GetCpu().cycles));
                 diag << buf;
                 diag.flush();
                 return;
@@ -188,9 +192,10 @@ public:
         case 0x22: return static_cast<std::uint8_t>((reg_[o] & 0x07) | timer_.CompareMask());
         case 0x23: return timer_.CompareFlags();
         case 0x24:
-            return static_cast<std::uint8_t>((timer_.OverflowEnable() ? 0x80 : 0) | (timer_.RtiEnable() ? 0x40 : 0) |
-                                             (reg_[o] & 0x3F));
-        case 0x25: return static_cast<std::uint8_t>((timer_.Overflow() ? 0x80 : 0) | (timer_.RtiFlag() ? 0x40 : 0));
+            return static_cast<std::uint8_t>((timer_.OverflowEnable() ? 0x80 : 0) |
+                                             (timer_.RtiEnable() ? 0x40 : 0) | (reg_[o] & 0x3F));
+        case 0x25:
+            return static_cast<std::uint8_t>((timer_.Overflow() ? 0x80 : 0) | (timer_.RtiFlag() ? 0x40 : 0));
         case 0x2C: return sci_.Control1();
         case 0x2D: return sci_.Control2();
         case 0x2E: return sci_.PeekStatus();
@@ -212,7 +217,12 @@ public:
         switch (o) {
         case 0x0E: // TCNT, TIC1-3: read-only in normal modes
         case 0x0F:
-        case 0x10: case 0x11: case 0x12: case 0x13: case 0x14: case 0x15: return;
+        case 0x10:
+        case 0x11:
+        case 0x12:
+        case 0x13:
+        case 0x14:
+        case 0x15: return;
         case 0x22:
             reg_[o] = v;
             timer_.SetCompareMask(v & 0xF8);
@@ -318,7 +328,8 @@ public:
             case 0x4: return static_cast<std::uint8_t>(timer_.Tcnt() >> 8);
             case 0x5: return static_cast<std::uint8_t>(timer_.Tcnt());
             case 0xC: return timer_.CompareMask();
-            case 0xD: return static_cast<std::uint8_t>((timer_.OverflowEnable() ? 0x80 : 0) | (reg_[o] & 0x7F));
+            case 0xD:
+                return static_cast<std::uint8_t>((timer_.OverflowEnable() ? 0x80 : 0) | (reg_[o] & 0x7F));
             case 0xE: return timer_.CompareFlags();
             case 0xF: return timer_.Overflow() ? 0x80 : 0;
             default: return reg_[o];
@@ -334,9 +345,12 @@ public:
             }
         }
         if (!s12_ && o == 0x15) return timer_.RtiFlag() ? 0x80 : 0;
-        if (!s12_ && o == 0x14) return static_cast<std::uint8_t>((timer_.RtiEnable() ? 0x80 : 0) | (reg_[o] & 0x7F));
-        if (s12_ && o == 0x37) return static_cast<std::uint8_t>((timer_.RtiFlag() ? 0x80 : 0) | (reg_[o] & 0x7F));
-        if (s12_ && o == 0x38) return static_cast<std::uint8_t>((timer_.RtiEnable() ? 0x80 : 0) | (reg_[o] & 0x7F));
+        if (!s12_ && o == 0x14)
+            return static_cast<std::uint8_t>((timer_.RtiEnable() ? 0x80 : 0) | (reg_[o] & 0x7F));
+        if (s12_ && o == 0x37)
+            return static_cast<std::uint8_t>((timer_.RtiFlag() ? 0x80 : 0) | (reg_[o] & 0x7F));
+        if (s12_ && o == 0x38)
+            return static_cast<std::uint8_t>((timer_.RtiEnable() ? 0x80 : 0) | (reg_[o] & 0x7F));
         return reg_[o];
     }
 
@@ -498,7 +512,8 @@ void Board::SetTracePorts(bool on) { impl_->tracePorts = on; }
 
 const char* Board::LoadTarget(std::uint16_t a) const {
     const Impl& m = *impl_;
-    if (m.block && a >= m.regBase && static_cast<std::uint32_t>(a - m.regBase) < m.regSize) return "the register block";
+    if (m.block && a >= m.regBase && static_cast<std::uint32_t>(a - m.regBase) < m.regSize)
+        return "the register block";
     if (m.kinds[a] == Impl::kUnmapped) return "no memory";
     return nullptr;
 }

@@ -31,9 +31,9 @@ struct MemoryRange {
 
 struct BoardSpec {
     std::string name;
-    bool flat = true;             // no map, no devices: every address is RAM
-    std::optional<CpuModel> cpu;  // the board's CPU (flat: from the command line)
-    std::uint32_t eclock = 0;     // E-clock (bus clock) in Hz
+    bool flat = true;            // no map, no devices: every address is RAM
+    std::optional<CpuModel> cpu; // the board's CPU (flat: from the command line)
+    std::uint32_t eclock = 0;    // E-clock (bus clock) in Hz
     std::vector<MemoryRange> memory;
     // The register block's address out of reset. On the 68HC11 INIT moves
     // it, together with the internal RAM (internalRam: size in bytes, its
@@ -95,6 +95,8 @@ public:
         std::string text;
     };
     const std::optional<Fault>& StopFault() const { return fault_; }
+    // A debugger that resumes after the stop: the next fault stops again.
+    void ClearStopFault() { fault_.reset(); }
 
     struct Impl;
 

@@ -92,9 +92,10 @@ std::optional<std::uint64_t> Number(std::string s, std::uint64_t max) {
     if (s.empty() || s.size() > 12) return std::nullopt;
     std::uint64_t v = 0;
     for (const char c : s) {
-        const int d = std::isdigit(static_cast<unsigned char>(c))                      ? c - '0'
-                      : (base == 16 && std::isxdigit(static_cast<unsigned char>(c))) ? std::tolower(c) - 'a' + 10
-                                                                                       : -1;
+        const int d = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                      : (base == 16 && std::isxdigit(static_cast<unsigned char>(c)))
+                          ? std::tolower(c) - 'a' + 10
+                          : -1;
         if (d < 0) return std::nullopt;
         v = v * base + static_cast<unsigned>(d);
     }
@@ -111,7 +112,8 @@ std::optional<AccessPolicy> Policy(const std::string& v) {
 
 } // namespace
 
-std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::string& name, std::string& error) {
+std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::string& name,
+                                        std::string& error) {
     BoardSpec s;
     s.flat = false;
     s.name = name;
@@ -147,20 +149,26 @@ std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::stri
             if (key == "name") {
                 s.name = value;
             } else if (key == "cpu") {
-                if (lv == "68hc11") s.cpu = CpuModel::Hc11;
-                else if (lv == "68hc12") s.cpu = CpuModel::Cpu12;
-                else if (lv == "hcs12") s.cpu = CpuModel::Hcs12;
+                if (lv == "68hc11")
+                    s.cpu = CpuModel::Hc11;
+                else if (lv == "68hc12")
+                    s.cpu = CpuModel::Cpu12;
+                else if (lv == "hcs12")
+                    s.cpu = CpuModel::Hcs12;
                 else
                     return fail("cpu '" + value + "': 68hc11, 68hc12 or hcs12");
             } else if (key == "registers-layout") {
-                if (lv == "hc912b32") s.s12 = false;
-                else if (lv == "s12dp256") s.s12 = true;
+                if (lv == "hc912b32")
+                    s.s12 = false;
+                else if (lv == "s12dp256")
+                    s.s12 = true;
                 else
                     return fail("registers-layout '" + value + "': hc912b32 or s12dp256");
                 variantGiven = true;
             } else if (key == "eclock") {
                 const auto v = Number(value, 100000000);
-                if (!v || *v < 1000) return fail("eclock '" + value + "': the E-clock in Hz, 1000 to 100000000");
+                if (!v || *v < 1000)
+                    return fail("eclock '" + value + "': the E-clock in Hz, 1000 to 100000000");
                 s.eclock = static_cast<std::uint32_t>(*v);
             } else if (key == "rom-write" || key == "unmapped") {
                 const auto p = Policy(lv);
@@ -178,13 +186,19 @@ std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::stri
         } else {
             if (key == "ram" || key == "rom" || key == "eeprom") {
                 const auto dash = value.find('-');
-                const auto a = dash == std::string::npos ? std::nullopt : Number(value.substr(0, dash), 0xFFFF);
-                const auto b = dash == std::string::npos ? std::nullopt : Number(value.substr(dash + 1), 0xFFFF);
-                if (!a || !b || *a > *b) return fail(key + " '" + value + "': FIRST-LAST, such as $0000-$7FFF");
-                const MemoryRange r{key == "ram" ? MemoryRange::Ram : key == "rom" ? MemoryRange::Rom : MemoryRange::Eeprom,
+                const auto a =
+                    dash == std::string::npos ? std::nullopt : Number(value.substr(0, dash), 0xFFFF);
+                const auto b =
+                    dash == std::string::npos ? std::nullopt : Number(value.substr(dash + 1), 0xFFFF);
+                if (!a || !b || *a > *b)
+                    return fail(key + " '" + value + "': FIRST-LAST, such as $0000-$7FFF");
+                const MemoryRange r{key == "ram"   ? MemoryRange::Ram
+                                    : key == "rom" ? MemoryRange::Rom
+                                                   : MemoryRange::Eeprom,
                                     static_cast<std::uint16_t>(*a), static_cast<std::uint16_t>(*b)};
                 for (const MemoryRange& o : s.memory)
-                    if (r.first <= o.last && o.first <= r.last) return fail(key + " '" + value + "' overlaps an earlier range");
+                    if (r.first <= o.last && o.first <= r.last)
+                        return fail(key + " '" + value + "' overlaps an earlier range");
                 s.memory.push_back(r);
                 anyMemory = true;
             } else if (key == "registers") {
@@ -196,7 +210,8 @@ std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::stri
                 if (!v || *v == 0) return fail("internal-ram '" + value + "': its size in bytes, 1 to 1024");
                 s.internalRam = static_cast<std::uint16_t>(*v);
             } else {
-                return fail("unknown key '" + key + "' in [memory] (known: ram, rom, eeprom, registers, internal-ram)");
+                return fail("unknown key '" + key +
+                            "' in [memory] (known: ram, rom, eeprom, registers, internal-ram)");
             }
         }
     }
@@ -206,8 +221,10 @@ std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::stri
         return std::nullopt;
     };
     if (!s.cpu) return whole("no cpu in [board] (68hc11, 68hc12 or hcs12)");
-    if (!anyMemory && s.internalRam == 0) return whole("no memory: give ram, rom or eeprom ranges in [memory]");
-    if (s.internalRam && *s.cpu != CpuModel::Hc11) return whole("internal-ram is for the 68hc11 (INIT moves it)");
+    if (!anyMemory && s.internalRam == 0)
+        return whole("no memory: give ram, rom or eeprom ranges in [memory]");
+    if (s.internalRam && *s.cpu != CpuModel::Hc11)
+        return whole("internal-ram is for the 68hc11 (INIT moves it)");
     if (!variantGiven) s.s12 = *s.cpu == CpuModel::Hcs12;
     if (s.eclock == 0) s.eclock = *s.cpu == CpuModel::Hc11 ? 2000000 : 8000000;
     if (s.registers) {

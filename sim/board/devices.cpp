@@ -19,7 +19,8 @@ void Interrupts::Set(std::uint16_t vector, bool on) {
 
 // ---------------------------------------------------------------- serial
 
-Sci::Sci(Machine& machine, Interrupts& ints, std::uint16_t vector) : machine_(machine), ints_(ints), vector_(vector) {}
+Sci::Sci(Machine& machine, Interrupts& ints, std::uint16_t vector)
+    : machine_(machine), ints_(ints), vector_(vector) {}
 
 std::uint64_t Sci::Now() const { return machine_.GetCpu().cycles; }
 
@@ -113,7 +114,8 @@ void Sci::StartReceive(std::uint64_t at) {
 
 void Sci::UpdateIrq() {
     const bool on = ((cr2_ & sci::TIE) && (sr_ & sci::TDRE)) || ((cr2_ & sci::TCIE) && (sr_ & sci::TC)) ||
-                    ((cr2_ & sci::RIE) && (sr_ & (sci::RDRF | sci::OR))) || ((cr2_ & sci::ILIE) && (sr_ & sci::IDLE));
+                    ((cr2_ & sci::RIE) && (sr_ & (sci::RDRF | sci::OR))) ||
+                    ((cr2_ & sci::ILIE) && (sr_ & sci::IDLE));
     ints_.Set(vector_, on);
 }
 
@@ -242,7 +244,8 @@ void Timer::Reschedule() {
     if (nextRti_) next = std::min(next, nextRti_);
     if (eventId_) machine_.Events().Cancel(eventId_);
     eventId_ = 0;
-    if (next != EventQueue::kNever) eventId_ = machine_.Events().Schedule(next, [this](std::uint64_t now) { OnEvent(now); });
+    if (next != EventQueue::kNever)
+        eventId_ = machine_.Events().Schedule(next, [this](std::uint64_t now) { OnEvent(now); });
 }
 
 void Timer::OnEvent(std::uint64_t now) {

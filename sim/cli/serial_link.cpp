@@ -140,7 +140,8 @@ void HostLink::Drain(int timeoutMs) {
     while (!tx_.empty() && !outBroken_) {
         WriteQueued();
         if (tx_.empty()) break;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) break;
         struct pollfd p = {out_, POLLOUT, 0};
         ::poll(&p, 1, static_cast<int>(left.count()));

@@ -351,13 +351,15 @@ TEST(BoardMap, UnmappedAndRomPoliciesWarnOncePerAddressOrStop) {
     EXPECT_EQ(b.LoadTarget(0xE000), nullptr);
     EXPECT_EQ(b.LoadTarget(0x0000), nullptr);
 
-    auto stop = ParseBoardText("[board]\ncpu = 68hc11\nunmapped = stop\n[memory]\nram = $0000-$7FFF\n", "s.ini", error);
+    auto stop = ParseBoardText("[board]\ncpu = 68hc11\nunmapped = stop\n[memory]\nram = $0000-$7FFF\n",
+                               "s.ini", error);
     ASSERT_TRUE(stop) << error;
     Machine m2(CpuModel::Hc11);
     std::ostringstream diag2;
     Board b2(*stop, m2, diag2);
     // ldaa $9000; bra *
-    for (std::uint16_t a = 0; const std::uint8_t v : {0xB6, 0x90, 0x00, 0x20, 0xFE}) m2.GetBus().Poke(0x100 + a++, v);
+    for (std::uint16_t a = 0; const std::uint8_t v : {0xB6, 0x90, 0x00, 0x20, 0xFE})
+        m2.GetBus().Poke(0x100 + a++, v);
     m2.GetCpu().regs.pc = 0x100;
     EXPECT_EQ(m2.Run({100000, false, false}), Halt::Requested);
     EXPECT_EQ(m2.GetCpu().regs.pc, 0x103); // after the instruction that made the access
@@ -388,7 +390,8 @@ TEST(BoardFile, ParsesEveryKeyAndNamesTheLineOfAFault) {
     } bad[] = {
         {"[board]\ncpu = 6809\n", "b.ini(2): cpu '6809': 68hc11, 68hc12 or hcs12"},
         {"[board]\ncpu = 68hc11\n[memory]\nram = $8000-$1000\n", "b.ini(4): ram '$8000-$1000': FIRST-LAST"},
-        {"[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\nrom = $80-$1FF\n", "b.ini(5): rom '$80-$1FF' overlaps"},
+        {"[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\nrom = $80-$1FF\n",
+         "b.ini(5): rom '$80-$1FF' overlaps"},
         {"[board]\nunmapped = maybe\n", "b.ini(2): unmapped 'maybe': ignore, warn or stop"},
         {"[memory]\nram = 0-1\nflash = 2-3\n", "b.ini(3): unknown key 'flash' in [memory]"},
         {"[devices]\n", "b.ini(1): unknown section [devices]"},
@@ -397,7 +400,8 @@ TEST(BoardFile, ParsesEveryKeyAndNamesTheLineOfAFault) {
         {"[board]\neclock = 12\n", "b.ini(2): eclock '12'"},
         {"[memory]\nram = 0-1\n", "b.ini: no cpu in [board]"},
         {"[board]\ncpu = 68hc11\n", "b.ini: no memory"},
-        {"[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\nregisters = $1800\n", "b.ini: the 68hc11's register block starts on a 4 KB boundary"},
+        {"[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\nregisters = $1800\n",
+         "b.ini: the 68hc11's register block starts on a 4 KB boundary"},
     };
     for (const auto& c : bad) {
         SCOPED_TRACE(c.text);
