@@ -74,7 +74,8 @@ PromptDialog::PromptDialog(const ReportInfo& info, ContentsViewer contents, QWid
     white.setColor(QPalette::WindowText, Qt::black);
     banner->setPalette(white);
     auto* bannerLayout = new QHBoxLayout(banner);
-    bannerLayout->addWidget(MakeText(banner, 1101, SubstitutePromptText(Tr(text::kPromptProblem), info), true), 1);
+    bannerLayout->addWidget(
+        MakeText(banner, 1101, SubstitutePromptText(Tr(text::kPromptProblem), info), true), 1);
     auto* icon = new QLabel(banner);
     icon->setObjectName(QStringLiteral("icon1000"));
     icon->setPixmap(ApplicationIcon(info.config.iconResource, this).pixmap(32, 32));
@@ -112,10 +113,11 @@ PromptDialog::PromptDialog(const ReportInfo& info, ContentsViewer contents, QWid
     });
 }
 
-DetailsDialog::DetailsDialog(const ReportInfo& info, ContentsViewer contents, QWidget* parent) : QDialog(parent) {
+DetailsDialog::DetailsDialog(const ReportInfo& info, ContentsViewer contents, QWidget* parent)
+    : QDialog(parent) {
     setObjectName(QStringLiteral("dialog202"));
     setWindowTitle(Tr(text::kDetailsCaption));
-    setMinimumWidth(460);  // the details line reads best on one line
+    setMinimumWidth(460); // the details line reads best on one line
     auto* layout = new QVBoxLayout(this);
     QString details = DetailsText(info);
     details.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -189,7 +191,11 @@ void SaveDialog::start() {
             dump,
             [this, self](int value) {
                 QMetaObject::invokeMethod(
-                    this, [self, value] { if (self) self->progress_->setValue(value); }, Qt::QueuedConnection);
+                    this,
+                    [self, value] {
+                        if (self) self->progress_->setValue(value);
+                    },
+                    Qt::QueuedConnection);
             },
             &stop_, &error);
         QMetaObject::invokeMethod(

@@ -5,11 +5,11 @@
 // own; the process is let go as soon as the dump is written. Only then does
 // the client talk to the user.
 
+#include "contents_dialog.h"
 #include "core/commandline.h"
 #include "core/minidump_writer.h"
 #include "core/process.h"
 #include "core/tempfiles.h"
-#include "contents_dialog.h"
 #include "dialogs.h"
 #include "report.h"
 #include "reportfiles.h"
@@ -24,8 +24,8 @@
 #include <QProcess>
 
 #include <csignal>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -76,7 +76,9 @@ void InstallOwnCrashHandler() {
     for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &end, nullptr);
 }
 
-QString Format(const char* pattern, const QString& a) { return QString::fromUtf8(pattern).replace(QStringLiteral("%s"), a); }
+QString Format(const char* pattern, const QString& a) {
+    return QString::fromUtf8(pattern).replace(QStringLiteral("%s"), a);
+}
 
 QString Format(const char* pattern, const QString& a, const QString& b) {
     QString text = QString::fromUtf8(pattern);
@@ -94,7 +96,8 @@ bool ProcessRunning(qint64 pid) {
     std::string stat;
     std::getline(in, stat);
     std::size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' && stat[close + 2] != 'X';
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z' &&
+           stat[close + 2] != 'X';
 }
 
 class Client {
@@ -155,7 +158,7 @@ int Client::Register(Registration registration) {
 bool Client::Collect(const CommandLine& commandLine, int* exitCode) {
     CrashedProcess process;
     auto fail = [&](const char* pattern, const Failure& failure) {
-        process.Detach();  // the crashed program must not wait for our message box
+        process.Detach(); // the crashed program must not wait for our message box
         *exitCode = Fail(Format(pattern, QString::fromStdString(failure.Describe())));
         return false;
     };
@@ -201,7 +204,8 @@ bool Client::Collect(const CommandLine& commandLine, int* exitCode) {
     if (failure.failed()) {
         UntrackFile(TrackedFile::Dump);
         unlink(dumpPath.c_str());
-        *exitCode = Fail(Format(text::kDumpFailed, info_.dumpPath, QString::fromStdString(failure.Describe())));
+        *exitCode =
+            Fail(Format(text::kDumpFailed, info_.dumpPath, QString::fromStdString(failure.Describe())));
         return false;
     }
     return true;
@@ -244,7 +248,8 @@ int Client::StartDebugger() {
     QString command = info_.debuggerCommand;
     command.replace(QStringLiteral("%ld"), QString::number(info_.processId));
     qint64 debuggerPid = 0;
-    if (!QProcess::startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, QString(), &debuggerPid))
+    if (!QProcess::startDetached(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), command}, QString(),
+                                 &debuggerPid))
         return kDebug;
     // Wait until the debugger has attached (or has given up), so that the
     // crashed program stops under it when it takes its default action.
@@ -284,10 +289,12 @@ upload::CabinetBuilder Client::CabinetBuilderFor(ReportCabinet& cabinet) const {
                             const std::atomic<bool>& stop, std::string* path, std::string* error) {
         QString message;
         bool ok = cabinet.Build(
-            dump, [&progress](int value) { progress(static_cast<std::uint64_t>(value), kProgressMax); }, &stop,
-            &message);
-        if (ok) *path = cabinet.path().toStdString();
-        else *error = message.toStdString();
+            dump, [&progress](int value) { progress(static_cast<std::uint64_t>(value), kProgressMax); },
+            &stop, &message);
+        if (ok)
+            *path = cabinet.path().toStdString();
+        else
+            *error = message.toStdString();
         return ok;
     };
 }
@@ -309,14 +316,15 @@ int Client::Unattended(const UnattendedAnswer& answer) {
             if (std::optional<upload::ReportUrl> url = UploadTarget()) {
                 upload::UploadOptions options;
                 options.deadlines = LoadDeadlines();
-                upload::Outcome outcome =
-                    upload::UploadUnattended(*url, UploadFields(), CabinetBuilderFor(cabinet),
-                                             [&](const std::string& s) { say(QString::fromStdString(s)); }, options);
+                upload::Outcome outcome = upload::UploadUnattended(
+                    *url, UploadFields(), CabinetBuilderFor(cabinet),
+                    [&](const std::string& s) { say(QString::fromStdString(s)); }, options);
                 // Sent, or the server did not want it: done. A failure
                 // leaves the report to the named file.
                 if (outcome.kind != upload::Outcome::Failed) return kDone;
                 if (answer.path.isEmpty()) {
-                    say(QStringLiteral("the upload failed and no file was named; ") + QString::fromUtf8(text::kReportDiscarded));
+                    say(QStringLiteral("the upload failed and no file was named; ") +
+                        QString::fromUtf8(text::kReportDiscarded));
                     return kDone;
                 }
                 SaveReport(cabinet, answer.path);
@@ -325,7 +333,8 @@ int Client::Unattended(const UnattendedAnswer& answer) {
         }
         // Without a server, sending falls back to saving.
         if (answer.path.isEmpty()) {
-            say(QStringLiteral("no upload is possible and no file was named; ") + QString::fromUtf8(text::kReportDiscarded));
+            say(QStringLiteral("no upload is possible and no file was named; ") +
+                QString::fromUtf8(text::kReportDiscarded));
             return kDone;
         }
         SaveReport(cabinet, answer.path);
@@ -339,11 +348,13 @@ int Client::Unattended(const UnattendedAnswer& answer) {
 
 int Client::Answer() {
     if (answer_.kind == UnattendedAnswer::Invalid)
-        return Fail(Format(text::kDialogFailed,
-                           QStringLiteral("ULMARRO_UNATTENDED has no known answer (decline, debug, save:PATH, send)")));
+        return Fail(Format(
+            text::kDialogFailed,
+            QStringLiteral("ULMARRO_UNATTENDED has no known answer (decline, debug, save:PATH, send)")));
     if (answer_.kind != UnattendedAnswer::None) return Unattended(answer_);
     if (!DisplayAvailable())
-        return Fail(Format(text::kDialogFailed, QStringLiteral("no display (set ULMARRO_UNATTENDED to answer)")));
+        return Fail(
+            Format(text::kDialogFailed, QStringLiteral("no display (set ULMARRO_UNATTENDED to answer)")));
 
     Gui();
     // The report carries the minidump; the contents view shows it.
@@ -365,7 +376,8 @@ int Client::Answer() {
         dialog.setReportSaver([this, &cabinet](QWidget* parent, const QString&) {
             const QString target = SaveDialog::DefaultPathChooser(parent);
             if (target.isEmpty()) return upload::SaveResult{};
-            if (cabinet.CopyTo(target)) return upload::SaveResult{upload::SaveResult::Saved, SavedStatus(info_)};
+            if (cabinet.CopyTo(target))
+                return upload::SaveResult{upload::SaveResult::Saved, SavedStatus(info_)};
             return upload::SaveResult{upload::SaveResult::Failed, Format(text::kSaveFailed, target)};
         });
         dialog.exec();

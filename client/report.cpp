@@ -27,15 +27,17 @@ QString SubstitutePromptText(const QString& text, const ReportInfo& info) {
 
 QString DetailsText(const ReportInfo& info) {
     return QString::asprintf("%s - %s - %s - %s - %08llX\r\n%s", info.applicationName.toUtf8().constData(),
-                             info.applicationVersion.toUtf8().constData(), info.moduleName.toUtf8().constData(),
-                             info.moduleVersion.toUtf8().constData(), static_cast<unsigned long long>(info.offset),
+                             info.applicationVersion.toUtf8().constData(),
+                             info.moduleName.toUtf8().constData(), info.moduleVersion.toUtf8().constData(),
+                             static_cast<unsigned long long>(info.offset),
                              info.config.message.toUtf8().constData());
 }
 
 void ApplyFallbacks(ReportInfo& info) {
     // ELF files carry no product or company names; the file name stands in
     // for the product.
-    if (info.config.productName.isEmpty()) info.config.productName = QFileInfo(info.executablePath).fileName();
+    if (info.config.productName.isEmpty())
+        info.config.productName = QFileInfo(info.executablePath).fileName();
     if (info.config.iconResource.isEmpty()) info.config.iconResource = info.executablePath;
 }
 

@@ -23,13 +23,13 @@ struct ClientConfig {
 struct ReportInfo {
     qint64 processId = 0;
     QString executablePath;
-    QString applicationName;     // file name of the executable, lower case
-    QString applicationVersion;  // "a.b.c.d"
-    QString moduleName;          // faulting module's file name, lower case, or "unknown"
+    QString applicationName;    // file name of the executable, lower case
+    QString applicationVersion; // "a.b.c.d"
+    QString moduleName;         // faulting module's file name, lower case, or "unknown"
     QString moduleVersion;
-    quint64 offset = 0;          // pc - module base, or the pc when the module is unknown
+    quint64 offset = 0; // pc - module base, or the pc when the module is unknown
     QString dumpPath;
-    QString debuggerCommand;     // empty: no debugger configured, no Debug button
+    QString debuggerCommand; // empty: no debugger configured, no Debug button
     ClientConfig config;
 };
 

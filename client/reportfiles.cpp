@@ -67,7 +67,8 @@ bool ReportCabinet::Build(const QString& dumpPath, const std::function<void(int)
     path_ = QString::fromStdString(cabPath);
     TrackFile(TrackedFile::Cabinet, cabPath);
 #if QORB_HAVE_CAB
-    std::vector<cab::CabinetFile> files{{QFileInfo(dumpPath).fileName().toStdString(), dumpPath.toStdString()}};
+    std::vector<cab::CabinetFile> files{
+        {QFileInfo(dumpPath).fileName().toStdString(), dumpPath.toStdString()}};
     std::string message;
     bool ok = cab::WriteCabinet(
         cabPath, files,

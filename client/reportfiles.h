@@ -20,12 +20,12 @@ public:
     ReportCabinet() = default;
     ReportCabinet(const ReportCabinet&) = delete;
     ReportCabinet& operator=(const ReportCabinet&) = delete;
-    ~ReportCabinet();  // deletes the temporary cabinet
+    ~ReportCabinet(); // deletes the temporary cabinet
 
     // Builds the cabinet holding `dumpPath`. `progress` gets 0..kProgressMax;
     // `stop` cancels between data blocks. Safe to run on a worker thread.
-    bool Build(const QString& dumpPath, const std::function<void(int)>& progress, const std::atomic<bool>* stop,
-               QString* error);
+    bool Build(const QString& dumpPath, const std::function<void(int)>& progress,
+               const std::atomic<bool>* stop, QString* error);
     const QString& path() const { return path_; }
 
     // Copies the finished cabinet to `target`, replacing it only once the

@@ -84,7 +84,8 @@ upload::Deadlines LoadDeadlines() {
     auto read = [&](const char* key, double* value) {
         const QString k = group + QString::fromLatin1(key);
         QVariant v;
-        if (user->contains(k)) v = user->value(k);
+        if (user->contains(k))
+            v = user->value(k);
         else
             for (auto& s : system)
                 if (s->contains(k)) {

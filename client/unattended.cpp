@@ -6,11 +6,16 @@ UnattendedAnswer ParseUnattendedAnswer(const QString& text) {
     UnattendedAnswer a;
     QString word = text.section(QLatin1Char(':'), 0, 0).trimmed().toLower();
     QString path = text.section(QLatin1Char(':'), 1);
-    if (word == QLatin1String("decline")) a.kind = UnattendedAnswer::Decline;
-    else if (word == QLatin1String("debug")) a.kind = UnattendedAnswer::Debug;
-    else if (word == QLatin1String("save") && !path.isEmpty()) a.kind = UnattendedAnswer::Save;
-    else if (word == QLatin1String("send")) a.kind = UnattendedAnswer::Send;
-    else a.kind = UnattendedAnswer::Invalid;
+    if (word == QLatin1String("decline"))
+        a.kind = UnattendedAnswer::Decline;
+    else if (word == QLatin1String("debug"))
+        a.kind = UnattendedAnswer::Debug;
+    else if (word == QLatin1String("save") && !path.isEmpty())
+        a.kind = UnattendedAnswer::Save;
+    else if (word == QLatin1String("send"))
+        a.kind = UnattendedAnswer::Send;
+    else
+        a.kind = UnattendedAnswer::Invalid;
     a.path = path;
     return a;
 }

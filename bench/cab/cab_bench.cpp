@@ -11,9 +11,9 @@
 #include <zlib.h>
 
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -80,8 +80,8 @@ Result Lzx(const std::vector<std::uint8_t>& data, const cab::lzx::EncoderOptions
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--gen-dump") == 0) {
         auto d = cabtest::DumpLikeBytes(std::stoull(argv[3]), 2026);
-        std::ofstream(argv[2], std::ios::binary).write(reinterpret_cast<const char*>(d.data()),
-                                                       static_cast<std::streamsize>(d.size()));
+        std::ofstream(argv[2], std::ios::binary)
+            .write(reinterpret_cast<const char*>(d.data()), static_cast<std::streamsize>(d.size()));
         return 0;
     }
     if (argc >= 4 && std::strcmp(argv[1], "--cabinet") == 0) {
@@ -94,12 +94,13 @@ int main(int argc, char** argv) {
         std::string error;
         auto start = Clock::now();
         std::clock_t cpu = std::clock();
-        bool ok = cab::WriteCabinet(argv[2], files,
-                                    [&](std::uint64_t, std::uint64_t) {
-                                        ++blocks;
-                                        return true;
-                                    },
-                                    &error);
+        bool ok = cab::WriteCabinet(
+            argv[2], files,
+            [&](std::uint64_t, std::uint64_t) {
+                ++blocks;
+                return true;
+            },
+            &error);
         std::printf("%s: %s, %llu blocks, %.2f s wall, %.2f s cpu\n", argv[2], ok ? "written" : error.c_str(),
                     (unsigned long long)blocks, std::chrono::duration<double>(Clock::now() - start).count(),
                     double(std::clock() - cpu) / CLOCKS_PER_SEC);
@@ -133,15 +134,14 @@ int main(int argc, char** argv) {
         std::uint64_t ds = DeflateStream(data);
         double ratio = d ? double(a.size) / double(d) : 0;
         std::string name = argv[i];
-        if (name.size() > 28)
-            name = "..." + name.substr(name.size() - 25);
-        std::printf("%-28s %11zu %11llu %11llu %11llu %7.3f %7.3f %8.2f %8.2f  %llu/%llu/%llu  (deflate stream %llu)\n",
+        if (name.size() > 28) name = "..." + name.substr(name.size() - 25);
+        std::printf("%-28s %11zu %11llu %11llu %11llu %7.3f %7.3f %8.2f %8.2f  %llu/%llu/%llu  (deflate "
+                    "stream %llu)\n",
                     name.c_str(), data.size(), (unsigned long long)a.size, (unsigned long long)b.size,
-                    (unsigned long long)d, ratio, d ? double(b.size) / double(d) : 0, a.seconds, a.cpuSeconds, (unsigned long long)a.stats.verbatimBlocks,
-                    (unsigned long long)a.stats.alignedBlocks, (unsigned long long)a.stats.uncompressedBlocks,
-                    (unsigned long long)ds);
-        if (ratio > 1.1)
-            worst = 1;
+                    (unsigned long long)d, ratio, d ? double(b.size) / double(d) : 0, a.seconds, a.cpuSeconds,
+                    (unsigned long long)a.stats.verbatimBlocks, (unsigned long long)a.stats.alignedBlocks,
+                    (unsigned long long)a.stats.uncompressedBlocks, (unsigned long long)ds);
+        if (ratio > 1.1) worst = 1;
     }
     return worst;
 }

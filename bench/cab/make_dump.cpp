@@ -21,8 +21,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     int fds[2];
-    if (pipe(fds) != 0)
-        return 1;
+    if (pipe(fds) != 0) return 1;
     pid_t child = fork();
     if (child == 0) {
         dup2(fds[1], 1);
@@ -39,15 +38,12 @@ int main(int argc, char** argv) {
     {
         ulmarro::CrashedProcess p;
         ulmarro::Failure f = p.Find(static_cast<std::uint64_t>(child));
-        if (!f.failed())
-            f = p.Suspend();
-        if (!f.failed())
-            f = p.ReadModules();
+        if (!f.failed()) f = p.Suspend();
+        if (!f.failed()) f = p.ReadModules();
         int out = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (!f.failed() && out >= 0)
             f = ulmarro::WriteMinidump(p, static_cast<std::uint32_t>(std::stoul(argv[2])), out);
-        if (out >= 0)
-            close(out);
+        if (out >= 0) close(out);
         if (f.failed())
             std::fprintf(stderr, "make_dump: %s\n", f.Describe().c_str());
         else

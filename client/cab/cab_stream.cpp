@@ -52,29 +52,25 @@ std::uint32_t Checksum(const std::uint8_t* data, std::size_t size, std::uint32_t
         sum ^= std::uint32_t(data[i]) | std::uint32_t(data[i + 1]) << 8 | std::uint32_t(data[i + 2]) << 16 |
                std::uint32_t(data[i + 3]) << 24;
     std::uint32_t tail = 0;
-    for (; i < size; ++i)
-        tail = (tail << 8) | data[i];
+    for (; i < size; ++i) tail = (tail << 8) | data[i];
     return sum ^ tail;
 }
 
-CabinetStream::CabinetStream(Sink& sink, const lzx::EncoderOptions& options) : sink_(sink), options_(options) {
+CabinetStream::CabinetStream(Sink& sink, const lzx::EncoderOptions& options)
+    : sink_(sink), options_(options) {
     frame_.reserve(lzx::kFrameSize);
 }
 
 void CabinetStream::Begin(std::vector<FileEntry> files) {
-    if (files.empty())
-        throw CabError("no files to put into the cabinet");
-    if (files.size() > 0xFFFF)
-        throw CabError("too many files for one cabinet (at most 65535)");
+    if (files.empty()) throw CabError("no files to put into the cabinet");
+    if (files.size() > 0xFFFF) throw CabError("too many files for one cabinet (at most 65535)");
     std::uint64_t total = 0;
     std::uint64_t entries = kHeaderSize + kFolderEntrySize;
     for (const FileEntry& f : files) {
-        if (f.name.empty())
-            throw CabError("empty file name in cabinet");
+        if (f.name.empty()) throw CabError("empty file name in cabinet");
         if (f.name.size() > kMaxNameBytes)
             throw CabError("file name too long for a cabinet (at most 255 bytes): " + f.name);
-        if (f.name.find('\0') != std::string::npos)
-            throw CabError("file name contains a NUL character");
+        if (f.name.find('\0') != std::string::npos) throw CabError("file name contains a NUL character");
         total += f.size;
         entries += kFileEntrySize + f.name.size() + 1;
     }
@@ -83,8 +79,7 @@ void CabinetStream::Begin(std::vector<FileEntry> files) {
                        std::to_string(kMaxFolderBytes));
     files_ = std::move(files);
     expectedTotal_ = total;
-    if (total > lzx::kMaxE8StreamBytes)
-        options_.e8TranslationSize = 0;
+    if (total > lzx::kMaxE8StreamBytes) options_.e8TranslationSize = 0;
     encoder_ = std::make_unique<lzx::Encoder>(options_);
     dataStart_ = static_cast<std::uint32_t>(entries);
     WriteEntries();
@@ -142,27 +137,22 @@ bool CabinetStream::Append(std::span<const std::uint8_t> data, const BlockCallba
         std::size_t take = std::min<std::size_t>(data.size(), lzx::kFrameSize - frame_.size());
         frame_.insert(frame_.end(), data.begin(), data.begin() + take);
         data = data.subspan(take);
-        if (frame_.size() == lzx::kFrameSize && !EmitFrame(onBlock))
-            return false;
+        if (frame_.size() == lzx::kFrameSize && !EmitFrame(onBlock)) return false;
     }
     return true;
 }
 
 bool CabinetStream::EmitFrame(const BlockCallback& onBlock) {
-    if (!encoder_)
-        throw CabError("internal error: cabinet data before its entries");
+    if (!encoder_) throw CabError("internal error: cabinet data before its entries");
     encoder_->EncodeFrame(frame_, packed_);
     // A block's compressed size field is 16 bits; LZX never expands a frame
     // by more than a few bytes over its 32 KB, so this only guards the encoder.
-    if (packed_.size() > 0xFFFF)
-        throw CabError("internal error: compressed block too large");
+    if (packed_.size() > 0xFFFF) throw CabError("internal error: compressed block too large");
     std::uint8_t head[8];
     std::uint32_t sizes = static_cast<std::uint32_t>(packed_.size()) | std::uint32_t(frame_.size()) << 16;
-    for (int i = 0; i < 4; ++i)
-        head[4 + i] = static_cast<std::uint8_t>(sizes >> (8 * i));
+    for (int i = 0; i < 4; ++i) head[4 + i] = static_cast<std::uint8_t>(sizes >> (8 * i));
     std::uint32_t sum = Checksum(head + 4, 4, Checksum(packed_.data(), packed_.size(), 0));
-    for (int i = 0; i < 4; ++i)
-        head[i] = static_cast<std::uint8_t>(sum >> (8 * i));
+    for (int i = 0; i < 4; ++i) head[i] = static_cast<std::uint8_t>(sum >> (8 * i));
     sink_.Write(head, sizeof head);
     sink_.Write(packed_.data(), packed_.size());
     written_ += sizeof head + packed_.size();
@@ -173,24 +163,22 @@ bool CabinetStream::EmitFrame(const BlockCallback& onBlock) {
 }
 
 bool CabinetStream::Finish(const std::vector<std::uint64_t>& actualSizes, const BlockCallback& onBlock) {
-    if (actualSizes.size() != files_.size())
-        throw CabError("internal error: file count changed");
-    if (!frame_.empty() && !EmitFrame(onBlock))
-        return false;
+    if (actualSizes.size() != files_.size()) throw CabError("internal error: file count changed");
+    if (!frame_.empty() && !EmitFrame(onBlock)) return false;
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < files_.size(); ++i) {
         files_[i].size = actualSizes[i];
         total += actualSizes[i];
     }
-    if (total != consumed_)
-        throw CabError("internal error: file sizes do not add up to the data written");
+    if (total != consumed_) throw CabError("internal error: file sizes do not add up to the data written");
     Narrow32(written_, "cabinet size");
     WriteEntries();
     return true;
 }
 
-std::vector<std::uint8_t> BuildCabinet(const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& files,
-                                       const lzx::EncoderOptions& options) {
+std::vector<std::uint8_t>
+BuildCabinet(const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& files,
+             const lzx::EncoderOptions& options) {
     MemorySink sink;
     CabinetStream stream(sink, options);
     std::vector<FileEntry> entries;
@@ -200,8 +188,7 @@ std::vector<std::uint8_t> BuildCabinet(const std::vector<std::pair<std::string, 
         sizes.push_back(data.size());
     }
     stream.Begin(std::move(entries));
-    for (const auto& f : files)
-        stream.Append(f.second, nullptr);
+    for (const auto& f : files) stream.Append(f.second, nullptr);
     stream.Finish(sizes, nullptr);
     return std::move(sink.bytes);
 }

@@ -38,7 +38,7 @@ public:
 
 struct FileEntry {
     std::string name;
-    std::uint64_t size = 0; // expected size; the real size is given to Finish
+    std::uint64_t size = 0;       // expected size; the real size is given to Finish
     std::uint16_t dosDate = 0x21; // 1980-01-01
     std::uint16_t dosTime = 0;
 };
@@ -87,7 +87,8 @@ private:
 };
 
 // Builds a whole cabinet in memory (tests, fuzzing).
-std::vector<std::uint8_t> BuildCabinet(const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& files,
-                                       const lzx::EncoderOptions& options);
+std::vector<std::uint8_t>
+BuildCabinet(const std::vector<std::pair<std::string, std::vector<std::uint8_t>>>& files,
+             const lzx::EncoderOptions& options);
 
 } // namespace cab::detail

@@ -41,16 +41,13 @@ public:
     FileSink(std::FILE* file, const fs::path& path) : file_(file), path_(path) {}
     void Write(const void* data, std::size_t size) override {
         errno = 0;
-        if (std::fwrite(data, 1, size, file_) != size)
-            Fail();
+        if (std::fwrite(data, 1, size, file_) != size) Fail();
     }
     void WriteAt(std::uint64_t offset, const void* data, std::size_t size) override {
         errno = 0;
-        if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0)
-            Fail();
+        if (std::fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) Fail();
         Write(data, size);
-        if (std::fseek(file_, 0, SEEK_END) != 0)
-            Fail();
+        if (std::fseek(file_, 0, SEEK_END) != 0) Fail();
     }
 
 private:
@@ -68,21 +65,18 @@ void DosTimestamp(const fs::path& p, std::uint16_t& date, std::uint16_t& time) {
     time = 0;
     std::error_code ec;
     auto ft = fs::last_write_time(p, ec);
-    if (ec)
-        return;
+    if (ec) return;
     std::time_t t = std::chrono::system_clock::to_time_t(
-        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(ft)));
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+            std::chrono::file_clock::to_sys(ft)));
     std::tm tm{};
 #ifdef _WIN32
-    if (localtime_s(&tm, &t) != 0)
-        return;
+    if (localtime_s(&tm, &t) != 0) return;
 #else
-    if (!localtime_r(&t, &tm))
-        return;
+    if (!localtime_r(&t, &tm)) return;
 #endif
     int year = tm.tm_year + 1900;
-    if (year < 1980)
-        return;
+    if (year < 1980) return;
     if (year > 2107) {
         date = static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31);
         time = static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29);
@@ -140,7 +134,8 @@ bool Write(const fs::path& cabinetPath, const std::vector<CabinetFile>& files,
     errno = 0;
     out = OpenFile(cabinetPath, true);
     if (!out)
-        throw CabError("cannot create cabinet " + Quoted(cabinetPath) + ": " + SystemText(errno ? errno : EIO));
+        throw CabError("cannot create cabinet " + Quoted(cabinetPath) + ": " +
+                       SystemText(errno ? errno : EIO));
     created = true;
     FileSink sink(out, cabinetPath);
     detail::CabinetStream stream(sink, CabinetOptions());
@@ -164,25 +159,25 @@ bool Write(const fs::path& cabinetPath, const std::vector<CabinetFile>& files,
             errno = 0;
             std::size_t n = std::fread(buffer.data(), 1, buffer.size(), in.get());
             if (n < buffer.size() && std::ferror(in.get()))
-                throw CabError("cannot read " + Quoted(files[i].source) + ": " + SystemText(errno ? errno : EIO));
-            if (n == 0)
-                break;
+                throw CabError("cannot read " + Quoted(files[i].source) + ": " +
+                               SystemText(errno ? errno : EIO));
+            if (n == 0) break;
             size += n;
-            if (!stream.Append(std::span(buffer.data(), n), progress))
-                return false;
+            if (!stream.Append(std::span(buffer.data(), n), progress)) return false;
         }
         sizes.push_back(size);
     }
-    if (!stream.Finish(sizes, progress))
-        return false;
+    if (!stream.Finish(sizes, progress)) return false;
     errno = 0;
     if (std::fflush(out) != 0)
-        throw CabError("cannot write cabinet " + Quoted(cabinetPath) + ": " + SystemText(errno ? errno : EIO));
+        throw CabError("cannot write cabinet " + Quoted(cabinetPath) + ": " +
+                       SystemText(errno ? errno : EIO));
     std::FILE* f = out;
     out = nullptr;
     errno = 0;
     if (std::fclose(f) != 0)
-        throw CabError("cannot write cabinet " + Quoted(cabinetPath) + ": " + SystemText(errno ? errno : EIO));
+        throw CabError("cannot write cabinet " + Quoted(cabinetPath) + ": " +
+                       SystemText(errno ? errno : EIO));
     return true;
 }
 
@@ -194,8 +189,7 @@ bool WriteCabinet(const std::filesystem::path& cabinetPath, const std::vector<Ca
     std::FILE* out = nullptr;
     bool created = false;
     try {
-        if (Write(cabinetPath, files, progress, out, created))
-            return true;
+        if (Write(cabinetPath, files, progress, out, created)) return true;
         message = "cancelled";
     } catch (const CabError& e) {
         message = e.what();
@@ -204,14 +198,12 @@ bool WriteCabinet(const std::filesystem::path& cabinetPath, const std::vector<Ca
     } catch (const std::exception& e) {
         message = e.what();
     }
-    if (out)
-        std::fclose(out);
+    if (out) std::fclose(out);
     if (created) {
         std::error_code ec;
         fs::remove(cabinetPath, ec);
     }
-    if (error)
-        *error = message;
+    if (error) *error = message;
     return false;
 }
 

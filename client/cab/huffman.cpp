@@ -36,8 +36,7 @@ int HuffmanLengths(const std::vector<std::uint32_t>& freq, const std::vector<int
     }
     // Parents are created after their children, so one backward pass gives depths.
     std::vector<int> depth(nodes.size(), 0);
-    for (int i = static_cast<int>(nodes.size()) - 2; i >= 0; --i)
-        depth[i] = depth[nodes[i].parent] + 1;
+    for (int i = static_cast<int>(nodes.size()) - 2; i >= 0; --i) depth[i] = depth[nodes[i].parent] + 1;
     int longest = 0;
     for (std::size_t i = 0; i < symbols.size(); ++i) {
         lengths[symbols[i]] = static_cast<std::uint8_t>(std::min(depth[i], 255));
@@ -54,8 +53,7 @@ void BuildCodeLengths(std::span<const std::uint32_t> freq, int maxLength, std::s
     std::vector<std::uint32_t> f(freq.begin(), freq.end());
     std::vector<int> used;
     for (int s = 0; s < n; ++s)
-        if (f[s])
-            used.push_back(s);
+        if (f[s]) used.push_back(s);
     // A single-symbol or empty code is padded to two symbols of length 1.
     if (used.size() < 2) {
         int first = used.empty() ? 0 : used[0];
@@ -67,15 +65,13 @@ void BuildCodeLengths(std::span<const std::uint32_t> freq, int maxLength, std::s
     // Flatten the frequencies until the tree fits; equal weights give a
     // balanced tree, so this ends for any maxLength >= log2(symbols).
     while (HuffmanLengths(f, used, lengths) > maxLength) {
-        for (int s : used)
-            f[s] = (f[s] >> 1) | 1;
+        for (int s : used) f[s] = (f[s] >> 1) | 1;
     }
 }
 
 void AssignCodes(std::span<const std::uint8_t> lengths, std::span<std::uint16_t> codes) {
     int count[33] = {};
-    for (std::uint8_t l : lengths)
-        ++count[l];
+    for (std::uint8_t l : lengths) ++count[l];
     count[0] = 0;
     unsigned next[33] = {};
     unsigned code = 0;

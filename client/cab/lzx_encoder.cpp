@@ -22,9 +22,9 @@ constexpr int kPrimaryLengths = 7;
 constexpr int kMinMatch = 2;
 constexpr int kMaxMatch = 257;
 constexpr std::uint32_t kMaxOffset = kWindowSize - 3;
-constexpr int kMaxMainCodeLength = 16; // lengths are sent modulo 17
-constexpr int kMaxPretreeCodeLength = 15; // 4-bit length fields
-constexpr int kMaxAlignedCodeLength = 7; // 3-bit length fields
+constexpr int kMaxMainCodeLength = 16;     // lengths are sent modulo 17
+constexpr int kMaxPretreeCodeLength = 15;  // 4-bit length fields
+constexpr int kMaxAlignedCodeLength = 7;   // 3-bit length fields
 constexpr std::uint32_t kE8Frames = 32768; // decoders translate only this many frames
 
 enum BlockType { kVerbatim = 1, kAligned = 2, kUncompressed = 3 };
@@ -46,10 +46,8 @@ static_assert(kSlots.base[kPositionSlots - 1] + (1u << 17) == kWindowSize);
 
 // Position slot of a formatted offset (offset + 2, or 0..2 for the repeats).
 inline int SlotOf(std::uint32_t formatted) {
-    if (formatted < 4)
-        return static_cast<int>(formatted);
-    if (formatted >= kSlots.base[36])
-        return 36 + static_cast<int>((formatted - kSlots.base[36]) >> 17);
+    if (formatted < 4) return static_cast<int>(formatted);
+    if (formatted >= kSlots.base[36]) return 36 + static_cast<int>((formatted - kSlots.base[36]) >> 17);
     int high = std::bit_width(formatted) - 1;
     return 2 * high + static_cast<int>((formatted >> (high - 1)) & 1);
 }
@@ -59,8 +57,7 @@ class BitWriter {
 public:
     explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
     void Put(std::uint32_t value, int bits) {
-        if (bits == 0)
-            return;
+        if (bits == 0) return;
         acc_ = (acc_ << bits) | (value & ((std::uint64_t(1) << bits) - 1));
         count_ += bits;
         while (count_ >= 16) {
@@ -74,8 +71,7 @@ public:
     int pending() const { return count_; }
     // Pads with zero bits to the next 16-bit boundary.
     void Align() {
-        if (count_)
-            Put(0, 16 - count_);
+        if (count_) Put(0, 16 - count_);
     }
 
 private:
@@ -111,8 +107,7 @@ void WriteLengths(BitWriter& w, const std::uint8_t* prev, const std::uint8_t* cu
     auto delta = [&](int i) { return static_cast<std::uint8_t>((prev[i] - cur[i] + 17) % 17); };
     for (int i = 0; i < n;) {
         int run = 1;
-        while (i + run < n && cur[i + run] == cur[i])
-            ++run;
+        while (i + run < n && cur[i + run] == cur[i]) ++run;
         if (cur[i] == 0 && run >= 20) {
             int take = std::min(run, 51);
             items.push_back({18, 5, static_cast<std::uint8_t>(take - 20), 0});
@@ -133,18 +128,15 @@ void WriteLengths(BitWriter& w, const std::uint8_t* prev, const std::uint8_t* cu
     std::array<std::uint32_t, kPretreeSymbols> freq{};
     for (const Item& it : items) {
         ++freq[it.sym];
-        if (it.sym == 19)
-            ++freq[it.follow];
+        if (it.sym == 19) ++freq[it.follow];
     }
     Code pre(kPretreeSymbols);
     pre.Build(freq, kMaxPretreeCodeLength);
-    for (int s = 0; s < kPretreeSymbols; ++s)
-        w.Put(pre.len[s], 4);
+    for (int s = 0; s < kPretreeSymbols; ++s) w.Put(pre.len[s], 4);
     for (const Item& it : items) {
         pre.Put(w, it.sym);
         w.Put(it.extra, it.extraBits);
-        if (it.sym == 19)
-            pre.Put(w, it.follow);
+        if (it.sym == 19) pre.Put(w, it.follow);
     }
 }
 
@@ -201,8 +193,7 @@ struct Encoder::Impl {
 
     void TranslateE8(std::span<const std::uint8_t> frame) {
         translated.assign(frame.begin(), frame.end());
-        if (!opt.e8TranslationSize || frameIndex >= kE8Frames || frame.size() <= 10)
-            return;
+        if (!opt.e8TranslationSize || frameIndex >= kE8Frames || frame.size() <= 10) return;
         const std::int64_t size = opt.e8TranslationSize;
         const std::size_t end = frame.size() - 10;
         for (std::size_t i = 0; i < end;) {
@@ -212,8 +203,9 @@ struct Encoder::Impl {
             }
             const std::int64_t cur = static_cast<std::int64_t>(streamPos + i);
             std::uint8_t* p = &translated[i + 1];
-            std::int32_t rel = static_cast<std::int32_t>(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                                                         std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24);
+            std::int32_t rel =
+                static_cast<std::int32_t>(std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
+                                          std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24);
             // Inverse of the decoder's mapping, which is a bijection on [-cur, size).
             if (rel >= -cur && rel < size) {
                 std::int64_t abs = rel < size - cur ? rel + cur : rel - size;
@@ -228,8 +220,7 @@ struct Encoder::Impl {
     }
 
     void WriteStreamHeader(BitWriter& w) const {
-        if (headerWritten)
-            return;
+        if (headerWritten) return;
         if (opt.e8TranslationSize) {
             w.Put(1, 1);
             w.Put(opt.e8TranslationSize >> 16, 16);
@@ -251,11 +242,9 @@ struct Encoder::Impl {
         else
             w.Align();
         for (std::uint32_t r : R)
-            for (int k = 0; k < 4; ++k)
-                out.push_back(static_cast<std::uint8_t>(r >> (8 * k)));
+            for (int k = 0; k < 4; ++k) out.push_back(static_cast<std::uint8_t>(r >> (8 * k)));
         out.insert(out.end(), data.begin(), data.end());
-        if (data.size() & 1)
-            out.push_back(0);
+        if (data.size() & 1) out.push_back(0);
     }
 
     // --- match finding -------------------------------------------------
@@ -267,7 +256,9 @@ struct Encoder::Impl {
         std::memcpy(&v, p, 4);
         return v;
     }
-    static std::uint32_t Hash4(const std::uint8_t* p) { return (Load32(p) * 2654435761u) >> (32 - kHashBits); }
+    static std::uint32_t Hash4(const std::uint8_t* p) {
+        return (Load32(p) * 2654435761u) >> (32 - kHashBits);
+    }
     static std::uint64_t Load64(const std::uint8_t* p) {
         std::uint64_t v;
         std::memcpy(&v, p, 8);
@@ -312,8 +303,7 @@ struct Encoder::Impl {
             }
             n += 8;
         }
-        while (n < limit && a[n] == b[n])
-            ++n;
+        while (n < limit && a[n] == b[n]) ++n;
         return n;
     }
 
@@ -330,19 +320,16 @@ struct Encoder::Impl {
     // Rough saving of a match in bits against coding its bytes as literals.
     static int Score(int length, std::uint32_t formatted) {
         int cost = 9 + (length - kMinMatch >= kPrimaryLengths ? 5 : 0);
-        if (formatted >= 3)
-            cost += kSlots.extra[SlotOf(formatted)] + 2;
+        if (formatted >= 3) cost += kSlots.extra[SlotOf(formatted)] + 2;
         return length * 8 - cost;
     }
 
     Match FindMatch(std::uint64_t pos, int limit) {
         Match best;
-        if (limit < kMinMatch)
-            return best;
+        if (limit < kMinMatch) return best;
         const std::uint8_t* cur = At(pos);
         for (int i = 0; i < 3; ++i) {
-            if (R[i] > pos)
-                continue;
+            if (R[i] > pos) continue;
             int len = MatchLength(cur - R[i], cur, limit);
             if (len >= kMinMatch) {
                 int s = Score(len, static_cast<std::uint32_t>(i));
@@ -351,8 +338,7 @@ struct Encoder::Impl {
                 }
             }
         }
-        if (best.length >= opt.niceLength || limit < 3)
-            return best;
+        if (best.length >= opt.niceLength || limit < 3) return best;
         if (limit >= 4) {
             int longest = std::max(best.length, 3);
             int depth = best.length >= kGoodLength ? opt.searchDepth / 4 + 1 : opt.searchDepth;
@@ -360,24 +346,19 @@ struct Encoder::Impl {
             const std::uint32_t cur4 = Load32(cur);
             for (int w = 0; w < depth; ++w) {
                 std::uint32_t cand = bucket[w];
-                if (!cand)
-                    break;
+                if (!cand) break;
                 std::uint64_t cpos = cand - 1;
                 std::uint64_t dist = pos - cpos;
-                if (cpos >= pos || dist > kMaxOffset)
-                    break;
+                if (cpos >= pos || dist > kMaxOffset) break;
                 const std::uint8_t* c = At(cpos);
-                if (c[longest] != cur[longest] || Load32(c) != cur4)
-                    continue;
+                if (c[longest] != cur[longest] || Load32(c) != cur4) continue;
                 int len = MatchLength(c, cur, limit);
                 if (len > longest) {
                     longest = len;
                     std::uint32_t formatted = static_cast<std::uint32_t>(dist + 2);
                     int s = Score(len, formatted);
-                    if (s > best.score)
-                        best = {len, formatted, s};
-                    if (len >= opt.niceLength || len >= limit)
-                        return best;
+                    if (s > best.score) best = {len, formatted, s};
+                    if (len >= opt.niceLength || len >= limit) return best;
                 }
             }
         }
@@ -389,8 +370,7 @@ struct Encoder::Impl {
                     int len = MatchLength(c, cur, limit);
                     std::uint32_t formatted = static_cast<std::uint32_t>(pos - (cand - 1) + 2);
                     int s = Score(len, formatted);
-                    if (s > best.score)
-                        best = {len, formatted, s};
+                    if (s > best.score) best = {len, formatted, s};
                 }
             }
         }
@@ -401,8 +381,7 @@ struct Encoder::Impl {
                 if (c[0] == cur[0] && c[1] == cur[1] && c[2] == cur[2]) {
                     std::uint32_t formatted = static_cast<std::uint32_t>(pos - (cand - 1) + 2);
                     int s = Score(3, formatted);
-                    if (s > best.score)
-                        best = {3, formatted, s};
+                    if (s > best.score) best = {3, formatted, s};
                 }
             }
         }
@@ -437,8 +416,7 @@ struct Encoder::Impl {
                 int nextLimit = static_cast<int>(std::min<std::uint64_t>(end - pos - 1, kMaxMatch));
                 InsertUpTo(pos + 1, end);
                 Match next = FindMatch(pos + 1, nextLimit);
-                if (next.score <= m.score)
-                    break;
+                if (next.score <= m.score) break;
                 literal(pos++);
                 m = next;
             }
@@ -479,8 +457,7 @@ struct Encoder::Impl {
             int slot = SlotOf(tk.formatted);
             int header = std::min(tk.length - kMinMatch, kPrimaryLengths);
             ++mainFreq[kNumChars + slot * 8 + header];
-            if (header == kPrimaryLengths)
-                ++lengthFreq[tk.length - kMinMatch - kPrimaryLengths];
+            if (header == kPrimaryLengths) ++lengthFreq[tk.length - kMinMatch - kPrimaryLengths];
             if (tk.formatted >= 3 && kSlots.extra[slot] >= 3) {
                 ++alignedFreq[(tk.formatted - kSlots.base[slot]) & 7];
                 ++alignedCount;
@@ -497,15 +474,15 @@ struct Encoder::Impl {
         t.alignedPays = alignedCount > 0 && alignedBits < alignedCount * 3;
     }
 
-    void WriteCompressed(const Trees& t, BlockType type, std::uint32_t size, std::vector<std::uint8_t>& out) const {
+    void WriteCompressed(const Trees& t, BlockType type, std::uint32_t size,
+                         std::vector<std::uint8_t>& out) const {
         out.clear();
         BitWriter w(out);
         WriteStreamHeader(w);
         w.Put(type, 3);
         w.Put(size, 24);
         if (type == kAligned)
-            for (int s = 0; s < kAlignedSymbols; ++s)
-                w.Put(t.aligned.len[s], 3);
+            for (int s = 0; s < kAlignedSymbols; ++s) w.Put(t.aligned.len[s], 3);
         WriteLengths(w, mainPrev.data(), t.main.len.data(), kNumChars);
         WriteLengths(w, mainPrev.data() + kNumChars, t.main.len.data() + kNumChars, kMainSymbols - kNumChars);
         WriteLengths(w, lengthPrev.data(), t.length.len.data(), kLengthSymbols);
@@ -517,10 +494,8 @@ struct Encoder::Impl {
             int slot = SlotOf(tk.formatted);
             int header = std::min(tk.length - kMinMatch, kPrimaryLengths);
             t.main.Put(w, kNumChars + slot * 8 + header);
-            if (header == kPrimaryLengths)
-                t.length.Put(w, tk.length - kMinMatch - kPrimaryLengths);
-            if (tk.formatted < 3)
-                continue;
+            if (header == kPrimaryLengths) t.length.Put(w, tk.length - kMinMatch - kPrimaryLengths);
+            if (tk.formatted < 3) continue;
             int extra = kSlots.extra[slot];
             std::uint32_t footer = tk.formatted - kSlots.base[slot];
             if (type == kAligned && extra >= 3) {
@@ -534,8 +509,7 @@ struct Encoder::Impl {
     }
 
     void EncodeFrame(std::span<const std::uint8_t> frame, std::vector<std::uint8_t>& out) {
-        if (frame.size() > kFrameSize)
-            throw std::invalid_argument("LZX frame larger than 32 KB");
+        if (frame.size() > kFrameSize) throw std::invalid_argument("LZX frame larger than 32 KB");
         TranslateE8(frame);
         if (!opt.compress || frame.empty()) {
             WriteUncompressed(translated, out);

@@ -40,8 +40,7 @@ ContentsDialog::ContentsDialog(const QString& dumpPath, const QStringList& files
     files_->setObjectName(QStringLiteral("files"));
     files_->setReadOnly(true);
     QString text;
-    for (const QString& file : files)
-        text += file + QLatin1Char('\n');
+    for (const QString& file : files) text += file + QLatin1Char('\n');
     files_->setPlainText(text);
     files_->setMaximumHeight(QFontMetrics(files_->font()).lineSpacing() * 5);
     layout->addWidget(filesLabel_);

@@ -19,7 +19,7 @@ namespace ulmarro::contents {
 
 class ContentsDialog : public QDialog {
     Q_OBJECT
-  public:
+public:
     // Opens `dumpPath` (a dump that cannot be read gives an empty list) and
     // lists `files` below it.
     ContentsDialog(const QString& dumpPath, const QStringList& files, QWidget* parent = nullptr);
@@ -28,7 +28,7 @@ class ContentsDialog : public QDialog {
     const SectionList& sections() const { return *sections_; }
     ContentsView* view() const { return list_; }
 
-  private:
+private:
     std::shared_ptr<SectionList> sections_;
     ContentsView* list_ = nullptr;
     QLabel* filesLabel_ = nullptr;

@@ -45,7 +45,8 @@ int ContentsView::visibleLineCount() const { return std::max(1, viewport()->heig
 QStringList ContentsView::visibleLines() const {
     QStringList out;
     const std::uint64_t total = lineCount();
-    for (std::uint64_t n = first_; n < total && n - first_ < static_cast<std::uint64_t>(visibleLineCount()); ++n)
+    for (std::uint64_t n = first_; n < total && n - first_ < static_cast<std::uint64_t>(visibleLineCount());
+         ++n)
         out << lineText(n);
     return out;
 }
@@ -68,7 +69,8 @@ std::uint64_t ContentsView::firstFor(int sliderValue) const {
     // Rounded up, so that the bar's position for the line found is the one
     // asked for: the bar and the lines never argue.
     const std::uint64_t max = maxFirst();
-    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(v) * max + kSliderRange - 1) / kSliderRange);
+    return static_cast<std::uint64_t>((static_cast<unsigned __int128>(v) * max + kSliderRange - 1) /
+                                      kSliderRange);
 }
 
 void ContentsView::scrollToLine(std::uint64_t first) {
@@ -123,26 +125,13 @@ void ContentsView::sliderAction(int action) {
     const std::uint64_t page = static_cast<std::uint64_t>(std::max(1, visibleLineCount() - 1));
     std::uint64_t first = first_;
     switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd:
-        first += 1;
-        break;
-    case QAbstractSlider::SliderSingleStepSub:
-        first -= std::min<std::uint64_t>(first, 1);
-        break;
-    case QAbstractSlider::SliderPageStepAdd:
-        first += page;
-        break;
-    case QAbstractSlider::SliderPageStepSub:
-        first -= std::min(first, page);
-        break;
-    case QAbstractSlider::SliderToMinimum:
-        first = 0;
-        break;
-    case QAbstractSlider::SliderToMaximum:
-        first = maxFirst();
-        break;
-    default:
-        return; // dragging: the value decides (sliderMoved)
+    case QAbstractSlider::SliderSingleStepAdd: first += 1; break;
+    case QAbstractSlider::SliderSingleStepSub: first -= std::min<std::uint64_t>(first, 1); break;
+    case QAbstractSlider::SliderPageStepAdd: first += page; break;
+    case QAbstractSlider::SliderPageStepSub: first -= std::min(first, page); break;
+    case QAbstractSlider::SliderToMinimum: first = 0; break;
+    case QAbstractSlider::SliderToMaximum: first = maxFirst(); break;
+    default: return; // dragging: the value decides (sliderMoved)
     }
     // Steps move by lines, not by the bar's (possibly scaled) units.
     first_ = std::min(first, maxFirst());
@@ -174,7 +163,8 @@ void ContentsView::paintEvent(QPaintEvent*) {
             painter.setPen(palette().color(group, QPalette::Text));
         }
         painter.drawText(QRect(x, y, std::max(width - x, widest_ + kMargin), h),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip | Qt::TextSingleLine, lineText(n));
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextDontClip | Qt::TextSingleLine,
+                         lineText(n));
     }
 }
 
@@ -200,39 +190,22 @@ void ContentsView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     switch (event->key()) {
-    case Qt::Key_Up:
-        setCurrentLine(current_ - std::min<std::uint64_t>(current_, 1));
-        break;
-    case Qt::Key_Down:
-        setCurrentLine(current_ + 1);
-        break;
-    case Qt::Key_PageUp:
-        setCurrentLine(current_ - std::min(current_, page));
-        break;
-    case Qt::Key_PageDown:
-        setCurrentLine(std::min(current_ + page, total ? total - 1 : 0));
-        break;
-    case Qt::Key_Home:
-        setCurrentLine(0);
-        break;
-    case Qt::Key_End:
-        setCurrentLine(total ? total - 1 : 0);
-        break;
-    case Qt::Key_Left:
-        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        break;
-    case Qt::Key_Right:
-        horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        break;
-    default:
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
+    case Qt::Key_Up: setCurrentLine(current_ - std::min<std::uint64_t>(current_, 1)); break;
+    case Qt::Key_Down: setCurrentLine(current_ + 1); break;
+    case Qt::Key_PageUp: setCurrentLine(current_ - std::min(current_, page)); break;
+    case Qt::Key_PageDown: setCurrentLine(std::min(current_ + page, total ? total - 1 : 0)); break;
+    case Qt::Key_Home: setCurrentLine(0); break;
+    case Qt::Key_End: setCurrentLine(total ? total - 1 : 0); break;
+    case Qt::Key_Left: horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+    case Qt::Key_Right: horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     event->accept();
 }
 
 void ContentsView::mousePressEvent(QMouseEvent* event) {
-    const std::uint64_t line = first_ + static_cast<std::uint64_t>(std::max(0, event->position().toPoint().y()) / lineHeight());
+    const std::uint64_t line =
+        first_ + static_cast<std::uint64_t>(std::max(0, event->position().toPoint().y()) / lineHeight());
     if (line < lineCount()) setCurrentLine(line);
     setFocus(Qt::MouseFocusReason);
 }
@@ -242,7 +215,8 @@ void ContentsView::wheelEvent(QWheelEvent* event) {
     if (delta.y() != 0) {
         int lines = delta.y() * QApplication::wheelScrollLines() / 120;
         if (lines == 0) lines = delta.y() > 0 ? 1 : -1;
-        const std::uint64_t step = static_cast<std::uint64_t>(lines < 0 ? -static_cast<long long>(lines) : lines);
+        const std::uint64_t step =
+            static_cast<std::uint64_t>(lines < 0 ? -static_cast<long long>(lines) : lines);
         scrollToLine(lines > 0 ? first_ - std::min(first_, step) : first_ + step);
     }
     if (delta.x() != 0) horizontalScrollBar()->setValue(horizontalScrollBar()->value() - delta.x() / 4);

@@ -19,7 +19,7 @@ namespace ulmarro::contents {
 
 class ContentsView : public QAbstractScrollArea {
     Q_OBJECT
-  public:
+public:
     explicit ContentsView(std::shared_ptr<const SectionList> lines, QWidget* parent = nullptr);
 
     std::uint64_t lineCount() const;
@@ -38,7 +38,7 @@ class ContentsView : public QAbstractScrollArea {
 
     int lineHeight() const;
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -47,7 +47,7 @@ class ContentsView : public QAbstractScrollArea {
     void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent* event) override;
 
-  private:
+private:
     std::uint64_t maxFirst() const;
     bool scaled() const;
     int sliderValueFor(std::uint64_t first) const;
@@ -59,7 +59,7 @@ class ContentsView : public QAbstractScrollArea {
     std::shared_ptr<const SectionList> lines_;
     std::uint64_t first_ = 0;
     std::uint64_t current_ = 0;
-    int widest_ = 0;         // widest line seen so far, in pixels
+    int widest_ = 0;          // widest line seen so far, in pixels
     bool settingBar_ = false; // the bar is being set from first_, not moved
 };
 

@@ -86,43 +86,20 @@ std::string ExceptionName(std::uint32_t code, std::uint32_t flags, std::uint32_t
     if (platform == md::kPlatformLinux) {
         // Signal number and si_code, mapped onto the exception they stand for.
         switch (code) {
-        case 11:
-            code = 0xC0000005;
-            break; // SIGSEGV
-        case 7:
-            code = flags == 1 ? 0x80000002 : 0xC0000006;
-            break; // SIGBUS: BUS_ADRALN or other
-        case 4:
-            code = flags == 5 || flags == 6 ? 0xC0000096 : 0xC000001D;
-            break; // SIGILL
-        case 8:    // SIGFPE
+        case 11: code = 0xC0000005; break;                          // SIGSEGV
+        case 7: code = flags == 1 ? 0x80000002 : 0xC0000006; break; // SIGBUS: BUS_ADRALN or other
+        case 4: code = flags == 5 || flags == 6 ? 0xC0000096 : 0xC000001D; break; // SIGILL
+        case 8:                                                                   // SIGFPE
             switch (flags) {
-            case 1:
-                code = 0xC0000094;
-                break;
-            case 2:
-                code = 0xC0000095;
-                break;
-            case 3:
-                code = 0xC000008E;
-                break;
-            case 4:
-                code = 0xC0000091;
-                break;
-            case 5:
-                code = 0xC0000093;
-                break;
-            case 6:
-                code = 0xC000008F;
-                break;
-            case 7:
-                code = 0xC0000090;
-                break;
-            case 8:
-                code = 0xC000008C;
-                break;
-            default:
-                return {};
+            case 1: code = 0xC0000094; break;
+            case 2: code = 0xC0000095; break;
+            case 3: code = 0xC000008E; break;
+            case 4: code = 0xC0000091; break;
+            case 5: code = 0xC0000093; break;
+            case 6: code = 0xC000008F; break;
+            case 7: code = 0xC0000090; break;
+            case 8: code = 0xC000008C; break;
+            default: return {};
             }
             break;
         case 5: // SIGTRAP
@@ -133,8 +110,7 @@ std::string ExceptionName(std::uint32_t code, std::uint32_t flags, std::uint32_t
             else
                 return {};
             break;
-        default:
-            return {};
+        default: return {};
         }
     }
     struct Entry {
@@ -225,13 +201,13 @@ std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
 // The entries of one stream, all of one kind, read from the file on demand.
 struct SectionList::Group {
     Kind kind = Kind::Exception;
-    std::uint64_t at = 0;          // file offset of the first entry
+    std::uint64_t at = 0; // file offset of the first entry
     std::uint64_t entries = 0;
-    std::uint64_t entrySize = 0;   // bytes per entry
-    std::uint64_t number = 1;      // number shown for the first entry
-    std::uint64_t fixedLines = 0;  // lines of each entry, 0 when they differ
-    std::uint32_t platform = 0;    // for the exception's name
-    std::uint64_t data = 0;        // 64-bit memory list: the first range's bytes
+    std::uint64_t entrySize = 0;  // bytes per entry
+    std::uint64_t number = 1;     // number shown for the first entry
+    std::uint64_t fixedLines = 0; // lines of each entry, 0 when they differ
+    std::uint32_t platform = 0;   // for the exception's name
+    std::uint64_t data = 0;       // 64-bit memory list: the first range's bytes
     std::uint64_t firstSection = 0, firstLine = 0, lines = 0;
     // Entries differ in length: the first line (within the group) of every
     // kStride-th entry, and for the 64-bit memory list where its bytes lie.
@@ -247,27 +223,23 @@ auto WithEntry(const DumpBytes& d, const SectionList::Group& g, std::uint64_t i,
     const std::uint64_t e = g.at + i * g.entrySize;
     const std::uint64_t number = g.number + i;
     switch (g.kind) {
-    case Kind::Exception:
-        return f(ExceptionSection(d, e, g.platform));
-    case Kind::System:
-        return f(SystemSection(d, e));
-    case Kind::Module:
-        return f(ModuleSection(d, e, number));
+    case Kind::Exception: return f(ExceptionSection(d, e, g.platform));
+    case Kind::System: return f(SystemSection(d, e));
+    case Kind::Module: return f(ModuleSection(d, e, number));
     case Kind::Thread:
-    case Kind::ThreadEx:
-        return f(ThreadSection(d, e, number, g.kind == Kind::ThreadEx));
+    case Kind::ThreadEx: return f(ThreadSection(d, e, number, g.kind == Kind::ThreadEx));
     case Kind::Memory: {
         const auto r = d.Record<md::MemoryDescriptor>(e);
         return f(MemorySection(Block(d, r.startOfMemoryRange, r.memory.dataSize, r.memory.rva), number));
     }
-    case Kind::Memory64:
-        break;
+    case Kind::Memory64: break;
     }
     const auto r = d.Record<md::MemoryDescriptor64>(e);
     return f(MemorySection(Block(d, r.startOfMemoryRange, r.dataSize, data), number));
 }
 
-std::uint64_t EntryLines(const DumpBytes& d, const SectionList::Group& g, std::uint64_t i, std::uint64_t data) {
+std::uint64_t EntryLines(const DumpBytes& d, const SectionList::Group& g, std::uint64_t i,
+                         std::uint64_t data) {
     if (g.fixedLines) return g.fixedLines;
     return WithEntry(d, g, i, data, [](const ReportSection& s) { return s.LineCount(); });
 }
@@ -422,8 +394,7 @@ std::uint64_t SectionList::EntryData(const Group& g, std::uint64_t entry) const 
     if (g.kind != Kind::Memory64) return 0;
     const std::uint64_t mark = entry / kStride;
     std::uint64_t at = g.markData[mark];
-    for (std::uint64_t i = mark * kStride; i < entry; ++i)
-        at = NextData(dump_, g, i, at);
+    for (std::uint64_t i = mark * kStride; i < entry; ++i) at = NextData(dump_, g, i, at);
     return at;
 }
 

@@ -21,7 +21,7 @@ namespace ulmarro::contents {
 
 // Bounded, byte-order independent reads from the mapped dump.
 class DumpBytes {
-  public:
+public:
     DumpBytes() = default;
     DumpBytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
@@ -49,7 +49,7 @@ class DumpBytes {
     // Empty when the string does not lie in the file.
     std::string Utf16String(std::uint64_t offset) const;
 
-  private:
+private:
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
@@ -79,12 +79,12 @@ class SectionList;
 // One section of the list (an exception, a module, a thread, a memory range):
 // a light handle that formats its lines when asked.
 class SectionRef {
-  public:
+public:
     std::uint64_t LineCount() const;
     // Text of line `index` (below LineCount()); empty past the end.
     std::string LineText(std::uint64_t index) const;
 
-  private:
+private:
     friend class SectionList;
     SectionRef(const SectionList* list, std::size_t group, std::uint64_t entry, std::uint64_t data)
         : list_(list), group_(group), entry_(entry), data_(data) {}
@@ -101,7 +101,7 @@ class SectionRef {
 // megabytes opens at once and costs about as much memory as its own size
 // divided by a few thousand.
 class SectionList {
-  public:
+public:
     SectionList();
     ~SectionList();
     SectionList(const SectionList&) = delete;
@@ -127,7 +127,7 @@ class SectionList {
 
     struct Group; // the entries of one stream (defined with the reader)
 
-  private:
+private:
     friend class SectionRef;
     struct Mapping;
     void Locate(const Group& g, std::uint64_t line, std::uint64_t* entry, std::uint64_t* data,

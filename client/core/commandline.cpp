@@ -20,14 +20,19 @@ std::uint64_t ParseNumber(const std::string& s, std::size_t& i) {
         for (; i < s.size(); ++i) {
             char c = s[i];
             unsigned digit;
-            if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
-            else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
-            else break;
-            value = value * 16 + digit;  // wraps like the 64-bit value it is
+            if (c >= '0' && c <= '9')
+                digit = static_cast<unsigned>(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                digit = static_cast<unsigned>(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                digit = static_cast<unsigned>(c - 'A' + 10);
+            else
+                break;
+            value = value * 16 + digit; // wraps like the 64-bit value it is
         }
     } else {
-        for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) value = value * 10 + static_cast<unsigned>(s[i] - '0');
+        for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i)
+            value = value * 10 + static_cast<unsigned>(s[i] - '0');
     }
     return negative ? ~value + 1 : value;
 }
@@ -72,8 +77,10 @@ std::string JoinArguments(int argc, char** argv) {
         if (i > 0) raw += ' ';
         std::string word = argv[i] ? argv[i] : "";
         // The program name is quoted so that blanks in it do not start options.
-        if (i == 0) raw += '"' + word + '"';
-        else raw += word;
+        if (i == 0)
+            raw += '"' + word + '"';
+        else
+            raw += word;
     }
     return raw;
 }

@@ -9,10 +9,10 @@ namespace ulmarro {
 // The client's command line. The crash hook passes -t, -e and -i; -m is
 // accepted and kept; every other letter is ignored.
 struct CommandLine {
-    std::uint64_t threadId = 0;          // 0: the crashed process is our parent
-    std::uint64_t exceptionAddress = 0;  // 0: no exception information
+    std::uint64_t threadId = 0;         // 0: the crashed process is our parent
+    std::uint64_t exceptionAddress = 0; // 0: no exception information
     std::string applicationId;
-    std::string message;                 // the -m value, kept only
+    std::string message; // the -m value, kept only
 };
 
 // Parses a raw command line whose first word is the program name.

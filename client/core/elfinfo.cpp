@@ -15,7 +15,8 @@ namespace {
 bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = pread(fd, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(offset + done));
+        ssize_t n =
+            pread(fd, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(offset + done));
         if (n <= 0) return false;
         done += static_cast<std::size_t>(n);
     }
@@ -154,8 +155,8 @@ FileIdentity ReadFileIdentity(const std::string& path) {
 
 std::string VersionText(const FileIdentity& identity) {
     char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", identity.version[0], identity.version[1], identity.version[2],
-                  identity.version[3]);
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", identity.version[0], identity.version[1],
+                  identity.version[2], identity.version[3]);
     return text;
 }
 

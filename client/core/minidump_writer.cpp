@@ -67,7 +67,8 @@ private:
             std::uint32_t code = c;
             std::size_t len = 1;
             if (c >= 0xF0 && i + 3 < utf8.size()) {
-                code = ((c & 0x07u) << 18) | ((utf8[i + 1] & 0x3Fu) << 12) | ((utf8[i + 2] & 0x3Fu) << 6) | (utf8[i + 3] & 0x3Fu);
+                code = ((c & 0x07u) << 18) | ((utf8[i + 1] & 0x3Fu) << 12) | ((utf8[i + 2] & 0x3Fu) << 6) |
+                       (utf8[i + 3] & 0x3Fu);
                 len = 4;
             } else if (c >= 0xE0 && i + 2 < utf8.size()) {
                 code = ((c & 0x0Fu) << 12) | ((utf8[i + 1] & 0x3Fu) << 6) | (utf8[i + 2] & 0x3Fu);
@@ -354,7 +355,8 @@ void WriteSystemInfo(Dump& d) {
 }
 
 // Process start time and CPU times from /proc/<pid>/stat, for MiscInfo.
-void ProcessTimes(const CrashedProcess& p, std::uint32_t* created, std::uint32_t* user, std::uint32_t* kernel) {
+void ProcessTimes(const CrashedProcess& p, std::uint32_t* created, std::uint32_t* user,
+                  std::uint32_t* kernel) {
     *created = *user = *kernel = 0;
     std::string stat = p.ReadProcFile("stat");
     std::size_t close = stat.rfind(')');

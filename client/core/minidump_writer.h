@@ -10,8 +10,8 @@ namespace ulmarro {
 
 // Dump type flags that the writer honours (the DumpType setting); other bits
 // are kept in the header only.
-constexpr std::uint32_t kDumpWithDataSegments = 0x1;  // writable data of every module
-constexpr std::uint32_t kDumpWithFullMemory = 0x2;    // every readable range (Memory64List)
+constexpr std::uint32_t kDumpWithDataSegments = 0x1; // writable data of every module
+constexpr std::uint32_t kDumpWithFullMemory = 0x2;   // every readable range (Memory64List)
 
 // Writes a minidump of a suspended process to an open file descriptor. The
 // environment and the command line of the process are never written: they

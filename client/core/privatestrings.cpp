@@ -6,7 +6,7 @@
 namespace ulmarro {
 namespace {
 
-constexpr std::size_t kShortest = 4;  // characters: shorter texts stay
+constexpr std::size_t kShortest = 4; // characters: shorter texts stay
 
 std::uint32_t Prefix(const std::uint8_t* p) {
     std::uint32_t v;
@@ -37,14 +37,16 @@ std::string Utf16(std::string_view text) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
         bool valid = len != 0 && i + len <= text.size();
-        for (std::size_t k = 1; valid && k < len; ++k) valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        for (std::size_t k = 1; valid && k < len; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
         if (!valid) {
             unit(c);
             ++i;
             continue;
         }
         std::uint32_t code = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-        for (std::size_t k = 1; k < len; ++k) code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        for (std::size_t k = 1; k < len; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
         if (code >= 0x10000) {
             code -= 0x10000;
             unit(0xD800 + (code >> 10));
@@ -102,7 +104,7 @@ void PrivateStrings::Blank(std::uint8_t* buffer, std::size_t size, std::size_t f
     // Only a string that overlaps [from, to) matters: it starts no earlier
     // than `from - longest + 1`.
     const std::size_t first = from + 1 > longest_ ? from + 1 - longest_ : 0;
-    const std::size_t last = std::min(to, size - 3);  // starts before `to`, four bytes fit
+    const std::size_t last = std::min(to, size - 3); // starts before `to`, four bytes fit
     // Ranges are collected first and zeroed afterwards, so that one string
     // inside or across another is still found.
     std::vector<std::pair<std::size_t, std::size_t>> hits;

@@ -27,8 +27,7 @@ namespace {
 
 namespace md = minidump;
 
-template <typename T>
-T Get(const std::uint8_t* p, std::size_t offset) {
+template <typename T> T Get(const std::uint8_t* p, std::size_t offset) {
     T value;
     std::memcpy(&value, p + offset, sizeof value);
     return value;
@@ -46,7 +45,7 @@ ThreadContext ToThreadContext(const Context& record, std::uint64_t pc, std::uint
 }
 
 #if defined(__x86_64__)
-constexpr std::size_t kUcontextKernelPart = 304;  // up to and including the signal mask
+constexpr std::size_t kUcontextKernelPart = 304; // up to and including the signal mask
 constexpr std::size_t kUcGregs = 40, kUcFpregs = 224;
 // The kernel's layout, which glibc's ucontext_t mirrors up to the signal mask.
 static_assert(offsetof(ucontext_t, uc_mcontext.gregs) == kUcGregs);
@@ -269,7 +268,8 @@ Failure CrashedProcess::Find(std::uint64_t threadId) {
     } else {
         if (threadId > static_cast<std::uint64_t>(INT_MAX)) return NoSuchThread();
         std::string status;
-        if (!ReadSmallFile("/proc/" + std::to_string(threadId) + "/status", &status, 65536)) return NoSuchThread();
+        if (!ReadSmallFile("/proc/" + std::to_string(threadId) + "/status", &status, 65536))
+            return NoSuchThread();
         std::size_t at = status.find("\nTgid:");
         if (at == std::string::npos) return NoSuchThread();
         pid_ = static_cast<pid_t>(std::strtol(status.c_str() + at + 6, nullptr, 10));
@@ -305,7 +305,8 @@ bool CrashedProcess::StopThread(pid_t tid) {
             if (WIFSTOPPED(status)) {
                 if ((status >> 16) == PTRACE_EVENT_STOP) return true;
                 // A signal on its way to the thread: let it go and ask again.
-                ptrace(PTRACE_CONT, tid, nullptr, reinterpret_cast<void*>(static_cast<long>(WSTOPSIG(status))));
+                ptrace(PTRACE_CONT, tid, nullptr,
+                       reinterpret_cast<void*>(static_cast<long>(WSTOPSIG(status))));
                 ptrace(PTRACE_INTERRUPT, tid, nullptr, nullptr);
             }
         } else if (got < 0 && errno != EINTR) {
@@ -361,7 +362,8 @@ bool CrashedProcess::ReadMemory(std::uint64_t address, void* buffer, std::size_t
     if (fd < 0) return false;
     std::size_t done = 0;
     while (done < size) {
-        ssize_t got = pread(fd, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(address + done));
+        ssize_t got =
+            pread(fd, static_cast<char*>(buffer) + done, size - done, static_cast<off_t>(address + done));
         if (got <= 0) break;
         done += static_cast<std::size_t>(got);
     }
@@ -407,15 +409,16 @@ std::vector<MapEntry> ParseMaps(const std::string& text) {
         char perms[8] = {};
         char dev[16] = {};
         int consumed = 0;
-        if (std::sscanf(line.c_str(), "%llx-%llx %7s %llx %15s %llu %n", &start, &end, perms, &offset, dev, &inode,
-                        &consumed) < 6)
+        if (std::sscanf(line.c_str(), "%llx-%llx %7s %llx %15s %llu %n", &start, &end, perms, &offset, dev,
+                        &inode, &consumed) < 6)
             continue;
         m.start = start;
         m.end = end;
         m.offset = offset;
         m.inode = inode;
         m.perms = perms;
-        if (consumed > 0 && static_cast<std::size_t>(consumed) <= line.size()) m.path = line.substr(static_cast<std::size_t>(consumed));
+        if (consumed > 0 && static_cast<std::size_t>(consumed) <= line.size())
+            m.path = line.substr(static_cast<std::size_t>(consumed));
         if (m.end > m.start) maps.push_back(std::move(m));
     }
     return maps;
@@ -438,7 +441,7 @@ std::vector<ModuleInfo> ModulesFromMaps(const std::vector<MapEntry>& maps) {
                     continue;
                 break;
             }
-            if (maps[j].offset == 0) break;  // the same file mapped again
+            if (maps[j].offset == 0) break; // the same file mapped again
             end = maps[j].end;
         }
         module.size = end - module.base;
@@ -478,7 +481,8 @@ void CrashedProcess::BlankPrivateData(std::uint64_t address, std::uint8_t* data,
     readContext(address - before, before, buffer.data());
     std::memcpy(buffer.data() + before, data, size);
     readContext(address + size, after, buffer.data() + before + size);
-    private_.Blank(buffer.data(), buffer.size(), static_cast<std::size_t>(before), static_cast<std::size_t>(before) + size);
+    private_.Blank(buffer.data(), buffer.size(), static_cast<std::size_t>(before),
+                   static_cast<std::size_t>(before) + size);
     std::memcpy(data, buffer.data() + before, size);
 }
 
@@ -492,8 +496,10 @@ Failure CrashedProcess::ReadModules() {
         for (std::string v; fields >> v;) f.push_back(v);
         // Fields 48 and 49: start and end of the arguments.
         if (f.size() >= 49) {
-            environment_ = {std::strtoull(f[47].c_str(), nullptr, 10), std::strtoull(f[48].c_str(), nullptr, 10)};
-            arguments_ = {std::strtoull(f[45].c_str(), nullptr, 10), std::strtoull(f[46].c_str(), nullptr, 10)};
+            environment_ = {std::strtoull(f[47].c_str(), nullptr, 10),
+                            std::strtoull(f[48].c_str(), nullptr, 10)};
+            arguments_ = {std::strtoull(f[45].c_str(), nullptr, 10),
+                          std::strtoull(f[46].c_str(), nullptr, 10)};
         }
     }
     // The kernel reads both blocks from the process's memory as they are now.
@@ -508,7 +514,8 @@ Failure CrashedProcess::ReadModules() {
     faultingModule_ = -1;
     std::uint64_t pc = exceptionPc();
     for (std::size_t i = 0; i < modules_.size(); ++i)
-        if (pc >= modules_[i].base && pc - modules_[i].base < modules_[i].size) faultingModule_ = static_cast<int>(i);
+        if (pc >= modules_[i].base && pc - modules_[i].base < modules_[i].size)
+            faultingModule_ = static_cast<int>(i);
     return {};
 }
 

@@ -21,8 +21,8 @@ namespace ulmarro {
 
 struct MapEntry {
     std::uint64_t start = 0, end = 0, offset = 0, inode = 0;
-    std::string perms;  // "r-xp"
-    std::string path;   // may be empty or "[stack]" etc.
+    std::string perms; // "r-xp"
+    std::string path;  // may be empty or "[stack]" etc.
 };
 
 struct ModuleInfo {
@@ -49,8 +49,8 @@ struct ExceptionInfo {
     pid_t threadId = 0;
     int signalNumber = 0;
     int signalCode = 0;
-    std::uint64_t faultAddress = 0;  // si_addr
-    ThreadContext context;           // registers at the fault, from the ucontext
+    std::uint64_t faultAddress = 0; // si_addr
+    ThreadContext context;          // registers at the fault, from the ucontext
 };
 
 // Processor ids and context sizes of the minidump format, for this build.
@@ -80,7 +80,7 @@ public:
     void Detach();
 
     bool ReadMemory(std::uint64_t address, void* buffer, std::size_t size) const;
-    std::string ReadProcFile(const char* name) const;  // /proc/<pid>/<name>, bounded
+    std::string ReadProcFile(const char* name) const; // /proc/<pid>/<name>, bounded
 
     pid_t pid() const { return pid_; }
     pid_t requestedThread() const { return thread_; }

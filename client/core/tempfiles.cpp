@@ -1,9 +1,9 @@
 #include "tempfiles.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 
 #include <fcntl.h>
 #include <sys/random.h>

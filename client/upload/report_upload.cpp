@@ -36,8 +36,7 @@ std::string Hex8(std::uint64_t v, bool upper) {
 }
 
 std::string ToLower(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (char& c : s) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     return s;
 }
 
@@ -75,7 +74,8 @@ bool IsWebLink(const std::string& address) {
     for (unsigned char c : address)
         if (c <= ' ' || c == 0x7F) return false;
     // "http:///x" names no host (curl would take the path for one).
-    const std::string authority = address.substr(colon + 3, address.find_first_of("/?#", colon + 3) - colon - 3);
+    const std::string authority =
+        address.substr(colon + 3, address.find_first_of("/?#", colon + 3) - colon - 3);
     const std::size_t at = authority.rfind('@');
     const std::string hostPort = at == std::string::npos ? authority : authority.substr(at + 1);
     if (hostPort.empty() || hostPort[0] == ':') return false;
@@ -199,9 +199,7 @@ MultipartBody MakeMultipartBody(const ReportFields& fields, const std::string& b
     return body;
 }
 
-std::uint64_t ChunkSize(std::uint64_t total) {
-    return std::max<std::uint64_t>(total / 256, 4096);
-}
+std::uint64_t ChunkSize(std::uint64_t total) { return std::max<std::uint64_t>(total / 256, 4096); }
 
 ServerAnswer ParseAnswer(const std::string& body) {
     ServerAnswer a;
@@ -254,14 +252,10 @@ Connection CheckConnection(const std::string& host, const std::string& routeFile
 
 const char* StepText(Step step) {
     switch (step) {
-    case Step::Contacting:
-        return text::kContacting;
-    case Step::Checking:
-        return text::kChecking;
-    case Step::Preparing:
-        return text::kPreparing;
-    case Step::Uploading:
-        return text::kUploading;
+    case Step::Contacting: return text::kContacting;
+    case Step::Checking: return text::kChecking;
+    case Step::Preparing: return text::kPreparing;
+    case Step::Uploading: return text::kUploading;
     }
     return "";
 }
@@ -281,25 +275,17 @@ bool ReplyGoesOn(const ReportUploader::Reply& reply, const char* failurePattern,
     if (reply.oversized) return fail(text::kInvalidResponse);
     ServerAnswer answer = ParseAnswer(reply.body);
     switch (answer.kind) {
-    case ServerAnswer::Ok:
-        return true;
-    case ServerAnswer::Cancel:
-        *outcome = {Outcome::Done, {}, {}, {}};
-        return false;
-    case ServerAnswer::Url:
-        *outcome = {Outcome::Done, {}, answer.text, {}};
-        return false;
-    case ServerAnswer::Error:
-        return fail(Format1(text::kServerError, answer.text));
-    case ServerAnswer::Invalid:
-        break;
+    case ServerAnswer::Ok: return true;
+    case ServerAnswer::Cancel: *outcome = {Outcome::Done, {}, {}, {}}; return false;
+    case ServerAnswer::Url: *outcome = {Outcome::Done, {}, answer.text, {}}; return false;
+    case ServerAnswer::Error: return fail(Format1(text::kServerError, answer.text));
+    case ServerAnswer::Invalid: break;
     }
     return fail(text::kInvalidResponse);
 }
 
 // ---------------------------------------------------------------------------
 // The HTTP exchange
-
 
 // What a request may take.
 struct RequestLimits {
@@ -346,8 +332,7 @@ struct ReportUploader::Http {
         std::string line(data, n);
         if (line.rfind("HTTP/", 0) == 0) {
             // "HTTP/1.1 404 Not Found": the last status line wins (after a 100 Continue).
-            while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
-                line.pop_back();
+            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
             std::size_t first = line.find(' ');
             std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
             h->reply->statusText = second == std::string::npos ? std::string() : line.substr(second + 1);
@@ -499,7 +484,8 @@ struct ReportUploader::Http {
                 end = Stalled;
                 break;
             }
-            const auto next = std::min({limits.deadline, lastMove + stall, now + std::chrono::milliseconds(100)});
+            const auto next =
+                std::min({limits.deadline, lastMove + stall, now + std::chrono::milliseconds(100)});
             const int wait = static_cast<int>(std::clamp<long long>(
                 std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1, 1, 100));
             curl_multi_poll(multi, nullptr, 0, wait, nullptr);
@@ -517,8 +503,8 @@ struct ReportUploader::Http {
         reply->ok = false;
         reply->cancelled = end == Stopped || (stop && stop->load() && !fileFailed && end == Finished &&
                                               (rc == CURLE_ABORTED_BY_CALLBACK || rc == CURLE_READ_ERROR));
-        reply->retryable = end == Finished && (rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR ||
-                                               rc == CURLE_GOT_NOTHING);
+        reply->retryable =
+            end == Finished && (rc == CURLE_SEND_ERROR || rc == CURLE_RECV_ERROR || rc == CURLE_GOT_NOTHING);
         if (end == TimedOut)
             reply->error = limits.deadlineText;
         else if (end == Stalled)
@@ -539,15 +525,15 @@ namespace {
 struct Headers {
     curl_slist* list = nullptr;
     explicit Headers(std::initializer_list<std::string> lines) {
-        for (const auto& l : lines)
-            list = curl_slist_append(list, l.c_str());
+        for (const auto& l : lines) list = curl_slist_append(list, l.c_str());
     }
     ~Headers() { curl_slist_free_all(list); }
 };
 
 // The earlier of a request's own limit and the caller's.
-RequestLimits Limits(double seconds, const char* ownText, std::optional<std::chrono::steady_clock::time_point> outer,
-                     const std::string& outerText, double stallSeconds) {
+RequestLimits Limits(double seconds, const char* ownText,
+                     std::optional<std::chrono::steady_clock::time_point> outer, const std::string& outerText,
+                     double stallSeconds) {
     RequestLimits limits;
     const auto now = std::chrono::steady_clock::now();
     limits.deadline = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -579,7 +565,8 @@ ReportUploader::Reply ReportUploader::QueryStatus(const std::atomic<bool>& stop,
     }
     const Deadlines& d = options_.deadlines;
     // One limit for all attempts together.
-    const RequestLimits limits = Limits(d.statusSeconds, kStatusTimedOut, deadline, deadlineText, d.stallSeconds);
+    const RequestLimits limits =
+        Limits(d.statusSeconds, kStatusTimedOut, deadline, deadlineText, d.stallSeconds);
     const std::string body = StatusRequestBody(fields_);
     // "Expect:" keeps curl from waiting for a 100 Continue that old servers never send.
     Headers headers{"Content-Type: application/x-www-form-urlencoded", "Accept: text/*", "Expect:"};
@@ -623,9 +610,8 @@ ReportUploader::SendCabinet(const std::string& cabinetPath,
     // One limit for both requests and every attempt, growing with the
     // cabinet so that a slow but honest line still gets it through.
     const Deadlines& d = options_.deadlines;
-    const RequestLimits limits =
-        Limits(UploadSeconds(d, static_cast<std::uint64_t>(st.st_size)), kUploadTimedOut, deadline, deadlineText,
-               d.stallSeconds);
+    const RequestLimits limits = Limits(UploadSeconds(d, static_cast<std::uint64_t>(st.st_size)),
+                                        kUploadTimedOut, deadline, deadlineText, d.stallSeconds);
 
     // First the request without a body; its answer is read and dropped.
     {
@@ -672,7 +658,8 @@ ReportUploader::SendCabinet(const std::string& cabinetPath,
     return r;
 }
 
-Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<bool>& stop, double totalSeconds) {
+Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<bool>& stop,
+                            double totalSeconds) {
     auto step = [&](Step s) {
         if (callbacks.step) callbacks.step(s);
     };
@@ -682,7 +669,8 @@ Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<
     std::optional<Clock::time_point> end;
     std::string endText;
     if (totalSeconds > 0) {
-        end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(totalSeconds));
+        end = Clock::now() +
+              std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(totalSeconds));
         endText = Format1(kStoppedAfter, DurationText(totalSeconds));
     }
     Outcome outcome;
@@ -736,12 +724,9 @@ Outcome ReportUploader::Run(const UploadCallbacks& callbacks, const std::atomic<
 
 std::string FinalStatusText(const Outcome& outcome) {
     switch (outcome.kind) {
-    case Outcome::Done:
-        return outcome.link.empty() ? text::kThanks : text::kThanksWithLink;
-    case Outcome::Failed:
-        return outcome.message;
-    case Outcome::Cancelled:
-        return text::kTerminating;
+    case Outcome::Done: return outcome.link.empty() ? text::kThanks : text::kThanksWithLink;
+    case Outcome::Failed: return outcome.message;
+    case Outcome::Cancelled: return text::kTerminating;
     }
     return {};
 }

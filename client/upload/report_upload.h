@@ -155,7 +155,7 @@ struct UploadCallbacks {
 // is the caller's: it may need to ask the user). Returns when done, failed or
 // cancelled through `stop`. Safe to run on a worker thread.
 class ReportUploader {
-  public:
+public:
     ReportUploader(ReportUrl url, ReportFields fields, UploadOptions options = {});
     ~ReportUploader();
     ReportUploader(const ReportUploader&) = delete;
@@ -189,7 +189,7 @@ class ReportUploader {
     int statusAttempts() const { return statusAttempts_; }
     int uploadAttempts() const { return uploadAttempts_; }
 
-  private:
+private:
     struct Http;
     ReportUrl url_;
     ReportFields fields_;

@@ -18,12 +18,8 @@
 namespace ulmarro::upload {
 namespace {
 
-QString Tr(const char* text) {
-    return QString::fromUtf8(text);
-}
-QString Tr(const std::string& text) {
-    return QString::fromStdString(text);
-}
+QString Tr(const char* text) { return QString::fromUtf8(text); }
+QString Tr(const std::string& text) { return QString::fromStdString(text); }
 
 constexpr int kProgressMax = 256;
 constexpr int kFrames = 16;
@@ -52,13 +48,9 @@ void BusyAnimation::setRunning(bool running) {
     update();
 }
 
-bool BusyAnimation::running() const {
-    return timer_->isActive();
-}
+bool BusyAnimation::running() const { return timer_->isActive(); }
 
-QSize BusyAnimation::sizeHint() const {
-    return {272, 48};
-}
+QSize BusyAnimation::sizeHint() const { return {272, 48}; }
 
 void BusyAnimation::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -142,9 +134,7 @@ UploadDialog::UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder bu
     resize(420, sizeHint().height());
 }
 
-UploadDialog::~UploadDialog() {
-    stopWorker();
-}
+UploadDialog::~UploadDialog() { stopWorker(); }
 
 void UploadDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -235,15 +225,17 @@ void UploadDialog::saveReport() {
     QPointer<UploadDialog> self(this);
     worker_ = std::thread([this, self] {
         std::string path, error;
-        bool ok = buildCabinet_ &&
-                  buildCabinet_(
-                      [this, self](std::uint64_t done, std::uint64_t total) {
-                          const int value = ProgressValue(done, total);
-                          QMetaObject::invokeMethod(
-                              this, [self, value] { if (self) self->progress_->setValue(value); },
-                              Qt::QueuedConnection);
-                      },
-                      stop_, &path, &error);
+        bool ok = buildCabinet_ && buildCabinet_(
+                                       [this, self](std::uint64_t done, std::uint64_t total) {
+                                           const int value = ProgressValue(done, total);
+                                           QMetaObject::invokeMethod(
+                                               this,
+                                               [self, value] {
+                                                   if (self) self->progress_->setValue(value);
+                                               },
+                                               Qt::QueuedConnection);
+                                       },
+                                       stop_, &path, &error);
         if (!buildCabinet_) error = text::kFunctionUnavailable;
         QMetaObject::invokeMethod(
             this,
@@ -277,9 +269,7 @@ void UploadDialog::saveBuilt(const QString& cabinet) {
         progress_->setValue(kProgressMax);
         status_->setText(result.status);
         break;
-    case SaveResult::Failed:
-        status_->setText(result.status);
-        break;
+    case SaveResult::Failed: status_->setText(result.status); break;
     }
     emit saveFinished();
 }

@@ -23,16 +23,16 @@ namespace ulmarro::upload {
 // A small busy animation: a block travelling between two folders.
 class BusyAnimation : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit BusyAnimation(QWidget* parent = nullptr);
     void setRunning(bool running);
     bool running() const;
     QSize sizeHint() const override;
 
-  protected:
+protected:
     void paintEvent(QPaintEvent* event) override;
 
-  private:
+private:
     QTimer* timer_;
     int frame_ = 0;
 };
@@ -40,7 +40,7 @@ class BusyAnimation : public QWidget {
 // "Internet Connection Required": Retry (accepted) or Cancel.
 class ConnectionDialog : public QDialog {
     Q_OBJECT
-  public:
+public:
     explicit ConnectionDialog(QWidget* parent = nullptr);
 };
 
@@ -54,7 +54,7 @@ using ReportSaver = std::function<SaveResult(QWidget* parent, const QString& cab
 
 class UploadDialog : public QDialog {
     Q_OBJECT
-  public:
+public:
     UploadDialog(ReportUrl url, ReportFields fields, CabinetBuilder buildCabinet, UploadOptions options = {},
                  QWidget* parent = nullptr);
     ~UploadDialog() override;
@@ -72,15 +72,15 @@ class UploadDialog : public QDialog {
     bool isFinished() const { return finished_; }
     const Outcome& outcome() const { return outcome_; }
 
-  signals:
+signals:
     void uploadFinished();
     void saveFinished(); // "Save Report..." has done what it could (saved, failed or given up)
 
-  protected:
+protected:
     void showEvent(QShowEvent* event) override;
     void reject() override;
 
-  private:
+private:
     void finish(const Outcome& outcome);
     void saveReport();
     void saveBuilt(const QString& cabinet);

@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -62,8 +62,8 @@ private:
 };
 
 void WriteFile(const fs::path& p, const std::vector<std::uint8_t>& data) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                             static_cast<std::streamsize>(data.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 std::vector<std::uint8_t> ReadFile(const fs::path& p) {
@@ -78,8 +78,7 @@ std::uint64_t CompressedSize(const std::vector<std::uint8_t>& data, const Encode
     stream.Begin({{"x", data.size()}});
     stream.Append(data, nullptr);
     stream.Finish({data.size()}, nullptr);
-    if (stats)
-        *stats = stream.encoder().stats();
+    if (stats) *stats = stream.encoder().stats();
     return sink.bytes.size();
 }
 
@@ -105,7 +104,8 @@ TEST(LzxRoundTrip, SizesPatternsAndModes) {
         {"dump", cabtest::DumpLikeBytes},
         {"mixed", Mixed},
     };
-    const std::pair<const char*, EncoderOptions> modes[] = {{"stored", Stored()}, {"lzx", {}}, {"lzx+e8", WithE8()}};
+    const std::pair<const char*, EncoderOptions> modes[] = {
+        {"stored", Stored()}, {"lzx", {}}, {"lzx+e8", WithE8()}};
     for (std::size_t n : sizes)
         for (const auto& [gname, gen] : gens)
             for (const auto& [mname, mode] : modes) {
@@ -129,7 +129,8 @@ TEST(LzxRoundTrip, SeveralFilesShareTheFolderStream) {
 TEST(LzxRoundTrip, MatchesReachToTheEndOfTheWindowButNotBeyond) {
     const std::size_t block = 60000;
     auto a = cabtest::RandomBytes(block, 7);
-    for (std::size_t gap : {std::size_t(cab::lzx::kWindowSize - 3 - block), std::size_t(cab::lzx::kWindowSize)}) {
+    for (std::size_t gap :
+         {std::size_t(cab::lzx::kWindowSize - 3 - block), std::size_t(cab::lzx::kWindowSize)}) {
         std::vector<std::uint8_t> data = a;
         data.resize(data.size() + gap, 0);
         data.insert(data.end(), a.begin(), a.end());
@@ -169,8 +170,7 @@ TEST(LzxEncoder, UsesAlignedBlocksWhenOffsetsShareLowBits) {
         std::size_t pad = (8 - (data.size() + len) % 8) % 8;
         data.insert(data.end(), data.begin() + static_cast<std::ptrdiff_t>(from),
                     data.begin() + static_cast<std::ptrdiff_t>(from + len));
-        for (std::size_t i = 0; i < pad; ++i)
-            data.push_back(static_cast<std::uint8_t>(r.Next()));
+        for (std::size_t i = 0; i < pad; ++i) data.push_back(static_cast<std::uint8_t>(r.Next()));
     }
     cab::lzx::EncoderStats stats;
     CompressedSize(data, {}, &stats);
@@ -257,7 +257,8 @@ TEST(CabinetTools, ExtractByteIdentically) {
     const std::pair<Files, EncoderOptions> variants[] = {
         {{{"code.bin", cabtest::DumpLikeBytes(300000, 24)}}, Stored()},
         {{{"code.bin", cabtest::DumpLikeBytes(300000, 24)}}, EncoderOptions{}},
-        {{{"a.bin", cabtest::DumpLikeBytes(32768 + 7, 25)}, {"b.bin", cabtest::DumpLikeBytes(32768 + 11, 26)}},
+        {{{"a.bin", cabtest::DumpLikeBytes(32768 + 7, 25)},
+          {"b.bin", cabtest::DumpLikeBytes(32768 + 11, 26)}},
          WithE8()},
         {{{"c.bin", cabtest::DumpLikeBytes(32768 + 10, 27)}}, WithE8()},
         {{{"nothing.dmp", {}}}, EncoderOptions{}},
@@ -278,12 +279,13 @@ TEST(WriteCabinet, ReportsProgressPerBlockAndCancels) {
     WriteFile(dir / "a.dmp", data);
     std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
     std::string error;
-    ASSERT_TRUE(cab::WriteCabinet(dir / "a.cab", {{"a.dmp", dir / "a.dmp"}},
-                                  [&](std::uint64_t done, std::uint64_t total) {
-                                      calls.emplace_back(done, total);
-                                      return true;
-                                  },
-                                  &error));
+    ASSERT_TRUE(cab::WriteCabinet(
+        dir / "a.cab", {{"a.dmp", dir / "a.dmp"}},
+        [&](std::uint64_t done, std::uint64_t total) {
+            calls.emplace_back(done, total);
+            return true;
+        },
+        &error));
     ASSERT_EQ(calls.size(), 6u);
     for (std::size_t i = 0; i < calls.size(); ++i) {
         EXPECT_EQ(calls[i].second, data.size());
@@ -291,8 +293,9 @@ TEST(WriteCabinet, ReportsProgressPerBlockAndCancels) {
     }
 
     int seen = 0;
-    EXPECT_FALSE(cab::WriteCabinet(dir / "b.cab", {{"a.dmp", dir / "a.dmp"}},
-                                   [&](std::uint64_t, std::uint64_t) { return ++seen < 2; }, &error));
+    EXPECT_FALSE(cab::WriteCabinet(
+        dir / "b.cab", {{"a.dmp", dir / "a.dmp"}}, [&](std::uint64_t, std::uint64_t) { return ++seen < 2; },
+        &error));
     EXPECT_EQ(error, "cancelled");
     EXPECT_FALSE(fs::exists(dir / "b.cab"));
 }
@@ -360,8 +363,7 @@ TEST(WriteCabinet, WriteErrorRemovesThePartialCabinet) {
 // the file claimed beforehand (here: a /proc file that reports size 0).
 TEST(WriteCabinet, RecordsTheSizeActuallyRead) {
     fs::path src = "/proc/self/cmdline";
-    if (!fs::exists(src))
-        GTEST_SKIP() << "no /proc";
+    if (!fs::exists(src)) GTEST_SKIP() << "no /proc";
     auto expected = ReadFile(src);
     ASSERT_FALSE(expected.empty());
     TempDir dir;
@@ -407,8 +409,7 @@ TEST(LzxFuzzCorpus, Replays) {
     ASSERT_TRUE(fs::is_directory(corpus)) << corpus;
     int count = 0;
     for (const auto& entry : fs::directory_iterator(corpus)) {
-        if (!entry.is_regular_file())
-            continue;
+        if (!entry.is_regular_file()) continue;
         auto input = ReadFile(entry.path());
         EXPECT_EQ(cabtest::FuzzRoundTrip(input), "") << entry.path();
         ++count;

@@ -27,8 +27,7 @@ struct Handle {
 
 mspack_file* MemOpen(mspack_system*, const char* name, int mode) {
     auto* f = reinterpret_cast<MemFile*>(const_cast<char*>(name));
-    if (mode == MSPACK_SYS_OPEN_WRITE)
-        f->data->clear();
+    if (mode == MSPACK_SYS_OPEN_WRITE) f->data->clear();
     f->pos = 0;
     return reinterpret_cast<mspack_file*>(new Handle{f});
 }
@@ -37,19 +36,16 @@ void MemClose(mspack_file* h) { delete reinterpret_cast<Handle*>(h); }
 
 int MemRead(mspack_file* h, void* buffer, int bytes) {
     MemFile* f = reinterpret_cast<Handle*>(h)->file;
-    if (bytes < 0)
-        return -1;
+    if (bytes < 0) return -1;
     std::size_t n = std::min<std::size_t>(bytes, f->data->size() - std::min(f->pos, f->data->size()));
-    if (n)
-        std::memcpy(buffer, f->data->data() + f->pos, n);
+    if (n) std::memcpy(buffer, f->data->data() + f->pos, n);
     f->pos += n;
     return static_cast<int>(n);
 }
 
 int MemWrite(mspack_file* h, void* buffer, int bytes) {
     MemFile* f = reinterpret_cast<Handle*>(h)->file;
-    if (bytes < 0)
-        return -1;
+    if (bytes < 0) return -1;
     auto* p = static_cast<std::uint8_t*>(buffer);
     f->data->insert(f->data->end(), p, p + bytes);
     return bytes;
@@ -61,8 +57,7 @@ int MemSeek(mspack_file* h, off_t offset, int mode) {
                  : mode == MSPACK_SYS_SEEK_CUR ? static_cast<off_t>(f->pos)
                                                : static_cast<off_t>(f->data->size());
     off_t target = base + offset;
-    if (target < 0 || target > static_cast<off_t>(f->data->size()))
-        return -1;
+    if (target < 0 || target > static_cast<off_t>(f->data->size())) return -1;
     f->pos = static_cast<std::size_t>(target);
     return 0;
 }
@@ -74,8 +69,8 @@ void* MemAlloc(mspack_system*, std::size_t bytes) { return std::malloc(bytes); }
 void MemFree(void* p) { std::free(p); }
 void MemCopy(void* src, void* dest, std::size_t bytes) { std::memmove(dest, src, bytes); }
 
-mspack_system memorySystem = {MemOpen, MemClose, MemRead,  MemWrite, MemSeek, MemTell,
-                              MemMessage, MemAlloc, MemFree, MemCopy, nullptr};
+mspack_system memorySystem = {MemOpen,    MemClose, MemRead, MemWrite, MemSeek, MemTell,
+                              MemMessage, MemAlloc, MemFree, MemCopy,  nullptr};
 
 struct DecompressorDeleter {
     void operator()(mscab_decompressor* d) const { mspack_destroy_cab_decompressor(d); }
@@ -92,7 +87,8 @@ std::string Describe(const std::vector<std::uint8_t>& want, const std::vector<st
 
 Extracted ExtractWithMspack(std::span<const std::uint8_t> cabinet) {
     Extracted result;
-    std::unique_ptr<mscab_decompressor, DecompressorDeleter> cabd(mspack_create_cab_decompressor(&memorySystem));
+    std::unique_ptr<mscab_decompressor, DecompressorDeleter> cabd(
+        mspack_create_cab_decompressor(&memorySystem));
     if (!cabd) {
         result.error = "libmspack: cannot create decompressor";
         return result;
@@ -104,15 +100,14 @@ Extracted ExtractWithMspack(std::span<const std::uint8_t> cabinet) {
         result.error = "libmspack: open failed, error " + std::to_string(cabd->last_error(cabd.get()));
         return result;
     }
-    if (cab->folders)
-        result.compressionType = cab->folders->comp_type;
+    if (cab->folders) result.compressionType = cab->folders->comp_type;
     for (mscabd_file* f = cab->files; f; f = f->next) {
         std::vector<std::uint8_t> out;
         MemFile outFile{&out, 0, true};
         int err = cabd->extract(cabd.get(), f, reinterpret_cast<const char*>(&outFile));
         if (err != MSPACK_ERR_OK) {
-            result.error = "libmspack: extracting " + std::string(f->filename) + " failed, error " +
-                           std::to_string(err);
+            result.error =
+                "libmspack: extracting " + std::string(f->filename) + " failed, error " + std::to_string(err);
             break;
         }
         result.files.emplace_back(f->filename, std::move(out));
@@ -129,12 +124,9 @@ std::string RoundTrip(const Files& files, const cab::lzx::EncoderOptions& option
         return std::string("writer failed: ") + e.what();
     }
     Extracted got = ExtractWithMspack(cabinet);
-    if (!got.error.empty())
-        return got.error;
-    if (got.compressionType != 0x1503)
-        return "compression type " + std::to_string(got.compressionType);
-    if (got.files.size() != files.size())
-        return "file count " + std::to_string(got.files.size());
+    if (!got.error.empty()) return got.error;
+    if (got.compressionType != 0x1503) return "compression type " + std::to_string(got.compressionType);
+    if (got.files.size() != files.size()) return "file count " + std::to_string(got.files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (got.files[i].first != files[i].first)
             return "name '" + got.files[i].first + "', expected '" + files[i].first + "'";
@@ -148,8 +140,7 @@ std::string FuzzRoundTrip(std::span<const std::uint8_t> input) {
     // byte 0: option bits; byte 1: how often the payload is repeated (with a
     // running counter mixed in), so small inputs still span several frames
     // and reach far back in the window.
-    if (input.size() < 2)
-        return {};
+    if (input.size() < 2) return {};
     cab::lzx::EncoderOptions options;
     options.compress = (input[0] & 1) == 0;
     options.e8TranslationSize = (input[0] & 2) ? 12000000u : 0u;

@@ -26,19 +26,32 @@ private:
 inline std::vector<std::uint8_t> RandomBytes(std::size_t n, std::uint64_t seed) {
     Rng r(seed);
     std::vector<std::uint8_t> v(n);
-    for (auto& b : v)
-        b = static_cast<std::uint8_t>(r.Next() >> 24);
+    for (auto& b : v) b = static_cast<std::uint8_t>(r.Next() >> 24);
     return v;
 }
 
 inline std::vector<std::uint8_t> TextBytes(std::size_t n, std::uint64_t seed) {
-    static const char* words[] = {"thread", "module", "exception", "0x0000", "stack", "memory", "range",
-                                  "libc.so.6", "/usr/lib/x86_64-linux-gnu/", "qorb12", "SIGSEGV", "\n",
-                                  "Version 1.21", "register", "=", " ", "access violation", "writing"};
+    static const char* words[] = {"thread",
+                                  "module",
+                                  "exception",
+                                  "0x0000",
+                                  "stack",
+                                  "memory",
+                                  "range",
+                                  "libc.so.6",
+                                  "/usr/lib/x86_64-linux-gnu/",
+                                  "qorb12",
+                                  "SIGSEGV",
+                                  "\n",
+                                  "Version 1.21",
+                                  "register",
+                                  "=",
+                                  " ",
+                                  "access violation",
+                                  "writing"};
     Rng r(seed);
     std::string s;
-    while (s.size() < n)
-        s += words[r.Below(sizeof words / sizeof *words)], s += ' ';
+    while (s.size() < n) s += words[r.Below(sizeof words / sizeof *words)], s += ' ';
     return {s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n)};
 }
 
@@ -53,8 +66,7 @@ inline std::vector<std::uint8_t> DumpLikeBytes(std::size_t n, std::uint64_t seed
                                      0x00007f3a'1d000000ull};
     std::uint64_t sp = 0x00007ffd'4a3b0000ull;
     auto put64 = [&](std::uint64_t x) {
-        for (int i = 0; i < 8; ++i)
-            v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
+        for (int i = 0; i < 8; ++i) v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
     };
     while (v.size() < n) {
         switch (r.Below(6)) {
@@ -98,7 +110,8 @@ inline std::vector<std::uint8_t> DumpLikeBytes(std::size_t n, std::uint64_t seed
                 v.push_back(0xE8);
                 for (int b = 0; b < 4; ++b)
                     v.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(rel) >> (8 * b)));
-                static const std::uint8_t ops[] = {0x48, 0x89, 0xC7, 0x85, 0xC0, 0x74, 0x0A, 0x8B, 0x45, 0xF8};
+                static const std::uint8_t ops[] = {0x48, 0x89, 0xC7, 0x85, 0xC0,
+                                                   0x74, 0x0A, 0x8B, 0x45, 0xF8};
                 for (int j = 0, m = static_cast<int>(r.Below(8)); j < m; ++j)
                     v.push_back(ops[r.Below(sizeof ops)]);
             }

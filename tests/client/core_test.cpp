@@ -103,17 +103,18 @@ TEST(Modules, DamagedFilesGiveNoIdentityAndNoCrash) {
         return ReadFileIdentity(pattern);
     };
     EXPECT_EQ(identityOf(image).buildId, self.buildId);
-    for (std::size_t cut : {0ul, 16ul, 64ul, 200ul}) EXPECT_TRUE(identityOf(image.substr(0, cut)).buildId.empty());
+    for (std::size_t cut : {0ul, 16ul, 64ul, 200ul})
+        EXPECT_TRUE(identityOf(image.substr(0, cut)).buildId.empty());
     std::string wild = image;
-    for (std::size_t at : {32ul, 40ul, 54ul, 56ul}) {  // e_phoff, e_shoff, e_phentsize, e_phnum
+    for (std::size_t at : {32ul, 40ul, 54ul, 56ul}) { // e_phoff, e_shoff, e_phentsize, e_phnum
         wild = image;
         for (std::size_t i = 0; i < 8 && at + i < wild.size(); ++i) wild[at + i] = '\xff';
-        identityOf(wild);  // whatever comes back, it must come back
+        identityOf(wild); // whatever comes back, it must come back
     }
     // Program headers whose notes claim more than there is.
     wild = image;
     for (std::size_t i = 64; i + 56 <= std::min<std::size_t>(wild.size(), 64 + 56 * 16); i += 56)
-        for (std::size_t j = 32; j < 48; ++j) wild[i + j] = '\x7f';  // p_filesz, p_memsz
+        for (std::size_t j = 32; j < 48; ++j) wild[i + j] = '\x7f'; // p_filesz, p_memsz
     identityOf(wild);
     EXPECT_TRUE(ReadFileIdentity("/proc/self").buildId.empty());
     EXPECT_TRUE(ReadFileIdentity("/no/such/file").buildId.empty());
@@ -166,7 +167,8 @@ TEST(Modules, LibrariesAreNamedBySoname) {
     // Every dynamic entry's value replaced by a wild one.
     const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
     for (unsigned i = 0; i < header->e_phnum; ++i) {
-        const auto* ph = reinterpret_cast<const Elf64_Phdr*>(image.data() + header->e_phoff + i * sizeof(Elf64_Phdr));
+        const auto* ph =
+            reinterpret_cast<const Elf64_Phdr*>(image.data() + header->e_phoff + i * sizeof(Elf64_Phdr));
         if (ph->p_type != PT_DYNAMIC) continue;
         for (std::uint64_t wild : {0xFFFFFFFFFFFFFFF0ull, 0x7FFFFFFFFFFFFFFFull, 0ull}) {
             std::string bad = image;
@@ -179,26 +181,26 @@ TEST(Modules, LibrariesAreNamedBySoname) {
 }
 
 TEST(Modules, GroupedFromMaps) {
-    auto maps = ParseMaps(
-        "55d0a000-55d0b000 r--p 00000000 08:01 100 /usr/bin/prog\n"
-        "55d0b000-55d0d000 r-xp 00001000 08:01 100 /usr/bin/prog\n"
-        "55d0d000-55d0e000 rw-p 00003000 08:01 100 /usr/bin/prog\n"
-        "55d0e000-55d10000 rw-p 00000000 00:00 0 \n"
-        "7f0000000000-7f0000001000 r--p 00000000 08:01 200 /usr/lib/libz.so.1.2.13\n"
-        "7f0000001000-7f0000002000 rw-p 00000000 00:00 0 \n"
-        "7f0000002000-7f0000004000 r-xp 00001000 08:01 200 /usr/lib/libz.so.1.2.13\n"
-        "7f0000004000-7f0000005000 r--p 00001000 08:01 300 /usr/share/data file with blanks\n"
-        "7ffd00000000-7ffd00021000 rw-p 00000000 00:00 0 [stack]\n"
-        "garbage line\n");
+    auto maps =
+        ParseMaps("55d0a000-55d0b000 r--p 00000000 08:01 100 /usr/bin/prog\n"
+                  "55d0b000-55d0d000 r-xp 00001000 08:01 100 /usr/bin/prog\n"
+                  "55d0d000-55d0e000 rw-p 00003000 08:01 100 /usr/bin/prog\n"
+                  "55d0e000-55d10000 rw-p 00000000 00:00 0 \n"
+                  "7f0000000000-7f0000001000 r--p 00000000 08:01 200 /usr/lib/libz.so.1.2.13\n"
+                  "7f0000001000-7f0000002000 rw-p 00000000 00:00 0 \n"
+                  "7f0000002000-7f0000004000 r-xp 00001000 08:01 200 /usr/lib/libz.so.1.2.13\n"
+                  "7f0000004000-7f0000005000 r--p 00001000 08:01 300 /usr/share/data file with blanks\n"
+                  "7ffd00000000-7ffd00021000 rw-p 00000000 00:00 0 [stack]\n"
+                  "garbage line\n");
     ASSERT_EQ(maps.size(), 9u);
     EXPECT_EQ(maps[7].path, "/usr/share/data file with blanks");
     EXPECT_EQ(maps[8].path, "[stack]");
     auto modules = ModulesFromMaps(maps);
-    ASSERT_EQ(modules.size(), 2u);  // a mapping at a non-zero offset starts no module
+    ASSERT_EQ(modules.size(), 2u); // a mapping at a non-zero offset starts no module
     EXPECT_EQ(modules[0].base, 0x55d0a000u);
     EXPECT_EQ(modules[0].size, 0x4000u);
     EXPECT_EQ(modules[1].path, "/usr/lib/libz.so.1.2.13");
-    EXPECT_EQ(modules[1].size, 0x4000u);  // across the anonymous gap
+    EXPECT_EQ(modules[1].size, 0x4000u); // across the anonymous gap
 }
 
 TEST(TempFiles, NamedAndPrivateInTmpdir) {
@@ -215,7 +217,8 @@ TEST(TempFiles, NamedAndPrivateInTmpdir) {
     EXPECT_EQ(name.size(), 15u);
     EXPECT_EQ(name.substr(0, 3), "~zk");
     EXPECT_EQ(name.substr(11), ".dmp");
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     // A second file gets a name of its own.
     std::string second;
     fd = CreateTemporaryFile("dmp", &second, &f);
@@ -264,7 +267,9 @@ TEST(TempFiles, PlantedNamesForTheComingTicksDoNotStopTheReport) {
     EXPECT_EQ(std::unique(names.begin(), names.end()), names.end());
     int neighbours = 0;
     for (std::size_t i = 1; i < names.size(); ++i)
-        neighbours += std::strtoul(names[i].c_str() + 3, nullptr, 16) - std::strtoul(names[i - 1].c_str() + 3, nullptr, 16) < 1000;
+        neighbours += std::strtoul(names[i].c_str() + 3, nullptr, 16) -
+                          std::strtoul(names[i - 1].c_str() + 3, nullptr, 16) <
+                      1000;
     EXPECT_LT(neighbours, 3);
     unsetenv("TMPDIR");
     fs::remove_all(dir);
@@ -273,7 +278,8 @@ TEST(TempFiles, PlantedNamesForTheComingTicksDoNotStopTheReport) {
 // ---------------------------------------------------------------------------
 // Environment values and arguments blanked out of captured memory
 
-std::string Blanked(const PrivateStrings& p, std::string text, std::size_t from = 0, std::size_t to = std::string::npos) {
+std::string Blanked(const PrivateStrings& p, std::string text, std::size_t from = 0,
+                    std::size_t to = std::string::npos) {
     p.Blank(reinterpret_cast<std::uint8_t*>(text.data()), text.size(), from, std::min(to, text.size()));
     for (char& c : text)
         if (c == '\0') c = '_';
@@ -286,7 +292,8 @@ TEST(PrivateStrings, EveryCopyLongerThanThreeCharactersGoes) {
     const char arguments[] = "qorb12\0abc\0x.asm\0";
     p.AddEnvironmentBlock(std::string_view(environment, sizeof environment - 1));
     p.AddArgumentBlock(std::string_view(arguments, sizeof arguments - 1));
-    EXPECT_EQ(Blanked(p, "at /home/ann/x.asm and QORB12=-i/secret/dir."), "at _________/_____ and QORB12=_____________.");
+    EXPECT_EQ(Blanked(p, "at /home/ann/x.asm and QORB12=-i/secret/dir."),
+              "at _________/_____ and QORB12=_____________.");
     // Three characters or fewer stay, and so do names of variables.
     EXPECT_EQ(Blanked(p, "abc LANG=C HOME NOEQUALS"), "abc LANG=C HOME NOEQUALS");
     EXPECT_EQ(Blanked(p, "qorb1 qorb12"), "qorb1 ______");
@@ -298,9 +305,9 @@ TEST(PrivateStrings, EveryCopyLongerThanThreeCharactersGoes) {
     EXPECT_EQ(Blanked(q, "abcdeabcdef"), "abcde______");
     // UTF-16 copies (the IDE's strings), non-ASCII text counted by characters.
     PrivateStrings u;
-    u.Add("\xc3\xa4\xc3\xb6\xc3\xbc");  // three characters in six bytes: stays
+    u.Add("\xc3\xa4\xc3\xb6\xc3\xbc"); // three characters in six bytes: stays
     EXPECT_TRUE(u.empty());
-    u.Add("gr\xc3\xbc\xc3\x9f");      // "grüß"
+    u.Add("gr\xc3\xbc\xc3\x9f"); // "grüß"
     std::string wide("<g\0r\0\xfc\0\xdf\0>", 10);
     EXPECT_EQ(Blanked(u, wide), std::string("<________>"));
     EXPECT_EQ(Blanked(u, "<gr\xc3\xbc\xc3\x9f>"), "<______>");
@@ -322,7 +329,8 @@ TEST(PrivateStrings, OnlyTheGivenPartChangesAndCutCopiesAreFound) {
     for (std::size_t at = 7; at + 12 < big.size(); at += 65537) big.replace(at, 12, "SECRET-VALUE");
     std::string out = Blanked(p, big);
     EXPECT_EQ(out.find("SECRET-VALUE"), std::string::npos);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '_'), static_cast<long>(12 * ((big.size() - 7 - 12) / 65537 + 1)));
+    EXPECT_EQ(std::count(out.begin(), out.end(), '_'),
+              static_cast<long>(12 * ((big.size() - 7 - 12) / 65537 + 1)));
 }
 
 // ---------------------------------------------------------------------------

@@ -85,13 +85,14 @@ private slots:
         ReportInfo info = Info();
         PromptDialog prompt(info, {});
         QCOMPARE(prompt.windowTitle(), QStringLiteral("KORVELL Error Reporting"));
-        QCOMPARE(Text(prompt, 1101),
-                 QStringLiteral("Oxbrin IDE has encountered a problem and needs to close.  We are sorry for the inconvenience."));
-        QCOMPARE(Text(prompt, 1102), QString::fromUtf8(text::kPromptLost));  // no placeholders: unchanged
+        QCOMPARE(Text(prompt, 1101), QStringLiteral("Oxbrin IDE has encountered a problem and needs to "
+                                                    "close.  We are sorry for the inconvenience."));
+        QCOMPARE(Text(prompt, 1102), QString::fromUtf8(text::kPromptLost)); // no placeholders: unchanged
         QCOMPARE(Text(prompt, 1103), QStringLiteral("Please tell Korvell about this problem."));
         QCOMPARE(Text(prompt, 1104),
-                 QStringLiteral("We have created an error report that you can send to help us improve Oxbrin IDE.  "
-                                "We will treat this report as confidential and anonymous."));
+                 QStringLiteral(
+                     "We have created an error report that you can send to help us improve Oxbrin IDE.  "
+                     "We will treat this report as confidential and anonymous."));
         // Every occurrence is replaced, and replacement text is taken literally.
         info.config.productName = QStringLiteral("<company>");
         QCOMPARE(SubstitutePromptText(QStringLiteral("<productname>/<productname>"), info),
@@ -181,7 +182,7 @@ private slots:
         ReportInfo info = Info();
         QCOMPARE(DetailsText(info), QStringLiteral("oxbrin - 1.21.0.0 - libc.so.6 - 6.0.0.0 - 0008AEEC\r\n"
                                                    "Please mention what you were doing."));
-        info.offset = 0x7f00deadbeefULL;  // unknown module: the absolute address, all its digits
+        info.offset = 0x7f00deadbeefULL; // unknown module: the absolute address, all its digits
         info.moduleName = QStringLiteral("unknown");
         QVERIFY(DetailsText(info).contains(QStringLiteral(" - unknown - 6.0.0.0 - 7F00DEADBEEF\r\n")));
         {
@@ -237,8 +238,8 @@ private slots:
             QVERIFY(Button(dialog, 32770)->isEnabled());
             QCOMPARE(TemporaryCabinets().size(), 1);
             QTest::mouseClick(Button(dialog, 32770), Qt::LeftButton);
-            QCOMPARE(status->text(),
-                     QStringLiteral("The error report has been saved.  Please send it by e-mail to support@korvell.invalid."));
+            QCOMPARE(status->text(), QStringLiteral("The error report has been saved.  Please send it by "
+                                                    "e-mail to support@korvell.invalid."));
             QVERIFY(!Button(dialog, 32770)->isVisible());
             QCOMPARE(Button(dialog, 2)->text(), QStringLiteral("Close"));
             QCOMPARE(dialog.findChild<QProgressBar*>(QStringLiteral("progress"))->value(), 256);
@@ -248,19 +249,20 @@ private slots:
             // The report holds the crashed program's memory: for the user's eyes only,
             // also where it replaces a file anyone could read.
             QCOMPARE(ModeOf(target), 0600u);
-            QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                              QFileDevice::ReadOther);
-            QTest::mouseClick(Button(dialog, 32770), Qt::LeftButton);  // hidden after saving: no second copy
+            QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ReadGroup | QFileDevice::ReadOther);
+            QTest::mouseClick(Button(dialog, 32770), Qt::LeftButton); // hidden after saving: no second copy
             ReportCabinet again;
             QString error;
             QVERIFY(again.Build(info.dumpPath, nullptr, nullptr, &error));
             QVERIFY(again.CopyTo(target));
             QCOMPARE(ModeOf(target), 0600u);
         }
-        QVERIFY(TemporaryCabinets().isEmpty());  // the temporary cabinet goes with the dialog
+        QVERIFY(TemporaryCabinets().isEmpty()); // the temporary cabinet goes with the dialog
         // Without an address the company is named.
         info.config.supportEmail.clear();
-        QCOMPARE(SavedStatus(info), QStringLiteral("The error report has been saved.  Please send it by e-mail to Korvell."));
+        QCOMPARE(SavedStatus(info),
+                 QStringLiteral("The error report has been saved.  Please send it by e-mail to Korvell."));
 #else
         QSKIP("the cabinet writer is not part of this build");
 #endif
@@ -279,7 +281,7 @@ private slots:
         QTest::mouseClick(Button(dialog, 32770), Qt::LeftButton);
         QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("status"))->text(),
                  QStringLiteral("Failed to save the error report to '%1'.").arg(target));
-        QVERIFY(Button(dialog, 32770)->isVisible());  // the user may try another place
+        QVERIFY(Button(dialog, 32770)->isVisible()); // the user may try another place
         QCOMPARE(Button(dialog, 2)->text(), QStringLiteral("Cancel"));
         // Giving up in the file dialog changes nothing.
         dialog.setPathChooser([](QWidget*) { return QString(); });
@@ -298,8 +300,9 @@ private slots:
         dialog.show();
         QVERIFY(finished.count() == 1 || finished.wait(20000));
         QCOMPARE(finished.first().first().toBool(), false);
-        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("status"))->text().startsWith(
-            QStringLiteral("Failed to prepare errror report: ")));
+        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("status"))
+                    ->text()
+                    .startsWith(QStringLiteral("Failed to prepare errror report: ")));
         QVERIFY(!Button(dialog, 32770)->isEnabled());
         QVERIFY(TemporaryCabinets().isEmpty());
     }
@@ -310,7 +313,7 @@ private slots:
         {
             SaveDialog dialog(info);
             dialog.show();
-            QTest::mouseClick(Button(dialog, 2), Qt::LeftButton);  // at once, while building
+            QTest::mouseClick(Button(dialog, 2), Qt::LeftButton); // at once, while building
             QCOMPARE(dialog.result(), int(QDialog::Rejected));
             QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("status"))->text(),
                      QStringLiteral("Please wait while Error Reporting is terminating..."));

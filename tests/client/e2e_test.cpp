@@ -147,16 +147,19 @@ protected:
         static bool told = false;
         if (tools.empty() && !told) {
             told = true;
-            std::fprintf(stderr, "note: Breakpad's minidump tools not found (set MINIDUMP_TOOLS); not used\n");
+            std::fprintf(stderr,
+                         "note: Breakpad's minidump tools not found (set MINIDUMP_TOOLS); not used\n");
         }
         if (!Have("lldb") && told) std::fprintf(stderr, "note: lldb not installed; not used\n");
         if (!tools.empty()) {
             fs::path out = dir_ / "stackwalk.txt";
-            EXPECT_EQ(Shell(tools + "/minidump_stackwalk -m '" + dump.string() + "' > '" + out.string() + "'"), 0);
+            EXPECT_EQ(
+                Shell(tools + "/minidump_stackwalk -m '" + dump.string() + "' > '" + out.string() + "'"), 0);
             std::string text = ReadFile(out);
             EXPECT_NE(text.find("\nCrash|" + crashLine), std::string::npos) << text.substr(0, 600);
             EXPECT_NE(text.find("Module|crash_target|"), std::string::npos);
-            EXPECT_EQ(Shell(tools + "/minidump_dump '" + dump.string() + "'"), 0) << "minidump_dump found errors";
+            EXPECT_EQ(Shell(tools + "/minidump_dump '" + dump.string() + "'"), 0)
+                << "minidump_dump found errors";
         }
         if (Have("lldb")) {
             fs::path out = dir_ / "lldb.txt";
@@ -164,7 +167,8 @@ protected:
                   out.string() + "' 2>&1");
             std::string text = ReadFile(out);
             std::string sigName = signal == SIGSEGV ? "SIGSEGV" : signal == SIGABRT ? "SIGABRT" : "SIGFPE";
-            EXPECT_NE(text.find("stop reason = signal " + sigName), std::string::npos) << text.substr(0, 1500);
+            EXPECT_NE(text.find("stop reason = signal " + sigName), std::string::npos)
+                << text.substr(0, 1500);
             EXPECT_NE(text.find("crash_target"), std::string::npos);
         }
     }
@@ -218,7 +222,8 @@ protected:
         }
         if (Have("bsdtar")) {
             fs::path file = dir_ / "bsdtar.out";
-            EXPECT_EQ(Shell("bsdtar -xOf '" + cab.string() + "' '" + name + "' > '" + file.string() + "'"), 0);
+            EXPECT_EQ(Shell("bsdtar -xOf '" + cab.string() + "' '" + name + "' > '" + file.string() + "'"),
+                      0);
             EXPECT_EQ(ReadFile(file), original) << "bsdtar";
             ++checked;
         }
@@ -230,18 +235,21 @@ protected:
 };
 
 TEST_F(ClientTest, RealCrashesAreReportedAndSaved) {
-    if (!PtraceAllowed()) GTEST_SKIP() << "ptrace is refused on this machine; the client cannot read a process";
+    if (!PtraceAllowed())
+        GTEST_SKIP() << "ptrace is refused on this machine; the client cannot read a process";
     struct Case {
         const char* how;
         std::uint32_t signal;
         const char* crashLine;
-    } cases[] = {{"segv", SIGSEGV, "SIGSEGV /SEGV_MAPERR|0x10|0"},
-                 {"abort", SIGABRT, "SIGABRT|"},
+    } cases[] = {
+        {"segv", SIGSEGV, "SIGSEGV /SEGV_MAPERR|0x10|0"},
+        {"abort", SIGABRT, "SIGABRT|"},
 #if defined(__x86_64__)
-                 {"fpe", SIGFPE, "SIGFPE / FPE_INTDIV|"},
+        {"fpe", SIGFPE, "SIGFPE / FPE_INTDIV|"},
 #endif
-                 {"thread", SIGSEGV, "SIGSEGV /SEGV_MAPERR|0x10|1"},
-                 {"overflow", SIGSEGV, "SIGSEGV /SEGV_MAPERR|"}};
+        {"thread", SIGSEGV, "SIGSEGV /SEGV_MAPERR|0x10|1"},
+        {"overflow", SIGSEGV, "SIGSEGV /SEGV_MAPERR|"}
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.how);
         fs::path saved = dir_ / (std::string(c.how) + ".cab");
@@ -257,13 +265,15 @@ TEST_F(ClientTest, RealCrashesAreReportedAndSaved) {
         fs::path dump;
 #if QORB_HAVE_CAB
         ASSERT_TRUE(fs::exists(saved)) << r.err;
-        EXPECT_EQ(fs::status(saved).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::status(saved).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_NE(r.err.find("ulmarro: report: " + saved.string()), std::string::npos) << r.err;
         dump = ExtractDump(saved);
 #endif
         if (dump.empty()) {
             // No cabinet to read: Debug keeps the dump of a second crash.
-            r = Run({CRASH_TARGET, c.how, "qorb12"}, {{"ULMARRO_UNATTENDED", "debug"}, {"KORVELL_TOKEN", kSecret}});
+            r = Run({CRASH_TARGET, c.how, "qorb12"},
+                    {{"ULMARRO_UNATTENDED", "debug"}, {"KORVELL_TOKEN", kSecret}});
             ASSERT_EQ(Dumps().size(), 1u) << r.err;
             dump = Dumps()[0];
         }
@@ -297,7 +307,8 @@ TEST_F(ClientTest, AnswersDecideHowTheIdeEnds) {
     fs::path debugger = dir_ / "debugger.sh";
     std::ofstream(debugger) << "#!/bin/sh\necho \"$1\" > '" << seen.string() << "'\n";
     fs::permissions(debugger, fs::perms::owner_all);
-    std::ofstream(dir_ / "xdg" / "KORVELL" / "Ulmarro.conf", std::ios::app) << "Debugger=" << debugger.string() << " %ld\n";
+    std::ofstream(dir_ / "xdg" / "KORVELL" / "Ulmarro.conf", std::ios::app)
+        << "Debugger=" << debugger.string() << " %ld\n";
     for (const auto& old : Dumps()) fs::remove(old);
     Result withDebugger = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "debug"}});
     EXPECT_EQ(withDebugger.signal(), SIGSEGV) << withDebugger.err;
@@ -317,7 +328,8 @@ TEST_F(ClientTest, AnswersDecideHowTheIdeEnds) {
         << send.err;
     ExpectNothingLeft(send.err);
 #if QORB_HAVE_CAB
-    Result sendTo = Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "send:" + (dir_ / "s.cab").string()}});
+    Result sendTo =
+        Run({CRASH_TARGET, "segv", "oxbrin"}, {{"ULMARRO_UNATTENDED", "send:" + (dir_ / "s.cab").string()}});
     EXPECT_EQ(sendTo.exitCode(), 255);
     EXPECT_TRUE(fs::exists(dir_ / "s.cab")) << sendTo.err;
     ExpectNothingLeft(sendTo.err);
@@ -332,7 +344,6 @@ TEST_F(ClientTest, AnswersDecideHowTheIdeEnds) {
     EXPECT_NE(r.err.find("Failed to display the dialog window: no display"), std::string::npos) << r.err;
     ExpectNothingLeft(r.err);
 }
-
 
 TEST_F(ClientTest, ConfigurationUserScopeFirstThenSystem) {
     if (!PtraceAllowed()) GTEST_SKIP() << "ptrace is refused on this machine";
@@ -382,14 +393,16 @@ TEST_F(ClientTest, HostileCommandLinesGetMessagesNotCrashes) {
         {{ULMARRO, "-t", "5", "-e", "0x10"}, "Error Reporting cannot be run from the command-line."},
         {{ULMARRO, "-t", "2147483000", "-e", "0x10", "-i", "{X}"}, "Failed to get process information: "},
         {{ULMARRO, "-t", "-1", "-i", "{X}"}, "Failed to get process information: "},
-        {{ULMARRO, "-t", std::string(10000, '9'), "-i", std::string(10000, 'A')}, "Failed to get process information"},
+        {{ULMARRO, "-t", std::string(10000, '9'), "-i", std::string(10000, 'A')},
+         "Failed to get process information"},
         {{ULMARRO, std::string(10240, '-'), "-i"}, "Error Reporting cannot be run from the command-line."},
     };
     for (const Case& c : cases) {
         Result r = Run(c.args, {{"ULMARRO_UNATTENDED", "decline"}});
         EXPECT_EQ(r.exitCode(), 2) << c.args.size() << " " << r.err;
-        EXPECT_NE(r.err.find(std::string("The application was unable to create an error report: ") + c.message),
-                  std::string::npos)
+        EXPECT_NE(
+            r.err.find(std::string("The application was unable to create an error report: ") + c.message),
+            std::string::npos)
             << r.err;
     }
     // A live process at an address that is not readable, or not a record.

@@ -60,11 +60,11 @@ const std::map<std::string, std::string> kFastDeadlines = {{"StatusSeconds", "3"
 } // namespace
 
 class SendReport : public uploadtest::ServerTest {
-  protected:
+protected:
     struct Crash {
-        int code = -1;        // qorb12's exit code; -1 when it had to be killed
-        std::string err;      // what the client told (standard error)
-        std::string saved;    // where send:PATH points
+        int code = -1;     // qorb12's exit code; -1 when it had to be killed
+        std::string err;   // what the client told (standard error)
+        std::string saved; // where send:PATH points
         bool ended() const { return code != -1; }
     };
 
@@ -117,8 +117,7 @@ class SendReport : public uploadtest::ServerTest {
         pid_t child = fork();
         if (child == 0) {
             setpgid(0, 0); // the crashed program and its client, to be ended together
-            for (const auto& [k, v] : env)
-                setenv(k.c_str(), v.c_str(), 1);
+            for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
             unsetenv("http_proxy");
             unsetenv("https_proxy");
             int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -147,8 +146,10 @@ class SendReport : public uploadtest::ServerTest {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         crash->err = uploadtest::ReadFile(dir_ + "/e2e/stderr.txt");
-        if (status != -1 && WIFEXITED(status)) crash->code = WEXITSTATUS(status);
-        else if (status != -1) crash->code = 128 + WTERMSIG(status);
+        if (status != -1 && WIFEXITED(status))
+            crash->code = WEXITSTATUS(status);
+        else if (status != -1)
+            crash->code = 128 + WTERMSIG(status);
     }
 
     // The client the crashed program started (its child).
@@ -194,7 +195,8 @@ TEST_F(SendReport, AssemblerCrashIsUploadedAndTheCabinetHoldsTheDump) {
     ASSERT_TRUE(crash.ended()) << crash.err;
     EXPECT_EQ(crash.code, 2) << crash.err;
     EXPECT_NE(crash.err.find("Checking status of error report..."), std::string::npos) << crash.err;
-    EXPECT_NE(crash.err.find("Please wait while Error Reporting is uploading the report..."), std::string::npos)
+    EXPECT_NE(crash.err.find("Please wait while Error Reporting is uploading the report..."),
+              std::string::npos)
         << crash.err;
     EXPECT_NE(crash.err.find("Please follow the link below"), std::string::npos) << crash.err;
     EXPECT_NE(crash.err.find("http://reports.example/kb/42"), std::string::npos) << crash.err;
@@ -233,8 +235,7 @@ TEST_F(SendReport, AssemblerCrashIsUploadedAndTheCabinetHoldsTheDump) {
     fs::create_directories(out);
     ASSERT_EQ(std::system(("cabextract -q -d '" + out + "' '" + cab + "'").c_str()), 0);
     std::vector<fs::path> extracted;
-    for (const auto& e : fs::directory_iterator(out))
-        extracted.push_back(e.path());
+    for (const auto& e : fs::directory_iterator(out)) extracted.push_back(e.path());
     ASSERT_EQ(extracted.size(), 1u);
     EXPECT_EQ(extracted[0].filename().string().rfind("~zk", 0), 0u);
     EXPECT_EQ(extracted[0].extension(), ".dmp");
@@ -244,8 +245,7 @@ TEST_F(SendReport, AssemblerCrashIsUploadedAndTheCabinetHoldsTheDump) {
     ASSERT_TRUE(d.Has(dumptest::md::kExceptionStream) && d.Has(dumptest::md::kModuleListStream));
     EXPECT_EQ(d.U32(d.Rva(6) + 8), static_cast<std::uint32_t>(SIGSEGV));
     bool qorb12 = false;
-    for (const auto& m : d.Modules())
-        qorb12 = qorb12 || fs::path(m.name).filename() == "qorb12";
+    for (const auto& m : d.Modules()) qorb12 = qorb12 || fs::path(m.name).filename() == "qorb12";
     EXPECT_TRUE(qorb12);
 }
 
@@ -284,8 +284,7 @@ TEST_F(SendReport, FailedUploadsAreSavedToThePathGiven) {
     ClearRequests();
     RunCrash(Url("/ok/reset"), kFastDeadlines);
     std::size_t submits = 0;
-    for (const Request& q : Requests())
-        submits += q.kind == "submit";
+    for (const Request& q : Requests()) submits += q.kind == "submit";
     EXPECT_EQ(submits, 3u);
 
     // Nobody listening at all.

@@ -49,7 +49,7 @@ struct Request {
 };
 
 class ServerTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         char dir[] = "/tmp/upload-test-XXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
@@ -77,8 +77,7 @@ class ServerTest : public ::testing::Test {
             std::vector<std::string> args = {"python3", REPORT_SERVER, dir_ + "/log/r"};
             args.insert(args.end(), extra.begin(), extra.end());
             std::vector<char*> argv;
-            for (auto& a : args)
-                argv.push_back(a.data());
+            for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
             execvp("python3", argv.data());
             _exit(127);
@@ -86,8 +85,7 @@ class ServerTest : public ::testing::Test {
         close(out[1]);
         std::string line;
         char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
+        while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
         close(out[0]);
         port_ = std::atoi(line.c_str());
         return port_ > 0;

@@ -17,7 +17,7 @@ namespace {
 
 // The server fixture, driven from QtTest instead of GoogleTest.
 class Server : public uploadtest::ServerTest {
-  public:
+public:
     void Up() { SetUp(); }
     void Down() { TearDown(); }
     using ServerTest::ClearRequests;
@@ -37,15 +37,13 @@ ReportFields Fields() {
     return f;
 }
 
-QString Tr(const char* text) {
-    return QString::fromUtf8(text);
-}
+QString Tr(const char* text) { return QString::fromUtf8(text); }
 
 } // namespace
 
 class UploadDialogTest : public QObject {
     Q_OBJECT
-  private:
+private:
     Server server_;
     std::string cabinet_;
 
@@ -67,7 +65,9 @@ class UploadDialogTest : public QObject {
         dialog->setConnectionCheck([] { return Connection::Connected; });
         return dialog;
     }
-    static QPushButton* SaveButton(QDialog& d) { return d.findChild<QPushButton*>(QStringLiteral("saveReport")); }
+    static QPushButton* SaveButton(QDialog& d) {
+        return d.findChild<QPushButton*>(QStringLiteral("saveReport"));
+    }
     static UploadOptions Fast() {
         UploadOptions o;
         o.deadlines.statusSeconds = 2;
@@ -83,7 +83,7 @@ class UploadDialogTest : public QObject {
     static QPushButton* Button(QDialog& d) { return d.findChild<QPushButton*>(QStringLiteral("button2")); }
     static QLabel* Link(QDialog& d) { return d.findChild<QLabel*>(QStringLiteral("link1002")); }
 
-  private slots:
+private slots:
     void init() {
         server_.Up();
         cabinet_ = server_.MakeCabinet(300000);
@@ -213,8 +213,8 @@ class UploadDialogTest : public QObject {
         for (const char* path : {"/silent/ok", "/drip/ok"}) {
             auto d = Dialog(path);
             d->show();
-            QTRY_VERIFY_WITH_TIMEOUT(server_.Requests().size() == 1 && Status(*d) == Tr(ulmarro::text::kChecking),
-                                     30000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                server_.Requests().size() == 1 && Status(*d) == Tr(ulmarro::text::kChecking), 30000);
             Button(*d)->click();
             QCOMPARE(d->result(), int(QDialog::Rejected));
             QVERIFY(!d->isVisible());

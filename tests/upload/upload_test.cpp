@@ -45,7 +45,7 @@ struct Result {
 } // namespace
 
 class Upload : public ServerTest {
-  protected:
+protected:
     Result Send(const std::string& path, std::size_t cabinetSize, UploadOptions options = {},
                 std::uint64_t cancelAfter = 0, const std::string& userInfo = "") {
         Result run;
@@ -210,8 +210,7 @@ TEST_F(Upload, TwoMegabytesGoInPiecesOfATwoHundredFiftySixth) {
     EXPECT_GE(chunk, 8192u);
     EXPECT_LT(chunk, 8200u);
     ASSERT_GE(run.sent.size(), 256u);
-    for (std::size_t i = 0; i + 1 < run.sent.size(); ++i)
-        EXPECT_EQ(run.sent[i], chunk * (i + 1)) << i;
+    for (std::size_t i = 0; i + 1 < run.sent.size(); ++i) EXPECT_EQ(run.sent[i], chunk * (i + 1)) << i;
     EXPECT_EQ(run.sent.back(), total);
     // The cabinet arrived whole.
     EXPECT_NE(r[2].body.find(uploadtest::ReadFile(cabinet_)), std::string::npos);
@@ -263,8 +262,7 @@ TEST_F(Upload, UserAndPasswordFromTheAddress) {
     EXPECT_EQ(run.outcome.kind, Outcome::Done) << run.outcome.message;
     std::vector<Request> r = Requests();
     ASSERT_EQ(r.size(), 3u);
-    for (const Request& q : r)
-        EXPECT_EQ(q.Header("Authorization"), "Basic dXNlcjpwYTpzcw=="); // user:pa:ss
+    for (const Request& q : r) EXPECT_EQ(q.Header("Authorization"), "Basic dXNlcjpwYTpzcw=="); // user:pa:ss
     ClearRequests();
     run = Send("/ok/ok/auth", 5000);
     EXPECT_EQ(run.outcome.message, "Failed to check issue status: HTTP 401 - Unauthorized");
@@ -292,8 +290,7 @@ TEST_F(Upload, BrokenConnectionsAreTriedThreeTimes) {
     EXPECT_EQ(run.outcome.kind, Outcome::Done) << run.outcome.message;
     EXPECT_EQ(run.uploadAttempts, 3);
     std::size_t submits = 0;
-    for (const Request& q : Requests())
-        submits += q.kind == "submit" && q.received == q.expected;
+    for (const Request& q : Requests()) submits += q.kind == "submit" && q.received == q.expected;
     EXPECT_EQ(submits, 3u);
 
     ClearRequests();
@@ -410,15 +407,16 @@ TEST_F(Upload, MisbehavingServersEndByTheDeadlines) {
         {"/stall/ok", "Failed to check issue status: Nothing was sent or received for 1 second.", 1, 0},
         {"/ok/drip", "Failed to upload error report: The upload did not end within 2.5 seconds.", 1, 1},
         {"/ok/stall", "Failed to upload error report: Nothing was sent or received for 1 second.", 1, 1},
-        {"/redirect/ok", "Failed to check issue status: The error reporting server returned an invalid response.",
-         1, 0},
+        {"/redirect/ok",
+         "Failed to check issue status: The error reporting server returned an invalid response.", 1, 0},
     };
     // A drip moves a byte a second: no stall, only the deadline ends it.
     UploadOptions dripping = fast;
     dripping.deadlines.stallSeconds = 30;
     for (const Case& c : cases) {
         ClearRequests();
-        Result run = Send(c.path, 40000, std::string(c.path).find("drip") != std::string::npos ? dripping : fast);
+        Result run =
+            Send(c.path, 40000, std::string(c.path).find("drip") != std::string::npos ? dripping : fast);
         EXPECT_EQ(run.outcome.kind, Outcome::Failed) << c.path;
         EXPECT_EQ(run.outcome.message, c.message) << c.path;
         EXPECT_EQ(run.statusAttempts, c.statusAttempts) << c.path;
@@ -485,17 +483,18 @@ TEST_F(Upload, OverallLimitEndsTheSequence) {
         run.outcome = uploader.Run({}, stop, 1.5);
         return run;
     }();
-    EXPECT_EQ(slow.outcome.message, "Failed to check issue status: Error Reporting stopped after 1.5 seconds.");
+    EXPECT_EQ(slow.outcome.message,
+              "Failed to check issue status: Error Reporting stopped after 1.5 seconds.");
 
     auto url = ParseReportUrl(Url("/ok/ok"));
     ReportUploader uploader(*url, Fields());
     std::atomic<bool> stop{false};
     UploadCallbacks callbacks;
     bool sawStop = false;
-    callbacks.buildCabinet = [&](const auto&, const std::atomic<bool>& halt, std::string*, std::string* error) {
+    callbacks.buildCabinet = [&](const auto&, const std::atomic<bool>& halt, std::string*,
+                                 std::string* error) {
         // A builder that only ends when told to.
-        while (!halt.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!halt.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         sawStop = true;
         *error = "cancelled";
         return false;
@@ -507,10 +506,11 @@ TEST_F(Upload, OverallLimitEndsTheSequence) {
 }
 
 TEST(Address, OnlyWebLinksAreOpened) {
-    for (const char* good : {"http://reports.example/kb/42", "HTTPS://reports.example", "https://h:8443/a?b=c#d"})
+    for (const char* good :
+         {"http://reports.example/kb/42", "HTTPS://reports.example", "https://h:8443/a?b=c#d"})
         EXPECT_TRUE(IsWebLink(good)) << good;
-    for (const char* bad : {"file:///etc/passwd", "javascript:alert(1)", "x-korvell:run", "mailto:a@b.example",
-                            "smb://host/share", "reports.example/kb", "http:///nohost", "http://a b/",
-                            "http://host/\npath", "", "ftp://host/x"})
+    for (const char* bad : {"file:///etc/passwd", "javascript:alert(1)", "x-korvell:run",
+                            "mailto:a@b.example", "smb://host/share", "reports.example/kb", "http:///nohost",
+                            "http://a b/", "http://host/\npath", "", "ftp://host/x"})
         EXPECT_FALSE(IsWebLink(bad)) << bad;
 }

@@ -15,15 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t s = 0; s < sections.SectionCount(); ++s) {
         const auto& section = sections.Section(s);
         const std::uint64_t n = section.LineCount();
-        for (std::uint64_t i = 0; i < n && i < 48; ++i)
-            sum += section.LineText(i).size();
-        for (std::uint64_t i = n > 48 ? n - 48 : n; i < n; ++i)
-            sum += section.LineText(i).size();
+        for (std::uint64_t i = 0; i < n && i < 48; ++i) sum += section.LineText(i).size();
+        for (std::uint64_t i = n > 48 ? n - 48 : n; i < n; ++i) sum += section.LineText(i).size();
     }
     const std::uint64_t total = sections.LineCount();
-    for (std::uint64_t i = 0; i < total && i < 4096; ++i)
-        sum += sections.LineText(i).size();
+    for (std::uint64_t i = 0; i < total && i < 4096; ++i) sum += sections.LineText(i).size();
     sum += sections.LineText(total).size(); // past the end: empty
-    g_contentsFuzzSink = sum;  // keeps the formatting from being optimised away
+    g_contentsFuzzSink = sum;               // keeps the formatting from being optimised away
     return 0;
 }
