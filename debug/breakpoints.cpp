@@ -50,9 +50,11 @@ std::optional<FileBreakpoints> FileBreakpoints::Parse(const std::string& text, s
         blanks();
         const std::size_t start = i;
         long v = 0;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && v <= 100000000) v = v * 10 + (text[i++] - '0');
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && v <= 100000000)
+            v = v * 10 + (text[i++] - '0');
         if (i == start || v < 1 || v > 100000000) {
-            error = "breakpoint list '" + text + "': expected a line number at position " + std::to_string(start + 1);
+            error = "breakpoint list '" + text + "': expected a line number at position " +
+                    std::to_string(start + 1);
             return std::nullopt;
         }
         result.Add(static_cast<int>(v));

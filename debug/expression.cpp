@@ -8,7 +8,27 @@ namespace {
 
 constexpr unsigned kMaxDepth = 256;
 
-enum class Op { None, LogOr, LogAnd, Or, Xor, And, Eq, Ne, Lt, Le, Gt, Ge, Shl, Shr, Add, Sub, Mul, Div, Mod };
+enum class Op {
+    None,
+    LogOr,
+    LogAnd,
+    Or,
+    Xor,
+    And,
+    Eq,
+    Ne,
+    Lt,
+    Le,
+    Gt,
+    Ge,
+    Shl,
+    Shr,
+    Add,
+    Sub,
+    Mul,
+    Div,
+    Mod
+};
 
 struct OpInfo {
     Op op;
@@ -147,7 +167,8 @@ private:
             --depth_;
             if (!ok) return false;
             const auto u = static_cast<std::uint32_t>(r);
-            if (c == '!') r = r == 0 ? 1 : 0;
+            if (c == '!')
+                r = r == 0 ? 1 : 0;
             else if (c == '-')
                 r = static_cast<std::int32_t>(0u - u);
             else if (c == '~')

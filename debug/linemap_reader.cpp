@@ -52,9 +52,12 @@ std::optional<std::uint32_t> ParseHex(std::string_view s) {
     std::uint32_t v = 0;
     for (const char c : s) {
         unsigned d;
-        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-        else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
         else
             return std::nullopt;
         v = v << 4 | d;
@@ -142,7 +145,9 @@ bool LineMapReader::Parse(const std::string& text, const std::string& name, std:
         if (lineNo == 1) {
             if (f[0] != "QORBMAP") return fail("not a line map (the first line must start with QORBMAP)");
             if (f.size() < 4) return fail("the QORBMAP line needs a version, a target and a source name");
-            if (f[1] != "1") return fail("line map version " + std::string(f[1]) + " is not supported (this reader knows 1)");
+            if (f[1] != "1")
+                return fail("line map version " + std::string(f[1]) +
+                            " is not supported (this reader knows 1)");
             target_ = Unescape(f[2]);
             source_ = Unescape(f[3]);
             continue;
@@ -153,8 +158,8 @@ bool LineMapReader::Parse(const std::string& text, const std::string& name, std:
             if (f.size() < 3) return fail("F record needs a number and a path");
             const auto n = ParseDecimal(f[1], 1000000);
             if (!n || static_cast<std::size_t>(*n) != files_.size() + 1)
-                return fail("F record numbers must count up from 1 (expected " + std::to_string(files_.size() + 1) +
-                            ", found '" + std::string(f[1]) + "')");
+                return fail("F record numbers must count up from 1 (expected " +
+                            std::to_string(files_.size() + 1) + ", found '" + std::string(f[1]) + "')");
             files_.push_back(Unescape(f[2]));
         } else if (kind == "L") {
             if (f.size() < 5 || f.size() % 2 == 0)
@@ -170,8 +175,10 @@ bool LineMapReader::Parse(const std::string& text, const std::string& name, std:
                 const auto file = ParseDecimal(f[i], 1000000);
                 const auto ln = ParseDecimal(f[i + 1], 100000000);
                 if (!file || *file == 0 || static_cast<std::size_t>(*file) > files_.size())
-                    return fail("L record names file '" + std::string(f[i]) + "', which no F record before it gives");
-                if (!ln || *ln == 0) return fail("bad line number '" + std::string(f[i + 1]) + "' in L record");
+                    return fail("L record names file '" + std::string(f[i]) +
+                                "', which no F record before it gives");
+                if (!ln || *ln == 0)
+                    return fail("bad line number '" + std::string(f[i + 1]) + "' in L record");
                 r.chain.push_back(SourcePlace{static_cast<unsigned>(*file), static_cast<int>(*ln)});
             }
             for (const SourcePlace& p : r.chain) codeLines_[p.file].insert(p.line);
@@ -188,7 +195,8 @@ bool LineMapReader::Parse(const std::string& text, const std::string& name, std:
             const auto file = ParseDecimal(f[4], 1000000);
             const auto ln = ParseDecimal(f[5], 100000000);
             if (!file || *file == 0 || static_cast<std::size_t>(*file) > files_.size())
-                return fail("S record names file '" + std::string(f[4]) + "', which no F record before it gives");
+                return fail("S record names file '" + std::string(f[4]) +
+                            "', which no F record before it gives");
             if (!ln) return fail("bad line number '" + std::string(f[5]) + "' in S record");
             s.where = SourcePlace{static_cast<unsigned>(*file), static_cast<int>(*ln)};
             symbols_.push_back(std::move(s));
@@ -221,7 +229,8 @@ unsigned LineMapReader::FindFile(const std::string& path) const {
     if (!ec)
         for (std::size_t i = 0; i < files_.size(); ++i) {
             std::error_code ec2;
-            if (std::filesystem::weakly_canonical(files_[i], ec2) == want && !ec2) return static_cast<unsigned>(i + 1);
+            if (std::filesystem::weakly_canonical(files_[i], ec2) == want && !ec2)
+                return static_cast<unsigned>(i + 1);
         }
     const std::string leaf = std::filesystem::path(path).filename().string();
     unsigned found = 0;
@@ -291,7 +300,8 @@ std::string LineMapReader::Describe(SourcePlace place) const {
 
 std::string LineMapReader::Describe(const std::vector<SourcePlace>& chain) const {
     std::string out;
-    for (std::size_t i = 0; i < chain.size(); ++i) out += i == 0 ? Describe(chain[i]) : " (from " + Describe(chain[i]) + ")";
+    for (std::size_t i = 0; i < chain.size(); ++i)
+        out += i == 0 ? Describe(chain[i]) : " (from " + Describe(chain[i]) + ")";
     return out;
 }
 

@@ -84,8 +84,8 @@ private:
 
     std::string target_, source_;
     std::vector<std::string> files_;
-    std::vector<PlacedRange> ranges_;          // in the map's order
-    std::vector<std::size_t> byAddress_;       // indexes into ranges_, sorted by address
+    std::vector<PlacedRange> ranges_;             // in the map's order
+    std::vector<std::size_t> byAddress_;          // indexes into ranges_, sorted by address
     std::map<unsigned, std::set<int>> codeLines_; // per file, every line in some chain
     std::vector<MapSymbol> symbols_;
     std::optional<std::uint32_t> entry_;

@@ -33,9 +33,9 @@ std::string Hex(unsigned v, int digits) {
 }
 
 std::uint64_t NowNs() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
 }
 
 std::string Mnemonic(const std::string& text) { return text.substr(0, text.find(' ')); }
@@ -98,10 +98,13 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
         spec = *f;
     }
     if (spec.cpu) {
-        const bool fits = *model == *spec.cpu || (*model == sim::CpuModel::Cpu12 && *spec.cpu == sim::CpuModel::Hcs12);
+        const bool fits =
+            *model == *spec.cpu || (*model == sim::CpuModel::Cpu12 && *spec.cpu == sim::CpuModel::Hcs12);
         if (!fits) {
             const auto name = [](sim::CpuModel m) {
-                return m == sim::CpuModel::Hc11 ? "a 68HC11" : m == sim::CpuModel::Hcs12 ? "an HCS12" : "a 68HC12";
+                return m == sim::CpuModel::Hc11    ? "a 68HC11"
+                       : m == sim::CpuModel::Hcs12 ? "an HCS12"
+                                                   : "a 68HC12";
             };
             error = std::string("board ") + spec.name + " has " + name(*spec.cpu) + ", the program is for " +
                     name(*model);
@@ -111,6 +114,8 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
     }
     s->model_ = *model;
     s->maxCycles_ = o.maxCycles;
+    s->realTime_ = o.realTime && !spec.flat && spec.eclock > 0;
+    s->eclock_ = spec.eclock;
     s->machine_ = std::make_unique<sim::Machine>(*model);
     sim::Bus& bus = s->machine_->GetBus();
     if (!spec.flat) s->board_ = std::make_unique<sim::Board>(spec, *s->machine_, s->diag_);
@@ -135,15 +140,17 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
             const std::uint32_t a = r.address + i;
             if (a > 0xFFFF) break;
             if (!image.Loaded(static_cast<std::uint16_t>(a))) {
-                error = mapPath + " does not belong to " + o.object + ": it places " + s->map_.Describe(r.chain) +
-                        " at " + Hex(a, 4) + ", where the object has no data (assemble again with -g)";
+                error = mapPath + " does not belong to " + o.object + ": it places " +
+                        s->map_.Describe(r.chain) + " at " + Hex(a, 4) +
+                        ", where the object has no data (assemble again with -g)";
                 return nullptr;
             }
         }
     }
 
     std::uint16_t start;
-    if (o.pc) start = *o.pc;
+    if (o.pc)
+        start = *o.pc;
     else if (image.Start())
         start = *image.Start();
     else if (image.Loaded(0xFFFE) && image.Loaded(0xFFFF))
@@ -242,6 +249,21 @@ bool Session::WaitUntilStopped(int timeoutMs) {
     return stopped_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !running_.load(); });
 }
 
+bool Session::AttachSerial(sim::SerialPort* port, std::string& error) {
+    std::lock_guard lock(mutex_);
+    if (running_) {
+        error = "the program is running";
+        return false;
+    }
+    if (!board_ || !board_->Spec().registers) {
+        error = "this board has no serial interface (choose a board with a register block)";
+        return false;
+    }
+    board_->SetSerial(port);
+    serial_ = port;
+    return true;
+}
+
 void Session::SetStopCallback(std::function<void()> callback) {
     std::lock_guard lock(mutex_);
     onStop_ = std::move(callback);
@@ -278,7 +300,8 @@ void Session::Execute(Command command) {
     lastPublishNs_ = NowNs();
     switch (command) {
     case Command::Continue: {
-        if (RunFree(true) == Free::AtStop) RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(machine_->GetCpu().regs.pc));
+        if (RunFree(true) == Free::AtStop)
+            RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(machine_->GetCpu().regs.pc));
         break;
     }
     case Command::StepInto: DoStepInto(); break;
@@ -309,7 +332,8 @@ void Session::SyncStops() {
         }
         if (!changed) return;
         user = addressBreakpoints_;
-        for (const LineBreakpoint& b : lineBreakpoints_) user.insert(user.end(), b.addresses.begin(), b.addresses.end());
+        for (const LineBreakpoint& b : lineBreakpoints_)
+            user.insert(user.end(), b.addresses.begin(), b.addresses.end());
     }
     stopsDirty_ = false;
     machine_->ClearStops();
@@ -321,10 +345,39 @@ void Session::SyncStops() {
     for (const std::uint16_t a : temporaryStops_) machine_->AddStop(a);
 }
 
+// Between chunks: characters that arrived on the serial line go to the
+// receiver, and with real time the run waits for the clock to catch up (in
+// short sleeps, so that Pause still answers at once).
+void Session::ServeHost(bool afterChunk) {
+    if (serial_) board_->SerialInput();
+    if (!afterChunk || !realTime_) return;
+    const std::uint64_t cycles = machine_->GetCpu().cycles;
+    for (;;) {
+        const std::uint64_t target =
+            paceStartNs_ + static_cast<std::uint64_t>((cycles - paceStartCycles_) * 1e9 / eclock_);
+        const std::uint64_t now = NowNs();
+        if (now >= target) {
+            // Far behind (the host was busy): do not race to catch up.
+            if (now - target > 100'000'000) {
+                paceStartNs_ = now;
+                paceStartCycles_ = cycles;
+            }
+            return;
+        }
+        if (pause_) return;
+        std::this_thread::sleep_for(
+            std::chrono::nanoseconds(std::min<std::uint64_t>(target - now, 5'000'000)));
+        if (serial_) board_->SerialInput();
+    }
+}
+
 Session::Free Session::RunFree(bool passFirst) {
     sim::Cpu& cpu = machine_->GetCpu();
     bool pass = passFirst;
+    paceStartNs_ = NowNs();
+    paceStartCycles_ = cpu.cycles;
     for (;;) {
+        ServeHost(false);
         SyncStops();
         if (cpu.cycles >= maxCycles_) {
             RecordHalt(Halt::Deadline);
@@ -347,6 +400,7 @@ Session::Free Session::RunFree(bool passFirst) {
             lastPublishNs_ = now;
             Publish(true);
         }
+        ServeHost(true);
     }
 }
 
@@ -403,6 +457,7 @@ bool Session::StepInstruction(bool overCalls, bool& executedReturn) {
     executedReturn = false;
     for (;;) {
         SyncStops();
+        ServeHost(false);
         const std::uint16_t pc0 = cpu.regs.pc, sp0 = cpu.regs.sp;
         const sim::DecodedInstruction d = disasm_->Decode(pc0, peek);
         const std::string m = Mnemonic(d.text);
@@ -537,7 +592,8 @@ std::size_t Session::BreakpointLevel(std::uint16_t pc) const {
     if (chain.empty()) return 0;
     std::lock_guard lock(mutex_);
     for (const LineBreakpoint& b : lineBreakpoints_) {
-        if (!b.resolvedLine || std::find(b.addresses.begin(), b.addresses.end(), pc) == b.addresses.end()) continue;
+        if (!b.resolvedLine || std::find(b.addresses.begin(), b.addresses.end(), pc) == b.addresses.end())
+            continue;
         for (std::size_t i = 0; i < chain.size(); ++i)
             if (chain[i] == SourcePlace{b.mapFile, *b.resolvedLine}) return chain.size() - 1 - i;
     }
@@ -560,7 +616,8 @@ bool Session::RecordHalt(Halt halt) {
     }
     case Halt::Stopped: {
         const auto at = InstructionEndingAt(pc).value_or(pc);
-        RecordStop(StopReason::Stopped, "The CPU stopped and nothing can wake it (no interrupt source), at " + Where(at), at);
+        RecordStop(StopReason::Stopped,
+                   "The CPU stopped and nothing can wake it (no interrupt source), at " + Where(at), at);
         break;
     }
     case Halt::Background: {
@@ -694,7 +751,8 @@ void Session::SetAddressBreakpoint(std::uint16_t address, bool on) {
     breakpointsChanged_ = true;
 }
 
-std::vector<LineBreakpoint> Session::SetLineBreakpoints(const std::string& file, const std::vector<int>& lines) {
+std::vector<LineBreakpoint> Session::SetLineBreakpoints(const std::string& file,
+                                                        const std::vector<int>& lines) {
     const unsigned f = map_.FindFile(file);
     std::vector<LineBreakpoint> result;
     for (const int line : lines) {
@@ -746,10 +804,12 @@ bool Session::SetRegister(const std::string& name, std::uint32_t value, std::str
         return false;
     }
     if (value > (byte ? 0xFFu : 0xFFFFu)) {
-        error = "value " + Hex(value, 1) + " does not fit register " + name + (byte ? " (8 bits)" : " (16 bits)");
+        error =
+            "value " + Hex(value, 1) + " does not fit register " + name + (byte ? " (8 bits)" : " (16 bits)");
         return false;
     }
-    if (n == "a") r.a = static_cast<std::uint8_t>(value);
+    if (n == "a")
+        r.a = static_cast<std::uint8_t>(value);
     else if (n == "b")
         r.b = static_cast<std::uint8_t>(value);
     else if (n == "ccr")
@@ -776,7 +836,8 @@ bool Session::ReadMemory(std::uint16_t address, std::size_t length, std::vector<
     std::lock_guard lock(mutex_);
     if (running_) return false;
     out.resize(std::min<std::size_t>(length, 0x10000));
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = machine_->GetBus().Peek(static_cast<std::uint16_t>(address + i));
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = machine_->GetBus().Peek(static_cast<std::uint16_t>(address + i));
     return true;
 }
 
@@ -791,7 +852,8 @@ bool Session::WriteMemory(std::uint16_t address, const std::vector<std::uint8_t>
         return false;
     }
     sim::Bus& bus = machine_->GetBus();
-    for (std::size_t i = 0; i < bytes.size(); ++i) bus.Poke(static_cast<std::uint16_t>(address + i), bytes[i]);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bus.Poke(static_cast<std::uint16_t>(address + i), bytes[i]);
     // A device's registers do not take a debugger's store: say so rather
     // than show a value that is not there.
     for (std::size_t i = 0; i < bytes.size(); ++i) {
@@ -836,7 +898,8 @@ std::optional<std::int32_t> Session::SymbolValue(const std::string& name) const 
     const std::string lower = Lower(name);
     for (const MapSymbol& s : map_.Symbols()) {
         if (s.kind == "local") continue;
-        if (s.name == name) exact = &s;
+        if (s.name == name)
+            exact = &s;
         else if (Lower(s.name) == lower) {
             if (folded && folded->name != s.name) ambiguous = true;
             folded = &s;
@@ -873,7 +936,8 @@ WatchValue Session::Watch(const std::string& expression) const {
     w.byteText = Hex(w.isAddress ? w.byte : (shown & 0xFF), 2);
     w.wordText = Hex(w.isAddress ? w.word : (shown & 0xFFFF), 4);
     w.decimalText = w.isAddress ? std::to_string(w.byte) : std::to_string(*v);
-    if (w.isAddress && w.byte >= 0x80) w.decimalText += " (" + std::to_string(static_cast<int>(w.byte) - 256) + ")";
+    if (w.isAddress && w.byte >= 0x80)
+        w.decimalText += " (" + std::to_string(static_cast<int>(w.byte) - 256) + ")";
     std::string bits = "%";
     for (int i = 7; i >= 0; --i) bits += ((w.isAddress ? w.byte : shown) >> i) & 1 ? '1' : '0';
     w.binaryText = bits;

@@ -54,13 +54,14 @@ namespace qorb::sim {
 class Machine;
 class Board;
 class Disassembler;
+class SerialPort;
 } // namespace qorb::sim
 
 namespace qorb::debug {
 
 struct SessionOptions {
-    std::string object; // S-record file
-    std::string map;    // line map; empty: the object's name with .dbg
+    std::string object;         // S-record file
+    std::string map;            // line map; empty: the object's name with .dbg
     std::string board = "flat"; // a board's name or a board file
     // The CPU: from the map's target unless given (as qorbsim's -m68hc1x).
     std::optional<sim::CpuModel> cpu;
@@ -69,18 +70,22 @@ struct SessionOptions {
     // its lowest address; the stack pointer is 0.
     std::optional<std::uint16_t> pc, sp;
     std::uint64_t maxCycles = UINT64_MAX; // total; a run that reaches it stops
+    // Simulated time follows real time (the board's E-clock), as qorbsim
+    // does with a serial line: characters move at the line's baud rate and
+    // a program waiting for a key does not spin the host at full speed.
+    bool realTime = false;
 };
 
 enum class StopReason : std::uint8_t {
-    Loaded,       // nothing has run yet
+    Loaded, // nothing has run yet
     Breakpoint,
-    Step,         // a Step Into/Over/Out finished
+    Step, // a Step Into/Over/Out finished
     RunToCursor,
     Paused,
     IllegalOpcode,
-    AccessFault,  // the board's policy stops on an unmapped access or ROM write
-    Stopped,      // STOP or WAI with nothing that could wake the CPU
-    Background,   // BGND
+    AccessFault, // the board's policy stops on an unmapped access or ROM write
+    Stopped,     // STOP or WAI with nothing that could wake the CPU
+    Background,  // BGND
     CycleLimit,
 };
 
@@ -132,7 +137,7 @@ struct WatchValue {
 struct LineBreakpoint {
     std::string file;
     int line = 0;
-    std::optional<int> resolvedLine;     // nullopt: no code at or after the line
+    std::optional<int> resolvedLine;      // nullopt: no code at or after the line
     std::vector<std::uint16_t> addresses; // one per place it stops
     unsigned mapFile = 0;                 // the map's number of the file; 0: not in the map
 };
@@ -162,6 +167,12 @@ public:
     // Waits until stopped; false when `timeoutMs` passed first.
     bool WaitUntilStopped(int timeoutMs);
     bool Running() const { return running_.load(); }
+
+    // The board's serial line, for the IDE's Terminal pane: the port is
+    // called on the worker thread while the program runs (its queue must
+    // be thread-safe). While stopped only; nullptr detaches. False on a
+    // board without a serial interface.
+    bool AttachSerial(sim::SerialPort* port, std::string& error);
 
     // Called on the worker thread after each stop.
     void SetStopCallback(std::function<void()> callback);
@@ -196,6 +207,7 @@ private:
     // they recorded a stop (the command is over).
     enum class Free : std::uint8_t { AtStop, Ended };
     void SyncStops();
+    void ServeHost(bool afterChunk);
     void Refresh();
     Free RunFree(bool passFirst);
     bool StepInstruction(bool overCalls, bool& executedReturn);
@@ -219,6 +231,10 @@ private:
     LineMapReader map_;
     sim::CpuModel model_ = sim::CpuModel::Cpu12;
     std::uint64_t maxCycles_ = UINT64_MAX;
+    bool realTime_ = false;
+    std::uint32_t eclock_ = 0;
+    sim::SerialPort* serial_ = nullptr;
+    std::uint64_t paceStartNs_ = 0, paceStartCycles_ = 0;
     std::unique_ptr<sim::Machine> machine_;
     std::unique_ptr<sim::Board> board_;
     std::unique_ptr<sim::Disassembler> disasm_;

@@ -20,22 +20,22 @@ TEST(FileBreakpoints, FollowTheirLinesThroughEdits) {
     };
     // Breakpoints on 3, 10 and 20.
     const Case cases[] = {
-        {{1, 0, 2}, {5, 12, 22}},   // two lines inserted at the top
-        {{10, 0, 1}, {3, 11, 21}},  // a line inserted before line 10 moves it
-        {{11, 0, 4}, {3, 10, 24}},  // inserted after line 10: it stays
-        {{4, 3, 0}, {3, 7, 17}},    // lines 4-6 deleted above
-        {{10, 1, 0}, {3, 19}},      // line 10 deleted: its breakpoint goes
-        {{10, 1, 1}, {3, 10, 20}},  // line 10 changed in place
-        {{10, 1, 2}, {3, 10, 21}},  // a line break typed in line 10
-        {{9, 3, 1}, {3, 18}},       // lines 9-11 replaced by one: 9 kept, 10 gone
-        {{2, 0, 0}, {3, 10, 20}},   // nothing
-        {{25, 5, 0}, {3, 10, 20}},  // below the last breakpoint
+        {{1, 0, 2}, {5, 12, 22}},  // two lines inserted at the top
+        {{10, 0, 1}, {3, 11, 21}}, // a line inserted before line 10 moves it
+        {{11, 0, 4}, {3, 10, 24}}, // inserted after line 10: it stays
+        {{4, 3, 0}, {3, 7, 17}},   // lines 4-6 deleted above
+        {{10, 1, 0}, {3, 19}},     // line 10 deleted: its breakpoint goes
+        {{10, 1, 1}, {3, 10, 20}}, // line 10 changed in place
+        {{10, 1, 2}, {3, 10, 21}}, // a line break typed in line 10
+        {{9, 3, 1}, {3, 18}},      // lines 9-11 replaced by one: 9 kept, 10 gone
+        {{2, 0, 0}, {3, 10, 20}},  // nothing
+        {{25, 5, 0}, {3, 10, 20}}, // below the last breakpoint
     };
     for (const Case& c : cases) {
         FileBreakpoints b = Make({3, 10, 20});
         b.Apply(c.edit);
-        EXPECT_EQ(b.Lines(), c.after) << "edit at " << c.edit.line << " -" << c.edit.removed << " +"
-                                      << c.edit.inserted;
+        EXPECT_EQ(b.Lines(), c.after)
+            << "edit at " << c.edit.line << " -" << c.edit.removed << " +" << c.edit.inserted;
     }
 }
 

@@ -14,13 +14,47 @@ using testing::Assemble;
 using testing::TempFolder;
 
 const char* const kExpressions[] = {
-    "1+2*3",         "(1+2)*3",       "10-2-3",        "100/7/2",      "100%7*2",       "1<<4|1",
-    "1 << 2 + 1",    "$F0&$3C|1",     "$F0!.$3C!+1",   "6^3&1",        "6!x3",          "-5/2",
-    "-5%3",          "~0",            "!0+!7",         "-(3)",         "2 > 1 && 0 || 4", "3 = 3",
-    "3 == 4",        "3 != 4",        "3 <> 3",        "2 <= 2",       "2 >= 3",        "1 < 2 < 3",
-    "$7FFFFFFF+1",   "-1>>4",         "1!<8!>2",       "%1010+@17",    "0x1F+1Fh",      "101b+17q+17o",
-    "12d+12",        "'A'+'\\n'",     "low($1234)",    "high($1234)",  "page($123456)", "HIGH(base)+1",
-    "base+2*size",   "Base",          "defined(base)", "defined(nope)", "size*size-base/3",
+    "1+2*3",
+    "(1+2)*3",
+    "10-2-3",
+    "100/7/2",
+    "100%7*2",
+    "1<<4|1",
+    "1 << 2 + 1",
+    "$F0&$3C|1",
+    "$F0!.$3C!+1",
+    "6^3&1",
+    "6!x3",
+    "-5/2",
+    "-5%3",
+    "~0",
+    "!0+!7",
+    "-(3)",
+    "2 > 1 && 0 || 4",
+    "3 = 3",
+    "3 == 4",
+    "3 != 4",
+    "3 <> 3",
+    "2 <= 2",
+    "2 >= 3",
+    "1 < 2 < 3",
+    "$7FFFFFFF+1",
+    "-1>>4",
+    "1!<8!>2",
+    "%1010+@17",
+    "0x1F+1Fh",
+    "101b+17q+17o",
+    "12d+12",
+    "'A'+'\\n'",
+    "low($1234)",
+    "high($1234)",
+    "page($123456)",
+    "HIGH(base)+1",
+    "base+2*size",
+    "Base",
+    "defined(base)",
+    "defined(nope)",
+    "size*size-base/3",
 };
 
 TEST(WatchExpressions, SameValuesAsTheAssembler) {
@@ -36,7 +70,8 @@ TEST(WatchExpressions, SameValuesAsTheAssembler) {
     ExpressionContext context;
     context.symbol = [&](const std::string& name) -> std::optional<std::int32_t> {
         for (const MapSymbol& s : map.Symbols())
-            if (s.name == name || (name == "Base" && s.name == "base")) return static_cast<std::int32_t>(s.value);
+            if (s.name == name || (name == "Base" && s.name == "base"))
+                return static_cast<std::int32_t>(s.value);
         return std::nullopt;
     };
     for (std::size_t i = 0; i < std::size(kExpressions); ++i) {

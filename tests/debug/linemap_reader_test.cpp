@@ -35,7 +35,8 @@ protected:
         dir_.Write("part.inc", "        nop\n        nop\n");
         const std::string object = Assemble(dir_, "prog.asm", kMacroProgram);
         std::string error;
-        ASSERT_TRUE(map_.Load(std::filesystem::path(object).replace_extension(".dbg").string(), error)) << error;
+        ASSERT_TRUE(map_.Load(std::filesystem::path(object).replace_extension(".dbg").string(), error))
+            << error;
     }
     TempFolder dir_;
     LineMapReader map_;

@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <thread>
+
+#include "board/board.h"
 
 #include "debug_testing.h"
 
@@ -62,8 +65,8 @@ std::string QorbsimRegs(const std::string& object, const std::string& cpu, const
 std::string Format(const Snapshot& s) {
     char buf[160];
     const auto& r = s.regs;
-    std::snprintf(buf, sizeof buf, "PC=%04X A=%02X B=%02X X=%04X Y=%04X SP=%04X CCR=%02X CYCLES=%llu\n", r.pc, r.a,
-                  r.b, r.x, r.y, r.sp, r.ccr, static_cast<unsigned long long>(s.cycles));
+    std::snprintf(buf, sizeof buf, "PC=%04X A=%02X B=%02X X=%04X Y=%04X SP=%04X CCR=%02X CYCLES=%llu\n", r.pc,
+                  r.a, r.b, r.x, r.y, r.sp, r.ccr, static_cast<unsigned long long>(s.cycles));
     return buf;
 }
 
@@ -257,8 +260,8 @@ TEST(Session, PauseStopsARunawayLoop) {
         std::string error;
         if (std::string(board) == "hc912b32") {
             // On this board RAM is at $0800: the same loop there.
-            const std::string moved = Assemble(dir, "spin912.asm",
-                                               "        org $0800\nstart   ldx #0\nloop    inx\n        bra loop\n");
+            const std::string moved = Assemble(
+                dir, "spin912.asm", "        org $0800\nstart   ldx #0\nloop    inx\n        bra loop\n");
             o.object = moved;
         }
         auto s = Session::Open(o, error);
@@ -287,7 +290,8 @@ TEST(Session, PauseStopsARunawayLoop) {
         EXPECT_FALSE(snap.running);
         EXPECT_EQ(snap.stop.reason, StopReason::Paused);
         // The callback runs on the worker after the stop is visible.
-        for (int i = 0; i < 2000 && callbacks.load() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int i = 0; i < 2000 && callbacks.load() < 1; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_EQ(callbacks.load(), 1);
         EXPECT_GE(LineOf(snap), 3) << board;
         ASSERT_TRUE(s->GetRegisters(regs));
@@ -295,14 +299,16 @@ TEST(Session, PauseStopsARunawayLoop) {
         // And it goes on from there.
         ASSERT_TRUE(s->StepInto());
         WAIT_STOP(*s);
-        for (int i = 0; i < 2000 && callbacks.load() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int i = 0; i < 2000 && callbacks.load() < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         EXPECT_EQ(callbacks.load(), 2);
     }
 }
 
 TEST(Session, BreakpointSetWhileRunningIsHit) {
     TempFolder dir;
-    auto s = OpenOrFail(Assemble(dir, "spin.asm", "        org $1000\nstart   ldx #0\nloop    inx\n        bra loop\n"));
+    auto s = OpenOrFail(
+        Assemble(dir, "spin.asm", "        org $1000\nstart   ldx #0\nloop    inx\n        bra loop\n"));
     ASSERT_TRUE(s);
     ASSERT_TRUE(s->Continue());
     s->SetLineBreakpoints(dir / "spin.asm", {4});
@@ -323,7 +329,8 @@ TEST(Session, RunawayProgramsStopWithTheirLine) {
         {"        org $1000\nstart   ldaa #1\n        fcb $18,$FF\n", StopReason::IllegalOpcode,
          "Illegal opcode $18 $FF at $1002, prog.asm:3"},
         // STOP with the S bit clear and no interrupt source on the flat board.
-        {"        org $1000\nstart   andcc #$7F\n        stop\n        nop\n", StopReason::Stopped, "prog.asm:3"},
+        {"        org $1000\nstart   andcc #$7F\n        stop\n        nop\n", StopReason::Stopped,
+         "prog.asm:3"},
         {"        org $1000\nstart   bgnd\n", StopReason::Background, "bgnd at $1000, prog.asm:2"},
     };
     for (const Case& c : cases) {
@@ -504,7 +511,8 @@ word    fdb     $BEEF
 
 TEST(Session, DeviceRegistersAreNotTouchedByTheDebugger) {
     TempFolder dir;
-    const std::string object = Assemble(dir, "d.asm", "        org $B600\nstart   nop\n        bra *\n", true);
+    const std::string object =
+        Assemble(dir, "d.asm", "        org $B600\nstart   nop\n        bra *\n", true);
     auto s = OpenOrFail(object, "hc11e9");
     ASSERT_TRUE(s);
     std::vector<std::uint8_t> before, after;
@@ -515,6 +523,153 @@ TEST(Session, DeviceRegistersAreNotTouchedByTheDebugger) {
     EXPECT_EQ(before, after);
     std::string error;
     EXPECT_FALSE(s->WriteMemory(0x0100, {0x5A}, error) == false) << error; // RAM takes it
+}
+
+TEST(Session, SteppingRunsInterruptHandlersThrough) {
+    TempFolder dir;
+    // The real-time interrupt counts ticks while the main loop waits for 3.
+    const std::string object = Assemble(dir, "rti.asm", R"(        org     $B600
+start   lds     #$01FF
+        clr     $0000
+        ldaa    #$40
+        staa    $1025
+        staa    $1024
+        cli
+loop    ldab    $0000
+        cmpb    #3
+        blo     loop
+        bra     *
+isr     inc     $0000
+        ldaa    #$40
+        staa    $1025
+        rti
+        org     $FFF0
+        fdb     isr
+)",
+                                        true);
+    auto s = OpenOrFail(object, "hc11e9");
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->RunToLine(dir / "rti.asm", 8));
+    WAIT_STOP(*s);
+    // Interrupts come every 8192 cycles; hundreds of steps pass one.
+    int line = 0;
+    for (int i = 0; i < 20000 && line != 11; ++i) {
+        ASSERT_TRUE(s->StepOver());
+        WAIT_STOP(*s);
+        line = LineOf(s->GetSnapshot());
+        ASSERT_TRUE(line >= 8 && line <= 11) << "step " << i << " stopped at line " << line;
+        ASSERT_EQ(s->GetSnapshot().regs.sp, 0x01FF);
+    }
+    EXPECT_EQ(line, 11);
+    // A breakpoint in the handler stops; Step Out returns to the loop.
+    s->SetLineBreakpoints(dir / "rti.asm", {13});
+    ASSERT_TRUE(s->Continue());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 13);
+    s->ClearBreakpoints();
+    ASSERT_TRUE(s->StepOut());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 11);
+    EXPECT_EQ(s->GetSnapshot().regs.sp, 0x01FF);
+}
+
+// The host end of the serial line as the Terminal pane would give it:
+// queues shared with the worker thread.
+class TestPort : public sim::SerialPort {
+public:
+    bool Available() override {
+        std::lock_guard lock(m_);
+        return !in_.empty();
+    }
+    std::uint8_t Take() override {
+        std::lock_guard lock(m_);
+        const std::uint8_t c = static_cast<std::uint8_t>(in_.front());
+        in_.erase(0, 1);
+        return c;
+    }
+    bool Put(std::uint8_t byte) override {
+        std::lock_guard lock(m_);
+        out_ += static_cast<char>(byte);
+        return true;
+    }
+    void Type(const std::string& text) {
+        std::lock_guard lock(m_);
+        in_ += text;
+    }
+    std::string Output() {
+        std::lock_guard lock(m_);
+        return out_;
+    }
+
+private:
+    std::mutex m_;
+    std::string in_, out_;
+};
+
+TEST(Session, SerialLineWhileDebugging) {
+    TempFolder dir;
+    // Prints OK, then echoes one typed character plus one.
+    const std::string object = Assemble(dir, "sci.asm", R"(        org     $B600
+start   lds     #$01FF
+        ldaa    #$30
+        staa    $102B
+        ldaa    #$0C
+        staa    $102D
+        ldx     #text
+next    ldaa    0,x
+        beq     echo
+wait1   ldab    $102E
+        bitb    #$80
+        beq     wait1
+        staa    $102F
+        inx
+        bra     next
+echo    ldab    $102E
+        bitb    #$20
+        beq     echo
+        ldaa    $102F
+        inca
+wait2   ldab    $102E
+        bitb    #$80
+        beq     wait2
+        staa    $102F
+done    bra     done
+text    fcc     "OK"
+        fcb     0
+)",
+                                        true);
+    SessionOptions o;
+    o.object = object;
+    o.board = "hc11e9";
+    o.realTime = true;
+    std::string error;
+    auto s = Session::Open(o, error);
+    ASSERT_TRUE(s) << error;
+    TestPort port;
+    ASSERT_TRUE(s->AttachSerial(&port, error)) << error;
+    s->SetLineBreakpoints(dir / "sci.asm", {25});
+    ASSERT_TRUE(s->Continue());
+    for (int i = 0; i < 4000 && port.Output().size() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(port.Output(), "OK");
+    EXPECT_TRUE(s->Running()); // waiting for a key
+    port.Type("x");
+    WAIT_STOP(*s);
+    EXPECT_EQ(s->GetSnapshot().stop.reason, StopReason::Breakpoint);
+    s->SetLineBreakpoints(dir / "sci.asm", {});
+    // The last character leaves the shift register while the program runs on.
+    ASSERT_TRUE(s->Continue());
+    for (int i = 0; i < 4000 && port.Output().size() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    s->Pause();
+    WAIT_STOP(*s);
+    EXPECT_EQ(port.Output(), "OKy");
+
+    // The flat board has no serial interface.
+    auto flat = OpenOrFail(Assemble(dir, "f.asm", "        org $1000\nstart   nop\n"));
+    ASSERT_TRUE(flat);
+    EXPECT_FALSE(flat->AttachSerial(&port, error));
+    EXPECT_NE(error.find("no serial interface"), std::string::npos) << error;
 }
 
 TEST(Session, OpenRefusesWhatDoesNotFit) {
