@@ -1,16 +1,20 @@
 #include "pageterminal.h"
 
+#include "link/terminalpane.h"
 #include "link/terminalport.h"
 #include "serial.h"
+#include "shell/prompts.h"
 #include "shell/settings.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -73,6 +77,9 @@ CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidg
         connect(box, &QCheckBox::toggled, this, &CPageTerminal::MarkModified);
     for (QSpinBox* spin : {charDelay_, lineDelay_, scrollback_})
         connect(spin, &QSpinBox::valueChanged, this, &CPageTerminal::MarkModified);
+    connect(enter_, &QComboBox::currentIndexChanged, this, &CPageTerminal::MarkModified);
+    connect(echo_, &QCheckBox::toggled, this, &CPageTerminal::MarkModified);
+    connect(logFile_, &QLineEdit::textChanged, this, &CPageTerminal::MarkModified);
     // A device that goes away while the sheet is open frees the port box.
     connect(&portObject_, &CTerminalPort::ConnectionChanged, this,
             [this](bool open) { port_->setEnabled(!open); });
@@ -134,6 +141,30 @@ void CPageTerminal::CreateControls() {
     scrollback_->setSingleStep(1000);
     scrollback_->setSuffix(QStringLiteral(" lines"));
     scrollback_->setToolTip(QStringLiteral("The Terminal window keeps this many lines; older ones are dropped."));
+
+    enter_ = MakeList(IDC_ENTER, this);
+    enter_->addItem(QStringLiteral("CR"), int(kEnterSendsCR));
+    enter_->addItem(QStringLiteral("LF"), int(kEnterSendsLF));
+    enter_->addItem(QStringLiteral("CR LF"), int(kEnterSendsCRLF));
+    enter_->setToolTip(QStringLiteral("What the Enter key sends to the board: a carriage return (what monitors "
+                                      "expect), a line feed, or both."));
+    echo_ = check(IDC_ECHO, QStringLiteral("Local &echo"));
+    echo_->setToolTip(QStringLiteral("Shows typed characters in the Terminal window; for boards that do not "
+                                     "echo what they receive."));
+    logFile_ = new QLineEdit(this);
+    logFile_->setObjectName(QStringLiteral("Control%1").arg(IDC_LOGFILE));
+    logFile_->setPlaceholderText(QStringLiteral("no log file"));
+    logFile_->setToolTip(QStringLiteral("Everything the Terminal window shows is also appended to this file."));
+    logBrowse_ = new QPushButton(QStringLiteral("Bro&wse..."), this);
+    logBrowse_->setObjectName(QStringLiteral("Control%1").arg(IDC_LOGBROWSE));
+    logBrowse_->setAccessibleName(QStringLiteral("Browse for the log file"));
+    connect(logBrowse_, &QPushButton::clicked, this, [this] {
+        FileRequest request{true, QStringLiteral("Terminal Log File"), logFile_->text(),
+                            QtFileFilter(QString::fromLatin1(strings::kSaveLogFilter))};
+        const QStringList names = AskFileNames(this, request);
+        if (!names.isEmpty() && !names.front().isEmpty())
+            logFile_->setText(names.front());
+    });
 }
 
 // The controls in their groups: the line, flow control, the download and
@@ -180,10 +211,16 @@ void CPageTerminal::LayOutControls() {
     dl->addWidget(lineDelay_, 2, 1);
 
     auto* window = new QGroupBox(QStringLiteral("Terminal window"), this);
-    auto* windowRow = new QHBoxLayout(window);
-    windowRow->addWidget(label(QStringLiteral("Scroll&back:"), scrollback_));
-    windowRow->addWidget(scrollback_);
-    windowRow->addStretch(1);
+    auto* windowGrid = new QGridLayout(window);
+    windowGrid->addWidget(label(QStringLiteral("E&nter sends:"), enter_), 0, 0);
+    windowGrid->addWidget(enter_, 0, 1);
+    windowGrid->addWidget(echo_, 0, 2);
+    windowGrid->addWidget(label(QStringLiteral("Scroll&back:"), scrollback_), 1, 0);
+    windowGrid->addWidget(scrollback_, 1, 1);
+    windowGrid->addWidget(label(QStringLiteral("Log &file:"), logFile_), 2, 0);
+    windowGrid->addWidget(logFile_, 2, 1, 1, 2);
+    windowGrid->addWidget(logBrowse_, 2, 3);
+    windowGrid->setColumnStretch(2, 1);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(intro);
@@ -231,6 +268,11 @@ void CPageTerminal::OnInitDialog() {
     charDelay_->setValue(int(qMin<quint32>(settings_.charDelay, kMaxDelayMs)));
     lineDelay_->setValue(int(qMin<quint32>(settings_.lineDelay, kMaxDelayMs)));
     scrollback_->setValue(int(UsableTerminalScrollback(settings_.terminalScrollback)));
+    SelectValue(enter_, int(settings_.terminalEnter));
+    if (enter_->currentIndex() < 0)
+        enter_->setCurrentIndex(0);
+    echo_->setChecked(settings_.terminalLocalEcho != 0);
+    logFile_->setText(settings_.terminalLogFile);
     port_->setEnabled(!portObject_.IsOpen());
     loading_ = false;
     modified_ = false;
@@ -249,6 +291,24 @@ bool CPageTerminal::OnApply() {
             box->setFocus();
             return false;
         }
+    }
+    // A log file that cannot be written is refused here, before anything
+    // is taken, so the user can mend the name on the page.
+    const QString log = logFile_->text().trimmed();
+    if (!log.isEmpty() && log != settings_.terminalLogFile) {
+        QFile probe(log);
+        const bool existed = probe.exists();
+        if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            ShowMessage(this,
+                        QString::fromLatin1(strings::kLogOpenFailed).replace(QLatin1String("%s"), log) +
+                            QStringLiteral("\n\n") + probe.errorString(),
+                        QMessageBox::Warning);
+            logFile_->setFocus();
+            return false;
+        }
+        probe.close();
+        if (!existed)
+            probe.remove();  // created by the Terminal window when it logs
     }
     portObject_.m_strPort = port_->currentText().trimmed();
     Dcb& dcb = portObject_.m_dcb;
@@ -274,6 +334,9 @@ bool CPageTerminal::OnApply() {
     settings_.charDelay = quint32(charDelay_->value());
     settings_.lineDelay = quint32(lineDelay_->value());
     settings_.terminalScrollback = quint32(scrollback_->value());
+    settings_.terminalEnter = enter_->currentData().toUInt();
+    settings_.terminalLocalEcho = echo_->isChecked() ? 1 : 0;
+    settings_.terminalLogFile = log;
     // An open port takes the new line at once; a closed one at its next open.
     if (portObject_.ApplySettings())
         portObject_.ReportIgnoredSettings();

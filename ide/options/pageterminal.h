@@ -1,13 +1,17 @@
 #pragma once
 
 // The Terminal page of the Options sheet: port name, line settings, flow
-// control, the download settings and the Terminal pane's scrollback. Accepting it applies the line settings
-// to an open port at once; a new port name counts from the next connect.
+// control, the download settings, and the Terminal pane's keyboard (what
+// Enter sends, local echo), log file and scrollback. Accepting it applies
+// the line settings to an open port at once; a new port name counts from
+// the next connect.
 
 #include <QWidget>
 
 class QCheckBox;
 class QComboBox;
+class QLineEdit;
+class QPushButton;
 class QSpinBox;
 
 namespace oxbrin {
@@ -32,6 +36,10 @@ public:
         IDC_CHARDELAY = 1030,
         IDC_LINEDELAY = 1032,
         IDC_SCROLLBACK = 1034,
+        IDC_ENTER = 1035,
+        IDC_ECHO = 1036,
+        IDC_LOGFILE = 1037,
+        IDC_LOGBROWSE = 1038,
     };
     static constexpr int kMaxPortName = 260;
     static constexpr int kMaxDelayMs = 10000;
@@ -53,7 +61,7 @@ public:
     void OnInitDialog();
     // Stores the controls into the port and the settings and applies the
     // line settings to an open port. Returns false (and keeps everything)
-    // when a list has no selection.
+    // when a list has no selection or the log file cannot be written.
     bool OnApply();
     bool IsModified() const { return modified_; }
 
@@ -84,6 +92,10 @@ private:
     QSpinBox* charDelay_;
     QSpinBox* lineDelay_;
     QSpinBox* scrollback_;
+    QComboBox* enter_;
+    QCheckBox* echo_;
+    QLineEdit* logFile_;
+    QPushButton* logBrowse_;
     bool loading_ = false;
     bool modified_ = false;
 };

@@ -53,6 +53,7 @@ constexpr std::array kCommands{
     CommandInfo{ID_TERMINAL_STOP, "&Stop Transfer\tShift+F8", "Stops the file transfer\nStop Transfer", "Shift+F8"},
     CommandInfo{ID_TERMINAL_CLEAR, "Clea&r Window Content", "Clears the terminal window\nClear window", ""},
     CommandInfo{ID_TERMINAL_OPTIONS, "&Options...", "Displays the options dialog\nOptions", ""},
+    CommandInfo{ID_TERMINAL_SAVE_LOG, "Save Terminal &Log...", "Saves the text of the terminal window to a file\nSave Terminal Log", ""},
     CommandInfo{ID_WINDOW_CLOSE_ALL, "Close A&ll", "Closes all open window\nClose All", ""},
     CommandInfo{ID_WINDOW_NEW, "", "Open another window for the active document\nNew Window", ""},
     CommandInfo{ID_WINDOW_CASCADE, "&Cascade", "Arrange windows so they overlap\nCascade Windows", ""},

@@ -329,7 +329,7 @@ void CMainFrame::CreateCommands() {
     // accelerators exist from the start.
     for (int id : {ID_VIEW_OPTIONS, ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, ID_BUILD_SET_PROJECT,
                    ID_BUILD_RELEASE_PROJECT, ID_BUILD_OPTIONS, ID_TERMINAL_CONNECT, ID_TERMINAL_UPLOAD, ID_TERMINAL_DOWNLOAD,
-                   ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, ID_TERMINAL_CLEAR, ID_TERMINAL_OPTIONS,
+                   ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, ID_TERMINAL_CLEAR, ID_TERMINAL_SAVE_LOG, ID_TERMINAL_OPTIONS,
                    ID_WINDOW_NEW, ID_FILE_MRU_FILE1})
         Action(id);
 }
@@ -382,7 +382,8 @@ void CMainFrame::CreateMenus() {
     auto makeTerminal = [this] {
         auto* m = AddMenu(nullptr, QStringLiteral("&Terminal"), {ID_TERMINAL_CONNECT});
         m->addAction(MenuItem(ID_VIEW_TERMINAL, QString::fromLatin1(kTerminalMenuShowText)));
-        AddMenu(m, {}, {0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0, ID_TERMINAL_CLEAR, 0,
+        AddMenu(m, {}, {0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0, ID_TERMINAL_CLEAR,
+                        ID_TERMINAL_SAVE_LOG, 0,
                         ID_TERMINAL_OPTIONS});
         return m;
     };

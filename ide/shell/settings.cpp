@@ -100,6 +100,7 @@ const QStringList& SettingNames() {
         "EditorFont",      "EditorFontSize", "EditorTabStops",  "OutputFont",         "OutputFontSize",
         "TerminalFont",    "TerminalFontSize", "SyntaxHighlighting", "DownloadFile",  "ProjectFile",
         "Assembler",       "AssemblerFlags", "AssemblerOptions", "TerminalScrollback",
+        "TerminalEnter",   "TerminalLocalEcho", "TerminalLogFile",
     };
     return names;
 }
@@ -179,6 +180,14 @@ bool LoadSettings(QSettings& store, SettingsBlock& b) {
         if (!ReadDword(store, "TerminalScrollback", scrollback))
             return false;
         b.terminalScrollback = UsableTerminalScrollback(scrollback);
+        if (!ReadDword(store, "TerminalEnter", b.terminalEnter))
+            return false;
+        if (b.terminalEnter > kEnterSendsCRLF)
+            b.terminalEnter = kEnterSendsCR;
+        if (!ReadDword(store, "TerminalLocalEcho", b.terminalLocalEcho))
+            return false;
+        if (!ReadString(store, "TerminalLogFile", b.terminalLogFile))
+            return false;
         return true;
     };
     const bool ok = readAll();
@@ -215,6 +224,9 @@ bool SaveSettings(QSettings& store, const SettingsBlock& b) {
     store.setValue("AssemblerFlags", b.assemblerFlags);
     store.setValue("AssemblerOptions", b.assemblerOptions);
     store.setValue("TerminalScrollback", b.terminalScrollback);
+    store.setValue("TerminalEnter", b.terminalEnter);
+    store.setValue("TerminalLocalEcho", b.terminalLocalEcho);
+    store.setValue("TerminalLogFile", b.terminalLogFile);
     store.endGroup();
     store.sync();
     return store.status() == QSettings::NoError;

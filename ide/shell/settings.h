@@ -36,6 +36,11 @@ inline constexpr quint32 kMaxTerminalScrollback = 1000000;
 // A stored value brought into the range (0 and garbage give the default).
 quint32 UsableTerminalScrollback(quint32 lines);
 
+// What Enter sends in the Terminal pane (TerminalEnter).
+inline constexpr quint32 kEnterSendsCR = 0;
+inline constexpr quint32 kEnterSendsLF = 1;
+inline constexpr quint32 kEnterSendsCRLF = 2;
+
 struct SettingsBlock {
     QByteArray windowPlacement;  // main frame geometry (QWidget::saveGeometry); empty = none
     QSize outputWndSize{200, 100};
@@ -62,6 +67,12 @@ struct SettingsBlock {
     QString assemblerOptions = QStringLiteral("-l -su");
     // Lines the Terminal pane keeps; the oldest go first.
     quint32 terminalScrollback = kDefaultTerminalScrollback;
+    // What Enter sends in the Terminal pane, whether typed characters are
+    // shown there as well, and the file everything shown there is appended
+    // to (empty: no log).
+    quint32 terminalEnter = kEnterSendsCR;
+    quint32 terminalLocalEcho = 0;
+    QString terminalLogFile;
 
     SettingsBlock();
 };

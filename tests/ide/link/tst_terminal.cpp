@@ -219,6 +219,133 @@ private slots:
         QVERIFY(!Pane()->Control()->horizontalScrollBar()->isVisible());
     }
 
+    // The Terminal page chooses what Enter sends and whether typed keys are
+    // shown; the pane follows as soon as the sheet is accepted.
+    void enterAndLocalEcho() {
+        struct Case {
+            const char* enter;
+            bool echo;
+            QByteArray sent;
+            QString shown;
+        };
+        const Case cases[] = {
+            {"LF", true, "md\n", QStringLiteral("md\n")},
+            {"CR LF", false, "md\r\n", QStringLiteral("md\n")},  // the pane keeps what it showed
+            {"CR", true, "md\r", QStringLiteral("md\nmd\n")},
+        };
+        for (const Case& c : cases) {
+            {
+                CDlgOptions sheet(Frame(), CDlgOptions::kPageTerminal);
+                auto* page = qobject_cast<CPageTerminal*>(sheet.Terminal());
+                auto* enter = Control<QComboBox>(page, CPageTerminal::IDC_ENTER);
+                QVERIFY(enter);
+                QCOMPARE(Items(enter), QStringList({"CR", "LF", "CR LF"}));
+                enter->setCurrentIndex(enter->findText(QString::fromLatin1(c.enter)));
+                Control<QCheckBox>(page, CPageTerminal::IDC_ECHO)->setChecked(c.echo);
+                QVERIFY(sheet.Apply());
+            }
+            QCOMPARE(app_->Settings().terminalLocalEcho, c.echo ? 1u : 0u);
+            QTest::keyClicks(Pane()->Control(), QStringLiteral("md"));
+            QTest::keyClick(Pane()->Control(), Qt::Key_Return);
+            QCOMPARE(pty_->Receive(c.sent.size()), c.sent);
+            QVERIFY(pty_->Quiet(20));
+            QCOMPARE(PaneText(), c.shown);
+        }
+        QCOMPARE(app_->Settings().terminalEnter, kEnterSendsCR);
+        // The echo shows Backspace as the board would: the character goes.
+        QTest::keyClicks(Pane()->Control(), QStringLiteral("xy"));
+        QTest::keyClick(Pane()->Control(), Qt::Key_Backspace);
+        QCOMPARE(pty_->Receive(3), QByteArray("xy\b"));
+        QCOMPARE(PaneText(), QStringLiteral("md\nmd\nx"));
+    }
+
+    // A log file gets every byte the pane is given, as it came; the page
+    // refuses a file that cannot be written.
+    void logFileKeepsEverythingShown() {
+        const QString log = dir_->filePath(QStringLiteral("board.log"));
+        auto setLog = [&](const QString& path, bool echo) {
+            CDlgOptions sheet(Frame(), CDlgOptions::kPageTerminal);
+            auto* page = qobject_cast<CPageTerminal*>(sheet.Terminal());
+            auto* edit = Control<QLineEdit>(page, CPageTerminal::IDC_LOGFILE);
+            edit->setText(path);
+            Control<QCheckBox>(page, CPageTerminal::IDC_ECHO)->setChecked(echo);
+            return sheet.Apply();
+        };
+        QVERIFY(WriteAll(log, "earlier session\n"));
+        QVERIFY(setLog(log, true));
+        QCOMPARE(Pane()->LogFile(), log);
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(pty_->Send("KBUG->\x07\r\n"));
+        QVERIFY(WaitUntil([&] { return PaneText() == QStringLiteral("KBUG->\n"); }));
+        QTest::keyClick(Pane()->Control(), Qt::Key_P);
+        QCOMPARE(pty_->Receive(1), QByteArray("p"));
+        QVERIFY(pty_->Send("\xE2\x82\xAC ok"));
+        QVERIFY(WaitUntil([&] { return PaneText().endsWith(QStringLiteral("ok")); }));
+        QCOMPARE(ReadAll(log), QByteArray("earlier session\nKBUG->\x07\r\np\xE2\x82\xAC ok"));
+
+        // No log: nothing more is written.
+        QVERIFY(setLog(QString(), false));
+        QVERIFY(Pane()->LogFile().isEmpty());
+        QVERIFY(pty_->Send("more"));
+        QVERIFY(WaitUntil([&] { return PaneText().endsWith(QStringLiteral("more")); }));
+        QCOMPARE(ReadAll(log).right(2), QByteArray("ok"));
+
+        // A folder that does not exist: the page says so and keeps the old value.
+        QVERIFY(prompts_->messages.isEmpty());
+        QVERIFY(!setLog(dir_->filePath(QStringLiteral("no/such/dir/x.log")), false));
+        QCOMPARE(prompts_->messages.size(), 1);
+        QVERIFY2(prompts_->messages[0].text.startsWith(QStringLiteral("Could not open the log file ")),
+                 qPrintable(prompts_->messages[0].text));
+        QVERIFY(app_->Settings().terminalLogFile.isEmpty());
+    }
+
+    // Save Terminal Log writes the pane's text as shown.
+    void saveTerminalLog() {
+        Frame()->UpdateCommandUI();
+        QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_SAVE_LOG));
+        Pane()->AppendConsoleText("line 1\r\nline 2\rLINE 2\r\n>");
+        Frame()->UpdateCommandUI();
+        QVERIFY(Frame()->IsEnabled(ID_TERMINAL_SAVE_LOG));
+        const QString path = dir_->filePath(QStringLiteral("saved.log"));
+        prompts_->fileAnswer = {path};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_SAVE_LOG));
+        QCOMPARE(prompts_->fileRequests.size(), 1);
+        QVERIFY(prompts_->fileRequests[0].save);
+        QCOMPARE(prompts_->fileRequests[0].title, QStringLiteral("Save Terminal Log"));
+        QCOMPARE(ReadAll(path), QByteArray("line 1\nLINE 2\n>\n"));
+        QVERIFY(prompts_->messages.isEmpty());
+
+        // A place that cannot be written: a message, no file.
+        prompts_->fileAnswer = {dir_->filePath(QStringLiteral("missing/saved.log"))};
+        QVERIFY(Frame()->Execute(ID_TERMINAL_SAVE_LOG));
+        QCOMPARE(prompts_->messages.size(), 1);
+        QVERIFY(prompts_->messages[0].text.startsWith(QStringLiteral("Could not save the terminal log ")));
+        // Cancelled: nothing happens.
+        QVERIFY(Frame()->Execute(ID_TERMINAL_SAVE_LOG));
+        QCOMPARE(prompts_->messages.size(), 1);
+    }
+
+    // While connected the status bar names the port and its line.
+    void statusBarShowsThePort() {
+        QLabel* field = PortField(Frame());
+        QVERIFY(field);
+        QVERIFY(field->isHidden());
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(!field->isHidden());
+        QCOMPARE(field->text(), QStringLiteral("%1  9600,8,1,n").arg(pty_->slave));
+        {
+            CDlgOptions sheet(Frame(), CDlgOptions::kPageTerminal);
+            auto* page = qobject_cast<CPageTerminal*>(sheet.Terminal());
+            auto* baud = Control<QComboBox>(page, CPageTerminal::IDC_BAUD);
+            baud->setCurrentIndex(baud->findText(QStringLiteral("115200")));
+            Control<QCheckBox>(page, CPageTerminal::IDC_XONXOFF)->setChecked(true);
+            QVERIFY(sheet.Apply());
+        }
+        QCOMPARE(field->text(), QStringLiteral("%1  115200,8,1,n, XON/XOFF").arg(pty_->slave));
+        QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+        QVERIFY(field->isHidden());
+    }
+
     void clearWindowAndTheContextMenu() {
         QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_CLEAR));
         Pane()->AppendConsoleText("some text\n");
@@ -230,10 +357,10 @@ private slots:
 
         QMenu* menu = Pane()->ContextMenu(Frame());
         QCOMPARE(Texts(menu), QStringList({QStringLiteral("&Copy Selection"), QStringLiteral("Clea&r Window"),
-                                           QStringLiteral("&Connected"), QStringLiteral("&Show Terminal Window"),
-                                           QStringLiteral("&Options...")}));
+                                           QStringLiteral("Save Terminal &Log..."), QStringLiteral("&Connected"),
+                                           QStringLiteral("&Show Terminal Window"), QStringLiteral("&Options...")}));
         // The menu's Connected is the frame's command.
-        QAction* connected = menu->actions().at(3);
+        QAction* connected = menu->actions().at(4);
         connected->trigger();
         QVERIFY(Port().IsOpen());
         Frame()->UpdateCommandUI();

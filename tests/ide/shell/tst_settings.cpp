@@ -37,6 +37,9 @@ SettingsBlock Unusual(const QString& currentPath) {
     b.assemblerFlags = 0x200;
     b.assemblerOptions = QStringLiteral("-W2 -l \"-Ifoo, bar\"");
     b.terminalScrollback = 250;
+    b.terminalEnter = kEnterSendsCRLF;
+    b.terminalLocalEcho = 1;
+    b.terminalLogFile = QStringLiteral("/work/a b/board.log");
     return b;
 }
 
@@ -64,6 +67,9 @@ void CompareBlocks(const SettingsBlock& a, const SettingsBlock& b) {
     QCOMPARE(a.assemblerFlags, b.assemblerFlags);
     QCOMPARE(a.assemblerOptions, b.assemblerOptions);
     QCOMPARE(a.terminalScrollback, b.terminalScrollback);
+    QCOMPARE(a.terminalEnter, b.terminalEnter);
+    QCOMPARE(a.terminalLocalEcho, b.terminalLocalEcho);
+    QCOMPARE(a.terminalLogFile, b.terminalLogFile);
 }
 
 }  // namespace
@@ -97,7 +103,10 @@ private slots:
         QCOMPARE(b.assemblerOptions, QStringLiteral("-l -su"));
         QCOMPARE(b.comSettings.size(), 28);
         QCOMPARE(b.terminalScrollback, 10000u);
-        QCOMPARE(SettingNames().size(), 24);
+        QCOMPARE(b.terminalEnter, kEnterSendsCR);
+        QCOMPARE(b.terminalLocalEcho, 0u);
+        QVERIFY(b.terminalLogFile.isEmpty());
+        QCOMPARE(SettingNames().size(), 27);
         QCOMPARE(SettingsGroup(), QStringLiteral("V1.16"));
     }
 
@@ -137,6 +146,7 @@ private slots:
         QTest::newRow("size of wrong length") << "TerminalWndSize" << QVariant(QByteArray("1234"));
         QTest::newRow("string too long") << "COMPort" << QVariant(QString(1024, QLatin1Char('x')));
         QTest::newRow("COMSettings short") << "COMSettings" << QVariant(QByteArray(27, '\0'));
+        QTest::newRow("missing TerminalLocalEcho") << "TerminalLocalEcho" << QVariant();
     }
 
     void StopsAtFirstMissing() {

@@ -218,7 +218,7 @@ private slots:
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Terminal")),
                  (QStringList{"&Connected\tCtrl+T", "Show &Terminal Window\tCtrl+3", "&Download File...\tF8",
                               "Download File to &EEPROM...", "&Stop Transfer\tShift+F8", "Clea&r Window Content",
-                              "&Options..."}));
+                              "Save Terminal &Log...", "&Options..."}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Help")),
                  (QStringList{"&Help Topics\tF1", "Test Error Reporting", "&About Oxbrin..."}));
         QMenu* file = MenuNamed(Frame(), "&File");
