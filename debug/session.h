@@ -29,11 +29,24 @@
 // * When stopped: Snapshot().stop names the reason, the message for the
 //   status bar, the PC and the source place; `level` says which element of
 //   the macro call chain the editor shows (0: the file's own line, higher:
-//   inside macro bodies). The register bar reads Registers() and writes
-//   SetRegister(); the Memory pane uses ReadMemory/WriteMemory (no side
-//   effects on devices); the register pane shows Disassemble() and the two
-//   cycle counts; the Watch pane calls Watch() per row.
-// * Stop Debugging destroys the session (it pauses and joins the worker).
+//   inside macro bodies). Step Into on a macro call line goes one level
+//   in without running anything; Step Over runs the shown statement whole
+//   (a macro call line: its expansion; jsr/bsr/call/swi: the routine, until
+//   it returns with the stack back at the caller's level, so recursion is
+//   safe); Step Out leaves a macro body, else the current routine.
+//   Interrupts taken while stepping run through to their return.
+// * The register bar reads GetRegisters() and writes SetRegister(); the
+//   Memory pane uses ReadMemory/WriteMemory (no side effects on devices;
+//   SetSnapshotWindow keeps a window of it live while running); the
+//   register pane shows Disassemble() and the two cycle counts; the Watch
+//   pane calls Watch() per row: the expression's value is taken as an
+//   address and the byte and word there are shown (hex, decimal, binary).
+// * The Terminal pane: AttachSerial with a port whose queues it shares with
+//   the worker, and SessionOptions::realTime so that the line runs at its
+//   baud rate.
+// * Call everything from one thread (the GUI's); only the worker calls the
+//   stop callback. Stop Debugging destroys the session (it pauses the run
+//   and joins the worker; the callback is not called after that).
 
 #include <atomic>
 #include <condition_variable>

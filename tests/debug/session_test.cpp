@@ -142,6 +142,21 @@ TEST(Session, StepOverTheTopLevelCallRunsItWhole) {
     EXPECT_EQ(calls[0], 3);
 }
 
+TEST(Session, BreakpointInTheCalledRoutineEndsAStepOver) {
+    TempFolder dir;
+    auto s = OpenOrFail(Assemble(dir, "rec.asm", kRecursive));
+    ASSERT_TRUE(s);
+    ASSERT_TRUE(s->RunToLine(dir / "rec.asm", 4));
+    WAIT_STOP(*s);
+    s->SetLineBreakpoints(dir / "rec.asm", {11});
+    ASSERT_TRUE(s->StepOver());
+    WAIT_STOP(*s);
+    const Snapshot snap = s->GetSnapshot();
+    EXPECT_EQ(snap.stop.reason, StopReason::Breakpoint);
+    EXPECT_EQ(LineOf(snap), 11);
+    EXPECT_EQ(snap.regs.sp, 0x3F00 - 6); // in the deepest call that returned
+}
+
 TEST(Session, RunToCursorAndLinesWithoutCode) {
     TempFolder dir;
     auto s = OpenOrFail(Assemble(dir, "rec.asm", kRecursive));
