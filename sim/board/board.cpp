@@ -74,7 +74,13 @@ struct Board::Impl {
         explicit Rom(Impl& b) : b_(b) {}
         std::uint8_t Read(std::uint16_t a) override { return b_.bus.Ram()[a]; }
         std::uint8_t Peek(std::uint16_t a) const override { return b_.bus.Ram()[a]; }
-        void Write(std::uint16_t a, std::uint8_t) override { b_.Report(a, true, true); }
+        void Write(std::uint16_t a, std::uint8_t v) override {
+            if (b_.kinds[a] == kEeprom && b_.eeprom.latched) {
+                b_.eeprom.Latch(a, v);
+                return;
+            }
+            b_.Report(a, true, true);
+        }
         bool Poke(std::uint16_t a, std::uint8_t v) override {
             b_.bus.Ram()[a] = v;
             return true;
@@ -114,6 +120,58 @@ struct Board::Impl {
     }
 
     void MoveInit(std::uint8_t init);
+
+    // The 68HC11's EEPROM programming through PPROG: EELAT latches the
+    // next write to the EEPROM (address and data), EPGM starts the
+    // programming voltage, and turning EPGM off after at least 10 ms
+    // completes it: programming clears bits (old AND new), erasing sets the
+    // byte, its 16-byte row or the whole EEPROM to $FF. Turned off sooner,
+    // the cells keep what they had.
+    struct Eeprom {
+        Impl* impl = nullptr;
+        bool latched = false, haveData = false, pumping = false;
+        std::uint8_t mode = 0, data = 0;
+        std::uint16_t address = 0;
+        std::uint64_t since = 0;
+        void Latch(std::uint16_t a, std::uint8_t v) {
+            if (pumping) return;
+            address = a;
+            data = v;
+            haveData = true;
+        }
+        void WritePprog(std::uint8_t v) {
+            const std::uint64_t now = impl->machine.GetCpu().cycles;
+            const bool epgm = v & 0x01;
+            if (pumping && !epgm) Complete(now);
+            if (!pumping && epgm && latched && haveData) {
+                pumping = true;
+                since = now;
+            }
+            if (!(v & 0x02)) haveData = false;
+            latched = v & 0x02;
+            mode = v;
+        }
+        void Complete(std::uint64_t now) {
+            pumping = false;
+            if (now - since < impl->spec.eclock / 100) return; // under 10 ms
+            std::uint8_t* mem = impl->bus.Ram();
+            if (!(mode & 0x04)) {
+                mem[address] &= data;
+                return;
+            }
+            std::uint32_t first = address, last = address;
+            if (mode & 0x10) {
+                // one byte
+            } else if (mode & 0x08) {
+                first = address & ~0x0Fu;
+                last = first + 15;
+            } else {
+                first = 0, last = 0xFFFF; // bulk: every EEPROM byte
+            }
+            for (std::uint32_t a = first; a <= last; ++a)
+                if (impl->kinds[a] == kEeprom) mem[a] = 0xFF;
+        }
+    } eeprom{this};
 
     // Lays the map out again: memory ranges, internal RAM, the register
     // block on top, and the guards on what is not plain RAM.
@@ -262,6 +320,10 @@ public:
             reg_[o] = static_cast<std::uint8_t>((reg_[o] & keep) | (v & ~keep));
             return;
         }
+        case 0x3B:
+            reg_[o] = v;
+            b_.eeprom.WritePprog(v);
+            return;
         case 0x3D:
             if (Protected(kProtInit)) {
                 reg_[o] = v;

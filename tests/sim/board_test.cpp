@@ -409,3 +409,36 @@ TEST(BoardFile, ParsesEveryKeyAndNamesTheLineOfAFault) {
         EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
     }
 }
+
+TEST(Hc11Eeprom, PprogProgramsAndErasesAfterTenMilliseconds) {
+    Rig r("hc11e9", 0x0100);
+    constexpr std::uint16_t PPROG = 0x103B;
+    auto cycle = [&](std::uint8_t latch, std::uint16_t a, std::uint8_t v, std::uint64_t hold) {
+        r.W(PPROG, latch);
+        r.W(a, v);
+        r.W(PPROG, static_cast<std::uint8_t>(latch | 1));
+        r.RunTo(r.Now() + hold);
+        r.W(PPROG, 0);
+    };
+    Bus& bus = r.m.GetBus();
+    EXPECT_EQ(bus.Peek(0xB600), 0xFF); // erased
+    r.W(0xB600, 0x00);                 // without EELAT: a write to ROM, ignored
+    EXPECT_EQ(r.R(0xB600), 0xFF);
+    cycle(0x02, 0xB600, 0x5A, 20000); // 10 ms at 2 MHz
+    EXPECT_EQ(r.R(0xB600), 0x5A);
+    cycle(0x02, 0xB600, 0x0F, 20000); // programming only clears bits
+    EXPECT_EQ(r.R(0xB600), 0x0A);
+    cycle(0x02, 0xB601, 0x00, 1000); // too short: nothing
+    EXPECT_EQ(r.R(0xB601), 0xFF);
+    cycle(0x02, 0xB611, 0x11, 20000);
+    cycle(0x02, 0xB61F, 0x1F, 20000);
+    cycle(0x02, 0xB620, 0x20, 20000);
+    cycle(0x16, 0xB600, 0, 20000); // byte erase
+    EXPECT_EQ(r.R(0xB600), 0xFF);
+    cycle(0x0E, 0xB615, 0, 20000); // row erase: $B610-$B61F
+    EXPECT_EQ(r.R(0xB611), 0xFF);
+    EXPECT_EQ(r.R(0xB61F), 0xFF);
+    EXPECT_EQ(r.R(0xB620), 0x20);
+    cycle(0x06, 0xB700, 0, 20000); // bulk erase
+    EXPECT_EQ(r.R(0xB620), 0xFF);
+}
