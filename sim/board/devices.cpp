@@ -1,6 +1,7 @@
 #include "board/devices.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "core/machine.h"
 
@@ -14,7 +15,7 @@ void Interrupts::Set(std::uint16_t vector, bool on) {
     else
         pending_ &= ~(std::uint64_t{1} << bit);
     cpu_.irqLine = pending_ != 0;
-    cpu_.irqVector = pending_ ? static_cast<std::uint16_t>(0xFFFE - 2 * __builtin_ctzll(pending_)) : 0;
+    cpu_.irqVector = pending_ ? static_cast<std::uint16_t>(0xFFFE - 2 * std::countr_zero(pending_)) : 0;
 }
 
 // ---------------------------------------------------------------- serial
