@@ -1,5 +1,7 @@
 #include "consolepane.h"
 
+#include "options/fontfaces.h"
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontMetricsF>
@@ -346,7 +348,8 @@ void CConsolePane::FlushPosted() {
 }
 
 void CConsolePane::SetConsoleFont(const QString& face, int points) {
-    QFont font(face);
+    // A face the system lacks: its fixed font, as the Options show.
+    QFont font(UsableFixedFace(face));
     font.setStyleHint(QFont::TypeWriter);
     if (points > 0)
         font.setPointSize(points);

@@ -2,6 +2,7 @@
 
 #include "highlighter.h"
 #include "oxbrindoc.h"
+#include "options/fontfaces.h"
 
 #include <QFontDatabase>
 #include <QPlainTextDocumentLayout>
@@ -206,7 +207,8 @@ COxbrinView::~COxbrinView() {
 }
 
 void COxbrinView::ApplyEditorFormat(int pointSize, const QString& face, int tabWidth, bool highlighting) {
-    QFont font(face.left(31));
+    // A face the system lacks: its fixed font, as the Options show.
+    QFont font(UsableFixedFace(face.left(31)));
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     font.setPointSize(pointSize > 0 ? pointSize : 10);

@@ -1,5 +1,6 @@
 #include "registerbar.h"
 
+#include "options/fontfaces.h"
 #include "shell/commands.h"
 
 #include <QGridLayout>
@@ -13,7 +14,7 @@ CRegisterBar::CRegisterBar(QWidget* parent) : QDockWidget(QString(strings::kDial
     setAllowedAreas(Qt::AllDockWidgetAreas);
     auto* body = new QWidget(this);
     auto* grid = new QGridLayout(body);
-    QFont mono(QStringLiteral("Courier"));
+    QFont mono(UsableFixedFace(QStringLiteral("Courier")));
     mono.setStyleHint(QFont::TypeWriter);
     struct Row {
         const char* label;

@@ -1,6 +1,7 @@
 #include "dlgoptions.h"
 
 #include "build/consolepane.h"
+#include "fontfaces.h"
 #include "shell/mainframe.h"
 #include "shell/oxbrinapp.h"
 #include "shell/prompts.h"
@@ -32,11 +33,12 @@ CDlgOptions::PageFactory& TerminalFactory() {
     return factory;
 }
 
-// Face names as the font lists show them: fixed-pitch faces, the ones that
-// suit source text and tool output, carry a leading ">".
+// Face names as the font lists show them: each family once, and the
+// fixed-pitch faces, the ones that suit source text and tool output, with a
+// leading ">".
 QStringList FaceList() {
     QStringList faces;
-    for (const QString& family : QFontDatabase::families()) {
+    for (const QString& family : InstalledFaces()) {
         if (family.size() > CPageGeneral::kMaxFaceLength)
             continue;
         faces << (QFontDatabase::isFixedPitch(family) ? QStringLiteral(">") + family : family);
@@ -151,9 +153,12 @@ CPageGeneral::CPageGeneral(CMainFrame* frame, QWidget* parent) : COptionsPage(pa
     connect(highlighting_, &QCheckBox::toggled, this, &CPageGeneral::Touch);
 }
 
-void CPageGeneral::FillFaces(QComboBox* box, const QString& current) {
+void CPageGeneral::FillFaces(QComboBox* box, const QString& configured) {
     box->clear();
     box->addItems(FaceList());
+    // A face this system lacks is drawn with the system's fixed font; the
+    // list shows that one, so it names what the window really uses.
+    const QString current = UsableFixedFace(configured);
     int index = box->findText(current, Qt::MatchFixedString | Qt::MatchCaseSensitive);
     if (index < 0)
         index = box->findText(QStringLiteral(">") + current, Qt::MatchFixedString | Qt::MatchCaseSensitive);

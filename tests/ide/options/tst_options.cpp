@@ -3,6 +3,7 @@
 
 #include "build/outputpane.h"
 #include "options/dlgoptions.h"
+#include "options/fontfaces.h"
 #include "shell/commands.h"
 #include "shell/settings.h"
 #include "testsupport.h"
@@ -10,6 +11,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QFontInfo>
+#include <QSet>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,6 +22,16 @@
 
 using namespace oxbrin;
 using namespace oxbrin::test;
+
+namespace {
+
+QString Unmarked(QString face) {
+    if (face.startsWith(QLatin1Char('>')))
+        face.remove(0, 1);
+    return face;
+}
+
+}  // namespace
 
 class TestOptions : public QObject, AppFixture {
     Q_OBJECT
@@ -208,7 +221,7 @@ private slots:
     void generalPageAppliesAtOnce() {
         WriteAll(dir_->filePath(QStringLiteral("a.asm")), "\tnop\n");
         QVERIFY(app_->OpenDocumentFile(dir_->filePath(QStringLiteral("a.asm"))));
-        const QStringList families = QFontDatabase::families();
+        const QStringList families = InstalledFaces();
         QString fixed;
         for (const QString& f : families)
             if (QFontDatabase::isFixedPitch(f) && f.size() <= CPageGeneral::kMaxFaceLength) {
@@ -235,12 +248,49 @@ private slots:
         QCOMPARE(output->Control()->font().family(), fixed);
         QCOMPARE(Frame()->ActiveView()->font().pointSize(), 13);
 
-        // A face this system does not have stays as it was.
+        // A face this system does not have: the pane draws with the
+        // system's fixed font, the page shows its name, OK stores it.
+        const QString system = UsableFixedFace(QStringLiteral("NoSuchFace"));
+        QVERIFY2(IsInstalledFace(system), qPrintable(system));
         S().terminalFont = QStringLiteral("NoSuchFace");
+        auto* terminal = qobject_cast<CConsolePane*>(Frame()->TerminalPane());
+        terminal->SetConsoleFont(S().terminalFont, 9);
+        QCOMPARE(QFontInfo(terminal->Control()->font()).family(), system);
         CDlgOptions again(Frame(), CDlgOptions::kPageGeneral);
-        QCOMPARE(again.General()->TerminalFace()->currentText(), QStringLiteral("NoSuchFace"));
+        QCOMPARE(Unmarked(again.General()->TerminalFace()->currentText()), system);
         QVERIFY(again.Apply());
-        QCOMPARE(S().terminalFont, QStringLiteral("NoSuchFace"));
+        QCOMPARE(S().terminalFont, system);
+    }
+
+    // Each family once, without its foundry; the defaults (Courier,
+    // Fixedsys) are shown as the font the windows really use.
+    void fontListsShowWhatIsInstalled() {
+        CDlgOptions dlg(Frame(), CDlgOptions::kPageGeneral);
+        QSet<QString> seen;
+        QComboBox* box = dlg.General()->EditorFace();
+        for (int i = 0; i < box->count(); ++i) {
+            const QString face = Unmarked(box->itemText(i));
+            QVERIFY2(!face.contains(QLatin1String(" [")), qPrintable(face));
+            QVERIFY2(!seen.contains(face.toCaseFolded()), qPrintable(face));
+            seen.insert(face.toCaseFolded());
+        }
+        QVERIFY(!seen.isEmpty());
+        const struct {
+            QComboBox* box;
+            const char* configured;
+        } defaults[] = {{dlg.General()->EditorFace(), "Courier"},
+                        {dlg.General()->OutputFace(), "Courier"},
+                        {dlg.General()->TerminalFace(), "Fixedsys"}};
+        for (const auto& d : defaults) {
+            const QString configured = QString::fromLatin1(d.configured);
+            const QString shown = Unmarked(d.box->currentText());
+            QVERIFY2(IsInstalledFace(shown), qPrintable(shown));
+            if (!IsInstalledFace(configured))
+                QCOMPARE(shown, UsableFixedFace(configured));
+            else
+                QCOMPARE(shown.toCaseFolded(), configured.toCaseFolded());
+            QVERIFY(d.box->findText(d.box->currentText()) >= 0);  // an entry of the list
+        }
     }
 
     void cancelKeepsTheSettings() {
