@@ -505,10 +505,19 @@ void Session::DoStepInto() {
     if (IsCall(Mnemonic(d.text)) && !map_.At(cpu.regs.pc) && map_.At(pc0)) {
         if (RunUntilReturn(static_cast<std::uint16_t>(pc0 + d.length), sp0)) return;
     }
-    if (userStop_[cpu.regs.pc])
+    if (userStop_[cpu.regs.pc]) {
         RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(cpu.regs.pc));
-    else
-        RecordStop(StopReason::Step, "");
+        return;
+    }
+    // Shown at the outermost level that changed: stepping onto a macro call
+    // line shows the call line first (the next Step Into goes inside), and
+    // from one body line to the next stays in the body.
+    const auto now = ChainAt(cpu.regs.pc);
+    std::size_t level = 0;
+    while (level + 1 < now.size() && level < chain.size() &&
+           now[now.size() - 1 - level] == chain[chain.size() - 1 - level])
+        ++level;
+    RecordStop(StopReason::Step, "", std::nullopt, level);
 }
 
 // Runs the statement the editor shows at `level` of the macro call chain:

@@ -229,39 +229,55 @@ TEST(Session, SteppingThroughMacroCallLines) {
     TempFolder dir;
     auto s = OpenOrFail(Assemble(dir, "mac.asm", kMacros));
     ASSERT_TRUE(s);
-    ASSERT_TRUE(s->RunToLine(dir / "mac.asm", 8));
+    ASSERT_TRUE(s->RunToLine(dir / "mac.asm", 7));
     WAIT_STOP(*s);
+    // Onto the call line first, then into the body without running.
+    ASSERT_TRUE(s->StepInto());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 8);
     EXPECT_EQ(s->GetSnapshot().stop.level, 0u);
-    // Over the call line: the whole expansion.
+    const std::uint64_t cycles = s->GetSnapshot().cycles;
+    ASSERT_TRUE(s->StepInto());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 2);
+    EXPECT_EQ(s->GetSnapshot().cycles, cycles);
+    ASSERT_TRUE(s->StepInto());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 3); // the next body line
+    ASSERT_TRUE(s->StepInto());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 9); // out of the body: the next call line
+    // Over a call line: the whole expansion.
     ASSERT_TRUE(s->StepOver());
     WAIT_STOP(*s);
     Snapshot snap = s->GetSnapshot();
-    EXPECT_EQ(LineOf(snap), 9);
-    EXPECT_EQ(snap.regs.a, 1);
-    EXPECT_EQ(snap.regs.b, 1);
-    // Into it: the same instruction, shown in the body.
+    EXPECT_EQ(LineOf(snap), 10);
+    EXPECT_EQ(snap.regs.a, 2);
+    EXPECT_EQ(snap.regs.b, 2);
+    ASSERT_TRUE(s->StepOver());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 11);
+    // Into it, one step in the body, then out: the rest of the expansion.
     ASSERT_TRUE(s->StepInto());
     WAIT_STOP(*s);
-    snap = s->GetSnapshot();
-    EXPECT_EQ(LineOf(snap), 2);
-    EXPECT_EQ(snap.regs.a, 1);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 2);
     ASSERT_TRUE(s->StepOver());
     WAIT_STOP(*s);
     snap = s->GetSnapshot();
     EXPECT_EQ(LineOf(snap), 3);
-    EXPECT_EQ(snap.stop.chain.back(), (SourcePlace{1, 9}));
-    // Out of the body: the rest of the expansion, then the line after it.
+    EXPECT_EQ(snap.stop.chain.back(), (SourcePlace{1, 11}));
+    EXPECT_EQ(snap.regs.a, 3);
+    EXPECT_EQ(snap.regs.b, 2);
     ASSERT_TRUE(s->StepOut());
     WAIT_STOP(*s);
     snap = s->GetSnapshot();
-    EXPECT_EQ(LineOf(snap), 10);
-    EXPECT_EQ(snap.regs.b, 2);
+    EXPECT_EQ(LineOf(snap), 12);
+    EXPECT_EQ(snap.regs.b, 3);
     // A line that branches to itself: one step, same line.
-    ASSERT_TRUE(s->RunToLine(dir / "mac.asm", 12));
-    WAIT_STOP(*s);
     ASSERT_TRUE(s->StepOver());
     WAIT_STOP(*s);
     EXPECT_EQ(LineOf(s->GetSnapshot()), 12);
+    EXPECT_GT(s->GetSnapshot().cyclesSinceStop, 0u);
 }
 
 TEST(Session, PauseStopsARunawayLoop) {
