@@ -8,10 +8,14 @@ usage: board_cli_test.py --asm DIR_WITH_QORB12_QORB11 --qorbsim QORBSIM
 
 import argparse
 import os
+import pty
 import re
+import select
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 import unittest
 
 ARGS = None
@@ -167,6 +171,37 @@ class Boards(unittest.TestCase):
         status, out, err = self.sim("--board", "hc11e9", "--sci", "stdio", "--stop-at", "0x1F0",
                                     "--max-cycles", "20000000", prog, stdin="abc xyz.ignored")
         self.assertEqual((status, out), (0, "ABC XYZ."), err)
+
+    def test_stdio_on_a_terminal_is_raw_and_restored(self):
+        # On a terminal, characters reach the program as typed (no line
+        # editing, no echo by the terminal) and the terminal's modes come
+        # back when qorbsim ends.
+        prog = self.asm(11, ECHO11)
+        master, slave = pty.openpty()
+        try:
+            before = termios.tcgetattr(slave)
+            p = subprocess.Popen([ARGS.qorbsim, "--board", "hc11e9", "--sci", "stdio", "--stop-at", "0x1F0",
+                                  "--max-cycles", "40000000", prog], stdin=slave, stdout=slave,
+                                 stderr=subprocess.PIPE, cwd=self.dir)
+            got = b""
+            deadline = time.monotonic() + 20
+            sent = False
+            while not got.endswith(b"Q.") and time.monotonic() < deadline:
+                # Typed once qorbsim has put the terminal in raw mode, and
+                # without Enter: raw mode passes the keys on at once.
+                if not sent and termios.tcgetattr(slave) != before:
+                    os.write(master, b"q.")
+                    sent = True
+                r, _, _ = select.select([master], [], [], 0.05)
+                if r:
+                    got += os.read(master, 100)
+            self.assertEqual(p.wait(timeout=20), 0, p.stderr.read())
+            p.stderr.close()
+            self.assertEqual(got, b"Q.")
+            self.assertEqual(termios.tcgetattr(slave), before)
+        finally:
+            os.close(master)
+            os.close(slave)
 
     def test_real_time_interrupts_wake_wai(self):
         prog = self.asm(11, RTI11)
