@@ -96,6 +96,7 @@ for f in /usr/bin/qorb12 /usr/bin/qorb11 /usr/bin/qorbsim /usr/bin/oxbrin /usr/b
          /usr/share/oxbrin/help/index.html /usr/share/applications/oxbrin.desktop \
          /usr/share/mime/packages/oxbrin-asm.xml /usr/share/icons/hicolor/48x48/apps/oxbrin.png \
          /usr/share/icons/hicolor/scalable/apps/oxbrin.svg \
+         /usr/share/qorbsim/mini11/minibug11m8e.s19 /usr/share/qorbsim/mini11/LICENSE \
          "/usr/share/doc/$pkg/copyright" "/usr/share/doc/$pkg/changelog.gz"; do
   grep -qxF "$f" "$work/files" || fail "package lacks $f"
 done

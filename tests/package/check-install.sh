@@ -51,6 +51,7 @@ expected=(
   share/mime/packages/oxbrin-asm.xml
   share/icons/hicolor/scalable/apps/oxbrin.svg
   etc/xdg/KORVELL/Ulmarro.conf
+  share/qorbsim/mini11/minibug11m8e.s19 share/qorbsim/mini11/minibug11m8e.asm share/qorbsim/mini11/LICENSE
 )
 for px in 16 24 32 48 64; do expected+=("share/icons/hicolor/${px}x${px}/apps/oxbrin.png"); done
 for f in "${expected[@]}"; do
@@ -62,7 +63,7 @@ done
 # Only the programs go to bin, and nothing lands beside the known folders
 # (test programs, static libraries, headers).
 extra="$(cd "$prefix" && find . -type f | sed 's|^\./||' |
-  grep -v -E '^(bin/(qorb12|qorb11|qorbsim|oxbrin|ulmarro|zkspawn)|share/man/man1/[^/]+\.1|share/oxbrin/help/.+|share/applications/oxbrin\.desktop|share/mime/packages/oxbrin-asm\.xml|share/icons/hicolor/[^/]+/apps/oxbrin\.(png|svg)|etc/xdg/KORVELL/Ulmarro\.conf)$')"
+  grep -v -E '^(bin/(qorb12|qorb11|qorbsim|oxbrin|ulmarro|zkspawn)|share/man/man1/[^/]+\.1|share/oxbrin/help/.+|share/applications/oxbrin\.desktop|share/mime/packages/oxbrin-asm\.xml|share/icons/hicolor/[^/]+/apps/oxbrin\.(png|svg)|etc/xdg/KORVELL/Ulmarro\.conf|share/qorbsim/mini11/(minibug11m8e\.(s19|asm)|LICENSE))$')"
 [ -z "$extra" ] || fail "unexpected files installed:"$'\n'"$extra"
 # Every icon is a PNG of its size.
 for px in 16 24 32 48 64; do
@@ -109,6 +110,11 @@ else
 fi
 "$prefix/bin/qorb11" >"$work/q11.out" 2>&1
 grep -q . "$work/q11.out" || fail "installed qorb11 prints nothing"
+# The installed monitor runs on the virtual board: its first instructions
+# move the registers to $F000 (INIT) and set the SCI's baud rate and modes.
+"$prefix/bin/qorbsim" -m68hc11 --board mini11 --max-cycles 20000 --dump 0xF02B:3 \
+  "$prefix/share/qorbsim/mini11/minibug11m8e.s19" >"$work/mini11.out" 2>&1
+[ "$(cat "$work/mini11.out")" = "F02B: 00 00 0C" ] || fail "the installed monitor on qorbsim: $(cat "$work/mini11.out")"
 
 # The IDE looks for zkspawn and the assemblers beside itself and for the
 # manual at <bin>/../share/oxbrin/help.
