@@ -300,7 +300,9 @@ void Session::Execute(Command command) {
     lastPublishNs_ = NowNs();
     switch (command) {
     case Command::Continue: {
-        if (RunFree(true) == Free::AtStop)
+        // A breakpoint on the first instruction stops the first run before
+        // it; later runs start by leaving the breakpoint they stopped at.
+        if (RunFree(stop_.reason != StopReason::Loaded) == Free::AtStop)
             RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(machine_->GetCpu().regs.pc));
         break;
     }

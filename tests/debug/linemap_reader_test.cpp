@@ -3,6 +3,10 @@
 
 #include "linemap_reader.h"
 
+#include <fstream>
+#include <iterator>
+#include <random>
+
 #include "debug_testing.h"
 
 namespace qorb::debug {
@@ -147,6 +151,40 @@ TEST(LineMapReader, SkipsUnknownRecordsAndUnescapesPaths) {
     ASSERT_NE(r.At(0x12), nullptr);
     EXPECT_EQ(r.At(0x12)->chain.front().line, 4);
     EXPECT_EQ(r.Entry(), 0xC000u);
+}
+
+// Cut and damaged copies of a real map: each is read or refused with a
+// message, never a crash (the sanitizer build runs this too).
+TEST_F(MapOfProgram, DamagedCopiesAreReadOrRefused) {
+    std::ifstream in(std::filesystem::path(dir_ / "prog.dbg"), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(text.size(), 100u);
+    std::mt19937 random(12345);
+    const char noise[] = {'\t', '\n', '\\', '0', 'F', 'L', 'S', 'E', '9', 'x', '\0', '\xFF'};
+    for (int i = 0; i < 3000; ++i) {
+        std::string damaged = text;
+        switch (i % 3) {
+        case 0: damaged.resize(random() % text.size()); break;
+        case 1:
+            for (int k = 0; k < 3; ++k) damaged[random() % damaged.size()] = noise[random() % sizeof noise];
+            break;
+        default: damaged.erase(random() % damaged.size(), 1 + random() % 20); break;
+        }
+        LineMapReader r;
+        std::string error;
+        if (!r.Parse(damaged, "damaged.dbg", error)) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        for (std::uint32_t a = 0xFF0; a < 0x1010; ++a) {
+            const PlacedRange* p = r.At(a);
+            if (!p) continue;
+            for (const SourcePlace& place : p->chain) {
+                EXPECT_LE(place.file, r.Files().size());
+            }
+        }
+        for (int line = 1; line < 20; ++line) r.AddressesOf(1, line);
+    }
 }
 
 TEST(LineMapReader, LoadFailsClearly) {

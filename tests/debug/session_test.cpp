@@ -336,6 +336,29 @@ TEST(Session, PauseStopsARunawayLoop) {
     }
 }
 
+TEST(Session, BreakpointOnTheFirstInstructionStopsTheFirstRun) {
+    TempFolder dir;
+    auto s = OpenOrFail(
+        Assemble(dir, "spin.asm", "        org $1000\nstart   ldx #0\nloop    inx\n        bra loop\n"));
+    ASSERT_TRUE(s);
+    EXPECT_NE(s->GetSnapshot().stop.message.find("Loaded at $1000, spin.asm:2"), std::string::npos);
+    s->SetLineBreakpoints(dir / "spin.asm", {1, 3});
+    ASSERT_TRUE(s->Continue());
+    WAIT_STOP(*s);
+    Snapshot snap = s->GetSnapshot();
+    EXPECT_EQ(snap.stop.reason, StopReason::Breakpoint);
+    EXPECT_EQ(LineOf(snap), 2);
+    EXPECT_EQ(snap.cycles, 0u);
+    ASSERT_TRUE(s->Continue());
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 3);
+    ASSERT_TRUE(s->Continue());
+    WAIT_STOP(*s);
+    snap = s->GetSnapshot();
+    EXPECT_EQ(LineOf(snap), 3);
+    EXPECT_EQ(snap.regs.x, 1);
+}
+
 TEST(Session, BreakpointSetWhileRunningIsHit) {
     TempFolder dir;
     auto s = OpenOrFail(
