@@ -215,6 +215,7 @@ private:
             if (!f) return Usage(error);
             spec_ = *f;
         }
+        if (!o.model && !spec_.cpu) return Usage("name the CPU: -m68hc12 or -m68hc11");
         if (o.hcs && o.model && *o.model != CpuModel::Cpu12) return Usage("-hcs goes with -m68hc12");
         if (o.hcs) o.model = CpuModel::Hcs12;
         if (spec_.cpu) {
@@ -222,9 +223,11 @@ private:
             const bool fits = !o.model || *o.model == *spec_.cpu ||
                               (*o.model == CpuModel::Cpu12 && *spec_.cpu == CpuModel::Hcs12);
             if (!fits) {
-                const char* has = *spec_.cpu == CpuModel::Hc11 ? "a 68HC11" : *spec_.cpu == CpuModel::Hcs12 ? "an HCS12" : "a 68HC12";
-                return Usage("board " + spec_.name + " has " + has + ": " +
-                             (*o.model == CpuModel::Hc11 ? "-m68hc11" : o.hcs ? "-hcs" : "-m68hc12") + " does not fit it");
+                const char* has = *spec_.cpu == CpuModel::Hc11    ? "a 68HC11"
+                                  : *spec_.cpu == CpuModel::Hcs12 ? "an HCS12"
+                                                                  : "a 68HC12";
+                const char* given = *o.model == CpuModel::Hc11 ? "-m68hc11" : o.hcs ? "-hcs" : "-m68hc12";
+                return Usage("board " + spec_.name + " has " + has + ": " + given + " does not fit it");
             }
             o.model = spec_.cpu;
         }
@@ -383,7 +386,8 @@ private:
             // simulation that has fallen far behind (the machine was busy)
             // does not race to catch up.
             for (;;) {
-                const auto target = t0 + std::chrono::nanoseconds(static_cast<std::int64_t>((cpu.cycles - c0) * 1e9 / eclock));
+                const auto simulated = static_cast<std::int64_t>(static_cast<double>(cpu.cycles - c0) * 1e9 / eclock);
+                const auto target = t0 + std::chrono::nanoseconds(simulated);
                 const auto now = Clock::now();
                 if (now >= target) {
                     if (now - target > std::chrono::milliseconds(100)) {
@@ -392,7 +396,8 @@ private:
                     }
                     break;
                 }
-                link.Pump(static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(target - now).count()) + 1);
+                const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(target - now);
+                link.Pump(static_cast<int>(wait.count()) + 1);
                 board.SerialInput();
                 if (gSignal) break;
             }

@@ -261,6 +261,8 @@ class Boards(unittest.TestCase):
             (["--board", "hc11e9", "--sci", "serial"], "bad --sci 'serial': none, stdio or pty"),
             (["-m68hc11", "--trace-ports"], "--trace-ports needs a board"),
             (["--board", "hc11e9", "--trace-ports=yes"], "takes no value"),
+            (["-hcs"], "name the CPU: -m68hc12 or -m68hc11"),
+            (["-hcs", "--board", "hc912b32"], "board hc912b32 has a 68HC12: -hcs does not fit it"),
         ]
         for args, text in cases:
             with self.subTest(args=args):
