@@ -278,6 +278,7 @@ void Session::SetSnapshotWindow(std::uint16_t address, std::uint16_t length) {
     std::lock_guard lock(mutex_);
     windowAddress_ = address;
     windowLength_ = length;
+    if (!running_) Refresh();
 }
 
 void Session::WorkerLoop() {

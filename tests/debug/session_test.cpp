@@ -511,6 +511,8 @@ word    fdb     $BEEF
     EXPECT_EQ(s->GetSnapshot().regs.a, 0x85);
     ASSERT_TRUE(s->StepOver());
     WAIT_STOP(*s);
+    s->SetSnapshotWindow(0x1007, 2);
+    EXPECT_EQ(s->GetSnapshot().window, (std::vector<std::uint8_t>{0x85, 0xBE}));
     WatchValue w = s->Watch("value");
     ASSERT_TRUE(w.ok) << w.error;
     EXPECT_EQ(w.value, 0x1007);
