@@ -629,7 +629,7 @@ bool Session::RecordHalt(Halt halt) {
     case Halt::Stopped: {
         const auto at = InstructionEndingAt(pc).value_or(pc);
         RecordStop(StopReason::Stopped,
-                   "The CPU stopped and nothing can wake it (no interrupt source), at " + Where(at), at);
+                   "The CPU waits (stop or wai) and no interrupt can wake it, at " + Where(at), at);
         break;
     }
     case Halt::Background: {

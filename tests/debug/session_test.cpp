@@ -386,6 +386,8 @@ TEST(Session, RunawayProgramsStopWithTheirLine) {
         {"        org $1000\nstart   andcc #$7F\n        stop\n        nop\n", StopReason::Stopped,
          "prog.asm:3"},
         {"        org $1000\nstart   bgnd\n", StopReason::Background, "bgnd at $1000, prog.asm:2"},
+        {"        org $1000\nstart   lds #$3F00\n        wai\n        nop\n", StopReason::Stopped,
+         "no interrupt can wake it, at $1003, prog.asm:3"},
     };
     for (const Case& c : cases) {
         auto s = OpenOrFail(Assemble(dir, "prog.asm", c.source));
