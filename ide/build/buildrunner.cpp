@@ -15,6 +15,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeySequence>
+#include <QMdiArea>
+#include <QStatusBar>
+#include <QTextDocument>
+#include <QTimer>
 #include <QMediaDevices>
 #include <QSoundEffect>
 #include <QUrl>
@@ -281,6 +285,53 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
     });
     frame->SetHandler(ID_BUILD_RELEASE_PROJECT, [app] { app->Settings().projectFile.clear(); },
                       [app] { return !app->Settings().projectFile.isEmpty(); });
+
+    // F4 and Shift+F4 walk the messages from anywhere; the pane comes into
+    // view with the message selected in it.
+    for (bool forward : {true, false}) {
+        frame->SetHandler(forward ? ID_BUILD_NEXT_MESSAGE : ID_BUILD_PREV_MESSAGE, [frame, pane, forward] {
+            if (!pane)
+                return;
+            if (!pane->GoToMessage(forward)) {
+                frame->statusBar()->showMessage(QStringLiteral("The Output window holds no messages."));
+                return;
+            }
+            if (pane->isHidden()) {
+                pane->show();
+                if (COxbrinView* view = frame->ActiveView())
+                    view->setFocus();
+            }
+        });
+    }
+    // The messages' marks in the gutters of the sources they name, brought
+    // up to date once the output has settled and whenever a document comes.
+    auto* marks = new QTimer(frame);
+    marks->setSingleShot(true);
+    marks->setInterval(150);
+    QObject::connect(marks, &QTimer::timeout, frame, [frame, pane] {
+        if (!pane)
+            return;
+        const QList<COutputPane::Message> messages = pane->Messages();
+        QHash<QString, QList<COxbrinView::Message>> byFile;
+        for (const COutputPane::Message& m : messages) {
+            const QFileInfo info(m.path);
+            const QString key = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+            byFile[key].append({m.line, m.text, m.error});
+        }
+        for (CChildFrame* child : frame->App()->Children()) {
+            const QString path = child->Document()->PathName();
+            QList<COxbrinView::Message> mine;
+            if (!path.isEmpty()) {
+                const QFileInfo info(path);
+                mine = byFile.value(info.exists() ? info.canonicalFilePath() : info.absoluteFilePath());
+            }
+            child->View()->SetMessages(mine);
+        }
+    });
+    if (pane)
+        QObject::connect(pane->Control()->document(), &QTextDocument::contentsChanged, marks,
+                         qOverload<>(&QTimer::start));
+    QObject::connect(frame->MdiArea(), &QMdiArea::subWindowActivated, marks, qOverload<>(&QTimer::start));
 
     // The Output pane's commands.
     frame->SetHandler(kIdGoToErrorTag, [pane] { if (pane) pane->GoToErrorTag(); },

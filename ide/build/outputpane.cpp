@@ -71,6 +71,8 @@ bool ParseErrorTag(const QString& line, ErrorTag* tag) {
 COutputPane::COutputPane(CMainFrame* frame, QSize initialSize, QWidget* parent)
     : CConsolePane(ID_VIEW_OUTPUT, QStringLiteral("Output"), initialSize, parent), frame_(frame) {
     Control()->setObjectName(QStringLiteral("Control1000"));
+    Control()->setAccessibleName(QStringLiteral("Output"));
+    Control()->setAccessibleDescription(QStringLiteral("The build's messages; Enter on a message goes to its line"));
     connect(this, &CConsolePane::ContextMenuRequested, this, [this](const QPoint& at) {
         if (!frame_)
             return;
@@ -108,14 +110,7 @@ bool COutputPane::GoToErrorTag() {
         return false;
     if (!frame_)
         return true;
-    // The tool ran in its own folder; a relative name is looked for there
-    // before the current folder.
-    QString path = tag.file;
-    if (QFileInfo(path).isRelative() && !toolDir_.isEmpty()) {
-        const QString inToolDir = QDir(toolDir_).filePath(path);
-        if (QFileInfo::exists(inToolDir))
-            path = inToolDir;
-    }
+    const QString path = TagPath(tag.file);
     if (!frame_->App()->OpenDocumentFile(path))
         return true;
     // Select the whole tag line here, then go to the place in the editor.
@@ -127,6 +122,57 @@ bool COutputPane::GoToErrorTag() {
         view->GoToLine(tag.line, tag.column);
     }
     return true;
+}
+
+QString COutputPane::TagPath(const QString& file) const {
+    // The tool ran in its own folder; a relative name is looked for there
+    // before the current folder.
+    QString path = file;
+    if (QFileInfo(path).isRelative() && !toolDir_.isEmpty()) {
+        const QString inToolDir = QDir(toolDir_).filePath(path);
+        if (QFileInfo::exists(inToolDir))
+            path = inToolDir;
+    }
+    return path;
+}
+
+QList<COutputPane::Message> COutputPane::Messages() const {
+    QList<Message> list;
+    ErrorTag tag;
+    for (QTextBlock b = Control()->document()->begin(); b.isValid(); b = b.next()) {
+        const QString text = b.text();
+        if (ParseErrorTag(text, &tag)) {
+            // A message that says neither is taken for an error: it stopped
+            // or troubled the build either way.
+            const bool warning = text.contains(QLatin1String("warning"), Qt::CaseInsensitive) &&
+                                 !text.contains(QLatin1String("error"), Qt::CaseInsensitive);
+            list.append({TagPath(tag.file), tag.line, text.trimmed(), !warning});
+        }
+    }
+    return list;
+}
+
+bool COutputPane::GoToMessage(bool forward) {
+    FlushPosted();
+    QTextDocument* doc = Control()->document();
+    const QTextCursor caret = Control()->textCursor();
+    QTextBlock from = caret.block();
+    // A message line the caret is on but that has not been gone to yet
+    // (not selected) is the first one F4 goes to.
+    const bool startHere = forward && !caret.hasSelection() && ParseErrorTag(from.text(), nullptr);
+    QTextBlock b = startHere ? from : (forward ? from.next() : from.previous());
+    for (int seen = 0; seen <= doc->blockCount(); ++seen) {
+        if (!b.isValid())
+            b = forward ? doc->begin() : doc->lastBlock();
+        if (ParseErrorTag(b.text(), nullptr)) {
+            Control()->setTextCursor(QTextCursor(b));
+            Control()->ensureCursorVisible();
+            GoToErrorTag();
+            return true;
+        }
+        b = forward ? b.next() : b.previous();
+    }
+    return false;
 }
 
 bool COutputPane::ShowFirstErrorTag() {

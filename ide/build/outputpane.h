@@ -50,6 +50,20 @@ public:
     // Puts the caret on the first message line that names a source line and
     // scrolls it into view; false when there is none.
     bool ShowFirstErrorTag();
+    // F4 and Shift+F4: the next (or previous) message line after the one
+    // the caret is on, round the end of the pane, is selected and its source
+    // line shown. False when the pane holds no message.
+    bool GoToMessage(bool forward);
+
+    // Every message line that names a source line: the file as the jump
+    // would open it, the line, and the whole text of the message.
+    struct Message {
+        QString path;
+        int line;
+        QString text;
+        bool error;
+    };
+    QList<Message> Messages() const;
 
     // Context menu 160; its commands go to the frame.
     QMenu* ContextMenu();
@@ -59,6 +73,9 @@ protected:
     void OnDoubleClick() override;
 
 private:
+    // The file a tag names, as the jump opens it.
+    QString TagPath(const QString& file) const;
+
     CMainFrame* frame_;
     std::function<void(const char*, qsizetype)> input_;
     QString toolDir_;

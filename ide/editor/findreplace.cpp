@@ -23,6 +23,7 @@ CFindReplaceDialog::CFindReplaceDialog(bool replace, QWidget* parent) : QDialog(
     auto* findLabel = new QLabel(QStringLiteral("Fi&nd what:"), this);
     find_ = new QLineEdit(this);
     findLabel->setBuddy(find_);
+    find_->setAccessibleName(QStringLiteral("Find what"));
     grid->addWidget(findLabel, 0, 0);
     grid->addWidget(find_, 0, 1);
     int row = 1;
@@ -30,6 +31,7 @@ CFindReplaceDialog::CFindReplaceDialog(bool replace, QWidget* parent) : QDialog(
         auto* withLabel = new QLabel(QStringLiteral("Re&place with:"), this);
         with_ = new QLineEdit(this);
         withLabel->setBuddy(with_);
+        with_->setAccessibleName(QStringLiteral("Replace with"));
         grid->addWidget(withLabel, row, 0);
         grid->addWidget(with_, row, 1);
         ++row;
@@ -40,6 +42,7 @@ CFindReplaceDialog::CFindReplaceDialog(bool replace, QWidget* parent) : QDialog(
     grid->addWidget(case_, row++, 0, 1, 2);
     if (!replace) {
         auto* dir = new QGroupBox(QStringLiteral("Direction"), this);
+        dir->setAccessibleName(QStringLiteral("Direction"));
         auto* box = new QHBoxLayout(dir);
         up_ = new QRadioButton(QStringLiteral("&Up"), dir);
         down_ = new QRadioButton(QStringLiteral("&Down"), dir);
@@ -155,8 +158,11 @@ void FindReplace::FindNext() {
         OpenDialog(false);
         return;
     }
-    if (!view->FindText(findWhat_, findOpt_))
+    bool wrapped = false;
+    if (!view->FindText(findWhat_, findOpt_, &wrapped))
         TextNotFound();
+    else if (wrapped)
+        emit StatusMessage(QString::fromLatin1(findOpt_.down ? kPassedEnd : kPassedStart));
 }
 
 void FindReplace::Replace() {
@@ -173,8 +179,14 @@ void FindReplace::ReplaceAll() {
     COxbrinView* view = activeView_();
     if (!view || findWhat_.isEmpty())
         return;
-    if (view->ReplaceAll(findWhat_, replaceWith_, findOpt_) == 0)
+    const int count = view->ReplaceAll(findWhat_, replaceWith_, findOpt_);
+    if (count == 0) {
         TextNotFound();
+        return;
+    }
+    const QString text = count == 1 ? QStringLiteral("Replaced 1 occurrence.")
+                                    : QStringLiteral("Replaced %1 occurrences.").arg(count);
+    emit StatusMessage(text);
 }
 
 }  // namespace oxbrin

@@ -76,6 +76,14 @@ public:
     CFindReplaceDialog* FindDialog() const { return findDlg_; }
     CFindReplaceDialog* ReplaceDialog() const { return replaceDlg_; }
 
+    static constexpr const char* kPassedEnd = "Passed the end of the document, continuing from the top";
+    static constexpr const char* kPassedStart = "Passed the start of the document, continuing from the bottom";
+
+signals:
+    // A note for the status bar: a search went round the document, or how
+    // many Replace All replaced.
+    void StatusMessage(const QString& text);
+
 private:
     void TextNotFound();
 

@@ -15,6 +15,7 @@ CGoToDialog::CGoToDialog(int currentLine, QWidget* parent) : QDialog(parent) {
     edit_->setValidator(new QIntValidator(0, 99999999, edit_));
     edit_->selectAll();
     label->setBuddy(edit_);
+    edit_->setAccessibleName(QStringLiteral("Line number"));
     auto* go = new QPushButton(QStringLiteral("&Go To"), this);
     auto* close = new QPushButton(QStringLiteral("&Close"), this);
     go->setDefault(true);

@@ -1,5 +1,7 @@
 #include "highlighter.h"
 
+#include <QGuiApplication>
+#include <QPalette>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextLayout>
@@ -142,6 +144,50 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
             continue;
         }
         atLineStart = false;
+        // Numbers: decimal (also with a base suffix or 0x prefix, all one
+        // word), $hex, %binary and @octal.
+        {
+            qsizetype j = i;
+            if (IsDigit(c)) {
+                j = i + 1;
+                while (j < n && (IsAsciiLetter(line[j].unicode()) || IsDigit(line[j].unicode()) || line[j] == u'_'))
+                    ++j;
+            } else if (i + 1 < n) {
+                const char16_t d = line[i + 1].unicode();
+                auto digitOf = [c](char16_t x) {
+                    if (c == u'$')
+                        return IsDigit(x) || (x >= 'a' && x <= 'f') || (x >= 'A' && x <= 'F');
+                    if (c == u'%')
+                        return x == '0' || x == '1';
+                    if (c == u'@')
+                        return x >= '0' && x <= '7';
+                    return false;
+                };
+                if (digitOf(d)) {
+                    j = i + 2;
+                    while (j < n && digitOf(line[j].unicode()))
+                        ++j;
+                    // "$12ab_x" or "%10x" is no number but a name that
+                    // starts like one.
+                    if (j < n && IsWordChar(line[j].unicode()))
+                        j = i;
+                }
+            }
+            if (j > i) {
+                spans.push_back({static_cast<int>(i), static_cast<int>(j - i), TokenKind::Number});
+                i = j;
+                continue;
+            }
+            // "%12" or "@8": digits that make no number in that base are
+            // no decimal number either.
+            if ((c == u'$' || c == u'%' || c == u'@') && i + 1 < n && IsDigit(line[i + 1].unicode())) {
+                j = i + 1;
+                while (j < n && IsWordChar(line[j].unicode()))
+                    ++j;
+                i = j;
+                continue;
+            }
+        }
         if (c == u';') {
             spans.push_back({static_cast<int>(i), static_cast<int>(n - i), TokenKind::Comment});
             break;
@@ -170,33 +216,131 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
     return spans;
 }
 
-QColor ColourOf(TokenKind kind) {
-    return kind == TokenKind::Comment ? QColor(0, 128, 0) : QColor(0, 0, 255);
-}
-
 namespace {
 
-QTextCharFormat Coloured(const QColor& colour) {
-    QTextCharFormat c;
-    c.setForeground(colour);
-    return c;
+struct RoleName {
+    const char* key;
+    const char* label;
+};
+
+constexpr RoleName kRoleNames[kColourRoles] = {
+    {"preprocessor", "Preprocessor keywords"},
+    {"directive", "Directives"},
+    {"mnemonic", "Instructions"},
+    {"comment", "Comments"},
+    {"number", "Numbers"},
+    {"text", "Other text"},
+    {"background", "Background"},
+    {"currentline", "Caret line"},
+};
+
+ColourScheme& Active() {
+    static ColourScheme scheme = ColourScheme::Light();
+    return scheme;
 }
 
-const QTextCharFormat& KeywordFormat() {
-    static const QTextCharFormat f = Coloured(QColor(0, 0, 255));
-    return f;
+int& Generation() {
+    static int generation = 0;
+    return generation;
 }
 
-const QTextCharFormat& CommentFormat() {
-    static const QTextCharFormat f = Coloured(QColor(0, 128, 0));
-    return f;
+// The formats the highlighters write, one per token kind, rebuilt whenever
+// the scheme changes (a format a line, not a format a span).
+std::array<QTextCharFormat, 5>& Formats() {
+    static std::array<QTextCharFormat, 5> formats;
+    return formats;
+}
+
+void BuildFormats() {
+    for (int k = 0; k < 5; ++k) {
+        QTextCharFormat f;
+        f.setForeground(Active().colours[size_t(k)]);
+        Formats()[size_t(k)] = f;
+    }
 }
 
 const QTextCharFormat& FormatOf(TokenKind kind) {
-    return kind == TokenKind::Comment ? CommentFormat() : KeywordFormat();
+    static const bool built = (BuildFormats(), true);
+    (void)built;
+    return Formats()[size_t(kind)];
 }
 
 }  // namespace
+
+const char* ColourRoleKey(ColourRole role) { return kRoleNames[size_t(role)].key; }
+const char* ColourRoleLabel(ColourRole role) { return kRoleNames[size_t(role)].label; }
+
+ColourScheme ColourScheme::Light() {
+    ColourScheme s;
+    s.Set(ColourRole::Preprocessor, QColor(0, 0, 255));
+    s.Set(ColourRole::Directive, QColor(0, 0, 255));
+    s.Set(ColourRole::Mnemonic, QColor(0, 0, 255));
+    s.Set(ColourRole::Comment, QColor(0, 128, 0));
+    s.Set(ColourRole::Number, QColor(0xA3, 0x15, 0x15));
+    s.Set(ColourRole::Text, QColor(Qt::black));
+    s.Set(ColourRole::Background, QColor(Qt::white));
+    s.Set(ColourRole::CurrentLine, QColor(0xE8, 0xF0, 0xFE));
+    return s;
+}
+
+ColourScheme ColourScheme::Dark() {
+    ColourScheme s;
+    s.Set(ColourRole::Preprocessor, QColor(0xC5, 0x86, 0xC0));
+    s.Set(ColourRole::Directive, QColor(0x4F, 0xC1, 0xFF));
+    s.Set(ColourRole::Mnemonic, QColor(0x56, 0x9C, 0xD6));
+    s.Set(ColourRole::Comment, QColor(0x6A, 0x99, 0x55));
+    s.Set(ColourRole::Number, QColor(0xB5, 0xCE, 0xA8));
+    s.Set(ColourRole::Text, QColor(0xD4, 0xD4, 0xD4));
+    s.Set(ColourRole::Background, QColor(0x1E, 0x1E, 0x1E));
+    s.Set(ColourRole::CurrentLine, QColor(0x2A, 0x2D, 0x3A));
+    return s;
+}
+
+ColourScheme ColourScheme::ForDesktop() {
+    // A dark desktop has light text on dark windows.
+    const QPalette pal = QGuiApplication::palette();
+    const bool dark = pal.color(QPalette::Window).lightness() < pal.color(QPalette::WindowText).lightness();
+    return dark ? Dark() : Light();
+}
+
+QString ColourScheme::Encode() const {
+    QStringList parts;
+    for (int r = 0; r < kColourRoles; ++r)
+        parts << QStringLiteral("%1=%2").arg(QLatin1String(kRoleNames[r].key), colours[size_t(r)].name());
+    return parts.join(QLatin1Char(';'));
+}
+
+ColourScheme ColourScheme::Decode(const QString& text, const ColourScheme& base) {
+    ColourScheme s = base;
+    for (const QString& part : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const qsizetype eq = part.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = part.left(eq).trimmed();
+        const QColor colour = QColor::fromString(part.mid(eq + 1).trimmed());
+        if (!colour.isValid())
+            continue;
+        for (int r = 0; r < kColourRoles; ++r) {
+            if (key == QLatin1String(kRoleNames[r].key))
+                s.colours[size_t(r)] = colour;
+        }
+    }
+    return s;
+}
+
+const ColourScheme& ActiveScheme() { return Active(); }
+
+void SetActiveScheme(const ColourScheme& scheme) {
+    if (Active() == scheme)
+        return;
+    Active() = scheme;
+    ++Generation();
+    BuildFormats();
+}
+
+int ActiveSchemeGeneration() { return Generation(); }
+
+QColor ColourOf(TokenKind kind) { return Active().colours[size_t(kind)]; }
 
 CAsmHighlighter::CAsmHighlighter(QTextDocument* doc) : QSyntaxHighlighter(doc) {
     timer_.setSingleShot(true);

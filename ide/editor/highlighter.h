@@ -1,8 +1,10 @@
 #pragma once
 
-// Colouring of assembler sources: mnemonics, directives and preprocessor
-// keywords in blue, comments in green, everything else black. Every line is
-// coloured on its own, so an edit only ever recolours the lines it touched.
+// Colouring of assembler sources: mnemonics, directives, preprocessor
+// keywords, comments and numbers each in a colour of the active scheme
+// (by default keywords blue, comments green, numbers dark red, the rest
+// black). Every line is coloured on its own, so an edit only ever recolours
+// the lines it touched.
 
 #include <QColor>
 #include <QString>
@@ -11,13 +13,50 @@
 #include <QTextCursor>
 #include <QTimer>
 
+#include <array>
 #include <functional>
-
 #include <vector>
 
 namespace oxbrin {
 
-enum class TokenKind { Preprocessor, Directive, Mnemonic, Comment };
+enum class TokenKind { Preprocessor, Directive, Mnemonic, Comment, Number };
+
+// Everything the Colours page sets: a colour for each kind of token, then
+// the plain text, the editor's background and the caret line's tint.
+enum class ColourRole { Preprocessor, Directive, Mnemonic, Comment, Number, Text, Background, CurrentLine };
+inline constexpr int kColourRoles = 8;
+
+struct ColourScheme {
+    std::array<QColor, kColourRoles> colours;
+
+    QColor Of(ColourRole role) const { return colours[size_t(role)]; }
+    void Set(ColourRole role, const QColor& c) { colours[size_t(role)] = c; }
+    bool operator==(const ColourScheme& other) const { return colours == other.colours; }
+
+    // Black text on white, as the editor has always been.
+    static ColourScheme Light();
+    // Light text on a dark background, for a dark desktop.
+    static ColourScheme Dark();
+    // The scheme that matches the desktop's palette (dark or light).
+    static ColourScheme ForDesktop();
+    // "mnemonic=#0000ff;comment=#008000;..." with every role; Decode starts
+    // from `base` and takes each role it can read, so an old or damaged value
+    // still gives a whole scheme.
+    QString Encode() const;
+    static ColourScheme Decode(const QString& text, const ColourScheme& base);
+};
+
+// The name a role is stored under, and the label the Colours page shows.
+const char* ColourRoleKey(ColourRole role);
+const char* ColourRoleLabel(ColourRole role);
+
+// The scheme every editor colours with. Setting it changes what the
+// highlighters write from then on; views apply it with their format.
+const ColourScheme& ActiveScheme();
+void SetActiveScheme(const ColourScheme& scheme);
+// Counts the changes of the active scheme, so a view can tell whether its
+// colours are stale.
+int ActiveSchemeGeneration();
 
 struct ColourSpan {
     int start;

@@ -323,7 +323,7 @@ bool COxbrinDoc::DoSave(QWidget* parent, const QString& path, bool askName) {
     QString target = path;
     if (askName || target.isEmpty()) {
         FileRequest req{true, QStringLiteral("Save As"), path_.isEmpty() ? Title() : path_,
-                        QtFileFilter(strings::kFileFilter)};
+                        QtFileFilter(strings::kFileFilter), QStringLiteral("asm")};
         const QStringList names = AskFileNames(parent, req);
         if (names.isEmpty())
             return false;

@@ -12,10 +12,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QHash>
 #include <QScrollBar>
 #include <QPainter>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QUrl>
 
 namespace oxbrin {
@@ -34,6 +36,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* e) override { view_->PaintGutter(e); }
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::ToolTip) {
+            auto* he = static_cast<QHelpEvent*>(e);
+            const QString text = view_->MessagesAt(he->pos().y());
+            if (text.isEmpty())
+                QToolTip::hideText();
+            else
+                QToolTip::showText(he->globalPos(), text, this);
+            return true;
+        }
+        return QWidget::event(e);
+    }
 
 private:
     COxbrinView* view_;
@@ -92,11 +106,9 @@ COxbrinView::COxbrinView(COxbrinDoc* doc, QWidget* parent)
         if (ShowsPieces())
             CutIntoPieces();
     });
-    // Source text is black on white, as the colours of the keywords assume.
-    QPalette pal = palette();
-    pal.setColor(QPalette::Base, Qt::white);
-    pal.setColor(QPalette::Text, Qt::black);
-    setPalette(pal);
+    // Source text has the scheme's own background, which the colours of
+    // the keywords are chosen for, whatever the desktop's palette.
+    ApplyColours();
     connect(this, &QPlainTextEdit::blockCountChanged, this, [this] { UpdateGutterWidth(); });
     connect(this, &QPlainTextEdit::updateRequest, this, &COxbrinView::UpdateGutter);
     connect(this, &QPlainTextEdit::cursorPositionChanged, this,
@@ -175,6 +187,22 @@ void COxbrinView::CutIntoPieces() {
     gutter_->update();
 }
 
+void COxbrinView::ApplyColours() {
+    if (schemeGeneration_ == ActiveSchemeGeneration())
+        return;
+    const bool first = schemeGeneration_ < 0;
+    schemeGeneration_ = ActiveSchemeGeneration();
+    const ColourScheme& scheme = ActiveScheme();
+    QPalette pal = palette();
+    pal.setColor(QPalette::Base, scheme.Of(ColourRole::Background));
+    pal.setColor(QPalette::Text, scheme.Of(ColourRole::Text));
+    setPalette(pal);
+    if (!first && highlighter_)
+        highlighter_->rehighlight();
+    MarkCaretLine();
+    gutter_->update();
+}
+
 int COxbrinView::SourcePosition(int shownPosition) const {
     const QTextBlock shown = pieces_->findBlock(shownPosition);
     if (!shown.isValid() || size_t(shown.blockNumber()) >= pieceAt_.size())
@@ -195,11 +223,103 @@ void COxbrinView::UpdateNote() {
 
 void COxbrinView::MarkCaretLine() {
     QTextEdit::ExtraSelection line;
-    line.format.setBackground(QColor(0xE8, 0xF0, 0xFE));
+    line.format.setBackground(ActiveScheme().Of(ColourRole::CurrentLine));
     line.format.setProperty(QTextFormat::FullWidthSelection, true);
     line.cursor = textCursor();
     line.cursor.clearSelection();
-    setExtraSelections({line});
+    QList<QTextEdit::ExtraSelection> marks{line};
+    int first = 0;
+    int second = 0;
+    if (MatchingPair(&first, &second)) {
+        // The pair stands out on the caret line's tint in either scheme.
+        QTextCharFormat pairFormat;
+        const QColor text = ActiveScheme().Of(ColourRole::Text);
+        pairFormat.setBackground(text.lightness() > 128 ? QColor(0x51, 0x5C, 0x6A) : QColor(0xB4, 0xD7, 0xFF));
+        pairFormat.setFontWeight(QFont::Bold);
+        for (int pos : {first, second}) {
+            QTextEdit::ExtraSelection mark;
+            mark.format = pairFormat;
+            mark.cursor = QTextCursor(document());
+            mark.cursor.setPosition(pos);
+            mark.cursor.setPosition(pos + 1, QTextCursor::KeepAnchor);
+            marks << mark;
+        }
+    }
+    setExtraSelections(marks);
+}
+
+bool COxbrinView::MatchingPair(int* first, int* second) const {
+    // A source line is short and brackets never span lines: the pair is
+    // looked for in the caret's line only, so a caret move costs one line.
+    const QTextCursor c = textCursor();
+    if (c.hasSelection())
+        return false;
+    const QTextBlock block = c.block();
+    const QString text = block.text();
+    const int at = c.positionInBlock();
+    // Where strings and the comment are: quotes pair up from the start of
+    // the line, and nothing in a comment or string counts as a bracket.
+    struct Quote {
+        int open;
+        int close;  // -1: the line ends first
+    };
+    QList<Quote> quotes;
+    int commentAt = int(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (ch == QLatin1Char(';') || (i == 0 && ch == QLatin1Char('*'))) {
+            commentAt = i;
+            break;
+        }
+        if (ch == QLatin1Char('"') || ch == QLatin1Char('\'')) {
+            const int close = int(text.indexOf(ch, i + 1));
+            quotes.append({i, close});
+            if (close < 0)
+                break;
+            i = close;
+        }
+    }
+    auto inString = [&quotes](int i) {
+        for (const Quote& q : quotes) {
+            if (i > q.open && (q.close < 0 || i < q.close))
+                return true;
+        }
+        return false;
+    };
+    // The character after the caret first, then the one before it.
+    for (int i : {at, at - 1}) {
+        if (i < 0 || i >= commentAt)
+            continue;
+        for (const Quote& q : quotes) {
+            if (q.close >= 0 && (i == q.open || i == q.close)) {
+                *first = block.position() + q.open;
+                *second = block.position() + q.close;
+                return true;
+            }
+        }
+        const QChar ch = text[i];
+        if (inString(i) || (ch != QLatin1Char('(') && ch != QLatin1Char(')') && ch != QLatin1Char('[') &&
+                            ch != QLatin1Char(']')))
+            continue;
+        const bool opening = ch == QLatin1Char('(') || ch == QLatin1Char('[');
+        const QChar open = ch == QLatin1Char(')') ? QLatin1Char('(') : ch == QLatin1Char(']') ? QLatin1Char('[') : ch;
+        const QChar close = open == QLatin1Char('(') ? QLatin1Char(')') : QLatin1Char(']');
+        int depth = 0;
+        for (int j = i; opening ? j < commentAt : j >= 0; j += opening ? 1 : -1) {
+            if (inString(j))
+                continue;
+            if (text[j] == open)
+                depth += opening ? 1 : -1;
+            else if (text[j] == close)
+                depth += opening ? -1 : 1;
+            if (depth == 0) {
+                *first = block.position() + qMin(i, j);
+                *second = block.position() + qMax(i, j);
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 COxbrinView::~COxbrinView() {
@@ -233,6 +353,7 @@ void COxbrinView::ApplyEditorFormat(int pointSize, const QString& face, int tabW
     gutter_->setFont(font);
     gutterDigits_ = 0;
     UpdateGutterWidth();
+    ApplyColours();
 }
 
 void COxbrinView::LoadText(const std::function<void()>& load, qsizetype lines) {
@@ -304,7 +425,9 @@ QTextDocument::FindFlags COxbrinView::Flags(const FindOptions& opt) const {
     return f;
 }
 
-bool COxbrinView::FindText(const QString& what, const FindOptions& opt) {
+bool COxbrinView::FindText(const QString& what, const FindOptions& opt, bool* wrapped) {
+    if (wrapped)
+        *wrapped = false;
     if (what.isEmpty())
         return false;
     const QTextDocument::FindFlags flags = Flags(opt);
@@ -315,6 +438,8 @@ bool COxbrinView::FindText(const QString& what, const FindOptions& opt) {
         QTextCursor edge(document());
         edge.movePosition(opt.down ? QTextCursor::Start : QTextCursor::End);
         found = document()->find(what, edge, flags);
+        if (wrapped)
+            *wrapped = !found.isNull();
     }
     if (found.isNull())
         return false;
@@ -374,12 +499,211 @@ bool COxbrinView::event(QEvent* e) {
 }
 
 void COxbrinView::keyPressEvent(QKeyEvent* e) {
-    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    if (e->key() == Qt::Key_Escape && mods == Qt::NoModifier) {
         emit EscapePressed();
         e->accept();
         return;
     }
+    if (!isReadOnly()) {
+        const QTextCursor c = textCursor();
+        const bool severalLines =
+            c.hasSelection() && document()->findBlock(c.selectionStart()) != document()->findBlock(c.selectionEnd());
+        if (e->key() == Qt::Key_Tab && mods == Qt::NoModifier && severalLines) {
+            IndentLines(false);
+            e->accept();
+            return;
+        }
+        if (e->key() == Qt::Key_Backtab || (e->key() == Qt::Key_Tab && mods == Qt::ShiftModifier)) {
+            IndentLines(true);
+            e->accept();
+            return;
+        }
+        if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && mods == Qt::NoModifier) {
+            NewLineIndented();
+            e->accept();
+            return;
+        }
+    }
+    // A combination with Ctrl or Alt that no command owns types nothing: the
+    // key goes on without its text, so the editor's own keys (Ctrl+Left,
+    // Ctrl+Backspace, ...) still work. Ctrl and Alt together is AltGr on
+    // Windows, and Option types characters on a Mac: those keep their text.
+#ifdef Q_OS_MACOS
+    const bool typesText = !(mods & Qt::ControlModifier) && !(mods & Qt::MetaModifier);
+#else
+    const bool typesText = !(mods & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) ||
+                           ((mods & Qt::ControlModifier) && (mods & Qt::AltModifier));
+#endif
+    if (!typesText && !e->text().isEmpty()) {
+        QKeyEvent bare(e->type(), e->key(), e->modifiers(), e->nativeScanCode(), e->nativeVirtualKey(),
+                       e->nativeModifiers(), QString(), e->isAutoRepeat(), quint16(e->count()));
+        QPlainTextEdit::keyPressEvent(&bare);
+        e->setAccepted(bare.isAccepted());
+        return;
+    }
     QPlainTextEdit::keyPressEvent(e);
+}
+
+namespace {
+
+// The blanks a line starts with.
+QString LeadingBlanks(const QString& line) {
+    qsizetype n = 0;
+    while (n < line.size() && (line[n] == QLatin1Char(' ') || line[n] == QLatin1Char('\t')))
+        ++n;
+    return line.left(n);
+}
+
+// A line that holds a label and nothing else but perhaps a comment: its
+// first character starts a name, and one word is all there is.
+bool IsLabelOnly(const QString& line) {
+    if (line.isEmpty() || !(line[0].isLetter() || line[0] == QLatin1Char('_') || line[0] == QLatin1Char('.')))
+        return false;
+    qsizetype i = 0;
+    while (i < line.size() && !line[i].isSpace() && line[i] != QLatin1Char(';'))
+        ++i;
+    while (i < line.size() && line[i].isSpace())
+        ++i;
+    return i == line.size() || line[i] == QLatin1Char(';');
+}
+
+// The selected lines as [first, last] blocks: a selection that ends at the
+// very start of a line leaves that line out.
+std::pair<QTextBlock, QTextBlock> SelectedBlocks(const QTextCursor& c) {
+    QTextDocument* doc = c.document();
+    const QTextBlock first = doc->findBlock(c.selectionStart());
+    QTextBlock last = doc->findBlock(c.selectionEnd());
+    if (c.hasSelection() && last != first && c.selectionEnd() == last.position())
+        last = last.previous();
+    return {first, last};
+}
+
+}  // namespace
+
+void COxbrinView::NewLineIndented() {
+    QTextCursor c = textCursor();
+    const QString line = c.block().text();
+    QString indent = LeadingBlanks(line.left(c.positionInBlock()));
+    if (indent.isEmpty() && c.positionInBlock() == line.size() && IsLabelOnly(line))
+        indent = QStringLiteral("\t");
+    c.beginEditBlock();
+    c.insertText(QStringLiteral("\n") + indent);
+    c.endEditBlock();
+    setTextCursor(c);
+    ensureCursorVisible();
+}
+
+void COxbrinView::IndentLines(bool outdent) {
+    QTextCursor c = textCursor();
+    const bool selected = c.hasSelection();
+    const auto [first, last] = SelectedBlocks(c);
+    const int tabWidth = tabStop_ > 0 ? qMax(1, qRound(tabStop_ / QFontMetricsF(font()).horizontalAdvance(QLatin1Char(' ')))) : 8;
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        const QString text = b.text();
+        if (!outdent) {
+            // An empty line gets no tab of its own.
+            if (!text.isEmpty() || first == last) {
+                edit.setPosition(b.position());
+                edit.insertText(QStringLiteral("\t"));
+            }
+        } else {
+            int remove = 0;
+            if (text.startsWith(QLatin1Char('\t'))) {
+                remove = 1;
+            } else {
+                while (remove < tabWidth && remove < text.size() && text[remove] == QLatin1Char(' '))
+                    ++remove;
+                if (remove < text.size() && remove < tabWidth && text[remove] == QLatin1Char('\t'))
+                    ++remove;
+            }
+            if (remove > 0) {
+                edit.setPosition(b.position());
+                edit.setPosition(b.position() + remove, QTextCursor::KeepAnchor);
+                edit.removeSelectedText();
+            }
+        }
+        if (b == last)
+            break;
+    }
+    edit.endEditBlock();
+    if (selected) {
+        // The whole lines stay selected, ready for another Tab.
+        QTextCursor sel(document());
+        sel.setPosition(first.position());
+        sel.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+        setTextCursor(sel);
+    }
+}
+
+void COxbrinView::ToggleComment() {
+    if (isReadOnly())
+        return;
+    const QTextCursor c = textCursor();
+    const auto [first, last] = SelectedBlocks(c);
+    // Blank lines neither count nor change, unless there are only such.
+    bool allCommented = true;
+    bool anyText = false;
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        const QString text = b.text();
+        const QString trimmed = text.trimmed();
+        if (!trimmed.isEmpty()) {
+            anyText = true;
+            if (!trimmed.startsWith(QLatin1Char(';')))
+                allCommented = false;
+        }
+        if (b == last)
+            break;
+    }
+    const bool uncomment = anyText && allCommented;
+    QTextCursor edit(document());
+    edit.beginEditBlock();
+    for (QTextBlock b = first; b.isValid(); b = b.next()) {
+        const QString text = b.text();
+        if (uncomment) {
+            const qsizetype at = text.indexOf(QLatin1Char(';'));
+            if (at >= 0 && text.left(at).trimmed().isEmpty()) {
+                edit.setPosition(b.position() + int(at));
+                edit.deleteChar();
+            }
+        } else if (!text.trimmed().isEmpty() || !anyText) {
+            edit.setPosition(b.position());
+            edit.insertText(QStringLiteral(";"));
+        }
+        if (b == last)
+            break;
+    }
+    edit.endEditBlock();
+    if (c.hasSelection()) {
+        QTextCursor sel(document());
+        sel.setPosition(first.position());
+        sel.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+        setTextCursor(sel);
+    }
+}
+
+void COxbrinView::SetMessages(QList<Message> messages) {
+    messages_ = std::move(messages);
+    gutter_->update();
+}
+
+QString COxbrinView::MessagesAt(int y) const {
+    if (messages_.isEmpty())
+        return {};
+    const QTextBlock block = cursorForPosition(QPoint(0, y)).block();
+    if (!block.isValid())
+        return {};
+    int line = block.blockNumber() + 1;
+    if (ShowsPieces() && size_t(block.blockNumber()) < pieceAt_.size())
+        line = pieceAt_[size_t(block.blockNumber())].line;
+    QStringList texts;
+    for (const Message& m : messages_) {
+        if (m.line == line)
+            texts << m.text;
+    }
+    return texts.join(QLatin1Char('\n'));
 }
 
 void COxbrinView::contextMenuEvent(QContextMenuEvent* e) {
@@ -452,7 +776,9 @@ int COxbrinView::GutterWidth() const {
     for (int n = qMax(1, doc_->TextDocument()->blockCount()); n >= 10; n /= 10)
         ++digits;
     digits = qMax(digits, 3);
-    return 8 + QFontMetrics(gutter_->font()).horizontalAdvance(QLatin1Char('9')) * digits;
+    // Room for a message mark left of the numbers.
+    const QFontMetrics fm(gutter_->font());
+    return 8 + fm.height() + fm.horizontalAdvance(QLatin1Char('9')) * digits;
 }
 
 void COxbrinView::UpdateGutterWidth() {
@@ -498,8 +824,15 @@ void COxbrinView::resizeEvent(QResizeEvent* e) {
 
 void COxbrinView::PaintGutter(QPaintEvent* event) {
     QPainter p(gutter_);
-    p.fillRect(event->rect(), QColor(240, 240, 240));
-    p.setPen(QColor(128, 128, 128));
+    const QColor background = ActiveScheme().Of(ColourRole::Background);
+    const bool dark = background.lightness() < 128;
+    p.fillRect(event->rect(), dark ? background.lighter(130) : QColor(240, 240, 240));
+    const QColor numberPen(128, 128, 128);
+    p.setPen(numberPen);
+    // Lines with build messages, for the marks.
+    QHash<int, bool> marked;  // line -> has an error
+    for (const Message& m : messages_)
+        marked[m.line] = marked.value(m.line) || m.error;
     QTextBlock block = firstVisibleBlock();
     int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
     const int width = gutter_->width() - 4;
@@ -513,6 +846,17 @@ void COxbrinView::PaintGutter(QPaintEvent* event) {
                 number = pieceAt_[size_t(block.blockNumber())].column == 0 ? pieceAt_[size_t(block.blockNumber())].line : 0;
             if (number > 0)
                 p.drawText(0, top, width, lineHeight, Qt::AlignRight, QString::number(number));
+            if (number > 0 && marked.contains(number)) {
+                // A round mark at the gutter's left edge: red for an error,
+                // amber for a warning.
+                const int d = qMax(6, lineHeight - 6);
+                p.save();
+                p.setRenderHint(QPainter::Antialiasing);
+                p.setPen(Qt::NoPen);
+                p.setBrush(marked.value(number) ? QColor(0xD0, 0x20, 0x20) : QColor(0xE0, 0xA0, 0x00));
+                p.drawEllipse(QRect(2, top + (lineHeight - d) / 2, d, d));
+                p.restore();
+            }
         }
         top += height;
         block = block.next();

@@ -54,12 +54,37 @@ public:
     int CaretColumn() const;  // from 1
 
     // Searches from the selection in the given direction, wrapping once
-    // around the document. Selects the match and returns true when found.
-    bool FindText(const QString& what, const FindOptions& opt);
+    // around the document. Selects the match and returns true when found;
+    // `wrapped` tells whether the match lies beyond the document's end (or
+    // start, going up).
+    bool FindText(const QString& what, const FindOptions& opt, bool* wrapped = nullptr);
     // Replaces the selection when it is a match, then finds the next match.
     bool ReplaceText(const QString& what, const QString& with, const FindOptions& opt);
     // Replaces every match as one undo step; returns the number replaced.
     int ReplaceAll(const QString& what, const QString& with, const FindOptions& opt);
+
+    // Tab and Shift+Tab on a selection of lines: one tab more at the start of
+    // each line, or one tab (or up to a tab's width of blanks) less. The
+    // lines stay selected; one undo step.
+    void IndentLines(bool outdent);
+    // Ctrl+/: comments the selected lines (or the caret's) out with ";" at
+    // their start, or, when every one of them already is, in again.
+    void ToggleComment();
+    // Build messages shown in the gutter: a mark on each line, its text as
+    // the mark's tooltip. Lines count from 1.
+    struct Message {
+        int line;
+        QString text;
+        bool error;
+    };
+    void SetMessages(QList<Message> messages);
+    const QList<Message>& Messages() const { return messages_; }
+    // The messages of the line at `y` of the gutter, one a line; empty for
+    // a line without any.
+    QString MessagesAt(int y) const;
+    // The colours of the active scheme, when they have changed since the
+    // view last took them.
+    void ApplyColours();
 
     // Print margins, 720 twips on every side.
     static constexpr double kPrintMarginMm = 12.7;
@@ -112,6 +137,12 @@ private:
     void UpdateGutter(const QRect& rect, int dy);
     QTextDocument::FindFlags Flags(const FindOptions& opt) const;
     bool SelectionMatches(const QString& what, const FindOptions& opt) const;
+    // Enter: the new line starts with the indentation of the one above, and
+    // after a line that holds only a label, in the instruction column.
+    void NewLineIndented();
+    // The bracket or quote that pairs with the one at the caret, as two
+    // highlighted positions; false when there is none.
+    bool MatchingPair(int* first, int* second) const;
 
     COxbrinDoc* doc_;
     CAsmHighlighter* highlighter_ = nullptr;
@@ -130,6 +161,8 @@ private:
     };
     std::vector<Piece> pieceAt_;  // per block of pieces_
     bool colourPending_ = false;
+    QList<Message> messages_;
+    int schemeGeneration_ = -1;
 };
 
 }  // namespace oxbrin

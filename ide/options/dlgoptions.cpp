@@ -1,6 +1,7 @@
 #include "dlgoptions.h"
 
 #include "build/consolepane.h"
+#include "pagecolours.h"
 #include "fontfaces.h"
 #include "shell/mainframe.h"
 #include "shell/oxbrinapp.h"
@@ -142,6 +143,10 @@ CPageGeneral::CPageGeneral(CMainFrame* frame, QWidget* parent) : COptionsPage(pa
     highlighting_ = new QCheckBox(QStringLiteral("&Syntax Highlighting (slow -> small files only)"), editorGroup);
     highlighting_->setObjectName(QStringLiteral("SyntaxHighlighting"));
     editorLayout->addWidget(highlighting_);
+    tabbed_ = new QCheckBox(QStringLiteral("Ta&bbed documents"), editorGroup);
+    tabbed_->setObjectName(QStringLiteral("TabbedDocuments"));
+    editorLayout->addWidget(tabbed_);
+    connect(tabbed_, &QCheckBox::toggled, this, &CPageGeneral::Touch);
     layout->addWidget(editorGroup);
     layout->addStretch();
 
@@ -179,6 +184,7 @@ void CPageGeneral::OnInitDialog() {
     terminalSize_->setText(QString::number(s.terminalFontSize));
     tabStop_->setValue(static_cast<int>(qMin<quint32>(s.editorTabStops, 99)));
     highlighting_->setChecked(s.syntaxHighlighting != 0);
+    tabbed_->setChecked(s.tabbedDocuments != 0);
     loading_ = false;
 }
 
@@ -198,6 +204,7 @@ bool CPageGeneral::OnApply() {
     s.terminalFont = StripMark(terminalFace_->currentText()).left(kMaxFaceLength);
     s.terminalFontSize = terminalSize;
     s.syntaxHighlighting = highlighting_->isChecked() ? 1 : 0;
+    s.tabbedDocuments = tabbed_->isChecked() ? 1 : 0;
 
     // Applied at once to every editor and to both console panes.
     frame_->App()->ApplyEditorFormatToAll();
@@ -454,6 +461,8 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     tabs_->addTab(terminal_.widget, QStringLiteral("Terminal"));
     tabs_->addTab(tools_, QStringLiteral("Tools"));
     tabs_->addTab(assembler_, QStringLiteral("Assembler"));
+    colours_ = new CPageColours(frame, tabs_);
+    tabs_->addTab(colours_, QStringLiteral("Colours"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
     QPushButton* apply = buttons->button(QDialogButtonBox::Apply);
@@ -464,7 +473,7 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
         if (Apply())
             apply->setEnabled(false);
     });
-    for (COptionsPage* page : std::initializer_list<COptionsPage*>{general_, tools_, assembler_})
+    for (COptionsPage* page : std::initializer_list<COptionsPage*>{general_, tools_, assembler_, colours_})
         connect(page, &COptionsPage::Changed, apply, [apply] { apply->setEnabled(true); });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
@@ -475,6 +484,7 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
         terminal_.init();
     tools_->OnInitDialog();
     assembler_->OnInitDialog();
+    colours_->OnInitDialog();
     tabs_->setCurrentIndex(qBound(0, startPage, tabs_->count() - 1));
     // The sheet is opened for the page's first field (Terminal > Options
     // for the port): the caret starts there rather than on the tabs.
@@ -497,6 +507,7 @@ bool CDlgOptions::Apply() {
         {terminal_.widget, terminal_.apply},
         {tools_, [this] { return tools_->OnApply(); }},
         {assembler_, [this] { return assembler_->OnApply(); }},
+        {colours_, [this] { return colours_->OnApply(); }},
     };
     for (const Step& step : steps) {
         if (step.apply && !step.apply()) {

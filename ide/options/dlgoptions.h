@@ -79,6 +79,7 @@ public:
     QComboBox* TerminalFace() const { return terminalFace_; }
     QLineEdit* TerminalSize() const { return terminalSize_; }
     QCheckBox* Highlighting() const { return highlighting_; }
+    QCheckBox* Tabbed() const { return tabbed_; }
 
 private:
     void FillFaces(QComboBox* box, const QString& current);
@@ -91,6 +92,7 @@ private:
     QComboBox* terminalFace_;
     QLineEdit* terminalSize_;
     QCheckBox* highlighting_;
+    QCheckBox* tabbed_;
 };
 
 class CPageTools : public COptionsPage {
@@ -155,7 +157,7 @@ private:
 class CDlgOptions : public QDialog {
     Q_OBJECT
 public:
-    enum Page : int { kPageGeneral = 0, kPageTerminal = 1, kPageTools = 2, kPageAssembler = 3 };
+    enum Page : int { kPageGeneral = 0, kPageTerminal = 1, kPageTools = 2, kPageAssembler = 3, kPageColours = 4 };
 
     // The Terminal page comes from the serial link: a factory that makes
     // the page widget and says how to initialise and accept it.
@@ -177,6 +179,7 @@ public:
     QWidget* Terminal() const { return terminal_.widget; }
     CPageTools* Tools() const { return tools_; }
     CPageAssembler* AssemblerPage() const { return assembler_; }
+    COptionsPage* ColoursPage() const { return colours_; }
 
     // OK: every page's acceptance in order; the first refusal keeps the
     // sheet open on that page. Returns whether all pages accepted.
@@ -189,6 +192,7 @@ private:
     ExternalPage terminal_;
     CPageTools* tools_;
     CPageAssembler* assembler_;
+    COptionsPage* colours_;
 };
 
 }  // namespace oxbrin

@@ -5,6 +5,7 @@
 #include "icons.h"
 
 #include <QCloseEvent>
+#include <QMenu>
 #include <QTextDocument>
 
 namespace oxbrin {
@@ -15,6 +16,13 @@ CChildFrame::CChildFrame(COxbrinDoc* doc, QWidget* parent) : QMdiSubWindow(paren
     view_ = new COxbrinView(doc_, this);
     setWidget(view_);
     setWindowIcon(DocumentIcon());
+    // The frame's commands own the keys (Ctrl+W and Ctrl+F4 close, Ctrl+F6
+    // goes on): the window's own menu keeps its items but not their keys,
+    // which would make every such key ambiguous.
+    if (QMenu* menu = systemMenu()) {
+        for (QAction* a : menu->actions())
+            a->setShortcuts({});
+    }
     connect(doc_, &COxbrinDoc::TitleChanged, this, &CChildFrame::UpdateTitle);
     UpdateTitle();
 }
@@ -28,6 +36,10 @@ CChildFrame::~CChildFrame() {
 void CChildFrame::UpdateTitle() {
     setWindowTitle(doc_->Title() + QStringLiteral("[*]"));
     setWindowModified(doc_->IsModified());
+    // A screen reader names the window and its editor by the document.
+    const QString name = doc_->Title() + (doc_->IsModified() ? QStringLiteral(" (modified)") : QString());
+    setAccessibleName(name);
+    view_->setAccessibleName(QStringLiteral("Source ") + name);
 }
 
 void CChildFrame::CloseWithoutPrompt() {

@@ -25,6 +25,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -32,6 +33,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTimer>
 #include <QWhatsThis>
 
@@ -73,6 +75,7 @@ CMainFrame::~CMainFrame() {
 bool CMainFrame::Create() {
     mdi_ = new CMdiClient(this);
     mdi_->setObjectName(QStringLiteral("MdiClient"));
+    mdi_->setAccessibleName(QStringLiteral("Documents"));
     mdi_->setActivationOrder(QMdiArea::ActivationHistoryOrder);
     mdi_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -85,6 +88,7 @@ bool CMainFrame::Create() {
         RequestUpdate();
     });
 
+    ApplyDocumentMode();
     CreateStatusBar();
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
     CreateCommands();
@@ -102,6 +106,8 @@ bool CMainFrame::Create() {
         if (*c.keys)
             reserved.insert(QKeySequence(QString::fromLatin1(c.keys))[0].toCombined());
     }
+    reserved.insert(QKeyCombination(Qt::CTRL | Qt::Key_W).toCombined());
+    reserved.insert(QKeyCombination(Qt::CTRL | Qt::Key_F4).toCombined());
     COxbrinView::SetReservedKeys(reserved);
 
     // What the clipboard holds is asked once per change, not on every
@@ -131,7 +137,12 @@ bool CMainFrame::Create() {
 void CMainFrame::CreateStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar%1").arg(ID_VIEW_STATUS_BAR));
+    bar->setAccessibleName(QStringLiteral("Status bar"));
     position_ = new QLabel(bar);
+    // The field's text ("Ln 9, Col 8") stays its accessible name, so a
+    // screen reader says where the caret is; the description says what the
+    // field is.
+    position_->setAccessibleDescription(QStringLiteral("Caret position"));
     position_->setObjectName(QStringLiteral("Indicator%1").arg(ID_INDICATOR_POSITION));
     position_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     position_->setMinimumWidth(position_->fontMetrics().horizontalAdvance(QString::fromLatin1(strings::kPositionPaneWidest)) + 8);
@@ -139,6 +150,9 @@ void CMainFrame::CreateStatusBar() {
     for (const char* name : {"CAP", "NUM", "SCRL"}) {
         auto* label = new QLabel(bar);
         label->setObjectName(QStringLiteral("Indicator%1").arg(QString::fromLatin1(name)));
+        label->setAccessibleName(QString::fromLatin1(name) == QLatin1String("CAP")   ? QStringLiteral("Caps Lock")
+                                 : QString::fromLatin1(name) == QLatin1String("NUM") ? QStringLiteral("Num Lock")
+                                                                                     : QStringLiteral("Scroll Lock"));
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QString::fromLatin1(name)) + 8);
         label->setAlignment(Qt::AlignCenter);
@@ -213,6 +227,7 @@ void CMainFrame::CreatePanes() {
             // The register pane shows text the way the Output pane does, in
             // its own control; nothing of the line is written into it.
             auto* varnel = new CConsolePane(p.id, QString::fromLatin1(p.title), *p.size, this);
+            varnel->Control()->setAccessibleName(QStringLiteral("Registers"));
             varnel->SetConsoleFont(s.outputFont, int(s.outputFontSize));
             pane = varnel;
         }
@@ -243,6 +258,8 @@ void CMainFrame::CreateCommands() {
     SetHandler(ID_FILE_NEW, [this] { app_->FileNew(); });
     SetHandler(ID_FILE_OPEN, [this] { app_->FileOpen(); });
     SetHandler(ID_FILE_CLOSE, [this] { if (auto* c = ActiveChild()) c->close(); }, hasChild);
+    // Ctrl+W and Ctrl+F4 close the active document, as in other editors.
+    Action(ID_FILE_CLOSE)->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_F4)});
     SetHandler(ID_FILE_SAVE, [this] { if (auto* c = ActiveChild()) c->Document()->DoFileSave(this); }, hasChild);
     SetHandler(ID_FILE_SAVE_AS, [this] { if (auto* c = ActiveChild()) c->Document()->DoSave(this); }, hasChild);
     SetHandler(ID_FILE_SAVE_ALL, [this] { app_->SaveAll(); });
@@ -285,6 +302,9 @@ void CMainFrame::CreateCommands() {
     SetHandler(ID_EDIT_REPEAT, [this] { find_->FindNext(); },
                [this, viewHasText] { return viewHasText() && find_->HasSearch(); });
     SetHandler(ID_EDIT_GOTO, [this] { GoToCommand(); }, hasView);
+    SetHandler(ID_EDIT_TOGGLE_COMMENT, [this] { if (COxbrinView* v = ActiveView()) v->ToggleComment(); },
+               [this] { COxbrinView* v = ActiveView(); return v && !v->isReadOnly(); });
+    connect(find_, &FindReplace::StatusMessage, this, [this](const QString& text) { statusBar()->showMessage(text); });
 
     // View
     for (int id : {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL}) {
@@ -307,9 +327,10 @@ void CMainFrame::CreateCommands() {
 
     // Window
     SetHandler(ID_WINDOW_CLOSE_ALL, [this] { app_->CloseAll(); });
-    SetHandler(ID_WINDOW_CASCADE, [this] { mdi_->cascadeSubWindows(); }, hasChild);
-    SetHandler(ID_WINDOW_TILE_HORZ, [this] { mdi_->TileWindows(true); }, hasChild);
-    SetHandler(ID_WINDOW_TILE_VERT, [this] { mdi_->TileWindows(false); }, hasChild);
+    // Arranging windows needs windows: from tabs, these switch back to them.
+    SetHandler(ID_WINDOW_CASCADE, [this] { SetTabbed(false); mdi_->cascadeSubWindows(); }, hasChild);
+    SetHandler(ID_WINDOW_TILE_HORZ, [this] { SetTabbed(false); mdi_->TileWindows(true); }, hasChild);
+    SetHandler(ID_WINDOW_TILE_VERT, [this] { SetTabbed(false); mdi_->TileWindows(false); }, hasChild);
     SetHandler(ID_WINDOW_ARRANGE, [this] { mdi_->ArrangeIcons(); }, hasChild);
     SetHandler(ID_NEXT_PANE, [this] { mdi_->activateNextSubWindow(); }, hasChild);
     SetHandler(ID_PREV_PANE, [this] { mdi_->activatePreviousSubWindow(); }, hasChild);
@@ -367,17 +388,18 @@ void CMainFrame::CreateMenus() {
         AddMenu(bars, {}, {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL});
         AddMenu(m, {}, {ID_VIEW_STATUS_BAR});
         auto* windows = m->addMenu(QStringLiteral("&Windows"));
-        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL});
+        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR});
         AddMenu(m, {}, {0, ID_VIEW_OPTIONS});
         return m;
     };
     auto makeBuild = [this](bool withDocument) {
         if (withDocument)
             return AddMenu(nullptr, QStringLiteral("&Build"),
-                           {ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_SET_PROJECT,
-                            ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
+                           {ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_NEXT_MESSAGE,
+                            ID_BUILD_PREV_MESSAGE, 0, ID_BUILD_SET_PROJECT, ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
         return AddMenu(nullptr, QStringLiteral("&Build"),
-                       {ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
+                       {ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_NEXT_MESSAGE, ID_BUILD_PREV_MESSAGE, 0,
+                        ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
     };
     auto makeTerminal = [this] {
         auto* m = AddMenu(nullptr, QStringLiteral("&Terminal"), {ID_TERMINAL_CONNECT});
@@ -395,7 +417,8 @@ void CMainFrame::CreateMenus() {
 
     auto* edit = AddMenu(nullptr, QStringLiteral("&Edit"),
                          {ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CLEAR,
-                          ID_EDIT_SELECT_ALL, 0, ID_EDIT_FIND, ID_EDIT_REPEAT, ID_EDIT_REPLACE, 0, ID_EDIT_GOTO});
+                          ID_EDIT_SELECT_ALL, 0, ID_EDIT_FIND, ID_EDIT_REPEAT, ID_EDIT_REPLACE, 0, ID_EDIT_GOTO, 0,
+                          ID_EDIT_TOGGLE_COMMENT});
     windowMenu_ = AddMenu(nullptr, QStringLiteral("&Window"),
                           {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_TILE_VERT, ID_WINDOW_ARRANGE, 0,
                            ID_WINDOW_CLOSE_ALL});
@@ -479,6 +502,10 @@ void CMainFrame::UpdateWindowMenu(QMenu* menu) {
 }
 
 void CMainFrame::AddChild(CChildFrame* child) {
+    // A new document opens as the active one is shown: maximised when it is
+    // (or when it is the first), else as a window of its own size.
+    QMdiSubWindow* active = mdi_->activeSubWindow();
+    const bool maximise = !active || active->isMaximized() || mdi_->viewMode() == QMdiArea::TabbedView;
     mdi_->addSubWindow(child);
     ConnectView(child->View());
     connect(child, &QObject::destroyed, this, [this] {
@@ -490,13 +517,22 @@ void CMainFrame::AddChild(CChildFrame* child) {
         RequestUpdate();
     });
     connect(child, &QMdiSubWindow::windowStateChanged, this, [this] { QTimer::singleShot(0, this, &CMainFrame::UpdateCaption); });
-    child->showMaximized();
-    if (mdi_->subWindowList().size() > 1 && !mdi_->subWindowList().front()->isMaximized())
-        child->showNormal();
+    if (maximise) {
+        child->showMaximized();
+    } else {
+        const QRect area = mdi_->viewport()->rect();
+        child->resize(qMax(320, area.width() * 2 / 3), qMax(200, area.height() * 2 / 3));
+        child->show();
+    }
     mdi_->setActiveSubWindow(child);
+    // Another window that was maximised stays so (Qt restores it when a
+    // new window comes).
+    if (maximise && !child->isMaximized())
+        child->showMaximized();
     child->View()->setFocus();
     UpdateMenuSet();
     UpdateCaption();
+    UpdatePosition();
     UpdateCommandUI();
 }
 
@@ -522,7 +558,16 @@ void CMainFrame::ConnectView(COxbrinView* view) {
 }
 
 CChildFrame* CMainFrame::ActiveChild() const {
-    return mdi_ ? qobject_cast<CChildFrame*>(mdi_->activeSubWindow()) : nullptr;
+    // The current window, also while another program has the focus (the
+    // tabs have no active window then).
+    if (!mdi_)
+        return nullptr;
+    QMdiSubWindow* current = mdi_->currentSubWindow();
+    // Before the frame was ever active the area names no current window:
+    // the one opened last is the one on top.
+    if (!current && !mdi_->subWindowList().isEmpty())
+        current = mdi_->subWindowList(QMdiArea::ActivationHistoryOrder).last();
+    return qobject_cast<CChildFrame*>(current);
 }
 
 COxbrinView* CMainFrame::ActiveView() const {
@@ -544,15 +589,28 @@ QString CMainFrame::WantedCaption() const {
     // A maximised document window names itself in the frame's caption as
     // "<caption> - [<window title>]" unless the caption already holds that
     // part; the frame writes it so, and the document is named once.
-    if (child && child->isMaximized())
+    // A modified document is marked with "*" however its window is shown.
+    if (!child)
+        return title;
+    if (child->isMaximized() || mdi_->viewMode() == QMdiArea::TabbedView) {
+        // The window's title keeps its "[*]": the maximised window itself
+        // looks for its title in the caption, and marks the frame modified
+        // with the document (the caption shows "*" there).
         title += QStringLiteral(" - [") + child->windowTitle() + QLatin1Char(']');
-    else if (child)
-        title += QStringLiteral(" - ") + child->Document()->Title();
+        return title;
+    }
+    title += QStringLiteral(" - ") + child->Document()->Title();
+    if (child->Document()->IsModified())
+        title += QLatin1Char('*');
     return title;
 }
 
 void CMainFrame::UpdateCaption() {
     caption_ = WantedCaption();
+    // The "[*]" of a maximised or tabbed document's title shows as "*" while
+    // it is modified.
+    CChildFrame* child = ActiveChild();
+    setWindowModified(child && child->Document()->IsModified());
     if (windowTitle() == caption_)
         return;
     settingCaption_ = true;
@@ -570,6 +628,68 @@ void CMainFrame::changeEvent(QEvent* e) {
                 UpdateCaption();
         });
     QMainWindow::changeEvent(e);
+}
+
+void CMainFrame::ApplyDocumentMode() {
+    SetTabbed(app_->Settings().tabbedDocuments != 0);
+}
+
+void CMainFrame::SetTabbed(bool tabbed) {
+    const QMdiArea::ViewMode mode = tabbed ? QMdiArea::TabbedView : QMdiArea::SubWindowView;
+    if (mdi_->viewMode() == mode)
+        return;
+    QMdiSubWindow* active = mdi_->activeSubWindow();
+    mdi_->setViewMode(mode);
+    if (!tabbed) {
+        // Back from tabs, the documents are windows again, the active one on
+        // top and maximised as the tab was.
+        if (active)
+            active->showMaximized();
+        UpdateCaption();
+        return;
+    }
+    mdi_->setDocumentMode(true);
+    mdi_->setTabsClosable(true);
+    mdi_->setTabsMovable(true);
+    if (QTabBar* bar = mdi_->findChild<QTabBar*>()) {
+        bar->setObjectName(QStringLiteral("DocumentTabs"));
+        bar->setAccessibleName(QStringLiteral("Documents"));
+        bar->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(bar, &QWidget::customContextMenuRequested, this, [this, bar](const QPoint& at) {
+            const int index = bar->tabAt(at);
+            const QList<QMdiSubWindow*> windows = mdi_->subWindowList(QMdiArea::CreationOrder);
+            if (index < 0)
+                return;
+            // The area keeps its windows in the tabs' order, moves included.
+            QMdiSubWindow* w = windows.value(index);
+            if (w)
+                mdi_->setActiveSubWindow(w);
+            TabContextMenu()->popup(bar->mapToGlobal(at));
+        }, Qt::UniqueConnection);
+    }
+    UpdateCaption();
+}
+
+QMenu* CMainFrame::TabContextMenu() {
+    if (!tabMenu_) {
+        tabMenu_ = new QMenu(this);
+        tabMenu_->setObjectName(QStringLiteral("DocumentTabMenu"));
+        tabMenu_->addAction(MenuItem(ID_FILE_SAVE, QStringLiteral("&Save")));
+        tabMenu_->addAction(MenuItem(ID_FILE_CLOSE, QStringLiteral("&Close")));
+        QAction* others = tabMenu_->addAction(QStringLiteral("Close &Others"));
+        connect(others, &QAction::triggered, this, [this] {
+            CChildFrame* keep = ActiveChild();
+            for (CChildFrame* child : app_->Children()) {
+                // A document whose question is answered Cancel stops the rest.
+                if (child != keep && !child->close())
+                    break;
+            }
+        });
+        tabMenu_->addAction(MenuItem(ID_WINDOW_CLOSE_ALL, QStringLiteral("Close A&ll")));
+        connect(tabMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    }
+    UpdateCommandUI();
+    return tabMenu_;
 }
 
 void CMainFrame::UpdatePosition() {
@@ -713,8 +833,9 @@ void CMainFrame::HelpTopics() {
 }
 
 void CMainFrame::TestErrorReporting() {
+    // Enter answers No: a stray key must not end the program and lose work.
     if (ShowMessage(this, QString::fromLatin1(strings::kTestCrash), QMessageBox::NoIcon,
-                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+                    QMessageBox::Yes | QMessageBox::No, QString(), {}, QMessageBox::No) == QMessageBox::Yes)
         crashhook::CrashMe();
 }
 
@@ -755,6 +876,19 @@ void CMainFrame::dropEvent(QDropEvent* e) {
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
+    // A desktop that turns dark (or light) takes the editor's colours with it
+    // unless the user has chosen their own.
+    if (watched == qApp && e->type() == QEvent::ApplicationPaletteChange && app_->Settings().editorColours.isEmpty())
+        QTimer::singleShot(0, this, [this] { app_->ApplyEditorFormatToAll(); });
+    // A tab that closes goes from the area before the window is deleted, and
+    // the area may not say so: menus, caption and position follow at once.
+    if (e->type() == QEvent::Close && qobject_cast<CChildFrame*>(watched))
+        QTimer::singleShot(0, this, [this] {
+            UpdateMenuSet();
+            UpdateCaption();
+            UpdatePosition();
+            RequestUpdate();
+        });
     if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) &&
         QGuiApplication::platformName() == QLatin1String("xcb")) {
         // X11 reports the lock keys in the modifier state of every key event.

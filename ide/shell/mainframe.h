@@ -51,6 +51,12 @@ public:
     int MenuSet() const { return menuSet_; }
     QMenu* BarContextMenu();
     QMenu* EditorContextMenu();
+    // The menu of a document's tab: Save, Close, Close Others, Close All.
+    QMenu* TabContextMenu();
+    // Documents as tabs or windows, as the settings say.
+    void ApplyDocumentMode();
+    // Tabs (true) or windows, for this session.
+    void SetTabbed(bool tabbed);
     CFindReplaceDialog* FindDialog() const { return find_->FindDialog(); }
     CFindReplaceDialog* ReplaceDialog() const { return find_->ReplaceDialog(); }
     CHelpWindow* HelpWindow() const { return help_; }
@@ -113,6 +119,7 @@ private:
     int menuSet_ = 0;
     QMenu* barMenu_ = nullptr;
     QMenu* editorMenu_ = nullptr;
+    QMenu* tabMenu_ = nullptr;
     QPointer<CHelpWindow> help_;
     QString helpIndex_;
     FindReplace* find_;

@@ -3,6 +3,7 @@
 #include "build/buildrunner.h"
 #include "childframe.h"
 #include "commands.h"
+#include "editor/highlighter.h"
 #include "editor/oxbrindoc.h"
 #include "editor/oxbrinview.h"
 #include "link/downloadcontrol.h"
@@ -134,6 +135,7 @@ QList<COxbrinDoc*> COxbrinApp::Documents() const {
 }
 
 CChildFrame* COxbrinApp::CreateChild(COxbrinDoc* doc) {
+    ApplyColourScheme();
     auto* child = new CChildFrame(doc);
     COxbrinView* view = child->View();
     view->ApplyEditorFormat(static_cast<int>(settings_.editorFontSize), settings_.editorFont,
@@ -250,7 +252,16 @@ bool COxbrinApp::MayBuild(const QString& path, const QString& text) {
     return false;
 }
 
+void COxbrinApp::ApplyColourScheme() {
+    const ColourScheme desktop = ColourScheme::ForDesktop();
+    SetActiveScheme(settings_.editorColours.isEmpty() ? desktop
+                                                      : ColourScheme::Decode(settings_.editorColours, desktop));
+}
+
 void COxbrinApp::ApplyEditorFormatToAll() {
+    ApplyColourScheme();
+    if (frame_)
+        frame_->ApplyDocumentMode();
     for (CChildFrame* child : Children()) {
         child->View()->ApplyEditorFormat(static_cast<int>(settings_.editorFontSize), settings_.editorFont,
                                          static_cast<int>(settings_.editorTabStops),

@@ -70,6 +70,8 @@ public:
 
     // Font, tab stops and colouring from the settings on every open view.
     void ApplyEditorFormatToAll();
+    // Makes the scheme of the settings (or the desktop's) the active one.
+    void ApplyColourScheme();
     // Every document looks at its file for changes made by other programs
     // (run whenever the program becomes the active one again).
     void CheckDocumentsOnDisk();

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace oxbrin {
 
@@ -24,8 +25,10 @@ void SetFileResponder(FileResponder responder) { FileAnswer() = std::move(respon
 
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon,
                                         QMessageBox::StandardButtons buttons, const QString& caption,
-                                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts) {
-    MessageRequest req{text, caption.isEmpty() ? QString(strings::kAppTitle) : caption, icon, buttons, buttonTexts};
+                                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts,
+                                        QMessageBox::StandardButton defaultButton) {
+    MessageRequest req{text, caption.isEmpty() ? QString(strings::kAppTitle) : caption, icon, buttons, buttonTexts,
+                       defaultButton};
     if (Responder())
         return Responder()(req);
     QMessageBox box(icon, req.caption, text, buttons, parent);
@@ -33,16 +36,37 @@ QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QM
         if (QAbstractButton* b = box.button(button))
             b->setText(label);
     }
+    if (defaultButton != QMessageBox::NoButton)
+        box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
 QStringList AskFileNames(QWidget* parent, const FileRequest& request) {
-    if (FileAnswer())
-        return FileAnswer()(request);
+    const QString firstFilter = request.filter.section(QStringLiteral(";;"), 0, 0);
+    if (FileAnswer()) {
+        // An answer stands for a name typed with the first filter chosen,
+        // as the dialog opens.
+        QStringList names = FileAnswer()(request);
+        if (request.save && !request.defaultSuffix.isEmpty()) {
+            for (QString& name : names) {
+                if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty() && !name.endsWith(QLatin1Char('.')))
+                    name += QLatin1Char('.') + request.defaultSuffix;
+            }
+        }
+        return names;
+    }
     QFileDialog dlg(parent, request.title, QString(), request.filter);
     if (request.save) {
         dlg.setAcceptMode(QFileDialog::AcceptSave);
         dlg.setFileMode(QFileDialog::AnyFile);
+        if (!request.defaultSuffix.isEmpty()) {
+            // The dialog adds the suffix itself (and asks before replacing
+            // the file with it), only while the source filter is chosen.
+            dlg.setDefaultSuffix(request.defaultSuffix);
+            QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, &request, firstFilter](const QString& f) {
+                dlg.setDefaultSuffix(f == firstFilter ? request.defaultSuffix : QString());
+            });
+        }
         if (!request.suggestedName.isEmpty())
             dlg.selectFile(request.suggestedName);
     } else {

@@ -24,6 +24,8 @@ struct MessageRequest {
     // Own texts for some of the buttons (a choice that the standard texts
     // would not name truly, such as "Reload (lose your changes)").
     QList<QPair<QMessageBox::StandardButton, QString>> buttonTexts;
+    // The button Enter presses; NoButton leaves the choice to the box.
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
 };
 
 struct FileRequest {
@@ -31,6 +33,9 @@ struct FileRequest {
     QString title;
     QString suggestedName;
     QString filter;        // Qt filter string
+    // Save As: added to a typed name without an extension while the first
+    // filter (the sources) is chosen, so the file shows under that filter.
+    QString defaultSuffix = {};
 };
 
 using MessageResponder = std::function<QMessageBox::StandardButton(const MessageRequest&)>;
@@ -43,7 +48,8 @@ void SetFileResponder(FileResponder responder);
 QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon,
                                         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                         const QString& caption = QString(),
-                                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts = {});
+                                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts = {},
+                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 QStringList AskFileNames(QWidget* parent, const FileRequest& request);
 
 // Turns a "Name (*.a;*.b)|*.a;*.b|...||" filter into Qt's form.

@@ -101,6 +101,7 @@ const QStringList& SettingNames() {
         "TerminalFont",    "TerminalFontSize", "SyntaxHighlighting", "DownloadFile",  "ProjectFile",
         "Assembler",       "AssemblerFlags", "AssemblerOptions", "TerminalScrollback",
         "TerminalEnter",   "TerminalLocalEcho", "TerminalLogFile",
+        "TabbedDocuments", "EditorColours",
     };
     return names;
 }
@@ -188,6 +189,10 @@ bool LoadSettings(QSettings& store, SettingsBlock& b) {
             return false;
         if (!ReadString(store, "TerminalLogFile", b.terminalLogFile))
             return false;
+        if (!ReadDword(store, "TabbedDocuments", b.tabbedDocuments))
+            return false;
+        if (!ReadString(store, "EditorColours", b.editorColours))
+            return false;
         return true;
     };
     const bool ok = readAll();
@@ -227,6 +232,8 @@ bool SaveSettings(QSettings& store, const SettingsBlock& b) {
     store.setValue("TerminalEnter", b.terminalEnter);
     store.setValue("TerminalLocalEcho", b.terminalLocalEcho);
     store.setValue("TerminalLogFile", b.terminalLogFile);
+    store.setValue("TabbedDocuments", b.tabbedDocuments);
+    store.setValue("EditorColours", b.editorColours);
     store.endGroup();
     store.sync();
     return store.status() == QSettings::NoError;

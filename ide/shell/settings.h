@@ -73,6 +73,11 @@ struct SettingsBlock {
     quint32 terminalEnter = kEnterSendsCR;
     quint32 terminalLocalEcho = 0;
     QString terminalLogFile;
+    // Documents as tabs (non-zero) or as windows of their own.
+    quint32 tabbedDocuments = 1;
+    // The editor's colours (ColourScheme::Encode); empty follows the
+    // desktop, light or dark.
+    QString editorColours;
 
     SettingsBlock();
 };

@@ -6,6 +6,8 @@ namespace oxbrin {
 
 CZKToolBar::CZKToolBar(int id, const QString& title, QWidget* parent) : QToolBar(title, parent), id_(id) {
     setObjectName(QStringLiteral("ToolBar%1").arg(id));
+    // Screen readers name bars and panes by their titles.
+    setAccessibleName(title + QStringLiteral(" toolbar"));
     setAllowedAreas(Qt::AllToolBarAreas);
     setMovable(true);
     setFloatable(true);
@@ -15,6 +17,7 @@ CZKToolBar::CZKToolBar(int id, const QString& title, QWidget* parent) : QToolBar
 CZKSCW::CZKSCW(int id, const QString& title, QSize initialSize, QWidget* parent)
     : QDockWidget(title, parent), id_(id), initial_(initialSize) {
     setObjectName(QStringLiteral("Pane%1").arg(id));
+    setAccessibleName(title);
     setAllowedAreas(Qt::AllDockWidgetAreas);
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
 }

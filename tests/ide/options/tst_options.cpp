@@ -61,11 +61,12 @@ private slots:
     void sheetPagesAndTheWaysToOpenIt() {
         CDlgOptions dlg(Frame(), CDlgOptions::kPageTools);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Options"));
-        QCOMPARE(dlg.Tabs()->count(), 4);
+        QCOMPARE(dlg.Tabs()->count(), 5);
         QCOMPARE(dlg.Tabs()->tabText(0), QStringLiteral("General"));
         QCOMPARE(dlg.Tabs()->tabText(1), QStringLiteral("Terminal"));
         QCOMPARE(dlg.Tabs()->tabText(2), QStringLiteral("Tools"));
         QCOMPARE(dlg.Tabs()->tabText(3), QStringLiteral("Assembler"));
+        QCOMPARE(dlg.Tabs()->tabText(4), QStringLiteral("Colours"));
         QCOMPARE(dlg.Tabs()->currentIndex(), 2);
 
         QCOMPARE(PageOpenedBy(ID_VIEW_OPTIONS), 0);

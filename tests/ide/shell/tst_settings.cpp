@@ -40,6 +40,8 @@ SettingsBlock Unusual(const QString& currentPath) {
     b.terminalEnter = kEnterSendsCRLF;
     b.terminalLocalEcho = 1;
     b.terminalLogFile = QStringLiteral("/work/a b/board.log");
+    b.tabbedDocuments = 0;
+    b.editorColours = QStringLiteral("mnemonic=#112233;background=#000000");
     return b;
 }
 
@@ -70,6 +72,8 @@ void CompareBlocks(const SettingsBlock& a, const SettingsBlock& b) {
     QCOMPARE(a.terminalEnter, b.terminalEnter);
     QCOMPARE(a.terminalLocalEcho, b.terminalLocalEcho);
     QCOMPARE(a.terminalLogFile, b.terminalLogFile);
+    QCOMPARE(a.tabbedDocuments, b.tabbedDocuments);
+    QCOMPARE(a.editorColours, b.editorColours);
 }
 
 }  // namespace
@@ -106,7 +110,9 @@ private slots:
         QCOMPARE(b.terminalEnter, kEnterSendsCR);
         QCOMPARE(b.terminalLocalEcho, 0u);
         QVERIFY(b.terminalLogFile.isEmpty());
-        QCOMPARE(SettingNames().size(), 27);
+        QCOMPARE(b.tabbedDocuments, 1u);
+        QVERIFY(b.editorColours.isEmpty());
+        QCOMPARE(SettingNames().size(), 29);
         QCOMPARE(SettingsGroup(), QStringLiteral("V1.16"));
     }
 
@@ -147,6 +153,7 @@ private slots:
         QTest::newRow("string too long") << "COMPort" << QVariant(QString(1024, QLatin1Char('x')));
         QTest::newRow("COMSettings short") << "COMSettings" << QVariant(QByteArray(27, '\0'));
         QTest::newRow("missing TerminalLocalEcho") << "TerminalLocalEcho" << QVariant();
+        QTest::newRow("missing TabbedDocuments") << "TabbedDocuments" << QVariant();
     }
 
     void StopsAtFirstMissing() {

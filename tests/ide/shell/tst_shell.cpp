@@ -170,6 +170,9 @@ private slots:
         const QString a = MakeFile(QStringLiteral("one.asm"), "\tnop\n");
         const QString b = MakeFile(QStringLiteral("two.asm"), "\tnop\n");
         QVERIFY(Start({a}));
+        // Documents as windows (tabs have no restored state).
+        app_->Settings().tabbedDocuments = 0;
+        Frame()->ApplyDocumentMode();
         Settle();
         QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin - [one.asm]"));
         CChildFrame* child = Frame()->ActiveChild();
@@ -210,11 +213,11 @@ private slots:
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Edit")),
                  (QStringList{"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
                               "&Delete", "Select &All\tCtrl+A", "&Find...\tCtrl+F", "Find &Next\tF3",
-                              "R&eplace...\tCtrl+H", "&Go To...\tCtrl+G"}));
+                              "R&eplace...\tCtrl+H", "&Go To...\tCtrl+G", "Toggle &Comment\tCtrl+/"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Build")),
                  (QStringList{QStringLiteral("B&uild %1\tCtrl+F7").arg(source), "&Build Project\tF7",
-                              "S&top Build\tCtrl+Break", "&Set Project File", "&Release Project File",
-                              "&Options...\tAlt+F7"}));
+                              "S&top Build\tCtrl+Break", "Ne&xt Message\tF4", "Pre&vious Message\tShift+F4",
+                              "&Set Project File", "&Release Project File", "&Options...\tAlt+F7"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Terminal")),
                  (QStringList{"&Connected\tCtrl+T", "Show &Terminal Window\tCtrl+3", "&Download File...\tF8",
                               "Download File to &EEPROM...", "&Stop Transfer\tShift+F8", "Clea&r Window Content",
@@ -246,6 +249,10 @@ private slots:
             {"F1", 57667},     {"Shift+F1", 57669}, {"F3", 57640},   {"Ctrl+F6", 57680}, {"Ctrl+Shift+F6", 57681},
             {"F7", 33052},     {"Ctrl+F7", 33051}, {"Alt+F7", 33129}, {"F8", 33064},     {"Ctrl+F8", 33063},
             {"Shift+F8", 33112}, {"Ctrl+Pause", 33130}, {"Ctrl+X", 57635}, {"Ctrl+Y", 57644}, {"Ctrl+Z", 57643},
+            // Added for today's users: register window and bar, comments,
+            // the next and previous message.
+            {"Ctrl+4", 33036}, {"Ctrl+5", 33119}, {"Alt+4", 34013}, {"Ctrl+/", 33022}, {"F4", 33131},
+            {"Shift+F4", 33132},
         };
         QVERIFY(Start());
         QSet<QString> seen;
