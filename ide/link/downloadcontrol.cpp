@@ -29,6 +29,7 @@ CDownloadControl::CDownloadControl(CMainFrame* frame, CTerminalPort* port, Setti
     QStatusBar* bar = frame->statusBar();
     progress_ = new QLabel(bar);
     progress_->setObjectName(QStringLiteral("DownloadProgress"));
+    progress_->setAccessibleDescription(QStringLiteral("Download progress"));
     progress_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->insertPermanentWidget(0, progress_);
     progress_->hide();

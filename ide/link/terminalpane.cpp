@@ -26,6 +26,8 @@ CTerminalPane::CTerminalPane(CTerminalPort& port, QSize initialSize, QWidget* pa
     Control()->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Control()->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Control()->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // A screen reader names the pane's text, not just "text".
+    Control()->setAccessibleName(QStringLiteral("Terminal"));
 }
 
 void CTerminalPane::ReceiveBytes(const uint8_t* bytes, size_t count) {
@@ -226,7 +228,9 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
     // where the keys go without opening the Options.
     auto* field = new QLabel(frame->statusBar());
     field->setObjectName(QStringLiteral("PortField"));
-    field->setAccessibleName(QStringLiteral("Serial port"));
+    // Its text (the port and line) is its accessible name; the
+    // description says what the field is.
+    field->setAccessibleDescription(QStringLiteral("Serial port"));
     field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     frame->statusBar()->insertPermanentWidget(0, field);
     auto updateField = [field, port] {

@@ -1,8 +1,8 @@
 #include "dlgoptions.h"
 
 #include "build/consolepane.h"
-#include "pagecolours.h"
 #include "fontfaces.h"
+#include "pagecolours.h"
 #include "shell/mainframe.h"
 #include "shell/oxbrinapp.h"
 #include "shell/prompts.h"
@@ -121,6 +121,18 @@ CPageGeneral::CPageGeneral(CMainFrame* frame, QWidget* parent) : COptionsPage(pa
     outputLabel->setBuddy(outputFace_);
     auto* terminalLabel = new QLabel(QStringLiteral("&Terminal:"), format);
     terminalLabel->setBuddy(terminalFace_);
+    // The columns' headings are no buddies: each field gets its full name.
+    editorFace_->setAccessibleName(QStringLiteral("Editor font"));
+    editorSize_->setAccessibleName(QStringLiteral("Editor font size"));
+    tabStop_->setAccessibleName(QStringLiteral("Editor tab stop"));
+    outputFace_->setAccessibleName(QStringLiteral("Output font"));
+    outputSize_->setAccessibleName(QStringLiteral("Output font size"));
+    terminalFace_->setAccessibleName(QStringLiteral("Terminal font"));
+    terminalSize_->setAccessibleName(QStringLiteral("Terminal font size"));
+    // An editable list's text field is heard on its own as well.
+    editorFace_->lineEdit()->setAccessibleName(QStringLiteral("Editor font"));
+    outputFace_->lineEdit()->setAccessibleName(QStringLiteral("Output font"));
+    terminalFace_->lineEdit()->setAccessibleName(QStringLiteral("Terminal font"));
     grid->addWidget(editorLabel, 1, 0);
     grid->addWidget(editorFace_, 1, 1);
     grid->addWidget(editorSize_, 1, 2);
@@ -170,7 +182,7 @@ void CPageGeneral::FillFaces(QComboBox* box, const QString& configured) {
     if (index >= 0)
         box->setCurrentIndex(index);
     else
-        box->setEditText(current);  // a face this system lacks stays as it is
+        box->setEditText(current);
 }
 
 void CPageGeneral::OnInitDialog() {
@@ -231,6 +243,7 @@ CPageTools::CPageTools(SettingsBlock& settings, QWidget* parent) : COptionsPage(
     label->setBuddy(assembler_);
     browse_ = new QPushButton(QStringLiteral(">>"), group);
     browse_->setObjectName(QStringLiteral("Browse"));
+    browse_->setAccessibleName(QStringLiteral("Browse for the assembler"));
     grid->addWidget(label, 1, 0);
     grid->addWidget(assembler_, 1, 1);
     grid->addWidget(browse_, 1, 2);
@@ -295,6 +308,7 @@ CPageAssembler::CPageAssembler(SettingsBlock& settings, QWidget* parent) : COpti
     disableWarnings_ = new QCheckBox(QStringLiteral("Disable &warnings"), group);
     disableWarnings_->setObjectName(QStringLiteral("DisableWarnings"));
     warningLevel_ = new QComboBox(group);
+    warningLevel_->setAccessibleName(QStringLiteral("Warning level"));
     warningLevel_->setObjectName(QStringLiteral("WarningLevel"));
     warningLevel_->addItems({QStringLiteral("Level 1"), QStringLiteral("Level 2"), QStringLiteral("Level 3"),
                              QStringLiteral("Level 4")});
@@ -320,7 +334,9 @@ CPageAssembler::CPageAssembler(SettingsBlock& settings, QWidget* parent) : COpti
     optionsLabel->setBuddy(options_);
 
     grid->addWidget(disableWarnings_, 1, 0);
-    grid->addWidget(new QLabel(QStringLiteral("Warning level:"), group), 1, 1);
+    auto* levelLabel = new QLabel(QStringLiteral("Warning level:"), group);
+    levelLabel->setBuddy(warningLevel_);
+    grid->addWidget(levelLabel, 1, 1);
     grid->addWidget(warningLevel_, 1, 2);
     grid->addWidget(compatibility_, 2, 0);
     grid->addWidget(listing_, 3, 0);

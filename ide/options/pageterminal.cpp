@@ -92,6 +92,7 @@ void CPageTerminal::CreateControls() {
     port_->setEditable(true);
     port_->setInsertPolicy(QComboBox::NoInsert);
     port_->lineEdit()->setMaxLength(kMaxPortName);
+    port_->lineEdit()->setAccessibleName(QStringLiteral("Port"));
     port_->setMinimumContentsLength(24);
     port_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     // The list holds only the devices the system reports; a typed name is
