@@ -142,6 +142,10 @@ int FindDirective(std::string_view lowerName) {
     return row ? static_cast<int>(row - kDirectives) : -1;
 }
 
+const char* DirectiveName(int row) {
+    return row >= 0 && static_cast<std::size_t>(row) < std::size(kDirectives) ? kDirectives[row].name : nullptr;
+}
+
 bool CheckDirectiveTable() {
     for (const DirRow& row : kDirectives)
         if (row.handler >= Directive::Count) return false;
