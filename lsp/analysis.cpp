@@ -1,9 +1,11 @@
 #include "analysis.h"
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "core/assembler.h"
 #include "core/impl.h" // LineState: what a line leaves for the listing
+#include "statement.h"
 #include "text.h"
 
 namespace qorbls {
@@ -63,7 +65,8 @@ public:
 
     void Reference(std::string_view name, bool local, bool macro, unsigned scope,
                    const qorb::SourcePlace& at) override {
-        if (at.expansion || at.file.empty()) return;
+        if (at.file.empty()) return;
+        if (at.expansion) return ExpandedReference(name, local, scope, at);
         Occurrence o;
         o.nameKind = macro ? NameKind::Macro : local ? NameKind::Local : NameKind::Symbol;
         o.name = std::string(name);
@@ -106,6 +109,78 @@ public:
     }
 
 private:
+    // A name used in an expanded line was written either in the macro call's
+    // arguments or in the body itself: each use of it in the operand field of
+    // the calling line, else of the body line, is the place.
+    void ExpandedReference(std::string_view name, bool local, unsigned scope, const qorb::SourcePlace& at) {
+        if (SameLineUses(name, local, scope, at.file, at.line)) return;
+        if (at.bodyFile && !at.bodyFile->empty()) SameLineUses(name, local, scope, *at.bodyFile, at.bodyLine);
+    }
+    bool SameLineUses(std::string_view name, bool local, unsigned scope, const std::string& file, int line) {
+        const Lines& lines = LinesOf(file);
+        if (line < 1 || static_cast<std::size_t>(line) > lines.Count()) return false;
+        std::string_view text = lines.Line(static_cast<std::size_t>(line - 1));
+        if (text.size() > kLineLimit) text = text.substr(0, kLineLimit);
+        Statement st = ParseStatement(text, *opts_.target);
+        if (st.comment) return false;
+        std::size_t from = st.operands ? st.operands : st.commandEnd;
+        bool found = false;
+        for (std::size_t i = from; i + name.size() <= text.size(); ++i) {
+            char c = text[i];
+            if (c == ';') break;
+            if (c == '"' || c == '\'') {
+                std::size_t close = text.find(c, i + 1);
+                if (close == std::string_view::npos) break;
+                i = close;
+                continue;
+            }
+            if (i > 0 && (IsSymbolChar(text[i - 1]) || text[i - 1] == '\\')) continue;
+            std::string_view word = text.substr(i, name.size());
+            bool same = a_.caseSensitive ? word == name : LowerAscii(word) == LowerAscii(name);
+            if (!same) continue;
+            std::size_t end = i + name.size();
+            if (end < text.size() && IsSymbolChar(text[end]) && !(local && name.back() == '$')) continue;
+            if (end < text.size() && local && (text[end] >= '0' && text[end] <= '9')) continue;
+            Occurrence o;
+            o.nameKind = local ? NameKind::Local : NameKind::Symbol;
+            o.name = std::string(name);
+            o.key = Key(o.nameKind, name, scope);
+            o.line = line;
+            o.column = AssemblerColumn(text, i);
+            o.scope = scope;
+            // Every expansion of the line finds the same uses once more.
+            if (expanded_.insert(Normal(file) + '\n' + std::to_string(line) + '\n' + std::to_string(o.column)).second)
+                Facts(file).names.push_back(std::move(o));
+            found = true;
+            i = end - 1;
+        }
+        return found;
+    }
+    // The assembler's column of a raw byte offset (carriage returns and
+    // Ctrl-Z left out).
+    static std::size_t AssemblerColumn(std::string_view line, std::size_t offset) {
+        std::size_t col = 0;
+        for (std::size_t i = 0; i < offset && i < line.size(); ++i)
+            if (line[i] != '\r' && line[i] != 0x1A) ++col;
+        return col;
+    }
+    const Lines& LinesOf(const std::string& file) {
+        std::string path = Normal(file);
+        auto it = lines_.find(path);
+        if (it != lines_.end()) return it->second;
+        std::string text;
+        if (!texts_ || !texts_(path, text)) {
+            std::FILE* f = std::fopen(path.c_str(), "rb");
+            if (f) {
+                char buf[65536];
+                std::size_t n;
+                while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+                std::fclose(f);
+            }
+        }
+        return lines_[path] = Lines(std::move(text));
+    }
+
     std::string Key(NameKind kind, std::string_view name, unsigned scope) const {
         switch (kind) {
         case NameKind::Local: return std::string(name) + "@" + std::to_string(scope);
@@ -125,6 +200,8 @@ private:
     const AssemblyOptions& opts_;
     const TextSource& texts_;
     std::unordered_map<std::string, std::string> normal_;
+    std::unordered_map<std::string, Lines> lines_;
+    std::unordered_set<std::string> expanded_;
 };
 
 bool Number(const std::string& s, long long& v) {

@@ -635,7 +635,7 @@ json Server::Definition(const json& params) {
     if (!place) return nullptr;
     if (place->include) {
         if (place->include->opened.empty()) return nullptr;
-        return Location(place->include->opened, 0, 0, 0);
+        return json::array({Location(place->include->opened, 0, 0, 0)});
     }
     json out = json::array();
     std::set<std::pair<std::string, int>> seen;
@@ -847,8 +847,8 @@ json Server::DocumentSymbols(const json& params) {
         if (line.find_first_of("sS") == std::string_view::npos) continue;
         Statement st = ParseStatement(line, target);
         if (st.kind != CommandKind::Directive || st.command != "section") continue;
-        std::size_t b = st.operands, e = b;
-        while (e < line.size() && line[e] != ' ' && line[e] != '\t' && line[e] != ',' && line[e] != ';') ++e;
+        // `name section`; a section without a label has no name to list.
+        std::size_t b = st.labelBegin, e = st.labelEnd;
         std::string name = std::string(line.substr(b, e - b));
         if (name.empty()) continue;
         json range = RangeOf(path, static_cast<int>(i), b, e);

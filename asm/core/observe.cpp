@@ -67,8 +67,12 @@ SourcePlace Here(Assembler::Impl& im, std::size_t column) {
     static const std::string kNone;
     InputSource* file = im.InnermostFile();
     InputSource* top = im.Top();
-    return SourcePlace{file ? file->name : kNone, file ? file->line : 0, column,
-                       top && top->kind != SourceKind::File};
+    SourcePlace at{file ? file->name : kNone, file ? file->line : 0, column, top && top->kind != SourceKind::File};
+    if (at.expansion) {
+        at.bodyFile = &top->defFile;
+        at.bodyLine = top->defLine + top->bodyLine;
+    }
+    return at;
 }
 
 } // namespace

@@ -22,12 +22,15 @@ struct LineState;
 // A place in a source file: the file's name as the assembler opened it, the
 // line (1-based) and the column (0-based) in the text the scanner read.
 // `expansion` is true inside a macro expansion or repeat block: the column
-// is then one of the expanded text, and the line the calling line's.
+// is then one of the expanded text, the line the calling line's, and
+// `bodyFile`/`bodyLine` the place of the body line being expanded.
 struct SourcePlace {
     const std::string& file;
     int line;
     std::size_t column;
     bool expansion;
+    const std::string* bodyFile = nullptr;
+    int bodyLine = 0;
 };
 
 enum class DefinitionKind { Label, Equ, Set, Define, Local, Macro };

@@ -98,6 +98,11 @@ class Client:
             raise RuntimeError("%s failed: %s" % (method, reply["error"]))
         return reply["result"]
 
+    def sync(self):
+        """Returns once the server has sent everything it sent before
+        answering a request (it answers in order)."""
+        return self.request_full("qorbls/noSuchMethod", {})
+
     def initialize(self):
         r = self.request("initialize", {"processId": os.getpid(), "rootUri": uri(self.root), "capabilities": {}})
         self.notify("initialized", {})
