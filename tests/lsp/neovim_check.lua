@@ -1,17 +1,19 @@
--- Neovim's built-in client against qorbls: open a source with an error, read
--- the diagnostic it receives, jump to a definition, read a hover. The
--- results go to the file named by QORBLS_RESULT, one finding a line.
-local server = os.getenv('QORBLS')
+-- Neovim's built-in client against qorbls, set up as the manual's page
+-- "Using another editor" says (its set-up is in QORBLS_SETUP): open a source
+-- with an error, read the diagnostic it receives, jump to a definition, read
+-- a hover. The findings go to the file named by QORBLS_RESULT, one a line.
 local root = os.getenv('QORBLS_ROOT')
 local out = assert(io.open(os.getenv('QORBLS_RESULT'), 'w'))
 local function say(...) out:write(table.concat({...}, ' '), '\n') out:flush() end
 
 local ok, err = pcall(function()
-  local id = vim.lsp.start_client({ name = 'qorbls', cmd = { server }, root_dir = root })
-  assert(id, 'client did not start')
+  vim.cmd('luafile ' .. os.getenv('QORBLS_SETUP'))
   vim.cmd('edit ' .. root .. '/main.asm')
   local buf = vim.api.nvim_get_current_buf()
-  vim.lsp.buf_attach_client(buf, id)
+  assert(vim.wait(10000, function() return next(vim.lsp.buf_get_clients(buf)) ~= nil end, 20),
+         'no client attached (filetype ' .. vim.bo[buf].filetype .. ')')
+  local _, client = next(vim.lsp.buf_get_clients(buf))
+  say('CLIENT', client.name)
 
   assert(vim.wait(10000, function() return #vim.diagnostic.get(buf) > 0 end, 20), 'no diagnostics')
   for _, d in ipairs(vim.diagnostic.get(buf)) do
@@ -26,7 +28,6 @@ local ok, err = pcall(function()
   local cur = vim.api.nvim_win_get_cursor(0)
   say('DEF', cur[1] - 1, cur[2])
 
-  local client = vim.lsp.get_client_by_id(id)
   local params = { textDocument = { uri = vim.uri_from_bufnr(buf) }, position = { line = 2, character = 10 } }
   local res = client.request_sync('textDocument/hover', params, 10000, buf)
   assert(res and res.result, 'no hover')
