@@ -149,7 +149,8 @@ private:
             o.column = AssemblerColumn(text, i);
             o.scope = scope;
             // Every expansion of the line finds the same uses once more.
-            if (expanded_.insert(Normal(file) + '\n' + std::to_string(line) + '\n' + std::to_string(o.column)).second)
+            if (expanded_.insert(Normal(file) + '\n' + std::to_string(line) + '\n' + std::to_string(o.column))
+                    .second)
                 Facts(file).names.push_back(std::move(o));
             found = true;
             i = end - 1;
@@ -298,7 +299,8 @@ std::string ListingCodeField(const LineCode& code, std::string* cycles) {
             if (next + size > code.bytes.size()) size = code.bytes.size() - next;
             std::size_t limit = size == 4 ? 8 : 6;
             if (shown > 0 && shown + size > limit) break;
-            for (std::size_t i = 0; i < size; ++i) AppendHex(out, static_cast<unsigned char>(code.bytes[next + i]), 2);
+            for (std::size_t i = 0; i < size; ++i)
+                AppendHex(out, static_cast<unsigned char>(code.bytes[next + i]), 2);
             out += ' ';
             next += size;
             shown += size;

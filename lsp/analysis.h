@@ -35,8 +35,8 @@ struct Occurrence {
     std::string key;
     std::string name; // as the assembler reported it
     NameKind nameKind = NameKind::Symbol;
-    int line = 0;            // 1-based
-    std::size_t column = 0;  // 0-based, in the assembler's line
+    int line = 0;           // 1-based
+    std::size_t column = 0; // 0-based, in the assembler's line
     bool definition = false;
     qorb::DefinitionKind kind = qorb::DefinitionKind::Label;
     std::int32_t value = 0;

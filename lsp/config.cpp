@@ -62,7 +62,8 @@ bool ReadValue(const std::string& s, std::size_t i, std::vector<std::string>& ou
         return true;
     }
     // A bare word (cpu = hc12) is taken too.
-    std::string word = Trim(s.substr(i, s.find('#', i) == std::string::npos ? std::string::npos : s.find('#', i) - i));
+    std::string word =
+        Trim(s.substr(i, s.find('#', i) == std::string::npos ? std::string::npos : s.find('#', i) - i));
     if (word.empty()) return false;
     out.push_back(word);
     return true;

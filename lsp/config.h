@@ -16,11 +16,11 @@
 namespace qorbls {
 
 struct Config {
-    std::string cpu;      // empty: by the file's extension
+    std::string cpu;                  // empty: by the file's extension
     std::vector<std::string> include; // absolute
-    std::string main;     // absolute, empty when none
+    std::string main;                 // absolute, empty when none
     std::vector<std::string> options;
-    std::string file;     // the settings file read, empty when none
+    std::string file;                  // the settings file read, empty when none
     std::vector<std::string> problems; // what was wrong in it
 };
 

@@ -15,7 +15,8 @@
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("qorbls %d.%02d (build %u)\n", qorb::kVersionMajor, qorb::kVersionMinor, qorb::kBuildNumber);
+            std::printf("qorbls %d.%02d (build %u)\n", qorb::kVersionMajor, qorb::kVersionMinor,
+                        qorb::kBuildNumber);
             return 0;
         }
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

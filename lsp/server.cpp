@@ -41,8 +41,8 @@ enum ErrorCode {
 };
 
 bool IsSourceFile(const std::filesystem::path& p) {
-    static const char* const kExtensions[] = {".asm", ".s",    ".a12", ".s12", ".asm12", ".a11",
-                                              ".s11", ".asm11", ".inc", ".i",  ".h12",   ".h11"};
+    static const char* const kExtensions[] = {".asm", ".s",     ".a12", ".s12", ".asm12", ".a11",
+                                              ".s11", ".asm11", ".inc", ".i",   ".h12",   ".h11"};
     std::string ext = LowerAscii(p.extension().string());
     for (const char* e : kExtensions)
         if (ext == e) return true;
@@ -136,7 +136,8 @@ bool Server::TakeMessage(std::string& body) {
         }
         if (length < 0 || static_cast<std::size_t>(length) > kMaxBody) {
             inbuf_.erase(0, end + 4);
-            ReplyError(nullptr, kParseError, length < 0 ? "missing or bad Content-Length" : "message too large");
+            ReplyError(nullptr, kParseError,
+                       length < 0 ? "missing or bad Content-Length" : "message too large");
             continue;
         }
         if (inbuf_.size() < end + 4 + static_cast<std::size_t>(length)) return false;
@@ -187,7 +188,8 @@ int Server::Run() {
         if (!pending_.empty()) {
             auto first = std::min_element(pending_.begin(), pending_.end(),
                                           [](const auto& a, const auto& b) { return a.second < b.second; });
-            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(first->second - Clock::now()).count();
+            auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(first->second - Clock::now()).count();
             timeout = static_cast<int>(std::max<long long>(0, wait));
         }
         pollfd p{in_, POLLIN, 0};
@@ -277,7 +279,8 @@ void Server::Handle(const std::string& method, const json& params, const json* i
         return;
     }
     if (method == "textDocument/didChange") {
-        std::string path = NormalPath(PathFromUri(params.at("textDocument").at("uri").get<std::string>()), root_);
+        std::string path =
+            NormalPath(PathFromUri(params.at("textDocument").at("uri").get<std::string>()), root_);
         auto it = docs_.find(path);
         if (it == docs_.end()) return;
         for (const json& change : params.at("contentChanges")) {
@@ -306,7 +309,8 @@ void Server::Handle(const std::string& method, const json& params, const json* i
         return;
     }
     if (method == "textDocument/didClose") {
-        std::string path = NormalPath(PathFromUri(params.at("textDocument").at("uri").get<std::string>()), root_);
+        std::string path =
+            NormalPath(PathFromUri(params.at("textDocument").at("uri").get<std::string>()), root_);
         docs_.erase(path);
         pending_.erase(path);
         // Units that read the buffer read the file again.
@@ -315,7 +319,9 @@ void Server::Handle(const std::string& method, const json& params, const json* i
         bool stillShown = false;
         for (auto& [main, unit] : units_)
             if (unit && unit->files.count(path) && docs_.count(main)) stillShown = true;
-        if (!stillShown) Notify("textDocument/publishDiagnostics", {{"uri", UriFromPath(path)}, {"diagnostics", json::array()}});
+        if (!stillShown)
+            Notify("textDocument/publishDiagnostics",
+                   {{"uri", UriFromPath(path)}, {"diagnostics", json::array()}});
         return;
     }
     if (method == "textDocument/didSave") return;
@@ -343,7 +349,8 @@ void Server::Handle(const std::string& method, const json& params, const json* i
 
 void Server::Initialize(const json& params, const json& id) {
     std::string root;
-    if (params.contains("rootUri") && params["rootUri"].is_string()) root = PathFromUri(params["rootUri"].get<std::string>());
+    if (params.contains("rootUri") && params["rootUri"].is_string())
+        root = PathFromUri(params["rootUri"].get<std::string>());
     if (root.empty() && params.contains("workspaceFolders") && params["workspaceFolders"].is_array() &&
         !params["workspaceFolders"].empty())
         root = PathFromUri(params["workspaceFolders"][0].value("uri", std::string()));
@@ -369,7 +376,8 @@ void Server::Initialize(const json& params, const json& id) {
         {"documentSymbolProvider", true},
         {"workspaceSymbolProvider", true},
         {"completionProvider", {{"triggerCharacters", json::array({"#", "."})}}},
-        {"semanticTokensProvider", {{"legend", {{"tokenTypes", legend}, {"tokenModifiers", json::array()}}}, {"full", true}}},
+        {"semanticTokensProvider",
+         {{"legend", {{"tokenTypes", legend}, {"tokenModifiers", json::array()}}}, {"full", true}}},
         {"renameProvider", {{"prepareProvider", true}}},
     };
     Reply(id, {{"capabilities", caps}, {"serverInfo", {{"name", "qorbls"}, {"version", "1.21"}}}});
@@ -478,7 +486,8 @@ json Server::RangeOf(const std::string& file, int line, std::size_t begin, std::
 }
 
 json Server::Location(const std::string& file, int line, std::size_t begin, std::size_t end) {
-    return {{"uri", docs_.count(file) ? docs_[file].uri : UriFromPath(file)}, {"range", RangeOf(file, line, begin, end)}};
+    return {{"uri", docs_.count(file) ? docs_[file].uri : UriFromPath(file)},
+            {"range", RangeOf(file, line, begin, end)}};
 }
 
 json Server::Diagnostics(const Analysis& unit, const std::string& file, const FileFacts& facts) {
@@ -520,7 +529,8 @@ void Server::Publish(const Analysis& unit) {
     // Files this unit no longer includes lose the messages it gave them.
     for (const std::string& old : published_[unit.main])
         if (!now.count(old))
-            Notify("textDocument/publishDiagnostics", {{"uri", UriFromPath(old)}, {"diagnostics", json::array()}});
+            Notify("textDocument/publishDiagnostics",
+                   {{"uri", UriFromPath(old)}, {"diagnostics", json::array()}});
     published_[unit.main] = std::move(now);
     diskLines_.clear();
 }
@@ -778,7 +788,9 @@ json Server::Hover(const json& params) {
                                                                           : "label";
             text = "`" + def->name + "` (" + kind + ") = ";
             if (def->known)
-                text += "$" + Hex(static_cast<std::uint32_t>(def->value), def->value >= 0 && def->value <= 0xFFFF ? 4 : 8) +
+                text += "$" +
+                        Hex(static_cast<std::uint32_t>(def->value),
+                            def->value >= 0 && def->value <= 0xFFFF ? 4 : 8) +
                         " (" + std::to_string(def->value) + ")";
             else
                 text += "unknown";
@@ -827,8 +839,8 @@ json Server::DocumentSymbols(const json& params) {
         for (const Occurrence& o : f->second.names) {
             if (!o.definition || o.kind == qorb::DefinitionKind::Local) continue;
             if (!seen.insert({o.key, o.line}).second) continue;
-            int kind = o.kind == qorb::DefinitionKind::Macro ? 6
-                       : o.kind == qorb::DefinitionKind::Set ? 13
+            int kind = o.kind == qorb::DefinitionKind::Macro   ? 6
+                       : o.kind == qorb::DefinitionKind::Set   ? 13
                        : o.kind == qorb::DefinitionKind::Label ? 12
                                                                : 14;
             auto [b, e] = Extent(path, o);
@@ -836,7 +848,11 @@ json Server::DocumentSymbols(const json& params) {
             std::string detail = o.kind == qorb::DefinitionKind::Macro
                                      ? std::to_string(o.parameters) + " parameter(s)"
                                      : (o.known ? "$" + Hex(static_cast<std::uint32_t>(o.value), 4) : "?");
-            out.push_back({{"name", o.name}, {"detail", detail}, {"kind", kind}, {"range", range}, {"selectionRange", range}});
+            out.push_back({{"name", o.name},
+                           {"detail", detail},
+                           {"kind", kind},
+                           {"range", range},
+                           {"selectionRange", range}});
         }
     }
     // Sections, from the section commands of the text.
@@ -852,7 +868,11 @@ json Server::DocumentSymbols(const json& params) {
         std::string name = std::string(line.substr(b, e - b));
         if (name.empty()) continue;
         json range = RangeOf(path, static_cast<int>(i), b, e);
-        out.push_back({{"name", name}, {"detail", "section"}, {"kind", 3}, {"range", range}, {"selectionRange", range}});
+        out.push_back({{"name", name},
+                       {"detail", "section"},
+                       {"kind", 3},
+                       {"range", range},
+                       {"selectionRange", range}});
     }
     return out;
 }
@@ -869,12 +889,13 @@ json Server::WorkspaceSymbols(const json& params) {
                 if (!o.definition || o.kind == qorb::DefinitionKind::Local) continue;
                 if (!query.empty() && LowerAscii(o.name).find(query) == std::string::npos) continue;
                 if (!seen.insert({o.key, file, o.line}).second) continue;
-                int kind = o.kind == qorb::DefinitionKind::Macro ? 6
-                           : o.kind == qorb::DefinitionKind::Set ? 13
+                int kind = o.kind == qorb::DefinitionKind::Macro   ? 6
+                           : o.kind == qorb::DefinitionKind::Set   ? 13
                            : o.kind == qorb::DefinitionKind::Label ? 12
                                                                    : 14;
                 auto [b, e] = Extent(file, o);
-                out.push_back({{"name", o.name}, {"kind", kind}, {"location", Location(file, o.line - 1, b, e)}});
+                out.push_back(
+                    {{"name", o.name}, {"kind", kind}, {"location", Location(file, o.line - 1, b, e)}});
                 if (out.size() >= 1000) return out;
             }
     }
@@ -906,7 +927,8 @@ json Server::Completion(const json& params) {
         items.push_back({{"label", label}, {"kind", kind}, {"detail", detail}});
     };
     if (marked) {
-        for (int r = 0; const char* name = qorb::PreprocessorName(r); ++r) add(name, 14, "preprocessor command");
+        for (int r = 0; const char* name = qorb::PreprocessorName(r); ++r)
+            add(name, 14, "preprocessor command");
         return {{"isIncomplete", false}, {"items", items}};
     }
     std::span<const qorb::OpcodeEntry> table =
@@ -925,7 +947,8 @@ json Server::Completion(const json& params) {
             for (const Occurrence& o : f->second.names) {
                 if (o.line > line + 1 || o.line < bestLine) continue;
                 bestLine = o.line;
-                scope = o.scope + (o.definition && o.kind == qorb::DefinitionKind::Label && o.name.back() != '`');
+                scope =
+                    o.scope + (o.definition && o.kind == qorb::DefinitionKind::Label && o.name.back() != '`');
                 haveScope = true;
             }
         }
@@ -933,7 +956,9 @@ json Server::Completion(const json& params) {
             for (const Occurrence& o : facts.names) {
                 if (!o.definition) continue;
                 if (o.kind == qorb::DefinitionKind::Macro)
-                    add(o.name, 15, "macro, " + std::to_string(o.parameters) + (o.parameters == 1 ? " parameter" : " parameters"));
+                    add(o.name, 15,
+                        "macro, " + std::to_string(o.parameters) +
+                            (o.parameters == 1 ? " parameter" : " parameters"));
                 else if (o.kind == qorb::DefinitionKind::Local) {
                     if (haveScope && o.scope == scope && file == path) add(o.name, 6, "local label");
                 } else

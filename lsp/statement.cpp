@@ -102,11 +102,12 @@ std::vector<ColourToken> ColourLine(std::string_view line, const qorb::Target& t
     }
     if (st.labelEnd > st.labelBegin) out.push_back({st.labelBegin, st.labelEnd, TokenType::Label});
     if (st.commandEnd > st.commandBegin) {
-        TokenType t = st.kind == CommandKind::Preprocessor ? TokenType::Preprocessor
-                      : st.kind == CommandKind::Directive  ? TokenType::Directive
+        TokenType t = st.kind == CommandKind::Preprocessor  ? TokenType::Preprocessor
+                      : st.kind == CommandKind::Directive   ? TokenType::Directive
                       : st.kind == CommandKind::Instruction ? TokenType::Mnemonic
                                                             : TokenType::Symbol;
-        out.push_back({st.kind == CommandKind::Preprocessor ? st.markBegin : st.commandBegin, st.commandEnd, t});
+        out.push_back(
+            {st.kind == CommandKind::Preprocessor ? st.markBegin : st.commandBegin, st.commandEnd, t});
     }
     std::size_t i = st.operands ? st.operands : (st.commandEnd ? st.commandEnd : st.labelEnd);
     const bool include = st.kind == CommandKind::Preprocessor && st.command == "include";
@@ -134,7 +135,8 @@ std::vector<ColourToken> ColourLine(std::string_view line, const qorb::Target& t
             out.push_back({b, e, TokenType::String});
         } else if ((c >= '0' && c <= '9') || ((c == '%' || c == '@' || c == '$') && e > b + 1)) {
             // N$ is a local label, the others numbers
-            TokenType t = (c >= '0' && c <= '9' && line[e - 1] == '$') ? TokenType::Symbol : TokenType::Number;
+            TokenType t =
+                (c >= '0' && c <= '9' && line[e - 1] == '$') ? TokenType::Symbol : TokenType::Number;
             out.push_back({b, e, t});
         } else if (IsSymbolStart(c)) {
             std::string w = LowerAscii(line.substr(b, e - b));

@@ -18,12 +18,12 @@ namespace qorbls {
 enum class CommandKind { None, Preprocessor, Directive, Instruction, Other };
 
 struct Statement {
-    bool comment = false; // the whole line is a comment
-    std::size_t labelBegin = 0, labelEnd = 0; // empty when none
+    bool comment = false;                         // the whole line is a comment
+    std::size_t labelBegin = 0, labelEnd = 0;     // empty when none
     std::size_t commandBegin = 0, commandEnd = 0; // the word, without its mark
     std::size_t markBegin = 0;                    // where the mark (or the word) starts
     CommandKind kind = CommandKind::None;
-    std::string command; // lower case
+    std::string command;      // lower case
     std::size_t operands = 0; // where the operand field starts (after blanks)
 };
 
@@ -31,8 +31,8 @@ Statement ParseStatement(std::string_view line, const qorb::Target& target);
 
 // The IDE highlighter's categories, in the order of the server's legend.
 enum class TokenType { Mnemonic, Directive, Preprocessor, Label, Symbol, Number, String, Comment, Register };
-inline constexpr const char* kTokenTypeNames[] = {"mnemonic", "directive", "preprocessor", "label", "symbol",
-                                                  "number",   "string",    "comment",      "register"};
+inline constexpr const char* kTokenTypeNames[] = {
+    "mnemonic", "directive", "preprocessor", "label", "symbol", "number", "string", "comment", "register"};
 
 struct ColourToken {
     std::size_t begin, end; // bytes

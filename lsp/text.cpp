@@ -112,7 +112,8 @@ std::string PathFromUri(std::string_view uri) {
     }
     std::string out;
     for (std::size_t i = 0; i < uri.size(); ++i) {
-        if (uri[i] == '%' && i + 2 < uri.size() + 0 && HexValue(uri[i + 1]) >= 0 && HexValue(uri[i + 2]) >= 0) {
+        if (uri[i] == '%' && i + 2 < uri.size() + 0 && HexValue(uri[i + 1]) >= 0 &&
+            HexValue(uri[i + 2]) >= 0) {
             out += static_cast<char>(HexValue(uri[i + 1]) * 16 + HexValue(uri[i + 2]));
             i += 2;
         } else {
@@ -127,8 +128,8 @@ std::string UriFromPath(std::string_view path) {
     std::string out = "file://";
     for (char ch : path) {
         unsigned char c = static_cast<unsigned char>(ch);
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' || c == '-' ||
-            c == '_' || c == '.' || c == '~') {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+            c == '-' || c == '_' || c == '.' || c == '~') {
             out += ch;
         } else {
             out += '%';

@@ -143,7 +143,8 @@ int FindDirective(std::string_view lowerName) {
 }
 
 const char* DirectiveName(int row) {
-    return row >= 0 && static_cast<std::size_t>(row) < std::size(kDirectives) ? kDirectives[row].name : nullptr;
+    if (row < 0 || static_cast<std::size_t>(row) >= std::size(kDirectives)) return nullptr;
+    return kDirectives[row].name;
 }
 
 bool CheckDirectiveTable() {

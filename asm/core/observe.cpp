@@ -67,7 +67,8 @@ SourcePlace Here(Assembler::Impl& im, std::size_t column) {
     static const std::string kNone;
     InputSource* file = im.InnermostFile();
     InputSource* top = im.Top();
-    SourcePlace at{file ? file->name : kNone, file ? file->line : 0, column, top && top->kind != SourceKind::File};
+    SourcePlace at{file ? file->name : kNone, file ? file->line : 0, column,
+                   top && top->kind != SourceKind::File};
     if (at.expansion) {
         at.bodyFile = &top->defFile;
         at.bodyLine = top->defLine + top->bodyLine;
@@ -94,8 +95,8 @@ void Definition(Assembler::Impl& im, std::string_view name, int local, std::int3
                 bool isSet) {
     RunObserver* o = im.as.Observer();
     if (!o || !im.as.FinalPass()) return;
-    DefinitionKind kind = local >= 0      ? DefinitionKind::Local
-                          : isSet         ? DefinitionKind::Set
+    DefinitionKind kind = local >= 0         ? DefinitionKind::Local
+                          : isSet            ? DefinitionKind::Set
                           : im.definingLabel ? DefinitionKind::Label
                                              : DefinitionKind::Equ;
     std::string localName;
@@ -152,8 +153,8 @@ void Include(Assembler::Impl& im, std::string_view written, const std::string& o
 void Line(Assembler::Impl& im) {
     RunObserver* o = im.as.Observer();
     if (!o || !im.as.FinalPass()) return;
-    const bool listed = !im.ls.control && im.listOn && (!im.ls.skipped || im.clistOn) &&
-                        (!im.ls.macroLine || im.mlistOn);
+    const bool listed =
+        !im.ls.control && im.listOn && (!im.ls.skipped || im.clistOn) && (!im.ls.macroLine || im.mlistOn);
     // The line just processed belongs to the source on top; a line that
     // ended its file (`end`) is still reported at its own place.
     static const std::string kNone;

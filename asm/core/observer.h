@@ -60,7 +60,8 @@ public:
     }
     // A use of a symbol (`local`: a numbered local label of `scope`) or of a
     // macro.
-    virtual void Reference(std::string_view name, bool local, bool macro, unsigned scope, const SourcePlace& at) {
+    virtual void Reference(std::string_view name, bool local, bool macro, unsigned scope,
+                           const SourcePlace& at) {
         (void)name, (void)local, (void)macro, (void)scope, (void)at;
     }
     // An include command and the file it opened (empty when none).
