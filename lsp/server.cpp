@@ -263,8 +263,17 @@ void Server::Handle(const std::string& method, const json& params, const json* i
         return;
     }
     if (method == "initialized" || method == "$/cancelRequest" || method == "$/setTrace" ||
-        method == "workspace/didChangeConfiguration" || method == "workspace/didChangeWatchedFiles")
+        method == "workspace/didChangeConfiguration")
         return;
+    if (method == "workspace/didChangeWatchedFiles") {
+        // Files changed on disk (a settings file, an include saved by
+        // another program): every open document is assembled again, with the
+        // settings read again.
+        config_ = LoadConfig(root_);
+        units_.clear();
+        for (const auto& [path, doc] : docs_) Schedule(path);
+        return;
+    }
     if (method == "textDocument/didOpen") {
         const json& td = params.at("textDocument");
         std::string uri = td.at("uri");
@@ -536,8 +545,9 @@ void Server::Publish(const Analysis& unit) {
 }
 
 void Server::IndexWorkspace() {
-    if (indexed_ || root_.empty()) return;
-    indexed_ = true;
+    // The tree is walked at every request (files come and go); a source
+    // already assembled is not assembled again.
+    if (root_.empty()) return;
     std::vector<std::string> sources, includes;
     std::error_code ec;
     auto it = std::filesystem::recursive_directory_iterator(
@@ -569,7 +579,7 @@ void Server::IndexWorkspace() {
     }
     for (const auto* list : {&sources, &includes})
         for (const std::string& p : *list) {
-            if (covered.count(p)) continue;
+            if (covered.count(p) || units_.count(p)) continue;
             if (Analysis* a = Analyze(p))
                 for (const auto& [f, facts] : a->files) covered.insert(f);
         }

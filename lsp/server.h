@@ -100,7 +100,6 @@ private:
     std::map<std::string, Clock::time_point> pending_;
     std::map<std::string, std::set<std::string>> published_; // unit -> files given diagnostics
     std::map<std::string, Lines> diskLines_;                 // read for one request
-    bool indexed_ = false;
 };
 
 } // namespace qorbls

@@ -378,6 +378,12 @@ class SettingsFile(Workspace):
         # cpu = hc11 holds for every extension.
         d = self.open("prog.asm")
         self.assertEqual([x["source"] for x in d], ["qorb11"])
+        # A changed settings file, as the editor reports it, applies at once.
+        write(self.p("qorb.toml"), 'cpu = "hc12"\n')
+        before = self.c.diag_count[uri(self.p("prog.asm"))]
+        self.c.notify("workspace/didChangeWatchedFiles",
+                      {"changes": [{"uri": uri(self.p("qorb.toml")), "type": 2}]})
+        self.assertEqual(self.c.wait_diagnostics(self.p("prog.asm"), before), [])
 
     def test_include_only_file_uses_main(self):
         # Opened alone, the include is assembled as part of the main source:
