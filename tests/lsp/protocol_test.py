@@ -366,6 +366,25 @@ class Settings(Workspace):
         self.assertNotIn("movb", {i["label"] for i in items})
 
 
+class Hc11Modes(Workspace):
+    LINES = [("  ldaa 3,x", "indexed (X)"), ("  ldaa 3,y", "indexed (Y)"), ("  ldy 2,y", "indexed (Y)"),
+             ("  ldy 2,x", "indexed (X)"), ("  ldy #5", "immediate"), ("  cpd 1,y", "indexed (Y)"),
+             ("  ldaa $10", "direct"), ("  ldaa $1000", "extended"), ("  brset 4,x,$55,*", "indexed (X), relative"),
+             ("  bset $20,$01", "direct"), ("  xgdy", "inherent"), ("  bne *", "relative")]
+    files = {"modes.a11": "".join(line + "\n" for line, _ in LINES)}
+
+    def test_code_and_modes(self):
+        self.assertEqual(self.open("modes.a11"), [])
+        subprocess.run([QORB11, "-c", "modes.a11"], cwd=self.root, capture_output=True, timeout=30)
+        with open(self.p("modes.lst"), encoding="latin-1") as f:
+            rows = [r for r in f.read().replace("\r\n", "\n").split("\n") if re.match(r"^ +\d+: ", r)]
+        for i, (line, mode) in enumerate(self.LINES):
+            h = self.c.request("textDocument/hover", self.c.at(self.p("modes.a11"), i, 3))["contents"]["value"]
+            field = h.split("```")[1].strip("\n")
+            self.assertEqual(rows[i][7:7 + len(field)], field, line)
+            self.assertIn("addressing mode: " + mode + "\n", h + "\n", line)
+
+
 class SettingsFile(Workspace):
     files = Settings.files
     config = '# the board\ncpu = "hc11"\ninclude = ["inc"]\nmain = "src/main.asm"\noptions = ["-case"]\n'
