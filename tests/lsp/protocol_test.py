@@ -413,6 +413,19 @@ class SettingsFile(Workspace):
         self.assertIn(uri(self.p("src/main.asm")), self.c.diagnostics)
 
 
+class BadSettingsFile(Workspace):
+    files = {"prog.a11": "  xgdy\n", "prog.asm": "  movb #1,$20\n"}
+    config = 'cpu = "z80"\nwhatever = 1\ninclude = [unquoted\noptions = "-case -mc"\n'
+
+    def test_problems_are_shown_and_the_rest_applies(self):
+        self.assertEqual(self.open("prog.a11"), [])
+        self.assertEqual(self.open("prog.asm"), [])
+        shown = [n["params"]["message"] for n in self.c.notes if n["method"] == "window/showMessage"]
+        self.assertEqual(len(shown), 3, shown)
+        self.assertTrue(any("cpu must be hc12, hcs12 or hc11" in s for s in shown))
+        self.assertTrue(any("unknown key 'whatever'" in s for s in shown))
+
+
 if __name__ == "__main__":
     QORBLS, QORB12, QORB11 = sys.argv[1:4]
     unittest.main(argv=[sys.argv[0]] + sys.argv[4:], verbosity=2)
