@@ -9,7 +9,11 @@
   indexed (workspace symbols assemble every program), then the server's
   peak resident memory (VmHWM) is read.
 
-usage: run_lsp_bench.py --qorbls build/lsp/qorbls [--runs 21]"""
+The peer, run in the same invocation on the same program: the command-line
+assembler (qorb12 beside qorbls), whose wall time per run is the least the
+server can take.
+
+usage: run_lsp_bench.py --qorbls build/lsp/qorbls [--qorb12 build/asm/qorb12] [--runs 21]"""
 
 import argparse
 import os
@@ -47,7 +51,16 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def latency(server, runs):
+def peer(qorb12, main, runs):
+    times = []
+    for _ in range(runs):
+        start = time.monotonic()
+        subprocess.run([qorb12, os.path.basename(main)], cwd=os.path.dirname(main), capture_output=True)
+        times.append(time.monotonic() - start)
+    return statistics.median(times)
+
+
+def latency(server, runs, qorb12):
     root = tempfile.mkdtemp(prefix="qorbls-bench-")
     try:
         main = generate(10000, root)
@@ -72,7 +85,9 @@ def latency(server, runs):
             assert (len(d) > 0) == (i % 2 == 0), d
         c.shutdown()
         c.close()
-        return len(lines), len(first), times, cpu
+        with open(main, "w") as f:
+            f.write(text)
+        return len(lines), len(first), times, cpu, peer(qorb12, main, runs)
     finally:
         shutil.rmtree(root, ignore_errors=True)
 
@@ -106,14 +121,18 @@ def memory(server):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--qorbls", required=True)
+    ap.add_argument("--qorb12")
     ap.add_argument("--runs", type=int, default=21)
     a = ap.parse_args()
     server = os.path.abspath(a.qorbls)
-    n, first, times, cpu = latency(server, a.runs)
+    qorb12 = os.path.abspath(a.qorb12 or os.path.join(os.path.dirname(server), "..", "asm", "qorb12"))
+    n, first, times, cpu, peer_time = latency(server, a.runs, qorb12)
     print("latency: %d-line file, %d edits: median %.1f ms, max %.1f ms after the %d ms debounce (goal 50 ms); "
           "server CPU time per edit: median %.1f ms (load average %.1f)"
           % (n, len(times), statistics.median(times) * 1000, max(times) * 1000, DEBOUNCE * 1000,
              statistics.median(cpu) * 1000, os.getloadavg()[0]))
+    print("peer: qorb12 on the same file, median wall time %.1f ms; server latency / qorb12 = %.2f"
+          % (peer_time * 1000, statistics.median(times) / peer_time))
     total, nsym, index_time, peak = memory(server)
     print("memory: workspace of %d lines (10 programs), indexed in %.2f s, %d symbols found; "
           "peak resident %.1f MiB (goal 100 MB)" % (total, index_time, nsym, peak / 1024))
