@@ -785,6 +785,16 @@ json Server::Hover(const json& params) {
     if (place && place->name) {
         std::string file;
         const Occurrence* def = DefinitionOf(*unit, place->name->key, &file);
+        // A `set` symbol has the value of its last assignment before the
+        // line (in the same file).
+        if (def && def->kind == qorb::DefinitionKind::Set) {
+            for (const Occurrence& o : unit->files[path].names)
+                if (o.definition && o.key == def->key && o.line <= place->line + 1 &&
+                    (file != path || o.line >= def->line)) {
+                    def = &o;
+                    file = path;
+                }
+        }
         std::string text;
         if (!def) {
             text = "`" + place->name->name + "`: undefined";

@@ -250,6 +250,15 @@ class Navigation(Workspace):
         self.assertIn("`start` (label) = $0000 (0)", h["contents"]["value"])
         h = self.c.request("textDocument/hover", self.word_at("main.asm", 18, "store"))
         self.assertIn("2 parameters", h["contents"]["value"])
+        # A set symbol: the value of the last assignment before the line.
+        text = MAIN + "limit   set     7\n        dc.w    limit\n"
+        self.assertEqual(self.change("main.asm", text, 2), [])
+        h = self.c.request("textDocument/hover", self.c.at(self.p("main.asm"), 19, 22))
+        self.assertIn("= $0003 (3)", h["contents"]["value"])
+        self.assertIn("main.asm:3", h["contents"]["value"])
+        h = self.c.request("textDocument/hover", self.c.at(self.p("main.asm"), 21, 18))
+        self.assertIn("= $0007 (7)", h["contents"]["value"])
+        self.assertIn("main.asm:21", h["contents"]["value"])
 
     def test_hover_code_is_the_listing(self):
         # The listing of the same source with cycle counts: each line's code
