@@ -92,10 +92,16 @@ public:
 
     void Line(const qorb::SourcePlace& at, const qorb::LineState& ls, const qorb::LineCode& code,
               bool) override {
-        if (at.expansion || at.file.empty()) return;
+        if (at.file.empty()) return;
         if (code.count == 0 && !ls.hasValue && !ls.reserveLine) return;
         FileFacts& f = Facts(at.file);
-        if (f.code.count(at.line)) return; // a file included twice keeps its first code
+        std::vector<qorbls::LineCode>* expanded = nullptr;
+        if (at.expansion) {
+            expanded = &f.expansion[at.line];
+            if (expanded->size() >= kMaxExpansionLines) return;
+        } else if (f.code.count(at.line)) {
+            return; // a file included twice keeps its first code
+        }
         qorbls::LineCode c;
         c.start = code.start;
         c.bytes.assign(reinterpret_cast<const char*>(code.bytes), code.count);
@@ -105,7 +111,10 @@ public:
         c.value = ls.value;
         c.reserveLine = ls.reserveLine;
         c.reserved = ls.reserved;
-        f.code.emplace(at.line, std::move(c));
+        if (expanded)
+            expanded->push_back(std::move(c));
+        else
+            f.code.emplace(at.line, std::move(c));
     }
 
 private:

@@ -69,7 +69,12 @@ struct FileFacts {
     std::vector<Occurrence> names;
     std::vector<IncludeUse> includes;
     std::unordered_map<int, LineCode> code;
+    // The code of the lines a macro call or repeat block expands to, by the
+    // calling line (the first few of them).
+    std::unordered_map<int, std::vector<LineCode>> expansion;
 };
+
+inline constexpr std::size_t kMaxExpansionLines = 16;
 
 struct AssemblyOptions {
     const qorb::Target* target = nullptr;

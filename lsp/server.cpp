@@ -782,6 +782,30 @@ json Server::Hover(const json& params) {
         return {{"contents", {{"kind", "markdown"}, {"value", text}}},
                 {"range", RangeOf(path, place->line, place->begin, place->end)}};
     }
+    // The listing's columns: the code field 31 wide, then the cycles.
+    auto listed = [](const LineCode& code, std::string& cycles) {
+        std::string field = ListingCodeField(code, &cycles);
+        std::size_t firstEnd = std::min(field.find('\n'), field.size());
+        std::string first = field.substr(0, firstEnd);
+        if (!cycles.empty()) {
+            if (first.size() < 31) first.append(31 - first.size(), ' ');
+            first += " " + cycles;
+        }
+        return first + field.substr(firstEnd);
+    };
+    // A macro call: the code of its expansion, as the listing shows it with
+    // mlist on.
+    auto expansion = [&](int line) -> std::string {
+        auto f = unit->files.find(path);
+        if (f == unit->files.end()) return {};
+        auto e = f->second.expansion.find(line + 1);
+        if (e == f->second.expansion.end()) return {};
+        std::string text = "expansion:\n```";
+        std::string cycles;
+        for (const LineCode& code : e->second) text += "\n" + listed(code, cycles);
+        text += e->second.size() >= kMaxExpansionLines ? "\n...\n```" : "\n```";
+        return text;
+    };
     if (place && place->name) {
         std::string file;
         const Occurrence* def = DefinitionOf(*unit, place->name->key, &file);
@@ -816,6 +840,10 @@ json Server::Hover(const json& params) {
                 text += "unknown";
         }
         if (def) text += "\n\nDefined at " + relative(file) + ":" + std::to_string(def->line);
+        if (place->name->nameKind == NameKind::Macro && !place->name->definition) {
+            std::string code = expansion(place->line);
+            if (!code.empty()) text += "\n\n" + code;
+        }
         return {{"contents", {{"kind", "markdown"}, {"value", text}}},
                 {"range", RangeOf(path, place->line, place->begin, place->end)}};
     }
@@ -824,17 +852,13 @@ json Server::Hover(const json& params) {
     auto f = unit->files.find(path);
     if (f == unit->files.end()) return nullptr;
     auto c = f->second.code.find(line + 1);
-    if (c == f->second.code.end()) return nullptr;
-    std::string cycles;
-    std::string field = ListingCodeField(c->second, &cycles);
-    // The listing's columns: the code field 31 wide, then the cycles.
-    std::size_t firstEnd = std::min(field.find('\n'), field.size());
-    std::string first = field.substr(0, firstEnd);
-    if (!cycles.empty()) {
-        if (first.size() < 31) first.append(31 - first.size(), ' ');
-        first += " " + cycles;
+    if (c == f->second.code.end()) {
+        std::string text = expansion(line);
+        if (text.empty()) return nullptr;
+        return {{"contents", {{"kind", "markdown"}, {"value", text}}}};
     }
-    std::string text = "```\n" + first + field.substr(firstEnd) + "\n```";
+    std::string cycles;
+    std::string text = "```\n" + listed(c->second, cycles) + "\n```";
     std::string_view source = LinesOf(path).Line(static_cast<std::size_t>(line));
     std::string mode = AddressingMode(path, source, c->second);
     if (!c->second.bytes.empty()) {

@@ -282,6 +282,19 @@ class Navigation(Workspace):
             self.assertEqual(block.split("\n")[0], expected, lines[number - 1])
             checked += 1
         self.assertEqual(checked, 10)
+        # The macro call: the code of its expansion, as listed with mlist.
+        write(self.p("ml.asm"), "        mlist   on\n" + MAIN)
+        subprocess.run([QORB12, "-c", "ml.asm"], cwd=self.root, capture_output=True, timeout=30)
+        with open(self.p("ml.lst"), encoding="latin-1") as f:
+            expanded = [row[7:].rstrip() for row in f.read().replace("\r\n", "\n").split("\n")
+                        if re.match(r"^ *\d+m ", row)]
+            expanded = [row[:row.index("]") + 1] for row in expanded]
+        self.assertEqual(len(expanded), 2)
+        h = self.c.request("textDocument/hover", self.c.at(self.p("main.asm"), 18, 3))["contents"]["value"]
+        self.assertEqual(h.split("```")[1].strip("\n").split("\n"), expanded)
+        h = self.c.request("textDocument/hover", self.c.at(self.p("main.asm"), 18, 9))["contents"]["value"]
+        self.assertIn("2 parameters", h)
+        self.assertEqual(h.split("```")[1].strip("\n").split("\n"), expanded)
         modes = {6: "immediate", 7: "extended", 9: "indexed", 10: "immediate to extended", 11: "relative (9-bit)",
                  12: "relative (8-bit)", 13: "inherent"}
         for number, mode in modes.items():
