@@ -9,6 +9,7 @@
 #include "host.h"
 #include "impl.h"
 #include "listing.h"
+#include "observe.h"
 #include "srecord.h"
 
 namespace qorb {
@@ -117,7 +118,7 @@ void Assembler::Impl::StartPass() {
 bool Assembler::Impl::CheckSource(const std::string& path, const std::string& shown) {
     int e = 0;
     host::FileId sourceId;
-    int fd = host::OpenRead(path, &e, &sourceId);
+    int fd = observe::OpenSource(as, path, &e, &sourceId);
     std::string refused;
     if (fd < 0) {
         refused = host::ErrorText(e);

@@ -103,6 +103,7 @@ struct LineCode {
 
 class Listing;
 class InputSource;
+class RunObserver;
 
 class Assembler {
 public:
@@ -197,6 +198,10 @@ public:
                         const std::string& listingPath, const std::string& listingName,
                         const std::string& mapPath = {}, const std::string& mapName = {});
 
+    // A program embedding the assembler follows its runs (observer.h).
+    void SetObserver(RunObserver* observer) { observer_ = observer; }
+    RunObserver* Observer() const { return observer_; }
+
     // Unresolved names after a run (for the console report).
     void PrintUnresolved(std::FILE* to);
 
@@ -214,6 +219,7 @@ private:
 
     std::FILE* out_ = stdout;
     std::FILE* err_ = stderr;
+    RunObserver* observer_ = nullptr;
 
     unsigned pass_ = 0;
     bool final_ = false;

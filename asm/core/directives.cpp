@@ -142,6 +142,11 @@ int FindDirective(std::string_view lowerName) {
     return row ? static_cast<int>(row - kDirectives) : -1;
 }
 
+const char* DirectiveName(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= std::size(kDirectives)) return nullptr;
+    return kDirectives[row].name;
+}
+
 bool CheckDirectiveTable() {
     for (const DirRow& row : kDirectives)
         if (row.handler >= Directive::Count) return false;

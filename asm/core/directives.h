@@ -8,5 +8,8 @@ namespace qorb {
 int FindDirective(std::string_view lowerName);
 // Number of rows and the check of the table's order and handler numbers.
 bool CheckDirectiveTable();
+// The name of a row (lower case); null past the last row. For editors'
+// completion lists.
+const char* DirectiveName(int row);
 
 } // namespace qorb

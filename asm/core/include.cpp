@@ -8,6 +8,7 @@
 #include "host.h"
 #include "impl.h"
 #include "listing.h"
+#include "observe.h"
 #include "source.h"
 
 namespace qorb {
@@ -86,7 +87,7 @@ bool Assembler::Impl::Include() {
     host::FileId opened;
     for (const std::string& c : candidates) {
         int e = 0;
-        fd = host::OpenRead(c, &e, &opened);
+        fd = observe::OpenSource(as, c, &e, &opened);
         if (fd >= 0) {
             chosen = c;
             break;
@@ -106,6 +107,7 @@ bool Assembler::Impl::Include() {
             }
         }
     }
+    observe::Include(*this, written, fd < 0 ? std::string() : chosen, at);
     if (fd < 0) {
         if (!as.final_) {
             InputSource* file = InnermostFile();

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "impl.h"
+#include "observe.h"
 
 namespace qorb {
 
@@ -218,6 +219,7 @@ bool Assembler::Impl::MacroDefinition() {
         as.scan_.SetPos(labelPos);
         ok = as.Report(Msg::MacroRedefinition, {label});
     }
+    observe::MacroDefinition(*this, label);
     ls.hasLabel = false;
     StartCollecting(false, macro, 0);
     return ok;

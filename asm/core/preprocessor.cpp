@@ -54,6 +54,10 @@ int FindPreprocessor(std::string_view lowerName) {
 
 bool CheckPreprocessorTable() { return FirstUnsortedRow(kPreTable) == std::size(kPreTable); }
 
+const char* PreprocessorName(int row) {
+    return row >= 0 && static_cast<std::size_t>(row) < std::size(kPreTable) ? kPreTable[row].name : nullptr;
+}
+
 bool PreprocessorIsConditional(int row) { return row >= 0 && kPreTable[row].conditional; }
 
 bool Assembler::Impl::RunPreprocessor(int row) {

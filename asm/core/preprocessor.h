@@ -12,5 +12,7 @@ int FindPreprocessor(std::string_view lowerName);
 bool PreprocessorIsConditional(int row);
 // The table is sorted by name (it is searched by halving).
 bool CheckPreprocessorTable();
+// The name of a row; null past the last row. For editors' completion lists.
+const char* PreprocessorName(int row);
 
 } // namespace qorb

@@ -6,6 +6,7 @@
 #include "host.h"
 #include "impl.h"
 #include "listing.h"
+#include "observer.h"
 
 namespace qorb {
 
@@ -71,6 +72,11 @@ bool Assembler::Report(Msg id, std::initializer_list<MsgArg> args) {
     line += FormatText(text, args.begin(), args.size());
 
     Print(line);
+    if (observer_) {
+        InputSource* file = commandLine ? nullptr : im.InnermostFile();
+        observer_->Message(number, kind, FormatText(text, args.begin(), args.size()),
+                           file ? &file->name : nullptr, file ? file->line : 0, column);
+    }
     if (im.listing) im.listing->Message(line);
     if (!im.errorFileName.empty() || im.keepErrorText) im.ErrorFileLine(line);
 

@@ -8,6 +8,7 @@
 #include "host.h"
 #include "impl.h"
 #include "listing.h"
+#include "observe.h"
 #include "source.h"
 
 namespace qorb {
@@ -74,7 +75,7 @@ bool Assembler::Impl::PushFile(const std::string& name, const std::string& opene
     if (sources.size() >= kMaxSourceDepth) return as.Report(Msg::OutOfMemory);
     int error = 0;
     host::FileId id;
-    int fd = host::OpenRead(opened, &error, &id);
+    int fd = observe::OpenSource(as, opened, &error, &id);
     if (fd < 0) return as.Report(Msg::CannotOpen, {name, host::ErrorText(error)});
     PushOpenFile(fd, id, name, name);
     return true;

@@ -8,6 +8,7 @@
 #include "encoder_host.h"
 #include "impl.h"
 #include "listing.h"
+#include "observe.h"
 #include "preprocessor.h"
 
 namespace qorb {
@@ -226,6 +227,7 @@ bool Assembler::Impl::RunCommand(const CommandField& cmd) {
     if (!as.settings_.caseSensitive) FoldLower(folded);
     auto it = macros.find(folded);
     if (it != macros.end()) {
+        observe::Reference(*this, folded, -1, true, cmd.pos);
         EndOffset();
         if (!DefineLabel()) return false;
         return ExpandMacro(it->second);
@@ -240,6 +242,7 @@ void Assembler::Impl::AfterLine() {
         as.Report(Msg::ErrorCountExceeded, {static_cast<int>(as.settings_.errorLimit)});
         return;
     }
+    observe::Line(*this);
     if (listing) listing->Line(lineText, lineNumber, ls, as.code_);
     if (as.code_.count) Append(as.code_.bytes, as.code_.count, nullptr, 1);
     if (ls.reserved) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "impl.h"
+#include "observe.h"
 
 namespace qorb {
 
@@ -48,6 +49,7 @@ void Assembler::Impl::TakeBackquote(std::string& name) {
 }
 
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
+    observe::Reference(*this, name, -1, false, as.scan_.Pos());
     const std::string_view key = SymbolKey(name);
     auto it = as.symbols_.find(key);
     if (it == as.symbols_.end()) {
@@ -58,6 +60,7 @@ bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne
 }
 
 bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {
+    observe::Reference(*this, {}, static_cast<int>(number), false, as.scan_.Pos());
     Symbol& s = as.GetLocal(number);
     if (!s.defined && !s.known) as.unresolved_ = true;
     return Reference(s, number, kLocalReference, knownInPassOne, r);
@@ -97,6 +100,7 @@ bool Assembler::Impl::Reference(Symbol& s, const MsgArg& name, const ReferenceMe
 // name for messages.
 bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known,
                                         bool isSet) {
+    observe::Definition(*this, name, local, value, known, isSet);
     Symbol* s;
     if (local >= 0) {
         s = &as.GetLocal(static_cast<unsigned>(local));

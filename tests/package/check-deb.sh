@@ -91,8 +91,9 @@ dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './postinst' || fail "no post
 dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './postrm' || fail "no postrm"
 
 step "contents"
-for f in /usr/bin/qorb12 /usr/bin/qorb11 /usr/bin/qorbsim /usr/bin/oxbrin /usr/bin/ulmarro /usr/bin/zkspawn \
-         /usr/share/man/man1/qorb12.1.gz /usr/share/man/man1/qorb11.1.gz /usr/share/man/man1/qorbsim.1.gz \
+for f in /usr/bin/qorb12 /usr/bin/qorb11 /usr/bin/qorbsim /usr/bin/qorbls /usr/bin/oxbrin /usr/bin/ulmarro \
+         /usr/bin/zkspawn /usr/share/man/man1/qorb12.1.gz /usr/share/man/man1/qorb11.1.gz \
+         /usr/share/man/man1/qorbsim.1.gz /usr/share/man/man1/qorbls.1.gz \
          /usr/share/oxbrin/help/index.html /usr/share/applications/oxbrin.desktop \
          /usr/share/mime/packages/oxbrin-asm.xml /usr/share/icons/hicolor/48x48/apps/oxbrin.png \
          /usr/share/icons/hicolor/scalable/apps/oxbrin.svg \

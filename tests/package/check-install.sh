@@ -44,8 +44,8 @@ fi
 
 # --- the file list -----------------------------------------------------------
 expected=(
-  bin/qorb12 bin/qorb11 bin/qorbsim bin/oxbrin bin/ulmarro bin/zkspawn
-  share/man/man1/qorb12.1 share/man/man1/qorb11.1 share/man/man1/qorbsim.1
+  bin/qorb12 bin/qorb11 bin/qorbsim bin/qorbls bin/oxbrin bin/ulmarro bin/zkspawn
+  share/man/man1/qorb12.1 share/man/man1/qorb11.1 share/man/man1/qorbsim.1 share/man/man1/qorbls.1
   share/oxbrin/help/index.html
   share/applications/oxbrin.desktop
   share/mime/packages/oxbrin-asm.xml
@@ -57,13 +57,13 @@ for px in 16 24 32 48 64; do expected+=("share/icons/hicolor/${px}x${px}/apps/ox
 for f in "${expected[@]}"; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
-for f in bin/qorb12 bin/qorb11 bin/qorbsim bin/oxbrin bin/ulmarro bin/zkspawn; do
+for f in bin/qorb12 bin/qorb11 bin/qorbsim bin/qorbls bin/oxbrin bin/ulmarro bin/zkspawn; do
   [ -x "$prefix/$f" ] || fail "not executable: $f"
 done
 # Only the programs go to bin, and nothing lands beside the known folders
 # (test programs, static libraries, headers).
 extra="$(cd "$prefix" && find . -type f | sed 's|^\./||' |
-  grep -v -E '^(bin/(qorb12|qorb11|qorbsim|oxbrin|ulmarro|zkspawn)|share/man/man1/[^/]+\.1|share/oxbrin/help/.+|share/applications/oxbrin\.desktop|share/mime/packages/oxbrin-asm\.xml|share/icons/hicolor/[^/]+/apps/oxbrin\.(png|svg)|etc/xdg/KORVELL/Ulmarro\.conf|share/qorbsim/mini11/(minibug11m8e\.(s19|asm)|LICENSE))$')"
+  grep -v -E '^(bin/(qorb12|qorb11|qorbsim|qorbls|oxbrin|ulmarro|zkspawn)|share/man/man1/[^/]+\.1|share/oxbrin/help/.+|share/applications/oxbrin\.desktop|share/mime/packages/oxbrin-asm\.xml|share/icons/hicolor/[^/]+/apps/oxbrin\.(png|svg)|etc/xdg/KORVELL/Ulmarro\.conf|share/qorbsim/mini11/(minibug11m8e\.(s19|asm)|LICENSE))$')"
 [ -z "$extra" ] || fail "unexpected files installed:"$'\n'"$extra"
 # Every icon is a PNG of its size.
 for px in 16 24 32 48 64; do
@@ -73,7 +73,7 @@ for px in 16 24 32 48 64; do
   [ "$size" = "${px}x${px}" ] || fail "icon ${px}x${px} is $size"
 done
 # The installed programs need nothing from the build tree.
-for f in bin/qorb12 bin/qorb11 bin/qorbsim bin/oxbrin bin/ulmarro bin/zkspawn; do
+for f in bin/qorb12 bin/qorb11 bin/qorbsim bin/qorbls bin/oxbrin bin/ulmarro bin/zkspawn; do
   if readelf -d "$prefix/$f" 2>/dev/null | grep -E 'R(UN)?PATH' | grep -q "$build"; then
     fail "$f still looks for libraries in the build tree"
   fi
