@@ -3,9 +3,11 @@
 # keyboard events on a private X server: open the bundled example through
 # File/Open, break a line, build, jump from the error message back to the
 # line, mend it, build again, point the terminal at the simulated board and
-# download the result. Every step leaves a screenshot, and every result is
-# checked on disk (source, S-records, the board's memory) rather than read
-# off the screen.
+# download the result. Every step leaves a screenshot. What the window shows
+# (the Output pane's messages, the caret position in the status bar) is read
+# through the IDE's accessibility tree, as a screen reader reads it, when the
+# AT-SPI tools are installed; files, S-records and the board's memory are
+# checked on disk.
 #
 # Usage: tests/usereye/run.sh [build-dir] [screenshot-dir]
 #   build-dir       a build with the GUI (default: build)
@@ -46,6 +48,15 @@ if ((${#missing[@]})); then
   fail "missing ${missing[*]}; install the packages of scripts/packages/usereye.txt"
 fi
 command -v srec_cat >/dev/null 2>&1 || fail "srec_cat (package srecord) is needed to read the .s19"
+# The accessibility tree needs a session bus of our own: the script runs
+# again inside one. Without the tools the screen is read from disk instead.
+if [ -z "${QORB_USEREYE_SESSION:-}" ] && command -v dbus-run-session >/dev/null 2>&1 \
+  && [ -x /usr/libexec/at-spi-bus-launcher ] && /usr/bin/python3 -c 'import pyatspi' >/dev/null 2>&1; then
+  export QORB_USEREYE_SESSION=1
+  exec dbus-run-session -- bash "${BASH_SOURCE[0]}" "$@"
+fi
+atspi=0
+[ -n "${QORB_USEREYE_SESSION:-}" ] && atspi=1
 for prog in ide/oxbrin asm/qorb12 spawn/zkspawn tests/board/board_monitor; do
   [ -x "$build/$prog" ] || fail "$build/$prog is missing: build first (scripts/build.sh $build)"
 done
@@ -79,8 +90,14 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$
 export XDG_DATA_HOME="$work/home/.local/share" XDG_CACHE_HOME="$work/home/.cache"
 # The programs a user gets installed next to each other are on the path here.
 export PATH="$build/asm:$build/spawn:$PATH"
-export QT_QPA_PLATFORM=xcb QT_ACCESSIBILITY=0 NO_AT_BRIDGE=1
-unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS SESSION_MANAGER WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS
+unset QT_SCALE_FACTOR QT_SCREEN_SCALE_FACTORS SESSION_MANAGER WAYLAND_DISPLAY
+if ((atspi)); then
+  export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+  unset QT_ACCESSIBILITY NO_AT_BRIDGE
+else
+  export QT_QPA_PLATFORM=xcb QT_ACCESSIBILITY=0 NO_AT_BRIDGE=1
+  unset DBUS_SESSION_BUS_ADDRESS
+fi
 cp "$root"/examples/hc12/blink.asm "$root"/examples/hc12/regs.inc "$work/project/"
 cp "$root"/examples/hc12/blink.asm "$root"/examples/hc12/regs.inc "$work/reference/"
 src="$work/project/blink.asm"
@@ -134,6 +151,12 @@ shot() {
 
 # The IDE has finished a build when its helper is gone and a listing newer
 # than the stamp is there; then the pane has the whole output a moment later.
+# seen WHAT: what the IDE shows, read through its accessibility tree
+# ("position": the status bar's caret field; "output": the Output pane).
+seen() { timeout 20 /usr/bin/python3 "$root/tests/usereye/atspi_read.py" "$oxbrin" "$1" 2>/dev/null; }
+output_has() { seen output | grep -qF -- "$1"; }
+position_is() { [[ "$(seen position)" == "$1"* ]]; }
+
 build_done() {
   [ "$work/project/blink.lst" -nt "$work/stamp" ] && ! pgrep -P "$oxbrin" zkspawn >/dev/null
 }
@@ -154,6 +177,13 @@ ourdisplay="$DISPLAY"
 openbox --sm-disable >"$work/openbox.log" 2>&1 &
 pids+=($!)
 wait_for "the window manager" 30 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+if ((atspi)); then
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi.log" 2>&1 &
+  pids+=($!)
+  note "reading the window through AT-SPI"
+else
+  note "AT-SPI tools missing (scripts/packages/usereye.txt): the screen is checked on disk only"
+fi
 
 # --- 0: the IDE comes up ------------------------------------------------------------
 step="00-start"
@@ -219,6 +249,12 @@ keys ctrl+F7
 wait_for "the build to finish" 60 build_done
 sleep 1  # the exit line and the caret on the first message follow the end
 shot 03-build-failed
+if ((atspi)); then
+  # The Output pane says what the assembler said about the broken line.
+  message="$(sed -n "${errline}p" "$work/broken.out" | sed 's/^.*broken\.asm([0-9]*): //')"
+  wait_for "the Output pane (read through AT-SPI) to show '$message'" 30 output_has "($bad): $message"
+  note "Output pane reads: $(seen output | grep -F -- "($bad): " | head -n1)"
+fi
 
 # --- 4: from the message back to the line -----------------------------------------------
 step="04-go-to-error"
@@ -228,13 +264,20 @@ step="04-go-to-error"
 keys Return
 sleep 0.5
 shot 04-at-error
-typed "@@MARK@@"
-keys ctrl+s
-wait_for "the marker typed after Enter in the Output pane to reach the source on disk (did Enter go to the error?)" \
-  30 grep -q '@@MARK@@' "$src"
-got="$(grep -n '@@MARK@@' "$src" | cut -d: -f1)"
-[ "$got" = "$bad" ] || fail "the caret was on line $got after following the message, expected line $bad"
-shot 04-marked
+if ((atspi)); then
+  # The status bar's caret field, as a screen reader reads it.
+  wait_for "the status bar (read through AT-SPI) to show the caret on line $bad (did Enter go to the error?)" \
+    30 position_is "Ln $bad, Col "
+  note "status bar reads: $(seen position)"
+else
+  typed "@@MARK@@"
+  keys ctrl+s
+  wait_for "the marker typed after Enter in the Output pane to reach the source on disk (did Enter go to the error?)" \
+    30 grep -q '@@MARK@@' "$src"
+  got="$(grep -n '@@MARK@@' "$src" | cut -d: -f1)"
+  [ "$got" = "$bad" ] || fail "the caret was on line $got after following the message, expected line $bad"
+  shot 04-marked
+fi
 
 # --- 5: mend, save, build again -------------------------------------------------------------
 step="05-fix"
