@@ -152,6 +152,13 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
                 j = i + 1;
                 while (j < n && (IsAsciiLetter(line[j].unicode()) || IsDigit(line[j].unicode()) || line[j] == u'_'))
                     ++j;
+                // "1$" is a local label and "\1" a macro parameter, no numbers.
+                if ((j < n && IsWordChar(line[j].unicode())) || (i > 0 && line[i - 1] == u'\\')) {
+                    while (j < n && IsWordChar(line[j].unicode()))
+                        ++j;
+                    i = j;
+                    continue;
+                }
             } else if (i + 1 < n) {
                 const char16_t d = line[i + 1].unicode();
                 auto digitOf = [c](char16_t x) {

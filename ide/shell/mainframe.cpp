@@ -651,7 +651,10 @@ void CMainFrame::SetTabbed(bool tabbed) {
     mdi_->setDocumentMode(true);
     mdi_->setTabsClosable(true);
     mdi_->setTabsMovable(true);
-    if (QTabBar* bar = mdi_->findChild<QTabBar*>()) {
+    // The area makes a new tab bar each time it goes back to tabs; each bar
+    // gets its menu once.
+    QTabBar* bar = mdi_->findChild<QTabBar*>();
+    if (bar && bar->objectName() != QLatin1String("DocumentTabs")) {
         bar->setObjectName(QStringLiteral("DocumentTabs"));
         bar->setAccessibleName(QStringLiteral("Documents"));
         bar->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -665,7 +668,7 @@ void CMainFrame::SetTabbed(bool tabbed) {
             if (w)
                 mdi_->setActiveSubWindow(w);
             TabContextMenu()->popup(bar->mapToGlobal(at));
-        }, Qt::UniqueConnection);
+        });
     }
     UpdateCaption();
 }

@@ -3,7 +3,9 @@
 // Run it on the offscreen platform; it uses a settings store of its own.
 // With an assembler, its real output for the source fills the Output pane.
 
+#include "editor/highlighter.h"
 #include "editor/oxbrinview.h"
+#include "options/dlgoptions.h"
 #include "shell/childframe.h"
 #include "shell/commands.h"
 #include "shell/mainframe.h"
@@ -12,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QMenu>
@@ -98,8 +101,38 @@ int main(int argc, char* argv[]) {
             text->setPlainText(QString::fromLocal8Bit(tool.readAll()) +
                                QStringLiteral("\nTool returned code: %1\n").arg(tool.exitCode()));
     }
+    // The messages' marks come into the gutter once the output has settled.
+    for (QElapsedTimer waited; !waited.isValid() || waited.elapsed() < 400;) {
+        if (!waited.isValid())
+            waited.start();
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
     Settle();
     ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-panes.png")));
+
+    // The Colours page of the Options.
+    {
+        CDlgOptions dlg(frame, CDlgOptions::kPageColours);
+        dlg.resize(560, 460);
+        dlg.show();
+        Settle();
+        ok &= Save(dlg.grab(), out.filePath(QStringLiteral("oxbrin-options-colours.png")));
+    }
+
+    // The dark scheme, with a second source in its own tab.
+    app.Settings().editorColours = ColourScheme::Dark().Encode();
+    app.ApplyEditorFormatToAll();
+    if (args.size() > 2) {
+        const QString regs = QDir(QFileInfo(args[2]).absolutePath()).filePath(QStringLiteral("regs.inc"));
+        if (QFileInfo::exists(regs))
+            app.OpenDocumentFile(regs);
+        app.OpenDocumentFile(args[2]);
+    }
+    Settle();
+    ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-dark.png")));
+    app.Settings().editorColours.clear();
+    app.ApplyEditorFormatToAll();
+    Settle();
 
     // The manual in its window, when the build has put it beside the program.
     frame->Execute(ID_HELP_FINDER);

@@ -97,6 +97,8 @@ private slots:
         QTest::newRow("number in comment") << " nop ; 12" << QList<Expect>{{1, 3, M}, {5, 4, C}};
         QTest::newRow("number in string") << " fcc \"12\"" << QList<Expect>{{1, 3, D}};
         QTest::newRow("digit in a label") << "loop2 nop" << QList<Expect>{{6, 3, M}};
+        QTest::newRow("local label") << "1$ dbne y,1$" << QList<Expect>{{3, 4, M}};
+        QTest::newRow("macro parameter") << " ldaa #\\1" << QList<Expect>{{1, 4, M}};
     }
 
     // The stored colours come back as they were; a damaged value spoils only
