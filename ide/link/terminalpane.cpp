@@ -232,6 +232,7 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
     // description says what the field is.
     field->setAccessibleDescription(QStringLiteral("Serial port"));
     field->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    field->setContentsMargins(4, 0, 4, 0);
     frame->statusBar()->insertPermanentWidget(0, field);
     auto updateField = [field, port] {
         field->setText(PortFieldText(*port));

@@ -11,12 +11,11 @@ namespace {
 // "Nimbus Sans [urw]" -> "Nimbus Sans".
 QString WithoutFoundry(const QString& family) {
     const qsizetype bracket = family.lastIndexOf(QLatin1String(" ["));
-    if (bracket > 0 && family.endsWith(QLatin1Char(']')))
-        return family.left(bracket);
+    if (bracket > 0 && family.endsWith(QLatin1Char(']'))) return family.left(bracket);
     return family;
 }
 
-}  // namespace
+} // namespace
 
 QStringList InstalledFaces() {
     QStringList faces;
@@ -33,18 +32,15 @@ QStringList InstalledFaces() {
 
 bool IsInstalledFace(const QString& face) {
     const QString wanted = face.trimmed().toCaseFolded();
-    if (wanted.isEmpty())
-        return false;
+    if (wanted.isEmpty()) return false;
     for (const QString& family : QFontDatabase::families()) {
-        if (WithoutFoundry(family).toCaseFolded() == wanted)
-            return true;
+        if (WithoutFoundry(family).toCaseFolded() == wanted) return true;
     }
     return false;
 }
 
 QString UsableFixedFace(const QString& face) {
-    if (IsInstalledFace(face))
-        return face.trimmed();
+    if (IsInstalledFace(face)) return face.trimmed();
     // The family the system's fixed font resolves to, not its alias
     // ("Monospace"): that is the name the user can find in the lists.
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -52,4 +48,4 @@ QString UsableFixedFace(const QString& face) {
     return family.isEmpty() ? fixed.family() : family;
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

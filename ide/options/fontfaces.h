@@ -22,4 +22,4 @@ bool IsInstalledFace(const QString& face);
 // `face` when it is installed, else the system's fixed-pitch family.
 QString UsableFixedFace(const QString& face);
 
-}  // namespace oxbrin
+} // namespace oxbrin
