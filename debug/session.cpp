@@ -20,7 +20,7 @@ namespace {
 
 // Cycles run between two looks at the pause flag and the breakpoint list:
 // well under a millisecond of host time even on a board's slow memory path.
-constexpr std::uint64_t kChunk = 20000;
+constexpr std::uint64_t kChunk = 8192;
 // Single steps between two looks at the pause flag.
 constexpr std::uint64_t kStepsPerCheck = 1024;
 // A running session publishes registers at most this often.
