@@ -80,6 +80,14 @@ private slots:
         Settle();
         QCOMPARE(Frame()->ActiveView()->GetDocument()->PathName(), b);
         QCOMPARE(app_->Documents().size(), 2);
+        // From the Output pane itself too (it keeps typed keys for the tool,
+        // not F4).
+        Output()->Control()->setFocus();
+        QTest::keyClick(Output()->Control(), Qt::Key_F4);
+        Settle();
+        QCOMPARE(Frame()->ActiveView()->GetDocument()->PathName(), a);
+        QCOMPARE(Frame()->ActiveView()->CaretLine(), 10);
+        QVERIFY(!Frame()->ActiveView()->document()->isModified());
     }
 
     void GutterMarks() {
