@@ -257,7 +257,6 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable wake_, stopped_;
     Command pending_ = Command::None;
-    std::uint16_t runToTarget_ = 0;
     std::vector<std::uint16_t> runToAddresses_;
     std::vector<std::uint16_t> addressBreakpoints_;
     std::vector<LineBreakpoint> lineBreakpoints_;
