@@ -608,14 +608,17 @@ QString CMainFrame::WantedCaption() const {
 void CMainFrame::UpdateCaption() {
     caption_ = WantedCaption();
     // The "[*]" of a maximised or tabbed document's title shows as "*" while
-    // it is modified.
+    // it is modified; a caption without one has the "*" written out.
     CChildFrame* child = ActiveChild();
-    setWindowModified(child && child->Document()->IsModified());
-    if (windowTitle() == caption_)
-        return;
-    settingCaption_ = true;
-    setWindowTitle(caption_);
-    settingCaption_ = false;
+    const bool modified =
+        child && child->Document()->IsModified() && caption_.contains(QLatin1String("[*]"));
+    if (windowTitle() != caption_) {
+        settingCaption_ = true;
+        setWindowTitle(caption_);
+        settingCaption_ = false;
+    }
+    if (isWindowModified() != modified)
+        setWindowModified(modified);
 }
 
 void CMainFrame::changeEvent(QEvent* e) {
