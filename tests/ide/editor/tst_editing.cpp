@@ -12,8 +12,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTextBlock>
 
 using namespace oxbrin;

@@ -41,7 +41,8 @@ class TestDocuments : public QObject, AppFixture {
     // The caption as the window system shows it.
     QString Caption() {
         QString title = Frame()->windowTitle();
-        return title.replace(QStringLiteral("[*]"), Frame()->isWindowModified() ? QStringLiteral("*") : QString());
+        return title.replace(QStringLiteral("[*]"),
+                             Frame()->isWindowModified() ? QStringLiteral("*") : QString());
     }
 
     // The action of the menu bar's menu `title` (or of a submenu of it)
