@@ -31,7 +31,10 @@ QSet<int>& ReservedKeys() {
 
 class Gutter : public QWidget {
 public:
-    explicit Gutter(COxbrinView* view) : QWidget(view), view_(view) {}
+    explicit Gutter(COxbrinView* view) : QWidget(view), view_(view) {
+        setObjectName(QStringLiteral("Gutter"));
+        setAccessibleName(QStringLiteral("Line numbers"));
+    }
     QSize sizeHint() const override { return {view_->GutterWidth(), 0}; }
 
 protected:

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QToolTip>
 
 using namespace oxbrin;
 using namespace oxbrin::test;
@@ -109,6 +110,15 @@ private slots:
                  QStringLiteral("%1(2): error: first\n%1(2) (5): warning: second").arg(a));
         QCOMPARE(v->MessagesAt(GutterY(v, 4)), QStringLiteral("%1(4): Warning: third").arg(a));
         QVERIFY(v->MessagesAt(GutterY(v, 1)).isEmpty());
+        // Hovering the mark shows that text as the tooltip.
+        QWidget* gutter = v->findChild<QWidget*>(QStringLiteral("Gutter"));
+        QVERIFY(gutter);
+        const QPoint at(4, GutterY(v, 4)); // the gutter and the text share their top
+        QHelpEvent hover(QEvent::ToolTip, at, gutter->mapToGlobal(at));
+        QApplication::sendEvent(gutter, &hover);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), QStringLiteral("%1(4): Warning: third").arg(a));
+        QToolTip::hideText();
         // A file opened later gets its marks too; clearing the pane takes
         // them all away.
         const QString other = MakeFile(QStringLiteral("other.asm"), "\tnop\n");
