@@ -54,6 +54,11 @@ void Assembler::Impl::ResetForSource() {
     macros.clear();
     locals.clear();
     as.symbols_.clear();
+    // The next source may read other versions of the files (this one's
+    // object, say): its lines are read again.
+    fileTexts.clear();
+    symbolRefs.clear();
+    memo = nullptr;
     previousPassFailed = false;
     linesSpent = 0;
     budgetSpent = false;

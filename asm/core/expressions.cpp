@@ -360,6 +360,12 @@ private:
             return ExpectClose();
         }
         if (chars::IsSymbolStart(c)) {
+            std::size_t end = 0;
+            if (auto* entry = impl_.KnownReference(start, end)) {
+                bool ok = impl_.ReferenceEntry(*entry, knownInPassOne_, r);
+                s_.SetPos(end);
+                return ok;
+            }
             std::string& name = impl_.ident2;
             as_.ReadIdentifier(name);
             impl_.TakeBackquote(name);
@@ -368,9 +374,11 @@ private:
                 FoldLower(fn);
                 return Function(r, fn, start);
             }
-            std::size_t end = s_.Pos();
+            end = s_.Pos();
             s_.SetPos(start);
-            bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r);
+            std::pair<const std::string, Symbol>* entry = nullptr;
+            bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r, &entry);
+            if (name.back() != '`') impl_.LearnReference(start, end, entry);
             s_.SetPos(end);
             return ok;
         }

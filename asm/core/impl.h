@@ -14,6 +14,7 @@
 #include "assembler.h"
 #include "conditionals.h"
 #include "host.h"
+#include "linecache.h"
 #include "linemap.h"
 #include "macros.h"
 #include "source.h"
@@ -143,7 +144,23 @@ struct Assembler::Impl {
     int lineNumber = 0;         // the processed line's number in its source
     std::size_t commandPos = 0; // where the line's command word starts
     LineState ls;
-    std::string lineText; // the line being processed (scanner points into it)
+    std::string_view lineText; // the line being processed (scanner points into it)
+
+    // The line cache of this source: the files by identity, the symbol
+    // references their lines make, and the memo of the line being processed
+    // (null for lines of expansions and of files not kept).
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::unique_ptr<FileText>> fileTexts;
+    std::vector<SymbolRef> symbolRefs;
+    LineMemo* memo = nullptr;
+    FileText* CachedText(int fd, const host::FileId& id);
+    // The entry a plain name at `pos` of the current line refers to, as
+    // learnt; null when not learnt. Sets `end` to the position behind it.
+    std::pair<const std::string, Symbol>* KnownReference(std::size_t pos, std::size_t& end) const;
+    // Notes the entry a plain name at [pos, end) of the line being learnt
+    // refers to.
+    void LearnReference(std::size_t pos, std::size_t end, std::pair<const std::string, Symbol>* entry);
+    bool learning = false; // the line being processed is learnt
+    bool ReplayStatement(const LineMemo& m);
 
     // The line map, collected in the final pass when one is wanted.
     bool mapWanted = false;
@@ -184,6 +201,8 @@ struct Assembler::Impl {
     std::optional<bool> LocalLabelField(bool& local);
     std::optional<bool> LabelAndCommand(bool blank, bool local, CommandField& cmd);
     bool RunCommand(const CommandField& cmd);
+    bool Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc);
+    void LearnHead(LineMemo::Head head, const CommandField* cmd, const CommandRows& rows);
     void AfterLine();
     void EndSource();
     bool LinesActive() const {
@@ -199,7 +218,10 @@ struct Assembler::Impl {
     // statements and symbols
     bool DefineLabel();
     bool DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known, bool isSet);
-    bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r);
+    // `entry`, when given, is set to the symbol's table entry.
+    bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
+                         std::pair<const std::string, Symbol>** entry = nullptr);
+    bool ReferenceEntry(std::pair<const std::string, Symbol>& entry, bool knownInPassOne, ExprResult& r);
     bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
     bool Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m, bool knownInPassOne,
                    ExprResult& r);
@@ -223,7 +245,7 @@ struct Assembler::Impl {
     bool Mexit();
     void EndFile();
     bool ExpandMacro(std::shared_ptr<Macro> macro);
-    void CollectLine(const std::string& line);
+    void CollectLine(std::string_view line);
     void StartCollecting(bool repeat, std::shared_ptr<Macro> macro, std::uint32_t count);
 
     // sections

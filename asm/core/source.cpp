@@ -12,7 +12,7 @@
 
 namespace qorb {
 
-bool FileSource::Next(std::string& out) {
+bool FileReader::Next(std::string& out, int& error) {
     out.clear();
     bool any = false;
     for (;;) {
@@ -22,7 +22,7 @@ bool FileSource::Next(std::string& out) {
             long n = host::Read(fd_, buf_, sizeof buf_, &e);
             if (n < 0) {
                 eof_ = true;
-                as_.Report(Msg::IoErrorReadingFile, {name, host::ErrorText(e)});
+                error = e;
                 break;
             }
             if (n == 0) {
@@ -52,16 +52,48 @@ bool FileSource::Next(std::string& out) {
         pos_ += take;
         if (end) {
             ++pos_;
-            ++line;
             return true;
         }
     }
     // A last line without a line feed still counts when it is not empty.
-    if (any && !out.empty()) {
+    return any && !out.empty();
+}
+
+void LoadFileText(int fd, FileText& text) {
+    FileReader reader(fd);
+    std::string line;
+    for (;;) {
+        int error = 0;
+        bool got = reader.Next(line, error);
+        if (error) {
+            text.errorBefore = text.lines.size();
+            text.error = error;
+        }
+        if (!got) break;
+        text.lines.push_back(FileText::Line{text.text.size(), line.size()});
+        text.text += line;
+    }
+    text.memos.resize(text.lines.size());
+}
+
+bool FileSource::Next(std::string_view& out) {
+    if (text_) {
+        if (next_ == text_->errorBefore && !errorGiven_) {
+            errorGiven_ = true;
+            as_.Report(Msg::IoErrorReadingFile, {name, host::ErrorText(text_->error)});
+        }
+        if (next_ >= text_->lines.size()) return false;
+        out = text_->LineText(next_++);
         ++line;
         return true;
     }
-    return false;
+    int error = 0;
+    bool got = reader_.Next(line_, error);
+    if (error) as_.Report(Msg::IoErrorReadingFile, {name, host::ErrorText(error)});
+    if (!got) return false;
+    out = line_;
+    ++line;
+    return true;
 }
 
 void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
@@ -83,7 +115,7 @@ bool Assembler::Impl::PushFile(const std::string& name, const std::string& opene
 void Assembler::Impl::PushOpenFile(int fd, const host::FileId& id, const std::string& name,
                                    const std::string& written) {
     NoteInput(id, written);
-    auto src = std::make_unique<FileSource>(fd, as);
+    auto src = std::make_unique<FileSource>(fd, as, CachedText(fd, id));
     src->name = name;
     src->id = id;
     PushSource(std::move(src));
@@ -91,7 +123,7 @@ void Assembler::Impl::PushOpenFile(int fd, const host::FileId& id, const std::st
 
 bool Assembler::Impl::RunPass() {
     if (!PushFile(sourceDisplay, sourcePath)) return false;
-    std::string& text = lineText;
+    std::string_view& text = lineText;
     // Nested repeat blocks multiply: two of 65535 would run four billion
     // lines, and a symbol that never resolves repeats that for every pass.
     // All passes of a source together process at most twenty times the
@@ -125,8 +157,25 @@ bool Assembler::Impl::RunPass() {
     return as.errors_ == 0 && as.fatals_ == 0;
 }
 
+// The file's lines from the line cache, loaded on its first opening; null
+// for a file the cache does not keep.
+FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
+    if (!id.Known()) return nullptr;
+    auto key = std::make_pair(id.device, id.inode);
+    auto it = fileTexts.find(key);
+    if (it != fileTexts.end()) return it->second.get();
+    long long size = host::FileSize(fd);
+    if (size < 0 || size > kMaxCachedFileSize) return nullptr;
+    auto text = std::make_unique<FileText>();
+    text->text.reserve(static_cast<std::size_t>(size));
+    LoadFileText(fd, *text);
+    return fileTexts.emplace(key, std::move(text)).first->second.get();
+}
+
 void Assembler::Impl::ProcessLine(InputSource* src) {
     as.scan_.Set(lineText.data(), lineText.size());
+    memo = src->kind == SourceKind::File ? static_cast<FileSource*>(src)->Memo() : nullptr;
+    learning = false;
     as.code_.Clear(as.pc_);
     ls = LineState{};
     ls.macroLine = src->kind != SourceKind::File;

@@ -67,6 +67,14 @@ bool Assembler::Impl::ProcessStatement() {
     stmtLocal = -1;
     if (len == 0 || line[0] == '*' || line[0] == ';') return true;
     if (!LinesActive()) return SkippedStatement();
+    if (memo) {
+        if (memo->learnt && memo->head != LineMemo::Head::None) return ReplayStatement(*memo);
+        if (!memo->learnt) {
+            memo->learnt = true;
+            memo->refFirst = static_cast<std::uint32_t>(symbolRefs.size());
+            learning = true;
+        }
+    }
     const bool blank = chars::IsBlank(line[0]);
     if (blank && !s.SkipBlanks()) return true;
 
@@ -118,7 +126,10 @@ std::optional<bool> Assembler::Impl::LocalLabelField(bool& local) {
     localLabel = static_cast<int>(v);
     stmtLocal = localLabel;
     labelPos = start;
-    if (!s.SkipBlanks()) return DefineLabel();
+    if (!s.SkipBlanks()) {
+        LearnHead(LineMemo::Head::LabelOnly, nullptr, CommandRows{});
+        return DefineLabel();
+    }
     return std::nullopt;
 }
 
@@ -155,7 +166,10 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
         stmtLabel = label;
         labelPos = cmd.pos;
         s.Accept(':');
-        if (!s.SkipBlanks()) return DefineLabel();
+        if (!s.SkipBlanks()) {
+            LearnHead(LineMemo::Head::LabelOnly, nullptr, CommandRows{});
+            return DefineLabel();
+        }
         if (s.Cur() == '.') {
             cmd.dot = true;
             s.Advance();
@@ -169,15 +183,64 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
 // The command word in `ident`, in the order of precedence: preprocessor
 // command, pseudo command, instruction, macro.
 bool Assembler::Impl::RunCommand(const CommandField& cmd) {
+    std::string& lower = ident2;
+    lower = ident;
+    FoldLower(lower);
+    const CommandRows rows = LookupCommand(lower);
+    const bool isLoc = lower == "loc";
+    if (learning && (cmd.dot || (rows.preprocessor < 0 && !cmd.marked))) {
+        // `loc` may be a macro of the program's, defined after its first use.
+        if (rows.directive >= 0 && !isLoc)
+            LearnHead(LineMemo::Head::Directive, &cmd, CommandRows{-1, rows.directive, nullptr});
+        else if (rows.directive < 0 && !cmd.dot && rows.instruction)
+            LearnHead(LineMemo::Head::Instruction, &cmd, CommandRows{-1, -1, rows.instruction});
+    }
+    return Dispatch(cmd, rows, isLoc);
+}
+
+// Notes what the line's label and command word are, for the next time the
+// line comes: its text alone decides them.
+void Assembler::Impl::LearnHead(LineMemo::Head head, const CommandField* cmd, const CommandRows& rows) {
+    if (!learning) return;
+    if (!label.empty() && label.back() == '`') return; // scoped by `loc`: worked out every time
+    LineMemo& m = *memo;
+    m.head = head;
+    m.local = static_cast<std::int16_t>(localLabel);
+    m.labelPos = static_cast<std::uint16_t>(labelPos);
+    m.labelLength = static_cast<std::uint16_t>(label.size());
+    m.afterCommand = static_cast<std::uint16_t>(as.scan_.Pos());
+    if (cmd) {
+        m.commandPos = static_cast<std::uint16_t>(cmd->pos);
+        m.dot = cmd->dot;
+    }
+    m.directive = rows.directive;
+    m.instruction = rows.instruction;
+}
+
+// A line whose label and command word were learnt: straight to the label
+// and the command's row.
+bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
+    Scanner& s = as.scan_;
+    localLabel = stmtLocal = m.local;
+    labelPos = m.labelPos;
+    if (m.labelLength) {
+        label.assign(s.Line() + m.labelPos, m.labelLength);
+        if (!as.settings_.caseSensitive) FoldLower(label);
+        stmtLabel = label;
+    }
+    s.SetPos(m.afterCommand);
+    if (m.head == LineMemo::Head::LabelOnly) return DefineLabel();
+    CommandField cmd;
+    cmd.pos = m.commandPos;
+    cmd.dot = m.dot;
+    return Dispatch(cmd, CommandRows{-1, m.directive, m.instruction}, false);
+}
+
+bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc) {
     Scanner& s = as.scan_;
     const std::string& word = ident;
     const bool hasLabel = !label.empty() || localLabel >= 0;
     commandPos = cmd.pos;
-    std::string& lower = ident2;
-    lower = word;
-    FoldLower(lower);
-    const CommandRows rows = LookupCommand(lower);
-
     if (!cmd.dot) {
         int row = rows.preprocessor;
         if (row >= 0) {
@@ -204,8 +267,7 @@ bool Assembler::Impl::RunCommand(const CommandField& cmd) {
     int drow = rows.directive;
     // Programs written for assemblers without `loc` may define a macro of
     // that name; it is theirs, as macros named like other commands are.
-    if (drow >= 0 && !cmd.dot && lower == "loc" && macros.count(as.settings_.caseSensitive ? word : lower))
-        drow = -1;
+    if (drow >= 0 && !cmd.dot && isLoc && macros.count(as.settings_.caseSensitive ? word : "loc")) drow = -1;
     if (drow >= 0) {
         bool ok = RunDirectiveRow(drow);
         if (ok) ok = CheckTrailing();

@@ -47,14 +47,40 @@ void Assembler::Impl::TakeBackquote(std::string& name) {
     }
 }
 
-bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
+bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
+                                      std::pair<const std::string, Symbol>** entry) {
     const std::string_view key = SymbolKey(name);
     auto it = as.symbols_.find(key);
     if (it == as.symbols_.end()) {
         it = as.symbols_.emplace(std::string(key), Symbol{}).first;
         as.unresolved_ = true;
     }
+    if (entry) *entry = &*it;
     return Reference(it->second, name, kSymbolReference, knownInPassOne, r);
+}
+
+// A reference the line cache knows the entry of: a plain name, kept under
+// the name itself.
+bool Assembler::Impl::ReferenceEntry(std::pair<const std::string, Symbol>& entry, bool knownInPassOne,
+                                     ExprResult& r) {
+    return Reference(entry.second, std::string_view(entry.first), kSymbolReference, knownInPassOne, r);
+}
+
+std::pair<const std::string, Symbol>* Assembler::Impl::KnownReference(std::size_t pos, std::size_t& end) const {
+    if (!memo || as.scan_.Line() != lineText.data()) return nullptr;
+    const SymbolRef* ref = symbolRefs.data() + memo->refFirst;
+    for (const SymbolRef* last = ref + memo->refCount; ref != last; ++ref)
+        if (ref->pos == pos) {
+            end = ref->end;
+            return ref->entry;
+        }
+    return nullptr;
+}
+
+void Assembler::Impl::LearnReference(std::size_t pos, std::size_t end, std::pair<const std::string, Symbol>* entry) {
+    if (!learning || as.scan_.Line() != lineText.data() || memo->refCount == UINT16_MAX) return;
+    symbolRefs.push_back(SymbolRef{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end), entry});
+    ++memo->refCount;
 }
 
 bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {

@@ -1,0 +1,78 @@
+#pragma once
+
+// The line cache: every file a source reads, cut into lines once, and what
+// processing a line taught about it. A program that needs several passes
+// reads, cuts and parses each line once; later passes (and later includes of
+// the same file) take the lines from memory and replay what was learnt.
+//
+// Only what follows from a line's text alone is kept: where its label and
+// command word stand, the table row the command word names, and the symbol
+// table entry each plain name in it refers to. Everything that may differ
+// between passes (conditionals, macros, `set` values, `\@`, backquote label
+// scopes, the location) is worked out again every time.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "symbols.h"
+
+namespace qorb {
+
+struct OpcodeEntry;
+
+// A plain symbol name in a line: the characters [pos, end) name `entry`.
+struct SymbolRef {
+    std::uint16_t pos = 0;
+    std::uint16_t end = 0;
+    std::pair<const std::string, Symbol>* entry = nullptr;
+};
+
+// What processing a file line as a statement taught about it.
+struct LineMemo {
+    enum class Head : std::uint8_t {
+        None,        // nothing to replay: processed the long way every time
+        LabelOnly,   // a label and nothing else
+        Directive,   // [label] pseudo command
+        Instruction, // [label] instruction
+    };
+    bool learnt = false; // processed as a statement once
+    Head head = Head::None;
+    bool dot = false;         // the command word had a leading '.'
+    std::int16_t local = -1;  // n$ label, or -1
+    std::uint16_t labelPos = 0, labelLength = 0; // a global label's text
+    std::uint16_t commandPos = 0;  // where the command word starts
+    std::uint16_t afterCommand = 0; // the scan position behind it
+    std::uint16_t refCount = 0;
+    std::uint32_t refFirst = 0; // into the source's list of symbol references
+    int directive = -1;
+    const OpcodeEntry* instruction = nullptr;
+};
+
+// A file's lines as the reader delivers them: carriage returns and Ctrl-Z
+// dropped, cut at the longest line; with the read error, if any, before the
+// line it came before.
+struct FileText {
+    struct Line {
+        std::size_t offset = 0;
+        std::size_t length = 0;
+    };
+    std::string text; // the lines one after another, without line ends
+    std::vector<Line> lines;
+    std::vector<LineMemo> memos; // one per line
+    std::size_t errorBefore = static_cast<std::size_t>(-1);
+    int error = 0;
+
+    std::string_view LineText(std::size_t i) const {
+        return std::string_view(text.data() + lines[i].offset, lines[i].length);
+    }
+};
+
+// Files larger than this are read block by block every pass instead: a
+// source may include a huge file whose lines the line budget stops early.
+inline constexpr long long kMaxCachedFileSize = 64ll << 20;
+
+} // namespace qorb
