@@ -58,6 +58,8 @@ void Assembler::Impl::ResetForSource() {
     // object, say): its lines are read again.
     fileTexts.clear();
     symbolRefs.clear();
+    exprMemos.clear();
+    exprOps.clear();
     memo = nullptr;
     previousPassFailed = false;
     linesSpent = 0;

@@ -31,6 +31,29 @@ struct SymbolRef {
     std::pair<const std::string, Symbol>* entry = nullptr;
 };
 
+// One step of an expression compiled to postfix order. Each step does
+// what the evaluator did at the same place of the text, in the same order,
+// so references are made (and reported) just as when it is parsed.
+struct ExprOp {
+    enum class Kind : std::uint8_t { Number, Location, Symbol, Local, Unary, Binary };
+    Kind kind = Kind::Number;
+    char unary = 0;        // Unary: '!', '-', '~' or '+'
+    std::uint8_t op = 0;   // Binary: the evaluator's operator
+    std::uint16_t pos = 0; // Symbol, Local: where the name stands
+    std::uint16_t end = 0;
+    std::int32_t value = 0; // Number: the value; Local: the label's number
+    std::pair<const std::string, Symbol>* entry = nullptr; // Symbol
+};
+
+// An expression of a line that evaluated without fault, compiled: the text
+// [pos, end) is the steps [first, first + count).
+struct ExprMemo {
+    std::uint16_t pos = 0;
+    std::uint16_t end = 0;
+    std::uint16_t count = 0;
+    std::uint32_t first = 0;
+};
+
 // What processing a file line as a statement taught about it.
 struct LineMemo {
     enum class Head : std::uint8_t {
@@ -48,6 +71,8 @@ struct LineMemo {
     std::uint16_t afterCommand = 0; // the scan position behind it
     std::uint16_t refCount = 0;
     std::uint32_t refFirst = 0; // into the source's list of symbol references
+    std::uint16_t exprCount = 0;
+    std::uint32_t exprFirst = 0; // into the source's list of compiled expressions
     int directive = -1;
     const OpcodeEntry* instruction = nullptr;
 };

@@ -176,6 +176,7 @@ void Assembler::Impl::ProcessLine(InputSource* src) {
     as.scan_.Set(lineText.data(), lineText.size());
     memo = src->kind == SourceKind::File ? static_cast<FileSource*>(src)->Memo() : nullptr;
     learning = false;
+    exprCursor = 0;
     as.code_.Clear(as.pc_);
     ls = LineState{};
     ls.macroLine = src->kind != SourceKind::File;

@@ -72,6 +72,7 @@ bool Assembler::Impl::ProcessStatement() {
         if (!memo->learnt) {
             memo->learnt = true;
             memo->refFirst = static_cast<std::uint32_t>(symbolRefs.size());
+            memo->exprFirst = static_cast<std::uint32_t>(exprMemos.size());
             learning = true;
         }
     }

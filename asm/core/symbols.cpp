@@ -77,6 +77,28 @@ std::pair<const std::string, Symbol>* Assembler::Impl::KnownReference(std::size_
     return nullptr;
 }
 
+const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
+    if (!memo || memo->exprCount == 0 || as.scan_.Line() != lineText.data()) return nullptr;
+    // Every pass asks for a line's expressions in the same order.
+    const ExprMemo* first = exprMemos.data() + memo->exprFirst;
+    if (exprCursor < memo->exprCount && first[exprCursor].pos == pos) return &first[exprCursor++];
+    for (std::uint32_t i = 0; i < memo->exprCount; ++i)
+        if (first[i].pos == pos) {
+            exprCursor = i + 1;
+            return &first[i];
+        }
+    return nullptr;
+}
+
+void Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, const std::vector<ExprOp>& ops) {
+    if (!learning || memo->exprCount == UINT16_MAX) return;
+    exprMemos.push_back(ExprMemo{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
+                                 static_cast<std::uint16_t>(ops.size()),
+                                 static_cast<std::uint32_t>(exprOps.size())});
+    exprOps.insert(exprOps.end(), ops.begin(), ops.end());
+    ++memo->exprCount;
+}
+
 void Assembler::Impl::LearnReference(std::size_t pos, std::size_t end, std::pair<const std::string, Symbol>* entry) {
     if (!learning || as.scan_.Line() != lineText.data() || memo->refCount == UINT16_MAX) return;
     symbolRefs.push_back(SymbolRef{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end), entry});
