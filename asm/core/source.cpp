@@ -59,20 +59,59 @@ bool FileReader::Next(std::string& out, int& error) {
     return any && !out.empty();
 }
 
-void LoadFileText(int fd, FileText& text) {
-    FileReader reader(fd);
-    std::string line;
-    for (;;) {
-        int error = 0;
-        bool got = reader.Next(line, error);
-        if (error) {
-            text.errorBefore = text.lines.size();
-            text.error = error;
-        }
-        if (!got) break;
-        text.lines.push_back(FileText::Line{text.text.size(), line.size()});
-        text.text += line;
+namespace {
+// Notes the line [offset, offset + length) of the text read: as it stands
+// when it has no carriage return but the one before its line feed and no
+// Ctrl-Z, or else as a copy without them behind the file's text. False for
+// a line that is empty once they are dropped.
+bool AddLine(FileText& text, std::size_t offset, std::size_t length) {
+    std::string& buf = text.text;
+    const char* start = buf.data() + offset;
+    std::size_t plain = length;
+    if (plain > 0 && start[plain - 1] == '\r') --plain;
+    if (!std::memchr(start, '\r', plain) && !std::memchr(start, 0x1A, plain)) {
+        text.lines.push_back(FileText::Line{offset, std::min(plain, kMaxLineLength)});
+        return plain > 0;
     }
+    std::string kept;
+    for (std::size_t i = 0; i < length && kept.size() < kMaxLineLength; ++i)
+        if (start[i] != '\r' && start[i] != 0x1A) kept += start[i];
+    text.lines.push_back(FileText::Line{buf.size(), kept.size()});
+    buf += kept;
+    return !kept.empty();
+}
+} // namespace
+
+// The lines are those FileReader delivers; the file is read whole first.
+void LoadFileText(int fd, std::size_t size, FileText& text) {
+    std::string& buf = text.text;
+    buf.resize(size + 1); // one more: the end is seen without growing
+    std::size_t used = 0;
+    int error = 0;
+    for (;;) {
+        if (used == buf.size()) buf.resize(buf.size() * 2);
+        long n = host::Read(fd, buf.data() + used, buf.size() - used, &error);
+        if (n <= 0) break;
+        used += static_cast<std::size_t>(n);
+    }
+    buf.resize(used);
+    std::size_t pos = 0;
+    while (pos < used) {
+        const char* at = buf.data() + pos;
+        const char* nl = static_cast<const char*>(std::memchr(at, '\n', used - pos));
+        if (!nl) break;
+        const std::size_t length = static_cast<std::size_t>(nl - at);
+        AddLine(text, pos, length);
+        pos += length + 1;
+    }
+    // A read error is reported where the reader met it: before the part
+    // of a line read up to it.
+    if (error) {
+        text.errorBefore = text.lines.size();
+        text.error = error;
+    }
+    // A last line without a line feed still counts when it is not empty.
+    if (pos < used && !AddLine(text, pos, used - pos)) text.lines.pop_back();
     text.memos.resize(text.lines.size());
 }
 
@@ -167,8 +206,7 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
     long long size = host::FileSize(fd);
     if (size < 0 || size > kMaxCachedFileSize) return nullptr;
     auto text = std::make_unique<FileText>();
-    text->text.reserve(static_cast<std::size_t>(size));
-    LoadFileText(fd, *text);
+    LoadFileText(fd, static_cast<std::size_t>(size), *text);
     return fileTexts.emplace(key, std::move(text)).first->second.get();
 }
 

@@ -64,8 +64,8 @@ private:
     bool eof_ = false;
 };
 
-// Reads a whole file into its lines for the line cache.
-void LoadFileText(int fd, FileText& text);
+// Reads a whole file of about `size` bytes into its lines for the line cache.
+void LoadFileText(int fd, std::size_t size, FileText& text);
 
 // A source file: its lines from the line cache, or, for a file too large to
 // keep, read block by block.
