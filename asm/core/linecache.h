@@ -75,6 +75,8 @@ struct LineMemo {
     std::uint32_t exprFirst = 0; // into the source's list of compiled expressions
     int directive = -1;
     const OpcodeEntry* instruction = nullptr;
+    // The entry of the global symbol the line defines (label, equ, set).
+    std::pair<const std::string, Symbol>* defined = nullptr;
 };
 
 // A file's lines as the reader delivers them: carriage returns and Ctrl-Z
@@ -82,8 +84,8 @@ struct LineMemo {
 // line it came before.
 struct FileText {
     struct Line {
-        std::size_t offset = 0;
-        std::size_t length = 0;
+        std::uint32_t offset = 0; // cached files are far below 4 GB
+        std::uint32_t length = 0;
     };
     std::string text; // the lines one after another, without line ends
     std::vector<Line> lines;

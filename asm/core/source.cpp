@@ -70,13 +70,15 @@ bool AddLine(FileText& text, std::size_t offset, std::size_t length) {
     std::size_t plain = length;
     if (plain > 0 && start[plain - 1] == '\r') --plain;
     if (!std::memchr(start, '\r', plain) && !std::memchr(start, 0x1A, plain)) {
-        text.lines.push_back(FileText::Line{offset, std::min(plain, kMaxLineLength)});
+        text.lines.push_back(FileText::Line{static_cast<std::uint32_t>(offset),
+                                            static_cast<std::uint32_t>(std::min(plain, kMaxLineLength))});
         return plain > 0;
     }
     std::string kept;
     for (std::size_t i = 0; i < length && kept.size() < kMaxLineLength; ++i)
         if (start[i] != '\r' && start[i] != 0x1A) kept += start[i];
-    text.lines.push_back(FileText::Line{buf.size(), kept.size()});
+    text.lines.push_back(
+        FileText::Line{static_cast<std::uint32_t>(buf.size()), static_cast<std::uint32_t>(kept.size())});
     buf += kept;
     return !kept.empty();
 }
@@ -207,6 +209,15 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
     if (size < 0 || size > kMaxCachedFileSize) return nullptr;
     auto text = std::make_unique<FileText>();
     LoadFileText(fd, static_cast<std::size_t>(size), *text);
+    // Room for what its lines will teach, at once: grown step by step, the
+    // lists are copied and their pages faulted in again every time.
+    const std::size_t lines = text->lines.size();
+    auto room = [](auto& list, std::size_t more) {
+        if (list.capacity() < list.size() + more) list.reserve(std::max(list.size() + more, 2 * list.capacity()));
+    };
+    room(symbolRefs, lines);
+    room(exprMemos, lines + lines / 2);
+    room(exprOps, 2 * lines);
     return fileTexts.emplace(key, std::move(text)).first->second.get();
 }
 
@@ -216,7 +227,9 @@ void Assembler::Impl::ProcessLine(InputSource* src) {
     learning = false;
     exprCursor = 0;
     as.code_.Clear(as.pc_);
-    ls = LineState{};
+    // Copied from a constant: built in place it costs a stalled store per line.
+    static const LineState kFreshLine{};
+    ls = kFreshLine;
     ls.macroLine = src->kind != SourceKind::File;
     lineNumber = src->line;
     label.clear();

@@ -148,8 +148,15 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     Symbol* s;
     if (local >= 0) {
         s = &as.GetLocal(static_cast<unsigned>(local));
+    } else if (memo && memo->defined && memo->defined->first == name) {
+        // Learnt: a plain name is kept under itself.
+        s = &memo->defined->second;
     } else {
-        s = &as.GetSymbol(SymbolKey(name));
+        const std::string_view key = SymbolKey(name);
+        auto it = as.symbols_.find(key);
+        if (it == as.symbols_.end()) it = as.symbols_.emplace(std::string(key), Symbol{}).first;
+        s = &it->second;
+        if (learning && !name.empty() && name.back() != '`') memo->defined = &*it;
     }
     if (isSet) {
         if (s->defined && s->isOther) {
