@@ -299,8 +299,10 @@ private:
         step.kind = kind;
         step.pos = static_cast<std::uint16_t>(start);
         step.end = static_cast<std::uint16_t>(end);
-        step.value = number;
-        step.entry = entry;
+        if (kind == ExprOp::Kind::Symbol)
+            step.entry = entry;
+        else
+            step.value = number;
         Emit(step);
     }
 
@@ -509,8 +511,12 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
         std::vector<ExprOp>& ops = im.compiling;
         ops.clear();
         ev.CompileInto(&ops);
+        const std::size_t refs = im.symbolRefs.size();
         ok = ev.Expression(result, 0);
-        if (ok && ev.Compilable()) im.LearnExpression(start, scan_.Pos(), ops);
+        if (ok && ev.Compilable()) {
+            im.LearnExpression(start, scan_.Pos(), ops);
+            im.ForgetReferences(refs); // the compiled steps hold them
+        }
     } else {
         ok = ev.Expression(result, 0);
     }

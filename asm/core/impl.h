@@ -167,6 +167,11 @@ struct Assembler::Impl {
     // Notes the entry a plain name at [pos, end) of the line being learnt
     // refers to.
     void LearnReference(std::size_t pos, std::size_t end, std::pair<const std::string, Symbol>* entry);
+    // Drops the references the line being learnt noted after the first `keep`.
+    void ForgetReferences(std::size_t keep) {
+        memo->refCount = static_cast<std::uint16_t>(memo->refCount - (symbolRefs.size() - keep));
+        symbolRefs.resize(keep);
+    }
     bool learning = false; // the line being processed is learnt
     bool ReplayStatement(const LineMemo& m);
 

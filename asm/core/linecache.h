@@ -41,8 +41,10 @@ struct ExprOp {
     std::uint8_t op = 0;   // Binary: the evaluator's operator
     std::uint16_t pos = 0; // Symbol, Local: where the name stands
     std::uint16_t end = 0;
-    std::int32_t value = 0; // Number: the value; Local: the label's number
-    std::pair<const std::string, Symbol>* entry = nullptr; // Symbol
+    union {
+        std::int32_t value = 0;                        // Number: the value; Local: the label's number
+        std::pair<const std::string, Symbol>* entry; // Symbol
+    };
 };
 
 // An expression of a line that evaluated without fault, compiled: the text

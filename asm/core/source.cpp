@@ -215,7 +215,7 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
     auto room = [](auto& list, std::size_t more) {
         if (list.capacity() < list.size() + more) list.reserve(std::max(list.size() + more, 2 * list.capacity()));
     };
-    room(symbolRefs, lines);
+    room(symbolRefs, lines / 4);
     room(exprMemos, lines + lines / 2);
     room(exprOps, 2 * lines);
     return fileTexts.emplace(key, std::move(text)).first->second.get();
