@@ -190,6 +190,13 @@ struct Assembler::Impl {
     // run; bounded, so a source full of distinct words cannot grow it.
     std::unordered_map<std::string, CommandRows, StringHash, std::equal_to<>> commandRows;
     CommandRows LookupCommand(std::string_view lowerName);
+    struct RecentCommand {
+        static constexpr std::size_t kLongest = 15;
+        char name[kLongest] = {};
+        std::uint8_t length = 0; // 0: free
+        CommandRows rows;
+    };
+    std::array<RecentCommand, 256> recentCommands{};
 
     // scratch buffers reused for every line (no allocation per line)
     std::string ident;

@@ -2,6 +2,7 @@
 // per-line bookkeeping after each statement.
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "directives.h"
@@ -46,13 +47,30 @@ bool Assembler::Impl::CheckTrailing() {
 }
 
 CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
-    auto it = commandRows.find(lowerName);
-    if (it != commandRows.end()) return it->second;
+    // A program uses a few dozen command words: the ones met last answer
+    // from a small table indexed by a power-of-two hash, without the hash
+    // map's division and node chain.
+    RecentCommand* recent = nullptr;
+    if (lowerName.size() <= RecentCommand::kLongest) {
+        recent = &recentCommands[StringHash{}(lowerName) & (recentCommands.size() - 1)];
+        if (recent->length == lowerName.size() && std::memcmp(recent->name, lowerName.data(), recent->length) == 0)
+            return recent->rows;
+    }
     CommandRows rows;
-    rows.preprocessor = FindPreprocessor(lowerName);
-    rows.directive = FindDirective(lowerName);
-    rows.instruction = as.target_.FindInstruction(lowerName);
-    if (commandRows.size() < 4096) commandRows.emplace(std::string(lowerName), rows);
+    auto it = commandRows.find(lowerName);
+    if (it != commandRows.end()) {
+        rows = it->second;
+    } else {
+        rows.preprocessor = FindPreprocessor(lowerName);
+        rows.directive = FindDirective(lowerName);
+        rows.instruction = as.target_.FindInstruction(lowerName);
+        if (commandRows.size() < 4096) commandRows.emplace(std::string(lowerName), rows);
+    }
+    if (recent && !lowerName.empty()) {
+        std::memcpy(recent->name, lowerName.data(), lowerName.size());
+        recent->length = static_cast<std::uint8_t>(lowerName.size());
+        recent->rows = rows;
+    }
     return rows;
 }
 
