@@ -126,9 +126,12 @@ public:
         return ok;
     }
 
-    // Notes the steps of the expression parsed next in `ops`.
-    void CompileInto(std::vector<ExprOp>* ops) { out_ = ops; }
-    bool Compilable() const { return compilable_ && out_ && out_->size() <= kMaxCompiledSteps; }
+    // Appends the steps of the expression parsed next to `ops`.
+    void CompileInto(std::vector<ExprOp>* ops) {
+        out_ = ops;
+        base_ = ops->size();
+    }
+    bool Compilable() const { return compilable_ && out_ && out_->size() - base_ <= kMaxCompiledSteps; }
 
     // Evaluates a compiled expression: the same references in the same order
     // at the same places as parsing it would make.
@@ -494,6 +497,7 @@ private:
     bool knownInPassOne_;
     bool compat_;
     std::vector<ExprOp>* out_ = nullptr;
+    std::size_t base_ = 0;
     bool compilable_ = true;
 };
 
@@ -508,14 +512,14 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
     if (const ExprMemo* m = im.KnownExpression(start)) {
         ok = ev.Replay(*m, im.exprOps.data() + m->first, result);
     } else if (im.learning && scan_.Line() == im.lineText.data()) {
-        std::vector<ExprOp>& ops = im.compiling;
-        ops.clear();
-        ev.CompileInto(&ops);
+        const std::size_t first = im.exprOps.size();
+        ev.CompileInto(&im.exprOps);
         const std::size_t refs = im.symbolRefs.size();
         ok = ev.Expression(result, 0);
-        if (ok && ev.Compilable()) {
-            im.LearnExpression(start, scan_.Pos(), ops);
+        if (ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first)) {
             im.ForgetReferences(refs); // the compiled steps hold them
+        } else {
+            im.exprOps.resize(first);
         }
     } else {
         ok = ev.Expression(result, 0);

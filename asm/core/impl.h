@@ -153,12 +153,12 @@ struct Assembler::Impl {
     std::vector<SymbolRef> symbolRefs;
     std::vector<ExprMemo> exprMemos;
     std::vector<ExprOp> exprOps;
-    std::vector<ExprOp> compiling; // the steps of the expression being learnt
     std::uint32_t exprCursor = 0; // the line's compiled expression most likely asked for next
     // The compiled expression at `pos` of the current line, if learnt.
     const ExprMemo* KnownExpression(std::size_t pos);
-    // Keeps a compiled expression of the line being learnt.
-    void LearnExpression(std::size_t pos, std::size_t end, const std::vector<ExprOp>& ops);
+    // Keeps the expression of the line being learnt whose steps are the
+    // last ones of `exprOps` from `first` on; false when it cannot be kept.
+    bool LearnExpression(std::size_t pos, std::size_t end, std::size_t first);
     LineMemo* memo = nullptr;
     FileText* CachedText(int fd, const host::FileId& id);
     // The entry a plain name at `pos` of the current line refers to, as

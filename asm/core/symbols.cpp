@@ -90,13 +90,13 @@ const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
     return nullptr;
 }
 
-void Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, const std::vector<ExprOp>& ops) {
-    if (!learning || memo->exprCount == UINT16_MAX) return;
+bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::size_t first) {
+    if (!learning || memo->exprCount == UINT16_MAX) return false;
     exprMemos.push_back(ExprMemo{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
-                                 static_cast<std::uint16_t>(ops.size()),
-                                 static_cast<std::uint32_t>(exprOps.size())});
-    exprOps.insert(exprOps.end(), ops.begin(), ops.end());
+                                 static_cast<std::uint16_t>(exprOps.size() - first),
+                                 static_cast<std::uint32_t>(first)});
     ++memo->exprCount;
+    return true;
 }
 
 void Assembler::Impl::LearnReference(std::size_t pos, std::size_t end, std::pair<const std::string, Symbol>* entry) {
