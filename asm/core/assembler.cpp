@@ -57,7 +57,6 @@ void Assembler::Impl::ResetForSource() {
     // The next source may read other versions of the files (this one's
     // object, say): its lines are read again.
     fileTexts.clear();
-    symbolRefs.clear();
     exprMemos.clear();
     exprOps.clear();
     memo = nullptr;

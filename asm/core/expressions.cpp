@@ -459,13 +459,6 @@ private:
             return ExpectClose();
         }
         if (chars::IsSymbolStart(c)) {
-            std::size_t end = 0;
-            if (auto* entry = impl_.KnownReference(start, end)) {
-                bool ok = impl_.ReferenceEntry(*entry, knownInPassOne_, r);
-                s_.SetPos(end);
-                EmitReference(ExprOp::Kind::Symbol, start, end, 0, entry);
-                return ok;
-            }
             std::string& name = impl_.ident2;
             as_.ReadIdentifier(name);
             impl_.TakeBackquote(name);
@@ -475,14 +468,11 @@ private:
                 FoldLower(fn);
                 return Function(r, fn, start);
             }
-            end = s_.Pos();
+            const std::size_t end = s_.Pos();
             s_.SetPos(start);
             std::pair<const std::string, Symbol>* entry = nullptr;
             bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r, &entry);
-            if (name.back() != '`')
-                impl_.LearnReference(start, end, entry);
-            else
-                compilable_ = false; // its entry depends on the `loc` scope
+            if (name.back() == '`') compilable_ = false; // its entry depends on the `loc` scope
             s_.SetPos(end);
             EmitReference(ExprOp::Kind::Symbol, start, end, 0, entry);
             return ok;
@@ -514,13 +504,8 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
     } else if (im.learning && scan_.Line() == im.lineText.data()) {
         const std::size_t first = im.exprOps.size();
         ev.CompileInto(&im.exprOps);
-        const std::size_t refs = im.symbolRefs.size();
         ok = ev.Expression(result, 0);
-        if (ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first)) {
-            im.ForgetReferences(refs); // the compiled steps hold them
-        } else {
-            im.exprOps.resize(first);
-        }
+        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first))) im.exprOps.resize(first);
     } else {
         ok = ev.Expression(result, 0);
     }

@@ -150,7 +150,6 @@ struct Assembler::Impl {
     // references their lines make, and the memo of the line being processed
     // (null for lines of expansions and of files not kept).
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::unique_ptr<FileText>> fileTexts;
-    std::vector<SymbolRef> symbolRefs;
     std::vector<ExprMemo> exprMemos;
     std::vector<ExprOp> exprOps;
     std::uint32_t exprCursor = 0; // the line's compiled expression most likely asked for next
@@ -161,17 +160,6 @@ struct Assembler::Impl {
     bool LearnExpression(std::size_t pos, std::size_t end, std::size_t first);
     LineMemo* memo = nullptr;
     FileText* CachedText(int fd, const host::FileId& id);
-    // The entry a plain name at `pos` of the current line refers to, as
-    // learnt; null when not learnt. Sets `end` to the position behind it.
-    std::pair<const std::string, Symbol>* KnownReference(std::size_t pos, std::size_t& end) const;
-    // Notes the entry a plain name at [pos, end) of the line being learnt
-    // refers to.
-    void LearnReference(std::size_t pos, std::size_t end, std::pair<const std::string, Symbol>* entry);
-    // Drops the references the line being learnt noted after the first `keep`.
-    void ForgetReferences(std::size_t keep) {
-        memo->refCount = static_cast<std::uint16_t>(memo->refCount - (symbolRefs.size() - keep));
-        symbolRefs.resize(keep);
-    }
     bool learning = false; // the line being processed is learnt
     bool ReplayStatement(const LineMemo& m);
 

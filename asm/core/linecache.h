@@ -6,8 +6,9 @@
 // the same file) take the lines from memory and replay what was learnt.
 //
 // Only what follows from a line's text alone is kept: where its label and
-// command word stand, the table row the command word names, and the symbol
-// table entry each plain name in it refers to. Everything that may differ
+// command word stand, the table row the command word names, the symbol it
+// defines, and its expressions compiled with the symbol table entries they
+// name. Everything that may differ
 // between passes (conditionals, macros, `set` values, `\@`, backquote label
 // scopes, the location) is worked out again every time.
 
@@ -24,13 +25,6 @@ namespace qorb {
 
 struct OpcodeEntry;
 
-// A plain symbol name in a line: the characters [pos, end) name `entry`.
-struct SymbolRef {
-    std::uint16_t pos = 0;
-    std::uint16_t end = 0;
-    std::pair<const std::string, Symbol>* entry = nullptr;
-};
-
 // One step of an expression compiled to postfix order. Each step does
 // what the evaluator did at the same place of the text, in the same order,
 // so references are made (and reported) just as when it is parsed.
@@ -46,6 +40,7 @@ struct ExprOp {
         std::pair<const std::string, Symbol>* entry; // Symbol
     };
 };
+static_assert(sizeof(ExprOp) <= 16, "kept for every expression of every line");
 
 // An expression of a line that evaluated without fault, compiled: the text
 // [pos, end) is the steps [first, first + count).
@@ -56,7 +51,8 @@ struct ExprMemo {
     std::uint32_t first = 0;
 };
 
-// What processing a file line as a statement taught about it.
+// What processing a file line as a statement taught about it. Kept for
+// every line of every cached file, so kept small.
 struct LineMemo {
     enum class Head : std::uint8_t {
         None,        // nothing to replay: processed the long way every time
@@ -64,22 +60,24 @@ struct LineMemo {
         Directive,   // [label] pseudo command
         Instruction, // [label] instruction
     };
-    bool learnt = false; // processed as a statement once
-    Head head = Head::None;
-    bool dot = false;         // the command word had a leading '.'
-    std::int16_t local = -1;  // n$ label, or -1
-    std::uint16_t labelPos = 0, labelLength = 0; // a global label's text
-    std::uint16_t commandPos = 0;  // where the command word starts
-    std::uint16_t afterCommand = 0; // the scan position behind it
-    std::uint16_t refCount = 0;
-    std::uint32_t refFirst = 0; // into the source's list of symbol references
-    std::uint16_t exprCount = 0;
-    std::uint32_t exprFirst = 0; // into the source's list of compiled expressions
-    int directive = -1;
-    const OpcodeEntry* instruction = nullptr;
+    union {
+        const OpcodeEntry* instruction = nullptr; // Instruction: its row
+        std::intptr_t directive;                  // Directive: its row
+    };
     // The entry of the global symbol the line defines (label, equ, set).
     std::pair<const std::string, Symbol>* defined = nullptr;
+    std::uint32_t exprFirst = 0; // into the source's list of compiled expressions
+    std::uint16_t labelPos = 0;     // a global label's text
+    std::uint16_t commandPos = 0;   // where the command word starts
+    std::uint16_t afterCommand = 0; // the scan position behind it
+    std::int16_t local = -1;        // n$ label, or -1
+    std::uint8_t labelLength = 0;   // labels longer are worked out every time
+    std::uint8_t exprCount = 0;     // expressions further on are parsed every time
+    Head head = Head::None;
+    bool learnt : 1 = false; // processed as a statement once
+    bool dot : 1 = false;    // the command word had a leading '.'
 };
+static_assert(sizeof(LineMemo) <= 32, "a memo for every line: keep it small");
 
 // A file's lines as the reader delivers them: carriage returns and Ctrl-Z
 // dropped, cut at the longest line; with the read error, if any, before the

@@ -97,13 +97,21 @@ void LoadFileText(int fd, std::size_t size, FileText& text) {
         used += static_cast<std::size_t>(n);
     }
     buf.resize(used);
+    text.lines.reserve(used / 16 + 1);
+    // Most files have no carriage return and no Ctrl-Z at all: their lines
+    // need no look for them, one by one.
+    const bool plain = !std::memchr(buf.data(), '\r', used) && !std::memchr(buf.data(), 0x1A, used);
     std::size_t pos = 0;
     while (pos < used) {
         const char* at = buf.data() + pos;
         const char* nl = static_cast<const char*>(std::memchr(at, '\n', used - pos));
         if (!nl) break;
         const std::size_t length = static_cast<std::size_t>(nl - at);
-        AddLine(text, pos, length);
+        if (plain)
+            text.lines.push_back(FileText::Line{static_cast<std::uint32_t>(pos),
+                                                static_cast<std::uint32_t>(std::min(length, kMaxLineLength))});
+        else
+            AddLine(text, pos, length);
         pos += length + 1;
     }
     // A read error is reported where the reader met it: before the part
@@ -215,7 +223,6 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
     auto room = [](auto& list, std::size_t more) {
         if (list.capacity() < list.size() + more) list.reserve(std::max(list.size() + more, 2 * list.capacity()));
     };
-    room(symbolRefs, lines / 4);
     room(exprMemos, lines + lines / 2);
     room(exprOps, 2 * lines);
     return fileTexts.emplace(key, std::move(text)).first->second.get();

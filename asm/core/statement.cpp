@@ -89,7 +89,6 @@ bool Assembler::Impl::ProcessStatement() {
         if (memo->learnt && memo->head != LineMemo::Head::None) return ReplayStatement(*memo);
         if (!memo->learnt) {
             memo->learnt = true;
-            memo->refFirst = static_cast<std::uint32_t>(symbolRefs.size());
             memo->exprFirst = static_cast<std::uint32_t>(exprMemos.size());
             learning = true;
         }
@@ -222,18 +221,21 @@ bool Assembler::Impl::RunCommand(const CommandField& cmd) {
 void Assembler::Impl::LearnHead(LineMemo::Head head, const CommandField* cmd, const CommandRows& rows) {
     if (!learning) return;
     if (!label.empty() && label.back() == '`') return; // scoped by `loc`: worked out every time
+    if (label.size() > UINT8_MAX) return;
     LineMemo& m = *memo;
     m.head = head;
     m.local = static_cast<std::int16_t>(localLabel);
     m.labelPos = static_cast<std::uint16_t>(labelPos);
-    m.labelLength = static_cast<std::uint16_t>(label.size());
+    m.labelLength = static_cast<std::uint8_t>(label.size());
     m.afterCommand = static_cast<std::uint16_t>(as.scan_.Pos());
     if (cmd) {
         m.commandPos = static_cast<std::uint16_t>(cmd->pos);
         m.dot = cmd->dot;
     }
-    m.directive = rows.directive;
-    m.instruction = rows.instruction;
+    if (head == LineMemo::Head::Instruction)
+        m.instruction = rows.instruction;
+    else if (head == LineMemo::Head::Directive)
+        m.directive = rows.directive;
 }
 
 // A line whose label and command word were learnt: straight to the label
@@ -252,7 +254,8 @@ bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
     CommandField cmd;
     cmd.pos = m.commandPos;
     cmd.dot = m.dot;
-    return Dispatch(cmd, CommandRows{-1, m.directive, m.instruction}, false);
+    if (m.head == LineMemo::Head::Instruction) return Dispatch(cmd, CommandRows{-1, -1, m.instruction}, false);
+    return Dispatch(cmd, CommandRows{-1, static_cast<int>(m.directive), nullptr}, false);
 }
 
 bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc) {

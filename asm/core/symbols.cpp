@@ -66,17 +66,6 @@ bool Assembler::Impl::ReferenceEntry(std::pair<const std::string, Symbol>& entry
     return Reference(entry.second, std::string_view(entry.first), kSymbolReference, knownInPassOne, r);
 }
 
-std::pair<const std::string, Symbol>* Assembler::Impl::KnownReference(std::size_t pos, std::size_t& end) const {
-    if (!memo || as.scan_.Line() != lineText.data()) return nullptr;
-    const SymbolRef* ref = symbolRefs.data() + memo->refFirst;
-    for (const SymbolRef* last = ref + memo->refCount; ref != last; ++ref)
-        if (ref->pos == pos) {
-            end = ref->end;
-            return ref->entry;
-        }
-    return nullptr;
-}
-
 const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
     if (!memo || memo->exprCount == 0 || as.scan_.Line() != lineText.data()) return nullptr;
     // Every pass asks for a line's expressions in the same order.
@@ -91,7 +80,7 @@ const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
 }
 
 bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::size_t first) {
-    if (!learning || memo->exprCount == UINT16_MAX) return false;
+    if (!learning || memo->exprCount == UINT8_MAX) return false;
     exprMemos.push_back(ExprMemo{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
                                  static_cast<std::uint16_t>(exprOps.size() - first),
                                  static_cast<std::uint32_t>(first)});
@@ -99,11 +88,6 @@ bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::siz
     return true;
 }
 
-void Assembler::Impl::LearnReference(std::size_t pos, std::size_t end, std::pair<const std::string, Symbol>* entry) {
-    if (!learning || as.scan_.Line() != lineText.data() || memo->refCount == UINT16_MAX) return;
-    symbolRefs.push_back(SymbolRef{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end), entry});
-    ++memo->refCount;
-}
 
 bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {
     Symbol& s = as.GetLocal(number);
