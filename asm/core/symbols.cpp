@@ -15,9 +15,7 @@ Symbol* Assembler::FindSymbol(std::string_view name) {
 }
 
 Symbol& Assembler::GetSymbol(std::string_view name) {
-    auto it = symbols_.find(name);
-    if (it != symbols_.end()) return it->second;
-    return symbols_.emplace(std::string(name), Symbol{}).first->second;
+    return symbols_.find_or_add(name).first->second;
 }
 
 Symbol& Assembler::GetLocal(unsigned number) { return impl_->locals.Get(impl_->scope, number); }
@@ -50,11 +48,8 @@ void Assembler::Impl::TakeBackquote(std::string& name) {
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
                                       std::pair<const std::string, Symbol>** entry) {
     const std::string_view key = SymbolKey(name);
-    auto it = as.symbols_.find(key);
-    if (it == as.symbols_.end()) {
-        it = as.symbols_.emplace(std::string(key), Symbol{}).first;
-        as.unresolved_ = true;
-    }
+    auto [it, added] = as.symbols_.find_or_add(key);
+    if (added) as.unresolved_ = true;
     if (entry) *entry = &*it;
     return Reference(it->second, name, kSymbolReference, knownInPassOne, r);
 }
@@ -137,8 +132,7 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         s = &memo->defined->second;
     } else {
         const std::string_view key = SymbolKey(name);
-        auto it = as.symbols_.find(key);
-        if (it == as.symbols_.end()) it = as.symbols_.emplace(std::string(key), Symbol{}).first;
+        auto it = as.symbols_.find_or_add(key).first;
         s = &it->second;
         if (learning && !name.empty() && name.back() != '`') memo->defined = &*it;
     }
