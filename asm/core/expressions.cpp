@@ -145,7 +145,9 @@ public:
         for (const ExprOp* op = ops; op != ops + m.count; ++op) {
             switch (op->kind) {
             case ExprOp::Kind::Number: stack[top++] = {op->value, true}; break;
-            case ExprOp::Kind::Location: stack[top++] = {static_cast<std::int32_t>(as_.Location()), true}; break;
+            case ExprOp::Kind::Location:
+                stack[top++] = {static_cast<std::int32_t>(as_.Location()), true};
+                break;
             case ExprOp::Kind::Symbol:
             case ExprOp::Kind::Local: {
                 ExprResult x;
@@ -505,7 +507,8 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
         const std::size_t first = im.exprOps.size();
         ev.CompileInto(&im.exprOps);
         ok = ev.Expression(result, 0);
-        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first))) im.exprOps.resize(first);
+        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first)))
+            im.exprOps.resize(first);
     } else {
         ok = ev.Expression(result, 0);
     }

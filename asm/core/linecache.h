@@ -36,7 +36,7 @@ struct ExprOp {
     std::uint16_t pos = 0; // Symbol, Local: where the name stands
     std::uint16_t end = 0;
     union {
-        std::int32_t value = 0;                        // Number: the value; Local: the label's number
+        std::int32_t value = 0;                      // Number: the value; Local: the label's number
         std::pair<const std::string, Symbol>* entry; // Symbol
     };
 };
@@ -66,7 +66,7 @@ struct LineMemo {
     };
     // The entry of the global symbol the line defines (label, equ, set).
     std::pair<const std::string, Symbol>* defined = nullptr;
-    std::uint32_t exprFirst = 0; // into the source's list of compiled expressions
+    std::uint32_t exprFirst = 0;    // into the source's list of compiled expressions
     std::uint16_t labelPos = 0;     // a global label's text
     std::uint16_t commandPos = 0;   // where the command word starts
     std::uint16_t afterCommand = 0; // the scan position behind it

@@ -73,7 +73,8 @@ void Listing::Emit(const char* text, std::size_t n) {
 }
 
 void Listing::WriteBlock() {
-    if (!block_.empty() && std::fwrite(block_.data(), 1, block_.size(), file_) != block_.size()) failed_ = true;
+    if (!block_.empty() && std::fwrite(block_.data(), 1, block_.size(), file_) != block_.size())
+        failed_ = true;
     block_.clear();
 }
 

@@ -108,8 +108,9 @@ void LoadFileText(int fd, std::size_t size, FileText& text) {
         if (!nl) break;
         const std::size_t length = static_cast<std::size_t>(nl - at);
         if (plain)
-            text.lines.push_back(FileText::Line{static_cast<std::uint32_t>(pos),
-                                                static_cast<std::uint32_t>(std::min(length, kMaxLineLength))});
+            text.lines.push_back(
+                FileText::Line{static_cast<std::uint32_t>(pos),
+                               static_cast<std::uint32_t>(std::min(length, kMaxLineLength))});
         else
             AddLine(text, pos, length);
         pos += length + 1;
@@ -221,7 +222,8 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
     // lists are copied and their pages faulted in again every time.
     const std::size_t lines = text->lines.size();
     auto room = [](auto& list, std::size_t more) {
-        if (list.capacity() < list.size() + more) list.reserve(std::max(list.size() + more, 2 * list.capacity()));
+        if (list.capacity() < list.size() + more)
+            list.reserve(std::max(list.size() + more, 2 * list.capacity()));
     };
     room(exprMemos, lines + lines / 2);
     room(exprOps, 2 * lines);

@@ -53,7 +53,8 @@ CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
     RecentCommand* recent = nullptr;
     if (lowerName.size() <= RecentCommand::kLongest) {
         recent = &recentCommands[StringHash{}(lowerName) & (recentCommands.size() - 1)];
-        if (recent->length == lowerName.size() && std::memcmp(recent->name, lowerName.data(), recent->length) == 0)
+        if (recent->length == lowerName.size() &&
+            std::memcmp(recent->name, lowerName.data(), recent->length) == 0)
             return recent->rows;
     }
     CommandRows rows;
@@ -254,7 +255,8 @@ bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
     CommandField cmd;
     cmd.pos = m.commandPos;
     cmd.dot = m.dot;
-    if (m.head == LineMemo::Head::Instruction) return Dispatch(cmd, CommandRows{-1, -1, m.instruction}, false);
+    if (m.head == LineMemo::Head::Instruction)
+        return Dispatch(cmd, CommandRows{-1, -1, m.instruction}, false);
     return Dispatch(cmd, CommandRows{-1, static_cast<int>(m.directive), nullptr}, false);
 }
 

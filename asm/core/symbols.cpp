@@ -14,9 +14,7 @@ Symbol* Assembler::FindSymbol(std::string_view name) {
     return it == symbols_.end() ? nullptr : &it->second;
 }
 
-Symbol& Assembler::GetSymbol(std::string_view name) {
-    return symbols_.find_or_add(name).first->second;
-}
+Symbol& Assembler::GetSymbol(std::string_view name) { return symbols_.find_or_add(name).first->second; }
 
 Symbol& Assembler::GetLocal(unsigned number) { return impl_->locals.Get(impl_->scope, number); }
 
@@ -82,7 +80,6 @@ bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::siz
     ++memo->exprCount;
     return true;
 }
-
 
 bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {
     Symbol& s = as.GetLocal(number);
