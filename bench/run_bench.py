@@ -5,8 +5,11 @@ wall times, their ratio and both peak memories (maximum resident set size).
 
 usage: run_bench.py --qorb12 PATH [--lines 200000] [--runs 5] [--listing] [--keep DIR]
        run_bench.py --qorb12 PATH --growth 200000,1000000   (qorb12 alone: time growth)
+       run_bench.py --qorb12 PATH --program passes          (forward calls: three passes + final)
+       run_bench.py --qorb11 PATH --program passes          (the same against m68hc11-as -m68hc11)
+       run_bench.py --qorb12 PATH --program tiny            (a 10-line file: start-up cost)
 
---listing adds -l -lc -ls to qorb12's command line (GNU as runs as always).
+--listing adds -l -lc -ls to qorb's command line and -al to GNU as's.
 """
 
 import argparse
@@ -43,28 +46,50 @@ def run(cmd, cwd):
     return elapsed, int(peak), cpu
 
 
-def generate(lines, where):
-    subprocess.run([sys.executable, os.path.join(HERE, "gen_program.py"), str(lines), where], check=True)
-    with open(os.path.join(where, "qorb", "main.asm")) as f:
-        n = sum(1 for _ in f)
-    for inc in ("defs.inc", "table.inc"):
+TINY = ["* a small program: start-up cost", "\torg $4000", "start:", "\tldaa #$12", "\tstaa $0800",
+        "\tjsr sub", "\tbra start", "sub:", "\tinca", "\trts"]
+
+
+def generate(lines, where, args):
+    if args.program == "tiny":
+        for sub, name, text in (("qorb", "main.asm", TINY),
+                                ("gnu", "main.s", [l.replace("* ", "; ").replace("$", "0x") for l in TINY
+                                                   if "org" not in l])):
+            os.makedirs(os.path.join(where, sub), exist_ok=True)
+            with open(os.path.join(where, sub, name), "w") as f:
+                f.write("\n".join(text) + "\n")
+        return len(TINY)
+    if args.program == "passes":
+        gen = [os.path.join(HERE, "gen_passes.py"), str(lines), where, "--cpu", args.cpu]
+    else:
+        gen = [os.path.join(HERE, "gen_program.py"), str(lines), where]
+    subprocess.run([sys.executable, *gen], check=True)
+    n = 0
+    for inc in os.listdir(os.path.join(where, "qorb")):
         with open(os.path.join(where, "qorb", inc)) as f:
             n += sum(1 for _ in f)
     return n
 
 
 def qorb_cmd(args):
-    cmd = [args.qorb12, "-nologo"]
+    cmd = [args.qorb, "-nologo"]
     if args.listing:
         cmd += ["-l", "-lc", "-ls"]
     return cmd + ["main.asm"]
 
 
+def gnu_cmd(args):
+    cmd = [args.gnu_as, "-m68" + args.cpu, "-o", "main.o"]
+    if args.listing:
+        cmd.append("-al=main.lst")
+    return cmd + ["main.s"]
+
+
 def compare(args, work):
-    lines = generate(args.lines, work)
+    lines = generate(args.lines, work, args)
     q = os.path.join(work, "qorb")
     g = os.path.join(work, "gnu")
-    gnu = [args.gnu_as, "-m68hc12", "-o", "main.o", "main.s"]
+    gnu = gnu_cmd(args)
     qt, qm, gt, gm, qc, gc = [], [], [], [], [], []
     for i in range(args.runs):
         # Alternate which program goes first so neither always meets a warm
@@ -78,16 +103,17 @@ def compare(args, work):
             (qm if who == "q" else gm).append(m)
             (qc if who == "q" else gc).append(c)
     qmed, gmed = statistics.median(qt), statistics.median(gt)
-    print(f"program: {args.lines} requested, {lines} source lines (main file + includes)")
-    print(f"qorb12 {' '.join(qorb_cmd(args)[1:])}: median {qmed:.3f} s  "
+    print(f"program {args.program}: {args.lines} requested, {lines} source lines (main file + includes); "
+          f"load average {' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(f"{args.name} {' '.join(qorb_cmd(args)[1:])}: median {qmed:.3f} s  "
           f"(runs {', '.join(f'{t:.3f}' for t in qt)}), peak {max(qm) / 1024:.1f} MiB")
-    print(f"m68hc11-as -m68hc12: median {gmed:.3f} s  "
+    print(f"{' '.join(gnu[:2])}{' -al' if args.listing else ''}: median {gmed:.3f} s  "
           f"(runs {', '.join(f'{t:.3f}' for t in gt)}), peak {max(gm) / 1024:.1f} MiB")
-    print(f"time ratio qorb12 / GNU as: {qmed / gmed:.2f}")
-    print(f"memory ratio qorb12 / GNU as: {max(qm) / max(gm):.2f}")
+    print(f"time ratio {args.name} / GNU as: {qmed / gmed:.2f}")
+    print(f"memory ratio {args.name} / GNU as: {max(qm) / max(gm):.2f}")
     # On a busy machine the wall time mostly measures waiting for a CPU; the
     # CPU time each program used is the steadier comparison.
-    print(f"CPU time (user+sys) median: qorb12 {statistics.median(qc):.3f} s, GNU as {statistics.median(gc):.3f} s, "
+    print(f"CPU time (user+sys) median: {args.name} {statistics.median(qc):.3f} s, GNU as {statistics.median(gc):.3f} s, "
           f"ratio {statistics.median(qc) / statistics.median(gc):.2f}")
 
 
@@ -96,7 +122,7 @@ def growth(args, work):
     medians, cpus = [], []
     for n in sizes:
         d = os.path.join(work, str(n))
-        generate(n, d)
+        generate(n, d, args)
         runs = [run(qorb_cmd(args), os.path.join(d, "qorb")) for _ in range(args.runs)]
         times = [r[0] for r in runs]
         medians.append(statistics.median(times))
@@ -110,7 +136,12 @@ def growth(args, work):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--qorb12", required=True)
+    who = ap.add_mutually_exclusive_group(required=True)
+    who.add_argument("--qorb12")
+    who.add_argument("--qorb11")
+    ap.add_argument("--program", choices=("routines", "passes", "tiny"), default="routines",
+                    help="routines: gen_program.py (two passes + final); passes: gen_passes.py "
+                         "(forward calls, three passes + final); tiny: a 10-line file")
     ap.add_argument("--gnu-as", default="m68hc11-as")
     ap.add_argument("--lines", type=int, default=200000)
     ap.add_argument("--runs", type=int, default=5)
@@ -118,7 +149,11 @@ def main():
     ap.add_argument("--growth")
     ap.add_argument("--keep", help="generate into this directory and keep it")
     args = ap.parse_args()
-    args.qorb12 = os.path.abspath(args.qorb12)
+    args.cpu = "hc12" if args.qorb12 else "hc11"
+    args.name = "qorb12" if args.qorb12 else "qorb11"
+    args.qorb = os.path.abspath(args.qorb12 or args.qorb11)
+    if args.cpu == "hc11" and args.program == "routines":
+        ap.error("the routines program is 68HC12 code; use --program passes or tiny with --qorb11")
     work = args.keep or tempfile.mkdtemp(prefix="qorb-bench-")
     try:
         if args.growth:

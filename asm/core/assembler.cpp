@@ -55,6 +55,12 @@ void Assembler::Impl::ResetForSource() {
     macros.clear();
     locals.clear();
     as.symbols_.clear();
+    // The next source may read other versions of the files (this one's
+    // object, say): its lines are read again.
+    fileTexts.clear();
+    exprMemos.clear();
+    exprOps.clear();
+    memo = nullptr;
     previousPassFailed = false;
     linesSpent = 0;
     budgetSpent = false;

@@ -1,7 +1,9 @@
 // The expression evaluator: operators by precedence, numbers in every
 // notation, symbols, local labels and the built-in functions.
 
+#include <array>
 #include <cstring>
+#include <vector>
 
 #include "impl.h"
 
@@ -10,6 +12,8 @@ namespace qorb {
 namespace {
 
 constexpr unsigned kMaxExprDepth = 256;
+// Longer expressions are parsed every time; the replay's stack is no deeper.
+constexpr std::size_t kMaxCompiledSteps = 48;
 
 enum class Op {
     None,
@@ -122,7 +126,76 @@ public:
         return ok;
     }
 
+    // Appends the steps of the expression parsed next to `ops`.
+    void CompileInto(std::vector<ExprOp>* ops) {
+        out_ = ops;
+        base_ = ops->size();
+    }
+    bool Compilable() const { return compilable_ && out_ && out_->size() - base_ <= kMaxCompiledSteps; }
+
+    // Evaluates a compiled expression: the same references in the same order
+    // at the same places as parsing it would make.
+    bool Replay(const ExprMemo& m, const ExprOp* ops, ExprResult& r) {
+        struct Value {
+            std::int32_t value;
+            bool known;
+        };
+        std::array<Value, kMaxCompiledSteps> stack;
+        std::size_t top = 0;
+        for (const ExprOp* op = ops; op != ops + m.count; ++op) {
+            switch (op->kind) {
+            case ExprOp::Kind::Number: stack[top++] = {op->value, true}; break;
+            case ExprOp::Kind::Location:
+                stack[top++] = {static_cast<std::int32_t>(as_.Location()), true};
+                break;
+            case ExprOp::Kind::Symbol:
+            case ExprOp::Kind::Local: {
+                ExprResult x;
+                s_.SetPos(op->pos);
+                bool ok = op->kind == ExprOp::Kind::Symbol
+                              ? impl_.ReferenceEntry(*op->entry, knownInPassOne_, x)
+                              : impl_.ReferenceLocal(static_cast<unsigned>(op->value), knownInPassOne_, x);
+                s_.SetPos(op->end);
+                if (!ok) return false;
+                stack[top++] = {x.value, x.known};
+                break;
+            }
+            case ExprOp::Kind::Unary: {
+                Value& v = stack[top - 1];
+                if (v.known) v.value = ApplyUnary(op->unary, v.value);
+                break;
+            }
+            case ExprOp::Kind::Binary: {
+                Value b = stack[--top];
+                Value& a = stack[top - 1];
+                if (a.known && b.known)
+                    a.value = Apply(static_cast<Op>(op->op), a.value, b.value);
+                else
+                    a = {0, false};
+                break;
+            }
+            }
+        }
+        r.value = stack[0].value;
+        r.known = stack[0].known;
+        s_.SetPos(m.end);
+        return true;
+    }
+
 private:
+    void Emit(const ExprOp& op) {
+        if (out_) out_->push_back(op);
+    }
+    static std::int32_t ApplyUnary(char c, std::int32_t value) {
+        auto u = static_cast<std::uint32_t>(value);
+        switch (c) {
+        case '!': return value == 0 ? 1 : 0;
+        case '-': return static_cast<std::int32_t>(0u - u);
+        case '~': return static_cast<std::int32_t>(~u);
+        default: return value;
+        }
+    }
+
     bool SkipInner() {
         if (compat_) return !s_.AtStatementEnd() && !chars::IsBlank(s_.Cur());
         return s_.SkipBlanks();
@@ -150,6 +223,13 @@ private:
                 SkipInner();
                 return as_.Report(Msg::DivisionByZero);
             }
+            // A division's divisor decides whether it is reported: parsed
+            // every time.
+            if (op.op == Op::Div || op.op == Op::Mod) compilable_ = false;
+            ExprOp step;
+            step.kind = ExprOp::Kind::Binary;
+            step.op = static_cast<std::uint8_t>(op.op);
+            Emit(step);
             if (r.known && rhs.known) {
                 r.value = Apply(op.op, r.value, rhs.value);
             } else {
@@ -171,15 +251,11 @@ private:
             bool ok = Unary(r);
             --impl_.exprDepth;
             if (!ok) return false;
-            if (r.known) {
-                auto u = static_cast<std::uint32_t>(r.value);
-                switch (c) {
-                case '!': r.value = r.value == 0 ? 1 : 0; break;
-                case '-': r.value = static_cast<std::int32_t>(0u - u); break;
-                case '~': r.value = static_cast<std::int32_t>(~u); break;
-                default: break;
-                }
-            }
+            if (r.known) r.value = ApplyUnary(c, r.value);
+            ExprOp step;
+            step.kind = ExprOp::Kind::Unary;
+            step.unary = c;
+            Emit(step);
             return true;
         }
         return Primary(r);
@@ -212,7 +288,27 @@ private:
         }
         r.value = static_cast<std::int32_t>(v);
         r.known = true;
+        EmitNumber(r.value);
         return true;
+    }
+
+    void EmitNumber(std::int32_t value) {
+        ExprOp step;
+        step.kind = ExprOp::Kind::Number;
+        step.value = value;
+        Emit(step);
+    }
+    void EmitReference(ExprOp::Kind kind, std::size_t start, std::size_t end, std::int32_t number,
+                       std::pair<const std::string, Symbol>* entry) {
+        ExprOp step;
+        step.kind = kind;
+        step.pos = static_cast<std::uint16_t>(start);
+        step.end = static_cast<std::uint16_t>(end);
+        if (kind == ExprOp::Kind::Symbol)
+            step.entry = entry;
+        else
+            step.value = number;
+        Emit(step);
     }
 
     std::size_t RunLength(bool (*accept)(char)) const {
@@ -261,6 +357,7 @@ private:
             s_.SetPos(start);
             bool ok = impl_.ReferenceLocal(v, knownInPassOne_, r);
             s_.SetPos(end);
+            EmitReference(ExprOp::Kind::Local, start, end, static_cast<std::int32_t>(v), nullptr);
             return ok;
         }
         if (s_.Cur() == 'd' || s_.Cur() == 'D') s_.Advance();
@@ -346,12 +443,16 @@ private:
             s_.Accept('\'');
             r.value = static_cast<unsigned char>(ch);
             r.known = true;
+            EmitNumber(r.value);
             return true;
         }
         if (c == '*' || c == '$') {
             s_.Advance();
             r.value = static_cast<std::int32_t>(as_.Location());
             r.known = true;
+            ExprOp step;
+            step.kind = ExprOp::Kind::Location;
+            Emit(step);
             return true;
         }
         if (c == '(') {
@@ -364,14 +465,18 @@ private:
             as_.ReadIdentifier(name);
             impl_.TakeBackquote(name);
             if (s_.Cur() == '(' && !s_.AtEnd()) {
+                compilable_ = false; // defined() and __pass differ between passes
                 std::string fn = name;
                 FoldLower(fn);
                 return Function(r, fn, start);
             }
-            std::size_t end = s_.Pos();
+            const std::size_t end = s_.Pos();
             s_.SetPos(start);
-            bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r);
+            std::pair<const std::string, Symbol>* entry = nullptr;
+            bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r, &entry);
+            if (name.back() == '`') compilable_ = false; // its entry depends on the `loc` scope
             s_.SetPos(end);
+            EmitReference(ExprOp::Kind::Symbol, start, end, 0, entry);
             return ok;
         }
         if (chars::IsDigit(c)) return DecimalForms(r);
@@ -383,6 +488,9 @@ private:
     Assembler::Impl& impl_;
     bool knownInPassOne_;
     bool compat_;
+    std::vector<ExprOp>* out_ = nullptr;
+    std::size_t base_ = 0;
+    bool compilable_ = true;
 };
 
 } // namespace
@@ -390,7 +498,21 @@ private:
 bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
     result = ExprResult{};
     Evaluator ev(*this, knownInPassOne);
-    if (!ev.Expression(result, 0)) {
+    Impl& im = *impl_;
+    const std::size_t start = scan_.Pos();
+    bool ok;
+    if (const ExprMemo* m = im.KnownExpression(start)) {
+        ok = ev.Replay(*m, im.exprOps.data() + m->first, result);
+    } else if (im.learning && scan_.Line() == im.lineText.data()) {
+        const std::size_t first = im.exprOps.size();
+        ev.CompileInto(&im.exprOps);
+        ok = ev.Expression(result, 0);
+        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first)))
+            im.exprOps.resize(first);
+    } else {
+        ok = ev.Expression(result, 0);
+    }
+    if (!ok) {
         result.known = false;
         result.value = 0;
         return false;

@@ -28,6 +28,8 @@ struct FileId {
 int OpenRead(const std::string& name, int* error, FileId* id = nullptr);
 // Reads up to n bytes; 0 at the end, -1 with *error set on failure.
 long Read(int handle, char* buffer, std::size_t n, int* error);
+// The size of an opened file in bytes; -1 when the system cannot say.
+long long FileSize(int handle);
 void Close(int handle);
 
 // Error numbers are the system's own: errno values on POSIX, Win32 error

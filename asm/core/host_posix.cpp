@@ -46,6 +46,12 @@ long Read(int handle, char* buffer, std::size_t n, int* error) {
     return static_cast<long>(got);
 }
 
+long long FileSize(int handle) {
+    struct stat st;
+    if (::fstat(handle, &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
 void Close(int handle) {
     if (handle >= 0) ::close(handle);
 }

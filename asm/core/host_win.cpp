@@ -64,6 +64,12 @@ long Read(int handle, char* buffer, std::size_t n, int* error) {
     return static_cast<long>(got);
 }
 
+long long FileSize(int handle) {
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(ToHandle(handle), &size)) return -1;
+    return static_cast<long long>(size.QuadPart);
+}
+
 void Close(int handle) {
     if (handle != -1) ::CloseHandle(ToHandle(handle));
 }

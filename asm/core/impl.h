@@ -14,6 +14,7 @@
 #include "assembler.h"
 #include "conditionals.h"
 #include "host.h"
+#include "linecache.h"
 #include "linemap.h"
 #include "macros.h"
 #include "source.h"
@@ -143,7 +144,24 @@ struct Assembler::Impl {
     int lineNumber = 0;         // the processed line's number in its source
     std::size_t commandPos = 0; // where the line's command word starts
     LineState ls;
-    std::string lineText; // the line being processed (scanner points into it)
+    std::string_view lineText; // the line being processed (scanner points into it)
+
+    // The line cache of this source: the files by identity, the symbol
+    // references their lines make, and the memo of the line being processed
+    // (null for lines of expansions and of files not kept).
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::unique_ptr<FileText>> fileTexts;
+    std::vector<ExprMemo> exprMemos;
+    std::vector<ExprOp> exprOps;
+    std::uint32_t exprCursor = 0; // the line's compiled expression most likely asked for next
+    // The compiled expression at `pos` of the current line, if learnt.
+    const ExprMemo* KnownExpression(std::size_t pos);
+    // Keeps the expression of the line being learnt whose steps are the
+    // last ones of `exprOps` from `first` on; false when it cannot be kept.
+    bool LearnExpression(std::size_t pos, std::size_t end, std::size_t first);
+    LineMemo* memo = nullptr;
+    FileText* CachedText(int fd, const host::FileId& id);
+    bool learning = false; // the line being processed is learnt
+    bool ReplayStatement(const LineMemo& m);
 
     // The line map, collected in the final pass when one is wanted.
     bool mapWanted = false;
@@ -160,6 +178,13 @@ struct Assembler::Impl {
     // run; bounded, so a source full of distinct words cannot grow it.
     std::unordered_map<std::string, CommandRows, StringHash, std::equal_to<>> commandRows;
     CommandRows LookupCommand(std::string_view lowerName);
+    struct RecentCommand {
+        static constexpr std::size_t kLongest = 15;
+        char name[kLongest] = {};
+        std::uint8_t length = 0; // 0: free
+        CommandRows rows;
+    };
+    std::array<RecentCommand, 256> recentCommands{};
 
     // scratch buffers reused for every line (no allocation per line)
     std::string ident;
@@ -184,6 +209,8 @@ struct Assembler::Impl {
     std::optional<bool> LocalLabelField(bool& local);
     std::optional<bool> LabelAndCommand(bool blank, bool local, CommandField& cmd);
     bool RunCommand(const CommandField& cmd);
+    bool Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc);
+    void LearnHead(LineMemo::Head head, const CommandField* cmd, const CommandRows& rows);
     void AfterLine();
     void EndSource();
     bool LinesActive() const {
@@ -199,7 +226,10 @@ struct Assembler::Impl {
     // statements and symbols
     bool DefineLabel();
     bool DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known, bool isSet);
-    bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r);
+    // `entry`, when given, is set to the symbol's table entry.
+    bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
+                         std::pair<const std::string, Symbol>** entry = nullptr);
+    bool ReferenceEntry(std::pair<const std::string, Symbol>& entry, bool knownInPassOne, ExprResult& r);
     bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
     bool Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m, bool knownInPassOne,
                    ExprResult& r);
@@ -223,7 +253,7 @@ struct Assembler::Impl {
     bool Mexit();
     void EndFile();
     bool ExpandMacro(std::shared_ptr<Macro> macro);
-    void CollectLine(const std::string& line);
+    void CollectLine(std::string_view line);
     void StartCollecting(bool repeat, std::shared_ptr<Macro> macro, std::uint32_t count);
 
     // sections

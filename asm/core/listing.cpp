@@ -20,7 +20,9 @@ void AppendHex(std::string& out, std::uint32_t v, int digits) {
 } // namespace
 
 Listing::~Listing() {
-    if (file_) std::fclose(file_);
+    if (!file_) return;
+    if (streaming_ && !failed_) WriteBlock();
+    std::fclose(file_);
 }
 
 void Listing::Write(std::string_view text) {
@@ -55,6 +57,9 @@ namespace {
 // in the final pass is no longer caught being the listing (it is then
 // refused as an output already emptied).
 constexpr std::size_t kHeldListing = 4u << 20;
+// Once written as it comes, the listing goes out in blocks of this size: a
+// call to the C library per listing line costs more than building it.
+constexpr std::size_t kListingBlock = 64u << 10;
 } // namespace
 
 void Listing::Emit(const char* text, std::size_t n) {
@@ -63,7 +68,14 @@ void Listing::Emit(const char* text, std::size_t n) {
         if (held_.size() > kHeldListing) Stream();
         return;
     }
-    if (std::fwrite(text, 1, n, file_) != n) failed_ = true;
+    block_.append(text, n);
+    if (block_.size() >= kListingBlock) WriteBlock();
+}
+
+void Listing::WriteBlock() {
+    if (!block_.empty() && std::fwrite(block_.data(), 1, block_.size(), file_) != block_.size())
+        failed_ = true;
+    block_.clear();
 }
 
 void Listing::Stream() {
@@ -249,6 +261,13 @@ bool Listing::Close() {
         file_ = nullptr;
         as_.Report(Msg::IoErrorCreatingFile, {path_, refused_});
         return false;
+    }
+    if (!failed_) {
+        WriteBlock();
+        if (failed_ && !writeErrno_) {
+            int e = host::LastFileError();
+            writeErrno_ = e ? e : host::IoErrorCode();
+        }
     }
     if (std::fflush(file_) != 0 && !failed_) {
         failed_ = true;

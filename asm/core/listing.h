@@ -32,6 +32,7 @@ public:
 private:
     void Write(std::string_view text);
     void Emit(const char* text, std::size_t n);
+    void WriteBlock(); // writes the block being filled
     // Empties the file and writes the held text, unless the file turned out
     // to be an input of the run; from then on text is written as it comes.
     void Stream();
@@ -43,7 +44,8 @@ private:
     std::FILE* file_;
     std::string path_;
     host::FileId id_;
-    std::string held_; // text not written yet
+    std::string held_;  // text not written yet
+    std::string block_; // text being gathered for one write, once streaming
     bool streaming_ = false;
     std::string refused_; // why the file may not be written
     bool failed_ = false;

@@ -33,14 +33,15 @@ public:
             ended = true;
     }
 
-    bool Next(std::string& out) override {
+    bool Next(std::string_view& out) override {
         while (pos_ >= macro_->body.size()) {
             if (repeats_ <= 1 || macro_->body.empty()) return false;
             --repeats_;
             pos_ = 0;
             expansion_ = ++im_.expansionCounter;
         }
-        Substitute(macro_->body[pos_++], out);
+        Substitute(macro_->body[pos_++], text_);
+        out = text_;
         ++line;
         bodyLine = static_cast<int>(pos_);
         return true;
@@ -98,6 +99,7 @@ private:
     Assembler::Impl& im_;
     std::size_t pos_ = 0;
     unsigned expansion_ = 0;
+    std::string text_; // the line delivered last
 };
 
 } // namespace
@@ -105,7 +107,7 @@ private:
 namespace {
 // The command word of a line as the statement syntax finds it (lower case),
 // for counting nested definitions without processing the lines.
-std::string CommandWord(const std::string& line) {
+std::string CommandWord(std::string_view line) {
     std::size_t i = 0, n = line.size();
     if (n == 0 || line[0] == '*' || line[0] == ';') return {};
     auto word = [&](std::string& out) {
@@ -149,7 +151,7 @@ void Assembler::Impl::StartCollecting(bool repeat, std::shared_ptr<Macro> macro,
     collecting.source = Top();
 }
 
-void Assembler::Impl::CollectLine(const std::string& line) {
+void Assembler::Impl::CollectLine(std::string_view line) {
     std::string word = CommandWord(line);
     if (!word.empty() && word[0] == '\\') word.erase(0, 1);
     if (collecting.repeat) {
@@ -182,7 +184,7 @@ void Assembler::Impl::CollectLine(const std::string& line) {
             as.Report(Msg::OutOfMemory);
             return;
         }
-        collecting.macro->body.push_back(line);
+        collecting.macro->body.emplace_back(line);
     }
 }
 

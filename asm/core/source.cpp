@@ -13,7 +13,7 @@
 
 namespace qorb {
 
-bool FileSource::Next(std::string& out) {
+bool FileReader::Next(std::string& out, int& error) {
     out.clear();
     bool any = false;
     for (;;) {
@@ -23,7 +23,7 @@ bool FileSource::Next(std::string& out) {
             long n = host::Read(fd_, buf_, sizeof buf_, &e);
             if (n < 0) {
                 eof_ = true;
-                as_.Report(Msg::IoErrorReadingFile, {name, host::ErrorText(e)});
+                error = e;
                 break;
             }
             if (n == 0) {
@@ -53,16 +53,98 @@ bool FileSource::Next(std::string& out) {
         pos_ += take;
         if (end) {
             ++pos_;
-            ++line;
             return true;
         }
     }
     // A last line without a line feed still counts when it is not empty.
-    if (any && !out.empty()) {
+    return any && !out.empty();
+}
+
+namespace {
+// Notes the line [offset, offset + length) of the text read: as it stands
+// when it has no carriage return but the one before its line feed and no
+// Ctrl-Z, or else as a copy without them behind the file's text. False for
+// a line that is empty once they are dropped.
+bool AddLine(FileText& text, std::size_t offset, std::size_t length) {
+    std::string& buf = text.text;
+    const char* start = buf.data() + offset;
+    std::size_t plain = length;
+    if (plain > 0 && start[plain - 1] == '\r') --plain;
+    if (!std::memchr(start, '\r', plain) && !std::memchr(start, 0x1A, plain)) {
+        text.lines.push_back(FileText::Line{static_cast<std::uint32_t>(offset),
+                                            static_cast<std::uint32_t>(std::min(plain, kMaxLineLength))});
+        return plain > 0;
+    }
+    std::string kept;
+    for (std::size_t i = 0; i < length && kept.size() < kMaxLineLength; ++i)
+        if (start[i] != '\r' && start[i] != 0x1A) kept += start[i];
+    text.lines.push_back(
+        FileText::Line{static_cast<std::uint32_t>(buf.size()), static_cast<std::uint32_t>(kept.size())});
+    buf += kept;
+    return !kept.empty();
+}
+} // namespace
+
+// The lines are those FileReader delivers; the file is read whole first.
+void LoadFileText(int fd, std::size_t size, FileText& text) {
+    std::string& buf = text.text;
+    buf.resize(size + 1); // one more: the end is seen without growing
+    std::size_t used = 0;
+    int error = 0;
+    for (;;) {
+        if (used == buf.size()) buf.resize(buf.size() * 2);
+        long n = host::Read(fd, buf.data() + used, buf.size() - used, &error);
+        if (n <= 0) break;
+        used += static_cast<std::size_t>(n);
+    }
+    buf.resize(used);
+    text.lines.reserve(used / 16 + 1);
+    // Most files have no carriage return and no Ctrl-Z at all: their lines
+    // need no look for them, one by one.
+    const bool plain = !std::memchr(buf.data(), '\r', used) && !std::memchr(buf.data(), 0x1A, used);
+    std::size_t pos = 0;
+    while (pos < used) {
+        const char* at = buf.data() + pos;
+        const char* nl = static_cast<const char*>(std::memchr(at, '\n', used - pos));
+        if (!nl) break;
+        const std::size_t length = static_cast<std::size_t>(nl - at);
+        if (plain)
+            text.lines.push_back(
+                FileText::Line{static_cast<std::uint32_t>(pos),
+                               static_cast<std::uint32_t>(std::min(length, kMaxLineLength))});
+        else
+            AddLine(text, pos, length);
+        pos += length + 1;
+    }
+    // A read error is reported where the reader met it: before the part
+    // of a line read up to it.
+    if (error) {
+        text.errorBefore = text.lines.size();
+        text.error = error;
+    }
+    // A last line without a line feed still counts when it is not empty.
+    if (pos < used && !AddLine(text, pos, used - pos)) text.lines.pop_back();
+    text.memos.resize(text.lines.size());
+}
+
+bool FileSource::Next(std::string_view& out) {
+    if (text_) {
+        if (next_ == text_->errorBefore && !errorGiven_) {
+            errorGiven_ = true;
+            as_.Report(Msg::IoErrorReadingFile, {name, host::ErrorText(text_->error)});
+        }
+        if (next_ >= text_->lines.size()) return false;
+        out = text_->LineText(next_++);
         ++line;
         return true;
     }
-    return false;
+    int error = 0;
+    bool got = reader_.Next(line_, error);
+    if (error) as_.Report(Msg::IoErrorReadingFile, {name, host::ErrorText(error)});
+    if (!got) return false;
+    out = line_;
+    ++line;
+    return true;
 }
 
 void Assembler::Impl::PushSource(std::unique_ptr<InputSource> src) {
@@ -84,7 +166,7 @@ bool Assembler::Impl::PushFile(const std::string& name, const std::string& opene
 void Assembler::Impl::PushOpenFile(int fd, const host::FileId& id, const std::string& name,
                                    const std::string& written) {
     NoteInput(id, written);
-    auto src = std::make_unique<FileSource>(fd, as);
+    auto src = std::make_unique<FileSource>(fd, as, CachedText(fd, id));
     src->name = name;
     src->id = id;
     PushSource(std::move(src));
@@ -92,7 +174,7 @@ void Assembler::Impl::PushOpenFile(int fd, const host::FileId& id, const std::st
 
 bool Assembler::Impl::RunPass() {
     if (!PushFile(sourceDisplay, sourcePath)) return false;
-    std::string& text = lineText;
+    std::string_view& text = lineText;
     // Nested repeat blocks multiply: two of 65535 would run four billion
     // lines, and a symbol that never resolves repeats that for every pass.
     // All passes of a source together process at most twenty times the
@@ -126,10 +208,38 @@ bool Assembler::Impl::RunPass() {
     return as.errors_ == 0 && as.fatals_ == 0;
 }
 
+// The file's lines from the line cache, loaded on its first opening; null
+// for a file the cache does not keep.
+FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
+    if (!id.Known()) return nullptr;
+    auto key = std::make_pair(id.device, id.inode);
+    auto it = fileTexts.find(key);
+    if (it != fileTexts.end()) return it->second.get();
+    long long size = host::FileSize(fd);
+    if (size < 0 || size > kMaxCachedFileSize) return nullptr;
+    auto text = std::make_unique<FileText>();
+    LoadFileText(fd, static_cast<std::size_t>(size), *text);
+    // Room for what its lines will teach, at once: grown step by step, the
+    // lists are copied and their pages faulted in again every time.
+    const std::size_t lines = text->lines.size();
+    auto room = [](auto& list, std::size_t more) {
+        if (list.capacity() < list.size() + more)
+            list.reserve(std::max(list.size() + more, 2 * list.capacity()));
+    };
+    room(exprMemos, lines + lines / 2);
+    room(exprOps, 2 * lines);
+    return fileTexts.emplace(key, std::move(text)).first->second.get();
+}
+
 void Assembler::Impl::ProcessLine(InputSource* src) {
     as.scan_.Set(lineText.data(), lineText.size());
+    memo = src->kind == SourceKind::File ? static_cast<FileSource*>(src)->Memo() : nullptr;
+    learning = false;
+    exprCursor = 0;
     as.code_.Clear(as.pc_);
-    ls = LineState{};
+    // Copied from a constant: built in place it costs a stalled store per line.
+    static const LineState kFreshLine{};
+    ls = kFreshLine;
     ls.macroLine = src->kind != SourceKind::File;
     lineNumber = src->line;
     label.clear();

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "host.h"
+#include "linecache.h"
 
 namespace qorb {
 
@@ -15,8 +17,9 @@ class InputSource {
 public:
     explicit InputSource(SourceKind k) : kind(k) {}
     virtual ~InputSource() = default;
-    // Delivers the next line (without line end); false at the end.
-    virtual bool Next(std::string& out) = 0;
+    // Delivers the next line (without line end); false at the end. The text
+    // stays valid until the source delivers another line or goes.
+    virtual bool Next(std::string_view& out) = 0;
     // `mexit`: a macro expansion ends after the current line; a repeat block
     // goes on with its next repetition.
     virtual void EndExpansion() { ended = true; }
@@ -44,14 +47,37 @@ class Assembler;
 // bounded well below what the process can hold.
 inline constexpr std::size_t kMaxSourceDepth = 1100;
 
-// A source file, read in blocks; carriage returns and Ctrl-Z are dropped and
-// lines are cut at the longest line.
+// Cuts a file into lines, read in blocks: carriage returns and Ctrl-Z are
+// dropped and lines are cut at the longest line.
+class FileReader {
+public:
+    explicit FileReader(int fd) : fd_(fd) {}
+    // The next line into `out`; false at the end. A failed read sets `error`
+    // (the system's error number) and ends the file after the part of a
+    // line read before it.
+    bool Next(std::string& out, int& error);
+
+private:
+    int fd_;
+    char buf_[16384];
+    std::size_t pos_ = 0, len_ = 0;
+    bool eof_ = false;
+};
+
+// Reads a whole file of about `size` bytes into its lines for the line cache.
+void LoadFileText(int fd, std::size_t size, FileText& text);
+
+// A source file: its lines from the line cache, or, for a file too large to
+// keep, read block by block.
 class FileSource final : public InputSource {
 public:
-    FileSource(int fd, Assembler& as) : InputSource(SourceKind::File), fd_(fd), as_(as) {}
+    FileSource(int fd, Assembler& as, FileText* text)
+        : InputSource(SourceKind::File), fd_(fd), as_(as), text_(text), reader_(fd) {}
     ~FileSource() override { host::Close(fd_); }
 
-    bool Next(std::string& out) override;
+    bool Next(std::string_view& out) override;
+    // What was learnt about the line delivered last; null when not cached.
+    LineMemo* Memo() { return text_ ? &text_->memos[next_ - 1] : nullptr; }
 
     // The file's identity: the same file reached by another name is still
     // a recursive include.
@@ -60,9 +86,11 @@ public:
 private:
     int fd_;
     Assembler& as_;
-    char buf_[16384];
-    std::size_t pos_ = 0, len_ = 0;
-    bool eof_ = false;
+    FileText* text_;
+    std::size_t next_ = 0; // the cached line to deliver next
+    bool errorGiven_ = false;
+    FileReader reader_;
+    std::string line_; // the streamed line
 };
 
 } // namespace qorb

@@ -2,6 +2,7 @@
 // per-line bookkeeping after each statement.
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 #include "directives.h"
@@ -47,13 +48,31 @@ bool Assembler::Impl::CheckTrailing() {
 }
 
 CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
-    auto it = commandRows.find(lowerName);
-    if (it != commandRows.end()) return it->second;
+    // A program uses a few dozen command words: the ones met last answer
+    // from a small table indexed by a power-of-two hash, without the hash
+    // map's division and node chain.
+    RecentCommand* recent = nullptr;
+    if (lowerName.size() <= RecentCommand::kLongest) {
+        recent = &recentCommands[StringHash{}(lowerName) & (recentCommands.size() - 1)];
+        if (recent->length == lowerName.size() &&
+            std::memcmp(recent->name, lowerName.data(), recent->length) == 0)
+            return recent->rows;
+    }
     CommandRows rows;
-    rows.preprocessor = FindPreprocessor(lowerName);
-    rows.directive = FindDirective(lowerName);
-    rows.instruction = as.target_.FindInstruction(lowerName);
-    if (commandRows.size() < 4096) commandRows.emplace(std::string(lowerName), rows);
+    auto it = commandRows.find(lowerName);
+    if (it != commandRows.end()) {
+        rows = it->second;
+    } else {
+        rows.preprocessor = FindPreprocessor(lowerName);
+        rows.directive = FindDirective(lowerName);
+        rows.instruction = as.target_.FindInstruction(lowerName);
+        if (commandRows.size() < 4096) commandRows.emplace(std::string(lowerName), rows);
+    }
+    if (recent && !lowerName.empty()) {
+        std::memcpy(recent->name, lowerName.data(), lowerName.size());
+        recent->length = static_cast<std::uint8_t>(lowerName.size());
+        recent->rows = rows;
+    }
     return rows;
 }
 
@@ -68,6 +87,14 @@ bool Assembler::Impl::ProcessStatement() {
     stmtLocal = -1;
     if (len == 0 || line[0] == '*' || line[0] == ';') return true;
     if (!LinesActive()) return SkippedStatement();
+    if (memo) {
+        if (memo->learnt && memo->head != LineMemo::Head::None) return ReplayStatement(*memo);
+        if (!memo->learnt) {
+            memo->learnt = true;
+            memo->exprFirst = static_cast<std::uint32_t>(exprMemos.size());
+            learning = true;
+        }
+    }
     const bool blank = chars::IsBlank(line[0]);
     if (blank && !s.SkipBlanks()) return true;
 
@@ -119,7 +146,10 @@ std::optional<bool> Assembler::Impl::LocalLabelField(bool& local) {
     localLabel = static_cast<int>(v);
     stmtLocal = localLabel;
     labelPos = start;
-    if (!s.SkipBlanks()) return DefineLabel();
+    if (!s.SkipBlanks()) {
+        LearnHead(LineMemo::Head::LabelOnly, nullptr, CommandRows{});
+        return DefineLabel();
+    }
     return std::nullopt;
 }
 
@@ -156,7 +186,10 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
         stmtLabel = label;
         labelPos = cmd.pos;
         s.Accept(':');
-        if (!s.SkipBlanks()) return DefineLabel();
+        if (!s.SkipBlanks()) {
+            LearnHead(LineMemo::Head::LabelOnly, nullptr, CommandRows{});
+            return DefineLabel();
+        }
         if (s.Cur() == '.') {
             cmd.dot = true;
             s.Advance();
@@ -170,15 +203,69 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
 // The command word in `ident`, in the order of precedence: preprocessor
 // command, pseudo command, instruction, macro.
 bool Assembler::Impl::RunCommand(const CommandField& cmd) {
+    std::string& lower = ident2;
+    lower = ident;
+    FoldLower(lower);
+    const CommandRows rows = LookupCommand(lower);
+    const bool isLoc = lower == "loc";
+    if (learning && (cmd.dot || (rows.preprocessor < 0 && !cmd.marked))) {
+        // `loc` may be a macro of the program's, defined after its first use.
+        if (rows.directive >= 0 && !isLoc)
+            LearnHead(LineMemo::Head::Directive, &cmd, CommandRows{-1, rows.directive, nullptr});
+        else if (rows.directive < 0 && !cmd.dot && rows.instruction)
+            LearnHead(LineMemo::Head::Instruction, &cmd, CommandRows{-1, -1, rows.instruction});
+    }
+    return Dispatch(cmd, rows, isLoc);
+}
+
+// Notes what the line's label and command word are, for the next time the
+// line comes: its text alone decides them.
+void Assembler::Impl::LearnHead(LineMemo::Head head, const CommandField* cmd, const CommandRows& rows) {
+    if (!learning) return;
+    if (!label.empty() && label.back() == '`') return; // scoped by `loc`: worked out every time
+    if (label.size() > UINT8_MAX) return;
+    LineMemo& m = *memo;
+    m.head = head;
+    m.local = static_cast<std::int16_t>(localLabel);
+    m.labelPos = static_cast<std::uint16_t>(labelPos);
+    m.labelLength = static_cast<std::uint8_t>(label.size());
+    m.afterCommand = static_cast<std::uint16_t>(as.scan_.Pos());
+    if (cmd) {
+        m.commandPos = static_cast<std::uint16_t>(cmd->pos);
+        m.dot = cmd->dot;
+    }
+    if (head == LineMemo::Head::Instruction)
+        m.instruction = rows.instruction;
+    else if (head == LineMemo::Head::Directive)
+        m.directive = rows.directive;
+}
+
+// A line whose label and command word were learnt: straight to the label
+// and the command's row.
+bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
+    Scanner& s = as.scan_;
+    localLabel = stmtLocal = m.local;
+    labelPos = m.labelPos;
+    if (m.labelLength) {
+        label.assign(s.Line() + m.labelPos, m.labelLength);
+        if (!as.settings_.caseSensitive) FoldLower(label);
+        stmtLabel = label;
+    }
+    s.SetPos(m.afterCommand);
+    if (m.head == LineMemo::Head::LabelOnly) return DefineLabel();
+    CommandField cmd;
+    cmd.pos = m.commandPos;
+    cmd.dot = m.dot;
+    if (m.head == LineMemo::Head::Instruction)
+        return Dispatch(cmd, CommandRows{-1, -1, m.instruction}, false);
+    return Dispatch(cmd, CommandRows{-1, static_cast<int>(m.directive), nullptr}, false);
+}
+
+bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc) {
     Scanner& s = as.scan_;
     const std::string& word = ident;
     const bool hasLabel = !label.empty() || localLabel >= 0;
     commandPos = cmd.pos;
-    std::string& lower = ident2;
-    lower = word;
-    FoldLower(lower);
-    const CommandRows rows = LookupCommand(lower);
-
     if (!cmd.dot) {
         int row = rows.preprocessor;
         if (row >= 0) {
@@ -205,8 +292,7 @@ bool Assembler::Impl::RunCommand(const CommandField& cmd) {
     int drow = rows.directive;
     // Programs written for assemblers without `loc` may define a macro of
     // that name; it is theirs, as macros named like other commands are.
-    if (drow >= 0 && !cmd.dot && lower == "loc" && macros.count(as.settings_.caseSensitive ? word : lower))
-        drow = -1;
+    if (drow >= 0 && !cmd.dot && isLoc && macros.count(as.settings_.caseSensitive ? word : "loc")) drow = -1;
     if (drow >= 0) {
         bool ok = RunDirectiveRow(drow);
         if (ok) ok = CheckTrailing();

@@ -15,11 +15,7 @@ Symbol* Assembler::FindSymbol(std::string_view name) {
     return it == symbols_.end() ? nullptr : &it->second;
 }
 
-Symbol& Assembler::GetSymbol(std::string_view name) {
-    auto it = symbols_.find(name);
-    if (it != symbols_.end()) return it->second;
-    return symbols_.emplace(std::string(name), Symbol{}).first->second;
-}
+Symbol& Assembler::GetSymbol(std::string_view name) { return symbols_.find_or_add(name).first->second; }
 
 Symbol& Assembler::GetLocal(unsigned number) { return impl_->locals.Get(impl_->scope, number); }
 
@@ -48,15 +44,44 @@ void Assembler::Impl::TakeBackquote(std::string& name) {
     }
 }
 
-bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r) {
+bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
+                                      std::pair<const std::string, Symbol>** entry) {
     observe::Reference(*this, name, -1, false, as.scan_.Pos());
     const std::string_view key = SymbolKey(name);
-    auto it = as.symbols_.find(key);
-    if (it == as.symbols_.end()) {
-        it = as.symbols_.emplace(std::string(key), Symbol{}).first;
-        as.unresolved_ = true;
-    }
+    auto [it, added] = as.symbols_.find_or_add(key);
+    if (added) as.unresolved_ = true;
+    if (entry) *entry = &*it;
     return Reference(it->second, name, kSymbolReference, knownInPassOne, r);
+}
+
+// A reference the line cache knows the entry of: a plain name, kept under
+// the name itself.
+bool Assembler::Impl::ReferenceEntry(std::pair<const std::string, Symbol>& entry, bool knownInPassOne,
+                                     ExprResult& r) {
+    observe::Reference(*this, entry.first, -1, false, as.scan_.Pos());
+    return Reference(entry.second, std::string_view(entry.first), kSymbolReference, knownInPassOne, r);
+}
+
+const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
+    if (!memo || memo->exprCount == 0 || as.scan_.Line() != lineText.data()) return nullptr;
+    // Every pass asks for a line's expressions in the same order.
+    const ExprMemo* first = exprMemos.data() + memo->exprFirst;
+    if (exprCursor < memo->exprCount && first[exprCursor].pos == pos) return &first[exprCursor++];
+    for (std::uint32_t i = 0; i < memo->exprCount; ++i)
+        if (first[i].pos == pos) {
+            exprCursor = i + 1;
+            return &first[i];
+        }
+    return nullptr;
+}
+
+bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::size_t first) {
+    if (!learning || memo->exprCount == UINT8_MAX) return false;
+    exprMemos.push_back(ExprMemo{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
+                                 static_cast<std::uint16_t>(exprOps.size() - first),
+                                 static_cast<std::uint32_t>(first)});
+    ++memo->exprCount;
+    return true;
 }
 
 bool Assembler::Impl::ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r) {
@@ -104,8 +129,14 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     Symbol* s;
     if (local >= 0) {
         s = &as.GetLocal(static_cast<unsigned>(local));
+    } else if (memo && memo->defined && memo->defined->first == name) {
+        // Learnt: a plain name is kept under itself.
+        s = &memo->defined->second;
     } else {
-        s = &as.GetSymbol(SymbolKey(name));
+        const std::string_view key = SymbolKey(name);
+        auto it = as.symbols_.find_or_add(key).first;
+        s = &it->second;
+        if (learning && !name.empty() && name.back() != '`') memo->defined = &*it;
     }
     if (isSet) {
         if (s->defined && s->isOther) {

@@ -80,6 +80,7 @@ public:
     bool empty() const { return entries_.empty(); }
     void clear() {
         entries_.clear();
+        hashes_.clear();
         slots_.clear();
     }
 
@@ -96,14 +97,25 @@ public:
         }
     }
 
-    std::pair<iterator, bool> emplace(std::string name, Symbol symbol) {
-        iterator it = find(name);
-        if (it != end()) return {it, false};
+    // The entry of `name`, made (with a default symbol) when there is none;
+    // true when made. One hash and one probe sequence for both.
+    std::pair<iterator, bool> find_or_add(std::string_view name) {
         // At most half the slots in use keeps the probe sequences short.
         if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
-        entries_.emplace_back(std::move(name), symbol);
-        Place(entries_.size() - 1);
-        return {std::prev(entries_.end()), true};
+        const std::size_t h = StringHash{}(name);
+        const std::uint32_t tag = Tag(h);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.tag == 0) {
+                entries_.emplace_back(std::string(name), Symbol{});
+                hashes_.push_back(h);
+                slot = Slot{tag, static_cast<std::uint32_t>(entries_.size() - 1)};
+                return {std::prev(entries_.end()), true};
+            }
+            if (slot.tag == tag && entries_[slot.index].first == name)
+                return {entries_.begin() + static_cast<std::ptrdiff_t>(slot.index), false};
+        }
     }
 
 private:
@@ -115,7 +127,7 @@ private:
         return static_cast<std::uint32_t>(static_cast<std::uint64_t>(h) >> 32) | 1u;
     }
     void Place(std::size_t index) {
-        const std::size_t h = StringHash{}(entries_[index].first);
+        const std::size_t h = hashes_[index];
         const std::size_t mask = slots_.size() - 1;
         std::size_t i = h & mask;
         while (slots_[i].tag != 0) i = (i + 1) & mask;
@@ -127,6 +139,7 @@ private:
     }
 
     std::deque<value_type> entries_;
+    std::vector<std::size_t> hashes_; // of the names, by entry: growing reads no entry
     std::vector<Slot> slots_;
 };
 

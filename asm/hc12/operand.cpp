@@ -18,9 +18,12 @@ void PlainAddress(Operand& op) {
 } // namespace
 
 int MatchWord(Scanner& s, const char* const* names, int count) {
+    // Register names have at most three letters: most operands are longer
+    // words (symbols), which need not be read to their end.
+    constexpr std::size_t kLongestName = 3;
     std::size_t len = 0;
-    while (chars::IsSymbolChar(s.At(len))) ++len;
-    if (len == 0) return -1;
+    while (len <= kLongestName && chars::IsSymbolChar(s.At(len))) ++len;
+    if (len == 0 || len > kLongestName) return -1;
     for (int i = 0; i < count; ++i) {
         const char* n = names[i];
         std::size_t j = 0;

@@ -50,8 +50,9 @@ struct Operand {
     bool IsConstantOffset() const { return IsIndexed() && accumulator < 0 && !incDec; }
 };
 
-// Matches one of `names` (lower case) as a whole word regardless of case, at
-// the scan position. Returns its index and moves past it, or -1.
+// Matches one of `names` (lower case, at most three letters) as a whole word
+// regardless of case, at the scan position. Returns its index and moves past
+// it, or -1.
 int MatchWord(Scanner& s, const char* const* names, int count);
 
 // Parses one operand in the general form. `placed` counts the bytes of the

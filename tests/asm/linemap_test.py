@@ -141,7 +141,8 @@ def check_map(label, folder, source, map_path, s19, listing):
         if not os.path.isabs(path) or not os.path.isfile(path):
             fail(label, f"F {n} {path} is no absolute path of a file")
             return
-        lines_of[n] = read_text(path).replace("\r", "").split("\n")
+        # The assembler drops carriage returns and Ctrl-Z wherever they stand.
+        lines_of[n] = read_text(path).replace("\r", "").replace("\x1a", "").split("\n")
 
     covered = collections.Counter()
     for addr, length, _ in ranges:

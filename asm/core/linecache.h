@@ -1,0 +1,105 @@
+#pragma once
+
+// The line cache: every file a source reads, cut into lines once, and what
+// processing a line taught about it. A program that needs several passes
+// reads, cuts and parses each line once; later passes (and later includes of
+// the same file) take the lines from memory and replay what was learnt.
+//
+// Only what follows from a line's text alone is kept: where its label and
+// command word stand, the table row the command word names, the symbol it
+// defines, and its expressions compiled with the symbol table entries they
+// name. Everything that may differ
+// between passes (conditionals, macros, `set` values, `\@`, backquote label
+// scopes, the location) is worked out again every time.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "symbols.h"
+
+namespace qorb {
+
+struct OpcodeEntry;
+
+// One step of an expression compiled to postfix order. Each step does
+// what the evaluator did at the same place of the text, in the same order,
+// so references are made (and reported) just as when it is parsed.
+struct ExprOp {
+    enum class Kind : std::uint8_t { Number, Location, Symbol, Local, Unary, Binary };
+    Kind kind = Kind::Number;
+    char unary = 0;        // Unary: '!', '-', '~' or '+'
+    std::uint8_t op = 0;   // Binary: the evaluator's operator
+    std::uint16_t pos = 0; // Symbol, Local: where the name stands
+    std::uint16_t end = 0;
+    union {
+        std::int32_t value = 0;                      // Number: the value; Local: the label's number
+        std::pair<const std::string, Symbol>* entry; // Symbol
+    };
+};
+static_assert(sizeof(ExprOp) <= 16, "kept for every expression of every line");
+
+// An expression of a line that evaluated without fault, compiled: the text
+// [pos, end) is the steps [first, first + count).
+struct ExprMemo {
+    std::uint16_t pos = 0;
+    std::uint16_t end = 0;
+    std::uint16_t count = 0;
+    std::uint32_t first = 0;
+};
+
+// What processing a file line as a statement taught about it. Kept for
+// every line of every cached file, so kept small.
+struct LineMemo {
+    enum class Head : std::uint8_t {
+        None,        // nothing to replay: processed the long way every time
+        LabelOnly,   // a label and nothing else
+        Directive,   // [label] pseudo command
+        Instruction, // [label] instruction
+    };
+    union {
+        const OpcodeEntry* instruction = nullptr; // Instruction: its row
+        std::intptr_t directive;                  // Directive: its row
+    };
+    // The entry of the global symbol the line defines (label, equ, set).
+    std::pair<const std::string, Symbol>* defined = nullptr;
+    std::uint32_t exprFirst = 0;    // into the source's list of compiled expressions
+    std::uint16_t labelPos = 0;     // a global label's text
+    std::uint16_t commandPos = 0;   // where the command word starts
+    std::uint16_t afterCommand = 0; // the scan position behind it
+    std::int16_t local = -1;        // n$ label, or -1
+    std::uint8_t labelLength = 0;   // labels longer are worked out every time
+    std::uint8_t exprCount = 0;     // expressions further on are parsed every time
+    Head head = Head::None;
+    bool learnt : 1 = false; // processed as a statement once
+    bool dot : 1 = false;    // the command word had a leading '.'
+};
+static_assert(sizeof(LineMemo) <= 32, "a memo for every line: keep it small");
+
+// A file's lines as the reader delivers them: carriage returns and Ctrl-Z
+// dropped, cut at the longest line; with the read error, if any, before the
+// line it came before.
+struct FileText {
+    struct Line {
+        std::uint32_t offset = 0; // cached files are far below 4 GB
+        std::uint32_t length = 0;
+    };
+    std::string text; // the lines one after another, without line ends
+    std::vector<Line> lines;
+    std::vector<LineMemo> memos; // one per line
+    std::size_t errorBefore = static_cast<std::size_t>(-1);
+    int error = 0;
+
+    std::string_view LineText(std::size_t i) const {
+        return std::string_view(text.data() + lines[i].offset, lines[i].length);
+    }
+};
+
+// Files larger than this are read block by block every pass instead: a
+// source may include a huge file whose lines the line budget stops early.
+inline constexpr long long kMaxCachedFileSize = 64ll << 20;
+
+} // namespace qorb
