@@ -71,6 +71,18 @@ QString BuildCommandLine(const SettingsBlock& settings, const QString& path) {
     QString line = tool;
     if (!settings.assemblerOptions.isEmpty())
         line += QLatin1Char(' ') + settings.assemblerOptions;
+    // The line map beside the object is what the debugger finds source
+    // lines by, so every build with one of the system's own assemblers
+    // writes it (another tool may not know the option); options that ask
+    // for it already are left as they are.
+    QString program = settings.assembler.trimmed();
+    program.remove(QLatin1Char('"'));
+    program = program.mid(qMax(program.lastIndexOf(QLatin1Char('/')), program.lastIndexOf(QLatin1Char('\\'))) + 1);
+    if (program.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        program.chop(4);
+    const bool ownAssembler = program == QLatin1String("qorb12") || program == QLatin1String("qorb11");
+    if (ownAssembler && !settings.assemblerOptions.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(QStringLiteral("-g")))
+        line += QStringLiteral(" -g");
     // The file name is one argument whatever it holds, and never an option
     // or a response file: a relative name that starts like one is written
     // as ./name.

@@ -125,7 +125,15 @@ private slots:
         // The default tool is the one installed beside the IDE.
         s = SettingsBlock();
         QCOMPARE(BuildCommandLine(s, QStringLiteral("/w/a.asm")),
-                 QStringLiteral("\"%1/qorb12\" -l -su \"/w/a.asm\"").arg(QDir(QStringLiteral(OXBRIN_DIR)).absolutePath()));
+                 QStringLiteral("\"%1/qorb12\" -l -su -g \"/w/a.asm\"").arg(QDir(QStringLiteral(OXBRIN_DIR)).absolutePath()));
+
+        // The system's own assemblers write the debugger's line map (-g),
+        // once; another tool is not given an option it may not know.
+        s.assembler = QStringLiteral("/opt/tools/qorb11.exe");
+        s.assemblerOptions = QStringLiteral("-l");
+        QCOMPARE(BuildCommandLine(s, QStringLiteral("/w/a.asm")), QStringLiteral("/opt/tools/qorb11.exe -l -g \"/w/a.asm\""));
+        s.assemblerOptions = QStringLiteral("-g -l");
+        QCOMPARE(BuildCommandLine(s, QStringLiteral("/w/a.asm")), QStringLiteral("/opt/tools/qorb11.exe -g -l \"/w/a.asm\""));
 
         QCOMPARE(CToolRunner::ModeNumber(false, true), 341);
         QCOMPARE(CToolRunner::ModeNumber(true, false), 0x255);
@@ -322,6 +330,8 @@ private slots:
         Frame()->ActiveView()->insertPlainText(QStringLiteral("\tnop\n"));
         QCOMPARE(BuildAndWait(ID_BUILD_CURRENT), 0);
         QCOMPARE(ReadAll(src), QByteArray("\tnop\n\tnop\n"));
+        // Every build leaves the line map the debugger reads beside the object.
+        QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("ok.dbg"))));
         QVERIFY(OutputText().endsWith(QStringLiteral("\n\nTool returned code: 0\n")));
         // A build without errors leaves the end, with the exit line, in view,
         // and typing goes on in the source.
