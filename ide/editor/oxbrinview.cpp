@@ -15,6 +15,8 @@
 #include <QHash>
 #include <QScrollBar>
 #include <QPainter>
+#include <QMouseEvent>
+#include <QPolygon>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QToolTip>
@@ -39,6 +41,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* e) override { view_->PaintGutter(e); }
+    void mousePressEvent(QMouseEvent* e) override {
+        if (e->button() == Qt::LeftButton) {
+            if (const int line = view_->LineAtGutterY(qRound(e->position().y())))
+                emit view_->GutterClicked(line);
+            return;
+        }
+        QWidget::mousePressEvent(e);
+    }
     bool event(QEvent* e) override {
         if (e->type() == QEvent::ToolTip) {
             auto* he = static_cast<QHelpEvent*>(e);
@@ -231,6 +241,18 @@ void COxbrinView::MarkCaretLine() {
     line.cursor = textCursor();
     line.cursor.clearSelection();
     QList<QTextEdit::ExtraSelection> marks{line};
+    if (executionLine_ > 0 && !ShowsPieces()) {
+        // Where the program stopped: a tint that stays whatever the caret does.
+        const QTextBlock block = document()->findBlockByNumber(executionLine_ - 1);
+        if (block.isValid()) {
+            QTextEdit::ExtraSelection stop;
+            const QColor text = ActiveScheme().Of(ColourRole::Text);
+            stop.format.setBackground(text.lightness() > 128 ? QColor(0x5A, 0x55, 0x20) : QColor(0xFF, 0xF0, 0x9A));
+            stop.format.setProperty(QTextFormat::FullWidthSelection, true);
+            stop.cursor = QTextCursor(block);
+            marks << stop;
+        }
+    }
     int first = 0;
     int second = 0;
     if (MatchingPair(&first, &second)) {
@@ -825,6 +847,35 @@ void COxbrinView::resizeEvent(QResizeEvent* e) {
     UpdateMargins();
 }
 
+void COxbrinView::SetBreakpointLines(QList<int> lines) {
+    breakpoints_ = std::move(lines);
+    gutter_->update();
+}
+
+void COxbrinView::SetExecutionLine(int line) {
+    if (executionLine_ == line)
+        return;
+    executionLine_ = line;
+    MarkCaretLine();
+    gutter_->update();
+}
+
+int COxbrinView::LineAtGutterY(int y) const {
+    QTextBlock block = firstVisibleBlock();
+    int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
+    while (block.isValid()) {
+        const int height = qRound(blockBoundingRect(block).height());
+        if (block.isVisible() && y >= top && y < top + height) {
+            if (ShowsPieces() && size_t(block.blockNumber()) < pieceAt_.size())
+                return pieceAt_[size_t(block.blockNumber())].line;
+            return block.blockNumber() + 1;
+        }
+        top += height;
+        block = block.next();
+    }
+    return 0;
+}
+
 void COxbrinView::PaintGutter(QPaintEvent* event) {
     QPainter p(gutter_);
     const QColor background = ActiveScheme().Of(ColourRole::Background);
@@ -858,6 +909,32 @@ void COxbrinView::PaintGutter(QPaintEvent* event) {
                 p.setPen(Qt::NoPen);
                 p.setBrush(marked.value(number) ? QColor(0xD0, 0x20, 0x20) : QColor(0xE0, 0xA0, 0x00));
                 p.drawEllipse(QRect(2, top + (lineHeight - d) / 2, d, d));
+                p.restore();
+            }
+            if (number > 0 && breakpoints_.contains(number)) {
+                // A breakpoint: a larger dark red disc with a light rim, so
+                // it is told from a message's mark.
+                const int d = qMax(8, lineHeight - 2);
+                p.save();
+                p.setRenderHint(QPainter::Antialiasing);
+                p.setPen(QColor(0xFF, 0xE0, 0xE0));
+                p.setBrush(QColor(0xA0, 0x10, 0x10));
+                p.drawEllipse(QRect(1, top + (lineHeight - d) / 2, d, d));
+                p.restore();
+            }
+            if (number > 0 && number == executionLine_) {
+                // The line the program stopped at: a yellow arrow.
+                const int h = qMax(8, lineHeight - 4);
+                const int y0 = top + (lineHeight - h) / 2;
+                QPolygon arrow;
+                arrow << QPoint(2, y0 + h / 4) << QPoint(2 + h / 2, y0 + h / 4) << QPoint(2 + h / 2, y0)
+                      << QPoint(2 + h, y0 + h / 2) << QPoint(2 + h / 2, y0 + h) << QPoint(2 + h / 2, y0 + 3 * h / 4)
+                      << QPoint(2, y0 + 3 * h / 4);
+                p.save();
+                p.setRenderHint(QPainter::Antialiasing);
+                p.setPen(QColor(0x60, 0x50, 0x00));
+                p.setBrush(QColor(0xFF, 0xD8, 0x00));
+                p.drawPolygon(arrow);
                 p.restore();
             }
         }

@@ -78,6 +78,15 @@ public:
         bool error;
     };
     void SetMessages(QList<Message> messages);
+    // The debugger's marks: breakpoint lines (a red disc in the gutter) and
+    // the line the program stopped at (an arrow and a tint; 0 for none).
+    // Lines count from 1.
+    void SetBreakpointLines(QList<int> lines);
+    const QList<int>& BreakpointLines() const { return breakpoints_; }
+    void SetExecutionLine(int line);
+    int ExecutionLine() const { return executionLine_; }
+    // The line (from 1) of the gutter at `y`; 0 below the text.
+    int LineAtGutterY(int y) const;
     const QList<Message>& Messages() const { return messages_; }
     // The messages of the line at `y` of the gutter, one a line; empty for
     // a line without any.
@@ -111,6 +120,9 @@ signals:
     void PositionChanged(int line, int column);
     void FilesDropped(const QStringList& paths);
     void ContextMenuRequested(const QPoint& globalPos);
+    // A click into the gutter on a line (from 1): the debugger toggles a
+    // breakpoint there.
+    void GutterClicked(int line);
 
 protected:
     bool event(QEvent* e) override;
@@ -162,6 +174,8 @@ private:
     std::vector<Piece> pieceAt_;  // per block of pieces_
     bool colourPending_ = false;
     QList<Message> messages_;
+    QList<int> breakpoints_;
+    int executionLine_ = 0;
     int schemeGeneration_ = -1;
 };
 

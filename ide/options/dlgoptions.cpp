@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -457,6 +458,72 @@ bool CPageAssembler::OnApply() {
 // ---------------------------------------------------------------------------
 // The sheet
 
+// ---------------------------------------------------------------------------
+// Target
+
+namespace {
+const char* const kBoards[] = {"flat", "hc912b32", "s12dp256", "hc11e9", "mini11"};
+}  // namespace
+
+CPageTarget::CPageTarget(SettingsBlock& settings, QWidget* parent) : COptionsPage(parent), settings_(settings) {
+    auto* layout = new QVBoxLayout(this);
+    auto* group = new QGroupBox(QStringLiteral("Simulated board for debugging"), this);
+    auto* grid = new QGridLayout(group);
+    auto* label = new QLabel(QStringLiteral("&Board:"), group);
+    board_ = new QComboBox(group);
+    board_->setObjectName(QStringLiteral("TargetBoard"));
+    board_->setAccessibleName(QStringLiteral("Board"));
+    board_->setEditable(true);
+    for (const char* name : kBoards)
+        board_->addItem(QString::fromLatin1(name));
+    // The text field inside the box is what a screen reader lands on.
+    board_->lineEdit()->setAccessibleName(QStringLiteral("Board"));
+    label->setBuddy(board_);
+    browse_ = new QPushButton(QStringLiteral("Board &File..."), group);
+    browse_->setAccessibleName(QStringLiteral("Board file"));
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(board_, 0, 1);
+    grid->addWidget(browse_, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("A board's name, or the path of a board file as qorbsim --board takes it."), group),
+                    1, 0, 1, 3);
+    layout->addWidget(group);
+    layout->addStretch();
+    connect(board_, &QComboBox::currentTextChanged, this, [this] {
+        if (!loading_)
+            MarkModified();
+    });
+    connect(browse_, &QPushButton::clicked, this, &CPageTarget::Browse);
+}
+
+void CPageTarget::OnInitDialog() {
+    loading_ = true;
+    board_->setCurrentText(settings_.targetBoard);
+    loading_ = false;
+}
+
+void CPageTarget::Browse() {
+    FileRequest req{false, QStringLiteral("Board File"), QString(), QStringLiteral("All Files (*)")};
+    const QStringList names = AskFileNames(this, req);
+    if (!names.isEmpty())
+        board_->setCurrentText(names.front());
+}
+
+bool CPageTarget::OnApply() {
+    const QString board = board_->currentText().trimmed();
+    bool known = board.isEmpty();
+    for (const char* name : kBoards)
+        known = known || board == QLatin1String(name);
+    // A board that is neither built in nor a file would only fail at the
+    // next Start Debugging; it is refused here, where it was typed.
+    if (!known && !QFileInfo(board).isFile()) {
+        ShowMessage(this, QStringLiteral("There is no board named %1, and no board file of that name.").arg(board),
+                    QMessageBox::Warning);
+        return false;
+    }
+    settings_.targetBoard = board.isEmpty() ? QStringLiteral("flat") : board;
+    return true;
+}
+
 void CDlgOptions::SetTerminalPageFactory(PageFactory factory) {
     TerminalFactory() = std::move(factory);
 }
@@ -479,6 +546,8 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     tabs_->addTab(assembler_, QStringLiteral("Assembler"));
     colours_ = new CPageColours(frame, tabs_);
     tabs_->addTab(colours_, QStringLiteral("Colours"));
+    target_ = new CPageTarget(s, tabs_);
+    tabs_->addTab(target_, QStringLiteral("Target"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
     QPushButton* apply = buttons->button(QDialogButtonBox::Apply);
@@ -489,7 +558,7 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
         if (Apply())
             apply->setEnabled(false);
     });
-    for (COptionsPage* page : std::initializer_list<COptionsPage*>{general_, tools_, assembler_, colours_})
+    for (COptionsPage* page : std::initializer_list<COptionsPage*>{general_, tools_, assembler_, colours_, target_})
         connect(page, &COptionsPage::Changed, apply, [apply] { apply->setEnabled(true); });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
@@ -501,6 +570,7 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     tools_->OnInitDialog();
     assembler_->OnInitDialog();
     colours_->OnInitDialog();
+    target_->OnInitDialog();
     tabs_->setCurrentIndex(qBound(0, startPage, tabs_->count() - 1));
     // The sheet is opened for the page's first field (Terminal > Options
     // for the port): the caret starts there rather than on the tabs.
@@ -524,6 +594,7 @@ bool CDlgOptions::Apply() {
         {tools_, [this] { return tools_->OnApply(); }},
         {assembler_, [this] { return assembler_->OnApply(); }},
         {colours_, [this] { return colours_->OnApply(); }},
+        {target_, [this] { return target_->OnApply(); }},
     };
     for (const Step& step : steps) {
         if (step.apply && !step.apply()) {

@@ -154,10 +154,35 @@ private:
     QLineEdit* options_;
 };
 
+// The simulated board the debugger runs programs on: one of the built-in
+// boards by name, or a board file.
+class CPageTarget : public COptionsPage {
+    Q_OBJECT
+public:
+    CPageTarget(SettingsBlock& settings, QWidget* parent = nullptr);
+    void OnInitDialog() override;
+    bool OnApply() override;
+    void Browse();
+
+    QComboBox* Board() const { return board_; }
+
+private:
+    SettingsBlock& settings_;
+    QComboBox* board_;
+    QPushButton* browse_;
+};
+
 class CDlgOptions : public QDialog {
     Q_OBJECT
 public:
-    enum Page : int { kPageGeneral = 0, kPageTerminal = 1, kPageTools = 2, kPageAssembler = 3, kPageColours = 4 };
+    enum Page : int {
+        kPageGeneral = 0,
+        kPageTerminal = 1,
+        kPageTools = 2,
+        kPageAssembler = 3,
+        kPageColours = 4,
+        kPageTarget = 5
+    };
 
     // The Terminal page comes from the serial link: a factory that makes
     // the page widget and says how to initialise and accept it.
@@ -180,6 +205,7 @@ public:
     CPageTools* Tools() const { return tools_; }
     CPageAssembler* AssemblerPage() const { return assembler_; }
     COptionsPage* ColoursPage() const { return colours_; }
+    CPageTarget* TargetPage() const { return target_; }
 
     // OK: every page's acceptance in order; the first refusal keeps the
     // sheet open on that page. Returns whether all pages accepted.
@@ -193,6 +219,7 @@ private:
     CPageTools* tools_;
     CPageAssembler* assembler_;
     COptionsPage* colours_;
+    CPageTarget* target_;
 };
 
 }  // namespace oxbrin

@@ -351,7 +351,9 @@ void CMainFrame::CreateCommands() {
     for (int id : {ID_VIEW_OPTIONS, ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, ID_BUILD_SET_PROJECT,
                    ID_BUILD_RELEASE_PROJECT, ID_BUILD_OPTIONS, ID_TERMINAL_CONNECT, ID_TERMINAL_UPLOAD, ID_TERMINAL_DOWNLOAD,
                    ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, ID_TERMINAL_CLEAR, ID_TERMINAL_SAVE_LOG, ID_TERMINAL_OPTIONS,
-                   ID_WINDOW_NEW, ID_FILE_MRU_FILE1})
+                   ID_WINDOW_NEW, ID_FILE_MRU_FILE1, ID_DEBUG_START, ID_DEBUG_PAUSE, ID_DEBUG_STOP,
+                   ID_DEBUG_STEP_INTO, ID_DEBUG_STEP_OVER, ID_DEBUG_STEP_OUT, ID_DEBUG_RUN_TO_CURSOR,
+                   ID_DEBUG_TOGGLE_BREAKPOINT, ID_DEBUG_DELETE_BREAKPOINTS})
         Action(id);
 }
 
@@ -409,6 +411,12 @@ void CMainFrame::CreateMenus() {
                         ID_TERMINAL_OPTIONS});
         return m;
     };
+    auto makeDebug = [this] {
+        return AddMenu(nullptr, QStringLiteral("&Debug"),
+                       {ID_DEBUG_START, ID_DEBUG_PAUSE, ID_DEBUG_STOP, 0, ID_DEBUG_STEP_INTO, ID_DEBUG_STEP_OVER,
+                        ID_DEBUG_STEP_OUT, ID_DEBUG_RUN_TO_CURSOR, 0, ID_DEBUG_TOGGLE_BREAKPOINT,
+                        ID_DEBUG_DELETE_BREAKPOINTS});
+    };
     auto makeHelp = [this] {
         return AddMenu(nullptr, QStringLiteral("&Help"), {ID_HELP_FINDER, 0, ID_HELP_TEST_CRASH, 0, ID_APP_ABOUT});
     };
@@ -423,7 +431,7 @@ void CMainFrame::CreateMenus() {
                           {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_TILE_VERT, ID_WINDOW_ARRANGE, 0,
                            ID_WINDOW_CLOSE_ALL});
     connect(windowMenu_, &QMenu::aboutToShow, this, [this] { UpdateWindowMenu(windowMenu_); });
-    menus129_ = {makeFile(true), edit, makeView(), makeBuild(true), makeTerminal(), windowMenu_, makeHelp()};
+    menus129_ = {makeFile(true), edit, makeView(), makeBuild(true), makeDebug(), makeTerminal(), windowMenu_, makeHelp()};
 }
 
 void CMainFrame::UpdateMenuSet() {
@@ -508,6 +516,7 @@ void CMainFrame::AddChild(CChildFrame* child) {
     const bool maximise = !active || active->isMaximized() || mdi_->viewMode() == QMdiArea::TabbedView;
     mdi_->addSubWindow(child);
     ConnectView(child->View());
+    emit ViewAdded(child->View());
     connect(child, &QObject::destroyed, this, [this] {
         if (mdi_)
             mdi_->viewport()->update();

@@ -71,6 +71,8 @@ signals:
     // The Terminal pane was shown or hidden by its toggle (the serial port
     // follows it).
     void TerminalPaneToggled(bool visible);
+    // A document's view joined the frame (the debugger draws its breakpoints).
+    void ViewAdded(COxbrinView* view);
 
 protected:
     void closeEvent(QCloseEvent* e) override;

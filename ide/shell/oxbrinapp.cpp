@@ -3,6 +3,7 @@
 #include "build/buildrunner.h"
 #include "childframe.h"
 #include "commands.h"
+#include "debug/debugcontrol.h"
 #include "editor/highlighter.h"
 #include "editor/oxbrindoc.h"
 #include "editor/oxbrinview.h"
@@ -37,6 +38,9 @@ COxbrinApp::~COxbrinApp() {
     terminalPort_->SetReceiveSink(nullptr);
     // A download is paced from that thread; its state goes after the port is closed.
     downloads_.reset();
+    // The debugger's worker reports to the window; it ends before the frame.
+    delete debugger_;
+    debugger_ = nullptr;
     // The tool runner's thread writes into the Output pane; it ends first.
     if (toolRunner_)
         toolRunner_->Shutdown();
@@ -87,6 +91,7 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
         ShowMessage(frame_.get(), QString::fromLatin1(strings::kRedirectionFailed), QMessageBox::Warning);
         return false;
     }
+    debugger_ = new CDebugControl(frame_.get(), toolRunner_.get(), &settings_, store_.get());
     InstallTerminal(frame_.get(), terminalPort_.get());
     downloads_ = std::make_unique<CDownloadControl>(frame_.get(), terminalPort_.get(), &settings_);
     frame_->setAcceptDrops(true);

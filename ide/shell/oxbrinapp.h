@@ -21,6 +21,7 @@ class CChildFrame;
 class CBuildRunner;
 class CTerminalPort;
 class CDownloadControl;
+class CDebugControl;
 
 class COxbrinApp : public QObject {
     Q_OBJECT
@@ -41,6 +42,7 @@ public:
     QSettings& Store() { return *store_; }
     CMainFrame* MainFrame() const { return frame_.get(); }
     CBuildRunner* ToolRunner() const { return toolRunner_.get(); }
+    CDebugControl* Debugger() const { return debugger_; }
     // The one serial port to the board.
     CTerminalPort& TerminalPort() { return *terminalPort_; }
     // The download commands and the transfer over that port.
@@ -90,6 +92,7 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<CBuildRunner> toolRunner_;
     std::unique_ptr<CTerminalPort> terminalPort_;
+    CDebugControl* debugger_ = nullptr;  // the frame's child
     std::unique_ptr<CDownloadControl> downloads_;
     std::unique_ptr<QPrinter> printer_;
     QStringList recent_;

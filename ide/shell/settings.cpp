@@ -101,7 +101,7 @@ const QStringList& SettingNames() {
         "TerminalFont",    "TerminalFontSize", "SyntaxHighlighting", "DownloadFile",  "ProjectFile",
         "Assembler",       "AssemblerFlags", "AssemblerOptions", "TerminalScrollback",
         "TerminalEnter",   "TerminalLocalEcho", "TerminalLogFile",
-        "TabbedDocuments", "EditorColours",
+        "TabbedDocuments", "EditorColours", "TargetBoard",
     };
     return names;
 }
@@ -193,6 +193,11 @@ bool LoadSettings(QSettings& store, SettingsBlock& b) {
             return false;
         if (!ReadString(store, "EditorColours", b.editorColours))
             return false;
+        if (!ReadString(store, "TargetBoard", b.targetBoard))
+            return false;
+        // An empty board would leave the debugger nothing to run on.
+        if (b.targetBoard.trimmed().isEmpty())
+            b.targetBoard = QStringLiteral("flat");
         return true;
     };
     const bool ok = readAll();
@@ -234,6 +239,7 @@ bool SaveSettings(QSettings& store, const SettingsBlock& b) {
     store.setValue("TerminalLogFile", b.terminalLogFile);
     store.setValue("TabbedDocuments", b.tabbedDocuments);
     store.setValue("EditorColours", b.editorColours);
+    store.setValue("TargetBoard", b.targetBoard);
     store.endGroup();
     store.sync();
     return store.status() == QSettings::NoError;

@@ -78,6 +78,9 @@ struct SettingsBlock {
     // The editor's colours (ColourScheme::Encode); empty follows the
     // desktop, light or dark.
     QString editorColours;
+    // The simulated board the debugger runs programs on: a board's name
+    // (flat, hc912b32, s12dp256, hc11e9, mini11) or a board file.
+    QString targetBoard = QStringLiteral("flat");
 
     SettingsBlock();
 };

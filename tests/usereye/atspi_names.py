@@ -27,7 +27,7 @@ CONTROL_ROLES = {
     "password text", "spin button", "page tab", "slider", "menu item", "check menu item",
     "tool bar", "status bar", "frame", "dialog", "page tab list", "list", "table", "tree",
 }
-REGISTERS = ["A", "B", "D", "X", "Y", "SP", "PC"]
+REGISTERS = ["A", "B", "D", "X", "Y", "SP", "PC", "CCR"]
 STATUS_FIELDS = ["Caret position", "Caps Lock", "Num Lock", "Scroll Lock"]
 
 
@@ -316,7 +316,7 @@ def check(pyatspi, ide):
     sheet = wait_for("the Options sheet", 20, lambda: top_level("dialog", lambda n: n == "Options"))
     sheet_nodes = list(walk(pyatspi, sheet))
     titles = [nm for _, (r, nm, _) in sheet_nodes if r == "page tab"]
-    for wanted in ("General", "Terminal", "Tools", "Assembler"):
+    for wanted in ("General", "Terminal", "Tools", "Assembler", "Target"):
         if wanted not in titles:
             problems.append("the Options sheet has no page '%s' (has %s)" % (wanted, titles))
     problems += unnamed(pyatspi, sheet_nodes, "Options:", showing_only=False)

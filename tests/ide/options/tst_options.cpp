@@ -58,15 +58,42 @@ private slots:
     }
     void cleanup() { Finish(); }
 
+    // The Target page: the debugger's board by name or as a board file; a
+    // name that is neither is refused where it was typed.
+    void targetBoardIsChosenAndChecked() {
+        {
+            CDlgOptions dlg(Frame(), CDlgOptions::kPageTarget);
+            QCOMPARE(dlg.TargetPage()->Board()->currentText(), QStringLiteral("flat"));
+            dlg.TargetPage()->Board()->setCurrentText(QStringLiteral("hc11e9"));
+            QVERIFY(dlg.Apply());
+            QCOMPARE(app_->Settings().targetBoard, QStringLiteral("hc11e9"));
+        }
+        {
+            CDlgOptions dlg(Frame(), CDlgOptions::kPageGeneral);
+            dlg.TargetPage()->Board()->setCurrentText(QStringLiteral("no-such-board"));
+            QVERIFY(!dlg.Apply());
+            QCOMPARE(dlg.Tabs()->currentWidget(), static_cast<QWidget*>(dlg.TargetPage()));
+            QCOMPARE(prompts_->messages.size(), 1);
+            QVERIFY(prompts_->messages[0].text.contains(QStringLiteral("no-such-board")));
+            QCOMPARE(app_->Settings().targetBoard, QStringLiteral("hc11e9"));
+            // A board file is taken by its path.
+            const QString file = MakeFile(QStringLiteral("my.board"), "# a board\n");
+            dlg.TargetPage()->Board()->setCurrentText(file);
+            QVERIFY(dlg.Apply());
+            QCOMPARE(app_->Settings().targetBoard, file);
+        }
+    }
+
     void sheetPagesAndTheWaysToOpenIt() {
         CDlgOptions dlg(Frame(), CDlgOptions::kPageTools);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Options"));
-        QCOMPARE(dlg.Tabs()->count(), 5);
+        QCOMPARE(dlg.Tabs()->count(), 6);
         QCOMPARE(dlg.Tabs()->tabText(0), QStringLiteral("General"));
         QCOMPARE(dlg.Tabs()->tabText(1), QStringLiteral("Terminal"));
         QCOMPARE(dlg.Tabs()->tabText(2), QStringLiteral("Tools"));
         QCOMPARE(dlg.Tabs()->tabText(3), QStringLiteral("Assembler"));
         QCOMPARE(dlg.Tabs()->tabText(4), QStringLiteral("Colours"));
+        QCOMPARE(dlg.Tabs()->tabText(5), QStringLiteral("Target"));
         QCOMPARE(dlg.Tabs()->currentIndex(), 2);
 
         QCOMPARE(PageOpenedBy(ID_VIEW_OPTIONS), 0);

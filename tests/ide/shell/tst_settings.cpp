@@ -42,6 +42,7 @@ SettingsBlock Unusual(const QString& currentPath) {
     b.terminalLogFile = QStringLiteral("/work/a b/board.log");
     b.tabbedDocuments = 0;
     b.editorColours = QStringLiteral("mnemonic=#112233;background=#000000");
+    b.targetBoard = QStringLiteral("hc11e9");
     return b;
 }
 
@@ -74,6 +75,7 @@ void CompareBlocks(const SettingsBlock& a, const SettingsBlock& b) {
     QCOMPARE(a.terminalLogFile, b.terminalLogFile);
     QCOMPARE(a.tabbedDocuments, b.tabbedDocuments);
     QCOMPARE(a.editorColours, b.editorColours);
+    QCOMPARE(a.targetBoard, b.targetBoard);
 }
 
 }  // namespace
@@ -112,7 +114,8 @@ private slots:
         QVERIFY(b.terminalLogFile.isEmpty());
         QCOMPARE(b.tabbedDocuments, 1u);
         QVERIFY(b.editorColours.isEmpty());
-        QCOMPARE(SettingNames().size(), 29);
+        QCOMPARE(b.targetBoard, QStringLiteral("flat"));
+        QCOMPARE(SettingNames().size(), 30);
         QCOMPARE(SettingsGroup(), QStringLiteral("V1.16"));
     }
 

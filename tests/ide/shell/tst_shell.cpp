@@ -116,7 +116,10 @@ private slots:
         }
         QCOMPARE(Frame()->dockWidgetArea(Frame()->OutputPane()), Qt::BottomDockWidgetArea);
         QCOMPARE(Frame()->dockWidgetArea(Frame()->RegisterBar()), Qt::RightDockWidgetArea);
-        QCOMPARE(Frame()->RegisterBar()->Field(106)->parentWidget()->findChildren<QLineEdit*>().size(), 7);
+        QCOMPARE(Frame()->RegisterBar()->Field(106)->parentWidget()->findChildren<QLineEdit*>().size(), 8);
+        // Each register's field is named for screen readers by its register.
+        for (const char* name : {"A", "B", "D", "X", "Y", "SP", "PC", "CCR"})
+            QCOMPARE(Frame()->RegisterBar()->FieldNamed(QString::fromLatin1(name))->accessibleName(), QString::fromLatin1(name));
         QCOMPARE(Frame()->statusBar()->currentMessage(), QStringLiteral("Ready"));
         // The empty document area is not a blank field: it tells how to open a file.
         QCOMPARE(HintPixels(), true);
@@ -129,7 +132,7 @@ private slots:
         QCOMPARE(app_->Documents()[0]->PathName(), path);
         QCOMPARE(Frame()->MenuSet(), 129);
         QCOMPARE(MenuTitles(Frame()),
-                 (QStringList{"&File", "&Edit", "&View", "&Build", "&Terminal", "&Window", "&Help"}));
+                 (QStringList{"&File", "&Edit", "&View", "&Build", "&Debug", "&Terminal", "&Window", "&Help"}));
         // The document window starts maximised: it is named once, in brackets.
         QCOMPARE(ShownCaption(), QStringLiteral("Oxbrin - [blink.asm]"));
         QCOMPARE(app_->RecentFiles(), QStringList{path});
@@ -218,6 +221,10 @@ private slots:
                  (QStringList{QStringLiteral("B&uild %1\tCtrl+F7").arg(source), "&Build Project\tF7",
                               "S&top Build\tCtrl+Break", "Ne&xt Message\tF4", "Pre&vious Message\tShift+F4",
                               "&Set Project File", "&Release Project File", "&Options...\tAlt+F7"}));
+        QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Debug")),
+                 (QStringList{"&Start Debugging\tF5", "&Pause", "Stop &Debugging\tShift+F5", "Step &Into\tF11",
+                              "Step &Over\tF10", "Step O&ut\tShift+F11", "&Run to Cursor\tCtrl+F10",
+                              "Toggle &Breakpoint\tF9", "Delete &All Breakpoints"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Terminal")),
                  (QStringList{"&Connected\tCtrl+T", "Show &Terminal Window\tCtrl+3", "&Download File...\tF8",
                               "Download File to &EEPROM...", "&Stop Transfer\tShift+F8", "Clea&r Window Content",
@@ -253,6 +260,9 @@ private slots:
             // the next and previous message.
             {"Ctrl+4", 33036}, {"Ctrl+5", 33119}, {"Alt+4", 34013}, {"Ctrl+/", 33022}, {"F4", 33131},
             {"Shift+F4", 33132},
+            // The debugger's.
+            {"F5", 33140}, {"Shift+F5", 33142}, {"F11", 33143}, {"F10", 33144}, {"Shift+F11", 33145},
+            {"Ctrl+F10", 33146}, {"F9", 33147},
         };
         QVERIFY(Start());
         QSet<QString> seen;

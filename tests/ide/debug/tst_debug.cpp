@@ -1,0 +1,241 @@
+// The debugger through the main window: keys on the editor, the register
+// bar's fields as a user (or a screen reader) reads them, compared with what
+// qorbsim reports for the same program stopped at the same address.
+
+#include "debug/debugcontrol.h"
+#include "link/registerbar.h"
+#include "shell/commands.h"
+#include "shell/settings.h"
+#include "build/toolrunner.h"
+#include "shell/zkbars.h"
+#include "testsupport.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTextBlock>
+
+using namespace oxbrin;
+using namespace oxbrin::test;
+
+namespace {
+
+// Line 6 (the store) is at $100A: lds 3 bytes, ldaa 2, ldab 2, ldx 3.
+const QByteArray kProgram =
+    "\torg\t$1000\n"
+    "start\tlds\t#$3000\n"
+    "\tldaa\t#$12\n"
+    "\tldab\t#$34\n"
+    "\tldx\t#$5678\n"
+    "loop\tstaa\t$2000\n"
+    "\tinca\n"
+    "\tbra\tloop\n";
+
+}  // namespace
+
+class DebugTest : public QObject, public AppFixture {
+    Q_OBJECT
+
+    CDebugControl* Debugger() { return app_->Debugger(); }
+
+    QString Field(const char* name) { return Frame()->RegisterBar()->FieldNamed(QString::fromLatin1(name))->text(); }
+
+    // The fields as qorbsim prints its registers.
+    QString FieldsAsSim() {
+        return QStringLiteral("PC=%1 A=%2 B=%3 X=%4 Y=%5 SP=%6 CCR=%7")
+            .arg(Field("PC"), Field("A"), Field("B"), Field("X"), Field("Y"), Field("SP"))
+            .arg(Field("CCR").toUInt(nullptr, 2), 2, 16, QLatin1Char('0'))
+            .toUpper()
+            .replace(QStringLiteral("CCR="), QStringLiteral("CCR="));
+    }
+
+    // qorbsim's registers for the built program stopped at `address`, the
+    // cycle count cut off.
+    QString SimAt(const QString& object, int address) {
+        QProcess sim;
+        sim.start(QStringLiteral(QORBSIM), {QStringLiteral("-m68hc12"), QStringLiteral("--stop-at"),
+                                            QString::number(address), QStringLiteral("--regs"), object});
+        if (!sim.waitForFinished(20000))
+            return QStringLiteral("qorbsim did not finish");
+        QString out = QString::fromUtf8(sim.readAllStandardOutput()).trimmed();
+        out.remove(QRegularExpression(QStringLiteral(" CYCLES=\\d+$")));
+        return out;
+    }
+
+    // Runs a debugger command by its key on the editor and waits for the
+    // stop it ends in.
+    bool KeyAndWaitForStop(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        Settle();  // the commands' enabled states follow the last stop
+        QTest::keyClick(Frame()->ActiveView(), key, mods);
+        return stopped.wait(30000) || !stopped.isEmpty();
+    }
+
+private slots:
+    void initTestCase() { CToolRunner::SetProgramDirectory(QStringLiteral(OXBRIN_DIR)); }
+    void init() {
+        Prepare();
+        QVERIFY(Start());
+        Frame()->show();
+        Frame()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(Frame()));
+        Frame()->RegisterBar()->show();
+    }
+    void cleanup() { Finish(); }
+
+    // F9 on a line, F5: the program is built (with its line map) and stops
+    // there with the registers qorbsim has at that address; each step
+    // matches qorbsim again; a value typed into A goes into the CPU and from
+    // there into memory.
+    void breakpointStepAndRegisters() {
+        const QString src = MakeFile(QStringLiteral("prog.asm"), kProgram);
+        const QString object = dir_->filePath(QStringLiteral("prog.s19"));
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* view = Frame()->ActiveView();
+        view->GoToLine(6, 1);
+        QTest::keyClick(view, Qt::Key_F9);
+        QCOMPARE(view->BreakpointLines(), QList<int>{6});
+        QCOMPARE(Debugger()->Breakpoints(src), QList<int>{6});
+
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
+        QVERIFY(QFileInfo::exists(dir_->filePath(QStringLiteral("prog.dbg"))));
+        QVERIFY(Debugger()->IsPaused());
+        QCOMPARE(Field("PC"), QStringLiteral("100A"));
+        QCOMPARE(FieldsAsSim(), SimAt(object, 0x100A));
+        QCOMPARE(Field("D"), QStringLiteral("1234"));
+        QCOMPARE(view->ExecutionLine(), 6);
+        Frame()->UpdateCommandUI();
+        QCOMPARE(Frame()->Action(ID_DEBUG_START)->isEnabled(), true);
+        QCOMPARE(Frame()->Action(ID_DEBUG_START)->text(), QStringLiteral("&Continue\tF5"));
+        // The register pane counts cycles and shows the code ahead.
+        auto* pane = Frame()->VarnelPane()->findChild<QPlainTextEdit*>();
+        QVERIFY(pane);
+        QVERIFY2(pane->toPlainText().contains(QStringLiteral("Cycles: ")), qPrintable(pane->toPlainText()));
+        QVERIFY2(pane->toPlainText().contains(QStringLiteral("> 100a")), qPrintable(pane->toPlainText()));
+
+        // Step over the store, then the increment: qorbsim agrees at each.
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F10));
+        QCOMPARE(FieldsAsSim(), SimAt(object, 0x100D));
+        QCOMPARE(view->ExecutionLine(), 7);
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F10));
+        QCOMPARE(FieldsAsSim(), SimAt(object, 0x100E));
+        QCOMPARE(Field("A"), QStringLiteral("13"));
+        // The changed register is marked, the unchanged ones are not.
+        QCOMPARE(Frame()->RegisterBar()->FieldNamed(QStringLiteral("A"))->accessibleDescription(), QStringLiteral("changed"));
+        QCOMPARE(Frame()->RegisterBar()->FieldNamed(QStringLiteral("X"))->accessibleDescription(), QString());
+        // The branch goes back to the store, where the breakpoint is.
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F11));
+        QCOMPARE(Field("PC"), QStringLiteral("100A"));
+        QCOMPARE(view->ExecutionLine(), 6);
+        std::vector<std::uint8_t> mem;
+        QVERIFY(Debugger()->Session()->ReadMemory(0x2000, 1, mem));
+        QCOMPARE(int(mem[0]), 0x12);
+
+        // Typed into A and confirmed with Enter, the value is the CPU's; the
+        // store puts it into memory.
+        QLineEdit* a = Frame()->RegisterBar()->FieldNamed(QStringLiteral("A"));
+        a->setFocus();
+        a->selectAll();
+        QTest::keyClicks(a, QStringLiteral("7f"));
+        QTest::keyClick(a, Qt::Key_Return);
+        QCOMPARE(Field("A"), QStringLiteral("7F"));
+        QCOMPARE(Field("D"), QStringLiteral("7F34"));
+        view->setFocus();
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F11));
+        QVERIFY(Debugger()->Session()->ReadMemory(0x2000, 1, mem));
+        QCOMPARE(int(mem[0]), 0x7F);
+        // A value that does not fit is refused with a message, the CPU keeps its own.
+        a->selectAll();
+        QTest::keyClicks(a, QStringLiteral("1FF"));
+        QTest::keyClick(a, Qt::Key_Return);
+        QCOMPARE(Field("A"), QStringLiteral("7F"));
+        QVERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("not a value for A")));
+
+        // F5 runs on to the breakpoint again; Shift+F5 ends the session.
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
+        QCOMPARE(Field("PC"), QStringLiteral("100A"));
+        QCOMPARE(Field("A"), QStringLiteral("80"));
+        QTest::keyClick(view, Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+        QCOMPARE(view->ExecutionLine(), 0);
+        QCOMPARE(Field("PC"), QString());
+    }
+
+    // Breakpoints follow their text, are set by a click in the gutter, and
+    // are kept in the settings for the next start.
+    void breakpointsFollowEditsAndPersist() {
+        const QString src = MakeFile(QStringLiteral("prog.asm"), kProgram);
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* view = Frame()->ActiveView();
+        view->GoToLine(6, 1);
+        QTest::keyClick(view, Qt::Key_F9);
+        // A line put in above pushes the breakpoint down with its text.
+        view->GoToLine(2, 1);
+        QTest::keyClicks(view, QStringLiteral("\tnop"));
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(view->BreakpointLines(), QList<int>{7});
+        // A break typed inside a line above does the same.
+        view->GoToLine(1, 2);
+        view->moveCursor(QTextCursor::EndOfLine);
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(view->BreakpointLines(), QList<int>{8});
+        // A line removed above pulls it up.
+        view->GoToLine(2, 1);
+        view->moveCursor(QTextCursor::Down, QTextCursor::KeepAnchor);
+        QTest::keyClick(view, Qt::Key_Delete);
+        QCOMPARE(view->BreakpointLines(), QList<int>{7});
+
+        // A click into the gutter beside line 3 sets one; again removes it.
+        QWidget* gutter = view->findChild<QWidget*>(QStringLiteral("Gutter"));
+        QVERIFY(gutter);
+        QTextCursor at(view->document()->findBlockByNumber(2));
+        const int y = view->cursorRect(at).center().y();
+        QTest::mouseClick(gutter, Qt::LeftButton, {}, QPoint(4, y));
+        QCOMPARE(view->BreakpointLines(), (QList<int>{3, 7}));
+        QTest::mouseClick(gutter, Qt::LeftButton, {}, QPoint(4, y));
+        QCOMPARE(view->BreakpointLines(), QList<int>{7});
+
+        // Kept across a restart of the IDE, for the file by its path.
+        app_->CloseAllDocuments();
+        app_.reset();
+        QVERIFY(Start());
+        QCOMPARE(Debugger()->Breakpoints(src), QList<int>{7});
+        QVERIFY(app_->OpenDocumentFile(src));
+        QCOMPARE(Frame()->ActiveView()->BreakpointLines(), QList<int>{7});
+        QVERIFY(Frame()->Execute(ID_DEBUG_DELETE_BREAKPOINTS));
+        QCOMPARE(Frame()->ActiveView()->BreakpointLines(), QList<int>());
+        app_.reset();
+        QVERIFY(Start());
+        QCOMPARE(Debugger()->Breakpoints(src), QList<int>());
+    }
+
+    // A program that stops the CPU with nothing to wake it stops the run
+    // with a message naming the place, in the status bar and the Output pane;
+    // a board that does not exist is refused with a message.
+    void runawayProgramAndBadBoard() {
+        const QString src = MakeFile(QStringLiteral("halt.asm"), "\torg\t$1000\n\tandcc\t#$7F\n\tstop\n\tnop\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
+        const QString message = Frame()->statusBar()->currentMessage();
+        QVERIFY2(!message.isEmpty(), "no stop message");
+        QVERIFY2(message.contains(QStringLiteral("halt.asm")), qPrintable(message));
+        auto* output = Frame()->OutputPane()->findChild<QPlainTextEdit*>();
+        QVERIFY(output);
+        QVERIFY2(output->toPlainText().contains(message), qPrintable(output->toPlainText()));
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+
+        app_->Settings().targetBoard = QStringLiteral("no-such-board");
+        Settle();
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5);
+        QVERIFY(!Debugger()->IsDebugging());
+        QVERIFY2(Frame()->statusBar()->currentMessage().startsWith(QStringLiteral("Debugging could not start")),
+                 qPrintable(Frame()->statusBar()->currentMessage()));
+    }
+};
+
+QTEST_MAIN(DebugTest)
+#include "tst_debug.moc"
