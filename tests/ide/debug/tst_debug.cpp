@@ -212,6 +212,65 @@ private slots:
         QCOMPARE(Debugger()->Breakpoints(src), QList<int>());
     }
 
+    // A breakpoint on a comment stops at the next line with code and is
+    // drawn there; Step Into a routine in an include file opens that file;
+    // Step Out comes back; Run to Cursor stops at the caret's line; Pause
+    // stops an endless loop where it is.
+    void includeFileRunToCursorAndPause() {
+        const QString src = MakeFile(QStringLiteral("main.asm"),
+                                     "\torg\t$1000\n"
+                                     "\tlds\t#$3000\n"
+                                     "; the calls\n"
+                                     "\tjsr\tsub\n"
+                                     "\tjsr\tsub\n"
+                                     "\tldab\t#$77\n"
+                                     "spin\tbra\tspin\n"
+                                     "\tinclude\t\"sub.inc\"\n");
+        const QString inc = MakeFile(QStringLiteral("sub.inc"), "sub\tldaa\t#$55\n\trts\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* main = Frame()->ActiveView();
+        main->GoToLine(3, 1);
+        QTest::keyClick(main, Qt::Key_F9);
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
+        QCOMPARE(main->ExecutionLine(), 4);
+        QCOMPARE(main->BreakpointLines(), QList<int>{4});
+
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F11));
+        QCOMPARE(app_->Documents().size(), 2);
+        COxbrinView* sub = Frame()->ActiveView();
+        QCOMPARE(sub->GetDocument()->PathName(), inc);
+        QCOMPARE(sub->ExecutionLine(), 1);
+        QCOMPARE(main->ExecutionLine(), 0);
+
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F11, Qt::ShiftModifier));
+        QCOMPARE(Frame()->ActiveView(), main);
+        QCOMPARE(main->ExecutionLine(), 5);
+        QCOMPARE(sub->ExecutionLine(), 0);
+        QCOMPARE(Field("A"), QStringLiteral("55"));
+
+        main->GoToLine(6, 1);
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F10, Qt::ControlModifier));
+        QCOMPARE(main->ExecutionLine(), 6);
+        QCOMPARE(Debugger()->Session()->GetSnapshot().stop.reason, qorb::debug::StopReason::RunToCursor);
+
+        // Continue into the endless loop; the window is live while it runs,
+        // and Pause stops it on the loop's line.
+        Settle();
+        QTest::keyClick(main, Qt::Key_F5);
+        QVERIFY(Debugger()->Session()->Running());
+        Frame()->UpdateCommandUI();
+        QVERIFY(Frame()->Action(ID_DEBUG_PAUSE)->isEnabled());
+        QVERIFY(!Frame()->Action(ID_DEBUG_STEP_INTO)->isEnabled());
+        auto* pane = Frame()->VarnelPane()->findChild<QPlainTextEdit*>();
+        QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains(QStringLiteral("Running")), 10000);
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        QVERIFY(Frame()->Execute(ID_DEBUG_PAUSE));
+        QVERIFY(stopped.wait(10000) || !stopped.isEmpty());
+        QCOMPARE(Debugger()->Session()->GetSnapshot().stop.reason, qorb::debug::StopReason::Paused);
+        QCOMPARE(main->ExecutionLine(), 7);
+        QCOMPARE(Field("B"), QStringLiteral("77"));
+    }
+
     // A program that stops the CPU with nothing to wake it stops the run
     // with a message naming the place, in the status bar and the Output pane;
     // a board that does not exist is refused with a message.
