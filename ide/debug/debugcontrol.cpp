@@ -6,6 +6,8 @@
 #include "editor/oxbrindoc.h"
 #include "editor/oxbrinview.h"
 #include "link/registerbar.h"
+#include "link/terminalpane.h"
+#include "board/board.h"
 #include "shell/childframe.h"
 #include "shell/commands.h"
 #include "shell/mainframe.h"
@@ -23,6 +25,9 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
+
+#include <deque>
+#include <mutex>
 
 namespace oxbrin {
 
@@ -47,6 +52,40 @@ bool IsFault(qorb::debug::StopReason reason) {
 }
 
 }  // namespace
+
+// The board's serial line while debugging: what the program sends goes to
+// the Terminal pane, keys typed there wait in a queue the worker takes from.
+class CDebugControl::SimulatedLine : public qorb::sim::SerialPort {
+public:
+    explicit SimulatedLine(CTerminalPane* pane) : pane_(pane) {}
+    void Type(const QByteArray& bytes) {
+        std::lock_guard lock(mutex_);
+        for (char c : bytes)
+            in_.push_back(static_cast<std::uint8_t>(c));
+    }
+    bool Available() override {
+        std::lock_guard lock(mutex_);
+        return !in_.empty();
+    }
+    std::uint8_t Take() override {
+        std::lock_guard lock(mutex_);
+        if (in_.empty())
+            return 0;
+        const std::uint8_t c = in_.front();
+        in_.pop_front();
+        return c;
+    }
+    bool Put(std::uint8_t byte) override {
+        // The pane queues what it is given for the GUI thread.
+        pane_->ReceiveBytes(&byte, 1);
+        return true;
+    }
+
+private:
+    CTerminalPane* pane_;
+    std::mutex mutex_;
+    std::deque<std::uint8_t> in_;
+};
 
 CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBlock* settings, QSettings* store)
     : QObject(frame), frame_(frame), runner_(runner), settings_(settings), store_(store), timer_(new QTimer(this)) {
@@ -101,6 +140,15 @@ CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBl
 CDebugControl::~CDebugControl() {
     // The worker ends before anything it could report to goes.
     session_.reset();
+    DetachLine();
+}
+
+void CDebugControl::DetachLine() {
+    if (!line_)
+        return;
+    if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane()))
+        pane->SetKeyRoute({});
+    line_.reset();
 }
 
 QList<int> CDebugControl::Breakpoints(const QString& path) const {
@@ -161,6 +209,10 @@ void CDebugControl::OpenSession(const QString& source) {
     options.map = QDir::toNativeSeparators(base + QStringLiteral(".dbg")).toStdString();
     options.board = settings_->targetBoard.trimmed().isEmpty() ? std::string("flat")
                                                                 : settings_->targetBoard.trimmed().toStdString();
+    // A board with a serial line runs at its own speed, so characters move
+    // at the line's rate and a program waiting for a key does not spin the
+    // host; the flat board has no line and runs flat out.
+    options.realTime = options.board != "flat";
     std::string error;
     session_ = qorb::debug::Session::Open(options, error);
     if (!session_) {
@@ -169,6 +221,18 @@ void CDebugControl::OpenSession(const QString& source) {
     }
     objectDir_ = src.absolutePath();
     shownStops_ = 0;
+    if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane()); pane && options.board != "flat") {
+        auto line = std::make_unique<SimulatedLine>(pane);
+        std::string lineError;
+        if (session_->AttachSerial(line.get(), lineError)) {
+            line_ = std::move(line);
+            pane->SetKeyRoute([this](const QByteArray& bytes) {
+                if (line_)
+                    line_->Type(bytes);
+            });
+            pane->show();
+        }
+    }
     // Called on the worker thread: only a queued call crosses to the window.
     session_->SetStopCallback([this] { QMetaObject::invokeMethod(this, &CDebugControl::OnStopped, Qt::QueuedConnection); });
     for (const auto& [path, lines] : breakpoints_)
@@ -185,6 +249,7 @@ void CDebugControl::StopDebugging() {
     // Pauses the run and joins the worker; a queued stop report finds no
     // session and does nothing.
     session_.reset();
+    DetachLine();
     ClearExecutionLine();
     frame_->RegisterBar()->ClearValues();
     Report(QStringLiteral("Debugging ended"), false);

@@ -53,6 +53,7 @@ private:
     void StartOrContinue();
     void OpenSession(const QString& source);
     void StopDebugging();
+    void DetachLine();
     void Run(bool (qorb::debug::Session::*command)(std::string*));
     void RunToCursor();
     void ToggleBreakpoint(COxbrinView* view, int line);
@@ -78,6 +79,9 @@ private:
     CBuildRunner* runner_;
     SettingsBlock* settings_;
     QSettings* store_;
+    class SimulatedLine;
+    // Declared before the session: the worker uses it until the session ends.
+    std::unique_ptr<SimulatedLine> line_;
     std::unique_ptr<qorb::debug::Session> session_;
     QString objectDir_;
     QString buildPending_;  // the source a Start Debugging builds before it runs

@@ -108,6 +108,15 @@ void CTerminalPane::ShowConnectionHint(bool open, const QString& port) {
 }
 
 void CTerminalPane::OnCharTyped(const QByteArray& bytes) {
+    if (route_) {
+        for (char c : bytes) {
+            const QByteArray send = c == '\r' ? enter_ : QByteArray(1, c);
+            route_(send);
+            if (echo_)
+                Show(c == '\r' ? QByteArray("\r\n") : send);
+        }
+        return;
+    }
     // One byte a key; the board echoes what it wants shown. SendKey
     // connects first when needed and drops keys during a download.
     if (connectFailed_)

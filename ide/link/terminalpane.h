@@ -8,6 +8,8 @@
 #include "terminalport.h"
 
 #include <QFile>
+
+#include <functional>
 #include <QMutex>
 
 class QLabel;
@@ -57,6 +59,10 @@ public:
     // with the reason in `error` when it cannot be written whole.
     bool SaveText(const QString& path, QString* error) const;
 
+    // While set, typed keys go to `route` (the debugger's simulated serial
+    // line) instead of the port; Enter and the local echo work as always.
+    void SetKeyRoute(std::function<void(const QByteArray&)> route) { route_ = std::move(route); }
+
 protected:
     void OnCharTyped(const QByteArray& bytes) override;
 
@@ -75,6 +81,7 @@ private:
     // A connect failed while this key was being sent: the rest of its bytes
     // (a character sent as UTF-8) are dropped instead of trying again.
     bool connectFailed_ = false;
+    std::function<void(const QByteArray&)> route_;
 };
 
 // The status bar field that names the open port and its line settings

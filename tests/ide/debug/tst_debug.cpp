@@ -271,6 +271,51 @@ private slots:
         QCOMPARE(Field("B"), QStringLiteral("77"));
     }
 
+    // On a board with a serial line, the Terminal pane is that line while
+    // debugging: the program's output appears there, typed keys reach it.
+    void terminalIsTheSimulatedSerialLine() {
+        app_->Settings().targetBoard = QStringLiteral("hc11e9");
+        app_->Settings().assembler = QStringLiteral("qorb11");
+        const QString src = MakeFile(QStringLiteral("echo.asm"),
+                                     "\torg\t$D000\n"
+                                     "start\tlds\t#$01FF\n"
+                                     "\tldaa\t#$0C\n"
+                                     "\tstaa\t$102D\n"
+                                     "\tldaa\t#'H'\n"
+                                     "w1\tldab\t$102E\n"
+                                     "\tbitb\t#$80\n"
+                                     "\tbeq\tw1\n"
+                                     "\tstaa\t$102F\n"
+                                     "w2\tldab\t$102E\n"
+                                     "\tbitb\t#$20\n"
+                                     "\tbeq\tw2\n"
+                                     "\tldaa\t$102F\n"
+                                     "\tstaa\t$0010\n"
+                                     "done\tbra\tdone\n"
+                                     "\tend\tstart\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* view = Frame()->ActiveView();
+        view->GoToLine(15, 1);
+        QTest::keyClick(view, Qt::Key_F9);
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        Settle();
+        QTest::keyClick(view, Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(Debugger()->IsDebugging() && Debugger()->Session()->Running(), 30000);
+        auto* terminal = Frame()->TerminalPane()->findChild<QPlainTextEdit*>();
+        QVERIFY(terminal);
+        QVERIFY(!Frame()->TerminalPane()->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().contains(QLatin1Char('H')), 10000);
+        QVERIFY(stopped.isEmpty());  // it waits for a key
+        QTest::keyClicks(terminal, QStringLiteral("k"));
+        QVERIFY(stopped.wait(10000) || !stopped.isEmpty());
+        QCOMPARE(view->ExecutionLine(), 15);
+        std::vector<std::uint8_t> mem;
+        QVERIFY(Debugger()->Session()->ReadMemory(0x0010, 1, mem));
+        QCOMPARE(int(mem[0]), int('k'));
+        QTest::keyClick(view, Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+    }
+
     // A program that stops the CPU with nothing to wake it stops the run
     // with a message naming the place, in the status bar and the Output pane;
     // a board that does not exist is refused with a message.
