@@ -438,8 +438,11 @@ void CDebugControl::Hook(COxbrinView* view) {
     }
     // The view joins before its file is read, and Save As renames it: the
     // breakpoints shown follow the document's name.
-    connect(view->GetDocument(), &COxbrinDoc::TitleChanged, view,
-            [this, view] { view->SetBreakpointLines(Breakpoints(view->GetDocument()->PathName())); });
+    // (Tied to this object, which goes before the documents at exit.)
+    connect(view->GetDocument(), &COxbrinDoc::TitleChanged, this, [this, shown = QPointer<COxbrinView>(view)] {
+        if (shown)
+            shown->SetBreakpointLines(Breakpoints(shown->GetDocument()->PathName()));
+    });
     view->SetBreakpointLines(Breakpoints(view->GetDocument()->PathName()));
 }
 

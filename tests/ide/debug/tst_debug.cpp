@@ -154,10 +154,26 @@ private slots:
         QCOMPARE(Field("A"), QStringLiteral("7F"));
         QVERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("not a value for A")));
 
+        // D is A and B together; the CCR field takes its bits.
+        QLineEdit* d = Frame()->RegisterBar()->FieldNamed(QStringLiteral("D"));
+        d->selectAll();
+        QTest::keyClicks(d, QStringLiteral("$abcd"));
+        QTest::keyClick(d, Qt::Key_Return);
+        QCOMPARE(Field("A"), QStringLiteral("AB"));
+        QCOMPARE(Field("B"), QStringLiteral("CD"));
+        QLineEdit* ccr = Frame()->RegisterBar()->FieldNamed(QStringLiteral("CCR"));
+        ccr->selectAll();
+        QTest::keyClicks(ccr, QStringLiteral("11010001"));
+        QTest::keyClick(ccr, Qt::Key_Return);
+        QCOMPARE(Field("CCR"), QStringLiteral("11010001"));
+        qorb::sim::Registers regs;
+        QVERIFY(Debugger()->Session()->GetRegisters(regs));
+        QCOMPARE(int(regs.ccr), 0xD1);
+
         // F5 runs on to the breakpoint again; Shift+F5 ends the session.
         QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
         QCOMPARE(Field("PC"), QStringLiteral("100A"));
-        QCOMPARE(Field("A"), QStringLiteral("80"));
+        QCOMPARE(Field("A"), QStringLiteral("AC"));
         QTest::keyClick(view, Qt::Key_F5, Qt::ShiftModifier);
         QVERIFY(!Debugger()->IsDebugging());
         QCOMPARE(view->ExecutionLine(), 0);
