@@ -3,6 +3,7 @@
 // Run it on the offscreen platform; it uses a settings store of its own.
 // With an assembler, its real output for the source fills the Output pane.
 
+#include "debug/debugcontrol.h"
 #include "editor/highlighter.h"
 #include "editor/oxbrinview.h"
 #include "options/dlgoptions.h"
@@ -141,6 +142,35 @@ int main(int argc, char* argv[]) {
         Settle();
         ok &= Save(help->grab(), out.filePath(QStringLiteral("oxbrin-help.png")));
         help->close();
+    }
+
+    // Debugging: the example on its board, stopped at a breakpoint in the
+    // loop after its greeting went out on the serial line.
+    if (args.size() > 2) {
+        app.Settings().targetBoard = QStringLiteral("hc912b32");
+        app.OpenDocumentFile(args[2]);
+        if (COxbrinView* view = frame->ActiveView()) {
+            view->GoToLine(27, 1);
+            frame->Execute(ID_DEBUG_TOGGLE_BREAKPOINT);
+            frame->TerminalPane()->show();
+            frame->VarnelPane()->show();
+            frame->Execute(ID_DEBUG_START);
+            bool stopped = false;
+            QObject::connect(app.Debugger(), &CDebugControl::ProgramStopped, [&stopped] { stopped = true; });
+            for (QElapsedTimer waited; !stopped && (!waited.isValid() || waited.elapsed() < 20000);) {
+                if (!waited.isValid())
+                    waited.start();
+                QApplication::processEvents(QEventLoop::AllEvents, 50);
+            }
+            Settle();
+            if (stopped)
+                ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-debugging.png")));
+            else
+                std::fprintf(stderr, "the example did not stop at its breakpoint\n");
+            frame->Execute(ID_DEBUG_STOP);
+            frame->Execute(ID_DEBUG_DELETE_BREAKPOINTS);
+            Settle();
+        }
     }
 
     const QList<QAction*> titles = frame->menuBar()->actions();
