@@ -1,7 +1,7 @@
 #include "cli/qorbsim.h"
 
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -57,9 +57,12 @@ std::optional<std::uint64_t> ParseNumber(std::string_view s, std::uint64_t max) 
     std::uint64_t v = 0;
     for (const char c : s) {
         unsigned d;
-        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
         else
             return std::nullopt;
         if (v > (std::numeric_limits<std::uint64_t>::max() - d) / base) return std::nullopt;
@@ -185,16 +188,19 @@ private:
             } else if (name == "--dump") {
                 if (!takeValue()) return false;
                 const auto colon = value.find(':');
-                const auto a = colon == std::string::npos ? std::nullopt : ParseNumber(value.substr(0, colon), 0xFFFF);
-                const auto n = colon == std::string::npos ? std::nullopt : ParseNumber(value.substr(colon + 1), 0x10000);
+                const auto a =
+                    colon == std::string::npos ? std::nullopt : ParseNumber(value.substr(0, colon), 0xFFFF);
+                const auto n =
+                    colon == std::string::npos ? std::nullopt : ParseNumber(value.substr(colon + 1), 0x10000);
                 if (!a || !n || *n == 0) return Usage("bad --dump '" + value + "': ADDR:LEN, LEN 1..65536");
                 if (*a + *n > 0x10000) return Usage("--dump '" + value + "' runs past $FFFF");
                 o.dumps.push_back({static_cast<std::uint16_t>(*a), static_cast<std::uint32_t>(*n)});
             } else {
                 return Usage("unknown option '" + arg + "'");
             }
-            if (hasValue && (name == "-m68hc12" || name == "-m68hc11" || name == "-hcs" || name == "--trace" ||
-                             name == "--regs" || name == "--help" || name == "--trace-ports"))
+            if (hasValue &&
+                (name == "-m68hc12" || name == "-m68hc11" || name == "-hcs" || name == "--trace" ||
+                 name == "--regs" || name == "--help" || name == "--trace-ports"))
                 return Usage("option " + name + " takes no value");
         }
         if (help_) return true;
@@ -232,7 +238,8 @@ private:
             o.model = spec_.cpu;
         }
         if (!o.model) return Usage("name the CPU: -m68hc12 or -m68hc11");
-        if (spec_.flat && o.sci != "none") return Usage("--sci needs a board with a serial interface (--board)");
+        if (spec_.flat && o.sci != "none")
+            return Usage("--sci needs a board with a serial interface (--board)");
         if (spec_.flat && o.tracePorts) return Usage("--trace-ports needs a board with ports (--board)");
         if (!spec_.flat && !spec_.registers && (o.sci != "none" || o.tracePorts))
             return Usage("board " + spec_.name + " has no register block: no serial line, no ports");
@@ -263,7 +270,8 @@ private:
             for (std::uint32_t a = 0; a < 0x10000; ++a) {
                 if (!image.Loaded(static_cast<std::uint16_t>(a))) continue;
                 if (const char* what = board->LoadTarget(static_cast<std::uint16_t>(a))) {
-                    err_ << Format("qorbsim: data at $%04X falls on %s of board ", a, what) << spec_.name << "\n";
+                    err_ << Format("qorbsim: data at $%04X falls on %s of board ", a, what) << spec_.name
+                         << "\n";
                     return kExitUsage;
                 }
             }
@@ -278,7 +286,8 @@ private:
         } else if (image.Any()) {
             start = image.Lowest();
         } else {
-            err_ << "qorbsim: nothing to run: the files hold no data (give --pc to run from memory of zeros)\n";
+            err_ << "qorbsim: nothing to run: the files hold no data (give --pc to run from memory of "
+                    "zeros)\n";
             return kExitUsage;
         }
 
@@ -331,8 +340,8 @@ private:
 
         const Registers& r = cpu.regs;
         if (o.regs)
-            results << Format("PC=%04X A=%02X B=%02X X=%04X Y=%04X SP=%04X CCR=%02X CYCLES=%llu\n", r.pc, r.a, r.b, r.x,
-                              r.y, r.sp, r.ccr, static_cast<unsigned long long>(cpu.cycles));
+            results << Format("PC=%04X A=%02X B=%02X X=%04X Y=%04X SP=%04X CCR=%02X CYCLES=%llu\n", r.pc, r.a,
+                              r.b, r.x, r.y, r.sp, r.ccr, static_cast<unsigned long long>(cpu.cycles));
         for (const Dump& d : o.dumps) {
             std::string line;
             for (std::uint32_t i = 0; i < d.length; ++i) {
@@ -356,7 +365,8 @@ private:
         using Clock = std::chrono::steady_clock;
         Cpu& cpu = machine.GetCpu();
         gSignal = 0;
-        struct sigaction sa {}, oldInt{}, oldTerm{}, oldHup{}, oldPipe{};
+        struct sigaction sa {
+        }, oldInt{}, oldTerm{}, oldHup{}, oldPipe{};
         sa.sa_handler = OnSignal;
         sigemptyset(&sa.sa_mask);
         sigaction(SIGINT, &sa, &oldInt);
@@ -386,7 +396,8 @@ private:
             // simulation that has fallen far behind (the machine was busy)
             // does not race to catch up.
             for (;;) {
-                const auto simulated = static_cast<std::int64_t>(static_cast<double>(cpu.cycles - c0) * 1e9 / eclock);
+                const auto simulated =
+                    static_cast<std::int64_t>(static_cast<double>(cpu.cycles - c0) * 1e9 / eclock);
                 const auto target = t0 + std::chrono::nanoseconds(simulated);
                 const auto now = Clock::now();
                 if (now >= target) {

@@ -11,8 +11,12 @@ namespace qorb::sim::alu {
 
 using namespace ccr;
 
-inline std::uint8_t NZ8(std::uint8_t r) { return static_cast<std::uint8_t>((r & 0x80 ? N : 0) | (r ? 0 : Z)); }
-inline std::uint8_t NZ16(std::uint16_t r) { return static_cast<std::uint8_t>((r & 0x8000 ? N : 0) | (r ? 0 : Z)); }
+inline std::uint8_t NZ8(std::uint8_t r) {
+    return static_cast<std::uint8_t>((r & 0x80 ? N : 0) | (r ? 0 : Z));
+}
+inline std::uint8_t NZ16(std::uint16_t r) {
+    return static_cast<std::uint8_t>((r & 0x8000 ? N : 0) | (r ? 0 : Z));
+}
 
 inline void Set(std::uint8_t& cc, std::uint8_t mask, std::uint8_t bits) {
     cc = static_cast<std::uint8_t>((cc & ~mask) | bits);
@@ -99,7 +103,9 @@ inline std::uint8_t Dec8(std::uint8_t& cc, std::uint8_t m) {
     Set(cc, N | Z | V, static_cast<std::uint8_t>(NZ8(r) | (r == 0x7F ? V : 0)));
     return r;
 }
-inline std::uint8_t Lsr8(std::uint8_t& cc, std::uint8_t m) { return ShiftFlags8(cc, static_cast<std::uint8_t>(m >> 1), m & 1); }
+inline std::uint8_t Lsr8(std::uint8_t& cc, std::uint8_t m) {
+    return ShiftFlags8(cc, static_cast<std::uint8_t>(m >> 1), m & 1);
+}
 inline std::uint8_t Asl8(std::uint8_t& cc, std::uint8_t m) {
     return ShiftFlags8(cc, static_cast<std::uint8_t>(m << 1), (m & 0x80) != 0);
 }

@@ -20,7 +20,8 @@ void EventQueue::Cancel(std::uint64_t id) {
 void EventQueue::DropCancelled() const {
     while (!heap_.empty()) {
         const std::uint64_t id = heap_.top().id;
-        if (std::any_of(actions_.begin(), actions_.end(), [id](const auto& e) { return e.first == id; })) return;
+        if (std::any_of(actions_.begin(), actions_.end(), [id](const auto& e) { return e.first == id; }))
+            return;
         heap_.pop();
     }
 }
@@ -34,7 +35,8 @@ void EventQueue::RunDue(std::uint64_t now) {
     while (NextTime() <= now) {
         const std::uint64_t id = heap_.top().id;
         heap_.pop();
-        auto it = std::find_if(actions_.begin(), actions_.end(), [id](const auto& e) { return e.first == id; });
+        auto it =
+            std::find_if(actions_.begin(), actions_.end(), [id](const auto& e) { return e.first == id; });
         Action action = std::move(it->second);
         actions_.erase(it);
         action(now);

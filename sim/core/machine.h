@@ -17,8 +17,8 @@ namespace qorb::sim {
 
 struct RunLimits {
     std::uint64_t maxCycles = EventQueue::kNever; // halt after the instruction that reaches it
-    bool passFirstStop = false;                  // resume from a stop address
-    bool single = false;                         // one instruction (or exception entry) at most
+    bool passFirstStop = false;                   // resume from a stop address
+    bool single = false;                          // one instruction (or exception entry) at most
 };
 
 class Machine {

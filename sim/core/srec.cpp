@@ -70,8 +70,11 @@ bool LoadSRecords(std::istream& in, const std::string& name, Bus& bus, LoadedIma
 
     while (ReadLine(in, line, tooLong)) {
         ++lineNo;
-        if (tooLong) return fail("line longer than " + std::to_string(kMaxRecordLine) + " characters: not an S-record");
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+        if (tooLong)
+            return fail("line longer than " + std::to_string(kMaxRecordLine) +
+                        " characters: not an S-record");
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
         if (line.empty()) continue;
         if (line[0] != 'S' && line[0] != 's') return fail("not an S-record (a record starts with 'S')");
         if (line.size() < 2 || line[1] < '0' || line[1] > '9') return fail("unknown record type");
@@ -81,18 +84,20 @@ bool LoadSRecords(std::istream& in, const std::string& name, Bus& bus, LoadedIma
         std::vector<std::uint8_t> bytes;
         for (std::size_t i = 2; i < line.size(); i += 2) {
             const int hi = HexValue(line[i]), lo = HexValue(line[i + 1]);
-            if (hi < 0 || lo < 0) return fail("bad hex digit in column " + std::to_string(hi < 0 ? i + 1 : i + 2));
+            if (hi < 0 || lo < 0)
+                return fail("bad hex digit in column " + std::to_string(hi < 0 ? i + 1 : i + 2));
             bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
         }
         if (bytes.empty()) return fail("record without a count");
         if (bytes[0] + 1u != bytes.size())
-            return fail("count " + Hex(bytes[0]) + " does not match the record's " + std::to_string(bytes.size() - 1) +
-                        " bytes");
+            return fail("count " + Hex(bytes[0]) + " does not match the record's " +
+                        std::to_string(bytes.size() - 1) + " bytes");
         unsigned sum = 0;
         for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
         const std::uint8_t expected = static_cast<std::uint8_t>(~sum);
         if (bytes.back() != expected)
-            return fail("checksum error (record has " + Hex(bytes.back()) + ", its bytes give " + Hex(expected) + ")");
+            return fail("checksum error (record has " + Hex(bytes.back()) + ", its bytes give " +
+                        Hex(expected) + ")");
 
         static const int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
         const int ab = kAddressBytes[type];
@@ -110,7 +115,8 @@ bool LoadSRecords(std::istream& in, const std::string& name, Bus& bus, LoadedIma
         case 3: {
             const std::size_t n = dataEnd - dataBegin;
             if (n > 0 && address + (n - 1) > 0xFFFF)
-                return fail("address " + Hex(static_cast<std::uint32_t>(std::max<std::uint64_t>(address, 0x10000))) +
+                return fail("address " +
+                            Hex(static_cast<std::uint32_t>(std::max<std::uint64_t>(address, 0x10000))) +
                             " is beyond $FFFF (this board has 64 KB)");
             for (std::size_t i = 0; i < n; ++i) {
                 stage[address + i] = bytes[dataBegin + i];
@@ -120,7 +126,8 @@ bool LoadSRecords(std::istream& in, const std::string& name, Bus& bus, LoadedIma
         }
         default: // 7, 8, 9: start address
             if (dataEnd != dataBegin) return fail("start record with data bytes");
-            if (address > 0xFFFF) return fail("start address " + Hex(address) + " is beyond $FFFF (this board has 64 KB)");
+            if (address > 0xFFFF)
+                return fail("start address " + Hex(address) + " is beyond $FFFF (this board has 64 KB)");
             // Several files (or one made by joining files) may carry several
             // start records: the last non-zero one counts.
             if (address != 0) start = static_cast<std::uint16_t>(address);

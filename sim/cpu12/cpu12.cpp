@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "core/alu.h"
-#include "core/inline.h"
 #include "core/bus.h"
 #include "core/events.h"
+#include "core/inline.h"
 
 namespace qorb::sim {
 
@@ -59,8 +59,7 @@ Halt Cpu12::Run(std::uint64_t deadline, bool passFirstStop) {
     return bus_.Flat() ? Loop<true>(deadline, passFirstStop) : Loop<false>(deadline, passFirstStop);
 }
 
-template <bool Flat>
-Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
+template <bool Flat> Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
     std::uint8_t* const mem = bus_.Ram();
     Bus& bus = bus_;
     const std::uint8_t* const stops = stops_;
@@ -116,7 +115,9 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
         a = static_cast<std::uint8_t>(v >> 8);
         b = static_cast<std::uint8_t>(v);
     };
-    auto indexReg = [&](unsigned rr) QORB_SIM_INLINE -> std::uint16_t& { return rr == 0 ? x : rr == 1 ? y : sp; };
+    auto indexReg = [&](unsigned rr) QORB_SIM_INLINE -> std::uint16_t& {
+        return rr == 0 ? x : rr == 1 ? y : sp;
+    };
 
     // Effective address of an indexed operand. The PC as base is the
     // address of the next instruction: `trailing` counts the instruction's
@@ -128,7 +129,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
         const std::uint8_t xb = f8();
         auto base = [&](unsigned rr) -> std::uint16_t {
             if (rr < 3) return indexReg(rr);
-            return pcBase >= 0 ? static_cast<std::uint16_t>(pcBase) : static_cast<std::uint16_t>(pc + trailing);
+            return pcBase >= 0 ? static_cast<std::uint16_t>(pcBase)
+                               : static_cast<std::uint16_t>(pc + trailing);
         };
         if (!(xb & 0x20)) {
             form = kIdx;
@@ -201,7 +203,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
         return 0;
     };
     auto vectorTo = [&](std::uint16_t vector) {
-        if (vector == kXirqVector) cc |= ccr::X | ccr::I;
+        if (vector == kXirqVector)
+            cc |= ccr::X | ccr::I;
         else
             cc |= ccr::I;
         pc = rd16(vector);
@@ -300,117 +303,123 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
 
 // The four modes of the accumulator instructions $80-$FF: immediate,
 // direct, indexed, extended. `m` is the operand, `body` uses it.
-#define CASES_READ8(base, body)                                                                                        \
-    case base: {                                                                                                       \
-        const std::uint8_t m = f8();                                                                                   \
-        body;                                                                                                          \
-        cyc += 1;                                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x10: {                                                                                                \
-        const std::uint8_t m = rd8(f8());                                                                              \
-        body;                                                                                                          \
-        cyc += 3;                                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x20: {                                                                                                \
-        const std::uint8_t m = rd8(indexed(0, form));                                                                  \
-        body;                                                                                                          \
-        cyc += kLoadCycles[form];                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x30: {                                                                                                \
-        const std::uint8_t m = rd8(f16());                                                                             \
-        body;                                                                                                          \
-        cyc += 3;                                                                                                      \
-        break;                                                                                                         \
+#define CASES_READ8(base, body)                                                                              \
+    case base: {                                                                                             \
+        const std::uint8_t m = f8();                                                                         \
+        body;                                                                                                \
+        cyc += 1;                                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x10: {                                                                                      \
+        const std::uint8_t m = rd8(f8());                                                                    \
+        body;                                                                                                \
+        cyc += 3;                                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x20: {                                                                                      \
+        const std::uint8_t m = rd8(indexed(0, form));                                                        \
+        body;                                                                                                \
+        cyc += kLoadCycles[form];                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x30: {                                                                                      \
+        const std::uint8_t m = rd8(f16());                                                                   \
+        body;                                                                                                \
+        cyc += 3;                                                                                            \
+        break;                                                                                               \
     }
-#define CASES_READ16(base, body)                                                                                       \
-    case base: {                                                                                                       \
-        const std::uint16_t m = f16();                                                                                 \
-        body;                                                                                                          \
-        cyc += 2;                                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x10: {                                                                                                \
-        const std::uint16_t m = rd16(f8());                                                                            \
-        body;                                                                                                          \
-        cyc += 3;                                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x20: {                                                                                                \
-        const std::uint16_t m = rd16(indexed(0, form));                                                                \
-        body;                                                                                                          \
-        cyc += kLoadCycles[form];                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x30: {                                                                                                \
-        const std::uint16_t m = rd16(f16());                                                                           \
-        body;                                                                                                          \
-        cyc += 3;                                                                                                      \
-        break;                                                                                                         \
+#define CASES_READ16(base, body)                                                                             \
+    case base: {                                                                                             \
+        const std::uint16_t m = f16();                                                                       \
+        body;                                                                                                \
+        cyc += 2;                                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x10: {                                                                                      \
+        const std::uint16_t m = rd16(f8());                                                                  \
+        body;                                                                                                \
+        cyc += 3;                                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x20: {                                                                                      \
+        const std::uint16_t m = rd16(indexed(0, form));                                                      \
+        body;                                                                                                \
+        cyc += kLoadCycles[form];                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x30: {                                                                                      \
+        const std::uint16_t m = rd16(f16());                                                                 \
+        body;                                                                                                \
+        cyc += 3;                                                                                            \
+        break;                                                                                               \
     }
 // Stores at $5A-$7F: direct, indexed, extended. The stored value is the
 // register before an auto increment or decrement of the same register.
-#define CASES_STORE8(base, reg)                                                                                        \
-    case base: {                                                                                                       \
-        const std::uint8_t v = reg;                                                                                    \
-        wr8(f8(), v);                                                                                                  \
-        Logic8(cc, v);                                                                                                 \
-        cyc += 2;                                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x10: {                                                                                                \
-        const std::uint8_t v = reg;                                                                                    \
-        wr8(indexed(0, form), v);                                                                                      \
-        Logic8(cc, v);                                                                                                 \
-        cyc += kStoreCycles[form];                                                                                     \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x20: {                                                                                                \
-        const std::uint8_t v = reg;                                                                                    \
-        wr8(f16(), v);                                                                                                 \
-        Logic8(cc, v);                                                                                                 \
-        cyc += 3;                                                                                                      \
-        break;                                                                                                         \
+#define CASES_STORE8(base, reg)                                                                              \
+    case base: {                                                                                             \
+        const std::uint8_t v = reg;                                                                          \
+        wr8(f8(), v);                                                                                        \
+        Logic8(cc, v);                                                                                       \
+        cyc += 2;                                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x10: {                                                                                      \
+        const std::uint8_t v = reg;                                                                          \
+        wr8(indexed(0, form), v);                                                                            \
+        Logic8(cc, v);                                                                                       \
+        cyc += kStoreCycles[form];                                                                           \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x20: {                                                                                      \
+        const std::uint8_t v = reg;                                                                          \
+        wr8(f16(), v);                                                                                       \
+        Logic8(cc, v);                                                                                       \
+        cyc += 3;                                                                                            \
+        break;                                                                                               \
     }
-#define CASES_STORE16(base, reg)                                                                                       \
-    case base: {                                                                                                       \
-        const std::uint16_t v = reg;                                                                                   \
-        wr16(f8(), v);                                                                                                 \
-        Logic16(cc, v);                                                                                                \
-        cyc += 2;                                                                                                      \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x10: {                                                                                                \
-        const std::uint16_t v = reg;                                                                                   \
-        wr16(indexed(0, form), v);                                                                                     \
-        Logic16(cc, v);                                                                                                \
-        cyc += kStoreCycles[form];                                                                                     \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x20: {                                                                                                \
-        const std::uint16_t v = reg;                                                                                   \
-        wr16(f16(), v);                                                                                                \
-        Logic16(cc, v);                                                                                                \
-        cyc += 3;                                                                                                      \
-        break;                                                                                                         \
+#define CASES_STORE16(base, reg)                                                                             \
+    case base: {                                                                                             \
+        const std::uint16_t v = reg;                                                                         \
+        wr16(f8(), v);                                                                                       \
+        Logic16(cc, v);                                                                                      \
+        cyc += 2;                                                                                            \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x10: {                                                                                      \
+        const std::uint16_t v = reg;                                                                         \
+        wr16(indexed(0, form), v);                                                                           \
+        Logic16(cc, v);                                                                                      \
+        cyc += kStoreCycles[form];                                                                           \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x20: {                                                                                      \
+        const std::uint16_t v = reg;                                                                         \
+        wr16(f16(), v);                                                                                      \
+        Logic16(cc, v);                                                                                      \
+        cyc += 3;                                                                                            \
+        break;                                                                                               \
     }
 // Read-modify-write at $40-$7F: A, B, indexed, extended.
-#define CASES_RMW(base, fn)                                                                                            \
-    case base: a = fn(cc, a); cyc += 1; break;                                                                         \
-    case base + 0x10: b = fn(cc, b); cyc += 1; break;                                                                  \
-    case base + 0x20: {                                                                                                \
-        const std::uint16_t ea = indexed(0, form);                                                                     \
-        wr8(ea, fn(cc, rd8(ea)));                                                                                      \
-        cyc += kRmwCycles[form];                                                                                       \
-        break;                                                                                                         \
-    }                                                                                                                  \
-    case base + 0x30: {                                                                                                \
-        const std::uint16_t ea = f16();                                                                                \
-        wr8(ea, fn(cc, rd8(ea)));                                                                                      \
-        cyc += 4;                                                                                                      \
-        break;                                                                                                         \
+#define CASES_RMW(base, fn)                                                                                  \
+    case base:                                                                                               \
+        a = fn(cc, a);                                                                                       \
+        cyc += 1;                                                                                            \
+        break;                                                                                               \
+    case base + 0x10:                                                                                        \
+        b = fn(cc, b);                                                                                       \
+        cyc += 1;                                                                                            \
+        break;                                                                                               \
+    case base + 0x20: {                                                                                      \
+        const std::uint16_t ea = indexed(0, form);                                                           \
+        wr8(ea, fn(cc, rd8(ea)));                                                                            \
+        cyc += kRmwCycles[form];                                                                             \
+        break;                                                                                               \
+    }                                                                                                        \
+    case base + 0x30: {                                                                                      \
+        const std::uint16_t ea = f16();                                                                      \
+        wr8(ea, fn(cc, rd8(ea)));                                                                            \
+        cyc += 4;                                                                                            \
+        break;                                                                                               \
     }
 
         switch (op) {
@@ -420,7 +429,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             break;
         case 0x01: { // MEM: grade of membership of A in the trapezoid at X, stored at Y
             const std::uint8_t p1 = rd8(x), p2 = rd8(static_cast<std::uint16_t>(x + 1));
-            const std::uint8_t s1 = rd8(static_cast<std::uint16_t>(x + 2)), s2 = rd8(static_cast<std::uint16_t>(x + 3));
+            const std::uint8_t s1 = rd8(static_cast<std::uint16_t>(x + 2)),
+                               s2 = rd8(static_cast<std::uint16_t>(x + 3));
             unsigned grade = 0;
             if (a >= p1 && a <= p2) {
                 // A slope of zero is a vertical side: full membership.
@@ -434,10 +444,26 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             cyc += 5;
             break;
         }
-        case 0x02: ++y; Set(cc, ccr::Z, y ? 0 : ccr::Z); cyc += 1; break;
-        case 0x03: --y; Set(cc, ccr::Z, y ? 0 : ccr::Z); cyc += 1; break;
-        case 0x08: ++x; Set(cc, ccr::Z, x ? 0 : ccr::Z); cyc += 1; break;
-        case 0x09: --x; Set(cc, ccr::Z, x ? 0 : ccr::Z); cyc += 1; break;
+        case 0x02:
+            ++y;
+            Set(cc, ccr::Z, y ? 0 : ccr::Z);
+            cyc += 1;
+            break;
+        case 0x03:
+            --y;
+            Set(cc, ccr::Z, y ? 0 : ccr::Z);
+            cyc += 1;
+            break;
+        case 0x08:
+            ++x;
+            Set(cc, ccr::Z, x ? 0 : ccr::Z);
+            cyc += 1;
+            break;
+        case 0x09:
+            --x;
+            Set(cc, ccr::Z, x ? 0 : ccr::Z);
+            cyc += 1;
+            break;
         case 0x04: { // DBEQ/DBNE/TBEQ/TBNE/IBEQ/IBNE
             const std::uint8_t lb = f8();
             const std::uint8_t rel = f8();
@@ -466,8 +492,14 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             cyc += 3;
             break;
         }
-        case 0x05: pc = indexed(0, form); cyc += kJmpCycles[form]; break;
-        case 0x06: pc = f16(); cyc += 3; break;
+        case 0x05:
+            pc = indexed(0, form);
+            cyc += kJmpCycles[form];
+            break;
+        case 0x06:
+            pc = f16();
+            cyc += 3;
+            break;
         case 0x07: {
             const auto rel = static_cast<std::int8_t>(f8());
             push16(pc);
@@ -523,8 +555,14 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             cyc += kBitBranchCycles[form];
             break;
         }
-        case 0x10: cc &= f8(); cyc += 1; break;
-        case 0x14: cc = ProgramCcr(cc, cc | f8()); cyc += 1; break;
+        case 0x10:
+            cc &= f8();
+            cyc += 1;
+            break;
+        case 0x14:
+            cc = ProgramCcr(cc, cc | f8());
+            cyc += 1;
+            break;
         case 0x11: { // EDIV: Y:D / X, unsigned
             const std::uint32_t n = static_cast<std::uint32_t>(y) << 16 | getD();
             if (x == 0) {
@@ -555,7 +593,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             y = static_cast<std::uint16_t>(r >> 16);
             setD(static_cast<std::uint16_t>(r));
             Set(cc, ccr::N | ccr::Z | ccr::C,
-                static_cast<std::uint8_t>((r & 0x80000000u ? ccr::N : 0) | (r ? 0 : ccr::Z) | (r & 0x8000 ? ccr::C : 0)));
+                static_cast<std::uint8_t>((r & 0x80000000u ? ccr::N : 0) | (r ? 0 : ccr::Z) |
+                                          (r & 0x8000 ? ccr::C : 0)));
             cyc += 3;
             break;
         }
@@ -633,8 +672,22 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             cyc += 4;
             break;
         }
-        case 0x20: case 0x21: case 0x22: case 0x23: case 0x24: case 0x25: case 0x26: case 0x27:
-        case 0x28: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F: {
+        case 0x20:
+        case 0x21:
+        case 0x22:
+        case 0x23:
+        case 0x24:
+        case 0x25:
+        case 0x26:
+        case 0x27:
+        case 0x28:
+        case 0x29:
+        case 0x2A:
+        case 0x2B:
+        case 0x2C:
+        case 0x2D:
+        case 0x2E:
+        case 0x2F: {
             const auto rel = static_cast<std::int8_t>(f8());
             if (Condition(op, cc)) {
                 pc = static_cast<std::uint16_t>(pc + rel);
@@ -644,22 +697,61 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             }
             break;
         }
-        case 0x30: x = pull16(); cyc += 3; break;
-        case 0x31: y = pull16(); cyc += 3; break;
-        case 0x32: a = pull8(); cyc += 3; break;
-        case 0x33: b = pull8(); cyc += 3; break;
-        case 0x34: push16(x); cyc += 2; break;
-        case 0x35: push16(y); cyc += 2; break;
-        case 0x36: push8(a); cyc += 2; break;
-        case 0x37: push8(b); cyc += 2; break;
-        case 0x38: cc = ProgramCcr(cc, pull8()); cyc += 3; break;
-        case 0x39: push8(cc); cyc += 2; break;
-        case 0x3A: setD(pull16()); cyc += 3; break;
-        case 0x3B: push16(getD()); cyc += 2; break;
+        case 0x30:
+            x = pull16();
+            cyc += 3;
+            break;
+        case 0x31:
+            y = pull16();
+            cyc += 3;
+            break;
+        case 0x32:
+            a = pull8();
+            cyc += 3;
+            break;
+        case 0x33:
+            b = pull8();
+            cyc += 3;
+            break;
+        case 0x34:
+            push16(x);
+            cyc += 2;
+            break;
+        case 0x35:
+            push16(y);
+            cyc += 2;
+            break;
+        case 0x36:
+            push8(a);
+            cyc += 2;
+            break;
+        case 0x37:
+            push8(b);
+            cyc += 2;
+            break;
+        case 0x38:
+            cc = ProgramCcr(cc, pull8());
+            cyc += 3;
+            break;
+        case 0x39:
+            push8(cc);
+            cyc += 2;
+            break;
+        case 0x3A:
+            setD(pull16());
+            cyc += 3;
+            break;
+        case 0x3B:
+            push16(getD());
+            cyc += 2;
+            break;
         case 0x3C: // WAVR resumes an interrupted WAV; WAV is never interrupted here, so it runs whole
             wav();
             break;
-        case 0x3D: pc = pull16(); cyc += 5; break;
+        case 0x3D:
+            pc = pull16();
+            cyc += 5;
+            break;
         case 0x3E: // WAI
             stackAll(pc);
             cyc += 8;
@@ -679,15 +771,15 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             cyc += 9;
             break;
         }
-        CASES_RMW(0x40, Neg8)
-        CASES_RMW(0x41, Com8)
-        CASES_RMW(0x42, Inc8)
-        CASES_RMW(0x43, Dec8)
-        CASES_RMW(0x44, Lsr8)
-        CASES_RMW(0x45, Rol8)
-        CASES_RMW(0x46, Ror8)
-        CASES_RMW(0x47, Asr8)
-        CASES_RMW(0x48, Asl8)
+            CASES_RMW(0x40, Neg8)
+            CASES_RMW(0x41, Com8)
+            CASES_RMW(0x42, Inc8)
+            CASES_RMW(0x43, Dec8)
+            CASES_RMW(0x44, Lsr8)
+            CASES_RMW(0x45, Rol8)
+            CASES_RMW(0x46, Ror8)
+            CASES_RMW(0x47, Asr8)
+            CASES_RMW(0x48, Asl8)
         case 0x49: { // LSRD
             const std::uint16_t d = getD();
             setD(ShiftFlags16(cc, static_cast<std::uint16_t>(d >> 1), d & 1));
@@ -721,22 +813,46 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             cyc += (hcs ? kCallCyclesS12 : kCallCycles12)[form];
             break;
         }
-        CASES_STORE8(0x5A, a)
-        CASES_STORE8(0x5B, b)
-        CASES_STORE16(0x5C, getD())
-        CASES_STORE16(0x5D, y)
-        CASES_STORE16(0x5E, x)
-        CASES_STORE16(0x5F, sp)
-        case 0x69: wr8(indexed(0, form), Clr8(cc)); cyc += kStoreCycles[form]; break;
-        case 0x79: wr8(f16(), Clr8(cc)); cyc += 3; break;
-        case 0x87: a = Clr8(cc); cyc += 1; break;
-        case 0xC7: b = Clr8(cc); cyc += 1; break;
-        case 0x97: Tst8(cc, a); cyc += 1; break;
-        case 0xD7: Tst8(cc, b); cyc += 1; break;
-        case 0xE7: Tst8(cc, rd8(indexed(0, form))); cyc += kLoadCycles[form]; break;
-        case 0xF7: Tst8(cc, rd8(f16())); cyc += 3; break;
+            CASES_STORE8(0x5A, a)
+            CASES_STORE8(0x5B, b)
+            CASES_STORE16(0x5C, getD())
+            CASES_STORE16(0x5D, y)
+            CASES_STORE16(0x5E, x)
+            CASES_STORE16(0x5F, sp)
+        case 0x69:
+            wr8(indexed(0, form), Clr8(cc));
+            cyc += kStoreCycles[form];
+            break;
+        case 0x79:
+            wr8(f16(), Clr8(cc));
+            cyc += 3;
+            break;
+        case 0x87:
+            a = Clr8(cc);
+            cyc += 1;
+            break;
+        case 0xC7:
+            b = Clr8(cc);
+            cyc += 1;
+            break;
+        case 0x97:
+            Tst8(cc, a);
+            cyc += 1;
+            break;
+        case 0xD7:
+            Tst8(cc, b);
+            cyc += 1;
+            break;
+        case 0xE7:
+            Tst8(cc, rd8(indexed(0, form)));
+            cyc += kLoadCycles[form];
+            break;
+        case 0xF7:
+            Tst8(cc, rd8(f16()));
+            cyc += 3;
+            break;
         case 0xA7: cyc += 1; break; // NOP
-        case 0xB7: { // TFR, EXG, SEX
+        case 0xB7: {                // TFR, EXG, SEX
             const std::uint8_t pb = f8();
             const unsigned src = (pb >> 4) & 7, dst = pb & 7;
             auto is8 = [](unsigned r) { return r < 3; };
@@ -764,7 +880,9 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 default: sp = v; break;
                 }
             };
-            auto widen = [](std::uint16_t v) { return static_cast<std::uint16_t>(static_cast<std::int8_t>(v)); };
+            auto widen = [](std::uint16_t v) {
+                return static_cast<std::uint16_t>(static_cast<std::int8_t>(v));
+            };
             if (!(pb & 0x80)) {
                 // An 8-bit source into a 16-bit register is sign-extended
                 // (SEX is this form); a 16-bit source gives its low byte.
@@ -783,42 +901,52 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             cyc += 1;
             break;
         }
-        CASES_READ8(0x80, a = Sub8(cc, a, m, 0))
-        CASES_READ8(0x81, Sub8(cc, a, m, 0))
-        CASES_READ8(0x82, a = Sub8(cc, a, m, cc & ccr::C))
-        CASES_READ8(0x84, a &= m; Logic8(cc, a))
-        CASES_READ8(0x85, Logic8(cc, a & m))
-        CASES_READ8(0x86, a = m; Logic8(cc, a))
-        CASES_READ8(0x88, a ^= m; Logic8(cc, a))
-        CASES_READ8(0x89, a = Add8(cc, a, m, cc & ccr::C))
-        CASES_READ8(0x8A, a |= m; Logic8(cc, a))
-        CASES_READ8(0x8B, a = Add8(cc, a, m, 0))
-        CASES_READ8(0xC0, b = Sub8(cc, b, m, 0))
-        CASES_READ8(0xC1, Sub8(cc, b, m, 0))
-        CASES_READ8(0xC2, b = Sub8(cc, b, m, cc & ccr::C))
-        CASES_READ8(0xC4, b &= m; Logic8(cc, b))
-        CASES_READ8(0xC5, Logic8(cc, b & m))
-        CASES_READ8(0xC6, b = m; Logic8(cc, b))
-        CASES_READ8(0xC8, b ^= m; Logic8(cc, b))
-        CASES_READ8(0xC9, b = Add8(cc, b, m, cc & ccr::C))
-        CASES_READ8(0xCA, b |= m; Logic8(cc, b))
-        CASES_READ8(0xCB, b = Add8(cc, b, m, 0))
-        CASES_READ16(0x83, setD(Sub16(cc, getD(), m)))
-        CASES_READ16(0xC3, setD(Add16(cc, getD(), m)))
-        CASES_READ16(0x8C, Sub16(cc, getD(), m))
-        CASES_READ16(0x8D, Sub16(cc, y, m))
-        CASES_READ16(0x8E, Sub16(cc, x, m))
-        CASES_READ16(0x8F, Sub16(cc, sp, m))
-        CASES_READ16(0xCC, setD(m); Logic16(cc, m))
-        CASES_READ16(0xCD, y = m; Logic16(cc, m))
-        CASES_READ16(0xCE, x = m; Logic16(cc, m))
-        CASES_READ16(0xCF, sp = m; Logic16(cc, m))
+            CASES_READ8(0x80, a = Sub8(cc, a, m, 0))
+            CASES_READ8(0x81, Sub8(cc, a, m, 0))
+            CASES_READ8(0x82, a = Sub8(cc, a, m, cc & ccr::C))
+            CASES_READ8(0x84, a &= m; Logic8(cc, a))
+            CASES_READ8(0x85, Logic8(cc, a & m))
+            CASES_READ8(0x86, a = m; Logic8(cc, a))
+            CASES_READ8(0x88, a ^= m; Logic8(cc, a))
+            CASES_READ8(0x89, a = Add8(cc, a, m, cc & ccr::C))
+            CASES_READ8(0x8A, a |= m; Logic8(cc, a))
+            CASES_READ8(0x8B, a = Add8(cc, a, m, 0))
+            CASES_READ8(0xC0, b = Sub8(cc, b, m, 0))
+            CASES_READ8(0xC1, Sub8(cc, b, m, 0))
+            CASES_READ8(0xC2, b = Sub8(cc, b, m, cc & ccr::C))
+            CASES_READ8(0xC4, b &= m; Logic8(cc, b))
+            CASES_READ8(0xC5, Logic8(cc, b & m))
+            CASES_READ8(0xC6, b = m; Logic8(cc, b))
+            CASES_READ8(0xC8, b ^= m; Logic8(cc, b))
+            CASES_READ8(0xC9, b = Add8(cc, b, m, cc & ccr::C))
+            CASES_READ8(0xCA, b |= m; Logic8(cc, b))
+            CASES_READ8(0xCB, b = Add8(cc, b, m, 0))
+            CASES_READ16(0x83, setD(Sub16(cc, getD(), m)))
+            CASES_READ16(0xC3, setD(Add16(cc, getD(), m)))
+            CASES_READ16(0x8C, Sub16(cc, getD(), m))
+            CASES_READ16(0x8D, Sub16(cc, y, m))
+            CASES_READ16(0x8E, Sub16(cc, x, m))
+            CASES_READ16(0x8F, Sub16(cc, sp, m))
+            CASES_READ16(0xCC, setD(m); Logic16(cc, m))
+            CASES_READ16(0xCD, y = m; Logic16(cc, m))
+            CASES_READ16(0xCE, x = m; Logic16(cc, m))
+            CASES_READ16(0xCF, sp = m; Logic16(cc, m))
 
         case 0x18: {
             const std::uint8_t op2 = f8();
             switch (op2) {
-            case 0x00: case 0x01: case 0x02: case 0x03: case 0x04: case 0x05:
-            case 0x08: case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: { // MOVW, MOVB
+            case 0x00:
+            case 0x01:
+            case 0x02:
+            case 0x03:
+            case 0x04:
+            case 0x05:
+            case 0x08:
+            case 0x09:
+            case 0x0A:
+            case 0x0B:
+            case 0x0C:
+            case 0x0D: { // MOVW, MOVB
                 const bool word = op2 < 0x08;
                 const unsigned kind = op2 & 7; // 0 #>idx 1 ext>idx 2 idx>idx 3 #>ext 4 ext>ext 5 idx>ext
                 const int immBytes = word ? 2 : 1;
@@ -826,15 +954,30 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 const std::uint16_t f1 = pc;
                 int len1 = 0, len2 = 0;
                 switch (kind) {
-                case 0: len1 = IndexedLength(rd8(f1)); len2 = immBytes; break;
-                case 1: len1 = IndexedLength(rd8(f1)); len2 = 2; break;
+                case 0:
+                    len1 = IndexedLength(rd8(f1));
+                    len2 = immBytes;
+                    break;
+                case 1:
+                    len1 = IndexedLength(rd8(f1));
+                    len2 = 2;
+                    break;
                 case 2:
                     len1 = IndexedLength(rd8(f1));
                     len2 = IndexedLength(rd8(static_cast<std::uint16_t>(f1 + len1)));
                     break;
-                case 3: len1 = immBytes; len2 = 2; break;
-                case 4: len1 = 2; len2 = 2; break;
-                default: len1 = IndexedLength(rd8(f1)); len2 = 2; break;
+                case 3:
+                    len1 = immBytes;
+                    len2 = 2;
+                    break;
+                case 4:
+                    len1 = 2;
+                    len2 = 2;
+                    break;
+                default:
+                    len1 = IndexedLength(rd8(f1));
+                    len2 = 2;
+                    break;
                 }
                 const auto end = static_cast<std::uint16_t>(f1 + len1 + len2);
                 // The original CPU has room for the 5-bit, increment and
@@ -903,12 +1046,32 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 cyc += (word ? kMoveW : kMoveB)[kind];
                 break;
             }
-            case 0x06: a = Add8(cc, a, b, 0); cyc += 2; break;
-            case 0x07: a = Daa(cc, a); cyc += 3; break;
-            case 0x0E: b = a; Logic8(cc, b); cyc += 2; break;
-            case 0x0F: a = b; Logic8(cc, a); cyc += 2; break;
-            case 0x16: a = Sub8(cc, a, b, 0); cyc += 2; break;
-            case 0x17: Sub8(cc, a, b, 0); cyc += 2; break;
+            case 0x06:
+                a = Add8(cc, a, b, 0);
+                cyc += 2;
+                break;
+            case 0x07:
+                a = Daa(cc, a);
+                cyc += 3;
+                break;
+            case 0x0E:
+                b = a;
+                Logic8(cc, b);
+                cyc += 2;
+                break;
+            case 0x0F:
+                a = b;
+                Logic8(cc, a);
+                cyc += 2;
+                break;
+            case 0x16:
+                a = Sub8(cc, a, b, 0);
+                cyc += 2;
+                break;
+            case 0x17:
+                Sub8(cc, a, b, 0);
+                cyc += 2;
+                break;
             case 0x10: { // IDIV: D / X, unsigned; X quotient, D remainder
                 const std::uint16_t d = getD();
                 if (x == 0) {
@@ -962,7 +1125,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 if (dv == 0) {
                     Set(cc, ccr::C, ccr::C);
                 } else {
-                    const std::int64_t q = static_cast<std::int64_t>(n) / dv, r = static_cast<std::int64_t>(n) % dv;
+                    const std::int64_t q = static_cast<std::int64_t>(n) / dv,
+                                       r = static_cast<std::int64_t>(n) % dv;
                     if (q > 32767 || q < -32768) {
                         Set(cc, ccr::N | ccr::Z | ccr::V | ccr::C, ccr::V);
                     } else {
@@ -975,8 +1139,9 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 break;
             }
             case 0x13: { // EMULS: D * Y, signed, into Y:D
-                const auto r = static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int16_t>(getD())) *
-                                                          static_cast<std::int16_t>(y));
+                const auto r =
+                    static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int16_t>(getD())) *
+                                               static_cast<std::int16_t>(y));
                 y = static_cast<std::uint16_t>(r >> 16);
                 setD(static_cast<std::uint16_t>(r));
                 Set(cc, ccr::N | ccr::Z | ccr::C,
@@ -987,7 +1152,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
             }
             case 0x12: { // EMACS: (X) * (Y) + 32-bit (ea) -> (ea), signed
                 const std::uint16_t ea = f16();
-                const std::int32_t prod = static_cast<std::int16_t>(rd16(x)) * static_cast<std::int16_t>(rd16(y));
+                const std::int32_t prod =
+                    static_cast<std::int16_t>(rd16(x)) * static_cast<std::int16_t>(rd16(y));
                 const std::uint32_t acc =
                     static_cast<std::uint32_t>(rd16(ea)) << 16 | rd16(static_cast<std::uint16_t>(ea + 2));
                 const std::uint32_t p = static_cast<std::uint32_t>(prod);
@@ -1001,14 +1167,16 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 cyc += 13;
                 break;
             }
-            case 0x18: case 0x19: { // MAXA, MINA
+            case 0x18:
+            case 0x19: { // MAXA, MINA
                 const std::uint8_t m = rd8(indexed(0, form));
                 Sub8(cc, a, m, 0);
                 if (op2 == 0x18 ? m > a : m < a) a = m;
                 cyc += kMinMaxCycles[form];
                 break;
             }
-            case 0x1A: case 0x1B: { // EMAXD, EMIND
+            case 0x1A:
+            case 0x1B: { // EMAXD, EMIND
                 const std::uint16_t m = rd16(indexed(0, form));
                 const std::uint16_t d = getD();
                 Sub16(cc, d, m);
@@ -1016,7 +1184,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 cyc += kMinMaxCycles[form];
                 break;
             }
-            case 0x1C: case 0x1D: { // MAXM, MINM
+            case 0x1C:
+            case 0x1D: { // MAXM, MINM
                 const std::uint16_t ea = indexed(0, form);
                 const std::uint8_t m = rd8(ea);
                 Sub8(cc, a, m, 0);
@@ -1024,7 +1193,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 cyc += kMinMaxMemCycles[form];
                 break;
             }
-            case 0x1E: case 0x1F: { // EMAXM, EMINM
+            case 0x1E:
+            case 0x1F: { // EMAXM, EMINM
                 const std::uint16_t ea = indexed(0, form);
                 const std::uint16_t m = rd16(ea), d = getD();
                 Sub16(cc, d, m);
@@ -1032,8 +1202,22 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 cyc += kMinMaxMemCycles[form];
                 break;
             }
-            case 0x20: case 0x21: case 0x22: case 0x23: case 0x24: case 0x25: case 0x26: case 0x27:
-            case 0x28: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F: {
+            case 0x20:
+            case 0x21:
+            case 0x22:
+            case 0x23:
+            case 0x24:
+            case 0x25:
+            case 0x26:
+            case 0x27:
+            case 0x28:
+            case 0x29:
+            case 0x2A:
+            case 0x2B:
+            case 0x2C:
+            case 0x2D:
+            case 0x2E:
+            case 0x2F: {
                 const std::uint16_t rel = f16();
                 if (Condition(op2, cc)) {
                     pc = static_cast<std::uint16_t>(pc + rel);
@@ -1106,7 +1290,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 const int y1 = rd8(ea), y2 = rd8(static_cast<std::uint16_t>(ea + 1));
                 const int t = y1 * 256 + b * (y2 - y1);
                 a = static_cast<std::uint8_t>(t >> 8);
-                Set(cc, ccr::N | ccr::Z | ccr::C, static_cast<std::uint8_t>(NZ8(a) | ((t & 0x80) ? ccr::C : 0)));
+                Set(cc, ccr::N | ccr::Z | ccr::C,
+                    static_cast<std::uint8_t>(NZ8(a) | ((t & 0x80) ? ccr::C : 0)));
                 cyc += 8;
                 break;
             }
@@ -1120,7 +1305,8 @@ Halt Cpu12::Loop(std::uint64_t deadline, bool passFirstStop) {
                 const std::int64_t y1 = rd16(ea), y2 = rd16(static_cast<std::uint16_t>(ea + 2));
                 const std::int64_t t = y1 * 256 + b * (y2 - y1);
                 setD(static_cast<std::uint16_t>(t >> 8));
-                Set(cc, ccr::N | ccr::Z | ccr::C, static_cast<std::uint8_t>(NZ16(getD()) | ((t & 0x80) ? ccr::C : 0)));
+                Set(cc, ccr::N | ccr::Z | ccr::C,
+                    static_cast<std::uint8_t>(NZ16(getD()) | ((t & 0x80) ? ccr::C : 0)));
                 cyc += 10;
                 break;
             }

@@ -22,8 +22,7 @@ public:
                                    kXirqVector = 0xFFF4, kIrqVector = 0xFFF2;
 
 private:
-    template <bool Flat>
-    Halt Loop(std::uint64_t deadline, bool passFirstStop);
+    template <bool Flat> Halt Loop(std::uint64_t deadline, bool passFirstStop);
 
     bool hcs12_;
     // The transfer instructions reach two internal registers through code 3.

@@ -1,9 +1,9 @@
 #include "hc11/hc11.h"
 
 #include "core/alu.h"
-#include "core/inline.h"
 #include "core/bus.h"
 #include "core/events.h"
+#include "core/inline.h"
 
 namespace qorb::sim {
 
@@ -16,30 +16,47 @@ namespace {
 // counterpart.
 constexpr std::uint8_t kCycles[256] = {
     // 0   1   2   3   4   5   6   7   8   9   A   B   C   D   E   F
-    0, 2, 41, 41, 3, 3, 2, 2, 3, 3, 2, 2, 2, 2, 2, 2,        // 0x
-    2, 2, 6, 6, 6, 6, 2, 2, 0, 2, 0, 2, 7, 7, 7, 7,          // 1x
-    3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 3,          // 2x
-    3, 3, 4, 4, 3, 3, 3, 3, 5, 5, 3, 12, 4, 10, 14, 14,      // 3x
-    2, 0, 0, 2, 2, 0, 2, 2, 2, 2, 2, 0, 2, 2, 0, 2,          // 4x
-    2, 0, 0, 2, 2, 0, 2, 2, 2, 2, 2, 0, 2, 2, 0, 2,          // 5x
-    6, 0, 0, 6, 6, 0, 6, 6, 6, 6, 6, 0, 6, 6, 3, 6,          // 6x
-    6, 0, 0, 6, 6, 0, 6, 6, 6, 6, 6, 0, 6, 6, 3, 6,          // 7x
-    2, 2, 2, 4, 2, 2, 2, 0, 2, 2, 2, 2, 4, 6, 3, 3,          // 8x
-    3, 3, 3, 5, 3, 3, 3, 3, 3, 3, 3, 3, 5, 5, 4, 4,          // 9x
-    4, 4, 4, 6, 4, 4, 4, 4, 4, 4, 4, 4, 6, 6, 5, 5,          // Ax
-    4, 4, 4, 6, 4, 4, 4, 4, 4, 4, 4, 4, 6, 6, 5, 5,          // Bx
-    2, 2, 2, 4, 2, 2, 2, 0, 2, 2, 2, 2, 3, 0, 3, 2,          // Cx
-    3, 3, 3, 5, 3, 3, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4,          // Dx
-    4, 4, 4, 6, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5,          // Ex
-    4, 4, 4, 6, 4, 4, 4, 4, 4, 4, 4, 4, 5, 5, 5, 5,          // Fx
+    0, 2, 41, 41, 3, 3, 2, 2, 3, 3, 2, 2,  2, 2,  2,  2,  // 0x
+    2, 2, 6,  6,  6, 6, 2, 2, 0, 2, 0, 2,  7, 7,  7,  7,  // 1x
+    3, 3, 3,  3,  3, 3, 3, 3, 3, 3, 3, 3,  3, 3,  3,  3,  // 2x
+    3, 3, 4,  4,  3, 3, 3, 3, 5, 5, 3, 12, 4, 10, 14, 14, // 3x
+    2, 0, 0,  2,  2, 0, 2, 2, 2, 2, 2, 0,  2, 2,  0,  2,  // 4x
+    2, 0, 0,  2,  2, 0, 2, 2, 2, 2, 2, 0,  2, 2,  0,  2,  // 5x
+    6, 0, 0,  6,  6, 0, 6, 6, 6, 6, 6, 0,  6, 6,  3,  6,  // 6x
+    6, 0, 0,  6,  6, 0, 6, 6, 6, 6, 6, 0,  6, 6,  3,  6,  // 7x
+    2, 2, 2,  4,  2, 2, 2, 0, 2, 2, 2, 2,  4, 6,  3,  3,  // 8x
+    3, 3, 3,  5,  3, 3, 3, 3, 3, 3, 3, 3,  5, 5,  4,  4,  // 9x
+    4, 4, 4,  6,  4, 4, 4, 4, 4, 4, 4, 4,  6, 6,  5,  5,  // Ax
+    4, 4, 4,  6,  4, 4, 4, 4, 4, 4, 4, 4,  6, 6,  5,  5,  // Bx
+    2, 2, 2,  4,  2, 2, 2, 0, 2, 2, 2, 2,  3, 0,  3,  2,  // Cx
+    3, 3, 3,  5,  3, 3, 3, 3, 3, 3, 3, 3,  4, 4,  4,  4,  // Dx
+    4, 4, 4,  6,  4, 4, 4, 4, 4, 4, 4, 4,  5, 5,  5,  5,  // Ex
+    4, 4, 4,  6,  4, 4, 4, 4, 4, 4, 4, 4,  5, 5,  5,  5,  // Fx
 };
 
 // The opcodes each prebyte page defines.
 constexpr bool LegalOnPage2(std::uint8_t op) {
     switch (op) {
-    case 0x08: case 0x09: case 0x1C: case 0x1D: case 0x1E: case 0x1F: case 0x30: case 0x35: case 0x38:
-    case 0x3A: case 0x3C: case 0x8C: case 0x8F: case 0x9C: case 0xBC: case 0xCE: case 0xDE: case 0xDF:
-    case 0xFE: case 0xFF: return true;
+    case 0x08:
+    case 0x09:
+    case 0x1C:
+    case 0x1D:
+    case 0x1E:
+    case 0x1F:
+    case 0x30:
+    case 0x35:
+    case 0x38:
+    case 0x3A:
+    case 0x3C:
+    case 0x8C:
+    case 0x8F:
+    case 0x9C:
+    case 0xBC:
+    case 0xCE:
+    case 0xDE:
+    case 0xDF:
+    case 0xFE:
+    case 0xFF: return true;
     default: break;
     }
     if ((op & 0xF0) == 0x60) return kCycles[op] != 0;
@@ -67,7 +84,9 @@ constexpr LegalTable kLegal;
 
 } // namespace
 
-bool Hc11OpcodeLegal(int page, std::uint8_t op) { return page >= 1 && page <= 4 && kLegal.page[page - 1][op]; }
+bool Hc11OpcodeLegal(int page, std::uint8_t op) {
+    return page >= 1 && page <= 4 && kLegal.page[page - 1][op];
+}
 
 Hc11::Hc11(Bus& bus, const std::uint8_t* stopFlags) : Cpu(bus, stopFlags) {}
 
@@ -83,8 +102,7 @@ Halt Hc11::Run(std::uint64_t deadline, bool passFirstStop) {
     return bus_.Flat() ? Loop<true>(deadline, passFirstStop) : Loop<false>(deadline, passFirstStop);
 }
 
-template <bool Flat>
-Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
+template <bool Flat> Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
     std::uint8_t* const mem = bus_.Ram();
     Bus& bus = bus_;
     const std::uint8_t* const stops = stops_;
@@ -151,7 +169,8 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
         return 0;
     };
     auto vectorTo = [&](std::uint16_t vector) {
-        if (vector == kXirqVector) cc |= ccr::X | ccr::I;
+        if (vector == kXirqVector)
+            cc |= ccr::X | ccr::I;
         else
             cc |= ccr::I;
         pc = rd16(vector);
@@ -240,7 +259,9 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
         const bool idxY = page == 2 || page == 4;
         const bool regY = page == 2 || page == 3;
         std::uint16_t& xr = regY ? y : x;
-        auto idx = [&]() QORB_SIM_INLINE -> std::uint16_t { return static_cast<std::uint16_t>((idxY ? y : x) + f8()); };
+        auto idx = [&]() QORB_SIM_INLINE -> std::uint16_t {
+            return static_cast<std::uint16_t>((idxY ? y : x) + f8());
+        };
         // Operand address by the column's mode: $x0-$x3 rows of the $8x-$Fx
         // blocks are immediate, direct, indexed, extended.
         auto ea = [&]() QORB_SIM_INLINE -> std::uint16_t {
@@ -250,8 +271,12 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
             default: return f16();
             }
         };
-        auto operand8 = [&]() QORB_SIM_INLINE -> std::uint8_t { return ((op >> 4) & 3) == 0 ? f8() : rd8(ea()); };
-        auto operand16 = [&]() QORB_SIM_INLINE -> std::uint16_t { return ((op >> 4) & 3) == 0 ? f16() : rd16(ea()); };
+        auto operand8 = [&]() QORB_SIM_INLINE -> std::uint8_t {
+            return ((op >> 4) & 3) == 0 ? f8() : rd8(ea());
+        };
+        auto operand16 = [&]() QORB_SIM_INLINE -> std::uint16_t {
+            return ((op >> 4) & 3) == 0 ? f16() : rd16(ea());
+        };
 
         switch (op) {
         case 0x01: break;
@@ -297,8 +322,14 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
         }
         case 0x06: cc = ProgramCcr(cc, a); break;
         case 0x07: a = cc; break;
-        case 0x08: ++xr; Set(cc, ccr::Z, xr ? 0 : ccr::Z); break;
-        case 0x09: --xr; Set(cc, ccr::Z, xr ? 0 : ccr::Z); break;
+        case 0x08:
+            ++xr;
+            Set(cc, ccr::Z, xr ? 0 : ccr::Z);
+            break;
+        case 0x09:
+            --xr;
+            Set(cc, ccr::Z, xr ? 0 : ccr::Z);
+            break;
         case 0x0A: cc &= ~ccr::V; break;
         case 0x0B: cc |= ccr::V; break;
         case 0x0C: cc &= ~ccr::C; break;
@@ -315,7 +346,8 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
             const std::uint8_t mask = f8();
             const auto rel = static_cast<std::int8_t>(f8());
             const std::uint8_t v = rd8(ad);
-            if ((((op & 1) ? v : static_cast<std::uint8_t>(~v)) & mask) == 0) pc = static_cast<std::uint16_t>(pc + rel);
+            if ((((op & 1) ? v : static_cast<std::uint8_t>(~v)) & mask) == 0)
+                pc = static_cast<std::uint16_t>(pc + rel);
             break;
         }
         case 0x14:
@@ -329,12 +361,32 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
             Logic8(cc, v);
             break;
         }
-        case 0x16: b = a; Logic8(cc, b); break;
-        case 0x17: a = b; Logic8(cc, a); break;
+        case 0x16:
+            b = a;
+            Logic8(cc, b);
+            break;
+        case 0x17:
+            a = b;
+            Logic8(cc, a);
+            break;
         case 0x19: a = Daa(cc, a); break;
         case 0x1B: a = Add8(cc, a, b, 0); break;
-        case 0x20: case 0x21: case 0x22: case 0x23: case 0x24: case 0x25: case 0x26: case 0x27:
-        case 0x28: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F: {
+        case 0x20:
+        case 0x21:
+        case 0x22:
+        case 0x23:
+        case 0x24:
+        case 0x25:
+        case 0x26:
+        case 0x27:
+        case 0x28:
+        case 0x29:
+        case 0x2A:
+        case 0x2B:
+        case 0x2C:
+        case 0x2D:
+        case 0x2E:
+        case 0x2F: {
             const auto rel = static_cast<std::int8_t>(f8());
             if (Condition(op, cc)) pc = static_cast<std::uint16_t>(pc + rel);
             break;
@@ -401,9 +453,28 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
         case 0x5C: b = Inc8(cc, b); break;
         case 0x5D: Tst8(cc, b); break;
         case 0x5F: b = Clr8(cc); break;
-        case 0x60: case 0x63: case 0x64: case 0x66: case 0x67: case 0x68: case 0x69: case 0x6A: case 0x6C:
-        case 0x6D: case 0x6F: case 0x70: case 0x73: case 0x74: case 0x76: case 0x77: case 0x78: case 0x79:
-        case 0x7A: case 0x7C: case 0x7D: case 0x7F: {
+        case 0x60:
+        case 0x63:
+        case 0x64:
+        case 0x66:
+        case 0x67:
+        case 0x68:
+        case 0x69:
+        case 0x6A:
+        case 0x6C:
+        case 0x6D:
+        case 0x6F:
+        case 0x70:
+        case 0x73:
+        case 0x74:
+        case 0x76:
+        case 0x77:
+        case 0x78:
+        case 0x79:
+        case 0x7A:
+        case 0x7C:
+        case 0x7D:
+        case 0x7F: {
             const std::uint16_t ad = (op & 0x10) ? f16() : idx();
             const std::uint8_t m = rd8(ad);
             std::uint8_t r = 0;
@@ -438,50 +509,188 @@ Halt Hc11::Loop(std::uint64_t deadline, bool passFirstStop) {
             setD(t);
             break;
         }
-        case 0x9D: case 0xAD: case 0xBD: { // JSR
+        case 0x9D:
+        case 0xAD:
+        case 0xBD: { // JSR
             const std::uint16_t ad = ea();
             push16(pc);
             pc = ad;
             break;
         }
-        case 0x80: case 0x90: case 0xA0: case 0xB0: a = Sub8(cc, a, operand8(), 0); break;
-        case 0x81: case 0x91: case 0xA1: case 0xB1: Sub8(cc, a, operand8(), 0); break;
-        case 0x82: case 0x92: case 0xA2: case 0xB2: a = Sub8(cc, a, operand8(), cc & ccr::C); break;
-        case 0x84: case 0x94: case 0xA4: case 0xB4: a &= operand8(); Logic8(cc, a); break;
-        case 0x85: case 0x95: case 0xA5: case 0xB5: Logic8(cc, a & operand8()); break;
-        case 0x86: case 0x96: case 0xA6: case 0xB6: a = operand8(); Logic8(cc, a); break;
-        case 0x88: case 0x98: case 0xA8: case 0xB8: a ^= operand8(); Logic8(cc, a); break;
-        case 0x89: case 0x99: case 0xA9: case 0xB9: a = Add8(cc, a, operand8(), cc & ccr::C); break;
-        case 0x8A: case 0x9A: case 0xAA: case 0xBA: a |= operand8(); Logic8(cc, a); break;
-        case 0x8B: case 0x9B: case 0xAB: case 0xBB: a = Add8(cc, a, operand8(), 0); break;
-        case 0xC0: case 0xD0: case 0xE0: case 0xF0: b = Sub8(cc, b, operand8(), 0); break;
-        case 0xC1: case 0xD1: case 0xE1: case 0xF1: Sub8(cc, b, operand8(), 0); break;
-        case 0xC2: case 0xD2: case 0xE2: case 0xF2: b = Sub8(cc, b, operand8(), cc & ccr::C); break;
-        case 0xC4: case 0xD4: case 0xE4: case 0xF4: b &= operand8(); Logic8(cc, b); break;
-        case 0xC5: case 0xD5: case 0xE5: case 0xF5: Logic8(cc, b & operand8()); break;
-        case 0xC6: case 0xD6: case 0xE6: case 0xF6: b = operand8(); Logic8(cc, b); break;
-        case 0xC8: case 0xD8: case 0xE8: case 0xF8: b ^= operand8(); Logic8(cc, b); break;
-        case 0xC9: case 0xD9: case 0xE9: case 0xF9: b = Add8(cc, b, operand8(), cc & ccr::C); break;
-        case 0xCA: case 0xDA: case 0xEA: case 0xFA: b |= operand8(); Logic8(cc, b); break;
-        case 0xCB: case 0xDB: case 0xEB: case 0xFB: b = Add8(cc, b, operand8(), 0); break;
-        case 0x83: case 0x93: case 0xA3: case 0xB3: // SUBD; CPD behind $1A and $CD
+        case 0x80:
+        case 0x90:
+        case 0xA0:
+        case 0xB0: a = Sub8(cc, a, operand8(), 0); break;
+        case 0x81:
+        case 0x91:
+        case 0xA1:
+        case 0xB1: Sub8(cc, a, operand8(), 0); break;
+        case 0x82:
+        case 0x92:
+        case 0xA2:
+        case 0xB2: a = Sub8(cc, a, operand8(), cc & ccr::C); break;
+        case 0x84:
+        case 0x94:
+        case 0xA4:
+        case 0xB4:
+            a &= operand8();
+            Logic8(cc, a);
+            break;
+        case 0x85:
+        case 0x95:
+        case 0xA5:
+        case 0xB5: Logic8(cc, a & operand8()); break;
+        case 0x86:
+        case 0x96:
+        case 0xA6:
+        case 0xB6:
+            a = operand8();
+            Logic8(cc, a);
+            break;
+        case 0x88:
+        case 0x98:
+        case 0xA8:
+        case 0xB8:
+            a ^= operand8();
+            Logic8(cc, a);
+            break;
+        case 0x89:
+        case 0x99:
+        case 0xA9:
+        case 0xB9: a = Add8(cc, a, operand8(), cc & ccr::C); break;
+        case 0x8A:
+        case 0x9A:
+        case 0xAA:
+        case 0xBA:
+            a |= operand8();
+            Logic8(cc, a);
+            break;
+        case 0x8B:
+        case 0x9B:
+        case 0xAB:
+        case 0xBB: a = Add8(cc, a, operand8(), 0); break;
+        case 0xC0:
+        case 0xD0:
+        case 0xE0:
+        case 0xF0: b = Sub8(cc, b, operand8(), 0); break;
+        case 0xC1:
+        case 0xD1:
+        case 0xE1:
+        case 0xF1: Sub8(cc, b, operand8(), 0); break;
+        case 0xC2:
+        case 0xD2:
+        case 0xE2:
+        case 0xF2: b = Sub8(cc, b, operand8(), cc & ccr::C); break;
+        case 0xC4:
+        case 0xD4:
+        case 0xE4:
+        case 0xF4:
+            b &= operand8();
+            Logic8(cc, b);
+            break;
+        case 0xC5:
+        case 0xD5:
+        case 0xE5:
+        case 0xF5: Logic8(cc, b & operand8()); break;
+        case 0xC6:
+        case 0xD6:
+        case 0xE6:
+        case 0xF6:
+            b = operand8();
+            Logic8(cc, b);
+            break;
+        case 0xC8:
+        case 0xD8:
+        case 0xE8:
+        case 0xF8:
+            b ^= operand8();
+            Logic8(cc, b);
+            break;
+        case 0xC9:
+        case 0xD9:
+        case 0xE9:
+        case 0xF9: b = Add8(cc, b, operand8(), cc & ccr::C); break;
+        case 0xCA:
+        case 0xDA:
+        case 0xEA:
+        case 0xFA:
+            b |= operand8();
+            Logic8(cc, b);
+            break;
+        case 0xCB:
+        case 0xDB:
+        case 0xEB:
+        case 0xFB: b = Add8(cc, b, operand8(), 0); break;
+        case 0x83:
+        case 0x93:
+        case 0xA3:
+        case 0xB3: // SUBD; CPD behind $1A and $CD
             if (page >= 3)
                 Sub16(cc, getD(), operand16());
             else
                 setD(Sub16(cc, getD(), operand16()));
             break;
-        case 0xC3: case 0xD3: case 0xE3: case 0xF3: setD(Add16(cc, getD(), operand16())); break;
-        case 0x8C: case 0x9C: case 0xAC: case 0xBC: // CPX, CPY (page 3: CPY, page 4: CPX)
+        case 0xC3:
+        case 0xD3:
+        case 0xE3:
+        case 0xF3: setD(Add16(cc, getD(), operand16())); break;
+        case 0x8C:
+        case 0x9C:
+        case 0xAC:
+        case 0xBC: // CPX, CPY (page 3: CPY, page 4: CPX)
             Sub16(cc, xr, operand16());
             break;
-        case 0x8E: case 0x9E: case 0xAE: case 0xBE: sp = operand16(); Logic16(cc, sp); break;
-        case 0xCC: case 0xDC: case 0xEC: case 0xFC: setD(operand16()); Logic16(cc, getD()); break;
-        case 0xCE: case 0xDE: case 0xEE: case 0xFE: xr = operand16(); Logic16(cc, xr); break;
-        case 0x97: case 0xA7: case 0xB7: wr8(ea(), a); Logic8(cc, a); break;
-        case 0xD7: case 0xE7: case 0xF7: wr8(ea(), b); Logic8(cc, b); break;
-        case 0x9F: case 0xAF: case 0xBF: wr16(ea(), sp); Logic16(cc, sp); break;
-        case 0xDD: case 0xED: case 0xFD: wr16(ea(), getD()); Logic16(cc, getD()); break;
-        case 0xDF: case 0xEF: case 0xFF: wr16(ea(), xr); Logic16(cc, xr); break;
+        case 0x8E:
+        case 0x9E:
+        case 0xAE:
+        case 0xBE:
+            sp = operand16();
+            Logic16(cc, sp);
+            break;
+        case 0xCC:
+        case 0xDC:
+        case 0xEC:
+        case 0xFC:
+            setD(operand16());
+            Logic16(cc, getD());
+            break;
+        case 0xCE:
+        case 0xDE:
+        case 0xEE:
+        case 0xFE:
+            xr = operand16();
+            Logic16(cc, xr);
+            break;
+        case 0x97:
+        case 0xA7:
+        case 0xB7:
+            wr8(ea(), a);
+            Logic8(cc, a);
+            break;
+        case 0xD7:
+        case 0xE7:
+        case 0xF7:
+            wr8(ea(), b);
+            Logic8(cc, b);
+            break;
+        case 0x9F:
+        case 0xAF:
+        case 0xBF:
+            wr16(ea(), sp);
+            Logic16(cc, sp);
+            break;
+        case 0xDD:
+        case 0xED:
+        case 0xFD:
+            wr16(ea(), getD());
+            Logic16(cc, getD());
+            break;
+        case 0xDF:
+        case 0xEF:
+        case 0xFF:
+            wr16(ea(), xr);
+            Logic16(cc, xr);
+            break;
         case 0xCF: // STOP; with S set it is disabled and does nothing
             if (cc & ccr::S) break;
             state = RunState::Stopped;

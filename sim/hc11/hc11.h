@@ -26,8 +26,7 @@ public:
                                    kXirqVector = 0xFFF4, kIrqVector = 0xFFF2;
 
 private:
-    template <bool Flat>
-    Halt Loop(std::uint64_t deadline, bool passFirstStop);
+    template <bool Flat> Halt Loop(std::uint64_t deadline, bool passFirstStop);
 };
 
 } // namespace qorb::sim

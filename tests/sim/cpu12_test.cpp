@@ -25,9 +25,13 @@ protected:
     void Put(std::uint16_t at, std::initializer_list<std::uint8_t> bytes) {
         for (const std::uint8_t b : bytes) m.GetBus().Poke(at++, b);
     }
-    void Put16(std::uint16_t at, std::uint16_t v) { Put(at, {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}); }
+    void Put16(std::uint16_t at, std::uint16_t v) {
+        Put(at, {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
+    }
     std::uint8_t Peek(std::uint16_t at) { return m.GetBus().Peek(at); }
-    std::uint16_t Peek16(std::uint16_t at) { return static_cast<std::uint16_t>(Peek(at) << 8 | Peek(at + 1)); }
+    std::uint16_t Peek16(std::uint16_t at) {
+        return static_cast<std::uint16_t>(Peek(at) << 8 | Peek(at + 1));
+    }
     // Runs the code at $1000 (ending with BGND) and returns the halt.
     Halt Code(std::initializer_list<std::uint8_t> bytes) {
         Put(0x1000, bytes);
@@ -67,8 +71,8 @@ TEST_F(Cpu12Test, AdditionsSetTheHalfCarry) {
 TEST_F(Cpu12Test, DecimalAdjust) {
     struct Case {
         std::uint8_t x, y, sum, c;
-    } cases[] = {{0x45, 0x38, 0x83, 0}, {0x99, 0x01, 0x00, C}, {0x19, 0x28, 0x47, 0}, {0x50, 0x70, 0x20, C},
-                 {0x99, 0x99, 0x98, C}, {0x09, 0x01, 0x10, 0}};
+    } cases[] = {{0x45, 0x38, 0x83, 0}, {0x99, 0x01, 0x00, C}, {0x19, 0x28, 0x47, 0},
+                 {0x50, 0x70, 0x20, C}, {0x99, 0x99, 0x98, C}, {0x09, 0x01, 0x10, 0}};
     for (const Case& k : cases) {
         // ldaa #x; adda #y; daa
         Code({0x86, k.x, 0x8B, k.y, 0x18, 0x07, BGND});
@@ -231,7 +235,8 @@ TEST_F(Cpu12Test, FuzzyRuleEvaluation) {
     // revw with weights: the same rules by address, weights $80 and $FF
     Put(0x2100, {0x40, 0x80, 0x00, 0x00});
     Put(0x2200, {0x80, 0xFF});
-    Put(0x2000, {0x21, 0x00, 0xFF, 0xFE, 0x21, 0x02, 0xFF, 0xFE, 0x21, 0x01, 0xFF, 0xFE, 0x21, 0x03, 0xFF, 0xFF});
+    Put(0x2000,
+        {0x21, 0x00, 0xFF, 0xFE, 0x21, 0x02, 0xFF, 0xFE, 0x21, 0x01, 0xFF, 0xFE, 0x21, 0x03, 0xFF, 0xFF});
     // ldx #$2000; ldy #$2200; ldaa #$FF; clv; sec; revw
     Code({0xCE, 0x20, 0x00, 0xCD, 0x22, 0x00, 0x86, 0xFF, 0x10, 0xFD, 0x14, 0x01, 0x18, 0x3B, BGND});
     EXPECT_EQ(Peek(0x2102), 0x20); // $40 weighted by $80
@@ -282,7 +287,8 @@ TEST_F(Cpu12Test, TheXMaskCanBeClearedButNotSet) {
 }
 
 TEST_F(Cpu12Test, IndexedForms) {
-    for (unsigned a = 0x1F00; a < 0x2200; ++a) m.GetBus().Poke(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(a ^ (a >> 8)));
+    for (unsigned a = 0x1F00; a < 0x2200; ++a)
+        m.GetBus().Poke(static_cast<std::uint16_t>(a), static_cast<std::uint8_t>(a ^ (a >> 8)));
     const auto v = [](unsigned a) { return static_cast<std::uint8_t>(a ^ (a >> 8)); };
     cpu.regs.x = 0x2000;
     Code({0xA6, 0x10, BGND}); // ldaa -16,x

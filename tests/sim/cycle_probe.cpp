@@ -92,8 +92,8 @@ int main(int argc, char** argv) {
                 hi = std::max(hi, cpu.cycles);
             }
         }
-        std::printf("%04X %llu %llu %s\n", addr, static_cast<unsigned long long>(lo), static_cast<unsigned long long>(hi),
-                    dis->Decode(addr, peek).text.c_str());
+        std::printf("%04X %llu %llu %s\n", addr, static_cast<unsigned long long>(lo),
+                    static_cast<unsigned long long>(hi), dis->Decode(addr, peek).text.c_str());
     }
     return 0;
 }

@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
         }
         ++counts[status];
     }
-    std::fprintf(stderr, "%zu inputs replayed: %u usage or load errors, %u ran to the cycle limit, %u other ends\n",
+    std::fprintf(stderr,
+                 "%zu inputs replayed: %u usage or load errors, %u ran to the cycle limit, %u other ends\n",
                  files.size(), counts[1], counts[3], counts[0] + counts[4] + counts[5] + counts[6]);
     return 0;
 }

@@ -23,9 +23,13 @@ protected:
     void Put(std::uint16_t at, std::initializer_list<std::uint8_t> bytes) {
         for (const std::uint8_t b : bytes) m.GetBus().Poke(at++, b);
     }
-    void Put16(std::uint16_t at, std::uint16_t v) { Put(at, {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}); }
+    void Put16(std::uint16_t at, std::uint16_t v) {
+        Put(at, {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
+    }
     std::uint8_t Peek(std::uint16_t at) { return m.GetBus().Peek(at); }
-    std::uint16_t Peek16(std::uint16_t at) { return static_cast<std::uint16_t>(Peek(at) << 8 | Peek(at + 1)); }
+    std::uint16_t Peek16(std::uint16_t at) {
+        return static_cast<std::uint16_t>(Peek(at) << 8 | Peek(at + 1));
+    }
     // Runs the code at $1000; it ends at an illegal opcode ($41) with the
     // trap vector unset.
     Halt Code(std::initializer_list<std::uint8_t> bytes) {
@@ -61,8 +65,11 @@ TEST_F(Hc11Test, IllegalOpcodeTrapStacksTheOpcodesAddress) {
 }
 
 TEST_F(Hc11Test, UnsetVectorHaltsAtTheIllegalOpcode) {
-    for (const auto& code : {std::initializer_list<std::uint8_t>{0x01, 0x00}, {0x01, 0x87, 0x00},
-                             {0x01, 0x1A, 0xEC}, {0x01, 0xCD, 0x8C}, {0x01, 0x18, 0x18, 0x00}}) {
+    for (const auto& code : {std::initializer_list<std::uint8_t>{0x01, 0x00},
+                             {0x01, 0x87, 0x00},
+                             {0x01, 0x1A, 0xEC},
+                             {0x01, 0xCD, 0x8C},
+                             {0x01, 0x18, 0x18, 0x00}}) {
         EXPECT_EQ(Code(code), Halt::IllegalOpcode);
         EXPECT_EQ(cpu.regs.pc, 0x1001);
         EXPECT_EQ(cpu.regs.sp, 0x00FF);
