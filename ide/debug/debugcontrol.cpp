@@ -6,6 +6,7 @@
 #include "editor/oxbrindoc.h"
 #include "editor/oxbrinview.h"
 #include "link/registerbar.h"
+#include "memorypane.h"
 #include "link/terminalpane.h"
 #include "board/board.h"
 #include "shell/childframe.h"
@@ -138,6 +139,9 @@ CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBl
 }
 
 CDebugControl::~CDebugControl() {
+    // The memory pane outlives the session (an open cell editor commits
+    // into it when the window goes).
+    frame_->MemoryPane()->SetSession(nullptr);
     // The worker ends before anything it could report to goes.
     session_.reset();
     DetachLine();
@@ -221,6 +225,9 @@ void CDebugControl::OpenSession(const QString& source) {
     }
     objectDir_ = src.absolutePath();
     shownStops_ = 0;
+    // The memory as loaded: the first stop marks what the program changed.
+    frame_->MemoryPane()->SetSession(session_.get());
+    frame_->MemoryPane()->ShowStopped();
     if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane()); pane && options.board != "flat") {
         auto line = std::make_unique<SimulatedLine>(pane);
         std::string lineError;
@@ -246,6 +253,7 @@ void CDebugControl::StopDebugging() {
     if (!session_)
         return;
     timer_->stop();
+    frame_->MemoryPane()->SetSession(nullptr);
     // Pauses the run and joins the worker; a queued stop report finds no
     // session and does nothing.
     session_.reset();
@@ -301,6 +309,7 @@ void CDebugControl::OnTick() {
     v.sp = snap.regs.sp, v.pc = snap.regs.pc, v.ccr = snap.regs.ccr;
     frame_->RegisterBar()->ShowValues(v);
     ShowRegisterPane(snap, false);
+    frame_->MemoryPane()->ShowRunning(snap);
 }
 
 void CDebugControl::OnStopped() {
@@ -313,6 +322,7 @@ void CDebugControl::OnStopped() {
     timer_->stop();
     ShowRegisters();
     ShowRegisterPane(snap, true);
+    frame_->MemoryPane()->ShowStopped();
     ShowExecutionLine(snap);
     Report(QString::fromStdString(snap.stop.message), IsFault(snap.stop.reason));
     frame_->RequestUpdate();

@@ -9,6 +9,7 @@
 #include "editor/highlighter.h"
 #include "editor/oxbrindoc.h"
 #include "icons.h"
+#include "debug/memorypane.h"
 #include "link/registerbar.h"
 #include "link/terminalpane.h"
 #include "oxbrinapp.h"
@@ -247,6 +248,10 @@ void CMainFrame::CreatePanes() {
     addDockWidget(Qt::RightDockWidgetArea, registerBar_);
     registerBar_->hide();
     connect(registerBar_, &QDockWidget::visibilityChanged, this, [this] { RequestUpdate(); });
+    memory_ = new CMemoryPane(ID_VIEW_MEMORY, QSize(520, 200), this);
+    addDockWidget(Qt::BottomDockWidgetArea, memory_);
+    memory_->hide();
+    connect(memory_, &QDockWidget::visibilityChanged, this, [this] { RequestUpdate(); });
 }
 
 void CMainFrame::CreateCommands() {
@@ -322,6 +327,7 @@ void CMainFrame::CreateCommands() {
     SetHandler(ID_VIEW_REGISTER_BAR, [this] { registerBar_->setVisible(registerBar_->isHidden()); }, always,
                [this] { return registerBar_ && !registerBar_->isHidden(); });
     SetHandler(ID_FOCUS_OUTPUT, [this] { ShowAndFocusPane(output_); });
+    SetHandler(ID_VIEW_MEMORY, [this] { TogglePane(memory_); }, always, [this] { return memory_ && !memory_->isHidden(); });
     SetHandler(ID_FOCUS_TERMINAL, [this] { ShowAndFocusPane(terminal_); });
     SetHandler(ID_FOCUS_VARNEL, [this] { ShowAndFocusPane(varnel_); });
 
@@ -390,7 +396,7 @@ void CMainFrame::CreateMenus() {
         AddMenu(bars, {}, {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL});
         AddMenu(m, {}, {ID_VIEW_STATUS_BAR});
         auto* windows = m->addMenu(QStringLiteral("&Windows"));
-        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR});
+        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR, ID_VIEW_MEMORY});
         AddMenu(m, {}, {0, ID_VIEW_OPTIONS});
         return m;
     };

@@ -23,6 +23,7 @@ class CChildFrame;
 class CZKSCW;
 class CZKToolBar;
 class CRegisterBar;
+class CMemoryPane;
 
 class CMainFrame : public CZKMDIFrameWnd {
     Q_OBJECT
@@ -44,6 +45,7 @@ public:
     CZKSCW* TerminalPane() const { return terminal_; }
     CZKSCW* VarnelPane() const { return varnel_; }
     CRegisterBar* RegisterBar() const { return registerBar_; }
+    CMemoryPane* MemoryPane() const { return memory_; }
     QLabel* PositionPane() const { return position_; }
     QLabel* IndicatorPane(int index) const;  // 0 CAP, 1 NUM, 2 SCRL
 
@@ -109,6 +111,7 @@ private:
     CZKSCW* terminal_ = nullptr;
     CZKSCW* varnel_ = nullptr;
     CRegisterBar* registerBar_ = nullptr;
+    CMemoryPane* memory_ = nullptr;
     QLabel* position_ = nullptr;
     QList<QLabel*> indicators_;
     QList<QMenu*> menus128_;

@@ -3,6 +3,7 @@
 // qorbsim reports for the same program stopped at the same address.
 
 #include "debug/debugcontrol.h"
+#include "debug/memorypane.h"
 #include "link/registerbar.h"
 #include "shell/commands.h"
 #include "shell/settings.h"
@@ -10,7 +11,10 @@
 #include "shell/zkbars.h"
 #include "testsupport.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
@@ -178,6 +182,102 @@ private slots:
         QVERIFY(!Debugger()->IsDebugging());
         QCOMPARE(view->ExecutionLine(), 0);
         QCOMPARE(Field("PC"), QString());
+    }
+
+    // The Memory pane: Ctrl+6 shows it; a symbol or an address typed into
+    // its field moves it there; a step's store is marked as changed; a hex
+    // byte typed into a cell goes into the simulated memory, a bad one is
+    // refused with a message; while running it follows the snapshot.
+    void memoryPane() {
+        const QString src = MakeFile(QStringLiteral("prog.asm"), kProgram);
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* view = Frame()->ActiveView();
+        view->GoToLine(6, 1);
+        QTest::keyClick(view, Qt::Key_F9);
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
+        QTest::keyClick(view, Qt::Key_6, Qt::ControlModifier);
+        CMemoryPane* memory = Frame()->MemoryPane();
+        QVERIFY(!memory->isHidden());
+        QCOMPARE(memory->Table()->accessibleName(), QStringLiteral("Memory"));
+        QCOMPARE(memory->AddressField()->accessibleName(), QStringLiteral("Memory address"));
+
+        auto goTo = [&](const QString& text) {
+            QLineEdit* field = memory->AddressField();
+            field->setFocus();
+            field->selectAll();
+            QTest::keyClicks(field, text);
+            QTest::keyClick(field, Qt::Key_Return);
+        };
+        goTo(QStringLiteral("start"));
+        QCOMPARE(int(memory->Address()), 0x1000);
+        QCOMPARE(memory->ShownByte(0x1000), std::optional<std::uint8_t>(0xCF));  // lds #
+        QCOMPARE(memory->Table()->item(0, 0)->text(), QStringLiteral("CF"));
+        // An expression over symbols; the rows start on a multiple of 16.
+        goTo(QStringLiteral("loop+$FF6"));
+        QCOMPARE(int(memory->Address()), 0x2000);
+        QCOMPARE(memory->ShownByte(0x2000), std::optional<std::uint8_t>(0));
+        goTo(QStringLiteral("nosuch+1"));
+        QVERIFY2(memory->StatusLine()->text().contains(QStringLiteral("nosuch")), qPrintable(memory->StatusLine()->text()));
+        QCOMPARE(int(memory->Address()), 0x2000);
+
+        // The store of A ($12) is the one changed byte after the step.
+        view->setFocus();
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F10));
+        QCOMPARE(memory->ShownByte(0x2000), std::optional<std::uint8_t>(0x12));
+        QVERIFY(memory->IsHighlighted(0x2000));
+        QVERIFY(!memory->IsHighlighted(0x2001));
+        QVERIFY(memory->Table()->item(0, CMemoryPane::kColumns)->text().startsWith(QStringLiteral(".")));
+        // The next step stores nothing: the mark goes.
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F10));
+        QVERIFY(!memory->IsHighlighted(0x2000));
+
+        // A byte typed into the cell of $2001 is the board's.
+        auto typeInto = [&](int column, const QString& text) {
+            QTableWidget* table = memory->Table();
+            table->setFocus();
+            table->setCurrentCell(0, column);
+            QTest::keyClick(table, text.at(0).toLatin1());
+            QWidget* editor = QApplication::focusWidget();
+            QVERIFY(editor && editor != table);
+            QTest::keyClicks(editor, text.mid(1));
+            QTest::keyClick(editor, Qt::Key_Return);
+            // The view commits a cell's editor from its event loop.
+            QTRY_VERIFY_WITH_TIMEOUT(QApplication::focusWidget() == table, 5000);
+        };
+        typeInto(1, QStringLiteral("5a"));
+        std::vector<std::uint8_t> mem;
+        QVERIFY(Debugger()->Session()->ReadMemory(0x2001, 1, mem));
+        QCOMPARE(int(mem[0]), 0x5A);
+        QCOMPARE(memory->Table()->item(0, 1)->text(), QStringLiteral("5A"));
+        QVERIFY(memory->Table()->item(0, CMemoryPane::kColumns)->text().startsWith(QStringLiteral(".Z")));
+        typeInto(1, QStringLiteral("xy"));
+        QVERIFY2(memory->StatusLine()->text().contains(QStringLiteral("not a byte")), qPrintable(memory->StatusLine()->text()));
+        QVERIFY(Debugger()->Session()->ReadMemory(0x2001, 1, mem));
+        QCOMPARE(int(mem[0]), 0x5A);
+        QCOMPARE(memory->Table()->item(0, 1)->text(), QStringLiteral("5A"));
+
+        // Without the breakpoint the loop runs on; the pane shows the
+        // stores as they happen, marked against the last stop.
+        view->setFocus();
+        view->GoToLine(6, 1);
+        QTest::keyClick(view, Qt::Key_F9);
+        Settle();
+        QTest::keyClick(view, Qt::Key_F5);
+        QVERIFY(Debugger()->Session()->Running());
+        QTRY_VERIFY_WITH_TIMEOUT(memory->ShownByte(0x2000) != std::optional<std::uint8_t>(0x12) &&
+                                     memory->IsHighlighted(0x2000),
+                                 10000);
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        QVERIFY(Frame()->Execute(ID_DEBUG_PAUSE));
+        QVERIFY(stopped.wait(10000) || !stopped.isEmpty());
+        QVERIFY(Debugger()->Session()->ReadMemory(0x2000, 1, mem));
+        QCOMPARE(memory->ShownByte(0x2000), std::optional<std::uint8_t>(mem[0]));
+
+        // Without a session the pane is empty and says why.
+        QTest::keyClick(view, Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+        QCOMPARE(memory->ShownByte(0x2000), std::optional<std::uint8_t>());
+        QCOMPARE(memory->Table()->item(0, 0)->text(), QString());
     }
 
     // Breakpoints follow their text, are set by a click in the gutter, and
