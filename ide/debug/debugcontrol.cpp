@@ -7,6 +7,7 @@
 #include "editor/oxbrinview.h"
 #include "link/registerbar.h"
 #include "memorypane.h"
+#include "watchpane.h"
 #include "link/terminalpane.h"
 #include "board/board.h"
 #include "shell/childframe.h"
@@ -93,6 +94,7 @@ CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBl
     timer_->setInterval(kRefreshMs);
     connect(timer_, &QTimer::timeout, this, &CDebugControl::OnTick);
     LoadBreakpoints();
+    frame_->WatchPane()->SetStore(store_, SettingsGroup() + QStringLiteral("/Debug/Watches"));
 
     auto hasDoc = [frame] { return frame->ActiveChild() != nullptr; };
     auto paused = [this] { return IsPaused(); };
@@ -142,6 +144,7 @@ CDebugControl::~CDebugControl() {
     // The memory pane outlives the session (an open cell editor commits
     // into it when the window goes).
     frame_->MemoryPane()->SetSession(nullptr);
+    frame_->WatchPane()->SetSession(nullptr);
     // The worker ends before anything it could report to goes.
     session_.reset();
     DetachLine();
@@ -228,6 +231,7 @@ void CDebugControl::OpenSession(const QString& source) {
     // The memory as loaded: the first stop marks what the program changed.
     frame_->MemoryPane()->SetSession(session_.get());
     frame_->MemoryPane()->ShowStopped();
+    frame_->WatchPane()->SetSession(session_.get());
     if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane()); pane && options.board != "flat") {
         auto line = std::make_unique<SimulatedLine>(pane);
         std::string lineError;
@@ -254,6 +258,7 @@ void CDebugControl::StopDebugging() {
         return;
     timer_->stop();
     frame_->MemoryPane()->SetSession(nullptr);
+    frame_->WatchPane()->SetSession(nullptr);
     // Pauses the run and joins the worker; a queued stop report finds no
     // session and does nothing.
     session_.reset();
@@ -323,6 +328,7 @@ void CDebugControl::OnStopped() {
     ShowRegisters();
     ShowRegisterPane(snap, true);
     frame_->MemoryPane()->ShowStopped();
+    frame_->WatchPane()->Refresh();
     ShowExecutionLine(snap);
     Report(QString::fromStdString(snap.stop.message), IsFault(snap.stop.reason));
     frame_->RequestUpdate();

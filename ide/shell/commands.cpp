@@ -41,6 +41,7 @@ constexpr std::array kCommands{
     CommandInfo{ID_VIEW_VARNEL, "&Register Window\tCtrl+4", "Show or hide the register window\nToggle register window", "Ctrl+4"},
     CommandInfo{ID_VIEW_REGISTER_BAR, "Register &Bar\tCtrl+5", "Shows or hides the register window\nRegister window", "Ctrl+5"},
     CommandInfo{ID_VIEW_MEMORY, "&Memory\tCtrl+6", "Shows or hides the memory of the board being debugged\nMemory window", "Ctrl+6"},
+    CommandInfo{ID_VIEW_WATCH, "&Watch\tCtrl+7", "Shows or hides the watched expressions of the program being debugged\nWatch window", "Ctrl+7"},
     CommandInfo{ID_VIEW_OPTIONS, "&Options...", "Displays the option dialog\nOptions", ""},
     CommandInfo{ID_BUILD_CURRENT, "B&uild Current\tCtrl+F7", "Builds the current file\nBuild Current", "Ctrl+F7"},
     CommandInfo{ID_BUILD_PROJECT, "&Build Project\tF7", "Builds the project file\nBuild Project", "F7"},

@@ -10,6 +10,7 @@
 #include "editor/oxbrindoc.h"
 #include "icons.h"
 #include "debug/memorypane.h"
+#include "debug/watchpane.h"
 #include "link/registerbar.h"
 #include "link/terminalpane.h"
 #include "oxbrinapp.h"
@@ -252,6 +253,10 @@ void CMainFrame::CreatePanes() {
     addDockWidget(Qt::BottomDockWidgetArea, memory_);
     memory_->hide();
     connect(memory_, &QDockWidget::visibilityChanged, this, [this] { RequestUpdate(); });
+    watch_ = new CWatchPane(ID_VIEW_WATCH, QSize(400, 160), this);
+    addDockWidget(Qt::BottomDockWidgetArea, watch_);
+    watch_->hide();
+    connect(watch_, &QDockWidget::visibilityChanged, this, [this] { RequestUpdate(); });
 }
 
 void CMainFrame::CreateCommands() {
@@ -328,6 +333,7 @@ void CMainFrame::CreateCommands() {
                [this] { return registerBar_ && !registerBar_->isHidden(); });
     SetHandler(ID_FOCUS_OUTPUT, [this] { ShowAndFocusPane(output_); });
     SetHandler(ID_VIEW_MEMORY, [this] { TogglePane(memory_); }, always, [this] { return memory_ && !memory_->isHidden(); });
+    SetHandler(ID_VIEW_WATCH, [this] { TogglePane(watch_); }, always, [this] { return watch_ && !watch_->isHidden(); });
     SetHandler(ID_FOCUS_TERMINAL, [this] { ShowAndFocusPane(terminal_); });
     SetHandler(ID_FOCUS_VARNEL, [this] { ShowAndFocusPane(varnel_); });
 
@@ -396,7 +402,7 @@ void CMainFrame::CreateMenus() {
         AddMenu(bars, {}, {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL});
         AddMenu(m, {}, {ID_VIEW_STATUS_BAR});
         auto* windows = m->addMenu(QStringLiteral("&Windows"));
-        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR, ID_VIEW_MEMORY});
+        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR, ID_VIEW_MEMORY, ID_VIEW_WATCH});
         AddMenu(m, {}, {0, ID_VIEW_OPTIONS});
         return m;
     };

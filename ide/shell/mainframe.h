@@ -24,6 +24,7 @@ class CZKSCW;
 class CZKToolBar;
 class CRegisterBar;
 class CMemoryPane;
+class CWatchPane;
 
 class CMainFrame : public CZKMDIFrameWnd {
     Q_OBJECT
@@ -46,6 +47,7 @@ public:
     CZKSCW* VarnelPane() const { return varnel_; }
     CRegisterBar* RegisterBar() const { return registerBar_; }
     CMemoryPane* MemoryPane() const { return memory_; }
+    CWatchPane* WatchPane() const { return watch_; }
     QLabel* PositionPane() const { return position_; }
     QLabel* IndicatorPane(int index) const;  // 0 CAP, 1 NUM, 2 SCRL
 
@@ -112,6 +114,7 @@ private:
     CZKSCW* varnel_ = nullptr;
     CRegisterBar* registerBar_ = nullptr;
     CMemoryPane* memory_ = nullptr;
+    CWatchPane* watch_ = nullptr;
     QLabel* position_ = nullptr;
     QList<QLabel*> indicators_;
     QList<QMenu*> menus128_;

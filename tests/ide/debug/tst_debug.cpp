@@ -4,6 +4,7 @@
 
 #include "debug/debugcontrol.h"
 #include "debug/memorypane.h"
+#include "debug/watchpane.h"
 #include "link/registerbar.h"
 #include "shell/commands.h"
 #include "shell/settings.h"
@@ -278,6 +279,70 @@ private slots:
         QVERIFY(!Debugger()->IsDebugging());
         QCOMPARE(memory->ShownByte(0x2000), std::optional<std::uint8_t>());
         QCOMPARE(memory->Table()->item(0, 0)->text(), QString());
+    }
+
+    // The Watch pane: expressions added by typing them, evaluated at each
+    // stop (byte and word at the address, decimal, binary), an unknown
+    // symbol's error in its row, Delete removes a row, and the list is
+    // there again after a restart.
+    void watchPane() {
+        const QString src = MakeFile(QStringLiteral("prog.asm"), kProgram);
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* view = Frame()->ActiveView();
+        QTest::keyClick(view, Qt::Key_7, Qt::ControlModifier);
+        CWatchPane* watch = Frame()->WatchPane();
+        QVERIFY(!watch->isHidden());
+        QCOMPARE(watch->Table()->accessibleName(), QStringLiteral("Watches"));
+        QLineEdit* field = watch->ExpressionField();
+        for (const QString& e : {QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("nosuch"),
+                                 QStringLiteral("high(loop)+1"), QStringLiteral("  ")}) {
+            field->setFocus();
+            QTest::keyClicks(field, e);
+            QTest::keyClick(field, Qt::Key_Return);
+        }
+        QCOMPARE(watch->Expressions(), (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"),
+                                                    QStringLiteral("nosuch"), QStringLiteral("high(loop)+1")}));
+        QVERIFY(!watch->StatusLine()->text().isEmpty());  // the blank one was refused
+        QTableWidget* table = watch->Table();
+        auto cell = [&](int row, int column) { return table->item(row, column)->text(); };
+        QCOMPARE(cell(0, CWatchPane::Byte), QString());  // nothing to show before debugging
+
+        view->setFocus();
+        view->GoToLine(6, 1);
+        QTest::keyClick(view, Qt::Key_F9);
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
+        QCOMPARE(cell(0, CWatchPane::Byte), QStringLiteral("$00"));
+        // loop is the store at $100A: staa extended, $7A then the address.
+        QCOMPARE(cell(1, CWatchPane::Byte), QStringLiteral("$7A"));
+        QCOMPARE(cell(1, CWatchPane::Word), QStringLiteral("$7A20"));
+        QVERIFY2(cell(2, CWatchPane::Byte).contains(QStringLiteral("nosuch")), qPrintable(cell(2, CWatchPane::Byte)));
+        QCOMPARE(cell(2, CWatchPane::Word), QString());
+        // high($100A)+1 is $11: the byte at $0011.
+        std::vector<std::uint8_t> mem;
+        QVERIFY(Debugger()->Session()->ReadMemory(0x0011, 1, mem));
+        QCOMPARE(cell(3, CWatchPane::Decimal), QString::number(mem[0]));
+
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F10));
+        QCOMPARE(cell(0, CWatchPane::Byte), QStringLiteral("$12"));
+        QCOMPARE(cell(0, CWatchPane::Decimal), QStringLiteral("18"));
+        QCOMPARE(cell(0, CWatchPane::Binary), QStringLiteral("%00010010"));
+
+        table->setFocus();
+        table->setCurrentCell(2, 0);
+        QTest::keyClick(table, Qt::Key_Delete);
+        QCOMPARE(watch->Expressions(),
+                 (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("high(loop)+1")}));
+        QCOMPARE(cell(2, CWatchPane::Expression), QStringLiteral("high(loop)+1"));
+        QCOMPARE(cell(2, CWatchPane::Decimal), QString::number(mem[0]));
+
+        QTest::keyClick(view, Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+        QCOMPARE(cell(0, CWatchPane::Byte), QString());
+        app_->CloseAllDocuments();
+        app_.reset();
+        QVERIFY(Start());
+        QCOMPARE(Frame()->WatchPane()->Expressions(),
+                 (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("high(loop)+1")}));
     }
 
     // Breakpoints follow their text, are set by a click in the gutter, and

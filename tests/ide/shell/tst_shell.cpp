@@ -262,7 +262,7 @@ private slots:
             {"Shift+F4", 33132},
             // The debugger's.
             {"F5", 33140}, {"Shift+F5", 33142}, {"F11", 33143}, {"F10", 33144}, {"Shift+F11", 33145},
-            {"Ctrl+F10", 33146}, {"F9", 33147},
+            {"Ctrl+F10", 33146}, {"F9", 33147}, {"Ctrl+6", 33149}, {"Ctrl+7", 33150},
         };
         QVERIFY(Start());
         QSet<QString> seen;
