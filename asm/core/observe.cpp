@@ -91,6 +91,8 @@ int OpenSource(Assembler& as, const std::string& path, int* error, host::FileId*
     return host::OpenRead(path, error, id);
 }
 
+namespace notify {
+
 void Definition(Assembler::Impl& im, std::string_view name, int local, std::int32_t value, bool known,
                 bool isSet) {
     RunObserver* o = im.as.Observer();
@@ -169,5 +171,7 @@ void Line(Assembler::Impl& im) {
     SourcePlace at{file ? file->name : kNone, file ? file->line : im.lineNumber, 0, im.ls.macroLine};
     o->Line(at, im.ls, im.as.Code(), listed);
 }
+
+} // namespace notify
 
 } // namespace qorb::observe

@@ -21,10 +21,15 @@ int MatchWord(Scanner& s, const char* const* names, int count) {
     // Register names have at most three letters: most operands are longer
     // words (symbols), which need not be read to their end.
     constexpr std::size_t kLongestName = 3;
+    // Nor need most be read at all: no name starts with their first letter.
+    const char first = chars::ToLower(s.At(0));
+    int i = 0;
+    while (i < count && names[i][0] != first) ++i;
+    if (i == count) return -1;
     std::size_t len = 0;
     while (len <= kLongestName && chars::IsSymbolChar(s.At(len))) ++len;
     if (len == 0 || len > kLongestName) return -1;
-    for (int i = 0; i < count; ++i) {
+    for (; i < count; ++i) {
         const char* n = names[i];
         std::size_t j = 0;
         while (j < len && n[j] != '\0' && chars::ToLower(s.At(j)) == n[j]) ++j;
