@@ -46,18 +46,16 @@ qint64 RunUntil(const std::function<bool()>& done, qint64 limitMs, int* over = n
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
         worst = qMax(worst, now - last);
-        if (over && now - last > 50)
-            ++*over;
+        if (over && now - last > 50) ++*over;
         last = now;
-        if (done() || now >= limitMs)
-            loop.quit();
+        if (done() || now >= limitMs) loop.quit();
     });
     tick.start();
     loop.exec();
     return worst;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
@@ -75,13 +73,11 @@ int main(int argc, char* argv[]) {
         }
     }
     COxbrinApp app(std::make_unique<QSettings>(dir.filePath(QStringLiteral("b.conf")), QSettings::IniFormat));
-    if (!app.InitInstance({}))
-        return 1;
+    if (!app.InitInstance({})) return 1;
     CMainFrame* frame = app.MainFrame();
     frame->resize(1200, 900);
     frame->show();
-    if (!app.OpenDocumentFile(path))
-        return 1;
+    if (!app.OpenDocumentFile(path)) return 1;
     frame->RegisterBar()->show();
     frame->VarnelPane()->show();
     frame->MemoryPane()->show();
@@ -110,8 +106,8 @@ int main(int argc, char* argv[]) {
     const qint64 pauseMs = pause.elapsed();
     std::printf("busy loop %d s under the debugger: worst event-loop delay %lld ms (goal under 50 ms), "
                 "%d delays over 50 ms; Pause to the stop shown: %lld ms%s\n",
-                seconds, static_cast<long long>(worst), over,
-                static_cast<long long>(pauseMs), stopped ? "" : " (no stop)");
+                seconds, static_cast<long long>(worst), over, static_cast<long long>(pauseMs),
+                stopped ? "" : " (no stop)");
     frame->Execute(ID_DEBUG_STOP);
     return stopped ? 0 : 1;
 }

@@ -15,10 +15,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QKeyEvent>
 
 #include <cstdio>
 #include <utility>
@@ -62,7 +62,7 @@ double Press(QWidget* w, int key, Qt::KeyboardModifiers mods) {
     QApplication::sendEvent(w, &press);
     QApplication::sendEvent(w, &release);
     QApplication::processEvents();
-    w->grab();  // painted
+    w->grab(); // painted
     return t.nsecsElapsed() / 1e6;
 }
 
@@ -71,16 +71,14 @@ double Press(QWidget* w, int key, Qt::KeyboardModifiers mods) {
 double TimeIde(COxbrinApp& app, const QString& path, qint64 kb) {
     QElapsedTimer t;
     t.start();
-    if (!app.OpenDocumentFile(path))
-        return -1;
+    if (!app.OpenDocumentFile(path)) return -1;
     COxbrinView* view = app.MainFrame()->ActiveView();
     QApplication::processEvents();
     view->grab();
-    std::printf("IDE, one line of %lld KB: read-only %s, in pieces %s\n", kb, view->isReadOnly() ? "yes" : "no",
-                view->ShowsPieces() ? "yes" : "no");
+    std::printf("IDE, one line of %lld KB: read-only %s, in pieces %s\n", kb,
+                view->isReadOnly() ? "yes" : "no", view->ShowsPieces() ? "yes" : "no");
     std::printf("  open to painted: %.1f ms\n", t.nsecsElapsed() / 1e6);
-    while (view->Highlighter() && !view->Highlighter()->IsComplete())
-        QApplication::processEvents();
+    while (view->Highlighter() && !view->Highlighter()->IsComplete()) QApplication::processEvents();
     view->setFocus();
     double worst = 0;
     for (const auto& [name, key] : Keys()) {
@@ -99,7 +97,7 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
@@ -108,11 +106,9 @@ int main(int argc, char* argv[]) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("dump.asm"));
     const QString peerPath = dir.filePath(QStringLiteral("peer.asm"));
-    if (!WriteFile(path, LongLine(kb * 1024)) || !WriteFile(peerPath, LongLine(peerKb * 1024)))
-        return 1;
+    if (!WriteFile(path, LongLine(kb * 1024)) || !WriteFile(peerPath, LongLine(peerKb * 1024))) return 1;
     COxbrinApp app(std::make_unique<QSettings>(dir.filePath(QStringLiteral("b.conf")), QSettings::IniFormat));
-    if (!app.InitInstance({}))
-        return 1;
+    if (!app.InitInstance({})) return 1;
     app.MainFrame()->resize(1100, 760);
     QApplication::processEvents();
     TimeIde(app, path, kb);

@@ -37,8 +37,7 @@ QByteArray MakeSource(int lines) {
     };
     QByteArray out;
     out.reserve(lines * 40);
-    for (int i = 0; i < lines; ++i)
-        out += QString::asprintf(body[i % 8], i).toLatin1();
+    for (int i = 0; i < lines; ++i) out += QString::asprintf(body[i % 8], i).toLatin1();
     return out;
 }
 
@@ -52,7 +51,7 @@ void Settle() {
     QApplication::processEvents();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
@@ -68,10 +67,8 @@ int main(int argc, char* argv[]) {
         }
     }
     COxbrinApp app(std::make_unique<QSettings>(dir.filePath(QStringLiteral("b.conf")), QSettings::IniFormat));
-    if (!app.InitInstance({}))
-        return 1;
-    if (qEnvironmentVariableIsSet("OXBRIN_BENCH_PLAIN"))
-        app.Settings().syntaxHighlighting = 0;
+    if (!app.InitInstance({})) return 1;
+    if (qEnvironmentVariableIsSet("OXBRIN_BENCH_PLAIN")) app.Settings().syntaxHighlighting = 0;
     CMainFrame* frame = app.MainFrame();
     frame->resize(1100, 760);
     Settle();
@@ -85,8 +82,7 @@ int main(int argc, char* argv[]) {
     for (int r = 0; r < rounds; ++r) {
         QElapsedTimer t;
         t.start();
-        if (!app.OpenDocumentFile(path))
-            return 1;
+        if (!app.OpenDocumentFile(path)) return 1;
         const double opened = t.nsecsElapsed() / 1e6;
         // Posted events (layout, the lines on screen coloured), then the
         // first paint; the colouring of the rest runs later in slices.
@@ -94,12 +90,11 @@ int main(int argc, char* argv[]) {
         const double settled = t.nsecsElapsed() / 1e6;
         COxbrinView* view = frame->ActiveView();
         firstScreenColoured &= !view->cursorForPosition(QPoint(2, 2)).block().layout()->formats().isEmpty();
-        view->viewport()->grab();  // painted
+        view->viewport()->grab(); // painted
         open.push_back(t.nsecsElapsed() / 1e6);
         phases.push_back({opened, settled - opened, open.back() - settled});
         CAsmHighlighter* h = view->Highlighter();
-        while (h && !h->IsComplete())
-            QApplication::processEvents();
+        while (h && !h->IsComplete()) QApplication::processEvents();
         coloured.push_back(t.nsecsElapsed() / 1e6);
 
         // Scroll through the file a page at a time, 50 pages, painting each.

@@ -32,7 +32,8 @@ namespace {
 double CpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 QByteArray Lines(qsizetype bytes) {
@@ -59,12 +60,10 @@ qint64 RunUntil(const std::function<bool()>& done) {
         const qint64 now = clock.elapsed();
         worst = qMax(worst, now - last);
         last = now;
-        if (done())
-            loop.quit();
+        if (done()) loop.quit();
     });
     tick.start();
-    if (!done())
-        loop.exec();
+    if (!done()) loop.exec();
     return worst;
 }
 
@@ -73,13 +72,12 @@ class PaintCounter : public QObject {
 public:
     int paints = 0;
     bool eventFilter(QObject* watched, QEvent* e) override {
-        if (e->type() == QEvent::Paint)
-            ++paints;
+        if (e->type() == QEvent::Paint) ++paints;
         return QObject::eventFilter(watched, e);
     }
 };
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -116,8 +114,7 @@ int main(int argc, char* argv[]) {
     std::thread writer([&] {
         for (qsizetype at = 0; at < burst.size();) {
             const ssize_t n = write(master, burst.constData() + at, size_t(burst.size() - at));
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             at += n;
         }
     });
@@ -134,8 +131,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication::processEvents();
     const qint64 peerMs = qMax<qint64>(1, clock.elapsed());
     std::printf("burst 1 MB: %lld ms on screen (peer %lld ms, ratio %.2f), worst event gap %lld ms\n",
-                static_cast<long long>(burstMs), static_cast<long long>(peerMs), double(burstMs) / double(peerMs),
-                static_cast<long long>(burstWorst));
+                static_cast<long long>(burstMs), static_cast<long long>(peerMs),
+                double(burstMs) / double(peerMs), static_cast<long long>(burstWorst));
 
     // Stream at 115200 baud: 11520 bytes a second in 10 ms pieces.
     pane.ClearText();
@@ -153,12 +150,10 @@ int main(int argc, char* argv[]) {
         t.start();
         qint64 sent = 0;
         while (t.elapsed() < seconds * 1000LL) {
-            if (write(master, piece.constData(), size_t(piece.size())) <= 0)
-                break;
+            if (write(master, piece.constData(), size_t(piece.size())) <= 0) break;
             sent += piece.size();
             const qint64 due = sent * 1000 / 11520;
-            if (due > t.elapsed())
-                std::this_thread::sleep_for(std::chrono::milliseconds(due - t.elapsed()));
+            if (due > t.elapsed()) std::this_thread::sleep_for(std::chrono::milliseconds(due - t.elapsed()));
         }
         timespec own{};
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &own);
@@ -169,9 +164,10 @@ int main(int argc, char* argv[]) {
     stream.join();
     const double cpu = CpuSeconds() - cpu0 - boardCpu.load();
     const double wall = double(clock.elapsed()) / 1000.0;
-    std::printf("stream %d s at 115200 baud: CPU %.1f%% of one core, worst event gap %lld ms, %d lines shown, "
-                "%.1f paints a second\n",
-                seconds, 100.0 * cpu / wall, static_cast<long long>(streamWorst), lines(), counter.paints / wall);
+    std::printf(
+        "stream %d s at 115200 baud: CPU %.1f%% of one core, worst event gap %lld ms, %d lines shown, "
+        "%.1f paints a second\n",
+        seconds, 100.0 * cpu / wall, static_cast<long long>(streamWorst), lines(), counter.paints / wall);
     port.Close();
     close(master);
     return 0;

@@ -16,11 +16,11 @@
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QMdiArea>
+#include <QMediaDevices>
+#include <QSoundEffect>
 #include <QStatusBar>
 #include <QTextDocument>
 #include <QTimer>
-#include <QMediaDevices>
-#include <QSoundEffect>
 #include <QUrl>
 
 #include <cstring>
@@ -69,25 +69,26 @@ QString BuildCommandLine(const SettingsBlock& settings, const QString& path) {
             tool = QLatin1Char('"') + beside.absoluteFilePath() + QLatin1Char('"');
     }
     QString line = tool;
-    if (!settings.assemblerOptions.isEmpty())
-        line += QLatin1Char(' ') + settings.assemblerOptions;
+    if (!settings.assemblerOptions.isEmpty()) line += QLatin1Char(' ') + settings.assemblerOptions;
     // The line map beside the object is what the debugger finds source
     // lines by, so every build with one of the system's own assemblers
     // writes it (another tool may not know the option); options that ask
     // for it already are left as they are.
     QString program = settings.assembler.trimmed();
     program.remove(QLatin1Char('"'));
-    program = program.mid(qMax(program.lastIndexOf(QLatin1Char('/')), program.lastIndexOf(QLatin1Char('\\'))) + 1);
-    if (program.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
-        program.chop(4);
+    program =
+        program.mid(qMax(program.lastIndexOf(QLatin1Char('/')), program.lastIndexOf(QLatin1Char('\\'))) + 1);
+    if (program.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) program.chop(4);
     const bool ownAssembler = program == QLatin1String("qorb12") || program == QLatin1String("qorb11");
-    if (ownAssembler && !settings.assemblerOptions.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(QStringLiteral("-g")))
+    if (ownAssembler &&
+        !settings.assemblerOptions.split(QLatin1Char(' '), Qt::SkipEmptyParts).contains(QStringLiteral("-g")))
         line += QStringLiteral(" -g");
     // The file name is one argument whatever it holds, and never an option
     // or a response file: a relative name that starts like one is written
     // as ./name.
     QString file = path;
-    if (!QDir::isAbsolutePath(file) && (file.startsWith(QLatin1Char('-')) || file.startsWith(QLatin1Char('@'))))
+    if (!QDir::isAbsolutePath(file) &&
+        (file.startsWith(QLatin1Char('-')) || file.startsWith(QLatin1Char('@'))))
         file = QStringLiteral("./") + file;
     line += QLatin1Char(' ') + QuoteArgument(file);
     return line;
@@ -100,19 +101,15 @@ QString BuildWorkingDirectory(const QString& path) {
     // A backslash is an ordinary character of a file name here.
     const qsizetype cut = path.lastIndexOf(QLatin1Char('/'));
 #endif
-    if (cut < 0)
-        return QDir::currentPath();
-    if (cut == 0)
-        return path.left(1);  // a file in the root folder
+    if (cut < 0) return QDir::currentPath();
+    if (cut == 0) return path.left(1); // a file in the root folder
     return path.left(cut);
 }
 
 QString DisplayName(const QString& path) {
     QString dir = QDir::currentPath();
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    if (path.startsWith(dir) && path.size() > dir.size())
-        return path.mid(dir.size());
+    if (!dir.endsWith(QLatin1Char('/'))) dir += QLatin1Char('/');
+    if (path.startsWith(dir) && path.size() > dir.size()) return path.mid(dir.size());
     return path;
 }
 
@@ -125,21 +122,20 @@ QSoundEffect* CBuildSounds::Effect(int id) {
         checked_ = true;
         haveOutput_ = !QMediaDevices::defaultAudioOutput().isNull();
     }
-    if (!haveOutput_)
-        return nullptr;
+    if (!haveOutput_) return nullptr;
     QSoundEffect*& effect = id == kSoundToolSucceeded ? ok_ : failed_;
     if (!effect) {
         effect = new QSoundEffect(this);
-        effect->setSource(QUrl(id == kSoundToolSucceeded ? QStringLiteral("qrc:/oxbrin/sounds/build_ok.wav")
-                                                         : QStringLiteral("qrc:/oxbrin/sounds/build_failed.wav")));
+        effect->setSource(QUrl(id == kSoundToolSucceeded
+                                   ? QStringLiteral("qrc:/oxbrin/sounds/build_ok.wav")
+                                   : QStringLiteral("qrc:/oxbrin/sounds/build_failed.wav")));
     }
     return effect;
 }
 
 void CBuildSounds::Play(int id) {
     // Played asynchronously; a missing or busy device only means silence.
-    if (QSoundEffect* effect = Effect(id))
-        effect->play();
+    if (QSoundEffect* effect = Effect(id)) effect->play();
     emit Played(id);
 }
 
@@ -152,23 +148,23 @@ CBuildRunner::~CBuildRunner() {
     Shutdown();
 }
 
-void CBuildRunner::SetOutputPane(COutputPane* pane) {
-    pane_.store(pane);
-}
+void CBuildRunner::SetOutputPane(COutputPane* pane) { pane_.store(pane); }
 
 void CBuildRunner::OnToolOutput(const char* bytes, qsizetype count) {
-    if (COutputPane* pane = pane_.load())
-        pane->PostConsoleText(QByteArray(bytes, count));
+    if (COutputPane* pane = pane_.load()) pane->PostConsoleText(QByteArray(bytes, count));
 }
 
 void CBuildRunner::OnToolExited(int exitCode) {
     // Through the same queue as the output, so the line comes after it.
     if (COutputPane* pane = pane_.load())
         pane->PostConsoleText(QString::asprintf(strings::kToolReturned, exitCode).toLatin1());
-    QMetaObject::invokeMethod(this, [this, exitCode] {
-        sounds_->Play(exitCode == 0 ? kSoundToolSucceeded : kSoundToolFailed);
-        emit ToolExited(exitCode);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, exitCode] {
+            sounds_->Play(exitCode == 0 ? kSoundToolSucceeded : kSoundToolFailed);
+            emit ToolExited(exitCode);
+        },
+        Qt::QueuedConnection);
 }
 
 // ---------------------------------------------------------------------------
@@ -184,25 +180,25 @@ void BuildFile(CMainFrame* frame, CBuildRunner* runner, const QString& name) {
         frame->ShowAndFocusPane(pane);
     }
     const QString dir = BuildWorkingDirectory(path);
-    if (pane)
-        pane->SetToolDirectory(dir);
-    const bool started = runner->Start(BuildCommandLine(s, path), dir, (s.assemblerFlags & kToolCloseWindowOnExit) != 0,
-                                       (s.assemblerFlags & kToolUseOutputWindow) != 0);
+    if (pane) pane->SetToolDirectory(dir);
+    const bool started =
+        runner->Start(BuildCommandLine(s, path), dir, (s.assemblerFlags & kToolCloseWindowOnExit) != 0,
+                      (s.assemblerFlags & kToolUseOutputWindow) != 0);
     if (!started && pane) {
         const int error = runner->StartError();
         if (error == CToolRunner::kSpawnNotFound || error == CToolRunner::kStartRefused)
             pane->AppendConsoleText(strings::kSpawnMissing);
         else
-            pane->AppendConsoleText(QString::fromLatin1(strings::kStartFailed)
-                                        .arg(QDir::toNativeSeparators(dir), QString::fromLocal8Bit(std::strerror(error)))
-                                        .toUtf8());
+            pane->AppendConsoleText(
+                QString::fromLatin1(strings::kStartFailed)
+                    .arg(QDir::toNativeSeparators(dir), QString::fromLocal8Bit(std::strerror(error)))
+                    .toUtf8());
     }
     frame->RequestUpdate();
 }
 
 bool StopBuild(CMainFrame* frame, CBuildRunner* runner) {
-    if (!runner->Stop())
-        return false;
+    if (!runner->Stop()) return false;
     if (auto* pane = qobject_cast<COutputPane*>(frame->OutputPane()))
         pane->PostConsoleText(QByteArray(strings::kBuildStopping));
     frame->RequestUpdate();
@@ -217,8 +213,7 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
         pane->SetInputSink([runner](const char* bytes, qsizetype n) { runner->WriteInput(bytes, n); });
         pane->SetConsoleFont(app->Settings().outputFont, static_cast<int>(app->Settings().outputFontSize));
         QObject::connect(pane, &CConsolePane::PositionChanged, frame, [frame, pane] {
-            if (pane->Control()->hasFocus())
-                frame->PositionPane()->setText(pane->PositionText());
+            if (pane->Control()->hasFocus()) frame->PositionPane()->setText(pane->PositionText());
         });
     }
     // A failed build ends with the summary in view, the messages scrolled
@@ -230,8 +225,7 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
         if (pane && exitCode != 0) {
             pane->ShowFirstErrorTag();
         } else if (pane && frame->focusWidget() == pane->Control()) {
-            if (COxbrinView* view = frame->ActiveView())
-                view->setFocus();
+            if (COxbrinView* view = frame->ActiveView()) view->setFocus();
         }
         frame->RequestUpdate();
     });
@@ -241,77 +235,80 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
         return child ? child->Document() : nullptr;
     };
 
-    frame->SetHandler(ID_BUILD_CURRENT, [frame, runner, activeDoc] {
-        COxbrinDoc* doc = activeDoc();
-        if (!doc || runner->IsRunning())
-            return;
-        if (!doc->DoFileSave(frame))
-            return;
-        BuildFile(frame, runner, doc->PathName());
-    }, [frame, runner, activeDoc] {
-        COxbrinDoc* doc = activeDoc();
-        QAction* a = frame->Action(ID_BUILD_CURRENT);
-        QString text = QString::fromLatin1(strings::kBuildCurrent);
-        if (doc) {
-            // An untitled document is named by its caption until it has a file.
-            const QString name = doc->PathName().isEmpty() ? doc->Title() : DisplayName(doc->PathName());
-            text = QString::fromLatin1(strings::kBuildFile).arg(name);
-        }
-        if (a->text() != text)
-            a->setText(text);
-        return doc && !runner->IsRunning();
-    });
+    frame->SetHandler(
+        ID_BUILD_CURRENT,
+        [frame, runner, activeDoc] {
+            COxbrinDoc* doc = activeDoc();
+            if (!doc || runner->IsRunning()) return;
+            if (!doc->DoFileSave(frame)) return;
+            BuildFile(frame, runner, doc->PathName());
+        },
+        [frame, runner, activeDoc] {
+            COxbrinDoc* doc = activeDoc();
+            QAction* a = frame->Action(ID_BUILD_CURRENT);
+            QString text = QString::fromLatin1(strings::kBuildCurrent);
+            if (doc) {
+                // An untitled document is named by its caption until it has a file.
+                const QString name = doc->PathName().isEmpty() ? doc->Title() : DisplayName(doc->PathName());
+                text = QString::fromLatin1(strings::kBuildFile).arg(name);
+            }
+            if (a->text() != text) a->setText(text);
+            return doc && !runner->IsRunning();
+        });
 
-    frame->SetHandler(ID_BUILD_PROJECT, [frame, runner, app, activeDoc] {
-        const QString project = app->Settings().projectFile;
-        if (project.isEmpty() || runner->IsRunning())
-            return;
-        if (COxbrinDoc* doc = activeDoc()) {
-            if (!doc->DoFileSave(frame))
-                return;
-        }
-        BuildFile(frame, runner, project);
-    }, [frame, runner, app] {
-        const QString project = app->Settings().projectFile;
-        QAction* a = frame->Action(ID_BUILD_PROJECT);
-        const QString text = project.isEmpty() ? QString::fromLatin1(strings::kBuildProject)
-                                               : QString::fromLatin1(strings::kBuildProjectFile).arg(DisplayName(project));
-        if (a->text() != text)
-            a->setText(text);
-        return !project.isEmpty() && !runner->IsRunning();
-    });
+    frame->SetHandler(
+        ID_BUILD_PROJECT,
+        [frame, runner, app, activeDoc] {
+            const QString project = app->Settings().projectFile;
+            if (project.isEmpty() || runner->IsRunning()) return;
+            if (COxbrinDoc* doc = activeDoc()) {
+                if (!doc->DoFileSave(frame)) return;
+            }
+            BuildFile(frame, runner, project);
+        },
+        [frame, runner, app] {
+            const QString project = app->Settings().projectFile;
+            QAction* a = frame->Action(ID_BUILD_PROJECT);
+            const QString text =
+                project.isEmpty() ? QString::fromLatin1(strings::kBuildProject)
+                                  : QString::fromLatin1(strings::kBuildProjectFile).arg(DisplayName(project));
+            if (a->text() != text) a->setText(text);
+            return !project.isEmpty() && !runner->IsRunning();
+        });
 
-    frame->SetHandler(ID_BUILD_STOP, [frame, runner] { StopBuild(frame, runner); },
-                      [runner] { return runner->IsRunning() && !runner->IsStopping(); });
+    frame->SetHandler(
+        ID_BUILD_STOP, [frame, runner] { StopBuild(frame, runner); },
+        [runner] { return runner->IsRunning() && !runner->IsStopping(); });
     // Ctrl+Break arrives as Ctrl+Pause on most systems, as Ctrl+Cancel on
     // some.
     if (QAction* stop = frame->Action(ID_BUILD_STOP))
         stop->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Pause), QKeySequence(Qt::CTRL | Qt::Key_Cancel)});
 
-    frame->SetHandler(ID_BUILD_SET_PROJECT, [app, activeDoc] {
-        if (COxbrinDoc* doc = activeDoc())
-            app->Settings().projectFile = doc->PathName();
-    }, [app, activeDoc] {
-        COxbrinDoc* doc = activeDoc();
-        return doc && !doc->PathName().isEmpty() && doc->PathName() != app->Settings().projectFile;
-    });
-    frame->SetHandler(ID_BUILD_RELEASE_PROJECT, [app] { app->Settings().projectFile.clear(); },
-                      [app] { return !app->Settings().projectFile.isEmpty(); });
+    frame->SetHandler(
+        ID_BUILD_SET_PROJECT,
+        [app, activeDoc] {
+            if (COxbrinDoc* doc = activeDoc()) app->Settings().projectFile = doc->PathName();
+        },
+        [app, activeDoc] {
+            COxbrinDoc* doc = activeDoc();
+            return doc && !doc->PathName().isEmpty() && doc->PathName() != app->Settings().projectFile;
+        });
+    frame->SetHandler(
+        ID_BUILD_RELEASE_PROJECT, [app] { app->Settings().projectFile.clear(); },
+        [app] { return !app->Settings().projectFile.isEmpty(); });
 
     // F4 and Shift+F4 walk the messages from anywhere; the pane comes into
     // view with the message selected in it.
     for (bool forward : {true, false}) {
         frame->SetHandler(forward ? ID_BUILD_NEXT_MESSAGE : ID_BUILD_PREV_MESSAGE, [frame, pane, forward] {
-            if (!pane)
-                return;
+            if (!pane) return;
             if (!pane->GoToMessage(forward)) {
                 frame->statusBar()->showMessage(QStringLiteral("The Output window holds no messages."));
                 return;
             }
             if (pane->isHidden()) {
                 pane->show();
-                if (COxbrinView* view = frame->ActiveView())
-                    view->setFocus();
+                if (COxbrinView* view = frame->ActiveView()) view->setFocus();
             }
         });
     }
@@ -321,8 +318,7 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
     marks->setSingleShot(true);
     marks->setInterval(150);
     QObject::connect(marks, &QTimer::timeout, frame, [frame, pane] {
-        if (!pane)
-            return;
+        if (!pane) return;
         const QList<COutputPane::Message> messages = pane->Messages();
         QHash<QString, QList<COxbrinView::Message>> byFile;
         for (const COutputPane::Message& m : messages) {
@@ -346,20 +342,34 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
     QObject::connect(frame->MdiArea(), &QMdiArea::subWindowActivated, marks, qOverload<>(&QTimer::start));
 
     // The Output pane's commands.
-    frame->SetHandler(kIdGoToErrorTag, [pane] { if (pane) pane->GoToErrorTag(); },
-                      [pane] { return pane && pane->CaretLineHasTag(); });
-    frame->SetHandler(kIdOutputClear, [pane] { if (pane) pane->ClearText(); },
-                      [pane] { return pane && pane->HasText(); });
+    frame->SetHandler(
+        kIdGoToErrorTag,
+        [pane] {
+            if (pane) pane->GoToErrorTag();
+        },
+        [pane] { return pane && pane->CaretLineHasTag(); });
+    frame->SetHandler(
+        kIdOutputClear,
+        [pane] {
+            if (pane) pane->ClearText();
+        },
+        [pane] { return pane && pane->HasText(); });
     // Erase All empties whichever console pane has the focus.
     auto focusedConsole = []() -> CConsolePane* {
         for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
-            if (auto* c = qobject_cast<CConsolePane*>(w))
-                return c;
+            if (auto* c = qobject_cast<CConsolePane*>(w)) return c;
         }
         return nullptr;
     };
-    frame->SetHandler(ID_EDIT_CLEAR_ALL, [focusedConsole] { if (CConsolePane* c = focusedConsole()) c->ClearText(); },
-                      [focusedConsole] { CConsolePane* c = focusedConsole(); return c && c->HasText(); });
+    frame->SetHandler(
+        ID_EDIT_CLEAR_ALL,
+        [focusedConsole] {
+            if (CConsolePane* c = focusedConsole()) c->ClearText();
+        },
+        [focusedConsole] {
+            CConsolePane* c = focusedConsole();
+            return c && c->HasText();
+        });
 
     // The Options sheet, opened on the page each menu is about.
     frame->SetHandler(ID_VIEW_OPTIONS, [frame] { CDlgOptions::Open(frame, CDlgOptions::kPageGeneral); });
@@ -367,4 +377,4 @@ void InstallBuildCommands(CMainFrame* frame, CBuildRunner* runner) {
     frame->SetHandler(ID_BUILD_OPTIONS, [frame] { CDlgOptions::Open(frame, CDlgOptions::kPageAssembler); });
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

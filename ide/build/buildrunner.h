@@ -20,18 +20,19 @@ struct SettingsBlock;
 
 namespace strings {
 inline constexpr const char* kSpawnMissing =
-    "The required utility zkspawn.exe was not found!\nTry to reinstall Oxbrin.\n";       // 203
-inline constexpr const char* kRedirectionFailed = "Redirection of standart input/output handles failed!";  // 202
-inline constexpr const char* kToolReturned = "\nTool returned code: %d\n";                               // 400
+    "The required utility zkspawn.exe was not found!\nTry to reinstall Oxbrin.\n"; // 203
+inline constexpr const char* kRedirectionFailed =
+    "Redirection of standart input/output handles failed!";                // 202
+inline constexpr const char* kToolReturned = "\nTool returned code: %d\n"; // 400
 // zkspawn was found but could not be started (the build's folder has gone, say).
 inline constexpr const char* kStartFailed = "The build could not be started in the folder %1:\n%2\n";
 // Stop Build: the tool and what it started are asked to end.
 inline constexpr const char* kBuildStopping = "\nStopping the build...\n";
-inline constexpr const char* kBuildFile = "B&uild %1\tCtrl+F7";                                          // 300
-inline constexpr const char* kBuildProjectFile = "&Build %1\tF7";                                        // 301
-inline constexpr const char* kBuildCurrent = "B&uild Current\tCtrl+F7";                                  // 302
-inline constexpr const char* kBuildProject = "&Build Project\tF7";                                       // 303
-}  // namespace strings
+inline constexpr const char* kBuildFile = "B&uild %1\tCtrl+F7";         // 300
+inline constexpr const char* kBuildProjectFile = "&Build %1\tF7";       // 301
+inline constexpr const char* kBuildCurrent = "B&uild Current\tCtrl+F7"; // 302
+inline constexpr const char* kBuildProject = "&Build Project\tF7";      // 303
+} // namespace strings
 
 // The wave resources played when a tool ends.
 inline constexpr int kSoundToolSucceeded = 170;
@@ -106,4 +107,4 @@ void BuildFile(CMainFrame* frame, CBuildRunner* runner, const QString& path);
 // pane. False when no build runs or a stop is already under way.
 bool StopBuild(CMainFrame* frame, CBuildRunner* runner);
 
-}  // namespace oxbrin
+} // namespace oxbrin

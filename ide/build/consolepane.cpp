@@ -36,11 +36,9 @@ int Utf8Sequence(const char* data, qsizetype i, qsizetype n, char32_t* cp) {
         return 0;
     }
     for (int k = 1; k < len; ++k) {
-        if (i + k >= n)
-            return -1;
+        if (i + k >= n) return -1;
         const auto b = static_cast<unsigned char>(data[i + k]);
-        if ((b & 0xC0) != 0x80)
-            return 0;
+        if ((b & 0xC0) != 0x80) return 0;
         value = (value << 6) | (b & 0x3F);
         // Overlong forms, surrogates and values past U+10FFFF are rejected as
         // soon as the second byte tells.
@@ -55,14 +53,12 @@ int Utf8Sequence(const char* data, qsizetype i, qsizetype n, char32_t* cp) {
 }
 
 void RemoveLastChar(QString& s) {
-    if (s.isEmpty())
-        return;
+    if (s.isEmpty()) return;
     s.chop(1);
-    if (!s.isEmpty() && s.back().isHighSurrogate())
-        s.chop(1);
+    if (!s.isEmpty() && s.back().isHighSurrogate()) s.chop(1);
 }
 
-}  // namespace
+} // namespace
 
 CConsoleText::CConsoleText(CConsolePane* pane, QWidget* parent) : QPlainTextEdit(parent), pane_(pane) {
     setReadOnly(true);
@@ -92,8 +88,7 @@ bool CConsoleText::event(QEvent* e) {
 }
 
 void CConsoleText::keyPressEvent(QKeyEvent* e) {
-    if (pane_->OnKey(e))
-        return;
+    if (pane_->OnKey(e)) return;
     QString text = e->text();
     if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)
         text = QStringLiteral("\r");
@@ -104,11 +99,9 @@ void CConsoleText::keyPressEvent(QKeyEvent* e) {
     if (!text.isEmpty() && !(e->modifiers() & (Qt::AltModifier | Qt::MetaModifier))) {
         // Characters beyond Latin-1 go as UTF-8.
         bool latin1 = true;
-        for (QChar c : text)
-            latin1 = latin1 && c.unicode() < 0x100;
+        for (QChar c : text) latin1 = latin1 && c.unicode() < 0x100;
         const QByteArray bytes = latin1 ? text.toLatin1() : text.toUtf8();
-        for (char c : bytes)
-            pane_->OnCharTyped(QByteArray(1, c));
+        for (char c : bytes) pane_->OnCharTyped(QByteArray(1, c));
         e->accept();
         return;
     }
@@ -153,7 +146,8 @@ void CConsoleText::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 CConsolePane::CConsolePane(int id, const QString& title, QSize initialSize, QWidget* parent)
-    : CZKSCW(id, title, initialSize, parent), text_(new CConsoleText(this, this)), flushTimer_(new QTimer(this)) {
+    : CZKSCW(id, title, initialSize, parent), text_(new CConsoleText(this, this)),
+      flushTimer_(new QTimer(this)) {
     SetContent(text_);
     connect(text_, &QPlainTextEdit::cursorPositionChanged, this, &CConsolePane::PositionChanged);
     flushTimer_->setSingleShot(true);
@@ -163,8 +157,7 @@ CConsolePane::CConsolePane(int id, const QString& title, QSize initialSize, QWid
             QMutexLocker lock(&postLock_);
             slice = posted_.left(kPostedSlice);
             posted_.remove(0, slice.size());
-            if (posted_.isEmpty())
-                flushScheduled_ = false;
+            if (posted_.isEmpty()) flushScheduled_ = false;
         }
         lastFlush_.start();
         AppendConsoleText(slice);
@@ -180,8 +173,7 @@ CConsolePane::CConsolePane(int id, const QString& title, QSize initialSize, QWid
 }
 
 void CConsolePane::ScheduleFlush() {
-    if (flushTimer_->isActive())
-        return;
+    if (flushTimer_->isActive()) return;
     // The first bytes after a pause show at once; a stream waits for the
     // steady gap since the last flush.
     const qint64 since = lastFlush_.isValid() ? lastFlush_.elapsed() : kSteadyGapMs;
@@ -189,18 +181,15 @@ void CConsolePane::ScheduleFlush() {
 }
 
 void CConsolePane::AppendConsoleText(const QByteArray& bytes) {
-    if (!bytes.isEmpty())
-        AppendConsoleText(bytes.constData(), bytes.size());
+    if (!bytes.isEmpty()) AppendConsoleText(bytes.constData(), bytes.size());
 }
 
 void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
-    if (count == 0 && bytes)
-        count = static_cast<qsizetype>(qstrlen(bytes));
+    if (count == 0 && bytes) count = static_cast<qsizetype>(qstrlen(bytes));
     QTextCursor end(text_->document());
     end.movePosition(QTextCursor::End);
     text_->setTextCursor(end);
-    if (!bytes || count <= 0)
-        return;
+    if (!bytes || count <= 0) return;
 
     QByteArray joined;
     const char* data = bytes;
@@ -218,20 +207,17 @@ void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
         n = joined.size();
     }
 
-    QString line;     // current line, not yet inserted
-    QString pending;  // finished lines, not yet inserted
+    QString line;    // current line, not yet inserted
+    QString pending; // finished lines, not yet inserted
     // Length of the control's last line, which the current line continues
     // while nothing is pending.
     qsizetype shownTail = end.positionInBlock();
     for (qsizetype i = 0; i < n;) {
         const auto b = static_cast<unsigned char>(data[i]);
         switch (b) {
-        case 0:
-            ++i;
-            continue;
+        case 0: ++i; continue;
         case 7:
-            if (beep_)
-                QApplication::beep();
+            if (beep_) QApplication::beep();
             ++i;
             continue;
         case 8:
@@ -259,8 +245,7 @@ void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
             crPending_ = true;
             ++i;
             continue;
-        default:
-            break;
+        default: break;
         }
         if (crPending_) {
             // A carriage return followed by text: the text overwrites the line.
@@ -284,8 +269,7 @@ void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
             if (len < 0) {
                 // Shown as Latin-1 for now, so nothing waits unseen.
                 partial_ = QByteArray(data + i, n - i);
-                for (char c : partial_)
-                    line += QChar(static_cast<unsigned char>(c));
+                for (char c : partial_) line += QChar(static_cast<unsigned char>(c));
                 break;
             }
             if (len > 0) {
@@ -303,8 +287,7 @@ void CConsolePane::AppendConsoleText(const char* bytes, qsizetype count) {
         ++i;
     }
     pending += line;
-    if (pending.isEmpty())
-        return;
+    if (pending.isEmpty()) return;
     end.movePosition(QTextCursor::End);
     end.insertText(pending);
     text_->setTextCursor(end);
@@ -321,19 +304,17 @@ void CConsolePane::DeleteLastControlLine() {
 void CConsolePane::DeleteLastControlChar() {
     QTextCursor c(text_->document());
     c.movePosition(QTextCursor::End);
-    if (c.position() > 0)
-        c.deletePreviousChar();
+    if (c.position() > 0) c.deletePreviousChar();
 }
 
 void CConsolePane::PostConsoleText(const QByteArray& bytes) {
-    if (bytes.isEmpty())
-        return;
+    if (bytes.isEmpty()) return;
     QMutexLocker lock(&postLock_);
     posted_ += bytes;
-    if (flushScheduled_)
-        return;
+    if (flushScheduled_) return;
     flushScheduled_ = true;
-    QMetaObject::invokeMethod(this, [this] { ScheduleFlush(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { ScheduleFlush(); }, Qt::QueuedConnection);
 }
 
 void CConsolePane::FlushPosted() {
@@ -351,8 +332,7 @@ void CConsolePane::SetConsoleFont(const QString& face, int points) {
     // A face the system lacks: its fixed font, as the Options show.
     QFont font(UsableFixedFace(face));
     font.setStyleHint(QFont::TypeWriter);
-    if (points > 0)
-        font.setPointSize(points);
+    if (points > 0) font.setPointSize(points);
     font.setBold(false);
     font.setItalic(false);
     font.setUnderline(false);
@@ -363,13 +343,9 @@ void CConsolePane::SetConsoleFont(const QString& face, int points) {
     text_->setTabStopDistance(text_->logicalDpiX() * 960.0 / 1440.0);
 }
 
-bool CConsolePane::HasText() const {
-    return !text_->document()->isEmpty();
-}
+bool CConsolePane::HasText() const { return !text_->document()->isEmpty(); }
 
-bool CConsolePane::HasSelection() const {
-    return text_->textCursor().hasSelection();
-}
+bool CConsolePane::HasSelection() const { return text_->textCursor().hasSelection(); }
 
 void CConsolePane::ClearText() {
     // Output still queued belongs to what is being cleared.
@@ -382,13 +358,9 @@ void CConsolePane::ClearText() {
     partial_.clear();
 }
 
-void CConsolePane::CopySelection() {
-    text_->copy();
-}
+void CConsolePane::CopySelection() { text_->copy(); }
 
-void CConsolePane::SelectAllText() {
-    text_->selectAll();
-}
+void CConsolePane::SelectAllText() { text_->selectAll(); }
 
 QString CConsolePane::PositionText() const {
     const QTextCursor c = text_->textCursor();
@@ -397,8 +369,6 @@ QString CConsolePane::PositionText() const {
 
 void CConsolePane::OnCharTyped(const QByteArray&) {}
 
-bool CConsolePane::OnKey(QKeyEvent*) {
-    return false;
-}
+bool CConsolePane::OnKey(QKeyEvent*) { return false; }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -121,4 +121,4 @@ private:
     void ScheduleFlush();
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -24,8 +24,7 @@ namespace {
 // the first other character; no digits gives 0. Large values saturate
 // rather than wrap.
 int ReadNumber(const QString& s, qsizetype pos) {
-    while (pos < s.size() && (s[pos] == QLatin1Char(' ') || s[pos] == QLatin1Char('\t')))
-        ++pos;
+    while (pos < s.size() && (s[pos] == QLatin1Char(' ') || s[pos] == QLatin1Char('\t'))) ++pos;
     bool negative = false;
     if (pos < s.size() && (s[pos] == QLatin1Char('+') || s[pos] == QLatin1Char('-'))) {
         negative = s[pos] == QLatin1Char('-');
@@ -34,14 +33,13 @@ int ReadNumber(const QString& s, qsizetype pos) {
     qint64 value = 0;
     while (pos < s.size() && s[pos] >= QLatin1Char('0') && s[pos] <= QLatin1Char('9')) {
         value = value * 10 + (s[pos].unicode() - '0');
-        if (value > INT_MAX)
-            value = INT_MAX;
+        if (value > INT_MAX) value = INT_MAX;
         ++pos;
     }
     return static_cast<int>(negative ? -value : value);
 }
 
-}  // namespace
+} // namespace
 
 bool ParseErrorTag(const QString& line, ErrorTag* tag) {
     qsizetype start = 0;
@@ -50,7 +48,8 @@ bool ParseErrorTag(const QString& line, ErrorTag* tag) {
     ErrorTag t;
     t.line = 0;
     int column = 0;
-    for (qsizetype p = line.indexOf(QLatin1Char('('), start); p >= 0; p = line.indexOf(QLatin1Char('('), p + 1)) {
+    for (qsizetype p = line.indexOf(QLatin1Char('('), start); p >= 0;
+         p = line.indexOf(QLatin1Char('('), p + 1)) {
         if (t.line == 0) {
             t.file = line.mid(start, p - start);
             t.line = ReadNumber(line, p + 1);
@@ -60,11 +59,9 @@ bool ParseErrorTag(const QString& line, ErrorTag* tag) {
         }
     }
     // A negative line number is no place in a file either.
-    if (t.line <= 0)
-        return false;
+    if (t.line <= 0) return false;
     t.column = column > 0 ? column : 1;
-    if (tag)
-        *tag = t;
+    if (tag) *tag = t;
     return true;
 }
 
@@ -72,10 +69,10 @@ COutputPane::COutputPane(CMainFrame* frame, QSize initialSize, QWidget* parent)
     : CConsolePane(ID_VIEW_OUTPUT, QStringLiteral("Output"), initialSize, parent), frame_(frame) {
     Control()->setObjectName(QStringLiteral("Control1000"));
     Control()->setAccessibleName(QStringLiteral("Output"));
-    Control()->setAccessibleDescription(QStringLiteral("The build's messages; Enter on a message goes to its line"));
+    Control()->setAccessibleDescription(
+        QStringLiteral("The build's messages; Enter on a message goes to its line"));
     connect(this, &CConsolePane::ContextMenuRequested, this, [this](const QPoint& at) {
-        if (!frame_)
-            return;
+        if (!frame_) return;
         QMenu* menu = ContextMenu();
         frame_->UpdateCommandUI();
         menu->popup(at);
@@ -95,24 +92,17 @@ QMenu* COutputPane::ContextMenu() {
     return menu_;
 }
 
-QString COutputPane::CaretLineText() const {
-    return Control()->textCursor().block().text();
-}
+QString COutputPane::CaretLineText() const { return Control()->textCursor().block().text(); }
 
-bool COutputPane::CaretLineHasTag() const {
-    return ParseErrorTag(CaretLineText(), nullptr);
-}
+bool COutputPane::CaretLineHasTag() const { return ParseErrorTag(CaretLineText(), nullptr); }
 
 bool COutputPane::GoToErrorTag() {
     ErrorTag tag;
     const QTextBlock block = Control()->textCursor().block();
-    if (!ParseErrorTag(block.text(), &tag))
-        return false;
-    if (!frame_)
-        return true;
+    if (!ParseErrorTag(block.text(), &tag)) return false;
+    if (!frame_) return true;
     const QString path = TagPath(tag.file);
-    if (!frame_->App()->OpenDocumentFile(path))
-        return true;
+    if (!frame_->App()->OpenDocumentFile(path)) return true;
     // Select the whole tag line here, then go to the place in the editor.
     QTextCursor sel(block);
     sel.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
@@ -130,8 +120,7 @@ QString COutputPane::TagPath(const QString& file) const {
     QString path = file;
     if (QFileInfo(path).isRelative() && !toolDir_.isEmpty()) {
         const QString inToolDir = QDir(toolDir_).filePath(path);
-        if (QFileInfo::exists(inToolDir))
-            path = inToolDir;
+        if (QFileInfo::exists(inToolDir)) path = inToolDir;
     }
     return path;
 }
@@ -162,8 +151,7 @@ bool COutputPane::GoToMessage(bool forward) {
     const bool startHere = forward && !caret.hasSelection() && ParseErrorTag(from.text(), nullptr);
     QTextBlock b = startHere ? from : (forward ? from.next() : from.previous());
     for (int seen = 0; seen <= doc->blockCount(); ++seen) {
-        if (!b.isValid())
-            b = forward ? doc->begin() : doc->lastBlock();
+        if (!b.isValid()) b = forward ? doc->begin() : doc->lastBlock();
         if (ParseErrorTag(b.text(), nullptr)) {
             Control()->setTextCursor(QTextCursor(b));
             Control()->ensureCursorVisible();
@@ -187,14 +175,11 @@ bool COutputPane::ShowFirstErrorTag() {
     return false;
 }
 
-void COutputPane::OnDoubleClick() {
-    GoToErrorTag();
-}
+void COutputPane::OnDoubleClick() { GoToErrorTag(); }
 
 void COutputPane::OnCharTyped(const QByteArray& bytes) {
     if (bytes.size() == 1 && bytes[0] == '\r') {
-        if (GoToErrorTag())
-            return;
+        if (GoToErrorTag()) return;
     } else if (bytes.size() == 1 && bytes[0] == '\x1b') {
         if (frame_) {
             if (COxbrinView* view = frame_->ActiveView())
@@ -204,8 +189,7 @@ void COutputPane::OnCharTyped(const QByteArray& bytes) {
         }
         return;
     }
-    if (input_)
-        input_(bytes.constData(), bytes.size());
+    if (input_) input_(bytes.constData(), bytes.size());
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

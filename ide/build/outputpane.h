@@ -82,4 +82,4 @@ private:
     QMenu* menu_ = nullptr;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -34,15 +34,13 @@ QString& ProgramDirOverride() {
 }
 
 void CloseFd(int& fd) {
-    if (fd >= 0)
-        ::close(fd);
+    if (fd >= 0) ::close(fd);
     fd = -1;
 }
 
 bool MakePipe(int& readEnd, int& writeEnd) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return false;
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
     readEnd = fds[0];
     writeEnd = fds[1];
 #ifdef F_SETPIPE_SZ
@@ -53,66 +51,52 @@ bool MakePipe(int& readEnd, int& writeEnd) {
 }
 
 int ExitCodeOf(int status) {
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return 127;
 }
 
-}  // namespace
+} // namespace
 
 CToolRunner::CToolRunner() = default;
 
-CToolRunner::~CToolRunner() {
-    Shutdown();
-}
+CToolRunner::~CToolRunner() { Shutdown(); }
 
 int CToolRunner::ModeNumber(bool closeWindow, bool useOutputWindow) {
     return 0x55 + (useOutputWindow ? 0x100 : 0) + (closeWindow ? 0x200 : 0);
 }
 
-void CToolRunner::SetProgramDirectory(const QString& dir) {
-    ProgramDirOverride() = dir;
-}
+void CToolRunner::SetProgramDirectory(const QString& dir) { ProgramDirOverride() = dir; }
 
 QString CToolRunner::ProgramDirectory() {
-    if (!ProgramDirOverride().isEmpty())
-        return ProgramDirOverride();
+    if (!ProgramDirOverride().isEmpty()) return ProgramDirOverride();
     return QCoreApplication::applicationDirPath();
 }
 
 QString CToolRunner::FindProgram(const QString& name) {
-    if (name.isEmpty())
-        return {};
+    if (name.isEmpty()) return {};
     QStringList names{name};
-    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
-        names << name.left(name.size() - 4);
+    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) names << name.left(name.size() - 4);
     const QString dir = ProgramDirectory();
     for (const QString& n : names) {
         if (n.contains(QLatin1Char('/'))) {
             const QFileInfo fi(n);
-            if (fi.isFile() && fi.isExecutable())
-                return fi.absoluteFilePath();
+            if (fi.isFile() && fi.isExecutable()) return fi.absoluteFilePath();
             continue;
         }
         const QFileInfo beside(QDir(dir).filePath(n));
-        if (!dir.isEmpty() && beside.isFile() && beside.isExecutable())
-            return beside.absoluteFilePath();
+        if (!dir.isEmpty() && beside.isFile() && beside.isExecutable()) return beside.absoluteFilePath();
     }
     for (const QString& n : names) {
-        if (n.contains(QLatin1Char('/')))
-            continue;
+        if (n.contains(QLatin1Char('/'))) continue;
         const QString found = QStandardPaths::findExecutable(n);
-        if (!found.isEmpty())
-            return found;
+        if (!found.isEmpty()) return found;
     }
     return {};
 }
 
 bool CToolRunner::Initialise() {
-    if (initialised_)
-        return false;
+    if (initialised_) return false;
     if (::pipe2(stop_, O_CLOEXEC | O_NONBLOCK) != 0 || ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
     try {
@@ -129,8 +113,7 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
     startError_ = kStartRefused;
     {
         std::lock_guard lock(mutex_);
-        if ((useOutputWindow && !initialised_) || running_.load() || build_.pid != -1)
-            return false;
+        if ((useOutputWindow && !initialised_) || running_.load() || build_.pid != -1) return false;
     }
     const QString spawn = FindProgram(QStringLiteral("zkspawn"));
     if (spawn.isEmpty()) {
@@ -144,8 +127,7 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
     int out[2] = {-1, -1};
     int in[2] = {-1, -1};
     auto closePipes = [&] {
-        for (int* fd : {&out[0], &out[1], &in[0], &in[1]})
-            CloseFd(*fd);
+        for (int* fd : {&out[0], &out[1], &in[0], &in[1]}) CloseFd(*fd);
     };
     if (useOutputWindow) {
         if (!MakePipe(out[0], out[1]) || !MakePipe(in[0], in[1])) {
@@ -170,8 +152,7 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
     QByteArray owner = QByteArrayLiteral("ZKSPAWN_OWNER=") + QByteArray::number(qint64(::getpid()));
     std::vector<char*> envp;
     for (char** e = environ; *e; ++e) {
-        if (std::strncmp(*e, "ZKSPAWN_OWNER=", 14) != 0)
-            envp.push_back(*e);
+        if (std::strncmp(*e, "ZKSPAWN_OWNER=", 14) != 0) envp.push_back(*e);
     }
     envp.push_back(owner.data());
     envp.push_back(nullptr);
@@ -183,8 +164,7 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
     }
-    if (!dir.isEmpty())
-        posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
+    if (!dir.isEmpty()) posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // The child starts with default signal handling and nothing blocked,
@@ -193,8 +173,7 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM})
-        sigaddset(&defaults, sig);
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM}) sigaddset(&defaults, sig);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setpgroup(&attr, 0);
@@ -227,11 +206,9 @@ bool CToolRunner::Start(const QString& commandLine, const QString& workingDir, b
 }
 
 void CToolRunner::WriteInput(const char* bytes, qsizetype count) {
-    if (!bytes || count <= 0)
-        return;
+    if (!bytes || count <= 0) return;
     std::lock_guard lock(mutex_);
-    if (build_.inWrite < 0)
-        return;
+    if (build_.inWrite < 0) return;
     // The build's processes may have closed their input, or all have ended
     // a moment before the reader thread sees it: then the pipe has no reader
     // and a write raises SIGPIPE, which would end the IDE. The signal is
@@ -246,8 +223,7 @@ void CToolRunner::WriteInput(const char* bytes, qsizetype count) {
     bool broken = false;
     while (count > 0) {
         const ssize_t n = ::write(build_.inWrite, bytes, static_cast<size_t>(count));
-        if (n < 0 && errno == EINTR)
-            continue;
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             broken = n < 0 && errno == EPIPE;
             break;
@@ -265,8 +241,7 @@ void CToolRunner::WriteInput(const char* bytes, qsizetype count) {
 
 bool CToolRunner::Stop() {
     std::lock_guard lock(mutex_);
-    if (build_.pid == -1 || build_.stopping)
-        return false;
+    if (build_.pid == -1 || build_.stopping) return false;
     build_.stopping = true;
     build_.stoppedAt = Clock::now();
     build_.killAt = build_.stoppedAt + std::chrono::milliseconds(kStopBackstopMs);
@@ -293,14 +268,11 @@ void CToolRunner::ReadAvailable(int fd, qsizetype limit) {
     char buffer[kChunk];
     while (limit > 0) {
         int available = 0;
-        if (::ioctl(fd, FIONREAD, &available) != 0 || available <= 0)
-            return;
+        if (::ioctl(fd, FIONREAD, &available) != 0 || available <= 0) return;
         const qsizetype want = qMin<qsizetype>(qMin<qsizetype>(available, kChunk), limit);
         const ssize_t n = ::read(fd, buffer, static_cast<size_t>(want));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
         limit -= n;
         OnToolOutput(buffer, n);
     }
@@ -325,19 +297,17 @@ void CToolRunner::ReaderLoop() {
             while (::read(wake_[0], sink, sizeof sink) > 0) {
             }
         }
-        if (fd >= 0)
-            ReadAvailable(fd, kReadPerPass);
+        if (fd >= 0) ReadAvailable(fd, kReadPerPass);
         if (pid != -1) {
             int status = 0;
             const pid_t w = ::waitpid(pid, &status, WNOHANG);
             if (w == pid)
                 FinishBuild(pid, status);
             else if (w < 0 && errno == ECHILD)
-                FinishBuild(pid, -1);  // collected elsewhere: the end is known, its code is not
+                FinishBuild(pid, -1); // collected elsewhere: the end is known, its code is not
         }
         KillOverdue(Clock::now());
-        if (stopped)
-            return;
+        if (stopped) return;
     }
 }
 
@@ -347,8 +317,7 @@ void CToolRunner::FinishBuild(pid_t pid, int status) {
         std::lock_guard lock(mutex_);
         // Shutdown may have taken the build over meanwhile: then nothing is
         // reported any more.
-        if (build_.pid != pid)
-            return;
+        if (build_.pid != pid) return;
         done = build_;
     }
     // Whatever the tool wrote before it ended is in the pipe now and goes out
@@ -361,8 +330,7 @@ void CToolRunner::FinishBuild(pid_t pid, int status) {
     }
     {
         std::lock_guard lock(mutex_);
-        if (build_.pid != pid)
-            return;
+        if (build_.pid != pid) return;
         CloseFd(build_.outRead);
         CloseFd(build_.inWrite);
         build_ = Build{};
@@ -396,8 +364,7 @@ void CToolRunner::Shutdown() {
     const char signal = 1;
     ssize_t ignored = ::write(stop_[1], &signal, 1);
     (void)ignored;
-    if (reader_.joinable())
-        reader_.join();
+    if (reader_.joinable()) reader_.join();
 
     // A tool still running is stopped as by Stop and waited for: zkspawn
     // ends when everything the tool started has (the grace period at most),
@@ -412,8 +379,7 @@ void CToolRunner::Shutdown() {
         bool reaped = false;
         while (!reaped && Clock::now() < deadline) {
             reaped = ::waitpid(build.pid, &status, WNOHANG) != 0;
-            if (!reaped)
-                ::usleep(10000);
+            if (!reaped) ::usleep(10000);
         }
         if (!reaped) {
             ::kill(-build.pid, SIGKILL);
@@ -437,4 +403,4 @@ void CToolRunner::CloseAll() {
     CloseFd(wake_[1]);
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -96,7 +96,7 @@ private:
     // The running build's handles (IDE side); the reader thread closes them
     // when the tool has ended.
     struct Build {
-        pid_t pid = -1;        // zkspawn, leader of the build's process group
+        pid_t pid = -1; // zkspawn, leader of the build's process group
         int outRead = -1;
         int inWrite = -1;
         bool stopping = false;
@@ -113,14 +113,14 @@ private:
     void Wake();
     void CloseAll();
 
-    mutable std::mutex mutex_;  // guards build_
+    mutable std::mutex mutex_; // guards build_
     Build build_;
     std::thread reader_;
-    int stop_[2] = {-1, -1};  // the stop event: readable once signalled
-    int wake_[2] = {-1, -1};  // a new build or a stop for the reader
+    int stop_[2] = {-1, -1}; // the stop event: readable once signalled
+    int wake_[2] = {-1, -1}; // a new build or a stop for the reader
     bool initialised_ = false;
     std::atomic<bool> running_{false};
     int startError_ = 0;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -1,20 +1,20 @@
 #include "debugcontrol.h"
 
+#include "board/board.h"
 #include "build/buildrunner.h"
 #include "build/consolepane.h"
 #include "build/outputpane.h"
 #include "editor/oxbrindoc.h"
 #include "editor/oxbrinview.h"
 #include "link/registerbar.h"
-#include "memorypane.h"
-#include "watchpane.h"
 #include "link/terminalpane.h"
-#include "board/board.h"
+#include "memorypane.h"
 #include "shell/childframe.h"
 #include "shell/commands.h"
 #include "shell/mainframe.h"
 #include "shell/oxbrinapp.h"
 #include "shell/settings.h"
+#include "watchpane.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -53,7 +53,7 @@ bool IsFault(qorb::debug::StopReason reason) {
            reason == R::CycleLimit;
 }
 
-}  // namespace
+} // namespace
 
 // The board's serial line while debugging: what the program sends goes to
 // the Terminal pane, keys typed there wait in a queue the worker takes from.
@@ -62,8 +62,7 @@ public:
     explicit SimulatedLine(CTerminalPane* pane) : pane_(pane) {}
     void Type(const QByteArray& bytes) {
         std::lock_guard lock(mutex_);
-        for (char c : bytes)
-            in_.push_back(static_cast<std::uint8_t>(c));
+        for (char c : bytes) in_.push_back(static_cast<std::uint8_t>(c));
     }
     bool Available() override {
         std::lock_guard lock(mutex_);
@@ -71,8 +70,7 @@ public:
     }
     std::uint8_t Take() override {
         std::lock_guard lock(mutex_);
-        if (in_.empty())
-            return 0;
+        if (in_.empty()) return 0;
         const std::uint8_t c = in_.front();
         in_.pop_front();
         return c;
@@ -89,8 +87,10 @@ private:
     std::deque<std::uint8_t> in_;
 };
 
-CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBlock* settings, QSettings* store)
-    : QObject(frame), frame_(frame), runner_(runner), settings_(settings), store_(store), timer_(new QTimer(this)) {
+CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBlock* settings,
+                             QSettings* store)
+    : QObject(frame), frame_(frame), runner_(runner), settings_(settings), store_(store),
+      timer_(new QTimer(this)) {
     timer_->setInterval(kRefreshMs);
     connect(timer_, &QTimer::timeout, this, &CDebugControl::OnTick);
     LoadBreakpoints();
@@ -98,37 +98,49 @@ CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBl
 
     auto hasDoc = [frame] { return frame->ActiveChild() != nullptr; };
     auto paused = [this] { return IsPaused(); };
-    frame->SetHandler(ID_DEBUG_START, [this] { StartOrContinue(); }, [this, frame] {
-        // The one key starts and continues; the item says which it does now.
-        QAction* a = frame->Action(ID_DEBUG_START);
-        const QString text = session_ ? QStringLiteral("&Continue\tF5") : QStringLiteral("&Start Debugging\tF5");
-        if (a->text() != text)
-            a->setText(text);
-        if (session_)
-            return !session_->Running();
-        return frame->ActiveChild() != nullptr && buildPending_.isEmpty() && !runner_->IsRunning();
-    });
-    frame->SetHandler(ID_DEBUG_PAUSE, [this] { if (session_) session_->Pause(); },
-                      [this] { return session_ && session_->Running(); });
-    frame->SetHandler(ID_DEBUG_STOP, [this] { StopDebugging(); }, [this] { return session_ != nullptr; });
-    frame->SetHandler(ID_DEBUG_STEP_INTO, [this] { Run(&qorb::debug::Session::StepInto); }, paused);
-    frame->SetHandler(ID_DEBUG_STEP_OVER, [this] { Run(&qorb::debug::Session::StepOver); }, paused);
-    frame->SetHandler(ID_DEBUG_STEP_OUT, [this] { Run(&qorb::debug::Session::StepOut); }, paused);
-    frame->SetHandler(ID_DEBUG_RUN_TO_CURSOR, [this] { RunToCursor(); },
-                      [this, frame] { return IsPaused() && frame->ActiveView() != nullptr; });
-    frame->SetHandler(ID_DEBUG_TOGGLE_BREAKPOINT, [this, frame] {
-        if (COxbrinView* view = frame->ActiveView())
-            ToggleBreakpoint(view, view->CaretLine());
-    }, hasDoc);
-    frame->SetHandler(ID_DEBUG_DELETE_BREAKPOINTS, [this] { DeleteAllBreakpoints(); },
-                      [this] { return !breakpoints_.empty(); });
+    frame->SetHandler(
+        ID_DEBUG_START, [this] { StartOrContinue(); },
+        [this, frame] {
+            // The one key starts and continues; the item says which it does now.
+            QAction* a = frame->Action(ID_DEBUG_START);
+            const QString text =
+                session_ ? QStringLiteral("&Continue\tF5") : QStringLiteral("&Start Debugging\tF5");
+            if (a->text() != text) a->setText(text);
+            if (session_) return !session_->Running();
+            return frame->ActiveChild() != nullptr && buildPending_.isEmpty() && !runner_->IsRunning();
+        });
+    frame->SetHandler(
+        ID_DEBUG_PAUSE,
+        [this] {
+            if (session_) session_->Pause();
+        },
+        [this] { return session_ && session_->Running(); });
+    frame->SetHandler(
+        ID_DEBUG_STOP, [this] { StopDebugging(); }, [this] { return session_ != nullptr; });
+    frame->SetHandler(
+        ID_DEBUG_STEP_INTO, [this] { Run(&qorb::debug::Session::StepInto); }, paused);
+    frame->SetHandler(
+        ID_DEBUG_STEP_OVER, [this] { Run(&qorb::debug::Session::StepOver); }, paused);
+    frame->SetHandler(
+        ID_DEBUG_STEP_OUT, [this] { Run(&qorb::debug::Session::StepOut); }, paused);
+    frame->SetHandler(
+        ID_DEBUG_RUN_TO_CURSOR, [this] { RunToCursor(); },
+        [this, frame] { return IsPaused() && frame->ActiveView() != nullptr; });
+    frame->SetHandler(
+        ID_DEBUG_TOGGLE_BREAKPOINT,
+        [this, frame] {
+            if (COxbrinView* view = frame->ActiveView()) ToggleBreakpoint(view, view->CaretLine());
+        },
+        hasDoc);
+    frame->SetHandler(
+        ID_DEBUG_DELETE_BREAKPOINTS, [this] { DeleteAllBreakpoints(); },
+        [this] { return !breakpoints_.empty(); });
 
     // Every editor shown gets its file's breakpoints and reports gutter
     // clicks and edits.
     connect(frame, &CMainFrame::ViewAdded, this, &CDebugControl::Hook);
     connect(runner, &CBuildRunner::ToolExited, this, [this](int exitCode) {
-        if (buildPending_.isEmpty())
-            return;
+        if (buildPending_.isEmpty()) return;
         const QString source = buildPending_;
         buildPending_.clear();
         if (exitCode == 0)
@@ -151,17 +163,14 @@ CDebugControl::~CDebugControl() {
 }
 
 void CDebugControl::DetachLine() {
-    if (!line_)
-        return;
-    if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane()))
-        pane->SetKeyRoute({});
+    if (!line_) return;
+    if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane())) pane->SetKeyRoute({});
     line_.reset();
 }
 
 QList<int> CDebugControl::Breakpoints(const QString& path) const {
     auto it = breakpoints_.find(path);
-    if (it == breakpoints_.end())
-        return {};
+    if (it == breakpoints_.end()) return {};
     const std::vector<int> lines = it->second.Lines();
     return QList<int>(lines.begin(), lines.end());
 }
@@ -181,14 +190,11 @@ void CDebugControl::StartOrContinue() {
         Run(&qorb::debug::Session::Continue);
         return;
     }
-    if (!buildPending_.isEmpty() || runner_->IsRunning())
-        return;
+    if (!buildPending_.isEmpty() || runner_->IsRunning()) return;
     CChildFrame* child = frame_->ActiveChild();
-    if (!child)
-        return;
+    if (!child) return;
     COxbrinDoc* doc = child->Document();
-    if (!doc->DoFileSave(frame_))
-        return;
+    if (!doc->DoFileSave(frame_)) return;
     const QString source = doc->PathName();
     const QFileInfo src(source);
     const QString base = src.absolutePath() + QLatin1Char('/') + src.completeBaseName();
@@ -214,8 +220,9 @@ void CDebugControl::OpenSession(const QString& source) {
     qorb::debug::SessionOptions options;
     options.object = QDir::toNativeSeparators(base + QStringLiteral(".s19")).toStdString();
     options.map = QDir::toNativeSeparators(base + QStringLiteral(".dbg")).toStdString();
-    options.board = settings_->targetBoard.trimmed().isEmpty() ? std::string("flat")
-                                                                : settings_->targetBoard.trimmed().toStdString();
+    options.board = settings_->targetBoard.trimmed().isEmpty()
+                        ? std::string("flat")
+                        : settings_->targetBoard.trimmed().toStdString();
     // A board with a serial line runs at its own speed, so characters move
     // at the line's rate and a program waiting for a key does not spin the
     // host; the flat board has no line and runs flat out.
@@ -238,24 +245,23 @@ void CDebugControl::OpenSession(const QString& source) {
         if (session_->AttachSerial(line.get(), lineError)) {
             line_ = std::move(line);
             pane->SetKeyRoute([this](const QByteArray& bytes) {
-                if (line_)
-                    line_->Type(bytes);
+                if (line_) line_->Type(bytes);
             });
             pane->show();
         }
     }
     // Called on the worker thread: only a queued call crosses to the window.
-    session_->SetStopCallback([this] { QMetaObject::invokeMethod(this, &CDebugControl::OnStopped, Qt::QueuedConnection); });
-    for (const auto& [path, lines] : breakpoints_)
-        PushBreakpoints(path);
-    Report(QStringLiteral("Debugging %1 on the board %2").arg(src.fileName(), QString::fromStdString(options.board)),
+    session_->SetStopCallback(
+        [this] { QMetaObject::invokeMethod(this, &CDebugControl::OnStopped, Qt::QueuedConnection); });
+    for (const auto& [path, lines] : breakpoints_) PushBreakpoints(path);
+    Report(QStringLiteral("Debugging %1 on the board %2")
+               .arg(src.fileName(), QString::fromStdString(options.board)),
            false);
     Run(&qorb::debug::Session::Continue);
 }
 
 void CDebugControl::StopDebugging() {
-    if (!session_)
-        return;
+    if (!session_) return;
     timer_->stop();
     frame_->MemoryPane()->SetSession(nullptr);
     frame_->WatchPane()->SetSession(nullptr);
@@ -270,8 +276,7 @@ void CDebugControl::StopDebugging() {
 }
 
 void CDebugControl::Run(bool (qorb::debug::Session::*command)(std::string*)) {
-    if (!session_)
-        return;
+    if (!session_) return;
     std::string error;
     if (!((*session_).*command)(&error)) {
         Report(QString::fromStdString(error), false);
@@ -285,8 +290,7 @@ void CDebugControl::Run(bool (qorb::debug::Session::*command)(std::string*)) {
 
 void CDebugControl::RunToCursor() {
     COxbrinView* view = frame_->ActiveView();
-    if (!session_ || !view)
-        return;
+    if (!session_ || !view) return;
     std::string error;
     const QString path = view->GetDocument()->PathName();
     if (!session_->RunToLine(QDir::toNativeSeparators(path).toStdString(), view->CaretLine(), &error)) {
@@ -299,14 +303,12 @@ void CDebugControl::RunToCursor() {
 }
 
 void CDebugControl::OnTick() {
-    if (!session_)
-        return;
+    if (!session_) return;
     const qorb::debug::Snapshot snap = session_->GetSnapshot();
     if (!snap.running) {
         // The queued report is on its way; this covers one lost with its
         // window (never, in practice) without waiting for it.
-        if (snap.stops != shownStops_)
-            OnStopped();
+        if (snap.stops != shownStops_) OnStopped();
         return;
     }
     CRegisterBar::Values v;
@@ -318,11 +320,9 @@ void CDebugControl::OnTick() {
 }
 
 void CDebugControl::OnStopped() {
-    if (!session_ || session_->Running())
-        return;
+    if (!session_ || session_->Running()) return;
     const qorb::debug::Snapshot snap = session_->GetSnapshot();
-    if (snap.stops == shownStops_)
-        return;
+    if (snap.stops == shownStops_) return;
     shownStops_ = snap.stops;
     timer_->stop();
     ShowRegisters();
@@ -337,8 +337,7 @@ void CDebugControl::OnStopped() {
 
 void CDebugControl::ShowRegisters() {
     qorb::sim::Registers r;
-    if (!session_ || !session_->GetRegisters(r))
-        return;
+    if (!session_ || !session_->GetRegisters(r)) return;
     CRegisterBar::Values v;
     v.a = r.a, v.b = r.b, v.x = r.x, v.y = r.y, v.sp = r.sp, v.pc = r.pc, v.ccr = r.ccr;
     frame_->RegisterBar()->ShowValues(v);
@@ -346,9 +345,9 @@ void CDebugControl::ShowRegisters() {
 
 void CDebugControl::ShowRegisterPane(const qorb::debug::Snapshot& snap, bool withCode) {
     auto* pane = qobject_cast<CConsolePane*>(frame_->VarnelPane());
-    if (!pane)
-        return;
-    QString text = QStringLiteral("Cycles: %1 (since the last stop: %2)\n").arg(snap.cycles).arg(snap.cyclesSinceStop);
+    if (!pane) return;
+    QString text =
+        QStringLiteral("Cycles: %1 (since the last stop: %2)\n").arg(snap.cycles).arg(snap.cyclesSinceStop);
     if (withCode && session_) {
         text += QLatin1Char('\n');
         for (const qorb::debug::DisassembledLine& line : session_->Disassemble(snap.regs.pc, kCodeLines)) {
@@ -369,8 +368,7 @@ void CDebugControl::ShowRegisterPane(const qorb::debug::Snapshot& snap, bool wit
 }
 
 QString CDebugControl::SourcePath(unsigned mapFile) const {
-    if (!session_ || mapFile == 0)
-        return {};
+    if (!session_ || mapFile == 0) return {};
     const QString name = QString::fromStdString(session_->Map().FileName(mapFile));
     return QDir::cleanPath(QDir(objectDir_).absoluteFilePath(QDir::fromNativeSeparators(name)));
 }
@@ -378,19 +376,15 @@ QString CDebugControl::SourcePath(unsigned mapFile) const {
 void CDebugControl::ShowExecutionLine(const qorb::debug::Snapshot& snap) {
     ClearExecutionLine();
     const auto& chain = snap.stop.chain;
-    if (chain.empty() || snap.stop.level >= chain.size())
-        return;
+    if (chain.empty() || snap.stop.level >= chain.size()) return;
     const qorb::debug::SourcePlace place = chain[snap.stop.level];
     const QString path = SourcePath(place.file);
-    if (path.isEmpty() || !QFileInfo::exists(path))
-        return;
+    if (path.isEmpty() || !QFileInfo::exists(path)) return;
     // A file that is not open opens; an open one comes to the front.
     COxbrinApp* app = frame_->App();
-    if (!app->OpenDocumentFile(path))
-        return;
+    if (!app->OpenDocumentFile(path)) return;
     COxbrinView* view = frame_->ActiveView();
-    if (!view)
-        return;
+    if (!view) return;
     Hook(view);
     view->SetExecutionLine(place.line);
     view->GoToLine(place.line, 1);
@@ -398,8 +392,7 @@ void CDebugControl::ShowExecutionLine(const qorb::debug::Snapshot& snap) {
 
 void CDebugControl::ClearExecutionLine() {
     for (CChildFrame* child : frame_->App()->Children()) {
-        if (COxbrinView* view = child->View())
-            view->SetExecutionLine(0);
+        if (COxbrinView* view = child->View()) view->SetExecutionLine(0);
     }
 }
 
@@ -422,7 +415,9 @@ void CDebugControl::OnRegisterEdited(const QString& name, const QString& text) {
     }
     bool ok = false;
     const uint value = digits.toUInt(&ok, base);
-    const uint limit = name == QLatin1String("A") || name == QLatin1String("B") || name == QLatin1String("CCR") ? 0xFF : 0xFFFF;
+    const uint limit =
+        name == QLatin1String("A") || name == QLatin1String("B") || name == QLatin1String("CCR") ? 0xFF
+                                                                                                 : 0xFFFF;
     std::string error;
     if (!ok || value > limit) {
         Report(QStringLiteral("'%1' is not a value for %2 (hexadecimal up to %3)")
@@ -432,33 +427,33 @@ void CDebugControl::OnRegisterEdited(const QString& name, const QString& text) {
         Report(QString::fromStdString(error), false);
     }
     ShowRegisters();
-    if (session_)
-        ShowRegisterPane(session_->GetSnapshot(), true);
+    if (session_) ShowRegisterPane(session_->GetSnapshot(), true);
 }
 
 // ---------------------------------------------------------------------------
 // Breakpoints
 
 void CDebugControl::Hook(COxbrinView* view) {
-    if (hooked_.contains(view))
-        return;
+    if (hooked_.contains(view)) return;
     hooked_.insert(view);
     connect(view, &QObject::destroyed, this, [this, view] { hooked_.remove(view); });
-    connect(view, &COxbrinView::GutterClicked, this, [this, view](int line) { ToggleBreakpoint(view, line); });
+    connect(view, &COxbrinView::GutterClicked, this,
+            [this, view](int line) { ToggleBreakpoint(view, line); });
     QTextDocument* doc = view->GetDocument()->TextDocument();
     if (!blockCounts_.contains(doc)) {
         blockCounts_.insert(doc, doc->blockCount());
         connect(doc, &QObject::destroyed, this, [this, doc] { blockCounts_.remove(doc); });
-        connect(doc, &QTextDocument::contentsChange, this,
-                [this, doc](int position, int removed, int added) { OnContentsChange(doc, position, removed, added); });
+        connect(doc, &QTextDocument::contentsChange, this, [this, doc](int position, int removed, int added) {
+            OnContentsChange(doc, position, removed, added);
+        });
     }
     // The view joins before its file is read, and Save As renames it: the
     // breakpoints shown follow the document's name.
     // (Tied to this object, which goes before the documents at exit.)
-    connect(view->GetDocument(), &COxbrinDoc::TitleChanged, this, [this, shown = QPointer<COxbrinView>(view)] {
-        if (shown)
-            shown->SetBreakpointLines(Breakpoints(shown->GetDocument()->PathName()));
-    });
+    connect(view->GetDocument(), &COxbrinDoc::TitleChanged, this,
+            [this, shown = QPointer<COxbrinView>(view)] {
+                if (shown) shown->SetBreakpointLines(Breakpoints(shown->GetDocument()->PathName()));
+            });
     view->SetBreakpointLines(Breakpoints(view->GetDocument()->PathName()));
 }
 
@@ -466,16 +461,13 @@ void CDebugControl::OnContentsChange(QTextDocument* doc, int position, int /*rem
     const int before = blockCounts_.value(doc, doc->blockCount());
     const int after = doc->blockCount();
     blockCounts_[doc] = after;
-    if (before == after)
-        return;
+    if (before == after) return;
     QString path;
     for (CChildFrame* child : frame_->App()->Children()) {
-        if (child->Document()->TextDocument() == doc)
-            path = child->Document()->PathName();
+        if (child->Document()->TextDocument() == doc) path = child->Document()->PathName();
     }
     auto it = breakpoints_.find(path);
-    if (path.isEmpty() || it == breakpoints_.end())
-        return;
+    if (path.isEmpty() || it == breakpoints_.end()) return;
     const QTextBlock block = doc->findBlock(position);
     const int line = block.blockNumber() + 1;
     qorb::debug::LineEdit edit;
@@ -496,8 +488,7 @@ void CDebugControl::OnContentsChange(QTextDocument* doc, int position, int /*rem
         edit.inserted = 1;
     }
     it->second.Apply(edit);
-    if (it->second.Empty())
-        breakpoints_.erase(it);
+    if (it->second.Empty()) breakpoints_.erase(it);
     Refresh(path);
     SaveBreakpoints();
 }
@@ -510,8 +501,7 @@ void CDebugControl::ToggleBreakpoint(COxbrinView* view, int line) {
     }
     Hook(view);
     breakpoints_[path].Toggle(line);
-    if (breakpoints_[path].Empty())
-        breakpoints_.erase(path);
+    if (breakpoints_[path].Empty()) breakpoints_.erase(path);
     PushBreakpoints(path);
     Refresh(path);
     SaveBreakpoints();
@@ -521,25 +511,21 @@ void CDebugControl::ToggleBreakpoint(COxbrinView* view, int line) {
 void CDebugControl::DeleteAllBreakpoints() {
     const auto old = std::move(breakpoints_);
     breakpoints_.clear();
-    if (session_)
-        session_->ClearBreakpoints();
-    for (const auto& [path, lines] : old)
-        Refresh(path);
+    if (session_) session_->ClearBreakpoints();
+    for (const auto& [path, lines] : old) Refresh(path);
     SaveBreakpoints();
     frame_->RequestUpdate();
 }
 
 void CDebugControl::PushBreakpoints(const QString& path) {
-    if (!session_)
-        return;
+    if (!session_) return;
     const QList<int> lines = Breakpoints(path);
     const auto placed = session_->SetLineBreakpoints(QDir::toNativeSeparators(path).toStdString(),
                                                      std::vector<int>(lines.begin(), lines.end()));
     // A breakpoint on a line without code stops at the next line with
     // code: it is drawn where it stops.
     auto it = breakpoints_.find(path);
-    if (it == breakpoints_.end())
-        return;
+    if (it == breakpoints_.end()) return;
     bool moved = false;
     for (const qorb::debug::LineBreakpoint& b : placed) {
         if (b.resolvedLine && *b.resolvedLine != b.line && !it->second.Has(*b.resolvedLine)) {
@@ -562,8 +548,7 @@ void CDebugControl::Refresh(const QString& path) {
 }
 
 void CDebugControl::SaveBreakpoints() {
-    if (!store_)
-        return;
+    if (!store_) return;
     QStringList entries;
     for (const auto& [path, lines] : breakpoints_)
         entries << QString::fromStdString(lines.Serialize()) + QLatin1Char('|') + path;
@@ -574,19 +559,16 @@ void CDebugControl::SaveBreakpoints() {
 }
 
 void CDebugControl::LoadBreakpoints() {
-    if (!store_)
-        return;
+    if (!store_) return;
     // A damaged entry is dropped: a lost breakpoint is set again with one
     // key, a wrong one would stop where nobody asked.
     for (const QString& entry : store_->value(BreakpointsKey()).toStringList()) {
         const qsizetype bar = entry.indexOf(QLatin1Char('|'));
-        if (bar <= 0 || bar + 1 >= entry.size())
-            continue;
+        if (bar <= 0 || bar + 1 >= entry.size()) continue;
         std::string error;
         auto lines = qorb::debug::FileBreakpoints::Parse(entry.left(bar).toStdString(), error);
-        if (lines && !lines->Empty())
-            breakpoints_[entry.mid(bar + 1)] = *lines;
+        if (lines && !lines->Empty()) breakpoints_[entry.mid(bar + 1)] = *lines;
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -84,12 +84,12 @@ private:
     std::unique_ptr<SimulatedLine> line_;
     std::unique_ptr<qorb::debug::Session> session_;
     QString objectDir_;
-    QString buildPending_;  // the source a Start Debugging builds before it runs
+    QString buildPending_; // the source a Start Debugging builds before it runs
     QTimer* timer_;
     std::uint64_t shownStops_ = 0;
-    std::map<QString, qorb::debug::FileBreakpoints> breakpoints_;  // by absolute path
+    std::map<QString, qorb::debug::FileBreakpoints> breakpoints_; // by absolute path
     QSet<COxbrinView*> hooked_;
     QHash<QTextDocument*, int> blockCounts_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

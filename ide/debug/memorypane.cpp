@@ -21,7 +21,7 @@ QString Hex(unsigned value, int digits) {
 
 QChar Printable(std::uint8_t b) { return b >= 0x20 && b < 0x7F ? QChar(b) : QChar('.'); }
 
-}  // namespace
+} // namespace
 
 CMemoryPane::CMemoryPane(int id, QSize initialSize, QWidget* parent)
     : CZKSCW(id, QStringLiteral("Memory"), initialSize, parent) {
@@ -45,8 +45,7 @@ CMemoryPane::CMemoryPane(int id, QSize initialSize, QWidget* parent)
     table_->setAccessibleName(QStringLiteral("Memory"));
     table_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     QStringList heads;
-    for (int c = 0; c < kColumns; ++c)
-        heads << Hex(unsigned(c), 1);
+    for (int c = 0; c < kColumns; ++c) heads << Hex(unsigned(c), 1);
     heads << QStringLiteral("Characters");
     table_->setHorizontalHeaderLabels(heads);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -54,8 +53,7 @@ CMemoryPane::CMemoryPane(int id, QSize initialSize, QWidget* parent)
     for (int r = 0; r < kRows; ++r) {
         for (int c = 0; c <= kColumns; ++c) {
             auto* item = new QTableWidgetItem;
-            if (c == kColumns)
-                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            if (c == kColumns) item->setFlags(item->flags() & ~Qt::ItemIsEditable);
             table_->setItem(r, c, item);
         }
     }
@@ -74,8 +72,7 @@ void CMemoryPane::SetSession(qorb::debug::Session* session) {
     shown_.clear();
     Fill({});
     status_->setText(session ? QString() : QStringLiteral("Memory is shown while debugging"));
-    if (session)
-        session->SetSnapshotWindow(address_, kBytes);
+    if (session) session->SetSnapshotWindow(address_, kBytes);
 }
 
 bool CMemoryPane::GoTo(const QString& text) {
@@ -87,14 +84,12 @@ bool CMemoryPane::GoTo(const QString& text) {
     qorb::debug::ExpressionContext context;
     context.symbol = [&map](const std::string& name) -> std::optional<std::int32_t> {
         for (const auto& s : map.Symbols()) {
-            if (s.name == name)
-                return std::int32_t(s.value);
+            if (s.name == name) return std::int32_t(s.value);
         }
         return std::nullopt;
     };
     qorb::sim::Registers regs;
-    if (session_->GetRegisters(regs))
-        context.location = regs.pc;
+    if (session_->GetRegisters(regs)) context.location = regs.pc;
     std::string error;
     const auto value = qorb::debug::EvaluateExpression(text.trimmed().toStdString(), context, error);
     if (!value) {
@@ -116,38 +111,32 @@ bool CMemoryPane::GoTo(const QString& text) {
 }
 
 void CMemoryPane::ShowStopped() {
-    if (!session_)
-        return;
+    if (!session_) return;
     std::vector<std::uint8_t> all;
-    if (!session_->ReadMemory(0, 0x10000, all))
-        return;
+    if (!session_->ReadMemory(0, 0x10000, all)) return;
     before_ = std::move(lastStop_);
     lastStop_ = std::move(all);
     Fill(lastStop_);
 }
 
 void CMemoryPane::ShowRunning(const qorb::debug::Snapshot& snap) {
-    if (!session_ || snap.windowAddress != address_ || snap.window.size() < std::size_t(kBytes))
-        return;
+    if (!session_ || snap.windowAddress != address_ || snap.window.size() < std::size_t(kBytes)) return;
     // Fill takes the whole memory; lay the window into a copy of the last stop.
     std::vector<std::uint8_t> all = lastStop_;
     all.resize(0x10000);
-    for (int i = 0; i < kBytes; ++i)
-        all[std::uint16_t(address_ + i)] = snap.window[std::size_t(i)];
+    for (int i = 0; i < kBytes; ++i) all[std::uint16_t(address_ + i)] = snap.window[std::size_t(i)];
     Fill(all);
 }
 
 std::optional<std::uint8_t> CMemoryPane::ShownByte(std::uint16_t address) const {
     const std::uint16_t offset = std::uint16_t(address - address_);
-    if (offset >= kBytes || shown_.size() < std::size_t(kBytes))
-        return std::nullopt;
+    if (offset >= kBytes || shown_.size() < std::size_t(kBytes)) return std::nullopt;
     return shown_[offset];
 }
 
 bool CMemoryPane::IsHighlighted(std::uint16_t address) const {
     const std::uint16_t offset = std::uint16_t(address - address_);
-    if (offset >= kBytes)
-        return false;
+    if (offset >= kBytes) return false;
     const QTableWidgetItem* item = table_->item(offset / kColumns, offset % kColumns);
     return item && item->font().bold();
 }
@@ -191,8 +180,7 @@ void CMemoryPane::Fill(const std::vector<std::uint8_t>& all) {
 }
 
 void CMemoryPane::OnItemChanged(QTableWidgetItem* item) {
-    if (filling_ || !item || item->column() >= kColumns)
-        return;
+    if (filling_ || !item || item->column() >= kColumns) return;
     const int offset = item->row() * kColumns + item->column();
     const std::uint16_t a = std::uint16_t(address_ + unsigned(offset));
     if (!session_ || shown_.size() < std::size_t(kBytes)) {
@@ -201,8 +189,7 @@ void CMemoryPane::OnItemChanged(QTableWidgetItem* item) {
     }
     bool ok = false;
     QString text = item->text().trimmed();
-    if (text.startsWith(QLatin1Char('$')))
-        text.remove(0, 1);
+    if (text.startsWith(QLatin1Char('$'))) text.remove(0, 1);
     const unsigned value = text.toUInt(&ok, 16);
     std::string error;
     if (!ok || value > 0xFF) {
@@ -219,4 +206,4 @@ void CMemoryPane::OnItemChanged(QTableWidgetItem* item) {
     Fill(lastStop_);
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

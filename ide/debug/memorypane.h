@@ -20,7 +20,7 @@ class QTableWidgetItem;
 namespace qorb::debug {
 class Session;
 struct Snapshot;
-}  // namespace qorb::debug
+} // namespace qorb::debug
 
 namespace oxbrin {
 
@@ -61,10 +61,10 @@ private:
     QTableWidget* table_;
     QLabel* status_;
     std::uint16_t address_ = 0;
-    std::vector<std::uint8_t> lastStop_;  // all memory at the last stop
-    std::vector<std::uint8_t> before_;    // all memory at the stop before it
-    std::vector<std::uint8_t> shown_;     // the window's bytes
+    std::vector<std::uint8_t> lastStop_; // all memory at the last stop
+    std::vector<std::uint8_t> before_;   // all memory at the stop before it
+    std::vector<std::uint8_t> shown_;    // the window's bytes
     bool filling_ = false;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -39,9 +39,9 @@ CWatchPane::CWatchPane(int id, QSize initialSize, QWidget* parent)
     table_ = new QTableWidget(0, ColumnCount);
     table_->setAccessibleName(QStringLiteral("Watches"));
     table_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    table_->setHorizontalHeaderLabels(
-        {QStringLiteral("Expression"), QStringLiteral("Byte"), QStringLiteral("Word"), QStringLiteral("Decimal"),
-         QStringLiteral("Binary")});
+    table_->setHorizontalHeaderLabels({QStringLiteral("Expression"), QStringLiteral("Byte"),
+                                       QStringLiteral("Word"), QStringLiteral("Decimal"),
+                                       QStringLiteral("Binary")});
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -51,8 +51,7 @@ CWatchPane::CWatchPane(int id, QSize initialSize, QWidget* parent)
     SetContent(content);
 
     connect(field_, &QLineEdit::returnPressed, this, [this] {
-        if (AddExpression(field_->text()))
-            field_->clear();
+        if (AddExpression(field_->text())) field_->clear();
     });
     connect(remove, &QPushButton::clicked, this, [this] { RemoveRow(table_->currentRow()); });
 }
@@ -63,8 +62,7 @@ void CWatchPane::SetStore(QSettings* store, const QString& key) {
     expressions_.clear();
     if (store_) {
         for (const QString& e : store_->value(key_).toStringList()) {
-            if (!e.trimmed().isEmpty())
-                expressions_ << e.trimmed();
+            if (!e.trimmed().isEmpty()) expressions_ << e.trimmed();
         }
     }
     Rebuild();
@@ -89,8 +87,7 @@ bool CWatchPane::AddExpression(const QString& text) {
 }
 
 void CWatchPane::RemoveRow(int row) {
-    if (row < 0 || row >= expressions_.size())
-        return;
+    if (row < 0 || row >= expressions_.size()) return;
     expressions_.removeAt(row);
     Save();
     Rebuild();
@@ -107,8 +104,7 @@ bool CWatchPane::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void CWatchPane::Save() {
-    if (!store_)
-        return;
+    if (!store_) return;
     if (expressions_.isEmpty())
         store_->remove(key_);
     else
@@ -119,8 +115,7 @@ void CWatchPane::Rebuild() {
     table_->setRowCount(int(expressions_.size()));
     for (int r = 0; r < expressions_.size(); ++r) {
         table_->setItem(r, Expression, new QTableWidgetItem(expressions_[r]));
-        for (int c = Byte; c < ColumnCount; ++c)
-            table_->setItem(r, c, new QTableWidgetItem);
+        for (int c = Byte; c < ColumnCount; ++c) table_->setItem(r, c, new QTableWidgetItem);
     }
     Refresh();
 }
@@ -141,11 +136,10 @@ void CWatchPane::Refresh() {
         } else {
             texts << QString() << QString() << QString() << QString();
         }
-        for (int c = Byte; c < ColumnCount; ++c)
-            table_->item(r, c)->setText(texts[c - Byte]);
+        for (int c = Byte; c < ColumnCount; ++c) table_->item(r, c)->setText(texts[c - Byte]);
         table_->item(r, Expression)
             ->setData(Qt::AccessibleDescriptionRole, texts.join(QLatin1Char(' ')).trimmed());
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

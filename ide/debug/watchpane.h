@@ -60,4 +60,4 @@ private:
     QLabel* status_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

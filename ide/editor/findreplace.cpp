@@ -76,10 +76,8 @@ CFindReplaceDialog::CFindReplaceDialog(bool replace, QWidget* parent) : QDialog(
 void CFindReplaceDialog::UpdateButtons() {
     const bool any = !find_->text().isEmpty();
     findNext_->setEnabled(any);
-    if (replaceOne_)
-        replaceOne_->setEnabled(any);
-    if (replaceAll_)
-        replaceAll_->setEnabled(any);
+    if (replaceOne_) replaceOne_->setEnabled(any);
+    if (replaceAll_) replaceAll_->setEnabled(any);
 }
 
 void CFindReplaceDialog::SetFindText(const QString& text) {
@@ -114,8 +112,7 @@ FindReplace::FindReplace(QWidget* frame, std::function<COxbrinView*()> activeVie
 void FindReplace::OpenDialog(bool replace) {
     QPointer<CFindReplaceDialog>& dlg = replace ? replaceDlg_ : findDlg_;
     QPointer<CFindReplaceDialog>& other = replace ? findDlg_ : replaceDlg_;
-    if (other)
-        other->close();
+    if (other) other->close();
     if (!dlg) {
         dlg = new CFindReplaceDialog(replace, frame_);
         dlg->setAttribute(Qt::WA_DeleteOnClose);
@@ -123,23 +120,29 @@ void FindReplace::OpenDialog(bool replace) {
         auto take = [this, d] {
             findWhat_ = d->FindWhat();
             findOpt_ = d->Options();
-            if (d->IsReplace())
-                replaceWith_ = d->ReplaceWith();
+            if (d->IsReplace()) replaceWith_ = d->ReplaceWith();
         };
-        connect(d, &CFindReplaceDialog::FindNext, this, [this, take] { take(); FindNext(); });
-        connect(d, &CFindReplaceDialog::Replace, this, [this, take] { take(); Replace(); });
-        connect(d, &CFindReplaceDialog::ReplaceAll, this, [this, take] { take(); ReplaceAll(); });
+        connect(d, &CFindReplaceDialog::FindNext, this, [this, take] {
+            take();
+            FindNext();
+        });
+        connect(d, &CFindReplaceDialog::Replace, this, [this, take] {
+            take();
+            Replace();
+        });
+        connect(d, &CFindReplaceDialog::ReplaceAll, this, [this, take] {
+            take();
+            ReplaceAll();
+        });
     }
     QString initial = findWhat_;
     if (COxbrinView* view = activeView_()) {
         const QString sel = view->textCursor().selectedText();
-        if (!sel.isEmpty() && !sel.contains(QChar::ParagraphSeparator))
-            initial = sel;
+        if (!sel.isEmpty() && !sel.contains(QChar::ParagraphSeparator)) initial = sel;
     }
     dlg->SetFindText(initial);
     dlg->SetOptions(findOpt_);
-    if (replace && dlg->ReplaceEdit())
-        dlg->ReplaceEdit()->setText(replaceWith_);
+    if (replace && dlg->ReplaceEdit()) dlg->ReplaceEdit()->setText(replaceWith_);
     dlg->show();
     dlg->raise();
     dlg->activateWindow();
@@ -152,8 +155,7 @@ void FindReplace::TextNotFound() {
 
 void FindReplace::FindNext() {
     COxbrinView* view = activeView_();
-    if (!view)
-        return;
+    if (!view) return;
     if (findWhat_.isEmpty()) {
         OpenDialog(false);
         return;
@@ -167,18 +169,15 @@ void FindReplace::FindNext() {
 
 void FindReplace::Replace() {
     COxbrinView* view = activeView_();
-    if (!view || findWhat_.isEmpty())
-        return;
+    if (!view || findWhat_.isEmpty()) return;
     FindOptions down = findOpt_;
     down.down = true;
-    if (!view->ReplaceText(findWhat_, replaceWith_, down))
-        TextNotFound();
+    if (!view->ReplaceText(findWhat_, replaceWith_, down)) TextNotFound();
 }
 
 void FindReplace::ReplaceAll() {
     COxbrinView* view = activeView_();
-    if (!view || findWhat_.isEmpty())
-        return;
+    if (!view || findWhat_.isEmpty()) return;
     const int count = view->ReplaceAll(findWhat_, replaceWith_, findOpt_);
     if (count == 0) {
         TextNotFound();
@@ -189,4 +188,4 @@ void FindReplace::ReplaceAll() {
     emit StatusMessage(text);
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -77,7 +77,8 @@ public:
     CFindReplaceDialog* ReplaceDialog() const { return replaceDlg_; }
 
     static constexpr const char* kPassedEnd = "Passed the end of the document, continuing from the top";
-    static constexpr const char* kPassedStart = "Passed the start of the document, continuing from the bottom";
+    static constexpr const char* kPassedStart =
+        "Passed the start of the document, continuing from the bottom";
 
 signals:
     // A note for the status bar: a search went round the document, or how
@@ -96,4 +97,4 @@ private:
     FindOptions findOpt_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

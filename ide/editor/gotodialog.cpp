@@ -30,4 +30,4 @@ CGoToDialog::CGoToDialog(int currentLine, QWidget* parent) : QDialog(parent) {
 
 int CGoToDialog::Line() const { return edit_->text().toInt(); }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -20,4 +20,4 @@ private:
     QLineEdit* edit_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -4,8 +4,8 @@
 #include <QPalette>
 #include <QTextBlock>
 #include <QTextCharFormat>
-#include <QTextLayout>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <string>
@@ -17,19 +17,25 @@ namespace {
 
 const char* const kMnemonics =
     " aba abx aby adca adcb adda addb addd anda andb andcc asl asla aslb asld asr asra asrb bcc bclr bcs beq "
-    "bge bgnd bgt bhi bhs bita bitb ble blo bls blt bmi bne bpl bra brclr brn brset bset bsr bvc bvs call cba "
+    "bge bgnd bgt bhi bhs bita bitb ble blo bls blt bmi bne bpl bra brclr brn brset bset bsr bvc bvs call "
+    "cba "
     "clc cli clr clra clrb clv cmpa cmpb cmpd cmps cmpx cmpy com coma comb cpd cps cpx cpy daa dbeq dbne dec "
     "deca decb des dex dey ediv edivs emacs emaxd emaxm emind eminm emul emuls eora eorb etbl exg fdiv ibeq "
-    "ibne idiv idivs inc inca incb ins inx iny jmp jsr lbcc lbcs lbeq lbge lbgt lbhi lbhs lble lblo lbls lblt "
+    "ibne idiv idivs inc inca incb ins inx iny jmp jsr lbcc lbcs lbeq lbge lbgt lbhi lbhs lble lblo lbls "
+    "lblt "
     "lbmi lbne lbpl lbra lbrn lbsr lbvc lbvs lda ldaa ldab ldad ldb ldd lds ldx ldy leas leax leay lsl lsla "
     "lslb lsld lsr lsra lsrb lsrd maxa maxm mem mina minm movb movw mul neg nega negb nop ora oraa orab orb "
-    "orcc psha pshb pshc pshd pshx pshy pula pulb pulc puld pulx puly rev revw rol rola rolb ror rora rorb rtc "
-    "rti rts sba sbca sbcb sec sei sev sex sta staa stab stad stb std stop sts stx sty suba subb subd swi tab "
+    "orcc psha pshb pshc pshd pshx pshy pula pulb pulc puld pulx puly rev revw rol rola rolb ror rora rorb "
+    "rtc "
+    "rti rts sba sbca sbcb sec sei sev sex sta staa stab stad stb std stop sts stx sty suba subb subd swi "
+    "tab "
     "tap tba tbeq tbl tbne tfr tpa trap tst tsta tstb tsx tsy txs tys wai wav wavr xgdx xgdy ";
 
 const char* const kDirectives =
-    " adr align bsz byt cpu clist db dc.b dc.w dc.l dfs ds ds.b ds.w ds.l dw elif else end endif endm endr equ "
-    "even fail fcb fcc fdb fill if ifc ifdef ifnc ifndef list llen local macro mexit mlist msg nam name nolist "
+    " adr align bsz byt cpu clist db dc.b dc.w dc.l dfs ds ds.b ds.w ds.l dw elif else end endif endm endr "
+    "equ "
+    "even fail fcb fcc fdb fill if ifc ifdef ifnc ifndef list llen local macro mexit mlist msg nam name "
+    "nolist "
     "offset opt org pag page plen rept rmb rmw section set spc subttl switch tabs ttl warn xdef xref zmb ";
 
 const char* const kPreprocessor =
@@ -45,28 +51,24 @@ public:
         size_t pos = 0;
         while (pos < all.size()) {
             size_t end = all.find(' ', pos);
-            if (end == std::string_view::npos)
-                end = all.size();
-            if (end > pos)
-                words_.push_back(all.substr(pos, end - pos));
+            if (end == std::string_view::npos) end = all.size();
+            if (end > pos) words_.push_back(all.substr(pos, end - pos));
             pos = end + 1;
         }
         std::sort(words_.begin(), words_.end());
-        for (auto w : words_)
-            longest_ = std::max(longest_, w.size());
+        for (auto w : words_) longest_ = std::max(longest_, w.size());
     }
 
     bool Contains(QStringView word) const {
-        if (word.isEmpty() || static_cast<size_t>(word.size()) > longest_)
-            return false;
+        if (word.isEmpty() || static_cast<size_t>(word.size()) > longest_) return false;
         char buf[32];
         for (qsizetype i = 0; i < word.size(); ++i) {
             const char16_t c = word[i].unicode();
-            if (c >= 0x80)
-                return false;
+            if (c >= 0x80) return false;
             buf[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
         }
-        return std::binary_search(words_.begin(), words_.end(), std::string_view(buf, static_cast<size_t>(word.size())));
+        return std::binary_search(words_.begin(), words_.end(),
+                                  std::string_view(buf, static_cast<size_t>(word.size())));
     }
 
 private:
@@ -90,10 +92,12 @@ const KeywordTable& Preprocessor() {
 
 inline bool IsAsciiLetter(char16_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 inline bool IsDigit(char16_t c) { return c >= '0' && c <= '9'; }
-inline bool IsWordChar(char16_t c) { return IsAsciiLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '$'; }
+inline bool IsWordChar(char16_t c) {
+    return IsAsciiLetter(c) || IsDigit(c) || c == '_' || c == '.' || c == '$';
+}
 inline bool IsBlank(char16_t c) { return c == ' ' || c == '\t'; }
 
-}  // namespace
+} // namespace
 
 const QString& MnemonicList() {
     static const QString s = QString::fromLatin1(kMnemonics);
@@ -130,11 +134,9 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
         if (atLineStart && (c == u'#' || c == u'$')) {
             atLineStart = false;
             qsizetype j = i + 1;
-            while (j < n && IsBlank(line[j].unicode()))
-                ++j;
+            while (j < n && IsBlank(line[j].unicode())) ++j;
             qsizetype k = j;
-            while (k < n && IsAsciiLetter(line[k].unicode()))
-                ++k;
+            while (k < n && IsAsciiLetter(line[k].unicode())) ++k;
             if (k > j && IsPreprocessorKeyword(line.sliced(j, k - j))) {
                 spans.push_back({static_cast<int>(i), static_cast<int>(k - i), TokenKind::Preprocessor});
                 i = k;
@@ -150,34 +152,29 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
             qsizetype j = i;
             if (IsDigit(c)) {
                 j = i + 1;
-                while (j < n && (IsAsciiLetter(line[j].unicode()) || IsDigit(line[j].unicode()) || line[j] == u'_'))
+                while (j < n &&
+                       (IsAsciiLetter(line[j].unicode()) || IsDigit(line[j].unicode()) || line[j] == u'_'))
                     ++j;
                 // "1$" is a local label and "\1" a macro parameter, no numbers.
                 if ((j < n && IsWordChar(line[j].unicode())) || (i > 0 && line[i - 1] == u'\\')) {
-                    while (j < n && IsWordChar(line[j].unicode()))
-                        ++j;
+                    while (j < n && IsWordChar(line[j].unicode())) ++j;
                     i = j;
                     continue;
                 }
             } else if (i + 1 < n) {
                 const char16_t d = line[i + 1].unicode();
                 auto digitOf = [c](char16_t x) {
-                    if (c == u'$')
-                        return IsDigit(x) || (x >= 'a' && x <= 'f') || (x >= 'A' && x <= 'F');
-                    if (c == u'%')
-                        return x == '0' || x == '1';
-                    if (c == u'@')
-                        return x >= '0' && x <= '7';
+                    if (c == u'$') return IsDigit(x) || (x >= 'a' && x <= 'f') || (x >= 'A' && x <= 'F');
+                    if (c == u'%') return x == '0' || x == '1';
+                    if (c == u'@') return x >= '0' && x <= '7';
                     return false;
                 };
                 if (digitOf(d)) {
                     j = i + 2;
-                    while (j < n && digitOf(line[j].unicode()))
-                        ++j;
+                    while (j < n && digitOf(line[j].unicode())) ++j;
                     // "$12ab_x" or "%10x" is no number but a name that
                     // starts like one.
-                    if (j < n && IsWordChar(line[j].unicode()))
-                        j = i;
+                    if (j < n && IsWordChar(line[j].unicode())) j = i;
                 }
             }
             if (j > i) {
@@ -189,8 +186,7 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
             // no decimal number either.
             if ((c == u'$' || c == u'%' || c == u'@') && i + 1 < n && IsDigit(line[i + 1].unicode())) {
                 j = i + 1;
-                while (j < n && IsWordChar(line[j].unicode()))
-                    ++j;
+                while (j < n && IsWordChar(line[j].unicode())) ++j;
                 i = j;
                 continue;
             }
@@ -201,8 +197,7 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
         }
         if (IsAsciiLetter(c) || c == u'_') {
             qsizetype j = i + 1;
-            while (j < n && IsWordChar(line[j].unicode()))
-                ++j;
+            while (j < n && IsWordChar(line[j].unicode())) ++j;
             QStringView word = line.sliced(i, j - i);
             if (IsMnemonic(word))
                 spans.push_back({static_cast<int>(i), static_cast<int>(j - i), TokenKind::Mnemonic});
@@ -213,8 +208,7 @@ std::vector<ColourSpan> ScanLine(QStringView line) {
         }
         if (c == u'"' || c == u'\'') {
             qsizetype j = i + 1;
-            while (j < n && line[j].unicode() != c)
-                ++j;
+            while (j < n && line[j].unicode() != c) ++j;
             i = j < n ? j + 1 : n;
             continue;
         }
@@ -272,7 +266,7 @@ const QTextCharFormat& FormatOf(TokenKind kind) {
     return Formats()[size_t(kind)];
 }
 
-}  // namespace
+} // namespace
 
 const char* ColourRoleKey(ColourRole role) { return kRoleNames[size_t(role)].key; }
 const char* ColourRoleLabel(ColourRole role) { return kRoleNames[size_t(role)].label; }
@@ -321,15 +315,12 @@ ColourScheme ColourScheme::Decode(const QString& text, const ColourScheme& base)
     ColourScheme s = base;
     for (const QString& part : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const qsizetype eq = part.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            continue;
+        if (eq <= 0) continue;
         const QString key = part.left(eq).trimmed();
         const QColor colour = QColor::fromString(part.mid(eq + 1).trimmed());
-        if (!colour.isValid())
-            continue;
+        if (!colour.isValid()) continue;
         for (int r = 0; r < kColourRoles; ++r) {
-            if (key == QLatin1String(kRoleNames[r].key))
-                s.colours[size_t(r)] = colour;
+            if (key == QLatin1String(kRoleNames[r].key)) s.colours[size_t(r)] = colour;
         }
     }
     return s;
@@ -338,8 +329,7 @@ ColourScheme ColourScheme::Decode(const QString& text, const ColourScheme& base)
 const ColourScheme& ActiveScheme() { return Active(); }
 
 void SetActiveScheme(const ColourScheme& scheme) {
-    if (Active() == scheme)
-        return;
+    if (Active() == scheme) return;
     Active() = scheme;
     ++Generation();
     BuildFormats();
@@ -365,10 +355,11 @@ void CAsmHighlighter::LoadLarge(const std::function<void()>& load) {
     // afterwards. Should the notification not come apart, each line is still
     // only looked at, not coloured.
     suppress_ = true;
-    const bool detached = disconnect(doc, SIGNAL(contentsChange(int,int,int)), this, SLOT(_q_reformatBlocks(int,int,int)));
+    const bool detached =
+        disconnect(doc, SIGNAL(contentsChange(int, int, int)), this, SLOT(_q_reformatBlocks(int, int, int)));
     load();
     if (detached)
-        connect(doc, SIGNAL(contentsChange(int,int,int)), this, SLOT(_q_reformatBlocks(int,int,int)));
+        connect(doc, SIGNAL(contentsChange(int, int, int)), this, SLOT(_q_reformatBlocks(int, int, int)));
     suppress_ = false;
     deferred_ = true;
     frontier_ = QTextCursor(doc);
@@ -378,15 +369,13 @@ void CAsmHighlighter::LoadLarge(const std::function<void()>& load) {
 
 void CAsmHighlighter::Colour(QTextBlock block) {
     QList<QTextLayout::FormatRange> ranges;
-    for (const ColourSpan& s : ScanLine(block.text()))
-        ranges.append({s.start, s.length, FormatOf(s.kind)});
+    for (const ColourSpan& s : ScanLine(block.text())) ranges.append({s.start, s.length, FormatOf(s.kind)});
     block.layout()->setFormats(ranges);
 }
 
 void CAsmHighlighter::Step() {
     QTextDocument* doc = document();
-    if (!deferred_ || !doc)
-        return;
+    if (!deferred_ || !doc) return;
     // A slice takes a few milliseconds, so typing and scrolling stay smooth
     // while the rest of the text is coloured.
     constexpr int kSlice = 4000;
@@ -409,8 +398,7 @@ void CAsmHighlighter::Step() {
 
 void CAsmHighlighter::ColourBlocks(QTextBlock first, int count) {
     QTextDocument* doc = document();
-    if (!deferred_ || !doc || !first.isValid())
-        return;
+    if (!deferred_ || !doc || !first.isValid()) return;
     const int from = first.position();
     int to = from;
     for (int i = 0; i < count && first.isValid(); ++i, first = first.next()) {
@@ -419,15 +407,12 @@ void CAsmHighlighter::ColourBlocks(QTextBlock first, int count) {
             to = first.position() + first.length();
         }
     }
-    if (to > from)
-        doc->markContentsDirty(from, qMin(to, doc->characterCount()) - from);
+    if (to > from) doc->markContentsDirty(from, qMin(to, doc->characterCount()) - from);
 }
 
 void CAsmHighlighter::highlightBlock(const QString& text) {
-    if (suppress_)
-        return;
-    for (const ColourSpan& s : ScanLine(text))
-        setFormat(s.start, s.length, FormatOf(s.kind));
+    if (suppress_) return;
+    for (const ColourSpan& s : ScanLine(text)) setFormat(s.start, s.length, FormatOf(s.kind));
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

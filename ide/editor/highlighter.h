@@ -110,8 +110,8 @@ private:
 
     bool deferred_ = false;
     bool suppress_ = false;
-    QTextCursor frontier_;  // start of the first line the slices have not coloured
+    QTextCursor frontier_; // start of the first line the slices have not coloured
     QTimer timer_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -12,8 +12,8 @@
 #include <QLocale>
 #include <QPlainTextDocumentLayout>
 #include <QPointer>
-#include <QSet>
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -23,12 +23,9 @@ namespace {
 
 int HexDigit(QChar c) {
     const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
+    if (u >= '0' && u <= '9') return u - '0';
+    if (u >= 'A' && u <= 'F') return u - 'A' + 10;
+    if (u >= 'a' && u <= 'f') return u - 'a' + 10;
     return -1;
 }
 
@@ -43,11 +40,9 @@ bool IsSRecord(QStringView line) {
     for (qsizetype i = 0; i < bytes; ++i) {
         const int hi = HexDigit(line[2 + 2 * i]);
         const int lo = HexDigit(line[3 + 2 * i]);
-        if (hi < 0 || lo < 0)
-            return false;
+        if (hi < 0 || lo < 0) return false;
         const int byte = hi * 16 + lo;
-        if (i == 0)
-            count = byte;
+        if (i == 0) count = byte;
         sum += byte;
     }
     return count == bytes - 1 && (sum & 0xff) == 0xff;
@@ -58,16 +53,14 @@ bool HoldsSRecords(const QString& text) {
     bool any = false;
     for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
         line = line.trimmed();
-        if (line.isEmpty())
-            continue;
-        if (!IsSRecord(line))
-            return false;
+        if (line.isEmpty()) continue;
+        if (!IsSRecord(line)) return false;
         any = true;
     }
     return any;
 }
 
-}  // namespace
+} // namespace
 
 // One watcher for every document: each watcher holds a notification
 // handle of the system, and a user gets only a few of them.
@@ -75,8 +68,7 @@ class CFileWatch : public QObject {
 public:
     static CFileWatch& Instance() {
         static QPointer<CFileWatch> instance;
-        if (!instance)
-            instance = new CFileWatch(QCoreApplication::instance());
+        if (!instance) instance = new CFileWatch(QCoreApplication::instance());
         return *instance;
     }
 
@@ -91,17 +83,14 @@ public:
         // what is wanted is compared with what is watched every time.
         QSet<QString> wanted;
         for (const QStringList& list : std::as_const(paths_)) {
-            for (const QString& p : list)
-                wanted.insert(p);
+            for (const QString& p : list) wanted.insert(p);
         }
         const QStringList have = watcher_.files() + watcher_.directories();
         for (const QString& p : have) {
-            if (!wanted.contains(p))
-                watcher_.removePath(p);
+            if (!wanted.contains(p)) watcher_.removePath(p);
         }
         for (const QString& p : std::as_const(wanted)) {
-            if (!have.contains(p))
-                watcher_.addPath(p);
+            if (!have.contains(p)) watcher_.addPath(p);
         }
     }
     void Forget(COxbrinDoc* doc) { Watch(doc, {}); }
@@ -113,8 +102,7 @@ private:
     }
     void Changed(const QString& path) {
         for (auto it = paths_.cbegin(); it != paths_.cend(); ++it) {
-            if (it.value().contains(path))
-                it.key()->checkTimer_->start();
+            if (it.value().contains(path)) it.key()->checkTimer_->start();
         }
     }
 
@@ -137,8 +125,7 @@ COxbrinDoc::COxbrinDoc(QObject* parent)
 COxbrinDoc::~COxbrinDoc() { CFileWatch::Instance().Forget(this); }
 
 QString COxbrinDoc::Title() const {
-    if (path_.isEmpty())
-        return QStringLiteral("Untitled%1").arg(untitled_);
+    if (path_.isEmpty()) return QStringLiteral("Untitled%1").arg(untitled_);
     return QFileInfo(path_).fileName();
 }
 
@@ -151,25 +138,23 @@ void COxbrinDoc::SetModified(bool modified) { text_->setModified(modified); }
 QString COxbrinDoc::Note() const {
     QStringList parts;
     if (readOnly_)
-        parts << QStringLiteral("This file has a line longer than %1 characters: it is open read-only so that "
-                                "the editor stays responsive, and long lines are shown cut into pieces (line "
-                                "numbers, Go To and Copy count the file's own lines). Save As still writes a copy.")
+        parts << QStringLiteral(
+                     "This file has a line longer than %1 characters: it is open read-only so that "
+                     "the editor stays responsive, and long lines are shown cut into pieces (line "
+                     "numbers, Go To and Copy count the file's own lines). Save As still writes a copy.")
                      .arg(QLocale::c().toString(qlonglong(kLongLineChars)));
-    if (!diskNote_.isEmpty())
-        parts << diskNote_;
+    if (!diskNote_.isEmpty()) parts << diskNote_;
     return parts.join(QLatin1Char('\n'));
 }
 
 void COxbrinDoc::SetDiskNote(const QString& note) {
-    if (diskNote_ == note)
-        return;
+    if (diskNote_ == note) return;
     diskNote_ = note;
     emit NoteChanged();
 }
 
 void COxbrinDoc::SetReadOnly(bool readOnly) {
-    if (readOnly_ == readOnly)
-        return;
+    if (readOnly_ == readOnly) return;
     readOnly_ = readOnly;
     emit ReadOnlyChanged(readOnly_);
     emit NoteChanged();
@@ -190,18 +175,15 @@ void COxbrinDoc::WatchFile() {
         // The folder as well: a file replaced by a rename, or put back
         // after it was removed, is seen there.
         const QFileInfo info(path_);
-        if (info.isFile())
-            paths << path_;
-        if (QFileInfo(info.absolutePath()).isDir())
-            paths << info.absolutePath();
+        if (info.isFile()) paths << path_;
+        if (QFileInfo(info.absolutePath()).isDir()) paths << info.absolutePath();
     }
     CFileWatch::Instance().Watch(this, paths);
 }
 
 bool COxbrinDoc::OnOpenDocument(const QString& path, QString& error) {
     DecodedText decoded;
-    if (!ReadDocumentFile(path, decoded, error))
-        return false;
+    if (!ReadDocumentFile(path, decoded, error)) return false;
     SetContents(path, decoded);
     return true;
 }
@@ -241,8 +223,7 @@ void COxbrinDoc::SetContents(const QString& path, const DecodedText& decoded) {
     // The views leave a text with very long lines before it arrives: laid
     // out once by a view, such a line alone costs seconds.
     const bool longLines = decoded.longestLine > kLongLineChars;
-    if (longLines)
-        SetReadOnly(true);
+    if (longLines) SetReadOnly(true);
     LoadIntoDocument(*text_, decoded);
     format_ = decoded.format;
     path_ = QFileInfo(path).absoluteFilePath();
@@ -256,10 +237,8 @@ void COxbrinDoc::SetContents(const QString& path, const DecodedText& decoded) {
 
 bool COxbrinDoc::OnSaveDocument(const QString& path, QString& error) {
     QByteArray bytes;
-    if (!EncodeDocument(*text_, format_, bytes, error))
-        return false;
-    if (!WriteFileSafely(path, bytes, error))
-        return false;
+    if (!EncodeDocument(*text_, format_, bytes, error)) return false;
+    if (!WriteFileSafely(path, bytes, error)) return false;
     path_ = QFileInfo(path).absoluteFilePath();
     stamp_ = StampFile(path_, bytes);
     ForgetOutsideChanges();
@@ -281,18 +260,18 @@ bool COxbrinDoc::DoFileSave(QWidget* parent) {
         case DiskState::Changed:
             if (IsModified() && !ModifiedOnlyByLoss()) {
                 const QString question =
-                    QStringLiteral("%1\nhas been changed by another program since it was opened or saved here.\n\n"
-                                   "Reload it (your changes here are lost), overwrite it with the text here, "
-                                   "or cancel?")
+                    QStringLiteral(
+                        "%1\nhas been changed by another program since it was opened or saved here.\n\n"
+                        "Reload it (your changes here are lost), overwrite it with the text here, "
+                        "or cancel?")
                         .arg(ShownName());
-                const auto answer = ShowMessage(
-                    parent, question, QMessageBox::Warning, QMessageBox::Discard | QMessageBox::Save | QMessageBox::Cancel,
-                    QString(), {{QMessageBox::Discard, QStringLiteral("&Reload (lose your changes)")},
-                                {QMessageBox::Save, QStringLiteral("&Overwrite")}});
-                if (answer == QMessageBox::Save)
-                    break;
-                if (answer != QMessageBox::Discard)
-                    return false;
+                const auto answer =
+                    ShowMessage(parent, question, QMessageBox::Warning,
+                                QMessageBox::Discard | QMessageBox::Save | QMessageBox::Cancel, QString(),
+                                {{QMessageBox::Discard, QStringLiteral("&Reload (lose your changes)")},
+                                 {QMessageBox::Save, QStringLiteral("&Overwrite")}});
+                if (answer == QMessageBox::Save) break;
+                if (answer != QMessageBox::Discard) return false;
             }
             {
                 // The file is newer than the text: the text becomes the
@@ -302,20 +281,19 @@ bool COxbrinDoc::DoFileSave(QWidget* parent) {
                     ShowMessage(parent, error, QMessageBox::Warning);
                     return false;
                 }
-                emit StatusNote(QStringLiteral("%1 was changed by another program and has been reloaded; Undo "
-                                               "brings back the text before.")
-                                    .arg(Title()));
+                emit StatusNote(
+                    QStringLiteral("%1 was changed by another program and has been reloaded; Undo "
+                                   "brings back the text before.")
+                        .arg(Title()));
             }
             return true;
         case DiskState::Same:
-            if (!IsModified())
-                return true;  // the file holds this text already
+            if (!IsModified()) return true; // the file holds this text already
             break;
         }
     }
     const QFileInfo info(path_);
-    if (path_.isEmpty() || (info.exists() && !info.isWritable()))
-        return DoSave(parent);
+    if (path_.isEmpty() || (info.exists() && !info.isWritable())) return DoSave(parent);
     return DoSave(parent, path_, false);
 }
 
@@ -325,8 +303,7 @@ bool COxbrinDoc::DoSave(QWidget* parent, const QString& path, bool askName) {
         FileRequest req{true, QStringLiteral("Save As"), path_.isEmpty() ? Title() : path_,
                         QtFileFilter(strings::kFileFilter), QStringLiteral("asm")};
         const QStringList names = AskFileNames(parent, req);
-        if (names.isEmpty())
-            return false;
+        if (names.isEmpty()) return false;
         target = names.front();
         QDir::setCurrent(QFileInfo(target).absolutePath());
     }
@@ -339,25 +316,20 @@ bool COxbrinDoc::DoSave(QWidget* parent, const QString& path, bool askName) {
 }
 
 bool COxbrinDoc::SaveModified(QWidget* parent) {
-    if (!IsModified())
-        return true;
+    if (!IsModified()) return true;
     const QString name = path_.isEmpty() ? Title() : QDir::toNativeSeparators(path_);
     switch (ShowMessage(parent, QStringLiteral("Save changes to %1?").arg(name), QMessageBox::Warning,
                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
-    case QMessageBox::Yes:
-        return DoFileSave(parent);
-    case QMessageBox::No:
-        return true;
-    default:
-        return false;
+    case QMessageBox::Yes: return DoFileSave(parent);
+    case QMessageBox::No: return true;
+    default: return false;
     }
 }
 
 void COxbrinDoc::CheckFileOnDisk() {
     // A reload or a question can run the event loop, and the watcher with
     // it: one look at a time.
-    if (path_.isEmpty() || !stamp_.known || checking_)
-        return;
+    if (path_.isEmpty() || !stamp_.known || checking_) return;
     const QScopedValueRollback<bool> busy(checking_, true);
     const DiskState state = CompareWithDisk(path_, stamp_);
     WatchFile();
@@ -367,14 +339,12 @@ void COxbrinDoc::CheckFileOnDisk() {
             // Back as it was (put back, or changed back).
             const bool restore = ModifiedOnlyByLoss();
             ForgetOutsideChanges();
-            if (restore)
-                text_->setModified(false);
+            if (restore) text_->setModified(false);
             emit StatusNote(QStringLiteral("%1 is back on disk as it was.").arg(Title()));
         }
         return;
     case DiskState::Missing:
-        if (fileGone_)
-            return;
+        if (fileGone_) return;
         fileGone_ = true;
         changeNoted_ = false;
         // The text is now the only copy: closing must ask before it goes.
@@ -383,20 +353,22 @@ void COxbrinDoc::CheckFileOnDisk() {
             lossRevision_ = text_->revision();
             text_->setModified(true);
         }
-        SetDiskNote(QStringLiteral("%1 was deleted or renamed by another program. The text is kept here; Save asks "
-                                   "for a name to save it under.")
-                        .arg(ShownName()));
-        emit StatusNote(QStringLiteral("%1 was deleted or renamed by another program; the text is kept.").arg(Title()));
+        SetDiskNote(
+            QStringLiteral("%1 was deleted or renamed by another program. The text is kept here; Save asks "
+                           "for a name to save it under.")
+                .arg(ShownName()));
+        emit StatusNote(
+            QStringLiteral("%1 was deleted or renamed by another program; the text is kept.").arg(Title()));
         return;
-    case DiskState::Changed:
-        break;
+    case DiskState::Changed: break;
     }
     if (!IsModified() || ModifiedOnlyByLoss()) {
         QString error;
         if (ReloadFromDisk(error)) {
-            emit StatusNote(QStringLiteral("%1 was changed by another program and has been reloaded; Undo brings back "
-                                           "the text before.")
-                                .arg(Title()));
+            emit StatusNote(
+                QStringLiteral("%1 was changed by another program and has been reloaded; Undo brings back "
+                               "the text before.")
+                    .arg(Title()));
             return;
         }
         // Unreadable now: the text here may be the only good copy.
@@ -406,24 +378,22 @@ void COxbrinDoc::CheckFileOnDisk() {
         emit StatusNote(diskNote_);
         return;
     }
-    if (changeNoted_)
-        return;
+    if (changeNoted_) return;
     changeNoted_ = true;
     fileGone_ = false;
-    SetDiskNote(QStringLiteral("%1 was changed by another program. Your changes are kept here; saving asks whether "
-                               "to reload the file or overwrite it.")
-                    .arg(ShownName()));
+    SetDiskNote(
+        QStringLiteral("%1 was changed by another program. Your changes are kept here; saving asks whether "
+                       "to reload the file or overwrite it.")
+            .arg(ShownName()));
     emit StatusNote(QStringLiteral("%1 was changed by another program; your changes are kept.").arg(Title()));
 }
 
 bool COxbrinDoc::ReloadFromDisk(QString& error) {
     DecodedText decoded;
-    if (path_.isEmpty() || !ReadDocumentFile(path_, decoded, error))
-        return false;
+    if (path_.isEmpty() || !ReadDocumentFile(path_, decoded, error)) return false;
     emit AboutToReload();
     const bool longLines = decoded.longestLine > kLongLineChars;
-    if (longLines)
-        SetReadOnly(true);
+    if (longLines) SetReadOnly(true);
     const auto load = [&] { ReplaceDocumentText(*text_, decoded); };
     if (loader_)
         loader_(load, decoded.text.count(QLatin1Char('\n')) + 1);
@@ -445,16 +415,17 @@ QString COxbrinDoc::WhyNotASource(const QString& path, const QString& text) {
     // with the extension replaced: for these two the output is the source.
     const QString suffix = QFileInfo(path).suffix();
     if (suffix.compare(QLatin1String("s19"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral("It is an S-record file (assembler output), not a source: building it would replace it "
-                              "with a new object file.");
+        return QStringLiteral(
+            "It is an S-record file (assembler output), not a source: building it would replace it "
+            "with a new object file.");
     if (suffix.compare(QLatin1String("lst"), Qt::CaseInsensitive) == 0)
-        return QStringLiteral("It is a listing (assembler output), not a source: building it would replace it with a "
-                              "new listing.");
-    if (HoldsSRecords(text))
-        return QStringLiteral("It holds S-records (assembler output), not a source.");
+        return QStringLiteral(
+            "It is a listing (assembler output), not a source: building it would replace it with a "
+            "new listing.");
+    if (HoldsSRecords(text)) return QStringLiteral("It holds S-records (assembler output), not a source.");
     return {};
 }
 
 QString COxbrinDoc::WhyNotASource() const { return WhyNotASource(path_, text_->toPlainText()); }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -130,4 +130,4 @@ private:
     int lossRevision_ = 0;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -1,26 +1,26 @@
 #include "oxbrinview.h"
 
 #include "highlighter.h"
-#include "oxbrindoc.h"
 #include "options/fontfaces.h"
+#include "oxbrindoc.h"
 
 #include <QFontDatabase>
 #include <QPlainTextDocumentLayout>
 
-#include <algorithm>
-#include <functional>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
-#include <QHash>
-#include <QScrollBar>
-#include <QPainter>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPolygon>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
 #include <QToolTip>
 #include <QUrl>
+#include <algorithm>
+#include <functional>
 
 namespace oxbrin {
 
@@ -66,14 +66,13 @@ private:
     COxbrinView* view_;
 };
 
-}  // namespace
+} // namespace
 
 QStringList LocalFiles(const QMimeData* data) {
     QStringList files;
     if (data && data->hasUrls()) {
         for (const QUrl& url : data->urls()) {
-            if (url.isLocalFile())
-                files << url.toLocalFile();
+            if (url.isLocalFile()) files << url.toLocalFile();
         }
     }
     return files;
@@ -116,8 +115,7 @@ COxbrinView::COxbrinView(COxbrinDoc* doc, QWidget* parent)
     });
     doc_->SetLoader([this](const std::function<void()>& load, qsizetype lines) { LoadText(load, lines); });
     connect(doc_->TextDocument(), &QTextDocument::contentsChanged, this, [this] {
-        if (ShowsPieces())
-            CutIntoPieces();
+        if (ShowsPieces()) CutIntoPieces();
     });
     // Source text has the scheme's own background, which the colours of
     // the keywords are chosen for, whatever the desktop's palette.
@@ -166,14 +164,11 @@ void COxbrinView::ApplyReadOnly(bool readOnly) {
 }
 
 void COxbrinView::ShowDocument(QTextDocument* shown) {
-    if (document() == shown)
-        return;
+    if (document() == shown) return;
     setDocument(shown);
-    if (highlighter_)
-        highlighter_->setDocument(shown);
+    if (highlighter_) highlighter_->setDocument(shown);
     // Tab stops live in the document shown.
-    if (tabStop_ > 0)
-        setTabStopDistance(tabStop_);
+    if (tabStop_ > 0) setTabStopDistance(tabStop_);
     gutterDigits_ = 0;
     UpdateGutterWidth();
     MarkCaretLine();
@@ -187,8 +182,7 @@ void COxbrinView::CutIntoPieces() {
         const QString whole = block.text();
         qsizetype column = 0;
         do {
-            if (!pieceAt_.empty())
-                text += QLatin1Char('\n');
+            if (!pieceAt_.empty()) text += QLatin1Char('\n');
             text += QStringView(whole).mid(column, kPieceChars);
             pieceAt_.push_back({line, column});
             column += kPieceChars;
@@ -201,8 +195,7 @@ void COxbrinView::CutIntoPieces() {
 }
 
 void COxbrinView::ApplyColours() {
-    if (schemeGeneration_ == ActiveSchemeGeneration())
-        return;
+    if (schemeGeneration_ == ActiveSchemeGeneration()) return;
     const bool first = schemeGeneration_ < 0;
     schemeGeneration_ = ActiveSchemeGeneration();
     const ColourScheme& scheme = ActiveScheme();
@@ -210,8 +203,7 @@ void COxbrinView::ApplyColours() {
     pal.setColor(QPalette::Base, scheme.Of(ColourRole::Background));
     pal.setColor(QPalette::Text, scheme.Of(ColourRole::Text));
     setPalette(pal);
-    if (!first && highlighter_)
-        highlighter_->rehighlight();
+    if (!first && highlighter_) highlighter_->rehighlight();
     MarkCaretLine();
     gutter_->update();
 }
@@ -247,7 +239,8 @@ void COxbrinView::MarkCaretLine() {
         if (block.isValid()) {
             QTextEdit::ExtraSelection stop;
             const QColor text = ActiveScheme().Of(ColourRole::Text);
-            stop.format.setBackground(text.lightness() > 128 ? QColor(0x5A, 0x55, 0x20) : QColor(0xFF, 0xF0, 0x9A));
+            stop.format.setBackground(text.lightness() > 128 ? QColor(0x5A, 0x55, 0x20)
+                                                             : QColor(0xFF, 0xF0, 0x9A));
             stop.format.setProperty(QTextFormat::FullWidthSelection, true);
             stop.cursor = QTextCursor(block);
             marks << stop;
@@ -259,7 +252,8 @@ void COxbrinView::MarkCaretLine() {
         // The pair stands out on the caret line's tint in either scheme.
         QTextCharFormat pairFormat;
         const QColor text = ActiveScheme().Of(ColourRole::Text);
-        pairFormat.setBackground(text.lightness() > 128 ? QColor(0x51, 0x5C, 0x6A) : QColor(0xB4, 0xD7, 0xFF));
+        pairFormat.setBackground(text.lightness() > 128 ? QColor(0x51, 0x5C, 0x6A)
+                                                        : QColor(0xB4, 0xD7, 0xFF));
         pairFormat.setFontWeight(QFont::Bold);
         for (int pos : {first, second}) {
             QTextEdit::ExtraSelection mark;
@@ -277,8 +271,7 @@ bool COxbrinView::MatchingPair(int* first, int* second) const {
     // A source line is short and brackets never span lines: the pair is
     // looked for in the caret's line only, so a caret move costs one line.
     const QTextCursor c = textCursor();
-    if (c.hasSelection())
-        return false;
+    if (c.hasSelection()) return false;
     const QTextBlock block = c.block();
     const QString text = block.text();
     const int at = c.positionInBlock();
@@ -286,7 +279,7 @@ bool COxbrinView::MatchingPair(int* first, int* second) const {
     // the line, and nothing in a comment or string counts as a bracket.
     struct Quote {
         int open;
-        int close;  // -1: the line ends first
+        int close; // -1: the line ends first
     };
     QList<Quote> quotes;
     int commentAt = int(text.size());
@@ -299,22 +292,19 @@ bool COxbrinView::MatchingPair(int* first, int* second) const {
         if (ch == QLatin1Char('"') || ch == QLatin1Char('\'')) {
             const int close = int(text.indexOf(ch, i + 1));
             quotes.append({i, close});
-            if (close < 0)
-                break;
+            if (close < 0) break;
             i = close;
         }
     }
     auto inString = [&quotes](int i) {
         for (const Quote& q : quotes) {
-            if (i > q.open && (q.close < 0 || i < q.close))
-                return true;
+            if (i > q.open && (q.close < 0 || i < q.close)) return true;
         }
         return false;
     };
     // The character after the caret first, then the one before it.
     for (int i : {at, at - 1}) {
-        if (i < 0 || i >= commentAt)
-            continue;
+        if (i < 0 || i >= commentAt) continue;
         for (const Quote& q : quotes) {
             if (q.close >= 0 && (i == q.open || i == q.close)) {
                 *first = block.position() + q.open;
@@ -327,12 +317,13 @@ bool COxbrinView::MatchingPair(int* first, int* second) const {
                             ch != QLatin1Char(']')))
             continue;
         const bool opening = ch == QLatin1Char('(') || ch == QLatin1Char('[');
-        const QChar open = ch == QLatin1Char(')') ? QLatin1Char('(') : ch == QLatin1Char(']') ? QLatin1Char('[') : ch;
+        const QChar open = ch == QLatin1Char(')')   ? QLatin1Char('(')
+                           : ch == QLatin1Char(']') ? QLatin1Char('[')
+                                                    : ch;
         const QChar close = open == QLatin1Char('(') ? QLatin1Char(')') : QLatin1Char(']');
         int depth = 0;
         for (int j = i; opening ? j < commentAt : j >= 0; j += opening ? 1 : -1) {
-            if (inString(j))
-                continue;
+            if (inString(j)) continue;
             if (text[j] == open)
                 depth += opening ? 1 : -1;
             else if (text[j] == close)
@@ -347,9 +338,7 @@ bool COxbrinView::MatchingPair(int* first, int* second) const {
     return false;
 }
 
-COxbrinView::~COxbrinView() {
-    doc_->SetLoader({});
-}
+COxbrinView::~COxbrinView() { doc_->SetLoader({}); }
 
 void COxbrinView::ApplyEditorFormat(int pointSize, const QString& face, int tabWidth, bool highlighting) {
     // A face the system lacks: its fixed font, as the Options show.
@@ -363,8 +352,7 @@ void COxbrinView::ApplyEditorFormat(int pointSize, const QString& face, int tabW
     font.setStrikeOut(false);
     setFont(font);
     doc_->TextDocument()->setDefaultFont(font);
-    if (pieces_)
-        pieces_->setDefaultFont(font);
+    if (pieces_) pieces_->setDefaultFont(font);
     const qreal space = QFontMetricsF(font).horizontalAdvance(QLatin1Char(' '));
     tabStop_ = space * (tabWidth > 0 ? tabWidth : 8);
     setTabStopDistance(tabStop_);
@@ -391,19 +379,16 @@ void COxbrinView::LoadText(const std::function<void()>& load, qsizetype lines) {
 }
 
 void COxbrinView::ColourVisibleLines() {
-    if (!highlighter_ || highlighter_->IsComplete())
-        return;
+    if (!highlighter_ || highlighter_->IsComplete()) return;
     const int lineHeight = qMax(1, fontMetrics().height());
     highlighter_->ColourBlocks(firstVisibleBlock(), viewport()->height() / lineHeight + 2);
 }
 
 void COxbrinView::GoToLine(int line, int column) {
-    if (line <= 0 || column <= 0)
-        return;
+    if (line <= 0 || column <= 0) return;
     QTextDocument* text = doc_->TextDocument();
     QTextBlock block = text->findBlockByNumber(line - 1);
-    if (!block.isValid())
-        block = text->lastBlock();
+    if (!block.isValid()) block = text->lastBlock();
     const int offset = block.length() - 1 >= column - 1 ? column - 1 : 0;
     QTextCursor c(document());
     if (ShowsPieces()) {
@@ -411,10 +396,8 @@ void COxbrinView::GoToLine(int line, int column) {
         const int number = block.blockNumber() + 1;
         auto it = std::lower_bound(pieceAt_.begin(), pieceAt_.end(), number,
                                    [](const Piece& p, int n) { return p.line < n; });
-        while (it + 1 != pieceAt_.end() && (it + 1)->line == number && (it + 1)->column <= offset)
-            ++it;
-        if (it == pieceAt_.end())
-            return;
+        while (it + 1 != pieceAt_.end() && (it + 1)->line == number && (it + 1)->column <= offset) ++it;
+        if (it == pieceAt_.end()) return;
         const QTextBlock shown = pieces_->findBlockByNumber(int(it - pieceAt_.begin()));
         c.setPosition(shown.position() + int(offset - it->column));
     } else {
@@ -426,8 +409,7 @@ void COxbrinView::GoToLine(int line, int column) {
 
 int COxbrinView::CaretLine() const {
     const int block = textCursor().blockNumber();
-    if (ShowsPieces() && size_t(block) < pieceAt_.size())
-        return pieceAt_[size_t(block)].line;
+    if (ShowsPieces() && size_t(block) < pieceAt_.size()) return pieceAt_[size_t(block)].line;
     return block + 1;
 }
 
@@ -441,20 +423,15 @@ int COxbrinView::CaretColumn() const {
 
 QTextDocument::FindFlags COxbrinView::Flags(const FindOptions& opt) const {
     QTextDocument::FindFlags f;
-    if (opt.matchCase)
-        f |= QTextDocument::FindCaseSensitively;
-    if (opt.wholeWord)
-        f |= QTextDocument::FindWholeWords;
-    if (!opt.down)
-        f |= QTextDocument::FindBackward;
+    if (opt.matchCase) f |= QTextDocument::FindCaseSensitively;
+    if (opt.wholeWord) f |= QTextDocument::FindWholeWords;
+    if (!opt.down) f |= QTextDocument::FindBackward;
     return f;
 }
 
 bool COxbrinView::FindText(const QString& what, const FindOptions& opt, bool* wrapped) {
-    if (wrapped)
-        *wrapped = false;
-    if (what.isEmpty())
-        return false;
+    if (wrapped) *wrapped = false;
+    if (what.isEmpty()) return false;
     const QTextDocument::FindFlags flags = Flags(opt);
     QTextCursor from = textCursor();
     QTextCursor found = document()->find(what, from, flags);
@@ -463,19 +440,16 @@ bool COxbrinView::FindText(const QString& what, const FindOptions& opt, bool* wr
         QTextCursor edge(document());
         edge.movePosition(opt.down ? QTextCursor::Start : QTextCursor::End);
         found = document()->find(what, edge, flags);
-        if (wrapped)
-            *wrapped = !found.isNull();
+        if (wrapped) *wrapped = !found.isNull();
     }
-    if (found.isNull())
-        return false;
+    if (found.isNull()) return false;
     setTextCursor(found);
     return true;
 }
 
 bool COxbrinView::SelectionMatches(const QString& what, const FindOptions& opt) const {
     const QTextCursor c = textCursor();
-    if (!c.hasSelection())
-        return false;
+    if (!c.hasSelection()) return false;
     QTextCursor probe(document());
     probe.setPosition(c.selectionStart());
     QTextDocument::FindFlags f = Flags(opt) & ~QTextDocument::FindFlags(QTextDocument::FindBackward);
@@ -485,14 +459,12 @@ bool COxbrinView::SelectionMatches(const QString& what, const FindOptions& opt) 
 
 bool COxbrinView::ReplaceText(const QString& what, const QString& with, const FindOptions& opt) {
     // A cursor edits a read-only text too: nothing is replaced there.
-    if (!isReadOnly() && SelectionMatches(what, opt))
-        textCursor().insertText(with);
+    if (!isReadOnly() && SelectionMatches(what, opt)) textCursor().insertText(with);
     return FindText(what, opt);
 }
 
 int COxbrinView::ReplaceAll(const QString& what, const QString& with, const FindOptions& opt) {
-    if (what.isEmpty() || isReadOnly())
-        return 0;
+    if (what.isEmpty() || isReadOnly()) return 0;
     QTextDocument::FindFlags f = Flags(opt) & ~QTextDocument::FindFlags(QTextDocument::FindBackward);
     QTextCursor edit(document());
     QTextCursor at(document());
@@ -500,12 +472,11 @@ int COxbrinView::ReplaceAll(const QString& what, const QString& with, const Find
     edit.beginEditBlock();
     for (;;) {
         QTextCursor m = document()->find(what, at, f);
-        if (m.isNull())
-            break;
+        if (m.isNull()) break;
         edit.setPosition(m.selectionStart());
         edit.setPosition(m.selectionEnd(), QTextCursor::KeepAnchor);
         edit.insertText(with);
-        at = edit;  // continue after the inserted text, never inside it
+        at = edit; // continue after the inserted text, never inside it
         ++count;
     }
     edit.endEditBlock();
@@ -532,8 +503,8 @@ void COxbrinView::keyPressEvent(QKeyEvent* e) {
     }
     if (!isReadOnly()) {
         const QTextCursor c = textCursor();
-        const bool severalLines =
-            c.hasSelection() && document()->findBlock(c.selectionStart()) != document()->findBlock(c.selectionEnd());
+        const bool severalLines = c.hasSelection() && document()->findBlock(c.selectionStart()) !=
+                                                          document()->findBlock(c.selectionEnd());
         if (e->key() == Qt::Key_Tab && mods == Qt::NoModifier && severalLines) {
             IndentLines(false);
             e->accept();
@@ -575,8 +546,7 @@ namespace {
 // The blanks a line starts with.
 QString LeadingBlanks(const QString& line) {
     qsizetype n = 0;
-    while (n < line.size() && (line[n] == QLatin1Char(' ') || line[n] == QLatin1Char('\t')))
-        ++n;
+    while (n < line.size() && (line[n] == QLatin1Char(' ') || line[n] == QLatin1Char('\t'))) ++n;
     return line.left(n);
 }
 
@@ -586,10 +556,8 @@ bool IsLabelOnly(const QString& line) {
     if (line.isEmpty() || !(line[0].isLetter() || line[0] == QLatin1Char('_') || line[0] == QLatin1Char('.')))
         return false;
     qsizetype i = 0;
-    while (i < line.size() && !line[i].isSpace() && line[i] != QLatin1Char(';'))
-        ++i;
-    while (i < line.size() && line[i].isSpace())
-        ++i;
+    while (i < line.size() && !line[i].isSpace() && line[i] != QLatin1Char(';')) ++i;
+    while (i < line.size() && line[i].isSpace()) ++i;
     return i == line.size() || line[i] == QLatin1Char(';');
 }
 
@@ -599,12 +567,11 @@ std::pair<QTextBlock, QTextBlock> SelectedBlocks(const QTextCursor& c) {
     QTextDocument* doc = c.document();
     const QTextBlock first = doc->findBlock(c.selectionStart());
     QTextBlock last = doc->findBlock(c.selectionEnd());
-    if (c.hasSelection() && last != first && c.selectionEnd() == last.position())
-        last = last.previous();
+    if (c.hasSelection() && last != first && c.selectionEnd() == last.position()) last = last.previous();
     return {first, last};
 }
 
-}  // namespace
+} // namespace
 
 void COxbrinView::NewLineIndented() {
     QTextCursor c = textCursor();
@@ -623,7 +590,9 @@ void COxbrinView::IndentLines(bool outdent) {
     QTextCursor c = textCursor();
     const bool selected = c.hasSelection();
     const auto [first, last] = SelectedBlocks(c);
-    const int tabWidth = tabStop_ > 0 ? qMax(1, qRound(tabStop_ / QFontMetricsF(font()).horizontalAdvance(QLatin1Char(' ')))) : 8;
+    const int tabWidth =
+        tabStop_ > 0 ? qMax(1, qRound(tabStop_ / QFontMetricsF(font()).horizontalAdvance(QLatin1Char(' '))))
+                     : 8;
     QTextCursor edit(document());
     edit.beginEditBlock();
     for (QTextBlock b = first; b.isValid(); b = b.next()) {
@@ -641,8 +610,7 @@ void COxbrinView::IndentLines(bool outdent) {
             } else {
                 while (remove < tabWidth && remove < text.size() && text[remove] == QLatin1Char(' '))
                     ++remove;
-                if (remove < text.size() && remove < tabWidth && text[remove] == QLatin1Char('\t'))
-                    ++remove;
+                if (remove < text.size() && remove < tabWidth && text[remove] == QLatin1Char('\t')) ++remove;
             }
             if (remove > 0) {
                 edit.setPosition(b.position());
@@ -650,8 +618,7 @@ void COxbrinView::IndentLines(bool outdent) {
                 edit.removeSelectedText();
             }
         }
-        if (b == last)
-            break;
+        if (b == last) break;
     }
     edit.endEditBlock();
     if (selected) {
@@ -664,8 +631,7 @@ void COxbrinView::IndentLines(bool outdent) {
 }
 
 void COxbrinView::ToggleComment() {
-    if (isReadOnly())
-        return;
+    if (isReadOnly()) return;
     const QTextCursor c = textCursor();
     const auto [first, last] = SelectedBlocks(c);
     // Blank lines neither count nor change, unless there are only such.
@@ -676,11 +642,9 @@ void COxbrinView::ToggleComment() {
         const QString trimmed = text.trimmed();
         if (!trimmed.isEmpty()) {
             anyText = true;
-            if (!trimmed.startsWith(QLatin1Char(';')))
-                allCommented = false;
+            if (!trimmed.startsWith(QLatin1Char(';'))) allCommented = false;
         }
-        if (b == last)
-            break;
+        if (b == last) break;
     }
     const bool uncomment = anyText && allCommented;
     QTextCursor edit(document());
@@ -697,8 +661,7 @@ void COxbrinView::ToggleComment() {
             edit.setPosition(b.position());
             edit.insertText(QStringLiteral(";"));
         }
-        if (b == last)
-            break;
+        if (b == last) break;
     }
     edit.endEditBlock();
     if (c.hasSelection()) {
@@ -715,18 +678,15 @@ void COxbrinView::SetMessages(QList<Message> messages) {
 }
 
 QString COxbrinView::MessagesAt(int y) const {
-    if (messages_.isEmpty())
-        return {};
+    if (messages_.isEmpty()) return {};
     const QTextBlock block = cursorForPosition(QPoint(0, y)).block();
-    if (!block.isValid())
-        return {};
+    if (!block.isValid()) return {};
     int line = block.blockNumber() + 1;
     if (ShowsPieces() && size_t(block.blockNumber()) < pieceAt_.size())
         line = pieceAt_[size_t(block.blockNumber())].line;
     QStringList texts;
     for (const Message& m : messages_) {
-        if (m.line == line)
-            texts << m.text;
+        if (m.line == line) texts << m.text;
     }
     return texts.join(QLatin1Char('\n'));
 }
@@ -741,8 +701,7 @@ bool COxbrinView::canInsertFromMimeData(const QMimeData* source) const {
 }
 
 void COxbrinView::insertFromMimeData(const QMimeData* source) {
-    if (!source || !source->hasText())
-        return;
+    if (!source || !source->hasText()) return;
     // Text from other programs may end its lines in CR LF or CR; each of
     // those is one line break here, not two.
     QString text = source->text();
@@ -798,8 +757,7 @@ void COxbrinView::dropEvent(QDropEvent* e) {
 
 int COxbrinView::GutterWidth() const {
     int digits = 1;
-    for (int n = qMax(1, doc_->TextDocument()->blockCount()); n >= 10; n /= 10)
-        ++digits;
+    for (int n = qMax(1, doc_->TextDocument()->blockCount()); n >= 10; n /= 10) ++digits;
     digits = qMax(digits, 3);
     // Room for a message mark left of the numbers.
     const QFontMetrics fm(gutter_->font());
@@ -808,8 +766,7 @@ int COxbrinView::GutterWidth() const {
 
 void COxbrinView::UpdateGutterWidth() {
     int digits = QString::number(qMax(1, doc_->TextDocument()->blockCount())).size();
-    if (digits == gutterDigits_)
-        return;
+    if (digits == gutterDigits_) return;
     gutterDigits_ = digits;
     UpdateMargins();
 }
@@ -819,8 +776,7 @@ void COxbrinView::UpdateMargins() {
     // the left of the text below it.
     const QRect cr = contentsRect();
     noteHeight_ = note_->isHidden() ? 0 : note_->heightForWidth(cr.width());
-    if (noteHeight_ < 0)
-        noteHeight_ = note_->sizeHint().height();
+    if (noteHeight_ < 0) noteHeight_ = note_->sizeHint().height();
     setViewportMargins(GutterWidth(), noteHeight_, 0, 0);
     note_->setGeometry(QRect(cr.left(), cr.top(), cr.width(), noteHeight_));
     gutter_->setGeometry(QRect(cr.left(), cr.top() + noteHeight_, GutterWidth(), cr.height() - noteHeight_));
@@ -831,10 +787,13 @@ void COxbrinView::UpdateGutter(const QRect& rect, int dy) {
     // is in the middle of updating it: do it right after.
     if (highlighter_ && !highlighter_->IsComplete() && !colourPending_) {
         colourPending_ = true;
-        QMetaObject::invokeMethod(this, [this] {
-            colourPending_ = false;
-            ColourVisibleLines();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                colourPending_ = false;
+                ColourVisibleLines();
+            },
+            Qt::QueuedConnection);
     }
     if (dy)
         gutter_->scroll(0, dy);
@@ -853,8 +812,7 @@ void COxbrinView::SetBreakpointLines(QList<int> lines) {
 }
 
 void COxbrinView::SetExecutionLine(int line) {
-    if (executionLine_ == line)
-        return;
+    if (executionLine_ == line) return;
     executionLine_ = line;
     MarkCaretLine();
     gutter_->update();
@@ -884,9 +842,8 @@ void COxbrinView::PaintGutter(QPaintEvent* event) {
     const QColor numberPen(128, 128, 128);
     p.setPen(numberPen);
     // Lines with build messages, for the marks.
-    QHash<int, bool> marked;  // line -> has an error
-    for (const Message& m : messages_)
-        marked[m.line] = marked.value(m.line) || m.error;
+    QHash<int, bool> marked; // line -> has an error
+    for (const Message& m : messages_) marked[m.line] = marked.value(m.line) || m.error;
     QTextBlock block = firstVisibleBlock();
     int top = qRound(blockBoundingGeometry(block).translated(contentOffset()).top());
     const int width = gutter_->width() - 4;
@@ -897,9 +854,10 @@ void COxbrinView::PaintGutter(QPaintEvent* event) {
             // A piece that goes on with a line has no number of its own.
             int number = block.blockNumber() + 1;
             if (ShowsPieces() && size_t(block.blockNumber()) < pieceAt_.size())
-                number = pieceAt_[size_t(block.blockNumber())].column == 0 ? pieceAt_[size_t(block.blockNumber())].line : 0;
-            if (number > 0)
-                p.drawText(0, top, width, lineHeight, Qt::AlignRight, QString::number(number));
+                number = pieceAt_[size_t(block.blockNumber())].column == 0
+                             ? pieceAt_[size_t(block.blockNumber())].line
+                             : 0;
+            if (number > 0) p.drawText(0, top, width, lineHeight, Qt::AlignRight, QString::number(number));
             if (number > 0 && marked.contains(number)) {
                 // A round mark at the gutter's left edge: red for an error,
                 // amber for a warning.
@@ -928,8 +886,8 @@ void COxbrinView::PaintGutter(QPaintEvent* event) {
                 const int y0 = top + (lineHeight - h) / 2;
                 QPolygon arrow;
                 arrow << QPoint(2, y0 + h / 4) << QPoint(2 + h / 2, y0 + h / 4) << QPoint(2 + h / 2, y0)
-                      << QPoint(2 + h, y0 + h / 2) << QPoint(2 + h / 2, y0 + h) << QPoint(2 + h / 2, y0 + 3 * h / 4)
-                      << QPoint(2, y0 + 3 * h / 4);
+                      << QPoint(2 + h, y0 + h / 2) << QPoint(2 + h / 2, y0 + h)
+                      << QPoint(2 + h / 2, y0 + 3 * h / 4) << QPoint(2, y0 + 3 * h / 4);
                 p.save();
                 p.setRenderHint(QPainter::Antialiasing);
                 p.setPen(QColor(0x60, 0x50, 0x00));
@@ -943,4 +901,4 @@ void COxbrinView::PaintGutter(QPaintEvent* event) {
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -50,8 +50,8 @@ public:
     void GoToLine(int line, int column);
     // Tints the caret's line (an extra selection, never part of the text).
     void MarkCaretLine();
-    int CaretLine() const;    // from 1
-    int CaretColumn() const;  // from 1
+    int CaretLine() const;   // from 1
+    int CaretColumn() const; // from 1
 
     // Searches from the selection in the given direction, wrapping once
     // around the document. Selects the match and returns true when found;
@@ -168,10 +168,10 @@ private:
     qreal tabStop_ = 0;
     QTextDocument* pieces_ = nullptr;
     struct Piece {
-        int line;           // from 1
-        qsizetype column;   // from 0
+        int line;         // from 1
+        qsizetype column; // from 0
     };
-    std::vector<Piece> pieceAt_;  // per block of pieces_
+    std::vector<Piece> pieceAt_; // per block of pieces_
     bool colourPending_ = false;
     QList<Message> messages_;
     QList<int> breakpoints_;
@@ -179,4 +179,4 @@ private:
     int schemeGeneration_ = -1;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -31,8 +31,7 @@ namespace {
 bool HoldsDocumentControlChars(const QString& text) {
     for (QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == 0x2028 || u == 0x2029 || u == 0xfdd0 || u == 0xfdd1 || u == 0xfffc)
-            return true;
+        if (u == 0x2028 || u == 0x2029 || u == 0xfdd0 || u == 0xfdd1 || u == 0xfffc) return true;
     }
     return false;
 }
@@ -45,7 +44,7 @@ QString BytesToText(const QByteArray& bytes) {
 
 constexpr std::array<const char*, 3> kEndBytes{"\n", "\r\n", "\r"};
 
-}  // namespace
+} // namespace
 
 DecodedText DecodeTextFile(const QByteArray& bytes) {
     DecodedText result;
@@ -72,8 +71,7 @@ DecodedText DecodeTextFile(const QByteArray& bytes) {
     qsizetype lineStart = 0;
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = p[i].unicode();
-        if (c != u'\n' && c != u'\r')
-            continue;
+        if (c != u'\n' && c != u'\r') continue;
         joined.append(QStringView(p + lineStart, i - lineStart));
         joined.append(QLatin1Char('\n'));
         result.longestLine = qMax(result.longestLine, i - lineStart);
@@ -102,8 +100,7 @@ DecodedText DecodeTextFile(const QByteArray& bytes) {
         result.format.lineEnd = LineEnd::CRLF;
     }
 #endif
-    if (result.format.mixedLineEnds)
-        result.lineEnds = std::move(ends);
+    if (result.format.mixedLineEnds) result.lineEnds = std::move(ends);
     result.text = std::move(joined);
     return result;
 }
@@ -111,18 +108,16 @@ DecodedText DecodeTextFile(const QByteArray& bytes) {
 namespace {
 
 void AttachLineEnds(QTextDocument& doc, const DecodedText& decoded) {
-    if (!decoded.format.mixedLineEnds)
-        return;
+    if (!decoded.format.mixedLineEnds) return;
     QTextBlock block = doc.begin();
     for (LineEnd e : decoded.lineEnds) {
-        if (!block.isValid())
-            break;
+        if (!block.isValid()) break;
         block.setUserData(new LineEndData(e));
         block = block.next();
     }
 }
 
-}  // namespace
+} // namespace
 
 void LoadIntoDocument(QTextDocument& doc, const DecodedText& decoded) {
     doc.setPlainText(decoded.text);
@@ -138,8 +133,7 @@ void ReplaceDocumentText(QTextDocument& doc, const DecodedText& decoded) {
     // The first block outlives the replacement with the line end it had in
     // the old text; the new file's ends are the only ones that count.
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
-        if (block.userData())
-            block.setUserData(nullptr);
+        if (block.userData()) block.setUserData(nullptr);
     }
     AttachLineEnds(doc, decoded);
 }
@@ -147,17 +141,17 @@ void ReplaceDocumentText(QTextDocument& doc, const DecodedText& decoded) {
 bool EncodeDocument(const QTextDocument& doc, const TextFileFormat& format, QByteArray& out, QString& error) {
     out.clear();
     const bool bytesMode = format.encoding == TextFileFormat::Encoding::Bytes;
-    if (format.encoding == TextFileFormat::Encoding::Utf8Bom)
-        out.append("\xEF\xBB\xBF");
+    if (format.encoding == TextFileFormat::Encoding::Utf8Bom) out.append("\xEF\xBB\xBF");
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
         const QString line = block.text();
         if (bytesMode) {
             for (QChar c : line) {
                 if (c.unicode() > 0xff) {
-                    error = QStringLiteral(
-                        "The document holds characters (such as \"%1\") that cannot be stored in this "
-                        "file's 8-bit encoding. Remove them, or copy the text into a new document.")
-                                .arg(QString(c));
+                    error =
+                        QStringLiteral(
+                            "The document holds characters (such as \"%1\") that cannot be stored in this "
+                            "file's 8-bit encoding. Remove them, or copy the text into a new document.")
+                            .arg(QString(c));
                     out.clear();
                     return false;
                 }
@@ -168,8 +162,7 @@ bool EncodeDocument(const QTextDocument& doc, const TextFileFormat& format, QByt
         }
         if (block.next().isValid()) {
             LineEnd e = format.lineEnd;
-            if (auto* data = dynamic_cast<const LineEndData*>(block.userData()))
-                e = data->end;
+            if (auto* data = dynamic_cast<const LineEndData*>(block.userData())) e = data->end;
             out.append(kEndBytes[static_cast<size_t>(e)]);
         }
     }
@@ -185,14 +178,15 @@ namespace {
 // as unchanged without reading it again.
 constexpr qint64 kHashAlwaysBelow = 16LL * 1024 * 1024;
 
-QByteArray HashOf(const QByteArray& bytes) { return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256); }
+QByteArray HashOf(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
 
 // Size, time and identity of a regular file; false when there is none.
 bool StatFile(const QString& path, DiskStamp& stamp) {
 #ifdef Q_OS_WIN
     const QFileInfo info(path);
-    if (!info.isFile())
-        return false;
+    if (!info.isFile()) return false;
     stamp.size = info.size();
     stamp.mtimeNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
     stamp.device = 0;
@@ -200,8 +194,7 @@ bool StatFile(const QString& path, DiskStamp& stamp) {
     return true;
 #else
     struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     stamp.size = st.st_size;
     stamp.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.device = st.st_dev;
@@ -210,33 +203,29 @@ bool StatFile(const QString& path, DiskStamp& stamp) {
 #endif
 }
 
-}  // namespace
+} // namespace
 
 DiskStamp StampFile(const QString& path, const QByteArray& bytes) {
     DiskStamp stamp;
     stamp.known = true;
     stamp.hash = HashOf(bytes);
-    if (!StatFile(path, stamp))
-        stamp.size = bytes.size();
+    if (!StatFile(path, stamp)) stamp.size = bytes.size();
     return stamp;
 }
 
 DiskState CompareWithDisk(const QString& path, DiskStamp& stamp) {
     DiskStamp now = stamp;
-    if (!StatFile(path, now))
-        return DiskState::Missing;
-    const bool statSame = now.size == stamp.size && now.mtimeNs == stamp.mtimeNs && now.device == stamp.device &&
-                          now.inode == stamp.inode;
-    if (statSame && now.size >= kHashAlwaysBelow)
-        return DiskState::Same;
+    if (!StatFile(path, now)) return DiskState::Missing;
+    const bool statSame = now.size == stamp.size && now.mtimeNs == stamp.mtimeNs &&
+                          now.device == stamp.device && now.inode == stamp.inode;
+    if (statSame && now.size >= kHashAlwaysBelow) return DiskState::Same;
     // Size and time alone miss a change within the time's resolution and
     // one written by a tool that puts the old time back: the bytes decide.
     QFile file(path);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file) || file.error() != QFileDevice::NoError)
         return statSame ? DiskState::Same : DiskState::Changed;
-    if (hash.result() != stamp.hash)
-        return DiskState::Changed;
+    if (hash.result() != stamp.hash) return DiskState::Changed;
     stamp = now;
     return DiskState::Same;
 }
@@ -248,12 +237,14 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, QString& erro
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush() ||
         file.error() != QFileDevice::NoError || file.size() != bytes.size() || !file.commit()) {
-        error = QStringLiteral("Cannot save %1.\n%2\nThe file on disk is unchanged.").arg(shown, file.errorString());
+        error = QStringLiteral("Cannot save %1.\n%2\nThe file on disk is unchanged.")
+                    .arg(shown, file.errorString());
         file.cancelWriting();
         return false;
     }
     if (QFileInfo(path).size() != bytes.size()) {
-        error = QStringLiteral("Cannot save %1.\nThe file on disk does not have the size written.").arg(shown);
+        error =
+            QStringLiteral("Cannot save %1.\nThe file on disk does not have the size written.").arg(shown);
         return false;
     }
     return true;
@@ -270,7 +261,7 @@ QString SystemText(int err) { return QString::fromLocal8Bit(std::strerror(err));
 struct WriteFailure {
     QString reason;
     bool untouched = true;
-    bool retryInPlace = false;  // the folder refuses a new file; the file itself may still be written
+    bool retryInPlace = false; // the folder refuses a new file; the file itself may still be written
 };
 
 class FileHandle {
@@ -283,12 +274,10 @@ public:
     // Closes and reports the error close gives (network file systems report
     // failed writes only there).
     bool Close(int* err = nullptr) {
-        if (fd_ < 0)
-            return true;
+        if (fd_ < 0) return true;
         const int rc = ::close(fd_);
         fd_ = -1;
-        if (rc != 0 && err)
-            *err = errno;
+        if (rc != 0 && err) *err = errno;
         return rc == 0;
     }
 
@@ -304,8 +293,7 @@ bool TransferAt(Transfer transfer, int fd, Byte* data, qint64 size, qint64 offse
     while (size > 0) {
         const ssize_t n = transfer(fd, data, size_t(qMin<qint64>(size, 1 << 20)), offset);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             err = errno;
             return false;
         }
@@ -330,8 +318,7 @@ bool ReadAt(int fd, char* data, qint64 size, qint64 offset, int& err) {
 }
 
 bool Sync(int fd, int& err) {
-    if (::fsync(fd) == 0)
-        return true;
+    if (::fsync(fd) == 0) return true;
     err = errno;
     return false;
 }
@@ -354,15 +341,14 @@ void SplitPath(const QByteArray& path, QByteArray& dir, QByteArray& base) {
 
 // A new file in `dir` under a name no one uses, hidden and naming the file
 // it belongs to, so a copy left behind by a crash is recognised.
-int CreateSibling(const QByteArray& dir, const QByteArray& base, const char* tag, mode_t mode, QByteArray& name,
-                  int& err) {
+int CreateSibling(const QByteArray& dir, const QByteArray& base, const char* tag, mode_t mode,
+                  QByteArray& name, int& err) {
     const QByteArray stem = base.left(180);
     for (int attempt = 0; attempt < 64; ++attempt) {
         name = dir + (dir.endsWith('/') ? "." : "/.") + stem + '.' + tag + '-' +
                QByteArray::number(QRandomGenerator::global()->generate(), 36);
         const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0)
-            return fd;
+        if (fd >= 0) return fd;
         if (errno != EEXIST) {
             err = errno;
             return -1;
@@ -395,8 +381,7 @@ bool ReplaceThroughTemporary(const QByteArray& target, const QByteArray& bytes, 
     };
     if (old) {
         struct stat mine;
-        if (::fstat(fd.Get(), &mine) != 0)
-            return abandon(SystemText(errno));
+        if (::fstat(fd.Get(), &mine) != 0) return abandon(SystemText(errno));
         // The copy must belong to the file's group, or the group would
         // change with the rename: a group this user cannot give a file is
         // kept by writing in place instead.
@@ -404,18 +389,15 @@ bool ReplaceThroughTemporary(const QByteArray& target, const QByteArray& bytes, 
             fail.retryInPlace = true;
             return abandon(SystemText(errno));
         }
-        if (::fchmod(fd.Get(), old->st_mode & 07777) != 0)
-            return abandon(SystemText(errno));
+        if (::fchmod(fd.Get(), old->st_mode & 07777) != 0) return abandon(SystemText(errno));
     }
     struct stat written;
     if (!WriteAt(fd.Get(), bytes.constData(), bytes.size(), 0, err) || !Sync(fd.Get(), err))
         return abandon(SystemText(err));
     if (::fstat(fd.Get(), &written) != 0 || written.st_size != bytes.size())
         return abandon(QStringLiteral("The new copy does not have the size written."));
-    if (!fd.Close(&err))
-        return abandon(SystemText(err));
-    if (::rename(temp.constData(), target.constData()) != 0)
-        return abandon(SystemText(errno));
+    if (!fd.Close(&err)) return abandon(SystemText(err));
+    if (::rename(temp.constData(), target.constData()) != 0) return abandon(SystemText(errno));
     SyncFolder(dir);
     return true;
 }
@@ -436,7 +418,8 @@ bool RewriteInPlace(const QByteArray& target, const QByteArray& bytes, WriteFail
     const qint64 newSize = bytes.size();
     QByteArray original(oldSize, Qt::Uninitialized);
     if (!ReadAt(fd.Get(), original.data(), oldSize, 0, err)) {
-        fail.reason = QStringLiteral("Its old contents cannot be read for a safety copy: %1").arg(SystemText(err));
+        fail.reason =
+            QStringLiteral("Its old contents cannot be read for a safety copy: %1").arg(SystemText(err));
         return false;
     }
 
@@ -446,34 +429,32 @@ bool RewriteInPlace(const QByteArray& target, const QByteArray& bytes, WriteFail
     for (const QByteArray& where : {dir, QFile::encodeName(QDir::tempPath())}) {
         backup.clear();
         FileHandle attempt(CreateSibling(where, base, "oxbrin-backup", 0600, backup, err));
-        if (attempt.Get() < 0)
-            continue;
+        if (attempt.Get() < 0) continue;
         QByteArray check(oldSize, Qt::Uninitialized);
         if (WriteAt(attempt.Get(), original.constData(), oldSize, 0, err) && Sync(attempt.Get(), err) &&
-            ReadAt(attempt.Get(), check.data(), oldSize, 0, err) && check == original && attempt.Close(&err)) {
+            ReadAt(attempt.Get(), check.data(), oldSize, 0, err) && check == original &&
+            attempt.Close(&err)) {
             break;
         }
-        if (err == 0)
-            err = EIO;
+        if (err == 0) err = EIO;
         attempt.Close();
         ::unlink(backup.constData());
         backup.clear();
     }
     if (backup.isEmpty()) {
-        fail.reason = QStringLiteral("There is no room for a safety copy of its old contents: %1").arg(SystemText(err));
+        fail.reason =
+            QStringLiteral("There is no room for a safety copy of its old contents: %1").arg(SystemText(err));
         return false;
     }
     auto dropBackup = [&] { ::unlink(backup.constData()); };
 
     auto overwrite = [&]() -> bool {
-        if (!WriteAt(fd.Get(), bytes.constData(), qMin(oldSize, newSize), 0, err))
-            return false;
+        if (!WriteAt(fd.Get(), bytes.constData(), qMin(oldSize, newSize), 0, err)) return false;
         if (newSize < oldSize && ::ftruncate(fd.Get(), newSize) != 0) {
             err = errno;
             return false;
         }
-        if (!Sync(fd.Get(), err))
-            return false;
+        if (!Sync(fd.Get(), err)) return false;
         struct stat now;
         if (::fstat(fd.Get(), &now) != 0) {
             err = errno;
@@ -485,7 +466,8 @@ bool RewriteInPlace(const QByteArray& target, const QByteArray& bytes, WriteFail
         }
         return true;
     };
-    if (newSize > oldSize && !WriteAt(fd.Get(), bytes.constData() + oldSize, newSize - oldSize, oldSize, err)) {
+    if (newSize > oldSize &&
+        !WriteAt(fd.Get(), bytes.constData() + oldSize, newSize - oldSize, oldSize, err)) {
         // Nothing old was overwritten yet: cut the file back to its old end.
         int ignored = 0;
         if (::ftruncate(fd.Get(), oldSize) == 0 && Sync(fd.Get(), ignored)) {
@@ -509,20 +491,20 @@ bool RewriteInPlace(const QByteArray& target, const QByteArray& bytes, WriteFail
         return false;
     }
     fail.untouched = false;
-    fail.reason = QStringLiteral("%1\nThe file could not be put back as it was; its old contents are kept in %2.")
-                      .arg(reason, QDir::toNativeSeparators(QFile::decodeName(backup)));
+    fail.reason =
+        QStringLiteral("%1\nThe file could not be put back as it was; its old contents are kept in %2.")
+            .arg(reason, QDir::toNativeSeparators(QFile::decodeName(backup)));
     return false;
 }
 
-}  // namespace
+} // namespace
 
 bool WriteFileSafely(const QString& path, const QByteArray& bytes, QString& error) {
     const QString shown = QDir::toNativeSeparators(path);
     // Through a symbolic link the file it names is written; the link stays.
     QString target = path;
     const QFileInfo info(path);
-    if (info.isSymLink())
-        target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+    if (info.isSymLink()) target = info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
     const QByteArray native = QFile::encodeName(target);
 
     struct stat st;
@@ -534,8 +516,7 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, QString& erro
     WriteFailure fail;
     bool ok = false;
     const bool inPlace = exists && (st.st_nlink > 1 || st.st_uid != ::geteuid());
-    if (!inPlace)
-        ok = ReplaceThroughTemporary(native, bytes, exists ? &st : nullptr, fail);
+    if (!inPlace) ok = ReplaceThroughTemporary(native, bytes, exists ? &st : nullptr, fail);
     if (inPlace || (!ok && fail.retryInPlace)) {
         fail = WriteFailure();
         ok = RewriteInPlace(native, bytes, fail);
@@ -543,7 +524,8 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, QString& erro
     if (ok) {
         struct stat now;
         if (::stat(native.constData(), &now) != 0 || now.st_size != bytes.size()) {
-            error = QStringLiteral("Cannot save %1.\nThe file on disk does not have the size written.").arg(shown);
+            error = QStringLiteral("Cannot save %1.\nThe file on disk does not have the size written.")
+                        .arg(shown);
             return false;
         }
         return true;
@@ -557,4 +539,4 @@ bool WriteFileSafely(const QString& path, const QByteArray& bytes, QString& erro
 
 #endif
 
-}  // namespace oxbrin
+} // namespace oxbrin

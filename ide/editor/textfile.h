@@ -21,27 +21,27 @@ enum class LineEnd : quint8 { LF, CRLF, CR };
 struct TextFileFormat {
     enum class Encoding { Utf8, Utf8Bom, Bytes };
     Encoding encoding = Encoding::Utf8;
-    LineEnd lineEnd = LineEnd::LF;  // for lines without a remembered end of their own
+    LineEnd lineEnd = LineEnd::LF; // for lines without a remembered end of their own
     bool mixedLineEnds = false;
 };
 
 // What a file on disk was when the document last read or wrote it: enough
 // to tell later whether another program has changed, replaced or removed it.
 struct DiskStamp {
-    bool known = false;  // false: no file read or written yet
+    bool known = false; // false: no file read or written yet
     qint64 size = -1;
     qint64 mtimeNs = 0;
     quint64 device = 0;
     quint64 inode = 0;
-    QByteArray hash;  // of the bytes read or written
+    QByteArray hash; // of the bytes read or written
 };
 
 struct DecodedText {
-    QString text;                  // lines joined with '\n'
+    QString text; // lines joined with '\n'
     TextFileFormat format;
-    std::vector<LineEnd> lineEnds;  // the end of each line but the last, only when mixed
-    qsizetype longestLine = 0;      // in characters, without its line end
-    DiskStamp stamp;                // filled by whoever read the bytes from a file
+    std::vector<LineEnd> lineEnds; // the end of each line but the last, only when mixed
+    qsizetype longestLine = 0;     // in characters, without its line end
+    DiskStamp stamp;               // filled by whoever read the bytes from a file
 };
 
 DecodedText DecodeTextFile(const QByteArray& bytes);
@@ -70,9 +70,9 @@ bool EncodeDocument(const QTextDocument& doc, const TextFileFormat& format, QByt
 DiskStamp StampFile(const QString& path, const QByteArray& bytes);
 
 enum class DiskState {
-    Same,     // the file still holds what was read or written
-    Changed,  // another program wrote something else into it
-    Missing,  // no file by that name any more (deleted, renamed, a folder now)
+    Same,    // the file still holds what was read or written
+    Changed, // another program wrote something else into it
+    Missing, // no file by that name any more (deleted, renamed, a folder now)
 };
 // Compares the file at `path` with `stamp`. When the file holds the same
 // bytes under a new time or inode (rewritten unchanged), `stamp` is brought
@@ -88,4 +88,4 @@ DiskState CompareWithDisk(const QString& path, DiskStamp& stamp);
 // file in the same folder. A symbolic link stays a link to the file it names.
 bool WriteFileSafely(const QString& path, const QByteArray& bytes, QString& error);
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -32,8 +32,7 @@ DownloadProgress CDownload::Progress() const {
 
 CDownload::Result CDownload::StartDownload(const std::string& path, bool starHandshake) {
     const Result result = BeginDownload(path, starHandshake);
-    if (result == Result::Started)
-        SendFirstLine();
+    if (result == Result::Started) SendFirstLine();
     return result;
 }
 
@@ -44,8 +43,7 @@ void CDownload::SendFirstLine() {
     uint64_t generation;
     {
         std::lock_guard lock(stateMutex_);
-        if (!active_ || !firstPending_)
-            return;
+        if (!active_ || !firstPending_) return;
         generation = generation_;
     }
     SendLineLocked(generation);
@@ -53,10 +51,8 @@ void CDownload::SendFirstLine() {
 
 CDownload::Result CDownload::BeginDownload(const std::string& path, bool starHandshake) {
     fileError_.clear();
-    if (!link_.Connect())
-        return Result::NotConnected;
-    if (active_)
-        return Result::Busy;
+    if (!link_.Connect()) return Result::NotConnected;
+    if (active_) return Result::Busy;
 
     // The total for the progress display: the lines that will be sent, read
     // by the same rules.
@@ -69,13 +65,11 @@ CDownload::Result CDownload::BeginDownload(const std::string& path, bool starHan
         }
         std::string line;
         while (counter.ReadLine(line, kMaxLine))
-            if (!line.empty())
-                ++total;
+            if (!line.empty()) ++total;
     }
 
     std::lock_guard lock(stateMutex_);
-    if (active_)
-        return Result::Busy;
+    if (active_) return Result::Busy;
     if (!reader_.Open(path)) {
         fileError_ = reader_.ErrorText();
         return Result::FileError;
@@ -93,8 +87,7 @@ CDownload::Result CDownload::BeginDownload(const std::string& path, bool starHan
 void CDownload::StopDownload() {
     {
         std::lock_guard lock(stateMutex_);
-        if (!active_)
-            return;
+        if (!active_) return;
         EndTransfer();
         ++generation_;
     }
@@ -105,8 +98,7 @@ void CDownload::StopDownload() {
 }
 
 void CDownload::EndTransfer() {
-    if (!active_)
-        return;
+    if (!active_) return;
     reader_.Close();
     active_ = false;
 }
@@ -117,21 +109,18 @@ bool CDownload::ReadNextLine() {
             EndTransfer();
             return false;
         }
-        if (line_.empty())
-            continue; // empty lines are never sent
+        if (line_.empty()) continue; // empty lines are never sent
         line_ += sendCR_ ? "\r\n" : "\n";
         return true;
     }
 }
 
 void CDownload::OnReceive(const uint8_t* bytes, size_t count) {
-    if (!bytes || !std::memchr(bytes, '*', count))
-        return;
+    if (!bytes || !std::memchr(bytes, '*', count)) return;
     uint64_t generation;
     {
         std::lock_guard lock(stateMutex_);
-        if (!active_ || !star_)
-            return;
+        if (!active_ || !star_) return;
         generation = generation_;
     }
     // Several stars in one chunk still send one line.
@@ -142,8 +131,7 @@ void CDownload::OnTransmitEmpty() {
     uint64_t generation;
     {
         std::lock_guard lock(stateMutex_);
-        if (!active_ || star_)
-            return;
+        if (!active_ || star_) return;
         generation = generation_;
     }
     SendLine(generation);
@@ -160,8 +148,7 @@ void CDownload::SendLineLocked(uint64_t generation) {
         std::lock_guard lock(stateMutex_);
         // A pacing event that waited for the line before it: the transfer it
         // came for may have been stopped meanwhile, or may have ended.
-        if (!active_ || Stopped(generation))
-            return;
+        if (!active_ || Stopped(generation)) return;
         copy = line_;
         firstPending_ = false;
         // Prefetch: at the end of the file this ends the transfer, but the
@@ -185,11 +172,9 @@ void CDownload::SendLineLocked(uint64_t generation) {
             Pause(charDelay, generation);
         }
     }
-    if (whole)
-        ++sent_;
+    if (whole) ++sent_;
     link_.Flush();
-    if (whole)
-        Pause(lineDelay_, generation);
+    if (whole) Pause(lineDelay_, generation);
 }
 
 void CDownload::Pause(unsigned ms, uint64_t generation) {
@@ -207,9 +192,8 @@ void CDownload::Pause(unsigned ms, uint64_t generation) {
         lock.unlock();
         const bool open = link_.IsOpen();
         lock.lock();
-        if (!open)
-            return;
+        if (!open) return;
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

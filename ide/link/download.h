@@ -135,7 +135,7 @@ private:
     std::string line_;
     std::atomic<bool> active_{false};
     bool star_ = false;
-    bool firstPending_ = false;  // BeginDownload's first line not yet sent
+    bool firstPending_ = false; // BeginDownload's first line not yet sent
     std::atomic<uint64_t> generation_{0};
     std::atomic<bool> quit_{false};
     std::atomic<uint64_t> sent_{0};
@@ -143,4 +143,4 @@ private:
     std::string fileError_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -20,7 +20,7 @@ namespace {
 // The delays the Terminal page allows.
 constexpr quint32 kMaxDelayMs = 10000;
 
-}  // namespace
+} // namespace
 
 CDownloadControl::CDownloadControl(CMainFrame* frame, CTerminalPort* port, SettingsBlock* settings)
     : frame_(frame), port_(port), settings_(settings), download_(*this) {
@@ -41,19 +41,18 @@ CDownloadControl::CDownloadControl(CMainFrame* frame, CTerminalPort* port, Setti
     frame->SetHandler(
         ID_TERMINAL_DOWNLOAD, [this] { DownloadCommand(false); }, [this] { return !download_.IsActive(); });
     frame->SetHandler(
-        ID_TERMINAL_DOWNLOAD_EEPROM, [this] { DownloadCommand(true); }, [this] { return !download_.IsActive(); });
+        ID_TERMINAL_DOWNLOAD_EEPROM, [this] { DownloadCommand(true); },
+        [this] { return !download_.IsActive(); });
     frame->SetHandler(
         ID_TERMINAL_STOP, [this] { StopDownload(); }, [this] { return download_.IsActive(); });
     // A lost port ends the transfer as Stop Transfer does.
     connect(port_, &CTerminalPort::PortLost, this, [this] {
-        if (download_.IsActive())
-            StopDownload();
+        if (download_.IsActive()) StopDownload();
     });
 }
 
 CDownloadControl::~CDownloadControl() {
-    if (port_->IsOpen())
-        port_->Close();
+    if (port_->IsOpen()) port_->Close();
     port_->SetTransferHook(nullptr);
     if (frame_) {
         for (int id : {ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP})
@@ -63,16 +62,14 @@ CDownloadControl::~CDownloadControl() {
 }
 
 QString CDownloadControl::SuggestedFile() const {
-    if (!settings_->downloadFile.isEmpty())
-        return settings_->downloadFile;
+    if (!settings_->downloadFile.isEmpty()) return settings_->downloadFile;
     // Nothing sent yet: the S-records the active source builds to, when they
     // are there, so a first download after a build needs only Enter.
     CChildFrame* child = frame_ ? frame_->ActiveChild() : nullptr;
-    if (!child || child->Document()->PathName().isEmpty())
-        return {};
+    if (!child || child->Document()->PathName().isEmpty()) return {};
     const QFileInfo source(child->Document()->PathName());
-    const QString records =
-        source.dir().filePath(source.completeBaseName() + QLatin1Char('.') + QLatin1String(strings::kDownloadExtension));
+    const QString records = source.dir().filePath(source.completeBaseName() + QLatin1Char('.') +
+                                                  QLatin1String(strings::kDownloadExtension));
     return QFileInfo::exists(records) ? records : QString();
 }
 
@@ -80,14 +77,12 @@ void CDownloadControl::DownloadCommand(bool starHandshake) {
     FileRequest request{false, QString::fromLatin1(strings::kDownloadTitle), SuggestedFile(),
                         QtFileFilter(QString::fromLatin1(strings::kDownloadFilter))};
     const QStringList names = AskFileNames(frame_, request);
-    if (names.isEmpty())
-        return;
+    if (names.isEmpty()) return;
     QString path = names.front();
     // A name typed without an extension means the S-record file.
     const QFileInfo info(path);
     const QString withExtension = path + QLatin1Char('.') + QLatin1String(strings::kDownloadExtension);
-    if (!info.exists() && info.suffix().isEmpty() && QFileInfo::exists(withExtension))
-        path = withExtension;
+    if (!info.exists() && info.suffix().isEmpty() && QFileInfo::exists(withExtension)) path = withExtension;
     settings_->downloadFile = path;
     StartDownload(path, starHandshake);
 }
@@ -102,7 +97,8 @@ void CDownloadControl::TakeSettings() {
 
 bool CDownloadControl::StartDownload(const QString& path, bool starHandshake) {
     TakeSettings();
-    const CDownload::Result result = download_.BeginDownload(QFile::encodeName(path).toStdString(), starHandshake);
+    const CDownload::Result result =
+        download_.BeginDownload(QFile::encodeName(path).toStdString(), starHandshake);
     // The first line goes out from the port's own thread: the board may hold
     // the line (XOFF), and the window must never wait for it.
     if (result == CDownload::Result::Started && download_.IsActive() &&
@@ -133,12 +129,10 @@ void CDownloadControl::UpdateProgress() {
                 QString::fromLatin1(strings::kDownloadProgress).arg(qMin(p.sent, p.total)).arg(p.total));
             progress_->show();
         }
-        if (!poll_.isActive())
-            poll_.start();
+        if (!poll_.isActive()) poll_.start();
     } else {
         poll_.stop();
-        if (progress_)
-            progress_->hide();
+        if (progress_) progress_->hide();
     }
     if (p.active != shownActive_) {
         // The progress field goes with the transfer; without a word at the
@@ -147,9 +141,8 @@ void CDownloadControl::UpdateProgress() {
             frame_->statusBar()->showMessage(
                 QString::fromLatin1(strings::kDownloadEnded).arg(qMin(p.sent, p.total)).arg(p.total), 30000);
         shownActive_ = p.active;
-        if (frame_)
-            frame_->RequestUpdate();
+        if (frame_) frame_->RequestUpdate();
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

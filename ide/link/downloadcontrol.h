@@ -21,14 +21,14 @@ struct SettingsBlock;
 
 namespace strings {
 inline constexpr const char* kDownloadFilter =
-    "Motorola S-Records (*.s19)|*.s19|Intel Hex Files (*.hex)|*.hex|All Files (*.*)|*.*||";  // 179
-inline constexpr const char* kDownloadTitle = "Download S-Record";                         // 180
-inline constexpr const char* kDownloadExtension = "s19";                                   // 181
-inline constexpr const char* kFileOpenFailed = "Could not open the file %s:";              // 216
+    "Motorola S-Records (*.s19)|*.s19|Intel Hex Files (*.hex)|*.hex|All Files (*.*)|*.*||"; // 179
+inline constexpr const char* kDownloadTitle = "Download S-Record";                          // 180
+inline constexpr const char* kDownloadExtension = "s19";                                    // 181
+inline constexpr const char* kFileOpenFailed = "Could not open the file %s:";               // 216
 // The status bar while a transfer runs.
 inline constexpr const char* kDownloadProgress = "Download: %1 of %2 lines";
 inline constexpr const char* kDownloadEnded = "Download ended: %1 of %2 lines sent";
-}  // namespace strings
+} // namespace strings
 
 class CDownloadControl : public QObject, public CTransferHook, private CDownloadLink {
     Q_OBJECT
@@ -83,4 +83,4 @@ private:
     bool shownActive_ = false;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

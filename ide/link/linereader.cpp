@@ -48,13 +48,11 @@ bool CLineReader::Open(const std::string& path) {
 
 bool CLineReader::ReadLine(std::string& line, size_t max) {
     line.clear();
-    if (fd_ < 0)
-        return false;
+    if (fd_ < 0) return false;
     for (;;) {
         if (pos_ == count_) {
             ssize_t n;
-            do
-                n = ::read(fd_, buffer_.get(), kBufferSize);
+            do n = ::read(fd_, buffer_.get(), kBufferSize);
             while (n < 0 && errno == EINTR);
             if (n < 0) {
                 error_ = errno;
@@ -63,22 +61,17 @@ bool CLineReader::ReadLine(std::string& line, size_t max) {
             }
             pos_ = 0;
             count_ = static_cast<size_t>(n);
-            if (n == 0)
-                return !line.empty();
+            if (n == 0) return !line.empty();
         }
         const char c = buffer_[pos_++];
-        if (c == '\n')
-            return true;
-        if (c == '\r' || c == 0x1A)
-            continue;
-        if (line.size() < max)
-            line += c;
+        if (c == '\n') return true;
+        if (c == '\r' || c == 0x1A) continue;
+        if (line.size() < max) line += c;
     }
 }
 
 void CLineReader::Close() {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     pos_ = count_ = 0;
 }
@@ -89,4 +82,4 @@ std::string CLineReader::ErrorText() const {
     return error_ ? std::strerror(error_) : std::string();
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -48,4 +48,4 @@ private:
     bool notRegular_ = false;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -20,7 +20,8 @@ CRegisterBar::CRegisterBar(QWidget* parent) : QDockWidget(QString(strings::kDial
         const char* label;
         int id;
     };
-    static constexpr Row rows[] = {{"A", 106}, {"B", 111}, {"D", 105}, {"X", 107}, {"Y", 108}, {"SP", 109}, {"PC", 110}};
+    static constexpr Row rows[] = {{"A", 106}, {"B", 111},  {"D", 105}, {"X", 107},
+                                   {"Y", 108}, {"SP", 109}, {"PC", 110}};
     auto addField = [&](const QString& name, int id, int row) {
         auto* edit = new QLineEdit(body);
         edit->setObjectName(QStringLiteral("Reg%1").arg(id));
@@ -31,7 +32,8 @@ CRegisterBar::CRegisterBar(QWidget* parent) : QDockWidget(QString(strings::kDial
         edit->setMaximumWidth(90);
         grid->addWidget(edit, row, 1);
         fields_.insert(name, edit);
-        connect(edit, &QLineEdit::returnPressed, this, [this, name, edit] { emit RegisterEdited(name, edit->text()); });
+        connect(edit, &QLineEdit::returnPressed, this,
+                [this, name, edit] { emit RegisterEdited(name, edit->text()); });
         return edit;
     };
     int r = 0;
@@ -66,7 +68,8 @@ void CRegisterBar::SetField(const QString& name, const QString& text, bool chang
     edit->setText(text);
     edit->setCursorPosition(0);
     // A changed value in bold red on its own, so it shows in either scheme.
-    edit->setStyleSheet(changed ? QStringLiteral("QLineEdit { color: #C00000; font-weight: bold; }") : QString());
+    edit->setStyleSheet(changed ? QStringLiteral("QLineEdit { color: #C00000; font-weight: bold; }")
+                                : QString());
     edit->setAccessibleDescription(changed ? QStringLiteral("changed") : QString());
 }
 
@@ -83,7 +86,8 @@ void CRegisterBar::ShowValues(const Values& v) {
     SetField(QStringLiteral("Y"), hex(v.y, 4), h && v.y != o.y);
     SetField(QStringLiteral("SP"), hex(v.sp, 4), h && v.sp != o.sp);
     SetField(QStringLiteral("PC"), hex(v.pc, 4), h && v.pc != o.pc);
-    SetField(QStringLiteral("CCR"), QStringLiteral("%1").arg(v.ccr, 8, 2, QLatin1Char('0')), h && v.ccr != o.ccr);
+    SetField(QStringLiteral("CCR"), QStringLiteral("%1").arg(v.ccr, 8, 2, QLatin1Char('0')),
+             h && v.ccr != o.ccr);
     last_ = v;
     haveValues_ = true;
 }
@@ -96,4 +100,4 @@ void CRegisterBar::ClearValues() {
     haveValues_ = false;
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

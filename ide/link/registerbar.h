@@ -20,7 +20,7 @@ public:
     static constexpr int kCcrId = 112;
 
     explicit CRegisterBar(QWidget* parent);
-    QLineEdit* Field(int controlId) const;  // 106, 111, 105, 107, 108, 109, 110, 112
+    QLineEdit* Field(int controlId) const; // 106, 111, 105, 107, 108, 109, 110, 112
     // The field of a register by name: A B D X Y SP PC CCR.
     QLineEdit* FieldNamed(const QString& name) const;
 
@@ -47,4 +47,4 @@ private:
     Values last_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -15,8 +15,7 @@ private:
 };
 
 CSerialPort::CSerialPort()
-    : m_strPort(QStringLiteral("COM2")),
-      m_dcb(DefaultLineSettings()),
+    : m_strPort(QStringLiteral("COM2")), m_dcb(DefaultLineSettings()),
       listener_(std::make_unique<Listener>(this)),
       port_(std::make_unique<platform::SerialPort>(listener_.get())) {}
 
@@ -27,8 +26,7 @@ CSerialPort::~CSerialPort() {
 }
 
 bool CSerialPort::Open() {
-    if (IsOpen())
-        return false;
+    if (IsOpen()) return false;
     m_error = port_->Open(m_strPort.toStdString(), m_dcb);
     return m_error.ok();
 }
@@ -43,16 +41,14 @@ bool CSerialPort::Close() {
 }
 
 void CSerialPort::ReleaseLost() {
-    if (!IsOpen())
-        port_->Close(2000);
+    if (!IsOpen()) port_->Close(2000);
 }
 
 bool CSerialPort::ApplySettings() {
     // The page always stores the binary and parity-check bits with the
     // line values; the device gets what it can take.
     m_dcb.Flags |= platform::Dcb::fBinary | platform::Dcb::fParity;
-    if (!IsOpen())
-        return false;
+    if (!IsOpen()) return false;
     m_error = port_->Configure(m_dcb);
     return m_error.ok();
 }
@@ -69,17 +65,13 @@ bool CSerialPort::WriteNoWait(const void* bytes, size_t count) {
 }
 
 void CSerialPort::CancelOutput() {
-    if (port_)
-        port_->CancelOutput();
+    if (port_) port_->CancelOutput();
 }
 
-bool CSerialPort::Post(std::function<void()> task) {
-    return IsOpen() && port_->Post(std::move(task)).ok();
-}
+bool CSerialPort::Post(std::function<void()> task) { return IsOpen() && port_->Post(std::move(task)).ok(); }
 
 bool CSerialPort::Drain() {
-    if (!IsOpen())
-        return false;
+    if (!IsOpen()) return false;
     return port_->Drain().ok();
 }
 
@@ -106,4 +98,4 @@ platform::Dcb DefaultLineSettings() {
     return dcb;
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -95,4 +95,4 @@ bool IsUsableLineSettings(const platform::Dcb& dcb);
 // 8 data bits, no parity, 1 stop bit, no flow control.
 platform::Dcb DefaultLineSettings();
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -39,40 +39,29 @@ void CTerminalPane::Show(const QByteArray& bytes) {
         QMutexLocker lock(&logLock_);
         // A log that cannot be written (a full disk) must not hold up the
         // pane; the bytes are shown all the same.
-        if (log_.isOpen())
-            log_.write(bytes);
+        if (log_.isOpen()) log_.write(bytes);
     }
     PostConsoleText(bytes);
 }
 
 void CTerminalPane::SetKeyboard(quint32 enter, bool localEcho) {
     switch (enter) {
-    case kEnterSendsLF:
-        enter_ = QByteArray("\n");
-        break;
-    case kEnterSendsCRLF:
-        enter_ = QByteArray("\r\n");
-        break;
-    default:
-        enter_ = QByteArray("\r");
-        break;
+    case kEnterSendsLF: enter_ = QByteArray("\n"); break;
+    case kEnterSendsCRLF: enter_ = QByteArray("\r\n"); break;
+    default: enter_ = QByteArray("\r"); break;
     }
     echo_ = localEcho;
 }
 
 bool CTerminalPane::SetLogFile(const QString& path, QString* error) {
     QMutexLocker lock(&logLock_);
-    if (log_.isOpen() && log_.fileName() == path)
-        return true;
+    if (log_.isOpen() && log_.fileName() == path) return true;
     log_.close();
-    if (path.isEmpty())
-        return true;
+    if (path.isEmpty()) return true;
     log_.setFileName(path);
     // Unbuffered: what the board said is on disk even if the IDE dies.
-    if (log_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return true;
-    if (error)
-        *error = log_.errorString();
+    if (log_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) return true;
+    if (error) *error = log_.errorString();
     log_.setFileName(QString());
     return false;
 }
@@ -85,12 +74,9 @@ QString CTerminalPane::LogFile() const {
 bool CTerminalPane::SaveText(const QString& path, QString* error) const {
     QSaveFile file(path);
     QByteArray text = Control()->toPlainText().toUtf8();
-    if (!text.isEmpty() && !text.endsWith('\n'))
-        text += '\n';
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit())
-        return true;
-    if (error)
-        *error = file.errorString();
+    if (!text.isEmpty() && !text.endsWith('\n')) text += '\n';
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) return true;
+    if (error) *error = file.errorString();
     return false;
 }
 
@@ -102,7 +88,8 @@ void CTerminalPane::ShowConnectionHint(bool open, const QString& port) {
     // A freshly opened port shows nothing until the board talks: without a
     // word here an empty pane looks the same connected or not.
     Control()->setPlaceholderText(
-        open ? QStringLiteral("Connected to %1. Type here to talk to the board; Enter shows its prompt.").arg(port)
+        open ? QStringLiteral("Connected to %1. Type here to talk to the board; Enter shows its prompt.")
+                   .arg(port)
              : QStringLiteral("Not connected. Terminal > Connected (Ctrl+T) opens the port chosen in "
                               "Terminal > Options."));
 }
@@ -112,26 +99,22 @@ void CTerminalPane::OnCharTyped(const QByteArray& bytes) {
         for (char c : bytes) {
             const QByteArray send = c == '\r' ? enter_ : QByteArray(1, c);
             route_(send);
-            if (echo_)
-                Show(c == '\r' ? QByteArray("\r\n") : send);
+            if (echo_) Show(c == '\r' ? QByteArray("\r\n") : send);
         }
         return;
     }
     // One byte a key; the board echoes what it wants shown. SendKey
     // connects first when needed and drops keys during a download.
-    if (connectFailed_)
-        return;
+    if (connectFailed_) return;
     const bool wasOpen = port_.IsOpen();
     for (char c : bytes) {
         // Enter sends the chosen line end; every other key its own byte.
         const QByteArray send = c == '\r' ? enter_ : QByteArray(1, c);
-        if (!port_.SendKey(reinterpret_cast<const uint8_t*>(send.constData()), size_t(send.size())))
-            break;
+        if (!port_.SendKey(reinterpret_cast<const uint8_t*>(send.constData()), size_t(send.size()))) break;
         // The local echo shows what went out; Enter starts a new line
         // whatever it sends (a lone carriage return would let the board's
         // answer overwrite the typed line).
-        if (echo_)
-            Show(c == '\r' ? QByteArray("\r\n") : send);
+        if (echo_) Show(c == '\r' ? QByteArray("\r\n") : send);
     }
     if (!wasOpen && !port_.IsOpen()) {
         connectFailed_ = true;
@@ -143,7 +126,8 @@ QMenu* CTerminalPane::ContextMenu(CMainFrame* frame) {
     if (!menu_) {
         menu_ = new QMenu(this);
         menu_->setObjectName(QStringLiteral("TERMINAL"));
-        QAction* copy = menu_->addAction(QStringLiteral("&Copy Selection"), this, [this] { CopySelection(); });
+        QAction* copy =
+            menu_->addAction(QStringLiteral("&Copy Selection"), this, [this] { CopySelection(); });
         copy->setData(int(ID_EDIT_COPY));
         QAction* clear = menu_->addAction(QStringLiteral("Clea&r Window"), this, [this] { ClearText(); });
         clear->setData(int(ID_TERMINAL_CLEAR));
@@ -172,12 +156,9 @@ QString PortFieldText(const CTerminalPort& port) {
                        .arg(dcb.ByteSize)
                        .arg(QLatin1String(dcb.StopBits < 3 ? kStop[dcb.StopBits] : "?"))
                        .arg(QLatin1Char(dcb.Parity < 5 ? kParity[dcb.Parity] : '?'));
-    if (dcb.Flags & platform::Dcb::fOutX)
-        text += QStringLiteral(", XON/XOFF");
-    if (dcb.Flags & platform::Dcb::fOutxCtsFlow)
-        text += QStringLiteral(", RTS/CTS");
-    if (dcb.Flags & platform::Dcb::fOutxDsrFlow)
-        text += QStringLiteral(", DTR/DSR");
+    if (dcb.Flags & platform::Dcb::fOutX) text += QStringLiteral(", XON/XOFF");
+    if (dcb.Flags & platform::Dcb::fOutxCtsFlow) text += QStringLiteral(", RTS/CTS");
+    if (dcb.Flags & platform::Dcb::fOutxDsrFlow) text += QStringLiteral(", DTR/DSR");
     return text;
 }
 
@@ -194,9 +175,9 @@ void ApplyTerminalSettings(CMainFrame* frame, CTerminalPane* pane, bool fromOpti
     const SettingsBlock& s = frame->App()->Settings();
     pane->SetKeyboard(s.terminalEnter, s.terminalLocalEcho != 0);
     QString error;
-    if (pane->SetLogFile(s.terminalLogFile, &error))
-        return;
-    const QString text = QString::fromLatin1(strings::kLogOpenFailed).replace(QLatin1String("%s"), s.terminalLogFile);
+    if (pane->SetLogFile(s.terminalLogFile, &error)) return;
+    const QString text =
+        QString::fromLatin1(strings::kLogOpenFailed).replace(QLatin1String("%s"), s.terminalLogFile);
     if (fromOptions)
         ShowMessage(frame, text + QStringLiteral("\n\n") + error, QMessageBox::Warning);
     else
@@ -208,8 +189,7 @@ void SaveTerminalLog(CMainFrame* frame, CTerminalPane* pane) {
     FileRequest request{true, QString::fromLatin1(strings::kSaveLogTitle), QStringLiteral("terminal.log"),
                         QtFileFilter(QString::fromLatin1(strings::kSaveLogFilter))};
     const QStringList names = AskFileNames(frame, request);
-    if (names.isEmpty() || names.front().isEmpty())
-        return;
+    if (names.isEmpty() || names.front().isEmpty()) return;
     QString error;
     if (!pane->SaveText(names.front(), &error)) {
         ShowMessage(frame,
@@ -219,7 +199,7 @@ void SaveTerminalLog(CMainFrame* frame, CTerminalPane* pane) {
     }
 }
 
-}  // namespace
+} // namespace
 
 void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
     auto* pane = qobject_cast<CTerminalPane*>(frame->TerminalPane());
@@ -229,8 +209,7 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
         pane->SetConsoleFont(s.terminalFont, int(s.terminalFontSize));
         pane->SetScrollback(s.terminalScrollback);
         ApplyTerminalSettings(frame, pane, false);
-        if (!port->IsOpen())
-            port->SetReceiveSink(pane);
+        if (!port->IsOpen()) port->SetReceiveSink(pane);
     }
 
     // The status bar names the open port and its line, so the user sees
@@ -260,9 +239,16 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
         },
         {}, [port] { return port->IsOpen(); });
     frame->SetHandler(
-        ID_TERMINAL_CLEAR, [pane] { if (pane) pane->ClearText(); }, [pane] { return pane && pane->HasText(); });
+        ID_TERMINAL_CLEAR,
+        [pane] {
+            if (pane) pane->ClearText();
+        },
+        [pane] { return pane && pane->HasText(); });
     frame->SetHandler(
-        ID_TERMINAL_SAVE_LOG, [frame, pane] { if (pane) SaveTerminalLog(frame, pane); },
+        ID_TERMINAL_SAVE_LOG,
+        [frame, pane] {
+            if (pane) SaveTerminalLog(frame, pane);
+        },
         [pane] { return pane && pane->HasText(); });
 
     // Showing the pane connects, hiding it disconnects.
@@ -291,17 +277,17 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
             // A change enables the sheet's Apply button, as on its other pages.
             if (auto* box = page->window()->findChild<QDialogButtonBox*>()) {
                 if (QPushButton* apply = box->button(QDialogButtonBox::Apply))
-                    QObject::connect(page, &CPageTerminal::Changed, apply, [apply] { apply->setEnabled(true); });
+                    QObject::connect(page, &CPageTerminal::Changed, apply,
+                                     [apply] { apply->setEnabled(true); });
             }
         };
         external.apply = [page, owner, updateField] {
-            if (!page->OnApply())
-                return false;
+            if (!page->OnApply()) return false;
             if (auto* terminal = qobject_cast<CTerminalPane*>(owner->TerminalPane())) {
                 terminal->SetScrollback(owner->App()->Settings().terminalScrollback);
                 ApplyTerminalSettings(owner, terminal, true);
             }
-            updateField();  // an open line may run with new settings now
+            updateField(); // an open line may run with new settings now
             return true;
         };
         return external;
@@ -315,4 +301,4 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port) {
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -9,8 +9,8 @@
 
 #include <QFile>
 
-#include <functional>
 #include <QMutex>
+#include <functional>
 
 class QLabel;
 class QMenu;
@@ -21,10 +21,11 @@ class CMainFrame;
 
 namespace strings {
 inline constexpr const char* kSaveLogTitle = "Save Terminal Log";
-inline constexpr const char* kSaveLogFilter = "Log Files (*.log)|*.log|Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
+inline constexpr const char* kSaveLogFilter =
+    "Log Files (*.log)|*.log|Text Files (*.txt)|*.txt|All Files (*.*)|*.*||";
 inline constexpr const char* kSaveLogFailed = "Could not save the terminal log %s:";
 inline constexpr const char* kLogOpenFailed = "Could not open the log file %s:";
-}  // namespace strings
+} // namespace strings
 
 class CTerminalPane : public CConsolePane, public CReceiveSink {
     Q_OBJECT
@@ -96,4 +97,4 @@ void InstallTerminal(CMainFrame* frame, CTerminalPort* port);
 // The port field of `frame`'s status bar (null before InstallTerminal).
 QLabel* PortField(CMainFrame* frame);
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -38,8 +38,7 @@ public:
             active_ = false;
     }
     ~WaitCursor() {
-        if (active_)
-            QGuiApplication::restoreOverrideCursor();
+        if (active_) QGuiApplication::restoreOverrideCursor();
     }
     WaitCursor(const WaitCursor&) = delete;
     WaitCursor& operator=(const WaitCursor&) = delete;
@@ -48,27 +47,20 @@ private:
     bool active_ = true;
 };
 
-}  // namespace
+} // namespace
 
 QString OpenErrorText(const QString& port, const platform::SerialError& error) {
     using Kind = platform::SerialErrorKind;
     QString text = Format(strings::kPortOpenFailed, port) + QLatin1Char('\n');
     switch (error.kind) {
-    case Kind::NoSuchDevice:
-        text += QString::fromLatin1(strings::kPortMissing);
-        break;
-    case Kind::InUse:
-        text += QString::fromLatin1(strings::kPortInUse);
-        break;
+    case Kind::NoSuchDevice: text += QString::fromLatin1(strings::kPortMissing); break;
+    case Kind::InUse: text += QString::fromLatin1(strings::kPortInUse); break;
     case Kind::NotSerial:
-    case Kind::BadSettings:
-        text += QString::fromLatin1(strings::kPortNotSerial);
-        break;
+    case Kind::BadSettings: text += QString::fromLatin1(strings::kPortNotSerial); break;
     default:
         text += SystemText(error);
         // Permission denied: which group grants access, and how to join it.
-        if (!error.hint.empty())
-            text += QLatin1Char('\n') + QString::fromLocal8Bit(error.hint.c_str());
+        if (!error.hint.empty()) text += QLatin1Char('\n') + QString::fromLocal8Bit(error.hint.c_str());
         break;
     }
     return text;
@@ -93,11 +85,9 @@ QString IgnoredSettingsText(const QString& port, unsigned ignored) {
                   {platform::kIgnoredFlowControl, "flow control"}};
     QStringList names;
     for (const auto& n : kNames) {
-        if (ignored & n.bit)
-            names << QString::fromLatin1(n.name);
+        if (ignored & n.bit) names << QString::fromLatin1(n.name);
     }
-    if (names.isEmpty())
-        return {};
+    if (names.isEmpty()) return {};
     return QStringLiteral("%1 does not support the chosen %2; it runs with its own.")
         .arg(port, names.join(QStringLiteral(", ")));
 }
@@ -106,8 +96,7 @@ CTerminalPort::CTerminalPort(QObject* parent) : QObject(parent) {}
 
 CTerminalPort::~CTerminalPort() {
     // The handlers below must not run once this object starts to go.
-    if (IsOpen())
-        Close();
+    if (IsOpen()) Close();
     ReleaseLost();
 }
 
@@ -128,8 +117,7 @@ bool CTerminalPort::OpenWithMessage() {
         ReportIgnoredSettings();
         return true;
     }
-    if (m_error.kind == platform::SerialErrorKind::AlreadyOpen)
-        return false;
+    if (m_error.kind == platform::SerialErrorKind::AlreadyOpen) return false;
     ShowMessage(owner_, OpenErrorText(m_strPort, m_error), QMessageBox::Critical);
     return false;
 }
@@ -145,22 +133,18 @@ bool CTerminalPort::CloseWithMessage() {
         ok = Close();
     }
     emit ConnectionChanged(false);
-    if (!ok)
-        ShowMessage(owner_, CloseErrorText(m_strPort, m_error), QMessageBox::Critical);
+    if (!ok) ShowMessage(owner_, CloseErrorText(m_strPort, m_error), QMessageBox::Critical);
     return ok;
 }
 
 void CTerminalPort::ReportIgnoredSettings() {
     const QString text = IgnoredSettingsText(m_strPort, IgnoredSettings());
-    if (!text.isEmpty())
-        emit SettingsNotTaken(text);
+    if (!text.isEmpty()) emit SettingsNotTaken(text);
 }
 
 bool CTerminalPort::SendKey(const uint8_t* bytes, size_t count) {
-    if (!IsOpen() && !OpenWithMessage())
-        return false;
-    if (TransferActive())
-        return false;
+    if (!IsOpen() && !OpenWithMessage()) return false;
+    if (TransferActive()) return false;
     return WriteNoWait(bytes, count);
 }
 
@@ -168,7 +152,8 @@ void CTerminalPort::LoadFrom(const SettingsBlock& settings) {
     m_strPort = settings.comPort;
     platform::Dcb dcb;
     const QByteArray& bytes = settings.comSettings;
-    if (platform::Dcb::FromBytes(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()), &dcb) &&
+    if (platform::Dcb::FromBytes(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()),
+                                 &dcb) &&
         IsUsableLineSettings(dcb))
         m_dcb = dcb;
     else
@@ -182,17 +167,14 @@ void CTerminalPort::StoreTo(SettingsBlock& settings) const {
 }
 
 void CTerminalPort::OnReceive(const uint8_t* bytes, size_t count) {
-    if (CReceiveSink* sink = sink_.load())
-        sink->ReceiveBytes(bytes, count);
+    if (CReceiveSink* sink = sink_.load()) sink->ReceiveBytes(bytes, count);
     CTransferHook* hook = hook_.load();
-    if (hook && hook->TransferActive())
-        hook->OnTransferReceive(bytes, count);
+    if (hook && hook->TransferActive()) hook->OnTransferReceive(bytes, count);
 }
 
 unsigned CTerminalPort::OnCommEvent(unsigned mask) {
     CTransferHook* hook = hook_.load();
-    if ((mask & EV_TXEMPTY) && hook && hook->TransferActive())
-        hook->OnTransferTxEmpty();
+    if ((mask & EV_TXEMPTY) && hook && hook->TransferActive()) hook->OnTransferTxEmpty();
     return 1;
 }
 
@@ -206,9 +188,9 @@ void CTerminalPort::OnLost(const platform::SerialError& error) {
 
 void CTerminalPort::HandleLost(quint64 generation, const platform::SerialError& error) {
     if (generation != generation_.load() || IsOpen())
-        return;  // opened again since; that open is not the lost one
+        return; // opened again since; that open is not the lost one
     ReleaseLost();
-    ++generation_;  // one message per lost open
+    ++generation_; // one message per lost open
     emit ConnectionChanged(false);
     // A download cannot go on without the line: it ends before the message
     // holds the window.
@@ -216,4 +198,4 @@ void CTerminalPort::HandleLost(quint64 generation, const platform::SerialError& 
     ShowMessage(owner_, LostText(m_strPort, error), QMessageBox::Critical);
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

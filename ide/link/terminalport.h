@@ -20,25 +20,26 @@ namespace oxbrin {
 struct SettingsBlock;
 
 namespace strings {
-inline constexpr const char* kPortOpenFailed = "Could not open the communication port %s:";  // 210
+inline constexpr const char* kPortOpenFailed = "Could not open the communication port %s:"; // 210
 // Windows names itself; elsewhere the words come from the operating system
 // all the same, and naming Windows there misleads.
 #ifdef _WIN32
-inline constexpr const char* kSystemReports = "Windows reports:";  // 211
+inline constexpr const char* kSystemReports = "Windows reports:"; // 211
 #else
 inline constexpr const char* kSystemReports = "The system reports:";
 #endif
-inline constexpr const char* kPortMissing =
-    "The specified communication port does not exist.\nGo to the menu Terminal/Options and select an other port.";  // 212
-inline constexpr const char* kPortInUse =
-    "The communication port is already in use by another program.\nClose the program that access this port and try "
-    "again.";                                                                                                       // 213
-inline constexpr const char* kPortCloseFailed = "Could not close the communication port %s properly!";           // 214
-inline constexpr const char* kPortNotSerial = "The communication port does not apear to be a serial device.";     // 215
+inline constexpr const char* kPortMissing = "The specified communication port does not exist.\nGo to the "
+                                            "menu Terminal/Options and select an other port."; // 212
+inline constexpr const char* kPortInUse = "The communication port is already in use by another "
+                                          "program.\nClose the program that access this port and try "
+                                          "again.";                                                    // 213
+inline constexpr const char* kPortCloseFailed = "Could not close the communication port %s properly!"; // 214
+inline constexpr const char* kPortNotSerial =
+    "The communication port does not apear to be a serial device."; // 215
 // A device that goes away while connected (a USB adapter pulled out).
-inline constexpr const char* kPortLost =
-    "The communication port %s stopped working and has been disconnected.\nConnect again when the device is back.";
-}  // namespace strings
+inline constexpr const char* kPortLost = "The communication port %s stopped working and has been "
+                                         "disconnected.\nConnect again when the device is back.";
+} // namespace strings
 
 // Where the bytes the board sends are shown. Called on the port's reader
 // thread; the receiver moves them to its own thread.
@@ -119,4 +120,4 @@ private:
     std::atomic<quint64> generation_{0};
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -41,16 +41,14 @@ CDlgOptions::PageFactory& TerminalFactory() {
 QStringList FaceList() {
     QStringList faces;
     for (const QString& family : InstalledFaces()) {
-        if (family.size() > CPageGeneral::kMaxFaceLength)
-            continue;
+        if (family.size() > CPageGeneral::kMaxFaceLength) continue;
         faces << (QFontDatabase::isFixedPitch(family) ? QStringLiteral(">") + family : family);
     }
     return faces;
 }
 
 QString StripMark(QString face) {
-    if (face.startsWith(QLatin1Char('>')))
-        face.remove(0, 1);
+    if (face.startsWith(QLatin1Char('>'))) face.remove(0, 1);
     return face.trimmed();
 }
 
@@ -68,11 +66,10 @@ bool ReadRange(QWidget* page, QWidget* control, const QString& text, int lo, int
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void COptionsPage::MarkModified() {
-    if (loading_)
-        return;
+    if (loading_) return;
     modified_ = true;
     emit Changed();
 }
@@ -145,7 +142,8 @@ CPageGeneral::CPageGeneral(CMainFrame* frame, QWidget* parent) : COptionsPage(pa
     grid->addWidget(terminalFace_, 3, 1);
     grid->addWidget(terminalSize_, 3, 2);
     auto* note = new QLabel(
-        QStringLiteral("You can set the font, font sizes and tab stops for the editor, output and terminal window."),
+        QStringLiteral(
+            "You can set the font, font sizes and tab stops for the editor, output and terminal window."),
         format);
     note->setWordWrap(true);
     grid->addWidget(note, 4, 0, 1, 4);
@@ -153,7 +151,8 @@ CPageGeneral::CPageGeneral(CMainFrame* frame, QWidget* parent) : COptionsPage(pa
 
     auto* editorGroup = new QGroupBox(QStringLiteral("Editor (will be replaced sometime)"), this);
     auto* editorLayout = new QVBoxLayout(editorGroup);
-    highlighting_ = new QCheckBox(QStringLiteral("&Syntax Highlighting (slow -> small files only)"), editorGroup);
+    highlighting_ =
+        new QCheckBox(QStringLiteral("&Syntax Highlighting (slow -> small files only)"), editorGroup);
     highlighting_->setObjectName(QStringLiteral("SyntaxHighlighting"));
     editorLayout->addWidget(highlighting_);
     tabbed_ = new QCheckBox(QStringLiteral("Ta&bbed documents"), editorGroup);
@@ -235,7 +234,8 @@ CPageTools::CPageTools(SettingsBlock& settings, QWidget* parent) : COptionsPage(
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("&Tools"), this);
     auto* grid = new QGridLayout(group);
-    auto* note = new QLabel(QStringLiteral("You can specify or browse for the name of the tools you want to use."), group);
+    auto* note = new QLabel(
+        QStringLiteral("You can specify or browse for the name of the tools you want to use."), group);
     note->setWordWrap(true);
     grid->addWidget(note, 0, 0, 1, 3);
     assembler_ = new QLineEdit(group);
@@ -284,8 +284,7 @@ void CPageTools::Browse() {
     FileRequest req{false, QString::fromLatin1(strings::kBrowseTitle), QString(),
                     QtFileFilter(QString::fromLatin1(strings::kBrowseFilter))};
     const QStringList names = AskFileNames(this, req);
-    if (!names.isEmpty())
-        assembler_->setText(names.front());
+    if (!names.isEmpty()) assembler_->setText(names.front());
 }
 
 bool CPageTools::OnApply() {
@@ -298,11 +297,13 @@ bool CPageTools::OnApply() {
 // ---------------------------------------------------------------------------
 // Assembler
 
-CPageAssembler::CPageAssembler(SettingsBlock& settings, QWidget* parent) : COptionsPage(parent), settings_(settings) {
+CPageAssembler::CPageAssembler(SettingsBlock& settings, QWidget* parent)
+    : COptionsPage(parent), settings_(settings) {
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("Settings"), this);
     auto* grid = new QGridLayout(group);
-    auto* note = new QLabel(QStringLiteral("Specify the settings that you whish to pass to the assembler."), group);
+    auto* note =
+        new QLabel(QStringLiteral("Specify the settings that you whish to pass to the assembler."), group);
     note->setWordWrap(true);
     grid->addWidget(note, 0, 0, 1, 3);
 
@@ -357,8 +358,8 @@ CPageAssembler::CPageAssembler(SettingsBlock& settings, QWidget* parent) : COpti
         RebuildText();
         MarkModified();
     };
-    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{disableWarnings_, compatibility_, listing_, cycles_,
-                                                                      noSymbols_, allSymbols_, usedSymbols_})
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+             disableWarnings_, compatibility_, listing_, cycles_, noSymbols_, allSymbols_, usedSymbols_})
         connect(b, &QAbstractButton::clicked, this, clicked);
     connect(warningLevel_, &QComboBox::activated, this, clicked);
     connect(options_, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -377,17 +378,13 @@ bool CPageAssembler::HasWord(const QString& text, const QString& word) {
             quoted = !quoted;
             continue;
         }
-        if (quoted)
-            continue;
+        if (quoted) continue;
         // A word starts the text or follows a blank, and ends the text or
         // is followed by one ("-l" is not found in "-lc" nor in "x-l").
-        if (i > 0 && !text[i - 1].isSpace())
-            continue;
-        if (text.mid(i, word.size()) != word)
-            continue;
+        if (i > 0 && !text[i - 1].isSpace()) continue;
+        if (text.mid(i, word.size()) != word) continue;
         const qsizetype after = i + word.size();
-        if (after == n || text[after].isSpace())
-            return true;
+        if (after == n || text[after].isSpace()) return true;
     }
     return false;
 }
@@ -428,16 +425,12 @@ void CPageAssembler::RebuildText() {
         words << QStringLiteral("-W0");
     else
         words << QStringLiteral("-W%1").arg(warningLevel_->currentIndex() + 1);
-    if (compatibility_->isChecked())
-        words << QStringLiteral("-mc");
+    if (compatibility_->isChecked()) words << QStringLiteral("-mc");
     if (listing_->isChecked()) {
         words << QStringLiteral("-l");
-        if (cycles_->isChecked())
-            words << QStringLiteral("-lc");
-        if (allSymbols_->isChecked())
-            words << QStringLiteral("-ls");
-        if (usedSymbols_->isChecked())
-            words << QStringLiteral("-lu");
+        if (cycles_->isChecked()) words << QStringLiteral("-lc");
+        if (allSymbols_->isChecked()) words << QStringLiteral("-ls");
+        if (usedSymbols_->isChecked()) words << QStringLiteral("-lu");
     }
     options_->setText(words.join(QLatin1Char(' ')));
 }
@@ -463,9 +456,10 @@ bool CPageAssembler::OnApply() {
 
 namespace {
 const char* const kBoards[] = {"flat", "hc912b32", "s12dp256", "hc11e9", "mini11"};
-}  // namespace
+} // namespace
 
-CPageTarget::CPageTarget(SettingsBlock& settings, QWidget* parent) : COptionsPage(parent), settings_(settings) {
+CPageTarget::CPageTarget(SettingsBlock& settings, QWidget* parent)
+    : COptionsPage(parent), settings_(settings) {
     auto* layout = new QVBoxLayout(this);
     auto* group = new QGroupBox(QStringLiteral("Simulated board for debugging"), this);
     auto* grid = new QGridLayout(group);
@@ -474,8 +468,7 @@ CPageTarget::CPageTarget(SettingsBlock& settings, QWidget* parent) : COptionsPag
     board_->setObjectName(QStringLiteral("TargetBoard"));
     board_->setAccessibleName(QStringLiteral("Board"));
     board_->setEditable(true);
-    for (const char* name : kBoards)
-        board_->addItem(QString::fromLatin1(name));
+    for (const char* name : kBoards) board_->addItem(QString::fromLatin1(name));
     // The text field inside the box is what a screen reader lands on.
     board_->lineEdit()->setAccessibleName(QStringLiteral("Board"));
     label->setBuddy(board_);
@@ -484,13 +477,14 @@ CPageTarget::CPageTarget(SettingsBlock& settings, QWidget* parent) : COptionsPag
     grid->addWidget(label, 0, 0);
     grid->addWidget(board_, 0, 1);
     grid->addWidget(browse_, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("A board's name, or the path of a board file as qorbsim --board takes it."), group),
-                    1, 0, 1, 3);
+    grid->addWidget(
+        new QLabel(QStringLiteral("A board's name, or the path of a board file as qorbsim --board takes it."),
+                   group),
+        1, 0, 1, 3);
     layout->addWidget(group);
     layout->addStretch();
     connect(board_, &QComboBox::currentTextChanged, this, [this] {
-        if (!loading_)
-            MarkModified();
+        if (!loading_) MarkModified();
     });
     connect(browse_, &QPushButton::clicked, this, &CPageTarget::Browse);
 }
@@ -504,19 +498,18 @@ void CPageTarget::OnInitDialog() {
 void CPageTarget::Browse() {
     FileRequest req{false, QStringLiteral("Board File"), QString(), QStringLiteral("All Files (*)")};
     const QStringList names = AskFileNames(this, req);
-    if (!names.isEmpty())
-        board_->setCurrentText(names.front());
+    if (!names.isEmpty()) board_->setCurrentText(names.front());
 }
 
 bool CPageTarget::OnApply() {
     const QString board = board_->currentText().trimmed();
     bool known = board.isEmpty();
-    for (const char* name : kBoards)
-        known = known || board == QLatin1String(name);
+    for (const char* name : kBoards) known = known || board == QLatin1String(name);
     // A board that is neither built in nor a file would only fail at the
     // next Start Debugging; it is refused here, where it was typed.
     if (!known && !QFileInfo(board).isFile()) {
-        ShowMessage(this, QStringLiteral("There is no board named %1, and no board file of that name.").arg(board),
+        ShowMessage(this,
+                    QStringLiteral("There is no board named %1, and no board file of that name.").arg(board),
                     QMessageBox::Warning);
         return false;
     }
@@ -524,9 +517,7 @@ bool CPageTarget::OnApply() {
     return true;
 }
 
-void CDlgOptions::SetTerminalPageFactory(PageFactory factory) {
-    TerminalFactory() = std::move(factory);
-}
+void CDlgOptions::SetTerminalPageFactory(PageFactory factory) { TerminalFactory() = std::move(factory); }
 
 CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     : QDialog(parent ? parent : frame), tabs_(new QTabWidget(this)) {
@@ -536,10 +527,8 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     general_ = new CPageGeneral(frame, tabs_);
     tools_ = new CPageTools(s, tabs_);
     assembler_ = new CPageAssembler(s, tabs_);
-    if (TerminalFactory())
-        terminal_ = TerminalFactory()(frame, tabs_);
-    if (!terminal_.widget)
-        terminal_.widget = new QWidget(tabs_);  // the serial link fills this place
+    if (TerminalFactory()) terminal_ = TerminalFactory()(frame, tabs_);
+    if (!terminal_.widget) terminal_.widget = new QWidget(tabs_); // the serial link fills this place
     tabs_->addTab(general_, QStringLiteral("General"));
     tabs_->addTab(terminal_.widget, QStringLiteral("Terminal"));
     tabs_->addTab(tools_, QStringLiteral("Tools"));
@@ -549,24 +538,24 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     target_ = new CPageTarget(s, tabs_);
     tabs_->addTab(target_, QStringLiteral("Target"));
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
+    auto* buttons =
+        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
     QPushButton* apply = buttons->button(QDialogButtonBox::Apply);
     apply->setEnabled(false);
     connect(buttons, &QDialogButtonBox::accepted, this, &CDlgOptions::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &CDlgOptions::reject);
     connect(apply, &QPushButton::clicked, this, [this, apply] {
-        if (Apply())
-            apply->setEnabled(false);
+        if (Apply()) apply->setEnabled(false);
     });
-    for (COptionsPage* page : std::initializer_list<COptionsPage*>{general_, tools_, assembler_, colours_, target_})
+    for (COptionsPage* page :
+         std::initializer_list<COptionsPage*>{general_, tools_, assembler_, colours_, target_})
         connect(page, &COptionsPage::Changed, apply, [apply] { apply->setEnabled(true); });
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
     layout->addWidget(buttons);
 
     general_->OnInitDialog();
-    if (terminal_.init)
-        terminal_.init();
+    if (terminal_.init) terminal_.init();
     tools_->OnInitDialog();
     assembler_->OnInitDialog();
     colours_->OnInitDialog();
@@ -575,7 +564,8 @@ CDlgOptions::CDlgOptions(CMainFrame* frame, int startPage, QWidget* parent)
     // The sheet is opened for the page's first field (Terminal > Options
     // for the port): the caret starts there rather than on the tabs.
     QWidget* page = tabs_->currentWidget();
-    for (QWidget* w = page->nextInFocusChain(); w && w != page && page->isAncestorOf(w); w = w->nextInFocusChain()) {
+    for (QWidget* w = page->nextInFocusChain(); w && w != page && page->isAncestorOf(w);
+         w = w->nextInFocusChain()) {
         if ((w->focusPolicy() & Qt::TabFocus) && w->isEnabledTo(page) && !w->isHidden()) {
             w->setFocus(Qt::OtherFocusReason);
             break;
@@ -606,8 +596,7 @@ bool CDlgOptions::Apply() {
 }
 
 void CDlgOptions::accept() {
-    if (Apply())
-        QDialog::accept();
+    if (Apply()) QDialog::accept();
 }
 
 bool CDlgOptions::Open(CMainFrame* frame, int page) {
@@ -617,4 +606,4 @@ bool CDlgOptions::Open(CMainFrame* frame, int page) {
     return accepted;
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -26,12 +26,12 @@ class CMainFrame;
 struct SettingsBlock;
 
 namespace strings {
-inline constexpr const char* kOptionsTitle = "Options";                                                   // 600
-inline constexpr const char* kBrowseFilter = "Execeutables (*.exe)|*.exe|All Files (*.*)|*.*||";           // 176
-inline constexpr const char* kBrowseTitle = "Browse for assembler";                                        // 177
-inline constexpr const char* kBrowseDefaultExt = "exe";                                                    // 178
+inline constexpr const char* kOptionsTitle = "Options";                                          // 600
+inline constexpr const char* kBrowseFilter = "Execeutables (*.exe)|*.exe|All Files (*.*)|*.*||"; // 176
+inline constexpr const char* kBrowseTitle = "Browse for assembler";                              // 177
+inline constexpr const char* kBrowseDefaultExt = "exe";                                          // 178
 inline constexpr const char* kIntegerRange = "Please enter an integer between %1 and %2.";
-}  // namespace strings
+} // namespace strings
 
 // One page of the sheet.
 class COptionsPage : public QWidget {
@@ -222,4 +222,4 @@ private:
     CPageTarget* target_;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -60,7 +60,7 @@ QSpinBox* MakeDelay(int id, QWidget* parent) {
     return spin;
 }
 
-}  // namespace
+} // namespace
 
 CPageTerminal::CPageTerminal(CTerminalPort& port, SettingsBlock& settings, QWidget* parent)
     : QWidget(parent), portObject_(port), settings_(settings) {
@@ -99,7 +99,8 @@ void CPageTerminal::CreateControls() {
     // taken as it is. Say what such a name looks like here.
 #ifdef Q_OS_WIN
     port_->lineEdit()->setPlaceholderText(QStringLiteral("e.g. COM1"));
-    port_->setToolTip(QStringLiteral("The serial port of the board, e.g. COM1; type any name the system knows."));
+    port_->setToolTip(
+        QStringLiteral("The serial port of the board, e.g. COM1; type any name the system knows."));
 #else
     port_->lineEdit()->setPlaceholderText(QStringLiteral("e.g. /dev/ttyUSB0"));
     port_->setToolTip(QStringLiteral("The serial device of the board, e.g. /dev/ttyUSB0 or /dev/ttyS0; "
@@ -108,22 +109,17 @@ void CPageTerminal::CreateControls() {
     // A listed device shows its description in the list; the box takes its path.
     connect(port_, &QComboBox::activated, this, [this](int index) {
         const QString path = port_->itemData(index).toString();
-        if (!path.isEmpty())
-            port_->setEditText(path);
+        if (!path.isEmpty()) port_->setEditText(path);
     });
 
     baud_ = MakeList(IDC_BAUD, this);
-    for (int rate : kBaudRates)
-        baud_->addItem(QString::number(rate), rate);
+    for (int rate : kBaudRates) baud_->addItem(QString::number(rate), rate);
     dataBits_ = MakeList(IDC_DATABITS, this);
-    for (const Row& r : kDataBits)
-        dataBits_->addItem(QString::fromLatin1(r.text), r.value);
+    for (const Row& r : kDataBits) dataBits_->addItem(QString::fromLatin1(r.text), r.value);
     stopBits_ = MakeList(IDC_STOPBITS, this);
-    for (const Row& r : kStopBits)
-        stopBits_->addItem(QString::fromLatin1(r.text), r.value);
+    for (const Row& r : kStopBits) stopBits_->addItem(QString::fromLatin1(r.text), r.value);
     parity_ = MakeList(IDC_PARITY, this);
-    for (const Row& r : kParities)
-        parity_->addItem(QString::fromLatin1(r.text), r.value);
+    for (const Row& r : kParities) parity_->addItem(QString::fromLatin1(r.text), r.value);
 
     auto check = [this](int id, const QString& text) {
         auto* box = new QCheckBox(text, this);
@@ -141,21 +137,24 @@ void CPageTerminal::CreateControls() {
     scrollback_->setRange(int(kMinTerminalScrollback), int(kMaxTerminalScrollback));
     scrollback_->setSingleStep(1000);
     scrollback_->setSuffix(QStringLiteral(" lines"));
-    scrollback_->setToolTip(QStringLiteral("The Terminal window keeps this many lines; older ones are dropped."));
+    scrollback_->setToolTip(
+        QStringLiteral("The Terminal window keeps this many lines; older ones are dropped."));
 
     enter_ = MakeList(IDC_ENTER, this);
     enter_->addItem(QStringLiteral("CR"), int(kEnterSendsCR));
     enter_->addItem(QStringLiteral("LF"), int(kEnterSendsLF));
     enter_->addItem(QStringLiteral("CR LF"), int(kEnterSendsCRLF));
-    enter_->setToolTip(QStringLiteral("What the Enter key sends to the board: a carriage return (what monitors "
-                                      "expect), a line feed, or both."));
+    enter_->setToolTip(
+        QStringLiteral("What the Enter key sends to the board: a carriage return (what monitors "
+                       "expect), a line feed, or both."));
     echo_ = check(IDC_ECHO, QStringLiteral("Local &echo"));
     echo_->setToolTip(QStringLiteral("Shows typed characters in the Terminal window; for boards that do not "
                                      "echo what they receive."));
     logFile_ = new QLineEdit(this);
     logFile_->setObjectName(QStringLiteral("Control%1").arg(IDC_LOGFILE));
     logFile_->setPlaceholderText(QStringLiteral("no log file"));
-    logFile_->setToolTip(QStringLiteral("Everything the Terminal window shows is also appended to this file."));
+    logFile_->setToolTip(
+        QStringLiteral("Everything the Terminal window shows is also appended to this file."));
     logBrowse_ = new QPushButton(QStringLiteral("Bro&wse..."), this);
     logBrowse_->setObjectName(QStringLiteral("Control%1").arg(IDC_LOGBROWSE));
     logBrowse_->setAccessibleName(QStringLiteral("Browse for the log file"));
@@ -163,8 +162,7 @@ void CPageTerminal::CreateControls() {
         FileRequest request{true, QStringLiteral("Terminal Log File"), logFile_->text(),
                             QtFileFilter(QString::fromLatin1(strings::kSaveLogFilter))};
         const QStringList names = AskFileNames(this, request);
-        if (!names.isEmpty() && !names.front().isEmpty())
-            logFile_->setText(names.front());
+        if (!names.isEmpty() && !names.front().isEmpty()) logFile_->setText(names.front());
     });
 }
 
@@ -174,7 +172,8 @@ void CPageTerminal::LayOutControls() {
     auto* intro = new QLabel(QString::fromLatin1(kIntroText), this);
     intro->setWordWrap(true);
     auto* note = new QLabel(
-        QStringLiteral("Note: You can not change the port, while the terminal is connected to the target system."),
+        QStringLiteral(
+            "Note: You can not change the port, while the terminal is connected to the target system."),
         this);
     note->setWordWrap(true);
 
@@ -270,8 +269,7 @@ void CPageTerminal::OnInitDialog() {
     lineDelay_->setValue(int(qMin<quint32>(settings_.lineDelay, kMaxDelayMs)));
     scrollback_->setValue(int(UsableTerminalScrollback(settings_.terminalScrollback)));
     SelectValue(enter_, int(settings_.terminalEnter));
-    if (enter_->currentIndex() < 0)
-        enter_->setCurrentIndex(0);
+    if (enter_->currentIndex() < 0) enter_->setCurrentIndex(0);
     echo_->setChecked(settings_.terminalLocalEcho != 0);
     logFile_->setText(settings_.terminalLogFile);
     port_->setEnabled(!portObject_.IsOpen());
@@ -280,8 +278,7 @@ void CPageTerminal::OnInitDialog() {
 }
 
 void CPageTerminal::MarkModified() {
-    if (loading_)
-        return;
+    if (loading_) return;
     modified_ = true;
     emit Changed();
 }
@@ -308,8 +305,7 @@ bool CPageTerminal::OnApply() {
             return false;
         }
         probe.close();
-        if (!existed)
-            probe.remove();  // created by the Terminal window when it logs
+        if (!existed) probe.remove(); // created by the Terminal window when it logs
     }
     portObject_.m_strPort = port_->currentText().trimmed();
     Dcb& dcb = portObject_.m_dcb;
@@ -327,8 +323,7 @@ bool CPageTerminal::OnApply() {
         flags |= Dcb::fOutxDsrFlow | (kControlHandshake << kDtrControlShift);
     else
         flags |= kControlEnable << kDtrControlShift;
-    if (xonXoff_->isChecked())
-        flags |= Dcb::fOutX | Dcb::fInX;
+    if (xonXoff_->isChecked()) flags |= Dcb::fOutX | Dcb::fInX;
     dcb.Flags = flags;
 
     settings_.sendCR = sendCr_->isChecked() ? 1 : 0;
@@ -339,11 +334,10 @@ bool CPageTerminal::OnApply() {
     settings_.terminalLocalEcho = echo_->isChecked() ? 1 : 0;
     settings_.terminalLogFile = log;
     // An open port takes the new line at once; a closed one at its next open.
-    if (portObject_.ApplySettings())
-        portObject_.ReportIgnoredSettings();
+    if (portObject_.ApplySettings()) portObject_.ReportIgnoredSettings();
     portObject_.StoreTo(settings_);
     modified_ = false;
     return true;
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

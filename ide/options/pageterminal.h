@@ -100,4 +100,4 @@ private:
     bool modified_ = false;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

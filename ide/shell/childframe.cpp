@@ -20,8 +20,7 @@ CChildFrame::CChildFrame(COxbrinDoc* doc, QWidget* parent) : QMdiSubWindow(paren
     // goes on): the window's own menu keeps its items but not their keys,
     // which would make every such key ambiguous.
     if (QMenu* menu = systemMenu()) {
-        for (QAction* a : menu->actions())
-            a->setShortcuts({});
+        for (QAction* a : menu->actions()) a->setShortcuts({});
     }
     connect(doc_, &COxbrinDoc::TitleChanged, this, &CChildFrame::UpdateTitle);
     UpdateTitle();
@@ -55,4 +54,4 @@ void CChildFrame::closeEvent(QCloseEvent* e) {
     QMdiSubWindow::closeEvent(e);
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

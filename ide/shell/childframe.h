@@ -29,4 +29,4 @@ private:
     bool skipPrompt_ = false;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -88,9 +88,9 @@ enum CommandId : int {
 
 struct CommandInfo {
     int id;
-    const char* menuText;  // empty when the command has no menu item of its own
-    const char* prompt;    // status-bar text, then "\n" and the tooltip
-    const char* keys;      // accelerator in QKeySequence form, or empty
+    const char* menuText; // empty when the command has no menu item of its own
+    const char* prompt;   // status-bar text, then "\n" and the tooltip
+    const char* keys;     // accelerator in QKeySequence form, or empty
 };
 
 std::span<const CommandInfo> CommandTable();
@@ -103,19 +103,21 @@ inline constexpr const char* kTerminalMenuShowText = "Show &Terminal Window\tCtr
 
 // The string table entries the shell shows.
 namespace strings {
-inline constexpr const char* kRegistryKeyFormat = "KORVELL\\Oxbrin\\V%d.%02d";  // 131
-inline constexpr const char* kDocString = "\nUntitled\nAssembler File\nAssembler Files (.asm)\n.asm\nOxbrin.Asm.Document\nAssembler File";
-inline constexpr const char* kFileFilter = "Source Files (*.a*;*.i*)|*.a*;*.i*|Listing Files (*.lst)|*.lst|All Files (*.*)|*.*||";  // 603
-inline constexpr const char* kSearchFinished = "Oxbrin has finished searching the document.";  // 164
-inline constexpr const char* kPositionPaneWidest = "Ln 99999, Col 999";  // 32800
+inline constexpr const char* kRegistryKeyFormat = "KORVELL\\Oxbrin\\V%d.%02d"; // 131
+inline constexpr const char* kDocString =
+    "\nUntitled\nAssembler File\nAssembler Files (.asm)\n.asm\nOxbrin.Asm.Document\nAssembler File";
+inline constexpr const char* kFileFilter =
+    "Source Files (*.a*;*.i*)|*.a*;*.i*|Listing Files (*.lst)|*.lst|All Files (*.*)|*.*||";   // 603
+inline constexpr const char* kSearchFinished = "Oxbrin has finished searching the document."; // 164
+inline constexpr const char* kPositionPaneWidest = "Ln 99999, Col 999";                       // 32800
 inline constexpr const char* kPositionFormat = "Ln %1, Col %2";
 inline constexpr const char* kTestCrash =
     "This menu entry is indented to test Oxbrin's Error Reporting functionality.\n"
     "Do you want to continue? (If you answer 'Yes', Oxbrin will crash!)";
 inline constexpr const char* kAppTitle = "Oxbrin";
-inline constexpr const char* kToolbarStandard = "Standart";  // 137
+inline constexpr const char* kToolbarStandard = "Standart"; // 137
 inline constexpr const char* kToolbarBuild = "Build";
-inline constexpr const char* kToolbarTerminal = "Terminal";  // 142
+inline constexpr const char* kToolbarTerminal = "Terminal"; // 142
 inline constexpr const char* kDialogBarTitle = "Register";
 inline constexpr const char* kVersionFormat = "Version %d.%02d Build %u";
 inline constexpr const char* kIdleMessage = "Ready";
@@ -123,10 +125,10 @@ inline constexpr const char* kIdleMessage = "Ready";
 inline constexpr const char* kEmptyAreaHint =
     "Open a source with File > Open (Ctrl+O) or start one with File > New (Ctrl+N).\n"
     "Files dropped here are opened too.";
-}  // namespace strings
+} // namespace strings
 
 inline constexpr int kVersionMajor = 1;
 inline constexpr int kVersionMinor = 16;
 inline constexpr unsigned kBuildNumber = 78;
 
-}  // namespace oxbrin
+} // namespace oxbrin

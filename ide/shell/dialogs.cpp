@@ -29,8 +29,7 @@ CLinkLabel::CLinkLabel(const QString& text, QWidget* parent) : QLabel(text, pare
 
 void CLinkLabel::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) {
-        if (!QDesktopServices::openUrl(QUrl::fromUserInput(text())))
-            QApplication::beep();
+        if (!QDesktopServices::openUrl(QUrl::fromUserInput(text()))) QApplication::beep();
     }
     QLabel::mouseReleaseEvent(e);
 }
@@ -39,7 +38,8 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About Oxbrin"));
     auto* layout = new QVBoxLayout(this);
     auto* name = new QLabel(QStringLiteral("<b>Oxbrin</b> - 68HC12 / 68HC11 development environment"), this);
-    version_ = new QLabel(QString::asprintf(strings::kVersionFormat, kVersionMajor, kVersionMinor, kBuildNumber), this);
+    version_ = new QLabel(
+        QString::asprintf(strings::kVersionFormat, kVersionMajor, kVersionMinor, kBuildNumber), this);
     version_->setObjectName(QStringLiteral("Control1000"));
     auto* copyright = new QLabel(QStringLiteral("Copyright (C) KORVELL"), this);
     auto* link = new CLinkLabel(QStringLiteral("http://www.korvell.com"), this);
@@ -79,10 +79,9 @@ QString FindHelpIndex() {
         dir + QStringLiteral("/../share/oxbrin/help/index.html"),
     };
     for (const QString& c : candidates) {
-        if (QFileInfo(c).isFile())
-            return QDir::cleanPath(c);
+        if (QFileInfo(c).isFile()) return QDir::cleanPath(c);
     }
     return {};
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -44,4 +44,4 @@ private:
 // Where the manual's start page is, or an empty string when it is missing.
 QString FindHelpIndex();
 
-}  // namespace oxbrin
+} // namespace oxbrin

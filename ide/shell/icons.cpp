@@ -174,12 +174,11 @@ bool DrawFileOrEdit(int id, QPainter& p) {
         p.setBrush(kYellow.darker(115));
         p.drawRect(QRectF(1.5, 4.5, 12, 9));
         p.setBrush(kYellow);
-        p.drawPolygon(QPolygonF({QPointF(3.5, 7.5), QPointF(15, 7.5), QPointF(12.5, 13.5), QPointF(1.5, 13.5)}));
+        p.drawPolygon(
+            QPolygonF({QPointF(3.5, 7.5), QPointF(15, 7.5), QPointF(12.5, 13.5), QPointF(1.5, 13.5)}));
         Arrow(p, QPointF(9, 5.5), QPointF(12, 2), kGreen);
         break;
-    case ID_FILE_SAVE:
-        Floppy(p, QRectF(2.5, 2.5, 11, 11));
-        break;
+    case ID_FILE_SAVE: Floppy(p, QRectF(2.5, 2.5, 11, 11)); break;
     case ID_FILE_SAVE_ALL:
         Floppy(p, QRectF(4.5, 1.5, 10, 10));
         Floppy(p, QRectF(1.5, 4.5, 10, 10));
@@ -217,12 +216,8 @@ bool DrawFileOrEdit(int id, QPainter& p) {
         p.drawRect(QRectF(4, 1.5, 5, 2.5));
         Page(p, QRectF(7.5, 6.5, 7, 8.5));
         break;
-    case ID_EDIT_UNDO:
-        CurvedArrow(p, true);
-        break;
-    case ID_EDIT_REDO:
-        CurvedArrow(p, false);
-        break;
+    case ID_EDIT_UNDO: CurvedArrow(p, true); break;
+    case ID_EDIT_REDO: CurvedArrow(p, false); break;
     case ID_EDIT_FIND:
         p.setPen(QPen(kInk, 1.4));
         p.setBrush(QColor(200, 225, 250));
@@ -235,8 +230,7 @@ bool DrawFileOrEdit(int id, QPainter& p) {
         Lines(p, QRectF(2.5, 1.5, 10, 13), 4);
         Arrow(p, QPointF(15, 9), QPointF(9, 9), kRed);
         break;
-    default:
-        return false;
+    default: return false;
     }
     return true;
 }
@@ -254,9 +248,7 @@ bool DrawBuildOrTerminal(int id, QPainter& p) {
         break;
     case ID_BUILD_OPTIONS:
     case ID_VIEW_OPTIONS:
-    case ID_TERMINAL_OPTIONS:
-        Gear(p, QPointF(8, 8), 6.5, kGrey);
-        break;
+    case ID_TERMINAL_OPTIONS: Gear(p, QPointF(8, 8), 6.5, kGrey); break;
     case ID_TERMINAL_CONNECT:
         p.setPen(QPen(kInk, 1));
         p.setBrush(kGrey);
@@ -289,8 +281,7 @@ bool DrawBuildOrTerminal(int id, QPainter& p) {
         p.drawLine(QPointF(9, 8), QPointF(15, 14));
         p.drawLine(QPointF(15, 8), QPointF(9, 14));
         break;
-    default:
-        return false;
+    default: return false;
     }
     return true;
 }
@@ -298,15 +289,9 @@ bool DrawBuildOrTerminal(int id, QPainter& p) {
 // The images of the panes, Help and Window commands; false for any other id.
 bool DrawViewHelpOrWindow(int id, QPainter& p) {
     switch (id) {
-    case ID_VIEW_TERMINAL:
-        Monitor(p);
-        break;
-    case ID_VIEW_OUTPUT:
-        PaneWindow(p, true);
-        break;
-    case ID_VIEW_VARNEL:
-        PaneWindow(p, false);
-        break;
+    case ID_VIEW_TERMINAL: Monitor(p); break;
+    case ID_VIEW_OUTPUT: PaneWindow(p, true); break;
+    case ID_VIEW_VARNEL: PaneWindow(p, false); break;
     case ID_HELP_FINDER:
     case ID_CONTEXT_HELP:
         p.setPen(QPen(kBlue.darker(130), 1));
@@ -340,15 +325,13 @@ bool DrawViewHelpOrWindow(int id, QPainter& p) {
             p.drawRect(QRectF(1.5 + i * 2.5, 1.5 + i * 2.5, 8, 1.5));
         }
         break;
-    default:
-        return false;
+    default: return false;
     }
     return true;
 }
 
 void Draw(int id, QPainter& p) {
-    if (!DrawFileOrEdit(id, p) && !DrawBuildOrTerminal(id, p))
-        DrawViewHelpOrWindow(id, p);
+    if (!DrawFileOrEdit(id, p) && !DrawBuildOrTerminal(id, p)) DrawViewHelpOrWindow(id, p);
 }
 
 // Pseudo ids of the two images that are no command's.
@@ -385,31 +368,49 @@ QPixmap Render(int id, int px) {
 
 QIcon Build(int id) {
     QIcon icon;
-    for (int px : {16, 24, 32, 48, 64})
-        icon.addPixmap(Render(id, px));
+    for (int px : {16, 24, 32, 48, 64}) icon.addPixmap(Render(id, px));
     return icon;
 }
 
-}  // namespace
+} // namespace
 
 bool HasCommandIcon(int id) {
     switch (id) {
-    case ID_FILE_NEW: case ID_FILE_OPEN: case ID_FILE_SAVE: case ID_FILE_SAVE_ALL: case ID_FILE_PRINT:
-    case ID_EDIT_CUT: case ID_EDIT_COPY: case ID_EDIT_PASTE: case ID_EDIT_UNDO: case ID_EDIT_REDO:
-    case ID_EDIT_FIND: case ID_EDIT_GOTO: case ID_BUILD_CURRENT: case ID_BUILD_PROJECT: case ID_BUILD_OPTIONS:
-    case ID_VIEW_OPTIONS: case ID_TERMINAL_OPTIONS: case ID_TERMINAL_CONNECT: case ID_TERMINAL_DOWNLOAD:
-    case ID_TERMINAL_DOWNLOAD_EEPROM: case ID_TERMINAL_STOP: case ID_TERMINAL_CLEAR: case ID_VIEW_TERMINAL:
-    case ID_VIEW_OUTPUT: case ID_VIEW_VARNEL: case ID_HELP_FINDER: case ID_CONTEXT_HELP: case ID_APP_ABOUT:
-    case ID_WINDOW_CASCADE:
-        return true;
-    default:
-        return false;
+    case ID_FILE_NEW:
+    case ID_FILE_OPEN:
+    case ID_FILE_SAVE:
+    case ID_FILE_SAVE_ALL:
+    case ID_FILE_PRINT:
+    case ID_EDIT_CUT:
+    case ID_EDIT_COPY:
+    case ID_EDIT_PASTE:
+    case ID_EDIT_UNDO:
+    case ID_EDIT_REDO:
+    case ID_EDIT_FIND:
+    case ID_EDIT_GOTO:
+    case ID_BUILD_CURRENT:
+    case ID_BUILD_PROJECT:
+    case ID_BUILD_OPTIONS:
+    case ID_VIEW_OPTIONS:
+    case ID_TERMINAL_OPTIONS:
+    case ID_TERMINAL_CONNECT:
+    case ID_TERMINAL_DOWNLOAD:
+    case ID_TERMINAL_DOWNLOAD_EEPROM:
+    case ID_TERMINAL_STOP:
+    case ID_TERMINAL_CLEAR:
+    case ID_VIEW_TERMINAL:
+    case ID_VIEW_OUTPUT:
+    case ID_VIEW_VARNEL:
+    case ID_HELP_FINDER:
+    case ID_CONTEXT_HELP:
+    case ID_APP_ABOUT:
+    case ID_WINDOW_CASCADE: return true;
+    default: return false;
     }
 }
 
 QIcon CommandIcon(int id) {
-    if (!HasCommandIcon(id))
-        return {};
+    if (!HasCommandIcon(id)) return {};
     return Build(id);
 }
 
@@ -417,4 +418,4 @@ QIcon AppIcon() { return Build(kAppImage); }
 
 QIcon DocumentIcon() { return Build(kDocumentImage); }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -11,4 +11,4 @@ QIcon CommandIcon(int id);
 QIcon AppIcon();
 QIcon DocumentIcon();
 
-}  // namespace oxbrin
+} // namespace oxbrin

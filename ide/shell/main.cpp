@@ -19,8 +19,7 @@ int main(int argc, char* argv[]) {
     int status = 0;
     {
         oxbrin::COxbrinApp app;
-        if (!app.InitInstance(args))
-            return 1;
+        if (!app.InitInstance(args)) return 1;
         status = QApplication::exec();
         app.ExitInstance();
     }

@@ -4,13 +4,13 @@
 #include "childframe.h"
 #include "commands.h"
 #include "crashhook.h"
+#include "debug/memorypane.h"
+#include "debug/watchpane.h"
 #include "dialogs.h"
 #include "editor/gotodialog.h"
 #include "editor/highlighter.h"
 #include "editor/oxbrindoc.h"
 #include "icons.h"
-#include "debug/memorypane.h"
-#include "debug/watchpane.h"
 #include "link/registerbar.h"
 #include "link/terminalpane.h"
 #include "oxbrinapp.h"
@@ -47,7 +47,7 @@ namespace {
 // so an old layout is not forced onto a different set of bars.
 constexpr int kBarStateVersion = 1;
 
-}  // namespace
+} // namespace
 
 CMainFrame::CMainFrame(COxbrinApp* app)
     : app_(app), helpIndex_(FindHelpIndex()), find_(new FindReplace(this, [this] { return ActiveView(); })) {
@@ -66,12 +66,10 @@ CMainFrame::~CMainFrame() {
     disconnect(app_, nullptr, this, nullptr);
     // Every part of the frame (windows, panes, bars, documents, also those
     // closed but not yet deleted) stops talking to it.
-    for (QObject* part : findChildren<QObject*>())
-        disconnect(part, nullptr, this, nullptr);
+    for (QObject* part : findChildren<QObject*>()) disconnect(part, nullptr, this, nullptr);
     delete mdi_;
     mdi_ = nullptr;
-    if (help_)
-        delete help_;
+    if (help_) delete help_;
 }
 
 bool CMainFrame::Create() {
@@ -83,7 +81,7 @@ bool CMainFrame::Create() {
     mdi_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setCentralWidget(mdi_);
     connect(mdi_, &QMdiArea::subWindowActivated, this, [this] {
-        mdi_->viewport()->update();  // the hint of the empty area comes and goes
+        mdi_->viewport()->update(); // the hint of the empty area comes and goes
         UpdateMenuSet();
         UpdateCaption();
         UpdatePosition();
@@ -92,21 +90,20 @@ bool CMainFrame::Create() {
 
     ApplyDocumentMode();
     CreateStatusBar();
-    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks | QMainWindow::AllowTabbedDocks);
+    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks |
+                   QMainWindow::AllowTabbedDocks);
     CreateCommands();
     CreateBars();
     CreatePanes();
     CreateMenus();
 
     const QByteArray state = LoadControlBars(app_->Store());
-    if (!state.isEmpty())
-        restoreState(state, kBarStateVersion);
+    if (!state.isEmpty()) restoreState(state, kBarStateVersion);
 
     // Keys the command table owns are left to it by the editor.
     QSet<int> reserved;
     for (const CommandInfo& c : CommandTable()) {
-        if (*c.keys)
-            reserved.insert(QKeySequence(QString::fromLatin1(c.keys))[0].toCombined());
+        if (*c.keys) reserved.insert(QKeySequence(QString::fromLatin1(c.keys))[0].toCombined());
     }
     reserved.insert(QKeyCombination(Qt::CTRL | Qt::Key_W).toCombined());
     reserved.insert(QKeyCombination(Qt::CTRL | Qt::Key_F4).toCombined());
@@ -125,8 +122,7 @@ bool CMainFrame::Create() {
     // A pane that had the focus showed its own caret in the position field;
     // back in a source, the field shows the source's caret again.
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-        if (qobject_cast<COxbrinView*>(now))
-            UpdatePosition();
+        if (qobject_cast<COxbrinView*>(now)) UpdatePosition();
     });
     connect(app_, &COxbrinApp::RecentFilesChanged, this, &CMainFrame::UpdateRecentFileItems);
     qApp->installEventFilter(this);
@@ -147,14 +143,16 @@ void CMainFrame::CreateStatusBar() {
     position_->setAccessibleDescription(QStringLiteral("Caret position"));
     position_->setObjectName(QStringLiteral("Indicator%1").arg(ID_INDICATOR_POSITION));
     position_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    position_->setMinimumWidth(position_->fontMetrics().horizontalAdvance(QString::fromLatin1(strings::kPositionPaneWidest)) + 8);
+    position_->setMinimumWidth(
+        position_->fontMetrics().horizontalAdvance(QString::fromLatin1(strings::kPositionPaneWidest)) + 8);
     bar->addPermanentWidget(position_);
     for (const char* name : {"CAP", "NUM", "SCRL"}) {
         auto* label = new QLabel(bar);
         label->setObjectName(QStringLiteral("Indicator%1").arg(QString::fromLatin1(name)));
-        label->setAccessibleName(QString::fromLatin1(name) == QLatin1String("CAP")   ? QStringLiteral("Caps Lock")
-                                 : QString::fromLatin1(name) == QLatin1String("NUM") ? QStringLiteral("Num Lock")
-                                                                                     : QStringLiteral("Scroll Lock"));
+        label->setAccessibleName(
+            QString::fromLatin1(name) == QLatin1String("CAP")   ? QStringLiteral("Caps Lock")
+            : QString::fromLatin1(name) == QLatin1String("NUM") ? QStringLiteral("Num Lock")
+                                                                : QStringLiteral("Scroll Lock"));
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QString::fromLatin1(name)) + 8);
         label->setAlignment(Qt::AlignCenter);
@@ -162,8 +160,7 @@ void CMainFrame::CreateStatusBar() {
         indicators_ << label;
     }
     connect(bar, &QStatusBar::messageChanged, this, [bar](const QString& text) {
-        if (text.isEmpty())
-            bar->showMessage(QString::fromLatin1(strings::kIdleMessage));
+        if (text.isEmpty()) bar->showMessage(QString::fromLatin1(strings::kIdleMessage));
     });
     bar->showMessage(QString::fromLatin1(strings::kIdleMessage));
 }
@@ -177,11 +174,16 @@ void CMainFrame::CreateBars() {
         std::initializer_list<int> buttons;
     };
     const Bar bars[] = {
-        {ID_VIEW_TB_STANDARD, strings::kToolbarStandard,
-         {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_SAVE_ALL, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, 0,
-          ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_FIND, 0, ID_FILE_PRINT, 0, ID_HELP_FINDER}},
-        {ID_VIEW_TB_BUILD, strings::kToolbarBuild, {ID_BUILD_CURRENT, ID_BUILD_PROJECT, 0, ID_BUILD_OPTIONS, 0, ID_VIEW_OUTPUT}},
-        {ID_VIEW_TB_TERMINAL, strings::kToolbarTerminal,
+        {ID_VIEW_TB_STANDARD,
+         strings::kToolbarStandard,
+         {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_SAVE, ID_FILE_SAVE_ALL, 0, ID_EDIT_CUT, ID_EDIT_COPY,
+          ID_EDIT_PASTE, 0, ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_FIND, 0, ID_FILE_PRINT, 0,
+          ID_HELP_FINDER}},
+        {ID_VIEW_TB_BUILD,
+         strings::kToolbarBuild,
+         {ID_BUILD_CURRENT, ID_BUILD_PROJECT, 0, ID_BUILD_OPTIONS, 0, ID_VIEW_OUTPUT}},
+        {ID_VIEW_TB_TERMINAL,
+         strings::kToolbarTerminal,
          {ID_TERMINAL_CONNECT, 0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0,
           ID_TERMINAL_CLEAR, ID_VIEW_TERMINAL}},
     };
@@ -200,8 +202,7 @@ void CMainFrame::CreateBars() {
 
 CZKToolBar* CMainFrame::ToolBar(int id) const {
     for (CZKToolBar* bar : toolbars_) {
-        if (bar->Id() == id)
-            return bar;
+        if (bar->Id() == id) return bar;
     }
     return nullptr;
 }
@@ -267,21 +268,38 @@ void CMainFrame::CreateCommands() {
     // File
     SetHandler(ID_FILE_NEW, [this] { app_->FileNew(); });
     SetHandler(ID_FILE_OPEN, [this] { app_->FileOpen(); });
-    SetHandler(ID_FILE_CLOSE, [this] { if (auto* c = ActiveChild()) c->close(); }, hasChild);
+    SetHandler(
+        ID_FILE_CLOSE,
+        [this] {
+            if (auto* c = ActiveChild()) c->close();
+        },
+        hasChild);
     // Ctrl+W and Ctrl+F4 close the active document, as in other editors.
-    Action(ID_FILE_CLOSE)->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_F4)});
-    SetHandler(ID_FILE_SAVE, [this] { if (auto* c = ActiveChild()) c->Document()->DoFileSave(this); }, hasChild);
-    SetHandler(ID_FILE_SAVE_AS, [this] { if (auto* c = ActiveChild()) c->Document()->DoSave(this); }, hasChild);
+    Action(ID_FILE_CLOSE)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::CTRL | Qt::Key_F4)});
+    SetHandler(
+        ID_FILE_SAVE,
+        [this] {
+            if (auto* c = ActiveChild()) c->Document()->DoFileSave(this);
+        },
+        hasChild);
+    SetHandler(
+        ID_FILE_SAVE_AS,
+        [this] {
+            if (auto* c = ActiveChild()) c->Document()->DoSave(this);
+        },
+        hasChild);
     SetHandler(ID_FILE_SAVE_ALL, [this] { app_->SaveAll(); });
-    SetHandler(ID_FILE_PRINT, [this] {
-        COxbrinView* view = ActiveView();
-        if (!view)
-            return;
-        QPrinter* printer = app_->Printer();
-        QPrintDialog dlg(printer, this);
-        if (dlg.exec() == QDialog::Accepted)
-            PrintView(view, printer);
-    }, hasView);
+    SetHandler(
+        ID_FILE_PRINT,
+        [this] {
+            COxbrinView* view = ActiveView();
+            if (!view) return;
+            QPrinter* printer = app_->Printer();
+            QPrintDialog dlg(printer, this);
+            if (dlg.exec() == QDialog::Accepted) PrintView(view, printer);
+        },
+        hasView);
     SetHandler(ID_FILE_PRINT_SETUP, [this] {
         QPageSetupDialog dlg(app_->Printer(), this);
         dlg.exec();
@@ -291,61 +309,156 @@ void CMainFrame::CreateCommands() {
     // Edit: the commands act on the focused text (an editor or a pane), else
     // on the active editor.
     auto target = [this] { return CommandTarget(); };
-    auto writable = [target] { QPlainTextEdit* t = target(); return t && !t->isReadOnly(); };
-    auto selection = [target] { QPlainTextEdit* t = target(); return t && t->textCursor().hasSelection(); };
-    SetHandler(ID_EDIT_UNDO, [target] { if (auto* t = target()) t->undo(); },
-               [target, writable] { return writable() && target()->document()->isUndoAvailable(); });
-    SetHandler(ID_EDIT_REDO, [target] { if (auto* t = target()) t->redo(); },
-               [target, writable] { return writable() && target()->document()->isRedoAvailable(); });
-    SetHandler(ID_EDIT_CUT, [target] { if (auto* t = target()) t->cut(); },
-               [writable, selection] { return writable() && selection(); });
-    SetHandler(ID_EDIT_COPY, [target] { if (auto* t = target()) t->copy(); }, selection);
-    SetHandler(ID_EDIT_PASTE, [target] { if (auto* t = target()) t->paste(); },
-               [this, writable] { return writable() && clipboardHasText_; });
-    SetHandler(ID_EDIT_CLEAR, [target] { if (auto* t = target()) t->textCursor().removeSelectedText(); },
-               [writable, selection] { return writable() && selection(); });
-    SetHandler(ID_EDIT_SELECT_ALL, [target] { if (auto* t = target()) t->selectAll(); },
-               [target] { QPlainTextEdit* t = target(); return t && !t->document()->isEmpty(); });
-    auto viewHasText = [this] { COxbrinView* v = ActiveView(); return v && !v->document()->isEmpty(); };
-    SetHandler(ID_EDIT_FIND, [this] { find_->OpenDialog(false); }, viewHasText);
-    SetHandler(ID_EDIT_REPLACE, [this] { find_->OpenDialog(true); }, viewHasText);
-    SetHandler(ID_EDIT_REPEAT, [this] { find_->FindNext(); },
-               [this, viewHasText] { return viewHasText() && find_->HasSearch(); });
-    SetHandler(ID_EDIT_GOTO, [this] { GoToCommand(); }, hasView);
-    SetHandler(ID_EDIT_TOGGLE_COMMENT, [this] { if (COxbrinView* v = ActiveView()) v->ToggleComment(); },
-               [this] { COxbrinView* v = ActiveView(); return v && !v->isReadOnly(); });
-    connect(find_, &FindReplace::StatusMessage, this, [this](const QString& text) { statusBar()->showMessage(text); });
+    auto writable = [target] {
+        QPlainTextEdit* t = target();
+        return t && !t->isReadOnly();
+    };
+    auto selection = [target] {
+        QPlainTextEdit* t = target();
+        return t && t->textCursor().hasSelection();
+    };
+    SetHandler(
+        ID_EDIT_UNDO,
+        [target] {
+            if (auto* t = target()) t->undo();
+        },
+        [target, writable] { return writable() && target()->document()->isUndoAvailable(); });
+    SetHandler(
+        ID_EDIT_REDO,
+        [target] {
+            if (auto* t = target()) t->redo();
+        },
+        [target, writable] { return writable() && target()->document()->isRedoAvailable(); });
+    SetHandler(
+        ID_EDIT_CUT,
+        [target] {
+            if (auto* t = target()) t->cut();
+        },
+        [writable, selection] { return writable() && selection(); });
+    SetHandler(
+        ID_EDIT_COPY,
+        [target] {
+            if (auto* t = target()) t->copy();
+        },
+        selection);
+    SetHandler(
+        ID_EDIT_PASTE,
+        [target] {
+            if (auto* t = target()) t->paste();
+        },
+        [this, writable] { return writable() && clipboardHasText_; });
+    SetHandler(
+        ID_EDIT_CLEAR,
+        [target] {
+            if (auto* t = target()) t->textCursor().removeSelectedText();
+        },
+        [writable, selection] { return writable() && selection(); });
+    SetHandler(
+        ID_EDIT_SELECT_ALL,
+        [target] {
+            if (auto* t = target()) t->selectAll();
+        },
+        [target] {
+            QPlainTextEdit* t = target();
+            return t && !t->document()->isEmpty();
+        });
+    auto viewHasText = [this] {
+        COxbrinView* v = ActiveView();
+        return v && !v->document()->isEmpty();
+    };
+    SetHandler(
+        ID_EDIT_FIND, [this] { find_->OpenDialog(false); }, viewHasText);
+    SetHandler(
+        ID_EDIT_REPLACE, [this] { find_->OpenDialog(true); }, viewHasText);
+    SetHandler(
+        ID_EDIT_REPEAT, [this] { find_->FindNext(); },
+        [this, viewHasText] { return viewHasText() && find_->HasSearch(); });
+    SetHandler(
+        ID_EDIT_GOTO, [this] { GoToCommand(); }, hasView);
+    SetHandler(
+        ID_EDIT_TOGGLE_COMMENT,
+        [this] {
+            if (COxbrinView* v = ActiveView()) v->ToggleComment();
+        },
+        [this] {
+            COxbrinView* v = ActiveView();
+            return v && !v->isReadOnly();
+        });
+    connect(find_, &FindReplace::StatusMessage, this,
+            [this](const QString& text) { statusBar()->showMessage(text); });
 
     // View
     for (int id : {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL}) {
-        SetHandler(id, [this, id] { if (auto* b = ToolBar(id)) b->setVisible(b->isHidden()); }, always,
-                   [this, id] { auto* b = ToolBar(id); return b && !b->isHidden(); });
+        SetHandler(
+            id,
+            [this, id] {
+                if (auto* b = ToolBar(id)) b->setVisible(b->isHidden());
+            },
+            always,
+            [this, id] {
+                auto* b = ToolBar(id);
+                return b && !b->isHidden();
+            });
     }
-    SetHandler(ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(statusBar()->isHidden()); }, always,
-               [this] { return !statusBar()->isHidden(); });
-    SetHandler(ID_VIEW_OUTPUT, [this] { TogglePane(output_); }, always, [this] { return output_ && !output_->isHidden(); });
-    SetHandler(ID_VIEW_VARNEL, [this] { TogglePane(varnel_); }, always, [this] { return varnel_ && !varnel_->isHidden(); });
-    SetHandler(ID_VIEW_TERMINAL, [this] {
-        TogglePane(terminal_);
-        emit TerminalPaneToggled(!terminal_->isHidden());
-    }, always, [this] { return terminal_ && !terminal_->isHidden(); });
-    SetHandler(ID_VIEW_REGISTER_BAR, [this] { registerBar_->setVisible(registerBar_->isHidden()); }, always,
-               [this] { return registerBar_ && !registerBar_->isHidden(); });
+    SetHandler(
+        ID_VIEW_STATUS_BAR, [this] { statusBar()->setVisible(statusBar()->isHidden()); }, always,
+        [this] { return !statusBar()->isHidden(); });
+    SetHandler(
+        ID_VIEW_OUTPUT, [this] { TogglePane(output_); }, always,
+        [this] { return output_ && !output_->isHidden(); });
+    SetHandler(
+        ID_VIEW_VARNEL, [this] { TogglePane(varnel_); }, always,
+        [this] { return varnel_ && !varnel_->isHidden(); });
+    SetHandler(
+        ID_VIEW_TERMINAL,
+        [this] {
+            TogglePane(terminal_);
+            emit TerminalPaneToggled(!terminal_->isHidden());
+        },
+        always, [this] { return terminal_ && !terminal_->isHidden(); });
+    SetHandler(
+        ID_VIEW_REGISTER_BAR, [this] { registerBar_->setVisible(registerBar_->isHidden()); }, always,
+        [this] { return registerBar_ && !registerBar_->isHidden(); });
     SetHandler(ID_FOCUS_OUTPUT, [this] { ShowAndFocusPane(output_); });
-    SetHandler(ID_VIEW_MEMORY, [this] { TogglePane(memory_); }, always, [this] { return memory_ && !memory_->isHidden(); });
-    SetHandler(ID_VIEW_WATCH, [this] { TogglePane(watch_); }, always, [this] { return watch_ && !watch_->isHidden(); });
+    SetHandler(
+        ID_VIEW_MEMORY, [this] { TogglePane(memory_); }, always,
+        [this] { return memory_ && !memory_->isHidden(); });
+    SetHandler(
+        ID_VIEW_WATCH, [this] { TogglePane(watch_); }, always,
+        [this] { return watch_ && !watch_->isHidden(); });
     SetHandler(ID_FOCUS_TERMINAL, [this] { ShowAndFocusPane(terminal_); });
     SetHandler(ID_FOCUS_VARNEL, [this] { ShowAndFocusPane(varnel_); });
 
     // Window
     SetHandler(ID_WINDOW_CLOSE_ALL, [this] { app_->CloseAll(); });
     // Arranging windows needs windows: from tabs, these switch back to them.
-    SetHandler(ID_WINDOW_CASCADE, [this] { SetTabbed(false); mdi_->cascadeSubWindows(); }, hasChild);
-    SetHandler(ID_WINDOW_TILE_HORZ, [this] { SetTabbed(false); mdi_->TileWindows(true); }, hasChild);
-    SetHandler(ID_WINDOW_TILE_VERT, [this] { SetTabbed(false); mdi_->TileWindows(false); }, hasChild);
-    SetHandler(ID_WINDOW_ARRANGE, [this] { mdi_->ArrangeIcons(); }, hasChild);
-    SetHandler(ID_NEXT_PANE, [this] { mdi_->activateNextSubWindow(); }, hasChild);
-    SetHandler(ID_PREV_PANE, [this] { mdi_->activatePreviousSubWindow(); }, hasChild);
+    SetHandler(
+        ID_WINDOW_CASCADE,
+        [this] {
+            SetTabbed(false);
+            mdi_->cascadeSubWindows();
+        },
+        hasChild);
+    SetHandler(
+        ID_WINDOW_TILE_HORZ,
+        [this] {
+            SetTabbed(false);
+            mdi_->TileWindows(true);
+        },
+        hasChild);
+    SetHandler(
+        ID_WINDOW_TILE_VERT,
+        [this] {
+            SetTabbed(false);
+            mdi_->TileWindows(false);
+        },
+        hasChild);
+    SetHandler(
+        ID_WINDOW_ARRANGE, [this] { mdi_->ArrangeIcons(); }, hasChild);
+    SetHandler(
+        ID_NEXT_PANE, [this] { mdi_->activateNextSubWindow(); }, hasChild);
+    SetHandler(
+        ID_PREV_PANE, [this] { mdi_->activatePreviousSubWindow(); }, hasChild);
 
     // Help
     SetHandler(ID_HELP_FINDER, [this] { HelpTopics(); });
@@ -360,18 +473,37 @@ void CMainFrame::CreateCommands() {
     // Commands of the build, the serial link and the options get their
     // handlers from those parts; until then they stay disabled. The
     // accelerators exist from the start.
-    for (int id : {ID_VIEW_OPTIONS, ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, ID_BUILD_SET_PROJECT,
-                   ID_BUILD_RELEASE_PROJECT, ID_BUILD_OPTIONS, ID_TERMINAL_CONNECT, ID_TERMINAL_UPLOAD, ID_TERMINAL_DOWNLOAD,
-                   ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, ID_TERMINAL_CLEAR, ID_TERMINAL_SAVE_LOG, ID_TERMINAL_OPTIONS,
-                   ID_WINDOW_NEW, ID_FILE_MRU_FILE1, ID_DEBUG_START, ID_DEBUG_PAUSE, ID_DEBUG_STOP,
-                   ID_DEBUG_STEP_INTO, ID_DEBUG_STEP_OVER, ID_DEBUG_STEP_OUT, ID_DEBUG_RUN_TO_CURSOR,
-                   ID_DEBUG_TOGGLE_BREAKPOINT, ID_DEBUG_DELETE_BREAKPOINTS})
+    for (int id : {ID_VIEW_OPTIONS,
+                   ID_BUILD_CURRENT,
+                   ID_BUILD_PROJECT,
+                   ID_BUILD_STOP,
+                   ID_BUILD_SET_PROJECT,
+                   ID_BUILD_RELEASE_PROJECT,
+                   ID_BUILD_OPTIONS,
+                   ID_TERMINAL_CONNECT,
+                   ID_TERMINAL_UPLOAD,
+                   ID_TERMINAL_DOWNLOAD,
+                   ID_TERMINAL_DOWNLOAD_EEPROM,
+                   ID_TERMINAL_STOP,
+                   ID_TERMINAL_CLEAR,
+                   ID_TERMINAL_SAVE_LOG,
+                   ID_TERMINAL_OPTIONS,
+                   ID_WINDOW_NEW,
+                   ID_FILE_MRU_FILE1,
+                   ID_DEBUG_START,
+                   ID_DEBUG_PAUSE,
+                   ID_DEBUG_STOP,
+                   ID_DEBUG_STEP_INTO,
+                   ID_DEBUG_STEP_OVER,
+                   ID_DEBUG_STEP_OUT,
+                   ID_DEBUG_RUN_TO_CURSOR,
+                   ID_DEBUG_TOGGLE_BREAKPOINT,
+                   ID_DEBUG_DELETE_BREAKPOINTS})
         Action(id);
 }
 
 QMenu* CMainFrame::AddMenu(QMenu* menu, const QString& title, std::initializer_list<int> ids) {
-    if (!menu)
-        menu = new QMenu(title, this);
+    if (!menu) menu = new QMenu(title, this);
     for (int id : ids) {
         if (id == 0)
             menu->addSeparator();
@@ -386,8 +518,9 @@ void CMainFrame::CreateMenus() {
     auto makeFile = [this](bool withDocument) {
         auto* m = new QMenu(QStringLiteral("&File"), this);
         if (withDocument)
-            AddMenu(m, {}, {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, ID_FILE_SAVE_ALL, 0,
-                            ID_FILE_PRINT, ID_FILE_PRINT_SETUP, 0});
+            AddMenu(m, {},
+                    {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS,
+                     ID_FILE_SAVE_ALL, 0, ID_FILE_PRINT, ID_FILE_PRINT_SETUP, 0});
         else
             AddMenu(m, {}, {ID_FILE_NEW, ID_FILE_OPEN, 0, ID_FILE_PRINT_SETUP, 0});
         recentAnchor_[m] = m->addSeparator();
@@ -402,7 +535,9 @@ void CMainFrame::CreateMenus() {
         AddMenu(bars, {}, {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL});
         AddMenu(m, {}, {ID_VIEW_STATUS_BAR});
         auto* windows = m->addMenu(QStringLiteral("&Windows"));
-        AddMenu(windows, {}, {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR, ID_VIEW_MEMORY, ID_VIEW_WATCH});
+        AddMenu(windows, {},
+                {ID_VIEW_OUTPUT, ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR, ID_VIEW_MEMORY,
+                 ID_VIEW_WATCH});
         AddMenu(m, {}, {0, ID_VIEW_OPTIONS});
         return m;
     };
@@ -410,7 +545,8 @@ void CMainFrame::CreateMenus() {
         if (withDocument)
             return AddMenu(nullptr, QStringLiteral("&Build"),
                            {ID_BUILD_CURRENT, ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_NEXT_MESSAGE,
-                            ID_BUILD_PREV_MESSAGE, 0, ID_BUILD_SET_PROJECT, ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
+                            ID_BUILD_PREV_MESSAGE, 0, ID_BUILD_SET_PROJECT, ID_BUILD_RELEASE_PROJECT, 0,
+                            ID_BUILD_OPTIONS});
         return AddMenu(nullptr, QStringLiteral("&Build"),
                        {ID_BUILD_PROJECT, ID_BUILD_STOP, 0, ID_BUILD_NEXT_MESSAGE, ID_BUILD_PREV_MESSAGE, 0,
                         ID_BUILD_RELEASE_PROJECT, 0, ID_BUILD_OPTIONS});
@@ -418,43 +554,43 @@ void CMainFrame::CreateMenus() {
     auto makeTerminal = [this] {
         auto* m = AddMenu(nullptr, QStringLiteral("&Terminal"), {ID_TERMINAL_CONNECT});
         m->addAction(MenuItem(ID_VIEW_TERMINAL, QString::fromLatin1(kTerminalMenuShowText)));
-        AddMenu(m, {}, {0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0, ID_TERMINAL_CLEAR,
-                        ID_TERMINAL_SAVE_LOG, 0,
-                        ID_TERMINAL_OPTIONS});
+        AddMenu(m, {},
+                {0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0, ID_TERMINAL_CLEAR,
+                 ID_TERMINAL_SAVE_LOG, 0, ID_TERMINAL_OPTIONS});
         return m;
     };
     auto makeDebug = [this] {
         return AddMenu(nullptr, QStringLiteral("&Debug"),
-                       {ID_DEBUG_START, ID_DEBUG_PAUSE, ID_DEBUG_STOP, 0, ID_DEBUG_STEP_INTO, ID_DEBUG_STEP_OVER,
-                        ID_DEBUG_STEP_OUT, ID_DEBUG_RUN_TO_CURSOR, 0, ID_DEBUG_TOGGLE_BREAKPOINT,
-                        ID_DEBUG_DELETE_BREAKPOINTS});
+                       {ID_DEBUG_START, ID_DEBUG_PAUSE, ID_DEBUG_STOP, 0, ID_DEBUG_STEP_INTO,
+                        ID_DEBUG_STEP_OVER, ID_DEBUG_STEP_OUT, ID_DEBUG_RUN_TO_CURSOR, 0,
+                        ID_DEBUG_TOGGLE_BREAKPOINT, ID_DEBUG_DELETE_BREAKPOINTS});
     };
     auto makeHelp = [this] {
-        return AddMenu(nullptr, QStringLiteral("&Help"), {ID_HELP_FINDER, 0, ID_HELP_TEST_CRASH, 0, ID_APP_ABOUT});
+        return AddMenu(nullptr, QStringLiteral("&Help"),
+                       {ID_HELP_FINDER, 0, ID_HELP_TEST_CRASH, 0, ID_APP_ABOUT});
     };
 
     menus128_ = {makeFile(false), makeView(), makeBuild(false), makeTerminal(), makeHelp()};
 
     auto* edit = AddMenu(nullptr, QStringLiteral("&Edit"),
-                         {ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CLEAR,
-                          ID_EDIT_SELECT_ALL, 0, ID_EDIT_FIND, ID_EDIT_REPEAT, ID_EDIT_REPLACE, 0, ID_EDIT_GOTO, 0,
-                          ID_EDIT_TOGGLE_COMMENT});
+                         {ID_EDIT_UNDO, ID_EDIT_REDO, 0, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE,
+                          ID_EDIT_CLEAR, ID_EDIT_SELECT_ALL, 0, ID_EDIT_FIND, ID_EDIT_REPEAT, ID_EDIT_REPLACE,
+                          0, ID_EDIT_GOTO, 0, ID_EDIT_TOGGLE_COMMENT});
     windowMenu_ = AddMenu(nullptr, QStringLiteral("&Window"),
                           {ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ, ID_WINDOW_TILE_VERT, ID_WINDOW_ARRANGE, 0,
                            ID_WINDOW_CLOSE_ALL});
     connect(windowMenu_, &QMenu::aboutToShow, this, [this] { UpdateWindowMenu(windowMenu_); });
-    menus129_ = {makeFile(true), edit, makeView(), makeBuild(true), makeDebug(), makeTerminal(), windowMenu_, makeHelp()};
+    menus129_ = {makeFile(true), edit,           makeView(),  makeBuild(true),
+                 makeDebug(),    makeTerminal(), windowMenu_, makeHelp()};
 }
 
 void CMainFrame::UpdateMenuSet() {
     const int wanted = mdi_->subWindowList().isEmpty() ? 128 : 129;
-    if (wanted == menuSet_)
-        return;
+    if (wanted == menuSet_) return;
     menuSet_ = wanted;
     QMenuBar* bar = menuBar();
     bar->clear();
-    for (QMenu* m : wanted == 128 ? menus128_ : menus129_)
-        bar->addMenu(m);
+    for (QMenu* m : wanted == 128 ? menus128_ : menus129_) bar->addMenu(m);
 }
 
 void CMainFrame::UpdateRecentFileItems() {
@@ -467,7 +603,8 @@ void CMainFrame::UpdateRecentFileItems() {
         QList<QAction*> items;
         QAction* anchor = recentAnchor_.value(menu);
         if (files.isEmpty()) {
-            auto* placeholder = new QAction(QString::fromLatin1(FindCommand(ID_FILE_MRU_FILE1)->menuText), menu);
+            auto* placeholder =
+                new QAction(QString::fromLatin1(FindCommand(ID_FILE_MRU_FILE1)->menuText), menu);
             placeholder->setEnabled(false);
             items << placeholder;
         }
@@ -478,8 +615,7 @@ void CMainFrame::UpdateRecentFileItems() {
             a->setStatusTip(QString::fromLatin1(FindCommand(ID_FILE_MRU_FILE1)->prompt));
             const QString path = files[i];
             connect(a, &QAction::triggered, this, [this, path] {
-                if (!app_->OpenDocumentFile(path))
-                    app_->RemoveFromRecentFileList(path);
+                if (!app_->OpenDocumentFile(path)) app_->RemoveFromRecentFileList(path);
             });
             items << a;
         }
@@ -490,8 +626,7 @@ void CMainFrame::UpdateRecentFileItems() {
             sep->setSeparator(true);
             items << sep;
         }
-        for (QAction* a : items)
-            menu->insertAction(before, a);
+        for (QAction* a : items) menu->insertAction(before, a);
         recentItems_[menu] = items;
     }
 }
@@ -504,8 +639,7 @@ void CMainFrame::UpdateWindowMenu(QMenu* menu) {
     }
     windowItems_.clear();
     const QList<QMdiSubWindow*> windows = mdi_->subWindowList(QMdiArea::CreationOrder);
-    if (windows.isEmpty())
-        return;
+    if (windows.isEmpty()) return;
     windowItems_ << menu->addSeparator();
     int n = 0;
     for (QMdiSubWindow* w : windows) {
@@ -530,14 +664,14 @@ void CMainFrame::AddChild(CChildFrame* child) {
     ConnectView(child->View());
     emit ViewAdded(child->View());
     connect(child, &QObject::destroyed, this, [this] {
-        if (mdi_)
-            mdi_->viewport()->update();
+        if (mdi_) mdi_->viewport()->update();
         UpdateMenuSet();
         UpdateCaption();
         UpdatePosition();
         RequestUpdate();
     });
-    connect(child, &QMdiSubWindow::windowStateChanged, this, [this] { QTimer::singleShot(0, this, &CMainFrame::UpdateCaption); });
+    connect(child, &QMdiSubWindow::windowStateChanged, this,
+            [this] { QTimer::singleShot(0, this, &CMainFrame::UpdateCaption); });
     if (maximise) {
         child->showMaximized();
     } else {
@@ -548,8 +682,7 @@ void CMainFrame::AddChild(CChildFrame* child) {
     mdi_->setActiveSubWindow(child);
     // Another window that was maximised stays so (Qt restores it when a
     // new window comes).
-    if (maximise && !child->isMaximized())
-        child->showMaximized();
+    if (maximise && !child->isMaximized()) child->showMaximized();
     child->View()->setFocus();
     UpdateMenuSet();
     UpdateCaption();
@@ -564,12 +697,10 @@ void CMainFrame::ConnectView(COxbrinView* view) {
     connect(view, &QPlainTextEdit::redoAvailable, this, &CMainFrame::RequestUpdate);
     connect(view, &QPlainTextEdit::textChanged, this, &CMainFrame::RequestUpdate);
     connect(view, &COxbrinView::EscapePressed, this, [this] {
-        if (output_ && !output_->isHidden())
-            output_->hide();
+        if (output_ && !output_->isHidden()) output_->hide();
     });
     connect(view, &COxbrinView::FilesDropped, this, [this](const QStringList& files) {
-        for (const QString& f : files)
-            app_->OpenDocumentFile(f);
+        for (const QString& f : files) app_->OpenDocumentFile(f);
     });
     connect(view, &COxbrinView::ContextMenuRequested, this, [this](const QPoint& pos) {
         UpdateCommandUI();
@@ -581,8 +712,7 @@ void CMainFrame::ConnectView(COxbrinView* view) {
 CChildFrame* CMainFrame::ActiveChild() const {
     // The current window, also while another program has the focus (the
     // tabs have no active window then).
-    if (!mdi_)
-        return nullptr;
+    if (!mdi_) return nullptr;
     QMdiSubWindow* current = mdi_->currentSubWindow();
     // Before the frame was ever active the area names no current window:
     // the one opened last is the one on top.
@@ -598,8 +728,7 @@ COxbrinView* CMainFrame::ActiveView() const {
 
 QPlainTextEdit* CMainFrame::CommandTarget() const {
     if (auto* focused = qobject_cast<QPlainTextEdit*>(QApplication::focusWidget())) {
-        if (focused->window() == this)
-            return focused;
+        if (focused->window() == this) return focused;
     }
     return ActiveView();
 }
@@ -611,8 +740,7 @@ QString CMainFrame::WantedCaption() const {
     // "<caption> - [<window title>]" unless the caption already holds that
     // part; the frame writes it so, and the document is named once.
     // A modified document is marked with "*" however its window is shown.
-    if (!child)
-        return title;
+    if (!child) return title;
     if (child->isMaximized() || mdi_->viewMode() == QMdiArea::TabbedView) {
         // The window's title keeps its "[*]": the maximised window itself
         // looks for its title in the caption, and marks the frame modified
@@ -621,8 +749,7 @@ QString CMainFrame::WantedCaption() const {
         return title;
     }
     title += QStringLiteral(" - ") + child->Document()->Title();
-    if (child->Document()->IsModified())
-        title += QLatin1Char('*');
+    if (child->Document()->IsModified()) title += QLatin1Char('*');
     return title;
 }
 
@@ -631,15 +758,13 @@ void CMainFrame::UpdateCaption() {
     // The "[*]" of a maximised or tabbed document's title shows as "*" while
     // it is modified; a caption without one has the "*" written out.
     CChildFrame* child = ActiveChild();
-    const bool modified =
-        child && child->Document()->IsModified() && caption_.contains(QLatin1String("[*]"));
+    const bool modified = child && child->Document()->IsModified() && caption_.contains(QLatin1String("[*]"));
     if (windowTitle() != caption_) {
         settingCaption_ = true;
         setWindowTitle(caption_);
         settingCaption_ = false;
     }
-    if (isWindowModified() != modified)
-        setWindowModified(modified);
+    if (isWindowModified() != modified) setWindowModified(modified);
 }
 
 void CMainFrame::changeEvent(QEvent* e) {
@@ -648,27 +773,22 @@ void CMainFrame::changeEvent(QEvent* e) {
     // caption is worked out again once that is over.
     if (e->type() == QEvent::WindowTitleChange && !settingCaption_ && !caption_.isEmpty())
         QTimer::singleShot(0, this, [this] {
-            if (windowTitle() != WantedCaption())
-                UpdateCaption();
+            if (windowTitle() != WantedCaption()) UpdateCaption();
         });
     QMainWindow::changeEvent(e);
 }
 
-void CMainFrame::ApplyDocumentMode() {
-    SetTabbed(app_->Settings().tabbedDocuments != 0);
-}
+void CMainFrame::ApplyDocumentMode() { SetTabbed(app_->Settings().tabbedDocuments != 0); }
 
 void CMainFrame::SetTabbed(bool tabbed) {
     const QMdiArea::ViewMode mode = tabbed ? QMdiArea::TabbedView : QMdiArea::SubWindowView;
-    if (mdi_->viewMode() == mode)
-        return;
+    if (mdi_->viewMode() == mode) return;
     QMdiSubWindow* active = mdi_->activeSubWindow();
     mdi_->setViewMode(mode);
     if (!tabbed) {
         // Back from tabs, the documents are windows again, the active one on
         // top and maximised as the tab was.
-        if (active)
-            active->showMaximized();
+        if (active) active->showMaximized();
         UpdateCaption();
         return;
     }
@@ -685,12 +805,10 @@ void CMainFrame::SetTabbed(bool tabbed) {
         connect(bar, &QWidget::customContextMenuRequested, this, [this, bar](const QPoint& at) {
             const int index = bar->tabAt(at);
             const QList<QMdiSubWindow*> windows = mdi_->subWindowList(QMdiArea::CreationOrder);
-            if (index < 0)
-                return;
+            if (index < 0) return;
             // The area keeps its windows in the tabs' order, moves included.
             QMdiSubWindow* w = windows.value(index);
-            if (w)
-                mdi_->setActiveSubWindow(w);
+            if (w) mdi_->setActiveSubWindow(w);
             TabContextMenu()->popup(bar->mapToGlobal(at));
         });
     }
@@ -708,8 +826,7 @@ QMenu* CMainFrame::TabContextMenu() {
             CChildFrame* keep = ActiveChild();
             for (CChildFrame* child : app_->Children()) {
                 // A document whose question is answered Cancel stops the rest.
-                if (child != keep && !child->close())
-                    break;
+                if (child != keep && !child->close()) break;
             }
         });
         tabMenu_->addAction(MenuItem(ID_WINDOW_CLOSE_ALL, QStringLiteral("Close A&ll")));
@@ -725,7 +842,8 @@ void CMainFrame::UpdatePosition() {
         position_->clear();
         return;
     }
-    position_->setText(QString::fromLatin1(strings::kPositionFormat).arg(view->CaretLine()).arg(view->CaretColumn()));
+    position_->setText(
+        QString::fromLatin1(strings::kPositionFormat).arg(view->CaretLine()).arg(view->CaretColumn()));
 }
 
 QMenu* CMainFrame::BarContextMenu() {
@@ -776,8 +894,7 @@ void CMainFrame::TogglePane(CZKSCW* pane) {
         ShowAndFocusPane(pane);
     } else {
         pane->hide();
-        if (COxbrinView* view = ActiveView())
-            view->setFocus();
+        if (COxbrinView* view = ActiveView()) view->setFocus();
     }
     UpdateCommandUI();
 }
@@ -785,11 +902,9 @@ void CMainFrame::TogglePane(CZKSCW* pane) {
 void CMainFrame::ShowAndFocusPane(CZKSCW* pane) {
     const bool wasHidden = pane->isHidden();
     pane->show();
-    if (wasHidden)
-        ShareBottomRow(pane);
+    if (wasHidden) ShareBottomRow(pane);
     pane->raise();
-    if (QWidget* w = pane->Content())
-        w->setFocus();
+    if (QWidget* w = pane->Content()) w->setFocus();
     UpdateCommandUI();
 }
 
@@ -798,39 +913,34 @@ void CMainFrame::ShareBottomRow(CZKSCW* shown) {
     // sliver of it (the row keeps its old split); the panes side by side
     // share the width evenly instead. Panes the user has stacked, tabbed or
     // floated are left where they are.
-    if (shown->isFloating() || dockWidgetArea(shown) != Qt::BottomDockWidgetArea)
-        return;
+    if (shown->isFloating() || dockWidgetArea(shown) != Qt::BottomDockWidgetArea) return;
     QList<QDockWidget*> row;
     for (CZKSCW* p : {output_, terminal_, varnel_}) {
         if (p && !p->isHidden() && !p->isFloating() && dockWidgetArea(p) == Qt::BottomDockWidgetArea &&
             tabifiedDockWidgets(p).isEmpty())
             row << p;
     }
-    if (row.size() < 2)
-        return;
+    if (row.size() < 2) return;
     QPointer<CMainFrame> self(this);
     QTimer::singleShot(0, this, [self, row] {
-        if (!self)
-            return;
+        if (!self) return;
         QList<QDockWidget*> docks;
         for (QDockWidget* d : row) {
-            if (!d->isHidden())
-                docks << d;
+            if (!d->isHidden()) docks << d;
         }
         // Only a row: panes one above the other share a height, not a width.
         for (QDockWidget* d : docks) {
-            if (d->geometry().top() != docks.front()->geometry().top())
-                return;
+            if (d->geometry().top() != docks.front()->geometry().top()) return;
         }
         if (docks.size() >= 2)
-            self->resizeDocks(docks, QList<int>(docks.size(), self->width() / int(docks.size())), Qt::Horizontal);
+            self->resizeDocks(docks, QList<int>(docks.size(), self->width() / int(docks.size())),
+                              Qt::Horizontal);
     });
 }
 
 void CMainFrame::GoToCommand() {
     COxbrinView* view = ActiveView();
-    if (!view)
-        return;
+    if (!view) return;
     auto* dlg = new CGoToDialog(view->CaretLine(), this);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<COxbrinView> target(view);
@@ -852,8 +962,7 @@ void CMainFrame::HelpTopics() {
                     QMessageBox::Information);
         return;
     }
-    if (!help_)
-        help_ = new CHelpWindow(helpIndex_);
+    if (!help_) help_ = new CHelpWindow(helpIndex_);
     help_->show();
     help_->raise();
     help_->activateWindow();
@@ -870,8 +979,7 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
     SettingsBlock& s = app_->Settings();
     s.windowPlacement = saveGeometry();
     auto paneSize = [](CZKSCW* pane, QSize& member) {
-        if (!pane->isHidden() && pane->width() > 0 && pane->height() > 0)
-            member = pane->size();
+        if (!pane->isHidden() && pane->width() > 0 && pane->height() > 0) member = pane->size();
     };
     paneSize(output_, s.outputWndSize);
     paneSize(terminal_, s.terminalWndSize);
@@ -882,30 +990,27 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
         return;
     }
     app_->CloseAllDocuments();
-    if (help_)
-        help_->close();
+    if (help_) help_->close();
     e->accept();
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* e) {
-    if (!LocalFiles(e->mimeData()).isEmpty())
-        e->acceptProposedAction();
+    if (!LocalFiles(e->mimeData()).isEmpty()) e->acceptProposedAction();
 }
 
 void CMainFrame::dropEvent(QDropEvent* e) {
     const QStringList files = LocalFiles(e->mimeData());
-    if (files.isEmpty())
-        return;
+    if (files.isEmpty()) return;
     e->acceptProposedAction();
     activateWindow();
-    for (const QString& f : files)
-        app_->OpenDocumentFile(f);
+    for (const QString& f : files) app_->OpenDocumentFile(f);
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
     // A desktop that turns dark (or light) takes the editor's colours with it
     // unless the user has chosen their own.
-    if (watched == qApp && e->type() == QEvent::ApplicationPaletteChange && app_->Settings().editorColours.isEmpty())
+    if (watched == qApp && e->type() == QEvent::ApplicationPaletteChange &&
+        app_->Settings().editorColours.isEmpty())
         QTimer::singleShot(0, this, [this] { app_->ApplyEditorFormatToAll(); });
     // A tab that closes goes from the area before the window is deleted, and
     // the area may not say so: menus, caption and position follow at once.
@@ -926,4 +1031,4 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* e) {
     return QMainWindow::eventFilter(watched, e);
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -49,7 +49,7 @@ public:
     CMemoryPane* MemoryPane() const { return memory_; }
     CWatchPane* WatchPane() const { return watch_; }
     QLabel* PositionPane() const { return position_; }
-    QLabel* IndicatorPane(int index) const;  // 0 CAP, 1 NUM, 2 SCRL
+    QLabel* IndicatorPane(int index) const; // 0 CAP, 1 NUM, 2 SCRL
 
     // The menu set in use: 129 with a document open, 128 without.
     int MenuSet() const { return menuSet_; }
@@ -132,8 +132,8 @@ private:
     QString helpIndex_;
     FindReplace* find_;
     bool clipboardHasText_ = false;
-    QString caption_;  // the caption the frame wants; see changeEvent
+    QString caption_; // the caption the frame wants; see changeEvent
     bool settingCaption_ = false;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

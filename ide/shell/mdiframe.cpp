@@ -19,8 +19,7 @@ CZKMDIFrameWnd::Command& CZKMDIFrameWnd::Entry(int id) { return commands_[id]; }
 
 QAction* CZKMDIFrameWnd::Action(int id) {
     Command& c = Entry(id);
-    if (!c.actions.isEmpty())
-        return c.actions.front();
+    if (!c.actions.isEmpty()) return c.actions.front();
     auto* a = new QAction(this);
     a->setData(id);
     if (const CommandInfo* info = FindCommand(id)) {
@@ -29,8 +28,7 @@ QAction* CZKMDIFrameWnd::Action(int id) {
         a->setStatusTip(prompt.value(0));
         a->setWhatsThis(prompt.value(0));
         a->setToolTip(prompt.size() > 1 ? prompt[1] : prompt.value(0));
-        if (*info->keys)
-            a->setShortcut(QKeySequence(QString::fromLatin1(info->keys)));
+        if (*info->keys) a->setShortcut(QKeySequence(QString::fromLatin1(info->keys)));
     }
     a->setIcon(CommandIcon(id));
     a->setEnabled(false);
@@ -60,8 +58,7 @@ void CZKMDIFrameWnd::SetHandler(int id, std::function<void()> handler, std::func
     c.handler = std::move(handler);
     c.enabled = std::move(enabled);
     c.checked = std::move(checked);
-    for (QAction* a : c.actions)
-        a->setCheckable(static_cast<bool>(c.checked));
+    for (QAction* a : c.actions) a->setCheckable(static_cast<bool>(c.checked));
 }
 
 void CZKMDIFrameWnd::SetGuard(int id, std::function<bool()> guard) {
@@ -71,8 +68,7 @@ void CZKMDIFrameWnd::SetGuard(int id, std::function<bool()> guard) {
 
 bool CZKMDIFrameWnd::IsEnabled(int id) const {
     auto it = commands_.find(id);
-    if (it == commands_.end() || !it->handler)
-        return false;
+    if (it == commands_.end() || !it->handler) return false;
     return !it->enabled || it->enabled();
 }
 
@@ -82,8 +78,7 @@ bool CZKMDIFrameWnd::IsChecked(int id) const {
 }
 
 bool CZKMDIFrameWnd::Execute(int id) {
-    if (!IsEnabled(id))
-        return false;
+    if (!IsEnabled(id)) return false;
     // Copy: the handler may replace the table entry.
     auto handler = commands_[id].handler;
     if (auto guard = commands_[id].guard; guard && !guard()) {
@@ -110,8 +105,7 @@ void CZKMDIFrameWnd::UpdateCommandUI() {
 }
 
 void CZKMDIFrameWnd::RequestUpdate() {
-    if (updatePending_)
-        return;
+    if (updatePending_) return;
     updatePending_ = true;
     QTimer::singleShot(0, this, [this] {
         updatePending_ = false;
@@ -124,8 +118,7 @@ void CZKMDIFrameWnd::RequestUpdate() {
 
 void CMdiClient::paintEvent(QPaintEvent* e) {
     QMdiArea::paintEvent(e);
-    if (!subWindowList().isEmpty())
-        return;
+    if (!subWindowList().isEmpty()) return;
     QPainter painter(viewport());
     // The area's background is a mid grey: the light text colour of
     // selections reads on it in every palette.
@@ -137,17 +130,14 @@ void CMdiClient::paintEvent(QPaintEvent* e) {
 void CMdiClient::TileWindows(bool horizontally) {
     QList<QMdiSubWindow*> windows;
     for (QMdiSubWindow* w : subWindowList(QMdiArea::CreationOrder)) {
-        if (!w->isMinimized() && w->isVisible())
-            windows << w;
+        if (!w->isMinimized() && w->isVisible()) windows << w;
     }
-    if (windows.isEmpty())
-        return;
+    if (windows.isEmpty()) return;
     const QRect area = viewport()->rect();
     const int n = static_cast<int>(windows.size());
     for (int i = 0; i < n; ++i) {
         QMdiSubWindow* w = windows[i];
-        if (w->isMaximized())
-            w->showNormal();
+        if (w->isMaximized()) w->showNormal();
         if (horizontally) {
             const int h = area.height() / n;
             w->setGeometry(0, i * h, area.width(), i == n - 1 ? area.height() - i * h : h);
@@ -163,8 +153,7 @@ void CMdiClient::ArrangeIcons() {
     int x = 0;
     int y = area.bottom();
     for (QMdiSubWindow* w : subWindowList(QMdiArea::CreationOrder)) {
-        if (!w->isMinimized())
-            continue;
+        if (!w->isMinimized()) continue;
         const QSize s = w->size();
         if (x + s.width() > area.width() && x > 0) {
             x = 0;
@@ -175,4 +164,4 @@ void CMdiClient::ArrangeIcons() {
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -68,4 +68,4 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

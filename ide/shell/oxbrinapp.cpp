@@ -29,7 +29,8 @@ namespace oxbrin {
 COxbrinApp::COxbrinApp(std::unique_ptr<QSettings> store)
     : store_(std::move(store)), terminalPort_(std::make_unique<CTerminalPort>()) {
     if (!store_)
-        store_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication);
+        store_ = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kOrganisation,
+                                             kApplication);
 }
 
 COxbrinApp::~COxbrinApp() {
@@ -42,19 +43,16 @@ COxbrinApp::~COxbrinApp() {
     delete debugger_;
     debugger_ = nullptr;
     // The tool runner's thread writes into the Output pane; it ends first.
-    if (toolRunner_)
-        toolRunner_->Shutdown();
+    if (toolRunner_) toolRunner_->Shutdown();
     // Documents belong to the frame's children; close them without prompts.
     if (frame_) {
-        for (CChildFrame* child : Children())
-            child->CloseWithoutPrompt();
+        for (CChildFrame* child : Children()) child->CloseWithoutPrompt();
     }
     frame_.reset();
 }
 
 QPrinter* COxbrinApp::Printer() {
-    if (!printer_)
-        printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     return printer_.get();
 }
 
@@ -68,24 +66,24 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
     terminalPort_->LoadFrom(settings_);
 
     frame_ = std::make_unique<CMainFrame>(this);
-    if (!frame_->Create())
-        return false;
+    if (!frame_->Create()) return false;
     toolRunner_ = std::make_unique<CBuildRunner>();
     InstallBuildCommands(frame_.get(), toolRunner_.get());
     // An S-record file or a listing is the assembler's output: built, it
     // would be replaced by the build's own output.
     frame_->SetGuard(ID_BUILD_CURRENT, [this] {
         CChildFrame* child = frame_->ActiveChild();
-        return !child || MayBuild(child->Document()->PathName(), child->Document()->TextDocument()->toPlainText());
+        return !child ||
+               MayBuild(child->Document()->PathName(), child->Document()->TextDocument()->toPlainText());
     });
     frame_->SetGuard(ID_BUILD_PROJECT, [this] {
         const QString project = settings_.projectFile;
         DecodedText decoded;
         QString ignored;
         // An unreadable project file is left to the assembler to report.
-        return project.isEmpty() || MayBuild(project, COxbrinDoc::ReadDocumentFile(project, decoded, ignored)
-                                                          ? decoded.text
-                                                          : QString());
+        return project.isEmpty() ||
+               MayBuild(project,
+                        COxbrinDoc::ReadDocumentFile(project, decoded, ignored) ? decoded.text : QString());
     });
     if (!toolRunner_->Initialise()) {
         ShowMessage(frame_.get(), QString::fromLatin1(strings::kRedirectionFailed), QMessageBox::Warning);
@@ -97,19 +95,16 @@ bool COxbrinApp::InitInstance(const QStringList& args) {
     frame_->setAcceptDrops(true);
     // Back from another program, which may have changed an open file.
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive)
-            QTimer::singleShot(0, this, &COxbrinApp::CheckDocumentsOnDisk);
+        if (state == Qt::ApplicationActive) QTimer::singleShot(0, this, &COxbrinApp::CheckDocumentsOnDisk);
     });
 
     // A plain start opens no document; a file argument opens that file.
     if (!args.isEmpty() && !args.front().isEmpty()) {
-        if (!OpenDocumentFile(QDir(startFolder).absoluteFilePath(args.front())))
-            return false;
+        if (!OpenDocumentFile(QDir(startFolder).absoluteFilePath(args.front()))) return false;
     }
 
     const QByteArray placement = LoadWindowPlacement(*store_);
-    if (!placement.isEmpty())
-        frame_->restoreGeometry(placement);
+    if (!placement.isEmpty()) frame_->restoreGeometry(placement);
     frame_->show();
     frame_->UpdateCommandUI();
     return true;
@@ -123,19 +118,16 @@ void COxbrinApp::ExitInstance() {
 
 QList<CChildFrame*> COxbrinApp::Children() const {
     QList<CChildFrame*> list;
-    if (!frame_)
-        return list;
+    if (!frame_) return list;
     for (QMdiSubWindow* w : frame_->MdiArea()->subWindowList(QMdiArea::CreationOrder)) {
-        if (auto* child = qobject_cast<CChildFrame*>(w))
-            list << child;
+        if (auto* child = qobject_cast<CChildFrame*>(w)) list << child;
     }
     return list;
 }
 
 QList<COxbrinDoc*> COxbrinApp::Documents() const {
     QList<COxbrinDoc*> docs;
-    for (CChildFrame* child : Children())
-        docs << child->Document();
+    for (CChildFrame* child : Children()) docs << child->Document();
     return docs;
 }
 
@@ -147,8 +139,7 @@ CChildFrame* COxbrinApp::CreateChild(COxbrinDoc* doc) {
                             static_cast<int>(settings_.editorTabStops), settings_.syntaxHighlighting != 0);
     connect(doc, &COxbrinDoc::Saved, this, &COxbrinApp::AddToRecentFileList);
     connect(doc, &COxbrinDoc::StatusNote, frame_.get(), [this](const QString& text) {
-        if (frame_)
-            frame_->statusBar()->showMessage(text, 15000);
+        if (frame_) frame_->statusBar()->showMessage(text, 15000);
     });
     frame_->AddChild(child);
     return child;
@@ -166,10 +157,8 @@ void COxbrinApp::FileOpen() {
     const QStringList names = AskFileNames(frame_.get(), req);
     // The folder chosen becomes the current one, where the next dialog
     // starts and which is remembered at exit.
-    if (!names.isEmpty())
-        QDir::setCurrent(QFileInfo(names.front()).absolutePath());
-    for (const QString& name : names)
-        OpenDocumentFile(name);
+    if (!names.isEmpty()) QDir::setCurrent(QFileInfo(names.front()).absolutePath());
+    for (const QString& name : names) OpenDocumentFile(name);
 }
 
 COxbrinDoc* COxbrinApp::OpenDocumentFile(const QString& path) {
@@ -203,55 +192,46 @@ COxbrinDoc* COxbrinApp::OpenDocumentFile(const QString& path) {
 
 bool COxbrinApp::SaveAll() {
     for (COxbrinDoc* doc : Documents()) {
-        if (doc->IsModified() && !doc->DoFileSave(frame_.get()))
-            return false;
+        if (doc->IsModified() && !doc->DoFileSave(frame_.get())) return false;
     }
     return true;
 }
 
 bool COxbrinApp::SaveAllModified() {
     for (CChildFrame* child : Children()) {
-        if (!child->Document()->SaveModified(frame_.get()))
-            return false;
+        if (!child->Document()->SaveModified(frame_.get())) return false;
     }
     return true;
 }
 
 void COxbrinApp::CloseAllDocuments() {
-    for (CChildFrame* child : Children())
-        child->CloseWithoutPrompt();
+    for (CChildFrame* child : Children()) child->CloseWithoutPrompt();
 }
 
 void COxbrinApp::CloseAll() {
-    if (SaveAllModified())
-        CloseAllDocuments();
+    if (SaveAllModified()) CloseAllDocuments();
 }
 
 void COxbrinApp::AddToRecentFileList(const QString& path) {
-    if (path.isEmpty())
-        return;
+    if (path.isEmpty()) return;
     const QString native = QDir::toNativeSeparators(path);
     recent_.removeAll(native);
     recent_.prepend(native);
-    while (recent_.size() > kRecentFileCount)
-        recent_.removeLast();
+    while (recent_.size() > kRecentFileCount) recent_.removeLast();
     emit RecentFilesChanged();
 }
 
 void COxbrinApp::RemoveFromRecentFileList(const QString& path) {
-    if (recent_.removeAll(path) > 0)
-        emit RecentFilesChanged();
+    if (recent_.removeAll(path) > 0) emit RecentFilesChanged();
 }
 
 void COxbrinApp::CheckDocumentsOnDisk() {
-    for (COxbrinDoc* doc : Documents())
-        doc->CheckFileOnDisk();
+    for (COxbrinDoc* doc : Documents()) doc->CheckFileOnDisk();
 }
 
 bool COxbrinApp::MayBuild(const QString& path, const QString& text) {
     const QString why = COxbrinDoc::WhyNotASource(path, text);
-    if (why.isEmpty())
-        return true;
+    if (why.isEmpty()) return true;
     const QString name = path.isEmpty() ? QStringLiteral("this document") : QDir::toNativeSeparators(path);
     ShowMessage(frame_.get(), QStringLiteral("%1 is not built.\n%2").arg(name, why), QMessageBox::Warning);
     return false;
@@ -259,14 +239,13 @@ bool COxbrinApp::MayBuild(const QString& path, const QString& text) {
 
 void COxbrinApp::ApplyColourScheme() {
     const ColourScheme desktop = ColourScheme::ForDesktop();
-    SetActiveScheme(settings_.editorColours.isEmpty() ? desktop
-                                                      : ColourScheme::Decode(settings_.editorColours, desktop));
+    SetActiveScheme(
+        settings_.editorColours.isEmpty() ? desktop : ColourScheme::Decode(settings_.editorColours, desktop));
 }
 
 void COxbrinApp::ApplyEditorFormatToAll() {
     ApplyColourScheme();
-    if (frame_)
-        frame_->ApplyDocumentMode();
+    if (frame_) frame_->ApplyDocumentMode();
     for (CChildFrame* child : Children()) {
         child->View()->ApplyEditorFormat(static_cast<int>(settings_.editorFontSize), settings_.editorFont,
                                          static_cast<int>(settings_.editorTabStops),
@@ -274,4 +253,4 @@ void COxbrinApp::ApplyEditorFormatToAll() {
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

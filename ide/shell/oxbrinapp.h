@@ -12,7 +12,6 @@
 
 #include <memory>
 
-
 namespace oxbrin {
 
 class CMainFrame;
@@ -92,11 +91,11 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     std::unique_ptr<CBuildRunner> toolRunner_;
     std::unique_ptr<CTerminalPort> terminalPort_;
-    CDebugControl* debugger_ = nullptr;  // the frame's child
+    CDebugControl* debugger_ = nullptr; // the frame's child
     std::unique_ptr<CDownloadControl> downloads_;
     std::unique_ptr<QPrinter> printer_;
     QStringList recent_;
     int untitledCount_ = 0;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

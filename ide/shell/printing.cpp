@@ -25,8 +25,7 @@ void PrintView(COxbrinView* view, QPrinter* printer) {
     QTextBlock dst = doc->begin();
     QTextCursor cursor(doc.get());
     for (; src.isValid() && dst.isValid(); src = src.next(), dst = dst.next()) {
-        if (!src.layout())
-            continue;
+        if (!src.layout()) continue;
         for (const QTextLayout::FormatRange& r : src.layout()->formats()) {
             cursor.setPosition(dst.position() + r.start);
             cursor.setPosition(dst.position() + r.start + r.length, QTextCursor::KeepAnchor);
@@ -37,7 +36,8 @@ void PrintView(COxbrinView* view, QPrinter* printer) {
     doc->setDefaultFont(font);
     doc->documentLayout()->setPaintDevice(printer);
     QTextOption option = doc->defaultTextOption();
-    const qreal tabChars = view->tabStopDistance() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' '));
+    const qreal tabChars =
+        view->tabStopDistance() / QFontMetricsF(view->font()).horizontalAdvance(QLatin1Char(' '));
     option.setTabStopDistance(QFontMetricsF(font, printer).horizontalAdvance(QLatin1Char(' ')) * tabChars);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     doc->setDefaultTextOption(option);
@@ -50,8 +50,7 @@ void PrintView(COxbrinView* view, QPrinter* printer) {
     QPainter painter(printer);
     const int pages = doc->pageCount();
     for (int i = 0; i < pages; ++i) {
-        if (i > 0)
-            printer->newPage();
+        if (i > 0) printer->newPage();
         painter.save();
         const QRectF clip(0, i * page.height(), page.width(), page.height());
         painter.translate(0, -clip.top());
@@ -60,4 +59,4 @@ void PrintView(COxbrinView* view, QPrinter* printer) {
     }
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

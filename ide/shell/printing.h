@@ -12,4 +12,4 @@ class COxbrinView;
 // Prints the view's text with its colours on `printer`.
 void PrintView(COxbrinView* view, QPrinter* printer);
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -18,7 +18,7 @@ FileResponder& FileAnswer() {
     static FileResponder r;
     return r;
 }
-}  // namespace
+} // namespace
 
 void SetMessageResponder(MessageResponder responder) { Responder() = std::move(responder); }
 void SetFileResponder(FileResponder responder) { FileAnswer() = std::move(responder); }
@@ -27,17 +27,15 @@ QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QM
                                         QMessageBox::StandardButtons buttons, const QString& caption,
                                         const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts,
                                         QMessageBox::StandardButton defaultButton) {
-    MessageRequest req{text, caption.isEmpty() ? QString(strings::kAppTitle) : caption, icon, buttons, buttonTexts,
-                       defaultButton};
-    if (Responder())
-        return Responder()(req);
+    MessageRequest req{text,        caption.isEmpty() ? QString(strings::kAppTitle) : caption,
+                       icon,        buttons,
+                       buttonTexts, defaultButton};
+    if (Responder()) return Responder()(req);
     QMessageBox box(icon, req.caption, text, buttons, parent);
     for (const auto& [button, label] : buttonTexts) {
-        if (QAbstractButton* b = box.button(button))
-            b->setText(label);
+        if (QAbstractButton* b = box.button(button)) b->setText(label);
     }
-    if (defaultButton != QMessageBox::NoButton)
-        box.setDefaultButton(defaultButton);
+    if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
@@ -63,21 +61,19 @@ QStringList AskFileNames(QWidget* parent, const FileRequest& request) {
             // The dialog adds the suffix itself (and asks before replacing
             // the file with it), only while the source filter is chosen.
             dlg.setDefaultSuffix(request.defaultSuffix);
-            QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg, &request, firstFilter](const QString& f) {
-                dlg.setDefaultSuffix(f == firstFilter ? request.defaultSuffix : QString());
-            });
+            QObject::connect(&dlg, &QFileDialog::filterSelected, &dlg,
+                             [&dlg, &request, firstFilter](const QString& f) {
+                                 dlg.setDefaultSuffix(f == firstFilter ? request.defaultSuffix : QString());
+                             });
         }
-        if (!request.suggestedName.isEmpty())
-            dlg.selectFile(request.suggestedName);
+        if (!request.suggestedName.isEmpty()) dlg.selectFile(request.suggestedName);
     } else {
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
         dlg.setFileMode(QFileDialog::ExistingFiles);
         // The download dialog starts on the file sent last.
-        if (!request.suggestedName.isEmpty())
-            dlg.selectFile(request.suggestedName);
+        if (!request.suggestedName.isEmpty()) dlg.selectFile(request.suggestedName);
     }
-    if (dlg.exec() != QDialog::Accepted)
-        return {};
+    if (dlg.exec() != QDialog::Accepted) return {};
     return dlg.selectedFiles();
 }
 
@@ -85,21 +81,18 @@ QString QtFileFilter(const QString& windowsFilter) {
     const QStringList parts = windowsFilter.split(QLatin1Char('|'));
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty())
-            break;
+        if (parts[i].isEmpty()) break;
         QString name = parts[i];
         const qsizetype paren = name.indexOf(QLatin1Char('('));
-        if (paren > 0)
-            name = name.left(paren).trimmed();
+        if (paren > 0) name = name.left(paren).trimmed();
         QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
         for (QString& p : patterns) {
             // "*.*" means every file; on POSIX it would skip names without a dot.
-            if (p == QLatin1String("*.*"))
-                p = QStringLiteral("*");
+            if (p == QLatin1String("*.*")) p = QStringLiteral("*");
         }
         filters << QStringLiteral("%1 (%2)").arg(name, patterns.join(QLatin1Char(' ')));
     }
     return filters.join(QStringLiteral(";;"));
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

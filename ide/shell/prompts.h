@@ -29,10 +29,10 @@ struct MessageRequest {
 };
 
 struct FileRequest {
-    bool save;             // Save As rather than Open
+    bool save; // Save As rather than Open
     QString title;
     QString suggestedName;
-    QString filter;        // Qt filter string
+    QString filter; // Qt filter string
     // Save As: added to a typed name without an extension while the first
     // filter (the sources) is chosen, so the file shows under that filter.
     QString defaultSuffix = {};
@@ -45,14 +45,14 @@ using FileResponder = std::function<QStringList(const FileRequest&)>;
 void SetMessageResponder(MessageResponder responder);
 void SetFileResponder(FileResponder responder);
 
-QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon,
-                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                        const QString& caption = QString(),
-                                        const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts = {},
-                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+QMessageBox::StandardButton
+ShowMessage(QWidget* parent, const QString& text, QMessageBox::Icon icon,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok, const QString& caption = QString(),
+            const QList<QPair<QMessageBox::StandardButton, QString>>& buttonTexts = {},
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 QStringList AskFileNames(QWidget* parent, const FileRequest& request);
 
 // Turns a "Name (*.a;*.b)|*.a;*.b|...||" filter into Qt's form.
 QString QtFileFilter(const QString& windowsFilter);
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -27,34 +27,28 @@ bool ReadString(QSettings& s, const QString& name, QString& out) {
     QVariant v = s.value(name);
     if (!v.isValid() || v.typeId() == QMetaType::QByteArray || v.typeId() == QMetaType::QStringList)
         return false;
-    if (!v.canConvert<QString>())
-        return false;
+    if (!v.canConvert<QString>()) return false;
     QString text = v.toString();
-    if (text.toUtf8().size() > kMaxStringBytes)
-        return false;
+    if (text.toUtf8().size() > kMaxStringBytes) return false;
     out = text;
     return true;
 }
 
 bool ReadDword(QSettings& s, const QString& name, quint32& out) {
     QVariant v = s.value(name);
-    if (!v.isValid())
-        return false;
+    if (!v.isValid()) return false;
     bool ok = false;
     qulonglong n = v.toULongLong(&ok);
-    if (!ok || n > 0xffffffffULL)
-        return false;
+    if (!ok || n > 0xffffffffULL) return false;
     out = static_cast<quint32>(n);
     return true;
 }
 
 bool ReadBinary(QSettings& s, const QString& name, QByteArray& out, qsizetype size /* 0 = any */) {
     QVariant v = s.value(name);
-    if (!v.isValid() || v.typeId() != QMetaType::QByteArray)
-        return false;
+    if (!v.isValid() || v.typeId() != QMetaType::QByteArray) return false;
     QByteArray bytes = v.toByteArray();
-    if (size > 0 && bytes.size() != size)
-        return false;
+    if (size > 0 && bytes.size() != size) return false;
     out = bytes;
     return true;
 }
@@ -64,7 +58,7 @@ bool ReadSize(QSettings& s, const QString& name, QSize& out) {
     return ReadBinary(s, name, bytes, 8) && DecodeSize(bytes, out);
 }
 
-}  // namespace
+} // namespace
 
 QString SettingsGroup() {
     return QStringLiteral("V%1.%2").arg(kVersionMajor).arg(kVersionMinor, 2, 10, QLatin1Char('0'));
@@ -72,8 +66,8 @@ QString SettingsGroup() {
 
 QByteArray DefaultComSettings() {
     QByteArray dcb(kComSettingsBytes, '\0');
-    qToLittleEndian<quint32>(9600, dcb.data() + 4);  // baud rate
-    dcb[18] = 8;                                     // data bits; no parity, one stop bit
+    qToLittleEndian<quint32>(9600, dcb.data() + 4); // baud rate
+    dcb[18] = 8;                                    // data bits; no parity, one stop bit
     return dcb;
 }
 
@@ -88,20 +82,27 @@ SettingsBlock::SettingsBlock() {
 }
 
 quint32 UsableTerminalScrollback(quint32 lines) {
-    if (lines == 0)
-        return kDefaultTerminalScrollback;
+    if (lines == 0) return kDefaultTerminalScrollback;
     return qBound(kMinTerminalScrollback, lines, kMaxTerminalScrollback);
 }
 
 const QStringList& SettingNames() {
     static const QStringList names{
-        "WindowPlacement", "OutputWndSize",  "TerminalWndSize", "VarnelWndSize",      "CurrentPath",
-        "COMPort",         "COMSettings",    "SendCR",          "CharDelay",          "LineDelay",
-        "EditorFont",      "EditorFontSize", "EditorTabStops",  "OutputFont",         "OutputFontSize",
-        "TerminalFont",    "TerminalFontSize", "SyntaxHighlighting", "DownloadFile",  "ProjectFile",
-        "Assembler",       "AssemblerFlags", "AssemblerOptions", "TerminalScrollback",
-        "TerminalEnter",   "TerminalLocalEcho", "TerminalLogFile",
-        "TabbedDocuments", "EditorColours", "TargetBoard",
+        "WindowPlacement",  "OutputWndSize",
+        "TerminalWndSize",  "VarnelWndSize",
+        "CurrentPath",      "COMPort",
+        "COMSettings",      "SendCR",
+        "CharDelay",        "LineDelay",
+        "EditorFont",       "EditorFontSize",
+        "EditorTabStops",   "OutputFont",
+        "OutputFontSize",   "TerminalFont",
+        "TerminalFontSize", "SyntaxHighlighting",
+        "DownloadFile",     "ProjectFile",
+        "Assembler",        "AssemblerFlags",
+        "AssemblerOptions", "TerminalScrollback",
+        "TerminalEnter",    "TerminalLocalEcho",
+        "TerminalLogFile",  "TabbedDocuments",
+        "EditorColours",    "TargetBoard",
     };
     return names;
 }
@@ -114,8 +115,7 @@ QByteArray EncodeSize(QSize size) {
 }
 
 bool DecodeSize(const QByteArray& bytes, QSize& size) {
-    if (bytes.size() != 8)
-        return false;
+    if (bytes.size() != 8) return false;
     std::array<uchar, 8> raw{};
     std::memcpy(raw.data(), bytes.constData(), raw.size());
     size = QSize(qFromLittleEndian<qint32>(raw.data()), qFromLittleEndian<qint32>(raw.data() + 4));
@@ -128,76 +128,43 @@ bool LoadSettings(QSettings& store, SettingsBlock& b) {
     // first value that is missing so later members keep their defaults.
     auto readAll = [&]() -> bool {
         QByteArray placement;
-        if (!ReadBinary(store, "WindowPlacement", placement, 0))
-            return false;
+        if (!ReadBinary(store, "WindowPlacement", placement, 0)) return false;
         b.windowPlacement = placement;
-        if (!ReadSize(store, "OutputWndSize", b.outputWndSize))
-            return false;
-        if (!ReadSize(store, "TerminalWndSize", b.terminalWndSize))
-            return false;
-        if (!ReadSize(store, "VarnelWndSize", b.varnelWndSize))
-            return false;
-        if (!ReadString(store, "CurrentPath", b.currentPath))
-            return false;
-        if (!b.currentPath.isEmpty())
-            QDir::setCurrent(b.currentPath);
-        if (!ReadString(store, "COMPort", b.comPort))
-            return false;
-        if (!ReadBinary(store, "COMSettings", b.comSettings, kComSettingsBytes))
-            return false;
-        if (!ReadDword(store, "SendCR", b.sendCR))
-            return false;
-        if (!ReadDword(store, "CharDelay", b.charDelay))
-            return false;
-        if (!ReadDword(store, "LineDelay", b.lineDelay))
-            return false;
-        if (!ReadString(store, "EditorFont", b.editorFont))
-            return false;
-        if (!ReadDword(store, "EditorFontSize", b.editorFontSize))
-            return false;
-        if (!ReadDword(store, "EditorTabStops", b.editorTabStops))
-            return false;
-        if (!ReadString(store, "OutputFont", b.outputFont))
-            return false;
-        if (!ReadDword(store, "OutputFontSize", b.outputFontSize))
-            return false;
-        if (!ReadString(store, "TerminalFont", b.terminalFont))
-            return false;
-        if (!ReadDword(store, "TerminalFontSize", b.terminalFontSize))
-            return false;
-        if (!ReadDword(store, "SyntaxHighlighting", b.syntaxHighlighting))
-            return false;
-        if (!ReadString(store, "DownloadFile", b.downloadFile))
-            return false;
-        if (!ReadString(store, "ProjectFile", b.projectFile))
-            return false;
-        if (!ReadString(store, "Assembler", b.assembler))
-            return false;
-        if (!ReadDword(store, "AssemblerFlags", b.assemblerFlags))
-            return false;
-        if (!ReadString(store, "AssemblerOptions", b.assemblerOptions))
-            return false;
+        if (!ReadSize(store, "OutputWndSize", b.outputWndSize)) return false;
+        if (!ReadSize(store, "TerminalWndSize", b.terminalWndSize)) return false;
+        if (!ReadSize(store, "VarnelWndSize", b.varnelWndSize)) return false;
+        if (!ReadString(store, "CurrentPath", b.currentPath)) return false;
+        if (!b.currentPath.isEmpty()) QDir::setCurrent(b.currentPath);
+        if (!ReadString(store, "COMPort", b.comPort)) return false;
+        if (!ReadBinary(store, "COMSettings", b.comSettings, kComSettingsBytes)) return false;
+        if (!ReadDword(store, "SendCR", b.sendCR)) return false;
+        if (!ReadDword(store, "CharDelay", b.charDelay)) return false;
+        if (!ReadDword(store, "LineDelay", b.lineDelay)) return false;
+        if (!ReadString(store, "EditorFont", b.editorFont)) return false;
+        if (!ReadDword(store, "EditorFontSize", b.editorFontSize)) return false;
+        if (!ReadDword(store, "EditorTabStops", b.editorTabStops)) return false;
+        if (!ReadString(store, "OutputFont", b.outputFont)) return false;
+        if (!ReadDword(store, "OutputFontSize", b.outputFontSize)) return false;
+        if (!ReadString(store, "TerminalFont", b.terminalFont)) return false;
+        if (!ReadDword(store, "TerminalFontSize", b.terminalFontSize)) return false;
+        if (!ReadDword(store, "SyntaxHighlighting", b.syntaxHighlighting)) return false;
+        if (!ReadString(store, "DownloadFile", b.downloadFile)) return false;
+        if (!ReadString(store, "ProjectFile", b.projectFile)) return false;
+        if (!ReadString(store, "Assembler", b.assembler)) return false;
+        if (!ReadDword(store, "AssemblerFlags", b.assemblerFlags)) return false;
+        if (!ReadString(store, "AssemblerOptions", b.assemblerOptions)) return false;
         quint32 scrollback = 0;
-        if (!ReadDword(store, "TerminalScrollback", scrollback))
-            return false;
+        if (!ReadDword(store, "TerminalScrollback", scrollback)) return false;
         b.terminalScrollback = UsableTerminalScrollback(scrollback);
-        if (!ReadDword(store, "TerminalEnter", b.terminalEnter))
-            return false;
-        if (b.terminalEnter > kEnterSendsCRLF)
-            b.terminalEnter = kEnterSendsCR;
-        if (!ReadDword(store, "TerminalLocalEcho", b.terminalLocalEcho))
-            return false;
-        if (!ReadString(store, "TerminalLogFile", b.terminalLogFile))
-            return false;
-        if (!ReadDword(store, "TabbedDocuments", b.tabbedDocuments))
-            return false;
-        if (!ReadString(store, "EditorColours", b.editorColours))
-            return false;
-        if (!ReadString(store, "TargetBoard", b.targetBoard))
-            return false;
+        if (!ReadDword(store, "TerminalEnter", b.terminalEnter)) return false;
+        if (b.terminalEnter > kEnterSendsCRLF) b.terminalEnter = kEnterSendsCR;
+        if (!ReadDword(store, "TerminalLocalEcho", b.terminalLocalEcho)) return false;
+        if (!ReadString(store, "TerminalLogFile", b.terminalLogFile)) return false;
+        if (!ReadDword(store, "TabbedDocuments", b.tabbedDocuments)) return false;
+        if (!ReadString(store, "EditorColours", b.editorColours)) return false;
+        if (!ReadString(store, "TargetBoard", b.targetBoard)) return false;
         // An empty board would leave the debugger nothing to run on.
-        if (b.targetBoard.trimmed().isEmpty())
-            b.targetBoard = QStringLiteral("flat");
+        if (b.targetBoard.trimmed().isEmpty()) b.targetBoard = QStringLiteral("flat");
         return true;
     };
     const bool ok = readAll();
@@ -207,8 +174,7 @@ bool LoadSettings(QSettings& store, SettingsBlock& b) {
 
 bool SaveSettings(QSettings& store, const SettingsBlock& b) {
     QString current = QDir::toNativeSeparators(QDir::currentPath());
-    if (current.size() > kMaxPathChars)
-        current.truncate(kMaxPathChars);
+    if (current.size() > kMaxPathChars) current.truncate(kMaxPathChars);
     store.beginGroup(SettingsGroup());
     store.setValue("WindowPlacement", b.windowPlacement);
     store.setValue("OutputWndSize", EncodeSize(b.outputWndSize));
@@ -250,8 +216,7 @@ QStringList LoadRecentFiles(QSettings& store) {
     store.beginGroup(SettingsGroup() + "/" + kFrameworkSection + "/" + kRecentSection);
     for (int i = 1; i <= kRecentFileCount; ++i) {
         QString f = store.value(QStringLiteral("File%1").arg(i)).toString();
-        if (!f.isEmpty())
-            files << f;
+        if (!f.isEmpty()) files << f;
     }
     store.endGroup();
     return files;
@@ -278,4 +243,4 @@ QByteArray LoadWindowPlacement(QSettings& store) {
     return v.typeId() == QMetaType::QByteArray ? v.toByteArray() : QByteArray();
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

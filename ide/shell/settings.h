@@ -42,7 +42,7 @@ inline constexpr quint32 kEnterSendsLF = 1;
 inline constexpr quint32 kEnterSendsCRLF = 2;
 
 struct SettingsBlock {
-    QByteArray windowPlacement;  // main frame geometry (QWidget::saveGeometry); empty = none
+    QByteArray windowPlacement; // main frame geometry (QWidget::saveGeometry); empty = none
     QSize outputWndSize{200, 100};
     QSize terminalWndSize{200, 100};
     QSize varnelWndSize{200, 100};
@@ -111,4 +111,4 @@ QByteArray LoadWindowPlacement(QSettings& store);
 QByteArray EncodeSize(QSize size);
 bool DecodeSize(const QByteArray& bytes, QSize& size);
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -19,7 +19,8 @@ CZKSCW::CZKSCW(int id, const QString& title, QSize initialSize, QWidget* parent)
     setObjectName(QStringLiteral("Pane%1").arg(id));
     setAccessibleName(title);
     setAllowedAreas(Qt::AllDockWidgetAreas);
-    setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable |
+                QDockWidget::DockWidgetFloatable);
 }
 
 namespace {
@@ -36,7 +37,7 @@ public:
     QSize sizeHint() const override { return hint; }
 };
 
-}  // namespace
+} // namespace
 
 void CZKSCW::SetInitialSize(QSize size) {
     initial_ = size;
@@ -63,4 +64,4 @@ void CZKSCW::SetContent(QWidget* content) {
     SetInitialSize(initial_);
 }
 
-}  // namespace oxbrin
+} // namespace oxbrin

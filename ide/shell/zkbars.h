@@ -37,4 +37,4 @@ private:
     QWidget* content_ = nullptr;
 };
 
-}  // namespace oxbrin
+} // namespace oxbrin

@@ -17,10 +17,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QProcess>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
 
@@ -31,8 +31,7 @@ using namespace oxbrin;
 namespace {
 
 void Settle() {
-    for (int i = 0; i < 5; ++i)
-        QApplication::processEvents();
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
 }
 
 bool Save(const QPixmap& pm, const QString& path) {
@@ -61,7 +60,7 @@ QPixmap FrameWithMenu(CMainFrame* frame, QMenu* menu, int index) {
     return shot;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
@@ -76,36 +75,34 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     QTemporaryDir tmp;
-    auto store = std::make_unique<QSettings>(tmp.filePath(QStringLiteral("oxbrin.conf")), QSettings::IniFormat);
+    auto store =
+        std::make_unique<QSettings>(tmp.filePath(QStringLiteral("oxbrin.conf")), QSettings::IniFormat);
     COxbrinApp app(std::move(store));
     QStringList files;
-    if (args.size() > 2)
-        files << args[2];
-    if (!app.InitInstance(files))
-        return 1;
+    if (args.size() > 2) files << args[2];
+    if (!app.InitInstance(files)) return 1;
     CMainFrame* frame = app.MainFrame();
     frame->resize(1100, 760);
     bool ok = true;
     Settle();
     ok &= Save(frame->grab(), out.filePath(QStringLiteral("oxbrin-main.png")));
 
-    if (COxbrinView* view = frame->ActiveView())
-        view->GoToLine(20, 9);
+    if (COxbrinView* view = frame->ActiveView()) view->GoToLine(20, 9);
     frame->Execute(ID_VIEW_OUTPUT);
     frame->Execute(ID_VIEW_REGISTER_BAR);
     if (auto* text = qobject_cast<QPlainTextEdit*>(frame->OutputPane()->Content()); text && args.size() > 3) {
         QProcess tool;
         tool.setWorkingDirectory(QFileInfo(args[2]).absolutePath());
         tool.setProcessChannelMode(QProcess::MergedChannels);
-        tool.start(QFileInfo(args[3]).absoluteFilePath(), {QStringLiteral("-l"), QStringLiteral("-su"), QFileInfo(args[2]).fileName()});
+        tool.start(QFileInfo(args[3]).absoluteFilePath(),
+                   {QStringLiteral("-l"), QStringLiteral("-su"), QFileInfo(args[2]).fileName()});
         if (tool.waitForFinished(30000))
             text->setPlainText(QString::fromLocal8Bit(tool.readAll()) +
                                QStringLiteral("\nTool returned code: %1\n").arg(tool.exitCode()));
     }
     // The messages' marks come into the gutter once the output has settled.
     for (QElapsedTimer waited; !waited.isValid() || waited.elapsed() < 400;) {
-        if (!waited.isValid())
-            waited.start();
+        if (!waited.isValid()) waited.start();
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     Settle();
@@ -125,8 +122,7 @@ int main(int argc, char* argv[]) {
     app.ApplyEditorFormatToAll();
     if (args.size() > 2) {
         const QString regs = QDir(QFileInfo(args[2]).absolutePath()).filePath(QStringLiteral("regs.inc"));
-        if (QFileInfo::exists(regs))
-            app.OpenDocumentFile(regs);
+        if (QFileInfo::exists(regs)) app.OpenDocumentFile(regs);
         app.OpenDocumentFile(args[2]);
     }
     Settle();
@@ -158,8 +154,7 @@ int main(int argc, char* argv[]) {
             bool stopped = false;
             QObject::connect(app.Debugger(), &CDebugControl::ProgramStopped, [&stopped] { stopped = true; });
             for (QElapsedTimer waited; !stopped && (!waited.isValid() || waited.elapsed() < 20000);) {
-                if (!waited.isValid())
-                    waited.start();
+                if (!waited.isValid()) waited.start();
                 QApplication::processEvents(QEventLoop::AllEvents, 50);
             }
             Settle();
@@ -176,11 +171,11 @@ int main(int argc, char* argv[]) {
     const QList<QAction*> titles = frame->menuBar()->actions();
     for (int i = 0; i < titles.size(); ++i) {
         QMenu* menu = titles[i]->menu();
-        if (!menu)
-            continue;
+        if (!menu) continue;
         frame->UpdateCommandUI();
         QString name = menu->title().remove(QLatin1Char('&')).toLower();
-        ok &= Save(FrameWithMenu(frame, menu, i), out.filePath(QStringLiteral("oxbrin-menu-%1.png").arg(name)));
+        ok &=
+            Save(FrameWithMenu(frame, menu, i), out.filePath(QStringLiteral("oxbrin-menu-%1.png").arg(name)));
     }
     return ok ? 0 : 1;
 }

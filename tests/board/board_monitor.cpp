@@ -79,7 +79,7 @@ bool MakeRaw(int fd, long baud) {
 }
 
 class LineHost : public board::MonitorHost {
-  public:
+public:
     LineHost(int fd, std::string image) : fd_(fd), image_(std::move(image)) {}
     void SetMonitor(const board::Monitor* m) { monitor_ = m; }
 
@@ -99,7 +99,7 @@ class LineHost : public board::MonitorHost {
     }
     bool failed() const { return failed_; }
 
-  private:
+private:
     int fd_;
     std::string image_;
     const board::Monitor* monitor_ = nullptr;
@@ -207,8 +207,7 @@ int main(int argc, char** argv) {
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     LineHost host(line, image);

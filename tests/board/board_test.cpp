@@ -37,12 +37,10 @@ std::string SRec(char type, uint32_t addr, const std::vector<uint8_t>& data, int
     size_t addrLen = (type == '2' || type == '8') ? 3 : (type == '3' || type == '7') ? 4 : 2;
     std::vector<uint8_t> bytes;
     bytes.push_back(static_cast<uint8_t>(addrLen + data.size() + 1));
-    for (size_t i = addrLen; i-- > 0;)
-        bytes.push_back(static_cast<uint8_t>(addr >> (8 * i)));
+    for (size_t i = addrLen; i-- > 0;) bytes.push_back(static_cast<uint8_t>(addr >> (8 * i)));
     bytes.insert(bytes.end(), data.begin(), data.end());
     unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
+    for (uint8_t b : bytes) sum += b;
     bytes.push_back(static_cast<uint8_t>(~sum + checksumError));
     std::string s = std::string("S") + type;
     char hex[3];
@@ -55,13 +53,12 @@ std::string SRec(char type, uint32_t addr, const std::vector<uint8_t>& data, int
 
 std::vector<uint8_t> Bytes(size_t n, uint8_t first) {
     std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<uint8_t>(first + i * 3);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(first + i * 3);
     return v;
 }
 
 class Terminal : public platform::SerialListener {
-  public:
+public:
     void OnReceive(const uint8_t* bytes, size_t count) override {
         std::lock_guard lock(mutex_);
         text_.append(reinterpret_cast<const char*>(bytes), count);
@@ -91,14 +88,14 @@ class Terminal : public platform::SerialListener {
         return got;
     }
 
-  private:
+private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string text_;
 };
 
 class Board : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() / ("board-test-" + std::to_string(getpid()) + "-" +
                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -121,8 +118,7 @@ class Board : public ::testing::Test {
         std::vector<std::string> args = {BOARD_MONITOR, "--image", image_.string()};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
+        for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         EXPECT_EQ(posix_spawn(&pid_, BOARD_MONITOR, &fa, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&fa);
@@ -130,8 +126,7 @@ class Board : public ::testing::Test {
         std::string first;
         char c;
         pollfd p{out[0], POLLIN, 0};
-        while (poll(&p, 1, 20000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
-            first += c;
+        while (poll(&p, 1, 20000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') first += c;
         close(out[0]);
         return first;
     }

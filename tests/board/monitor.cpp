@@ -20,8 +20,7 @@ int HexDigit(char c) {
 }
 
 std::string Upper(std::string s) {
-    for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -48,9 +47,7 @@ void Monitor::Start() {
     Prompt();
 }
 
-void Monitor::Prompt() {
-    host_.Send("\r\n" + options_.prompt + " ");
-}
+void Monitor::Prompt() { host_.Send("\r\n" + options_.prompt + " "); }
 
 void Monitor::Receive(std::string_view bytes) {
     for (char c : bytes) {
@@ -176,16 +173,14 @@ void Monitor::Record(const std::string& line) {
                                                                        : 2;
     if (bytes[0] != bytes.size() - 1 || bytes.size() < addrLen + 2) return what();
     unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
+    for (uint8_t b : bytes) sum += b;
     if ((sum & 0xFF) != 0xFF) {
         host_.Send("checksum error\r\n");
         EndLoad();
         return;
     }
     unsigned long addr = 0;
-    for (size_t i = 0; i < addrLen; ++i)
-        addr = addr << 8 | bytes[1 + i];
+    for (size_t i = 0; i < addrLen; ++i) addr = addr << 8 | bytes[1 + i];
     const size_t dataLen = bytes.size() - 2 - addrLen;
 
     if (type == '1' || type == '2' || type == '3') {
@@ -194,8 +189,7 @@ void Monitor::Record(const std::string& line) {
             EndLoad();
             return;
         }
-        for (size_t i = 0; i < dataLen; ++i)
-            memory_[addr + i] = bytes[1 + addrLen + i];
+        for (size_t i = 0; i < dataLen; ++i) memory_[addr + i] = bytes[1 + addrLen + i];
     }
     ++records_;
     if (options_.recordDelayMs > 0) host_.Pause(options_.recordDelayMs);

@@ -23,7 +23,7 @@ struct MonitorOptions {
 
 // Where the monitor's answers and side effects go.
 class MonitorHost {
-  public:
+public:
     virtual ~MonitorHost() = default;
     virtual void Send(std::string_view text) = 0;
     virtual void Pause(int ms) = 0;
@@ -32,7 +32,7 @@ class MonitorHost {
 };
 
 class Monitor {
-  public:
+public:
     Monitor(const MonitorOptions& options, MonitorHost& host);
 
     void Start();                         // banner and first prompt
@@ -42,7 +42,7 @@ class Monitor {
     bool loading() const { return loading_; }
     int recordsTaken() const { return records_; }
 
-  private:
+private:
     void Line(const std::string& line);
     void Command(const std::string& line);
     void Record(const std::string& line);

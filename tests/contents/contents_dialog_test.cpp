@@ -7,9 +7,9 @@
 #include "dump_builder.h"
 
 #include <QLabel>
-#include <QScrollBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -33,7 +33,7 @@ long long Resident() {
 
 class ContentsDialogTest : public QObject {
     Q_OBJECT
-  private:
+private:
     QString WriteDump(const QTemporaryDir& dir) {
         dumptest::Builder b;
         b.Exception(0xC0000094, 0, 0, 0x401000);
@@ -46,7 +46,7 @@ class ContentsDialogTest : public QObject {
         return path;
     }
 
-  private slots:
+private slots:
     void listShowsTheLinesAndTheFiles() {
         QTemporaryDir dir;
         QString dump = WriteDump(dir);
@@ -145,12 +145,14 @@ class ContentsDialogTest : public QObject {
             view->setFocus();
             QTest::keyClick(view, Qt::Key_End);
             QCOMPARE(view->currentLine(), claimed - 1);
-            QCOMPARE(view->firstVisibleLine() + static_cast<std::uint64_t>(view->visibleLineCount()), claimed);
+            QCOMPARE(view->firstVisibleLine() + static_cast<std::uint64_t>(view->visibleLineCount()),
+                     claimed);
             check(view);
             QCOMPARE(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
             QTest::keyClick(view, Qt::Key_Up);
             QTest::keyClick(view, Qt::Key_PageUp);
-            QCOMPARE(view->currentLine(), claimed - 2 - static_cast<std::uint64_t>(view->visibleLineCount() - 1));
+            QCOMPARE(view->currentLine(),
+                     claimed - 2 - static_cast<std::uint64_t>(view->visibleLineCount() - 1));
             check(view);
 
             // The middle, by the bar; then single steps move by one line.
@@ -172,7 +174,8 @@ class ContentsDialogTest : public QObject {
             QWheelEvent wheel(QPointF(10, 10), view->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, 120),
                               Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(view->viewport(), &wheel);
-            QCOMPARE(view->firstVisibleLine(), middle + 1 - static_cast<std::uint64_t>(QApplication::wheelScrollLines()));
+            QCOMPARE(view->firstVisibleLine(),
+                     middle + 1 - static_cast<std::uint64_t>(QApplication::wheelScrollLines()));
             check(view);
             // A click makes a line current, and Home goes back to the start.
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(20, view->lineHeight() * 2 + 1));

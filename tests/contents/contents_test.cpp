@@ -20,23 +20,20 @@ namespace {
 
 std::vector<std::string> Lines(const SectionList& s) {
     std::vector<std::string> out;
-    for (std::uint64_t i = 0; i < s.LineCount(); ++i)
-        out.push_back(s.LineText(i));
+    for (std::uint64_t i = 0; i < s.LineCount(); ++i) out.push_back(s.LineText(i));
     return out;
 }
 
 std::vector<std::string> SectionLines(const SectionList& s, std::size_t section) {
     std::vector<std::string> out;
     const auto& sec = s.Section(section);
-    for (std::uint64_t i = 0; i < sec.LineCount(); ++i)
-        out.push_back(sec.LineText(i));
+    for (std::uint64_t i = 0; i < sec.LineCount(); ++i) out.push_back(sec.LineText(i));
     return out;
 }
 
 std::vector<std::uint8_t> Counting(std::size_t n, std::uint8_t first = 0x30) {
     std::vector<std::uint8_t> v(n);
-    for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::uint8_t>(first + i);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(first + i);
     return v;
 }
 
@@ -225,8 +222,7 @@ TEST(Hostile, TruncatedAndLyingDumpsGivePartialLists) {
         SectionList s;
         s.Build(prefix.data(), prefix.size());
         EXPECT_LE(s.SectionCount(), full.SectionCount());
-        for (std::uint64_t i = 0; i < s.LineCount(); ++i)
-            (void)s.LineText(i);
+        for (std::uint64_t i = 0; i < s.LineCount(); ++i) (void)s.LineText(i);
     }
 
     // Lying counts: a thread list claiming 2^32-1 entries, a 64-bit memory
@@ -266,8 +262,7 @@ TEST(Hostile, TruncatedAndLyingDumpsGivePartialLists) {
     EXPECT_EQ(thread.LineCount(), 3 + 2 + rows);
     EXPECT_EQ(s.Section(2).LineCount(), (bad.size() + 15) / 16 + 2);
     EXPECT_EQ(s.Section(3).LineCount(), 2u);
-    for (std::uint64_t i = 0; i < s.LineCount(); ++i)
-        (void)s.LineText(i);
+    for (std::uint64_t i = 0; i < s.LineCount(); ++i) (void)s.LineText(i);
 
     // Not a dump at all.
     const std::string text = "MDMP? no, just text";
@@ -317,10 +312,11 @@ TEST(Claimed, BillionsOfLinesFromAFewMegabytes) {
             std::uint64_t range = 0, row = 0;
             std::string expected;
             if (dump.Where(line, &range, &row))
-                expected = row == 0 ? "Memory Range " + std::to_string(range + 1)
-                                    : HexDumpLine(dumptest::ClaimingDump::Address(range, row - 1),
-                                                  dump.bytes.data() + 32 + 16 * (row - 1),
-                                                  std::min<std::size_t>(16, dump.sizes[range] - 16 * (row - 1)));
+                expected = row == 0
+                               ? "Memory Range " + std::to_string(range + 1)
+                               : HexDumpLine(dumptest::ClaimingDump::Address(range, row - 1),
+                                             dump.bytes.data() + 32 + 16 * (row - 1),
+                                             std::min<std::size_t>(16, dump.sizes[range] - 16 * (row - 1)));
             EXPECT_EQ(s.LineText(line), expected) << "line " << line;
         }
         EXPECT_EQ(s.LineText(claimed), "");
@@ -334,7 +330,8 @@ TEST(Claimed, LinesOfTheListAgreeWithTheirSections) {
     dumptest::Builder b;
     std::vector<dumptest::Builder::Range> ranges, ranges64;
     for (std::size_t i = 0; i < 700; ++i) ranges.push_back({0x1000u * i, Counting(i * 37 % 200)});
-    for (std::size_t i = 0; i < 900; ++i) ranges64.push_back({0x80000000u + 0x1000u * i, Counting(i * 53 % 300)});
+    for (std::size_t i = 0; i < 900; ++i)
+        ranges64.push_back({0x80000000u + 0x1000u * i, Counting(i * 53 % 300)});
     std::vector<dumptest::Builder::Thread> threads;
     for (std::uint32_t i = 0; i < 300; ++i) threads.push_back({i, 0x10000u * i, Counting(i % 90)});
     b.Threads(threads, false);

@@ -17,17 +17,17 @@ namespace dumptest {
 namespace md = ulmarro::minidump;
 
 class Builder {
-  public:
-      Builder() { bytes_.resize(sizeof(md::Header)); }
+public:
+    Builder() { bytes_.resize(sizeof(md::Header)); }
 
-      std::uint32_t size() const { return static_cast<std::uint32_t>(bytes_.size()); }
-      std::vector<std::uint8_t>& bytes() { return bytes_; }
+    std::uint32_t size() const { return static_cast<std::uint32_t>(bytes_.size()); }
+    std::vector<std::uint8_t>& bytes() { return bytes_; }
 
-      std::uint32_t Reserve(std::size_t n) {
-          Align();
-          std::uint32_t at = size();
-          bytes_.resize(bytes_.size() + n);
-          return at;
+    std::uint32_t Reserve(std::size_t n) {
+        Align();
+        std::uint32_t at = size();
+        bytes_.resize(bytes_.size() + n);
+        return at;
     }
     std::uint32_t Append(const void* data, std::size_t n) {
         std::uint32_t at = Reserve(n);
@@ -204,17 +204,15 @@ class Builder {
         std::uint32_t list = List(md::Memory64ListHeader{ranges.size(), 0}, records);
         Align();
         Put(list + offsetof(md::Memory64ListHeader, baseRva), std::uint64_t{size()});
-        for (const auto& r : ranges)
-            bytes_.insert(bytes_.end(), r.bytes.begin(), r.bytes.end());
+        for (const auto& r : ranges) bytes_.insert(bytes_.end(), r.bytes.begin(), r.bytes.end());
         Stream(md::kMemory64ListStream, list,
                static_cast<std::uint32_t>(sizeof(md::Memory64ListHeader) +
                                           sizeof(md::MemoryDescriptor64) * ranges.size()));
     }
 
-  private:
+private:
     void Align() {
-        while (bytes_.size() % 4)
-            bytes_.push_back(0);
+        while (bytes_.size() % 4) bytes_.push_back(0);
     }
     std::vector<std::uint8_t> bytes_;
     std::vector<md::Directory> streams_;
@@ -256,7 +254,9 @@ struct ClaimingDump {
         bytes = b.Finish();
         dataSize = kData;
     }
-    static std::uint64_t Address(std::uint64_t range, std::uint64_t row) { return ((range + 1) << 32) + 16 * row; }
+    static std::uint64_t Address(std::uint64_t range, std::uint64_t row) {
+        return ((range + 1) << 32) + 16 * row;
+    }
     // Range and row (0 = its title) of a line of the view, when it is a title or hex row.
     bool Where(std::uint64_t line, std::uint64_t* range, std::uint64_t* row) const {
         for (std::uint64_t r = 0, first = 0; r < sizes.size(); ++r) {
@@ -272,8 +272,6 @@ struct ClaimingDump {
     }
 };
 
-inline std::vector<std::uint8_t> Bytes(const std::string& s) {
-    return {s.begin(), s.end()};
-}
+inline std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 } // namespace dumptest

@@ -82,8 +82,7 @@ TEST_F(RealDump, CrashReadsAsExceptionSystemModulesThreadsAndMemory) {
     EXPECT_EQ(thread.LineText(3).rfind("X0: ", 0), 0u) << thread.LineText(3);
 #endif
     EXPECT_LT(Find(s, "Memory Range 1"), s.SectionCount());
-    for (std::uint64_t i = 0; i < s.LineCount(); i += 7)
-        (void)s.LineText(i);
+    for (std::uint64_t i = 0; i < s.LineCount(); i += 7) (void)s.LineText(i);
 }
 
 TEST_F(RealDump, FullMemoryDumpListsEveryRange) {

@@ -6,7 +6,7 @@
 #
 # The folders that are formatted so far. The others are added here once they
 # have been formatted in one change of their own.
-FOLDERS="asm lsp debug tests/debug sim tests/sim bench/sim tests/asm tests/asm_hc11 tests/asm_hc12 tests/asm_quality tests/format crashhook spawn platform tests/crashhook tests/spawn tests/platform client tests/client tests/upload tests/cab bench/cab"
+FOLDERS="asm lsp debug tests/debug sim tests/sim bench/sim ide tests/ide bench/ide tests/board tests/contents tests/manual tests/windows tests/asm tests/asm_hc11 tests/asm_hc12 tests/asm_quality tests/format crashhook spawn platform tests/crashhook tests/spawn tests/platform client tests/client tests/upload tests/cab bench/cab"
 
 root=${1:?usage: check_format.sh ROOT [CLANG_FORMAT]}
 clang_format=${2:-clang-format}

@@ -25,14 +25,13 @@ namespace oxbrin::test {
 struct Prompts {
     QList<MessageRequest> messages;
     QMessageBox::StandardButton answer = QMessageBox::No;
-    QStringList fileAnswer;  // empty = cancel; used for one dialog only
+    QStringList fileAnswer; // empty = cancel; used for one dialog only
     QList<FileRequest> fileRequests;
 
     Prompts() {
         SetMessageResponder([this](const MessageRequest& r) {
             messages << r;
-            if (r.buttons & answer)
-                return answer;
+            if (r.buttons & answer) return answer;
             return r.buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::Cancel;
         });
         SetFileResponder([this](const FileRequest& r) {
@@ -52,8 +51,7 @@ inline std::unique_ptr<QSettings> StoreIn(const QTemporaryDir& dir) {
 
 inline QByteArray ReadAll(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
+    if (!f.open(QIODevice::ReadOnly)) return {};
     return f.readAll();
 }
 
@@ -63,8 +61,7 @@ inline bool WriteAll(const QString& path, const QByteArray& bytes) {
 }
 
 inline void Settle() {
-    for (int i = 0; i < 3; ++i)
-        QApplication::processEvents();
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
 }
 
 // The members of every suite that runs the whole IDE: a folder of each
@@ -91,8 +88,7 @@ protected:
     // Topics finds no manual unless the test gives it one.
     bool Start(const QStringList& args = {}) {
         app_ = std::make_unique<COxbrinApp>(StoreIn(*dir_));
-        if (!app_->InitInstance(args))
-            return false;
+        if (!app_->InitInstance(args)) return false;
         Frame()->SetHelpIndex(QString());
         Settle();
         return true;
@@ -113,4 +109,4 @@ protected:
     }
 };
 
-}  // namespace oxbrin::test
+} // namespace oxbrin::test

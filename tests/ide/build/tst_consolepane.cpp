@@ -3,10 +3,10 @@
 #include "build/consolepane.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QMainWindow>
 #include <QSignalSpy>
 #include <QTest>
-#include <QContextMenuEvent>
 
 #include <thread>
 
@@ -38,8 +38,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         auto L = [](std::initializer_list<const char*> parts) {
             QList<QByteArray> l;
-            for (const char* p : parts)
-                l << QByteArray(p);
+            for (const char* p : parts) l << QByteArray(p);
             return l;
         };
         QTest::newRow("lines") << L({"one\ntwo\n", "three"}) << "one\ntwo\nthree";
@@ -49,7 +48,9 @@ private slots:
         QTest::newRow("cr overwrites shown line") << L({"head\nabc", "\rxy"}) << "head\nxy";
         QTest::newRow("crlf is one break") << L({"a\r\nb\r\n"}) << "a\nb\n";
         QTest::newRow("cr after finished lines") << L({"a\nb\rc"}) << "a\nc";
-        QTest::newRow("caret notation") << L({"a\x01" "b"}) << "a^Ab";
+        QTest::newRow("caret notation") << L({"a\x01"
+                                              "b"})
+                                        << "a^Ab";
         QTest::newRow("escape") << L({"\x1b[0m"}) << "^[[0m";
         QTest::newRow("tab kept") << L({"a\tb"}) << "a\tb";
         QTest::newRow("bs in current line") << L({"abc\bd"}) << "abd";
@@ -59,18 +60,21 @@ private slots:
         QTest::newRow("bs on empty control") << L({"\b\bq"}) << "q";
         QTest::newRow("bs clears cr pending") << L({"abc\r\bd"}) << "abd";
         QTest::newRow("latin1 high bytes") << L({"\xe9t\xe9"}) << QString::fromLatin1("\xe9t\xe9");
-        QTest::newRow("utf8 sequence") << L({"gr\xc3\xbc\xc3\x9f"}) << QString::fromUtf8("gr\xc3\xbc\xc3\x9f");
-        QTest::newRow("utf8 split across calls") << L({"x\xe2\x82", "\xac y"}) << QString::fromUtf8("x\xe2\x82\xac y");
+        QTest::newRow("utf8 sequence")
+            << L({"gr\xc3\xbc\xc3\x9f"}) << QString::fromUtf8("gr\xc3\xbc\xc3\x9f");
+        QTest::newRow("utf8 split across calls")
+            << L({"x\xe2\x82", "\xac y"}) << QString::fromUtf8("x\xe2\x82\xac y");
         QTest::newRow("utf8 split after lead byte") << L({"\xc3", "\xbc!"}) << QString::fromUtf8("\xc3\xbc!");
         QTest::newRow("unfinished utf8 then bs") << L({"a\xe2\x82", "\b"}) << QString::fromLatin1("a\xe2");
-        QTest::newRow("unfinished utf8 then ascii") << L({"\xc3", "A"}) << QString::fromLatin1("\xc3" "A");
+        QTest::newRow("unfinished utf8 then ascii") << L({"\xc3", "A"})
+                                                    << QString::fromLatin1("\xc3"
+                                                                           "A");
         QTest::newRow("bytes 128..255 alone") << L({"\x80\xff"}) << QString::fromLatin1("\x80\xff");
     }
     void plainLinesAndControlBytes() {
         QFETCH(QList<QByteArray>, chunks);
         QFETCH(QString, expected);
-        for (const QByteArray& c : chunks)
-            Append(c);
+        for (const QByteArray& c : chunks) Append(c);
         QCOMPARE(Text(), expected);
     }
 
@@ -137,8 +141,7 @@ private slots:
     void bigPostedOutputIsSlicedAcrossEventLoopTurns() {
         const QByteArray line(99, 'x');
         QByteArray all;
-        for (int i = 0; i < 5000; ++i)
-            all += line + '\n';
+        for (int i = 0; i < 5000; ++i) all += line + '\n';
         pane_->PostConsoleText(all);
         int turns = 0;
         while (Text().size() < all.size()) {
@@ -146,7 +149,7 @@ private slots:
             ++turns;
             QVERIFY(turns < 100000);
         }
-        QVERIFY(turns > 1);  // more than one slice, so the event loop ran between them
+        QVERIFY(turns > 1); // more than one slice, so the event loop ran between them
         QCOMPARE(Text().size(), all.size());
     }
 

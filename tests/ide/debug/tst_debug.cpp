@@ -2,25 +2,25 @@
 // bar's fields as a user (or a screen reader) reads them, compared with what
 // qorbsim reports for the same program stopped at the same address.
 
+#include "build/toolrunner.h"
 #include "debug/debugcontrol.h"
 #include "debug/memorypane.h"
 #include "debug/watchpane.h"
 #include "link/registerbar.h"
 #include "shell/commands.h"
 #include "shell/settings.h"
-#include "build/toolrunner.h"
 #include "shell/zkbars.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTextBlock>
 
 using namespace oxbrin;
@@ -29,24 +29,25 @@ using namespace oxbrin::test;
 namespace {
 
 // Line 6 (the store) is at $100A: lds 3 bytes, ldaa 2, ldab 2, ldx 3.
-const QByteArray kProgram =
-    "\torg\t$1000\n"
-    "start\tlds\t#$3000\n"
-    "\tldaa\t#$12\n"
-    "\tldab\t#$34\n"
-    "\tldx\t#$5678\n"
-    "loop\tstaa\t$2000\n"
-    "\tinca\n"
-    "\tbra\tloop\n";
+const QByteArray kProgram = "\torg\t$1000\n"
+                            "start\tlds\t#$3000\n"
+                            "\tldaa\t#$12\n"
+                            "\tldab\t#$34\n"
+                            "\tldx\t#$5678\n"
+                            "loop\tstaa\t$2000\n"
+                            "\tinca\n"
+                            "\tbra\tloop\n";
 
-}  // namespace
+} // namespace
 
 class DebugTest : public QObject, public AppFixture {
     Q_OBJECT
 
     CDebugControl* Debugger() { return app_->Debugger(); }
 
-    QString Field(const char* name) { return Frame()->RegisterBar()->FieldNamed(QString::fromLatin1(name))->text(); }
+    QString Field(const char* name) {
+        return Frame()->RegisterBar()->FieldNamed(QString::fromLatin1(name))->text();
+    }
 
     // The fields as qorbsim prints its registers.
     QString FieldsAsSim() {
@@ -63,8 +64,7 @@ class DebugTest : public QObject, public AppFixture {
         QProcess sim;
         sim.start(QStringLiteral(QORBSIM), {QStringLiteral("-m68hc12"), QStringLiteral("--stop-at"),
                                             QString::number(address), QStringLiteral("--regs"), object});
-        if (!sim.waitForFinished(20000))
-            return QStringLiteral("qorbsim did not finish");
+        if (!sim.waitForFinished(20000)) return QStringLiteral("qorbsim did not finish");
         QString out = QString::fromUtf8(sim.readAllStandardOutput()).trimmed();
         out.remove(QRegularExpression(QStringLiteral(" CYCLES=\\d+$")));
         return out;
@@ -74,7 +74,7 @@ class DebugTest : public QObject, public AppFixture {
     // stop it ends in.
     bool KeyAndWaitForStop(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
-        Settle();  // the commands' enabled states follow the last stop
+        Settle(); // the commands' enabled states follow the last stop
         QTest::keyClick(Frame()->ActiveView(), key, mods);
         return stopped.wait(30000) || !stopped.isEmpty();
     }
@@ -129,7 +129,8 @@ private slots:
         QCOMPARE(FieldsAsSim(), SimAt(object, 0x100E));
         QCOMPARE(Field("A"), QStringLiteral("13"));
         // The changed register is marked, the unchanged ones are not.
-        QCOMPARE(Frame()->RegisterBar()->FieldNamed(QStringLiteral("A"))->accessibleDescription(), QStringLiteral("changed"));
+        QCOMPARE(Frame()->RegisterBar()->FieldNamed(QStringLiteral("A"))->accessibleDescription(),
+                 QStringLiteral("changed"));
         QCOMPARE(Frame()->RegisterBar()->FieldNamed(QStringLiteral("X"))->accessibleDescription(), QString());
         // The branch goes back to the store, where the breakpoint is.
         QVERIFY(KeyAndWaitForStop(Qt::Key_F11));
@@ -211,14 +212,15 @@ private slots:
         };
         goTo(QStringLiteral("start"));
         QCOMPARE(int(memory->Address()), 0x1000);
-        QCOMPARE(memory->ShownByte(0x1000), std::optional<std::uint8_t>(0xCF));  // lds #
+        QCOMPARE(memory->ShownByte(0x1000), std::optional<std::uint8_t>(0xCF)); // lds #
         QCOMPARE(memory->Table()->item(0, 0)->text(), QStringLiteral("CF"));
         // An expression over symbols; the rows start on a multiple of 16.
         goTo(QStringLiteral("loop+$FF6"));
         QCOMPARE(int(memory->Address()), 0x2000);
         QCOMPARE(memory->ShownByte(0x2000), std::optional<std::uint8_t>(0));
         goTo(QStringLiteral("nosuch+1"));
-        QVERIFY2(memory->StatusLine()->text().contains(QStringLiteral("nosuch")), qPrintable(memory->StatusLine()->text()));
+        QVERIFY2(memory->StatusLine()->text().contains(QStringLiteral("nosuch")),
+                 qPrintable(memory->StatusLine()->text()));
         QCOMPARE(int(memory->Address()), 0x2000);
 
         // The store of A ($12) is the one changed byte after the step.
@@ -252,7 +254,8 @@ private slots:
         QCOMPARE(memory->Table()->item(0, 1)->text(), QStringLiteral("5A"));
         QVERIFY(memory->Table()->item(0, CMemoryPane::kColumns)->text().startsWith(QStringLiteral(".Z")));
         typeInto(1, QStringLiteral("xy"));
-        QVERIFY2(memory->StatusLine()->text().contains(QStringLiteral("not a byte")), qPrintable(memory->StatusLine()->text()));
+        QVERIFY2(memory->StatusLine()->text().contains(QStringLiteral("not a byte")),
+                 qPrintable(memory->StatusLine()->text()));
         QVERIFY(Debugger()->Session()->ReadMemory(0x2001, 1, mem));
         QCOMPARE(int(mem[0]), 0x5A);
         QCOMPARE(memory->Table()->item(0, 1)->text(), QStringLiteral("5A"));
@@ -300,12 +303,13 @@ private slots:
             QTest::keyClicks(field, e);
             QTest::keyClick(field, Qt::Key_Return);
         }
-        QCOMPARE(watch->Expressions(), (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"),
-                                                    QStringLiteral("nosuch"), QStringLiteral("high(loop)+1")}));
-        QVERIFY(!watch->StatusLine()->text().isEmpty());  // the blank one was refused
+        QCOMPARE(watch->Expressions(),
+                 (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("nosuch"),
+                              QStringLiteral("high(loop)+1")}));
+        QVERIFY(!watch->StatusLine()->text().isEmpty()); // the blank one was refused
         QTableWidget* table = watch->Table();
         auto cell = [&](int row, int column) { return table->item(row, column)->text(); };
-        QCOMPARE(cell(0, CWatchPane::Byte), QString());  // nothing to show before debugging
+        QCOMPARE(cell(0, CWatchPane::Byte), QString()); // nothing to show before debugging
 
         view->setFocus();
         view->GoToLine(6, 1);
@@ -315,7 +319,8 @@ private slots:
         // loop is the store at $100A: staa extended, $7A then the address.
         QCOMPARE(cell(1, CWatchPane::Byte), QStringLiteral("$7A"));
         QCOMPARE(cell(1, CWatchPane::Word), QStringLiteral("$7A20"));
-        QVERIFY2(cell(2, CWatchPane::Byte).contains(QStringLiteral("nosuch")), qPrintable(cell(2, CWatchPane::Byte)));
+        QVERIFY2(cell(2, CWatchPane::Byte).contains(QStringLiteral("nosuch")),
+                 qPrintable(cell(2, CWatchPane::Byte)));
         QCOMPARE(cell(2, CWatchPane::Word), QString());
         // high($100A)+1 is $11: the byte at $0011.
         std::vector<std::uint8_t> mem;
@@ -330,8 +335,8 @@ private slots:
         table->setFocus();
         table->setCurrentCell(2, 0);
         QTest::keyClick(table, Qt::Key_Delete);
-        QCOMPARE(watch->Expressions(),
-                 (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("high(loop)+1")}));
+        QCOMPARE(watch->Expressions(), (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"),
+                                                    QStringLiteral("high(loop)+1")}));
         QCOMPARE(cell(2, CWatchPane::Expression), QStringLiteral("high(loop)+1"));
         QCOMPARE(cell(2, CWatchPane::Decimal), QString::number(mem[0]));
 
@@ -341,8 +346,9 @@ private slots:
         app_->CloseAllDocuments();
         app_.reset();
         QVERIFY(Start());
-        QCOMPARE(Frame()->WatchPane()->Expressions(),
-                 (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("high(loop)+1")}));
+        QCOMPARE(
+            Frame()->WatchPane()->Expressions(),
+            (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("high(loop)+1")}));
     }
 
     // Breakpoints follow their text, are set by a click in the gutter, and
@@ -398,15 +404,14 @@ private slots:
     // Step Out comes back; Run to Cursor stops at the caret's line; Pause
     // stops an endless loop where it is.
     void includeFileRunToCursorAndPause() {
-        const QString src = MakeFile(QStringLiteral("main.asm"),
-                                     "\torg\t$1000\n"
-                                     "\tlds\t#$3000\n"
-                                     "; the calls\n"
-                                     "\tjsr\tsub\n"
-                                     "\tjsr\tsub\n"
-                                     "\tldab\t#$77\n"
-                                     "spin\tbra\tspin\n"
-                                     "\tinclude\t\"sub.inc\"\n");
+        const QString src = MakeFile(QStringLiteral("main.asm"), "\torg\t$1000\n"
+                                                                 "\tlds\t#$3000\n"
+                                                                 "; the calls\n"
+                                                                 "\tjsr\tsub\n"
+                                                                 "\tjsr\tsub\n"
+                                                                 "\tldab\t#$77\n"
+                                                                 "spin\tbra\tspin\n"
+                                                                 "\tinclude\t\"sub.inc\"\n");
         const QString inc = MakeFile(QStringLiteral("sub.inc"), "sub\tldaa\t#$55\n\trts\n");
         QVERIFY(app_->OpenDocumentFile(src));
         COxbrinView* main = Frame()->ActiveView();
@@ -457,23 +462,22 @@ private slots:
     void terminalIsTheSimulatedSerialLine() {
         app_->Settings().targetBoard = QStringLiteral("hc11e9");
         app_->Settings().assembler = QStringLiteral("qorb11");
-        const QString src = MakeFile(QStringLiteral("echo.asm"),
-                                     "\torg\t$D000\n"
-                                     "start\tlds\t#$01FF\n"
-                                     "\tldaa\t#$0C\n"
-                                     "\tstaa\t$102D\n"
-                                     "\tldaa\t#'H'\n"
-                                     "w1\tldab\t$102E\n"
-                                     "\tbitb\t#$80\n"
-                                     "\tbeq\tw1\n"
-                                     "\tstaa\t$102F\n"
-                                     "w2\tldab\t$102E\n"
-                                     "\tbitb\t#$20\n"
-                                     "\tbeq\tw2\n"
-                                     "\tldaa\t$102F\n"
-                                     "\tstaa\t$0010\n"
-                                     "done\tbra\tdone\n"
-                                     "\tend\tstart\n");
+        const QString src = MakeFile(QStringLiteral("echo.asm"), "\torg\t$D000\n"
+                                                                 "start\tlds\t#$01FF\n"
+                                                                 "\tldaa\t#$0C\n"
+                                                                 "\tstaa\t$102D\n"
+                                                                 "\tldaa\t#'H'\n"
+                                                                 "w1\tldab\t$102E\n"
+                                                                 "\tbitb\t#$80\n"
+                                                                 "\tbeq\tw1\n"
+                                                                 "\tstaa\t$102F\n"
+                                                                 "w2\tldab\t$102E\n"
+                                                                 "\tbitb\t#$20\n"
+                                                                 "\tbeq\tw2\n"
+                                                                 "\tldaa\t$102F\n"
+                                                                 "\tstaa\t$0010\n"
+                                                                 "done\tbra\tdone\n"
+                                                                 "\tend\tstart\n");
         QVERIFY(app_->OpenDocumentFile(src));
         COxbrinView* view = Frame()->ActiveView();
         view->GoToLine(15, 1);
@@ -486,7 +490,7 @@ private slots:
         QVERIFY(terminal);
         QVERIFY(!Frame()->TerminalPane()->isHidden());
         QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().contains(QLatin1Char('H')), 10000);
-        QVERIFY(stopped.isEmpty());  // it waits for a key
+        QVERIFY(stopped.isEmpty()); // it waits for a key
         QTest::keyClicks(terminal, QStringLiteral("k"));
         QVERIFY(stopped.wait(10000) || !stopped.isEmpty());
         QCOMPARE(view->ExecutionLine(), 15);
@@ -501,7 +505,8 @@ private slots:
     // with a message naming the place, in the status bar and the Output pane;
     // a board that does not exist is refused with a message.
     void runawayProgramAndBadBoard() {
-        const QString src = MakeFile(QStringLiteral("halt.asm"), "\torg\t$1000\n\tandcc\t#$7F\n\tstop\n\tnop\n");
+        const QString src =
+            MakeFile(QStringLiteral("halt.asm"), "\torg\t$1000\n\tandcc\t#$7F\n\tstop\n\tnop\n");
         QVERIFY(app_->OpenDocumentFile(src));
         QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
         const QString message = Frame()->statusBar()->currentMessage();
@@ -517,8 +522,9 @@ private slots:
         Settle();
         QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5);
         QVERIFY(!Debugger()->IsDebugging());
-        QVERIFY2(Frame()->statusBar()->currentMessage().startsWith(QStringLiteral("Debugging could not start")),
-                 qPrintable(Frame()->statusBar()->currentMessage()));
+        QVERIFY2(
+            Frame()->statusBar()->currentMessage().startsWith(QStringLiteral("Debugging could not start")),
+            qPrintable(Frame()->statusBar()->currentMessage()));
     }
 };
 

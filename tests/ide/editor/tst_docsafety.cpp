@@ -39,8 +39,7 @@ QByteArray Lines(qint64 size, char tag) {
         out += line;
     }
     out.truncate(size);
-    if (!out.isEmpty())
-        out.back() = '\n';
+    if (!out.isEmpty()) out.back() = '\n';
     return out;
 }
 
@@ -69,8 +68,7 @@ public:
         mounted_ = true;
     }
     ~SmallDisk() {
-        if (mounted_)
-            ::umount2(Native(dir_.path()).constData(), MNT_DETACH);
+        if (mounted_) ::umount2(Native(dir_.path()).constData(), MNT_DETACH);
     }
     bool Ok() const { return mounted_; }
     const char* Why() const { return why_.constData(); }
@@ -78,15 +76,14 @@ public:
 
     // Fills the disk with one file, then gives back `leave` bytes of it.
     bool Fill(qint64 leave) {
-        const int fd = ::open(Native(Path(QStringLiteral("filler"))).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd < 0)
-            return false;
+        const int fd =
+            ::open(Native(Path(QStringLiteral("filler"))).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd < 0) return false;
         const QByteArray block(4096, 'f');
         qint64 size = 0;
         for (;;) {
             const ssize_t n = ::write(fd, block.constData(), size_t(block.size()));
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             size += n;
         }
         const bool ok = ::ftruncate(fd, qMax<qint64>(0, size - leave)) == 0;
@@ -109,7 +106,7 @@ private:
     QByteArray why_;
 };
 
-}  // namespace
+} // namespace
 
 class TestDocSafety : public QObject, AppFixture {
     Q_OBJECT
@@ -153,7 +150,8 @@ private slots:
         QTest::newRow("nearly full") << 1 << qint64(10020) << qint64(14000) << qint64(8192) << full;
         // Several links: written in place, growth first; the safety copy
         // takes two of the three free pages.
-        QTest::newRow("hard-linked, nearly full") << 2 << qint64(5000) << qint64(20000) << qint64(12288) << full;
+        QTest::newRow("hard-linked, nearly full")
+            << 2 << qint64(5000) << qint64(20000) << qint64(12288) << full;
         // No room beside the file: the safety copy goes to the temporary
         // folder, and the growth still finds the disk full.
         QTest::newRow("hard-linked, full") << 2 << qint64(1153) << qint64(20000) << qint64(0) << full;
@@ -170,8 +168,7 @@ private slots:
         QFETCH(qint64, leave);
         QFETCH(QString, reason);
         SmallDisk disk;
-        if (!disk.Ok())
-            QSKIP(disk.Why());
+        if (!disk.Ok()) QSKIP(disk.Why());
         const QString path = disk.Path(QStringLiteral("a.asm"));
         const QString link = disk.Path(QStringLiteral("b.asm"));
         const QByteArray old = Lines(oldSize, 'o');
@@ -188,7 +185,8 @@ private slots:
         QVERIFY(Frame()->Execute(ID_FILE_SAVE));
         QVERIFY(LastMessage());
         QCOMPARE(LastMessage()->icon, QMessageBox::Warning);
-        QVERIFY2(LastMessage()->text.startsWith(QStringLiteral("Cannot save")), qPrintable(LastMessage()->text));
+        QVERIFY2(LastMessage()->text.startsWith(QStringLiteral("Cannot save")),
+                 qPrintable(LastMessage()->text));
         QVERIFY2(LastMessage()->text.contains(reason), qPrintable(LastMessage()->text));
         QCOMPARE(ReadAll(path), old);
         if (links > 1) {
@@ -248,8 +246,7 @@ private slots:
         QFETCH(uint, uid);
         QFETCH(uint, gid);
         QFETCH(uint, mode);
-        if (::geteuid() != 0)
-            QSKIP("giving a file to another user needs root");
+        if (::geteuid() != 0) QSKIP("giving a file to another user needs root");
         const QString path = MakeFile(QStringLiteral("a.asm"), "\tnop\n");
         const QByteArray native = QFile::encodeName(path);
         QVERIFY(::chown(native.constData(), uid, gid) == 0);
@@ -319,7 +316,8 @@ private slots:
         QVERIFY(WriteAll(path, "; theirs\n\tnop\n"));
         app_->CheckDocumentsOnDisk();
         QVERIFY(Doc()->IsModified());
-        QVERIFY(Frame()->statusBar()->currentMessage().contains(QStringLiteral("changed by another program")));
+        QVERIFY(
+            Frame()->statusBar()->currentMessage().contains(QStringLiteral("changed by another program")));
         QVERIFY(Child()->View()->NoteBar());
 
         prompts_->answer = QMessageBox::Cancel;
@@ -479,8 +477,10 @@ private slots:
         QVERIFY(shortView->NoteBar());
         QVERIFY(shortView->ShowsPieces());
         // The pieces of the long line, then the empty last line.
-        QCOMPARE(shortView->document()->blockCount(),
-                 int((COxbrinDoc::kLongLineChars + 2 + COxbrinView::kPieceChars - 1) / COxbrinView::kPieceChars) + 1);
+        QCOMPARE(
+            shortView->document()->blockCount(),
+            int((COxbrinDoc::kLongLineChars + 2 + COxbrinView::kPieceChars - 1) / COxbrinView::kPieceChars) +
+                1);
 
         // Short again: editable, the file's own text shown.
         QVERIFY(WriteAll(shortPath, "\tnop\n"));
@@ -499,7 +499,8 @@ private slots:
         const QByteArray records = "S0030000FC\nS1060000860197DB\nS9030000FC\n";
         QTest::newRow("S-record file") << QStringLiteral("image.s19") << records;
         QTest::newRow("S-record file, upper case") << QStringLiteral("IMAGE.S19") << records;
-        QTest::newRow("listing") << QStringLiteral("prog.lst") << QByteArray("prog.lst - generated\n\n0000 86 01  ldaa #1\n");
+        QTest::newRow("listing") << QStringLiteral("prog.lst")
+                                 << QByteArray("prog.lst - generated\n\n0000 86 01  ldaa #1\n");
         QTest::newRow("S-records under a source name") << QStringLiteral("data.asm") << records;
     }
 
@@ -529,9 +530,11 @@ private slots:
     void SourcesAreBuildable() {
         QVERIFY(COxbrinDoc::WhyNotASource(QStringLiteral("/x/a.asm"), QStringLiteral("\tnop\n")).isEmpty());
         // One bad record: not an S-record file (the assembler reports it).
-        QVERIFY(COxbrinDoc::WhyNotASource(QStringLiteral("a.asm"), QStringLiteral("S1060000860197DC\n")).isEmpty());
+        QVERIFY(COxbrinDoc::WhyNotASource(QStringLiteral("a.asm"), QStringLiteral("S1060000860197DC\n"))
+                    .isEmpty());
         QVERIFY(COxbrinDoc::WhyNotASource(QStringLiteral("a.asm"), QString()).isEmpty());
-        QVERIFY(!COxbrinDoc::WhyNotASource(QStringLiteral("a.asm"), QStringLiteral("S9030000FC\r\n")).isEmpty());
+        QVERIFY(
+            !COxbrinDoc::WhyNotASource(QStringLiteral("a.asm"), QStringLiteral("S9030000FC\r\n")).isEmpty());
     }
 };
 

@@ -9,11 +9,11 @@
 
 #include <QCheckBox>
 #include <QClipboard>
-#include <QRadioButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPrinter>
+#include <QRadioButton>
 #include <QTextBlock>
 #include <QUrl>
 
@@ -26,7 +26,8 @@ namespace {
 QColor ColourAt(COxbrinView* view, int line, int column) {
     QTextBlock block = view->document()->findBlockByNumber(line);
     for (const QTextLayout::FormatRange& r : block.layout()->formats()) {
-        if (column >= r.start && column < r.start + r.length && r.format.hasProperty(QTextFormat::ForegroundBrush))
+        if (column >= r.start && column < r.start + r.length &&
+            r.format.hasProperty(QTextFormat::ForegroundBrush))
             return r.format.foreground().color();
     }
     return QColor(Qt::black);
@@ -36,17 +37,15 @@ const QColor kBlue(0, 0, 255);
 const QColor kGreen(0, 128, 0);
 const QColor kBlack(Qt::black);
 
-}  // namespace
+} // namespace
 
 class TestEditor : public QObject, AppFixture {
     Q_OBJECT
 
     COxbrinView* Open(const QByteArray& text, const QString& name = QStringLiteral("t.asm")) {
         const QString path = dir_->filePath(name);
-        if (!WriteAll(path, text))
-            return nullptr;
-        if (!app_->OpenDocumentFile(path))
-            return nullptr;
+        if (!WriteAll(path, text)) return nullptr;
+        if (!app_->OpenDocumentFile(path)) return nullptr;
         Settle();
         return Frame()->ActiveView();
     }
@@ -104,8 +103,7 @@ private slots:
     void DeferredColouring() {
         QByteArray text;
         const int lines = CAsmHighlighter::kDeferredLines * 3;
-        for (int i = 0; i < lines; ++i)
-            text += "\tldaa #1 ; note\n";
+        for (int i = 0; i < lines; ++i) text += "\tldaa #1 ; note\n";
         COxbrinView* v = Open(text);
         QVERIFY(v);
         CAsmHighlighter* h = v->Highlighter();
@@ -162,16 +160,16 @@ private slots:
         QCOMPARE(v->extraSelections()[0].cursor.blockNumber(), 2);
         QVERIFY(v->extraSelections()[0].format.property(QTextFormat::FullWidthSelection).toBool());
         QVERIFY(!v->document()->isModified());
-        v->GoToLine(0, 1);  // nothing
-        v->GoToLine(1, 0);  // nothing
+        v->GoToLine(0, 1); // nothing
+        v->GoToLine(1, 0); // nothing
         QCOMPARE(v->CaretLine(), 3);
         QCOMPARE(v->CaretColumn(), 3);
-        v->GoToLine(2, 99);  // beyond the line: its start
+        v->GoToLine(2, 99); // beyond the line: its start
         QCOMPARE(v->CaretLine(), 2);
         QCOMPARE(v->CaretColumn(), 1);
-        v->GoToLine(2, 6);  // just after the last character
+        v->GoToLine(2, 6); // just after the last character
         QCOMPARE(v->CaretColumn(), 6);
-        v->GoToLine(999, 1);  // beyond the text: the last line
+        v->GoToLine(999, 1); // beyond the text: the last line
         QCOMPARE(v->CaretLine(), 5);
         QCOMPARE(v->extraSelections()[0].cursor.blockNumber(), 4);
 
@@ -240,7 +238,7 @@ private slots:
         QCOMPARE(v->toPlainText(), QStringLiteral("ldaa x\nLDAA y\nldaab z\n"));
         // Replace: the selected match is replaced and the next one selected.
         v->GoToLine(1, 1);
-        emit rep->Replace();  // selects the first match
+        emit rep->Replace(); // selects the first match
         QCOMPARE(v->textCursor().selectionStart(), 0);
         emit rep->Replace();
         QCOMPARE(v->toPlainText(), QStringLiteral("staa x\nLDAA y\nldaab z\n"));
@@ -318,7 +316,8 @@ private slots:
     void EditorFormat() {
         COxbrinView* v = Open("\tnop\n");
         QVERIFY(v);
-        QCOMPARE(v->font().family(), QFontInfo(v->font()).family().isEmpty() ? QString() : v->font().family());
+        QCOMPARE(v->font().family(),
+                 QFontInfo(v->font()).family().isEmpty() ? QString() : v->font().family());
         QCOMPARE(v->font().pointSize(), 10);
         const qreal space = QFontMetricsF(v->font()).horizontalAdvance(QLatin1Char(' '));
         QCOMPARE(v->tabStopDistance(), space * 8);
@@ -329,13 +328,12 @@ private slots:
         QCOMPARE(v->font().pointSize(), 14);
         QCOMPARE(v->font().family(), QStringLiteral("DejaVu Sans Mono"));
         QCOMPARE(v->tabStopDistance(), QFontMetricsF(v->font()).horizontalAdvance(QLatin1Char(' ')) * 4);
-        QVERIFY(v->viewport()->x() >= v->GutterWidth());  // the line-number gutter
+        QVERIFY(v->viewport()->x() >= v->GutterWidth()); // the line-number gutter
     }
 
     void PrintToPdf() {
         QByteArray text;
-        for (int i = 0; i < 150; ++i)
-            text += "\tldaa #" + QByteArray::number(i) + " ; line\n";
+        for (int i = 0; i < 150; ++i) text += "\tldaa #" + QByteArray::number(i) + " ; line\n";
         COxbrinView* v = Open(text);
         QVERIFY(v);
         QPrinter printer(QPrinter::HighResolution);
@@ -349,7 +347,8 @@ private slots:
         const QByteArray bytes = ReadAll(pdf);
         QVERIFY(bytes.startsWith("%PDF"));
         // 150 lines at 10 points need more than one page.
-        const qsizetype pages = bytes.count("/Type /Page\n") + bytes.count("/Type /Page ") + bytes.count("/Type /Page/");
+        const qsizetype pages =
+            bytes.count("/Type /Page\n") + bytes.count("/Type /Page ") + bytes.count("/Type /Page/");
         QVERIFY2(pages >= 2, QByteArray::number(pages).constData());
     }
 };

@@ -22,12 +22,11 @@ QString Describe(const std::vector<ColourSpan>& spans) {
 
 QString Describe(const QList<Expect>& spans) {
     std::vector<ColourSpan> v;
-    for (const Expect& e : spans)
-        v.push_back({e.start, e.length, e.kind});
+    for (const Expect& e : spans) v.push_back({e.start, e.length, e.kind});
     return Describe(v);
 }
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(Expect)
 
@@ -69,7 +68,8 @@ private slots:
         const auto P = TokenKind::Preprocessor;
         const auto C = TokenKind::Comment;
         const auto N = TokenKind::Number;
-        QTest::newRow("mnemonic and comment") << "LDAA #1 ; load" << QList<Expect>{{0, 4, M}, {6, 1, N}, {8, 6, C}};
+        QTest::newRow("mnemonic and comment")
+            << "LDAA #1 ; load" << QList<Expect>{{0, 4, M}, {6, 1, N}, {8, 6, C}};
         QTest::newRow("lower case") << "\tldaa #1" << QList<Expect>{{1, 4, M}, {7, 1, N}};
         QTest::newRow("directive with dot") << "str dc.b 1" << QList<Expect>{{4, 4, D}, {9, 1, N}};
         QTest::newRow("label not coloured") << "label_1 nop" << QList<Expect>{{8, 3, M}};
@@ -89,8 +89,10 @@ private slots:
         // Numbers in every base the assembler reads; names that only start
         // like one stay plain.
         QTest::newRow("hex") << "\tldx #$1F00" << QList<Expect>{{1, 3, M}, {6, 5, N}};
-        QTest::newRow("binary and octal") << " fcb %1010,@17" << QList<Expect>{{1, 3, D}, {5, 5, N}, {11, 3, N}};
-        QTest::newRow("suffix and prefix") << " dw 0x1f,10h" << QList<Expect>{{1, 2, D}, {4, 4, N}, {9, 3, N}};
+        QTest::newRow("binary and octal")
+            << " fcb %1010,@17" << QList<Expect>{{1, 3, D}, {5, 5, N}, {11, 3, N}};
+        QTest::newRow("suffix and prefix")
+            << " dw 0x1f,10h" << QList<Expect>{{1, 2, D}, {4, 4, N}, {9, 3, N}};
         QTest::newRow("indexed") << " ldaa 2,x" << QList<Expect>{{1, 4, M}, {6, 1, N}};
         QTest::newRow("not numbers") << " jmp $zz %12 @8" << QList<Expect>{{1, 3, M}};
         QTest::newRow("hex then name") << " jmp $12ab_x" << QList<Expect>{{1, 3, M}};
@@ -107,8 +109,8 @@ private slots:
         const ColourScheme dark = ColourScheme::Dark();
         QCOMPARE(ColourScheme::Decode(dark.Encode(), ColourScheme::Light()), dark);
         const ColourScheme light = ColourScheme::Light();
-        const ColourScheme mixed =
-            ColourScheme::Decode(QStringLiteral("mnemonic=#123456;bogus;text=notacolour;=#ffffff;number = #00ff00"), light);
+        const ColourScheme mixed = ColourScheme::Decode(
+            QStringLiteral("mnemonic=#123456;bogus;text=notacolour;=#ffffff;number = #00ff00"), light);
         QCOMPARE(mixed.Of(ColourRole::Mnemonic), QColor(0x12, 0x34, 0x56));
         QCOMPARE(mixed.Of(ColourRole::Number), QColor(0, 255, 0));
         QCOMPARE(mixed.Of(ColourRole::Text), light.Of(ColourRole::Text));
@@ -116,8 +118,7 @@ private slots:
         QCOMPARE(ColourScheme::Decode(QString(), dark), dark);
         // Every role has a key of its own, so none hides another.
         QSet<QString> keys;
-        for (int r = 0; r < kColourRoles; ++r)
-            keys.insert(QString::fromLatin1(ColourRoleKey(ColourRole(r))));
+        for (int r = 0; r < kColourRoles; ++r) keys.insert(QString::fromLatin1(ColourRoleKey(ColourRole(r))));
         QCOMPARE(keys.size(), kColourRoles);
         // The dark scheme is dark and keeps its text readable.
         QVERIFY(dark.Of(ColourRole::Background).lightness() < 64);

@@ -25,17 +25,22 @@ private slots:
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("only line ends") << QByteArray("\r\n\r\n\n");
         QTest::newRow("CR before CR LF") << QByteArray("a\r\r\nb");
-        QTest::newRow("UTF-8") << QByteArray("; gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\n");
-        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF" "nop\r\n");
-        QTest::newRow("Latin-1") << QByteArray("; Gr\xFC\xDF" "e\r\n\tnop ; \xB0\r\n");
+        QTest::newRow("UTF-8") << QByteArray("; gr\xC3\xBC\xC3\x9F"
+                                             "e \xE2\x82\xAC\n");
+        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF"
+                                                      "nop\r\n");
+        QTest::newRow("Latin-1") << QByteArray("; Gr\xFC\xDF"
+                                               "e\r\n\tnop ; \xB0\r\n");
         QTest::newRow("truncated UTF-8") << QByteArray("abc\xE2\x82");
         QTest::newRow("NUL and controls") << QByteArray("a\0b\x0c\x0b\x1b[1m\x7f\n", 12);
-        QTest::newRow("paragraph separator in UTF-8") << QByteArray("a\xE2\x80\xA9" "b\xE2\x80\xA8" "c\n");
+        QTest::newRow("paragraph separator in UTF-8") << QByteArray("a\xE2\x80\xA9"
+                                                                    "b\xE2\x80\xA8"
+                                                                    "c\n");
         QByteArray all;
-        for (int i = 0; i < 256; ++i)
-            all.append(static_cast<char>(i));
+        for (int i = 0; i < 256; ++i) all.append(static_cast<char>(i));
         QTest::newRow("every byte") << all;
-        QTest::newRow("no-break space") << QByteArray("a\xC2\xA0" "b");
+        QTest::newRow("no-break space") << QByteArray("a\xC2\xA0"
+                                                      "b");
     }
 
     // Whatever the file holds, opening and saving it unchanged writes the
@@ -137,7 +142,8 @@ private slots:
         const QString target = dir.filePath(QStringLiteral("real.asm"));
         const QString link = dir.filePath(QStringLiteral("link.asm"));
         QVERIFY(WriteAll(target, "nop\n"));
-        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup));
+        QVERIFY(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                  QFile::ReadGroup));
         QVERIFY(QFile::link(target, link));
         COxbrinDoc doc;
         QString error;

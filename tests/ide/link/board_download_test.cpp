@@ -34,19 +34,18 @@ using oxbrin::CDownload;
 constexpr auto kPatience = std::chrono::seconds(30);
 
 // Runs a program to its end; returns its exit status (-1 when it did not run).
-int RunProgram(std::vector<std::string> args, const fs::path& dir, pid_t* keep = nullptr, int* out = nullptr) {
+int RunProgram(std::vector<std::string> args, const fs::path& dir, pid_t* keep = nullptr,
+               int* out = nullptr) {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     int pipeFds[2] = {-1, -1};
     if (out) {
-        if (pipe2(pipeFds, O_CLOEXEC) != 0)
-            return -1;
+        if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
         posix_spawn_file_actions_adddup2(&fa, pipeFds[1], 1);
     }
     posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
     std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
     int rc = posix_spawn(&pid, args[0].c_str(), &fa, nullptr, argv.data(), environ);
@@ -55,8 +54,7 @@ int RunProgram(std::vector<std::string> args, const fs::path& dir, pid_t* keep =
         close(pipeFds[1]);
         *out = pipeFds[0];
     }
-    if (rc != 0)
-        return -1;
+    if (rc != 0) return -1;
     if (keep) {
         *keep = pid;
         return 0;
@@ -86,19 +84,18 @@ public:
             text_.append(reinterpret_cast<const char*>(bytes), count);
         }
         changed_.notify_all();
-        if (download)
-            download->OnReceive(bytes, count);
+        if (download) download->OnReceive(bytes, count);
     }
     void OnTransmitEmpty() override {
-        if (download)
-            download->OnTransmitEmpty();
+        if (download) download->OnTransmitEmpty();
     }
 
     // Waits for `what` in the unread text; returns the text up to its end.
     std::string Expect(const std::string& what) {
         std::unique_lock lock(mutex_);
         size_t at = std::string::npos;
-        if (!changed_.wait_for(lock, kPatience, [&] { return (at = text_.find(what)) != std::string::npos; })) {
+        if (!changed_.wait_for(lock, kPatience,
+                               [&] { return (at = text_.find(what)) != std::string::npos; })) {
             ADD_FAILURE() << "waited for \"" << what << "\"; got \"" << text_ << "\"";
             return std::exchange(text_, std::string());
         }
@@ -122,8 +119,7 @@ protected:
     void SetUp() override {
         char name[] = "/tmp/board-download-XXXXXX";
         dir_ = mkdtemp(name);
-        for (const char* f : {"blink.asm", "regs.inc"})
-            fs::copy_file(fs::path(EXAMPLES_DIR) / f, dir_ / f);
+        for (const char* f : {"blink.asm", "regs.inc"}) fs::copy_file(fs::path(EXAMPLES_DIR) / f, dir_ / f);
     }
     void TearDown() override {
         link_.port.Close();
@@ -142,8 +138,7 @@ protected:
         std::string first;
         char c;
         pollfd p{out, POLLIN, 0};
-        while (poll(&p, 1, 20000) > 0 && read(out, &c, 1) == 1 && c != '\n')
-            first += c;
+        while (poll(&p, 1, 20000) > 0 && read(out, &c, 1) == 1 && c != '\n') first += c;
         close(out);
         ASSERT_EQ(first.rfind("pty ", 0), 0u) << first;
         link_.path = first.substr(4);
@@ -170,8 +165,8 @@ protected:
     // The board's memory must hold exactly the file's data on 0xFF.
     void ExpectImageOf(const fs::path& file) {
         ASSERT_EQ(RunProgram({SREC_CAT, file.string(), "-fill", "0xFF", "0x0000", "0x10000", "-o",
-                       (dir_ / "expected.bin").string(), "-binary"},
-                      dir_),
+                              (dir_ / "expected.bin").string(), "-binary"},
+                             dir_),
                   0)
             << "srec_cat (package srecord) is needed to read " << file;
         std::string expected = ReadFile(dir_ / "expected.bin");
@@ -189,15 +184,15 @@ protected:
     // A larger file: 8 KB of data in 32-byte records, with Windows line ends.
     fs::path Generate() {
         fs::path file = dir_ / "big.s19";
-        EXPECT_EQ(RunProgram({SREC_CAT, "-generate", "0x2000", "0x4000", "-repeat-string", "Download by line. ", "-o",
-                       (dir_ / "big.lf").string(), "-motorola", "-line-length=74"},
-                      dir_),
-                  0)
+        EXPECT_EQ(
+            RunProgram({SREC_CAT, "-generate", "0x2000", "0x4000", "-repeat-string", "Download by line. ",
+                        "-o", (dir_ / "big.lf").string(), "-motorola", "-line-length=74"},
+                       dir_),
+            0)
             << "srec_cat (package srecord) is needed";
         // srec_cat ends it without a start address; the loader needs one.
         std::string text = ReadFile(dir_ / "big.lf") + "S9032000DC\n", crlf;
-        for (char c : text)
-            crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
         std::ofstream(file, std::ios::binary) << crlf;
         return file;
     }
@@ -249,4 +244,4 @@ TEST_F(BoardDownload, LargeFilePlainToASlowBoardThatKeepsTalking) {
     ExpectImageOf(file);
 }
 
-}  // namespace
+} // namespace

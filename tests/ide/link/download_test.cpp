@@ -60,8 +60,7 @@ std::vector<std::string> ReadAllLines(const std::string& path, size_t max = 512)
     EXPECT_TRUE(r.Open(path)) << r.ErrorText();
     std::vector<std::string> lines;
     std::string line;
-    while (r.ReadLine(line, max))
-        lines.push_back(line);
+    while (r.ReadLine(line, max)) lines.push_back(line);
     EXPECT_EQ(r.Error(), 0);
     return lines;
 }
@@ -142,15 +141,13 @@ public:
     }
     bool Write(const void* bytes, size_t count) override {
         int inside = ++writing_;
-        if (inside > 1)
-            overlapped = true;
+        if (inside > 1) overlapped = true;
         {
             std::lock_guard lock(mutex);
             calls.push_back("W" + std::string(static_cast<const char*>(bytes), count));
             text.append(static_cast<const char*>(bytes), count);
         }
-        if (onWrite)
-            onWrite(std::string(static_cast<const char*>(bytes), count));
+        if (onWrite) onWrite(std::string(static_cast<const char*>(bytes), count));
         --writing_;
         return writeResult;
     }
@@ -181,8 +178,7 @@ private:
 // Sends every line of `path` in plain mode, pacing by hand.
 std::string SendAll(CDownload& dl, RecordingLink& link, const std::string& path) {
     EXPECT_EQ(dl.StartDownload(path, false), CDownload::Result::Started);
-    for (int guard = 0; dl.IsActive() && guard < 10000; ++guard)
-        dl.OnTransmitEmpty();
+    for (int guard = 0; dl.IsActive() && guard < 10000; ++guard) dl.OnTransmitEmpty();
     EXPECT_FALSE(dl.IsActive());
     return link.Text();
 }
@@ -215,8 +211,8 @@ TEST(Download, LinesGoOutWithTheChosenLineEnd) {
             dl.SetSendCR(sendCR);
             EXPECT_EQ(SendAll(dl, link, path), expected) << path;
             // One write per line, each followed by a flush.
-            EXPECT_EQ(link.calls, (std::vector<std::string>{"WS0030000FC" + end, "F", "WS1040000AA51" + end, "F",
-                                                            "WS9030000FC" + end, "F"}));
+            EXPECT_EQ(link.calls, (std::vector<std::string>{"WS0030000FC" + end, "F", "WS1040000AA51" + end,
+                                                            "F", "WS9030000FC" + end, "F"}));
         }
     }
 }
@@ -241,8 +237,7 @@ TEST(Download, CharacterDelaySendsEachLineWholeAndStopEndsAtTheNextCharacter) {
         // Byte by byte, each flushed before its pause; the last line too.
         std::vector<std::string> expected;
         for (const char* line : {"AB\n", "CD\n", "EF\n"}) {
-            for (const char* c = line; *c; ++c)
-                expected.insert(expected.end(), {std::string("W") + *c, "F"});
+            for (const char* c = line; *c; ++c) expected.insert(expected.end(), {std::string("W") + *c, "F"});
             expected.push_back("F");
         }
         EXPECT_EQ(link.calls, expected);
@@ -253,8 +248,7 @@ TEST(Download, CharacterDelaySendsEachLineWholeAndStopEndsAtTheNextCharacter) {
         dl.SetCharDelay(1);
         // The user stops while the second line is going out.
         link.onWrite = [&](const std::string& c) {
-            if (c == "C")
-                dl.StopDownload();
+            if (c == "C") dl.StopDownload();
         };
         EXPECT_EQ(dl.StartDownload(path, false), CDownload::Result::Started);
         EXPECT_EQ(link.Text(), "AB\n");
@@ -348,8 +342,7 @@ TEST(Download, LinesNeverOverlapAndStoppedEventsSendNothing) {
         }
     };
     std::thread ui([&] { EXPECT_EQ(dl.StartDownload(path, false), CDownload::Result::Started); });
-    while (!firstInWrite)
-        std::this_thread::yield();
+    while (!firstInWrite) std::this_thread::yield();
     std::thread reader([&] { dl.OnTransmitEmpty(); });
     // Give the event every chance to overtake (it must not).
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -367,8 +360,7 @@ TEST(Download, LinesNeverOverlapAndStoppedEventsSendNothing) {
     std::unique_lock hold2(gate);
     firstInWrite = false;
     std::thread ui2([&] { dl2.StartDownload(path, false); });
-    while (!firstInWrite)
-        std::this_thread::yield();
+    while (!firstInWrite) std::this_thread::yield();
     std::thread reader2([&] { dl2.OnTransmitEmpty(); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     dl2.StopDownload();
@@ -386,8 +378,7 @@ TEST(Download, StopOrAClosingPortCutsALongPauseShort) {
         CDownload dl(link);
         dl.SetLineDelay(600000); // ten minutes: the test would time out
         std::thread ui([&] { dl.StartDownload(path, false); });
-        while (link.Text().empty())
-            std::this_thread::yield();
+        while (link.Text().empty()) std::this_thread::yield();
         if (stop)
             dl.StopDownload();
         else
@@ -399,4 +390,4 @@ TEST(Download, StopOrAClosingPortCutsALongPauseShort) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -41,8 +41,7 @@ struct PtyPair {
 
     PtyPair() {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            std::abort();
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) std::abort();
         slave = QString::fromLocal8Bit(ptsname(master));
     }
     ~PtyPair() { CloseMaster(); }
@@ -51,8 +50,7 @@ struct PtyPair {
 
     // The board goes away (a USB adapter pulled out).
     void CloseMaster() {
-        if (master >= 0)
-            ::close(master);
+        if (master >= 0) ::close(master);
         master = -1;
     }
 
@@ -68,12 +66,10 @@ struct PtyPair {
         while (got.size() < count && !deadline.hasExpired()) {
             QCoreApplication::processEvents();
             pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0)
-                continue;
+            if (::poll(&p, 1, 10) <= 0) continue;
             char buf[4096];
             const ssize_t n = ::read(master, buf, size_t(qMin<qsizetype>(sizeof buf, count - got.size())));
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             got.append(buf, qsizetype(n));
         }
         return got;
@@ -93,4 +89,4 @@ struct PtyPair {
     }
 };
 
-}  // namespace oxbrin::test
+} // namespace oxbrin::test

@@ -40,26 +40,22 @@ public:
             done_ = true;
         }
         changed_.notify_all();
-        if (thread_.joinable())
-            thread_.join();
+        if (thread_.joinable()) thread_.join();
         return rescued_;
     }
 
 private:
     void Run(int master) {
         std::unique_lock lock(mutex_);
-        if (changed_.wait_for(lock, std::chrono::seconds(15), [this] { return done_; }))
-            return;
+        if (changed_.wait_for(lock, std::chrono::seconds(15), [this] { return done_; })) return;
         rescued_ = true;
         while (!done_) {
             lock.unlock();
             const char xon = 0x11;
-            if (::write(master, &xon, 1) < 0)
-                return;
+            if (::write(master, &xon, 1) < 0) return;
             char sink[4096];
             pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0 && ::read(master, sink, sizeof sink) <= 0)
-                return;
+            if (::poll(&p, 1, 50) > 0 && ::read(master, sink, sizeof sink) <= 0) return;
             lock.lock();
         }
     }
@@ -71,7 +67,7 @@ private:
     std::thread thread_;
 };
 
-}  // namespace
+} // namespace
 
 class TestDownloadControl : public QObject, AppFixture {
     Q_OBJECT
@@ -90,8 +86,8 @@ class TestDownloadControl : public QObject, AppFixture {
     // pointed at it.
     void StartBoard(const QStringList& options) {
         board_.setProgram(QStringLiteral(BOARD_MONITOR));
-        board_.setArguments(QStringList{QStringLiteral("--image"), dir_->filePath(QStringLiteral("image.bin"))} +
-                            options);
+        board_.setArguments(
+            QStringList{QStringLiteral("--image"), dir_->filePath(QStringLiteral("image.bin"))} + options);
         board_.start();
         QVERIFY(board_.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(board_.canReadLine(), 20000);
@@ -108,9 +104,9 @@ class TestDownloadControl : public QObject, AppFixture {
     void CompareImage(const QString& file) {
         const QString expected = dir_->filePath(QStringLiteral("expected.bin"));
         const int status = QProcess::execute(QStringLiteral(SREC_CAT),
-                                             {file, QStringLiteral("-fill"), QStringLiteral("0xFF"), QStringLiteral("0"),
-                                              QStringLiteral("0x10000"), QStringLiteral("-o"), expected,
-                                              QStringLiteral("-binary")});
+                                             {file, QStringLiteral("-fill"), QStringLiteral("0xFF"),
+                                              QStringLiteral("0"), QStringLiteral("0x10000"),
+                                              QStringLiteral("-o"), expected, QStringLiteral("-binary")});
         QVERIFY2(status == 0, "srec_cat (package srecord) is needed to read the file");
         const QByteArray want = ReadAll(expected);
         QCOMPARE(want.size(), 0x10000);
@@ -119,12 +115,12 @@ class TestDownloadControl : public QObject, AppFixture {
 
     QString Assemble() {
         for (const char* f : {"blink.asm", "regs.inc"})
-            QFile::copy(QStringLiteral(EXAMPLES_DIR "/") + QLatin1String(f), dir_->filePath(QLatin1String(f)));
+            QFile::copy(QStringLiteral(EXAMPLES_DIR "/") + QLatin1String(f),
+                        dir_->filePath(QLatin1String(f)));
         QProcess qorb;
         qorb.setWorkingDirectory(dir_->path());
         qorb.start(QStringLiteral(QORB12), {QStringLiteral("blink.asm")});
-        if (!qorb.waitForFinished(20000) || qorb.exitCode() != 0)
-            return {};
+        if (!qorb.waitForFinished(20000) || qorb.exitCode() != 0) return {};
         return dir_->filePath(QStringLiteral("blink.s19"));
     }
 
@@ -152,13 +148,14 @@ private slots:
         QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD_EEPROM));
         QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_STOP));
 
-        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD));  // cancelled
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD)); // cancelled
         QCOMPARE(prompts_->fileRequests.size(), 1);
         const FileRequest& r = prompts_->fileRequests.front();
         QVERIFY(!r.save);
         QCOMPARE(r.title, QStringLiteral("Download S-Record"));
         QCOMPARE(r.suggestedName, file);
-        QCOMPARE(r.filter, QStringLiteral("Motorola S-Records (*.s19);;Intel Hex Files (*.hex);;All Files (*)"));
+        QCOMPARE(r.filter,
+                 QStringLiteral("Motorola S-Records (*.s19);;Intel Hex Files (*.hex);;All Files (*)"));
         QVERIFY(!Port()->IsOpen());
         QVERIFY(prompts_->messages.isEmpty());
 
@@ -182,7 +179,8 @@ private slots:
         QCOMPARE(app_->Settings().downloadFile, missing);
         QCOMPARE(prompts_->messages.size(), 1);
         const MessageRequest& m = prompts_->messages.front();
-        QCOMPARE(m.text, QStringLiteral("Could not open the file %1:\n\nNo such file or directory").arg(missing));
+        QCOMPARE(m.text,
+                 QStringLiteral("Could not open the file %1:\n\nNo such file or directory").arg(missing));
         QCOMPARE(m.icon, QMessageBox::Critical);
         // The download connected first.
         QVERIFY(Port()->IsOpen());
@@ -194,11 +192,11 @@ private slots:
     void dialogOffersTheActiveSourcesRecords() {
         const QString source = MakeFile(QStringLiteral("prog.asm"), "\tnop\n");
         app_->Settings().downloadFile.clear();
-        QCOMPARE(Control()->SuggestedFile(), QString());  // no document
+        QCOMPARE(Control()->SuggestedFile(), QString()); // no document
         QVERIFY(app_->OpenDocumentFile(source));
-        QCOMPARE(Control()->SuggestedFile(), QString());  // not built yet
+        QCOMPARE(Control()->SuggestedFile(), QString()); // not built yet
         const QString records = MakeFile(QStringLiteral("prog.s19"), "S9030000FC\n");
-        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD));  // cancelled
+        QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD)); // cancelled
         QCOMPARE(prompts_->fileRequests.size(), 1);
         QCOMPARE(prompts_->fileRequests.front().suggestedName, records);
         const QString other = MakeFile(QStringLiteral("other.s19"), "S9030000FC\n");
@@ -211,8 +209,7 @@ private slots:
         // transfer stays at its first line.
         StartBoard({QStringLiteral("--no-echo")});
         QByteArray text;
-        for (int i = 0; i < 5; ++i)
-            text += "S1040000AA51\r\n";
+        for (int i = 0; i < 5; ++i) text += "S1040000AA51\r\n";
         prompts_->fileAnswer = {MakeFile(QStringLiteral("five.s19"), text)};
         QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD_EEPROM));
         QVERIFY(Control()->Engine().IsActive());
@@ -236,7 +233,7 @@ private slots:
         QCOMPARE(Frame()->statusBar()->currentMessage(), QStringLiteral("Download ended: 1 of 5 lines sent"));
         QVERIFY(Frame()->IsEnabled(ID_TERMINAL_DOWNLOAD));
         QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_STOP));
-        QVERIFY(Port()->IsOpen());  // Stop leaves the line alone
+        QVERIFY(Port()->IsOpen()); // Stop leaves the line alone
         QVERIFY(prompts_->messages.isEmpty());
     }
 
@@ -247,7 +244,8 @@ private slots:
                     QStringLiteral("200")});
         Type("LOAD\r");
         QTRY_VERIFY_WITH_TIMEOUT(Port()->IsOpen(), 20000);
-        prompts_->fileAnswer = {MakeFile(QStringLiteral("three.s19"), "S1040000AA51\nS1040001AA50\nS9030000FC\n")};
+        prompts_->fileAnswer = {
+            MakeFile(QStringLiteral("three.s19"), "S1040000AA51\nS1040001AA50\nS9030000FC\n")};
         QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD_EEPROM));
         app_->Settings().lineDelay = 10000;
         Control()->UpdateProgress();
@@ -270,7 +268,7 @@ private slots:
         Port()->m_dcb.Flags |= platform::Dcb::fOutX | platform::Dcb::fInX;
         QVERIFY(Port()->OpenWithMessage());
         QVERIFY(pty.Send("\x13"));
-        QVERIFY(pty.Send("m"));  // arrives once the line driver has taken the XOFF
+        QVERIFY(pty.Send("m")); // arrives once the line driver has taken the XOFF
         QTRY_VERIFY_WITH_TIMEOUT(PaneText().contains(QLatin1Char('m')), 20000);
         Watchdog watchdog(pty.master);
         const QString file = MakeFile(QStringLiteral("held.s19"), "S1040000AA51\nS1040001AA50\nS9030000FC\n");
@@ -303,8 +301,7 @@ private slots:
         Port()->m_strPort = pty.slave;
         QVERIFY(Port()->OpenWithMessage());
         QByteArray text;
-        for (int i = 0; i < 5; ++i)
-            text += "S1040000AA51\n";
+        for (int i = 0; i < 5; ++i) text += "S1040000AA51\n";
         prompts_->fileAnswer = {MakeFile(QStringLiteral("five.s19"), text)};
         // Star handshake: after the first line the transfer waits for the board.
         QVERIFY(Frame()->Execute(ID_TERMINAL_DOWNLOAD_EEPROM));
@@ -341,7 +338,7 @@ private slots:
         StartBoard({QStringLiteral("--eeprom"), QStringLiteral("--record-delay"), QStringLiteral("2")});
         app_->Settings().sendCR = sendCR ? 1 : 0;
         app_->Settings().lineDelay = 1;
-        Type("LOAD\r");  // connects
+        Type("LOAD\r"); // connects
         QTRY_VERIFY_WITH_TIMEOUT(PaneText().contains(QLatin1String("LOAD")), 20000);
         prompts_->fileAnswer = {file};
         QVERIFY(Frame()->Execute(star ? ID_TERMINAL_DOWNLOAD_EEPROM : ID_TERMINAL_DOWNLOAD));

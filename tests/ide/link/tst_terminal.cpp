@@ -17,17 +17,17 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QKeyEvent>
 #include <QDialogButtonBox>
-#include <QProcess>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTabWidget>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -39,16 +39,14 @@ namespace {
 QStringList Texts(QMenu* menu) {
     QStringList texts;
     for (QAction* a : menu->actions()) {
-        if (!a->isSeparator())
-            texts << a->text();
+        if (!a->isSeparator()) texts << a->text();
     }
     return texts;
 }
 
 QStringList Items(QComboBox* box) {
     QStringList items;
-    for (int i = 0; i < box->count(); ++i)
-        items << box->itemText(i);
+    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
     return items;
 }
 
@@ -58,7 +56,7 @@ void TypeEuro(QWidget* target) {
     QApplication::sendEvent(target, &press);
 }
 
-}  // namespace
+} // namespace
 
 class TestTerminal : public QObject, AppFixture {
     Q_OBJECT
@@ -71,8 +69,7 @@ class TestTerminal : public QObject, AppFixture {
         Pane()->FlushPosted();
         return Pane()->Control()->toPlainText();
     }
-    template <typename T>
-    T* Control(QWidget* page, int id) {
+    template <typename T> T* Control(QWidget* page, int id) {
         return page->findChild<T*>(QStringLiteral("Control%1").arg(id));
     }
 
@@ -125,7 +122,7 @@ private slots:
         // Showing and focusing without the toggle does not connect.
         QVERIFY(Frame()->Execute(ID_FOCUS_TERMINAL));
         QVERIFY(!Port().IsOpen());
-        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL));  // hides; nothing to close
+        QVERIFY(Frame()->Execute(ID_VIEW_TERMINAL)); // hides; nothing to close
         QVERIFY(prompts_->messages.isEmpty());
 
         // A port that cannot be opened: the pane shows, the message says why.
@@ -139,7 +136,8 @@ private slots:
 
     void thePaneShowsWhatTheBoardSends() {
         QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
-        QVERIFY(pty_->Send("abc\rxyz\nA\x01" "B\x1b[2J\r\n>"));
+        QVERIFY(pty_->Send("abc\rxyz\nA\x01"
+                           "B\x1b[2J\r\n>"));
         QVERIFY(WaitUntil([&] { return PaneText().endsWith(QLatin1Char('>')); }));
         QCOMPARE(PaneText(), QStringLiteral("xyz\nA^AB^[[2J\n>"));
     }
@@ -154,7 +152,7 @@ private slots:
         QTest::keyClick(control, Qt::Key_Backspace);
         QTest::keyClick(control, Qt::Key_Escape);
         QCOMPARE(pty_->Receive(5), QByteArray("md\r\x08\x1b"));
-        QCOMPARE(PaneText(), QString());  // nothing shown but what the board sends
+        QCOMPARE(PaneText(), QString()); // nothing shown but what the board sends
         QVERIFY(prompts_->messages.isEmpty());
         // A character beyond Latin-1 goes as its UTF-8 bytes.
         TypeEuro(control);
@@ -168,7 +166,7 @@ private slots:
         QCOMPARE(prompts_->messages.size(), 1);
         QVERIFY(!Port().IsOpen());
         Settle();
-        QTest::keyClick(control, Qt::Key_X);  // the next key tries again
+        QTest::keyClick(control, Qt::Key_X); // the next key tries again
         QCOMPARE(prompts_->messages.size(), 2);
     }
 
@@ -230,7 +228,7 @@ private slots:
         };
         const Case cases[] = {
             {"LF", true, "md\n", QStringLiteral("md\n")},
-            {"CR LF", false, "md\r\n", QStringLiteral("md\n")},  // the pane keeps what it showed
+            {"CR LF", false, "md\r\n", QStringLiteral("md\n")}, // the pane keeps what it showed
             {"CR", true, "md\r", QStringLiteral("md\nmd\n")},
         };
         for (const Case& c : cases) {
@@ -356,9 +354,10 @@ private slots:
         QVERIFY(!Frame()->IsEnabled(ID_TERMINAL_CLEAR));
 
         QMenu* menu = Pane()->ContextMenu(Frame());
-        QCOMPARE(Texts(menu), QStringList({QStringLiteral("&Copy Selection"), QStringLiteral("Clea&r Window"),
-                                           QStringLiteral("Save Terminal &Log..."), QStringLiteral("&Connected"),
-                                           QStringLiteral("&Show Terminal Window"), QStringLiteral("&Options...")}));
+        QCOMPARE(Texts(menu),
+                 QStringList({QStringLiteral("&Copy Selection"), QStringLiteral("Clea&r Window"),
+                              QStringLiteral("Save Terminal &Log..."), QStringLiteral("&Connected"),
+                              QStringLiteral("&Show Terminal Window"), QStringLiteral("&Options...")}));
         // The menu's Connected is the frame's command.
         QAction* connected = menu->actions().at(4);
         connected->trigger();
@@ -376,7 +375,8 @@ private slots:
         auto* stop = Control<QComboBox>(&page, CPageTerminal::IDC_STOPBITS);
         auto* parity = Control<QComboBox>(&page, CPageTerminal::IDC_PARITY);
         QVERIFY(baud && data && stop && parity);
-        QCOMPARE(Items(baud), QString("110 300 600 1200 2400 4800 9600 14400 19200 38400 57600 115200").split(' '));
+        QCOMPARE(Items(baud),
+                 QString("110 300 600 1200 2400 4800 9600 14400 19200 38400 57600 115200").split(' '));
         QCOMPARE(Items(data), QString("5 6 7 8").split(' '));
         QCOMPARE(Items(stop), QString("1 1.5 2").split(' '));
         QCOMPARE(Items(parity), QString("None Even Odd Mark Space").split(' '));
@@ -389,10 +389,10 @@ private slots:
         QVERIFY(!page.IsModified());
         // The note names the default port as this system spells it.
         QStringList notes;
-        for (QLabel* l : page.findChildren<QLabel*>())
-            notes << l->text();
-        QVERIFY2(notes.contains(QStringLiteral("Specify the port and baudrate of the target system. Default values "
-                                               "are /dev/ttyS1, 9600,8,1,n")),
+        for (QLabel* l : page.findChildren<QLabel*>()) notes << l->text();
+        QVERIFY2(notes.contains(
+                     QStringLiteral("Specify the port and baudrate of the target system. Default values "
+                                    "are /dev/ttyS1, 9600,8,1,n")),
                  qPrintable(notes.join(QLatin1Char('|'))));
 
         baud->setCurrentIndex(baud->findText(QStringLiteral("14400")));
@@ -402,7 +402,7 @@ private slots:
         Control<QCheckBox>(&page, CPageTerminal::IDC_RTSCTS)->setChecked(true);
         Control<QCheckBox>(&page, CPageTerminal::IDC_XONXOFF)->setChecked(true);
         Control<QCheckBox>(&page, CPageTerminal::IDC_SENDCR)->setChecked(true);
-        Control<QSpinBox>(&page, CPageTerminal::IDC_CHARDELAY)->setValue(20000);  // beyond the range
+        Control<QSpinBox>(&page, CPageTerminal::IDC_CHARDELAY)->setValue(20000); // beyond the range
         Control<QSpinBox>(&page, CPageTerminal::IDC_LINEDELAY)->setValue(160);
         page.PortBox()->setEditText(QStringLiteral("/dev/serial/by-id/usb-board-if00"));
         QVERIFY(page.IsModified());
@@ -506,8 +506,7 @@ private slots:
         QCOMPARE(app_->Settings().terminalScrollback, 150u);
         QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
         QByteArray text;
-        for (int i = 1; i <= 1000; ++i)
-            text += "line " + QByteArray::number(i) + "\r\n";
+        for (int i = 1; i <= 1000; ++i) text += "line " + QByteArray::number(i) + "\r\n";
         text += ">";
         QVERIFY(pty_->Send(text));
         QVERIFY(WaitUntil([&] { return PaneText().endsWith(QStringLiteral("line 1000\n>")); }));
@@ -520,16 +519,16 @@ private slots:
     // the first field that can be changed.
     void optionsSheetStartsInThePortBox() {
         for (bool connected : {false, true}) {
-            if (connected)
-                QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
+            if (connected) QVERIFY(Frame()->Execute(ID_TERMINAL_CONNECT));
             CDlgOptions sheet(Frame(), CDlgOptions::kPageTerminal);
             sheet.show();
             QVERIFY(QTest::qWaitForWindowActive(&sheet));
             auto* page = qobject_cast<CPageTerminal*>(sheet.Terminal());
             QWidget* focus = sheet.focusWidget();
             QVERIFY(focus);
-            QWidget* expected = connected ? static_cast<QWidget*>(Control<QComboBox>(page, CPageTerminal::IDC_BAUD))
-                                          : page->PortBox();
+            QWidget* expected = connected
+                                    ? static_cast<QWidget*>(Control<QComboBox>(page, CPageTerminal::IDC_BAUD))
+                                    : page->PortBox();
             QVERIFY2(focus == expected || expected->isAncestorOf(focus), qPrintable(focus->objectName()));
             // What to type there, when the box is empty.
             QVERIFY(!page->PortBox()->lineEdit()->placeholderText().isEmpty());
@@ -595,8 +594,7 @@ private slots:
             lastY = field->y();
             QLabel* label = nullptr;
             for (QLabel* l : bar->findChildren<QLabel*>()) {
-                if (l->buddy() == field)
-                    label = l;
+                if (l->buddy() == field) label = l;
             }
             QVERIFY(label);
             QCOMPARE(label->text(), QString::fromLatin1(labels[i]));
@@ -619,7 +617,7 @@ private slots:
         QVERIFY(!varnel->HasText());
         QVERIFY(Frame()->Execute(ID_VIEW_VARNEL));
         QVERIFY(Frame()->VarnelPane()->isHidden());
-        QVERIFY(!Port().IsOpen());  // the register windows have nothing to do with the line
+        QVERIFY(!Port().IsOpen()); // the register windows have nothing to do with the line
     }
 };
 

@@ -30,14 +30,12 @@ public:
         QMutexLocker lock(&mutex_);
         data_.append(reinterpret_cast<const char*>(bytes), qsizetype(count));
         changed_.wakeAll();
-        while (hold_)
-            changed_.wait(&mutex_);
+        while (hold_) changed_.wait(&mutex_);
     }
     QByteArray WaitFor(qsizetype count) {
         QDeadlineTimer deadline(kPatienceMs);
         QMutexLocker lock(&mutex_);
-        while (data_.size() < count && !deadline.hasExpired())
-            changed_.wait(&mutex_, deadline);
+        while (data_.size() < count && !deadline.hasExpired()) changed_.wait(&mutex_, deadline);
         return data_;
     }
     void Hold(bool on) {
@@ -74,7 +72,7 @@ struct Messages {
     ~Messages() { SetMessageResponder({}); }
 };
 
-}  // namespace
+} // namespace
 
 class TestTerminalPort : public QObject {
     Q_OBJECT
@@ -94,8 +92,7 @@ private slots:
         // Every byte value comes through unchanged: control bytes are the
         // pane's business, not the line's.
         QByteArray all;
-        for (int i = 0; i < 256; ++i)
-            all.append(char(i));
+        for (int i = 0; i < 256; ++i) all.append(char(i));
         QVERIFY(pty.Send(all));
         QCOMPARE(sink.WaitFor(256), all);
 
@@ -106,7 +103,7 @@ private slots:
         QVERIFY(port.CloseWithMessage());
         QVERIFY(!port.IsOpen());
         QCOMPARE(changed.count(), 2);
-        QVERIFY(!port.CloseWithMessage());  // nothing to close
+        QVERIFY(!port.CloseWithMessage()); // nothing to close
     }
 
     void openErrorsTellTheUserWhy() {
@@ -126,7 +123,8 @@ private slots:
         // A bare Windows name stands for the matching serial device.
         port.m_strPort = QStringLiteral("COM99");
         QVERIFY(!port.OpenWithMessage());
-        QVERIFY(messages.list.last().text.startsWith(QStringLiteral("Could not open the communication port COM99:\n")));
+        QVERIFY(messages.list.last().text.startsWith(
+            QStringLiteral("Could not open the communication port COM99:\n")));
 
         PtyPair pty;
         CTerminalPort holder;
@@ -140,7 +138,7 @@ private slots:
                                 "Close the program that access this port and try again.")
                      .arg(pty.slave));
         QVERIFY(holder.CloseWithMessage());
-        QVERIFY(port.OpenWithMessage());  // free again
+        QVERIFY(port.OpenWithMessage()); // free again
         QVERIFY(port.CloseWithMessage());
 
         port.m_strPort = QStringLiteral("/dev/null");
@@ -154,8 +152,9 @@ private slots:
         port.m_strPort = dir.path();
         QVERIFY(!port.OpenWithMessage());
         const QString text = messages.list.last().text;
-        QVERIFY2(text.startsWith(QStringLiteral("Could not open the communication port %1:\n").arg(dir.path())),
-                 qPrintable(text));
+        QVERIFY2(
+            text.startsWith(QStringLiteral("Could not open the communication port %1:\n").arg(dir.path())),
+            qPrintable(text));
         QVERIFY(!port.IsOpen());
     }
 
@@ -165,10 +164,11 @@ private slots:
         e.code = EACCES;
         e.text = std::strerror(EACCES);
         e.hint = "Access to /dev/ttyUSB0 is granted to the group \"dialout\". Add yourself to it.";
-        QCOMPARE(OpenErrorText(QStringLiteral("/dev/ttyUSB0"), e),
-                 QStringLiteral("Could not open the communication port /dev/ttyUSB0:\nThe system reports:\n\n%1\n"
-                                "Access to /dev/ttyUSB0 is granted to the group \"dialout\". Add yourself to it.")
-                     .arg(QString::fromLocal8Bit(std::strerror(EACCES))));
+        QCOMPARE(
+            OpenErrorText(QStringLiteral("/dev/ttyUSB0"), e),
+            QStringLiteral("Could not open the communication port /dev/ttyUSB0:\nThe system reports:\n\n%1\n"
+                           "Access to /dev/ttyUSB0 is granted to the group \"dialout\". Add yourself to it.")
+                .arg(QString::fromLocal8Bit(std::strerror(EACCES))));
     }
 
     void unplugGivesOneMessageAndAClosedPort() {
@@ -187,11 +187,11 @@ private slots:
         QVERIFY(WaitUntil([&] { return !messages.list.isEmpty(); }));
         QVERIFY(!port.IsOpen());
         // Everything queued has been handled: still the one message.
-        for (int i = 0; i < 20; ++i)
-            QCoreApplication::processEvents();
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
         QCOMPARE(messages.list.size(), 1);
         QVERIFY2(messages.list[0].text.startsWith(
-                     QStringLiteral("The communication port %1 stopped working and has been disconnected.").arg(pty.slave)),
+                     QStringLiteral("The communication port %1 stopped working and has been disconnected.")
+                         .arg(pty.slave)),
                  qPrintable(messages.list[0].text));
         // Off Windows the system's words are not credited to Windows.
         QVERIFY2(messages.list[0].text.contains(QStringLiteral("\nThe system reports:\n\n")) &&
@@ -216,14 +216,12 @@ private slots:
         // The user connects again (to another board) before the news of the
         // lost one is handled: no events are served until then.
         QDeadlineTimer deadline(kPatienceMs);
-        while (port.IsOpen() && !deadline.hasExpired())
-            QTest::qSleep(2);
+        while (port.IsOpen() && !deadline.hasExpired()) QTest::qSleep(2);
         QVERIFY(!port.IsOpen());
         PtyPair second;
         port.m_strPort = second.slave;
         QVERIFY(port.OpenWithMessage());
-        for (int i = 0; i < 20; ++i)
-            QCoreApplication::processEvents();
+        for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
         QVERIFY(port.IsOpen());
         QVERIFY(messages.list.isEmpty());
         const uint8_t c = 'k';
@@ -242,14 +240,15 @@ private slots:
         QVERIFY(port.OpenWithMessage());
         sink.Hold(true);
         QVERIFY(pty.Send("x"));
-        QCOMPARE(sink.WaitFor(1), QByteArray("x"));  // the reader is now held in the pane
+        QCOMPARE(sink.WaitFor(1), QByteArray("x")); // the reader is now held in the pane
 
         QVERIFY(!port.CloseWithMessage());
         QVERIFY(!port.IsOpen());
         QCOMPARE(messages.list.size(), 1);
-        QCOMPARE(messages.list[0].text,
-                 QStringLiteral("Could not close the communication port %1 properly!\nThe system reports:\n\n%2")
-                     .arg(pty.slave, QString::fromLocal8Bit(std::strerror(ECANCELED))));
+        QCOMPARE(
+            messages.list[0].text,
+            QStringLiteral("Could not close the communication port %1 properly!\nThe system reports:\n\n%2")
+                .arg(pty.slave, QString::fromLocal8Bit(std::strerror(ECANCELED))));
         sink.Hold(false);
         // The device is free for the next connect once the reader has ended.
         QVERIFY(WaitUntil([&] { return port.IsOpen() || port.Open(); }));
@@ -291,16 +290,16 @@ private slots:
         QVERIFY(port.TransferActive());
         const uint8_t k = 'k';
         QVERIFY(!port.SendKey(&k, 1));  // dropped
-        QVERIFY(port.Write("S9\n", 3));  // the download's own line
+        QVERIFY(port.Write("S9\n", 3)); // the download's own line
         QVERIFY(WaitUntil([&] { return transfer.txEmpty > 0; }));
         QVERIFY(pty.Send("*"));
-        QCOMPARE(sink.WaitFor(1), QByteArray("*"));  // the pane still shows it
+        QCOMPARE(sink.WaitFor(1), QByteArray("*")); // the pane still shows it
         QVERIFY(WaitUntil([&] { return transfer.received == 1; }));
 
         transfer.active = false;
         const uint8_t z = 'z';
         QVERIFY(port.SendKey(&z, 1));
-        QCOMPARE(pty.Receive(4), QByteArray("S9\nz"));  // no 'k' in between
+        QCOMPARE(pty.Receive(4), QByteArray("S9\nz")); // no 'k' in between
         QVERIFY(port.CloseWithMessage());
     }
 
@@ -311,14 +310,15 @@ private slots:
         port.m_dcb.ByteSize = 7;
         port.m_dcb.Parity = platform::Dcb::kEvenParity;
         QSignalSpy told(&port, &CTerminalPort::SettingsNotTaken);
-        QVERIFY(port.OpenWithMessage());  // the line still works
+        QVERIFY(port.OpenWithMessage()); // the line still works
         QCOMPARE(told.count(), 1);
         QCOMPARE(told[0].at(0).toString(),
-                 QStringLiteral("%1 does not support the chosen data bits, parity; it runs with its own.").arg(pty.slave));
+                 QStringLiteral("%1 does not support the chosen data bits, parity; it runs with its own.")
+                     .arg(pty.slave));
         port.m_dcb = DefaultLineSettings();
         QVERIFY(port.ApplySettings());
         port.ReportIgnoredSettings();
-        QCOMPARE(told.count(), 1);  // 8N1 is taken: nothing to tell
+        QCOMPARE(told.count(), 1); // 8N1 is taken: nothing to tell
         QVERIFY(port.CloseWithMessage());
     }
 

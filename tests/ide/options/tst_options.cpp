@@ -12,10 +12,10 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QFontInfo>
-#include <QSet>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -26,12 +26,11 @@ using namespace oxbrin::test;
 namespace {
 
 QString Unmarked(QString face) {
-    if (face.startsWith(QLatin1Char('>')))
-        face.remove(0, 1);
+    if (face.startsWith(QLatin1Char('>'))) face.remove(0, 1);
     return face;
 }
 
-}  // namespace
+} // namespace
 
 class TestOptions : public QObject, AppFixture {
     Q_OBJECT
@@ -150,7 +149,7 @@ private slots:
         QVERIFY(p->Listing()->isChecked());
         QVERIFY(p->CycleCounts()->isChecked());
         QVERIFY(p->AllSymbols()->isChecked());
-        QVERIFY(!p->Compatibility()->isChecked());  // only inside quotes
+        QVERIFY(!p->Compatibility()->isChecked()); // only inside quotes
         QVERIFY(p->IsModified());
         // The typed text is what is stored, untouched.
         QVERIFY(dlg.Apply());
@@ -203,17 +202,28 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
         QTest::addColumn<bool>("accepted");
-        QTest::newRow("tab 1") << "tab" << "1" << false;
-        QTest::newRow("tab 17") << "tab" << "17" << false;
-        QTest::newRow("tab 2") << "tab" << "2" << true;
-        QTest::newRow("tab 16") << "tab" << "16" << true;
-        QTest::newRow("editor size 3") << "editor" << "3" << false;
-        QTest::newRow("editor size 49") << "editor" << "49" << false;
-        QTest::newRow("output size 3") << "output" << "3" << false;
-        QTest::newRow("terminal size 49") << "terminal" << "49" << false;
-        QTest::newRow("terminal size empty") << "terminal" << "" << false;
-        QTest::newRow("output size 48") << "output" << "48" << true;
-        QTest::newRow("editor size 4") << "editor" << "4" << true;
+        QTest::newRow("tab 1") << "tab"
+                               << "1" << false;
+        QTest::newRow("tab 17") << "tab"
+                                << "17" << false;
+        QTest::newRow("tab 2") << "tab"
+                               << "2" << true;
+        QTest::newRow("tab 16") << "tab"
+                                << "16" << true;
+        QTest::newRow("editor size 3") << "editor"
+                                       << "3" << false;
+        QTest::newRow("editor size 49") << "editor"
+                                        << "49" << false;
+        QTest::newRow("output size 3") << "output"
+                                       << "3" << false;
+        QTest::newRow("terminal size 49") << "terminal"
+                                          << "49" << false;
+        QTest::newRow("terminal size empty") << "terminal"
+                                             << "" << false;
+        QTest::newRow("output size 48") << "output"
+                                        << "48" << true;
+        QTest::newRow("editor size 4") << "editor"
+                                       << "4" << true;
     }
     void generalPageRangesAreChecked() {
         QFETCH(QString, field);
@@ -239,7 +249,7 @@ private slots:
         }
         QCOMPARE(prompts_->messages.size(), 1);
         QVERIFY(prompts_->messages[0].text.startsWith(QStringLiteral("Please enter an integer between ")));
-        QCOMPARE(dlg.Tabs()->currentIndex(), 0);  // the sheet shows the page at fault
+        QCOMPARE(dlg.Tabs()->currentIndex(), 0); // the sheet shows the page at fault
         // Nothing was stored.
         QCOMPARE(S().syntaxHighlighting, before.syntaxHighlighting);
         QCOMPARE(S().editorTabStops, before.editorTabStops);
@@ -256,8 +266,7 @@ private slots:
                 fixed = f;
                 break;
             }
-        if (fixed.isEmpty())
-            QSKIP("no fixed-pitch font installed");
+        if (fixed.isEmpty()) QSKIP("no fixed-pitch font installed");
         S().outputFont = fixed;
         CDlgOptions dlg(Frame(), CDlgOptions::kPageGeneral);
         CPageGeneral* p = dlg.General();
@@ -317,7 +326,7 @@ private slots:
                 QCOMPARE(shown, UsableFixedFace(configured));
             else
                 QCOMPARE(shown.toCaseFolded(), configured.toCaseFolded());
-            QVERIFY(d.box->findText(d.box->currentText()) >= 0);  // an entry of the list
+            QVERIFY(d.box->findText(d.box->currentText()) >= 0); // an entry of the list
         }
     }
 

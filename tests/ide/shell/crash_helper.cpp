@@ -14,13 +14,11 @@
 int main(int argc, char* argv[]) {
     crashhook::Install(crashhook::Program::Oxbrin);
     QApplication qapp(argc, argv);
-    if (argc < 2)
-        return 2;
+    if (argc < 2) return 2;
     auto store = std::make_unique<QSettings>(QString::fromLocal8Bit(argv[1]) + QStringLiteral("/oxbrin.conf"),
                                              QSettings::IniFormat);
     oxbrin::COxbrinApp app(std::move(store));
-    if (!app.InitInstance({}))
-        return 2;
+    if (!app.InitInstance({})) return 2;
     oxbrin::SetMessageResponder([](const oxbrin::MessageRequest&) { return QMessageBox::Yes; });
     app.MainFrame()->Execute(oxbrin::ID_HELP_TEST_CRASH);
     return 3;

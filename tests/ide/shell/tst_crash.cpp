@@ -44,7 +44,8 @@ private slots:
         QFile args(dir.filePath(QStringLiteral("args")));
         QVERIFY(args.open(QIODevice::ReadOnly));
         const QString line = QString::fromUtf8(args.readAll());
-        QVERIFY2(line.contains(QStringLiteral("-i ") + QString::fromLatin1(crashhook::ApplicationId(crashhook::Program::Oxbrin))),
+        QVERIFY2(line.contains(QStringLiteral("-i ") +
+                               QString::fromLatin1(crashhook::ApplicationId(crashhook::Program::Oxbrin))),
                  qPrintable(line));
         QVERIFY(line.contains(QStringLiteral("-t ")));
     }

@@ -78,7 +78,7 @@ void CompareBlocks(const SettingsBlock& a, const SettingsBlock& b) {
     QCOMPARE(a.targetBoard, b.targetBoard);
 }
 
-}  // namespace
+} // namespace
 
 class TestSettings : public QObject {
     Q_OBJECT
@@ -147,7 +147,7 @@ private slots:
     // every later value keep their defaults, earlier ones are read.
     void StopsAtFirstMissing_data() {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QVariant>("replacement");  // invalid = remove
+        QTest::addColumn<QVariant>("replacement"); // invalid = remove
         QTest::newRow("missing EditorFontSize") << "EditorFontSize" << QVariant();
         QTest::newRow("missing WindowPlacement") << "WindowPlacement" << QVariant();
         QTest::newRow("missing AssemblerOptions") << "AssemblerOptions" << QVariant();
@@ -185,13 +185,17 @@ private slots:
             else
                 QVERIFY2(equalToDefault, qPrintable(SettingNames()[index]));
         };
-        same(0, loaded.windowPlacement == saved.windowPlacement, loaded.windowPlacement == defaults.windowPlacement);
-        same(2, loaded.terminalWndSize == saved.terminalWndSize, loaded.terminalWndSize == defaults.terminalWndSize);
+        same(0, loaded.windowPlacement == saved.windowPlacement,
+             loaded.windowPlacement == defaults.windowPlacement);
+        same(2, loaded.terminalWndSize == saved.terminalWndSize,
+             loaded.terminalWndSize == defaults.terminalWndSize);
         same(5, loaded.comPort == saved.comPort, loaded.comPort == defaults.comPort);
         same(7, loaded.sendCR == saved.sendCR, loaded.sendCR == defaults.sendCR);
         same(10, loaded.editorFont == saved.editorFont, loaded.editorFont == defaults.editorFont);
-        same(11, loaded.editorFontSize == saved.editorFontSize, loaded.editorFontSize == defaults.editorFontSize);
-        same(12, loaded.editorTabStops == saved.editorTabStops, loaded.editorTabStops == defaults.editorTabStops);
+        same(11, loaded.editorFontSize == saved.editorFontSize,
+             loaded.editorFontSize == defaults.editorFontSize);
+        same(12, loaded.editorTabStops == saved.editorTabStops,
+             loaded.editorTabStops == defaults.editorTabStops);
         same(20, loaded.assembler == saved.assembler, loaded.assembler == defaults.assembler);
         same(22, loaded.assemblerOptions == saved.assemblerOptions,
              loaded.assemblerOptions == defaults.assemblerOptions);
@@ -232,11 +236,13 @@ private slots:
     void RecentFilesAndBars() {
         QTemporaryDir dir;
         QSettings store(dir.filePath(QStringLiteral("s.conf")), QSettings::IniFormat);
-        SaveRecentFiles(store, {QStringLiteral("/a.asm"), QStringLiteral("/b c.asm"), QStringLiteral("/c.asm"),
-                                QStringLiteral("/d.asm"), QStringLiteral("/e.asm")});
+        SaveRecentFiles(store,
+                        {QStringLiteral("/a.asm"), QStringLiteral("/b c.asm"), QStringLiteral("/c.asm"),
+                         QStringLiteral("/d.asm"), QStringLiteral("/e.asm")});
         SaveControlBars(store, QByteArray("state"));
         store.sync();
-        QCOMPARE(store.value(QStringLiteral("V1.16/Oxbrin/Recent File List/File2")).toString(), QStringLiteral("/b c.asm"));
+        QCOMPARE(store.value(QStringLiteral("V1.16/Oxbrin/Recent File List/File2")).toString(),
+                 QStringLiteral("/b c.asm"));
         QVERIFY(!store.contains(QStringLiteral("V1.16/Oxbrin/Recent File List/File5")));
         QCOMPARE(store.value(QStringLiteral("V1.16/Oxbrin/ControlBars")).toByteArray(), QByteArray("state"));
         QCOMPARE(LoadRecentFiles(store).size(), 4);

@@ -7,18 +7,18 @@
 
 #include <QClipboard>
 #include <QContextMenuEvent>
-#include <QFileInfo>
 #include <QDockWidget>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QStatusBar>
-#include <QTextBrowser>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QStatusBar>
+#include <QTextBrowser>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -30,29 +30,26 @@ namespace {
 
 QStringList MenuTitles(CMainFrame* frame) {
     QStringList titles;
-    for (QAction* a : frame->menuBar()->actions())
-        titles << a->text();
+    for (QAction* a : frame->menuBar()->actions()) titles << a->text();
     return titles;
 }
 
 QStringList ItemTexts(QMenu* menu) {
     QStringList texts;
     for (QAction* a : menu->actions()) {
-        if (!a->isSeparator())
-            texts << a->text();
+        if (!a->isSeparator()) texts << a->text();
     }
     return texts;
 }
 
 QMenu* MenuNamed(CMainFrame* frame, const QString& title) {
     for (QAction* a : frame->menuBar()->actions()) {
-        if (a->text() == title)
-            return a->menu();
+        if (a->text() == title) return a->menu();
     }
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 class TestShell : public QObject, AppFixture {
     Q_OBJECT
@@ -68,8 +65,7 @@ class TestShell : public QObject, AppFixture {
         const QRgb background = image.pixel(2, 2);
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
-                if (image.pixel(x, y) != background)
-                    return true;
+                if (image.pixel(x, y) != background) return true;
             }
         }
         return false;
@@ -119,7 +115,8 @@ private slots:
         QCOMPARE(Frame()->RegisterBar()->Field(106)->parentWidget()->findChildren<QLineEdit*>().size(), 8);
         // Each register's field is named for screen readers by its register.
         for (const char* name : {"A", "B", "D", "X", "Y", "SP", "PC", "CCR"})
-            QCOMPARE(Frame()->RegisterBar()->FieldNamed(QString::fromLatin1(name))->accessibleName(), QString::fromLatin1(name));
+            QCOMPARE(Frame()->RegisterBar()->FieldNamed(QString::fromLatin1(name))->accessibleName(),
+                     QString::fromLatin1(name));
         QCOMPARE(Frame()->statusBar()->currentMessage(), QStringLiteral("Ready"));
         // The empty document area is not a blank field: it tells how to open a file.
         QCOMPARE(HintPixels(), true);
@@ -131,8 +128,8 @@ private slots:
         QCOMPARE(app_->Documents().size(), 1);
         QCOMPARE(app_->Documents()[0]->PathName(), path);
         QCOMPARE(Frame()->MenuSet(), 129);
-        QCOMPARE(MenuTitles(Frame()),
-                 (QStringList{"&File", "&Edit", "&View", "&Build", "&Debug", "&Terminal", "&Window", "&Help"}));
+        QCOMPARE(MenuTitles(Frame()), (QStringList{"&File", "&Edit", "&View", "&Build", "&Debug", "&Terminal",
+                                                   "&Window", "&Help"}));
         // The document window starts maximised: it is named once, in brackets.
         QCOMPARE(ShownCaption(), QStringLiteral("Oxbrin - [blink.asm]"));
         QCOMPARE(app_->RecentFiles(), QStringList{path});
@@ -163,7 +160,8 @@ private slots:
         QVERIFY(QDir::setCurrent(dir_->filePath(QStringLiteral("start"))));
         QVERIFY(Start({QStringLiteral("rel.asm")}));
         QCOMPARE(app_->Documents().size(), 1);
-        QCOMPARE(QFileInfo(app_->Documents()[0]->PathName()).canonicalFilePath(), QFileInfo(wanted).canonicalFilePath());
+        QCOMPARE(QFileInfo(app_->Documents()[0]->PathName()).canonicalFilePath(),
+                 QFileInfo(wanted).canonicalFilePath());
     }
 
     // The caption names the active document exactly once, whether its window
@@ -191,17 +189,17 @@ private slots:
         QVERIFY(app_->OpenDocumentFile(b));
         Settle();
         const QString expected = Frame()->ActiveChild()->isMaximized() ? QStringLiteral("Oxbrin - [two.asm]")
-                                                                        : QStringLiteral("Oxbrin - two.asm");
+                                                                       : QStringLiteral("Oxbrin - two.asm");
         QTRY_COMPARE(ShownCaption(), expected);
         // Typing marks the document, not the frame.
         Frame()->ActiveView()->insertPlainText(QStringLiteral("x"));
         Settle();
         QCOMPARE(ShownCaption(), expected);
-        prompts_->answer = QMessageBox::No;  // close without saving
+        prompts_->answer = QMessageBox::No; // close without saving
         QVERIFY(Frame()->Execute(ID_WINDOW_CLOSE_ALL));
         Settle();
         QTRY_COMPARE(ShownCaption(), QStringLiteral("Oxbrin"));
-        QVERIFY(HintPixels());  // the empty area's hint is back
+        QVERIFY(HintPixels()); // the empty area's hint is back
     }
 
     void StartWithMissingFile() {
@@ -213,56 +211,97 @@ private slots:
     void MenuTexts() {
         const QString source = MakeFile(QStringLiteral("a.asm"), "nop\n");
         QVERIFY(Start({source}));
-        QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Edit")),
-                 (QStringList{"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
-                              "&Delete", "Select &All\tCtrl+A", "&Find...\tCtrl+F", "Find &Next\tF3",
-                              "R&eplace...\tCtrl+H", "&Go To...\tCtrl+G", "Toggle &Comment\tCtrl+/"}));
+        QCOMPARE(
+            ItemTexts(MenuNamed(Frame(), "&Edit")),
+            (QStringList{"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "&Paste\tCtrl+V",
+                         "&Delete", "Select &All\tCtrl+A", "&Find...\tCtrl+F", "Find &Next\tF3",
+                         "R&eplace...\tCtrl+H", "&Go To...\tCtrl+G", "Toggle &Comment\tCtrl+/"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Build")),
                  (QStringList{QStringLiteral("B&uild %1\tCtrl+F7").arg(source), "&Build Project\tF7",
                               "S&top Build\tCtrl+Break", "Ne&xt Message\tF4", "Pre&vious Message\tShift+F4",
                               "&Set Project File", "&Release Project File", "&Options...\tAlt+F7"}));
-        QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Debug")),
-                 (QStringList{"&Start Debugging\tF5", "&Pause", "Stop &Debugging\tShift+F5", "Step &Into\tF11",
-                              "Step &Over\tF10", "Step O&ut\tShift+F11", "&Run to Cursor\tCtrl+F10",
-                              "Toggle &Breakpoint\tF9", "Delete &All Breakpoints"}));
+        QCOMPARE(
+            ItemTexts(MenuNamed(Frame(), "&Debug")),
+            (QStringList{"&Start Debugging\tF5", "&Pause", "Stop &Debugging\tShift+F5", "Step &Into\tF11",
+                         "Step &Over\tF10", "Step O&ut\tShift+F11", "&Run to Cursor\tCtrl+F10",
+                         "Toggle &Breakpoint\tF9", "Delete &All Breakpoints"}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Terminal")),
                  (QStringList{"&Connected\tCtrl+T", "Show &Terminal Window\tCtrl+3", "&Download File...\tF8",
-                              "Download File to &EEPROM...", "&Stop Transfer\tShift+F8", "Clea&r Window Content",
-                              "Save Terminal &Log...", "&Options..."}));
+                              "Download File to &EEPROM...", "&Stop Transfer\tShift+F8",
+                              "Clea&r Window Content", "Save Terminal &Log...", "&Options..."}));
         QCOMPARE(ItemTexts(MenuNamed(Frame(), "&Help")),
                  (QStringList{"&Help Topics\tF1", "Test Error Reporting", "&About Oxbrin..."}));
         QMenu* file = MenuNamed(Frame(), "&File");
         QVERIFY(ItemTexts(file).contains(QStringLiteral("Save A&ll")));
         QVERIFY(ItemTexts(file).last() == QStringLiteral("E&xit"));
-        QVERIFY(ItemTexts(file).contains(QStringLiteral("&1 ") + QDir::toNativeSeparators(dir_->filePath("a.asm"))));
+        QVERIFY(ItemTexts(file).contains(QStringLiteral("&1 ") +
+                                         QDir::toNativeSeparators(dir_->filePath("a.asm"))));
         QAction* save = Frame()->Action(ID_FILE_SAVE);
         QCOMPARE(save->statusTip(), QStringLiteral("Saves the active document"));
         QCOMPARE(save->toolTip(), QStringLiteral("Save"));
-        QCOMPARE(Frame()->Action(ID_EDIT_REDO)->statusTip(), QStringLiteral("Redos the previously undone action"));
-        QCOMPARE(Frame()->Action(ID_HELP_TEST_CRASH)->statusTip(), QStringLiteral("Crashes the application - Use with care!"));
+        QCOMPARE(Frame()->Action(ID_EDIT_REDO)->statusTip(),
+                 QStringLiteral("Redos the previously undone action"));
+        QCOMPARE(Frame()->Action(ID_HELP_TEST_CRASH)->statusTip(),
+                 QStringLiteral("Crashes the application - Use with care!"));
 
         QMenu* bars = Frame()->BarContextMenu();
         QCOMPARE(ItemTexts(bars), (QStringList{"&Output", "&Terminal", "&Toolbars"}));
-        QCOMPARE(ItemTexts(bars->actions().last()->menu()), (QStringList{"&Standart", "&Terminal", "&Build"}));
+        QCOMPARE(ItemTexts(bars->actions().last()->menu()),
+                 (QStringList{"&Standart", "&Terminal", "&Build"}));
         QCOMPARE(ItemTexts(Frame()->EditorContextMenu()),
                  (QStringList{"Cu&t", "&Copy", "&Paste", "&Find...", "R&eplace..."}));
     }
 
     void Accelerators() {
         const QList<QPair<QString, int>> table{
-            {"Ctrl+2", 33035}, {"Alt+2", 34011}, {"Ctrl+3", 33037}, {"Alt+3", 34012}, {"Ctrl+A", 57642},
-            {"Ctrl+C", 57634}, {"Ctrl+F", 57636}, {"Ctrl+G", 33021}, {"Ctrl+H", 57641}, {"Ctrl+N", 57600},
-            {"Ctrl+O", 57601}, {"Ctrl+P", 57607}, {"Ctrl+S", 57603}, {"Ctrl+T", 33062}, {"Ctrl+V", 57637},
-            {"F1", 57667},     {"Shift+F1", 57669}, {"F3", 57640},   {"Ctrl+F6", 57680}, {"Ctrl+Shift+F6", 57681},
-            {"F7", 33052},     {"Ctrl+F7", 33051}, {"Alt+F7", 33129}, {"F8", 33064},     {"Ctrl+F8", 33063},
-            {"Shift+F8", 33112}, {"Ctrl+Pause", 33130}, {"Ctrl+X", 57635}, {"Ctrl+Y", 57644}, {"Ctrl+Z", 57643},
+            {"Ctrl+2", 33035},
+            {"Alt+2", 34011},
+            {"Ctrl+3", 33037},
+            {"Alt+3", 34012},
+            {"Ctrl+A", 57642},
+            {"Ctrl+C", 57634},
+            {"Ctrl+F", 57636},
+            {"Ctrl+G", 33021},
+            {"Ctrl+H", 57641},
+            {"Ctrl+N", 57600},
+            {"Ctrl+O", 57601},
+            {"Ctrl+P", 57607},
+            {"Ctrl+S", 57603},
+            {"Ctrl+T", 33062},
+            {"Ctrl+V", 57637},
+            {"F1", 57667},
+            {"Shift+F1", 57669},
+            {"F3", 57640},
+            {"Ctrl+F6", 57680},
+            {"Ctrl+Shift+F6", 57681},
+            {"F7", 33052},
+            {"Ctrl+F7", 33051},
+            {"Alt+F7", 33129},
+            {"F8", 33064},
+            {"Ctrl+F8", 33063},
+            {"Shift+F8", 33112},
+            {"Ctrl+Pause", 33130},
+            {"Ctrl+X", 57635},
+            {"Ctrl+Y", 57644},
+            {"Ctrl+Z", 57643},
             // Added for today's users: register window and bar, comments,
             // the next and previous message.
-            {"Ctrl+4", 33036}, {"Ctrl+5", 33119}, {"Alt+4", 34013}, {"Ctrl+/", 33022}, {"F4", 33131},
+            {"Ctrl+4", 33036},
+            {"Ctrl+5", 33119},
+            {"Alt+4", 34013},
+            {"Ctrl+/", 33022},
+            {"F4", 33131},
             {"Shift+F4", 33132},
             // The debugger's.
-            {"F5", 33140}, {"Shift+F5", 33142}, {"F11", 33143}, {"F10", 33144}, {"Shift+F11", 33145},
-            {"Ctrl+F10", 33146}, {"F9", 33147}, {"Ctrl+6", 33149}, {"Ctrl+7", 33150},
+            {"F5", 33140},
+            {"Shift+F5", 33142},
+            {"F11", 33143},
+            {"F10", 33144},
+            {"Shift+F11", 33145},
+            {"Ctrl+F10", 33146},
+            {"F9", 33147},
+            {"Ctrl+6", 33149},
+            {"Ctrl+7", 33150},
         };
         QVERIFY(Start());
         QSet<QString> seen;
@@ -272,8 +311,7 @@ private slots:
         }
         // No command carries a key the table does not list.
         for (const CommandInfo& c : CommandTable()) {
-            if (*c.keys)
-                QVERIFY2(seen.contains(QString::fromLatin1(c.keys)), c.keys);
+            if (*c.keys) QVERIFY2(seen.contains(QString::fromLatin1(c.keys)), c.keys);
         }
         // Pressed for real, the keys reach their commands.
         Frame()->activateWindow();
@@ -298,15 +336,17 @@ private slots:
     void EnableRules() {
         QVERIFY(Start());
         Frame()->UpdateCommandUI();
-        for (int id : {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_PRINT_SETUP, ID_FILE_SAVE_ALL, ID_APP_EXIT, ID_VIEW_OUTPUT,
-                       ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR, ID_VIEW_STATUS_BAR, ID_VIEW_TB_STANDARD,
-                       ID_FOCUS_OUTPUT, ID_FOCUS_TERMINAL, ID_FOCUS_VARNEL, ID_WINDOW_CLOSE_ALL, ID_HELP_FINDER,
-                       ID_APP_ABOUT, ID_HELP_TEST_CRASH, ID_CONTEXT_HELP})
+        for (int id :
+             {ID_FILE_NEW, ID_FILE_OPEN, ID_FILE_PRINT_SETUP, ID_FILE_SAVE_ALL, ID_APP_EXIT, ID_VIEW_OUTPUT,
+              ID_VIEW_TERMINAL, ID_VIEW_VARNEL, ID_VIEW_REGISTER_BAR, ID_VIEW_STATUS_BAR, ID_VIEW_TB_STANDARD,
+              ID_FOCUS_OUTPUT, ID_FOCUS_TERMINAL, ID_FOCUS_VARNEL, ID_WINDOW_CLOSE_ALL, ID_HELP_FINDER,
+              ID_APP_ABOUT, ID_HELP_TEST_CRASH, ID_CONTEXT_HELP})
             QVERIFY2(Frame()->IsEnabled(id), qPrintable(QString::number(id)));
-        for (int id : {ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, ID_FILE_PRINT, ID_EDIT_UNDO, ID_EDIT_REDO,
-                       ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_CLEAR, ID_EDIT_SELECT_ALL, ID_EDIT_FIND,
-                       ID_EDIT_REPEAT, ID_EDIT_REPLACE, ID_EDIT_GOTO, ID_WINDOW_CASCADE, ID_WINDOW_TILE_HORZ,
-                       ID_NEXT_PANE, ID_TERMINAL_UPLOAD, ID_WINDOW_NEW})
+        for (int id :
+             {ID_FILE_CLOSE,      ID_FILE_SAVE,        ID_FILE_SAVE_AS, ID_FILE_PRINT,      ID_EDIT_UNDO,
+              ID_EDIT_REDO,       ID_EDIT_CUT,         ID_EDIT_COPY,    ID_EDIT_PASTE,      ID_EDIT_CLEAR,
+              ID_EDIT_SELECT_ALL, ID_EDIT_FIND,        ID_EDIT_REPEAT,  ID_EDIT_REPLACE,    ID_EDIT_GOTO,
+              ID_WINDOW_CASCADE,  ID_WINDOW_TILE_HORZ, ID_NEXT_PANE,    ID_TERMINAL_UPLOAD, ID_WINDOW_NEW})
             QVERIFY2(!Frame()->IsEnabled(id), qPrintable(QString::number(id)));
         // Toggles are checked while their bar is shown.
         QVERIFY(Frame()->IsChecked(ID_VIEW_TB_STANDARD));
@@ -324,20 +364,21 @@ private slots:
         app_->FileNew();
         Settle();
         Frame()->UpdateCommandUI();
-        for (int id : {ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, ID_FILE_PRINT, ID_EDIT_GOTO, ID_WINDOW_CASCADE})
+        for (int id :
+             {ID_FILE_CLOSE, ID_FILE_SAVE, ID_FILE_SAVE_AS, ID_FILE_PRINT, ID_EDIT_GOTO, ID_WINDOW_CASCADE})
             QVERIFY2(Frame()->IsEnabled(id), qPrintable(QString::number(id)));
-        for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_SELECT_ALL, ID_EDIT_FIND,
-                       ID_EDIT_REPEAT})
+        for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_EDIT_SELECT_ALL,
+                       ID_EDIT_FIND, ID_EDIT_REPEAT})
             QVERIFY2(!Frame()->IsEnabled(id), qPrintable(QString::number(id)));
         COxbrinView* view = Frame()->ActiveView();
         view->setFocus();
         QTest::keyClicks(view, QStringLiteral("nop"));
         view->selectAll();
         Frame()->UpdateCommandUI();
-        for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_CLEAR, ID_EDIT_SELECT_ALL, ID_EDIT_FIND,
-                       ID_EDIT_REPLACE})
+        for (int id : {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_CLEAR, ID_EDIT_SELECT_ALL,
+                       ID_EDIT_FIND, ID_EDIT_REPLACE})
             QVERIFY2(Frame()->IsEnabled(id), qPrintable(QString::number(id)));
-        QVERIFY(!Frame()->IsEnabled(ID_EDIT_REPEAT));  // nothing searched yet
+        QVERIFY(!Frame()->IsEnabled(ID_EDIT_REPEAT)); // nothing searched yet
         QVERIFY(Frame()->Execute(ID_EDIT_COPY));
         Frame()->UpdateCommandUI();
         QVERIFY(Frame()->IsEnabled(ID_EDIT_PASTE));
@@ -400,7 +441,7 @@ private slots:
         f->resizeDocks({f->OutputPane()}, {260}, Qt::Horizontal);
         Settle();
         const int width = f->OutputPane()->width();
-        QVERIFY(f->Execute(ID_VIEW_TB_TERMINAL));  // hide a toolbar too
+        QVERIFY(f->Execute(ID_VIEW_TB_TERMINAL)); // hide a toolbar too
         // A pane resized and then hidden keeps its size for the next run.
         QVERIFY(f->Execute(ID_VIEW_VARNEL));
         Settle();
@@ -431,9 +472,10 @@ private slots:
         prompts_->answer = QMessageBox::No;
         QVERIFY(Frame()->Execute(ID_HELP_TEST_CRASH));
         QCOMPARE(prompts_->messages.size(), 1);
-        QCOMPARE(prompts_->messages[0].text,
-                 QStringLiteral("This menu entry is indented to test Oxbrin's Error Reporting functionality.\n"
-                                "Do you want to continue? (If you answer 'Yes', Oxbrin will crash!)"));
+        QCOMPARE(
+            prompts_->messages[0].text,
+            QStringLiteral("This menu entry is indented to test Oxbrin's Error Reporting functionality.\n"
+                           "Do you want to continue? (If you answer 'Yes', Oxbrin will crash!)"));
         QCOMPARE(prompts_->messages[0].caption, QStringLiteral("Oxbrin"));
         QCOMPARE(prompts_->messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
         QVERIFY(Frame()->isVisible());
@@ -445,7 +487,8 @@ private slots:
         QCOMPARE(prompts_->messages.size(), 1);
         QCOMPARE(prompts_->messages[0].icon, QMessageBox::Information);
         QVERIFY(!Frame()->HelpWindow());
-        const QString index = MakeFile(QStringLiteral("index.html"), "<html><body><h1>Manual</h1></body></html>");
+        const QString index =
+            MakeFile(QStringLiteral("index.html"), "<html><body><h1>Manual</h1></body></html>");
         Frame()->SetHelpIndex(index);
         QVERIFY(Frame()->Execute(ID_HELP_FINDER));
         QVERIFY(Frame()->HelpWindow());
@@ -469,15 +512,15 @@ private slots:
         Frame()->SetHelpIndex(index);
         QVERIFY(Frame()->Execute(ID_HELP_FINDER));
         QVERIFY(Frame()->HelpWindow());
-        QCOMPARE(Frame()->HelpWindow()->Browser()->documentTitle(), QStringLiteral("KORVELL 68HC12/68HC11 Development Tools - User Manual"));
+        QCOMPARE(Frame()->HelpWindow()->Browser()->documentTitle(),
+                 QStringLiteral("KORVELL 68HC12/68HC11 Development Tools - User Manual"));
         const QDir dir = QFileInfo(index).dir();
         QStringList pages{QStringLiteral("index.html")};
         QSet<QString> seen;
         static const QRegularExpression link(QStringLiteral("(?:href|src)=\"([^\"#:]+)"));
         while (!pages.isEmpty()) {
             const QString page = pages.takeFirst();
-            if (seen.contains(page))
-                continue;
+            if (seen.contains(page)) continue;
             seen.insert(page);
             const QByteArray html = ReadAll(dir.filePath(page));
             QVERIFY2(!html.isEmpty(), qPrintable(page));
@@ -485,8 +528,7 @@ private slots:
             while (it.hasNext()) {
                 const QString target = it.next().captured(1);
                 QVERIFY2(QFileInfo::exists(dir.filePath(target)), qPrintable(page + " -> " + target));
-                if (target.endsWith(QStringLiteral(".html")))
-                    pages << target;
+                if (target.endsWith(QStringLiteral(".html"))) pages << target;
             }
         }
         QVERIFY(seen.size() >= 6);
@@ -529,7 +571,8 @@ private slots:
         QCOMPARE(second->Title(), QStringLiteral("b.asm"));
         // The folder picked becomes the current one (kept as CurrentPath).
         QCOMPARE(QDir::currentPath(), QDir(dir_->path()).canonicalPath());
-        QCOMPARE(app_->RecentFiles().front(), QDir::toNativeSeparators(dir_->filePath(QStringLiteral("b.asm"))));
+        QCOMPARE(app_->RecentFiles().front(),
+                 QDir::toNativeSeparators(dir_->filePath(QStringLiteral("b.asm"))));
 
         // Close All: Cancel keeps everything open, No closes without saving.
         QVERIFY(third->IsModified());
@@ -552,7 +595,8 @@ private slots:
         QCOMPARE(app_->OpenDocumentFile(a), app_->Documents()[0]);
         QCOMPARE(app_->Documents().size(), 2);
         QCOMPARE(Frame()->ActiveChild()->Document()->PathName(), a);
-        QCOMPARE(app_->RecentFiles(), (QStringList{QDir::toNativeSeparators(b), QDir::toNativeSeparators(a)}));
+        QCOMPARE(app_->RecentFiles(),
+                 (QStringList{QDir::toNativeSeparators(b), QDir::toNativeSeparators(a)}));
         // A folder, a pipe or a device is no document: refused with a reason,
         // never read.
         QVERIFY(!app_->OpenDocumentFile(dir_->path()));
@@ -612,8 +656,7 @@ private slots:
         QMenu* file = MenuNamed(Frame(), "&File");
         QAction* recent = nullptr;
         for (QAction* act : file->actions()) {
-            if (act->text().startsWith(QStringLiteral("&1 ")))
-                recent = act;
+            if (act->text().startsWith(QStringLiteral("&1 "))) recent = act;
         }
         QVERIFY(recent);
         recent->trigger();
