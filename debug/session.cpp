@@ -78,47 +78,31 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
         error = mapPath + ": unknown target '" + s->map_.Target() + "' (68HC12, HCS12 or 68HC11)";
         return nullptr;
     }
-    sim::BoardSpec spec;
-    if (auto b = sim::BuiltinBoard(o.board)) {
-        spec = *b;
-    } else {
-        std::error_code ec;
-        if (o.board.empty() || !std::filesystem::exists(o.board, ec)) {
-            std::string known;
-            for (const std::string& n : sim::BuiltinBoardNames()) known += (known.empty() ? "" : ", ") + n;
-            error = "unknown board '" + o.board + "' (boards: " + known + "; or a board file)";
-            return nullptr;
-        }
-        if (std::filesystem::is_directory(o.board, ec)) {
-            error = "board file " + o.board + " is a folder";
-            return nullptr;
-        }
-        auto f = sim::ReadBoardFile(o.board, error);
-        if (!f) return nullptr;
-        spec = *f;
-    }
-    if (spec.cpu) {
+    auto found = sim::FindBoard(o.board, error);
+    if (!found) return nullptr;
+    const sim::BoardSpec& board = *found;
+    if (board.cpu) {
         const bool fits =
-            *model == *spec.cpu || (*model == sim::CpuModel::Cpu12 && *spec.cpu == sim::CpuModel::Hcs12);
+            *model == *board.cpu || (*model == sim::CpuModel::Cpu12 && *board.cpu == sim::CpuModel::Hcs12);
         if (!fits) {
             const auto name = [](sim::CpuModel m) {
                 return m == sim::CpuModel::Hc11    ? "a 68HC11"
                        : m == sim::CpuModel::Hcs12 ? "an HCS12"
                                                    : "a 68HC12";
             };
-            error = std::string("board ") + spec.name + " has " + name(*spec.cpu) + ", the program is for " +
-                    name(*model);
+            error = std::string("board ") + board.name + " has " + name(*board.cpu) +
+                    ", the program is for " + name(*model);
             return nullptr;
         }
-        model = spec.cpu;
+        model = board.cpu;
     }
     s->model_ = *model;
     s->maxCycles_ = o.maxCycles;
-    s->realTime_ = o.realTime && !spec.flat && spec.eclock > 0;
-    s->eclock_ = spec.eclock;
+    s->realTime_ = o.realTime && !board.flat && board.eclock > 0;
+    s->eclock_ = board.eclock;
     s->machine_ = std::make_unique<sim::Machine>(*model);
     sim::Bus& bus = s->machine_->GetBus();
-    if (!spec.flat) s->board_ = std::make_unique<sim::Board>(spec, *s->machine_, s->diag_);
+    if (!board.flat) s->board_ = std::make_unique<sim::Board>(board, *s->machine_, s->diag_);
 
     sim::LoadedImage image;
     sim::LoadError e;
@@ -129,7 +113,7 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
     for (std::uint32_t a = 0; a < 0x10000; ++a) {
         if (!image.Loaded(static_cast<std::uint16_t>(a)) || !s->board_) continue;
         if (const char* what = s->board_->LoadTarget(static_cast<std::uint16_t>(a))) {
-            error = "data at " + Hex(a, 4) + " falls on " + what + " of board " + spec.name;
+            error = "data at " + Hex(a, 4) + " falls on " + what + " of board " + board.name;
             return nullptr;
         }
     }

@@ -55,6 +55,9 @@ std::vector<std::string> BuiltinBoardNames();
 // Reads a board file (INI). On a fault returns nullopt with `error` set to
 // "file(line): text" or "file: text".
 std::optional<BoardSpec> ReadBoardFile(const std::string& path, std::string& error);
+// A board as users name it: a known name first, else a board file; on a fault
+// returns nullopt with `error` set (an unknown name lists the known ones).
+std::optional<BoardSpec> FindBoard(const std::string& nameOrFile, std::string& error);
 std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::string& name, std::string& error);
 
 // The host end of the serial line: the terminal, a pseudo-terminal or

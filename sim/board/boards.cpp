@@ -1,6 +1,7 @@
 // The boards known by name, and board files.
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -256,6 +257,22 @@ std::optional<BoardSpec> ReadBoardFile(const std::string& path, std::string& err
         return std::nullopt;
     }
     return ParseBoardText(text, path, error);
+}
+
+std::optional<BoardSpec> FindBoard(const std::string& nameOrFile, std::string& error) {
+    if (auto b = BuiltinBoard(nameOrFile)) return b;
+    std::error_code ec;
+    if (!std::filesystem::exists(nameOrFile, ec)) {
+        std::string known;
+        for (const std::string& n : BuiltinBoardNames()) known += (known.empty() ? "" : ", ") + n;
+        error = "unknown board '" + nameOrFile + "' (boards: " + known + "; or a board file)";
+        return std::nullopt;
+    }
+    if (std::filesystem::is_directory(nameOrFile, ec)) {
+        error = "board file " + nameOrFile + " is a directory";
+        return std::nullopt;
+    }
+    return ReadBoardFile(nameOrFile, error);
 }
 
 } // namespace qorb::sim

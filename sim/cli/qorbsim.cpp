@@ -205,21 +205,11 @@ private:
         }
         if (help_) return true;
         // The board: a name first, else a file.
-        if (auto b = BuiltinBoard(o.board)) {
-            spec_ = *b;
-        } else {
-            std::error_code ec;
-            if (!std::filesystem::exists(o.board, ec)) {
-                std::string known;
-                for (const std::string& n : BuiltinBoardNames()) known += (known.empty() ? "" : ", ") + n;
-                return Usage("unknown board '" + o.board + "' (boards: " + known + "; or a board file)");
-            }
-            if (std::filesystem::is_directory(o.board, ec))
-                return Usage("board file " + o.board + " is a directory");
+        {
             std::string error;
-            auto f = ReadBoardFile(o.board, error);
-            if (!f) return Usage(error);
-            spec_ = *f;
+            auto b = FindBoard(o.board, error);
+            if (!b) return Usage(error);
+            spec_ = *b;
         }
         if (!o.model && !spec_.cpu) return Usage("name the CPU: -m68hc12 or -m68hc11");
         if (o.hcs && o.model && *o.model != CpuModel::Cpu12) return Usage("-hcs goes with -m68hc12");
