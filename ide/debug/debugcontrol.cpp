@@ -6,6 +6,7 @@
 #include "build/outputpane.h"
 #include "editor/oxbrindoc.h"
 #include "editor/oxbrinview.h"
+#include "link/downloadcontrol.h"
 #include "link/registerbar.h"
 #include "link/terminalpane.h"
 #include "memorypane.h"
@@ -28,8 +29,13 @@
 #include <QTextDocument>
 #include <QTimer>
 
+#include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
 
 namespace oxbrin {
 
@@ -56,35 +62,129 @@ bool IsFault(qorb::debug::StopReason reason) {
 } // namespace
 
 // The board's serial line while debugging: what the program sends goes to
-// the Terminal pane, keys typed there wait in a queue the worker takes from.
-class CDebugControl::SimulatedLine : public qorb::sim::SerialPort {
+// the Terminal pane, keys typed there and downloads wait in a queue the
+// worker takes from. A download's pacing (the queue ran empty, the board
+// answered) is served on the line's own thread, as the serial port's reader
+// thread serves a real line: the simulator's worker never waits for a
+// download, nor the window.
+class CDebugControl::SimulatedLine : public qorb::sim::SerialPort, public CStandInLine {
 public:
-    explicit SimulatedLine(CTerminalPane* pane) : pane_(pane) {}
-    void Type(const QByteArray& bytes) {
-        std::lock_guard lock(mutex_);
-        for (char c : bytes) in_.push_back(static_cast<std::uint8_t>(c));
+    SimulatedLine(CTerminalPane* pane, CTransferHook* hook)
+        : pane_(pane), hook_(hook), thread_([this] { Serve(); }) {}
+    ~SimulatedLine() override { Close(); }
+
+    // Ends the line's thread; what waits to be sent is dropped.
+    void Close() {
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) return;
+            closed_ = true;
+            in_.clear();
+        }
+        wake_.notify_all();
+        drained_.notify_all();
+        if (thread_.joinable()) thread_.join();
     }
+
+    void Type(const QByteArray& bytes) { Write(bytes.constData(), std::size_t(bytes.size())); }
+
+    // qorb::sim::SerialPort, on the worker thread.
     bool Available() override {
         std::lock_guard lock(mutex_);
         return !in_.empty();
     }
     std::uint8_t Take() override {
-        std::lock_guard lock(mutex_);
-        if (in_.empty()) return 0;
-        const std::uint8_t c = in_.front();
-        in_.pop_front();
+        std::uint8_t c = 0;
+        {
+            std::lock_guard lock(mutex_);
+            if (in_.empty()) return 0;
+            c = in_.front();
+            in_.pop_front();
+            if (!in_.empty()) return c;
+            txEmpty_ = true;
+        }
+        wake_.notify_all();
+        drained_.notify_all();
         return c;
     }
     bool Put(std::uint8_t byte) override {
         // The pane queues what it is given for the GUI thread.
         pane_->ReceiveBytes(&byte, 1);
+        if (!hook_ || !hook_->TransferActive()) return true;
+        {
+            std::lock_guard lock(mutex_);
+            received_.push_back(char(byte));
+        }
+        wake_.notify_all();
+        return true;
+    }
+
+    // CStandInLine: a download's side.
+    bool Write(const void* bytes, std::size_t count) override {
+        std::lock_guard lock(mutex_);
+        if (closed_) return false;
+        const auto* p = static_cast<const std::uint8_t*>(bytes);
+        in_.insert(in_.end(), p, p + count);
+        return true;
+    }
+    void Flush() override {
+        // Until the program's receiver has taken the lot; a paused program
+        // holds it as a board holds its line (Stop Transfer cancels).
+        std::unique_lock lock(mutex_);
+        drained_.wait(lock, [this] { return in_.empty() || closed_; });
+    }
+    void Cancel() override {
+        {
+            std::lock_guard lock(mutex_);
+            in_.clear();
+        }
+        drained_.notify_all();
+    }
+    bool IsOpen() override {
+        std::lock_guard lock(mutex_);
+        return !closed_;
+    }
+    bool Post(std::function<void()> task) override {
+        {
+            std::lock_guard lock(mutex_);
+            if (closed_) return false;
+            tasks_.push_back(std::move(task));
+        }
+        wake_.notify_all();
         return true;
     }
 
 private:
+    void Serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return closed_ || !tasks_.empty() || txEmpty_ || !received_.empty(); });
+            if (closed_) return;
+            std::deque<std::function<void()>> tasks;
+            tasks.swap(tasks_);
+            std::string received;
+            received.swap(received_);
+            const bool txEmpty = std::exchange(txEmpty_, false);
+            lock.unlock();
+            for (auto& task : tasks) task();
+            if (hook_ && !received.empty())
+                hook_->OnTransferReceive(reinterpret_cast<const std::uint8_t*>(received.data()),
+                                         received.size());
+            if (hook_ && txEmpty) hook_->OnTransferTxEmpty();
+            lock.lock();
+        }
+    }
+
     CTerminalPane* pane_;
+    CTransferHook* hook_;
     std::mutex mutex_;
+    std::condition_variable wake_, drained_;
     std::deque<std::uint8_t> in_;
+    std::deque<std::function<void()>> tasks_;
+    std::string received_;
+    bool txEmpty_ = false;
+    bool closed_ = false;
+    std::thread thread_; // last: starts when everything it uses is there
 };
 
 CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBlock* settings,
@@ -165,6 +265,12 @@ CDebugControl::~CDebugControl() {
 void CDebugControl::DetachLine() {
     if (!line_) return;
     if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane())) pane->SetKeyRoute({});
+    // A download on the line ends with it; the line's thread ends before
+    // downloads go to the port again.
+    CDownloadControl* downloads = frame_->App()->Downloads();
+    if (downloads && downloads->StandInLine() == line_.get()) downloads->StopDownload();
+    line_->Close();
+    if (downloads && downloads->StandInLine() == line_.get()) downloads->SetStandInLine(nullptr);
     line_.reset();
 }
 
@@ -240,10 +346,13 @@ void CDebugControl::OpenSession(const QString& source) {
     frame_->MemoryPane()->ShowStopped();
     frame_->WatchPane()->SetSession(session_.get());
     if (auto* pane = qobject_cast<CTerminalPane*>(frame_->TerminalPane()); pane && options.board != "flat") {
-        auto line = std::make_unique<SimulatedLine>(pane);
+        CDownloadControl* downloads = frame_->App()->Downloads();
+        auto line = std::make_unique<SimulatedLine>(pane, downloads);
         std::string lineError;
-        if (session_->AttachSerial(line.get(), lineError)) {
+        if (downloads && session_->AttachSerial(line.get(), lineError)) {
             line_ = std::move(line);
+            // Download File sends to the program on the simulated board.
+            downloads->SetStandInLine(line_.get());
             pane->SetKeyRoute([this](const QByteArray& bytes) {
                 if (line_) line_->Type(bytes);
             });

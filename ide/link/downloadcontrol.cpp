@@ -87,7 +87,17 @@ void CDownloadControl::DownloadCommand(bool starHandshake) {
     StartDownload(path, starHandshake);
 }
 
-bool CDownloadControl::Connect() { return port_->IsOpen() || port_->OpenWithMessage(); }
+bool CDownloadControl::Connect() {
+    if (CStandInLine* line = line_) return line->Connect();
+    return port_->IsOpen() || port_->OpenWithMessage();
+}
+
+void CDownloadControl::SetStandInLine(CStandInLine* line) {
+    // A transfer belongs to the line it began on.
+    if (download_.IsActive()) download_.StopDownload();
+    line_ = line;
+    UpdateProgress();
+}
 
 void CDownloadControl::TakeSettings() {
     download_.SetSendCR(settings_->sendCR != 0);
@@ -101,9 +111,11 @@ bool CDownloadControl::StartDownload(const QString& path, bool starHandshake) {
         download_.BeginDownload(QFile::encodeName(path).toStdString(), starHandshake);
     // The first line goes out from the port's own thread: the board may hold
     // the line (XOFF), and the window must never wait for it.
-    if (result == CDownload::Result::Started && download_.IsActive() &&
-        !port_->Post([this] { download_.SendFirstLine(); }))
-        download_.StopDownload();
+    if (result == CDownload::Result::Started && download_.IsActive()) {
+        auto first = [this] { download_.SendFirstLine(); };
+        CStandInLine* line = line_;
+        if (!(line ? line->Post(first) : port_->Post(first))) download_.StopDownload();
+    }
     if (result == CDownload::Result::FileError) {
         QString text = QString::fromLatin1(strings::kFileOpenFailed);
         text.replace(QLatin1String("%s"), QDir::toNativeSeparators(path));

@@ -15,6 +15,9 @@
 #include <QString>
 #include <QTimer>
 
+#include <atomic>
+#include <functional>
+
 namespace oxbrin {
 
 struct SettingsBlock;
@@ -29,6 +32,17 @@ inline constexpr const char* kFileOpenFailed = "Could not open the file %s:";   
 inline constexpr const char* kDownloadProgress = "Download: %1 of %2 lines";
 inline constexpr const char* kDownloadEnded = "Download ended: %1 of %2 lines sent";
 } // namespace strings
+
+// A line that stands in for the serial port: the simulated board's while
+// debugging, so that a download reaches the program on it as it would a
+// real board. Its pacing events (the CTransferHook calls) come on the
+// line's own thread, like the port's reader thread.
+class CStandInLine : public CDownloadLink {
+public:
+    bool Connect() override { return IsOpen(); }
+    // Runs `task` on the line's thread; false once the line is closed.
+    virtual bool Post(std::function<void()> task) = 0;
+};
 
 class CDownloadControl : public QObject, public CTransferHook, private CDownloadLink {
     Q_OBJECT
@@ -56,6 +70,11 @@ public:
     // port or the file cannot be opened.
     bool StartDownload(const QString& path, bool starHandshake);
     void StopDownload();
+    // Downloads go to `line` instead of the port until it is taken back
+    // with nullptr; taking it back stops a transfer on it. The line sends
+    // its pacing events to this object.
+    void SetStandInLine(CStandInLine* line);
+    CStandInLine* StandInLine() const { return line_; }
 
     // "Download: n of m lines" while a transfer runs; hidden otherwise.
     QLabel* ProgressPane() const { return progress_; }
@@ -69,13 +88,31 @@ public:
 private:
     void TakeSettings();
     bool Connect() override;
-    bool Write(const void* bytes, size_t count) override { return port_->Write(bytes, count); }
-    void Flush() override { port_->Drain(); }
-    void Cancel() override { port_->CancelOutput(); }
-    bool IsOpen() override { return port_->IsOpen(); }
+    // Called on the port's (or the stand-in line's) thread.
+    bool Write(const void* bytes, size_t count) override {
+        CStandInLine* line = line_;
+        return line ? line->Write(bytes, count) : port_->Write(bytes, count);
+    }
+    void Flush() override {
+        if (CStandInLine* line = line_)
+            line->Flush();
+        else
+            port_->Drain();
+    }
+    void Cancel() override {
+        if (CStandInLine* line = line_)
+            line->Cancel();
+        else
+            port_->CancelOutput();
+    }
+    bool IsOpen() override {
+        CStandInLine* line = line_;
+        return line ? line->IsOpen() : port_->IsOpen();
+    }
 
     QPointer<CMainFrame> frame_;
     CTerminalPort* port_;
+    std::atomic<CStandInLine*> line_{nullptr};
     SettingsBlock* settings_;
     CDownload download_;
     QPointer<QLabel> progress_;

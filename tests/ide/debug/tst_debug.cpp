@@ -6,6 +6,7 @@
 #include "debug/debugcontrol.h"
 #include "debug/memorypane.h"
 #include "debug/watchpane.h"
+#include "link/downloadcontrol.h"
 #include "link/registerbar.h"
 #include "shell/commands.h"
 #include "shell/settings.h"
@@ -13,6 +14,8 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -499,6 +502,116 @@ private slots:
         QCOMPARE(int(mem[0]), int('k'));
         QTest::keyClick(view, Qt::Key_F5, Qt::ShiftModifier);
         QVERIFY(!Debugger()->IsDebugging());
+    }
+
+    // The virtual board as a real one: the mini11 monitor, debugged on the
+    // mini11 board, talks on the Terminal pane; Download File sends a
+    // program's S-records through the simulated serial line into the
+    // monitor's L command, which stores them (no '?' for a bad record);
+    // the monitor's J runs the program, whose line appears in the pane.
+    // Stop Debugging gives the download commands back to the serial port.
+    void downloadToTheVirtualBoard() {
+        app_->Settings().targetBoard = QStringLiteral("mini11");
+        app_->Settings().assembler = QStringLiteral("qorb11");
+        const QString monitor = dir_->filePath(QStringLiteral("minibug.asm"));
+        QVERIFY(QFile::copy(QStringLiteral(MINI11_MONITOR_SOURCE), monitor));
+        // The program prints on the monitor's SCI (X holds $F000, where the
+        // monitor put the registers) and returns to it.
+        const QString hello =
+            MakeFile(QStringLiteral("hello.asm"), "\torg\t$2000\n"
+                                                  "start\tldy\t#msg\n"
+                                                  "next\tldaa\t0,y\n"
+                                                  "\tbeq\tdone\n"
+                                                  "wait\tbrclr\t$2E,x $80 wait\n"
+                                                  "\tstaa\t$2F,x\n"
+                                                  "\tiny\n"
+                                                  "\tbra\tnext\n"
+                                                  "done\trts\n"
+                                                  "msg\tfcc\t\"Hello from the virtual board\"\n"
+                                                  "\tfcb\t$0D,$0A,0\n");
+        QProcess assembler;
+        assembler.setWorkingDirectory(dir_->path());
+        assembler.start(QStringLiteral(OXBRIN_DIR "/qorb11"), {hello});
+        QVERIFY(assembler.waitForFinished(20000));
+        const QString records = dir_->filePath(QStringLiteral("hello.s19"));
+        QVERIFY2(QFileInfo::exists(records), assembler.readAllStandardOutput().constData());
+
+        QVERIFY(app_->OpenDocumentFile(monitor));
+        Settle();
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(Debugger()->IsDebugging() && Debugger()->Session()->Running(), 30000);
+        auto* terminal = Frame()->TerminalPane()->findChild<QPlainTextEdit*>();
+        QVERIFY(terminal);
+        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().contains(QStringLiteral("KBUG->")), 10000);
+        CDownloadControl* downloads = app_->Downloads();
+        QVERIFY(downloads->StandInLine());
+
+        // L, then F8 with the S-records chosen in the dialog.
+        terminal->setFocus();
+        const qsizetype before = terminal->toPlainText().size();
+        QTest::keyClicks(terminal, QStringLiteral("L"));
+        prompts_->fileAnswer = {records};
+        Settle();
+        QTest::keyClick(terminal, Qt::Key_F8);
+        QCOMPARE(prompts_->fileRequests.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!downloads->Engine().IsActive(), 20000);
+        const DownloadProgress done = downloads->Engine().Progress();
+        QVERIFY(done.total >= 3);
+        QCOMPARE(done.sent, done.total);
+        // The S9 record ends the load; the prompt comes back, with no '?'.
+        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().mid(before).contains(QStringLiteral("KBUG->")),
+                                 10000);
+        QVERIFY2(!terminal->toPlainText().mid(before).contains(QLatin1Char('?')),
+                 qPrintable(terminal->toPlainText().mid(before)));
+
+        QTest::keyClicks(terminal, QStringLiteral("J2000"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            terminal->toPlainText().contains(QStringLiteral("Hello from the virtual board")), 10000);
+
+        // The bytes are in the board's memory as the file has them.
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        QVERIFY(Frame()->Execute(ID_DEBUG_PAUSE));
+        QVERIFY(stopped.wait(10000) || !stopped.isEmpty());
+        std::vector<std::uint8_t> mem;
+        QVERIFY(Debugger()->Session()->ReadMemory(0x2000, 4, mem));
+        QByteArray first;
+        for (const QByteArray& line : ReadAll(records).split('\n')) {
+            if (first.isEmpty() && line.startsWith("S1")) first = line;
+        }
+        QVERIFY2(first.mid(4, 4) == "2000", first.constData());
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(mem.data()), 4).toHex().toUpper(), first.mid(8, 8));
+
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+        QCOMPARE(downloads->StandInLine(), nullptr);
+    }
+
+    // A download still running when debugging ends is stopped with the
+    // line; nothing waits for the paused program.
+    void downloadEndsWithTheSession() {
+        app_->Settings().targetBoard = QStringLiteral("hc11e9");
+        app_->Settings().assembler = QStringLiteral("qorb11");
+        // Never reads its serial line: the first record stays queued.
+        const QString src = MakeFile(QStringLiteral("deaf.asm"), "\torg\t$D000\n"
+                                                                 "start\tlds\t#$01FF\n"
+                                                                 "spin\tbra\tspin\n"
+                                                                 "\tend\tstart\n");
+        QByteArray lines;
+        for (int i = 0; i < 50; ++i) lines += "S1130000000000000000000000000000000000EC\n";
+        const QString records = MakeFile(QStringLiteral("big.s19"), lines);
+        QVERIFY(app_->OpenDocumentFile(src));
+        Settle();
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(Debugger()->IsDebugging() && Debugger()->Session()->Running(), 30000);
+        CDownloadControl* downloads = app_->Downloads();
+        QVERIFY(downloads->StartDownload(records, false));
+        QVERIFY(downloads->Engine().IsActive());
+        Settle();
+        QVERIFY(downloads->Engine().Progress().sent < 50);
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+        QVERIFY(!downloads->Engine().IsActive());
+        QCOMPARE(downloads->StandInLine(), nullptr);
     }
 
     // A program that stops the CPU with nothing to wake it stops the run
