@@ -236,6 +236,10 @@ CDebugControl::CDebugControl(CMainFrame* frame, CBuildRunner* runner, SettingsBl
         ID_DEBUG_DELETE_BREAKPOINTS, [this] { DeleteAllBreakpoints(); },
         [this] { return !breakpoints_.empty(); });
 
+    // The Watch pane shows the list of the program being debugged, else
+    // that of the file in front.
+    connect(frame->MdiArea(), &QMdiArea::subWindowActivated, this, &CDebugControl::ShowWatchesOfFile);
+
     // Every editor shown gets its file's breakpoints and reports gutter
     // clicks and edits.
     connect(frame, &CMainFrame::ViewAdded, this, &CDebugControl::Hook);
@@ -260,6 +264,14 @@ CDebugControl::~CDebugControl() {
     // The worker ends before anything it could report to goes.
     session_.reset();
     DetachLine();
+}
+
+void CDebugControl::ShowWatchesOfFile() {
+    QString path = debuggedSource_;
+    if (path.isEmpty()) {
+        if (CChildFrame* child = frame_->ActiveChild()) path = child->Document()->PathName();
+    }
+    frame_->WatchPane()->SetFile(path);
 }
 
 void CDebugControl::DetachLine() {
@@ -340,6 +352,8 @@ void CDebugControl::OpenSession(const QString& source) {
         return;
     }
     objectDir_ = src.absolutePath();
+    debuggedSource_ = source;
+    ShowWatchesOfFile();
     shownStops_ = 0;
     // The memory as loaded: the first stop marks what the program changed.
     frame_->MemoryPane()->SetSession(session_.get());
@@ -378,6 +392,8 @@ void CDebugControl::StopDebugging() {
     // session and does nothing.
     session_.reset();
     DetachLine();
+    debuggedSource_.clear();
+    ShowWatchesOfFile();
     ClearExecutionLine();
     frame_->RegisterBar()->ClearValues();
     Report(QStringLiteral("Debugging ended"), false);
@@ -562,6 +578,7 @@ void CDebugControl::Hook(COxbrinView* view) {
     connect(view->GetDocument(), &COxbrinDoc::TitleChanged, this,
             [this, shown = QPointer<COxbrinView>(view)] {
                 if (shown) shown->SetBreakpointLines(Breakpoints(shown->GetDocument()->PathName()));
+                ShowWatchesOfFile();
             });
     view->SetBreakpointLines(Breakpoints(view->GetDocument()->PathName()));
 }

@@ -54,6 +54,7 @@ private:
     void OpenSession(const QString& source);
     void StopDebugging();
     void DetachLine();
+    void ShowWatchesOfFile();
     void Run(bool (qorb::debug::Session::*command)(std::string*));
     void RunToCursor();
     void ToggleBreakpoint(COxbrinView* view, int line);
@@ -84,6 +85,7 @@ private:
     std::unique_ptr<SimulatedLine> line_;
     std::unique_ptr<qorb::debug::Session> session_;
     QString objectDir_;
+    QString debuggedSource_;
     QString buildPending_; // the source a Start Debugging builds before it runs
     QTimer* timer_;
     std::uint64_t shownStops_ = 0;

@@ -59,9 +59,22 @@ CWatchPane::CWatchPane(int id, QSize initialSize, QWidget* parent)
 void CWatchPane::SetStore(QSettings* store, const QString& key) {
     store_ = store;
     key_ = key;
+    Load();
+}
+
+void CWatchPane::SetFile(const QString& path) {
+    if (path == file_) return;
+    file_ = path;
+    Load();
+}
+
+void CWatchPane::Load() {
     expressions_.clear();
     if (store_) {
-        for (const QString& e : store_->value(key_).toStringList()) {
+        const QVariantMap byFile = store_->value(FileKey()).toMap();
+        const QVariant list =
+            !file_.isEmpty() && byFile.contains(file_) ? byFile.value(file_) : store_->value(key_);
+        for (const QString& e : list.toStringList()) {
             if (!e.trimmed().isEmpty()) expressions_ << e.trimmed();
         }
     }
@@ -105,6 +118,14 @@ bool CWatchPane::eventFilter(QObject* watched, QEvent* e) {
 
 void CWatchPane::Save() {
     if (!store_) return;
+    if (!file_.isEmpty()) {
+        // Kept even when empty: an emptied list must not fall back to the
+        // shared one.
+        QVariantMap byFile = store_->value(FileKey()).toMap();
+        byFile.insert(file_, expressions_);
+        store_->setValue(FileKey(), byFile);
+        return;
+    }
     if (expressions_.isEmpty())
         store_->remove(key_);
     else

@@ -349,9 +349,77 @@ private slots:
         app_->CloseAllDocuments();
         app_.reset();
         QVERIFY(Start());
+        QVERIFY(app_->OpenDocumentFile(src));
         QCOMPARE(
             Frame()->WatchPane()->Expressions(),
             (QStringList{QStringLiteral("$2000"), QStringLiteral("loop"), QStringLiteral("high(loop)+1")}));
+    }
+
+    // Each source has its own watches: a file without its own list starts
+    // with the one list of before; while debugging, the pane keeps the
+    // program's list whatever file is in front; a restart brings back each
+    // file's list, an emptied one included.
+    void watchesPerFile() {
+        app_.reset();
+        StoreIn(*dir_)->setValue(SettingsGroup() + QStringLiteral("/Debug/Watches"),
+                                 QStringList{QStringLiteral("$1000")});
+        QVERIFY(Start());
+        const QString a = MakeFile(QStringLiteral("a.asm"), kProgram);
+        const QString b = MakeFile(QStringLiteral("b.asm"), kProgram);
+        const QString c = MakeFile(QStringLiteral("c.asm"), kProgram);
+        CWatchPane* watch = Frame()->WatchPane();
+        auto add = [&](const QString& e) {
+            watch->ExpressionField()->setFocus();
+            QTest::keyClicks(watch->ExpressionField(), e);
+            QTest::keyClick(watch->ExpressionField(), Qt::Key_Return);
+        };
+        const QStringList old{QStringLiteral("$1000")};
+        const QStringList listA{QStringLiteral("$1000"), QStringLiteral("$2000")};
+        const QStringList listB{QStringLiteral("loop")};
+
+        QVERIFY(app_->OpenDocumentFile(a));
+        QCOMPARE(watch->Expressions(), old);
+        add(QStringLiteral("$2000"));
+        QVERIFY(app_->OpenDocumentFile(b));
+        QCOMPARE(watch->Expressions(), old);
+        watch->Table()->setFocus();
+        watch->Table()->setCurrentCell(0, 0);
+        QTest::keyClick(watch->Table(), Qt::Key_Delete);
+        QCOMPARE(watch->Expressions(), QStringList());
+        add(QStringLiteral("loop"));
+        QCOMPARE(watch->Expressions(), listB);
+        QVERIFY(app_->OpenDocumentFile(a));
+        QCOMPARE(watch->Expressions(), listA);
+
+        // Debugging a, with b in front: a's watches, evaluated.
+        COxbrinView* viewA = Frame()->ActiveView();
+        viewA->GoToLine(6, 1);
+        QTest::keyClick(viewA, Qt::Key_F9);
+        QVERIFY(KeyAndWaitForStop(Qt::Key_F5));
+        QVERIFY(app_->OpenDocumentFile(b));
+        QCOMPARE(Frame()->ActiveView()->GetDocument()->PathName(), b);
+        QCOMPARE(watch->Expressions(), listA);
+        QCOMPARE(watch->Table()->item(0, CWatchPane::Byte)->text(), QStringLiteral("$CF")); // lds #
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+        QCOMPARE(watch->Expressions(), listB);
+
+        // b emptied stays empty; a file never watched has the old list.
+        Frame()->ActiveView()->setFocus();
+        watch->Table()->setFocus();
+        watch->Table()->setCurrentCell(0, 0);
+        QTest::keyClick(watch->Table(), Qt::Key_Delete);
+        QCOMPARE(watch->Expressions(), QStringList());
+        app_->CloseAllDocuments();
+        app_.reset();
+        QVERIFY(Start());
+        watch = Frame()->WatchPane();
+        QVERIFY(app_->OpenDocumentFile(a));
+        QCOMPARE(watch->Expressions(), listA);
+        QVERIFY(app_->OpenDocumentFile(b));
+        QCOMPARE(watch->Expressions(), QStringList());
+        QVERIFY(app_->OpenDocumentFile(c));
+        QCOMPARE(watch->Expressions(), old);
     }
 
     // Breakpoints follow their text, are set by a click in the gutter, and
