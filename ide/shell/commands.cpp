@@ -42,6 +42,7 @@ constexpr std::array kCommands{
     CommandInfo{ID_VIEW_TB_BUILD, "&Build", "Shows or hides the Build toolbar\nToggle Build toolbar", ""},
     CommandInfo{ID_VIEW_TB_TERMINAL, "&Terminal",
                 "Shows or hides the Terminal toolbar\nToggle Terminal toolbar", ""},
+    CommandInfo{ID_VIEW_TB_DEBUG, "&Debug", "Shows or hides the Debug toolbar\nToggle Debug toolbar", ""},
     CommandInfo{ID_VIEW_STATUS_BAR, "&Status Bar", "Shows or hides the status bar\nToggle StatusBar", ""},
     CommandInfo{ID_VIEW_OUTPUT, "&Output", "Shows or hides the output window\nOutput window", "Ctrl+2"},
     CommandInfo{ID_VIEW_TERMINAL, "&Terminal", "Shows or hides the terminal window\nTerminal window",

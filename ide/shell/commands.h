@@ -35,6 +35,7 @@ enum CommandId : int {
     ID_VIEW_TB_STANDARD = 33031,
     ID_VIEW_TB_BUILD = 33032,
     ID_VIEW_TB_TERMINAL = 33033,
+    ID_VIEW_TB_DEBUG = 33034,
     ID_VIEW_STATUS_BAR = 59393,
     ID_VIEW_OUTPUT = 33035,
     ID_VIEW_VARNEL = 33036,
@@ -118,6 +119,7 @@ inline constexpr const char* kAppTitle = "Oxbrin";
 inline constexpr const char* kToolbarStandard = "Standart"; // 137
 inline constexpr const char* kToolbarBuild = "Build";
 inline constexpr const char* kToolbarTerminal = "Terminal"; // 142
+inline constexpr const char* kToolbarDebug = "Debug";
 inline constexpr const char* kDialogBarTitle = "Register";
 inline constexpr const char* kVersionFormat = "Version %d.%02d Build %u";
 inline constexpr const char* kIdleMessage = "Ready";

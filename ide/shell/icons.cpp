@@ -330,8 +330,74 @@ bool DrawViewHelpOrWindow(int id, QPainter& p) {
     return true;
 }
 
+// The images of the Debug commands; false for any other id.
+bool DrawDebug(int id, QPainter& p) {
+    auto play = [&p](qreal left, qreal right) {
+        QPainterPath tri;
+        tri.moveTo(left, 2.5);
+        tri.lineTo(right, 8);
+        tri.lineTo(left, 13.5);
+        tri.closeSubpath();
+        p.setPen(QPen(kGreen.darker(140), 1));
+        p.setBrush(kGreen);
+        p.drawPath(tri);
+    };
+    // The line the program is on: a dot.
+    auto dot = [&p](QPointF at) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(kInk);
+        p.drawEllipse(at, 1.6, 1.6);
+    };
+    switch (id) {
+    case ID_DEBUG_START: play(3.5, 13.5); break;
+    case ID_DEBUG_PAUSE:
+        p.setPen(QPen(kBlue.darker(140), 1));
+        p.setBrush(kBlue);
+        p.drawRect(QRectF(3.5, 2.5, 3, 11));
+        p.drawRect(QRectF(9.5, 2.5, 3, 11));
+        break;
+    case ID_DEBUG_STOP:
+        p.setPen(QPen(kRed.darker(140), 1));
+        p.setBrush(kRed);
+        p.drawRect(QRectF(3, 3, 10, 10));
+        break;
+    case ID_DEBUG_STEP_INTO:
+        Arrow(p, QPointF(8, 1), QPointF(8, 10), kBlue);
+        dot(QPointF(8, 14));
+        break;
+    case ID_DEBUG_STEP_OVER: {
+        QPainterPath arc;
+        arc.moveTo(2.5, 10);
+        arc.cubicTo(2.5, 2, 13.5, 2, 13.5, 9);
+        p.setPen(QPen(kBlue, 1.6, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(arc);
+        Arrow(p, QPointF(13.5, 6), QPointF(13.5, 10), kBlue);
+        dot(QPointF(8, 13.5));
+        break;
+    }
+    case ID_DEBUG_STEP_OUT:
+        Arrow(p, QPointF(8, 11), QPointF(8, 1.5), kBlue);
+        dot(QPointF(8, 14));
+        break;
+    case ID_DEBUG_RUN_TO_CURSOR:
+        play(1.5, 10);
+        p.setPen(QPen(kInk, 1.6));
+        p.drawLine(QPointF(13.5, 2), QPointF(13.5, 14));
+        break;
+    case ID_DEBUG_TOGGLE_BREAKPOINT:
+        p.setPen(QPen(kRed.darker(140), 1));
+        p.setBrush(kRed);
+        p.drawEllipse(QPointF(8, 8), 5.5, 5.5);
+        break;
+    default: return false;
+    }
+    return true;
+}
+
 void Draw(int id, QPainter& p) {
-    if (!DrawFileOrEdit(id, p) && !DrawBuildOrTerminal(id, p)) DrawViewHelpOrWindow(id, p);
+    if (!DrawFileOrEdit(id, p) && !DrawBuildOrTerminal(id, p) && !DrawDebug(id, p))
+        DrawViewHelpOrWindow(id, p);
 }
 
 // Pseudo ids of the two images that are no command's.
@@ -404,7 +470,15 @@ bool HasCommandIcon(int id) {
     case ID_HELP_FINDER:
     case ID_CONTEXT_HELP:
     case ID_APP_ABOUT:
-    case ID_WINDOW_CASCADE: return true;
+    case ID_WINDOW_CASCADE:
+    case ID_DEBUG_START:
+    case ID_DEBUG_PAUSE:
+    case ID_DEBUG_STOP:
+    case ID_DEBUG_STEP_INTO:
+    case ID_DEBUG_STEP_OVER:
+    case ID_DEBUG_STEP_OUT:
+    case ID_DEBUG_RUN_TO_CURSOR:
+    case ID_DEBUG_TOGGLE_BREAKPOINT: return true;
     default: return false;
     }
 }

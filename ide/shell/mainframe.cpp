@@ -186,14 +186,26 @@ void CMainFrame::CreateBars() {
          strings::kToolbarTerminal,
          {ID_TERMINAL_CONNECT, 0, ID_TERMINAL_DOWNLOAD, ID_TERMINAL_DOWNLOAD_EEPROM, ID_TERMINAL_STOP, 0,
           ID_TERMINAL_CLEAR, ID_VIEW_TERMINAL}},
+        {ID_VIEW_TB_DEBUG,
+         strings::kToolbarDebug,
+         {ID_DEBUG_START, ID_DEBUG_PAUSE, ID_DEBUG_STOP, 0, ID_DEBUG_STEP_INTO, ID_DEBUG_STEP_OVER,
+          ID_DEBUG_STEP_OUT, ID_DEBUG_RUN_TO_CURSOR, 0, ID_DEBUG_TOGGLE_BREAKPOINT}},
     };
     for (const Bar& b : bars) {
         auto* bar = new CZKToolBar(b.id, QString::fromLatin1(b.title), this);
         for (int id : b.buttons) {
-            if (id == 0)
+            if (id == 0) {
                 bar->addSeparator();
-            else
-                bar->addAction(Action(id));
+                continue;
+            }
+            bar->addAction(Action(id));
+            if (b.id == ID_VIEW_TB_DEBUG) {
+                // Start Debugging changes its text to Continue; the button keeps
+                // one name for screen readers, the command's tooltip.
+                const CommandInfo* info = FindCommand(id);
+                const QString tip = QString::fromLatin1(info->prompt).section(QLatin1Char('\n'), 1);
+                if (QWidget* button = bar->widgetForAction(Action(id))) button->setAccessibleName(tip);
+            }
         }
         addToolBar(Qt::TopToolBarArea, bar);
         toolbars_ << bar;
@@ -388,7 +400,7 @@ void CMainFrame::CreateCommands() {
             [this](const QString& text) { statusBar()->showMessage(text); });
 
     // View
-    for (int id : {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL}) {
+    for (int id : {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL, ID_VIEW_TB_DEBUG}) {
         SetHandler(
             id,
             [this, id] {
@@ -532,7 +544,7 @@ void CMainFrame::CreateMenus() {
     auto makeView = [this] {
         auto* m = new QMenu(QStringLiteral("&View"), this);
         auto* bars = m->addMenu(QStringLiteral("&Toolbars"));
-        AddMenu(bars, {}, {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL});
+        AddMenu(bars, {}, {ID_VIEW_TB_STANDARD, ID_VIEW_TB_BUILD, ID_VIEW_TB_TERMINAL, ID_VIEW_TB_DEBUG});
         AddMenu(m, {}, {ID_VIEW_STATUS_BAR});
         auto* windows = m->addMenu(QStringLiteral("&Windows"));
         AddMenu(windows, {},
@@ -855,6 +867,7 @@ QMenu* CMainFrame::BarContextMenu() {
         bars->addAction(MenuItem(ID_VIEW_TB_STANDARD, QStringLiteral("&Standart")));
         bars->addAction(MenuItem(ID_VIEW_TB_TERMINAL, QStringLiteral("&Terminal")));
         bars->addAction(MenuItem(ID_VIEW_TB_BUILD, QStringLiteral("&Build")));
+        bars->addAction(MenuItem(ID_VIEW_TB_DEBUG, QStringLiteral("&Debug")));
         connect(barMenu_, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
     }
     UpdateCommandUI();

@@ -25,6 +25,7 @@
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTextBlock>
+#include <QToolButton>
 
 using namespace oxbrin;
 using namespace oxbrin::test;
@@ -680,6 +681,80 @@ private slots:
         QVERIFY(!Debugger()->IsDebugging());
         QVERIFY(!downloads->Engine().IsActive());
         QCOMPARE(downloads->StandInLine(), nullptr);
+    }
+
+    // The Debug toolbar: the Debug menu's commands as buttons with images
+    // and names for screen readers, enabled as the menu's items are; a
+    // click steps; shown and hidden from View > Toolbars and kept so.
+    void debugToolbar() {
+        CZKToolBar* bar = Frame()->ToolBar(ID_VIEW_TB_DEBUG);
+        QVERIFY(bar);
+        QCOMPARE(bar->windowTitle(), QStringLiteral("Debug"));
+        QCOMPARE(bar->accessibleName(), QStringLiteral("Debug toolbar"));
+        QVERIFY(!bar->isHidden());
+        const QList<int> ids{
+            ID_DEBUG_START,     ID_DEBUG_PAUSE,    ID_DEBUG_STOP,          ID_DEBUG_STEP_INTO,
+            ID_DEBUG_STEP_OVER, ID_DEBUG_STEP_OUT, ID_DEBUG_RUN_TO_CURSOR, ID_DEBUG_TOGGLE_BREAKPOINT};
+        QStringList names;
+        for (int id : ids) {
+            auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(Frame()->Action(id)));
+            QVERIFY2(button, qPrintable(QString::number(id)));
+            QVERIFY(!button->icon().isNull());
+            names << button->accessibleName();
+        }
+        QCOMPARE(names, (QStringList{QStringLiteral("Start Debugging / Continue"), QStringLiteral("Pause"),
+                                     QStringLiteral("Stop Debugging"), QStringLiteral("Step Into"),
+                                     QStringLiteral("Step Over"), QStringLiteral("Step Out"),
+                                     QStringLiteral("Run to Cursor"), QStringLiteral("Toggle Breakpoint")}));
+        auto button = [&](int id) { return bar->widgetForAction(Frame()->Action(id)); };
+        // Enabled exactly when the menu's item is: no document, then paused.
+        auto same = [&] {
+            Frame()->UpdateCommandUI();
+            for (int id : ids) {
+                if (button(id)->isEnabled() != Frame()->Action(id)->isEnabled()) return false;
+            }
+            return true;
+        };
+        QVERIFY(same());
+        QVERIFY(!button(ID_DEBUG_START)->isEnabled());
+
+        const QString src = MakeFile(QStringLiteral("prog.asm"), kProgram);
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* view = Frame()->ActiveView();
+        view->GoToLine(6, 1);
+        Frame()->UpdateCommandUI();
+        QTest::mouseClick(button(ID_DEBUG_TOGGLE_BREAKPOINT), Qt::LeftButton);
+        QCOMPARE(view->BreakpointLines(), QList<int>{6});
+        QVERIFY(same());
+        QVERIFY(button(ID_DEBUG_START)->isEnabled() && !button(ID_DEBUG_STEP_OVER)->isEnabled());
+
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        QTest::mouseClick(button(ID_DEBUG_START), Qt::LeftButton);
+        QVERIFY(stopped.wait(30000) || !stopped.isEmpty());
+        QCOMPARE(view->ExecutionLine(), 6);
+        QVERIFY(same());
+        QVERIFY(button(ID_DEBUG_STEP_OVER)->isEnabled() && !button(ID_DEBUG_PAUSE)->isEnabled());
+        stopped.clear();
+        QTest::mouseClick(button(ID_DEBUG_STEP_OVER), Qt::LeftButton);
+        QVERIFY(stopped.wait(30000) || !stopped.isEmpty());
+        QCOMPARE(view->ExecutionLine(), 7);
+        QTest::mouseClick(button(ID_DEBUG_STOP), Qt::LeftButton);
+        QVERIFY(!Debugger()->IsDebugging());
+        QVERIFY(same());
+
+        // Hidden from the View menu, and still hidden at the next start.
+        QVERIFY(Frame()->Execute(ID_VIEW_TB_DEBUG));
+        QVERIFY(bar->isHidden());
+        Frame()->UpdateCommandUI();
+        QVERIFY(Frame()->Action(ID_VIEW_TB_DEBUG)->isCheckable());
+        QVERIFY(!Frame()->Action(ID_VIEW_TB_DEBUG)->isChecked());
+        Frame()->close();
+        app_->ExitInstance();
+        app_.reset();
+        QVERIFY(Start());
+        QVERIFY(Frame()->ToolBar(ID_VIEW_TB_DEBUG)->isHidden());
+        QVERIFY(Frame()->Execute(ID_VIEW_TB_DEBUG));
+        QVERIFY(!Frame()->ToolBar(ID_VIEW_TB_DEBUG)->isHidden());
     }
 
     // A program that stops the CPU with nothing to wake it stops the run

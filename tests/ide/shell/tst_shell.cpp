@@ -247,7 +247,7 @@ private slots:
         QMenu* bars = Frame()->BarContextMenu();
         QCOMPARE(ItemTexts(bars), (QStringList{"&Output", "&Terminal", "&Toolbars"}));
         QCOMPARE(ItemTexts(bars->actions().last()->menu()),
-                 (QStringList{"&Standart", "&Terminal", "&Build"}));
+                 (QStringList{"&Standart", "&Terminal", "&Build", "&Debug"}));
         QCOMPARE(ItemTexts(Frame()->EditorContextMenu()),
                  (QStringList{"Cu&t", "&Copy", "&Paste", "&Find...", "R&eplace..."}));
     }
