@@ -1,0 +1,617 @@
+#!/usr/bin/python3
+"""A debugging session in the real IDE, as a user has it: keys and mouse only
+on a private X server, and the window read back through its accessibility
+tree (AT-SPI on a private session bus), the way a screen reader reads it.
+
+A program from the test corpus (a game written for a 68HC12 board) is opened
+through File/Open; the assembler is told on the Options sheet to tell
+upper and lower case apart (the program needs it) and the program's start is
+typed at its end. A breakpoint is set by clicking the editor's gutter, F5
+runs to it, and the register fields read through AT-SPI must equal what
+`qorbsim --stop-at ADDR --regs` says for the same object file. Three Step
+Into (F11) later they are compared again. A value typed into the A field
+must reach memory with the next step (the program's `std`), read in the
+Memory pane through AT-SPI and checked against qorbsim's memory there; the
+Watch pane shows the same byte.
+
+Usage: debug_session.py BUILD-DIR [PICTURE-DIR]
+  PICTURE-DIR  where the window's pictures go (default: BUILD-DIR/tests/
+               usereye/debug_shots); docs/manual/images for the manual's.
+Environment: QORB_USEREYE_OPTIONAL=1 turns missing tools into a skip (77).
+"""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+PROGRAM = os.path.join(ROOT, "tests", "asm_quality", "corpus", "hc12", "68HC12_Frogger", "Frogger.asm")
+# The line the breakpoint goes on (`ldd #$c003` after `ldx #bottomLane` in
+# the routine that sets the variables up: it runs once, and the lines after
+# it are straight code that stores D through X) and the symbol X holds.
+BREAK_LINE = 285
+TABLE = "bottomLane"
+TYPED_A = 0x5A
+REGISTERS = ["A", "B", "D", "X", "Y", "SP", "PC", "CCR"]
+
+
+FAILURE_PICTURE = None  # where the screen goes when a check fails (inside the session)
+
+
+def fail(message):
+    print("debug_session: FAILED: " + message, file=sys.stderr)
+    if FAILURE_PICTURE and os.environ.get("DISPLAY"):
+        # What the screen showed then, for the one who reads the log.
+        if subprocess.run(["import", "-window", "root", FAILURE_PICTURE], capture_output=True).returncode == 0:
+            print("debug_session: the screen at the failure: " + FAILURE_PICTURE, file=sys.stderr)
+    sys.exit(1)
+
+
+def note(message):
+    print("debug_session: " + message, flush=True)
+
+
+def wait_for(what, limit, probe):
+    end = time.monotonic() + limit
+    while True:
+        result = probe()
+        if result:
+            return result
+        if time.monotonic() > end:
+            fail("timed out after %ds waiting for %s" % (limit, what))
+        time.sleep(0.1)
+
+
+# --- outside the private session: tools, X server, window manager ----------
+
+def outer(build, shots):
+    needed = ["Xvfb", "openbox", "xdotool", "dbus-run-session", "import", "convert"]
+    missing = [t for t in needed if not shutil.which(t)]
+    if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
+        missing.append("at-spi-bus-launcher (at-spi2-core)")
+    try:
+        subprocess.run(["/usr/bin/python3", "-c", "import pyatspi"], check=True, capture_output=True)
+    except (OSError, subprocess.CalledProcessError):
+        missing.append("pyatspi (python3-pyatspi)")
+    if missing:
+        text = "missing " + ", ".join(missing) + " (packages in scripts/packages/usereye.txt)"
+        if os.environ.get("QORB_USEREYE_OPTIONAL") == "1":
+            print("debug_session: skipped, " + text)
+            sys.exit(SKIP)
+        fail(text)
+    for prog in ("ide/oxbrin", "asm/qorb12", "sim/qorbsim", "spawn/zkspawn"):
+        if not os.access(os.path.join(build, prog), os.X_OK):
+            fail(os.path.join(build, prog) + " is missing: build first")
+    os.makedirs(shots, exist_ok=True)
+
+    work = tempfile.mkdtemp(prefix="debugeye.")
+    procs = []
+    try:
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
+                                 "-nolisten", "tcp", "-noreset"], pass_fds=[write_fd],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        procs.append(xvfb)
+        os.close(write_fd)
+        number = b""
+        end = time.monotonic() + 30
+        while not number.endswith(b"\n") and time.monotonic() < end:
+            chunk = os.read(read_fd, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_fd)
+        if not number.strip():
+            fail("the X server did not start")
+        env = dict(os.environ)
+        for name in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "SESSION_MANAGER", "QT_SCALE_FACTOR",
+                     "QT_SCREEN_SCALE_FACTORS", "NO_AT_BRIDGE", "QT_ACCESSIBILITY"):
+            env.pop(name, None)
+        home = os.path.join(work, "home")
+        os.makedirs(os.path.join(home, ".config"))
+        run = os.path.join(work, "run")
+        os.makedirs(run, mode=0o700)
+        env.update(DISPLAY=":" + number.decode().strip(), HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+                   XDG_DATA_HOME=os.path.join(home, ".local", "share"), XDG_CACHE_HOME=os.path.join(home, ".cache"),
+                   XDG_RUNTIME_DIR=run, QT_QPA_PLATFORM="xcb",
+                   # The programs a user has installed side by side.
+                   PATH=os.path.join(build, "asm") + os.pathsep + os.path.join(build, "spawn") + os.pathsep
+                   + env.get("PATH", "/usr/bin:/bin"))
+        wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+        procs.append(wm)
+        inner_run = subprocess.run(["dbus-run-session", "--", "/usr/bin/python3", os.path.abspath(__file__),
+                                    "--inner", build, work, shots], env=env, timeout=170)
+        return inner_run.returncode
+    except subprocess.TimeoutExpired:
+        fail("the session did not end within 170s")
+    finally:
+        for p in reversed(procs):
+            p.terminate()
+        for p in procs:
+            try:
+                p.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        if os.environ.get("QORB_USEREYE_KEEP") == "1":
+            print("debug_session: scratch folder kept: " + work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+# --- what qorbsim says --------------------------------------------------------
+
+def qorbsim(build, s19, stop, dump=None):
+    """Registers (and memory bytes) when the program first reaches `stop`."""
+    cmd = [os.path.join(build, "sim", "qorbsim"), "-m68hc12", "--stop-at", "0x%04X" % stop, "--regs"]
+    if dump:
+        cmd += ["--dump", "0x%04X:%d" % dump]
+    run = subprocess.run(cmd + [s19], capture_output=True, text=True, timeout=30)
+    if run.returncode != 0:
+        fail("qorbsim did not stop at $%04X (status %d): %s" % (stop, run.returncode, run.stdout + run.stderr))
+    regs = dict(re.findall(r"(\w+)=([0-9A-F]+)", run.stdout))
+    if "PC" not in regs:
+        fail("qorbsim printed no registers: " + run.stdout)
+    values = {k: int(v, 16) if k != "CYCLES" else int(v) for k, v in regs.items()}
+    values["D"] = values["A"] << 8 | values["B"]
+    memory = {}
+    for line in run.stdout.splitlines():
+        m = re.match(r"^([0-9A-F]{4}):((?: [0-9A-F]{2})+)", line)
+        if m:
+            for i, byte in enumerate(m.group(2).split()):
+                memory[int(m.group(1), 16) + i] = int(byte, 16)
+    return values, memory
+
+
+def listing_addresses(lst):
+    """Source line -> address of its code, from the assembler's listing."""
+    lines = {}
+    with open(lst, encoding="latin-1") as f:
+        for text in f:
+            m = re.match(r"^\s*(\d+):\s+([0-9A-F]{4}) [0-9A-F]{2}", text)
+            if m:
+                lines.setdefault(int(m.group(1)), int(m.group(2), 16))
+    return lines
+
+
+def symbol_value(lst, name):
+    with open(lst, encoding="latin-1") as f:
+        for text in f:
+            m = re.match(r"^\s*\d+:\s+([0-9A-F]{4}) \S+\s+" + re.escape(name) + r"\s", text)
+            if m:
+                return int(m.group(1), 16)
+    fail("the listing does not define " + name)
+
+
+# --- inside the private session bus ---------------------------------------
+
+class Ide:
+    """The running IDE: its accessibility tree, keys, mouse and pictures."""
+
+    def __init__(self, pyatspi, proc, shots):
+        self.at = pyatspi
+        self.proc = proc
+        self.shots = shots
+        self.app = None
+        self.window = None
+
+    def alive(self):
+        if self.proc.poll() is not None:
+            fail("oxbrin ended (status %s)" % self.proc.returncode)
+
+    def find_app(self):
+        desktop = self.at.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            try:
+                if app is not None and app.get_process_id() == self.proc.pid:
+                    return app
+            except Exception:
+                pass
+        self.alive()
+        return None
+
+    def frames(self, role="frame"):
+        out = []
+        for i in range(self.app.childCount):
+            try:
+                f = self.app.getChildAtIndex(i)
+                if f is not None and f.getRoleName() == role and f.getState().contains(self.at.STATE_SHOWING):
+                    out.append(f)
+            except Exception:
+                pass
+        return out
+
+    def walk(self, node, depth=0):
+        try:
+            role, name = node.getRoleName(), node.name or ""
+        except Exception:
+            return
+        if depth > 40:
+            return
+        yield node, role, name
+        if role in ("menu bar", "popup menu"):
+            return
+        try:
+            count = node.childCount
+        except Exception:
+            return
+        for i in range(count):
+            try:
+                child = node.getChildAtIndex(i)
+            except Exception:
+                continue
+            if child is not None:
+                yield from self.walk(child, depth + 1)
+
+    def find(self, role, name_test):
+        """The first object of the main window with that role whose name passes."""
+        self.alive()
+        for top in self.frames():
+            for node, r, n in self.walk(top):
+                if r == role and name_test(n):
+                    return node
+        return None
+
+    def find_any(self, name_test):
+        """The first object of the main window, whatever its role, whose name passes."""
+        self.alive()
+        for top in self.frames():
+            for node, _, n in self.walk(top):
+                if name_test(n):
+                    return node
+        return None
+
+    def node(self, role, name, limit=20):
+        test = name if callable(name) else (lambda n: n == name)
+        return wait_for("a %s named %s in the accessibility tree" % (role, name), limit,
+                        lambda: self.find(role, test))
+
+    @staticmethod
+    def text(node):
+        try:
+            t = node.queryText()
+            return t.getText(0, t.characterCount)
+        except Exception:
+            return None
+
+    def extents(self, node):
+        e = node.queryComponent().getExtents(self.at.DESKTOP_COORDS)
+        return e.x, e.y, e.width, e.height
+
+    def x_window(self, title_regex):
+        def probe():
+            self.alive()
+            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), "--name",
+                                  title_regex], capture_output=True, text=True, timeout=20).stdout.split()
+            return out[0] if out else None
+        return wait_for("a window titled '%s'" % title_regex, 30, probe)
+
+    def activate(self, win):
+        subprocess.run(["xdotool", "windowactivate", "--sync", win], capture_output=True, timeout=20)
+
+    def keys(self, *names):
+        subprocess.run(["xdotool", "key", "--clearmodifiers", "--delay", "80", *names], check=True, timeout=30)
+
+    def type(self, text):
+        subprocess.run(["xdotool", "type", "--clearmodifiers", "--delay", "30", "--", text], check=True,
+                       timeout=60)
+
+    def click(self, x, y):
+        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], check=True, timeout=20)
+
+    def shot(self, name):
+        time.sleep(0.4)  # the last repaint reaches the server
+        path = os.path.join(self.shots, name + ".png")
+        subprocess.run(["import", "-window", "root", path], check=True, capture_output=True, timeout=30)
+        note("picture " + path)
+        return path
+
+
+def pixel(png, x, y):
+    out = subprocess.run(["convert", png, "-crop", "1x1+%d+%d" % (x, y), "-depth", "8", "txt:-"],
+                         capture_output=True, text=True, timeout=20).stdout
+    m = re.search(r"\((\d+),(\d+),(\d+)", out.splitlines()[-1] if out else "")
+    if not m:
+        fail("could not read the pixel at %d,%d of %s: %s" % (x, y, png, out))
+    return tuple(int(v) for v in m.groups())
+
+
+def tinted_band(png, x, top, height):
+    """The one band of rows (top, height) whose colour in column x differs
+    from the column's most common colour (the editor's background)."""
+    out = subprocess.run(["convert", png, "-crop", "1x%d+%d+%d" % (height, x, top), "+repage", "-depth", "8",
+                          "txt:-"], capture_output=True, text=True, timeout=20).stdout
+    colours = {}
+    for line in out.splitlines():
+        m = re.match(r"^0,(\d+): \((\d+),(\d+),(\d+)", line)
+        if m:
+            colours[top + int(m.group(1))] = tuple(int(v) for v in m.group(2, 3, 4))
+    if not colours:
+        return None
+    values = list(colours.values())
+    background = max(set(values), key=values.count)
+    rows = sorted(y for y, c in colours.items() if c != background)
+    if not rows or rows[-1] - rows[0] + 1 != len(rows) or not 8 <= len(rows) <= 60:
+        return None
+    return rows[0], len(rows)
+
+
+def inner(build, work, shots):
+    import pyatspi  # the system Python's bindings
+
+    global FAILURE_PICTURE
+    FAILURE_PICTURE = os.path.join(shots, "failed.png")
+
+    launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = None
+    try:
+        project = os.path.join(work, "project")
+        os.makedirs(project)
+        shutil.copy(PROGRAM, project)
+        env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        time.sleep(0.5)  # the bus launcher registers its address
+        proc = subprocess.Popen([os.path.join(build, "ide", "oxbrin")], cwd=project, env=env,
+                                stdout=open(os.path.join(work, "oxbrin.log"), "w"), stderr=subprocess.STDOUT)
+        ide = Ide(pyatspi, proc, shots)
+        session(ide, build, project)
+    finally:
+        if proc:
+            proc.terminate()
+            try:
+                proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+        launcher.terminate()
+    return 0
+
+
+def session(ide, build, project):
+    started = time.monotonic()
+    source = os.path.join(project, "Frogger.asm")
+    ide.app = wait_for("oxbrin in the accessibility tree", 40, ide.find_app)
+    main = ide.x_window("^Oxbrin$")
+    ide.activate(main)
+
+    # --- the program, opened as a user opens it ----------------------------
+    ide.keys("ctrl+o")
+    ide.activate(ide.x_window("^Open$"))
+    ide.type(source)
+    ide.keys("Return")
+    main = ide.x_window("Frogger\\.asm")
+    ide.activate(main)
+    editor = ide.node("text", lambda n: "Frogger.asm" in n)
+
+    # It spells one name twice in different case: the assembler is to tell
+    # them apart (Options sheet, Assembler page, Options field).
+    ide.keys("alt+F7")
+    sheet = ide.x_window("^Options$")
+    ide.activate(sheet)
+
+    def page_shown():
+        # The page's own controls show only while it is the current one.
+        for dialog in ide.frames("dialog"):
+            for node, role, name in ide.walk(dialog):
+                if role == "check box" and "warnings" in name:
+                    return node.getState().contains(ide.at.STATE_SHOWING)
+        return False
+
+    for _ in range(8):
+        if page_shown():
+            break
+        ide.keys("ctrl+Tab")
+        time.sleep(0.3)
+    if not page_shown():
+        fail("ctrl+Tab did not reach the Assembler page of the Options sheet")
+    ide.keys("alt+o", "End")
+    ide.type(" -case")
+    ide.keys("Return")
+    wait_for("the Options sheet to close", 20, lambda: not ide.frames("dialog"))
+
+    # Its start is not in the object file (no END line): the user says where
+    # it starts, as the last line.
+    ide.activate(main)
+    ide.keys("ctrl+End", "Return")
+    ide.type("\tend\tMain")
+    ide.keys("ctrl+s")
+    wait_for("the start line on disk", 20,
+             lambda: re.search(r"\n\s*end\s+Main\s*$", open(source, encoding="latin-1").read()))
+
+    # --- a breakpoint, clicked into the gutter -----------------------------
+    ide.keys("ctrl+g")
+    ide.activate(ide.x_window("^Go To"))
+    ide.type(str(BREAK_LINE))
+    ide.keys("Return")
+    wait_for("the Go To dialog to close", 20, lambda: not ide.frames("dialog"))
+    ide.activate(main)
+    time.sleep(0.3)
+    # Go To left the caret on the line and the editor tints the caret's
+    # line across its width: that band, found on the screen right of the
+    # gutter, is where the click goes. (The text's character extents
+    # cannot be used: the editor's accessible text reports every line of
+    # a scrolled plain-text view at the same height.)
+    wait_for("the status bar to show the caret on line %d" % BREAK_LINE, 10,
+             lambda: ide.find("label", lambda n: n.startswith("Ln %d," % BREAK_LINE)))
+    gutter = wait_for("the editor's gutter (named 'Line numbers')", 20,
+                      lambda: ide.find_any(lambda n: n == "Line numbers"))
+    gx, gy, gw, gh = ide.extents(gutter)
+    ex, ey, ew, eh = ide.extents(editor)
+    picture = ide.shot("debug-goto")
+    band = tinted_band(picture, ex + ew - 40, gy, gh)
+    if band is None:
+        fail("no tinted caret line right of the gutter (column x=%d, y %d to %d)" % (ex + ew - 40, gy, gy + gh))
+    top, height = band
+    note("line %d is at y %d to %d on the screen" % (BREAK_LINE, top, top + height - 1))
+    ch = height
+    line_y = top + height // 2
+    ide.click(gx + gw // 2, line_y)
+    time.sleep(0.3)
+    shot = ide.shot("debug-breakpoint-set")
+    # A breakpoint is a dark red disc at the gutter's left edge.
+    disc = pixel(shot, gx + 1 + max(8, ch - 2) // 2, line_y)
+    if not (disc[0] > 110 and disc[1] < 70 and disc[2] < 70):
+        fail("no breakpoint disc in the gutter at line %d after the click (the pixel there is %s)"
+             % (BREAK_LINE, disc))
+    note("breakpoint drawn on line %d (gutter clicked at %d,%d)" % (BREAK_LINE, gx + gw // 2, line_y))
+
+    # --- F5: built and run to the breakpoint ---------------------------------
+    ide.keys("ctrl+4", "ctrl+5")  # the register pane and the register bar
+    ide.activate(main)
+    ide.keys("F5")
+    pane = ide.node("text", "Registers")
+    listing = os.path.join(project, "Frogger.lst")
+
+    def stopped(after_cycles=None):
+        text = ide.text(pane) or ""
+        m = re.search(r"Cycles: (\d+)", text)
+        here = re.search(r"^> ([0-9a-fA-F]{4})", text, re.M)
+        if not m or not here:
+            return None
+        if after_cycles is not None and int(m.group(1)) == after_cycles:
+            return None
+        return int(here.group(1), 16), int(m.group(1))
+
+    pc, cycles = wait_for("the program to stop at the breakpoint (register pane)", 60, stopped)
+    if not os.path.exists(listing):
+        fail("F5 built no listing (Frogger.lst); the Output pane says: "
+             + (ide.text(ide.find("text", lambda n: n == "Output")) or "")[-400:])
+    addresses = listing_addresses(listing)
+    s19 = os.path.join(project, "Frogger.s19")
+    if pc != addresses.get(BREAK_LINE):
+        fail("stopped at $%04X, but line %d's code is at %s" % (pc, BREAK_LINE, addresses.get(BREAK_LINE)))
+    compare(ide, build, s19, pc, cycles, "at the breakpoint (line %d)" % BREAK_LINE)
+    ide.shot("debug-stopped")
+
+    # --- three Step Into ---------------------------------------------------------
+    code_lines = sorted(line for line in addresses if line > BREAK_LINE)
+    for step in range(3):
+        ide.keys("F11")
+        pc, cycles = wait_for("step %d to stop" % (step + 1), 30, lambda: stopped(cycles))
+    expected = addresses[code_lines[2]]
+    if pc != expected:
+        fail("after three steps the PC is $%04X, expected line %d at $%04X" % (pc, code_lines[2], expected))
+    compare(ide, build, s19, pc, cycles, "after three steps (line %d)" % code_lines[2])
+    ide.shot("debug-stepped")
+
+    # --- a value typed into A reaches memory -------------------------------------------
+    field = ide.node("text", "A")
+    x, y, w, h = ide.extents(field)
+    ide.click(x + w // 2, y + h // 2)
+    ide.keys("ctrl+a")
+    ide.type("%02X" % TYPED_A)
+    ide.keys("Return")
+    wait_for("the A field to read %02X" % TYPED_A, 10,
+             lambda: (ide.text(field) or "").strip().upper() == "%02X" % TYPED_A)
+    d_field = ide.node("text", "D")
+    wait_for("D to follow A", 10, lambda: (ide.text(d_field) or "").upper().startswith("%02X" % TYPED_A))
+    ide.activate(main)
+    ide.keys("F11")  # std 2,x
+    pc, cycles = wait_for("the store to be stepped", 30, lambda: stopped(cycles))
+    table = symbol_value(listing, TABLE)
+    stored = table + 2
+    _, memory = qorbsim(build, s19, pc, dump=(table & 0xFFF0, 32))
+    if memory.get(stored) is None:
+        fail("qorbsim dumped no byte at $%04X" % stored)
+
+    ide.keys("ctrl+6")
+    address = ide.node("text", "Memory address")
+    x, y, w, h = ide.extents(address)
+    ide.click(x + w // 2, y + h // 2)
+    ide.keys("ctrl+a")
+    ide.type(TABLE)
+    ide.keys("Return")
+    grid = ide.node("table", "Memory")
+    shown = wait_for("the Memory pane to show $%04X" % (table & 0xFFF0), 20, lambda: memory_row(ide, grid, table & 0xFFF0))
+    for a in range(table & 0xFFF0, (table & 0xFFF0) + 16):
+        want = TYPED_A if a == stored else memory.get(a)
+        if shown.get(a) != want:
+            fail("the Memory pane shows $%02X at $%04X, expected $%02X (%s)" % (
+                shown.get(a, -1), a, want, "the value typed into A" if a == stored else "qorbsim's memory"))
+    note("Memory pane: $%04X holds $%02X (typed into A); the other bytes of the row agree with qorbsim"
+         % (stored, TYPED_A))
+    ide.shot("debug-memory")
+
+    ide.keys("ctrl+7")
+    expression = ide.node("text", "Watch expression")
+    x, y, w, h = ide.extents(expression)
+    ide.click(x + w // 2, y + h // 2)
+    ide.type("%s+2" % TABLE)
+    ide.keys("Return")
+    watches = ide.node("table", "Watches")
+    row = wait_for("the watch row", 20, lambda: table_rows(ide, watches))
+    if not any(cells and cells[0] == "%s+2" % TABLE and "$%02X" % TYPED_A in " ".join(cells).upper()
+               for cells in row):
+        fail("the Watch pane does not show $%02X for %s+2: %s" % (TYPED_A, TABLE, row))
+    note("Watch pane: %s" % row)
+    ide.shot("debug-watch")
+    note("PASSED in %.0fs" % (time.monotonic() - started))
+
+
+def register_fields(ide):
+    values = {}
+    for reg in REGISTERS:
+        field = ide.node("text", reg)
+        text = (ide.text(field) or "").strip()
+        if not text:
+            fail("the %s field is empty while the program is paused" % reg)
+        values[reg] = int(text, 2 if reg == "CCR" else 16)
+    return values
+
+
+def compare(ide, build, s19, pc, cycles, where):
+    shown = register_fields(ide)
+    expected, _ = qorbsim(build, s19, pc)
+    bad = ["%s shows %X, qorbsim %X" % (r, shown[r], expected[r]) for r in REGISTERS if shown[r] != expected[r]]
+    if cycles != expected["CYCLES"]:
+        bad.append("cycles %d, qorbsim %d" % (cycles, expected["CYCLES"]))
+    if bad:
+        fail("the register fields %s differ from qorbsim --stop-at $%04X: %s" % (where, pc, "; ".join(bad)))
+    note("registers %s agree with qorbsim: %s, %d cycles"
+         % (where, " ".join("%s=%X" % (r, shown[r]) for r in REGISTERS), cycles))
+
+
+def table_rows(ide, table):
+    try:
+        t = table.queryTable()
+        rows = []
+        for r in range(t.nRows):
+            cells = []
+            for c in range(t.nColumns):
+                cell = t.getAccessibleAt(r, c)
+                cells.append((cell.name or Ide.text(cell) or "").strip() if cell else "")
+            rows.append(cells)
+        return [r for r in rows if any(r)]
+    except Exception:
+        return None
+
+
+def memory_row(ide, table, address):
+    """The 16 bytes from `address` as the Memory pane's cells name them
+    ("$0019: C0"), by address; None until the pane shows them all."""
+    shown = {}
+    for cells in table_rows(ide, table) or []:
+        for cell in cells:
+            m = re.fullmatch(r"\$([0-9A-Fa-f]{4}): ([0-9A-Fa-f]{2})", cell)
+            if m:
+                shown[int(m.group(1), 16)] = int(m.group(2), 16)
+    row = {a: shown.get(a) for a in range(address, address + 16)}
+    return row if None not in row.values() else None
+
+
+if __name__ == "__main__":
+    if len(sys.argv) >= 5 and sys.argv[1] == "--inner":
+        sys.exit(inner(sys.argv[2], sys.argv[3], sys.argv[4]))
+    if len(sys.argv) not in (2, 3):
+        print(__doc__, file=sys.stderr)
+        sys.exit(2)
+    build_dir = os.path.abspath(sys.argv[1])
+    picture_dir = os.path.abspath(sys.argv[2]) if len(sys.argv) == 3 else os.path.join(build_dir, "tests", "usereye",
+                                                                                      "debug_shots")
+    sys.exit(outer(build_dir, picture_dir))
