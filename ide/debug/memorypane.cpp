@@ -4,10 +4,12 @@
 #include "session.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -48,8 +50,18 @@ CMemoryPane::CMemoryPane(int id, QSize initialSize, QWidget* parent)
     for (int c = 0; c < kColumns; ++c) heads << Hex(unsigned(c), 1);
     heads << QStringLiteral("Characters");
     table_->setHorizontalHeaderLabels(heads);
-    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    table_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sizes fixed from the font once: sized to their contents, the sections
+    // were measured again at every refresh while the program runs.
+    const QFontMetrics metrics(table_->font());
+    const int padding = 2 * table_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table_) + 10;
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    for (int c = 0; c < kColumns; ++c)
+        table_->setColumnWidth(c, metrics.horizontalAdvance(QStringLiteral("WW")) + padding);
+    table_->setColumnWidth(kColumns,
+                           metrics.horizontalAdvance(QString(kColumns, QLatin1Char('W'))) + padding);
+    table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table_->verticalHeader()->setDefaultSectionSize(metrics.height() + 6);
     for (int r = 0; r < kRows; ++r) {
         for (int c = 0; c <= kColumns; ++c) {
             auto* item = new QTableWidgetItem;
@@ -148,33 +160,50 @@ void CMemoryPane::Fill(const std::vector<std::uint8_t>& all) {
     const std::vector<std::uint8_t>& reference = session_ && session_->Running() ? lastStop_ : before_;
     const bool compare = have && reference.size() == 0x10000;
     shown_.assign(have ? kBytes : 0, 0);
-    const QColor changed(Qt::red);
+    // Only what differs from what the cell shows is set: every change of a
+    // cell makes the view measure and lay out again, and ten refreshes a
+    // second of a whole window kept the window from answering for tens of
+    // milliseconds each time, while a running program changes a few bytes.
+    const QBrush changed(Qt::red);
+    auto setText = [](QTableWidgetItem* item, const QString& text) {
+        if (item->text() != text) item->setText(text);
+    };
+    auto mark = [&changed](QTableWidgetItem* item, bool differs) {
+        if (item->font().bold() != differs) {
+            QFont font = item->font();
+            font.setBold(differs);
+            item->setFont(font);
+        }
+        const QBrush brush = differs ? changed : QBrush();
+        if (item->foreground() != brush) item->setForeground(brush);
+    };
     for (int r = 0; r < kRows; ++r) {
         const unsigned rowAddress = (address_ + unsigned(r * kColumns)) & 0xFFFF;
-        table_->setVerticalHeaderItem(r, new QTableWidgetItem(QStringLiteral("$%1").arg(Hex(rowAddress, 4))));
+        const QString head = QStringLiteral("$%1").arg(Hex(rowAddress, 4));
+        if (QTableWidgetItem* h = table_->verticalHeaderItem(r))
+            setText(h, head);
+        else
+            table_->setVerticalHeaderItem(r, new QTableWidgetItem(head));
         QString chars;
         for (int c = 0; c < kColumns; ++c) {
             const std::uint16_t a = std::uint16_t(rowAddress + unsigned(c));
             QTableWidgetItem* item = table_->item(r, c);
-            QFont font = item->font();
             if (!have) {
-                item->setText(QString());
-                font.setBold(false);
-                item->setFont(font);
-                item->setForeground(QBrush());
+                setText(item, QString());
+                mark(item, false);
                 continue;
             }
             const std::uint8_t b = all[a];
             shown_[std::size_t(r * kColumns + c)] = b;
-            item->setText(Hex(b, 2));
-            item->setData(Qt::AccessibleTextRole, QStringLiteral("$%1: %2").arg(Hex(a, 4), Hex(b, 2)));
-            const bool differs = compare && reference[a] != b;
-            font.setBold(differs);
-            item->setFont(font);
-            item->setForeground(differs ? QBrush(changed) : QBrush());
+            const QString text = Hex(b, 2);
+            setText(item, text);
+            const QString spoken = QStringLiteral("$%1: %2").arg(Hex(a, 4), text);
+            if (item->data(Qt::AccessibleTextRole).toString() != spoken)
+                item->setData(Qt::AccessibleTextRole, spoken);
+            mark(item, compare && reference[a] != b);
             chars += Printable(b);
         }
-        table_->item(r, kColumns)->setText(chars);
+        setText(table_->item(r, kColumns), chars);
     }
     filling_ = false;
 }
