@@ -291,8 +291,8 @@ private slots:
     // While the program runs, the Memory pane's refreshes change only the
     // cells and row heads that changed: a refresh that put in new row heads
     // made the table measure every cell again, which kept the window from
-    // answering for tens of milliseconds ten times a second. The pane shows the code, which the loop does not change,
-    // while the register pane shows each refresh.
+    // answering for tens of milliseconds ten times a second. The pane shows the code, which the loop does not
+    // change, while the register pane shows each refresh.
     void memoryRefreshChangesOnlyWhatChanged() {
         const QString src = MakeFile(QStringLiteral("prog.asm"), kProgram);
         QVERIFY(app_->OpenDocumentFile(src));
@@ -682,6 +682,54 @@ private slots:
         QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5, Qt::ShiftModifier);
         QVERIFY(!Debugger()->IsDebugging());
         QCOMPARE(downloads->StandInLine(), nullptr);
+    }
+
+    // Download File to EEPROM waits for the board's '*' after each line:
+    // the program's answers on the simulated line pace the transfer.
+    void starHandshakeOnTheSimulatedLine() {
+        app_->Settings().targetBoard = QStringLiteral("hc11e9");
+        app_->Settings().assembler = QStringLiteral("qorb11");
+        // Counts the lines it reads at $0010 and answers each with '*'.
+        const QString src = MakeFile(QStringLiteral("star.asm"), "\torg\t$D000\n"
+                                                                 "start\tlds\t#$01FF\n"
+                                                                 "\tldaa\t#$0C\n"
+                                                                 "\tstaa\t$102D\n"
+                                                                 "\tclr\t$0010\n"
+                                                                 "rx\tldab\t$102E\n"
+                                                                 "\tbitb\t#$20\n"
+                                                                 "\tbeq\trx\n"
+                                                                 "\tldaa\t$102F\n"
+                                                                 "\tcmpa\t#$0A\n"
+                                                                 "\tbne\trx\n"
+                                                                 "\tinc\t$0010\n"
+                                                                 "tx\tldab\t$102E\n"
+                                                                 "\tbitb\t#$80\n"
+                                                                 "\tbeq\ttx\n"
+                                                                 "\tldaa\t#'*'\n"
+                                                                 "\tstaa\t$102F\n"
+                                                                 "\tbra\trx\n"
+                                                                 "\tend\tstart\n");
+        QByteArray lines;
+        for (int i = 0; i < 5; ++i) lines += "S1050000AABB95\n";
+        const QString records = MakeFile(QStringLiteral("five.s19"), lines);
+        QVERIFY(app_->OpenDocumentFile(src));
+        Settle();
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(Debugger()->IsDebugging() && Debugger()->Session()->Running(), 30000);
+        CDownloadControl* downloads = app_->Downloads();
+        QVERIFY(downloads->StartDownload(records, true));
+        QTRY_VERIFY_WITH_TIMEOUT(!downloads->Engine().IsActive(), 20000);
+        QCOMPARE(downloads->Engine().Progress().sent, quint64(5));
+        auto* terminal = Frame()->TerminalPane()->findChild<QPlainTextEdit*>();
+        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().contains(QStringLiteral("*****")), 10000);
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        QVERIFY(Frame()->Execute(ID_DEBUG_PAUSE));
+        QVERIFY(stopped.wait(10000) || !stopped.isEmpty());
+        std::vector<std::uint8_t> mem;
+        QVERIFY(Debugger()->Session()->ReadMemory(0x0010, 1, mem));
+        QCOMPARE(int(mem[0]), 5);
+        QTest::keyClick(Frame()->ActiveView(), Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
     }
 
     // A download still running when debugging ends is stopped with the
