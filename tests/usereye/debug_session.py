@@ -53,8 +53,11 @@ def fail(message):
     sys.exit(1)
 
 
+START = time.monotonic()
+
+
 def note(message):
-    print("debug_session: " + message, flush=True)
+    print("debug_session: [%5.1fs] %s" % (time.monotonic() - START, message), flush=True)
 
 
 def wait_for(what, limit, probe):
@@ -288,13 +291,20 @@ class Ide:
     def x_window(self, title_regex):
         def probe():
             self.alive()
-            out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.proc.pid), "--name",
+            out = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.proc.pid), "--name",
                                   title_regex], capture_output=True, text=True, timeout=20).stdout.split()
             return out[0] if out else None
         return wait_for("a window titled '%s'" % title_regex, 30, probe)
 
     def activate(self, win):
-        subprocess.run(["xdotool", "windowactivate", "--sync", win], capture_output=True, timeout=20)
+        """Gives the window the focus, as a click on it would, and waits
+        until it has it (a new dialog mostly has it already)."""
+        def active():
+            out = subprocess.run(["xdotool", "getactivewindow"], capture_output=True, text=True, timeout=20)
+            return out.stdout.strip() == win
+        if not active():
+            subprocess.run(["xdotool", "windowactivate", win], capture_output=True, timeout=20)
+            wait_for("window %s to get the focus" % win, 20, active)
 
     def keys(self, *names):
         subprocess.run(["xdotool", "key", "--clearmodifiers", "--delay", "80", *names], check=True, timeout=30)
@@ -378,6 +388,7 @@ def session(ide, build, project):
     source = os.path.join(project, "Frogger.asm")
     ide.app = wait_for("oxbrin in the accessibility tree", 40, ide.find_app)
     main = ide.x_window("^Oxbrin$")
+    note("IDE up")
     ide.activate(main)
 
     # --- the program, opened as a user opens it ----------------------------
@@ -388,6 +399,7 @@ def session(ide, build, project):
     main = ide.x_window("Frogger\\.asm")
     ide.activate(main)
     editor = ide.node("text", lambda n: "Frogger.asm" in n)
+    note("opened")
 
     # It spells one name twice in different case: the assembler is to tell
     # them apart (Options sheet, Assembler page, Options field).
@@ -414,6 +426,7 @@ def session(ide, build, project):
     ide.type(" -case")
     ide.keys("Return")
     wait_for("the Options sheet to close", 20, lambda: not ide.frames("dialog"))
+    note("options set")
 
     # Its start is not in the object file (no END line): the user says where
     # it starts, as the last line.
@@ -423,6 +436,7 @@ def session(ide, build, project):
     ide.keys("ctrl+s")
     wait_for("the start line on disk", 20,
              lambda: re.search(r"\n\s*end\s+Main\s*$", open(source, encoding="latin-1").read()))
+    note("end typed")
 
     # --- a breakpoint, clicked into the gutter -----------------------------
     ide.keys("ctrl+g")
@@ -430,6 +444,7 @@ def session(ide, build, project):
     ide.type(str(BREAK_LINE))
     ide.keys("Return")
     wait_for("the Go To dialog to close", 20, lambda: not ide.frames("dialog"))
+    note("go to done")
     ide.activate(main)
     time.sleep(0.3)
     # Go To left the caret on the line and the editor tints the caret's
