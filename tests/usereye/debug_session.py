@@ -306,6 +306,50 @@ class Ide:
             subprocess.run(["xdotool", "windowactivate", win], capture_output=True, timeout=20)
             wait_for("window %s to get the focus" % win, 20, active)
 
+    def pane(self, title, key, shown):
+        """Shows or hides a pane with its key, as the View menu says, and
+        waits until the window has it so."""
+        def showing():
+            for top in self.frames():
+                for i in range(top.childCount):
+                    try:
+                        child = top.getChildAtIndex(i)
+                        if child.getRoleName() == "frame" and child.name == title:
+                            return child.getState().contains(self.at.STATE_SHOWING)
+                    except Exception:
+                        pass
+            return False
+        if showing() != shown:
+            self.keys(key)
+            wait_for("the %s pane to %s" % (title, "show" if shown else "go"), 10, lambda: showing() == shown)
+
+    def drag(self, x, y, to_y):
+        """Drags with the left button from (x, y) straight up or down to to_y."""
+        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "mousedown", "1"], check=True, timeout=20)
+        steps = 8
+        for k in range(1, steps + 1):
+            time.sleep(0.05)
+            subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y + (to_y - y) * k // steps)],
+                           check=True, timeout=20)
+        subprocess.run(["xdotool", "mouseup", "1"], check=True, timeout=20)
+
+    def drag_x(self, x, y, to_x):
+        """Drags with the left button from (x, y) straight left or right to to_x."""
+        subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "mousedown", "1"], check=True, timeout=20)
+        for k in range(1, 9):
+            time.sleep(0.05)
+            subprocess.run(["xdotool", "mousemove", "--sync", str(x + (to_x - x) * k // 8), str(y)], check=True,
+                           timeout=20)
+        subprocess.run(["xdotool", "mouseup", "1"], check=True, timeout=20)
+
+    def pane_extents(self, title):
+        for top in self.frames():
+            for i in range(top.childCount):
+                child = top.getChildAtIndex(i)
+                if child.getRoleName() == "frame" and child.name == title:
+                    return self.extents(child)
+        fail("no pane titled " + title)
+
     def keys(self, *names):
         subprocess.run(["xdotool", "key", "--clearmodifiers", "--delay", "80", *names], check=True, timeout=30)
 
@@ -316,9 +360,9 @@ class Ide:
     def click(self, x, y):
         subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"], check=True, timeout=20)
 
-    def shot(self, name):
+    def shot(self, name, folder=None):
         time.sleep(0.4)  # the last repaint reaches the server
-        path = os.path.join(self.shots, name + ".png")
+        path = os.path.join(folder or self.shots, name + ".png")
         subprocess.run(["import", "-window", "root", path], check=True, capture_output=True, timeout=30)
         note("picture " + path)
         return path
@@ -458,7 +502,7 @@ def session(ide, build, project):
                       lambda: ide.find_any(lambda n: n == "Line numbers"))
     gx, gy, gw, gh = ide.extents(gutter)
     ex, ey, ew, eh = ide.extents(editor)
-    picture = ide.shot("debug-goto")
+    picture = ide.shot("goto", project)
     band = tinted_band(picture, ex + ew - 40, gy, gh)
     if band is None:
         fail("no tinted caret line right of the gutter (column x=%d, y %d to %d)" % (ex + ew - 40, gy, gy + gh))
@@ -477,7 +521,8 @@ def session(ide, build, project):
     note("breakpoint drawn on line %d (gutter clicked at %d,%d)" % (BREAK_LINE, gx + gw // 2, line_y))
 
     # --- F5: built and run to the breakpoint ---------------------------------
-    ide.keys("ctrl+4", "ctrl+5")  # the register pane and the register bar
+    ide.pane("Varnel", "ctrl+4", True)  # the register pane
+    ide.pane("Register", "ctrl+5", True)  # the register bar
     ide.activate(main)
     ide.keys("F5")
     pane = ide.node("text", "Registers")
@@ -502,6 +547,10 @@ def session(ide, build, project):
     if pc != addresses.get(BREAK_LINE):
         fail("stopped at $%04X, but line %d's code is at %s" % (pc, BREAK_LINE, addresses.get(BREAK_LINE)))
     compare(ide, build, s19, pc, cycles, "at the breakpoint (line %d)" % BREAK_LINE)
+    ide.pane("Output", "ctrl+2", False)  # the build's, shown by F5: room for the others
+    # The panes below the editor get more room: their top edge dragged up.
+    x, y, w, h = ide.pane_extents("Varnel")
+    ide.drag(x + w // 2, y - 3, y - 110)
     ide.shot("debug-stopped")
 
     # --- three Step Into ---------------------------------------------------------
@@ -535,7 +584,8 @@ def session(ide, build, project):
     if memory.get(stored) is None:
         fail("qorbsim dumped no byte at $%04X" % stored)
 
-    ide.keys("ctrl+6")
+    ide.pane("Varnel", "ctrl+4", False)  # the Memory pane gets the width of the window
+    ide.pane("Memory", "ctrl+6", True)
     address = ide.node("text", "Memory address")
     x, y, w, h = ide.extents(address)
     ide.click(x + w // 2, y + h // 2)
@@ -553,18 +603,33 @@ def session(ide, build, project):
          % (stored, TYPED_A))
     ide.shot("debug-memory")
 
-    ide.keys("ctrl+7")
+    ide.pane("Watch", "ctrl+7", True)
+    # Room for the Watch pane's columns: the edge between it and the Memory
+    # pane dragged left, into the Memory pane's empty space.
+    x, y, w, h = ide.pane_extents("Watch")
+    ide.drag_x(x - 4, y + h // 2, x - 120)
     expression = ide.node("text", "Watch expression")
     x, y, w, h = ide.extents(expression)
     ide.click(x + w // 2, y + h // 2)
-    ide.type("%s+2" % TABLE)
-    ide.keys("Return")
+    bytes_now = dict(memory)
+    bytes_now[stored] = TYPED_A
+    watched = {TABLE: table, TABLE + "+2": stored}
+    for text in watched:
+        ide.type(text)
+        ide.keys("Return")
     watches = ide.node("table", "Watches")
-    row = wait_for("the watch row", 20, lambda: table_rows(ide, watches))
-    if not any(cells and cells[0] == "%s+2" % TABLE and "$%02X" % TYPED_A in " ".join(cells).upper()
-               for cells in row):
-        fail("the Watch pane does not show $%02X for %s+2: %s" % (TYPED_A, TABLE, row))
-    note("Watch pane: %s" % row)
+    expected = [[text, "$%02X" % bytes_now[a], "$%02X%02X" % (bytes_now[a], bytes_now[a + 1]), str(bytes_now[a]),
+                 "%{:08b}".format(bytes_now[a])] for text, a in watched.items()]
+
+    def rows_shown():
+        rows = table_rows(ide, watches) or []
+        # The decimal column adds the signed value of a byte of $80 or more.
+        got = [r[:3] + [r[3].split()[0] if r[3] else ""] + r[4:5] for r in rows if len(r) >= 5]
+        return got if len(got) == len(expected) else None
+    rows = wait_for("the Watch pane's two rows", 20, rows_shown)
+    if rows != expected:
+        fail("the Watch pane shows %s, expected %s" % (rows, expected))
+    note("Watch pane: %s" % table_rows(ide, watches))
     ide.shot("debug-watch")
     note("PASSED in %.0fs" % (time.monotonic() - started))
 
