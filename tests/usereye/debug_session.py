@@ -508,14 +508,19 @@ def session(ide, build, project):
         fail("no tinted caret line right of the gutter (column x=%d, y %d to %d)" % (ex + ew - 40, gy, gy + gh))
     top, height = band
     note("line %d is at y %d to %d on the screen" % (BREAK_LINE, top, top + height - 1))
-    ch = height
     line_y = top + height // 2
+    # A breakpoint is a dark red disc at the gutter's left edge: not there
+    # before the click, there after it.
+    disc_x = gx + 1 + max(8, height - 2) // 2
+
+    def red(colour):
+        return colour[0] > 110 and colour[1] < 70 and colour[2] < 70
+    if red(pixel(picture, disc_x, line_y)):
+        fail("the gutter is red at line %d before any breakpoint was set" % BREAK_LINE)
     ide.click(gx + gw // 2, line_y)
     time.sleep(0.3)
-    shot = ide.shot("debug-breakpoint-set")
-    # A breakpoint is a dark red disc at the gutter's left edge.
-    disc = pixel(shot, gx + 1 + max(8, ch - 2) // 2, line_y)
-    if not (disc[0] > 110 and disc[1] < 70 and disc[2] < 70):
+    disc = pixel(ide.shot("debug-breakpoint-set"), disc_x, line_y)
+    if not red(disc):
         fail("no breakpoint disc in the gutter at line %d after the click (the pixel there is %s)"
              % (BREAK_LINE, disc))
     note("breakpoint drawn on line %d (gutter clicked at %d,%d)" % (BREAK_LINE, gx + gw // 2, line_y))
