@@ -47,6 +47,12 @@ struct BoardSpec {
     // What the board's own ROM holds at the reset vector, when the program
     // does not bring one (a boot ROM that starts the monitor in EEPROM).
     std::optional<std::uint16_t> resetVector;
+    // S-records the board holds at power-on (a monitor in its ROM or
+    // EEPROM), loaded before the program: the places to look for the file,
+    // the first one found is taken. Empty: the board has none.
+    std::vector<std::string> firmware;
+    // What the firmware is, for messages ("the monitor minibug11m8e.s19").
+    std::string firmwareName;
 };
 
 // The boards known by name: flat, hc912b32, s12dp256, hc11e9, mini11.

@@ -13,6 +13,26 @@ namespace {
 
 MemoryRange Range(MemoryRange::Kind k, std::uint16_t first, std::uint16_t last) { return {k, first, last}; }
 
+// The running program's folder, for files installed beside it.
+std::filesystem::path ExecutableDir() {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path() : self.parent_path();
+}
+
+// Where the mini11's monitor is: installed under <prefix>/share beside the
+// programs' bin, else where this build assembled it.
+std::vector<std::string> Mini11Firmware() {
+    std::vector<std::string> places;
+    if (const auto dir = ExecutableDir(); !dir.empty())
+        places.push_back(
+            (dir.parent_path() / "share" / "qorbsim" / "mini11" / "minibug11m8e.s19").lexically_normal().string());
+#ifdef QORB_MINI11_FIRMWARE
+    places.push_back(QORB_MINI11_FIRMWARE);
+#endif
+    return places;
+}
+
 } // namespace
 
 std::vector<std::string> BuiltinBoardNames() { return {"flat", "hc912b32", "s12dp256", "hc11e9", "mini11"}; }
@@ -59,6 +79,8 @@ std::optional<BoardSpec> BuiltinBoard(const std::string& name) {
                     Range(MemoryRange::Ram, 0xB800, 0xEFFF), Range(MemoryRange::Rom, 0xFC00, 0xFFFF)};
         // The boot ROM starts the monitor in EEPROM.
         s.resetVector = 0xB600;
+        s.firmware = Mini11Firmware();
+        s.firmwareName = "the monitor minibug11m8e.s19";
     } else {
         return std::nullopt;
     }
@@ -179,10 +201,18 @@ std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::stri
                 const auto v = Number(value, 0xFFFF);
                 if (!v) return fail("reset-vector '" + value + "': an address $0000-$FFFF");
                 s.resetVector = static_cast<std::uint16_t>(*v);
+            } else if (key == "firmware") {
+                // Relative to the board file, so that a board file and its
+                // monitor travel together.
+                if (value.empty()) return fail("firmware needs an S-record file");
+                std::filesystem::path p(value);
+                if (p.is_relative()) p = std::filesystem::path(name).parent_path() / p;
+                s.firmware = {p.lexically_normal().string()};
+                s.firmwareName.clear();
             } else {
                 return fail("unknown key '" + key +
                             "' in [board] (known: name, cpu, registers-layout, eclock, rom-write, unmapped, "
-                            "reset-vector)");
+                            "reset-vector, firmware)");
             }
         } else {
             if (key == "ram" || key == "rom" || key == "eeprom") {

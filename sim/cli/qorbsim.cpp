@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "board/board.h"
+#include "board/firmware.h"
 #include "cli/serial_link.h"
 #include "core/disasm.h"
 #include "core/machine.h"
@@ -21,13 +22,15 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qorbsim -m68hc12|-m68hc11 [-hcs] [options] file.s19 ...\n"
+    "       qorbsim -m68hc11 --board mini11 [options] [file.s19 ...]  (a board with firmware)\n"
     "options:\n"
     "  -hcs                HCS12 rules (with -m68hc12)\n"
     "  --board NAME|FILE   flat (default), hc912b32, s12dp256, hc11e9, mini11, or a board file\n"
     "  --sci none|stdio|pty  the serial line: none (default), standard input and output,\n"
     "                      or a new pseudo-terminal (its name goes to standard error)\n"
     "  --trace-ports       each write to a port register on standard error\n"
-    "  --pc ADDR           start address\n"
+    "  --no-firmware       leave out the board's firmware (the mini11's monitor)\n"
+    "  --pc ADDR           start address (a board with firmware: its reset vector)\n"
     "  --sp ADDR           initial stack pointer (default 0)\n"
     "  --stop-at ADDR      halt before the instruction at ADDR (repeatable)\n"
     "  --max-cycles N      halt after the instruction that reaches N cycles\n"
@@ -85,7 +88,7 @@ struct Dump {
 
 struct Options {
     std::optional<CpuModel> model;
-    bool hcs = false, trace = false, regs = false, tracePorts = false;
+    bool hcs = false, trace = false, regs = false, tracePorts = false, noFirmware = false;
     std::string board = "flat";
     std::string sci = "none";
     std::optional<std::uint16_t> pc, sp;
@@ -161,6 +164,8 @@ private:
                 o.regs = true;
             } else if (name == "--trace-ports") {
                 o.tracePorts = true;
+            } else if (name == "--no-firmware") {
+                o.noFirmware = true;
             } else if (name == "--board") {
                 if (!takeValue()) return false;
                 if (value.empty()) return Usage("--board needs a board name or a board file");
@@ -200,7 +205,8 @@ private:
             }
             if (hasValue &&
                 (name == "-m68hc12" || name == "-m68hc11" || name == "-hcs" || name == "--trace" ||
-                 name == "--regs" || name == "--help" || name == "--trace-ports"))
+                 name == "--regs" || name == "--help" || name == "--trace-ports" ||
+                 name == "--no-firmware"))
                 return Usage("option " + name + " takes no value");
         }
         if (help_) return true;
@@ -233,7 +239,9 @@ private:
         if (spec_.flat && o.tracePorts) return Usage("--trace-ports needs a board with ports (--board)");
         if (!spec_.flat && !spec_.registers && (o.sci != "none" || o.tracePorts))
             return Usage("board " + spec_.name + " has no register block: no serial line, no ports");
-        if (o.files.empty()) return Usage("no S-record file");
+        if (o.noFirmware) spec_.firmware.clear();
+        // A board with firmware runs it alone: the board as it powers up.
+        if (o.files.empty() && spec_.firmware.empty()) return Usage("no S-record file");
         return true;
     }
 
@@ -245,15 +253,34 @@ private:
             board = std::make_unique<Board>(spec_, machine, err_);
             board->SetTracePorts(o.tracePorts);
         }
+        std::optional<Firmware> firmware;
+        if (!spec_.firmware.empty()) {
+            std::string error;
+            firmware = LoadFirmware(spec_, *board, bus, error);
+            if (!firmware) {
+                err_ << "qorbsim: " << error << " (--no-firmware leaves it out)\n";
+                return kExitUsage;
+            }
+        }
         LoadedImage image;
         for (const std::string& file : o.files) {
             LoadError e;
-            if (!LoadSRecordFile(file, bus, image, e)) {
+            LoadedImage one;
+            if (!LoadSRecordFile(file, bus, one, e)) {
                 err_ << "qorbsim: " << e.file;
                 if (e.line) err_ << "(" << e.line << ")";
                 err_ << ": " << e.text << "\n";
                 return kExitUsage;
             }
+            if (firmware) {
+                if (const auto overlap = FirmwareOverlap(*firmware, one, bus, file)) {
+                    err_ << "qorbsim: " << *overlap << " (--no-firmware leaves it out)\n";
+                    return kExitUsage;
+                }
+            }
+            for (std::uint32_t a = 0; a < 0x10000; ++a)
+                if (one.Loaded(static_cast<std::uint16_t>(a))) image.Mark(static_cast<std::uint16_t>(a));
+            if (one.Start()) image.SetStart(*one.Start());
         }
         if (board) {
             // Data that would land where no memory is would be lost: say so.
@@ -269,6 +296,10 @@ private:
         std::uint16_t start;
         if (o.pc) {
             start = *o.pc;
+        } else if (firmware) {
+            // The board powers up: its firmware starts, and the program
+            // waits in memory as if it had been downloaded.
+            start = firmware->reset;
         } else if (image.Start()) {
             start = *image.Start();
         } else if (image.Loaded(0xFFFE) && image.Loaded(0xFFFF)) {

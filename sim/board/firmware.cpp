@@ -1,0 +1,89 @@
+#include "board/firmware.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "core/bus.h"
+
+namespace qorb::sim {
+
+namespace {
+
+std::string Hex4(std::uint32_t a) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "$%04X", a & 0xFFFF);
+    return buf;
+}
+
+// The firmware's extent for messages: "$B600-$B7FF".
+std::string Extent(const LoadedImage& image) {
+    std::uint32_t last = image.Lowest();
+    for (std::uint32_t a = image.Lowest(); a < 0x10000; ++a)
+        if (image.Loaded(static_cast<std::uint16_t>(a))) last = a;
+    return Hex4(image.Lowest()) + "-" + Hex4(last);
+}
+
+} // namespace
+
+std::optional<std::string> FindFirmware(const BoardSpec& spec, std::string& error) {
+    std::string looked;
+    for (const std::string& place : spec.firmware) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(place, ec)) return place;
+        looked += (looked.empty() ? "" : ", ") + place;
+    }
+    const std::string what = spec.firmwareName.empty() ? "firmware" : "firmware (" + spec.firmwareName + ")";
+    error = "board " + spec.name + ": its " + what + " is missing: looked in " +
+            (looked.empty() ? std::string("no place") : looked);
+    return std::nullopt;
+}
+
+std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, Bus& bus, std::string& error) {
+    const auto path = FindFirmware(spec, error);
+    if (!path) return std::nullopt;
+    Firmware f;
+    f.path = *path;
+    LoadError e;
+    if (!LoadSRecordFile(f.path, bus, f.image, e)) {
+        error = "board " + spec.name + "'s firmware " + e.file + (e.line ? "(" + std::to_string(e.line) + ")" : "") +
+                ": " + e.text;
+        return std::nullopt;
+    }
+    if (!f.image.Any()) {
+        error = "board " + spec.name + "'s firmware " + f.path + " holds no data";
+        return std::nullopt;
+    }
+    f.bytes.assign(0x10000, 0);
+    for (std::uint32_t a = 0; a < 0x10000; ++a) {
+        const auto at = static_cast<std::uint16_t>(a);
+        if (!f.image.Loaded(at)) continue;
+        if (const char* what = board.LoadTarget(at)) {
+            error = "board " + spec.name + "'s firmware " + f.path + ": data at " + Hex4(a) + " falls on " + what;
+            return std::nullopt;
+        }
+        f.bytes[a] = bus.Peek(at);
+    }
+    // The reset vector as the CPU would fetch it: the firmware's own, else
+    // the board's boot ROM's; firmware without either starts where its
+    // file says, else at its first byte.
+    if ((f.image.Loaded(0xFFFE) && f.image.Loaded(0xFFFF)) || spec.resetVector)
+        f.reset = static_cast<std::uint16_t>(bus.Peek(0xFFFE) << 8 | bus.Peek(0xFFFF));
+    else if (f.image.Start())
+        f.reset = *f.image.Start();
+    else
+        f.reset = f.image.Lowest();
+    return f;
+}
+
+std::optional<std::string> FirmwareOverlap(const Firmware& firmware, const LoadedImage& program, const Bus& bus,
+                                           const std::string& programName) {
+    for (std::uint32_t a = 0; a < 0x10000; ++a) {
+        const auto at = static_cast<std::uint16_t>(a);
+        if (!program.Loaded(at) || !firmware.image.Loaded(at) || bus.Peek(at) == firmware.bytes[a]) continue;
+        return programName + ": data at " + Hex4(a) + " overlaps the board's firmware (" + firmware.path + ", " +
+               Extent(firmware.image) + ")";
+    }
+    return std::nullopt;
+}
+
+} // namespace qorb::sim
