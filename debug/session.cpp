@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "board/board.h"
+#include "board/firmware.h"
 #include "core/disasm.h"
 #include "core/machine.h"
 #include "core/srec.h"
@@ -103,12 +104,23 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
     s->machine_ = std::make_unique<sim::Machine>(*model);
     sim::Bus& bus = s->machine_->GetBus();
     if (!board.flat) s->board_ = std::make_unique<sim::Board>(board, *s->machine_, s->diag_);
+    std::optional<sim::Firmware> firmware;
+    if (o.firmware && s->board_ && !board.firmware.empty()) {
+        firmware = sim::LoadFirmware(board, *s->board_, bus, error);
+        if (!firmware) return nullptr;
+    }
 
     sim::LoadedImage image;
     sim::LoadError e;
     if (!sim::LoadSRecordFile(o.object, bus, image, e)) {
         error = e.file + (e.line ? "(" + std::to_string(e.line) + ")" : std::string()) + ": " + e.text;
         return nullptr;
+    }
+    if (firmware) {
+        if (auto overlap = sim::FirmwareOverlap(*firmware, image, bus, o.object)) {
+            error = std::move(*overlap);
+            return nullptr;
+        }
     }
     for (std::uint32_t a = 0; a < 0x10000; ++a) {
         if (!image.Loaded(static_cast<std::uint16_t>(a)) || !s->board_) continue;
@@ -135,6 +147,8 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
     std::uint16_t start;
     if (o.pc)
         start = *o.pc;
+    else if (firmware)
+        start = firmware->reset;
     else if (image.Start())
         start = *image.Start();
     else if (image.Loaded(0xFFFE) && image.Loaded(0xFFFF))
@@ -154,6 +168,11 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
 
     s->RecordStop(StopReason::Loaded, "");
     s->stop_.message = "Loaded at " + s->Where(start);
+    if (firmware && !o.pc && image.Any()) {
+        const std::uint16_t entry = image.Start().value_or(image.Lowest());
+        s->stop_.message = "Loaded at " + s->Where(entry) + "; the board's monitor starts at " + Hex(start, 4) +
+                           ": run the program with its command";
+    }
     s->Refresh();
     s->worker_ = std::thread([p = s.get()] { p->WorkerLoop(); });
     return s;
@@ -492,6 +511,11 @@ void Session::DoStepInto() {
     if (IsCall(Mnemonic(d.text)) && !map_.At(cpu.regs.pc) && map_.At(pc0)) {
         if (RunUntilReturn(static_cast<std::uint16_t>(pc0 + d.length), sp0)) return;
     }
+    // Anywhere else without a line (the board's firmware before the user
+    // starts the program, or the monitor a program returned to): the
+    // editor has nothing to show until a line with source comes, so the
+    // code runs, at the board's pace and pausable, until one does.
+    if (!map_.At(cpu.regs.pc) && RunToSource()) return;
     if (userStop_[cpu.regs.pc]) {
         RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(cpu.regs.pc));
         return;
@@ -559,6 +583,20 @@ void Session::DoStepOut() {
         }
         if (PauseOrLimit(counter)) return;
     }
+}
+
+// Runs until the PC reaches code the map knows. True when the run stopped
+// for another reason (a pause, a fault, the cycle limit), which is recorded.
+bool Session::RunToSource() {
+    temporaryStops_.clear();
+    for (const PlacedRange& r : map_.Ranges())
+        for (std::uint32_t i = 0; i < r.length && r.address + i <= 0xFFFF; ++i)
+            temporaryStops_.push_back(static_cast<std::uint16_t>(r.address + i));
+    stopsDirty_ = true;
+    const Free f = RunFree(false);
+    temporaryStops_.clear();
+    stopsDirty_ = true;
+    return f == Free::Ended;
 }
 
 void Session::DoRunTo() {

@@ -34,7 +34,9 @@
 //   (a macro call line: its expansion; jsr/bsr/call/swi: the routine, until
 //   it returns with the stack back at the caller's level, so recursion is
 //   safe); Step Out leaves a macro body, else the current routine.
-//   Interrupts taken while stepping run through to their return.
+//   Interrupts taken while stepping run through to their return. Step Into
+//   from or into code without lines (a call into the board's monitor, the
+//   monitor itself) runs until a line with source (or a stop) comes.
 // * The register bar reads GetRegisters() and writes SetRegister(); the
 //   Memory pane uses ReadMemory/WriteMemory (no side effects on devices;
 //   SetSnapshotWindow keeps a window of it live while running); the
@@ -80,8 +82,13 @@ struct SessionOptions {
     std::optional<sim::CpuModel> cpu;
     // Start address and stack pointer as qorbsim takes them (--pc, --sp):
     // the start is the object's start address, else its reset vector, else
-    // its lowest address; the stack pointer is 0.
+    // its lowest address; the stack pointer is 0. On a board with firmware
+    // (the mini11's monitor) the board starts as it powers up, at its reset
+    // vector, with the program in memory as if downloaded: the user runs it
+    // with the monitor's command.
     std::optional<std::uint16_t> pc, sp;
+    // Load the board's firmware, when it has some.
+    bool firmware = true;
     std::uint64_t maxCycles = UINT64_MAX; // total; a run that reaches it stops
     // Simulated time follows real time (the board's E-clock), as qorbsim
     // does with a serial line: characters move at the line's baud rate and
@@ -225,6 +232,7 @@ private:
     Free RunFree(bool passFirst);
     bool StepInstruction(bool overCalls, bool& executedReturn);
     bool RunUntilReturn(std::uint16_t returnAddress, std::uint16_t spBefore);
+    bool RunToSource();
     bool RecordHalt(sim::Halt halt);
     bool PauseOrLimit(std::uint64_t& counter);
     void DoStepInto();
