@@ -612,7 +612,7 @@ def session(ide, build, project):
     # Room for the Watch pane's columns: the edge between it and the Memory
     # pane dragged left, into the Memory pane's empty space.
     x, y, w, h = ide.pane_extents("Watch")
-    ide.drag_x(x - 4, y + h // 2, x - 120)
+    ide.drag_x(x - 4, y + h // 2, x - 75)
     expression = ide.node("text", "Watch expression")
     x, y, w, h = ide.extents(expression)
     ide.click(x + w // 2, y + h // 2)
