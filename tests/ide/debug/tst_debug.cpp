@@ -684,6 +684,60 @@ private slots:
         QCOMPARE(downloads->StandInLine(), nullptr);
     }
 
+    // The board as it powers up: F5 on a program for the mini11 starts the
+    // board's monitor (its firmware) with the program already in memory;
+    // J2000 typed into the Terminal runs it into its breakpoint, Continue
+    // lets it print through the monitor's OUTCH and its rts brings the
+    // monitor's prompt back.
+    void programUnderTheBoardsMonitor() {
+        app_->Settings().targetBoard = QStringLiteral("mini11");
+        app_->Settings().assembler = QStringLiteral("qorb11");
+        const QString src = MakeFile(QStringLiteral("greet.asm"),
+                                     "outch\tequ\t$B652\t; the monitor's output routine: A, X = $F000\n"
+                                     "\torg\t$2000\n"
+                                     "start\tldy\t#msg\n"
+                                     "next\tldaa\t0,y\n"
+                                     "\tbeq\tdone\n"
+                                     "\tjsr\toutch\n"
+                                     "\tiny\n"
+                                     "\tbra\tnext\n"
+                                     "done\trts\n"
+                                     "msg\tfcc\t\"Greetings through the monitor\"\n"
+                                     "\tfcb\t$0D,$0A,0\n");
+        QVERIFY(app_->OpenDocumentFile(src));
+        COxbrinView* view = Frame()->ActiveView();
+        view->GoToLine(3, 1);
+        QTest::keyClick(view, Qt::Key_F9);
+        QCOMPARE(view->BreakpointLines(), QList<int>{3});
+        QSignalSpy stopped(Debugger(), &CDebugControl::ProgramStopped);
+        QTest::keyClick(view, Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(Debugger()->IsDebugging() && Debugger()->Session()->Running(), 30000);
+        auto* terminal = Frame()->TerminalPane()->findChild<QPlainTextEdit*>();
+        QVERIFY(terminal);
+        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().contains(QStringLiteral("KBUG->")), 10000);
+        QVERIFY(stopped.isEmpty()); // the monitor waits for a command
+
+        terminal->setFocus();
+        QTest::keyClicks(terminal, QStringLiteral("J2000"));
+        QVERIFY(stopped.wait(10000) || !stopped.isEmpty());
+        QCOMPARE(view->ExecutionLine(), 3);
+        QCOMPARE(Field("PC"), QStringLiteral("2000"));
+        QCOMPARE(Field("X"), QStringLiteral("F000"));
+
+        const qsizetype before = terminal->toPlainText().size();
+        Settle(); // the commands' enabled states follow the stop
+        QTest::keyClick(view, Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().mid(before).contains(QStringLiteral("KBUG->")), 10000);
+        const QString after = terminal->toPlainText().mid(before);
+        QVERIFY2(after.indexOf(QStringLiteral("Greetings through the monitor")) >= 0 &&
+                     after.indexOf(QStringLiteral("Greetings through the monitor")) <
+                         after.indexOf(QStringLiteral("KBUG->")),
+                 qPrintable(after));
+        QVERIFY(Debugger()->Session()->Running()); // back in the monitor, waiting
+        QTest::keyClick(view, Qt::Key_F5, Qt::ShiftModifier);
+        QVERIFY(!Debugger()->IsDebugging());
+    }
+
     // Download File to EEPROM waits for the board's '*' after each line:
     // the program's answers on the simulated line pace the transfer.
     void starHandshakeOnTheSimulatedLine() {
