@@ -152,7 +152,9 @@ def outer(build, shots):
 
 def qorbsim(build, s19, stop, dump=None):
     """Registers (and memory bytes) when the program first reaches `stop`."""
-    cmd = [os.path.join(build, "sim", "qorbsim"), "-m68hc12", "--stop-at", "0x%04X" % stop, "--regs"]
+    # The IDE's Target page is left at its default board, flat.
+    cmd = [os.path.join(build, "sim", "qorbsim"), "-m68hc12", "--board", "flat", "--stop-at", "0x%04X" % stop,
+           "--regs"]
     if dump:
         cmd += ["--dump", "0x%04X:%d" % dump]
     run = subprocess.run(cmd + [s19], capture_output=True, text=True, timeout=30)
@@ -432,7 +434,6 @@ def session(ide, build, project):
     source = os.path.join(project, "Frogger.asm")
     ide.app = wait_for("oxbrin in the accessibility tree", 40, ide.find_app)
     main = ide.x_window("^Oxbrin$")
-    note("IDE up")
     ide.activate(main)
 
     # --- the program, opened as a user opens it ----------------------------
@@ -443,7 +444,7 @@ def session(ide, build, project):
     main = ide.x_window("Frogger\\.asm")
     ide.activate(main)
     editor = ide.node("text", lambda n: "Frogger.asm" in n)
-    note("opened")
+    note("opened " + source)
 
     # It spells one name twice in different case: the assembler is to tell
     # them apart (Options sheet, Assembler page, Options field).
@@ -470,7 +471,7 @@ def session(ide, build, project):
     ide.type(" -case")
     ide.keys("Return")
     wait_for("the Options sheet to close", 20, lambda: not ide.frames("dialog"))
-    note("options set")
+    note("assembler options: -case added on the Options sheet")
 
     # Its start is not in the object file (no END line): the user says where
     # it starts, as the last line.
@@ -480,7 +481,7 @@ def session(ide, build, project):
     ide.keys("ctrl+s")
     wait_for("the start line on disk", 20,
              lambda: re.search(r"\n\s*end\s+Main\s*$", open(source, encoding="latin-1").read()))
-    note("end typed")
+    note("start typed as the last line: end Main")
 
     # --- a breakpoint, clicked into the gutter -----------------------------
     ide.keys("ctrl+g")
@@ -488,7 +489,6 @@ def session(ide, build, project):
     ide.type(str(BREAK_LINE))
     ide.keys("Return")
     wait_for("the Go To dialog to close", 20, lambda: not ide.frames("dialog"))
-    note("go to done")
     ide.activate(main)
     time.sleep(0.3)
     # Go To left the caret on the line and the editor tints the caret's
@@ -598,8 +598,9 @@ def session(ide, build, project):
     ide.type(TABLE)
     ide.keys("Return")
     grid = ide.node("table", "Memory")
-    shown = wait_for("the Memory pane to show $%04X" % (table & 0xFFF0), 20, lambda: memory_row(ide, grid, table & 0xFFF0))
-    for a in range(table & 0xFFF0, (table & 0xFFF0) + 16):
+    row = table & 0xFFF0
+    shown = wait_for("the Memory pane to show $%04X" % row, 20, lambda: memory_row(ide, grid, row))
+    for a in range(row, row + 16):
         want = TYPED_A if a == stored else memory.get(a)
         if shown.get(a) != want:
             fail("the Memory pane shows $%02X at $%04X, expected $%02X (%s)" % (
@@ -646,7 +647,10 @@ def register_fields(ide):
         text = (ide.text(field) or "").strip()
         if not text:
             fail("the %s field is empty while the program is paused" % reg)
-        values[reg] = int(text, 2 if reg == "CCR" else 16)
+        try:
+            values[reg] = int(text, 2 if reg == "CCR" else 16)
+        except ValueError:
+            fail("the %s field reads '%s', not a value" % (reg, text))
     return values
 
 
