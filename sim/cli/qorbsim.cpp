@@ -258,7 +258,7 @@ private:
             std::string error;
             firmware = LoadFirmware(spec_, *board, bus, error);
             if (!firmware) {
-                err_ << "qorbsim: " << error << " (--no-firmware leaves it out)\n";
+                err_ << "qorbsim: " << error << "; --no-firmware leaves it out\n";
                 return kExitUsage;
             }
         }
@@ -274,7 +274,7 @@ private:
             }
             if (firmware) {
                 if (const auto overlap = FirmwareOverlap(*firmware, one, bus, file)) {
-                    err_ << "qorbsim: " << *overlap << " (--no-firmware leaves it out)\n";
+                    err_ << "qorbsim: " << *overlap << "; --no-firmware leaves it out\n";
                     return kExitUsage;
                 }
             }
