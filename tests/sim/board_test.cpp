@@ -410,6 +410,36 @@ TEST(BoardFile, ParsesEveryKeyAndNamesTheLineOfAFault) {
     }
 }
 
+TEST(BoardFile, FirmwareIsNamedRelativeToTheBoardFile) {
+    std::string error;
+    const std::string text = "[board]\ncpu = 68hc11\nfirmware = %s\n[memory]\nram = 0-$FF\n";
+    auto with = [&](const std::string& value, const std::string& name) {
+        std::string t = text;
+        t.replace(t.find("%s"), 2, value);
+        return ParseBoardText(t, name, error);
+    };
+    auto s = with("mon/fw.s19", "/boards/lab.ini");
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->firmware, std::vector<std::string>{"/boards/mon/fw.s19"});
+    s = with("../fw.s19", "/boards/sub/lab.ini");
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->firmware, std::vector<std::string>{"/boards/fw.s19"});
+    s = with("/opt/fw.s19", "/boards/lab.ini");
+    ASSERT_TRUE(s) << error;
+    EXPECT_EQ(s->firmware, std::vector<std::string>{"/opt/fw.s19"});
+    EXPECT_FALSE(with("", "b.ini"));
+    EXPECT_EQ(error, "b.ini(3): firmware needs an S-record file");
+    // Without the key a board has none; the mini11 has its monitor.
+    ASSERT_TRUE(ParseBoardText("[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\n", "b.ini", error));
+    EXPECT_TRUE(ParseBoardText("[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\n", "b.ini", error)->firmware.empty());
+    const auto mini = BuiltinBoard("mini11");
+    ASSERT_TRUE(mini);
+    EXPECT_FALSE(mini->firmware.empty());
+    for (const std::string& place : mini->firmware)
+        EXPECT_TRUE(place.ends_with("/mini11/minibug11m8e.s19")) << place;
+    EXPECT_TRUE(BuiltinBoard("hc11e9")->firmware.empty());
+}
+
 TEST(Hc11Eeprom, PprogProgramsAndErasesAfterTenMilliseconds) {
     Rig r("hc11e9", 0x0100);
     constexpr std::uint16_t PPROG = 0x103B;
