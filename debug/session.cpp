@@ -170,8 +170,8 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
     s->stop_.message = "Loaded at " + s->Where(start);
     if (firmware && !o.pc && image.Any()) {
         const std::uint16_t entry = image.Start().value_or(image.Lowest());
-        s->stop_.message = "Loaded at " + s->Where(entry) + "; the board's monitor starts at " + Hex(start, 4) +
-                           ": run the program with its command";
+        s->stop_.message = "Loaded at " + s->Where(entry) + "; the board's monitor starts at " +
+                           Hex(start, 4) + ": run the program with its command";
     }
     s->Refresh();
     s->worker_ = std::thread([p = s.get()] { p->WorkerLoop(); });

@@ -25,8 +25,9 @@ std::filesystem::path ExecutableDir() {
 std::vector<std::string> Mini11Firmware() {
     std::vector<std::string> places;
     if (const auto dir = ExecutableDir(); !dir.empty())
-        places.push_back(
-            (dir.parent_path() / "share" / "qorbsim" / "mini11" / "minibug11m8e.s19").lexically_normal().string());
+        places.push_back((dir.parent_path() / "share" / "qorbsim" / "mini11" / "minibug11m8e.s19")
+                             .lexically_normal()
+                             .string());
 #ifdef QORB_MINI11_FIRMWARE
     places.push_back(QORB_MINI11_FIRMWARE);
 #endif

@@ -38,15 +38,16 @@ std::optional<std::string> FindFirmware(const BoardSpec& spec, std::string& erro
     return std::nullopt;
 }
 
-std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, Bus& bus, std::string& error) {
+std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, Bus& bus,
+                                     std::string& error) {
     const auto path = FindFirmware(spec, error);
     if (!path) return std::nullopt;
     Firmware f;
     f.path = *path;
     LoadError e;
     if (!LoadSRecordFile(f.path, bus, f.image, e)) {
-        error = "board " + spec.name + "'s firmware " + e.file + (e.line ? "(" + std::to_string(e.line) + ")" : "") +
-                ": " + e.text;
+        error = "board " + spec.name + "'s firmware " + e.file +
+                (e.line ? "(" + std::to_string(e.line) + ")" : "") + ": " + e.text;
         return std::nullopt;
     }
     if (!f.image.Any()) {
@@ -58,7 +59,8 @@ std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, 
         const auto at = static_cast<std::uint16_t>(a);
         if (!f.image.Loaded(at)) continue;
         if (const char* what = board.LoadTarget(at)) {
-            error = "board " + spec.name + "'s firmware " + f.path + ": data at " + Hex4(a) + " falls on " + what;
+            error =
+                "board " + spec.name + "'s firmware " + f.path + ": data at " + Hex4(a) + " falls on " + what;
             return std::nullopt;
         }
         f.bytes[a] = bus.Peek(at);
@@ -75,13 +77,13 @@ std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, 
     return f;
 }
 
-std::optional<std::string> FirmwareOverlap(const Firmware& firmware, const LoadedImage& program, const Bus& bus,
-                                           const std::string& programName) {
+std::optional<std::string> FirmwareOverlap(const Firmware& firmware, const LoadedImage& program,
+                                           const Bus& bus, const std::string& programName) {
     for (std::uint32_t a = 0; a < 0x10000; ++a) {
         const auto at = static_cast<std::uint16_t>(a);
         if (!program.Loaded(at) || !firmware.image.Loaded(at) || bus.Peek(at) == firmware.bytes[a]) continue;
-        return programName + ": data at " + Hex4(a) + " overlaps the board's firmware (" + firmware.path + ", " +
-               Extent(firmware.image) + ")";
+        return programName + ": data at " + Hex4(a) + " overlaps the board's firmware (" + firmware.path +
+               ", " + Extent(firmware.image) + ")";
     }
     return std::nullopt;
 }

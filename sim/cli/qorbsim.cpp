@@ -205,8 +205,7 @@ private:
             }
             if (hasValue &&
                 (name == "-m68hc12" || name == "-m68hc11" || name == "-hcs" || name == "--trace" ||
-                 name == "--regs" || name == "--help" || name == "--trace-ports" ||
-                 name == "--no-firmware"))
+                 name == "--regs" || name == "--help" || name == "--trace-ports" || name == "--no-firmware"))
                 return Usage("option " + name + " takes no value");
         }
         if (help_) return true;

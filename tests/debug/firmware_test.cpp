@@ -208,7 +208,8 @@ TEST(Firmware, OverlapAndLeavingTheFirmwareOut) {
     const std::string over = Assemble(dir, "over.asm", "        org $B5FF\nstart   fcb 1,2\n", true);
     std::string error;
     EXPECT_FALSE(OpenMini11(over, error));
-    EXPECT_NE(error.find("over.s19: data at $B600 overlaps the board's firmware ("), std::string::npos) << error;
+    EXPECT_NE(error.find("over.s19: data at $B600 overlaps the board's firmware ("), std::string::npos)
+        << error;
     // Without the firmware it is an ordinary program, started at its own
     // address.
     auto s = OpenMini11(over, error, false);

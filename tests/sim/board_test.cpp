@@ -431,7 +431,8 @@ TEST(BoardFile, FirmwareIsNamedRelativeToTheBoardFile) {
     EXPECT_EQ(error, "b.ini(3): firmware needs an S-record file");
     // Without the key a board has none; the mini11 has its monitor.
     ASSERT_TRUE(ParseBoardText("[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\n", "b.ini", error));
-    EXPECT_TRUE(ParseBoardText("[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\n", "b.ini", error)->firmware.empty());
+    EXPECT_TRUE(
+        ParseBoardText("[board]\ncpu = 68hc11\n[memory]\nram = 0-$FF\n", "b.ini", error)->firmware.empty());
     const auto mini = BuiltinBoard("mini11");
     ASSERT_TRUE(mini);
     EXPECT_FALSE(mini->firmware.empty());

@@ -727,7 +727,8 @@ private slots:
         const qsizetype before = terminal->toPlainText().size();
         Settle(); // the commands' enabled states follow the stop
         QTest::keyClick(view, Qt::Key_F5);
-        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().mid(before).contains(QStringLiteral("KBUG->")), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().mid(before).contains(QStringLiteral("KBUG->")),
+                                 10000);
         const QString after = terminal->toPlainText().mid(before);
         QVERIFY2(after.indexOf(QStringLiteral("Greetings through the monitor")) >= 0 &&
                      after.indexOf(QStringLiteral("Greetings through the monitor")) <
