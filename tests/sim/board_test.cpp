@@ -12,6 +12,7 @@
 #include <string>
 
 #include "board/board.h"
+#include "board/firmware.h"
 #include "core/machine.h"
 
 using namespace qorb::sim;
@@ -439,6 +440,13 @@ TEST(BoardFile, FirmwareIsNamedRelativeToTheBoardFile) {
     for (const std::string& place : mini->firmware)
         EXPECT_TRUE(place.ends_with("/mini11/minibug11m8e.s19")) << place;
     EXPECT_TRUE(BuiltinBoard("hc11e9")->firmware.empty());
+
+    // Nowhere to be found: every place looked in is named.
+    BoardSpec gone = *mini;
+    gone.firmware = {"/nonexistent/share/m.s19", "/nonexistent/build/m.s19"};
+    EXPECT_FALSE(FindFirmware(gone, error));
+    EXPECT_EQ(error, "board mini11: its firmware (the monitor minibug11m8e.s19) is missing: looked in "
+                     "/nonexistent/share/m.s19, /nonexistent/build/m.s19");
 }
 
 TEST(Hc11Eeprom, PprogProgramsAndErasesAfterTenMilliseconds) {
