@@ -554,6 +554,12 @@ void Session::DoStepOver(std::size_t level) {
             return;
         }
         const PlacedRange* r = map_.At(pc);
+        if (!r && !statement.empty()) {
+            // Left the source for code without lines (the closing rts back
+            // into a monitor): as Step Into does, run on to a line to show.
+            LeaveForSource();
+            return;
+        }
         if (statement.empty() || !r || !map_.EndsWith(*r, statement) || pc == pc0) {
             const std::size_t n = r ? r->chain.size() : 0;
             RecordStop(StopReason::Step, "", std::nullopt, n ? std::min(level, n - 1) : 0);
@@ -568,6 +574,7 @@ void Session::DoStepOver(std::size_t level) {
 void Session::DoStepOut() {
     sim::Cpu& cpu = machine_->GetCpu();
     const std::uint16_t sp0 = cpu.regs.sp;
+    const bool fromSource = map_.At(cpu.regs.pc) != nullptr;
     std::uint64_t counter = 0;
     for (;;) {
         bool ret = false;
@@ -578,7 +585,10 @@ void Session::DoStepOut() {
             return;
         }
         if (ret && cpu.regs.sp > sp0) {
-            RecordStop(StopReason::Step, "");
+            if (fromSource && !map_.At(pc))
+                LeaveForSource();
+            else
+                RecordStop(StopReason::Step, "");
             return;
         }
         if (PauseOrLimit(counter)) return;
@@ -597,6 +607,17 @@ bool Session::RunToSource() {
     temporaryStops_.clear();
     stopsDirty_ = true;
     return f == Free::Ended;
+}
+
+// A step that went from source into code without lines ends at the next
+// line with source, or where the run stops for another reason.
+void Session::LeaveForSource() {
+    if (RunToSource()) return;
+    const std::uint16_t pc = machine_->GetCpu().regs.pc;
+    if (userStop_[pc])
+        RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(pc));
+    else
+        RecordStop(StopReason::Step, "");
 }
 
 void Session::DoRunTo() {

@@ -233,6 +233,7 @@ private:
     bool StepInstruction(bool overCalls, bool& executedReturn);
     bool RunUntilReturn(std::uint16_t returnAddress, std::uint16_t spBefore);
     bool RunToSource();
+    void LeaveForSource();
     bool RecordHalt(sim::Halt halt);
     bool PauseOrLimit(std::uint64_t& counter);
     void DoStepInto();

@@ -377,9 +377,15 @@ void CDebugControl::OpenSession(const QString& source) {
     session_->SetStopCallback(
         [this] { QMetaObject::invokeMethod(this, &CDebugControl::OnStopped, Qt::QueuedConnection); });
     for (const auto& [path, lines] : breakpoints_) PushBreakpoints(path);
-    Report(QStringLiteral("Debugging %1 on the board %2")
-               .arg(src.fileName(), QString::fromStdString(options.board)),
-           false);
+    QString started = QStringLiteral("Debugging %1 on the board %2")
+                          .arg(src.fileName(), QString::fromStdString(options.board));
+    // A board that starts in its firmware (a monitor) leaves the program
+    // waiting for the user's command: the session's load message says how,
+    // where the user will look.
+    const qorb::debug::Snapshot loaded = session_->GetSnapshot();
+    const bool waits = loaded.stop.chain.empty();
+    if (waits) started += QStringLiteral(": ") + QString::fromStdString(loaded.stop.message);
+    Report(started, waits);
     Run(&qorb::debug::Session::Continue);
 }
 

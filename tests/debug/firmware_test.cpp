@@ -201,6 +201,47 @@ TEST(Firmware, StepIntoRunsThroughTheMonitorToTheProgramsLines) {
     EXPECT_LT(one.cycles, snap.cycles + 10);
 }
 
+// Step Over (and Step Out) of the program's closing rts go back into the
+// monitor as Step Into does: they run until the program has a line to show
+// again, here when J starts it a second time.
+TEST(Firmware, StepOverAndOutOfTheProgramRunOnToItsNextLine) {
+    NEED_MONITOR();
+    TempFolder dir;
+    const std::string object = Assemble(dir, "greet.asm", kGreet, true);
+    std::string error;
+    auto s = OpenMini11(object, error);
+    ASSERT_TRUE(s) << error;
+    LinePort port;
+    ASSERT_TRUE(s->AttachSerial(&port, error)) << error;
+    s->SetLineBreakpoints(dir / "greet.asm", {9});
+    ASSERT_TRUE(s->Continue());
+    ASSERT_TRUE(port.WaitFor("KBUG->")) << port.Output();
+    port.Type("J2000");
+    WAIT_STOP(*s);
+    EXPECT_EQ(LineOf(s->GetSnapshot()), 9);
+    s->SetLineBreakpoints(dir / "greet.asm", {});
+    std::size_t before = port.Output().size();
+    ASSERT_TRUE(s->StepOver());
+    ASSERT_TRUE(port.WaitFor("KBUG->", before)) << port.Output();
+    EXPECT_TRUE(s->Running());
+    port.Type("J2000");
+    WAIT_STOP(*s);
+    Snapshot snap = s->GetSnapshot();
+    EXPECT_EQ(snap.stop.reason, StopReason::Step);
+    EXPECT_EQ(snap.regs.pc, 0x2000);
+    EXPECT_EQ(LineOf(snap), 3);
+    // Step Out of the program (called by J): the same.
+    before = port.Output().size();
+    ASSERT_TRUE(s->StepOut());
+    ASSERT_TRUE(port.WaitFor("Greetings\r\n\r\nKBUG->", before)) << port.Output();
+    EXPECT_TRUE(s->Running());
+    port.Type("J2000");
+    WAIT_STOP(*s);
+    snap = s->GetSnapshot();
+    EXPECT_EQ(snap.stop.reason, StopReason::Step);
+    EXPECT_EQ(LineOf(snap), 3);
+}
+
 TEST(Firmware, OverlapAndLeavingTheFirmwareOut) {
     NEED_MONITOR();
     TempFolder dir;

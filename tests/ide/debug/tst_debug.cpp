@@ -716,6 +716,13 @@ private slots:
         QVERIFY(terminal);
         QTRY_VERIFY_WITH_TIMEOUT(terminal->toPlainText().contains(QStringLiteral("KBUG->")), 10000);
         QVERIFY(stopped.isEmpty()); // the monitor waits for a command
+        // The user is told how the program starts.
+        auto* output = Frame()->OutputPane()->findChild<QPlainTextEdit*>();
+        QVERIFY(output);
+        QVERIFY2(output->toPlainText().contains(QStringLiteral(
+                     "Debugging greet.asm on the board mini11: Loaded at $2000, greet.asm:3; the "
+                     "board's monitor starts at $B600: run the program with its command")),
+                 qPrintable(output->toPlainText()));
 
         terminal->setFocus();
         QTest::keyClicks(terminal, QStringLiteral("J2000"));
