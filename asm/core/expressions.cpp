@@ -146,15 +146,17 @@ public:
             switch (op->kind) {
             case ExprOp::Kind::Number: stack[top++] = {op->value, true}; break;
             case ExprOp::Kind::Location:
+                impl_.locationRead = true;
                 stack[top++] = {static_cast<std::int32_t>(as_.Location()), true};
                 break;
             case ExprOp::Kind::Symbol:
             case ExprOp::Kind::Local: {
                 ExprResult x;
                 s_.SetPos(op->pos);
-                bool ok = op->kind == ExprOp::Kind::Symbol
-                              ? impl_.ReferenceEntry(*op->entry, knownInPassOne_, x)
-                              : impl_.ReferenceLocal(static_cast<unsigned>(op->value), knownInPassOne_, x);
+                bool ok =
+                    op->kind == ExprOp::Kind::Symbol
+                        ? impl_.ReferenceEntry(*op->entry, knownInPassOne_, x)
+                        : impl_.ReferenceLocal(static_cast<unsigned>(op->local.number), knownInPassOne_, x);
                 s_.SetPos(op->end);
                 if (!ok) return false;
                 stack[top++] = {x.value, x.known};
@@ -307,7 +309,7 @@ private:
         if (kind == ExprOp::Kind::Symbol)
             step.entry = entry;
         else
-            step.value = number;
+            step.local = {number, 0};
         Emit(step);
     }
 
@@ -448,6 +450,7 @@ private:
         }
         if (c == '*' || c == '$') {
             s_.Advance();
+            impl_.locationRead = true;
             r.value = static_cast<std::int32_t>(as_.Location());
             r.known = true;
             ExprOp step;
@@ -501,16 +504,22 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
     Impl& im = *impl_;
     const std::size_t start = scan_.Pos();
     bool ok;
+    // A value that must be known in pass one makes a reference's outcome
+    // depend on the pass: such a line never settles.
+    if (knownInPassOne) im.unsettled = true;
     if (const ExprMemo* m = im.KnownExpression(start)) {
         ok = ev.Replay(*m, im.exprOps.data() + m->first, result);
     } else if (im.learning && scan_.Line() == im.lineText.data()) {
         const std::size_t first = im.exprOps.size();
         ev.CompileInto(&im.exprOps);
         ok = ev.Expression(result, 0);
-        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first)))
+        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first))) {
             im.exprOps.resize(first);
+            im.unsettled = true;
+        }
     } else {
         ok = ev.Expression(result, 0);
+        im.unsettled = true;
     }
     if (!ok) {
         result.known = false;

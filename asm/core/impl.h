@@ -162,6 +162,18 @@ struct Assembler::Impl {
     FileText* CachedText(int fd, const host::FileId& id);
     bool learning = false; // the line being processed is learnt
     bool ReplayStatement(const LineMemo& m);
+    // Settled instruction lines (LineMemo::settled). The clock counts the
+    // changes of symbol values. `unsettled` is set while an instruction is
+    // assembled by whatever makes its outcome depend on more than its
+    // location and the symbols it names: a message, an unknown value, an
+    // expression not compiled.
+    std::uint32_t symbolClock = 0;
+    bool unsettled = false;
+    bool locationRead = false; // the instruction's size may depend on its location
+    // In an ordinary pass: the line's instruction took its settled size again,
+    // or false when it must be assembled.
+    bool ResettleInstruction(const LineMemo& m);
+    void NoteSettled(LineMemo& m);
 
     // The line map, collected in the final pass when one is wanted.
     bool mapWanted = false;

@@ -36,8 +36,12 @@ struct ExprOp {
     std::uint16_t pos = 0; // Symbol, Local: where the name stands
     std::uint16_t end = 0;
     union {
-        std::int32_t value = 0;                      // Number: the value; Local: the label's number
+        std::int32_t value = 0;                      // Number: the value
         std::pair<const std::string, Symbol>* entry; // Symbol
+        struct {
+            std::int32_t number; // the label's number
+            std::uint32_t scope; // the scope its line last settled in
+        } local;                 // Local
     };
 };
 static_assert(sizeof(ExprOp) <= 16, "kept for every expression of every line");
@@ -60,12 +64,11 @@ struct LineMemo {
         Directive,   // [label] pseudo command
         Instruction, // [label] instruction
     };
-    union {
-        const OpcodeEntry* instruction = nullptr; // Instruction: its row
-        std::intptr_t directive;                  // Directive: its row
-    };
-    // The entry of the global symbol the line defines (label, equ, set).
-    std::pair<const std::string, Symbol>* defined = nullptr;
+    // Instruction: its row's index in the target's table; Directive: its row.
+    std::uint32_t row = 0;
+    // The global symbol the line defines (label, equ, set): its entry's
+    // index in the symbol table + 1; 0 for none.
+    std::uint32_t defined = 0;
     std::uint32_t exprFirst = 0;    // into the source's list of compiled expressions
     std::uint16_t labelPos = 0;     // a global label's text
     std::uint16_t commandPos = 0;   // where the command word starts
@@ -76,6 +79,15 @@ struct LineMemo {
     Head head = Head::None;
     bool learnt : 1 = false; // processed as a statement once
     bool dot : 1 = false;    // the command word had a leading '.'
+    // An instruction line that last assembled without a message, every
+    // expression compiled and every symbol known: at `settledPc` (anywhere,
+    // when its size did not depend on its location), with the symbols as
+    // they stood at `settledClock`, it was `settledSize` bytes.
+    bool settled : 1 = false;
+    bool settledAnywhere : 1 = false;
+    std::uint8_t settledSize : 4 = 0;
+    std::uint32_t settledPc = 0;
+    std::uint32_t settledClock = 0;
 };
 static_assert(sizeof(LineMemo) <= 32, "a memo for every line: keep it small");
 

@@ -33,6 +33,11 @@ void Assembler::Impl::CompatModeNote() {
 
 void AssemblerHost::CompatModeNote() { as_.I().CompatModeNote(); }
 
+std::uint32_t AssemblerHost::Location() const {
+    as_.I().locationRead = true;
+    return as_.Location();
+}
+
 bool Assembler::Impl::CheckTrailing() {
     Scanner& s = as.scan_;
     std::size_t p = s.Pos();
@@ -235,9 +240,9 @@ void Assembler::Impl::LearnHead(LineMemo::Head head, const CommandField* cmd, co
         m.dot = cmd->dot;
     }
     if (head == LineMemo::Head::Instruction)
-        m.instruction = rows.instruction;
+        m.row = static_cast<std::uint32_t>(as.target_.RowIndex(*rows.instruction));
     else if (head == LineMemo::Head::Directive)
-        m.directive = rows.directive;
+        m.row = static_cast<std::uint32_t>(rows.directive);
 }
 
 // A line whose label and command word were learnt: straight to the label
@@ -257,8 +262,46 @@ bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
     cmd.pos = m.commandPos;
     cmd.dot = m.dot;
     if (m.head == LineMemo::Head::Instruction)
-        return Dispatch(cmd, CommandRows{-1, -1, m.instruction}, false);
-    return Dispatch(cmd, CommandRows{-1, static_cast<int>(m.directive), nullptr}, false);
+        return Dispatch(cmd, CommandRows{-1, -1, &as.target_.Row(m.row)}, false);
+    return Dispatch(cmd, CommandRows{-1, static_cast<int>(m.row), nullptr}, false);
+}
+
+extern void Assembler::Impl::NoteSettled(LineMemo& m) {
+    if (as.code_.count > 15) {
+        m.settled = false;
+        return;
+    }
+    m.settled = true;
+    m.settledAnywhere = !locationRead;
+    m.settledSize = static_cast<std::uint8_t>(as.code_.count);
+    m.settledPc = as.code_.start;
+    m.settledClock = symbolClock;
+    // The local labels the line named are those of the current scope.
+    ExprOp* op = exprOps.data();
+    const ExprMemo* e = exprMemos.data() + m.exprFirst;
+    for (std::uint32_t i = 0; i < m.exprCount; ++i)
+        for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k)
+            if (op[k].kind == ExprOp::Kind::Local) op[k].local.scope = scope;
+}
+
+bool Assembler::Impl::ResettleInstruction(const LineMemo& m) {
+    if ((!m.settledAnywhere && as.pc_ != m.settledPc) || as.code_.count != 0) return false;
+    const ExprOp* op = exprOps.data();
+    const ExprMemo* e = exprMemos.data() + m.exprFirst;
+    for (std::uint32_t i = 0; i < m.exprCount; ++i)
+        for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k) {
+            if (op[k].kind == ExprOp::Kind::Symbol) {
+                if (op[k].entry->second.changedAt > m.settledClock) return false;
+            } else if (op[k].kind == ExprOp::Kind::Local) {
+                if (op[k].local.scope != scope) return false;
+                const Symbol& s = locals.Get(scope, static_cast<unsigned>(op[k].local.number));
+                if (s.changedAt > m.settledClock) return false;
+            }
+        }
+    // Only the count matters before the final pass: the bytes are neither
+    // placed nor listed.
+    as.code_.count = m.settledSize;
+    return true;
 }
 
 bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc) {
@@ -305,8 +348,20 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
     if (const OpcodeEntry* row = rows.instruction) {
         EndOffset();
         if (!DefineLabel()) return false;
+        // An ordinary pass needs only the instruction's size and messages: a
+        // line settled at this place, over symbols that kept their values,
+        // has the size it had and no message.
+        const bool settling = memo && memo->head == LineMemo::Head::Instruction && !as.final_;
+        if (settling && memo->settled && ResettleInstruction(*memo)) return true;
+        unsettled = locationRead = false;
         bool ok = as.target_.AssembleInstruction(as, *row);
         if (ok) ok = CheckTrailing();
+        if (settling) {
+            if (ok && !unsettled)
+                NoteSettled(*memo);
+            else
+                memo->settled = false;
+        }
         return ok;
     }
     std::string folded = word;

@@ -98,7 +98,10 @@ bool Assembler::Impl::Reference(Symbol& s, const MsgArg& name, const ReferenceMe
                                 bool knownInPassOne, ExprResult& r) {
     s.used = true;
     if (!s.defined && as.pass_ > 1) return as.Report(m.undefined, {name});
-    if (!s.known) as.unresolved_ = true;
+    if (!s.known) {
+        as.unresolved_ = true;
+        unsettled = true;
+    }
     if (knownInPassOne) {
         if (as.pass_ == 1 && !s.known)
             s.unknownInPassOne = true;
@@ -129,14 +132,15 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     Symbol* s;
     if (local >= 0) {
         s = &as.GetLocal(static_cast<unsigned>(local));
-    } else if (memo && memo->defined && memo->defined->first == name) {
+    } else if (memo && memo->defined && as.symbols_.At(memo->defined - 1).first == name) {
         // Learnt: a plain name is kept under itself.
-        s = &memo->defined->second;
+        s = &as.symbols_.At(memo->defined - 1).second;
     } else {
         const std::string_view key = SymbolKey(name);
         auto it = as.symbols_.find_or_add(key).first;
         s = &it->second;
-        if (learning && !name.empty() && name.back() != '`') memo->defined = &*it;
+        if (learning && !name.empty() && name.back() != '`')
+            memo->defined = static_cast<std::uint32_t>(as.symbols_.IndexOf(it) + 1);
     }
     if (isSet) {
         if (s->defined && s->isOther) {
@@ -154,6 +158,8 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         return local >= 0 ? as.Report(Msg::LocalRedefinition, {local})
                           : as.Report(Msg::SymbolRedefinition, {name});
     }
+    const bool wasDefined = s->defined, wasKnown = s->known;
+    const std::int32_t oldValue = s->value;
     if (known && isSet) {
         // set symbols change value within a pass on purpose
         s->constant = true;
@@ -177,6 +183,7 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         s->known = true;
     else
         as.unresolved_ = true;
+    if (!wasDefined || wasKnown != s->known || oldValue != s->value) s->changedAt = ++symbolClock;
     if (as.final_ && mapWanted && known) {
         const char* kind = local >= 0 ? "local" : isSet ? "set" : definingLabel ? "label" : "equ";
         if (local >= 0)

@@ -26,7 +26,7 @@ struct Line {
 
     Line(EncoderHost& h, const OpcodeEntry& r)
         : host(h), row(r), scan(h.Scan()), code(h.Code()),
-          start(h.Location() + static_cast<std::uint32_t>(h.Code().count)), firstByte(h.Code().count),
+          start(h.InstructionStart() + static_cast<std::uint32_t>(h.Code().count)), firstByte(h.Code().count),
           check(h.FinalPass() && !h.Screwed()) {}
 
     std::uint32_t Placed() const { return static_cast<std::uint32_t>(code.count - firstByte); }
