@@ -170,9 +170,10 @@ struct Assembler::Impl {
     std::uint32_t symbolClock = 0;
     bool unsettled = false;
     bool locationRead = false; // the instruction's size may depend on its location
-    // In an ordinary pass: the line's instruction took its settled size again,
-    // or false when it must be assembled.
-    bool ResettleInstruction(const LineMemo& m);
+    // In an ordinary pass: the line's instruction or data took its settled
+    // size again, or false when it must be assembled.
+    bool Resettle(const LineMemo& m);
+    bool resettled = false; // RunDirectiveRow's data line did
     void NoteSettled(LineMemo& m);
 
     // The line map, collected in the final pass when one is wanted.
@@ -276,7 +277,8 @@ struct Assembler::Impl {
     void EndOffset();
 
     // directives
-    bool RunDirectiveRow(int row);
+    // `settling`: a data line that may take its settled size.
+    bool RunDirectiveRow(int row, bool settling = false);
     void SetLocation(std::uint32_t value);
     void SetReserve(std::size_t bytes, const std::uint8_t* pattern, int patternSize, bool always);
     bool Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern, int patternSize);

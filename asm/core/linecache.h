@@ -65,7 +65,8 @@ struct LineMemo {
         Instruction, // [label] instruction
     };
     // Instruction: its row's index in the target's table; Directive: its row.
-    std::uint32_t row = 0;
+    std::uint16_t row = 0;
+    std::uint16_t settledSize = 0; // see `settled`
     // The global symbol the line defines (label, equ, set): its entry's
     // index in the symbol table + 1; 0 for none.
     std::uint32_t defined = 0;
@@ -79,13 +80,12 @@ struct LineMemo {
     Head head = Head::None;
     bool learnt : 1 = false; // processed as a statement once
     bool dot : 1 = false;    // the command word had a leading '.'
-    // An instruction line that last assembled without a message, every
-    // expression compiled and every symbol known: at `settledPc` (anywhere,
-    // when its size did not depend on its location), with the symbols as
-    // they stood at `settledClock`, it was `settledSize` bytes.
+    // An instruction or data line that last assembled without a message,
+    // every expression compiled and every symbol known: at `settledPc`
+    // (anywhere, when its size did not depend on its location), with the
+    // symbols as they stood at `settledClock`, it was `settledSize` bytes.
     bool settled : 1 = false;
     bool settledAnywhere : 1 = false;
-    std::uint8_t settledSize : 4 = 0;
     std::uint32_t settledPc = 0;
     std::uint32_t settledClock = 0;
 };

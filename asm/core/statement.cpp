@@ -239,10 +239,16 @@ void Assembler::Impl::LearnHead(LineMemo::Head head, const CommandField* cmd, co
         m.commandPos = static_cast<std::uint16_t>(cmd->pos);
         m.dot = cmd->dot;
     }
-    if (head == LineMemo::Head::Instruction)
-        m.row = static_cast<std::uint32_t>(as.target_.RowIndex(*rows.instruction));
-    else if (head == LineMemo::Head::Directive)
-        m.row = static_cast<std::uint32_t>(rows.directive);
+    if (head == LineMemo::Head::Instruction) {
+        const std::size_t index = as.target_.RowIndex(*rows.instruction);
+        if (index > UINT16_MAX) {
+            m.head = LineMemo::Head::None;
+            return;
+        }
+        m.row = static_cast<std::uint16_t>(index);
+    } else if (head == LineMemo::Head::Directive) {
+        m.row = static_cast<std::uint16_t>(rows.directive);
+    }
 }
 
 // A line whose label and command word were learnt: straight to the label
@@ -267,13 +273,9 @@ bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
 }
 
 extern void Assembler::Impl::NoteSettled(LineMemo& m) {
-    if (as.code_.count > 15) {
-        m.settled = false;
-        return;
-    }
     m.settled = true;
     m.settledAnywhere = !locationRead;
-    m.settledSize = static_cast<std::uint8_t>(as.code_.count);
+    m.settledSize = static_cast<std::uint16_t>(as.code_.count); // at most LineCode::kCapacity
     m.settledPc = as.code_.start;
     m.settledClock = symbolClock;
     // The local labels the line named are those of the current scope.
@@ -284,7 +286,7 @@ extern void Assembler::Impl::NoteSettled(LineMemo& m) {
             if (op[k].kind == ExprOp::Kind::Local) op[k].local.scope = scope;
 }
 
-bool Assembler::Impl::ResettleInstruction(const LineMemo& m) {
+bool Assembler::Impl::Resettle(const LineMemo& m) {
     if ((!m.settledAnywhere && as.pc_ != m.settledPc) || as.code_.count != 0) return false;
     const ExprOp* op = exprOps.data();
     const ExprMemo* e = exprMemos.data() + m.exprFirst;
@@ -337,8 +339,19 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
     // that name; it is theirs, as macros named like other commands are.
     if (drow >= 0 && !cmd.dot && isLoc && macros.count(as.settings_.caseSensitive ? word : "loc")) drow = -1;
     if (drow >= 0) {
-        bool ok = RunDirectiveRow(drow);
+        // Data lines settle as instructions do (see below).
+        const bool settling =
+            memo && memo->head == LineMemo::Head::Directive && !as.final_ && DirectiveIsData(drow);
+        resettled = false;
+        bool ok = RunDirectiveRow(drow, settling);
+        if (resettled) return true;
         if (ok) ok = CheckTrailing();
+        if (settling) {
+            if (ok && !unsettled)
+                NoteSettled(*memo);
+            else
+                memo->settled = false;
+        }
         return ok;
     }
     if (cmd.dot) {
@@ -352,7 +365,7 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
         // line settled at this place, over symbols that kept their values,
         // has the size it had and no message.
         const bool settling = memo && memo->head == LineMemo::Head::Instruction && !as.final_;
-        if (settling && memo->settled && ResettleInstruction(*memo)) return true;
+        if (settling && memo->settled && Resettle(*memo)) return true;
         unsettled = locationRead = false;
         bool ok = as.target_.AssembleInstruction(as, *row);
         if (ok) ok = CheckTrailing();
