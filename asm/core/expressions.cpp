@@ -136,6 +136,12 @@ public:
     // Evaluates a compiled expression: the same references in the same order
     // at the same places as parsing it would make.
     bool Replay(const ExprMemo& m, const ExprOp* ops, ExprResult& r) {
+        if (m.IsNumber()) {
+            r.value = m.Number();
+            r.known = true;
+            s_.SetPos(m.end);
+            return true;
+        }
         struct Value {
             std::int32_t value;
             bool known;
@@ -508,7 +514,7 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
     // depend on the pass: such a line never settles.
     if (knownInPassOne) im.unsettled = true;
     if (const ExprMemo* m = im.KnownExpression(start)) {
-        ok = ev.Replay(*m, im.exprOps.data() + m->first, result);
+        ok = ev.Replay(*m, m->IsNumber() ? nullptr : im.exprOps.data() + m->first, result);
     } else if (im.learning && scan_.Line() == im.lineText.data()) {
         const std::size_t first = im.exprOps.size();
         ev.CompileInto(&im.exprOps);

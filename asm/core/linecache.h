@@ -47,12 +47,15 @@ struct ExprOp {
 static_assert(sizeof(ExprOp) <= 16, "kept for every expression of every line");
 
 // An expression of a line that evaluated without fault, compiled: the text
-// [pos, end) is the steps [first, first + count).
+// [pos, end) is the steps [first, first + count). Most expressions are a
+// single number: those keep no steps (count 0) and the number in `first`.
 struct ExprMemo {
     std::uint16_t pos = 0;
     std::uint16_t end = 0;
     std::uint16_t count = 0;
     std::uint32_t first = 0;
+    bool IsNumber() const { return count == 0; }
+    std::int32_t Number() const { return static_cast<std::int32_t>(first); }
 };
 
 // What processing a file line as a statement taught about it. Kept for

@@ -77,9 +77,14 @@ const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
 
 bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::size_t first) {
     if (!learning || memo->exprCount == UINT8_MAX) return false;
-    exprMemos.push_back(ExprMemo{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
-                                 static_cast<std::uint16_t>(exprOps.size() - first),
-                                 static_cast<std::uint32_t>(first)});
+    ExprMemo m{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
+               static_cast<std::uint16_t>(exprOps.size() - first), static_cast<std::uint32_t>(first)};
+    if (m.count == 1 && exprOps[first].kind == ExprOp::Kind::Number) {
+        m.count = 0;
+        m.first = static_cast<std::uint32_t>(exprOps[first].value);
+        exprOps.resize(first);
+    }
+    exprMemos.push_back(m);
     ++memo->exprCount;
     return true;
 }
