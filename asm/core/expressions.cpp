@@ -142,6 +142,16 @@ public:
             s_.SetPos(m.end);
             return true;
         }
+        if (m.IsSymbol()) {
+            ExprResult x;
+            s_.SetPos(m.namePos);
+            bool ok = impl_.ReferenceEntry(impl_.SymbolEntry(m.first), knownInPassOne_, x);
+            s_.SetPos(m.end);
+            if (!ok) return false;
+            r.value = x.value;
+            r.known = x.known;
+            return true;
+        }
         struct Value {
             std::int32_t value;
             bool known;
@@ -161,7 +171,7 @@ public:
                 s_.SetPos(op->pos);
                 bool ok =
                     op->kind == ExprOp::Kind::Symbol
-                        ? impl_.ReferenceEntry(*op->entry, knownInPassOne_, x)
+                        ? impl_.ReferenceEntry(impl_.SymbolEntry(op->symbol), knownInPassOne_, x)
                         : impl_.ReferenceLocal(static_cast<unsigned>(op->local.number), knownInPassOne_, x);
                 s_.SetPos(op->end);
                 if (!ok) return false;
@@ -307,13 +317,13 @@ private:
         Emit(step);
     }
     void EmitReference(ExprOp::Kind kind, std::size_t start, std::size_t end, std::int32_t number,
-                       std::pair<const std::string, Symbol>* entry) {
+                       std::uint32_t entry) {
         ExprOp step;
         step.kind = kind;
         step.pos = static_cast<std::uint16_t>(start);
         step.end = static_cast<std::uint16_t>(end);
         if (kind == ExprOp::Kind::Symbol)
-            step.entry = entry;
+            step.symbol = entry;
         else
             step.local = {number, 0};
         Emit(step);
@@ -365,7 +375,7 @@ private:
             s_.SetPos(start);
             bool ok = impl_.ReferenceLocal(v, knownInPassOne_, r);
             s_.SetPos(end);
-            EmitReference(ExprOp::Kind::Local, start, end, static_cast<std::int32_t>(v), nullptr);
+            EmitReference(ExprOp::Kind::Local, start, end, static_cast<std::int32_t>(v), 0);
             return ok;
         }
         if (s_.Cur() == 'd' || s_.Cur() == 'D') s_.Advance();
@@ -481,7 +491,7 @@ private:
             }
             const std::size_t end = s_.Pos();
             s_.SetPos(start);
-            std::pair<const std::string, Symbol>* entry = nullptr;
+            std::uint32_t entry = 0;
             bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r, &entry);
             if (name.back() == '`') compilable_ = false; // its entry depends on the `loc` scope
             s_.SetPos(end);
@@ -514,7 +524,7 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
     // depend on the pass: such a line never settles.
     if (knownInPassOne) im.unsettled = true;
     if (const ExprMemo* m = im.KnownExpression(start)) {
-        ok = ev.Replay(*m, m->IsNumber() ? nullptr : im.exprOps.data() + m->first, result);
+        ok = ev.Replay(*m, m->HasSteps() ? im.exprOps.data() + m->first : nullptr, result);
     } else if (im.learning && scan_.Line() == im.lineText.data()) {
         const std::size_t first = im.exprOps.size();
         ev.CompileInto(&im.exprOps);

@@ -241,7 +241,8 @@ struct Assembler::Impl {
     bool DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known, bool isSet);
     // `entry`, when given, is set to the symbol's table entry.
     bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
-                         std::pair<const std::string, Symbol>** entry = nullptr);
+                         std::uint32_t* entry = nullptr);
+    std::pair<const std::string, Symbol>& SymbolEntry(std::uint32_t index) { return as.symbols_.At(index); }
     bool ReferenceEntry(std::pair<const std::string, Symbol>& entry, bool knownInPassOne, ExprResult& r);
     bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
     bool Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m, bool knownInPassOne,

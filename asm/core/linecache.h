@@ -36,8 +36,8 @@ struct ExprOp {
     std::uint16_t pos = 0; // Symbol, Local: where the name stands
     std::uint16_t end = 0;
     union {
-        std::int32_t value = 0;                      // Number: the value
-        std::pair<const std::string, Symbol>* entry; // Symbol
+        std::int32_t value = 0; // Number: the value
+        std::uint32_t symbol;   // Symbol: the symbol table entry's index
         struct {
             std::int32_t number; // the label's number
             std::uint32_t scope; // the scope its line last settled in
@@ -48,15 +48,22 @@ static_assert(sizeof(ExprOp) <= 16, "kept for every expression of every line");
 
 // An expression of a line that evaluated without fault, compiled: the text
 // [pos, end) is the steps [first, first + count). Most expressions are a
-// single number: those keep no steps (count 0) and the number in `first`.
+// single number or a single symbol: those keep no steps, but the number
+// (count 0) or the symbol's entry index (count kSymbolOnly, its name at
+// `namePos`) in `first`.
 struct ExprMemo {
+    static constexpr std::uint16_t kSymbolOnly = 0xFFFF;
     std::uint16_t pos = 0;
     std::uint16_t end = 0;
     std::uint16_t count = 0;
+    std::uint16_t namePos = 0;
     std::uint32_t first = 0;
     bool IsNumber() const { return count == 0; }
+    bool IsSymbol() const { return count == kSymbolOnly; }
+    bool HasSteps() const { return !IsNumber() && !IsSymbol(); }
     std::int32_t Number() const { return static_cast<std::int32_t>(first); }
 };
+static_assert(sizeof(ExprMemo) <= 12, "kept for every expression of every line");
 
 // What processing a file line as a statement taught about it. Kept for
 // every line of every cached file, so kept small.

@@ -281,25 +281,33 @@ extern void Assembler::Impl::NoteSettled(LineMemo& m) {
     // The local labels the line named are those of the current scope.
     ExprOp* op = exprOps.data();
     const ExprMemo* e = exprMemos.data() + m.exprFirst;
-    for (std::uint32_t i = 0; i < m.exprCount; ++i)
+    for (std::uint32_t i = 0; i < m.exprCount; ++i) {
+        if (!e[i].HasSteps()) continue;
         for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k)
             if (op[k].kind == ExprOp::Kind::Local) op[k].local.scope = scope;
+    }
 }
 
 bool Assembler::Impl::Resettle(const LineMemo& m) {
     if ((!m.settledAnywhere && as.pc_ != m.settledPc) || as.code_.count != 0) return false;
     const ExprOp* op = exprOps.data();
     const ExprMemo* e = exprMemos.data() + m.exprFirst;
-    for (std::uint32_t i = 0; i < m.exprCount; ++i)
+    for (std::uint32_t i = 0; i < m.exprCount; ++i) {
+        if (e[i].IsSymbol()) {
+            if (SymbolEntry(e[i].first).second.changedAt > m.settledClock) return false;
+            continue;
+        }
+        if (e[i].IsNumber()) continue;
         for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k) {
             if (op[k].kind == ExprOp::Kind::Symbol) {
-                if (op[k].entry->second.changedAt > m.settledClock) return false;
+                if (SymbolEntry(op[k].symbol).second.changedAt > m.settledClock) return false;
             } else if (op[k].kind == ExprOp::Kind::Local) {
                 if (op[k].local.scope != scope) return false;
                 const Symbol& s = locals.Get(scope, static_cast<unsigned>(op[k].local.number));
                 if (s.changedAt > m.settledClock) return false;
             }
         }
+    }
     // Only the count matters before the final pass: the bytes are neither
     // placed nor listed.
     as.code_.count = m.settledSize;

@@ -45,12 +45,12 @@ void Assembler::Impl::TakeBackquote(std::string& name) {
 }
 
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
-                                      std::pair<const std::string, Symbol>** entry) {
+                                      std::uint32_t* entry) {
     observe::Reference(*this, name, -1, false, as.scan_.Pos());
     const std::string_view key = SymbolKey(name);
     auto [it, added] = as.symbols_.find_or_add(key);
     if (added) as.unresolved_ = true;
-    if (entry) *entry = &*it;
+    if (entry) *entry = static_cast<std::uint32_t>(as.symbols_.IndexOf(it));
     return Reference(it->second, name, kSymbolReference, knownInPassOne, r);
 }
 
@@ -77,11 +77,19 @@ const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
 
 bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::size_t first) {
     if (!learning || memo->exprCount == UINT8_MAX) return false;
-    ExprMemo m{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
-               static_cast<std::uint16_t>(exprOps.size() - first), static_cast<std::uint32_t>(first)};
+    ExprMemo m;
+    m.pos = static_cast<std::uint16_t>(pos);
+    m.end = static_cast<std::uint16_t>(end);
+    m.count = static_cast<std::uint16_t>(exprOps.size() - first);
+    m.first = static_cast<std::uint32_t>(first);
     if (m.count == 1 && exprOps[first].kind == ExprOp::Kind::Number) {
         m.count = 0;
         m.first = static_cast<std::uint32_t>(exprOps[first].value);
+        exprOps.resize(first);
+    } else if (m.count == 1 && exprOps[first].kind == ExprOp::Kind::Symbol && exprOps[first].end == end) {
+        m.count = ExprMemo::kSymbolOnly;
+        m.namePos = exprOps[first].pos;
+        m.first = exprOps[first].symbol;
         exprOps.resize(first);
     }
     exprMemos.push_back(m);
