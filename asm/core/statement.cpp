@@ -208,9 +208,17 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
 // The command word in `ident`, in the order of precedence: preprocessor
 // command, pseudo command, instruction, macro.
 bool Assembler::Impl::RunCommand(const CommandField& cmd) {
-    std::string& lower = ident2;
-    lower = ident;
-    FoldLower(lower);
+    // Command words are short: folded on the stack, not into a string.
+    char folded[RecentCommand::kLongest];
+    std::string_view lower;
+    if (ident.size() <= sizeof folded) {
+        for (std::size_t i = 0; i < ident.size(); ++i) folded[i] = chars::ToLower(ident[i]);
+        lower = std::string_view(folded, ident.size());
+    } else {
+        ident2 = ident;
+        FoldLower(ident2);
+        lower = ident2;
+    }
     const CommandRows rows = LookupCommand(lower);
     const bool isLoc = lower == "loc";
     if (learning && (cmd.dot || (rows.preprocessor < 0 && !cmd.marked))) {
