@@ -726,7 +726,7 @@ bool Assembler::Impl::RunDirectiveRow(int row, bool settling) {
             resettled = true;
             return true;
         }
-        unsettled = locationRead = false;
+        unsettled = locationRead = valuesIgnored = false;
     }
     Handlers h(*this);
     return h.Run(r.handler);

@@ -26,6 +26,10 @@ public:
     // messages of an ordinary pass: an ordinary pass may then take the
     // instruction's size from a pass where it stood elsewhere.
     virtual std::uint32_t InstructionStart() const { return Location(); }
+    // Tells that neither the instruction's size nor the messages of an
+    // ordinary pass depend on its operands' values (a branch): an ordinary
+    // pass may take its size again although the symbols it names moved.
+    virtual void SizeIgnoresValues() {}
     virtual LineCode& Code() = 0;
     virtual bool FinalPass() const = 0;
     virtual bool Screwed() const = 0;
@@ -54,6 +58,7 @@ public:
     bool Report(Msg id, std::initializer_list<MsgArg> args) override { return as_.Report(id, args); }
     std::uint32_t Location() const override;
     std::uint32_t InstructionStart() const override { return as_.Location(); }
+    void SizeIgnoresValues() override;
     LineCode& Code() override { return as_.Code(); }
     bool FinalPass() const override { return as_.FinalPass(); }
     bool Screwed() const override { return as_.Screwed(); }

@@ -169,7 +169,8 @@ struct Assembler::Impl {
     // expression not compiled.
     std::uint32_t symbolClock = 0;
     bool unsettled = false;
-    bool locationRead = false; // the instruction's size may depend on its location
+    bool locationRead = false;  // the instruction's size may depend on its location
+    bool valuesIgnored = false; // its size does not depend on its operands' values
     // In an ordinary pass: the line's instruction or data took its settled
     // size again, or false when it must be assembled.
     bool Resettle(const LineMemo& m);

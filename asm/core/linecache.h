@@ -94,8 +94,10 @@ struct LineMemo {
     // every expression compiled and every symbol known: at `settledPc`
     // (anywhere, when its size did not depend on its location), with the
     // symbols as they stood at `settledClock`, it was `settledSize` bytes.
+    // A branch settles blind: its size holds whatever its target's value.
     bool settled : 1 = false;
     bool settledAnywhere : 1 = false;
+    bool settledBlind : 1 = false;
     std::uint32_t settledPc = 0;
     std::uint32_t settledClock = 0;
 };

@@ -33,6 +33,8 @@ void Assembler::Impl::CompatModeNote() {
 
 void AssemblerHost::CompatModeNote() { as_.I().CompatModeNote(); }
 
+void AssemblerHost::SizeIgnoresValues() { as_.I().valuesIgnored = true; }
+
 std::uint32_t AssemblerHost::Location() const {
     as_.I().locationRead = true;
     return as_.Location();
@@ -283,6 +285,7 @@ bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
 extern void Assembler::Impl::NoteSettled(LineMemo& m) {
     m.settled = true;
     m.settledAnywhere = !locationRead;
+    m.settledBlind = valuesIgnored;
     m.settledSize = static_cast<std::uint16_t>(as.code_.count); // at most LineCode::kCapacity
     m.settledPc = as.code_.start;
     m.settledClock = symbolClock;
@@ -300,19 +303,22 @@ bool Assembler::Impl::Resettle(const LineMemo& m) {
     if ((!m.settledAnywhere && as.pc_ != m.settledPc) || as.code_.count != 0) return false;
     const ExprOp* op = exprOps.data();
     const ExprMemo* e = exprMemos.data() + m.exprFirst;
+    // A blind line's symbols need only be the same: global symbols are,
+    // local labels if the scope is.
+    const std::uint32_t clock = m.settledBlind ? UINT32_MAX : m.settledClock;
     for (std::uint32_t i = 0; i < m.exprCount; ++i) {
         if (e[i].IsSymbol()) {
-            if (SymbolEntry(e[i].first).second.changedAt > m.settledClock) return false;
+            if (SymbolEntry(e[i].first).second.changedAt > clock) return false;
             continue;
         }
         if (e[i].IsNumber()) continue;
         for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k) {
             if (op[k].kind == ExprOp::Kind::Symbol) {
-                if (SymbolEntry(op[k].symbol).second.changedAt > m.settledClock) return false;
+                if (SymbolEntry(op[k].symbol).second.changedAt > clock) return false;
             } else if (op[k].kind == ExprOp::Kind::Local) {
                 if (op[k].local.scope != scope) return false;
                 const Symbol& s = locals.Get(scope, static_cast<unsigned>(op[k].local.number));
-                if (s.changedAt > m.settledClock) return false;
+                if (s.changedAt > clock) return false;
             }
         }
     }
@@ -382,7 +388,7 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
         // has the size it had and no message.
         const bool settling = memo && memo->head == LineMemo::Head::Instruction && !as.final_;
         if (settling && memo->settled && Resettle(*memo)) return true;
-        unsettled = locationRead = false;
+        unsettled = locationRead = valuesIgnored = false;
         bool ok = as.target_.AssembleInstruction(as, *row);
         if (ok) ok = CheckTrailing();
         if (settling) {

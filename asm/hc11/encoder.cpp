@@ -237,6 +237,7 @@ bool AssembleBranch(EncoderHost& host, const OpcodeEntry& row) {
     std::size_t targetPos = s.Pos();
     ExprResult target;
     if (!host.Evaluate(target, false)) return false;
+    host.SizeIgnoresValues();
     Emitter out(host);
     out.Opcode(row.opcode);
     host.Code().cycles = static_cast<int>(row.cycles & 0xFF);
