@@ -706,7 +706,13 @@ bool Handlers::Run(Directive handler) {
 
 } // namespace
 
-bool Assembler::Impl::RunDirectiveRow(int row) {
+bool DirectiveIsData(int row) {
+    if (row < 0 || row >= static_cast<int>(std::size(kDirectives))) return false;
+    const Directive d = kDirectives[row].handler;
+    return d == Directive::DataBytes || d == Directive::DataWords || d == Directive::DataLongs;
+}
+
+bool Assembler::Impl::RunDirectiveRow(int row, bool settling) {
     if (row < 0 || row >= static_cast<int>(std::size(kDirectives)))
         return as.Report(Msg::PseudoCodeTableCorrupt);
     const DirRow& r = kDirectives[row];
@@ -714,6 +720,13 @@ bool Assembler::Impl::RunDirectiveRow(int row) {
     if (r.flags & kObsolete) ReportAtCommand(Msg::ObsoleteDirective);
     if (!(r.flags & kOwnLabel)) {
         if (!DefineLabel()) return false;
+    }
+    if (settling) {
+        if (memo->settled && Resettle(*memo)) {
+            resettled = true;
+            return true;
+        }
+        unsettled = locationRead = valuesIgnored = false;
     }
     Handlers h(*this);
     return h.Run(r.handler);

@@ -11,5 +11,7 @@ bool CheckDirectiveTable();
 // The name of a row (lower case); null past the last row. For editors'
 // completion lists.
 const char* DirectiveName(int row);
+// dc.b, dc.w, dc.l and their other names: lines of data only.
+bool DirectiveIsData(int row);
 
 } // namespace qorb

@@ -21,6 +21,15 @@ public:
     // Always returns false.
     virtual bool Report(Msg id, std::initializer_list<MsgArg> args) = 0;
     virtual std::uint32_t Location() const = 0;
+    // The same address, for a distance that only the instruction's bytes
+    // and the final pass's range checks depend on, never its size or the
+    // messages of an ordinary pass: an ordinary pass may then take the
+    // instruction's size from a pass where it stood elsewhere.
+    virtual std::uint32_t InstructionStart() const { return Location(); }
+    // Tells that neither the instruction's size nor the messages of an
+    // ordinary pass depend on its operands' values (a branch): an ordinary
+    // pass may take its size again although the symbols it names moved.
+    virtual void SizeIgnoresValues() {}
     virtual LineCode& Code() = 0;
     virtual bool FinalPass() const = 0;
     virtual bool Screwed() const = 0;
@@ -47,7 +56,9 @@ public:
         return as_.Evaluate(result, knownInPassOne);
     }
     bool Report(Msg id, std::initializer_list<MsgArg> args) override { return as_.Report(id, args); }
-    std::uint32_t Location() const override { return as_.Location(); }
+    std::uint32_t Location() const override;
+    std::uint32_t InstructionStart() const override { return as_.Location(); }
+    void SizeIgnoresValues() override;
     LineCode& Code() override { return as_.Code(); }
     bool FinalPass() const override { return as_.FinalPass(); }
     bool Screwed() const override { return as_.Screwed(); }

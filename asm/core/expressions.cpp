@@ -136,6 +136,22 @@ public:
     // Evaluates a compiled expression: the same references in the same order
     // at the same places as parsing it would make.
     bool Replay(const ExprMemo& m, const ExprOp* ops, ExprResult& r) {
+        if (m.IsNumber()) {
+            r.value = m.Number();
+            r.known = true;
+            s_.SetPos(m.end);
+            return true;
+        }
+        if (m.IsSymbol()) {
+            ExprResult x;
+            s_.SetPos(m.namePos);
+            bool ok = impl_.ReferenceEntry(impl_.SymbolEntry(m.first), knownInPassOne_, x);
+            s_.SetPos(m.end);
+            if (!ok) return false;
+            r.value = x.value;
+            r.known = x.known;
+            return true;
+        }
         struct Value {
             std::int32_t value;
             bool known;
@@ -146,15 +162,17 @@ public:
             switch (op->kind) {
             case ExprOp::Kind::Number: stack[top++] = {op->value, true}; break;
             case ExprOp::Kind::Location:
+                impl_.locationRead = true;
                 stack[top++] = {static_cast<std::int32_t>(as_.Location()), true};
                 break;
             case ExprOp::Kind::Symbol:
             case ExprOp::Kind::Local: {
                 ExprResult x;
                 s_.SetPos(op->pos);
-                bool ok = op->kind == ExprOp::Kind::Symbol
-                              ? impl_.ReferenceEntry(*op->entry, knownInPassOne_, x)
-                              : impl_.ReferenceLocal(static_cast<unsigned>(op->value), knownInPassOne_, x);
+                bool ok =
+                    op->kind == ExprOp::Kind::Symbol
+                        ? impl_.ReferenceEntry(impl_.SymbolEntry(op->symbol), knownInPassOne_, x)
+                        : impl_.ReferenceLocal(static_cast<unsigned>(op->local.number), knownInPassOne_, x);
                 s_.SetPos(op->end);
                 if (!ok) return false;
                 stack[top++] = {x.value, x.known};
@@ -299,15 +317,15 @@ private:
         Emit(step);
     }
     void EmitReference(ExprOp::Kind kind, std::size_t start, std::size_t end, std::int32_t number,
-                       std::pair<const std::string, Symbol>* entry) {
+                       std::uint32_t entry) {
         ExprOp step;
         step.kind = kind;
         step.pos = static_cast<std::uint16_t>(start);
         step.end = static_cast<std::uint16_t>(end);
         if (kind == ExprOp::Kind::Symbol)
-            step.entry = entry;
+            step.symbol = entry;
         else
-            step.value = number;
+            step.local = {number, 0};
         Emit(step);
     }
 
@@ -357,7 +375,7 @@ private:
             s_.SetPos(start);
             bool ok = impl_.ReferenceLocal(v, knownInPassOne_, r);
             s_.SetPos(end);
-            EmitReference(ExprOp::Kind::Local, start, end, static_cast<std::int32_t>(v), nullptr);
+            EmitReference(ExprOp::Kind::Local, start, end, static_cast<std::int32_t>(v), 0);
             return ok;
         }
         if (s_.Cur() == 'd' || s_.Cur() == 'D') s_.Advance();
@@ -448,6 +466,7 @@ private:
         }
         if (c == '*' || c == '$') {
             s_.Advance();
+            impl_.locationRead = true;
             r.value = static_cast<std::int32_t>(as_.Location());
             r.known = true;
             ExprOp step;
@@ -472,7 +491,7 @@ private:
             }
             const std::size_t end = s_.Pos();
             s_.SetPos(start);
-            std::pair<const std::string, Symbol>* entry = nullptr;
+            std::uint32_t entry = 0;
             bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r, &entry);
             if (name.back() == '`') compilable_ = false; // its entry depends on the `loc` scope
             s_.SetPos(end);
@@ -501,16 +520,22 @@ bool Assembler::Evaluate(ExprResult& result, bool knownInPassOne) {
     Impl& im = *impl_;
     const std::size_t start = scan_.Pos();
     bool ok;
+    // A value that must be known in pass one makes a reference's outcome
+    // depend on the pass: such a line never settles.
+    if (knownInPassOne) im.unsettled = true;
     if (const ExprMemo* m = im.KnownExpression(start)) {
-        ok = ev.Replay(*m, im.exprOps.data() + m->first, result);
+        ok = ev.Replay(*m, m->HasSteps() ? im.exprOps.data() + m->first : nullptr, result);
     } else if (im.learning && scan_.Line() == im.lineText.data()) {
         const std::size_t first = im.exprOps.size();
         ev.CompileInto(&im.exprOps);
         ok = ev.Expression(result, 0);
-        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first)))
+        if (!(ok && ev.Compilable() && im.LearnExpression(start, scan_.Pos(), first))) {
             im.exprOps.resize(first);
+            im.unsettled = true;
+        }
     } else {
         ok = ev.Expression(result, 0);
+        im.unsettled = true;
     }
     if (!ok) {
         result.known = false;

@@ -162,6 +162,20 @@ struct Assembler::Impl {
     FileText* CachedText(int fd, const host::FileId& id);
     bool learning = false; // the line being processed is learnt
     bool ReplayStatement(const LineMemo& m);
+    // Settled instruction lines (LineMemo::settled). The clock counts the
+    // changes of symbol values. `unsettled` is set while an instruction is
+    // assembled by whatever makes its outcome depend on more than its
+    // location and the symbols it names: a message, an unknown value, an
+    // expression not compiled.
+    std::uint32_t symbolClock = 0;
+    bool unsettled = false;
+    bool locationRead = false;  // the instruction's size may depend on its location
+    bool valuesIgnored = false; // its size does not depend on its operands' values
+    // In an ordinary pass: the line's instruction or data took its settled
+    // size again, or false when it must be assembled.
+    bool Resettle(const LineMemo& m);
+    bool resettled = false; // RunDirectiveRow's data line did
+    void NoteSettled(LineMemo& m);
 
     // The line map, collected in the final pass when one is wanted.
     bool mapWanted = false;
@@ -228,7 +242,8 @@ struct Assembler::Impl {
     bool DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known, bool isSet);
     // `entry`, when given, is set to the symbol's table entry.
     bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
-                         std::pair<const std::string, Symbol>** entry = nullptr);
+                         std::uint32_t* entry = nullptr);
+    std::pair<const std::string, Symbol>& SymbolEntry(std::uint32_t index) { return as.symbols_.At(index); }
     bool ReferenceEntry(std::pair<const std::string, Symbol>& entry, bool knownInPassOne, ExprResult& r);
     bool ReferenceLocal(unsigned number, bool knownInPassOne, ExprResult& r);
     bool Reference(Symbol& s, const MsgArg& name, const ReferenceMessages& m, bool knownInPassOne,
@@ -264,7 +279,8 @@ struct Assembler::Impl {
     void EndOffset();
 
     // directives
-    bool RunDirectiveRow(int row);
+    // `settling`: a data line that may take its settled size.
+    bool RunDirectiveRow(int row, bool settling = false);
     void SetLocation(std::uint32_t value);
     void SetReserve(std::size_t bytes, const std::uint8_t* pattern, int patternSize, bool always);
     bool Append(const std::uint8_t* data, std::size_t n, const std::uint8_t* pattern, int patternSize);

@@ -1,5 +1,6 @@
 // The scanner's primitives: identifiers and texts.
 
+#include <algorithm>
 #include <cstring>
 
 #include "impl.h"
@@ -12,16 +13,19 @@ void FoldLower(std::string& s) {
 }
 
 bool Assembler::ReadRawIdentifier(std::string& out, char extraStart) {
-    out.clear();
-    char c = scan_.Cur();
-    if (scan_.AtEnd() || !(chars::IsSymbolStart(c) || (extraStart && c == extraStart))) return false;
+    const char* line = scan_.Line();
+    const std::size_t length = scan_.Length();
+    const std::size_t start = scan_.Pos();
+    const char c = start < length ? line[start] : '\0';
+    if (start >= length || !(chars::IsSymbolStart(c) || (extraStart && c == extraStart))) {
+        out.clear();
+        return false;
+    }
     // The whole identifier is consumed; its name is cut at 256 characters.
-    std::size_t start = scan_.Pos();
-    scan_.Advance();
-    while (!scan_.AtEnd() && chars::IsSymbolChar(scan_.Cur())) scan_.Advance();
-    std::size_t len = scan_.Pos() - start;
-    if (len > kMaxSymbolLength) len = kMaxSymbolLength;
-    out.assign(scan_.Line() + start, len);
+    std::size_t end = start + 1;
+    while (end < length && chars::IsSymbolChar(line[end])) ++end;
+    scan_.SetPos(end);
+    out.assign(line + start, std::min(end - start, kMaxSymbolLength));
     return true;
 }
 

@@ -36,20 +36,34 @@ struct ExprOp {
     std::uint16_t pos = 0; // Symbol, Local: where the name stands
     std::uint16_t end = 0;
     union {
-        std::int32_t value = 0;                      // Number: the value; Local: the label's number
-        std::pair<const std::string, Symbol>* entry; // Symbol
+        std::int32_t value = 0; // Number: the value
+        std::uint32_t symbol;   // Symbol: the symbol table entry's index
+        struct {
+            std::int32_t number; // the label's number
+            std::uint32_t scope; // the scope its line last settled in
+        } local;                 // Local
     };
 };
 static_assert(sizeof(ExprOp) <= 16, "kept for every expression of every line");
 
 // An expression of a line that evaluated without fault, compiled: the text
-// [pos, end) is the steps [first, first + count).
+// [pos, end) is the steps [first, first + count). Most expressions are a
+// single number or a single symbol: those keep no steps, but the number
+// (count 0) or the symbol's entry index (count kSymbolOnly, its name at
+// `namePos`) in `first`.
 struct ExprMemo {
+    static constexpr std::uint16_t kSymbolOnly = 0xFFFF;
     std::uint16_t pos = 0;
     std::uint16_t end = 0;
     std::uint16_t count = 0;
+    std::uint16_t namePos = 0;
     std::uint32_t first = 0;
+    bool IsNumber() const { return count == 0; }
+    bool IsSymbol() const { return count == kSymbolOnly; }
+    bool HasSteps() const { return !IsNumber() && !IsSymbol(); }
+    std::int32_t Number() const { return static_cast<std::int32_t>(first); }
 };
+static_assert(sizeof(ExprMemo) <= 12, "kept for every expression of every line");
 
 // What processing a file line as a statement taught about it. Kept for
 // every line of every cached file, so kept small.
@@ -60,12 +74,12 @@ struct LineMemo {
         Directive,   // [label] pseudo command
         Instruction, // [label] instruction
     };
-    union {
-        const OpcodeEntry* instruction = nullptr; // Instruction: its row
-        std::intptr_t directive;                  // Directive: its row
-    };
-    // The entry of the global symbol the line defines (label, equ, set).
-    std::pair<const std::string, Symbol>* defined = nullptr;
+    // Instruction: its row's index in the target's table; Directive: its row.
+    std::uint16_t row = 0;
+    std::uint16_t settledSize = 0; // see `settled`
+    // The global symbol the line defines (label, equ, set): its entry's
+    // index in the symbol table + 1; 0 for none.
+    std::uint32_t defined = 0;
     std::uint32_t exprFirst = 0;    // into the source's list of compiled expressions
     std::uint16_t labelPos = 0;     // a global label's text
     std::uint16_t commandPos = 0;   // where the command word starts
@@ -76,6 +90,16 @@ struct LineMemo {
     Head head = Head::None;
     bool learnt : 1 = false; // processed as a statement once
     bool dot : 1 = false;    // the command word had a leading '.'
+    // An instruction or data line that last assembled without a message,
+    // every expression compiled and every symbol known: at `settledPc`
+    // (anywhere, when its size did not depend on its location), with the
+    // symbols as they stood at `settledClock`, it was `settledSize` bytes.
+    // A branch settles blind: its size holds whatever its target's value.
+    bool settled : 1 = false;
+    bool settledAnywhere : 1 = false;
+    bool settledBlind : 1 = false;
+    std::uint32_t settledPc = 0;
+    std::uint32_t settledClock = 0;
 };
 static_assert(sizeof(LineMemo) <= 32, "a memo for every line: keep it small");
 

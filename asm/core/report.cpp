@@ -13,6 +13,7 @@ namespace qorb {
 void Assembler::Print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); }
 
 bool Assembler::Report(Msg id, std::initializer_list<MsgArg> args) {
+    impl_->unsettled = true; // even a message an ordinary pass drops counts
     const int number = MessageNumber(id);
     const TargetTexts& texts = target_.Texts();
     const char* text =

@@ -98,7 +98,9 @@ void LoadFileText(int fd, std::size_t size, FileText& text) {
         used += static_cast<std::size_t>(n);
     }
     buf.resize(used);
-    text.lines.reserve(used / 16 + 1);
+    // Room for lines of eight characters on average: reserved room costs
+    // nothing until used, while a list grown on the way is copied.
+    text.lines.reserve(used / 8 + 1);
     // Most files have no carriage return and no Ctrl-Z at all: their lines
     // need no look for them, one by one.
     const bool plain = !std::memchr(buf.data(), '\r', used) && !std::memchr(buf.data(), 0x1A, used);
@@ -228,6 +230,8 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
     };
     room(exprMemos, lines + lines / 2);
     room(exprOps, 2 * lines);
+    // Programs define a global symbol every few lines.
+    as.symbols_.Reserve(as.symbols_.size() + lines / 8);
     return fileTexts.emplace(key, std::move(text)).first->second.get();
 }
 

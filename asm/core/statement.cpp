@@ -33,6 +33,13 @@ void Assembler::Impl::CompatModeNote() {
 
 void AssemblerHost::CompatModeNote() { as_.I().CompatModeNote(); }
 
+void AssemblerHost::SizeIgnoresValues() { as_.I().valuesIgnored = true; }
+
+std::uint32_t AssemblerHost::Location() const {
+    as_.I().locationRead = true;
+    return as_.Location();
+}
+
 bool Assembler::Impl::CheckTrailing() {
     Scanner& s = as.scan_;
     std::size_t p = s.Pos();
@@ -203,9 +210,17 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
 // The command word in `ident`, in the order of precedence: preprocessor
 // command, pseudo command, instruction, macro.
 bool Assembler::Impl::RunCommand(const CommandField& cmd) {
-    std::string& lower = ident2;
-    lower = ident;
-    FoldLower(lower);
+    // Command words are short: folded on the stack, not into a string.
+    char folded[RecentCommand::kLongest];
+    std::string_view lower;
+    if (ident.size() <= sizeof folded) {
+        for (std::size_t i = 0; i < ident.size(); ++i) folded[i] = chars::ToLower(ident[i]);
+        lower = std::string_view(folded, ident.size());
+    } else {
+        ident2 = ident;
+        FoldLower(ident2);
+        lower = ident2;
+    }
     const CommandRows rows = LookupCommand(lower);
     const bool isLoc = lower == "loc";
     if (learning && (cmd.dot || (rows.preprocessor < 0 && !cmd.marked))) {
@@ -234,10 +249,16 @@ void Assembler::Impl::LearnHead(LineMemo::Head head, const CommandField* cmd, co
         m.commandPos = static_cast<std::uint16_t>(cmd->pos);
         m.dot = cmd->dot;
     }
-    if (head == LineMemo::Head::Instruction)
-        m.instruction = rows.instruction;
-    else if (head == LineMemo::Head::Directive)
-        m.directive = rows.directive;
+    if (head == LineMemo::Head::Instruction) {
+        const std::size_t index = as.target_.RowIndex(*rows.instruction);
+        if (index > UINT16_MAX) {
+            m.head = LineMemo::Head::None;
+            return;
+        }
+        m.row = static_cast<std::uint16_t>(index);
+    } else if (head == LineMemo::Head::Directive) {
+        m.row = static_cast<std::uint16_t>(rows.directive);
+    }
 }
 
 // A line whose label and command word were learnt: straight to the label
@@ -257,8 +278,54 @@ bool Assembler::Impl::ReplayStatement(const LineMemo& m) {
     cmd.pos = m.commandPos;
     cmd.dot = m.dot;
     if (m.head == LineMemo::Head::Instruction)
-        return Dispatch(cmd, CommandRows{-1, -1, m.instruction}, false);
-    return Dispatch(cmd, CommandRows{-1, static_cast<int>(m.directive), nullptr}, false);
+        return Dispatch(cmd, CommandRows{-1, -1, &as.target_.Row(m.row)}, false);
+    return Dispatch(cmd, CommandRows{-1, static_cast<int>(m.row), nullptr}, false);
+}
+
+extern void Assembler::Impl::NoteSettled(LineMemo& m) {
+    m.settled = true;
+    m.settledAnywhere = !locationRead;
+    m.settledBlind = valuesIgnored;
+    m.settledSize = static_cast<std::uint16_t>(as.code_.count); // at most LineCode::kCapacity
+    m.settledPc = as.code_.start;
+    m.settledClock = symbolClock;
+    // The local labels the line named are those of the current scope.
+    ExprOp* op = exprOps.data();
+    const ExprMemo* e = exprMemos.data() + m.exprFirst;
+    for (std::uint32_t i = 0; i < m.exprCount; ++i) {
+        if (!e[i].HasSteps()) continue;
+        for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k)
+            if (op[k].kind == ExprOp::Kind::Local) op[k].local.scope = scope;
+    }
+}
+
+bool Assembler::Impl::Resettle(const LineMemo& m) {
+    if ((!m.settledAnywhere && as.pc_ != m.settledPc) || as.code_.count != 0) return false;
+    const ExprOp* op = exprOps.data();
+    const ExprMemo* e = exprMemos.data() + m.exprFirst;
+    // A blind line's symbols need only be the same: global symbols are,
+    // local labels if the scope is.
+    const std::uint32_t clock = m.settledBlind ? UINT32_MAX : m.settledClock;
+    for (std::uint32_t i = 0; i < m.exprCount; ++i) {
+        if (e[i].IsSymbol()) {
+            if (SymbolEntry(e[i].first).second.changedAt > clock) return false;
+            continue;
+        }
+        if (e[i].IsNumber()) continue;
+        for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k) {
+            if (op[k].kind == ExprOp::Kind::Symbol) {
+                if (SymbolEntry(op[k].symbol).second.changedAt > clock) return false;
+            } else if (op[k].kind == ExprOp::Kind::Local) {
+                if (op[k].local.scope != scope) return false;
+                const Symbol& s = locals.Get(scope, static_cast<unsigned>(op[k].local.number));
+                if (s.changedAt > clock) return false;
+            }
+        }
+    }
+    // Only the count matters before the final pass: the bytes are neither
+    // placed nor listed.
+    as.code_.count = m.settledSize;
+    return true;
 }
 
 bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc) {
@@ -294,8 +361,19 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
     // that name; it is theirs, as macros named like other commands are.
     if (drow >= 0 && !cmd.dot && isLoc && macros.count(as.settings_.caseSensitive ? word : "loc")) drow = -1;
     if (drow >= 0) {
-        bool ok = RunDirectiveRow(drow);
+        // Data lines settle as instructions do (see below).
+        const bool settling =
+            memo && memo->head == LineMemo::Head::Directive && !as.final_ && DirectiveIsData(drow);
+        resettled = false;
+        bool ok = RunDirectiveRow(drow, settling);
+        if (resettled) return true;
         if (ok) ok = CheckTrailing();
+        if (settling) {
+            if (ok && !unsettled)
+                NoteSettled(*memo);
+            else
+                memo->settled = false;
+        }
         return ok;
     }
     if (cmd.dot) {
@@ -305,8 +383,20 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
     if (const OpcodeEntry* row = rows.instruction) {
         EndOffset();
         if (!DefineLabel()) return false;
+        // An ordinary pass needs only the instruction's size and messages: a
+        // line settled at this place, over symbols that kept their values,
+        // has the size it had and no message.
+        const bool settling = memo && memo->head == LineMemo::Head::Instruction && !as.final_;
+        if (settling && memo->settled && Resettle(*memo)) return true;
+        unsettled = locationRead = valuesIgnored = false;
         bool ok = as.target_.AssembleInstruction(as, *row);
         if (ok) ok = CheckTrailing();
+        if (settling) {
+            if (ok && !unsettled)
+                NoteSettled(*memo);
+            else
+                memo->settled = false;
+        }
         return ok;
     }
     std::string folded = word;

@@ -45,12 +45,12 @@ void Assembler::Impl::TakeBackquote(std::string& name) {
 }
 
 bool Assembler::Impl::ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
-                                      std::pair<const std::string, Symbol>** entry) {
+                                      std::uint32_t* entry) {
     observe::Reference(*this, name, -1, false, as.scan_.Pos());
     const std::string_view key = SymbolKey(name);
     auto [it, added] = as.symbols_.find_or_add(key);
     if (added) as.unresolved_ = true;
-    if (entry) *entry = &*it;
+    if (entry) *entry = static_cast<std::uint32_t>(as.symbols_.IndexOf(it));
     return Reference(it->second, name, kSymbolReference, knownInPassOne, r);
 }
 
@@ -77,9 +77,22 @@ const ExprMemo* Assembler::Impl::KnownExpression(std::size_t pos) {
 
 bool Assembler::Impl::LearnExpression(std::size_t pos, std::size_t end, std::size_t first) {
     if (!learning || memo->exprCount == UINT8_MAX) return false;
-    exprMemos.push_back(ExprMemo{static_cast<std::uint16_t>(pos), static_cast<std::uint16_t>(end),
-                                 static_cast<std::uint16_t>(exprOps.size() - first),
-                                 static_cast<std::uint32_t>(first)});
+    ExprMemo m;
+    m.pos = static_cast<std::uint16_t>(pos);
+    m.end = static_cast<std::uint16_t>(end);
+    m.count = static_cast<std::uint16_t>(exprOps.size() - first);
+    m.first = static_cast<std::uint32_t>(first);
+    if (m.count == 1 && exprOps[first].kind == ExprOp::Kind::Number) {
+        m.count = 0;
+        m.first = static_cast<std::uint32_t>(exprOps[first].value);
+        exprOps.resize(first);
+    } else if (m.count == 1 && exprOps[first].kind == ExprOp::Kind::Symbol && exprOps[first].end == end) {
+        m.count = ExprMemo::kSymbolOnly;
+        m.namePos = exprOps[first].pos;
+        m.first = exprOps[first].symbol;
+        exprOps.resize(first);
+    }
+    exprMemos.push_back(m);
     ++memo->exprCount;
     return true;
 }
@@ -98,7 +111,10 @@ bool Assembler::Impl::Reference(Symbol& s, const MsgArg& name, const ReferenceMe
                                 bool knownInPassOne, ExprResult& r) {
     s.used = true;
     if (!s.defined && as.pass_ > 1) return as.Report(m.undefined, {name});
-    if (!s.known) as.unresolved_ = true;
+    if (!s.known) {
+        as.unresolved_ = true;
+        unsettled = true;
+    }
     if (knownInPassOne) {
         if (as.pass_ == 1 && !s.known)
             s.unknownInPassOne = true;
@@ -129,14 +145,15 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
     Symbol* s;
     if (local >= 0) {
         s = &as.GetLocal(static_cast<unsigned>(local));
-    } else if (memo && memo->defined && memo->defined->first == name) {
+    } else if (memo && memo->defined && as.symbols_.At(memo->defined - 1).first == name) {
         // Learnt: a plain name is kept under itself.
-        s = &memo->defined->second;
+        s = &as.symbols_.At(memo->defined - 1).second;
     } else {
         const std::string_view key = SymbolKey(name);
         auto it = as.symbols_.find_or_add(key).first;
         s = &it->second;
-        if (learning && !name.empty() && name.back() != '`') memo->defined = &*it;
+        if (learning && !name.empty() && name.back() != '`')
+            memo->defined = static_cast<std::uint32_t>(as.symbols_.IndexOf(it) + 1);
     }
     if (isSet) {
         if (s->defined && s->isOther) {
@@ -154,6 +171,8 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         return local >= 0 ? as.Report(Msg::LocalRedefinition, {local})
                           : as.Report(Msg::SymbolRedefinition, {name});
     }
+    const bool wasDefined = s->defined, wasKnown = s->known;
+    const std::int32_t oldValue = s->value;
     if (known && isSet) {
         // set symbols change value within a pass on purpose
         s->constant = true;
@@ -177,6 +196,7 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         s->known = true;
     else
         as.unresolved_ = true;
+    if (!wasDefined || wasKnown != s->known || oldValue != s->value) s->changedAt = ++symbolClock;
     if (as.final_ && mapWanted && known) {
         const char* kind = local >= 0 ? "local" : isSet ? "set" : definingLabel ? "label" : "equ";
         if (local >= 0)

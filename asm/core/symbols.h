@@ -60,6 +60,9 @@ struct Symbol {
     bool unknownInPassOne = false;
     bool isSet = false;   // defined by `set` (may be assigned again)
     bool isOther = false; // defined by a label, equ or define (not reusable by set)
+    // The symbol clock when its value, known mark or definition last
+    // changed (0: never defined); lines that read it before may be stale.
+    std::uint32_t changedAt = 0;
 };
 
 // Global symbols by name. Entries stay in creation order at stable
@@ -77,6 +80,9 @@ public:
     const_iterator begin() const { return entries_.begin(); }
     const_iterator end() const { return entries_.end(); }
     std::size_t size() const { return entries_.size(); }
+    // Entries by their place in creation order.
+    value_type& At(std::size_t index) { return entries_[index]; }
+    std::size_t IndexOf(iterator it) { return static_cast<std::size_t>(it - entries_.begin()); }
     bool empty() const { return entries_.empty(); }
     void clear() {
         entries_.clear();
@@ -116,6 +122,16 @@ public:
             if (slot.tag == tag && entries_[slot.index].first == name)
                 return {entries_.begin() + static_cast<std::ptrdiff_t>(slot.index), false};
         }
+    }
+
+    // Room for `count` names in all without growing the index on the way.
+    void Reserve(std::size_t count) {
+        std::size_t slots = slots_.empty() ? 256 : slots_.size();
+        while (slots < 2 * count) slots *= 2;
+        hashes_.reserve(count);
+        if (slots == slots_.size()) return;
+        slots_.assign(slots, Slot{});
+        for (std::size_t i = 0; i < entries_.size(); ++i) Place(i);
     }
 
 private:

@@ -39,6 +39,10 @@ public:
     // Looks up a mnemonic (case does not matter). Returns nullptr when the
     // name is not an instruction.
     virtual const OpcodeEntry* FindInstruction(std::string_view name) const = 0;
+    // A row by its index in the instruction table, and the index of a row
+    // FindInstruction gave: the line cache keeps the index.
+    virtual const OpcodeEntry& Row(std::size_t index) const = 0;
+    virtual std::size_t RowIndex(const OpcodeEntry& row) const = 0;
 
     // Assembles one instruction. The scanner stands right after the mnemonic.
     // Returns false after reporting an error (the line failed). On success the
@@ -61,6 +65,10 @@ public:
     bool CheckTables(Assembler& as) const override;
     const OpcodeEntry* FindInstruction(std::string_view name) const override {
         return FindRow(table_, name, Folding::Lower);
+    }
+    const OpcodeEntry& Row(std::size_t index) const override { return table_[index]; }
+    std::size_t RowIndex(const OpcodeEntry& row) const override {
+        return static_cast<std::size_t>(&row - table_.data());
     }
     bool AssembleInstruction(Assembler& as, const OpcodeEntry& row) const override;
 

@@ -225,7 +225,8 @@ bool AssembleBit(EncoderHost& host, const OpcodeEntry& row, std::uint32_t cls) {
     host.Code().Put8(static_cast<std::uint8_t>(mask.value));
     host.Code().cycles = cycles;
     if (cls == kBitBranch) {
-        return out.BranchOffset(target, host.Location() + static_cast<std::uint32_t>(length), targetPos);
+        return out.BranchOffset(target, host.InstructionStart() + static_cast<std::uint32_t>(length),
+                                targetPos);
     }
     return true;
 }
@@ -236,10 +237,11 @@ bool AssembleBranch(EncoderHost& host, const OpcodeEntry& row) {
     std::size_t targetPos = s.Pos();
     ExprResult target;
     if (!host.Evaluate(target, false)) return false;
+    host.SizeIgnoresValues();
     Emitter out(host);
     out.Opcode(row.opcode);
     host.Code().cycles = static_cast<int>(row.cycles & 0xFF);
-    return out.BranchOffset(target, host.Location() + 2, targetPos);
+    return out.BranchOffset(target, host.InstructionStart() + 2, targetPos);
 }
 
 bool AssembleInherent(EncoderHost& host, const OpcodeEntry& row) {

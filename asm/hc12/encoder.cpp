@@ -26,7 +26,7 @@ struct Line {
 
     Line(EncoderHost& h, const OpcodeEntry& r)
         : host(h), row(r), scan(h.Scan()), code(h.Code()),
-          start(h.Location() + static_cast<std::uint32_t>(h.Code().count)), firstByte(h.Code().count),
+          start(h.InstructionStart() + static_cast<std::uint32_t>(h.Code().count)), firstByte(h.Code().count),
           check(h.FinalPass() && !h.Screwed()) {}
 
     std::uint32_t Placed() const { return static_cast<std::uint32_t>(code.count - firstByte); }
@@ -384,6 +384,7 @@ bool Branch(Line& l, int cls) {
     const std::size_t column = l.scan.Pos();
     ExprResult target;
     if (!l.host.Evaluate(target, false)) return false;
+    l.host.SizeIgnoresValues();
     if (cls == kBranch8) {
         l.PutOpcode(l.row.opcode);
         return l.Finish(EmitBranch8(l, target, column, 2));
@@ -415,6 +416,7 @@ bool Loop(Line& l) {
     const std::size_t column = s.Pos();
     ExprResult target;
     if (!l.host.Evaluate(target, false)) return false;
+    l.host.SizeIgnoresValues();
 
     const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.start) + 3);
     auto postbyte = static_cast<std::uint8_t>((l.row.opcode & 0xFF) | static_cast<unsigned>(reg));
