@@ -16,8 +16,9 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
+
+import desktop
 
 SKIP = 77
 # Roles whose objects the user reaches and must hear a name for. Fillers,
@@ -50,16 +51,9 @@ def wait_for(what, limit, probe):
 # --- outside the private session: tools, X server, window manager ----------
 
 def outer(build):
-    needed = ["Xvfb", "openbox", "xdotool", "dbus-run-session"]
-    missing = [t for t in needed if not shutil.which(t)]
-    if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
-        missing.append("at-spi-bus-launcher (at-spi2-core)")
-    try:
-        subprocess.run(["/usr/bin/python3", "-c", "import pyatspi"], check=True, capture_output=True)
-    except (OSError, subprocess.CalledProcessError):
-        missing.append("pyatspi (python3-pyatspi)")
+    missing = desktop.missing_tools()
     if missing:
-        text = "missing " + ", ".join(missing) + " (packages in scripts/packages/usereye.txt)"
+        text = "missing " + ", ".join(missing) + " (packages in " + desktop.PACKAGES + ")"
         if os.environ.get("QORB_USEREYE_OPTIONAL") == "1":
             print("atspi_names: skipped, " + text)
             sys.exit(SKIP)
@@ -67,53 +61,7 @@ def outer(build):
     oxbrin = os.path.join(build, "ide", "oxbrin")
     if not os.access(oxbrin, os.X_OK):
         fail(oxbrin + " is missing: build first")
-
-    work = tempfile.mkdtemp(prefix="atspi.")
-    procs = []
-    try:
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp", "-noreset"], pass_fds=[write_fd],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        procs.append(xvfb)
-        os.close(write_fd)
-        number = b""
-        end = time.monotonic() + 30
-        while not number.endswith(b"\n") and time.monotonic() < end:
-            chunk = os.read(read_fd, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_fd)
-        if not number.strip():
-            fail("the X server did not start")
-        env = dict(os.environ)
-        for name in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "SESSION_MANAGER", "QT_SCALE_FACTOR",
-                     "NO_AT_BRIDGE", "QT_ACCESSIBILITY"):
-            env.pop(name, None)
-        home = os.path.join(work, "home")
-        os.makedirs(os.path.join(home, ".config"))
-        run = os.path.join(work, "run")
-        os.makedirs(run, mode=0o700)
-        env.update(DISPLAY=":" + number.decode().strip(), HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                   XDG_RUNTIME_DIR=run, QT_QPA_PLATFORM="xcb")
-        wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-        procs.append(wm)
-        inner_run = subprocess.run(["dbus-run-session", "--", "/usr/bin/python3", os.path.abspath(__file__),
-                                    "--inner", build, work], env=env, timeout=150)
-        return inner_run.returncode
-    except subprocess.TimeoutExpired:
-        fail("the check did not end within 150s")
-    finally:
-        for p in reversed(procs):
-            p.terminate()
-        for p in procs:
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-        shutil.rmtree(work, ignore_errors=True)
+    return desktop.run("atspi", __file__, [build], 150, fail)
 
 
 # --- inside the private session bus ---------------------------------------

@@ -25,8 +25,9 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
+
+import desktop
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -74,16 +75,9 @@ def wait_for(what, limit, probe):
 # --- outside the private session: tools, X server, window manager ----------
 
 def outer(build, shots):
-    needed = ["Xvfb", "openbox", "xdotool", "dbus-run-session", "import", "convert"]
-    missing = [t for t in needed if not shutil.which(t)]
-    if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
-        missing.append("at-spi-bus-launcher (at-spi2-core)")
-    try:
-        subprocess.run(["/usr/bin/python3", "-c", "import pyatspi"], check=True, capture_output=True)
-    except (OSError, subprocess.CalledProcessError):
-        missing.append("pyatspi (python3-pyatspi)")
+    missing = desktop.missing_tools(["import", "convert"])
     if missing:
-        text = "missing " + ", ".join(missing) + " (packages in scripts/packages/usereye.txt)"
+        text = "missing " + ", ".join(missing) + " (packages in " + desktop.PACKAGES + ")"
         if os.environ.get("QORB_USEREYE_OPTIONAL") == "1":
             print("debug_session: skipped, " + text)
             sys.exit(SKIP)
@@ -92,60 +86,10 @@ def outer(build, shots):
         if not os.access(os.path.join(build, prog), os.X_OK):
             fail(os.path.join(build, prog) + " is missing: build first")
     os.makedirs(shots, exist_ok=True)
-
-    work = tempfile.mkdtemp(prefix="debugeye.")
-    procs = []
-    try:
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24",
-                                 "-nolisten", "tcp", "-noreset"], pass_fds=[write_fd],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        procs.append(xvfb)
-        os.close(write_fd)
-        number = b""
-        end = time.monotonic() + 30
-        while not number.endswith(b"\n") and time.monotonic() < end:
-            chunk = os.read(read_fd, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_fd)
-        if not number.strip():
-            fail("the X server did not start")
-        env = dict(os.environ)
-        for name in ("DBUS_SESSION_BUS_ADDRESS", "WAYLAND_DISPLAY", "SESSION_MANAGER", "QT_SCALE_FACTOR",
-                     "QT_SCREEN_SCALE_FACTORS", "NO_AT_BRIDGE", "QT_ACCESSIBILITY"):
-            env.pop(name, None)
-        home = os.path.join(work, "home")
-        os.makedirs(os.path.join(home, ".config"))
-        run = os.path.join(work, "run")
-        os.makedirs(run, mode=0o700)
-        env.update(DISPLAY=":" + number.decode().strip(), HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
-                   XDG_DATA_HOME=os.path.join(home, ".local", "share"), XDG_CACHE_HOME=os.path.join(home, ".cache"),
-                   XDG_RUNTIME_DIR=run, QT_QPA_PLATFORM="xcb",
-                   # The programs a user has installed side by side.
-                   PATH=os.path.join(build, "asm") + os.pathsep + os.path.join(build, "spawn") + os.pathsep
-                   + env.get("PATH", "/usr/bin:/bin"))
-        wm = subprocess.Popen(["openbox", "--sm-disable"], env=env, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL)
-        procs.append(wm)
-        inner_run = subprocess.run(["dbus-run-session", "--", "/usr/bin/python3", os.path.abspath(__file__),
-                                    "--inner", build, work, shots], env=env, timeout=170)
-        return inner_run.returncode
-    except subprocess.TimeoutExpired:
-        fail("the session did not end within 170s")
-    finally:
-        for p in reversed(procs):
-            p.terminate()
-        for p in procs:
-            try:
-                p.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-        if os.environ.get("QORB_USEREYE_KEEP") == "1":
-            print("debug_session: scratch folder kept: " + work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+    # The programs a user has installed side by side.
+    return desktop.run("debugeye", __file__, [build, shots], 170, fail,
+                       path=[os.path.join(build, "asm"), os.path.join(build, "spawn")],
+                       keep=os.environ.get("QORB_USEREYE_KEEP") == "1")
 
 
 # --- what qorbsim says --------------------------------------------------------
@@ -696,7 +640,7 @@ def memory_row(ide, table, address):
 
 if __name__ == "__main__":
     if len(sys.argv) >= 5 and sys.argv[1] == "--inner":
-        sys.exit(inner(sys.argv[2], sys.argv[3], sys.argv[4]))
+        sys.exit(inner(sys.argv[2], sys.argv[4], sys.argv[3]))
     if len(sys.argv) not in (2, 3):
         print(__doc__, file=sys.stderr)
         sys.exit(2)
