@@ -252,7 +252,8 @@ void ExpectHeapUse(std::size_t bytes) {
     std::free(block);
     // Only when the block came from the heap's end (and not from an mmap
     // of its own, should the heap have been unable to grow).
-    if (end == static_cast<std::uintptr_t>(-1) || end < start + kBlock || end > start + kBlock + bytes + kBlock)
+    if (end == static_cast<std::uintptr_t>(-1) || end < start + kBlock ||
+        end > start + kBlock + bytes + kBlock)
         return;
     const auto from = (start + kLargePage - 1) & ~(kLargePage - 1);
     const auto to = end & ~(kLargePage - 1);
