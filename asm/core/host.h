@@ -99,4 +99,13 @@ int InternalErrorStatus();
 // The local time as 24 characters, e.g. "Mon Sep 15 14:03:07 2003".
 std::string LocalTimeText();
 
+// Large sources: a program that owns its process (the assemblers' command
+// line, not a server running many assemblies) calls UseLargePages once;
+// ExpectHeapUse then readies the heap for about `bytes` more of the small
+// and large allocations a big source brings, on memory the system may back
+// with large pages, so that first touching it costs a fault per 2 MB rather
+// than per 4 KB. Does nothing where the system or the allocator cannot.
+void UseLargePages();
+void ExpectHeapUse(std::size_t bytes);
+
 } // namespace qorb::host

@@ -1,7 +1,10 @@
 #include "host.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -10,6 +13,23 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// Large pages for the heap: glibc on Linux, not under the sanitizers (they
+// bring their own allocator, and the heap's end is not theirs).
+#if defined(__SANITIZE_ADDRESS__)
+#define QORB_HEAP_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+#define QORB_HEAP_SANITIZED 1
+#endif
+#endif
+#if defined(__linux__) && defined(__GLIBC__) && !defined(QORB_HEAP_SANITIZED)
+#include <malloc.h>
+#include <sys/mman.h>
+#if defined(MADV_HUGEPAGE) && defined(M_TOP_PAD) && defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
+#define QORB_HEAP_LARGE_PAGES 1
+#endif
+#endif
 
 namespace qorb::host {
 
@@ -200,6 +220,50 @@ bool IsRegularFile(std::FILE* file) {
 void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
 
 int InternalErrorStatus() { return 255; }
+
+namespace {
+bool largePages = false;
+} // namespace
+
+void UseLargePages() { largePages = true; }
+
+void ExpectHeapUse(std::size_t bytes) {
+#ifdef QORB_HEAP_LARGE_PAGES
+    constexpr std::size_t kLargePage = std::size_t{2} << 20;
+    // A block this large the allocator takes from the heap's end (the
+    // largest threshold it accepts for serving blocks with mmap of their own).
+    constexpr std::size_t kBlock = std::size_t{16} << 20;
+    if (!largePages || bytes < 2 * kLargePage) return;
+    bytes = std::min<std::size_t>(bytes, std::size_t{1} << 30);
+    // Everything from the heap, kept when freed: by default blocks above
+    // 128 KB get mmap calls of their own, each faulted in 4 KB at a time,
+    // and freed memory at the heap's end goes back to the system (to be
+    // faulted in again by the next pass).
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    // Grow the heap by `bytes` at once: one block with that much padding
+    // behind it, freed again, leaves all of it free at the heap's end.
+    ::mallopt(M_TOP_PAD, static_cast<int>(bytes));
+    char* block = static_cast<char*>(std::malloc(kBlock));
+    ::mallopt(M_TOP_PAD, 4 << 20);
+    if (!block) return;
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const auto end = reinterpret_cast<std::uintptr_t>(::sbrk(0));
+    std::free(block);
+    // Only when the block came from the heap's end (and not from an mmap
+    // of its own, should the heap have been unable to grow).
+    if (end == static_cast<std::uintptr_t>(-1) || end < start + kBlock ||
+        end > start + kBlock + bytes + kBlock)
+        return;
+    const auto from = (start + kLargePage - 1) & ~(kLargePage - 1);
+    const auto to = end & ~(kLargePage - 1);
+    // Untouched so far but for the block's header: large pages where the
+    // system has them (a hint; failing it changes nothing but the speed).
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)bytes;
+#endif
+}
 
 std::string LocalTimeText() {
     std::time_t now = std::time(nullptr);

@@ -284,6 +284,9 @@ void RemoveFile(const std::string& path) { ::DeleteFileA(path.c_str()); }
 
 int InternalErrorStatus() { return -1; }
 
+void UseLargePages() {}
+void ExpectHeapUse(std::size_t) {}
+
 std::string LocalTimeText() {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -219,6 +219,9 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
     if (it != fileTexts.end()) return it->second.get();
     long long size = host::FileSize(fd);
     if (size < 0 || size > kMaxCachedFileSize) return nullptr;
+    // A large file brings about eight times its size in allocations: the
+    // text, its line list, memos, compiled expressions and symbols.
+    host::ExpectHeapUse(8 * static_cast<std::size_t>(size));
     auto text = std::make_unique<FileText>();
     LoadFileText(fd, static_cast<std::size_t>(size), *text);
     // Room for what its lines will teach, at once: grown step by step, the

@@ -110,6 +110,26 @@ with tempfile.TemporaryDirectory() as d:
     check("listing of 120,000 lines", rc == 0 and len(body) == 120000 and body[0].startswith(b"    1:     0000 A7")
           and body[-1].startswith(want_last), f"rc={rc} {len(body)} lines, last {body[-1][:40] if body else b''!r}")
 
+    # Large sources (the heap is readied for them at once, again for a large
+    # include): a forward reference past a 2.4 MB include, every byte checked.
+    write("defs.inc", "".join(f"v{i} equ {i * 7 % 256}\n" for i in range(160000)))
+    write("big.asm", " org $1000\n dc.w last\n include \"defs.inc\"\n"
+          + "".join(f"l{i} dc.b v{i * 4}\n" for i in range(40000)) + "last dc.b 255\n")
+    rc, out, err = run(["-nologo", "big.asm"], d)
+    image = {}
+    with open(os.path.join(d, "big.s19")) as f:
+        for rec in f.read().split():
+            if rec.startswith("S1"):
+                raw = bytes.fromhex(rec[2:])
+                addr = raw[1] << 8 | raw[2]
+                for k, b in enumerate(raw[3:-1]):
+                    image[addr + k] = b
+    last = 0x1002 + 40000
+    want = {0x1000: last >> 8, 0x1001: last & 0xFF, last: 255}
+    want.update({0x1002 + i: i * 4 * 7 % 256 for i in range(40000)})
+    check("3 MB of source through a large include", rc == 0 and image == want,
+          f"rc={rc} {len(image)} bytes, {sum(image.get(a) != v for a, v in want.items())} differ {out[-300:]!r}")
+
 print(f"{passed} passed, {len(failures)} failed")
 for f in failures:
     print("FAIL " + f)
