@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "host.h"
 #include "impl.h"
@@ -162,6 +163,37 @@ bool Assembler::AssembleSource(const std::string& sourcePath, const std::string&
                                const std::string& objectPath, const std::string& objectName,
                                const std::string& listingPath, const std::string& listingName,
                                const std::string& mapPath, const std::string& mapName) {
+    try {
+        return AssembleSourceIn(sourcePath, displayName, objectPath, objectName, listingPath, listingName,
+                                mapPath, mapName);
+    } catch (const std::bad_alloc&) {
+        // A source too large for the memory there is: a fatal error at the
+        // line being assembled, as for a table that cannot grow, not a
+        // program fault. What the source holds is let go first (the message
+        // needs a little memory), except its position.
+        Impl& im = *impl_;
+        std::vector<ExprMemo>().swap(im.exprMemos);
+        std::vector<ExprOp>().swap(im.exprOps);
+        try {
+            final_ = true; // shown in whichever pass it came: no later pass
+            Report(Msg::OutOfMemory);
+            // The listing ends with the message, as for any fatal error.
+            if (im.listing) im.listing->Close();
+        } catch (const std::bad_alloc&) {
+            std::fputs("Fatal error A1005: out of memory\n", out_);
+        }
+        im.listing.reset();
+        im.DiscardStaleObject(objectPath);
+        im.DiscardStaleMap(mapPath);
+        im.ResetForSource();
+        return false;
+    }
+}
+
+bool Assembler::AssembleSourceIn(const std::string& sourcePath, const std::string& displayName,
+                                 const std::string& objectPath, const std::string& objectName,
+                                 const std::string& listingPath, const std::string& listingName,
+                                 const std::string& mapPath, const std::string& mapName) {
     Impl& im = *impl_;
     auto started = std::chrono::steady_clock::now();
     im.ResetForSource();

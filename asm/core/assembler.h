@@ -213,6 +213,11 @@ private:
     friend struct Impl;
     friend class InputSource;
 
+    bool AssembleSourceIn(const std::string& sourcePath, const std::string& displayName,
+                          const std::string& objectPath, const std::string& objectName,
+                          const std::string& listingPath, const std::string& listingName,
+                          const std::string& mapPath, const std::string& mapName);
+
     const Target& target_;
     Settings settings_;
     std::unique_ptr<Impl> impl_;

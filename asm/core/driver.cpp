@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <list>
+#include <new>
 #include <optional>
 
 #include "assembler.h"
@@ -598,6 +599,12 @@ int RunAssembler(int argc, char** argv, const Target& target, void (*crash)()) {
     try {
         Driver d(target, crash);
         return d.Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Out of memory outside a source (a source reports it at its line).
+        std::fflush(stdout);
+        std::fputs("Fatal error A1005: out of memory\n", stdout);
+        std::fflush(stdout);
+        return 2;
     } catch (...) {
         std::fflush(stdout);
         std::fputs("\nInternal error: please contact KORVELL technical support (support@korvell.com)\n",

@@ -130,6 +130,36 @@ with tempfile.TemporaryDirectory() as d:
     check("3 MB of source through a large include", rc == 0 and image == want,
           f"rc={rc} {len(image)} bytes, {sum(image.get(a) != v for a, v in want.items())} differ {out[-300:]!r}")
 
+    # Out of memory: a source larger than the memory the process may have
+    # is a fatal error at its line, the stale object is removed, the listing
+    # ends with the message. Only where the limit can be set and the program
+    # still starts under it (not under the sanitizers' allocators).
+    import resource
+
+    def limited(mb):
+        return lambda: resource.setrlimit(resource.RLIMIT_AS, (mb << 20, mb << 20))
+
+    def run_limited(args, mb):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("QORB")}
+        p = subprocess.run([os.path.join(BIN, "qorb12")] + args, cwd=d, env=env, capture_output=True,
+                           timeout=120, preexec_fn=limited(mb))
+        return p.returncode, p.stdout.decode("utf-8", "replace")
+
+    if run_limited(["-nologo", "ok.asm"], 40)[0] == 0:
+        write("huge.asm", " org $1000\n" + "".join(f"lab{i} ldaa #{i & 255}\n" for i in range(400000)))
+        write("huge.s19", "S0030000FC\nS9030000FC\n")  # an earlier build's
+        rc, out = run_limited(["-nologo", "-l", "huge.asm"], 40)
+        # A listing exists when the memory ran out in the final pass.
+        tail = b"Fatal error A1005: "
+        if os.path.exists(os.path.join(d, "huge.lst")):
+            with open(os.path.join(d, "huge.lst"), "rb") as f:
+                tail = f.read()[-200:]
+        check("out of memory", rc == 2 and "Fatal error A1005: " in out and "out of memory" in out
+              and "Internal error" not in out and not os.path.exists(os.path.join(d, "huge.s19"))
+              and b"Fatal error A1005: " in tail, f"rc={rc} out={out[-300:]!r} listing ends {tail[-80:]!r}")
+    else:
+        print("out of memory: not checked, the program does not start with 40 MB of address space")
+
 print(f"{passed} passed, {len(failures)} failed")
 for f in failures:
     print("FAIL " + f)
