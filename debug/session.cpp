@@ -81,7 +81,7 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
     }
     auto found = sim::FindBoard(o.board, error);
     if (!found) return nullptr;
-    const sim::BoardSpec& board = *found;
+    const sim::BoardProfile& board = *found;
     if (board.cpu) {
         const bool fits =
             *model == *board.cpu || (*model == sim::CpuModel::Cpu12 && *board.cpu == sim::CpuModel::Hcs12);
@@ -258,7 +258,7 @@ bool Session::AttachSerial(sim::SerialPort* port, std::string& error) {
         error = "the program is running";
         return false;
     }
-    if (!board_ || !board_->Spec().registers) {
+    if (!board_ || !board_->Profile().registers) {
         error = "this board has no serial interface (choose a board with a register block)";
         return false;
     }

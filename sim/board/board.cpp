@@ -44,14 +44,14 @@ constexpr PortName kPortsS12[] = {{0x000, "PORTA"}, {0x001, "PORTB"}, {0x002, "D
 struct Board::Impl {
     enum Kind : std::uint8_t { kRam, kRom, kEeprom, kUnmapped };
 
-    Impl(Board& board, const BoardSpec& spec, Machine& machine, std::ostream& diag)
-        : board(board), spec(spec), machine(machine), bus(machine.GetBus()), diag(diag),
+    Impl(Board& board, const BoardProfile& profile, Machine& machine, std::ostream& diag)
+        : board(board), profile(profile), machine(machine), bus(machine.GetBus()), diag(diag),
           ints(machine.GetCpu()), warned(0x10000, false), rom(*this), unmapped(*this) {}
 
     // Reads and writes where nothing answers, or writes to ROM: the
     // board's policy says what happens.
     void Report(std::uint16_t a, bool romWrite, bool write) {
-        const AccessPolicy p = romWrite ? spec.romWrite : spec.unmapped;
+        const AccessPolicy p = romWrite ? profile.romWrite : profile.unmapped;
         if (p == AccessPolicy::Ignore) return;
         const std::string text =
             romWrite ? "write to ROM at " + Hex4(a)
@@ -153,7 +153,7 @@ struct Board::Impl {
         }
         void Complete(std::uint64_t now) {
             pumping = false;
-            if (now - since < impl->spec.eclock / 100) return; // under 10 ms
+            if (now - since < impl->profile.eclock / 100) return; // under 10 ms
             std::uint8_t* mem = impl->bus.Ram();
             if (!(mode & 0x04)) {
                 mem[address] &= data;
@@ -177,10 +177,10 @@ struct Board::Impl {
     // block on top, and the guards on what is not plain RAM.
     void Map() {
         std::vector<std::uint8_t> kind(0x10000, kUnmapped);
-        for (const MemoryRange& r : spec.memory)
+        for (const MemoryRange& r : profile.memory)
             for (std::uint32_t a = r.first; a <= r.last; ++a)
                 kind[a] = r.kind == MemoryRange::Ram ? kRam : r.kind == MemoryRange::Rom ? kRom : kEeprom;
-        for (std::uint32_t i = 0; i < spec.internalRam; ++i) kind[(iramBase + i) & 0xFFFF] = kRam;
+        for (std::uint32_t i = 0; i < profile.internalRam; ++i) kind[(iramBase + i) & 0xFFFF] = kRam;
         kinds = kind;
         bus.ClearMappings();
         std::uint32_t a = 0;
@@ -197,7 +197,7 @@ struct Board::Impl {
     }
 
     Board& board;
-    const BoardSpec& spec;
+    const BoardProfile& profile;
     Machine& machine;
     Bus& bus;
     std::ostream& diag;
@@ -522,41 +522,41 @@ void Board::Impl::MoveInit(std::uint8_t init) {
     // INIT's high nibble places the internal RAM, its low nibble the
     // register block, each at a 4 KB boundary. The RAM's contents move with
     // it.
-    std::vector<std::uint8_t> saved(spec.internalRam);
-    for (std::uint32_t i = 0; i < spec.internalRam; ++i) saved[i] = bus.Ram()[(iramBase + i) & 0xFFFF];
+    std::vector<std::uint8_t> saved(profile.internalRam);
+    for (std::uint32_t i = 0; i < profile.internalRam; ++i) saved[i] = bus.Ram()[(iramBase + i) & 0xFFFF];
     iramBase = static_cast<std::uint16_t>((init >> 4) << 12);
     regBase = static_cast<std::uint16_t>((init & 15) << 12);
     Map();
-    for (std::uint32_t i = 0; i < spec.internalRam; ++i) bus.Ram()[(iramBase + i) & 0xFFFF] = saved[i];
+    for (std::uint32_t i = 0; i < profile.internalRam; ++i) bus.Ram()[(iramBase + i) & 0xFFFF] = saved[i];
 }
 
-Board::Board(const BoardSpec& spec, Machine& machine, std::ostream& diag)
-    : spec_(spec), impl_(std::make_unique<Impl>(*this, spec_, machine, diag)) {
+Board::Board(const BoardProfile& profile, Machine& machine, std::ostream& diag)
+    : profile_(profile), impl_(std::make_unique<Impl>(*this, profile_, machine, diag)) {
     Impl& m = *impl_;
-    const bool hc11 = spec_.cpu == CpuModel::Hc11;
-    if (spec_.registers) {
+    const bool hc11 = profile_.cpu == CpuModel::Hc11;
+    if (profile_.registers) {
         m.sciDev = std::make_unique<Sci>(machine, m.ints, 0xFFD6);
         m.timer = std::make_unique<Timer>(machine, m.ints, hc11 ? Timer::Kind::Hc11 : Timer::Kind::Hc12);
-        m.regBase = *spec_.registers;
+        m.regBase = *profile_.registers;
         if (hc11) {
             m.block = std::make_unique<Hc11Block>(m);
             m.regSize = 64;
         } else {
-            auto b = std::make_unique<Hc12Block>(m, spec_.s12);
+            auto b = std::make_unique<Hc12Block>(m, profile_.s12);
             m.regSize = b->Size();
             m.block = std::move(b);
         }
         machine.SetInterruptSources(true);
     }
     // Erased ROM, EEPROM and flash read $FF until a file brings contents.
-    for (const MemoryRange& r : spec_.memory)
+    for (const MemoryRange& r : profile_.memory)
         if (r.kind != MemoryRange::Ram)
             for (std::uint32_t a = r.first; a <= r.last; ++a) machine.GetBus().Ram()[a] = 0xFF;
     m.iramBase = 0x0000;
     m.Map();
-    if (spec_.resetVector) {
-        machine.GetBus().Poke(0xFFFE, static_cast<std::uint8_t>(*spec_.resetVector >> 8));
-        machine.GetBus().Poke(0xFFFF, static_cast<std::uint8_t>(*spec_.resetVector));
+    if (profile_.resetVector) {
+        machine.GetBus().Poke(0xFFFE, static_cast<std::uint8_t>(*profile_.resetVector >> 8));
+        machine.GetBus().Poke(0xFFFF, static_cast<std::uint8_t>(*profile_.resetVector));
     }
 }
 

@@ -29,7 +29,7 @@ struct MemoryRange {
     std::uint16_t first, last;
 };
 
-struct BoardSpec {
+struct BoardProfile {
     std::string name;
     bool flat = true;            // no map, no devices: every address is RAM
     std::optional<CpuModel> cpu; // the board's CPU (flat: from the command line)
@@ -56,15 +56,16 @@ struct BoardSpec {
 };
 
 // The boards known by name: flat, hc912b32, s12dp256, hc11e9, mini11.
-std::optional<BoardSpec> BuiltinBoard(const std::string& name);
+std::optional<BoardProfile> BuiltinBoard(const std::string& name);
 std::vector<std::string> BuiltinBoardNames();
 // Reads a board file (INI). On a fault returns nullopt with `error` set to
 // "file(line): text" or "file: text".
-std::optional<BoardSpec> ReadBoardFile(const std::string& path, std::string& error);
+std::optional<BoardProfile> ReadBoardFile(const std::string& path, std::string& error);
 // A board as users name it: a known name first, else a board file; on a fault
 // returns nullopt with `error` set (an unknown name lists the known ones).
-std::optional<BoardSpec> FindBoard(const std::string& nameOrFile, std::string& error);
-std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::string& name, std::string& error);
+std::optional<BoardProfile> FindBoard(const std::string& nameOrFile, std::string& error);
+std::optional<BoardProfile> ParseBoardText(const std::string& text, const std::string& name,
+                                           std::string& error);
 
 // The host end of the serial line: the terminal, a pseudo-terminal or
 // standard input and output.
@@ -82,12 +83,12 @@ class Board {
 public:
     // Builds the board's map and devices on `machine`'s bus. Messages
     // (warnings, --trace-ports) go to `diag`.
-    Board(const BoardSpec& spec, Machine& machine, std::ostream& diag);
+    Board(const BoardProfile& profile, Machine& machine, std::ostream& diag);
     ~Board();
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
 
-    const BoardSpec& Spec() const { return spec_; }
+    const BoardProfile& Profile() const { return profile_; }
     void SetSerial(SerialPort* port);
     // The host calls this when characters have arrived for the receiver.
     void SerialInput();
@@ -110,7 +111,7 @@ public:
     struct Impl;
 
 private:
-    BoardSpec spec_;
+    BoardProfile profile_;
     std::unique_ptr<Impl> impl_;
     std::optional<Fault> fault_;
 };

@@ -38,8 +38,8 @@ std::vector<std::string> Mini11Firmware() {
 
 std::vector<std::string> BuiltinBoardNames() { return {"flat", "hc912b32", "s12dp256", "hc11e9", "mini11"}; }
 
-std::optional<BoardSpec> BuiltinBoard(const std::string& name) {
-    BoardSpec s;
+std::optional<BoardProfile> BuiltinBoard(const std::string& name) {
+    BoardProfile s;
     s.name = name;
     if (name == "flat") return s;
     s.flat = false;
@@ -136,16 +136,16 @@ std::optional<AccessPolicy> Policy(const std::string& v) {
 
 } // namespace
 
-std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::string& name,
-                                        std::string& error) {
-    BoardSpec s;
+std::optional<BoardProfile> ParseBoardText(const std::string& text, const std::string& name,
+                                           std::string& error) {
+    BoardProfile s;
     s.flat = false;
     s.name = name;
     std::istringstream in(text);
     std::string raw, section;
     unsigned long lineNo = 0;
     bool variantGiven = false, anyMemory = false;
-    auto fail = [&](const std::string& t) -> std::optional<BoardSpec> {
+    auto fail = [&](const std::string& t) -> std::optional<BoardProfile> {
         error = name + "(" + std::to_string(lineNo) + "): " + t;
         return std::nullopt;
     };
@@ -248,7 +248,7 @@ std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::stri
         }
     }
     lineNo = 0;
-    auto whole = [&](const std::string& t) -> std::optional<BoardSpec> {
+    auto whole = [&](const std::string& t) -> std::optional<BoardProfile> {
         error = name + ": " + t;
         return std::nullopt;
     };
@@ -268,7 +268,7 @@ std::optional<BoardSpec> ParseBoardText(const std::string& text, const std::stri
     return s;
 }
 
-std::optional<BoardSpec> ReadBoardFile(const std::string& path, std::string& error) {
+std::optional<BoardProfile> ReadBoardFile(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot open the board file";
@@ -290,7 +290,7 @@ std::optional<BoardSpec> ReadBoardFile(const std::string& path, std::string& err
     return ParseBoardText(text, path, error);
 }
 
-std::optional<BoardSpec> FindBoard(const std::string& nameOrFile, std::string& error) {
+std::optional<BoardProfile> FindBoard(const std::string& nameOrFile, std::string& error) {
     if (auto b = BuiltinBoard(nameOrFile)) return b;
     std::error_code ec;
     if (!std::filesystem::exists(nameOrFile, ec)) {

@@ -25,33 +25,34 @@ std::string Extent(const LoadedImage& image) {
 
 } // namespace
 
-std::optional<std::string> FindFirmware(const BoardSpec& spec, std::string& error) {
+std::optional<std::string> FindFirmware(const BoardProfile& profile, std::string& error) {
     std::string looked;
-    for (const std::string& place : spec.firmware) {
+    for (const std::string& place : profile.firmware) {
         std::error_code ec;
         if (std::filesystem::is_regular_file(place, ec)) return place;
         looked += (looked.empty() ? "" : ", ") + place;
     }
-    const std::string what = spec.firmwareName.empty() ? "firmware" : "firmware (" + spec.firmwareName + ")";
-    error = "board " + spec.name + ": its " + what + " is missing: looked in " +
+    const std::string what =
+        profile.firmwareName.empty() ? "firmware" : "firmware (" + profile.firmwareName + ")";
+    error = "board " + profile.name + ": its " + what + " is missing: looked in " +
             (looked.empty() ? std::string("no place") : looked);
     return std::nullopt;
 }
 
-std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, Bus& bus,
+std::optional<Firmware> LoadFirmware(const BoardProfile& profile, const Board& board, Bus& bus,
                                      std::string& error) {
-    const auto path = FindFirmware(spec, error);
+    const auto path = FindFirmware(profile, error);
     if (!path) return std::nullopt;
     Firmware f;
     f.path = *path;
     LoadError e;
     if (!LoadSRecordFile(f.path, bus, f.image, e)) {
-        error = "board " + spec.name + "'s firmware " + e.file +
+        error = "board " + profile.name + "'s firmware " + e.file +
                 (e.line ? "(" + std::to_string(e.line) + ")" : "") + ": " + e.text;
         return std::nullopt;
     }
     if (!f.image.Any()) {
-        error = "board " + spec.name + "'s firmware " + f.path + " holds no data";
+        error = "board " + profile.name + "'s firmware " + f.path + " holds no data";
         return std::nullopt;
     }
     f.bytes.assign(0x10000, 0);
@@ -59,8 +60,8 @@ std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, 
         const auto at = static_cast<std::uint16_t>(a);
         if (!f.image.Loaded(at)) continue;
         if (const char* what = board.LoadTarget(at)) {
-            error =
-                "board " + spec.name + "'s firmware " + f.path + ": data at " + Hex4(a) + " falls on " + what;
+            error = "board " + profile.name + "'s firmware " + f.path + ": data at " + Hex4(a) +
+                    " falls on " + what;
             return std::nullopt;
         }
         f.bytes[a] = bus.Peek(at);
@@ -68,7 +69,7 @@ std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, 
     // The reset vector as the CPU would fetch it: the firmware's own, else
     // the board's boot ROM's; firmware without either starts where its
     // file says, else at its first byte.
-    if ((f.image.Loaded(0xFFFE) && f.image.Loaded(0xFFFF)) || spec.resetVector)
+    if ((f.image.Loaded(0xFFFE) && f.image.Loaded(0xFFFF)) || profile.resetVector)
         f.reset = static_cast<std::uint16_t>(bus.Peek(0xFFFE) << 8 | bus.Peek(0xFFFF));
     else if (f.image.Start())
         f.reset = *f.image.Start();

@@ -25,14 +25,15 @@ struct Firmware {
     std::uint16_t reset = 0;
 };
 
-// The file of `spec`'s firmware, else nullopt with `error` naming the
+// The file of `profile`'s firmware, else nullopt with `error` naming the
 // places looked in.
-std::optional<std::string> FindFirmware(const BoardSpec& spec, std::string& error);
+std::optional<std::string> FindFirmware(const BoardProfile& profile, std::string& error);
 
-// Finds and loads `spec`'s firmware into `board`'s memory (after the Board
+// Finds and loads `profile`'s firmware into `board`'s memory (after the Board
 // is built: it sets the erased ROM first). Nullopt with `error` set when it
 // is missing, damaged or lands where the board has no memory.
-std::optional<Firmware> LoadFirmware(const BoardSpec& spec, const Board& board, Bus& bus, std::string& error);
+std::optional<Firmware> LoadFirmware(const BoardProfile& profile, const Board& board, Bus& bus,
+                                     std::string& error);
 
 // After the program is loaded: its first byte that changed a firmware byte,
 // as an error text naming the address and both files; nullopt when none did

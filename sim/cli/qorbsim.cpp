@@ -214,33 +214,33 @@ private:
             std::string error;
             auto b = FindBoard(o.board, error);
             if (!b) return Usage(error);
-            spec_ = *b;
+            profile_ = *b;
         }
-        if (!o.model && !spec_.cpu) return Usage("name the CPU: -m68hc12 or -m68hc11");
+        if (!o.model && !profile_.cpu) return Usage("name the CPU: -m68hc12 or -m68hc11");
         if (o.hcs && o.model && *o.model != CpuModel::Cpu12) return Usage("-hcs goes with -m68hc12");
         if (o.hcs) o.model = CpuModel::Hcs12;
-        if (spec_.cpu) {
+        if (profile_.cpu) {
             // The board names its CPU; -m68hc12 fits an HCS12 board too.
-            const bool fits = !o.model || *o.model == *spec_.cpu ||
-                              (*o.model == CpuModel::Cpu12 && *spec_.cpu == CpuModel::Hcs12);
+            const bool fits = !o.model || *o.model == *profile_.cpu ||
+                              (*o.model == CpuModel::Cpu12 && *profile_.cpu == CpuModel::Hcs12);
             if (!fits) {
-                const char* has = *spec_.cpu == CpuModel::Hc11    ? "a 68HC11"
-                                  : *spec_.cpu == CpuModel::Hcs12 ? "an HCS12"
-                                                                  : "a 68HC12";
+                const char* has = *profile_.cpu == CpuModel::Hc11    ? "a 68HC11"
+                                  : *profile_.cpu == CpuModel::Hcs12 ? "an HCS12"
+                                                                     : "a 68HC12";
                 const char* given = *o.model == CpuModel::Hc11 ? "-m68hc11" : o.hcs ? "-hcs" : "-m68hc12";
-                return Usage("board " + spec_.name + " has " + has + ": " + given + " does not fit it");
+                return Usage("board " + profile_.name + " has " + has + ": " + given + " does not fit it");
             }
-            o.model = spec_.cpu;
+            o.model = profile_.cpu;
         }
         if (!o.model) return Usage("name the CPU: -m68hc12 or -m68hc11");
-        if (spec_.flat && o.sci != "none")
+        if (profile_.flat && o.sci != "none")
             return Usage("--sci needs a board with a serial interface (--board)");
-        if (spec_.flat && o.tracePorts) return Usage("--trace-ports needs a board with ports (--board)");
-        if (!spec_.flat && !spec_.registers && (o.sci != "none" || o.tracePorts))
-            return Usage("board " + spec_.name + " has no register block: no serial line, no ports");
-        if (o.noFirmware) spec_.firmware.clear();
+        if (profile_.flat && o.tracePorts) return Usage("--trace-ports needs a board with ports (--board)");
+        if (!profile_.flat && !profile_.registers && (o.sci != "none" || o.tracePorts))
+            return Usage("board " + profile_.name + " has no register block: no serial line, no ports");
+        if (o.noFirmware) profile_.firmware.clear();
         // A board with firmware runs it alone: the board as it powers up.
-        if (o.files.empty() && spec_.firmware.empty()) return Usage("no S-record file");
+        if (o.files.empty() && profile_.firmware.empty()) return Usage("no S-record file");
         return true;
     }
 
@@ -248,14 +248,14 @@ private:
         Machine machine(*o.model);
         Bus& bus = machine.GetBus();
         std::unique_ptr<Board> board;
-        if (!spec_.flat) {
-            board = std::make_unique<Board>(spec_, machine, err_);
+        if (!profile_.flat) {
+            board = std::make_unique<Board>(profile_, machine, err_);
             board->SetTracePorts(o.tracePorts);
         }
         std::optional<Firmware> firmware;
-        if (!spec_.firmware.empty()) {
+        if (!profile_.firmware.empty()) {
             std::string error;
-            firmware = LoadFirmware(spec_, *board, bus, error);
+            firmware = LoadFirmware(profile_, *board, bus, error);
             if (!firmware) {
                 err_ << "qorbsim: " << error << "; --no-firmware leaves it out\n";
                 return kExitUsage;
@@ -286,7 +286,7 @@ private:
             for (std::uint32_t a = 0; a < 0x10000; ++a) {
                 if (!image.Loaded(static_cast<std::uint16_t>(a))) continue;
                 if (const char* what = board->LoadTarget(static_cast<std::uint16_t>(a))) {
-                    err_ << Format("qorbsim: data at $%04X falls on %s of board ", a, what) << spec_.name
+                    err_ << Format("qorbsim: data at $%04X falls on %s of board ", a, what) << profile_.name
                          << "\n";
                     return kExitUsage;
                 }
@@ -397,8 +397,8 @@ private:
         sigemptyset(&ign.sa_mask);
         sigaction(SIGPIPE, &ign, &oldPipe);
 
-        const double eclock = spec_.eclock;
-        const std::uint64_t slice = std::max<std::uint64_t>(1, spec_.eclock / 100);
+        const double eclock = profile_.eclock;
+        const std::uint64_t slice = std::max<std::uint64_t>(1, profile_.eclock / 100);
         auto t0 = Clock::now();
         std::uint64_t c0 = cpu.cycles;
         Halt h = Halt::Deadline;
@@ -478,7 +478,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     bool help_ = false;
-    BoardSpec spec_;
+    BoardProfile profile_;
 };
 
 } // namespace

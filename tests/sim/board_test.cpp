@@ -42,7 +42,7 @@ public:
 // reading and writing registers between runs.
 struct Rig {
     explicit Rig(const std::string& name, std::uint16_t loop)
-        : spec(*BuiltinBoard(name)), m(*spec.cpu), board(spec, m, diag) {
+        : profile(*BuiltinBoard(name)), m(*profile.cpu), board(profile, m, diag) {
         board.SetSerial(&port);
         m.GetBus().Poke(loop, 0x20);
         m.GetBus().Poke(static_cast<std::uint16_t>(loop + 1), 0xFE);
@@ -53,7 +53,7 @@ struct Rig {
     std::uint8_t R(std::uint16_t a) { return m.GetBus().Read(a); }
     void W(std::uint16_t a, std::uint8_t v) { m.GetBus().Write(a, v); }
 
-    BoardSpec spec;
+    BoardProfile profile;
     Machine m;
     std::ostringstream diag;
     Board board;
@@ -329,13 +329,13 @@ TEST(Hc12Sci, Sci0TransmitsAtSixteenBusCyclesPerSbr) {
 
 TEST(BoardMap, UnmappedAndRomPoliciesWarnOncePerAddressOrStop) {
     std::string error;
-    auto spec = ParseBoardText("[board]\ncpu = 68hc11\nunmapped = warn\nrom-write = warn\n"
-                               "[memory]\nram = $0000-$7FFF\nrom = $E000-$FFFF\n",
-                               "t.ini", error);
-    ASSERT_TRUE(spec) << error;
+    auto profile = ParseBoardText("[board]\ncpu = 68hc11\nunmapped = warn\nrom-write = warn\n"
+                                  "[memory]\nram = $0000-$7FFF\nrom = $E000-$FFFF\n",
+                                  "t.ini", error);
+    ASSERT_TRUE(profile) << error;
     Machine m(CpuModel::Hc11);
     std::ostringstream diag;
-    Board b(*spec, m, diag);
+    Board b(*profile, m, diag);
     Bus& bus = m.GetBus();
     bus.Poke(0xE000, 0x12); // a loader fills ROM
     EXPECT_EQ(bus.Read(0xE000), 0x12);
@@ -442,7 +442,7 @@ TEST(BoardFile, FirmwareIsNamedRelativeToTheBoardFile) {
     EXPECT_TRUE(BuiltinBoard("hc11e9")->firmware.empty());
 
     // Nowhere to be found: every place looked in is named.
-    BoardSpec gone = *mini;
+    BoardProfile gone = *mini;
     gone.firmware = {"/nonexistent/share/m.s19", "/nonexistent/build/m.s19"};
     EXPECT_FALSE(FindFirmware(gone, error));
     EXPECT_EQ(error, "board mini11: its firmware (the monitor minibug11m8e.s19) is missing: looked in "

@@ -49,13 +49,13 @@ def mask(name, data):
 
 
 def fill(folder, root, files):
-    for spec in files:
-        if spec.startswith("@"):
-            name = spec[1:]
+    for entry in files:
+        if entry.startswith("@"):
+            name = entry[1:]
             with open(os.path.join(folder, name), "w") as f:
                 f.write(WRITTEN[name])
             continue
-        src, _, dest = spec.partition("->")
+        src, _, dest = entry.partition("->")
         dest = dest or os.path.basename(src)
         os.makedirs(os.path.dirname(os.path.join(folder, dest)) or folder, exist_ok=True)
         shutil.copy(os.path.join(root, src), os.path.join(folder, dest))
