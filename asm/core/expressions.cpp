@@ -360,14 +360,7 @@ private:
             if (ch == '\\' && !s_.AtEnd()) {
                 char e = s_.Cur();
                 s_.Advance();
-                switch (e) {
-                case 'a': ch = 7; break;
-                case 'b': ch = 8; break;
-                case 'f': ch = 12; break;
-                case 'n': ch = 10; break;
-                case 'r': ch = 13; break;
-                default: ch = e; break;
-                }
+                ch = EscapedChar(e);
             }
             s_.Accept('\'');
             r.value = static_cast<unsigned char>(ch);

@@ -47,6 +47,19 @@ private:
 
 // Character classes over the 7-bit set; bytes from $80 up have no class.
 // Inline: the scanner asks for every character of every line in every pass.
+// The character after a backslash in a character constant: \a \b \f \n \r
+// are control characters, any other stands for itself.
+inline char EscapedChar(char e) {
+    switch (e) {
+    case 'a': return 7;
+    case 'b': return 8;
+    case 'f': return 12;
+    case 'n': return 10;
+    case 'r': return 13;
+    default: return e;
+    }
+}
+
 namespace chars {
 namespace detail {
 enum : unsigned char { kBlank = 1, kDigit = 2, kLetter = 4, kHex = 8, kSpecial = 16, kTail = 32 };
