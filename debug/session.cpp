@@ -443,10 +443,7 @@ bool Session::RunUntilReturn(std::uint16_t returnAddress, std::uint16_t spBefore
             done = true;
             break;
         }
-        if (userStop_[pc]) {
-            RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(pc));
-            break;
-        }
+        if (StopAtBreakpoint(pc)) break;
         pass = true; // the return address, deeper in a recursion
     }
     temporaryStops_.clear();
@@ -516,10 +513,7 @@ void Session::DoStepInto() {
     // editor has nothing to show until a line with source comes, so the
     // code runs, at the board's pace and pausable, until one does.
     if (!map_.At(cpu.regs.pc) && RunToSource()) return;
-    if (userStop_[cpu.regs.pc]) {
-        RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(cpu.regs.pc));
-        return;
-    }
+    if (StopAtBreakpoint(cpu.regs.pc)) return;
     // Shown at the outermost level that changed: stepping onto a macro call
     // line shows the call line first (the next Step Into goes inside), and
     // from one body line to the next stays in the body.
@@ -549,10 +543,7 @@ void Session::DoStepOver(std::size_t level) {
         bool ret = false;
         if (StepInstruction(true, ret)) return;
         const std::uint16_t pc = cpu.regs.pc;
-        if (userStop_[pc]) {
-            RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(pc));
-            return;
-        }
+        if (StopAtBreakpoint(pc)) return;
         const PlacedRange* r = map_.At(pc);
         if (!r && !statement.empty()) {
             // Left the source for code without lines (the closing rts back
@@ -580,10 +571,7 @@ void Session::DoStepOut() {
         bool ret = false;
         if (StepInstruction(true, ret)) return;
         const std::uint16_t pc = cpu.regs.pc;
-        if (userStop_[pc]) {
-            RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(pc));
-            return;
-        }
+        if (StopAtBreakpoint(pc)) return;
         if (ret && cpu.regs.sp > sp0) {
             if (fromSource && !map_.At(pc))
                 LeaveForSource();
@@ -614,10 +602,7 @@ bool Session::RunToSource() {
 void Session::LeaveForSource() {
     if (RunToSource()) return;
     const std::uint16_t pc = machine_->GetCpu().regs.pc;
-    if (userStop_[pc])
-        RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(pc));
-    else
-        RecordStop(StopReason::Step, "");
+    if (!StopAtBreakpoint(pc)) RecordStop(StopReason::Step, "");
 }
 
 void Session::DoRunTo() {
@@ -638,6 +623,13 @@ void Session::DoRunTo() {
     } else {
         RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(pc));
     }
+}
+
+// Records a breakpoint stop when the user has one at `pc`.
+bool Session::StopAtBreakpoint(std::uint16_t pc) {
+    if (!userStop_[pc]) return false;
+    RecordStop(StopReason::Breakpoint, "", std::nullopt, BreakpointLevel(pc));
+    return true;
 }
 
 // The macro level a breakpoint at `pc` was set at: the line breakpoint's

@@ -234,6 +234,7 @@ private:
     bool RunUntilReturn(std::uint16_t returnAddress, std::uint16_t spBefore);
     bool RunToSource();
     void LeaveForSource();
+    bool StopAtBreakpoint(std::uint16_t pc);
     bool RecordHalt(sim::Halt halt);
     bool PauseOrLimit(std::uint64_t& counter);
     void DoStepInto();
