@@ -9,17 +9,12 @@
 
 #include "board/devices.h"
 #include "core/bus.h"
+#include "core/hex.h"
 #include "core/machine.h"
 
 namespace qorb::sim {
 
 namespace {
-
-std::string Hex4(std::uint16_t a) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "$%04X", a);
-    return buf;
-}
 
 struct PortName {
     std::uint16_t offset;

@@ -4,16 +4,11 @@
 #include <filesystem>
 
 #include "core/bus.h"
+#include "core/hex.h"
 
 namespace qorb::sim {
 
 namespace {
-
-std::string Hex4(std::uint32_t a) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "$%04X", a & 0xFFFF);
-    return buf;
-}
 
 // The firmware's extent for messages: "$B600-$B7FF".
 std::string Extent(const LoadedImage& image) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/disasm.h"
+#include "core/hex.h"
 #include "hc12/opcodes.h"
 
 namespace qorb::sim {
@@ -135,17 +136,6 @@ struct DecodeIndex {
 const DecodeIndex& Index() {
     static const DecodeIndex index;
     return index;
-}
-
-std::string Hex2(unsigned v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "$%02X", v & 0xFF);
-    return buf;
-}
-std::string Hex4(unsigned v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "$%04X", v & 0xFFFF);
-    return buf;
 }
 
 class Disassembler12 final : public Disassembler {
