@@ -122,12 +122,11 @@ std::unique_ptr<Session> Session::Open(const SessionOptions& o, std::string& err
             return nullptr;
         }
     }
-    for (std::uint32_t a = 0; a < 0x10000; ++a) {
-        if (!image.Loaded(static_cast<std::uint16_t>(a)) || !s->board_) continue;
-        if (const char* what = s->board_->LoadTarget(static_cast<std::uint16_t>(a))) {
-            error = "data at " + Hex(a, 4) + " falls on " + what + " of board " + board.name;
-            return nullptr;
-        }
+    std::uint16_t at = 0;
+    const char* what = nullptr;
+    if (s->board_ && s->board_->Misplaced(image, at, what)) {
+        error = "data at " + Hex(at, 4) + " falls on " + what + " of board " + board.name;
+        return nullptr;
     }
     // A map from another build would put the editor's arrow on the wrong
     // lines: every byte it describes must be in the object.

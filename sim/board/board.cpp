@@ -575,4 +575,12 @@ const char* Board::LoadTarget(std::uint16_t a) const {
     return nullptr;
 }
 
+bool Board::Misplaced(const LoadedImage& image, std::uint16_t& at, const char*& what) const {
+    for (std::uint32_t a = 0; a < 0x10000; ++a) {
+        at = static_cast<std::uint16_t>(a);
+        if (image.Loaded(at) && (what = LoadTarget(at))) return true;
+    }
+    return false;
+}
+
 } // namespace qorb::sim

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/cpu.h"
+#include "core/srec.h"
 
 namespace qorb::sim {
 
@@ -97,6 +98,9 @@ public:
     // What a loaded byte at `a` would land on: nullptr when memory (RAM,
     // ROM, EEPROM, internal RAM) holds it, else what is there.
     const char* LoadTarget(std::uint16_t a) const;
+    // The first byte of `image` that memory would not hold: its address
+    // and what is there instead. False when every byte has memory.
+    bool Misplaced(const LoadedImage& image, std::uint16_t& at, const char*& what) const;
 
     // The address and kind of the access that stopped the run (policy
     // stop), if one did.

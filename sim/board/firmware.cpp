@@ -50,17 +50,17 @@ std::optional<Firmware> LoadFirmware(const BoardProfile& profile, const Board& b
         error = "board " + profile.name + "'s firmware " + f.path + " holds no data";
         return std::nullopt;
     }
-    f.bytes.assign(0x10000, 0);
-    for (std::uint32_t a = 0; a < 0x10000; ++a) {
-        const auto at = static_cast<std::uint16_t>(a);
-        if (!f.image.Loaded(at)) continue;
-        if (const char* what = board.LoadTarget(at)) {
-            error = "board " + profile.name + "'s firmware " + f.path + ": data at " + Hex4(a) +
-                    " falls on " + what;
-            return std::nullopt;
-        }
-        f.bytes[a] = bus.Peek(at);
+    std::uint16_t at = 0;
+    const char* what = nullptr;
+    if (board.Misplaced(f.image, at, what)) {
+        error =
+            "board " + profile.name + "'s firmware " + f.path + ": data at " + Hex4(at) + " falls on " + what;
+        return std::nullopt;
     }
+    f.bytes.assign(0x10000, 0);
+    for (std::uint32_t a = 0; a < 0x10000; ++a)
+        if (f.image.Loaded(static_cast<std::uint16_t>(a)))
+            f.bytes[a] = bus.Peek(static_cast<std::uint16_t>(a));
     // The reset vector as the CPU would fetch it: the firmware's own, else
     // the board's boot ROM's; firmware without either starts where its
     // file says, else at its first byte.

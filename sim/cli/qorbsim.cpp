@@ -283,13 +283,12 @@ private:
         }
         if (board) {
             // Data that would land where no memory is would be lost: say so.
-            for (std::uint32_t a = 0; a < 0x10000; ++a) {
-                if (!image.Loaded(static_cast<std::uint16_t>(a))) continue;
-                if (const char* what = board->LoadTarget(static_cast<std::uint16_t>(a))) {
-                    err_ << Format("qorbsim: data at $%04X falls on %s of board ", a, what) << profile_.name
-                         << "\n";
-                    return kExitUsage;
-                }
+            std::uint16_t at = 0;
+            const char* what = nullptr;
+            if (board->Misplaced(image, at, what)) {
+                err_ << Format("qorbsim: data at $%04X falls on %s of board ", at, what) << profile_.name
+                     << "\n";
+                return kExitUsage;
             }
         }
         std::uint16_t start;
