@@ -5,10 +5,13 @@
 
 #include "core/assembler.h"
 #include "core/impl.h" // LineState: what a line leaves for the listing
+#include "core/listing.h"
 #include "statement.h"
 #include "text.h"
 
 namespace qorbls {
+
+using qorb::AppendHex;
 
 std::set<std::string> Analysis::Included() const {
     std::set<std::string> out;
@@ -261,11 +264,6 @@ std::FILE* Discard() {
     return f;
 }
 
-const char kHex[] = "0123456789ABCDEF";
-void AppendHex(std::string& out, std::uint32_t v, int digits) {
-    for (int i = digits - 1; i >= 0; --i) out += kHex[(v >> (4 * i)) & 0xF];
-}
-
 } // namespace
 
 std::unique_ptr<Analysis> Assemble(const std::string& mainPath, const AssemblyOptions& options,
@@ -291,29 +289,11 @@ std::unique_ptr<Analysis> Assemble(const std::string& mainPath, const AssemblyOp
 std::string ListingCodeField(const LineCode& code, std::string* cycles) {
     std::string out;
     std::size_t next = 0;
-    auto address = [&](std::uint32_t a) {
-        if (a <= 0xFFFF) {
-            out += "    ";
-            AppendHex(out, a, 4);
-        } else {
-            AppendHex(out, a, 8);
-        }
-        out += ' ';
-    };
+    auto address = [&](std::uint32_t a) { qorb::AppendListingAddress(out, a); };
     auto bytes = [&]() {
-        std::size_t shown = 0;
-        while (next < code.bytes.size()) {
-            std::size_t size = static_cast<unsigned char>(code.itemSizes[next]);
-            if (size == 0) size = 1;
-            if (next + size > code.bytes.size()) size = code.bytes.size() - next;
-            std::size_t limit = size == 4 ? 8 : 6;
-            if (shown > 0 && shown + size > limit) break;
-            for (std::size_t i = 0; i < size; ++i)
-                AppendHex(out, static_cast<unsigned char>(code.bytes[next + i]), 2);
-            out += ' ';
-            next += size;
-            shown += size;
-        }
+        next = qorb::AppendListingItems(out, reinterpret_cast<const std::uint8_t*>(code.bytes.data()),
+                                        reinterpret_cast<const std::uint8_t*>(code.itemSizes.data()),
+                                        code.bytes.size(), next);
     };
     if (code.hasValue) {
         out.append(9, ' ');

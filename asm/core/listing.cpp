@@ -13,11 +13,38 @@ namespace qorb {
 
 namespace {
 const char kHex[] = "0123456789ABCDEF";
+} // namespace
 
 void AppendHex(std::string& out, std::uint32_t v, int digits) {
     for (int i = digits - 1; i >= 0; --i) out += kHex[(v >> (4 * i)) & 0xF];
 }
-} // namespace
+
+void AppendListingAddress(std::string& out, std::uint32_t a) {
+    if (a <= 0xFFFF) {
+        out += "    ";
+        AppendHex(out, a, 4);
+    } else {
+        AppendHex(out, a, 8);
+    }
+    out += ' ';
+}
+
+std::size_t AppendListingItems(std::string& out, const std::uint8_t* bytes, const std::uint8_t* itemSizes,
+                               std::size_t count, std::size_t next) {
+    std::size_t shown = 0;
+    while (next < count) {
+        std::size_t size = itemSizes[next];
+        if (size == 0) size = 1;
+        if (next + size > count) size = count - next;
+        const std::size_t limit = size == 4 ? 8 : 6;
+        if (shown > 0 && shown + size > limit) break;
+        for (std::size_t i = 0; i < size; ++i) AppendHex(out, bytes[next + i], 2);
+        out += ' ';
+        next += size;
+        shown += size;
+    }
+    return next;
+}
 
 Listing::~Listing() {
     if (!file_) return;
@@ -156,30 +183,8 @@ void Listing::Line(std::string_view text, int number, const LineState& ls, const
     out += ' ';
     std::size_t fieldStart = out.size();
     std::size_t next = 0; // next code byte to show
-    auto address = [&](std::uint32_t a) {
-        if (a <= 0xFFFF) {
-            out += "    ";
-            AppendHex(out, a, 4);
-        } else {
-            AppendHex(out, a, 8);
-        }
-        out += ' ';
-    };
-    // Appends as many whole items as fit on one listing line.
-    auto bytes = [&]() {
-        std::size_t shown = 0;
-        while (next < code.count) {
-            std::size_t size = code.itemSize[next];
-            if (size == 0) size = 1;
-            if (next + size > code.count) size = code.count - next;
-            std::size_t limit = size == 4 ? 8 : 6;
-            if (shown > 0 && shown + size > limit) break;
-            for (std::size_t i = 0; i < size; ++i) AppendHex(out, code.bytes[next + i], 2);
-            out += ' ';
-            next += size;
-            shown += size;
-        }
-    };
+    auto address = [&](std::uint32_t a) { AppendListingAddress(out, a); };
+    auto bytes = [&]() { next = AppendListingItems(out, code.bytes, code.itemSize, code.count, next); };
     if (ls.hasValue) {
         out.append(9, ' ');
         out += '=';

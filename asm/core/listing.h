@@ -10,6 +10,16 @@
 
 namespace qorb {
 
+// Pieces of the listing's code field, also shown by the language server's
+// hover. `digits` hexadecimal digits of `v`, upper case.
+void AppendHex(std::string& out, std::uint32_t v, int digits);
+// The address: four digits after four blanks, eight beyond 64 KB; a blank.
+void AppendListingAddress(std::string& out, std::uint32_t address);
+// From item `next` on, as many whole items as fit on one listing line, each
+// followed by a blank; returns the index after the last byte written.
+std::size_t AppendListingItems(std::string& out, const std::uint8_t* bytes, const std::uint8_t* itemSizes,
+                               std::size_t count, std::size_t next);
+
 // The listing file of the final pass. Errors while writing are remembered
 // and reported once when the file is closed. The file is opened at the start
 // of the final pass but emptied and written only when it is closed (or once
