@@ -712,6 +712,10 @@ bool DirectiveIsData(int row) {
     return d == Directive::DataBytes || d == Directive::DataWords || d == Directive::DataLongs;
 }
 
+bool DirectiveIsPlainData(int row) {
+    return DirectiveIsData(row) && !(kDirectives[row].flags & (kObsolete | kOwnLabel | kKeepsOffset));
+}
+
 bool Assembler::Impl::RunDirectiveRow(int row, bool settling) {
     if (row < 0 || row >= static_cast<int>(std::size(kDirectives)))
         return as.Report(Msg::PseudoCodeTableCorrupt);

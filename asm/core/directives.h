@@ -13,5 +13,7 @@ bool CheckDirectiveTable();
 const char* DirectiveName(int row);
 // dc.b, dc.w, dc.l and their other names: lines of data only.
 bool DirectiveIsData(int row);
+// Those of them without a message of their own (the obsolete names warn).
+bool DirectiveIsPlainData(int row);
 
 } // namespace qorb

@@ -175,6 +175,10 @@ struct Assembler::Impl {
     // size again, or false when it must be assembled.
     bool Resettle(const LineMemo& m);
     bool resettled = false; // RunDirectiveRow's data line did
+    // In an ordinary pass: the lines of `file` from the next one on that need
+    // no more than their settled sizes, at most `most`, taken at once; the
+    // number taken.
+    std::uint64_t TakeSettledLines(FileSource& file, std::uint64_t most);
     void NoteSettled(LineMemo& m);
 
     // The line map, collected in the final pass when one is wanted.
@@ -240,6 +244,11 @@ struct Assembler::Impl {
     // statements and symbols
     bool DefineLabel();
     bool DefineSymbolValue(std::string_view name, int local, std::int32_t value, bool known, bool isSet);
+    // What a definition that passed its checks does to the symbol.
+    void SetSymbol(Symbol& s, std::int32_t value, bool known, bool isSet);
+    // The symbol of a learnt line's label (text `line`) when defining it in
+    // this pass says nothing; null otherwise.
+    Symbol* QuietLabel(const LineMemo& m, const char* line);
     // `entry`, when given, is set to the symbol's table entry.
     bool ReferenceSymbol(std::string_view name, bool knownInPassOne, ExprResult& r,
                          std::uint32_t* entry = nullptr);

@@ -7,12 +7,6 @@
 
 namespace qorb {
 
-namespace {
-// A hostile source could grow a section without end; 16 MB is far beyond
-// anything a 64 KB address space can use.
-constexpr std::size_t kMaxSectionSize = 16u << 20;
-} // namespace
-
 Section* Assembler::Impl::FindSection(std::string_view name) {
     for (auto& s : sections)
         if (s->named && s->name == name) return s.get();

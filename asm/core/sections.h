@@ -9,6 +9,10 @@
 
 namespace qorb {
 
+// A hostile source could grow a section without end; 16 MB is far beyond
+// anything a 64 KB address space can use.
+inline constexpr std::size_t kMaxSectionSize = 16u << 20;
+
 struct Section {
     std::string name; // "" for unnamed sections
     bool named = false;

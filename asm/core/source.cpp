@@ -186,9 +186,17 @@ bool Assembler::Impl::RunPass() {
     // the place where the budget ran out and reports it there.
     constexpr std::uint64_t kMaxLinesPerSource = 20'000'000;
     std::uint64_t lines = 0;
+    // Nothing watches an ordinary pass's lines one by one: runs of settled
+    // lines are taken at once.
+    const bool takeSettled = as.pass_ > 1 && !as.final_ && !as.Observer() && !listing;
     while (!sources.empty()) {
         if (as.fatals_) break;
         InputSource* top = sources.back().get();
+        if (takeSettled && top->kind == SourceKind::File && !top->ended && !collecting.active) {
+            const std::uint64_t used = linesSpent + 2 * lines;
+            if (used < kMaxLinesPerSource)
+                lines += TakeSettledLines(*static_cast<FileSource*>(top), (kMaxLinesPerSource - used) / 2);
+        }
         if (top->ended || !top->Next(text)) {
             if (as.fatals_) break;
             EndSource();

@@ -78,6 +78,15 @@ public:
     bool Next(std::string_view& out) override;
     // What was learnt about the line delivered last; null when not cached.
     LineMemo* Memo() { return text_ ? &text_->memos[next_ - 1] : nullptr; }
+    // The cached lines (null for a file read block by block) and the index
+    // of the one to deliver next.
+    FileText* Text() const { return text_; }
+    std::size_t NextIndex() const { return next_; }
+    // The next `n` cached lines were taken without being delivered.
+    void Skip(std::size_t n) {
+        next_ += n;
+        line += static_cast<int>(n);
+    }
 
     // The file's identity: the same file reached by another name is still
     // a recursive include.

@@ -11,6 +11,7 @@
 #include "listing.h"
 #include "observe.h"
 #include "preprocessor.h"
+#include "sections.h"
 
 namespace qorb {
 
@@ -326,6 +327,89 @@ bool Assembler::Impl::Resettle(const LineMemo& m) {
     // placed nor listed.
     as.code_.count = m.settledSize;
     return true;
+}
+
+// A run of lines taken one by one would each do no more than this: a
+// comment or blank line nothing; a line of only a label defines it; an
+// instruction or data line that resettles adds its size to the location and
+// the section (as AfterLine's Append) and defines its label, which must keep
+// its value (the line resettled with the symbols as they stood before). No
+// line of the run has a message. The run ends before the first line that
+// needs more (a label defined twice, a line that must be assembled, a read
+// error to report, a section at its limit); that line is then taken the
+// usual way.
+std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t most) {
+    FileText* text = file.Text();
+    if (!text || inOffset || !LinesActive() || !current) return 0;
+    const std::size_t first = file.NextIndex();
+    std::size_t end = std::min(text->lines.size(), text->errorBefore);
+    if (end <= first) return 0;
+    if (end - first > most) end = first + static_cast<std::size_t>(most);
+    Section& sec = *current;
+    const bool placed = !(sec.named && sec.name == ".off");
+    std::size_t i = first;
+    std::size_t last = SIZE_MAX; // the last statement line taken, and its size
+    std::size_t lastSize = 0;
+    for (; i < end; ++i) {
+        const FileText::Line& line = text->lines[i];
+        if (line.length == 0) continue;
+        const char* at = text->text.data() + line.offset;
+        if (at[0] == '*' || at[0] == ';') continue;
+        const LineMemo& m = text->memos[i];
+        if (m.head == LineMemo::Head::None) break;
+        Symbol* labelled = nullptr;
+        if (m.labelLength != 0 || m.local >= 0) {
+            labelled = QuietLabel(m, at);
+            if (!labelled) break;
+        }
+        const std::int32_t here = static_cast<std::int32_t>(as.pc_);
+        // A global label opens the scope of the numbered local labels.
+        const bool opensScope = labelled && m.local < 0;
+        if (m.head == LineMemo::Head::LabelOnly) {
+            SetSymbol(*labelled, here, true, false);
+            if (opensScope) ++scope;
+            last = i;
+            lastSize = 0;
+            continue;
+        }
+        if (!m.settled) break;
+        if (m.head != LineMemo::Head::Instruction &&
+            !(m.head == LineMemo::Head::Directive && DirectiveIsPlainData(m.row)))
+            break;
+        if (labelled && !(labelled->defined && labelled->known && labelled->value == here)) break;
+        if (opensScope) ++scope;
+        as.code_.Clear(as.pc_);
+        const std::size_t n = Resettle(m) ? as.code_.count : SIZE_MAX;
+        if (n == SIZE_MAX || (placed && sec.size + n > kMaxSectionSize)) {
+            if (opensScope) --scope;
+            break;
+        }
+        if (labelled) SetSymbol(*labelled, here, true, false);
+        if (placed && n) {
+            if (sec.size == 0) sec.start = as.pc_;
+            sec.size += n;
+        }
+        as.pc_ += static_cast<std::uint32_t>(n);
+        last = i;
+        lastSize = n;
+    }
+    if (i == first) return 0;
+    file.Skip(i - first);
+    // The state the last line leaves, as taken one by one.
+    static const LineState kFreshLine{};
+    ls = kFreshLine;
+    lineNumber = file.line;
+    lineText = text->LineText(i - 1);
+    as.scan_.Set(lineText.data(), lineText.size());
+    memo = &text->memos[i - 1];
+    if (last == i - 1) {
+        as.code_.Clear(as.pc_ - static_cast<std::uint32_t>(lastSize));
+        as.code_.count = lastSize;
+        as.scan_.SetPos(memo->afterCommand);
+    } else {
+        as.code_.Clear(as.pc_);
+    }
+    return i - first;
 }
 
 bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc) {

@@ -136,6 +136,35 @@ bool Assembler::Impl::Reference(Symbol& s, const MsgArg& name, const ReferenceMe
     return true;
 }
 
+void Assembler::Impl::SetSymbol(Symbol& s, std::int32_t value, bool known, bool isSet) {
+    const bool wasDefined = s.defined, wasKnown = s.known;
+    const std::int32_t oldValue = s.value;
+    if (known && isSet) {
+        // set symbols change value within a pass on purpose
+        s.constant = true;
+        s.value = value;
+    } else if (known) {
+        if (s.known && s.used && s.value != value) {
+            as.unresolved_ = true;
+            s.constant = false;
+        } else {
+            s.constant = true;
+        }
+        s.value = value;
+    }
+    s.defined = true;
+    s.definedInPass = as.pass_;
+    if (isSet)
+        s.isSet = true;
+    else
+        s.isOther = true;
+    if (known)
+        s.known = true;
+    else
+        as.unresolved_ = true;
+    if (!wasDefined || wasKnown != s.known || oldValue != s.value) s.changedAt = ++symbolClock;
+}
+
 // Defines a global symbol (local < 0) or local label with a value. Used by
 // labels, equ, set and define; the caller has positioned the scanner at the
 // name for messages.
@@ -171,32 +200,7 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
         return local >= 0 ? as.Report(Msg::LocalRedefinition, {local})
                           : as.Report(Msg::SymbolRedefinition, {name});
     }
-    const bool wasDefined = s->defined, wasKnown = s->known;
-    const std::int32_t oldValue = s->value;
-    if (known && isSet) {
-        // set symbols change value within a pass on purpose
-        s->constant = true;
-        s->value = value;
-    } else if (known) {
-        if (s->known && s->used && s->value != value) {
-            as.unresolved_ = true;
-            s->constant = false;
-        } else {
-            s->constant = true;
-        }
-        s->value = value;
-    }
-    s->defined = true;
-    s->definedInPass = as.pass_;
-    if (isSet)
-        s->isSet = true;
-    else
-        s->isOther = true;
-    if (known)
-        s->known = true;
-    else
-        as.unresolved_ = true;
-    if (!wasDefined || wasKnown != s->known || oldValue != s->value) s->changedAt = ++symbolClock;
+    SetSymbol(*s, value, known, isSet);
     if (as.final_ && mapWanted && known) {
         const char* kind = local >= 0 ? "local" : isSet ? "set" : definingLabel ? "label" : "equ";
         if (local >= 0)
@@ -214,6 +218,26 @@ bool Assembler::Impl::DefineSymbolValue(std::string_view name, int local, std::i
                               : as.Report(Msg::SymbolInconstant, {name});
     }
     return true;
+}
+
+Symbol* Assembler::Impl::QuietLabel(const LineMemo& m, const char* line) {
+    Symbol* s;
+    if (m.local >= 0) {
+        s = &as.GetLocal(static_cast<unsigned>(m.local));
+    } else {
+        if (m.defined == 0) return nullptr;
+        auto& entry = as.symbols_.At(m.defined - 1);
+        // The name DefineSymbolValue compares: the label as the line has it.
+        const std::string& name = entry.first;
+        if (name.size() != m.labelLength) return nullptr;
+        const char* text = line + m.labelPos;
+        const bool fold = !as.settings_.caseSensitive;
+        for (std::size_t k = 0; k < name.size(); ++k)
+            if ((fold ? chars::ToLower(text[k]) : text[k]) != name[k]) return nullptr;
+        s = &entry.second;
+    }
+    if ((s->defined && s->isSet) || s->DefinedInPass(as.pass_)) return nullptr;
+    return s;
 }
 
 bool Assembler::Impl::DefineLabel() {
