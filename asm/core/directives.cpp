@@ -726,11 +726,11 @@ bool Assembler::Impl::RunDirectiveRow(int row, bool settling) {
         if (!DefineLabel()) return false;
     }
     if (settling) {
-        if (memo->settled && Resettle(*memo)) {
+        if (memo->settled && (as.final_ ? TakeSettledCode(*memo) : Resettle(*memo))) {
             resettled = true;
             return true;
         }
-        unsettled = locationRead = valuesIgnored = false;
+        unsettled = locationRead = valuesIgnored = startRead = false;
     }
     Handlers h(*this);
     return h.Run(r.handler);

@@ -30,6 +30,9 @@ public:
     // ordinary pass depend on its operands' values (a branch): an ordinary
     // pass may take its size again although the symbols it names moved.
     virtual void SizeIgnoresValues() {}
+    // An ordinary pass met a value its range checks (made in the final pass
+    // only) would refuse: the line's bytes there are not the final ones.
+    virtual void RangeUnchecked() {}
     virtual LineCode& Code() = 0;
     virtual bool FinalPass() const = 0;
     virtual bool Screwed() const = 0;
@@ -57,8 +60,9 @@ public:
     }
     bool Report(Msg id, std::initializer_list<MsgArg> args) override { return as_.Report(id, args); }
     std::uint32_t Location() const override;
-    std::uint32_t InstructionStart() const override { return as_.Location(); }
+    std::uint32_t InstructionStart() const override;
     void SizeIgnoresValues() override;
+    void RangeUnchecked() override;
     LineCode& Code() override { return as_.Code(); }
     bool FinalPass() const override { return as_.FinalPass(); }
     bool Screwed() const override { return as_.Screwed(); }

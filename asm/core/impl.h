@@ -159,6 +159,7 @@ struct Assembler::Impl {
     // last ones of `exprOps` from `first` on; false when it cannot be kept.
     bool LearnExpression(std::size_t pos, std::size_t end, std::size_t first);
     LineMemo* memo = nullptr;
+    FileText* memoText = nullptr; // the file `memo` belongs to
     FileText* CachedText(int fd, const host::FileId& id);
     bool learning = false; // the line being processed is learnt
     bool ReplayStatement(const LineMemo& m);
@@ -171,6 +172,7 @@ struct Assembler::Impl {
     bool unsettled = false;
     bool locationRead = false;  // the instruction's size may depend on its location
     bool valuesIgnored = false; // its size does not depend on its operands' values
+    bool startRead = false;     // its bytes may depend on its location
     // In an ordinary pass: the line's instruction or data took its settled
     // size again, or false when it must be assembled.
     bool Resettle(const LineMemo& m);
@@ -180,6 +182,13 @@ struct Assembler::Impl {
     // number taken.
     std::uint64_t TakeSettledLines(FileSource& file, std::uint64_t most);
     void NoteSettled(LineMemo& m);
+    // In the final pass: the line's bytes are those it settled with (same
+    // place when they depend on it, same symbol values, nothing the final
+    // pass alone would say or tell); false when it must be assembled.
+    bool TakeSettledCode(const LineMemo& m);
+    // The line's kept bytes are those it would have here and now, without
+    // a message.
+    bool KeptCodeHolds(const LineMemo& m);
 
     // The line map, collected in the final pass when one is wanted.
     bool mapWanted = false;

@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -98,6 +99,11 @@ struct LineMemo {
     bool settled : 1 = false;
     bool settledAnywhere : 1 = false;
     bool settledBlind : 1 = false;
+    // When it settled, its bytes went to the file's `code` for the line;
+    // `keptAnywhere`: they did not depend on the line's location. The final
+    // pass may take them instead of assembling it.
+    bool kept : 1 = false;
+    bool keptAnywhere : 1 = false;
     std::uint32_t settledPc = 0;
     std::uint32_t settledClock = 0;
 };
@@ -114,6 +120,22 @@ struct FileText {
     std::string text; // the lines one after another, without line ends
     std::vector<Line> lines;
     std::vector<LineMemo> memos; // one per line
+    // A settled line's bytes (LineMemo::kept), one word per line: their
+    // count in the top 16 bits, below it the bytes themselves when there are
+    // six or fewer (every instruction), or else where they stand in
+    // `longCode`. Left uninitialised, so only the lines that settle touch it.
+    std::unique_ptr<std::uint64_t[]> code;
+    std::string longCode;
+    std::size_t KeptCount(std::size_t i) const { return static_cast<std::size_t>(code[i] >> 48); }
+    const std::uint8_t* KeptBytes(std::size_t i) const {
+        return KeptCount(i) <= kInlineCode ? reinterpret_cast<const std::uint8_t*>(&code[i])
+                                           : reinterpret_cast<const std::uint8_t*>(longCode.data()) +
+                                                 (code[i] & 0xFFFFFFFFFFFFull);
+    }
+    // Keeps line i's bytes; `again`: the line's bytes kept before are still
+    // its. False when they are not kept.
+    bool Keep(std::size_t i, const std::uint8_t* bytes, std::size_t count, bool again);
+    static constexpr std::size_t kInlineCode = 6;
     std::size_t errorBefore = static_cast<std::size_t>(-1);
     int error = 0;
 

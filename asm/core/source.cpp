@@ -127,6 +127,30 @@ void LoadFileText(int fd, std::size_t size, FileText& text) {
     // A last line without a line feed still counts when it is not empty.
     if (pos < used && !AddLine(text, pos, used - pos)) text.lines.pop_back();
     text.memos.resize(text.lines.size());
+    text.code.reset(new std::uint64_t[text.lines.size()]);
+}
+
+bool FileText::Keep(std::size_t i, const std::uint8_t* bytes, std::size_t count, bool again) {
+    static_assert(std::endian::native == std::endian::little, "KeptBytes reads the word's low bytes");
+    std::uint64_t word = static_cast<std::uint64_t>(count) << 48;
+    if (count <= kInlineCode) {
+        for (std::size_t k = 0; k < count; ++k) word |= static_cast<std::uint64_t>(bytes[k]) << (8 * k);
+    } else {
+        // A data line has the same size in every pass: its place is used
+        // again. Each pass adds at most what the text's data lines hold.
+        std::size_t at;
+        if (again && KeptCount(i) == count) {
+            at = static_cast<std::size_t>(code[i] & 0xFFFFFFFFFFFFull);
+        } else {
+            if (longCode.size() + count > text.size()) return false;
+            at = longCode.size();
+            longCode.append(count, '\0');
+        }
+        std::memcpy(longCode.data() + at, bytes, count);
+        word |= static_cast<std::uint64_t>(at);
+    }
+    code[i] = word;
+    return true;
 }
 
 bool FileSource::Next(std::string_view& out) {
@@ -186,16 +210,20 @@ bool Assembler::Impl::RunPass() {
     // the place where the budget ran out and reports it there.
     constexpr std::uint64_t kMaxLinesPerSource = 20'000'000;
     std::uint64_t lines = 0;
-    // Nothing watches an ordinary pass's lines one by one: runs of settled
-    // lines are taken at once.
-    const bool takeSettled = as.pass_ > 1 && !as.final_ && !as.Observer() && !listing;
+    // Runs of settled lines are taken at once when nothing watches the lines
+    // one by one: no observer, no listing, no line map; and in the final
+    // pass only after passes that went well (a failed one leaves the final
+    // pass to assemble every line as it can).
+    const bool takeSettled = as.pass_ > 1 && !as.Observer() && !listing &&
+                             (!as.final_ || (!mapWanted && !as.relax_ && !as.screwed_));
     while (!sources.empty()) {
         if (as.fatals_) break;
         InputSource* top = sources.back().get();
         if (takeSettled && top->kind == SourceKind::File && !top->ended && !collecting.active) {
-            const std::uint64_t used = linesSpent + 2 * lines;
+            const std::uint64_t used = linesSpent + (as.final_ ? lines : 2 * lines);
             if (used < kMaxLinesPerSource)
-                lines += TakeSettledLines(*static_cast<FileSource*>(top), (kMaxLinesPerSource - used) / 2);
+                lines += TakeSettledLines(*static_cast<FileSource*>(top),
+                                          (kMaxLinesPerSource - used) / (as.final_ ? 1 : 2));
         }
         if (top->ended || !top->Next(text)) {
             if (as.fatals_) break;
@@ -249,6 +277,7 @@ FileText* Assembler::Impl::CachedText(int fd, const host::FileId& id) {
 void Assembler::Impl::ProcessLine(InputSource* src) {
     as.scan_.Set(lineText.data(), lineText.size());
     memo = src->kind == SourceKind::File ? static_cast<FileSource*>(src)->Memo() : nullptr;
+    memoText = memo ? static_cast<FileSource*>(src)->Text() : nullptr;
     learning = false;
     exprCursor = 0;
     as.code_.Clear(as.pc_);

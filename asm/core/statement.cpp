@@ -36,6 +36,13 @@ void AssemblerHost::CompatModeNote() { as_.I().CompatModeNote(); }
 
 void AssemblerHost::SizeIgnoresValues() { as_.I().valuesIgnored = true; }
 
+void AssemblerHost::RangeUnchecked() { as_.I().unsettled = true; }
+
+std::uint32_t AssemblerHost::InstructionStart() const {
+    as_.I().startRead = true;
+    return as_.Location();
+}
+
 std::uint32_t AssemblerHost::Location() const {
     as_.I().locationRead = true;
     return as_.Location();
@@ -290,6 +297,14 @@ extern void Assembler::Impl::NoteSettled(LineMemo& m) {
     m.settledSize = static_cast<std::uint16_t>(as.code_.count); // at most LineCode::kCapacity
     m.settledPc = as.code_.start;
     m.settledClock = symbolClock;
+    // The bytes, for the final pass.
+    if (memoText) {
+        const std::size_t index = static_cast<std::size_t>(&m - memoText->memos.data());
+        m.kept = memoText->Keep(index, as.code_.bytes, as.code_.count, m.kept);
+        m.keptAnywhere = !locationRead && !startRead;
+    } else {
+        m.kept = false;
+    }
     // The local labels the line named are those of the current scope.
     ExprOp* op = exprOps.data();
     const ExprMemo* e = exprMemos.data() + m.exprFirst;
@@ -331,20 +346,25 @@ bool Assembler::Impl::Resettle(const LineMemo& m) {
 
 // A run of lines taken one by one would each do no more than this: a
 // comment or blank line nothing; a line of only a label defines it; an
-// instruction or data line that resettles adds its size to the location and
-// the section (as AfterLine's Append) and defines its label, which must keep
-// its value (the line resettled with the symbols as they stood before). No
-// line of the run has a message. The run ends before the first line that
-// needs more (a label defined twice, a line that must be assembled, a read
-// error to report, a section at its limit); that line is then taken the
-// usual way.
+// instruction or data line that resettles (in the final pass: whose kept
+// bytes hold) adds its size to the location and the section, its bytes in the
+// final pass (as AfterLine's Append), and defines its label, which must keep
+// its value (the line resettled with the symbols as they stood before). In
+// the final pass every label must keep its value: the pass reports one that
+// did not. No line of the run has a message. The run ends before the first
+// line that needs more (a label defined twice, a line that must be
+// assembled, a read error to report, a section at its limit); that line is
+// then taken the usual way.
 std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t most) {
     FileText* text = file.Text();
     if (!text || inOffset || !LinesActive() || !current) return 0;
+    // After too many errors the final pass stops at the next line.
+    if (as.final_ && static_cast<long long>(as.errors_) > as.settings_.errorLimit) return 0;
     const std::size_t first = file.NextIndex();
     std::size_t end = std::min(text->lines.size(), text->errorBefore);
     if (end <= first) return 0;
     if (end - first > most) end = first + static_cast<std::size_t>(most);
+    const bool final = as.final_;
     Section& sec = *current;
     const bool placed = !(sec.named && sec.name == ".off");
     std::size_t i = first;
@@ -363,9 +383,11 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
             if (!labelled) break;
         }
         const std::int32_t here = static_cast<std::int32_t>(as.pc_);
+        const bool keepsValue = labelled && labelled->defined && labelled->known && labelled->value == here;
         // A global label opens the scope of the numbered local labels.
         const bool opensScope = labelled && m.local < 0;
         if (m.head == LineMemo::Head::LabelOnly) {
+            if (final && !keepsValue) break;
             SetSymbol(*labelled, here, true, false);
             if (opensScope) ++scope;
             last = i;
@@ -376,10 +398,15 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
         if (m.head != LineMemo::Head::Instruction &&
             !(m.head == LineMemo::Head::Directive && DirectiveIsPlainData(m.row)))
             break;
-        if (labelled && !(labelled->defined && labelled->known && labelled->value == here)) break;
+        if (labelled && !keepsValue) break;
         if (opensScope) ++scope;
-        as.code_.Clear(as.pc_);
-        const std::size_t n = Resettle(m) ? as.code_.count : SIZE_MAX;
+        std::size_t n = SIZE_MAX;
+        if (final) {
+            if (KeptCodeHolds(m)) n = text->KeptCount(i);
+        } else {
+            as.code_.Clear(as.pc_);
+            if (Resettle(m)) n = as.code_.count;
+        }
         if (n == SIZE_MAX || (placed && sec.size + n > kMaxSectionSize)) {
             if (opensScope) --scope;
             break;
@@ -388,6 +415,10 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
         if (placed && n) {
             if (sec.size == 0) sec.start = as.pc_;
             sec.size += n;
+            if (final) {
+                const std::uint8_t* bytes = text->KeptBytes(i);
+                sec.bytes.insert(sec.bytes.end(), bytes, bytes + n);
+            }
         }
         as.pc_ += static_cast<std::uint32_t>(n);
         last = i;
@@ -402,14 +433,56 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
     lineText = text->LineText(i - 1);
     as.scan_.Set(lineText.data(), lineText.size());
     memo = &text->memos[i - 1];
+    memoText = text;
+    as.code_.Clear(as.pc_);
     if (last == i - 1) {
-        as.code_.Clear(as.pc_ - static_cast<std::uint32_t>(lastSize));
+        as.code_.start = as.pc_ - static_cast<std::uint32_t>(lastSize);
         as.code_.count = lastSize;
+        if (final && lastSize) std::memcpy(as.code_.bytes, text->KeptBytes(i - 1), lastSize);
         as.scan_.SetPos(memo->afterCommand);
-    } else {
-        as.code_.Clear(as.pc_);
     }
     return i - first;
+}
+
+bool Assembler::Impl::KeptCodeHolds(const LineMemo& m) {
+    if (!m.kept || (!m.keptAnywhere && as.pc_ != m.settledPc)) return false;
+    const ExprOp* op = exprOps.data();
+    const ExprMemo* e = exprMemos.data() + m.exprFirst;
+    // The values the bytes were made of, unchanged since; the final pass
+    // reports a multiply defined symbol at every reference, and (strict)
+    // one whose value was not the same in every pass.
+    auto same = [&m](const Symbol& s) {
+        return s.changedAt <= m.settledClock && s.known && !s.multiplyDefined && s.constant;
+    };
+    for (std::uint32_t i = 0; i < m.exprCount; ++i) {
+        if (e[i].IsSymbol()) {
+            if (!same(as.symbols_.At(e[i].first).second)) return false;
+            continue;
+        }
+        if (e[i].IsNumber()) continue;
+        for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k) {
+            if (op[k].kind == ExprOp::Kind::Symbol) {
+                if (!same(as.symbols_.At(op[k].symbol).second)) return false;
+            } else if (op[k].kind == ExprOp::Kind::Local) {
+                if (op[k].local.scope != scope) return false;
+                if (!same(locals.Get(scope, static_cast<unsigned>(op[k].local.number)))) return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool Assembler::Impl::TakeSettledCode(const LineMemo& m) {
+    // What the final pass alone does with a line: the listing and the
+    // observer's calls want it assembled; after a failed pass it assembles
+    // as it can.
+    if (as.settings_.listing || as.Observer() || as.relax_ || as.screwed_) return false;
+    if (!memoText || as.code_.count != 0 || !KeptCodeHolds(m)) return false;
+    const std::size_t index = static_cast<std::size_t>(&m - memoText->memos.data());
+    LineCode& c = as.code_;
+    c.count = memoText->KeptCount(index);
+    std::memcpy(c.bytes, memoText->KeptBytes(index), c.count);
+    return true;
 }
 
 bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows, bool isLoc) {
@@ -446,13 +519,13 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
     if (drow >= 0 && !cmd.dot && isLoc && macros.count(as.settings_.caseSensitive ? word : "loc")) drow = -1;
     if (drow >= 0) {
         // Data lines settle as instructions do (see below).
-        const bool settling =
-            memo && memo->head == LineMemo::Head::Directive && !as.final_ && DirectiveIsData(drow);
+        // In the final pass `settling` lets a data line take its settled bytes.
+        const bool settling = memo && memo->head == LineMemo::Head::Directive && DirectiveIsData(drow);
         resettled = false;
         bool ok = RunDirectiveRow(drow, settling);
         if (resettled) return true;
         if (ok) ok = CheckTrailing();
-        if (settling) {
+        if (settling && !as.final_) {
             if (ok && !unsettled)
                 NoteSettled(*memo);
             else
@@ -472,7 +545,10 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
         // has the size it had and no message.
         const bool settling = memo && memo->head == LineMemo::Head::Instruction && !as.final_;
         if (settling && memo->settled && Resettle(*memo)) return true;
-        unsettled = locationRead = valuesIgnored = false;
+        if (as.final_ && memo && memo->head == LineMemo::Head::Instruction && memo->settled &&
+            TakeSettledCode(*memo))
+            return true;
+        unsettled = locationRead = valuesIgnored = startRead = false;
         bool ok = as.target_.AssembleInstruction(as, *row);
         if (ok) ok = CheckTrailing();
         if (settling) {

@@ -25,6 +25,14 @@ public:
 
     bool Checking() const { return checks_; }
 
+    // True when a range check refuses the value. An ordinary pass makes no
+    // checks but says that it met such a value: the bytes may differ there.
+    bool Refuses(bool outOfRange) {
+        if (!outOfRange) return false;
+        if (!checks_) host_.RangeUnchecked();
+        return checks_;
+    }
+
     void Opcode(std::uint32_t opcode) {
         if (opcode > 0xFF) {
             host_.Code().Put16(static_cast<std::uint16_t>(opcode));
@@ -35,14 +43,14 @@ public:
 
     // An 8-bit address or unsigned offset: 0..255.
     void AddressByte(const Operand& op) {
-        if (checks_ && op.known && (op.value < 0 || op.value > 255)) {
+        if (op.known && Refuses(op.value < 0 || op.value > 255)) {
             ReportAt(host_, op.start, Msg::AddressOutOfRangeTruncated, {"[0..255]"});
         }
         host_.Code().Put8(static_cast<std::uint8_t>(op.value));
     }
 
     void AddressWord(const Operand& op) {
-        if (checks_ && op.known && (op.value < 0 || op.value > 65535)) {
+        if (op.known && Refuses(op.value < 0 || op.value > 65535)) {
             ReportAt(host_, op.start, Msg::AddressOutOfRangeTruncated, {"[0..65535]"});
         }
         host_.Code().Put16(static_cast<std::uint16_t>(op.value));
@@ -50,14 +58,14 @@ public:
 
     // Immediate data names its nominal range but lets negative values pass.
     void ImmediateByte(const Operand& op) {
-        if (checks_ && op.known && (op.value < -256 || op.value > 255)) {
+        if (op.known && Refuses(op.value < -256 || op.value > 255)) {
             ReportAt(host_, op.start, Msg::ValueOutOfRangeTruncated, {"[0..255]"});
         }
         host_.Code().Put8(static_cast<std::uint8_t>(op.value));
     }
 
     void ImmediateWord(const Operand& op) {
-        if (checks_ && op.known && (op.value < -65536 || op.value > 65535)) {
+        if (op.known && Refuses(op.value < -65536 || op.value > 65535)) {
             ReportAt(host_, op.start, Msg::ValueOutOfRangeTruncated, {"[0..65535]"});
         }
         host_.Code().Put16(static_cast<std::uint16_t>(op.value));
@@ -73,7 +81,7 @@ public:
             host_.Code().Put8(0xFE);
             return true;
         }
-        if (checks_ && (distance < -128 || distance > 127)) {
+        if (Refuses(distance < -128 || distance > 127)) {
             host_.Code().Put8(0xFE);
             return ReportAt(host_, column, msg::BranchOutOfRange, {"[-128..127]"});
         }

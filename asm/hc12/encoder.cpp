@@ -19,15 +19,25 @@ struct Line {
     const OpcodeEntry& row;
     Scanner& scan;
     LineCode& code;
-    std::uint32_t start;   // address of the instruction's first byte
     std::size_t firstByte; // code.count when the instruction began
     bool check;            // range checks: only the final pass, never when screwed
     int cycles = 0;        // additions to the row's base cycles
 
     Line(EncoderHost& h, const OpcodeEntry& r)
-        : host(h), row(r), scan(h.Scan()), code(h.Code()),
-          start(h.InstructionStart() + static_cast<std::uint32_t>(h.Code().count)), firstByte(h.Code().count),
+        : host(h), row(r), scan(h.Scan()), code(h.Code()), firstByte(h.Code().count),
           check(h.FinalPass() && !h.Screwed()) {}
+
+    // True when a range check refuses the value. An ordinary pass makes no
+    // checks but says that it met such a value: the bytes may differ there.
+    bool Refuses(bool outOfRange) {
+        if (!outOfRange) return false;
+        if (!check) host.RangeUnchecked();
+        return check;
+    }
+
+    // Address of the instruction's first byte, asked for only by the
+    // instructions whose bytes depend on it.
+    std::uint32_t Start() const { return host.InstructionStart() + static_cast<std::uint32_t>(firstByte); }
 
     std::uint32_t Placed() const { return static_cast<std::uint32_t>(code.count - firstByte); }
 
@@ -52,7 +62,7 @@ struct Line {
     // truncated to its field by the caller.
     void Warn(const Operand& op, std::int32_t v, std::int32_t lo, std::int32_t hi, Msg id,
               const char* range) {
-        if (check && op.known && !Fits(v, lo, hi)) ReportAt(op.column, id, {range});
+        if (op.known && Refuses(!Fits(v, lo, hi))) ReportAt(op.column, id, {range});
     }
 
     bool Finish(bool ok) {
@@ -157,10 +167,10 @@ void CompletePcRelative(Operand& op, int k) {
 // 8-bit branch offset of the short and bit branches; `length` is the
 // instruction's full size.
 bool EmitBranch8(Line& l, const ExprResult& target, std::size_t column, std::uint32_t length) {
-    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.start) + length);
+    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.Start()) + length);
     if (!target.known) {
         l.code.Put8(0xFE);
-    } else if (l.check && !Fits(d, -128, 127)) {
+    } else if (l.Refuses(!Fits(d, -128, 127))) {
         l.code.Put8(0xFE);
         return l.ReportAt(column, Msg::BranchOutOfRange, {"[-128..127]"});
     } else {
@@ -390,11 +400,11 @@ bool Branch(Line& l, int cls) {
         return l.Finish(EmitBranch8(l, target, column, 2));
     }
     l.PutOpcode(l.row.opcode);
-    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.start) + 4);
+    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.Start()) + 4);
     bool ok = true;
     if (!target.known) {
         l.code.Put16(0xFFFE);
-    } else if (l.check && !Fits(d, -65535, 65535)) {
+    } else if (l.Refuses(!Fits(d, -65535, 65535))) {
         l.code.Put16(0xFFFE);
         ok = l.ReportAt(column, Msg::BranchOutOfRange, {"[-65535..65535]"});
     } else {
@@ -418,13 +428,13 @@ bool Loop(Line& l) {
     if (!l.host.Evaluate(target, false)) return false;
     l.host.SizeIgnoresValues();
 
-    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.start) + 3);
+    const std::int32_t d = Sub(target.value, static_cast<std::int64_t>(l.Start()) + 3);
     auto postbyte = static_cast<std::uint8_t>((l.row.opcode & 0xFF) | static_cast<unsigned>(reg));
     bool ok = true;
     std::uint8_t offset = 0xFE;
     if (!target.known) {
         postbyte |= 0x10;
-    } else if (l.check && !Fits(d, -256, 255)) {
+    } else if (l.Refuses(!Fits(d, -256, 255))) {
         postbyte |= 0x10;
         ok = false;
     } else {
@@ -618,7 +628,7 @@ bool Move(Line& l, bool word) {
         EmitExtended(l, dst);
         break;
     }
-    if (l.check && (!srcFits || !dstFits)) {
+    if (l.Refuses(!srcFits || !dstFits)) {
         l.ReportAt(srcFits ? dst.offsetColumn : src.offsetColumn, Msg::OffsetOutOfRange, {"[-16..15]"});
         return l.Finish(false);
     }
