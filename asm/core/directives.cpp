@@ -716,6 +716,10 @@ bool DirectiveIsPlainData(int row) {
     return DirectiveIsData(row) && !(kDirectives[row].flags & (kObsolete | kOwnLabel | kKeepsOffset));
 }
 
+bool DirectiveIsEqu(int row) {
+    return row >= 0 && row < static_cast<int>(std::size(kDirectives)) && kDirectives[row].handler == Directive::Equ;
+}
+
 bool Assembler::Impl::RunDirectiveRow(int row, bool settling) {
     if (row < 0 || row >= static_cast<int>(std::size(kDirectives)))
         return as.Report(Msg::PseudoCodeTableCorrupt);
@@ -730,7 +734,7 @@ bool Assembler::Impl::RunDirectiveRow(int row, bool settling) {
             resettled = true;
             return true;
         }
-        unsettled = locationRead = valuesIgnored = startRead = false;
+        unsettled = locationRead = valuesIgnored = startRead = rangeUnchecked = false;
     }
     Handlers h(*this);
     return h.Run(r.handler);

@@ -15,5 +15,7 @@ const char* DirectiveName(int row);
 bool DirectiveIsData(int row);
 // Those of them without a message of their own (the obsolete names warn).
 bool DirectiveIsPlainData(int row);
+// equ.
+bool DirectiveIsEqu(int row);
 
 } // namespace qorb

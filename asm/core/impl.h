@@ -173,6 +173,7 @@ struct Assembler::Impl {
     bool locationRead = false;  // the instruction's size may depend on its location
     bool valuesIgnored = false; // its size does not depend on its operands' values
     bool startRead = false;     // its bytes may depend on its location
+    bool rangeUnchecked = false; // its bytes may not be the final pass's (RangeUnchecked)
     // In an ordinary pass: the line's instruction or data took its settled
     // size again, or false when it must be assembled.
     bool Resettle(const LineMemo& m);

@@ -36,7 +36,7 @@ void AssemblerHost::CompatModeNote() { as_.I().CompatModeNote(); }
 
 void AssemblerHost::SizeIgnoresValues() { as_.I().valuesIgnored = true; }
 
-void AssemblerHost::RangeUnchecked() { as_.I().unsettled = true; }
+void AssemblerHost::RangeUnchecked() { as_.I().rangeUnchecked = true; }
 
 std::uint32_t AssemblerHost::InstructionStart() const {
     as_.I().startRead = true;
@@ -298,7 +298,7 @@ extern void Assembler::Impl::NoteSettled(LineMemo& m) {
     m.settledPc = as.code_.start;
     m.settledClock = symbolClock;
     // The bytes, for the final pass.
-    if (memoText) {
+    if (memoText && !rangeUnchecked) {
         const std::size_t index = static_cast<std::size_t>(&m - memoText->memos.data());
         m.kept = memoText->Keep(index, as.code_.bytes, as.code_.count, m.kept);
         m.keptAnywhere = !locationRead && !startRead;
@@ -345,7 +345,8 @@ bool Assembler::Impl::Resettle(const LineMemo& m) {
 }
 
 // A run of lines taken one by one would each do no more than this: a
-// comment or blank line nothing; a line of only a label defines it; an
+// comment or blank line nothing; a line of only a label defines it, and so
+// does a label equated to a number (equ) that settled; an
 // instruction or data line that resettles (in the final pass: whose kept
 // bytes hold) adds its size to the location and the section, its bytes in the
 // final pass (as AfterLine's Append), and defines its label, which must keep
@@ -395,6 +396,15 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
             continue;
         }
         if (!m.settled) break;
+        if (m.head == LineMemo::Head::Directive && DirectiveIsEqu(m.row)) {
+            // name equ number: the name takes the number.
+            const std::int32_t value = exprMemos[m.exprFirst].Number();
+            if (!labelled || (final && !(labelled->defined && labelled->known && labelled->value == value))) break;
+            SetSymbol(*labelled, value, true, false);
+            last = i;
+            lastSize = 0;
+            continue;
+        }
         if (m.head != LineMemo::Head::Instruction &&
             !(m.head == LineMemo::Head::Directive && DirectiveIsPlainData(m.row)))
             break;
@@ -521,10 +531,16 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
         // Data lines settle as instructions do (see below).
         // In the final pass `settling` lets a data line take its settled bytes.
         const bool settling = memo && memo->head == LineMemo::Head::Directive && DirectiveIsData(drow);
+        // A label equated to a number settles too: later passes take it
+        // with the lines around it (TakeSettledLines).
+        const bool constant = memo && memo->head == LineMemo::Head::Directive && DirectiveIsEqu(drow);
+        if (constant) unsettled = false;
         resettled = false;
         bool ok = RunDirectiveRow(drow, settling);
         if (resettled) return true;
         if (ok) ok = CheckTrailing();
+        if (constant)
+            memo->settled = ok && !unsettled && memo->exprCount == 1 && exprMemos[memo->exprFirst].IsNumber();
         if (settling && !as.final_) {
             if (ok && !unsettled)
                 NoteSettled(*memo);
@@ -548,7 +564,7 @@ bool Assembler::Impl::Dispatch(const CommandField& cmd, const CommandRows& rows,
         if (as.final_ && memo && memo->head == LineMemo::Head::Instruction && memo->settled &&
             TakeSettledCode(*memo))
             return true;
-        unsettled = locationRead = valuesIgnored = startRead = false;
+        unsettled = locationRead = valuesIgnored = startRead = rangeUnchecked = false;
         bool ok = as.target_.AssembleInstruction(as, *row);
         if (ok) ok = CheckTrailing();
         if (settling) {
