@@ -132,9 +132,9 @@ void LoadFileText(int fd, std::size_t size, FileText& text) {
 
 bool FileText::Keep(std::size_t i, const std::uint8_t* bytes, std::size_t count, bool again) {
     static_assert(std::endian::native == std::endian::little, "KeptBytes reads the word's low bytes");
-    std::uint64_t word = static_cast<std::uint64_t>(count) << 48;
+    std::uint64_t word = 0;
     if (count <= kInlineCode) {
-        for (std::size_t k = 0; k < count; ++k) word |= static_cast<std::uint64_t>(bytes[k]) << (8 * k);
+        std::memcpy(&word, bytes, count);
     } else {
         // A data line has the same size in every pass: its place is used
         // again. Each pass adds at most what the text's data lines hold.
@@ -147,9 +147,9 @@ bool FileText::Keep(std::size_t i, const std::uint8_t* bytes, std::size_t count,
             longCode.append(count, '\0');
         }
         std::memcpy(longCode.data() + at, bytes, count);
-        word |= static_cast<std::uint64_t>(at);
+        word = static_cast<std::uint64_t>(at);
     }
-    code[i] = word;
+    code[i] = word | static_cast<std::uint64_t>(count) << 48;
     return true;
 }
 

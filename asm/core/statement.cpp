@@ -372,15 +372,18 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
     std::size_t last = SIZE_MAX; // the last statement line taken, and its size
     std::size_t lastSize = 0;
     for (; i < end; ++i) {
-        const FileText::Line& line = text->lines[i];
-        if (line.length == 0) continue;
-        const char* at = text->text.data() + line.offset;
-        if (at[0] == '*' || at[0] == ';') continue;
         const LineMemo& m = text->memos[i];
-        if (m.head == LineMemo::Head::None) break;
+        if (m.head == LineMemo::Head::None) {
+            // Blank and comment lines are never learnt.
+            const FileText::Line& line = text->lines[i];
+            if (line.length == 0) continue;
+            const char c = text->text[line.offset];
+            if (c == '*' || c == ';') continue;
+            break;
+        }
         Symbol* labelled = nullptr;
         if (m.labelLength != 0 || m.local >= 0) {
-            labelled = QuietLabel(m, at);
+            labelled = QuietLabel(m, text->text.data() + text->lines[i].offset);
             if (!labelled) break;
         }
         const std::int32_t here = static_cast<std::int32_t>(as.pc_);

@@ -4,6 +4,7 @@
 #include "symbols.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "impl.h"
 #include "observe.h"
@@ -231,9 +232,11 @@ Symbol* Assembler::Impl::QuietLabel(const LineMemo& m, const char* line) {
         const std::string& name = entry.first;
         if (name.size() != m.labelLength) return nullptr;
         const char* text = line + m.labelPos;
-        const bool fold = !as.settings_.caseSensitive;
-        for (std::size_t k = 0; k < name.size(); ++k)
-            if ((fold ? chars::ToLower(text[k]) : text[k]) != name[k]) return nullptr;
+        if (std::memcmp(text, name.data(), name.size()) != 0) {
+            if (as.settings_.caseSensitive) return nullptr;
+            for (std::size_t k = 0; k < name.size(); ++k)
+                if (chars::ToLower(text[k]) != name[k]) return nullptr;
+        }
         s = &entry.second;
     }
     if ((s->defined && s->isSet) || s->DefinedInPass(as.pass_)) return nullptr;
