@@ -717,7 +717,8 @@ bool DirectiveIsPlainData(int row) {
 }
 
 bool DirectiveIsEqu(int row) {
-    return row >= 0 && row < static_cast<int>(std::size(kDirectives)) && kDirectives[row].handler == Directive::Equ;
+    return row >= 0 && row < static_cast<int>(std::size(kDirectives)) &&
+           kDirectives[row].handler == Directive::Equ;
 }
 
 bool Assembler::Impl::RunDirectiveRow(int row, bool settling) {

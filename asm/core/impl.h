@@ -170,9 +170,9 @@ struct Assembler::Impl {
     // expression not compiled.
     std::uint32_t symbolClock = 0;
     bool unsettled = false;
-    bool locationRead = false;  // the instruction's size may depend on its location
-    bool valuesIgnored = false; // its size does not depend on its operands' values
-    bool startRead = false;     // its bytes may depend on its location
+    bool locationRead = false;   // the instruction's size may depend on its location
+    bool valuesIgnored = false;  // its size does not depend on its operands' values
+    bool startRead = false;      // its bytes may depend on its location
     bool rangeUnchecked = false; // its bytes may not be the final pass's (RangeUnchecked)
     // In an ordinary pass: the line's instruction or data took its settled
     // size again, or false when it must be assembled.
@@ -205,11 +205,14 @@ struct Assembler::Impl {
     // The tables are constant, so each command word is searched once per
     // run; bounded, so a source full of distinct words cannot grow it.
     std::unordered_map<std::string, CommandRows, StringHash, std::equal_to<>> commandRows;
-    CommandRows LookupCommand(std::string_view lowerName);
+    // `key`: a name of at most RecentCommand::kLongest characters as
+    // RecentCommand keeps it, else null.
+    CommandRows LookupCommand(std::string_view lowerName, const std::uint64_t* key);
     struct RecentCommand {
         static constexpr std::size_t kLongest = 15;
-        char name[kLongest] = {};
-        std::uint8_t length = 0; // 0: free
+        // The name padded with zeros to two words, its length in the last
+        // byte (0: free).
+        std::uint64_t key[2] = {};
         CommandRows rows;
     };
     std::array<RecentCommand, 256> recentCommands{};

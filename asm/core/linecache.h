@@ -25,6 +25,7 @@
 namespace qorb {
 
 struct OpcodeEntry;
+struct LineCode;
 
 // One step of an expression compiled to postfix order. Each step does
 // what the evaluator did at the same place of the text, in the same order,
@@ -128,13 +129,13 @@ struct FileText {
     std::string longCode;
     std::size_t KeptCount(std::size_t i) const { return static_cast<std::size_t>(code[i] >> 48); }
     const std::uint8_t* KeptBytes(std::size_t i) const {
-        return KeptCount(i) <= kInlineCode ? reinterpret_cast<const std::uint8_t*>(&code[i])
-                                           : reinterpret_cast<const std::uint8_t*>(longCode.data()) +
-                                                 (code[i] & 0xFFFFFFFFFFFFull);
+        return KeptCount(i) <= kInlineCode
+                   ? reinterpret_cast<const std::uint8_t*>(&code[i])
+                   : reinterpret_cast<const std::uint8_t*>(longCode.data()) + (code[i] & 0xFFFFFFFFFFFFull);
     }
     // Keeps line i's bytes; `again`: the line's bytes kept before are still
     // its. False when they are not kept.
-    bool Keep(std::size_t i, const std::uint8_t* bytes, std::size_t count, bool again);
+    bool Keep(std::size_t i, const LineCode& code, bool again);
     static constexpr std::size_t kInlineCode = 6;
     std::size_t errorBefore = static_cast<std::size_t>(-1);
     int error = 0;

@@ -2,6 +2,7 @@
 // repeat blocks a pass reads its lines from.
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -130,11 +131,16 @@ void LoadFileText(int fd, std::size_t size, FileText& text) {
     text.code.reset(new std::uint64_t[text.lines.size()]);
 }
 
-bool FileText::Keep(std::size_t i, const std::uint8_t* bytes, std::size_t count, bool again) {
+bool FileText::Keep(std::size_t i, const LineCode& line, bool again) {
     static_assert(std::endian::native == std::endian::little, "KeptBytes reads the word's low bytes");
+    static_assert(LineCode::kCapacity >= sizeof(std::uint64_t));
+    const std::uint8_t* bytes = line.bytes;
+    const std::size_t count = line.count;
     std::uint64_t word = 0;
     if (count <= kInlineCode) {
-        std::memcpy(&word, bytes, count);
+        // A word of the line's buffer, cut to the line's bytes.
+        std::memcpy(&word, bytes, sizeof word);
+        word &= count == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * count);
     } else {
         // A data line has the same size in every pass: its place is used
         // again. Each pass adds at most what the text's data lines hold.

@@ -62,16 +62,15 @@ bool Assembler::Impl::CheckTrailing() {
     return false;
 }
 
-CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
+CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName, const std::uint64_t* key) {
     // A program uses a few dozen command words: the ones met last answer
-    // from a small table indexed by a power-of-two hash, without the hash
-    // map's division and node chain.
+    // from a small table indexed by a hash of the name's two words, without
+    // the hash map's division and node chain.
     RecentCommand* recent = nullptr;
-    if (lowerName.size() <= RecentCommand::kLongest) {
-        recent = &recentCommands[StringHash{}(lowerName) & (recentCommands.size() - 1)];
-        if (recent->length == lowerName.size() &&
-            std::memcmp(recent->name, lowerName.data(), recent->length) == 0)
-            return recent->rows;
+    if (key) {
+        const std::uint64_t h = (key[0] * 0x9E3779B97F4A7C15ull) ^ (key[1] * 0xC2B2AE3D27D4EB4Full);
+        recent = &recentCommands[(h >> 32) & (recentCommands.size() - 1)];
+        if (recent->key[0] == key[0] && recent->key[1] == key[1]) return recent->rows;
     }
     CommandRows rows;
     auto it = commandRows.find(lowerName);
@@ -84,8 +83,8 @@ CommandRows Assembler::Impl::LookupCommand(std::string_view lowerName) {
         if (commandRows.size() < 4096) commandRows.emplace(std::string(lowerName), rows);
     }
     if (recent && !lowerName.empty()) {
-        std::memcpy(recent->name, lowerName.data(), lowerName.size());
-        recent->length = static_cast<std::uint8_t>(lowerName.size());
+        recent->key[0] = key[0];
+        recent->key[1] = key[1];
         recent->rows = rows;
     }
     return rows;
@@ -218,18 +217,23 @@ std::optional<bool> Assembler::Impl::LabelAndCommand(bool blank, bool local, Com
 // The command word in `ident`, in the order of precedence: preprocessor
 // command, pseudo command, instruction, macro.
 bool Assembler::Impl::RunCommand(const CommandField& cmd) {
-    // Command words are short: folded on the stack, not into a string.
-    char folded[RecentCommand::kLongest];
+    // Command words are short: folded on the stack, not into a string, and
+    // padded for the table of recent words (RecentCommand).
+    char folded[16] = {};
+    std::uint64_t key[2];
     std::string_view lower;
-    if (ident.size() <= sizeof folded) {
+    const bool keyed = ident.size() <= RecentCommand::kLongest;
+    if (keyed) {
         for (std::size_t i = 0; i < ident.size(); ++i) folded[i] = chars::ToLower(ident[i]);
+        folded[15] = static_cast<char>(ident.size());
+        std::memcpy(key, folded, sizeof key);
         lower = std::string_view(folded, ident.size());
     } else {
         ident2 = ident;
         FoldLower(ident2);
         lower = ident2;
     }
-    const CommandRows rows = LookupCommand(lower);
+    const CommandRows rows = LookupCommand(lower, keyed ? key : nullptr);
     const bool isLoc = lower == "loc";
     if (learning && (cmd.dot || (rows.preprocessor < 0 && !cmd.marked))) {
         // `loc` may be a macro of the program's, defined after its first use.
@@ -300,7 +304,7 @@ extern void Assembler::Impl::NoteSettled(LineMemo& m) {
     // The bytes, for the final pass.
     if (memoText && !rangeUnchecked) {
         const std::size_t index = static_cast<std::size_t>(&m - memoText->memos.data());
-        m.kept = memoText->Keep(index, as.code_.bytes, as.code_.count, m.kept);
+        m.kept = memoText->Keep(index, as.code_, m.kept);
         m.keptAnywhere = !locationRead && !startRead;
     } else {
         m.kept = false;
@@ -402,7 +406,8 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
         if (m.head == LineMemo::Head::Directive && DirectiveIsEqu(m.row)) {
             // name equ number: the name takes the number.
             const std::int32_t value = exprMemos[m.exprFirst].Number();
-            if (!labelled || (final && !(labelled->defined && labelled->known && labelled->value == value))) break;
+            if (!labelled || (final && !(labelled->defined && labelled->known && labelled->value == value)))
+                break;
             SetSymbol(*labelled, value, true, false);
             last = i;
             lastSize = 0;
