@@ -12,6 +12,18 @@ namespace qorb {
 
 namespace {
 const char kHex[] = "0123456789ABCDEF";
+
+// Each byte's two hex digits, for the data of the records.
+struct HexPairs {
+    char digits[512];
+    constexpr HexPairs() : digits() {
+        for (int b = 0; b < 256; ++b) {
+            digits[2 * b] = "0123456789ABCDEF"[b >> 4];
+            digits[2 * b + 1] = "0123456789ABCDEF"[b & 0xF];
+        }
+    }
+};
+constexpr HexPairs kHexPairs;
 } // namespace
 
 namespace {
@@ -115,9 +127,12 @@ bool Assembler::Impl::WriteObject(const std::string& path, const std::string& sh
             *p++ = '1';
             put(p, static_cast<std::uint32_t>(n + 3), 2);
             put(p, addr, 4);
+            const std::uint8_t* data = s.bytes.data() + off;
             for (std::size_t i = 0; i < n; ++i) {
-                put(p, s.bytes[off + i], 2);
-                sum += s.bytes[off + i];
+                const char* pair = kHexPairs.digits + 2 * data[i];
+                *p++ = pair[0];
+                *p++ = pair[1];
+                sum += data[i];
             }
             put(p, ~sum & 0xFF, 2);
             *p++ = '\r';
