@@ -177,6 +177,11 @@ struct Assembler::Impl {
     // In an ordinary pass: the line's instruction or data took its settled
     // size again, or false when it must be assembled.
     bool Resettle(const LineMemo& m);
+    // The line's settled size holds here and now.
+    bool SettledSizeHolds(const LineMemo& m);
+    // Whether `holds` is true of every symbol the line's compiled
+    // expressions name (a local label only in the scope it settled in).
+    template <class Holds> bool NamedSymbolsHold(const LineMemo& m, Holds holds);
     bool resettled = false; // RunDirectiveRow's data line did
     // In an ordinary pass: the lines of `file` from the next one on that need
     // no more than their settled sizes, at most `most`, taken at once; the

@@ -319,29 +319,38 @@ extern void Assembler::Impl::NoteSettled(LineMemo& m) {
     }
 }
 
-bool Assembler::Impl::Resettle(const LineMemo& m) {
-    if ((!m.settledAnywhere && as.pc_ != m.settledPc) || as.code_.count != 0) return false;
+template <class Holds> bool Assembler::Impl::NamedSymbolsHold(const LineMemo& m, Holds holds) {
     const ExprOp* op = exprOps.data();
     const ExprMemo* e = exprMemos.data() + m.exprFirst;
-    // A blind line's symbols need only be the same: global symbols are,
-    // local labels if the scope is.
-    const std::uint32_t clock = m.settledBlind ? UINT32_MAX : m.settledClock;
     for (std::uint32_t i = 0; i < m.exprCount; ++i) {
         if (e[i].IsSymbol()) {
-            if (SymbolEntry(e[i].first).second.changedAt > clock) return false;
+            if (!holds(SymbolEntry(e[i].first).second)) return false;
             continue;
         }
         if (e[i].IsNumber()) continue;
         for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k) {
             if (op[k].kind == ExprOp::Kind::Symbol) {
-                if (SymbolEntry(op[k].symbol).second.changedAt > clock) return false;
+                if (!holds(SymbolEntry(op[k].symbol).second)) return false;
             } else if (op[k].kind == ExprOp::Kind::Local) {
+                // The local labels of the scope the line settled in.
                 if (op[k].local.scope != scope) return false;
-                const Symbol& s = locals.Get(scope, static_cast<unsigned>(op[k].local.number));
-                if (s.changedAt > clock) return false;
+                if (!holds(locals.Get(scope, static_cast<unsigned>(op[k].local.number)))) return false;
             }
         }
     }
+    return true;
+}
+
+bool Assembler::Impl::SettledSizeHolds(const LineMemo& m) {
+    if (!m.settledAnywhere && as.pc_ != m.settledPc) return false;
+    // A blind line's symbols need only be the same: global symbols are,
+    // local labels if the scope is.
+    const std::uint32_t clock = m.settledBlind ? UINT32_MAX : m.settledClock;
+    return NamedSymbolsHold(m, [clock](const Symbol& s) { return s.changedAt <= clock; });
+}
+
+bool Assembler::Impl::Resettle(const LineMemo& m) {
+    if (as.code_.count != 0 || !SettledSizeHolds(m)) return false;
     // Only the count matters before the final pass: the bytes are neither
     // placed nor listed.
     as.code_.count = m.settledSize;
@@ -421,9 +430,8 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
         std::size_t n = SIZE_MAX;
         if (final) {
             if (KeptCodeHolds(m)) n = text->KeptCount(i);
-        } else {
-            as.code_.Clear(as.pc_);
-            if (Resettle(m)) n = as.code_.count;
+        } else if (SettledSizeHolds(m)) {
+            n = m.settledSize;
         }
         if (n == SIZE_MAX || (placed && sec.size + n > kMaxSectionSize)) {
             if (opensScope) --scope;
@@ -464,30 +472,13 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
 
 bool Assembler::Impl::KeptCodeHolds(const LineMemo& m) {
     if (!m.kept || (!m.keptAnywhere && as.pc_ != m.settledPc)) return false;
-    const ExprOp* op = exprOps.data();
-    const ExprMemo* e = exprMemos.data() + m.exprFirst;
     // The values the bytes were made of, unchanged since; the final pass
     // reports a multiply defined symbol at every reference, and (strict)
     // one whose value was not the same in every pass.
-    auto same = [&m](const Symbol& s) {
-        return s.changedAt <= m.settledClock && s.known && !s.multiplyDefined && s.constant;
-    };
-    for (std::uint32_t i = 0; i < m.exprCount; ++i) {
-        if (e[i].IsSymbol()) {
-            if (!same(as.symbols_.At(e[i].first).second)) return false;
-            continue;
-        }
-        if (e[i].IsNumber()) continue;
-        for (std::uint32_t k = e[i].first; k < e[i].first + e[i].count; ++k) {
-            if (op[k].kind == ExprOp::Kind::Symbol) {
-                if (!same(as.symbols_.At(op[k].symbol).second)) return false;
-            } else if (op[k].kind == ExprOp::Kind::Local) {
-                if (op[k].local.scope != scope) return false;
-                if (!same(locals.Get(scope, static_cast<unsigned>(op[k].local.number)))) return false;
-            }
-        }
-    }
-    return true;
+    const std::uint32_t clock = m.settledClock;
+    return NamedSymbolsHold(m, [clock](const Symbol& s) {
+        return s.changedAt <= clock && s.known && !s.multiplyDefined && s.constant;
+    });
 }
 
 bool Assembler::Impl::TakeSettledCode(const LineMemo& m) {
