@@ -125,8 +125,15 @@ public:
 
 private:
     void Emit(const ExprOp& op) {
-        if (out_) out_->push_back(op);
+        if (!out_) return;
+        // The vector's growth out of line: the callers (every number and
+        // name) then keep to a few registers.
+        if (out_->size() == out_->capacity())
+            Grow(*out_, op);
+        else
+            out_->push_back(op);
     }
+    [[gnu::noinline]] static void Grow(std::vector<ExprOp>& ops, const ExprOp& op) { ops.push_back(op); }
     static std::int32_t ApplyUnary(char c, std::int32_t value) {
         auto u = static_cast<std::uint32_t>(value);
         switch (c) {
