@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <iterator>
 #include <new>
@@ -27,15 +28,43 @@ struct ReferenceMessages {
 
 struct StringHash {
     using is_transparent = void;
-    // FNV-1a: symbol names are short, and the general-purpose string hash
-    // costs more than the lookup itself.
+    // Symbol names and command words are short: up to eight bytes are read
+    // as one word (a name of four to eight bytes as two overlapping
+    // four-byte loads) and folded in by one multiplication, whose high half
+    // is folded back into the low bits the tables index with.
     std::size_t operator()(std::string_view s) const noexcept {
-        std::uint64_t h = 14695981039346656037ull;
-        for (char c : s) {
-            h ^= static_cast<unsigned char>(c);
-            h *= 1099511628211ull;
+        const char* p = s.data();
+        std::size_t n = s.size();
+        std::uint64_t h = n * 0x9E3779B97F4A7C15ull;
+        while (n > 8) {
+            h = Fold(h ^ Load64(p));
+            p += 8;
+            n -= 8;
         }
-        return static_cast<std::size_t>(h);
+        std::uint64_t w = 0;
+        if (n >= 4)
+            w = (static_cast<std::uint64_t>(Load32(p)) << 32) | Load32(p + n - 4);
+        else if (n > 0)
+            w = (static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) << 16) |
+                (static_cast<std::uint64_t>(static_cast<unsigned char>(p[n >> 1])) << 8) |
+                static_cast<unsigned char>(p[n - 1]);
+        return static_cast<std::size_t>(Fold(h ^ w));
+    }
+
+private:
+    static std::uint64_t Fold(std::uint64_t x) {
+        x *= 0xD6E8FEB86659FD93ull;
+        return x ^ (x >> 32);
+    }
+    static std::uint64_t Load64(const char* p) {
+        std::uint64_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    static std::uint32_t Load32(const char* p) {
+        std::uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
     }
 };
 } // namespace qorb
