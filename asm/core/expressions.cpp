@@ -1,6 +1,7 @@
 // The expression evaluator: operators by precedence, numbers in every
 // notation, symbols, local labels and the built-in functions.
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -20,6 +21,17 @@ using expr::PeekOperator;
 constexpr unsigned kMaxExprDepth = 256;
 // Longer expressions are parsed every time; the replay's stack is no deeper.
 constexpr std::size_t kMaxCompiledSteps = 48;
+
+// Digit values by character, 99 for a character that is no digit.
+constexpr std::array<unsigned char, 256> MakeDigitValues() {
+    std::array<unsigned char, 256> t{};
+    for (auto& d : t) d = 99;
+    for (int c = '0'; c <= '9'; ++c) t[c] = static_cast<unsigned char>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) t[c] = static_cast<unsigned char>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) t[c] = static_cast<unsigned char>(c - 'A' + 10);
+    return t;
+}
+constexpr std::array<unsigned char, 256> kDigitValues = MakeDigitValues();
 
 class Evaluator {
 public:
@@ -113,8 +125,15 @@ public:
 
 private:
     void Emit(const ExprOp& op) {
-        if (out_) out_->push_back(op);
+        if (!out_) return;
+        // The vector's growth out of line: the callers (every number and
+        // name) then keep to a few registers.
+        if (out_->size() == out_->capacity())
+            Grow(*out_, op);
+        else
+            out_->push_back(op);
     }
+    [[gnu::noinline]] static void Grow(std::vector<ExprOp>& ops, const ExprOp& op) { ops.push_back(op); }
     static std::int32_t ApplyUnary(char c, std::int32_t value) {
         auto u = static_cast<std::uint32_t>(value);
         switch (c) {
@@ -138,7 +157,8 @@ private:
                 s_.SetPos(save);
                 return true;
             }
-            OpInfo op = PeekOperator(s_);
+            // A comma ends most operands (`0,x`, data lists): no operator.
+            const OpInfo op = s_.Cur() == ',' ? OpInfo{Op::None, 0, 0} : PeekOperator(s_);
             if (op.op == Op::None || op.level <= level) {
                 s_.SetPos(save);
                 return true;
@@ -190,23 +210,21 @@ private:
         return Primary(r);
     }
 
-    static int DigitValue(char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return 99;
-    }
 
     // Accumulates digits of `base` from the current position; false when none.
     bool Digits(unsigned base, std::uint32_t& v) {
-        v = 0;
-        bool any = false;
-        while (!s_.AtEnd() && DigitValue(s_.Cur()) < static_cast<int>(base)) {
-            v = v * base + static_cast<std::uint32_t>(DigitValue(s_.Cur()));
-            s_.Advance();
-            any = true;
+        const char* line = s_.Line();
+        const std::size_t length = s_.Length(), start = s_.Pos();
+        std::size_t i = start;
+        std::uint32_t x = 0;
+        for (; i < length; ++i) {
+            const unsigned d = kDigitValues[static_cast<unsigned char>(line[i])];
+            if (d >= base) break;
+            x = x * base + d;
         }
-        return any;
+        s_.SetPos(i);
+        v = x;
+        return i != start;
     }
 
     bool FinishNumber(ExprResult& r, std::uint32_t v, std::size_t start) {
@@ -329,6 +347,35 @@ private:
         return true;
     }
 
+    // A symbol that is neither a function's name nor a backquote label, read
+    // in place: copied only when its letters must be folded. -1 when the
+    // name is not plain (nothing read), else whether the reference went well.
+    int PlainName(ExprResult& r, std::size_t start) {
+        const char* line = s_.Line();
+        const std::size_t length = s_.Length();
+        unsigned char classes = chars::detail::ClassOf(line[start]);
+        std::size_t end = start + 1;
+        for (; end < length; ++end) {
+            const unsigned char k = chars::detail::ClassOf(line[end]);
+            if (!(k & chars::detail::kSymbolChar)) break;
+            classes |= k;
+        }
+        if (end < length && (line[end] == '`' || line[end] == '(')) return -1;
+        const std::size_t n = std::min(end - start, kMaxSymbolLength);
+        std::string_view name(line + start, n);
+        char folded[kMaxSymbolLength];
+        if ((classes & chars::detail::kUpper) && !as_.GetSettings().caseSensitive) {
+            for (std::size_t i = 0; i < n; ++i) folded[i] = chars::ToLower(line[start + i]);
+            name = std::string_view(folded, n);
+        }
+        s_.SetPos(start);
+        std::uint32_t entry = 0;
+        const bool ok = impl_.ReferenceSymbol(name, knownInPassOne_, r, &entry);
+        s_.SetPos(end);
+        EmitReference(ExprOp::Kind::Symbol, start, end, 0, entry);
+        return ok ? 1 : 0;
+    }
+
     bool Primary(ExprResult& r) {
         r.known = false;
         r.value = 0;
@@ -384,6 +431,7 @@ private:
             return ExpectClose();
         }
         if (chars::IsSymbolStart(c)) {
+            if (const int plain = PlainName(r, start); plain >= 0) return plain != 0;
             std::string& name = impl_.ident2;
             as_.ReadIdentifier(name);
             impl_.TakeBackquote(name);

@@ -25,7 +25,10 @@ bool Assembler::ReadRawIdentifier(std::string& out, char extraStart) {
     std::size_t end = start + 1;
     while (end < length && chars::IsSymbolChar(line[end])) ++end;
     scan_.SetPos(end);
-    out.assign(line + start, std::min(end - start, kMaxSymbolLength));
+    // clear + append: assign's general replacement path costs more than
+    // the copy of a short name.
+    out.clear();
+    out.append(line + start, std::min(end - start, kMaxSymbolLength));
     return true;
 }
 

@@ -62,13 +62,16 @@ inline char EscapedChar(char e) {
 
 namespace chars {
 namespace detail {
-enum : unsigned char { kBlank = 1, kDigit = 2, kLetter = 4, kHex = 8, kSpecial = 16, kTail = 32 };
-constexpr std::array<unsigned char, 128> MakeClasses() {
-    std::array<unsigned char, 128> t{};
+enum : unsigned char { kBlank = 1, kDigit = 2, kLetter = 4, kHex = 8, kSpecial = 16, kTail = 32, kUpper = 64 };
+// The characters of a symbol after its first.
+constexpr unsigned char kSymbolChar = kLetter | kSpecial | kDigit | kTail;
+// 256 entries, so that a class test is one load whatever the byte.
+constexpr std::array<unsigned char, 256> MakeClasses() {
+    std::array<unsigned char, 256> t{};
     t['\t'] = t['\v'] = t['\f'] = t[' '] = kBlank;
     for (int c = '0'; c <= '9'; ++c) t[c] = kDigit | kHex;
     for (int c = 'a'; c <= 'z'; ++c) t[c] = kLetter;
-    for (int c = 'A'; c <= 'Z'; ++c) t[c] = kLetter;
+    for (int c = 'A'; c <= 'Z'; ++c) t[c] = kLetter | kUpper;
     for (int c = 'a'; c <= 'f'; ++c) t[c] |= kHex;
     for (int c = 'A'; c <= 'F'; ++c) t[c] |= kHex;
     t['$'] = t['.'] = t['_'] = kSpecial;
@@ -76,10 +79,7 @@ constexpr std::array<unsigned char, 128> MakeClasses() {
     return t;
 }
 inline constexpr auto kClasses = MakeClasses();
-inline unsigned char ClassOf(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return u < 128 ? kClasses[u] : 0;
-}
+inline unsigned char ClassOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
 } // namespace detail
 inline bool IsBlank(char c) { return detail::ClassOf(c) & detail::kBlank; }
 inline bool IsDigit(char c) { return detail::ClassOf(c) & detail::kDigit; }
@@ -89,9 +89,7 @@ inline char ToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(
 // letter or $ . _
 inline bool IsSymbolStart(char c) { return detail::ClassOf(c) & (detail::kLetter | detail::kSpecial); }
 // start chars, digits, ? @
-inline bool IsSymbolChar(char c) {
-    return detail::ClassOf(c) & (detail::kLetter | detail::kSpecial | detail::kDigit | detail::kTail);
-}
+inline bool IsSymbolChar(char c) { return detail::ClassOf(c) & detail::kSymbolChar; }
 } // namespace chars
 
 inline bool Scanner::SkipBlanks() {

@@ -5,8 +5,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <iterator>
+#include <new>
+#include <tuple>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,15 +28,43 @@ struct ReferenceMessages {
 
 struct StringHash {
     using is_transparent = void;
-    // FNV-1a: symbol names are short, and the general-purpose string hash
-    // costs more than the lookup itself.
+    // Symbol names and command words are short: up to eight bytes are read
+    // as one word (a name of four to eight bytes as two overlapping
+    // four-byte loads) and folded in by one multiplication, whose high half
+    // is folded back into the low bits the tables index with.
     std::size_t operator()(std::string_view s) const noexcept {
-        std::uint64_t h = 14695981039346656037ull;
-        for (char c : s) {
-            h ^= static_cast<unsigned char>(c);
-            h *= 1099511628211ull;
+        const char* p = s.data();
+        std::size_t n = s.size();
+        std::uint64_t h = n * 0x9E3779B97F4A7C15ull;
+        while (n > 8) {
+            h = Fold(h ^ Load64(p));
+            p += 8;
+            n -= 8;
         }
-        return static_cast<std::size_t>(h);
+        std::uint64_t w = 0;
+        if (n >= 4)
+            w = (static_cast<std::uint64_t>(Load32(p)) << 32) | Load32(p + n - 4);
+        else if (n > 0)
+            w = (static_cast<std::uint64_t>(static_cast<unsigned char>(p[0])) << 16) |
+                (static_cast<std::uint64_t>(static_cast<unsigned char>(p[n >> 1])) << 8) |
+                static_cast<unsigned char>(p[n - 1]);
+        return static_cast<std::size_t>(Fold(h ^ w));
+    }
+
+private:
+    static std::uint64_t Fold(std::uint64_t x) {
+        x *= 0xD6E8FEB86659FD93ull;
+        return x ^ (x >> 32);
+    }
+    static std::uint64_t Load64(const char* p) {
+        std::uint64_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
+    static std::uint32_t Load32(const char* p) {
+        std::uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
     }
 };
 } // namespace qorb
@@ -66,26 +98,71 @@ struct Symbol {
 };
 
 // Global symbols by name. Entries stay in creation order at stable
-// addresses; an open-addressing index with part of each name's hash finds
-// them. Large programs have tens of thousands of labels, and a lookup here
-// touches one index slot and the entry instead of a chain of nodes.
+// addresses, in blocks of a fixed power-of-two size so that an entry's
+// index finds it with a shift and a mask; an open-addressing index with part
+// of each name's hash finds them by name. Large programs have tens of
+// thousands of labels, and a lookup here touches one index slot and the
+// entry instead of a chain of nodes.
 class SymbolMap {
 public:
-    using value_type = std::pair<const std::string, Symbol>;
-    using iterator = std::deque<value_type>::iterator;
-    using const_iterator = std::deque<value_type>::const_iterator;
+    using Pair = std::pair<const std::string, Symbol>;
+    using value_type = Pair;
 
-    iterator begin() { return entries_.begin(); }
-    iterator end() { return entries_.end(); }
-    const_iterator begin() const { return entries_.begin(); }
-    const_iterator end() const { return entries_.end(); }
-    std::size_t size() const { return entries_.size(); }
+    template <bool Const> class Iter {
+    public:
+        using Entry = std::conditional_t<Const, const Pair, Pair>;
+        using Map = std::conditional_t<Const, const SymbolMap, SymbolMap>;
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Entry;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Entry*;
+        using reference = Entry&;
+        Iter() = default;
+        Iter(Map* map, std::size_t index) : map_(map), index_(index) {}
+        template <bool C = Const, typename = std::enable_if_t<!C>> operator Iter<true>() const {
+            return Iter<true>(map_, index_);
+        }
+        Entry& operator*() const { return map_->Slot(index_); }
+        Entry* operator->() const { return &map_->Slot(index_); }
+        Iter& operator++() {
+            ++index_;
+            return *this;
+        }
+        Iter operator++(int) {
+            Iter old = *this;
+            ++index_;
+            return old;
+        }
+        bool operator==(const Iter& o) const { return index_ == o.index_; }
+        bool operator!=(const Iter& o) const { return index_ != o.index_; }
+        std::size_t Index() const { return index_; }
+
+    private:
+        Map* map_ = nullptr;
+        std::size_t index_ = 0;
+    };
+    using iterator = Iter<false>;
+    using const_iterator = Iter<true>;
+
+    SymbolMap() = default;
+    SymbolMap(const SymbolMap&) = delete;
+    SymbolMap& operator=(const SymbolMap&) = delete;
+    ~SymbolMap() { clear(); }
+
+    iterator begin() { return iterator(this, 0); }
+    iterator end() { return iterator(this, count_); }
+    const_iterator begin() const { return const_iterator(this, 0); }
+    const_iterator end() const { return const_iterator(this, count_); }
+    std::size_t size() const { return count_; }
     // Entries by their place in creation order.
-    value_type& At(std::size_t index) { return entries_[index]; }
-    std::size_t IndexOf(iterator it) { return static_cast<std::size_t>(it - entries_.begin()); }
-    bool empty() const { return entries_.empty(); }
+    value_type& At(std::size_t index) { return Slot(index); }
+    std::size_t IndexOf(iterator it) { return it.Index(); }
+    bool empty() const { return count_ == 0; }
     void clear() {
-        entries_.clear();
+        for (std::size_t i = 0; i < count_; ++i) Slot(i).~value_type();
+        for (value_type* block : blocks_) ::operator delete(block);
+        blocks_.clear();
+        count_ = 0;
         hashes_.clear();
         slots_.clear();
     }
@@ -96,10 +173,9 @@ public:
         const std::uint32_t tag = Tag(h);
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            const Slot& slot = slots_[i];
+            const IndexSlot& slot = slots_[i];
             if (slot.tag == 0) return end();
-            if (slot.tag == tag && entries_[slot.index].first == name)
-                return entries_.begin() + static_cast<std::ptrdiff_t>(slot.index);
+            if (slot.tag == tag && Slot(slot.index).first == name) return iterator(this, slot.index);
         }
     }
 
@@ -107,20 +183,24 @@ public:
     // true when made. One hash and one probe sequence for both.
     std::pair<iterator, bool> find_or_add(std::string_view name) {
         // At most half the slots in use keeps the probe sequences short.
-        if ((entries_.size() + 1) * 2 > slots_.size()) Grow();
+        if ((count_ + 1) * 2 > slots_.size()) Grow();
         const std::size_t h = StringHash{}(name);
         const std::uint32_t tag = Tag(h);
         const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
+            IndexSlot& slot = slots_[i];
             if (slot.tag == 0) {
-                entries_.emplace_back(std::string(name), Symbol{});
+                const std::size_t index = count_;
+                if ((index & kBlockMask) == 0)
+                    blocks_.push_back(static_cast<value_type*>(::operator new(kBlockSize * sizeof(value_type))));
+                new (&Slot(index)) value_type(std::piecewise_construct, std::forward_as_tuple(name),
+                                              std::forward_as_tuple());
+                ++count_;
                 hashes_.push_back(h);
-                slot = Slot{tag, static_cast<std::uint32_t>(entries_.size() - 1)};
-                return {std::prev(entries_.end()), true};
+                slot = IndexSlot{tag, static_cast<std::uint32_t>(index)};
+                return {iterator(this, index), true};
             }
-            if (slot.tag == tag && entries_[slot.index].first == name)
-                return {entries_.begin() + static_cast<std::ptrdiff_t>(slot.index), false};
+            if (slot.tag == tag && Slot(slot.index).first == name) return {iterator(this, slot.index), false};
         }
     }
 
@@ -129,16 +209,22 @@ public:
         std::size_t slots = slots_.empty() ? 256 : slots_.size();
         while (slots < 2 * count) slots *= 2;
         hashes_.reserve(count);
+        blocks_.reserve((count >> kBlockBits) + 1);
         if (slots == slots_.size()) return;
-        slots_.assign(slots, Slot{});
-        for (std::size_t i = 0; i < entries_.size(); ++i) Place(i);
+        slots_.assign(slots, IndexSlot{});
+        for (std::size_t i = 0; i < count_; ++i) Place(i);
     }
 
 private:
-    struct Slot {
+    static constexpr std::size_t kBlockBits = 8;
+    static constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
+    static constexpr std::size_t kBlockMask = kBlockSize - 1;
+
+    struct IndexSlot {
         std::uint32_t tag = 0; // 0: free
         std::uint32_t index = 0;
     };
+    value_type& Slot(std::size_t index) const { return blocks_[index >> kBlockBits][index & kBlockMask]; }
     static std::uint32_t Tag(std::size_t h) {
         return static_cast<std::uint32_t>(static_cast<std::uint64_t>(h) >> 32) | 1u;
     }
@@ -147,16 +233,17 @@ private:
         const std::size_t mask = slots_.size() - 1;
         std::size_t i = h & mask;
         while (slots_[i].tag != 0) i = (i + 1) & mask;
-        slots_[i] = Slot{Tag(h), static_cast<std::uint32_t>(index)};
+        slots_[i] = IndexSlot{Tag(h), static_cast<std::uint32_t>(index)};
     }
     void Grow() {
-        slots_.assign(slots_.empty() ? 256 : slots_.size() * 2, Slot{});
-        for (std::size_t i = 0; i < entries_.size(); ++i) Place(i);
+        slots_.assign(slots_.empty() ? 256 : slots_.size() * 2, IndexSlot{});
+        for (std::size_t i = 0; i < count_; ++i) Place(i);
     }
 
-    std::deque<value_type> entries_;
+    std::vector<value_type*> blocks_; // kBlockSize entries each, the last one filled in part
+    std::size_t count_ = 0;
     std::vector<std::size_t> hashes_; // of the names, by entry: growing reads no entry
-    std::vector<Slot> slots_;
+    std::vector<IndexSlot> slots_;
 };
 
 // Local labels by scope and number. Scopes are numbered in source order and

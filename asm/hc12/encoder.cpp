@@ -414,11 +414,12 @@ bool Branch(Line& l, int cls) {
 }
 
 bool Loop(Line& l) {
-    static const char* const kNames[] = {"a", "b", "", "", "d", "x", "y", "sp"};
+    static constexpr const char* kNameList[] = {"a", "b", "", "", "d", "x", "y", "sp"};
+    static constexpr WordSet kNames = Words(kNameList);
     Scanner& s = l.scan;
     s.SkipBlanks();
     const std::size_t regColumn = s.Pos();
-    const int reg = MatchWord(s, kNames, 8);
+    const int reg = MatchWord(s, kNames);
     if (reg < 0) return l.ReportAt(regColumn, Msg::LoopRegisterExpected); // A, B, D, X, Y or SP expected
     s.SkipBlanks();
     s.Accept(',');
@@ -449,7 +450,8 @@ bool Loop(Line& l) {
 }
 
 bool Transfer(Line& l, int cls) {
-    static const char* const kNames[] = {"a", "b", "ccr", "", "d", "x", "y", "sp"};
+    static constexpr const char* kNameList[] = {"a", "b", "ccr", "", "d", "x", "y", "sp"};
+    static constexpr WordSet kNames = Words(kNameList);
     Scanner& s = l.scan;
     if (!s.SkipBlanks()) return l.ReportAt(s.Pos(), Msg::InherentAddressingIllegal);
     int regs[2];
@@ -460,7 +462,7 @@ bool Transfer(Line& l, int cls) {
             s.SkipBlanks();
         }
         const std::size_t column = s.Pos();
-        regs[i] = MatchWord(s, kNames, 8);
+        regs[i] = MatchWord(s, kNames);
         if (regs[i] < 0)
             return l.ReportAt(column, Msg::TransferRegisterExpected); // A, B, CCR, D, X, Y or SP expected
     }

@@ -3,8 +3,10 @@
 namespace qorb::hc12 {
 namespace {
 
-const char* const kIndexNames[] = {"x", "y", "sp", "pc", "pcr"};
-const char* const kAccumulatorNames[] = {"a", "b", "d"};
+constexpr const char* kIndexNameList[] = {"x", "y", "sp", "pc", "pcr"};
+constexpr const char* kAccumulatorNameList[] = {"a", "b", "d"};
+constexpr WordSet kIndexNames = Words(kIndexNameList);
+constexpr WordSet kAccumulatorNames = Words(kAccumulatorNameList);
 
 bool Fits(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v >= lo && v <= hi; }
 
@@ -17,12 +19,15 @@ void PlainAddress(Operand& op) {
 
 } // namespace
 
-int MatchWord(Scanner& s, const char* const* names, int count) {
+int MatchWord(Scanner& s, const WordSet& words) {
     // Register names have at most three letters: most operands are longer
     // words (symbols), which need not be read to their end.
     constexpr std::size_t kLongestName = 3;
     // Nor need most be read at all: no name starts with their first letter.
     const char first = chars::ToLower(s.At(0));
+    if (first < 'a' || first > 'z' || !((words.initials >> (first - 'a')) & 1)) return -1;
+    const char* const* names = words.names;
+    const int count = words.count;
     int i = 0;
     while (i < count && names[i][0] != first) ++i;
     if (i == count) return -1;
@@ -62,7 +67,7 @@ bool ParseOffset(EncoderHost& host, Operand& op) {
     if (s.Cur() == ',') {
         op.value = 0;
         op.known = true;
-    } else if (int acc = MatchWord(s, kAccumulatorNames, 3); acc >= 0) {
+    } else if (int acc = MatchWord(s, kAccumulatorNames); acc >= 0) {
         op.accumulator = acc;
     } else {
         if (s.Accept('<'))
@@ -203,7 +208,7 @@ bool ParseOperand(EncoderHost& host, Operand& op, std::uint32_t placed) {
     }
 
     const std::size_t regColumn = s.Pos();
-    const int reg = MatchWord(s, kIndexNames, 5);
+    const int reg = MatchWord(s, kIndexNames);
     if (reg < 0) {
         s.SetPos(afterOffset);
         if (indirect || op.accumulator >= 0) {

@@ -50,10 +50,24 @@ struct Operand {
     bool IsConstantOffset() const { return IsIndexed() && accumulator < 0 && !incDec; }
 };
 
-// Matches one of `names` (lower case, at most three letters) as a whole word
-// regardless of case, at the scan position. Returns its index and moves past
-// it, or -1.
-int MatchWord(Scanner& s, const char* const* names, int count);
+// Register names (lower case, at most three letters; "" for an unused
+// place) with the set of letters that begin them: most operands are symbols
+// whose first letter begins no register name, and those need no comparison.
+struct WordSet {
+    const char* const* names;
+    int count;
+    std::uint32_t initials; // bit c - 'a' for every name's first letter c
+};
+template <int N> constexpr WordSet Words(const char* const (&names)[N]) {
+    std::uint32_t initials = 0;
+    for (const char* n : names)
+        if (n[0] >= 'a' && n[0] <= 'z') initials |= std::uint32_t{1} << (n[0] - 'a');
+    return WordSet{names, N, initials};
+}
+
+// Matches one of `words` as a whole word regardless of case, at the scan
+// position. Returns its index and moves past it, or -1.
+int MatchWord(Scanner& s, const WordSet& words);
 
 // Parses one operand in the general form. `placed` counts the bytes of the
 // instruction that precede its operand for PC-relative distances.

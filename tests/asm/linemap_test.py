@@ -108,8 +108,11 @@ def parse_listing(text):
             if last not in shown.setdefault(addr + i, []):
                 shown[addr + i].append(last)
     for line in table.split("\n"):
-        if len(line) >= 41:
-            symbols[line[:30].rstrip()] = int(line[33:41], 16)
+        # The name is padded to 32 columns; a longer one (up to 256
+        # characters) pushes the marker and value to its right.
+        m = re.match(r"^(\S+) +[*?]?([0-9a-fA-F]{8})$", line)
+        if m:
+            symbols[m.group(1)] = int(m.group(2), 16)
     return shown, symbols
 
 
