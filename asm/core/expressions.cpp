@@ -210,7 +210,6 @@ private:
         return Primary(r);
     }
 
-
     // Accumulates digits of `base` from the current position; false when none.
     bool Digits(unsigned base, std::uint32_t& v) {
         const char* line = s_.Line();

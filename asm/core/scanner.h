@@ -62,7 +62,15 @@ inline char EscapedChar(char e) {
 
 namespace chars {
 namespace detail {
-enum : unsigned char { kBlank = 1, kDigit = 2, kLetter = 4, kHex = 8, kSpecial = 16, kTail = 32, kUpper = 64 };
+enum : unsigned char {
+    kBlank = 1,
+    kDigit = 2,
+    kLetter = 4,
+    kHex = 8,
+    kSpecial = 16,
+    kTail = 32,
+    kUpper = 64
+};
 // The characters of a symbol after its first.
 constexpr unsigned char kSymbolChar = kLetter | kSpecial | kDigit | kTail;
 // 256 entries, so that a class test is one load whatever the byte.

@@ -9,10 +9,10 @@
 #include <deque>
 #include <iterator>
 #include <new>
-#include <tuple>
-#include <type_traits>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -192,7 +192,8 @@ public:
             if (slot.tag == 0) {
                 const std::size_t index = count_;
                 if ((index & kBlockMask) == 0)
-                    blocks_.push_back(static_cast<value_type*>(::operator new(kBlockSize * sizeof(value_type))));
+                    blocks_.push_back(
+                        static_cast<value_type*>(::operator new(kBlockSize * sizeof(value_type))));
                 new (&Slot(index)) value_type(std::piecewise_construct, std::forward_as_tuple(name),
                                               std::forward_as_tuple());
                 ++count_;
