@@ -183,9 +183,9 @@ struct Assembler::Impl {
     // expressions name (a local label only in the scope it settled in).
     template <class Holds> bool NamedSymbolsHold(const LineMemo& m, Holds holds);
     bool resettled = false; // RunDirectiveRow's data line did
-    // In an ordinary pass: the lines of `file` from the next one on that need
-    // no more than their settled sizes, at most `most`, taken at once; the
-    // number taken.
+    // In a pass after the first: the lines of `file` from the next one on
+    // that need no more than their settled sizes (in the final pass: their
+    // kept bytes), at most `most`, taken at once; the number taken.
     std::uint64_t TakeSettledLines(FileSource& file, std::uint64_t most);
     void NoteSettled(LineMemo& m);
     // In the final pass: the line's bytes are those it settled with (same
