@@ -157,8 +157,7 @@ private:
                 s_.SetPos(save);
                 return true;
             }
-            // A comma ends most operands (`0,x`, data lists): no operator.
-            const OpInfo op = s_.Cur() == ',' ? OpInfo{Op::None, 0, 0} : PeekOperator(s_);
+            const OpInfo op = PeekOperator(s_);
             if (op.op == Op::None || op.level <= level) {
                 s_.SetPos(save);
                 return true;

@@ -38,14 +38,16 @@ struct OpInfo {
 };
 
 inline OpInfo PeekOperator(const Scanner& s) {
-    char c = s.Cur(), n = s.At(1);
     if (s.AtEnd()) return {Op::None, 0, 0};
-    switch (c) {
-    case '|': return n == '|' ? OpInfo{Op::LogOr, 10, 2} : OpInfo{Op::Or, 20, 1};
-    case '&': return n == '&' ? OpInfo{Op::LogAnd, 15, 2} : OpInfo{Op::And, 30, 1};
+    // The character after is read only for the operators that may have two:
+    // most operands end at a comma or a blank.
+    const auto next = [&s] { return s.At(1); };
+    switch (s.Cur()) {
+    case '|': return next() == '|' ? OpInfo{Op::LogOr, 10, 2} : OpInfo{Op::Or, 20, 1};
+    case '&': return next() == '&' ? OpInfo{Op::LogAnd, 15, 2} : OpInfo{Op::And, 30, 1};
     case '^': return {Op::Xor, 25, 1};
     case '!':
-        switch (n) {
+        switch (next()) {
         case '+': return {Op::Or, 20, 2};
         case 'x':
         case 'X': return {Op::Xor, 25, 2};
@@ -55,16 +57,20 @@ inline OpInfo PeekOperator(const Scanner& s) {
         case '>': return {Op::Shr, 45, 2};
         default: return {Op::None, 0, 0};
         }
-    case '=': return n == '=' ? OpInfo{Op::Eq, 35, 2} : OpInfo{Op::Eq, 35, 1};
+    case '=': return next() == '=' ? OpInfo{Op::Eq, 35, 2} : OpInfo{Op::Eq, 35, 1};
     case '<':
-        if (n == '<') return {Op::Shl, 45, 2};
-        if (n == '=') return {Op::Le, 40, 2};
-        if (n == '>') return {Op::Ne, 35, 2};
-        return {Op::Lt, 40, 1};
+        switch (next()) {
+        case '<': return {Op::Shl, 45, 2};
+        case '=': return {Op::Le, 40, 2};
+        case '>': return {Op::Ne, 35, 2};
+        default: return {Op::Lt, 40, 1};
+        }
     case '>':
-        if (n == '>') return {Op::Shr, 45, 2};
-        if (n == '=') return {Op::Ge, 40, 2};
-        return {Op::Gt, 40, 1};
+        switch (next()) {
+        case '>': return {Op::Shr, 45, 2};
+        case '=': return {Op::Ge, 40, 2};
+        default: return {Op::Gt, 40, 1};
+        }
     case '+': return {Op::Add, 50, 1};
     case '-': return {Op::Sub, 50, 1};
     case '*': return {Op::Mul, 60, 1};

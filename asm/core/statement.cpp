@@ -399,8 +399,12 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
             labelled = QuietLabel(m, text->text.data() + text->lines[i].offset);
             if (!labelled) break;
         }
+        // Whether defining the label with `value` leaves it as it was.
+        auto keeps = [labelled](std::int32_t value) {
+            return labelled && labelled->defined && labelled->known && labelled->value == value;
+        };
         const std::int32_t here = static_cast<std::int32_t>(as.pc_);
-        const bool keepsValue = labelled && labelled->defined && labelled->known && labelled->value == here;
+        const bool keepsValue = keeps(here);
         // A global label opens the scope of the numbered local labels.
         const bool opensScope = labelled && m.local < 0;
         if (m.head == LineMemo::Head::LabelOnly) {
@@ -415,8 +419,7 @@ std::uint64_t Assembler::Impl::TakeSettledLines(FileSource& file, std::uint64_t 
         if (m.head == LineMemo::Head::Directive && DirectiveIsEqu(m.row)) {
             // name equ number: the name takes the number.
             const std::int32_t value = exprMemos[m.exprFirst].Number();
-            if (!labelled || (final && !(labelled->defined && labelled->known && labelled->value == value)))
-                break;
+            if (!labelled || (final && !keeps(value))) break;
             SetSymbol(*labelled, value, true, false);
             last = i;
             lastSize = 0;
