@@ -12,15 +12,15 @@
 #include "board/board.h"
 
 #include "debug_testing.h"
+#include "session_testing.h"
 
 namespace qorb::debug {
 namespace {
 
 using testing::Assemble;
+using testing::LineOf;
+using testing::LinePort;
 using testing::TempFolder;
-
-constexpr int kWaitMs = 20000;
-#define WAIT_STOP(s) ASSERT_TRUE((s).WaitUntilStopped(kWaitMs)) << "the session did not stop"
 
 // Prints through the monitor's output routine (OUTCH, $B652 in its
 // listing: the character in A, X at the registers) and returns with rts.
@@ -36,51 +36,6 @@ done    rts
 msg     fcc     "Greetings"
         fcb     $0D,$0A,0
 )";
-
-class LinePort : public sim::SerialPort {
-public:
-    bool Available() override {
-        std::lock_guard lock(m_);
-        return !in_.empty();
-    }
-    std::uint8_t Take() override {
-        std::lock_guard lock(m_);
-        const auto c = static_cast<std::uint8_t>(in_.front());
-        in_.erase(0, 1);
-        return c;
-    }
-    bool Put(std::uint8_t byte) override {
-        std::lock_guard lock(m_);
-        out_ += static_cast<char>(byte);
-        return true;
-    }
-    void Type(const std::string& text) {
-        std::lock_guard lock(m_);
-        in_ += text;
-    }
-    std::string Output() {
-        std::lock_guard lock(m_);
-        return out_;
-    }
-    // Waits (bounded) until the output after `from` holds `text`.
-    bool WaitFor(const std::string& text, std::size_t from = 0) {
-        for (int i = 0; i < 4000; ++i) {
-            const std::string out = Output();
-            if (out.size() > from && out.find(text, from) != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
-    }
-
-private:
-    std::mutex m_;
-    std::string in_, out_;
-};
-
-int LineOf(const Snapshot& snap) {
-    if (snap.stop.chain.empty()) return 0;
-    return snap.stop.chain[snap.stop.chain.size() - 1 - snap.stop.level].line;
-}
 
 #ifdef QORB_HAVE_MINI11_MONITOR
 #define NEED_MONITOR() (void)0

@@ -12,18 +12,17 @@
 #include "board/board.h"
 
 #include "debug_testing.h"
+#include "session_testing.h"
 
 namespace qorb::debug {
 namespace {
 
 using testing::Assemble;
+using testing::LineOf;
+using testing::LinePort;
 using testing::Quote;
 using testing::Run;
 using testing::TempFolder;
-
-// Every wait is bounded: a session that never stops fails the test instead
-// of hanging it.
-constexpr int kWaitMs = 20000;
 
 std::unique_ptr<Session> OpenOrFail(const std::string& object, const std::string& board = "flat") {
     SessionOptions o;
@@ -41,13 +40,6 @@ std::uint16_t AddressOf(const Session& s, int line, unsigned file = 1) {
     EXPECT_FALSE(a.empty()) << "line " << line;
     return a.empty() ? 0 : static_cast<std::uint16_t>(a.front());
 }
-
-int LineOf(const Snapshot& snap) {
-    if (snap.stop.chain.empty()) return 0;
-    return snap.stop.chain[snap.stop.chain.size() - 1 - snap.stop.level].line;
-}
-
-#define WAIT_STOP(s) ASSERT_TRUE((s).WaitUntilStopped(kWaitMs)) << "the session did not stop"
 
 // What qorbsim --stop-at ADDR --regs prints for the same program and board.
 std::string QorbsimRegs(const std::string& object, const std::string& cpu, const std::string& board,
@@ -631,39 +623,6 @@ isr     inc     $0000
     EXPECT_EQ(s->GetSnapshot().regs.sp, 0x01FF);
 }
 
-// The host end of the serial line as the Terminal pane would give it:
-// queues shared with the worker thread.
-class TestPort : public sim::SerialPort {
-public:
-    bool Available() override {
-        std::lock_guard lock(m_);
-        return !in_.empty();
-    }
-    std::uint8_t Take() override {
-        std::lock_guard lock(m_);
-        const std::uint8_t c = static_cast<std::uint8_t>(in_.front());
-        in_.erase(0, 1);
-        return c;
-    }
-    bool Put(std::uint8_t byte) override {
-        std::lock_guard lock(m_);
-        out_ += static_cast<char>(byte);
-        return true;
-    }
-    void Type(const std::string& text) {
-        std::lock_guard lock(m_);
-        in_ += text;
-    }
-    std::string Output() {
-        std::lock_guard lock(m_);
-        return out_;
-    }
-
-private:
-    std::mutex m_;
-    std::string in_, out_;
-};
-
 TEST(Session, SerialLineWhileDebugging) {
     TempFolder dir;
     // Prints OK, then echoes one typed character plus one.
@@ -703,7 +662,7 @@ text    fcc     "OK"
     std::string error;
     auto s = Session::Open(o, error);
     ASSERT_TRUE(s) << error;
-    TestPort port;
+    LinePort port;
     ASSERT_TRUE(s->AttachSerial(&port, error)) << error;
     s->SetLineBreakpoints(dir / "sci.asm", {25});
     ASSERT_TRUE(s->Continue());

@@ -108,17 +108,8 @@ def walk(pyatspi, node, depth=0):
     if info is None or depth > 40:
         return
     yield node, info
-    try:
-        count = node.childCount
-    except Exception:
-        return
-    for i in range(count):
-        try:
-            child = node.getChildAtIndex(i)
-        except Exception:
-            continue
-        if child is not None:
-            yield from walk(pyatspi, child, depth + 1)
+    for child in desktop.children(node):
+        yield from walk(pyatspi, child, depth + 1)
 
 
 def text_of(node):

@@ -13,6 +13,8 @@ import sys
 
 import pyatspi
 
+import desktop
+
 
 def info(node):
     try:
@@ -28,17 +30,8 @@ def walk(node, depth=0):
     yield node, i
     if i[0] in ("menu bar", "popup menu"):
         return  # hundreds of items, none of them wanted here
-    try:
-        count = node.childCount
-    except Exception:
-        return
-    for k in range(count):
-        try:
-            child = node.getChildAtIndex(k)
-        except Exception:
-            continue
-        if child is not None:
-            yield from walk(child, depth + 1)
+    for child in desktop.children(node):
+        yield from walk(child, depth + 1)
 
 
 def app_of(pid):

@@ -187,17 +187,8 @@ class Ide:
         yield node, role, name
         if role in ("menu bar", "popup menu"):
             return
-        try:
-            count = node.childCount
-        except Exception:
-            return
-        for i in range(count):
-            try:
-                child = node.getChildAtIndex(i)
-            except Exception:
-                continue
-            if child is not None:
-                yield from self.walk(child, depth + 1)
+        for child in desktop.children(node):
+            yield from self.walk(child, depth + 1)
 
     def find(self, role, name_test):
         """The first object of the main window with that role whose name passes."""

@@ -15,6 +15,22 @@ TOOLS = ["Xvfb", "openbox", "xdotool", "dbus-run-session"]
 PACKAGES = "scripts/packages/usereye.txt"
 
 
+def children(node):
+    """An accessible object's children; one that cannot be read is left out
+    (the IDE may take it down while the tree is walked)."""
+    try:
+        count = node.childCount
+    except Exception:
+        return
+    for i in range(count):
+        try:
+            child = node.getChildAtIndex(i)
+        except Exception:
+            continue
+        if child is not None:
+            yield child
+
+
 def missing_tools(extra=()):
     """What is not installed, as a user would name it to install it."""
     missing = [t for t in list(TOOLS) + list(extra) if not shutil.which(t)]
