@@ -38,14 +38,7 @@ def fail(message):
 
 
 def wait_for(what, limit, probe):
-    end = time.monotonic() + limit
-    while True:
-        result = probe()
-        if result:
-            return result
-        if time.monotonic() > end:
-            fail("timed out after %ds waiting for %s" % (limit, what))
-        time.sleep(0.1)
+    return desktop.wait_for(what, limit, probe, fail)
 
 
 # --- outside the private session: tools, X server, window manager ----------

@@ -31,6 +31,19 @@ def children(node):
             yield child
 
 
+def wait_for(what, limit, probe, fail):
+    """What `probe` gives once it gives anything, tried every tenth of a
+    second; `fail` says so after `limit` seconds."""
+    end = time.monotonic() + limit
+    while True:
+        result = probe()
+        if result:
+            return result
+        if time.monotonic() > end:
+            fail("timed out after %ds waiting for %s" % (limit, what))
+        time.sleep(0.1)
+
+
 def missing_tools(extra=()):
     """What is not installed, as a user would name it to install it."""
     missing = [t for t in list(TOOLS) + list(extra) if not shutil.which(t)]
